@@ -1,0 +1,37 @@
+# Front door for building, running and testing. Every target installs the
+# Debian packages it needs first (scripts/install-deps.sh does nothing when
+# all are there), so each works on a fresh machine and is safe to repeat.
+
+PRESET ?= default
+WERROR ?= OFF
+BUILD_DIR := $(if $(filter asan,$(PRESET)),build-asan,build)
+JOBS ?= $(shell nproc)
+
+.PHONY: all deps configure build run test bench clean
+
+all: build
+
+deps:
+	@bash scripts/install-deps.sh
+
+configure: deps
+	cmake --preset $(PRESET) -DORVANE_WERROR=$(WERROR)
+
+build: configure
+	cmake --build --preset $(PRESET) -j $(JOBS)
+
+# make run [FILE=path.pdf]: starts the program, on the bundled sample when
+# no file is given.
+run: PRESET = default
+run: build
+	./build/bin/orvane "$(if $(FILE),$(FILE),build/sample.pdf)"
+
+test: build
+	ctest --preset $(PRESET) -j $(JOBS)
+
+bench: PRESET = default
+bench: build
+	bash bench/run-all.sh
+
+clean:
+	rm -rf build build-asan

@@ -1,0 +1,45 @@
+#ifndef APP_ORVANE_APP_H
+#define APP_ORVANE_APP_H
+
+#include "app/main_frame.h"
+#include "app/recent_files.h"
+
+#include <QApplication>
+#include <QString>
+
+#include <memory>
+
+namespace app {
+
+// Owns start-up and exit around the one QApplication.
+class COrvaneApp {
+public:
+    COrvaneApp(int &argc, char **argv);
+    ~COrvaneApp();
+    COrvaneApp(const COrvaneApp &) = delete;
+    COrvaneApp &operator=(const COrvaneApp &) = delete;
+
+    // The start-up sequence; false ends the program.
+    bool InitInstance();
+    // Runs the event loop; returns its exit code.
+    int Run();
+    // Closes the main window, writes the recent-file list back and deletes
+    // every temporary file the program named.
+    void ExitInstance();
+
+    CMainFrame *MainFrame() const { return m_mainFrame.get(); }
+    RecentFileList &RecentFiles() { return m_recentFiles; }
+    // The file named on the command line, empty when none.
+    const QString &CommandLineFile() const { return m_commandLineFile; }
+
+private:
+    QApplication m_application;
+    RecentFileList m_recentFiles{4};
+    std::unique_ptr<CMainFrame> m_mainFrame;
+    QString m_commandLineFile;
+    bool m_exited = false;
+};
+
+}  // namespace app
+
+#endif

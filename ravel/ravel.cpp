@@ -1,0 +1,438 @@
+// libravel.so on MuPDF.
+//
+// Every MuPDF call happens inside fz_try on the context of the document it
+// works on; fz_try blocks hold no C++ objects with destructors, since MuPDF
+// leaves them with longjmp. Each exported function also catches C++
+// exceptions (allocation failures of our own bookkeeping) so nothing escapes
+// the C interface.
+
+#include "ravel/ravel.h"
+#include "ravel/jpeg_writer.h"
+
+extern "C" {
+#include <mupdf/fitz.h>
+#include <mupdf/pdf.h>
+}
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <new>
+#include <unordered_set>
+#include <vector>
+
+namespace {
+
+// MuPDF asks the caller for FZ_LOCK_MAX mutexes shared by every context
+// cloned from the base one.
+std::mutex g_fzLocks[FZ_LOCK_MAX];
+
+void LockFz(void *, int lock) { g_fzLocks[lock].lock(); }
+void UnlockFz(void *, int lock) { g_fzLocks[lock].unlock(); }
+
+fz_locks_context g_locks = {nullptr, LockFz, UnlockFz};
+
+std::mutex g_stateMutex;  // guards g_base and g_documents
+fz_context *g_base = nullptr;
+
+struct Document {
+    fz_context *ctx = nullptr;
+    pdf_document *pdf = nullptr;
+    int dpi = 72;
+};
+
+std::unordered_set<Document *> g_documents;
+
+void Silent(void *, const char *) {}
+
+void DropDocument(Document *doc) {
+    fz_try(doc->ctx) { pdf_drop_document(doc->ctx, doc->pdf); }
+    fz_catch(doc->ctx) {}
+    fz_drop_context(doc->ctx);
+    delete doc;
+}
+
+// A handle is valid only while it is registered; anything else (0, a closed
+// handle, a stray number) is refused without being dereferenced.
+Document *Lookup(LS_Document handle) {
+    std::lock_guard<std::mutex> guard(g_stateMutex);
+    auto *doc = reinterpret_cast<Document *>(handle);
+    return g_documents.count(doc) ? doc : nullptr;
+}
+
+fz_context *CloneBase() {
+    std::lock_guard<std::mutex> guard(g_stateMutex);
+    return g_base ? fz_clone_context(g_base) : nullptr;
+}
+
+// Only PDF files are documents here: the header must appear within the
+// first 1024 bytes, as PDF readers commonly accept.
+bool LooksLikePdf(const char *path) {
+    FILE *f = std::fopen(path, "rb");
+    if (!f)
+        return false;
+    char head[1024];
+    size_t n = std::fread(head, 1, sizeof head, f);
+    std::fclose(f);
+    for (size_t i = 0; i + 5 <= n; ++i)
+        if (std::memcmp(head + i, "%PDF-", 5) == 0)
+            return true;
+    return false;
+}
+
+// Opens `path` on `ctx`; null when MuPDF cannot make sense of it or when a
+// password other than the empty one is needed.
+pdf_document *OpenPdf(fz_context *ctx, const char *path) {
+    pdf_document *volatile pdf = nullptr;
+    volatile int ok = 0;
+    fz_try(ctx) {
+        pdf = pdf_open_document(ctx, path);
+        if (pdf_needs_password(ctx, pdf))
+            fz_throw(ctx, FZ_ERROR_GENERIC, "password required");
+        // Counting the pages walks the page tree and fails on files that
+        // repair could not rescue.
+        pdf_count_pages(ctx, pdf);
+        ok = 1;
+    }
+    fz_catch(ctx) {
+        ok = 0;
+    }
+    if (!ok && pdf) {
+        fz_try(ctx) { pdf_drop_document(ctx, pdf); }
+        fz_catch(ctx) {}
+        pdf = nullptr;
+    }
+    return pdf;
+}
+
+int PageCount(Document *doc) {
+    volatile int n = 0;
+    fz_try(doc->ctx) { n = pdf_count_pages(doc->ctx, doc->pdf); }
+    fz_catch(doc->ctx) { n = 0; }
+    return n;
+}
+
+// The shown page in MuPDF's device space: (0, 0, width, height) in points.
+bool PageBounds(Document *doc, int page, fz_rect *out) {
+    volatile bool ok = false;
+    fz_try(doc->ctx) {
+        pdf_obj *obj = pdf_lookup_page_obj(doc->ctx, doc->pdf, page - 1);
+        fz_rect box;
+        fz_matrix ctm;
+        pdf_page_obj_transform(doc->ctx, obj, &box, &ctm);
+        *out = fz_transform_rect(box, ctm);
+        ok = true;
+    }
+    fz_catch(doc->ctx) { ok = false; }
+    return ok;
+}
+
+bool ValidPage(Document *doc, int page) { return page >= 1 && page <= PageCount(doc); }
+
+// Pixel data within the limit the page image accepts.
+bool WithinLimit(int width, int height) {
+    uint64_t bits = uint64_t(width) * uint64_t(height) * 24u;
+    return (bits & ~uint64_t(7)) <= LS_MAX_BITMAP_BITS;
+}
+
+// Renders `page` scaled to exactly width x height into `samples`, top-down
+// rows of `stride` bytes in colour space `cs` (3 components, no alpha).
+bool RenderInto(Document *doc, int page, int width, int height, fz_colorspace *cs, int stride,
+                unsigned char *samples) {
+    fz_context *ctx = doc->ctx;
+    pdf_page *volatile pg = nullptr;
+    fz_pixmap *volatile pix = nullptr;
+    fz_device *volatile dev = nullptr;
+    volatile bool ok = false;
+    fz_try(ctx) {
+        pg = pdf_load_page(ctx, doc->pdf, page - 1);
+        fz_rect bounds = pdf_bound_page(ctx, pg);
+        float bw = bounds.x1 - bounds.x0;
+        float bh = bounds.y1 - bounds.y0;
+        if (bw <= 0 || bh <= 0)
+            fz_throw(ctx, FZ_ERROR_GENERIC, "empty page");
+        fz_matrix ctm = fz_concat(fz_translate(-bounds.x0, -bounds.y0),
+                                  fz_scale(float(width) / bw, float(height) / bh));
+        pix = fz_new_pixmap_with_data(ctx, cs, width, height, nullptr, 0, stride, samples);
+        fz_clear_pixmap_with_value(ctx, pix, 0xff);
+        dev = fz_new_draw_device(ctx, fz_identity, pix);
+        pdf_run_page(ctx, pg, dev, ctm, nullptr);
+        fz_close_device(ctx, dev);
+        ok = true;
+    }
+    fz_always(ctx) {
+        fz_drop_device(ctx, dev);
+        fz_drop_pixmap(ctx, pix);
+        fz_drop_page(ctx, reinterpret_cast<fz_page *>(pg));
+    }
+    fz_catch(ctx) { ok = false; }
+    return ok;
+}
+
+// The largest size within 160 x 200 pixels with the page's proportions.
+void ThumbnailSize(double pw, double ph, int *w, int *h) {
+    double scale = std::min(160.0 / pw, 200.0 / ph);
+    *w = std::clamp(int(std::lround(pw * scale)), 1, 160);
+    *h = std::clamp(int(std::lround(ph * scale)), 1, 200);
+}
+
+// The page's stored thumbnail as an RGB pixmap without alpha; null when
+// the page has none or it cannot be decoded.
+fz_pixmap *StoredThumbnail(fz_context *ctx, pdf_document *pdf, int page) {
+    fz_image *volatile image = nullptr;
+    fz_pixmap *volatile pix = nullptr;
+    fz_pixmap *volatile rgb = nullptr;
+    fz_try(ctx) {
+        if (page < 1 || page > pdf_count_pages(ctx, pdf))
+            fz_throw(ctx, FZ_ERROR_GENERIC, "no such page");
+        pdf_obj *pageObj = pdf_lookup_page_obj(ctx, pdf, page - 1);
+        pdf_obj *thumb = pdf_dict_gets(ctx, pageObj, "Thumb");
+        if (!pdf_is_stream(ctx, thumb))
+            fz_throw(ctx, FZ_ERROR_GENERIC, "no stored thumbnail");
+        image = pdf_load_image(ctx, pdf, thumb);
+        if (image->w <= 0 || image->h <= 0 || !WithinLimit(image->w, image->h))
+            fz_throw(ctx, FZ_ERROR_GENERIC, "thumbnail too large");
+        pix = fz_get_pixmap_from_image(ctx, image, nullptr, nullptr, nullptr, nullptr);
+        rgb = fz_convert_pixmap(ctx, pix, fz_device_rgb(ctx), nullptr, nullptr,
+                                fz_default_color_params, 0);
+        if (rgb->n != 3)
+            fz_throw(ctx, FZ_ERROR_GENERIC, "unexpected thumbnail layout");
+    }
+    fz_always(ctx) {
+        fz_drop_pixmap(ctx, pix);
+        fz_drop_image(ctx, image);
+    }
+    fz_catch(ctx) {
+        fz_drop_pixmap(ctx, rgb);
+        rgb = nullptr;
+    }
+    return rgb;
+}
+
+}  // namespace
+
+extern "C" {
+
+__attribute__((visibility("default"))) int LS_LoadLibrary(const char *) {
+    try {
+        std::lock_guard<std::mutex> guard(g_stateMutex);
+        if (g_base)
+            return 1;
+        fz_context *ctx = fz_new_context(nullptr, &g_locks, FZ_STORE_DEFAULT);
+        if (!ctx)
+            return 0;
+        fz_set_warning_callback(ctx, Silent, nullptr);
+        fz_set_error_callback(ctx, Silent, nullptr);
+        g_base = ctx;
+        return 1;
+    } catch (...) {
+        return 0;
+    }
+}
+
+__attribute__((visibility("default"))) void LS_FreeLibrary(void) {
+    try {
+        std::lock_guard<std::mutex> guard(g_stateMutex);
+        for (Document *doc : g_documents)
+            DropDocument(doc);
+        g_documents.clear();
+        if (g_base) {
+            fz_drop_context(g_base);
+            g_base = nullptr;
+        }
+    } catch (...) {
+    }
+}
+
+__attribute__((visibility("default"))) LS_Document LS_OpenFile(const char *path, int) {
+    try {
+        if (!path || !LooksLikePdf(path))
+            return 0;
+        fz_context *ctx = CloneBase();
+        if (!ctx)
+            return 0;
+        pdf_document *pdf = OpenPdf(ctx, path);
+        if (!pdf) {
+            fz_drop_context(ctx);
+            return 0;
+        }
+        auto *doc = new (std::nothrow) Document;
+        if (!doc) {
+            pdf_drop_document(ctx, pdf);
+            fz_drop_context(ctx);
+            return 0;
+        }
+        doc->ctx = ctx;
+        doc->pdf = pdf;
+        try {
+            std::lock_guard<std::mutex> guard(g_stateMutex);
+            g_documents.insert(doc);
+        } catch (...) {
+            pdf_drop_document(ctx, pdf);
+            fz_drop_context(ctx);
+            delete doc;
+            return 0;
+        }
+        return reinterpret_cast<LS_Document>(doc);
+    } catch (...) {
+        return 0;
+    }
+}
+
+__attribute__((visibility("default"))) void LS_CloseFile(LS_Document handle) {
+    try {
+        Document *doc = nullptr;
+        {
+            std::lock_guard<std::mutex> guard(g_stateMutex);
+            auto *candidate = reinterpret_cast<Document *>(handle);
+            if (g_documents.erase(candidate))
+                doc = candidate;
+        }
+        if (doc)
+            DropDocument(doc);
+    } catch (...) {
+    }
+}
+
+__attribute__((visibility("default"))) int LS_Pages(LS_Document handle) {
+    try {
+        Document *doc = Lookup(handle);
+        return doc ? PageCount(doc) : 0;
+    } catch (...) {
+        return 0;
+    }
+}
+
+__attribute__((visibility("default"))) int LS_SetResolution(LS_Document handle, int dpi) {
+    try {
+        Document *doc = Lookup(handle);
+        if (!doc)
+            return 0;
+        doc->dpi = dpi;
+        return 1;
+    } catch (...) {
+        return 0;
+    }
+}
+
+__attribute__((visibility("default"))) int LS_PageExtent(LS_Document handle, int page, double *box,
+                                                         int) {
+    try {
+        Document *doc = Lookup(handle);
+        if (!doc || !box || !ValidPage(doc, page))
+            return 0;
+        fz_rect r;
+        if (!PageBounds(doc, page, &r))
+            return 0;
+        box[0] = 0;
+        box[1] = 0;
+        box[2] = double(r.x1) - double(r.x0);
+        box[3] = double(r.y1) - double(r.y0);
+        return 1;
+    } catch (...) {
+        return 0;
+    }
+}
+
+__attribute__((visibility("default"))) LS_Bitmap *LS_DIBitmap24(LS_Document handle, int, int page,
+                                                                const double *, int, int width,
+                                                                int height, int32_t *) {
+    try {
+        if (width <= 0 || height <= 0 || !WithinLimit(width, height))
+            return nullptr;
+        Document *doc = Lookup(handle);
+        if (!doc || !ValidPage(doc, page))
+            return nullptr;
+
+        const size_t stride = ((size_t(width) * 24 + 31) / 32) * 4;
+        const size_t size = stride * size_t(height);
+        void *block = std::malloc(sizeof(LS_Bitmap) + size);
+        if (!block)
+            return nullptr;
+        auto *bmp = static_cast<LS_Bitmap *>(block);
+        bmp->width = width;
+        bmp->height = height;
+        bmp->bitsPerPixel = 24;
+        bmp->stride = int32_t(stride);
+        bmp->sizeImage = size;
+        bmp->bits = static_cast<unsigned char *>(block) + sizeof(LS_Bitmap);
+
+        if (!RenderInto(doc, page, width, height, fz_device_bgr(doc->ctx), int(stride), bmp->bits)) {
+            std::free(block);
+            return nullptr;
+        }
+
+        // MuPDF draws top-down; the bitmap stores the bottom row first.
+        unsigned char *rows = bmp->bits;
+        const size_t used = size_t(width) * 3;
+        std::vector<unsigned char> tmp(used);
+        for (size_t top = 0, bottom = size_t(height) - 1; top < bottom; ++top, --bottom) {
+            unsigned char *a = rows + top * stride;
+            unsigned char *b = rows + bottom * stride;
+            std::memcpy(tmp.data(), a, used);
+            std::memcpy(a, b, used);
+            std::memcpy(b, tmp.data(), used);
+        }
+        if (stride != used)
+            for (size_t y = 0; y < size_t(height); ++y)
+                std::memset(rows + y * stride + used, 0, stride - used);
+        return bmp;
+    } catch (...) {
+        return nullptr;
+    }
+}
+
+__attribute__((visibility("default"))) void LS_DeleteBitmap(LS_Bitmap *bitmap) { std::free(bitmap); }
+
+__attribute__((visibility("default"))) int LS_Thumbnail(LS_Document handle, const char *jpegPath,
+                                                        int page, int32_t *) {
+    try {
+        Document *doc = Lookup(handle);
+        if (!doc || !jpegPath || !ValidPage(doc, page))
+            return 0;
+        fz_rect r;
+        if (!PageBounds(doc, page, &r) || r.x1 - r.x0 <= 0 || r.y1 - r.y0 <= 0)
+            return 0;
+        int w = 0, h = 0;
+        ThumbnailSize(double(r.x1) - r.x0, double(r.y1) - r.y0, &w, &h);
+        std::vector<unsigned char> rgb(size_t(w) * 3 * size_t(h));
+        if (!RenderInto(doc, page, w, h, fz_device_rgb(doc->ctx), w * 3, rgb.data()))
+            return 0;
+        return ravel::WriteJpeg(jpegPath, rgb.data(), w, h, size_t(w) * 3) ? 1 : 0;
+    } catch (...) {
+        return 0;
+    }
+}
+
+__attribute__((visibility("default"))) int LS_GetPDFThumbnail(const char *pdfPath,
+                                                              const char *jpegPath, int page,
+                                                              int32_t *) {
+    try {
+        if (!pdfPath || !jpegPath || page < 1 || !LooksLikePdf(pdfPath))
+            return 0;
+        fz_context *ctx = CloneBase();
+        if (!ctx)
+            return 0;
+        pdf_document *pdf = OpenPdf(ctx, pdfPath);
+        if (!pdf) {
+            fz_drop_context(ctx);
+            return 0;
+        }
+
+        fz_pixmap *rgb = StoredThumbnail(ctx, pdf, page);
+        int written = 0;
+        if (rgb)
+            written = ravel::WriteJpeg(jpegPath, rgb->samples, rgb->w, rgb->h,
+                                       size_t(rgb->stride)) ? 1 : 0;
+        fz_drop_pixmap(ctx, rgb);
+        DropDocument(new Document{ctx, pdf});
+        return written;
+    } catch (...) {
+        return 0;
+    }
+}
+
+}  // extern "C"

@@ -1,0 +1,86 @@
+/*
+ * libravel.so: the page-rendering library.
+ *
+ * A plain C interface so the program can load it with dlopen and bind every
+ * entry point by name. No entry point lets an exception or a rendering error
+ * escape: failures come back as a 0 handle, a 0 bitmap or a 0 result.
+ *
+ * Threads: LS_LoadLibrary once per process before anything else; after that
+ * any number of threads may each work on their own document handle. A
+ * handle is used by one thread at a time.
+ */
+#ifndef RAVEL_RAVEL_H
+#define RAVEL_RAVEL_H
+
+#include <stdint.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* An open document. 0 is never a valid handle. */
+typedef uintptr_t LS_Document;
+
+/*
+ * A 24-bit picture laid out like a device-independent bitmap: rows stored
+ * bottom-up (row 0 is the bottom row of the picture), each pixel blue, green,
+ * red, each row `stride` bytes (a multiple of 4, padding bytes zero). The
+ * rows follow the header in the same allocation; `bits` points at row 0.
+ */
+typedef struct LS_Bitmap {
+    int32_t width;
+    int32_t height;
+    int32_t bitsPerPixel; /* always 24 */
+    int32_t stride;
+    uint64_t sizeImage; /* stride * height */
+    unsigned char *bits;
+} LS_Bitmap;
+
+/* Largest picture, in bits of pixel data, that the library produces. */
+#define LS_MAX_BITMAP_BITS 0x80000000u
+
+/* Process-wide set-up; nonzero when ready. `name` is the file name the
+ * library was loaded under (informational). Safe to call more than once. */
+int LS_LoadLibrary(const char *name);
+/* Process-wide release. Every document must be closed before. */
+void LS_FreeLibrary(void);
+
+/* Opens a PDF file; `flag` is 1. Returns 0 when the file is missing, is not
+ * a PDF, is damaged beyond repair or needs a password. */
+LS_Document LS_OpenFile(const char *path, int flag);
+void LS_CloseFile(LS_Document doc);
+
+/* Number of pages; 0 for a bad handle. */
+int LS_Pages(LS_Document doc);
+
+/* Stored only: the caller passes pixel sizes to LS_DIBitmap24. */
+int LS_SetResolution(LS_Document doc, int dpi);
+
+/* The page as a viewer shows it (the crop box clipped to the media box, the
+ * page rotation applied) as 0, 0, width, height in points. Returns nonzero on
+ * success; on failure (bad handle, page out of range) the four doubles are
+ * left untouched and 0 is returned. `page` counts from 1; `extra` is unused. */
+int LS_PageExtent(LS_Document doc, int page, double *box, int extra);
+
+/* Renders the whole visible page, annotations included, on white into
+ * exactly width x height pixels. `zero1`, `scale` (two doubles), `zero2`
+ * and `slot` are accepted for compatibility and not used. Returns 0 for a
+ * bad handle or page, a size <= 0 or a picture over LS_MAX_BITMAP_BITS.
+ * Free the result with LS_DeleteBitmap. */
+LS_Bitmap *LS_DIBitmap24(LS_Document doc, int zero1, int page, const double *scale, int zero2,
+                         int width, int height, int32_t *slot);
+void LS_DeleteBitmap(LS_Bitmap *bitmap);
+
+/* Renders the page to fit within 160 x 200 pixels and writes it as a JPEG
+ * file at `jpegPath`. Nonzero on success. */
+int LS_Thumbnail(LS_Document doc, const char *jpegPath, int page, int32_t *slot);
+
+/* Writes the thumbnail stored in the page (/Thumb) as a JPEG file at
+ * `jpegPath`. Nonzero when the page has one and it was written. */
+int LS_GetPDFThumbnail(const char *pdfPath, const char *jpegPath, int page, int32_t *slot);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif

@@ -1,0 +1,115 @@
+#include "render/rendering_library.h"
+
+#include "platform/dialogs.h"
+#include "platform/exe_folder.h"
+
+#include <dlfcn.h>
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <mutex>
+
+namespace render {
+namespace {
+
+std::recursive_mutex g_mutex;
+void *g_module = nullptr;
+RavelApi g_api;
+
+bool FileExists(const std::string &path) {
+    struct stat st;
+    return ::stat(path.c_str(), &st) == 0;
+}
+
+template <typename Fn>
+bool Bind(void *module, const char *name, Fn &slot) {
+    slot = reinterpret_cast<Fn>(::dlsym(module, name));
+    return slot != nullptr;
+}
+
+bool BindAll(void *module, RavelApi &api) {
+    // A fixed order; the first missing name fails the load.
+    return Bind(module, "LS_LoadLibrary", api.LoadLibrary) &&
+           Bind(module, "LS_FreeLibrary", api.FreeLibrary) &&
+           Bind(module, "LS_OpenFile", api.OpenFile) &&
+           Bind(module, "LS_CloseFile", api.CloseFile) && Bind(module, "LS_Pages", api.Pages) &&
+           Bind(module, "LS_SetResolution", api.SetResolution) &&
+           Bind(module, "LS_PageExtent", api.PageExtent) &&
+           Bind(module, "LS_DIBitmap24", api.DIBitmap24) &&
+           Bind(module, "LS_DeleteBitmap", api.DeleteBitmap) &&
+           Bind(module, "LS_GetPDFThumbnail", api.GetPDFThumbnail) &&
+           Bind(module, "LS_Thumbnail", api.Thumbnail);
+}
+
+// What dlopen is given for an empty name: the library beside the
+// executable when it is there, else the one in the current folder.
+std::string DefaultLoadPath() {
+    std::string beside = RenderingLibraryPath();
+    if (!beside.empty() && FileExists(beside))
+        return beside;
+    return std::string("./") + kRenderingLibraryName;
+}
+
+}  // namespace
+
+std::string RenderingLibraryPath() {
+    std::string folder = platform::ExecutableFolder();
+    if (folder.empty())
+        return {};
+    return folder + "/" + kRenderingLibraryName;
+}
+
+bool LocateRenderingLibrary() {
+    std::string beside = RenderingLibraryPath();
+    return (!beside.empty() && FileExists(beside)) || FileExists(kRenderingLibraryName);
+}
+
+bool RenderingLibraryLoaded() {
+    std::lock_guard<std::recursive_mutex> guard(g_mutex);
+    return g_module != nullptr;
+}
+
+void UnloadRenderingLibrary() {
+    std::lock_guard<std::recursive_mutex> guard(g_mutex);
+    if (!g_module)
+        return;
+    if (g_api.FreeLibrary)
+        g_api.FreeLibrary();
+    ::dlclose(g_module);
+    g_module = nullptr;
+    g_api = RavelApi{};
+}
+
+bool LoadRenderingLibrary(const std::string &name) {
+    std::lock_guard<std::recursive_mutex> guard(g_mutex);
+    if (g_module)
+        return true;
+    std::string path = name.empty() ? DefaultLoadPath() : name;
+    g_module = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (!g_module)
+        return false;
+    if (!BindAll(g_module, g_api) || !g_api.LoadLibrary(path.c_str())) {
+        g_api.FreeLibrary = nullptr;  // never set up, so nothing to release
+        UnloadRenderingLibrary();
+        return false;
+    }
+    return true;
+}
+
+void EnsureRenderingLibrary() {
+    if (LoadRenderingLibrary())
+        return;
+    const std::string text = std::string("DLL ") + kRenderingLibraryName + " failed to load";
+    std::fprintf(stderr, "%s\n", text.c_str());
+    std::fflush(stderr);
+    platform::ShowMessage("Dynamic Link Error", text, platform::MessageIcon::Error);
+    std::exit(1);
+}
+
+const RavelApi &Ravel() {
+    EnsureRenderingLibrary();
+    return g_api;
+}
+
+}  // namespace render

@@ -1,0 +1,111 @@
+// Start-up and exit of the application: title, command line, product
+// texts, settings, recent files and temporary files.
+
+#include "app/orvane_app.h"
+#include "app/product_info.h"
+#include "platform/temp_files.h"
+
+#include <QSettings>
+
+#include <gtest/gtest.h>
+
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+// Arguments that outlive the application object, as QApplication needs.
+struct Args {
+    explicit Args(std::vector<std::string> words) : strings(std::move(words)) {
+        for (std::string &s : strings)
+            pointers.push_back(s.data());
+        pointers.push_back(nullptr);
+        argc = int(strings.size());
+    }
+    std::vector<std::string> strings;
+    std::vector<char *> pointers;
+    int argc = 0;
+};
+
+QSettings Settings() { return QSettings(app::kSettingsOrganisation, app::kSettingsApplication); }
+
+TEST(Startup, WithoutArgumentsShowsAnUntitledWindow) {
+    Args args({"orvane"});
+    app::COrvaneApp application(args.argc, args.pointers.data());
+    ASSERT_TRUE(application.InitInstance());
+    ASSERT_NE(application.MainFrame(), nullptr);
+    EXPECT_TRUE(application.MainFrame()->isVisible());
+    EXPECT_EQ(application.MainFrame()->windowTitle(), "Untitled - Sorrel Orvane v2.0");
+    EXPECT_TRUE(application.CommandLineFile().isEmpty());
+    EXPECT_EQ(application.RecentFiles().Capacity(), 4);
+
+    const app::ProductInfo &p = app::Product();
+    EXPECT_EQ(p.nameWithVersion, "Sorrel Orvane v2.0");
+    std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    EXPECT_NE(p.copyright.find(std::to_string(local.tm_year + 1900)), std::string::npos);
+    EXPECT_FALSE(p.productPage.empty());
+    EXPECT_FALSE(p.supportAddress.empty());
+}
+
+TEST(Startup, TheCommandLineNamesTheFileToOpenWhole) {
+    const std::string path = "/tmp/a folder with spaces/$name 'quoted' \"x\" ü.pdf";
+    Args args({"orvane", path});
+    app::COrvaneApp application(args.argc, args.pointers.data());
+    ASSERT_TRUE(application.InitInstance());
+    EXPECT_EQ(application.CommandLineFile().toStdString(), path);
+}
+
+TEST(Startup, ExitDeletesTemporaryFilesAndKeepsPlacementAndRecentFiles) {
+    std::string written, never;
+    {
+        Args args({"orvane"});
+        app::COrvaneApp application(args.argc, args.pointers.data());
+        ASSERT_TRUE(application.InitInstance());
+        platform::MakeTempFileName(1024, written, ".txt");
+        platform::MakeTempFileName(300, never, ".jpg");
+        std::ofstream(written) << "x";
+        application.MainFrame()->setGeometry(70, 80, 700, 500);
+        application.RecentFiles().Add("/tmp/one.pdf");
+        application.RecentFiles().Add("/tmp/two.pdf");
+        application.ExitInstance();
+        EXPECT_FALSE(std::filesystem::exists(written));
+        EXPECT_FALSE(std::filesystem::exists(never));
+    }
+    QSettings settings = Settings();
+    EXPECT_EQ(settings.value("Position/Sorrel Orvane v2.0").toByteArray().size(), 44);
+    EXPECT_EQ(settings.value("Recent File List/File1").toString(), "/tmp/two.pdf");
+    EXPECT_EQ(settings.value("Recent File List/File2").toString(), "/tmp/one.pdf");
+
+    Args args({"orvane"});
+    app::COrvaneApp again(args.argc, args.pointers.data());
+    ASSERT_TRUE(again.InitInstance());
+    EXPECT_EQ(again.MainFrame()->geometry(), QRect(70, 80, 700, 500));
+    EXPECT_EQ(again.RecentFiles().Entries(), QStringList({"/tmp/two.pdf", "/tmp/one.pdf"}));
+}
+
+TEST(RecentFiles, HoldFourMostRecentFirstWithoutDuplicates) {
+    app::RecentFileList list(4);
+    for (const char *p : {"/a.pdf", "/b.pdf", "/c.pdf", "/d.pdf", "/e.pdf"})
+        list.Add(p);
+    EXPECT_EQ(list.Entries(), QStringList({"/e.pdf", "/d.pdf", "/c.pdf", "/b.pdf"}));
+    list.Add("/c.pdf");
+    EXPECT_EQ(list.Entries(), QStringList({"/c.pdf", "/e.pdf", "/d.pdf", "/b.pdf"}));
+    list.Add("");
+    EXPECT_EQ(list.Entries().size(), 4);
+
+    QSettings settings = Settings();
+    list.Save(settings);
+    app::RecentFileList shorter(4);
+    shorter.Add("/only.pdf");
+    shorter.Save(settings);  // File2..File4 go away
+    app::RecentFileList loaded(4);
+    loaded.Load(settings);
+    EXPECT_EQ(loaded.Entries(), QStringList({"/only.pdf"}));
+}
+
+}  // namespace

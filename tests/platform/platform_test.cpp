@@ -1,0 +1,106 @@
+// Temporary names, their deletion at exit, the executable's folder and the
+// message seam.
+
+#include "platform/dialogs.h"
+#include "platform/exe_folder.h"
+#include "platform/temp_files.h"
+
+#include <QDir>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <set>
+#include <thread>
+
+namespace fs = std::filesystem;
+using platform::MakeTempFileName;
+using platform::TempFileRegistry;
+
+namespace {
+
+TEST(TempFiles, NamesAreFreshCarryThePrefixAndSuffixAndAreRegistered) {
+    std::string a, b;
+    const size_t before = TempFileRegistry::Instance().Paths().size();
+    const size_t lengthA = MakeTempFileName(1024, a, ".txt");
+    const size_t lengthB = MakeTempFileName(300, b, ".jpg");
+    ASSERT_EQ(lengthA, a.size());
+    ASSERT_EQ(lengthB, b.size());
+    EXPECT_NE(a, b);
+    for (const std::string &name : {a, b}) {
+        fs::path p(name);
+        EXPECT_EQ(p.parent_path(), fs::path(QDir::tempPath().toStdString()));
+        EXPECT_EQ(p.filename().string().rfind("pdf", 0), 0u) << name;
+        EXPECT_FALSE(fs::exists(p)) << "the name is handed out, not the file";
+    }
+    EXPECT_TRUE(a.ends_with(".tmp.txt"));
+    EXPECT_TRUE(b.ends_with(".tmp.jpg"));
+    auto paths = TempFileRegistry::Instance().Paths();
+    ASSERT_EQ(paths.size(), before + 2);
+    EXPECT_EQ(paths[before], a);
+    EXPECT_EQ(paths[before + 1], b);
+
+    std::string untouched = "unchanged";
+    EXPECT_EQ(MakeTempFileName(0, untouched, ".txt"), 0u);
+    EXPECT_EQ(untouched, "unchanged");
+    EXPECT_EQ(TempFileRegistry::Instance().Paths().size(), before + 2);
+
+    std::string plain;
+    ASSERT_GT(MakeTempFileName(1, plain, ""), 0u);
+    EXPECT_TRUE(plain.ends_with(".tmp"));
+}
+
+TEST(TempFiles, EveryRegisteredFileIsDeletedWrittenOrNot) {
+    std::string written, never;
+    MakeTempFileName(1024, written, ".txt");
+    MakeTempFileName(1024, never, ".jpg");
+    std::ofstream(written) << "Page 1, [0.00,0.00,0.00,0.00]\n";
+    ASSERT_TRUE(fs::exists(written));
+    TempFileRegistry::Instance().DeleteAll();
+    EXPECT_FALSE(fs::exists(written));
+    EXPECT_FALSE(fs::exists(never));
+    EXPECT_TRUE(TempFileRegistry::Instance().Paths().empty());
+    TempFileRegistry::Instance().DeleteAll();  // twice is harmless
+}
+
+TEST(TempFiles, AppendsFromTwoThreadsAreAllKept) {
+    TempFileRegistry::Instance().DeleteAll();
+    const int perThread = 200;
+    auto make = [&] {
+        for (int i = 0; i < perThread; ++i) {
+            std::string name;
+            MakeTempFileName(300, name, ".jpg");
+        }
+    };
+    std::thread a(make), b(make);
+    a.join();
+    b.join();
+    auto paths = TempFileRegistry::Instance().Paths();
+    EXPECT_EQ(paths.size(), size_t(2 * perThread));
+    EXPECT_EQ(std::set<std::string>(paths.begin(), paths.end()).size(), paths.size());
+    TempFileRegistry::Instance().DeleteAll();
+}
+
+TEST(ExecutableFolder, IsTheFolderOfTheRunningProgram) {
+    fs::path folder = platform::ExecutableFolder();
+    ASSERT_FALSE(folder.empty());
+    EXPECT_TRUE(fs::exists(folder / "platform_test"));
+}
+
+TEST(Messages, TheHandlerAnswersInsteadOfABox) {
+    std::string seen;
+    auto previous = platform::SetMessageHandler(
+        [&](const std::string &title, const std::string &text, platform::MessageIcon icon) {
+            seen = title + "|" + text + (icon == platform::MessageIcon::Error ? "|error" : "");
+        });
+    platform::ShowMessage("Dynamic Link Error", "DLL libravel.so failed to load",
+                          platform::MessageIcon::Error);
+    EXPECT_EQ(seen, "Dynamic Link Error|DLL libravel.so failed to load|error");
+    platform::SetMessageHandler(previous);
+    // Without a widget application the default shows nothing and returns.
+    platform::ShowMessage("t", "x", platform::MessageIcon::Information);
+}
+
+}  // namespace
