@@ -400,6 +400,43 @@ TEST_F(RavelTest, MissingNonPdfAndDamagedFilesGiveNoHandle) {
     }
 }
 
+TEST_F(RavelTest, CorruptedFilesNeverCrashTheLibrary) {
+    DocSpec spec = fixtures::ManyPages(3, true);
+    spec.pages[1].storedThumbnail = true;
+    spec.pages[2].links.push_back({{72, 72, 200, 90}, 1, {}});
+    spec.outline = {{"One", 1}, {"Three", 3}};
+    std::string whole = Write(spec);
+    std::ifstream in(whole, std::ios::binary);
+    const std::string original((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    ASSERT_GT(original.size(), 1000u);
+
+    // Bytes overwritten at random places, with a fixed seed so a failure
+    // can be repeated.
+    uint32_t seed = 12345;
+    auto next = [&] { return seed = seed * 1664525u + 1013904223u; };
+    const std::string damaged = dir.file("damaged.pdf");
+    const std::string jpg = dir.file("damaged.jpg");
+    for (int round = 0; round < 150; ++round) {
+        std::string bytes = original;
+        const int flips = 1 + int(next() % 24);
+        for (int i = 0; i < flips; ++i)
+            bytes[next() % bytes.size()] = char(next() >> 24);
+        std::ofstream(damaged, std::ios::binary | std::ios::trunc) << bytes;
+        int32_t slot = 0;
+        Api().GetPDFThumbnail(damaged.c_str(), jpg.c_str(), 2, &slot);
+        OpenDoc doc(damaged);
+        if (!doc)
+            continue;
+        const int pages = Api().Pages(doc.get());
+        for (int page = 1; page <= std::min(pages, 4); ++page) {
+            double box[4];
+            if (Api().PageExtent(doc.get(), page, box, 0))
+                Render(doc.get(), page, 61, 79);
+            Api().Thumbnail(doc.get(), jpg.c_str(), page, &slot);
+        }
+    }
+}
+
 TEST_F(RavelTest, PathsWithAnyCharactersAndLengthOpen) {
     std::filesystem::path deep = dir.path();
     for (int i = 0; i < 6; ++i)

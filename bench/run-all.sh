@@ -1,0 +1,8 @@
+#!/usr/bin/env bash
+# Runs every benchmark against the build in build/ and prints its figures.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bin=build/bin
+
+echo "== page rendering: libravel.so against mutool draw"
+"$bin/bench-render-pages" "$@"
