@@ -2,6 +2,7 @@
 
 #include "app/product_info.h"
 #include "platform/temp_files.h"
+#include "platform/termination.h"
 #include "render/rendering_library.h"
 
 #include <QSettings>
@@ -33,6 +34,7 @@ bool COrvaneApp::InitInstance() {
     m_mainFrame->show();
 
     render::EnsureRenderingLibrary();
+    platform::QuitOnTerminationSignals();
     return true;
 }
 

@@ -5,7 +5,10 @@
 #include "app/product_info.h"
 #include "platform/temp_files.h"
 
+#include <QProcess>
 #include <QSettings>
+
+#include <csignal>
 
 #include <gtest/gtest.h>
 
@@ -86,6 +89,24 @@ TEST(Startup, ExitDeletesTemporaryFilesAndKeepsPlacementAndRecentFiles) {
     ASSERT_TRUE(again.InitInstance());
     EXPECT_EQ(again.MainFrame()->geometry(), QRect(70, 80, 700, 500));
     EXPECT_EQ(again.RecentFiles().Entries(), QStringList({"/tmp/two.pdf", "/tmp/one.pdf"}));
+}
+
+TEST(Startup, TheProgramEndsCleanlyWhenTheSessionTerminatesIt) {
+    {
+        QSettings settings = Settings();
+        settings.remove("Position");
+    }
+    QProcess program;
+    program.start(ORVANE_PATH, {});
+    ASSERT_TRUE(program.waitForStarted(10000));
+    // Give it time to show its window, then end it as a session would.
+    ASSERT_FALSE(program.waitForFinished(1500));
+    ::kill(pid_t(program.processId()), SIGTERM);
+    ASSERT_TRUE(program.waitForFinished(10000));
+    EXPECT_EQ(program.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(program.exitCode(), 0);
+    QSettings settings = Settings();
+    EXPECT_EQ(settings.value("Position/Sorrel Orvane v2.0").toByteArray().size(), 44);
 }
 
 TEST(RecentFiles, HoldFourMostRecentFirstWithoutDuplicates) {

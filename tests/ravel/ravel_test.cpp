@@ -265,6 +265,17 @@ TEST_F(RavelTest, BlackRectanglesLandOnTheExpectedPixels) {
     }
 }
 
+TEST_F(RavelTest, AnnotationsAreRenderedWithThePage) {
+    DocSpec spec = fixtures::PagesOfSizes({{200, 100}});
+    spec.pages[0].boxAnnotations.push_back({20, 20, 80, 80});
+    OpenDoc doc(Write(spec));
+    ASSERT_TRUE(doc);
+    BitmapPtr b = Render(doc.get(), 1, 200, 100);
+    ASSERT_NE(b, nullptr);
+    EXPECT_TRUE(IsBlack(PixelAt(*b, 50, 50)));
+    EXPECT_TRUE(IsWhite(PixelAt(*b, 150, 50)));
+}
+
 TEST_F(RavelTest, TwoThreadsOnTheirOwnHandlesRenderWhatOneThreadRenders) {
     DocSpec spec = fixtures::ManyPages(12, true);
     std::string path = Write(spec);

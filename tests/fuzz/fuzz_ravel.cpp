@@ -1,0 +1,51 @@
+// libFuzzer target: arbitrary bytes as a PDF file given to the rendering
+// library: open, count, measure, render and thumbnail without crashing.
+#include "ravel/ravel.h"
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <unistd.h>
+
+namespace {
+
+std::string ScratchPath(const char *suffix) {
+    return "/tmp/orvane-fuzz-" + std::to_string(::getpid()) + suffix;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int *, char ***) {
+    LS_LoadLibrary("libravel.so");
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
+    static const std::string pdf = ScratchPath(".pdf");
+    static const std::string jpg = ScratchPath(".jpg");
+    std::FILE *f = std::fopen(pdf.c_str(), "wb");
+    if (!f)
+        return 0;
+    std::fwrite(data, 1, size, f);
+    std::fclose(f);
+
+    int32_t slot = 0;
+    LS_GetPDFThumbnail(pdf.c_str(), jpg.c_str(), 1, &slot);
+    LS_Document doc = LS_OpenFile(pdf.c_str(), 1);
+    if (doc) {
+        const int pages = LS_Pages(doc);
+        for (int page = 1; page <= pages && page <= 3; ++page) {
+            double box[4] = {0, 0, 0, 0};
+            if (!LS_PageExtent(doc, page, box, 0))
+                continue;
+            double scale[2] = {1.5, 1.5};
+            if (LS_Bitmap *b = LS_DIBitmap24(doc, 0, page, scale, 0, 40, 50, &slot))
+                LS_DeleteBitmap(b);
+            LS_Thumbnail(doc, jpg.c_str(), page, &slot);
+        }
+        LS_CloseFile(doc);
+    }
+    std::remove(jpg.c_str());
+    return 0;
+}
