@@ -91,7 +91,7 @@ TEST(Startup, ExitDeletesTemporaryFilesAndKeepsPlacementAndRecentFiles) {
     EXPECT_EQ(again.RecentFiles().Entries(), QStringList({"/tmp/two.pdf", "/tmp/one.pdf"}));
 }
 
-TEST(Startup, TheProgramEndsCleanlyWhenTheSessionTerminatesIt) {
+TEST(Startup, TheProgramEndsCleanlyOnSigterm) {
     {
         QSettings settings = Settings();
         settings.remove("Position");
@@ -99,7 +99,7 @@ TEST(Startup, TheProgramEndsCleanlyWhenTheSessionTerminatesIt) {
     QProcess program;
     program.start(ORVANE_PATH, {});
     ASSERT_TRUE(program.waitForStarted(10000));
-    // Give it time to show its window, then end it as a session would.
+    // Give it time to show its window, then end it as logging out would.
     ASSERT_FALSE(program.waitForFinished(1500));
     ::kill(pid_t(program.processId()), SIGTERM);
     ASSERT_TRUE(program.waitForFinished(10000));

@@ -16,8 +16,8 @@
 #include <vector>
 
 using fixtures::Box;
-using fixtures::DocSpec;
-using fixtures::PageSpec;
+using fixtures::DocPlan;
+using fixtures::PagePlan;
 
 namespace {
 
@@ -64,23 +64,23 @@ class RavelTest : public ::testing::Test {
 protected:
     fixtures::TempDir dir;
 
-    std::string Write(const DocSpec &spec, const std::string &name = "doc.pdf") {
+    std::string Write(const DocPlan &plan, const std::string &name = "doc.pdf") {
         std::string path = dir.file(name);
-        fixtures::WritePdf(spec, path);
+        fixtures::WritePdf(plan, path);
         return path;
     }
 };
 
 // Page boxes in every arrangement a file may have, with the size a viewer
 // shows.
-DocSpec BoxesDocument() {
-    DocSpec spec;
+DocPlan BoxesDocument() {
+    DocPlan plan;
     auto page = [&](Box media, std::optional<Box> crop, std::optional<int> rotate) {
-        PageSpec p;
+        PagePlan p;
         p.own.mediaBox = media;
         p.own.cropBox = crop;
         p.own.rotate = rotate;
-        spec.pages.push_back(p);
+        plan.pages.push_back(p);
     };
     page({0, 0, 612, 792}, {}, {});                      // 1 plain
     page({0, 0, 612, 792}, {}, 90);                      // 2
@@ -93,18 +93,18 @@ DocSpec BoxesDocument() {
     page({0, 0, 400, 500}, Box{-50, 100, 300, 900}, {});  // 9 crop sticking out
     page({10, 20, 310, 520}, Box{60, 70, 260, 420}, 90);  // 10 offset, cropped, rotated
     page({0, 0, 612, 792}, {}, 450);                     // 11 beyond a full turn
-    return spec;
+    return plan;
 }
 
 TEST_F(RavelTest, PageCountAndShownSizesForEveryBoxArrangement) {
-    DocSpec spec = BoxesDocument();
-    OpenDoc doc(Write(spec));
+    DocPlan plan = BoxesDocument();
+    OpenDoc doc(Write(plan));
     ASSERT_TRUE(doc);
-    ASSERT_EQ(Api().Pages(doc.get()), int(spec.pages.size()));
-    for (int page = 1; page <= int(spec.pages.size()); ++page) {
+    ASSERT_EQ(Api().Pages(doc.get()), int(plan.pages.size()));
+    for (int page = 1; page <= int(plan.pages.size()); ++page) {
         double box[4] = {-1, -1, -1, -1};
         ASSERT_NE(Api().PageExtent(doc.get(), page, box, 0), 0) << "page " << page;
-        auto [w, h] = fixtures::ShownSize(spec, page);
+        auto [w, h] = fixtures::ShownSize(plan, page);
         EXPECT_EQ(box[0], 0) << "page " << page;
         EXPECT_EQ(box[1], 0) << "page " << page;
         EXPECT_NEAR(box[2], w, 1e-3) << "page " << page;
@@ -121,15 +121,15 @@ TEST_F(RavelTest, PageCountAndShownSizesForEveryBoxArrangement) {
 }
 
 TEST_F(RavelTest, InheritedBoxesAndRotationComeFromThePageTree) {
-    DocSpec spec;
-    spec.root.mediaBox = Box{0, 0, 500, 700};
-    spec.root.rotate = 90;
-    spec.group = fixtures::Inheritable{Box{0, 0, 300, 400}, Box{20, 20, 220, 320}, 180};
-    spec.groupFirst = 1;
-    spec.groupCount = 2;
-    spec.pages.resize(4);
-    spec.pages[3].own.rotate = 0;  // the page's own value wins
-    OpenDoc doc(Write(spec));
+    DocPlan plan;
+    plan.root.mediaBox = Box{0, 0, 500, 700};
+    plan.root.rotate = 90;
+    plan.group = fixtures::Inheritable{Box{0, 0, 300, 400}, Box{20, 20, 220, 320}, 180};
+    plan.groupFirst = 1;
+    plan.groupCount = 2;
+    plan.pages.resize(4);
+    plan.pages[3].own.rotate = 0;  // the page's own value wins
+    OpenDoc doc(Write(plan));
     ASSERT_TRUE(doc);
     ASSERT_EQ(Api().Pages(doc.get()), 4);
     const double expected[4][2] = {{700, 500}, {200, 300}, {200, 300}, {500, 700}};
@@ -165,9 +165,9 @@ TEST_F(RavelTest, OutOfRangePagesAndBadHandlesAreRefused) {
 }
 
 TEST_F(RavelTest, BitmapRowsAreBottomUpWithPaddedZeroedStride) {
-    DocSpec spec = fixtures::PagesOfSizes({{30, 40}});
-    spec.pages[0].blackRects.push_back({0, 0, 30, 20});  // the lower half black
-    OpenDoc doc(Write(spec));
+    DocPlan plan = fixtures::PagesOfSizes({{30, 40}});
+    plan.pages[0].blackRects.push_back({0, 0, 30, 20});  // the lower half black
+    OpenDoc doc(Write(plan));
     for (int w : {3, 5, 8}) {
         BitmapPtr b = Render(doc.get(), 1, w, 8);
         ASSERT_NE(b, nullptr);
@@ -221,9 +221,9 @@ TEST_F(RavelTest, BlackRectanglesLandOnTheExpectedPixels) {
         {{-300, -400, 300, 400}, {}, 90},    {{0, 0, 612, 792}, Box{40, 50, 560, 740}, 0},
         {{0, 0, 612, 792}, Box{40, 50, 560, 740}, 270},
     };
-    DocSpec spec;
+    DocPlan plan;
     for (const Case &c : cases) {
-        PageSpec p;
+        PagePlan p;
         p.own.mediaBox = c.media;
         p.own.cropBox = c.crop;
         p.own.rotate = c.rotate;
@@ -233,9 +233,9 @@ TEST_F(RavelTest, BlackRectanglesLandOnTheExpectedPixels) {
         double W = shown.x1 - shown.x0, H = shown.y1 - shown.y0;
         p.blackRects.push_back({shown.x0 + W * 0.15, shown.y0 + H * 0.55, shown.x0 + W * 0.4,
                                 shown.y0 + H * 0.8});
-        spec.pages.push_back(p);
+        plan.pages.push_back(p);
     }
-    OpenDoc doc(Write(spec));
+    OpenDoc doc(Write(plan));
     ASSERT_TRUE(doc);
     for (size_t i = 0; i < cases.size(); ++i) {
         const int page = int(i) + 1;
@@ -245,7 +245,7 @@ TEST_F(RavelTest, BlackRectanglesLandOnTheExpectedPixels) {
         BitmapPtr b = Render(doc.get(), page, w, h);
         ASSERT_NE(b, nullptr);
         Box shown = cases[i].crop.value_or(cases[i].media);
-        Fractions f = Expected(shown, cases[i].rotate, spec.pages[i].blackRects[0]);
+        Fractions f = Expected(shown, cases[i].rotate, plan.pages[i].blackRects[0]);
         const int left = int(std::lround(f.left * w)), right = int(std::lround(f.right * w));
         const int top = int(std::lround(f.top * h)), bottom = int(std::lround(f.bottom * h));
         SCOPED_TRACE("page " + std::to_string(page));
@@ -266,9 +266,9 @@ TEST_F(RavelTest, BlackRectanglesLandOnTheExpectedPixels) {
 }
 
 TEST_F(RavelTest, AnnotationsAreRenderedWithThePage) {
-    DocSpec spec = fixtures::PagesOfSizes({{200, 100}});
-    spec.pages[0].boxAnnotations.push_back({20, 20, 80, 80});
-    OpenDoc doc(Write(spec));
+    DocPlan plan = fixtures::PagesOfSizes({{200, 100}});
+    plan.pages[0].boxAnnotations.push_back({20, 20, 80, 80});
+    OpenDoc doc(Write(plan));
     ASSERT_TRUE(doc);
     BitmapPtr b = Render(doc.get(), 1, 200, 100);
     ASSERT_NE(b, nullptr);
@@ -277,8 +277,8 @@ TEST_F(RavelTest, AnnotationsAreRenderedWithThePage) {
 }
 
 TEST_F(RavelTest, TwoThreadsOnTheirOwnHandlesRenderWhatOneThreadRenders) {
-    DocSpec spec = fixtures::ManyPages(12, true);
-    std::string path = Write(spec);
+    DocPlan plan = fixtures::ManyPages(12, true);
+    std::string path = Write(plan);
     const int w = 300, h = 388;
 
     auto renderAll = [&](std::vector<std::vector<unsigned char>> &out) {
@@ -309,9 +309,9 @@ TEST_F(RavelTest, TwoThreadsOnTheirOwnHandlesRenderWhatOneThreadRenders) {
 }
 
 TEST_F(RavelTest, ThumbnailsAreWrittenAsJpegFilesThatDecode) {
-    DocSpec spec = fixtures::PagesOfSizes({{612, 792}, {842, 595}, {100, 1000}});
-    spec.pages[0].blackRects.push_back({0, 0, 306, 792});  // left half black
-    OpenDoc doc(Write(spec));
+    DocPlan plan = fixtures::PagesOfSizes({{612, 792}, {842, 595}, {100, 1000}});
+    plan.pages[0].blackRects.push_back({0, 0, 306, 792});  // left half black
+    OpenDoc doc(Write(plan));
     ASSERT_TRUE(doc);
     const int expected[3][2] = {{155, 200}, {160, 113}, {20, 200}};
     for (int page = 1; page <= 3; ++page) {
@@ -338,9 +338,9 @@ TEST_F(RavelTest, ThumbnailsAreWrittenAsJpegFilesThatDecode) {
 }
 
 TEST_F(RavelTest, StoredThumbnailIsWrittenOnlyWhenThePageHasOne) {
-    DocSpec spec = fixtures::PagesOfSizes({{612, 792}, {612, 792}});
-    spec.pages[1].storedThumbnail = true;
-    std::string pdf = Write(spec, "stored thumb é.pdf");
+    DocPlan plan = fixtures::PagesOfSizes({{612, 792}, {612, 792}});
+    plan.pages[1].storedThumbnail = true;
+    std::string pdf = Write(plan, "stored thumb é.pdf");
     int32_t slot = 0;
     std::string none = dir.file("none.jpg"), stored = dir.file("stored.jpg");
     EXPECT_EQ(Api().GetPDFThumbnail(pdf.c_str(), none.c_str(), 1, &slot), 0);
@@ -362,18 +362,18 @@ TEST_F(RavelTest, StoredThumbnailIsWrittenOnlyWhenThePageHasOne) {
 }
 
 TEST_F(RavelTest, EncryptionWithAnEmptyUserPasswordOpensAndARealOneIsRefused) {
-    DocSpec spec = fixtures::PagesOfSizes({{612, 792}, {400, 400}});
-    spec.pages[0].blackRects.push_back({100, 100, 200, 200});
-    spec.encryption = fixtures::Encryption::EmptyUserPassword;
-    OpenDoc open(Write(spec, "open.pdf"));
+    DocPlan plan = fixtures::PagesOfSizes({{612, 792}, {400, 400}});
+    plan.pages[0].blackRects.push_back({100, 100, 200, 200});
+    plan.encryption = fixtures::Encryption::EmptyUserPassword;
+    OpenDoc open(Write(plan, "open.pdf"));
     ASSERT_TRUE(open);
     EXPECT_EQ(Api().Pages(open.get()), 2);
     BitmapPtr b = Render(open.get(), 1, 612, 792);
     ASSERT_NE(b, nullptr);
     EXPECT_TRUE(IsBlack(PixelAt(*b, 150, 792 - 150)));
 
-    spec.encryption = fixtures::Encryption::UserPassword;
-    std::string locked = Write(spec, "locked.pdf");
+    plan.encryption = fixtures::Encryption::UserPassword;
+    std::string locked = Write(plan, "locked.pdf");
     EXPECT_EQ(Api().OpenFile(locked.c_str(), 1), 0u);
     int32_t slot = 0;
     EXPECT_EQ(Api().GetPDFThumbnail(locked.c_str(), dir.file("t.jpg").c_str(), 1, &slot), 0);
@@ -412,11 +412,11 @@ TEST_F(RavelTest, MissingNonPdfAndDamagedFilesGiveNoHandle) {
 }
 
 TEST_F(RavelTest, CorruptedFilesNeverCrashTheLibrary) {
-    DocSpec spec = fixtures::ManyPages(3, true);
-    spec.pages[1].storedThumbnail = true;
-    spec.pages[2].links.push_back({{72, 72, 200, 90}, 1, {}});
-    spec.outline = {{"One", 1}, {"Three", 3}};
-    std::string whole = Write(spec);
+    DocPlan plan = fixtures::ManyPages(3, true);
+    plan.pages[1].storedThumbnail = true;
+    plan.pages[2].links.push_back({{72, 72, 200, 90}, 1, {}});
+    plan.outline = {{"One", 1}, {"Three", 3}};
+    std::string whole = Write(plan);
     std::ifstream in(whole, std::ios::binary);
     const std::string original((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     ASSERT_GT(original.size(), 1000u);
