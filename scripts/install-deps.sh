@@ -11,6 +11,8 @@ packages=(
   # rendering library on MuPDF (static libmupdf.a and what it links against)
   libmupdf-dev libharfbuzz-dev libfreetype-dev libjbig2dec0-dev libopenjp2-7-dev
   libjpeg-dev libgumbo-dev libmujs-dev zlib1g-dev libbrotli-dev libpng-dev
+  # picture decoders of the page image
+  libtiff-dev libgif-dev libmng-dev libwebp-dev libraw-dev
   # PDF writing for the crop tool and the test fixtures
   libqpdf-dev qpdf
   # tests and benchmarks
