@@ -6,3 +6,6 @@ bin=build/bin
 
 echo "== page rendering: libravel.so against mutool draw"
 "$bin/bench-render-pages" "$@"
+
+echo "== page image: painting and decoding against Qt"
+QT_QPA_PLATFORM=${QT_QPA_PLATFORM:-offscreen} "$bin/bench-page-image"
