@@ -28,9 +28,12 @@ run() {  # name, seed files...
 }
 
 # Seeds come from the ordinary build (qpdf's headers need gcc).
-if [ ! -f build/sample.pdf ]; then
+if [ ! -f build/sample.pdf ] || [ ! -x build/bin/make-image-corpus ]; then
   cmake --preset default >/dev/null
-  cmake --build --preset default --target sample-pdf
+  cmake --build --preset default --target sample-pdf make-image-corpus
 fi
+mkdir -p "$work/images"
+build/bin/make-image-corpus "$work/images"
 
 run fuzz-ravel build/sample.pdf
+run fuzz-page-image "$work"/images/*

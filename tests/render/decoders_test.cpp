@@ -255,6 +255,28 @@ TEST(Decoders, AWrongFormatCodeFallsBackToDetectionAndKeepsItsOwnError) {
     EXPECT_EQ(fromFile.Width(), 13u);
 }
 
+TEST(Decoders, CameraRawIsReachedByDetection) {
+    // Dark on the left, bright on the right.
+    Picture p{64, 48, std::vector<uint8_t>(64 * 48 * 4, 255)};
+    for (int y = 0; y < 48; ++y)
+        for (int x = 0; x < 64; ++x)
+            for (int c = 0; c < 3; ++c)
+                p.rgba[(size_t(y) * 64 + size_t(x)) * 4 + size_t(c)] = x < 32 ? 20 : 230;
+    const Bytes dng = testimages::Dng(p);
+    PageImage image;
+    ASSERT_TRUE(Load(image, dng, 0)) << image.LastError();
+    EXPECT_EQ(image.Format(), render::kFormatRaw);
+    EXPECT_EQ(image.Width(), 64u);
+    EXPECT_EQ(image.Height(), 48u);
+    const RgbQuad left = image.PixelAt(8, 24, false), right = image.PixelAt(56, 24, false);
+    EXPECT_LT(left.red + left.green + left.blue + 150, right.red + right.green + right.blue);
+    // Asked for by its code directly, too; and raw data it cannot read fails.
+    PageImage direct;
+    EXPECT_TRUE(Load(direct, dng, render::kFormatRaw)) << direct.LastError();
+    EXPECT_FALSE(Load(direct, Bytes(dng.begin(), dng.begin() + 300), render::kFormatRaw));
+    EXPECT_FALSE(direct.LastError().empty());
+}
+
 TEST(Decoders, MetafilesAreRecognisedButNotDrawn) {
     PageImage image;
     EXPECT_FALSE(Load(image, testimages::Emf(0, 0, 100, 50), render::kFormatWmf));

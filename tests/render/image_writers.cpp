@@ -374,6 +374,39 @@ Bytes TiffHeaderOnly(uint32_t width, uint32_t height) {
     return b;
 }
 
+Bytes Dng(const Picture &p) {
+    const std::string path = ScratchFile(".dng");
+    TIFF *tif = TIFFOpen(path.c_str(), "w");
+    TIFFSetField(tif, TIFFTAG_SUBFILETYPE, 0);
+    TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, uint32_t(p.width));
+    TIFFSetField(tif, TIFFTAG_IMAGELENGTH, uint32_t(p.height));
+    TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 16);
+    TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, 3);
+    TIFFSetField(tif, TIFFTAG_COMPRESSION, COMPRESSION_NONE);
+    TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, 34892);  // linear raw
+    TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+    TIFFSetField(tif, TIFFTAG_MAKE, "Orvane");
+    TIFFSetField(tif, TIFFTAG_MODEL, "Test");
+    static const uint8_t version[4] = {1, 4, 0, 0};
+    TIFFSetField(tif, TIFFTAG_DNGVERSION, version);
+    TIFFSetField(tif, TIFFTAG_UNIQUECAMERAMODEL, "Orvane Test");
+    float matrix[9] = {1, 0, 0, 0, 1, 0, 0, 0, 1};
+    TIFFSetField(tif, TIFFTAG_COLORMATRIX1, 9, matrix);
+    float neutral[3] = {1, 1, 1};
+    TIFFSetField(tif, TIFFTAG_ASSHOTNEUTRAL, 3, neutral);
+    std::vector<uint16_t> row(size_t(p.width) * 3);
+    for (int y = 0; y < p.height; ++y) {
+        for (int x = 0; x < p.width; ++x)
+            for (int c = 0; c < 3; ++c)
+                row[size_t(x) * 3 + size_t(c)] = uint16_t(p.At(x, y)[c] * 257);
+        TIFFWriteScanline(tif, row.data(), uint32_t(y), 0);
+    }
+    TIFFClose(tif);
+    Bytes b = ReadAll(path);
+    std::remove(path.c_str());
+    return b;
+}
+
 // ---- GIF ----
 
 namespace {

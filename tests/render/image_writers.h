@@ -49,6 +49,8 @@ Bytes Jp2(const Picture &p, bool codestreamOnly);
 Bytes Webp(const Picture &p, bool alpha);
 Bytes Mng(const std::vector<Picture> &frames);
 Bytes Jng(const Picture &p);
+// A linear camera raw file (DNG): the pattern's channels as 16-bit samples.
+Bytes Dng(const Picture &p);
 
 // Hand-laid formats.
 Bytes Bmp(const Picture &p, int bits, bool topDown = false);  // 1, 4, 8 (palette of greys), 16, 24, 32
