@@ -69,7 +69,7 @@ bool JpegDecode(const uint8_t *data, size_t size, PageImage *image, char *messag
     if (setjmp(err.jump)) {
         jpeg_destroy_decompress(&cinfo);
         delete cmyk;
-        std::snprintf(message, 200, "JPEG: %s", err.message);
+        std::snprintf(message, 256, "JPEG: %s", err.message);
         return false;
     }
     jpeg_create_decompress(&cinfo);
@@ -80,7 +80,7 @@ bool JpegDecode(const uint8_t *data, size_t size, PageImage *image, char *messag
     cinfo.out_color_space = grey ? JCS_GRAYSCALE : isCmyk ? JCS_CMYK : JCS_EXT_BGR;
     const uint32_t w = cinfo.image_width, h = cinfo.image_height;
     if (!image->Allocate(w, h, grey ? 8 : 24, kFormatJpeg)) {
-        std::snprintf(message, 200, "%s", image->LastError().c_str());
+        std::snprintf(message, 256, "%s", image->LastError().c_str());
         jpeg_destroy_decompress(&cinfo);
         return false;
     }
@@ -115,7 +115,7 @@ bool JpegDecode(const uint8_t *data, size_t size, PageImage *image, char *messag
     jpeg_destroy_decompress(&cinfo);
     delete cmyk;
     if (err.truncated) {
-        std::snprintf(message, 200, "JPEG: file is truncated");
+        std::snprintf(message, 256, "JPEG: file is truncated");
         return false;
     }
     return true;
@@ -155,7 +155,7 @@ void PngRead(png_structp png, png_bytep out, png_size_t n) {
 
 void PngOnError(png_structp png, png_const_charp text) {
     auto *message = static_cast<char *>(png_get_error_ptr(png));
-    std::snprintf(message, 200, "PNG: %s", text);
+    std::snprintf(message, 256, "PNG: %s", text);
     png_longjmp(png, 1);
 }
 
@@ -168,7 +168,7 @@ void PngOnWarning(png_structp, png_const_charp) {}
 bool PngDecode(PngSource *source, PageImage *image, char *message) {
     png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, message, PngOnError, PngOnWarning);
     if (!png) {
-        std::snprintf(message, 200, "PNG: cannot start the decoder");
+        std::snprintf(message, 256, "PNG: cannot start the decoder");
         return false;
     }
     png_infop info = png_create_info_struct(png);
@@ -191,7 +191,7 @@ bool PngDecode(PngSource *source, PageImage *image, char *message) {
     const bool mapped = !transparency && (colourType == PNG_COLOR_TYPE_PALETTE || colourType == PNG_COLOR_TYPE_GRAY);
     const bool hasAlpha = !mapped && (transparency || (colourType & PNG_COLOR_MASK_ALPHA));
     if (!image->Allocate(w, h, mapped ? 8 : 24, kFormatPng)) {
-        std::snprintf(message, 200, "%s", image->LastError().c_str());
+        std::snprintf(message, 256, "%s", image->LastError().c_str());
         png_destroy_read_struct(&png, &info, nullptr);
         return false;
     }
