@@ -8,6 +8,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <unordered_set>
 #include <vector>
 
 extern "C" {
@@ -35,8 +36,29 @@ struct Playback {
 
 Playback &Of(mng_handle h) { return *static_cast<Playback *>(mng_get_userdata(h)); }
 
-mng_ptr MNG_DECL Alloc(mng_size_t n) { return std::calloc(1, n); }
-void MNG_DECL Free(mng_ptr p, mng_size_t) { std::free(p); }
+// libmng loses a few of its blocks on some damaged files; every block it
+// takes is recorded so that whatever it leaves behind is freed after the
+// decoder is closed.
+thread_local std::unordered_set<void *> *t_blocks = nullptr;
+
+mng_ptr MNG_DECL Alloc(mng_size_t n) {
+    void *p = std::calloc(1, n);
+    if (p && t_blocks) {
+        try {
+            t_blocks->insert(p);
+        } catch (...) {
+            std::free(p);
+            return nullptr;
+        }
+    }
+    return p;
+}
+
+void MNG_DECL Free(mng_ptr p, mng_size_t) {
+    if (p && t_blocks)
+        t_blocks->erase(p);
+    std::free(p);
+}
 mng_bool MNG_DECL OpenStream(mng_handle) { return MNG_TRUE; }
 mng_bool MNG_DECL CloseStream(mng_handle) { return MNG_TRUE; }
 
@@ -99,6 +121,16 @@ bool DecodeMng(ByteSpan data, PageImage &image) {
     Playback p;
     p.data = data;
     p.target = image.FrameIndex();
+    std::unordered_set<void *> blocks;
+    t_blocks = &blocks;
+    struct Sweep {
+        std::unordered_set<void *> &blocks;
+        ~Sweep() {
+            t_blocks = nullptr;
+            for (void *b : blocks)
+                std::free(b);
+        }
+    } sweep{blocks};
     mng_handle h = mng_initialize(&p, Alloc, Free, MNG_NULL);
     if (!h)
         return Fail(image, "MNG: cannot start the decoder");
