@@ -1,0 +1,32 @@
+#ifndef QUORREL_CROP_LIST_H
+#define QUORREL_CROP_LIST_H
+
+// The crop list: one line per page, "Page %d, [%.2f,%.2f,%.2f,%.2f]", the
+// four numbers left, top, right, bottom of the rectangle on the page as a
+// viewer shows it, in points: x from the shown page's left edge, y upwards
+// from a line trunc(H) points below its top edge.
+
+#include <istream>
+#include <map>
+#include <string>
+
+namespace quorrel {
+
+struct CropRect {
+    double left = 0, top = 0, right = 0, bottom = 0;
+
+    // Zero width or zero height: the page is left as it is.
+    bool Empty() const { return left == right || top == bottom; }
+};
+
+// Page number (from 1) to its rectangle; a later line for the same page
+// replaces an earlier one.
+using CropList = std::map<int, CropRect>;
+
+// Reads the list; LF and CRLF line ends and blank lines are accepted.
+// Returns false with `error` naming the first malformed line.
+bool ParseCropList(std::istream &in, CropList &list, std::string &error);
+
+}  // namespace quorrel
+
+#endif

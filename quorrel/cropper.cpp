@@ -1,0 +1,146 @@
+#include "quorrel/cropper.h"
+
+#include <qpdf/QPDF.hh>
+#include <qpdf/QPDFPageDocumentHelper.hh>
+#include <qpdf/QPDFPageObjectHelper.hh>
+
+#include <algorithm>
+#include <cmath>
+
+namespace quorrel {
+namespace {
+
+std::optional<Box> RectangleOf(QPDFObjectHandle value) {
+    if (!value.isRectangle())
+        return std::nullopt;
+    const QPDFObjectHandle::Rectangle r = value.getArrayAsRectangle();
+    Box b{std::min(r.llx, r.urx), std::min(r.lly, r.ury), std::max(r.llx, r.urx), std::max(r.lly, r.ury)};
+    if (!std::isfinite(b.x0) || !std::isfinite(b.y0) || !std::isfinite(b.x1) || !std::isfinite(b.y1))
+        return std::nullopt;
+    return b;
+}
+
+Box Intersect(const Box &a, const Box &b) {
+    return {std::max(a.x0, b.x0), std::max(a.y0, b.y0), std::min(a.x1, b.x1), std::min(a.y1, b.y1)};
+}
+
+// The page's boxes and rotation, inherited values included, read the way
+// a viewer reads them: no usable media box means US Letter; a crop box
+// that does not overlap the media box is ignored.
+PageGeometry GeometryOf(QPDFPageObjectHelper &page) {
+    PageGeometry g;
+    g.media = RectangleOf(page.getAttribute("/MediaBox", false)).value_or(Box{0, 0, 612, 792});
+    if (g.media.Empty())
+        g.media = Box{0, 0, 612, 792};
+    g.visible = g.media;
+    if (auto crop = RectangleOf(page.getAttribute("/CropBox", false))) {
+        const Box clipped = Intersect(g.media, *crop);
+        if (!clipped.Empty())
+            g.visible = clipped;
+    }
+    QPDFObjectHandle rotate = page.getAttribute("/Rotate", false);
+    long long value = 0;
+    if (rotate.isInteger())
+        value = rotate.getIntValue();
+    else if (rotate.isReal())
+        value = std::llround(rotate.getNumericValue());
+    g.rotate = NormaliseRotation(value);
+    return g;
+}
+
+QPDFObjectHandle BoxObject(const Box &b) {
+    QPDFObjectHandle a = QPDFObjectHandle::newArray();
+    for (double v : {b.x0, b.y0, b.x1, b.y1})
+        a.appendItem(QPDFObjectHandle::newReal(v, 4, true));
+    return a;
+}
+
+}  // namespace
+
+double PageGeometry::ShownHeight() const {
+    // Single precision, as the renderer measures pages.
+    const bool sideways = rotate == 90 || rotate == 270;
+    return sideways ? double(float(visible.x1) - float(visible.x0)) : double(float(visible.y1) - float(visible.y0));
+}
+
+int NormaliseRotation(long long rotate) {
+    long long r = rotate % 360;
+    if (r < 0)
+        r += 360;
+    if (r >= 315)
+        return 0;
+    if (r >= 225)
+        return 270;
+    if (r >= 135)
+        return 180;
+    if (r >= 45)
+        return 90;
+    return 0;
+}
+
+std::optional<Box> CropBoxFor(const PageGeometry &page, const CropRect &rect) {
+    if (rect.Empty())
+        return std::nullopt;
+    // The list's y counts upwards from a line trunc(H) below the shown top.
+    const double line = std::trunc(page.ShownHeight());
+    const Box &v = page.visible;
+    // A point of the shown page: u from its left edge, w down from its top.
+    auto toUser = [&](double u, double w, double &x, double &y) {
+        switch (page.rotate) {
+        case 90:
+            x = v.x0 + w;
+            y = v.y0 + u;
+            break;
+        case 180:
+            x = v.x1 - u;
+            y = v.y0 + w;
+            break;
+        case 270:
+            x = v.x1 - w;
+            y = v.y1 - u;
+            break;
+        default:
+            x = v.x0 + u;
+            y = v.y1 - w;
+        }
+    };
+    double ax, ay, bx, by;
+    toUser(rect.left, line - rect.top, ax, ay);
+    toUser(rect.right, line - rect.bottom, bx, by);
+    const Box wanted{std::min(ax, bx), std::min(ay, by), std::max(ax, bx), std::max(ay, by)};
+    const Box clipped = Intersect(wanted, page.media);
+    if (clipped.Empty())
+        return std::nullopt;
+    return clipped;
+}
+
+CropReport ApplyCropList(QPDF &pdf, const CropList &list, bool setMediaBox) {
+    CropReport report;
+    std::vector<QPDFPageObjectHelper> pages = QPDFPageDocumentHelper(pdf).getAllPages();
+    const int count = int(pages.size());
+    for (const auto &[number, rect] : list) {
+        if (number > count) {
+            report.warnings.push_back("page " + std::to_string(number) + " is beyond the document's " +
+                                      std::to_string(count) + " pages; its line is ignored");
+            continue;
+        }
+        if (rect.Empty())
+            continue;
+        QPDFPageObjectHelper &page = pages[size_t(number - 1)];
+        const PageGeometry geometry = GeometryOf(page);
+        std::optional<Box> box = CropBoxFor(geometry, rect);
+        if (!box) {
+            report.warnings.push_back("page " + std::to_string(number) +
+                                      ": the rectangle lies outside the page; the page is left as it is");
+            continue;
+        }
+        QPDFObjectHandle dict = page.getObjectHandle();
+        dict.replaceKey("/CropBox", BoxObject(*box));
+        if (setMediaBox)
+            dict.replaceKey("/MediaBox", BoxObject(*box));
+        ++report.cropped;
+    }
+    return report;
+}
+
+}  // namespace quorrel

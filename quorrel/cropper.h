@@ -1,0 +1,53 @@
+#ifndef QUORREL_CROPPER_H
+#define QUORREL_CROPPER_H
+
+#include "quorrel/crop_list.h"
+
+#include <optional>
+#include <string>
+#include <vector>
+
+class QPDF;
+
+namespace quorrel {
+
+// A rectangle in PDF user space (points, y upwards), normalised.
+struct Box {
+    double x0 = 0, y0 = 0, x1 = 0, y1 = 0;
+    bool Empty() const { return x1 <= x0 || y1 <= y0; }
+};
+
+// How a viewer shows a page: its media box, the visible box (crop box
+// clipped to the media box) and the rotation (0, 90, 180 or 270).
+struct PageGeometry {
+    Box media;
+    Box visible;
+    int rotate = 0;
+
+    // The shown page's height in points, as the program measures it.
+    double ShownHeight() const;
+};
+
+// The rotation a viewer applies for a /Rotate value: any multiple of 90,
+// negative ones too, snapped to 0, 90, 180 or 270.
+int NormaliseRotation(long long rotate);
+
+// The crop box that makes a viewer show exactly `rect` of the page as it
+// was shown: the rotation undone, the visible box's origin added, clipped
+// to the media box. Nothing when the rectangle is empty or lies outside
+// the media box.
+std::optional<Box> CropBoxFor(const PageGeometry &page, const CropRect &rect);
+
+struct CropReport {
+    int cropped = 0;
+    std::vector<std::string> warnings;
+};
+
+// Sets the crop box (and with `setMediaBox` the media box too) of every
+// page the list names. Pages without a line, or with an empty rectangle,
+// keep their boxes; lines for pages beyond the document are warned about.
+CropReport ApplyCropList(QPDF &pdf, const CropList &list, bool setMediaBox);
+
+}  // namespace quorrel
+
+#endif

@@ -1,0 +1,143 @@
+// quorrel: writes a copy of a PDF with every page cropped to the
+// rectangle a crop list gives for it.
+//
+//   quorrel -s setcropfile=LIST -i IN -o OUT [--media-box]
+
+#include "quorrel/crop_list.h"
+#include "quorrel/cropper.h"
+#include "quorrel/output_file.h"
+
+#include <qpdf/QPDF.hh>
+#include <qpdf/QPDFExc.hh>
+#include <qpdf/QPDFWriter.hh>
+#include <qpdf/QUtil.hh>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <exception>
+#include <fstream>
+#include <string>
+
+namespace {
+
+constexpr const char *kUsage =
+    "usage: quorrel -s setcropfile=LIST -i IN.pdf -o OUT.pdf [--media-box]\n"
+    "\n"
+    "Writes OUT.pdf, a copy of IN.pdf whose pages are cropped to the rectangles\n"
+    "in LIST, one line per page: \"Page N, [left,top,right,bottom]\" in points,\n"
+    "x from the shown page's left edge, y upwards from a line trunc(H) below\n"
+    "its top edge (H the shown page's height). A rectangle of zero width or\n"
+    "height, or no line at all, leaves a page as it is. OUT may be IN; it is\n"
+    "replaced only when the new file is complete.\n"
+    "\n"
+    "  --media-box  set the media box to the rectangle too, for readers that\n"
+    "               ignore the crop box (the crop cannot be undone then)\n"
+    "  --help       show this text\n"
+    "  --version    show the version\n";
+
+int Fail(const std::string &message, int code = 1) {
+    std::fprintf(stderr, "quorrel: %s\n", message.c_str());
+    return code;
+}
+
+int Usage(const std::string &problem) {
+    std::fprintf(stderr, "quorrel: %s\n%s", problem.c_str(), kUsage);
+    return 2;
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+    std::string list, in, out;
+    bool mediaBox = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        auto value = [&](std::string &into) {
+            if (i + 1 >= argc)
+                return false;
+            into = argv[++i];
+            return true;
+        };
+        if (arg == "--help" || arg == "-h") {
+            std::fputs(kUsage, stdout);
+            return 0;
+        }
+        if (arg == "--version") {
+            std::printf("quorrel 2.0 (qpdf %s)\n", QPDF::QPDFVersion().c_str());
+            return 0;
+        }
+        if (arg == "--media-box") {
+            mediaBox = true;
+        } else if (arg == "-s") {
+            std::string setting;
+            if (!value(setting))
+                return Usage("-s needs a setting");
+            const std::string key = "setcropfile=";
+            if (setting.compare(0, key.size(), key) != 0)
+                return Usage("unknown setting: " + setting);
+            list = setting.substr(key.size());
+        } else if (arg == "-i") {
+            if (!value(in))
+                return Usage("-i needs a file");
+        } else if (arg == "-o") {
+            if (!value(out))
+                return Usage("-o needs a file");
+        } else {
+            return Usage("unknown argument: " + arg);
+        }
+    }
+    if (list.empty() || in.empty() || out.empty())
+        return Usage("the crop list, the input and the output are all needed");
+
+    try {
+        quorrel::CropList crops;
+        {
+            std::ifstream file(list, std::ios::binary);
+            if (!file)
+                return Fail("cannot read the crop list " + list + ": " + std::strerror(errno));
+            std::string error;
+            if (!quorrel::ParseCropList(file, crops, error))
+                return Fail("crop list " + list + ": " + error);
+        }
+
+        // qpdf's notes about damage it repaired are shown only when the
+        // file could be read in the end.
+        QPDF pdf;
+        pdf.setSuppressWarnings(true);
+        auto showWarnings = [&pdf] {
+            for (const QPDFExc &w : pdf.getWarnings())
+                std::fprintf(stderr, "quorrel: warning: %s\n", w.what());
+        };
+        try {
+            pdf.processFile(in.c_str());
+        } catch (const QPDFExc &e) {
+            if (e.getErrorCode() == qpdf_e_password)
+                return Fail(in + " is protected by a password and cannot be cropped");
+            return Fail(in + " cannot be read as a PDF: " + e.getMessageDetail());
+        } catch (const std::runtime_error &e) {
+            return Fail("cannot open " + in + ": " + e.what());
+        }
+
+        showWarnings();
+        const quorrel::CropReport report = quorrel::ApplyCropList(pdf, crops, mediaBox);
+        for (const std::string &w : report.warnings)
+            std::fprintf(stderr, "quorrel: warning: %s\n", w.c_str());
+
+        quorrel::OutputFile output(out);
+        std::string error;
+        if (!output.Open(error))
+            return Fail(error);
+        QPDFWriter writer(pdf);
+        writer.setOutputFile(out.c_str(), output.Stream(), false);
+        writer.write();  // keeps encryption, object streams and everything else
+        showWarnings();
+        if (!output.Commit(error))
+            return Fail(error);
+        return 0;
+    } catch (const std::bad_alloc &) {
+        return Fail("out of memory");
+    } catch (const std::exception &e) {
+        return Fail(e.what());
+    }
+}

@@ -1,0 +1,486 @@
+// The crop tool, end to end: crop lists written the way the program writes
+// them, the output rendered and compared with the chosen region of the
+// input, and everything else of the file kept.
+
+#include "quorrel/crop_list.h"
+#include "quorrel/cropper.h"
+#include "render/rendering_library.h"
+#include "tests/fixtures/pdf_fixtures.h"
+#include "tests/fixtures/temp_dir.h"
+
+#include <qpdf/QPDF.hh>
+#include <qpdf/QPDFOutlineDocumentHelper.hh>
+#include <qpdf/QPDFPageDocumentHelper.hh>
+
+#include <QProcess>
+#include <QStringList>
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+namespace fs = std::filesystem;
+using fixtures::Box;
+using fixtures::DocPlan;
+using fixtures::PagePlan;
+
+namespace {
+
+struct ToolRun {
+    int exitCode = -1;
+    std::string err;
+};
+
+ToolRun Quorrel(const QStringList &args) {
+    QProcess p;
+    p.start(QUORREL_PATH, args);
+    p.waitForFinished(120000);
+    return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, p.readAllStandardError().toStdString()};
+}
+
+QString Q(const std::string &s) { return QString::fromStdString(s); }
+
+ToolRun Crop(const std::string &list, const std::string &in, const std::string &out, bool mediaBox = false) {
+    QStringList args = {"-s", Q("setcropfile=" + list), "-i", Q(in), "-o", Q(out)};
+    if (mediaBox)
+        args << "--media-box";
+    return Quorrel(args);
+}
+
+// A rectangle on the shown page, top-down, in points.
+struct Shown {
+    int page;
+    double left, top, right, bottom;
+};
+
+// The list line the program writes: single precision, two decimals, y
+// upwards from trunc(H) below the top.
+void WriteList(const std::string &path, const std::vector<Shown> &rects, const std::vector<double> &heights,
+               const char *lineEnd = "\n") {
+    std::ofstream out(path, std::ios::binary);
+    char line[200];
+    for (const Shown &r : rects) {
+        const double H = std::trunc(heights[size_t(r.page - 1)]);
+        std::snprintf(line, sizeof line, "Page %d, [%.2f,%.2f,%.2f,%.2f]%s", r.page, double(float(r.left)),
+                      double(float(H - r.top)), double(float(r.right)), double(float(H - r.bottom)), lineEnd);
+        out << line;
+    }
+}
+
+class Rendered {
+public:
+    Rendered(const std::string &path) : m_doc(render::Ravel().OpenFile(path.c_str(), 1)) {}
+    ~Rendered() {
+        if (m_doc)
+            render::Ravel().CloseFile(m_doc);
+    }
+    Rendered(const Rendered &) = delete;
+    Rendered &operator=(const Rendered &) = delete;
+
+    bool Ok() const { return m_doc != 0; }
+    int Pages() const { return render::Ravel().Pages(m_doc); }
+    // Width and height of the shown page in points.
+    std::pair<double, double> Size(int page) const {
+        double box[4] = {0, 0, 0, 0};
+        render::Ravel().PageExtent(m_doc, page, box, 0);
+        return {box[2], box[3]};
+    }
+    // The page at 144 dpi, top-down grey levels.
+    std::vector<uint8_t> Grey(int page, int &w, int &h) const {
+        auto [pw, ph] = Size(page);
+        w = int(std::lround(pw * 2));
+        h = int(std::lround(ph * 2));
+        double scale[2] = {1.5, 1.5};
+        int32_t slot = 0;
+        LS_Bitmap *b = render::Ravel().DIBitmap24(m_doc, 0, page, scale, 0, w, h, &slot);
+        std::vector<uint8_t> grey;
+        if (!b)
+            return grey;
+        grey.resize(size_t(w) * size_t(h));
+        for (int y = 0; y < h; ++y) {
+            const uint8_t *row = b->bits + size_t(h - 1 - y) * size_t(b->stride);
+            for (int x = 0; x < w; ++x)
+                grey[size_t(y) * size_t(w) + size_t(x)] = uint8_t((row[x * 3] + row[x * 3 + 1] * 2 + row[x * 3 + 2]) / 4);
+        }
+        render::Ravel().DeleteBitmap(b);
+        return grey;
+    }
+
+private:
+    LS_Document m_doc;
+};
+
+// Content that shows where every part of a page went: black blocks of
+// different sizes spread unevenly, and text.
+PagePlan Marked(Box media) {
+    PagePlan p;
+    p.own.mediaBox = media;
+    const double w = media.x1 - media.x0, h = media.y1 - media.y0;
+    for (int i = 0; i < 9; ++i) {
+        const double x = media.x0 + w * (0.05 + 0.1 * i), y = media.y0 + h * (0.08 + 0.09 * ((i * 4) % 9));
+        p.blackRects.push_back({x, y, x + w * (0.02 + 0.01 * i), y + h * (0.03 + 0.005 * i)});
+    }
+    p.texts.push_back({media.x0 + w * 0.3, media.y0 + h * 0.5, 14, "Orvane crop check"});
+    return p;
+}
+
+// Every pixel of `out` matches `in` at the offset where the crop starts,
+// to within one pixel at 144 dpi: its grey lies within the range of the
+// input's pixels around that place (edges land on other fractions of a
+// pixel, so their shading differs).
+void ExpectRegion(const std::vector<uint8_t> &in, int iw, int ih, const std::vector<uint8_t> &out, int ow, int oh,
+                  double ox, double oy, double sx, double sy) {
+    int bad = 0;
+    for (int y = 0; y < oh; ++y)
+        for (int x = 0; x < ow; ++x) {
+            const int v = out[size_t(y) * size_t(ow) + size_t(x)];
+            int lo = 255, hi = 0;
+            for (int dy = -1; dy <= 1; ++dy)
+                for (int dx = -1; dx <= 1; ++dx) {
+                    // The input pixel under this output pixel's centre, and its neighbours.
+                    const int ix = int(std::floor(ox + (x + 0.5) * sx)) + dx;
+                    const int iy = int(std::floor(oy + (y + 0.5) * sy)) + dy;
+                    if (ix < 0 || iy < 0 || ix >= iw || iy >= ih)
+                        continue;
+                    lo = std::min(lo, int(in[size_t(iy) * size_t(iw) + size_t(ix)]));
+                    hi = std::max(hi, int(in[size_t(iy) * size_t(iw) + size_t(ix)]));
+                }
+            bad += v < lo - 32 || v > hi + 32;
+        }
+    EXPECT_EQ(bad, 0) << "pixels of the output that are nowhere near the input's";
+}
+
+class QuorrelTest : public ::testing::Test {
+protected:
+    fixtures::TempDir dir;
+
+    // Crops page by page and checks every cropped page against the input.
+    void CheckCrops(const DocPlan &plan, const std::function<Shown(int page, double w, double h)> &choose) {
+        const std::string in = dir.file("in.pdf"), out = dir.file("out.pdf"), list = dir.file("list.txt");
+        fixtures::WritePdf(plan, in);
+        Rendered input(in);
+        ASSERT_TRUE(input.Ok());
+        std::vector<Shown> rects;
+        std::vector<double> heights;
+        for (int page = 1; page <= input.Pages(); ++page) {
+            auto [w, h] = input.Size(page);
+            heights.push_back(h);
+            rects.push_back(choose(page, w, h));
+        }
+        WriteList(list, rects, heights);
+        ToolRun r = Crop(list, in, out);
+        ASSERT_EQ(r.exitCode, 0) << r.err;
+        Rendered output(out);
+        ASSERT_TRUE(output.Ok());
+        ASSERT_EQ(output.Pages(), input.Pages());
+        for (const Shown &s : rects) {
+            SCOPED_TRACE("page " + std::to_string(s.page));
+            auto [ow, oh] = output.Size(s.page);
+            EXPECT_NEAR(ow, s.right - s.left, 0.02);
+            EXPECT_NEAR(oh, s.bottom - s.top, 0.02);
+            int iw, ih, pw, ph;
+            const std::vector<uint8_t> a = input.Grey(s.page, iw, ih), b = output.Grey(s.page, pw, ph);
+            ASSERT_FALSE(a.empty());
+            ASSERT_FALSE(b.empty());
+            // Each picture's scale is its pixel size over its size in points.
+            const double inX = iw / input.Size(s.page).first, inY = ih / input.Size(s.page).second;
+            ExpectRegion(a, iw, ih, b, pw, ph, s.left * inX, s.top * inY, inX * ow / pw, inY * oh / ph);
+        }
+    }
+};
+
+Shown Inside(int page, double w, double h) {
+    return {page, w * 0.11 + 0.37, h * 0.13 + 0.21, w * 0.83 + 0.13, h * 0.91 - 0.4};
+}
+
+TEST_F(QuorrelTest, EveryRotationCropsTheShownRegion) {
+    DocPlan plan;
+    for (int rotate : {0, 90, 180, 270, -90, 450}) {
+        PagePlan p = Marked({0, 0, 612, 792});
+        p.own.rotate = rotate;
+        plan.pages.push_back(p);
+    }
+    CheckCrops(plan, Inside);
+}
+
+TEST_F(QuorrelTest, OffsetNegativeAndCroppedBoxesCropTheShownRegion) {
+    DocPlan plan;
+    PagePlan offset = Marked({100, 200, 500, 800});
+    PagePlan negative = Marked({-300, -400, 300, 400});
+    negative.own.rotate = 90;
+    PagePlan cropped = Marked({0, 0, 612, 792});
+    cropped.own.cropBox = Box{40, 50, 560, 740};
+    cropped.own.rotate = 270;
+    PagePlan sticking = Marked({0, 0, 400, 500});
+    sticking.own.cropBox = Box{-50, 100, 300, 900};
+    PagePlan fractional = Marked({0, 0, 595.28, 841.89});  // A4 in points: H is not whole
+    fractional.own.rotate = 180;
+    plan.pages = {offset, negative, cropped, sticking, fractional, Marked({0, 0, 300, 1200})};
+    CheckCrops(plan, Inside);
+}
+
+TEST_F(QuorrelTest, InheritedBoxesAndRotationCount) {
+    DocPlan plan;
+    plan.root.mediaBox = Box{0, 0, 500, 700};
+    plan.root.rotate = 90;
+    plan.group = fixtures::Inheritable{Box{-20, -30, 380, 470}, Box{0, 0, 300, 400}, 180};
+    plan.groupFirst = 1;
+    plan.groupCount = 2;
+    for (int i = 0; i < 4; ++i) {
+        PagePlan p = Marked({0, 0, 400, 500});
+        p.own.mediaBox.reset();  // inherited
+        plan.pages.push_back(p);
+    }
+    plan.pages[3].own.rotate = 0;
+    CheckCrops(plan, Inside);
+}
+
+TEST_F(QuorrelTest, InvertedRectanglesCropTheSameRegionAndEmptyOnesNothing) {
+    DocPlan plan;
+    for (int i = 0; i < 4; ++i) {
+        PagePlan p = Marked({0, 0, 612, 792});
+        p.own.rotate = 90 * i;
+        plan.pages.push_back(p);
+    }
+    const std::string in = dir.file("in.pdf");
+    fixtures::WritePdf(plan, in);
+    std::vector<double> heights = {792, 612, 792, 612};
+    const std::vector<Shown> normal = {{1, 50, 60, 400, 500}, {2, 30, 40, 700, 500}};
+    const std::vector<Shown> inverted = {{1, 400, 500, 50, 60}, {2, 700, 40, 30, 500}};
+    WriteList(dir.file("normal.txt"), normal, heights);
+    WriteList(dir.file("inverted.txt"), inverted, heights, "\r\n");
+    ASSERT_EQ(Crop(dir.file("normal.txt"), in, dir.file("a.pdf")).exitCode, 0);
+    ASSERT_EQ(Crop(dir.file("inverted.txt"), in, dir.file("b.pdf")).exitCode, 0);
+    Rendered a(dir.file("a.pdf")), b(dir.file("b.pdf")), original(in);
+    for (int page = 1; page <= 4; ++page) {
+        int w1, h1, w2, h2;
+        EXPECT_EQ(a.Grey(page, w1, h1), b.Grey(page, w2, h2)) << page;
+    }
+    // Pages 3 and 4 had no line: unchanged. A zero rectangle changes nothing either.
+    std::ofstream(dir.file("zeros.txt")) << "Page 1, [0.00,0.00,0.00,0.00]\nPage 2, [100.00,300.00,100.00,50.00]\n";
+    ASSERT_EQ(Crop(dir.file("zeros.txt"), in, dir.file("c.pdf")).exitCode, 0);
+    Rendered c(dir.file("c.pdf"));
+    for (int page = 1; page <= 4; ++page) {
+        int w1, h1, w2, h2;
+        EXPECT_EQ(c.Grey(page, w1, h1), original.Grey(page, w2, h2)) << page;
+        if (page >= 3) {
+            EXPECT_EQ(a.Grey(page, w1, h1), original.Grey(page, w2, h2)) << page;
+        }
+    }
+}
+
+TEST_F(QuorrelTest, LinksOutlinePageCountAndEncryptionSurvive) {
+    DocPlan plan = fixtures::ManyPages(6, false);
+    plan.pages[0].links.push_back({{72, 72, 200, 100}, 5, {}});
+    plan.pages[2].links.push_back({{72, 600, 300, 620}, 0, "https://example.org/"});
+    plan.pages[2].boxAnnotations.push_back({300, 300, 350, 350});
+    plan.outline = {{"First", 1}, {"Third", 3}, {"Last", 6}};
+    plan.objectStreams = true;
+    plan.encryption = fixtures::Encryption::EmptyUserPassword;
+    const std::string in = dir.file("in.pdf"), out = dir.file("out.pdf");
+    fixtures::WritePdf(plan, in);
+    std::ofstream(dir.file("list.txt")) << "Page 1, [50.00,700.00,500.00,50.00]\nPage 3, [10.00,780.00,600.00,10.00]\n";
+    ToolRun r = Crop(dir.file("list.txt"), in, out);
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+
+    QPDF before, after;
+    before.processFile(in.c_str());
+    after.processFile(out.c_str());
+    EXPECT_TRUE(after.isEncrypted());
+    auto pagesBefore = QPDFPageDocumentHelper(before).getAllPages();
+    auto pagesAfter = QPDFPageDocumentHelper(after).getAllPages();
+    ASSERT_EQ(pagesAfter.size(), pagesBefore.size());
+    for (size_t i = 0; i < pagesBefore.size(); ++i)
+        EXPECT_EQ(pagesAfter[i].getAnnotations().size(), pagesBefore[i].getAnnotations().size()) << i;
+    // The link on page 1 still leads to page 5.
+    QPDFObjectHandle dest = pagesAfter[0].getAnnotations()[0].getObjectHandle().getKey("/Dest");
+    ASSERT_TRUE(dest.isArray());
+    EXPECT_EQ(dest.getArrayItem(0).getObjGen(), pagesAfter[4].getObjectHandle().getObjGen());
+    QPDFOutlineDocumentHelper outline(after);
+    ASSERT_EQ(outline.getTopLevelOutlines().size(), 3u);
+    EXPECT_EQ(outline.getTopLevelOutlines()[2].getTitle(), "Last");
+    // The crop is in the crop box; the media box stays.
+    EXPECT_TRUE(pagesAfter[0].getObjectHandle().getKey("/CropBox").isRectangle());
+    EXPECT_FALSE(pagesAfter[1].getObjectHandle().hasKey("/CropBox"));
+    auto media = pagesAfter[0].getAttribute("/MediaBox", false).getArrayAsRectangle();
+    EXPECT_EQ(media.urx, 612);
+    auto crop = pagesAfter[0].getObjectHandle().getKey("/CropBox").getArrayAsRectangle();
+    EXPECT_NEAR(crop.llx, 50, 1e-6);
+    EXPECT_NEAR(crop.lly, 50, 1e-6);  // a whole-point page: y is user space
+    EXPECT_NEAR(crop.urx, 500, 1e-6);
+    EXPECT_NEAR(crop.ury, 700, 1e-6);
+
+    // With --media-box the media box follows.
+    ASSERT_EQ(Crop(dir.file("list.txt"), in, dir.file("media.pdf"), true).exitCode, 0);
+    QPDF withMedia;
+    withMedia.processFile(dir.file("media.pdf").c_str());
+    auto m = QPDFPageDocumentHelper(withMedia).getAllPages()[0].getAttribute("/MediaBox", false).getArrayAsRectangle();
+    EXPECT_NEAR(m.lly, 50, 1e-6);
+    EXPECT_NEAR(m.urx, 500, 1e-6);
+}
+
+TEST_F(QuorrelTest, FailuresSayWhyAndLeaveNoOutput) {
+    std::ofstream(dir.file("list.txt")) << "Page 1, [10.00,700.00,500.00,50.00]\n";
+    const std::string list = dir.file("list.txt"), out = dir.file("out.pdf");
+    DocPlan locked = fixtures::PagesOfSizes({{612, 792}});
+    locked.encryption = fixtures::Encryption::UserPassword;
+    fixtures::WritePdf(locked, dir.file("locked.pdf"));
+    std::ofstream(dir.file("text.pdf")) << "this is not a PDF\n";
+    fixtures::WritePdf(fixtures::PagesOfSizes({{612, 792}}), dir.file("good.pdf"));
+    std::ofstream(dir.file("afile")) << "x";
+
+    struct Case {
+        const char *name;
+        ToolRun run;
+        std::string output;
+        const char *says;
+    } cases[] = {
+        {"locked", Crop(list, dir.file("locked.pdf"), out), out, "password"},
+        {"missing", Crop(list, dir.file("missing.pdf"), out), out, "missing.pdf"},
+        {"not a PDF", Crop(list, dir.file("text.pdf"), out), out, "text.pdf"},
+        {"unwritable folder", Crop(list, dir.file("good.pdf"), dir.file("afile") + "/out.pdf"),
+         dir.file("afile") + "/out.pdf", "folder"},
+        {"missing list", Crop(dir.file("nolist.txt"), dir.file("good.pdf"), out), out, "nolist.txt"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_NE(c.run.exitCode, 0);
+        EXPECT_NE(c.run.err.find(c.says), std::string::npos) << c.run.err;
+        EXPECT_EQ(std::count(c.run.err.begin(), c.run.err.end(), '\n'), 1) << c.run.err;
+        EXPECT_FALSE(fs::exists(c.output));
+    }
+    // A malformed list names its line.
+    std::ofstream(dir.file("bad.txt")) << "Page 1, [1.00,2.00,3.00,4.00]\nPage two, [1,2,3,4]\n";
+    ToolRun bad = Crop(dir.file("bad.txt"), dir.file("good.pdf"), out);
+    EXPECT_NE(bad.exitCode, 0);
+    EXPECT_NE(bad.err.find("line 2"), std::string::npos) << bad.err;
+    // An existing output survives a failed run whole.
+    std::ofstream(out) << "keep me";
+    EXPECT_NE(Crop(list, dir.file("locked.pdf"), out).exitCode, 0);
+    std::ifstream kept(out);
+    std::string content((std::istreambuf_iterator<char>(kept)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(content, "keep me");
+    // Usage mistakes.
+    EXPECT_EQ(Quorrel({"-i", "x.pdf"}).exitCode, 2);
+    EXPECT_EQ(Quorrel({"--frobnicate"}).exitCode, 2);
+    EXPECT_EQ(Quorrel({"-s", "other=1", "-i", "a", "-o", "b"}).exitCode, 2);
+    EXPECT_EQ(Quorrel({"--help"}).exitCode, 0);
+    EXPECT_EQ(Quorrel({"--version"}).exitCode, 0);
+    // Nothing temporary is left behind.
+    for (const auto &entry : fs::directory_iterator(dir.path()))
+        EXPECT_NE(entry.path().filename().string()[0], '.') << entry.path();
+}
+
+TEST_F(QuorrelTest, DamagedInputIsRepairedWithWarningsOrRefusedNeverCrashes) {
+    DocPlan plan = fixtures::ManyPages(4, true);
+    plan.outline = {{"One", 1}};
+    const std::string whole = dir.file("whole.pdf"), list = dir.file("list.txt"), out = dir.file("out.pdf");
+    fixtures::WritePdf(plan, whole);
+    std::ofstream(list) << "Page 1, [10.00,700.00,500.00,50.00]\nPage 4, [10.00,700.00,500.00,50.00]\n";
+    fixtures::WriteTruncated(whole, dir.file("cut.pdf"), 0.97);
+    ToolRun cut = Crop(list, dir.file("cut.pdf"), out);
+    if (cut.exitCode == 0) {
+        EXPECT_NE(cut.err.find("warning"), std::string::npos) << cut.err;
+        EXPECT_TRUE(Rendered(out).Ok());
+    } else {
+        EXPECT_FALSE(fs::exists(out));
+    }
+    std::ifstream in(whole, std::ios::binary);
+    const std::string original((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    uint32_t seed = 99;
+    for (int round = 0; round < 25; ++round) {
+        std::string bytes = original;
+        for (int i = 0; i < 6; ++i) {
+            seed = seed * 1664525u + 1013904223u;
+            bytes[(seed >> 8) % bytes.size()] = char(seed >> 24);
+        }
+        std::ofstream(dir.file("damaged.pdf"), std::ios::binary | std::ios::trunc) << bytes;
+        fs::remove(out);
+        ToolRun r = Crop(list, dir.file("damaged.pdf"), out);
+        EXPECT_TRUE(r.exitCode == 0 || r.exitCode == 1) << "round " << round << ": " << r.err;
+        if (r.exitCode != 0) {
+            EXPECT_FALSE(fs::exists(out));
+        }
+    }
+}
+
+TEST_F(QuorrelTest, OutputOverInputAndAwkwardPathsWork) {
+    const fs::path folder = dir.path() / "a folder with spaces, 'quotes' \"and\" $HOME ünïcødé";
+    fs::create_directories(folder);
+    const std::string pdf = (folder / "my $file \"1\".pdf").string();
+    const std::string list = (folder / "list $(x).txt").string();
+    fixtures::WritePdf(fixtures::PagesOfSizes({{612, 792}, {612, 792}}), pdf);
+    std::ofstream(list) << "Page 2, [100.00,700.00,500.00,100.00]\n";
+    ToolRun r = Crop(list, pdf, pdf);
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    Rendered cropped(pdf);
+    ASSERT_TRUE(cropped.Ok());
+    EXPECT_NEAR(cropped.Size(2).first, 400, 0.01);
+    EXPECT_NEAR(cropped.Size(1).first, 612, 0.01);
+    for (const auto &entry : fs::directory_iterator(folder))
+        EXPECT_NE(entry.path().filename().string()[0], '.') << entry.path();
+    // Pages beyond the document are warned about, not fatal.
+    std::ofstream(list) << "Page 9, [100.00,700.00,500.00,100.00]\n";
+    ToolRun beyond = Crop(list, pdf, (folder / "out.pdf").string());
+    EXPECT_EQ(beyond.exitCode, 0);
+    EXPECT_NE(beyond.err.find("warning"), std::string::npos);
+}
+
+TEST(CropList, ParsesTheProgramsLinesAndRejectsOthers) {
+    std::istringstream good("Page 1, [36.00,756.00,576.00,36.00]\r\n\nPage 12, [-3.5,0.00,1e0,4]\nPage 1, [1,2,3,4]\n");
+    quorrel::CropList list;
+    std::string error;
+    EXPECT_FALSE(quorrel::ParseCropList(good, list, error));  // "1e0" is not a plain number
+    EXPECT_NE(error.find("line 3"), std::string::npos);
+
+    std::istringstream fine("Page 1, [36.00,756.00,576.00,36.00]\r\n\n  Page 12 , [ -3.5 ,0.00,1,4 ]\nPage 1, [1,2,3,4]\n");
+    list.clear();
+    ASSERT_TRUE(quorrel::ParseCropList(fine, list, error)) << error;
+    ASSERT_EQ(list.size(), 2u);
+    EXPECT_EQ(list[1].left, 1);  // the later line wins
+    EXPECT_EQ(list[12].left, -3.5);
+    for (const char *wrong : {"Page 0, [1,2,3,4]", "Page 1, [1,2,3]", "Page 1 [1,2,3,4]", "page 1, [1,2,3,4]",
+                              "Page 1, [1,2,3,4] extra", "Page 1, [1,2,3,4"}) {
+        std::istringstream in(wrong);
+        EXPECT_FALSE(quorrel::ParseCropList(in, list, error)) << wrong;
+    }
+}
+
+TEST(CropGeometry, RotationsAndOffsetsMapBackToUserSpace) {
+    EXPECT_EQ(quorrel::NormaliseRotation(-90), 270);
+    EXPECT_EQ(quorrel::NormaliseRotation(450), 90);
+    EXPECT_EQ(quorrel::NormaliseRotation(-720), 0);
+    EXPECT_EQ(quorrel::NormaliseRotation(180), 180);
+    quorrel::PageGeometry g{{0, 0, 612, 792}, {0, 0, 612, 792}, 0};
+    // Shown rectangle left 10, top 20, right 110, bottom 220 (top-down).
+    const quorrel::CropRect r{10, 792 - 20, 110, 792 - 220};
+    auto box = quorrel::CropBoxFor(g, r);
+    ASSERT_TRUE(box);
+    EXPECT_DOUBLE_EQ(box->x0, 10);
+    EXPECT_DOUBLE_EQ(box->y0, 572);
+    EXPECT_DOUBLE_EQ(box->x1, 110);
+    EXPECT_DOUBLE_EQ(box->y1, 772);
+    // Rotated 90: the shown page is 792 wide; its top-left is the user
+    // space's bottom-left.
+    g.rotate = 90;
+    const quorrel::CropRect s{10, 612 - 20, 110, 612 - 220};
+    box = quorrel::CropBoxFor(g, s);
+    ASSERT_TRUE(box);
+    EXPECT_DOUBLE_EQ(box->x0, 20);
+    EXPECT_DOUBLE_EQ(box->y0, 10);
+    EXPECT_DOUBLE_EQ(box->x1, 220);
+    EXPECT_DOUBLE_EQ(box->y1, 110);
+    // Clipped to the media box; outside it, nothing.
+    g.rotate = 0;
+    box = quorrel::CropBoxFor(g, {-50, 900, 100, 700});
+    ASSERT_TRUE(box);
+    EXPECT_DOUBLE_EQ(box->x0, 0);
+    EXPECT_DOUBLE_EQ(box->y1, 792);
+    EXPECT_FALSE(quorrel::CropBoxFor(g, {700, 100, 800, 50}));
+    EXPECT_FALSE(quorrel::CropBoxFor(g, {0, 0, 0, 0}));
+}
+
+}  // namespace
