@@ -9,3 +9,6 @@ echo "== page rendering: libravel.so against mutool draw"
 
 echo "== page image: painting and decoding against Qt"
 QT_QPA_PLATFORM=${QT_QPA_PLATFORM:-offscreen} "$bin/bench-page-image"
+
+echo "== crop tool: quorrel against a plain qpdf rewrite"
+"$bin/bench-crop-tool"

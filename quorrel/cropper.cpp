@@ -1,11 +1,12 @@
 #include "quorrel/cropper.h"
 
 #include <qpdf/QPDF.hh>
-#include <qpdf/QPDFPageDocumentHelper.hh>
-#include <qpdf/QPDFPageObjectHelper.hh>
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <set>
 
 namespace quorrel {
 namespace {
@@ -24,21 +25,50 @@ Box Intersect(const Box &a, const Box &b) {
     return {std::max(a.x0, b.x0), std::max(a.y0, b.y0), std::min(a.x1, b.x1), std::min(a.y1, b.y1)};
 }
 
+// A page attribute, from the page or the nearest node of the page tree
+// above it that has it; null when none has.
+QPDFObjectHandle Inherited(QPDFObjectHandle node, const std::string &key) {
+    for (int depth = 0; depth < 64 && node.isDictionary(); ++depth) {
+        QPDFObjectHandle value = node.getKey(key);
+        if (!value.isNull())
+            return value;
+        node = node.getKey("/Parent");
+    }
+    return QPDFObjectHandle::newNull();
+}
+
+// The pages in document order: the leaves of the page tree. A node with
+// /Kids is an inner node; a node seen before (a loop) is skipped.
+void CollectPages(QPDFObjectHandle node, std::set<QPDFObjGen> &seen, std::vector<QPDFObjectHandle> &pages,
+                  int depth) {
+    if (!node.isDictionary() || depth > 64)
+        return;
+    if (node.isIndirect() && !seen.insert(node.getObjGen()).second)
+        return;
+    QPDFObjectHandle kids = node.getKey("/Kids");
+    if (!kids.isArray()) {
+        pages.push_back(node);
+        return;
+    }
+    for (int i = 0, n = kids.getArrayNItems(); i < n; ++i)
+        CollectPages(kids.getArrayItem(i), seen, pages, depth + 1);
+}
+
 // The page's boxes and rotation, inherited values included, read the way
 // a viewer reads them: no usable media box means US Letter; a crop box
 // that does not overlap the media box is ignored.
-PageGeometry GeometryOf(QPDFPageObjectHelper &page) {
+PageGeometry GeometryOf(QPDFObjectHandle page) {
     PageGeometry g;
-    g.media = RectangleOf(page.getAttribute("/MediaBox", false)).value_or(Box{0, 0, 612, 792});
+    g.media = RectangleOf(Inherited(page, "/MediaBox")).value_or(Box{0, 0, 612, 792});
     if (g.media.Empty())
         g.media = Box{0, 0, 612, 792};
     g.visible = g.media;
-    if (auto crop = RectangleOf(page.getAttribute("/CropBox", false))) {
+    if (auto crop = RectangleOf(Inherited(page, "/CropBox"))) {
         const Box clipped = Intersect(g.media, *crop);
         if (!clipped.Empty())
             g.visible = clipped;
     }
-    QPDFObjectHandle rotate = page.getAttribute("/Rotate", false);
+    QPDFObjectHandle rotate = Inherited(page, "/Rotate");
     long long value = 0;
     if (rotate.isInteger())
         value = rotate.getIntValue();
@@ -48,11 +78,21 @@ PageGeometry GeometryOf(QPDFPageObjectHelper &page) {
     return g;
 }
 
+// Numbers with at most four decimals, written the short way.
+QPDFObjectHandle Number(double v) {
+    const double rounded = std::round(v * 10000) / 10000;
+    if (rounded == std::trunc(rounded) && std::fabs(rounded) < 1e9)
+        return QPDFObjectHandle::newInteger(static_cast<long long>(rounded));
+    char text[64];
+    std::snprintf(text, sizeof text, "%.4f", rounded);
+    size_t n = std::strlen(text);
+    while (n > 0 && text[n - 1] == '0')
+        text[--n] = '\0';
+    return QPDFObjectHandle::newReal(std::string(text, n));
+}
+
 QPDFObjectHandle BoxObject(const Box &b) {
-    QPDFObjectHandle a = QPDFObjectHandle::newArray();
-    for (double v : {b.x0, b.y0, b.x1, b.y1})
-        a.appendItem(QPDFObjectHandle::newReal(v, 4, true));
-    return a;
+    return QPDFObjectHandle::newArray({Number(b.x0), Number(b.y0), Number(b.x1), Number(b.y1)});
 }
 
 }  // namespace
@@ -116,7 +156,9 @@ std::optional<Box> CropBoxFor(const PageGeometry &page, const CropRect &rect) {
 
 CropReport ApplyCropList(QPDF &pdf, const CropList &list, bool setMediaBox) {
     CropReport report;
-    std::vector<QPDFPageObjectHelper> pages = QPDFPageDocumentHelper(pdf).getAllPages();
+    std::vector<QPDFObjectHandle> pages;
+    std::set<QPDFObjGen> seen;
+    CollectPages(pdf.getRoot().getKey("/Pages"), seen, pages, 0);
     const int count = int(pages.size());
     for (const auto &[number, rect] : list) {
         if (number > count) {
@@ -126,7 +168,7 @@ CropReport ApplyCropList(QPDF &pdf, const CropList &list, bool setMediaBox) {
         }
         if (rect.Empty())
             continue;
-        QPDFPageObjectHelper &page = pages[size_t(number - 1)];
+        QPDFObjectHandle &page = pages[size_t(number - 1)];
         const PageGeometry geometry = GeometryOf(page);
         std::optional<Box> box = CropBoxFor(geometry, rect);
         if (!box) {
@@ -134,10 +176,9 @@ CropReport ApplyCropList(QPDF &pdf, const CropList &list, bool setMediaBox) {
                                       ": the rectangle lies outside the page; the page is left as it is");
             continue;
         }
-        QPDFObjectHandle dict = page.getObjectHandle();
-        dict.replaceKey("/CropBox", BoxObject(*box));
+        page.replaceKey("/CropBox", BoxObject(*box));
         if (setMediaBox)
-            dict.replaceKey("/MediaBox", BoxObject(*box));
+            page.replaceKey("/MediaBox", BoxObject(*box));
         ++report.cropped;
     }
     return report;

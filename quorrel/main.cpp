@@ -17,6 +17,7 @@
 #include <cstring>
 #include <exception>
 #include <fstream>
+#include <malloc.h>
 #include <string>
 
 namespace {
@@ -49,6 +50,12 @@ int Usage(const std::string &problem) {
 }  // namespace
 
 int main(int argc, char **argv) {
+    // qpdf passes every stream through buffers of about the stream's size;
+    // keeping freed blocks for reuse instead of handing each back to the
+    // system saves a page fault per 4 KiB of the file.
+    mallopt(M_MMAP_THRESHOLD, 64 * 1024 * 1024);
+    mallopt(M_TRIM_THRESHOLD, 128 * 1024 * 1024);
+
     std::string list, in, out;
     bool mediaBox = false;
     for (int i = 1; i < argc; ++i) {
