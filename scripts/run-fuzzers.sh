@@ -35,5 +35,8 @@ fi
 mkdir -p "$work/images"
 build/bin/make-image-corpus "$work/images"
 
+printf 'Page 1, [36.00,756.00,576.00,36.00]\r\nPage 3, [72.50,700.00,540.00,100.25]\n' > "$work/list.txt"
+
 run fuzz-ravel build/sample.pdf
+run fuzz-crop-list "$work/list.txt"
 run fuzz-page-image "$work"/images/*

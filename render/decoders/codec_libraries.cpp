@@ -695,6 +695,10 @@ bool DecodeRaw(ByteSpan data, PageImage &image) {
     if (!raw)
         return Fail(image, "RAW: cannot start the decoder");
     std::unique_ptr<libraw_data_t, void (*)(libraw_data_t *)> guard(raw, libraw_close);
+    // LibRaw reports damaged data on standard error unless told otherwise;
+    // its return codes say all that is needed.
+    libraw_set_dataerror_handler(raw, [](void *, const char *, const int) {}, nullptr);
+    libraw_set_memerror_handler(raw, [](void *, const char *, const char *) {}, nullptr);
     int rc = libraw_open_buffer(raw, const_cast<uint8_t *>(data.data()), data.size());
     if (rc != LIBRAW_SUCCESS)
         return Fail(image, std::string("RAW: ") + libraw_strerror(rc));
