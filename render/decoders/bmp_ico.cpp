@@ -151,17 +151,20 @@ struct Field {
     int width = 0;
 };
 
-// Expands run-length data into an index picture, top-down rows of width
-// bytes. Pixels the data skips stay index 0.
-bool DecodeRle(Reader &r, const Dib &dib, std::vector<uint8_t> &indices, PageImage &image,
-               const char *format) {
+// Expands run-length data straight into the rows of a palette image that
+// is already allocated and cleared. Pixels the data skips stay index 0.
+bool DecodeRle(Reader &r, const Dib &dib, PageImage &image, const char *format) {
     const int32_t w = dib.width, h = dib.height;
-    indices.assign(size_t(w) * size_t(h), 0);
-    int32_t x = 0, y = 0;  // y counts from the bottom
+    int32_t x = 0, y = 0;  // y counts from the bottom, like the stored rows
     const bool four = dib.compression == kRle4;
     auto put = [&](uint8_t v) {
-        if (x < w && y < h)
-            indices[size_t(h - 1 - y) * size_t(w) + size_t(x)] = v;
+        if (x < w && y < h) {
+            uint8_t *row = image.Row(uint32_t(y));
+            if (four)
+                row[x >> 1] = uint8_t((x & 1) ? ((row[x >> 1] & 0xf0) | (v & 0x0f)) : ((row[x >> 1] & 0x0f) | (v << 4)));
+            else
+                row[x] = v;
+        }
         ++x;
     };
     while (y < h) {
@@ -170,7 +173,7 @@ bool DecodeRle(Reader &r, const Dib &dib, std::vector<uint8_t> &indices, PageIma
         if (!r.Ok())
             return Fail(image, std::string(format) + ": run-length data is truncated");
         if (count > 0) {
-            for (int i = 0; i < count; ++i)
+            for (int i = 0; i < count && x < w; ++i)
                 put(four ? uint8_t((i & 1) ? (value & 0x0f) : (value >> 4)) : value);
         } else if (value == 0) {
             x = 0;
@@ -188,13 +191,11 @@ bool DecodeRle(Reader &r, const Dib &dib, std::vector<uint8_t> &indices, PageIma
             const uint8_t *p = r.Take(bytes);
             if (!p)
                 return Fail(image, std::string(format) + ": run-length data is truncated");
-            for (int i = 0; i < n; ++i)
+            for (int i = 0; i < n && x < w; ++i)
                 put(four ? uint8_t((i & 1) ? (p[i / 2] & 0x0f) : (p[i / 2] >> 4)) : p[i]);
             if (bytes & 1)
                 r.U8();
         }
-        if (x > w + 255)
-            return Fail(image, std::string(format) + ": run-length data is corrupt");
     }
     return true;
 }
@@ -212,23 +213,30 @@ bool DecodePixels(ByteSpan data, size_t pixels, const Dib &dib, PageImage &image
     if (!r.Ok())
         return Fail(image, std::string(format) + ": pixel data is missing");
 
-    std::vector<uint8_t> rle;
     const bool isRle = dib.compression == kRle8 || dib.compression == kRle4;
     const uint64_t srcStride = ((uint64_t(w) * dib.bits + 31) / 32) * 4;
-    if (isRle) {
-        if (!DecodeRle(r, dib, rle, image, format))
+    if (isRle) {  // only palette pictures come run-length encoded
+        uint8_t *block = image.Allocate(w, h, dib.bits, code);
+        if (!block)
             return false;
-    } else if (srcStride * h > r.Left()) {
-        return Fail(image, std::string(format) + ": pixel data is truncated");
+        std::memset(image.Row(0), 0, image.Header().biSizeImage);
+        RgbQuad *pal = image.Palette();
+        for (size_t i = 0; i < dib.palette.size() && i < image.PaletteSize(); ++i)
+            pal[i] = dib.palette[i];
+        if (!DecodeRle(r, dib, image, format)) {
+            image.Clear();
+            return false;
+        }
+        return true;
     }
+    if (srcStride * h > r.Left())
+        return Fail(image, std::string(format) + ": pixel data is truncated");
     const uint8_t *base = data.data() + pixels;
     auto srcRow = [&](uint32_t topDownY) {
         uint32_t stored = dib.topDown ? topDownY : h - 1 - topDownY;
         return base + size_t(stored) * size_t(srcStride);
     };
     auto indexAt = [&](uint32_t x, uint32_t y) -> uint8_t {
-        if (isRle)
-            return rle[size_t(y) * w + x];
         const uint8_t *row = srcRow(y);
         switch (dib.bits) {
         case 1:
@@ -242,7 +250,7 @@ bool DecodePixels(ByteSpan data, size_t pixels, const Dib &dib, PageImage &image
 
     const uint64_t maskStride = ((uint64_t(w) + 31) / 32) * 4;
     const uint8_t *maskBase = nullptr;
-    if (iconMask && !isRle) {
+    if (iconMask) {
         const size_t maskOffset = pixels + size_t(srcStride * h);
         if (maskOffset + maskStride * h <= data.size())
             maskBase = data.data() + maskOffset;
@@ -255,21 +263,8 @@ bool DecodePixels(ByteSpan data, size_t pixels, const Dib &dib, PageImage &image
         RgbQuad *pal = image.Palette();
         for (size_t i = 0; i < dib.palette.size() && i < image.PaletteSize(); ++i)
             pal[i] = dib.palette[i];
-        for (uint32_t y = 0; y < h; ++y) {
-            uint8_t *dst = image.Row(h - 1 - y);
-            if (!isRle) {
-                std::memcpy(dst, srcRow(y), image.Stride());
-                continue;
-            }
-            std::memset(dst, 0, image.Stride());
-            for (uint32_t x = 0; x < w; ++x) {
-                uint8_t v = indexAt(x, y);
-                if (dib.bits == 8)
-                    dst[x] = v;
-                else
-                    dst[x >> 1] |= uint8_t((x & 1) ? v : (v << 4));
-            }
-        }
+        for (uint32_t y = 0; y < h; ++y)
+            std::memcpy(image.Row(h - 1 - y), srcRow(y), image.Stride());
         return true;
     }
 
@@ -278,7 +273,7 @@ bool DecodePixels(ByteSpan data, size_t pixels, const Dib &dib, PageImage &image
     const Field red(dib.masks[0]), green(dib.masks[1]), blue(dib.masks[2]), alpha(dib.masks[3]);
     std::vector<uint8_t> rgba(size_t(w) * 4);
     for (uint32_t y = 0; y < h; ++y) {
-        const uint8_t *row = isRle ? nullptr : srcRow(y);
+        const uint8_t *row = srcRow(y);
         for (uint32_t x = 0; x < w; ++x) {
             uint8_t *px = &rgba[size_t(x) * 4];
             if (dib.bits <= 8) {
