@@ -28,11 +28,17 @@ Box Intersect(const Box &a, const Box &b) {
 // A page attribute, from the page or the nearest node of the page tree
 // above it that has it; null when none has.
 QPDFObjectHandle Inherited(QPDFObjectHandle node, const std::string &key) {
+    static const std::string parent = "/Parent";
     for (int depth = 0; depth < 64 && node.isDictionary(); ++depth) {
-        QPDFObjectHandle value = node.getKey(key);
-        if (!value.isNull())
-            return value;
-        node = node.getKey("/Parent");
+        // Asking first spares the null object getKey makes for a missing key.
+        if (node.hasKey(key)) {
+            QPDFObjectHandle value = node.getKey(key);
+            if (!value.isNull())
+                return value;
+        }
+        if (!node.hasKey(parent))
+            break;
+        node = node.getKey(parent);
     }
     return QPDFObjectHandle::newNull();
 }
@@ -59,16 +65,17 @@ void CollectPages(QPDFObjectHandle node, std::set<QPDFObjGen> &seen, std::vector
 // that does not overlap the media box is ignored.
 PageGeometry GeometryOf(QPDFObjectHandle page) {
     PageGeometry g;
-    g.media = RectangleOf(Inherited(page, "/MediaBox")).value_or(Box{0, 0, 612, 792});
+    static const std::string mediaBox = "/MediaBox", cropBox = "/CropBox", rotation = "/Rotate";
+    g.media = RectangleOf(Inherited(page, mediaBox)).value_or(Box{0, 0, 612, 792});
     if (g.media.Empty())
         g.media = Box{0, 0, 612, 792};
     g.visible = g.media;
-    if (auto crop = RectangleOf(Inherited(page, "/CropBox"))) {
+    if (auto crop = RectangleOf(Inherited(page, cropBox))) {
         const Box clipped = Intersect(g.media, *crop);
         if (!clipped.Empty())
             g.visible = clipped;
     }
-    QPDFObjectHandle rotate = Inherited(page, "/Rotate");
+    QPDFObjectHandle rotate = Inherited(page, rotation);
     long long value = 0;
     if (rotate.isInteger())
         value = rotate.getIntValue();
