@@ -1,26 +1,340 @@
 #include "app/main_frame.h"
 
+#include "app/command_state.h"
 #include "app/product_info.h"
 #include "app/window_placement.h"
+#include "crop/orvane_view.h"
+#include "panes/left_view.h"
+#include "platform/dialogs.h"
+#include "res/command_ids.h"
+#include "res/resources.h"
 
+#include <QAction>
+#include <QApplication>
+#include <QDesktopServices>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFileInfo>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMimeData>
 #include <QSettings>
+#include <QStatusBar>
+#include <QStyle>
+#include <QToolBar>
+#include <QUrl>
+#include <QWheelEvent>
 
 namespace app {
+namespace {
+
+// The pictures of the toolbar buttons, from the platform's own icons.
+QIcon IconFor(int id, QStyle *style) {
+    using namespace res;
+    switch (id) {
+    case ID_FILE_OPEN:
+        return style->standardIcon(QStyle::SP_DialogOpenButton);
+    case ID_FIRST_PAGE:
+        return style->standardIcon(QStyle::SP_MediaSkipBackward);
+    case ID_PREVIOUS_PAGE:
+        return style->standardIcon(QStyle::SP_ArrowLeft);
+    case ID_NEXT_PAGE:
+        return style->standardIcon(QStyle::SP_ArrowRight);
+    case ID_LAST_PAGE:
+        return style->standardIcon(QStyle::SP_MediaSkipForward);
+    case ID_ZOOM_IN:
+        return style->standardIcon(QStyle::SP_ArrowUp);
+    case ID_ZOOM_OUT:
+        return style->standardIcon(QStyle::SP_ArrowDown);
+    case ID_ACTUAL_SIZE:
+        return style->standardIcon(QStyle::SP_FileIcon);
+    case ID_ZOOM_FIT:
+        return style->standardIcon(QStyle::SP_TitleBarMaxButton);
+    case ID_ZOOM_FIT_WIDTH:
+        return style->standardIcon(QStyle::SP_ToolBarHorizontalExtensionButton);
+    case ID_REMOVE_CROPBOX:
+        return style->standardIcon(QStyle::SP_DialogCancelButton);
+    case ID_SHRINK_CURRENT_PAGE:
+        return style->standardIcon(QStyle::SP_TitleBarNormalButton);
+    case ID_CROP_ALL_PAGES:
+        return style->standardIcon(QStyle::SP_FileDialogDetailedView);
+    case ID_SAVE_FILE:
+        return style->standardIcon(QStyle::SP_DialogSaveButton);
+    case ID_ABOUT_US:
+        return style->standardIcon(QStyle::SP_MessageBoxInformation);
+    default:
+        return {};
+    }
+}
+
+// A menu text in Qt's form: the shortcut after a tab is shown by Qt from
+// the action's shortcut instead.
+QString MenuText(const std::string &text) {
+    const QString t = QString::fromStdString(text);
+    const int tab = t.indexOf('\t');
+    return tab < 0 ? t : t.left(tab);
+}
+
+}  // namespace
 
 CMainFrame::CMainFrame(QWidget *parent) : QMainWindow(parent) {
     resize(1024, 768);
     SetDocumentTitle(QStringLiteral("Untitled"));
+    setAcceptDrops(true);
+
+    m_splitter = new QSplitter(Qt::Horizontal, this);
+    m_leftView = new panes::CLeftView(m_splitter);
+    m_pageView = new crop::COrvaneView(m_splitter);
+    m_splitter->addWidget(m_leftView);
+    m_splitter->addWidget(m_pageView);
+    m_splitter->setStretchFactor(1, 1);
+    m_splitter->setSizes({150, 874});
+    setCentralWidget(m_splitter);
+
+    BuildMenus();
+    BuildToolBar();
+    BuildStatusBar();
+    connect(m_pageView, &crop::COrvaneView::CommandStateChanged, this, &CMainFrame::UpdateCommandUI);
+    UpdateCommandUI();
+
+    // The wheel goes to the pane under the pointer.
+    qApp->installEventFilter(this);
+    m_leftView->setFocus();
+
     QSettings settings(kSettingsOrganisation, kSettingsApplication);
     RestoreWindowPlacement(*this, settings, QString::fromStdString(Product().nameWithVersion));
 }
 
 CMainFrame::~CMainFrame() {
+    qApp->removeEventFilter(this);
     QSettings settings(kSettingsOrganisation, kSettingsApplication);
     SaveWindowPlacement(*this, settings, QString::fromStdString(Product().nameWithVersion));
 }
 
 void CMainFrame::SetDocumentTitle(const QString &title) {
     setWindowTitle(title + QStringLiteral(" - ") + QString::fromStdString(Product().nameWithVersion));
+}
+
+QAction *CMainFrame::MakeAction(int id, const QString &text) {
+    if (QAction *existing = m_actions.value(id)) {
+        if (existing->text().isEmpty())
+            existing->setText(text);
+        return existing;
+    }
+    auto *action = new QAction(text, this);
+    action->setData(id);
+    const std::string prompt = res::Prompt(id);
+    if (!prompt.empty())
+        action->setStatusTip(QString::fromStdString(prompt));
+    const std::string tip = res::Tooltip(id);
+    if (!tip.empty())
+        action->setToolTip(QString::fromStdString(tip));
+    if (id == res::ID_AUTO_SHRINK)
+        action->setCheckable(true);
+    connect(action, &QAction::triggered, this, [this, id] { OnCommand(id); });
+    addAction(action);  // shortcuts work wherever the focus is in the window
+    m_actions.insert(id, action);
+    return action;
+}
+
+void CMainFrame::BuildMenus() {
+    for (const res::Popup &popup : res::MainMenu()) {
+        QMenu *menu = menuBar()->addMenu(QString::fromStdString(popup.title));
+        if (popup.title == "&File")
+            m_fileMenu = menu;
+        bool recentPlaceNext = false;
+        for (const res::MenuItem &item : popup.items) {
+            if (item.id == 0) {
+                QAction *separator = menu->addSeparator();
+                if (recentPlaceNext)
+                    m_recentPlace = separator;
+                recentPlaceNext = false;
+                continue;
+            }
+            if (item.id == res::ID_FILE_MRU_FIRST) {
+                // The recent files take this place; the separator after it
+                // marks where they end.
+                recentPlaceNext = true;
+                continue;
+            }
+            menu->addAction(MakeAction(item.id, MenuText(item.text)));
+        }
+        connect(menu, &QMenu::aboutToShow, this, &CMainFrame::UpdateCommandUI);
+    }
+    // Shortcuts, several per command where the table has them.
+    QMap<int, QList<QKeySequence>> keys;
+    for (const res::Accelerator &a : res::Accelerators())
+        keys[a.id].append(QKeySequence(QString::fromStdString(a.keys)));
+    for (auto it = keys.begin(); it != keys.end(); ++it)
+        MakeAction(it.key(), QString())->setShortcuts(it.value());
+    RebuildRecentMenu();
+}
+
+void CMainFrame::BuildToolBar() {
+    m_toolBar = addToolBar(QStringLiteral("Standard"));
+    m_toolBar->setObjectName(QStringLiteral("toolbar"));
+    m_toolBar->setIconSize(QSize(48, 48));
+    m_toolBar->setMovable(false);
+    for (int id : res::ToolbarButtons()) {
+        if (id == 0) {
+            m_toolBar->addSeparator();
+            continue;
+        }
+        QAction *action = MakeAction(id, QString::fromStdString(res::Tooltip(id)));
+        if (action->icon().isNull())
+            action->setIcon(IconFor(id, style()));
+        m_toolBar->addAction(action);
+    }
+}
+
+void CMainFrame::BuildStatusBar() {
+    // The message pane is the status bar's own; then the page pane, an
+    // empty pane, and the keyboard's lock state.
+    m_pagePane = new QLabel(QStringLiteral("Page No"), this);
+    m_pagePane->setFixedWidth(500);
+    m_capsPane = new QLabel(QStringLiteral("CAP"), this);
+    m_numPane = new QLabel(QStringLiteral("NUM"), this);
+    statusBar()->addPermanentWidget(m_pagePane);
+    statusBar()->addPermanentWidget(new QLabel(this));
+    statusBar()->addPermanentWidget(m_capsPane);
+    statusBar()->addPermanentWidget(m_numPane);
+    // Qt does not tell the lock state on every platform; the panes stay
+    // blank until it does.
+    m_capsPane->setEnabled(false);
+    m_numPane->setEnabled(false);
+}
+
+void CMainFrame::SetPageText(const QString &text) { m_pagePane->setText(text); }
+
+void CMainFrame::SetRecentFiles(const QStringList &paths) {
+    m_recentFiles = paths;
+    RebuildRecentMenu();
+}
+
+void CMainFrame::RebuildRecentMenu() {
+    if (!m_fileMenu || !m_recentPlace)
+        return;
+    for (QAction *a : m_recentActions) {
+        m_fileMenu->removeAction(a);
+        m_actions.remove(a->data().toInt());
+        a->deleteLater();
+    }
+    m_recentActions.clear();
+    for (int i = 0; i < m_recentFiles.size(); ++i) {
+        const int id = res::ID_FILE_MRU_FIRST + i;
+        auto *action = new QAction(QStringLiteral("&%1 %2").arg(i + 1).arg(m_recentFiles[i]), this);
+        action->setData(id);
+        connect(action, &QAction::triggered, this, [this, id] { OnCommand(id); });
+        m_fileMenu->insertAction(m_recentPlace, action);
+        m_recentActions.append(action);
+        m_actions.insert(id, action);
+    }
+    if (m_recentActions.isEmpty()) {
+        // Without recent files the place shows the greyed "Recent File".
+        auto *placeholder = new QAction(QStringLiteral("Recent File"), this);
+        placeholder->setEnabled(false);
+        placeholder->setData(-1);
+        m_fileMenu->insertAction(m_recentPlace, placeholder);
+        m_recentActions.append(placeholder);
+    }
+}
+
+void CMainFrame::UpdateCommandUI() {
+    const bool picture = m_pageView && m_pageView->HasPicture();
+    const bool autoShrink = m_pageView && m_pageView->AutoShrink();
+    for (auto it = m_actions.begin(); it != m_actions.end(); ++it) {
+        const CommandState state = CommandStateFor(it.key(), picture, autoShrink);
+        it.value()->setEnabled(state.enabled);
+        if (it.value()->isCheckable())
+            it.value()->setChecked(state.checked);
+    }
+}
+
+void CMainFrame::OnCommand(int id) {
+    using namespace res;
+    UpdateCommandUI();
+    if (QAction *action = m_actions.value(id); action && !action->isEnabled())
+        return;
+    switch (id) {
+    case ID_FILE_OPEN: {
+        const std::string path = platform::AskOpenFileName("PDF File (*.pdf);;All File (*)");
+        if (!path.empty())
+            emit OpenFileRequested(QString::fromStdString(path), false);
+        return;
+    }
+    case ID_FILE_NEW:
+        emit NewDocumentRequested();
+        return;
+    case ID_HELP:
+    case ID_CONTACT_US:
+        platform::OpenUrl(Product().productPage);
+        return;
+    case ID_APP_ABOUT:
+        emit AboutRequested();
+        return;
+    case ID_APP_EXIT:
+        close();
+        return;
+    case ID_SAVE_AS_MENU:
+        m_pageView->OnCommand(ID_FILE_SAVE_AS);
+        return;
+    case ID_EDIT_CUT:
+        m_pageView->OnCommand(ID_SAVE_FILE);
+        return;
+    case ID_NEXT_PANE:
+    case ID_PREV_PANE:
+        (m_leftView->hasFocus() ? static_cast<QWidget *>(m_pageView) : m_leftView)->setFocus();
+        return;
+    default:
+        break;
+    }
+    if (id >= ID_FILE_MRU_FIRST && id < ID_FILE_MRU_FIRST + m_recentFiles.size()) {
+        emit OpenFileRequested(m_recentFiles[id - ID_FILE_MRU_FIRST], false);
+        return;
+    }
+    if (id >= ID_FORWARD_FIRST && id <= ID_FORWARD_LAST)
+        m_pageView->OnCommand(id);
+    // Anything else has no handler and does nothing.
+}
+
+void CMainFrame::dragEnterEvent(QDragEnterEvent *event) {
+    if (event->mimeData()->hasUrls())
+        for (const QUrl &url : event->mimeData()->urls())
+            if (url.isLocalFile()) {
+                event->acceptProposedAction();
+                return;
+            }
+}
+
+void CMainFrame::dropEvent(QDropEvent *event) {
+    // Only the first file of a drop is opened, its path whole.
+    for (const QUrl &url : event->mimeData()->urls()) {
+        if (!url.isLocalFile())
+            continue;
+        event->acceptProposedAction();
+        emit OpenFileRequested(url.toLocalFile(), true);
+        return;
+    }
+}
+
+bool CMainFrame::eventFilter(QObject *watched, QEvent *event) {
+    if (event->type() != QEvent::Wheel || m_redirectingWheel || QWidget::mouseGrabber())
+        return QMainWindow::eventFilter(watched, event);
+    auto *wheel = static_cast<QWheelEvent *>(event);
+    auto *target = qobject_cast<QWidget *>(watched);
+    if (!target || target->window() != this)
+        return QMainWindow::eventFilter(watched, event);
+    QWidget *under = QApplication::widgetAt(wheel->globalPosition().toPoint());
+    if (!under || under->window() != this || under == target || target->isAncestorOf(under))
+        return QMainWindow::eventFilter(watched, event);
+    // The pane under the pointer gets the wheel, not the one with the focus.
+    QWheelEvent redirected(under->mapFromGlobal(wheel->globalPosition()), wheel->globalPosition(),
+                           wheel->pixelDelta(), wheel->angleDelta(), wheel->buttons(), wheel->modifiers(),
+                           wheel->phase(), wheel->inverted(), wheel->source());
+    m_redirectingWheel = true;
+    QApplication::sendEvent(under, &redirected);
+    m_redirectingWheel = false;
+    return true;
 }
 
 }  // namespace app

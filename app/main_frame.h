@@ -1,13 +1,31 @@
 #ifndef APP_MAIN_FRAME_H
 #define APP_MAIN_FRAME_H
 
+#include <QLabel>
 #include <QMainWindow>
+#include <QMap>
+#include <QPointer>
+#include <QSplitter>
 #include <QString>
+#include <QStringList>
+
+class QAction;
+class QMenu;
+class QToolBar;
+
+namespace crop {
+class COrvaneView;
+}
+namespace panes {
+class CLeftView;
+}
 
 namespace app {
 
-// The main window. It restores its stored placement when it is made and
-// saves it when it goes.
+// The main window: menu, accelerators, toolbar, status bar and a splitter
+// with the left pane and the page view. It restores its stored placement
+// when it is made and saves it when it goes, forwards the page commands to
+// the page view, and enables them only while a page is shown.
 class CMainFrame : public QMainWindow {
     Q_OBJECT
 public:
@@ -16,6 +34,61 @@ public:
 
     // "<document title> - <product name with version>".
     void SetDocumentTitle(const QString &title);
+
+    panes::CLeftView *LeftView() const { return m_leftView; }
+    crop::COrvaneView *PageView() const { return m_pageView; }
+    QSplitter *Splitter() const { return m_splitter; }
+    QToolBar *ToolBar() const { return m_toolBar; }
+
+    // The action of a command id (menu, toolbar or accelerator); null for
+    // ids the window does not know.
+    QAction *Action(int id) const { return m_actions.value(id); }
+    // The status bar's page pane ("Page No" until a page is shown).
+    QLabel *PagePane() const { return m_pagePane; }
+    void SetPageText(const QString &text);
+
+    // The recent-file entries shown in the File menu, most recent first.
+    void SetRecentFiles(const QStringList &paths);
+
+    // Runs a command as if chosen from the menu, toolbar or keyboard.
+    void OnCommand(int id);
+    // Re-evaluates which commands are enabled.
+    void UpdateCommandUI();
+
+signals:
+    // File Open, a recent-file entry (dropped = false) or a dropped file
+    // (dropped = true) names a file to open.
+    void OpenFileRequested(const QString &path, bool dropped);
+    // Ctrl+N: back to an untitled, empty document.
+    void NewDocumentRequested();
+    // About (the framework's About command).
+    void AboutRequested();
+
+protected:
+    void dragEnterEvent(QDragEnterEvent *event) override;
+    void dropEvent(QDropEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    QAction *MakeAction(int id, const QString &text);
+    void BuildMenus();
+    void BuildToolBar();
+    void BuildStatusBar();
+    void RebuildRecentMenu();
+
+    QMap<int, QAction *> m_actions;
+    QMenu *m_fileMenu = nullptr;
+    QAction *m_recentPlace = nullptr;  // the separator after the recent files
+    QList<QAction *> m_recentActions;
+    QStringList m_recentFiles;
+    QToolBar *m_toolBar = nullptr;
+    QLabel *m_pagePane = nullptr;
+    QLabel *m_capsPane = nullptr;
+    QLabel *m_numPane = nullptr;
+    QSplitter *m_splitter = nullptr;
+    panes::CLeftView *m_leftView = nullptr;
+    crop::COrvaneView *m_pageView = nullptr;
+    bool m_redirectingWheel = false;
 };
 
 }  // namespace app

@@ -31,6 +31,7 @@ bool COrvaneApp::InitInstance() {
         m_commandLineFile = args.at(1);
 
     m_mainFrame = std::make_unique<CMainFrame>();
+    m_mainFrame->SetRecentFiles(m_recentFiles.Entries());
     m_mainFrame->show();
 
     render::EnsureRenderingLibrary();

@@ -20,6 +20,18 @@ void ShowMessage(const std::string &title, const std::string &text, MessageIcon 
 // previous handler.
 MessageHandler SetMessageHandler(MessageHandler handler);
 
+// The file dialog for opening: the chosen path, or empty when cancelled.
+// `filter` is in Qt's form ("PDF File (*.pdf);;All File (*)").
+using OpenFileHandler = std::function<std::string(const std::string &filter)>;
+std::string AskOpenFileName(const std::string &filter);
+OpenFileHandler SetOpenFileHandler(OpenFileHandler handler);
+
+// Opens a web or mail address with the desktop's handler; false when
+// nothing could open it.
+using OpenUrlHandler = std::function<bool(const std::string &url)>;
+bool OpenUrl(const std::string &url);
+OpenUrlHandler SetOpenUrlHandler(OpenUrlHandler handler);
+
 }  // namespace platform
 
 #endif

@@ -1,0 +1,85 @@
+#include "res/resources.h"
+
+#include "res/command_ids.h"
+
+#include <map>
+
+namespace res {
+
+const std::vector<Popup> &MainMenu() {
+    static const std::vector<Popup> menu = {
+        {"&File",
+         {{"&Open...\tCtrl+O", ID_FILE_OPEN},
+          {"Save &As...", ID_SAVE_AS_MENU},
+          {"&Close", ID_CLOSE},
+          {"", 0},
+          {"Recent File", ID_FILE_MRU_FIRST},
+          {"", 0},
+          {"E&xit", ID_APP_EXIT}}},
+        {"&Cut",
+         {{"Cu&t\tCtrl+X", ID_EDIT_CUT},
+          {"&Cut All\tCtrl+C", ID_CUT_ALL},
+          {"&Delete Rectangle\tCtrl+V", ID_DELETE_RECTANGLE},
+          {"", 0},
+          {"&Auto Shrink", ID_AUTO_SHRINK},
+          {"&Shrink Current Page", ID_SHRINK_CURRENT_PAGE}}},
+        {"&Help", {{"&Help...", ID_HELP}, {"&Contact us...", ID_CONTACT_US}, {"", 0}, {"&About...", ID_APP_ABOUT}}},
+    };
+    return menu;
+}
+
+const std::vector<Accelerator> &Accelerators() {
+    static const std::vector<Accelerator> keys = {
+        {"Ctrl+O", ID_FILE_OPEN},      {"Ctrl+N", ID_FILE_NEW},          {"Ctrl+S", ID_FILE_SAVE},
+        {"Ctrl+P", ID_FILE_PRINT},     {"Ctrl+X", ID_EDIT_CUT},          {"Shift+Del", ID_EDIT_CUT},
+        {"Ctrl+C", ID_EDIT_COPY},      {"Ctrl+Ins", ID_EDIT_COPY},       {"Ctrl+V", ID_EDIT_PASTE},
+        {"Shift+Ins", ID_EDIT_PASTE},  {"Ctrl+Z", ID_EDIT_UNDO},         {"Alt+Backspace", ID_EDIT_UNDO},
+        {"Home", ID_FIRST_PAGE},       {"End", ID_LAST_PAGE},            {"PgUp", ID_PREVIOUS_PAGE},
+        {"PgDown", ID_NEXT_PAGE},      {"F6", ID_NEXT_PANE},             {"Shift+F6", ID_PREV_PANE},
+    };
+    return keys;
+}
+
+const std::vector<int> &ToolbarButtons() {
+    static const std::vector<int> buttons = {
+        ID_FILE_OPEN,   0, ID_FIRST_PAGE,     ID_PREVIOUS_PAGE,       ID_NEXT_PAGE,      ID_LAST_PAGE, ID_ZOOM_IN,
+        ID_ZOOM_OUT,    0, ID_ACTUAL_SIZE,    ID_ZOOM_FIT,            ID_ZOOM_FIT_WIDTH, 0,            ID_REMOVE_CROPBOX,
+        ID_SHRINK_CURRENT_PAGE, ID_CROP_ALL_PAGES, 0, ID_SAVE_FILE,   0,                 ID_ABOUT_US,
+    };
+    return buttons;
+}
+
+std::string CommandString(int id) {
+    static const std::map<int, std::string> strings = {
+        {ID_FILE_OPEN, "Open an existing document\nOpen"},
+        {ID_FIRST_PAGE, "First page\nFirst page"},
+        {ID_PREVIOUS_PAGE, "Previous Page\nPrevious Page"},
+        {ID_NEXT_PAGE, "Next Page\nNext Page"},
+        {ID_LAST_PAGE, "Last page\nLast page"},
+        {ID_ZOOM_IN, "Zoom In\nZoom In"},
+        {ID_ZOOM_OUT, "Zoom Out\nZoom Out"},
+        {ID_ACTUAL_SIZE, "Actual Size\nActual Size"},
+        {ID_ZOOM_FIT, "Zoom Fit\nZoom Fit"},
+        {ID_ZOOM_FIT_WIDTH, "Zoom Fit Width\nZoom Fit Width"},
+        {ID_REMOVE_CROPBOX, "Remove Cropbox\nRemove Cropbox"},
+        {ID_SHRINK_CURRENT_PAGE, "Shrink Page\nShrink Page"},
+        {ID_CROP_ALL_PAGES, "Crop all pages\nCrop all pages"},
+        {ID_SAVE_FILE, "Save file\nSave "},
+        {ID_ABOUT_US, "About Us\nAbout Us"},
+    };
+    auto it = strings.find(id);
+    return it == strings.end() ? std::string() : it->second;
+}
+
+std::string Prompt(int id) {
+    const std::string s = CommandString(id);
+    return s.substr(0, s.find('\n'));
+}
+
+std::string Tooltip(int id) {
+    const std::string s = CommandString(id);
+    const size_t nl = s.find('\n');
+    return nl == std::string::npos ? std::string() : s.substr(nl + 1);
+}
+
+}  // namespace res

@@ -1,0 +1,41 @@
+#ifndef RES_RESOURCES_H
+#define RES_RESOURCES_H
+
+// The menu, accelerator, toolbar and string tables of the main window.
+
+#include <string>
+#include <vector>
+
+namespace res {
+
+// One entry of a popup: a command, a separator (id 0, empty text) or the
+// place of the recent-file list (ID_FILE_MRU_FIRST).
+struct MenuItem {
+    std::string text;  // with '&' mnemonics and "\t" before the shortcut
+    int id = 0;
+};
+
+struct Popup {
+    std::string title;
+    std::vector<MenuItem> items;
+};
+
+struct Accelerator {
+    std::string keys;  // in QKeySequence's portable text form
+    int id = 0;
+};
+
+// 0 stands for a separator.
+const std::vector<Popup> &MainMenu();
+const std::vector<Accelerator> &Accelerators();
+const std::vector<int> &ToolbarButtons();
+
+// The string of a command: the status-bar prompt, "\n", the tooltip.
+// Empty when the command has none.
+std::string CommandString(int id);
+std::string Prompt(int id);
+std::string Tooltip(int id);
+
+}  // namespace res
+
+#endif

@@ -1,0 +1,185 @@
+// The main window with real widgets: menus, toolbar, status bar, splitter,
+// command enabling and forwarding, the Open dialog, links and drops.
+
+#include "app/command_state.h"
+#include "app/main_frame.h"
+#include "app/product_info.h"
+#include "crop/orvane_view.h"
+#include "panes/left_view.h"
+#include "platform/dialogs.h"
+#include "res/command_ids.h"
+
+#include <QAction>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMimeData>
+#include <QSignalSpy>
+#include <QTest>
+#include <QToolBar>
+#include <QUrl>
+
+#include <gtest/gtest.h>
+
+using namespace res;
+
+namespace {
+
+class MainFrameTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        app::SetUpProductInfo();
+        frame = std::make_unique<app::CMainFrame>();
+        frame->resize(900, 700);
+        frame->show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(frame.get()));
+    }
+    void TearDown() override {
+        platform::SetOpenFileHandler(nullptr);
+        platform::SetOpenUrlHandler(nullptr);
+    }
+
+    QStringList MenuTexts(const QString &title) {
+        for (QAction *a : frame->menuBar()->actions())
+            if (a->text() == title) {
+                QStringList texts;
+                for (QAction *item : a->menu()->actions())
+                    texts << (item->isSeparator() ? QStringLiteral("-") : item->text());
+                return texts;
+            }
+        return {};
+    }
+
+    std::unique_ptr<app::CMainFrame> frame;
+};
+
+TEST_F(MainFrameTest, MenusToolbarStatusBarAndSplitterAreLaidOutAsTheTablesSay) {
+    EXPECT_EQ(frame->windowTitle(), "Untitled - Sorrel Orvane v2.0");
+    QStringList tops;
+    for (QAction *a : frame->menuBar()->actions())
+        tops << a->text();
+    EXPECT_EQ(tops, QStringList({"&File", "&Cut", "&Help"}));
+    EXPECT_EQ(MenuTexts("&File"),
+              QStringList({"&Open...", "Save &As...", "&Close", "-", "Recent File", "-", "E&xit"}));
+    EXPECT_EQ(MenuTexts("&Cut"), QStringList({"Cu&t", "&Cut All", "&Delete Rectangle", "-", "&Auto Shrink",
+                                               "&Shrink Current Page"}));
+    EXPECT_EQ(MenuTexts("&Help"), QStringList({"&Help...", "&Contact us...", "-", "&About..."}));
+
+    QList<int> buttons;
+    for (QAction *a : frame->ToolBar()->actions())
+        buttons << (a->isSeparator() ? 0 : a->data().toInt());
+    EXPECT_EQ(buttons, QList<int>({ID_FILE_OPEN, 0, ID_FIRST_PAGE, ID_PREVIOUS_PAGE, ID_NEXT_PAGE, ID_LAST_PAGE,
+                                   ID_ZOOM_IN, ID_ZOOM_OUT, 0, ID_ACTUAL_SIZE, ID_ZOOM_FIT, ID_ZOOM_FIT_WIDTH, 0,
+                                   ID_REMOVE_CROPBOX, ID_SHRINK_CURRENT_PAGE, ID_CROP_ALL_PAGES, 0, ID_SAVE_FILE, 0,
+                                   ID_ABOUT_US}));
+    EXPECT_EQ(frame->ToolBar()->iconSize(), QSize(48, 48));
+    EXPECT_EQ(frame->Action(ID_FILE_OPEN)->statusTip(), "Open an existing document");
+    EXPECT_EQ(frame->Action(ID_FILE_OPEN)->toolTip(), "Open");
+    EXPECT_EQ(frame->Action(ID_SAVE_FILE)->toolTip(), "Save ");
+    EXPECT_EQ(frame->Action(ID_NEXT_PAGE)->shortcut(), QKeySequence(Qt::Key_PageDown));
+    EXPECT_EQ(frame->Action(ID_EDIT_CUT)->shortcuts().size(), 2);
+
+    EXPECT_EQ(frame->PagePane()->text(), "Page No");
+    EXPECT_EQ(frame->PagePane()->width(), 500);
+    EXPECT_EQ(frame->Splitter()->sizes().first(), 150);
+    EXPECT_EQ(frame->Splitter()->widget(0), frame->LeftView());
+    EXPECT_EQ(frame->Splitter()->widget(1), frame->PageView());
+}
+
+TEST_F(MainFrameTest, WithoutAPageOnlyTheAlwaysAvailableCommandsAreEnabled) {
+    for (int id = ID_FORWARD_FIRST; id <= ID_FORWARD_LAST; ++id) {
+        QAction *a = frame->Action(id);
+        if (!a)
+            continue;
+        const bool always = id == ID_ABOUT_US || id == ID_HELP || id == ID_CONTACT_US || id == ID_AUTO_SHRINK;
+        EXPECT_EQ(a->isEnabled(), always) << id;
+    }
+    EXPECT_FALSE(frame->Action(ID_SAVE_AS_MENU)->isEnabled());
+    EXPECT_FALSE(frame->Action(ID_FILE_SAVE)->isEnabled());  // Ctrl+S never overwrites the opened file
+    EXPECT_FALSE(frame->Action(ID_EDIT_COPY)->isEnabled());
+    EXPECT_TRUE(frame->Action(ID_FILE_OPEN)->isEnabled());
+    EXPECT_TRUE(frame->Action(ID_APP_EXIT)->isEnabled());
+
+    // The rule itself, with a page shown.
+    EXPECT_TRUE(app::CommandStateFor(ID_NEXT_PAGE, true, false).enabled);
+    EXPECT_TRUE(app::CommandStateFor(ID_FILE_SAVE_AS, true, false).enabled);
+    EXPECT_FALSE(app::CommandStateFor(ID_FILE_SAVE, true, false).enabled);
+    EXPECT_TRUE(app::CommandStateFor(ID_AUTO_SHRINK, false, true).checked);
+}
+
+TEST_F(MainFrameTest, AutoShrinkIsForwardedAndShowsItsCheckMark) {
+    QAction *autoShrink = frame->Action(ID_AUTO_SHRINK);
+    EXPECT_FALSE(autoShrink->isChecked());
+    autoShrink->trigger();
+    EXPECT_TRUE(frame->PageView()->AutoShrink());
+    EXPECT_TRUE(autoShrink->isChecked());
+    frame->OnCommand(ID_AUTO_SHRINK);
+    EXPECT_FALSE(autoShrink->isChecked());
+}
+
+TEST_F(MainFrameTest, OpenAsksForAFileAndHelpOpensTheProductPage) {
+    QSignalSpy opened(frame.get(), &app::CMainFrame::OpenFileRequested);
+    std::string filterSeen;
+    platform::SetOpenFileHandler([&](const std::string &filter) {
+        filterSeen = filter;
+        return std::string("/tmp/a file.pdf");
+    });
+    QTest::keyClick(frame.get(), Qt::Key_O, Qt::ControlModifier);
+    ASSERT_EQ(opened.count(), 1);
+    EXPECT_EQ(opened.at(0).at(0).toString(), "/tmp/a file.pdf");
+    EXPECT_FALSE(opened.at(0).at(1).toBool());
+    EXPECT_NE(filterSeen.find("*.pdf"), std::string::npos);
+    platform::SetOpenFileHandler([](const std::string &) { return std::string(); });  // cancelled
+    frame->OnCommand(ID_FILE_OPEN);
+    EXPECT_EQ(opened.count(), 1);
+
+    std::vector<std::string> urls;
+    platform::SetOpenUrlHandler([&](const std::string &url) {
+        urls.push_back(url);
+        return true;
+    });
+    frame->Action(ID_HELP)->trigger();
+    frame->Action(ID_CONTACT_US)->trigger();
+    ASSERT_EQ(urls.size(), 2u);
+    EXPECT_EQ(urls[0], app::Product().productPage);
+    EXPECT_EQ(urls[1], app::Product().productPage);
+}
+
+TEST_F(MainFrameTest, RecentFilesFillTheirPlaceInTheFileMenu) {
+    frame->SetRecentFiles({"/tmp/one.pdf", "/tmp/two.pdf"});
+    EXPECT_EQ(MenuTexts("&File"), QStringList({"&Open...", "Save &As...", "&Close", "-", "&1 /tmp/one.pdf",
+                                               "&2 /tmp/two.pdf", "-", "E&xit"}));
+    QSignalSpy opened(frame.get(), &app::CMainFrame::OpenFileRequested);
+    frame->Action(ID_FILE_MRU_FIRST + 1)->trigger();
+    ASSERT_EQ(opened.count(), 1);
+    EXPECT_EQ(opened.at(0).at(0).toString(), "/tmp/two.pdf");
+    frame->SetRecentFiles({});
+    EXPECT_TRUE(MenuTexts("&File").contains("Recent File"));
+}
+
+TEST_F(MainFrameTest, ADropOpensOnlyTheFirstFileWithItsWholePath) {
+    QSignalSpy opened(frame.get(), &app::CMainFrame::OpenFileRequested);
+    const QString longPath = "/tmp/" + QString(260, 'x') + "/deep folder/file.pdf";
+    QMimeData data;
+    data.setUrls({QUrl::fromLocalFile(longPath), QUrl::fromLocalFile("/tmp/second.pdf"),
+                  QUrl::fromLocalFile("/tmp/third.pdf")});
+    QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(frame.get(), &enter);
+    EXPECT_TRUE(enter.isAccepted());
+    QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(frame.get(), &drop);
+    ASSERT_EQ(opened.count(), 1);
+    EXPECT_EQ(opened.at(0).at(0).toString(), longPath);
+    EXPECT_TRUE(opened.at(0).at(1).toBool());
+}
+
+TEST_F(MainFrameTest, CtrlNAsksForANewDocumentAndTheTitleFollowsTheDocument) {
+    QSignalSpy fresh(frame.get(), &app::CMainFrame::NewDocumentRequested);
+    QTest::keyClick(frame.get(), Qt::Key_N, Qt::ControlModifier);
+    EXPECT_EQ(fresh.count(), 1);
+    frame->SetDocumentTitle("sample.pdf");
+    EXPECT_EQ(frame->windowTitle(), "sample.pdf - Sorrel Orvane v2.0");
+    frame->SetPageText("Page No: 3");
+    EXPECT_EQ(frame->PagePane()->text(), "Page No: 3");
+}
+
+}  // namespace
