@@ -55,7 +55,7 @@ QIcon IconFor(int id, QStyle *style) {
     case ID_REMOVE_CROPBOX:
         return style->standardIcon(QStyle::SP_DialogCancelButton);
     case ID_SHRINK_CURRENT_PAGE:
-        return style->standardIcon(QStyle::SP_TitleBarNormalButton);
+        return style->standardIcon(QStyle::SP_FileDialogContentsView);
     case ID_CROP_ALL_PAGES:
         return style->standardIcon(QStyle::SP_FileDialogDetailedView);
     case ID_SAVE_FILE:
@@ -192,6 +192,7 @@ void CMainFrame::BuildStatusBar() {
     // empty pane, and the keyboard's lock state.
     m_pagePane = new QLabel(QStringLiteral("Page No"), this);
     m_pagePane->setFixedWidth(500);
+    m_pagePane->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     m_capsPane = new QLabel(QStringLiteral("CAP"), this);
     m_numPane = new QLabel(QStringLiteral("NUM"), this);
     statusBar()->addPermanentWidget(m_pagePane);
