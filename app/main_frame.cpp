@@ -90,6 +90,9 @@ CMainFrame::CMainFrame(QWidget *parent) : QMainWindow(parent) {
     m_splitter->setStretchFactor(1, 1);
     m_splitter->setSizes({150, 874});
     setCentralWidget(m_splitter);
+    m_leftView->SetPageView(m_pageView);
+    m_leftView->setPageText = [this](const QString &text) { SetPageText(text); };
+    m_pageView->SetNavigator(m_leftView);
 
     BuildMenus();
     BuildToolBar();

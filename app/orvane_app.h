@@ -3,6 +3,7 @@
 
 #include "app/main_frame.h"
 #include "app/recent_files.h"
+#include "crop/document.h"
 
 #include <QApplication>
 #include <QString>
@@ -28,12 +29,30 @@ public:
     void ExitInstance();
 
     CMainFrame *MainFrame() const { return m_mainFrame.get(); }
+    crop::COrvaneDoc &Document() { return m_document; }
+
+    // The open path of File Open, the recent files and the command line.
+    // A failure says so in a message and leaves nothing open.
+    bool OpenDocumentFile(const QString &path);
+    // A dropped file: opened in the left pane without the document's
+    // recorded path changing.
+    bool OpenDroppedFile(const QString &path);
+    // Ctrl+N: untitled, with nothing shown.
+    void NewDocument();
     RecentFileList &RecentFiles() { return m_recentFiles; }
     // The file named on the command line, empty when none.
     const QString &CommandLineFile() const { return m_commandLineFile; }
 
 private:
+    void ConnectFrame();
+    // Empties the crop file of the previous document's rectangles (the
+    // crop file itself comes with crop editing).
+    void ResetCropFile() {}
+    void ShowOpenFailure(const QString &path, const QString &reason);
+    void EmptyState();
+
     QApplication m_application;
+    crop::COrvaneDoc m_document;
     RecentFileList m_recentFiles{4};
     std::unique_ptr<CMainFrame> m_mainFrame;
     QString m_commandLineFile;

@@ -34,8 +34,8 @@ protected:
         ASSERT_TRUE(QTest::qWaitForWindowExposed(frame.get()));
     }
     void TearDown() override {
-        platform::SetOpenFileHandler(nullptr);
-        platform::SetOpenUrlHandler(nullptr);
+        platform::SetOpenFileHandler([](const std::string &) { return std::string(); });
+        platform::SetOpenUrlHandler([](const std::string &) { return false; });
     }
 
     QStringList MenuTexts(const QString &title) {

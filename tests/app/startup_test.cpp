@@ -3,7 +3,11 @@
 
 #include "app/orvane_app.h"
 #include "app/product_info.h"
+#include "crop/orvane_view.h"
+#include "platform/dialogs.h"
 #include "platform/temp_files.h"
+#include "tests/fixtures/pdf_fixtures.h"
+#include "tests/fixtures/temp_dir.h"
 
 #include <QProcess>
 #include <QSettings>
@@ -56,11 +60,33 @@ TEST(Startup, WithoutArgumentsShowsAnUntitledWindow) {
 }
 
 TEST(Startup, TheCommandLineNamesTheFileToOpenWhole) {
-    const std::string path = "/tmp/a folder with spaces/$name 'quoted' \"x\" ü.pdf";
+    fixtures::TempDir dir;
+    const std::filesystem::path folder = dir.path() / "a folder with spaces";
+    std::filesystem::create_directories(folder);
+    const std::string path = (folder / "$name 'quoted' \"x\" ü.pdf").string();
+    fixtures::WritePdf(fixtures::PagesOfSizes({{612, 792}, {595, 842}}), path);
     Args args({"orvane", path});
     app::COrvaneApp application(args.argc, args.pointers.data());
     ASSERT_TRUE(application.InitInstance());
     EXPECT_EQ(application.CommandLineFile().toStdString(), path);
+    EXPECT_EQ(application.MainFrame()->windowTitle().toStdString(),
+              "$name 'quoted' \"x\" ü.pdf - Sorrel Orvane v2.0");
+    EXPECT_EQ(application.MainFrame()->PagePane()->text(), "Page No: 1");
+    EXPECT_TRUE(application.MainFrame()->PageView()->HasPicture());
+    EXPECT_EQ(application.MainFrame()->PageView()->ScrollSize(), QSize(612, 792));
+    EXPECT_EQ(application.MainFrame()->PageView()->PagePicture().Width(), 1287u);
+    EXPECT_EQ(application.MainFrame()->PageView()->PagePicture().Height(), 1666u);
+}
+
+TEST(Startup, AFileOnTheCommandLineThatCannotBeOpenedSaysSoAndEnds) {
+    std::string seen;
+    auto previous = platform::SetMessageHandler(
+        [&](const std::string &, const std::string &text, platform::MessageIcon) { seen = text; });
+    Args args({"orvane", "/no/such/folder/missing.pdf"});
+    app::COrvaneApp application(args.argc, args.pointers.data());
+    EXPECT_FALSE(application.InitInstance());
+    EXPECT_NE(seen.find("/no/such/folder/missing.pdf"), std::string::npos) << seen;
+    platform::SetMessageHandler(previous);
 }
 
 TEST(Startup, ExitDeletesTemporaryFilesAndKeepsPlacementAndRecentFiles) {

@@ -1,7 +1,11 @@
 // The main of every test program: no screen, and settings kept in a folder
 // of their own so tests never touch the user's. With ORVANE_WIDGET_TESTS a
 // QApplication lives for the whole run.
+#include "platform/dialogs.h"
+
 #include <gtest/gtest.h>
+
+#include <cstdio>
 
 #include <cstdlib>
 #include <filesystem>
@@ -21,6 +25,14 @@ int main(int argc, char **argv) {
     const char *config = ::mkdtemp(buffer.data());
     if (config)
         ::setenv("XDG_CONFIG_HOME", config, 1);
+
+    // No test may wait for a person: boxes and dialogs answer at once
+    // unless a test answers them itself.
+    platform::SetMessageHandler([](const std::string &title, const std::string &text, platform::MessageIcon) {
+        std::fprintf(stderr, "[message] %s: %s\n", title.c_str(), text.c_str());
+    });
+    platform::SetOpenFileHandler([](const std::string &) { return std::string(); });
+    platform::SetOpenUrlHandler([](const std::string &) { return false; });
 
     ::testing::InitGoogleTest(&argc, argv);
     int result = 0;
