@@ -12,3 +12,6 @@ QT_QPA_PLATFORM=${QT_QPA_PLATFORM:-offscreen} "$bin/bench-page-image"
 
 echo "== crop tool: quorrel against a plain qpdf rewrite"
 "$bin/bench-crop-tool"
+
+echo "== showing pages: ShowPage against the bare render"
+QT_QPA_PLATFORM=${QT_QPA_PLATFORM:-offscreen} "$bin/bench-show-page"

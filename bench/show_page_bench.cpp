@@ -1,0 +1,71 @@
+// Showing every page of a 100-page document in turn through the left
+// pane's ShowPage (render, copy into the page picture, hand-over to the
+// page view, one full repaint) against the bare LS_DIBitmap24 render of
+// the same pages at the same size, in the same run.
+
+#include "crop/orvane_view.h"
+#include "panes/left_view.h"
+#include "platform/memory_tuning.h"
+#include "render/rendering_library.h"
+#include "tests/fixtures/pdf_fixtures.h"
+#include "tests/fixtures/temp_dir.h"
+
+#include <QApplication>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+
+namespace {
+using Clock = std::chrono::steady_clock;
+double Ms(Clock::time_point a, Clock::time_point b) { return std::chrono::duration<double, std::milli>(b - a).count(); }
+}  // namespace
+
+int main(int argc, char **argv) {
+    platform::KeepLargeBlocksForReuse();  // as the program does
+    QApplication app(argc, argv);
+    fixtures::TempDir dir;
+    const std::string path = dir.file("bench.pdf");
+    fixtures::WritePdf(fixtures::ManyPages(100, true), path);
+
+    crop::COrvaneView view;
+    view.resize(900, 800);
+    view.show();
+    panes::CLeftView left;
+    left.SetPageView(&view);
+    view.SetNavigator(&left);
+    if (!left.OpenSource(QString::fromStdString(path)))
+        return 1;
+    const int pages = left.PageCountValue();
+    const render::RavelApi &api = render::Ravel();
+    LS_Document doc = api.OpenFile(path.c_str(), 1);
+
+    double ours = 1e18, bare = 1e18;
+    for (int round = 0; round < 3; ++round) {
+        auto t0 = Clock::now();
+        for (int p = 1; p <= pages; ++p) {
+            left.ShowPage(p);
+            view.viewport()->repaint();
+        }
+        auto t1 = Clock::now();
+        for (int p = 1; p <= pages; ++p) {
+            double box[4] = {0, 0, 0, 0};
+            api.PageExtent(doc, p, box, 0);
+            const int w = int(int(box[2] * 101 / 72) * 1.5), h = int(int(box[3] * 101 / 72) * 1.5);
+            double scale[2] = {1.5, 1.5};
+            int32_t slot = 0;
+            if (LS_Bitmap *b = api.DIBitmap24(doc, 0, p, scale, 0, w, h, &slot))
+                api.DeleteBitmap(b);
+        }
+        auto t2 = Clock::now();
+        ours = std::min(ours, Ms(t0, t1) / pages);
+        bare = std::min(bare, Ms(t1, t2) / pages);
+        left.CloseSource();
+        left.OpenSource(QString::fromStdString(path));
+    }
+    api.CloseFile(doc);
+    std::printf("ShowPage + repaint: %.2f ms/page   bare LS_DIBitmap24: %.2f ms/page   ratio %.3f (target <= 1.25)\n",
+                ours, bare, ours / bare);
+    return 0;
+}
