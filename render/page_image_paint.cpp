@@ -367,17 +367,20 @@ void PaintOwnSize(const PageImage &image, const QRect &dest, const QRect &visibl
 }
 
 // The area of the painter's device that drawing can reach, in logical
-// coordinates: the device, the painter's clip and the paint event's
+// coordinates: the device (a widget paints into its window's backing
+// store, at its offset there), the painter's clip and the paint event's
 // region.
 QRect ClipBox(QPainter &painter) {
-    const QTransform inverse = painter.deviceTransform().inverted();
+    const QTransform toLogical = painter.deviceTransform().inverted();
     QRect box;
     if (QPaintDevice *device = painter.device())
-        box = inverse.mapRect(QRect(0, 0, device->width(), device->height()));
+        box = painter.worldTransform().inverted().mapRect(QRect(0, 0, device->width(), device->height()));
     if (QPaintEngine *engine = painter.paintEngine()) {
+        if (QPaintDevice *target = engine->paintDevice())
+            box &= toLogical.mapRect(QRect(0, 0, target->width(), target->height()));
         const QRegion system = engine->systemClip();
         if (!system.isEmpty())
-            box &= inverse.mapRect(system.boundingRect());
+            box &= toLogical.mapRect(system.boundingRect());
     }
     if (painter.hasClipping())
         box &= painter.clipBoundingRect().toAlignedRect();

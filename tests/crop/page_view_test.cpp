@@ -165,4 +165,23 @@ TEST_F(PageViewTest, ThePageIsPaintedWithGreyStripsBesideAndBelow) {
     EXPECT_FALSE(view.HasPicture());
 }
 
+TEST(PageViewInWindow, APaneAtAnOffsetInItsWindowIsPaintedWhole) {
+    // A widget paints into its window's backing store at its offset there;
+    // the visible area must still be the whole pane.
+    QWidget window;
+    window.resize(800, 700);
+    crop::COrvaneView view(&window);
+    view.setGeometry(150, 80, 640, 600);
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    render::BitmapHandle bitmap = PageBitmap();
+    view.SetPagePicture(bitmap.get(), QRect(0, 0, 612, 792));
+    view.UpdateScrollSizes();
+    const QImage shot = window.grab().toImage();
+    const QRect viewport(view.viewport()->mapTo(&window, QPoint(0, 0)), view.viewport()->size());
+    for (int y = viewport.top(); y <= viewport.bottom(); y += 7)
+        for (int x = viewport.left(); x < viewport.left() + 612 && x <= viewport.right(); x += 7)
+            ASSERT_EQ(shot.pixel(x, y), qRgb(50, 100, 200)) << x << "," << y;
+}
+
 }  // namespace
