@@ -12,6 +12,8 @@
 
 #include <QAction>
 #include <QMimeData>
+#include <QScrollBar>
+#include <QWheelEvent>
 #include <QTest>
 #include <QUrl>
 
@@ -162,6 +164,21 @@ TEST_F(BrowseTest, DroppingThreeFilesOpensTheFirst) {
     EXPECT_EQ(frame->windowTitle(), "first.pdf - Sorrel Orvane v2.0");
     EXPECT_EQ(view->PagePicture().PageRect(), QRect(0, 0, 612, 792));
     EXPECT_TRUE(application->Document().PathName().isEmpty());  // a drop leaves the recorded path
+}
+
+TEST_F(BrowseTest, TheWheelScrollsThePaneUnderThePointerNotTheFocusedOne) {
+    ASSERT_TRUE(application->OpenDocumentFile(QString::fromStdString(Pdf("many.pdf", fixtures::ManyPages(40, false)))));
+    view->setFocus();
+    QScrollBar *strip = left->Strip()->verticalScrollBar();
+    QScrollBar *page = view->verticalScrollBar();
+    ASSERT_GT(strip->maximum(), 0);
+    const int stripBefore = strip->value(), pageBefore = page->value();
+    const QPoint overStrip = left->Strip()->viewport()->mapToGlobal(QPoint(20, 20));
+    QWheelEvent wheel(view->viewport()->mapFromGlobal(QPointF(overStrip)), QPointF(overStrip), QPoint(), QPoint(0, -120),
+                      Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+    QApplication::sendEvent(view->viewport(), &wheel);
+    EXPECT_GT(strip->value(), stripBefore);
+    EXPECT_EQ(page->value(), pageBefore);
 }
 
 TEST_F(BrowseTest, PictureDocumentsShowTheirFramesAndMetafilesLeaveNoStalePage) {
