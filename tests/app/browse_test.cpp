@@ -133,6 +133,19 @@ TEST_F(BrowseTest, CloseEmptiesEverythingAndASecondFileShowsItsFirstPage) {
     EXPECT_EQ(left->PageCount(), 0);
 }
 
+TEST_F(BrowseTest, CtrlNEmptiesThePanesAndTheTitle) {
+    ASSERT_TRUE(application->OpenDocumentFile(QString::fromStdString(Pdf("one.pdf", fixtures::PagesOfSizes({{612, 792}})))));
+    QTest::keyClick(frame, Qt::Key_N, Qt::ControlModifier);
+    EXPECT_EQ(frame->windowTitle(), "Untitled - Sorrel Orvane v2.0");
+    EXPECT_FALSE(view->HasPicture());
+    EXPECT_EQ(left->PageCount(), 0);
+    EXPECT_EQ(frame->PagePane()->text(), "Page No");
+    EXPECT_FALSE(Enabled(ID_NEXT_PAGE));
+    // The same file opens again afterwards.
+    EXPECT_TRUE(application->OpenDocumentFile(QString::fromStdString(dir.file("one.pdf"))));
+    EXPECT_TRUE(view->HasPicture());
+}
+
 TEST_F(BrowseTest, AFailedOpenSaysWhyAndLeavesNothingOpen) {
     application->OpenDocumentFile(QString::fromStdString(Pdf("good.pdf", fixtures::PagesOfSizes({{612, 792}}))));
     fixtures::DocPlan locked = fixtures::PagesOfSizes({{612, 792}});
