@@ -98,14 +98,20 @@ bool CLeftView::ShowPage(int page) {
     }
 }
 
-bool CLeftView::ShowRenderedPage(int page) {
+CLeftView::Move CLeftView::MoveTo(int page) {
     if (!m_pageSource)
-        return false;
+        return Move::Refused;
     if (page == m_currentPage)
-        return true;
+        return Move::Already;  // shown: nothing is rendered again
     if (page < 1 || page > m_pageCount)
-        return false;
+        return Move::Refused;
     m_currentPage = page;
+    return Move::Moved;
+}
+
+bool CLeftView::ShowRenderedPage(int page) {
+    if (const Move move = MoveTo(page); move != Move::Moved)
+        return move == Move::Already;
     render::PageExtent extent;
     render::PageSourcePageExtent(m_pageSource.get(), page, &extent, 0);
     int widthPx = kDefaultWidthPx, heightPx = kDefaultHeightPx, widthPt = 0, heightPt = 0;
@@ -134,13 +140,8 @@ bool CLeftView::ShowRenderedPage(int page) {
 }
 
 bool CLeftView::ShowPicturePage(int page) {
-    if (!m_pageSource)
-        return false;
-    if (page == m_currentPage)
-        return true;
-    if (page < 1 || page > m_pageCount)
-        return false;
-    m_currentPage = page;
+    if (const Move move = MoveTo(page); move != Move::Moved)
+        return move == Move::Already;
     render::BitmapHandle bitmap = render::PageSourceRenderFrame(m_pageSource.get(), page);
     if (!m_pageView)
         return true;

@@ -55,6 +55,9 @@ protected:
     void resizeEvent(QResizeEvent *event) override;
 
 private:
+    enum class Move { Refused, Already, Moved };
+    // Makes `page` the current page when it is in range and not shown yet.
+    Move MoveTo(int page);
     bool ShowRenderedPage(int page);
     bool ShowPicturePage(int page);
 
