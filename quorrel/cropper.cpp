@@ -25,57 +25,63 @@ Box Intersect(const Box &a, const Box &b) {
     return {std::max(a.x0, b.x0), std::max(a.y0, b.y0), std::min(a.x1, b.x1), std::min(a.y1, b.y1)};
 }
 
-// A page attribute, from the page or the nearest node of the page tree
-// above it that has it; null when none has.
-QPDFObjectHandle Inherited(QPDFObjectHandle node, const std::string &key) {
-    static const std::string parent = "/Parent";
-    for (int depth = 0; depth < 64 && node.isDictionary(); ++depth) {
-        // Asking first spares the null object getKey makes for a missing key.
-        if (node.hasKey(key)) {
-            QPDFObjectHandle value = node.getKey(key);
-            if (!value.isNull())
-                return value;
-        }
-        if (!node.hasKey(parent))
-            break;
-        node = node.getKey(parent);
-    }
-    return QPDFObjectHandle::newNull();
+// The attributes a page may take from the nodes of the page tree above it.
+struct Inheritable {
+    QPDFObjectHandle mediaBox, cropBox, rotate;
+};
+
+struct PageEntry {
+    QPDFObjectHandle page;
+    Inheritable attrs;  // the page's own values, or the nearest ancestor's
+};
+
+const std::string kMediaBox = "/MediaBox", kCropBox = "/CropBox", kRotate = "/Rotate", kKids = "/Kids";
+
+// Takes a node's own values over the inherited ones.
+Inheritable Over(QPDFObjectHandle node, Inheritable attrs) {
+    if (node.hasKey(kMediaBox))
+        attrs.mediaBox = node.getKey(kMediaBox);
+    if (node.hasKey(kCropBox))
+        attrs.cropBox = node.getKey(kCropBox);
+    if (node.hasKey(kRotate))
+        attrs.rotate = node.getKey(kRotate);
+    return attrs;
 }
 
-// The pages in document order: the leaves of the page tree. A node with
-// /Kids is an inner node; a node seen before (a loop) is skipped.
-void CollectPages(QPDFObjectHandle node, std::set<QPDFObjGen> &seen, std::vector<QPDFObjectHandle> &pages,
-                  int depth) {
+// The pages in document order: the leaves of the page tree, each with the
+// attributes it inherits, gathered on the way down. A node with /Kids is
+// an inner node; a node seen before (a loop) is skipped.
+void CollectPages(QPDFObjectHandle node, const Inheritable &inherited, std::set<QPDFObjGen> &seen,
+                  std::vector<PageEntry> &pages, int depth) {
     if (!node.isDictionary() || depth > 64)
         return;
     if (node.isIndirect() && !seen.insert(node.getObjGen()).second)
         return;
-    QPDFObjectHandle kids = node.getKey("/Kids");
+    Inheritable attrs = Over(node, inherited);
+    QPDFObjectHandle kids = node.hasKey(kKids) ? node.getKey(kKids) : QPDFObjectHandle::newNull();
     if (!kids.isArray()) {
-        pages.push_back(node);
+        pages.push_back({node, std::move(attrs)});
         return;
     }
     for (int i = 0, n = kids.getArrayNItems(); i < n; ++i)
-        CollectPages(kids.getArrayItem(i), seen, pages, depth + 1);
+        CollectPages(kids.getArrayItem(i), attrs, seen, pages, depth + 1);
 }
 
-// The page's boxes and rotation, inherited values included, read the way
-// a viewer reads them: no usable media box means US Letter; a crop box
-// that does not overlap the media box is ignored.
-PageGeometry GeometryOf(QPDFObjectHandle page) {
+// The page's boxes and rotation read the way a viewer reads them: no
+// usable media box means US Letter; a crop box that does not overlap the
+// media box is ignored.
+PageGeometry GeometryOf(const Inheritable &attrs) {
     PageGeometry g;
-    static const std::string mediaBox = "/MediaBox", cropBox = "/CropBox", rotation = "/Rotate";
-    g.media = RectangleOf(Inherited(page, mediaBox)).value_or(Box{0, 0, 612, 792});
+    g.media = RectangleOf(attrs.mediaBox).value_or(Box{0, 0, 612, 792});
     if (g.media.Empty())
         g.media = Box{0, 0, 612, 792};
     g.visible = g.media;
-    if (auto crop = RectangleOf(Inherited(page, cropBox))) {
+    if (auto crop = RectangleOf(attrs.cropBox)) {
         const Box clipped = Intersect(g.media, *crop);
         if (!clipped.Empty())
             g.visible = clipped;
     }
-    QPDFObjectHandle rotate = Inherited(page, rotation);
+    QPDFObjectHandle rotate = attrs.rotate;
     long long value = 0;
     if (rotate.isInteger())
         value = rotate.getIntValue();
@@ -163,9 +169,9 @@ std::optional<Box> CropBoxFor(const PageGeometry &page, const CropRect &rect) {
 
 CropReport ApplyCropList(QPDF &pdf, const CropList &list, bool setMediaBox) {
     CropReport report;
-    std::vector<QPDFObjectHandle> pages;
+    std::vector<PageEntry> pages;
     std::set<QPDFObjGen> seen;
-    CollectPages(pdf.getRoot().getKey("/Pages"), seen, pages, 0);
+    CollectPages(pdf.getRoot().getKey("/Pages"), Inheritable{}, seen, pages, 0);
     const int count = int(pages.size());
     for (const auto &[number, rect] : list) {
         if (number > count) {
@@ -175,8 +181,9 @@ CropReport ApplyCropList(QPDF &pdf, const CropList &list, bool setMediaBox) {
         }
         if (rect.Empty())
             continue;
-        QPDFObjectHandle &page = pages[size_t(number - 1)];
-        const PageGeometry geometry = GeometryOf(page);
+        PageEntry &entry = pages[size_t(number - 1)];
+        QPDFObjectHandle &page = entry.page;
+        const PageGeometry geometry = GeometryOf(entry.attrs);
         std::optional<Box> box = CropBoxFor(geometry, rect);
         if (!box) {
             report.warnings.push_back("page " + std::to_string(number) +
