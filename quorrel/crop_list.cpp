@@ -1,9 +1,9 @@
 #include "quorrel/crop_list.h"
 
-#include <cctype>
-#include <cerrno>
+#include <charconv>
 #include <cmath>
-#include <cstdlib>
+#include <sstream>
+#include <string_view>
 
 namespace quorrel {
 namespace {
@@ -11,7 +11,7 @@ namespace {
 // A cursor over one line.
 class Cursor {
 public:
-    explicit Cursor(const std::string &s) : m_s(s) {}
+    explicit Cursor(std::string_view s) : m_s(s) {}
 
     void Spaces() {
         while (m_i < m_s.size() && (m_s[m_i] == ' ' || m_s[m_i] == '\t'))
@@ -29,30 +29,37 @@ public:
     bool Integer(int &value) {
         Spaces();
         size_t start = m_i;
-        while (m_i < m_s.size() && std::isdigit(static_cast<unsigned char>(m_s[m_i])))
+        while (m_i < m_s.size() && Digit(m_s[m_i]))
             ++m_i;
         if (m_i == start || m_i - start > 9)
             return false;
-        value = std::atoi(m_s.substr(start, m_i - start).c_str());
+        std::from_chars(m_s.data() + start, m_s.data() + m_i, value);
         return true;
     }
     // A plain decimal number: optional sign, digits, optional fraction.
     bool Number(double &value) {
         Spaces();
-        size_t start = m_i;
+        // from_chars takes no '+', so the sign is read here.
+        const bool negative = m_i < m_s.size() && m_s[m_i] == '-';
         if (m_i < m_s.size() && (m_s[m_i] == '-' || m_s[m_i] == '+'))
             ++m_i;
+        const size_t start = m_i;
         size_t digits = 0;
-        while (m_i < m_s.size() && std::isdigit(static_cast<unsigned char>(m_s[m_i])))
+        while (m_i < m_s.size() && Digit(m_s[m_i]))
             ++m_i, ++digits;
         if (m_i < m_s.size() && m_s[m_i] == '.') {
             ++m_i;
-            while (m_i < m_s.size() && std::isdigit(static_cast<unsigned char>(m_s[m_i])))
+            while (m_i < m_s.size() && Digit(m_s[m_i]))
                 ++m_i, ++digits;
         }
         if (digits == 0 || digits > 40)
             return false;
-        value = std::strtod(m_s.substr(start, m_i - start).c_str(), nullptr);
+        const auto [end, ec] =
+            std::from_chars(m_s.data() + start, m_s.data() + m_i, value, std::chars_format::fixed);
+        if (ec != std::errc() || end != m_s.data() + m_i)
+            return false;
+        if (negative)
+            value = -value;
         return std::isfinite(value);
     }
     bool AtEnd() {
@@ -61,19 +68,33 @@ public:
     }
 
 private:
-    const std::string &m_s;
+    static bool Digit(char c) { return c >= '0' && c <= '9'; }
+
+    std::string_view m_s;
     size_t m_i = 0;
 };
 
 }  // namespace
 
 bool ParseCropList(std::istream &in, CropList &list, std::string &error) {
-    std::string line;
+    // The whole list at once: a line per page of a long document.
+    std::ostringstream whole;
+    whole << in.rdbuf();  // an empty list leaves `whole` failed and empty, which is right
+    const std::string text = std::move(whole).str();
+    if (in.bad()) {
+        error = "the crop list cannot be read";
+        return false;
+    }
     int number = 0;
-    while (std::getline(in, line)) {
+    for (size_t at = 0; at < text.size();) {
+        size_t end = text.find('\n', at);
+        if (end == std::string::npos)
+            end = text.size();
+        std::string_view line(text.data() + at, end - at);
+        at = end + 1;
         ++number;
         if (!line.empty() && line.back() == '\r')
-            line.pop_back();
+            line.remove_suffix(1);
         Cursor c(line);
         if (c.AtEnd())
             continue;
@@ -84,14 +105,10 @@ bool ParseCropList(std::istream &in, CropList &list, std::string &error) {
             !p.Literal(",") || !p.Number(r.top) || !p.Literal(",") || !p.Number(r.right) || !p.Literal(",") ||
             !p.Number(r.bottom) || !p.Literal("]") || !p.AtEnd() || page < 1) {
             error = "line " + std::to_string(number) + " is not \"Page N, [left,top,right,bottom]\": " +
-                    (line.size() > 80 ? line.substr(0, 80) + "..." : line);
+                    (line.size() > 80 ? std::string(line.substr(0, 80)) + "..." : std::string(line));
             return false;
         }
-        list[page] = r;
-    }
-    if (in.bad()) {
-        error = "the crop list cannot be read";
-        return false;
+        list.insert_or_assign(list.end(), page, r);  // the lines come in page order
     }
     return true;
 }

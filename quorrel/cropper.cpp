@@ -3,9 +3,11 @@
 #include <qpdf/QPDF.hh>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <map>
 #include <set>
 
 namespace quorrel {
@@ -108,6 +110,22 @@ QPDFObjectHandle BoxObject(const Box &b) {
     return QPDFObjectHandle::newArray({Number(b.x0), Number(b.y0), Number(b.x1), Number(b.y1)});
 }
 
+// One array per distinct box: a list usually gives many pages the same
+// rectangle, and the pages may share the array since nothing changes it
+// after it is set.
+class BoxObjects {
+public:
+    QPDFObjectHandle For(const Box &b) {
+        auto [it, added] = m_made.try_emplace({b.x0, b.y0, b.x1, b.y1});
+        if (added)
+            it->second = BoxObject(b);
+        return it->second;
+    }
+
+private:
+    std::map<std::array<double, 4>, QPDFObjectHandle> m_made;
+};
+
 }  // namespace
 
 double PageGeometry::ShownHeight() const {
@@ -173,6 +191,7 @@ CropReport ApplyCropList(QPDF &pdf, const CropList &list, bool setMediaBox) {
     std::set<QPDFObjGen> seen;
     CollectPages(pdf.getRoot().getKey("/Pages"), Inheritable{}, seen, pages, 0);
     const int count = int(pages.size());
+    BoxObjects boxes;
     for (const auto &[number, rect] : list) {
         if (number > count) {
             report.warnings.push_back("page " + std::to_string(number) + " is beyond the document's " +
@@ -190,9 +209,10 @@ CropReport ApplyCropList(QPDF &pdf, const CropList &list, bool setMediaBox) {
                                       ": the rectangle lies outside the page; the page is left as it is");
             continue;
         }
-        page.replaceKey("/CropBox", BoxObject(*box));
+        const QPDFObjectHandle array = boxes.For(*box);
+        page.replaceKey("/CropBox", array);
         if (setMediaBox)
-            page.replaceKey("/MediaBox", BoxObject(*box));
+            page.replaceKey("/MediaBox", array);
         ++report.cropped;
     }
     return report;

@@ -282,7 +282,8 @@ TEST_F(QuorrelTest, LinksOutlinePageCountAndEncryptionSurvive) {
     plan.encryption = fixtures::Encryption::EmptyUserPassword;
     const std::string in = dir.file("in.pdf"), out = dir.file("out.pdf");
     fixtures::WritePdf(plan, in);
-    std::ofstream(dir.file("list.txt")) << "Page 1, [50.00,700.00,500.00,50.00]\nPage 3, [10.00,780.00,600.00,10.00]\n";
+    std::ofstream(dir.file("list.txt")) << "Page 1, [50.00,700.00,500.00,50.00]\nPage 3, [10.00,780.00,600.00,10.00]\n"
+                                           "Page 6, [50.00,700.00,500.00,50.00]\n";
     ToolRun r = Crop(dir.file("list.txt"), in, out);
     ASSERT_EQ(r.exitCode, 0) << r.err;
 
@@ -317,9 +318,22 @@ TEST_F(QuorrelTest, LinksOutlinePageCountAndEncryptionSurvive) {
     ASSERT_EQ(Crop(dir.file("list.txt"), in, dir.file("media.pdf"), true).exitCode, 0);
     QPDF withMedia;
     withMedia.processFile(dir.file("media.pdf").c_str());
-    auto m = QPDFPageDocumentHelper(withMedia).getAllPages()[0].getAttribute("/MediaBox", false).getArrayAsRectangle();
-    EXPECT_NEAR(m.lly, 50, 1e-6);
-    EXPECT_NEAR(m.urx, 500, 1e-6);
+    // Pages 1 and 6 have the same rectangle, page 3 another: each page
+    // carries its own box, in both keys.
+    auto withMediaPages = QPDFPageDocumentHelper(withMedia).getAllPages();
+    for (size_t i : {0, 5}) {
+        for (const char *key : {"/MediaBox", "/CropBox"}) {
+            auto m = withMediaPages[i].getObjectHandle().getKey(key).getArrayAsRectangle();
+            EXPECT_NEAR(m.llx, 50, 1e-6) << i << key;
+            EXPECT_NEAR(m.lly, 50, 1e-6) << i << key;
+            EXPECT_NEAR(m.urx, 500, 1e-6) << i << key;
+            EXPECT_NEAR(m.ury, 700, 1e-6) << i << key;
+        }
+    }
+    auto third = withMediaPages[2].getObjectHandle().getKey("/MediaBox").getArrayAsRectangle();
+    EXPECT_NEAR(third.llx, 10, 1e-6);
+    EXPECT_NEAR(third.urx, 600, 1e-6);
+    EXPECT_FALSE(withMediaPages[1].getObjectHandle().hasKey("/CropBox"));
 }
 
 TEST_F(QuorrelTest, FailuresSayWhyAndLeaveNoOutput) {
@@ -442,8 +456,22 @@ TEST(CropList, ParsesTheProgramsLinesAndRejectsOthers) {
     ASSERT_EQ(list.size(), 2u);
     EXPECT_EQ(list[1].left, 1);  // the later line wins
     EXPECT_EQ(list[12].left, -3.5);
+
+    // Signs, bare fractions, a missing last line end, and an empty list.
+    std::istringstream forms("Page 2, [+2,.5,5.,-0.25]");
+    list.clear();
+    ASSERT_TRUE(quorrel::ParseCropList(forms, list, error)) << error;
+    EXPECT_EQ(list[2].left, 2);
+    EXPECT_EQ(list[2].top, 0.5);
+    EXPECT_EQ(list[2].right, 5);
+    EXPECT_EQ(list[2].bottom, -0.25);
+    std::istringstream empty("");
+    list.clear();
+    EXPECT_TRUE(quorrel::ParseCropList(empty, list, error));
+    EXPECT_TRUE(list.empty());
     for (const char *wrong : {"Page 0, [1,2,3,4]", "Page 1, [1,2,3]", "Page 1 [1,2,3,4]", "page 1, [1,2,3,4]",
-                              "Page 1, [1,2,3,4] extra", "Page 1, [1,2,3,4"}) {
+                              "Page 1, [1,2,3,4] extra", "Page 1, [1,2,3,4", "Page 1, [1,2,3,.]",
+                              "Page 1, [1,2,3,--4]", "Page 1, [1,2,3,nan]"}) {
         std::istringstream in(wrong);
         EXPECT_FALSE(quorrel::ParseCropList(in, list, error)) << wrong;
     }
