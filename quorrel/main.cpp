@@ -5,6 +5,7 @@
 
 #include "quorrel/crop_list.h"
 #include "quorrel/cropper.h"
+#include "quorrel/input_file.h"
 #include "quorrel/output_file.h"
 
 #include <qpdf/QPDF.hh>
@@ -121,8 +122,12 @@ int main(int argc, char **argv) {
             for (const QPDFExc &w : pdf.getWarnings())
                 std::fprintf(stderr, "quorrel: warning: %s\n", w.what());
         };
+        std::string openError;
+        std::shared_ptr<quorrel::InputFile> input = quorrel::InputFile::Open(in, openError);
+        if (!input)
+            return Fail("cannot open " + in + ": " + openError);
         try {
-            pdf.processFile(in.c_str());
+            pdf.processInputSource(input);
         } catch (const QPDFExc &e) {
             if (e.getErrorCode() == qpdf_e_password)
                 return Fail(in + " is protected by a password and cannot be cropped");
@@ -141,7 +146,7 @@ int main(int argc, char **argv) {
         if (!output.Open(error))
             return Fail(error);
         QPDFWriter writer(pdf);
-        writer.setOutputFile(out.c_str(), output.Stream(), false);
+        writer.setOutputPipeline(output.Sink());
         writer.write();  // keeps encryption, object streams and everything else
         showWarnings();
         if (!output.Commit(error))
