@@ -3,18 +3,55 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <filesystem>
+#include <stdexcept>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <vector>
 
 namespace quorrel {
+
+namespace {
+constexpr size_t kBuffer = 1 << 20;
+}
+
+OutputFile::Buffered::Buffered(int fd) : Pipeline("output", nullptr), m_fd(fd), m_buffer(kBuffer) {}
+
+void OutputFile::Buffered::write(unsigned char const *data, size_t length) {
+    if (length >= kBuffer) {
+        Flush();
+        WriteOut(data, length);
+        return;
+    }
+    if (m_used + length > kBuffer)
+        Flush();
+    std::memcpy(m_buffer.data() + m_used, data, length);
+    m_used += length;
+}
+
+void OutputFile::Buffered::Flush() {
+    WriteOut(m_buffer.data(), m_used);
+    m_used = 0;
+}
+
+void OutputFile::Buffered::WriteOut(unsigned char const *data, size_t length) {
+    while (length > 0) {
+        const ssize_t n = ::write(m_fd, data, length);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            throw std::runtime_error(std::string("cannot write the output: ") +
+                                     std::strerror(n < 0 ? errno : EIO));
+        data += n;
+        length -= size_t(n);
+    }
+}
 
 OutputFile::OutputFile(std::string path) : m_path(std::move(path)) {}
 
 OutputFile::~OutputFile() {
-    if (m_stream)
-        std::fclose(m_stream);
+    if (m_fd >= 0)
+        ::close(m_fd);
     if (!m_temp.empty())
         ::unlink(m_temp.c_str());
 }
@@ -27,8 +64,8 @@ bool OutputFile::Open(std::string &error) {
     std::string pattern = (folder / ("." + target.filename().string() + ".XXXXXX")).string();
     std::vector<char> buffer(pattern.begin(), pattern.end());
     buffer.push_back('\0');
-    const int fd = ::mkstemp(buffer.data());
-    if (fd < 0) {
+    m_fd = ::mkostemp(buffer.data(), O_CLOEXEC);
+    if (m_fd < 0) {
         error = "cannot write in the folder " + folder.string() + ": " + std::strerror(errno);
         return false;
     }
@@ -36,27 +73,31 @@ bool OutputFile::Open(std::string &error) {
     // The permissions a newly created file would get.
     const mode_t mask = ::umask(0);
     ::umask(mask);
-    ::fchmod(fd, 0666 & ~mask);
-    m_stream = ::fdopen(fd, "wb");
-    if (!m_stream) {
-        error = std::string("cannot write the output: ") + std::strerror(errno);
-        ::close(fd);
-        return false;
-    }
+    ::fchmod(m_fd, 0666 & ~mask);
+    m_sink = std::make_unique<Buffered>(m_fd);
     return true;
 }
 
 bool OutputFile::Commit(std::string &error) {
-    if (!m_stream) {
+    if (m_fd < 0) {
         error = "the output was never opened";
         return false;
     }
-    bool ok = std::fflush(m_stream) == 0 && ::fsync(::fileno(m_stream)) == 0;
-    const int saved = errno;
-    ok = std::fclose(m_stream) == 0 && ok;
-    m_stream = nullptr;
-    if (!ok) {
-        error = std::string("cannot write the output: ") + std::strerror(saved ? saved : errno);
+    try {
+        m_sink->Flush();
+    } catch (const std::runtime_error &e) {
+        error = e.what();
+        return false;
+    }
+    int failure = 0;
+    // A file system that cannot sync says EINVAL; that is no failure.
+    if (::fsync(m_fd) != 0 && errno != EINVAL)
+        failure = errno;
+    if (::close(m_fd) != 0 && !failure)
+        failure = errno;
+    m_fd = -1;
+    if (failure) {
+        error = std::string("cannot write the output: ") + std::strerror(failure);
         return false;
     }
     if (::rename(m_temp.c_str(), m_path.c_str()) != 0) {

@@ -1,8 +1,11 @@
 #ifndef QUORREL_OUTPUT_FILE_H
 #define QUORREL_OUTPUT_FILE_H
 
-#include <cstdio>
+#include <qpdf/Pipeline.hh>
+
+#include <memory>
 #include <string>
+#include <vector>
 
 namespace quorrel {
 
@@ -20,14 +23,35 @@ public:
     // Creates the temporary file; false with `error` set when the folder
     // cannot take it.
     bool Open(std::string &error);
-    std::FILE *Stream() const { return m_stream; }
-    // Flushes, syncs and renames into place.
+    // Where the writer puts the bytes; a failed write throws
+    // std::runtime_error. Valid after Open.
+    Pipeline *Sink() { return m_sink.get(); }
+    // Writes what is buffered, syncs and renames into place.
     bool Commit(std::string &error);
 
 private:
+    // Gathers the writer's many small pieces into large writes. The writer
+    // finishes its pipeline after every stream; that must not cost a
+    // system call, so finishing does nothing and Commit writes the rest.
+    class Buffered : public Pipeline {
+    public:
+        explicit Buffered(int fd);
+        void write(unsigned char const *data, size_t length) override;
+        void finish() override {}
+        void Flush();
+
+    private:
+        void WriteOut(unsigned char const *data, size_t length);
+
+        int m_fd;
+        std::vector<unsigned char> m_buffer;
+        size_t m_used = 0;
+    };
+
     std::string m_path;
     std::string m_temp;
-    std::FILE *m_stream = nullptr;
+    int m_fd = -1;
+    std::unique_ptr<Buffered> m_sink;
 };
 
 }  // namespace quorrel
