@@ -39,4 +39,5 @@ printf 'Page 1, [36.00,756.00,576.00,36.00]\r\nPage 3, [72.50,700.00,540.00,100.
 
 run fuzz-ravel build/sample.pdf
 run fuzz-crop-list "$work/list.txt"
+run fuzz-crop-tool build/sample.pdf
 run fuzz-page-image "$work"/images/*
