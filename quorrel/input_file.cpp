@@ -20,7 +20,12 @@ std::shared_ptr<InputFile> InputFile::Open(const std::string &path, std::string 
         return nullptr;
     }
     struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    if (::fstat(fd, &st) != 0) {
+        error = std::strerror(errno);
+        ::close(fd);
+        return nullptr;
+    }
+    if (!S_ISREG(st.st_mode)) {
         error = S_ISDIR(st.st_mode) ? "it is a folder" : "it is not a regular file";
         ::close(fd);
         return nullptr;
@@ -50,8 +55,12 @@ size_t InputFile::ReadAt(qpdf_offset_t pos, char *into, size_t length) {
     return done;
 }
 
+bool InputFile::InWindow(qpdf_offset_t pos) const {
+    return pos >= m_windowStart && pos < m_windowStart + qpdf_offset_t(m_windowLength);
+}
+
 bool InputFile::Load(qpdf_offset_t pos) {
-    if (pos >= m_windowStart && pos < m_windowStart + qpdf_offset_t(m_windowLength))
+    if (InWindow(pos))
         return true;
     if (pos < 0 || pos >= m_size)
         return false;
@@ -62,7 +71,7 @@ bool InputFile::Load(qpdf_offset_t pos) {
     m_windowStart = start;
     m_windowLength = 0;  // a read that throws leaves no stale window
     m_windowLength = ReadAt(start, m_window.data(), length);
-    return pos < m_windowStart + qpdf_offset_t(m_windowLength);
+    return InWindow(pos);
 }
 
 size_t InputFile::read(char *buffer, size_t length) {
@@ -70,8 +79,7 @@ size_t InputFile::read(char *buffer, size_t length) {
     size_t copied = 0;
     while (copied < length && m_pos < m_size) {
         const size_t wanted = size_t(std::min<qpdf_offset_t>(qpdf_offset_t(length - copied), m_size - m_pos));
-        const bool inWindow = m_pos >= m_windowStart && m_pos < m_windowStart + qpdf_offset_t(m_windowLength);
-        if (!inWindow && wanted >= kWindow) {
+        if (!InWindow(m_pos) && wanted >= kWindow) {
             const size_t n = ReadAt(m_pos, buffer + copied, wanted);
             if (n == 0)
                 break;

@@ -39,6 +39,7 @@ public:
 private:
     InputFile(int fd, std::string name, qpdf_offset_t size);
 
+    bool InWindow(qpdf_offset_t pos) const;
     // Makes the window hold the byte at `pos`; false at the end of the file.
     bool Load(qpdf_offset_t pos);
     size_t ReadAt(qpdf_offset_t pos, char *into, size_t length);

@@ -109,23 +109,24 @@ int main(int argc, char **argv) {
                 return Fail("crop list " + list + ": " + error);
         }
 
-        // qpdf's notes about damage it repaired are shown only when the
-        // file could be read in the end.
+        std::string openError;
+        std::shared_ptr<quorrel::InputFile> input = quorrel::InputFile::Open(in, openError);
+        if (!input)
+            return Fail("cannot open " + in + ": " + openError);
+
         // The document lives until the process ends: the system takes its
         // memory back at once, which is quicker than freeing its objects one
         // by one (for a long document that costs more than the crop itself).
         // A static pointer keeps it reachable, so leak checkers stay quiet.
         static QPDF *const document = new QPDF;
         QPDF &pdf = *document;
+        // qpdf's notes about damage it repaired are shown only when the
+        // file could be read in the end.
         pdf.setSuppressWarnings(true);
         auto showWarnings = [&pdf] {
             for (const QPDFExc &w : pdf.getWarnings())
                 std::fprintf(stderr, "quorrel: warning: %s\n", w.what());
         };
-        std::string openError;
-        std::shared_ptr<quorrel::InputFile> input = quorrel::InputFile::Open(in, openError);
-        if (!input)
-            return Fail("cannot open " + in + ": " + openError);
         try {
             pdf.processInputSource(input);
         } catch (const QPDFExc &e) {
