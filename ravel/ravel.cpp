@@ -138,10 +138,11 @@ bool WithinLimit(int width, int height) {
     return (bits & ~uint64_t(7)) <= LS_MAX_BITMAP_BITS;
 }
 
-// Renders `page` scaled to exactly width x height into `samples`, top-down
-// rows of `stride` bytes in colour space `cs` (3 components, no alpha).
-bool RenderInto(Document *doc, int page, int width, int height, fz_colorspace *cs, int stride,
-                unsigned char *samples) {
+// Renders `page` scaled to exactly width x height, of which the w x h
+// pixels from (x, y) go into `samples`: top-down rows of `stride` bytes in
+// colour space `cs` (3 components, no alpha).
+bool RenderInto(Document *doc, int page, int width, int height, int x, int y, int w, int h,
+                fz_colorspace *cs, int stride, unsigned char *samples) {
     fz_context *ctx = doc->ctx;
     pdf_page *volatile pg = nullptr;
     fz_pixmap *volatile pix = nullptr;
@@ -156,7 +157,8 @@ bool RenderInto(Document *doc, int page, int width, int height, fz_colorspace *c
             fz_throw(ctx, FZ_ERROR_GENERIC, "empty page");
         fz_matrix ctm = fz_concat(fz_translate(-bounds.x0, -bounds.y0),
                                   fz_scale(float(width) / bw, float(height) / bh));
-        pix = fz_new_pixmap_with_data(ctx, cs, width, height, nullptr, 0, stride, samples);
+        ctm = fz_concat(ctm, fz_translate(-float(x), -float(y)));
+        pix = fz_new_pixmap_with_data(ctx, cs, w, h, nullptr, 0, stride, samples);
         fz_clear_pixmap_with_value(ctx, pix, 0xff);
         dev = fz_new_draw_device(ctx, fz_identity, pix);
         pdf_run_page(ctx, pg, dev, ctm, nullptr);
@@ -170,6 +172,53 @@ bool RenderInto(Document *doc, int page, int width, int height, fz_colorspace *c
     }
     fz_catch(ctx) { ok = false; }
     return ok;
+}
+
+// The region (x, y, w, h) of the page at width x height as a bottom-up
+// 24-bit bitmap; null on any failure.
+LS_Bitmap *RenderBitmap(LS_Document handle, int page, int width, int height, int x, int y, int w,
+                        int h) {
+    if (width <= 0 || height <= 0 || w <= 0 || h <= 0 || x < 0 || y < 0 || x > width - w ||
+        y > height - h || !WithinLimit(w, h))
+        return nullptr;
+    Document *doc = Lookup(handle);
+    if (!doc || !ValidPage(doc, page))
+        return nullptr;
+
+    const size_t stride = ((size_t(w) * 24 + 31) / 32) * 4;
+    const size_t size = stride * size_t(h);
+    void *block = std::malloc(sizeof(LS_Bitmap) + size);
+    if (!block)
+        return nullptr;
+    auto *bmp = static_cast<LS_Bitmap *>(block);
+    bmp->width = w;
+    bmp->height = h;
+    bmp->bitsPerPixel = 24;
+    bmp->stride = int32_t(stride);
+    bmp->sizeImage = size;
+    bmp->bits = static_cast<unsigned char *>(block) + sizeof(LS_Bitmap);
+
+    if (!RenderInto(doc, page, width, height, x, y, w, h, fz_device_bgr(doc->ctx), int(stride),
+                    bmp->bits)) {
+        std::free(block);
+        return nullptr;
+    }
+
+    // MuPDF draws top-down; the bitmap stores the bottom row first.
+    unsigned char *rows = bmp->bits;
+    const size_t used = size_t(w) * 3;
+    std::vector<unsigned char> tmp(used);
+    for (size_t top = 0, bottom = size_t(h) - 1; top < bottom; ++top, --bottom) {
+        unsigned char *a = rows + top * stride;
+        unsigned char *b = rows + bottom * stride;
+        std::memcpy(tmp.data(), a, used);
+        std::memcpy(a, b, used);
+        std::memcpy(b, tmp.data(), used);
+    }
+    if (stride != used)
+        for (size_t row = 0; row < size_t(h); ++row)
+            std::memset(rows + row * stride + used, 0, stride - used);
+    return bmp;
 }
 
 // The largest size within 160 x 200 pixels with the page's proportions.
@@ -341,45 +390,17 @@ __attribute__((visibility("default"))) LS_Bitmap *LS_DIBitmap24(LS_Document hand
                                                                 const double *, int, int width,
                                                                 int height, int32_t *) {
     try {
-        if (width <= 0 || height <= 0 || !WithinLimit(width, height))
-            return nullptr;
-        Document *doc = Lookup(handle);
-        if (!doc || !ValidPage(doc, page))
-            return nullptr;
+        return RenderBitmap(handle, page, width, height, 0, 0, width, height);
+    } catch (...) {
+        return nullptr;
+    }
+}
 
-        const size_t stride = ((size_t(width) * 24 + 31) / 32) * 4;
-        const size_t size = stride * size_t(height);
-        void *block = std::malloc(sizeof(LS_Bitmap) + size);
-        if (!block)
-            return nullptr;
-        auto *bmp = static_cast<LS_Bitmap *>(block);
-        bmp->width = width;
-        bmp->height = height;
-        bmp->bitsPerPixel = 24;
-        bmp->stride = int32_t(stride);
-        bmp->sizeImage = size;
-        bmp->bits = static_cast<unsigned char *>(block) + sizeof(LS_Bitmap);
-
-        if (!RenderInto(doc, page, width, height, fz_device_bgr(doc->ctx), int(stride), bmp->bits)) {
-            std::free(block);
-            return nullptr;
-        }
-
-        // MuPDF draws top-down; the bitmap stores the bottom row first.
-        unsigned char *rows = bmp->bits;
-        const size_t used = size_t(width) * 3;
-        std::vector<unsigned char> tmp(used);
-        for (size_t top = 0, bottom = size_t(height) - 1; top < bottom; ++top, --bottom) {
-            unsigned char *a = rows + top * stride;
-            unsigned char *b = rows + bottom * stride;
-            std::memcpy(tmp.data(), a, used);
-            std::memcpy(a, b, used);
-            std::memcpy(b, tmp.data(), used);
-        }
-        if (stride != used)
-            for (size_t y = 0; y < size_t(height); ++y)
-                std::memset(rows + y * stride + used, 0, stride - used);
-        return bmp;
+__attribute__((visibility("default"))) LS_Bitmap *LS_RenderRegion(LS_Document handle, int page,
+                                                                  int width, int height, int x,
+                                                                  int y, int w, int h) {
+    try {
+        return RenderBitmap(handle, page, width, height, x, y, w, h);
     } catch (...) {
         return nullptr;
     }
@@ -399,7 +420,7 @@ __attribute__((visibility("default"))) int LS_Thumbnail(LS_Document handle, cons
         int w = 0, h = 0;
         ThumbnailSize(double(r.x1) - r.x0, double(r.y1) - r.y0, &w, &h);
         std::vector<unsigned char> rgb(size_t(w) * 3 * size_t(h));
-        if (!RenderInto(doc, page, w, h, fz_device_rgb(doc->ctx), w * 3, rgb.data()))
+        if (!RenderInto(doc, page, w, h, 0, 0, w, h, fz_device_rgb(doc->ctx), w * 3, rgb.data()))
             return 0;
         return ravel::WriteJpeg(jpegPath, rgb.data(), w, h, size_t(w) * 3) ? 1 : 0;
     } catch (...) {

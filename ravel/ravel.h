@@ -71,6 +71,16 @@ LS_Bitmap *LS_DIBitmap24(LS_Document doc, int zero1, int page, const double *sca
                          int width, int height, int32_t *slot);
 void LS_DeleteBitmap(LS_Bitmap *bitmap);
 
+/* Renders one region of the page: the picture LS_DIBitmap24 would make at
+ * width x height pixels, of which only the w x h pixels from (x, y) (counted
+ * from the top-left corner) are drawn and returned, laid out as
+ * LS_DIBitmap24's. The whole width x height may pass LS_MAX_BITMAP_BITS;
+ * the region may not. Returns 0 for a bad handle or page, a size <= 0, or a
+ * region that does not lie within 0, 0, width, height. Free the result with
+ * LS_DeleteBitmap. */
+LS_Bitmap *LS_RenderRegion(LS_Document doc, int page, int width, int height, int x, int y, int w,
+                           int h);
+
 /* Renders the page to fit within 160 x 200 pixels and writes it as a JPEG
  * file at `jpegPath`. Nonzero on success. */
 int LS_Thumbnail(LS_Document doc, const char *jpegPath, int page, int32_t *slot);

@@ -1,4 +1,5 @@
 #include "render/rendering_library.h"
+#include "render/ravel_document.h"
 
 #include "platform/dialogs.h"
 #include "platform/exe_folder.h"
@@ -16,6 +17,31 @@ namespace {
 std::recursive_mutex g_mutex;
 void *g_module = nullptr;
 RavelApi g_api;
+bool g_quietAttempt = false;
+
+// What every call finds while the library is not loaded: each entry point
+// fails the way the library reports a failure.
+const RavelApi &Stubs() {
+    static const RavelApi stubs = [] {
+        RavelApi api;
+        api.LoadLibrary = [](const char *) { return 0; };
+        api.FreeLibrary = [] {};
+        api.OpenFile = [](const char *, int) -> LS_Document { return 0; };
+        api.CloseFile = [](LS_Document) {};
+        api.Pages = [](LS_Document) { return 0; };
+        api.SetResolution = [](LS_Document, int) { return 0; };
+        api.PageExtent = [](LS_Document, int, double *, int) { return 0; };
+        api.DIBitmap24 = [](LS_Document, int, int, const double *, int, int, int, int32_t *) -> LS_Bitmap * {
+            return nullptr;
+        };
+        api.DeleteBitmap = [](LS_Bitmap *) {};
+        api.RenderRegion = [](LS_Document, int, int, int, int, int, int, int) -> LS_Bitmap * { return nullptr; };
+        api.GetPDFThumbnail = [](const char *, const char *, int, int32_t *) { return 0; };
+        api.Thumbnail = [](LS_Document, const char *, int, int32_t *) { return 0; };
+        return api;
+    }();
+    return stubs;
+}
 
 bool FileExists(const std::string &path) {
     struct stat st;
@@ -38,6 +64,7 @@ bool BindAll(void *module, RavelApi &api) {
            Bind(module, "LS_PageExtent", api.PageExtent) &&
            Bind(module, "LS_DIBitmap24", api.DIBitmap24) &&
            Bind(module, "LS_DeleteBitmap", api.DeleteBitmap) &&
+           Bind(module, "LS_RenderRegion", api.RenderRegion) &&
            Bind(module, "LS_GetPDFThumbnail", api.GetPDFThumbnail) &&
            Bind(module, "LS_Thumbnail", api.Thumbnail);
 }
@@ -108,8 +135,35 @@ void EnsureRenderingLibrary() {
 }
 
 const RavelApi &Ravel() {
-    EnsureRenderingLibrary();
-    return g_api;
+    std::lock_guard<std::recursive_mutex> guard(g_mutex);
+    if (!g_module && !g_quietAttempt) {
+        g_quietAttempt = true;
+        LoadRenderingLibrary();
+    }
+    return g_module ? g_api : Stubs();
+}
+
+}  // namespace render
+
+namespace render {
+
+RavelDocument RavelDocument::Open(const std::string &path, int flag) {
+    return RavelDocument(Ravel().OpenFile(path.c_str(), flag));
+}
+
+RavelDocument &RavelDocument::operator=(RavelDocument &&other) noexcept {
+    if (this != &other) {
+        Close();
+        m_handle = other.m_handle;
+        other.m_handle = 0;
+    }
+    return *this;
+}
+
+void RavelDocument::Close() {
+    if (m_handle)
+        Ravel().CloseFile(m_handle);
+    m_handle = 0;
 }
 
 }  // namespace render

@@ -22,6 +22,7 @@ struct RavelApi {
     decltype(&::LS_PageExtent) PageExtent = nullptr;
     decltype(&::LS_DIBitmap24) DIBitmap24 = nullptr;
     decltype(&::LS_DeleteBitmap) DeleteBitmap = nullptr;
+    decltype(&::LS_RenderRegion) RenderRegion = nullptr;
     decltype(&::LS_GetPDFThumbnail) GetPDFThumbnail = nullptr;
     decltype(&::LS_Thumbnail) Thumbnail = nullptr;
 };
@@ -47,12 +48,16 @@ void UnloadRenderingLibrary();
 
 bool RenderingLibraryLoaded();
 
-// Returns only with the library loaded. Otherwise reports
+// The start-up check, made once by the program before anything renders:
+// returns only with the library loaded. Otherwise reports
 // "DLL libravel.so failed to load" (title "Dynamic Link Error") on standard
 // error and in a message box, and ends the process with exit code 1.
 void EnsureRenderingLibrary();
 
-// Ensure, then the bound entry points.
+// The bound entry points. Any thread may call it at any time: it never
+// shows a message or ends the program. When the library is not loaded (one
+// quiet attempt is made the first time), every entry point fails as the
+// library reports failures: a 0 handle, a null bitmap, a 0 result.
 const RavelApi &Ravel();
 
 }  // namespace render

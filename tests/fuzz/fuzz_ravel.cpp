@@ -1,5 +1,6 @@
 // libFuzzer target: arbitrary bytes as a PDF file given to the rendering
-// library: open, count, measure, render and thumbnail without crashing.
+// library: open, count, measure, render (whole and a region) and thumbnail
+// without crashing.
 #include "ravel/ravel.h"
 
 #include <cstdint>
@@ -41,6 +42,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
                 continue;
             double scale[2] = {1.5, 1.5};
             if (LS_Bitmap *b = LS_DIBitmap24(doc, 0, page, scale, 0, 40, 50, &slot))
+                LS_DeleteBitmap(b);
+            if (LS_Bitmap *b = LS_RenderRegion(doc, page, 4000, 5000, 1000, 2000, 30, 20))
                 LS_DeleteBitmap(b);
             LS_Thumbnail(doc, jpg.c_str(), page, &slot);
         }

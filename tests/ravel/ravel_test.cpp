@@ -23,6 +23,10 @@ namespace {
 
 const render::RavelApi &Api() { return render::Ravel(); }
 
+struct QRectLike {
+    int x, y, w, h;
+};
+
 // An open document that closes itself.
 class OpenDoc {
 public:
@@ -263,6 +267,53 @@ TEST_F(RavelTest, BlackRectanglesLandOnTheExpectedPixels) {
         EXPECT_TRUE(IsWhite(PixelAt(*b, 0, 0)));
         EXPECT_TRUE(IsWhite(PixelAt(*b, w - 1, h - 1)));
     }
+}
+
+TEST_F(RavelTest, ARegionIsThatPartOfTheWholePageAndMayBelongToAPageTooLargeToRender) {
+    DocPlan plan = fixtures::PagesOfSizes({{612, 792}});
+    plan.pages[0].blackRects.push_back({100, 300, 400, 500});
+    plan.pages[0].texts.push_back({50, 700, 24, "Bands of a page"});
+    plan.pages[0].texts.push_back({60, 120, 9, "agree with the whole page, letter for letter."});
+    OpenDoc doc(Write(plan));
+    ASSERT_TRUE(doc);
+    const int w = 1287, h = 1666;
+    BitmapPtr whole = Render(doc.get(), 1, w, h);
+    ASSERT_NE(whole, nullptr);
+    auto region = [&](int width, int height, int x, int y, int rw, int rh) {
+        return BitmapPtr(Api().RenderRegion(doc.get(), 1, width, height, x, y, rw, rh),
+                         [](LS_Bitmap *b) { Api().DeleteBitmap(b); });
+    };
+    // Bands at odd places, the last one at the bottom edge: the same pixels
+    // as the whole picture, give or take the edge smoothing of a level.
+    for (const QRectLike &r : {QRectLike{0, 0, w, 300}, QRectLike{211, 517, 333, 257}, QRectLike{0, h - 77, w, 77}}) {
+        BitmapPtr part = region(w, h, r.x, r.y, r.w, r.h);
+        ASSERT_NE(part, nullptr);
+        EXPECT_EQ(part->width, r.w);
+        EXPECT_EQ(part->height, r.h);
+        int worst = 0;
+        for (int y = 0; y < r.h; ++y)
+            for (int x = 0; x < r.w; ++x)
+                for (int c = 0; c < 3; ++c)
+                    worst = std::max(worst, std::abs(int(PixelAt(*part, x, y)[c]) - int(PixelAt(*whole, r.x + x, r.y + y)[c])));
+        EXPECT_LE(worst, 2) << r.x << "," << r.y;
+    }
+    // A page of 60000 x 77640 pixels cannot be one picture, yet a band of
+    // it can: its black rectangle lands where it should.
+    const int bigW = 60000, bigH = 77647;
+    EXPECT_EQ(Render(doc.get(), 1, bigW, bigH), nullptr);
+    const int midY = int(bigH * (792.0 - 400) / 792);
+    BitmapPtr band = region(bigW, bigH, 0, midY, bigW, 4);
+    ASSERT_NE(band, nullptr);
+    EXPECT_TRUE(IsBlack(PixelAt(*band, bigW / 2 - bigW / 12, 1)));   // x = 255 points
+    EXPECT_TRUE(IsWhite(PixelAt(*band, bigW * 90 / 612, 1)));
+    EXPECT_TRUE(IsWhite(PixelAt(*band, bigW * 410 / 612, 1)));
+    // Regions reaching outside the page's picture, or empty, are refused.
+    EXPECT_EQ(region(w, h, -1, 0, 10, 10), nullptr);
+    EXPECT_EQ(region(w, h, w - 5, 0, 10, 10), nullptr);
+    EXPECT_EQ(region(w, h, 0, h - 5, 10, 10), nullptr);
+    EXPECT_EQ(region(w, h, 0, 0, 0, 10), nullptr);
+    EXPECT_EQ(region(0, h, 0, 0, 1, 1), nullptr);
+    EXPECT_EQ(Api().RenderRegion(0, 1, w, h, 0, 0, 10, 10), nullptr);
 }
 
 TEST_F(RavelTest, AnnotationsAreRenderedWithThePage) {

@@ -23,11 +23,11 @@ struct ProbeResult {
 
 // Runs a copy of the probe that lies in `folder`, with `folder` as the
 // current folder.
-ProbeResult RunProbeIn(const fs::path &folder) {
+ProbeResult RunProbeIn(const fs::path &folder, const QStringList &arguments = {}) {
     fs::copy_file(fs::path(PROBE_PATH), folder / "ensure_probe", fs::copy_options::overwrite_existing);
     QProcess p;
     p.setWorkingDirectory(QString::fromStdString(folder.string()));
-    p.start(QString::fromStdString((folder / "ensure_probe").string()), {});
+    p.start(QString::fromStdString((folder / "ensure_probe").string()), arguments);
     p.waitForFinished(30000);
     return {p.exitCode(), QString::fromUtf8(p.readAllStandardOutput()),
             QString::fromUtf8(p.readAllStandardError())};
@@ -43,6 +43,7 @@ TEST(RenderingLibrary, LoadsFromTheExecutablesFolderAndBindsEveryEntryPoint) {
          {(const void *)api.LoadLibrary, (const void *)api.FreeLibrary, (const void *)api.OpenFile,
           (const void *)api.CloseFile, (const void *)api.Pages, (const void *)api.SetResolution,
           (const void *)api.PageExtent, (const void *)api.DIBitmap24, (const void *)api.DeleteBitmap,
+          (const void *)api.RenderRegion,
           (const void *)api.GetPDFThumbnail, (const void *)api.Thumbnail})
         EXPECT_NE(fn, nullptr);
 }
@@ -55,6 +56,15 @@ TEST(RenderingLibrary, AMissingLibraryEndsTheProgramWithTheMessage) {
     EXPECT_TRUE(r.out.contains("box: Dynamic Link Error | DLL libravel.so failed to load"))
         << r.out.toStdString();
     EXPECT_FALSE(r.out.contains("loaded\n"));
+}
+
+TEST(RenderingLibrary, OnlyTheStartUpCheckEndsTheProgramLaterCallsJustFail) {
+    fixtures::TempDir dir;
+    ProbeResult r = RunProbeIn(dir.path(), {"calls"});
+    EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
+    EXPECT_TRUE(r.out.contains("calls: handle 0 pages 0")) << r.out.toStdString();
+    EXPECT_FALSE(r.out.contains("box:"));
+    EXPECT_FALSE(r.err.contains("failed to load"));
 }
 
 TEST(RenderingLibrary, AnIncompleteLibraryEndsTheProgramWithTheMessage) {
