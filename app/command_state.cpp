@@ -4,7 +4,7 @@
 
 namespace app {
 
-CommandState CommandStateFor(int id, bool hasPicture, bool autoShrink) {
+CommandState CommandStateFor(int id, const CommandContext &c) {
     using namespace res;
     switch (id) {
     case ID_ABOUT_US:
@@ -16,22 +16,28 @@ CommandState CommandStateFor(int id, bool hasPicture, bool autoShrink) {
     case ID_APP_EXIT:
     case ID_NEXT_PANE:
     case ID_PREV_PANE:
+    case ID_FILE_PRINT_SETUP:
         return {true, false};
     case ID_AUTO_SHRINK:
-        return {true, autoShrink};
+        return {true, c.autoShrink};
+    case ID_CLOSE:  // also for a document whose page has no picture
+        return {c.documentOpen, false};
     case ID_FILE_SAVE_AS:
     case ID_SAVE_AS_MENU:
-    case ID_EDIT_CUT:  // sends Save file
-        return {hasPicture, false};
-    case ID_FILE_SAVE:  // would overwrite the opened file with nothing
+        return {c.hasPicture, false};
+    case ID_EDIT_CUT:  // the page view's own command: only while it is active
     case ID_FILE_PRINT:
+    case ID_FILE_PRINT_DIRECT:
+    case ID_FILE_PRINT_PREVIEW:
+        return {c.hasPicture && c.pageViewActive, false};
+    case ID_FILE_SAVE:  // would overwrite the opened file with nothing
     case ID_EDIT_COPY:
     case ID_EDIT_PASTE:
     case ID_EDIT_UNDO:
         return {false, false};
     default:
         if (id >= ID_FORWARD_FIRST && id <= ID_FORWARD_LAST)
-            return {hasPicture, false};
+            return {c.hasPicture, false};
         if (id >= ID_FILE_MRU_FIRST && id < ID_FILE_MRU_FIRST + 16)
             return {true, false};
         return {false, false};

@@ -8,10 +8,16 @@ struct CommandState {
     bool checked = false;
 };
 
-// Whether a command of the main window is available, from the only state
-// the rule reads: whether the page view holds a page picture, and the
-// auto-shrink flag.
-CommandState CommandStateFor(int id, bool hasPicture, bool autoShrink);
+// The state the enabling of commands reads.
+struct CommandContext {
+    bool hasPicture = false;      // the shown page has a picture
+    bool documentOpen = false;    // a document is open, picture or not
+    bool autoShrink = false;
+    bool pageViewActive = false;  // the page view last had the focus
+};
+
+// Whether a command of the main window is available, and checked.
+CommandState CommandStateFor(int id, const CommandContext &context);
 
 }  // namespace app
 

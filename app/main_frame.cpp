@@ -3,6 +3,7 @@
 #include "app/command_state.h"
 #include "app/product_info.h"
 #include "app/window_placement.h"
+#include "crop/document.h"
 #include "crop/orvane_view.h"
 #include "panes/left_view.h"
 #include "platform/dialogs.h"
@@ -67,37 +68,45 @@ QIcon IconFor(int id, QStyle *style) {
     }
 }
 
-// A menu text in Qt's form: the shortcut after a tab is shown by Qt from
-// the action's shortcut instead.
-QString MenuText(const std::string &text) {
-    const QString t = QString::fromStdString(text);
-    const int tab = t.indexOf('\t');
-    return tab < 0 ? t : t.left(tab);
-}
+QString ZoomText(double zoom) { return QStringLiteral("%1%").arg(qRound(zoom)); }
 
 }  // namespace
 
-CMainFrame::CMainFrame(QWidget *parent) : QMainWindow(parent) {
+CMainFrame::CMainFrame(crop::COrvaneDoc &document, QWidget *parent) : QMainWindow(parent), m_document(document) {
     resize(1024, 768);
-    SetDocumentTitle(QStringLiteral("Untitled"));
+    SetDocumentTitle(m_document.Title());
     setAcceptDrops(true);
 
     m_splitter = new QSplitter(Qt::Horizontal, this);
-    m_leftView = new panes::CLeftView(m_splitter);
-    m_pageView = new crop::COrvaneView(m_splitter);
+    m_leftView = new panes::CLeftView(m_document, m_splitter);
+    m_pageView = new crop::COrvaneView(m_document, m_splitter);
     m_splitter->addWidget(m_leftView);
     m_splitter->addWidget(m_pageView);
     m_splitter->setStretchFactor(1, 1);
     m_splitter->setSizes({150, 874});
     setCentralWidget(m_splitter);
-    m_leftView->SetPageView(m_pageView);
-    m_leftView->setPageText = [this](const QString &text) { SetPageText(text); };
-    m_pageView->SetNavigator(m_leftView);
 
     BuildMenus();
     BuildToolBar();
     BuildStatusBar();
-    connect(m_pageView, &crop::COrvaneView::CommandStateChanged, this, &CMainFrame::UpdateCommandUI);
+
+    using crop::COrvaneDoc;
+    connect(&m_document, &COrvaneDoc::TitleChanged, this, &CMainFrame::SetDocumentTitle);
+    connect(&m_document, &COrvaneDoc::PageTextChanged, this, &CMainFrame::SetPageText);
+    connect(&m_document, &COrvaneDoc::StatusMessage, this, [this](const QString &text) { statusBar()->showMessage(text); });
+    for (auto shown : {&COrvaneDoc::DocumentOpened, &COrvaneDoc::DocumentClosed})
+        connect(&m_document, shown, this, [this] {
+            statusBar()->clearMessage();
+            UpdateCommandUI();
+        });
+    connect(&m_document, &COrvaneDoc::PageShown, this, [this] {
+        statusBar()->clearMessage();
+        UpdateCommandUI();
+    });
+    connect(&m_document, &COrvaneDoc::AutoShrinkChanged, this, &CMainFrame::UpdateCommandUI);
+    connect(m_pageView, &crop::COrvaneView::ZoomChanged, this,
+            [this](double zoom) { m_zoomPane->setText(ZoomText(zoom)); });
+    connect(qApp, &QApplication::focusChanged, this, &CMainFrame::FocusChanged);
     UpdateCommandUI();
 
     // The wheel goes to the pane under the pointer.
@@ -110,6 +119,9 @@ CMainFrame::CMainFrame(QWidget *parent) : QMainWindow(parent) {
 
 CMainFrame::~CMainFrame() {
     qApp->removeEventFilter(this);
+    // The panes lose the focus as they go; this window no longer listens.
+    disconnect(qApp, nullptr, this, nullptr);
+    disconnect(&m_document, nullptr, this, nullptr);
     QSettings settings(kSettingsOrganisation, kSettingsApplication);
     SaveWindowPlacement(*this, settings, QString::fromStdString(Product().nameWithVersion));
 }
@@ -160,7 +172,7 @@ void CMainFrame::BuildMenus() {
                 recentPlaceNext = true;
                 continue;
             }
-            menu->addAction(MakeAction(item.id, MenuText(item.text)));
+            menu->addAction(MakeAction(item.id, QString::fromStdString(item.text)));
         }
         connect(menu, &QMenu::aboutToShow, this, &CMainFrame::UpdateCommandUI);
     }
@@ -196,10 +208,13 @@ void CMainFrame::BuildStatusBar() {
     m_pagePane = new QLabel(QStringLiteral("Page No"), this);
     m_pagePane->setFixedWidth(500);
     m_pagePane->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    m_zoomPane = new QLabel(ZoomText(m_pageView->Zoom()), this);
+    m_zoomPane->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    m_zoomPane->setMinimumWidth(m_zoomPane->fontMetrics().horizontalAdvance(QStringLiteral("100000%")));
     m_capsPane = new QLabel(QStringLiteral("CAP"), this);
     m_numPane = new QLabel(QStringLiteral("NUM"), this);
     statusBar()->addPermanentWidget(m_pagePane);
-    statusBar()->addPermanentWidget(new QLabel(this));
+    statusBar()->addPermanentWidget(m_zoomPane);
     statusBar()->addPermanentWidget(m_capsPane);
     statusBar()->addPermanentWidget(m_numPane);
     // Qt does not tell the lock state on every platform; the panes stay
@@ -228,7 +243,7 @@ void CMainFrame::RebuildRecentMenu() {
         const int id = res::ID_FILE_MRU_FIRST + i;
         auto *action = new QAction(QStringLiteral("&%1 %2").arg(i + 1).arg(m_recentFiles[i]), this);
         action->setData(id);
-        connect(action, &QAction::triggered, this, [this, id] { OnCommand(id); });
+        connect(action, &QAction::triggered, this, [this, i] { emit OpenRecentRequested(i); });
         m_fileMenu->insertAction(m_recentPlace, action);
         m_recentActions.append(action);
         m_actions.insert(id, action);
@@ -243,11 +258,28 @@ void CMainFrame::RebuildRecentMenu() {
     }
 }
 
+void CMainFrame::FocusChanged(QWidget *, QWidget *now) {
+    if (!now)
+        return;
+    Pane pane = m_activePane;
+    if (m_leftView->isAncestorOf(now) || now == m_leftView)
+        pane = Pane::Left;
+    else if (m_pageView->isAncestorOf(now) || now == m_pageView)
+        pane = Pane::PageView;
+    if (pane == m_activePane)
+        return;
+    m_activePane = pane;
+    UpdateCommandUI();
+}
+
 void CMainFrame::UpdateCommandUI() {
-    const bool picture = m_pageView && m_pageView->HasPicture();
-    const bool autoShrink = m_pageView && m_pageView->AutoShrink();
+    CommandContext context;
+    context.hasPicture = m_document.HasPicture();
+    context.documentOpen = m_document.IsOpen();
+    context.autoShrink = m_document.AutoShrink();
+    context.pageViewActive = m_activePane == Pane::PageView;
     for (auto it = m_actions.begin(); it != m_actions.end(); ++it) {
-        const CommandState state = CommandStateFor(it.key(), picture, autoShrink);
+        const CommandState state = CommandStateFor(it.key(), context);
         it.value()->setEnabled(state.enabled);
         if (it.value()->isCheckable())
             it.value()->setChecked(state.checked);
@@ -285,15 +317,21 @@ void CMainFrame::OnCommand(int id) {
     case ID_EDIT_CUT:
         m_pageView->OnCommand(ID_SAVE_FILE);
         return;
+    case ID_FILE_PRINT:
+    case ID_FILE_PRINT_DIRECT:
+    case ID_FILE_PRINT_PREVIEW:
+    case ID_FILE_PRINT_SETUP:
+        m_pageView->OnCommand(id);
+        return;
     case ID_NEXT_PANE:
     case ID_PREV_PANE:
-        (m_leftView->hasFocus() ? static_cast<QWidget *>(m_pageView) : m_leftView)->setFocus();
+        (m_activePane == Pane::Left ? static_cast<QWidget *>(m_pageView) : m_leftView)->setFocus();
         return;
     default:
         break;
     }
     if (id >= ID_FILE_MRU_FIRST && id < ID_FILE_MRU_FIRST + m_recentFiles.size()) {
-        emit OpenFileRequested(m_recentFiles[id - ID_FILE_MRU_FIRST], false);
+        emit OpenRecentRequested(id - ID_FILE_MRU_FIRST);
         return;
     }
     if (id >= ID_FORWARD_FIRST && id <= ID_FORWARD_LAST)

@@ -14,6 +14,7 @@ class QMenu;
 class QToolBar;
 
 namespace crop {
+class COrvaneDoc;
 class COrvaneView;
 }
 namespace panes {
@@ -23,13 +24,17 @@ class CLeftView;
 namespace app {
 
 // The main window: menu, accelerators, toolbar, status bar and a splitter
-// with the left pane and the page view. It restores its stored placement
-// when it is made and saves it when it goes, forwards the page commands to
-// the page view, and enables them only while a page is shown.
+// with the left pane and the page view, both observing `document`. It
+// restores its stored placement when it is made and saves it when it goes,
+// forwards the page commands to the page view, and enables them only while
+// a page is shown.
 class CMainFrame : public QMainWindow {
     Q_OBJECT
 public:
-    explicit CMainFrame(QWidget *parent = nullptr);
+    // The pane that last had the keyboard focus; the left pane at start.
+    enum class Pane { Left, PageView };
+
+    explicit CMainFrame(crop::COrvaneDoc &document, QWidget *parent = nullptr);
     ~CMainFrame() override;
 
     // "<document title> - <product name with version>".
@@ -46,6 +51,9 @@ public:
     // The status bar's page pane ("Page No" until a page is shown).
     QLabel *PagePane() const { return m_pagePane; }
     void SetPageText(const QString &text);
+    // The status bar's zoom pane ("100%").
+    QLabel *ZoomPane() const { return m_zoomPane; }
+    Pane ActivePane() const { return m_activePane; }
 
     // The recent-file entries shown in the File menu, most recent first.
     void SetRecentFiles(const QStringList &paths);
@@ -56,9 +64,11 @@ public:
     void UpdateCommandUI();
 
 signals:
-    // File Open, a recent-file entry (dropped = false) or a dropped file
-    // (dropped = true) names a file to open.
+    // File Open (dropped = false) or a dropped file (dropped = true) names
+    // a file to open.
     void OpenFileRequested(const QString &path, bool dropped);
+    // The recent-file entry `index` (from 0) was chosen.
+    void OpenRecentRequested(int index);
     // Ctrl+N: back to an untitled, empty document.
     void NewDocumentRequested();
     // About (the framework's About command).
@@ -75,6 +85,7 @@ private:
     void BuildToolBar();
     void BuildStatusBar();
     void RebuildRecentMenu();
+    void FocusChanged(QWidget *old, QWidget *now);
 
     QMap<int, QAction *> m_actions;
     QMenu *m_fileMenu = nullptr;
@@ -82,12 +93,15 @@ private:
     QList<QAction *> m_recentActions;
     QStringList m_recentFiles;
     QToolBar *m_toolBar = nullptr;
+    crop::COrvaneDoc &m_document;
     QLabel *m_pagePane = nullptr;
+    QLabel *m_zoomPane = nullptr;
     QLabel *m_capsPane = nullptr;
     QLabel *m_numPane = nullptr;
     QSplitter *m_splitter = nullptr;
     panes::CLeftView *m_leftView = nullptr;
     crop::COrvaneView *m_pageView = nullptr;
+    Pane m_activePane = Pane::Left;
     bool m_redirectingWheel = false;
 };
 

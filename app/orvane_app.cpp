@@ -1,14 +1,11 @@
 #include "app/orvane_app.h"
 
 #include "app/product_info.h"
-#include "crop/orvane_view.h"
-#include "panes/left_view.h"
 #include "platform/dialogs.h"
 #include "platform/temp_files.h"
 #include "platform/termination.h"
 #include "render/rendering_library.h"
 
-#include <QFileInfo>
 #include <QSettings>
 #include <QStringList>
 
@@ -22,6 +19,9 @@ bool COrvaneApp::InitInstance() {
     SetUpProductInfo();
     QCoreApplication::setOrganizationName(kSettingsOrganisation);
     QCoreApplication::setApplicationName(kSettingsApplication);
+    // The one check of the rendering library: a program without it ends
+    // here, before anything is shown or opened.
+    render::EnsureRenderingLibrary();
 
     {
         QSettings settings(kSettingsOrganisation, kSettingsApplication);
@@ -34,50 +34,31 @@ bool COrvaneApp::InitInstance() {
     if (args.size() > 1)
         m_commandLineFile = args.at(1);
 
-    m_mainFrame = std::make_unique<CMainFrame>();
+    m_mainFrame = std::make_unique<CMainFrame>(m_document);
     m_mainFrame->SetRecentFiles(m_recentFiles.Entries());
     ConnectFrame();
     if (!m_commandLineFile.isEmpty() && !OpenDocumentFile(m_commandLineFile))
         return false;  // a file named on the command line that cannot be opened ends the program
     m_mainFrame->show();
-
-    render::EnsureRenderingLibrary();
     platform::QuitOnTerminationSignals();
     return true;
 }
 
 void COrvaneApp::ConnectFrame() {
     CMainFrame *frame = m_mainFrame.get();
-    crop::COrvaneDoc::Hooks hooks;
-    hooks.resetCropFile = [this] { ResetCropFile(); };
-    hooks.openInLeftPane = [frame](const QString &path, QString &reason) {
-        if (frame->LeftView()->OpenDocument(path))
-            return true;
-        reason = frame->LeftView()->Error();
-        return false;
-    };
-    hooks.addToRecentFiles = [this, frame](const QString &path) {
-        m_recentFiles.Add(path);
-        frame->SetRecentFiles(m_recentFiles.Entries());
-    };
-    hooks.updateAllViews = [frame] {
-        if (frame->PageView()->HasPicture())
-            frame->PageView()->UpdateScrollSizes();
-    };
-    m_document.SetHooks(hooks);
-    QObject::connect(&m_document, &crop::COrvaneDoc::TitleChanged, frame, &CMainFrame::SetDocumentTitle);
+    // Every document opened, by any route, heads the recent files.
+    QObject::connect(&m_document, &crop::COrvaneDoc::DocumentOpened, frame, [this] {
+        m_recentFiles.Add(m_document.PathName());
+        m_mainFrame->SetRecentFiles(m_recentFiles.Entries());
+    });
     QObject::connect(frame, &CMainFrame::OpenFileRequested, frame, [this](const QString &path, bool dropped) {
         if (dropped)
             OpenDroppedFile(path);
         else
             OpenDocumentFile(path);
     });
+    QObject::connect(frame, &CMainFrame::OpenRecentRequested, frame, [this](int index) { OpenRecentFile(index); });
     QObject::connect(frame, &CMainFrame::NewDocumentRequested, frame, [this] { NewDocument(); });
-    QObject::connect(frame->PageView(), &crop::COrvaneView::DocumentClosed, frame, [this] {
-        ResetCropFile();
-        m_document.SetTitle(QStringLiteral("Untitled"));
-        m_mainFrame->SetPageText(QStringLiteral("Page No"));
-    });
 }
 
 bool COrvaneApp::OpenDocumentFile(const QString &path) {
@@ -88,36 +69,33 @@ bool COrvaneApp::OpenDocumentFile(const QString &path) {
     return false;
 }
 
-bool COrvaneApp::OpenDroppedFile(const QString &path) {
-    ResetCropFile();
-    if (!m_mainFrame->LeftView()->OpenDocument(path)) {
-        ShowOpenFailure(path, m_mainFrame->LeftView()->Error());
+bool COrvaneApp::OpenRecentFile(int index) {
+    const QStringList entries = m_recentFiles.Entries();
+    if (index < 0 || index >= entries.size())
         return false;
-    }
-    m_recentFiles.Add(path);
+    if (OpenDocumentFile(entries[index]))
+        return true;
+    m_recentFiles.Remove(index);
     m_mainFrame->SetRecentFiles(m_recentFiles.Entries());
-    m_document.SetTitle(QFileInfo(path).fileName());
-    m_mainFrame->PageView()->UpdateScrollSizes();
-    return true;
+    return false;
 }
 
-void COrvaneApp::NewDocument() {
-    EmptyState();
-    m_document.Reset();
+bool COrvaneApp::OpenDroppedFile(const QString &path) {
+    QString reason;
+    if (m_document.OpenDocument(path, reason))
+        return true;
+    ShowOpenFailure(path, reason);
+    return false;
 }
 
-void COrvaneApp::EmptyState() {
-    m_mainFrame->LeftView()->CloseSource();
-    m_mainFrame->PageView()->ClearPicture();
-    m_mainFrame->SetPageText(QStringLiteral("Page No"));
-    ResetCropFile();
-}
+void COrvaneApp::NewDocument() { m_document.CloseDocument(); }
 
 void COrvaneApp::ShowOpenFailure(const QString &path, const QString &reason) {
-    EmptyState();
-    m_document.Reset();
-    platform::ShowMessage(Product().nameWithVersion,
-                          ("Cannot open " + path + "\n" + reason).toStdString(), platform::MessageIcon::Warning);
+    QString why = reason;
+    if (!why.isEmpty())
+        why[0] = why[0].toUpper();
+    platform::ShowMessage(Product().nameWithVersion, ("Cannot open " + path + "\n" + why + ".").toStdString(),
+                          platform::MessageIcon::Warning);
 }
 
 int COrvaneApp::Run() { return QApplication::exec(); }

@@ -32,10 +32,12 @@ public:
     crop::COrvaneDoc &Document() { return m_document; }
 
     // The open path of File Open, the recent files and the command line.
-    // A failure says so in a message and leaves nothing open.
+    // A failure says so in a message and changes nothing that is shown.
     bool OpenDocumentFile(const QString &path);
-    // A dropped file: opened in the left pane without the document's
-    // recorded path changing.
+    // The recent-file entry `index`: a file that cannot be opened leaves
+    // the list.
+    bool OpenRecentFile(int index);
+    // A dropped file: opened whatever is shown, even the same file.
     bool OpenDroppedFile(const QString &path);
     // Ctrl+N: untitled, with nothing shown.
     void NewDocument();
@@ -45,11 +47,7 @@ public:
 
 private:
     void ConnectFrame();
-    // Empties the crop file of the previous document's rectangles (the
-    // crop file itself comes with crop editing).
-    void ResetCropFile() {}
     void ShowOpenFailure(const QString &path, const QString &reason);
-    void EmptyState();
 
     QApplication m_application;
     crop::COrvaneDoc m_document;

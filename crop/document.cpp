@@ -3,45 +3,208 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <algorithm>
+#include <cmath>
+
 namespace crop {
+namespace {
+
+QString PageText(int page) { return QStringLiteral("Page No: %1").arg(page); }
+
+// Whether the file can be read at all; `reason` says why not.
+bool CanRead(const QString &path, QString &reason) {
+    const QFileInfo info(path);
+    if (!info.exists()) {
+        reason = QStringLiteral("the file does not exist");
+        return false;
+    }
+    if (info.isDir()) {
+        reason = QStringLiteral("it is a folder, not a file");
+        return false;
+    }
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        reason = QStringLiteral("the file cannot be read (%1)").arg(file.errorString());
+        return false;
+    }
+    return true;
+}
+
+// A pixel count from a size in points, kept within what an int holds.
+int PixelsFor(double value) { return int(std::clamp(std::trunc(value), 1.0, 1.0e9)); }
+
+}  // namespace
+
+render::BitmapHandle RenderPageBitmap(render::PageSource &source, int page, QRect &pageRect, QString &reason,
+                                      QString &note) {
+    note.clear();
+    if (source.Kind() == render::SourceKind::Image) {
+        // The frame itself is shown, its size in pixels taken as points.
+        render::BitmapHandle bitmap = source.RenderFrame(page);
+        if (!bitmap)
+            reason = QStringLiteral("its picture cannot be decoded");
+        else
+            pageRect = QRect(0, 0, bitmap->width, bitmap->height);
+        return bitmap;
+    }
+
+    render::PageExtent extent;
+    source.PageExtent(page, &extent, 0);
+    int widthPx = COrvaneDoc::kDefaultWidthPx, heightPx = COrvaneDoc::kDefaultHeightPx;
+    int widthPt = 0, heightPt = 0;
+    if (extent.x2 != 0 && extent.y2 != 0) {
+        const double w = extent.x2 - extent.x1, h = extent.y2 - extent.y1;
+        widthPx = PixelsFor(w * COrvaneDoc::kResolution / 72);
+        heightPx = PixelsFor(h * COrvaneDoc::kResolution / 72);
+        widthPt = int(std::clamp(w, 0.0, 1.0e9));
+        heightPt = int(std::clamp(h, 0.0, 1.0e9));
+    }
+    widthPx = PixelsFor(widthPx * COrvaneDoc::kScale);
+    heightPx = PixelsFor(heightPx * COrvaneDoc::kScale);
+    source.SetResolution(COrvaneDoc::kResolution);
+    pageRect = QRect(0, 0, widthPt, heightPt);
+
+    if (source.Kind() != render::SourceKind::Pdf) {
+        reason = QStringLiteral("drawings in enhanced metafiles are not rendered");
+        return nullptr;
+    }
+
+    // A page too large for a picture at the usual density (a banner, a
+    // map) is rendered at the largest size a picture may have.
+    if (!render::WithinPageImageLimit(uint32_t(widthPx), uint32_t(heightPx), 24)) {
+        const double fullWidth = widthPx, fullHeight = heightPx;
+        double factor = std::sqrt(double(render::kPageImageMaxBits) / (24.0 * fullWidth * fullHeight));
+        do {
+            widthPx = std::max(1, int(fullWidth * factor));
+            heightPx = std::max(1, int(fullHeight * factor));
+            factor *= 0.999;
+        } while (!render::WithinPageImageLimit(uint32_t(widthPx), uint32_t(heightPx), 24));
+        note = QStringLiteral("Page %1 is shown at %2% of the usual resolution: it is too large for a "
+                              "picture at full resolution.")
+                   .arg(page)
+                   .arg(std::max(1, int(std::lround(100.0 * widthPx / fullWidth))));
+    }
+
+    const double scale[2] = {COrvaneDoc::kScale, COrvaneDoc::kScale};
+    int32_t slot = 0;
+    render::BitmapHandle bitmap = source.RenderPage(0, page, scale, 0, widthPx, heightPx, &slot);
+    if (!bitmap)
+        reason = QStringLiteral("the rendering library could not render it");
+    return bitmap;
+}
+
+COrvaneDoc::COrvaneDoc(QObject *parent) : QObject(parent), m_pagePicture(std::make_unique<CPagePicture>()) {}
+
+COrvaneDoc::~COrvaneDoc() = default;
 
 void COrvaneDoc::SetTitle(const QString &title) {
     m_title = title;
     emit TitleChanged(title);
 }
 
-void COrvaneDoc::Reset() {
-    m_pathName.clear();
-    SetTitle(QStringLiteral("Untitled"));
-}
-
 bool COrvaneDoc::OpenDocumentFile(const QString &path, QString &reason) {
     const QString full = QFileInfo(path).absoluteFilePath();
-    if (!m_pathName.isEmpty() && full == m_pathName)
+    if (IsOpen() && full == m_documentPath)
         return true;  // already open
-    if (!OnOpenDocument(full, reason))
+    return OpenDocument(full, reason);
+}
+
+bool COrvaneDoc::OpenDocument(const QString &path, QString &reason) {
+    if (path.isEmpty()) {
+        reason = QStringLiteral("no file was named");
         return false;
-    m_pathName = full;
+    }
+    const QString full = QFileInfo(path).absoluteFilePath();
+    if (!CanRead(full, reason))
+        return false;
+    std::unique_ptr<render::PageSource> source = render::PageSource::Open(full.toStdString(), 1);
+    if (!source) {
+        reason = QStringLiteral("it is damaged, locked by a password, or not a document this program reads");
+        return false;
+    }
+    const int pages = source->PageCount();
+    if (pages < 1) {
+        reason = QStringLiteral("it has no pages");
+        return false;
+    }
+    auto picture = std::make_unique<CPagePicture>();
+    QString failure, note;
+    QRect pageRect;
+    render::BitmapHandle bitmap = RenderPageBitmap(*source, 1, pageRect, failure, note);
+    bool rendered = bitmap != nullptr;
+    if (!bitmap)
+        picture->SetPageRect(pageRect);
+    else if (!picture->SetFromBitmap(bitmap.get(), pageRect)) {
+        rendered = false;
+        failure = QStringLiteral("there is not enough memory for its picture");
+    }
+    bitmap.reset();
+
+    // The new document replaces the shown one only now.
+    ResetCropFile();
+    m_pageSource = std::move(source);
+    m_pageCount = pages;
+    m_currentPage = 1;
+    m_pagePicture = std::move(picture);
+    m_documentPath = full;
+    ++m_generation;
     SetTitle(QFileInfo(full).fileName());
+    emit PageTextChanged(PageText(1));
+    emit DocumentOpened();
+    if (!rendered)
+        emit StatusMessage(QStringLiteral("Page 1 cannot be shown: %1.").arg(failure));
+    else if (!note.isEmpty())
+        emit StatusMessage(note);
     return true;
 }
 
-bool COrvaneDoc::OnOpenDocument(const QString &path, QString &reason) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        reason = file.errorString();
+bool COrvaneDoc::ShowPage(int page) {
+    if (!IsOpen())
+        return false;
+    emit PageTextChanged(PageText(page));
+    if (page == m_currentPage)
+        return true;  // shown: nothing is rendered again
+    if (page < 1 || page > m_pageCount)
+        return false;
+    QString failure, note;
+    QRect pageRect;
+    render::BitmapHandle bitmap = RenderPageBitmap(*m_pageSource, page, pageRect, failure, note);
+    if (!bitmap) {
+        emit PageTextChanged(PageText(m_currentPage));
+        emit StatusMessage(QStringLiteral("Page %1 cannot be shown: %2.").arg(page).arg(failure));
+        emit ShowPageFailed(page, failure);
         return false;
     }
-    file.close();
-    if (m_hooks.resetCropFile)
-        m_hooks.resetCropFile();
-    if (!m_hooks.openInLeftPane || !m_hooks.openInLeftPane(path, reason))
-        return false;
-    if (m_hooks.addToRecentFiles)
-        m_hooks.addToRecentFiles(path);
-    if (m_hooks.updateAllViews)
-        m_hooks.updateAllViews();
+    // Copied over the previous page's picture, whose memory it reuses.
+    m_currentPage = page;
+    if (!m_pagePicture->SetFromBitmap(bitmap.get(), pageRect)) {
+        m_pagePicture->SetPageRect(pageRect);
+        note = QStringLiteral("Page %1 cannot be shown: there is not enough memory for its picture.").arg(page);
+    }
+    emit PageShown(page);
+    if (!note.isEmpty())
+        emit StatusMessage(note);
     return true;
+}
+
+void COrvaneDoc::CloseDocument() {
+    const bool wasOpen = IsOpen();
+    m_pageSource.reset();
+    m_pageCount = 0;
+    m_currentPage = 0;
+    m_pagePicture = std::make_unique<CPagePicture>();
+    m_documentPath.clear();
+    ResetCropFile();
+    SetTitle(QStringLiteral("Untitled"));
+    if (wasOpen)
+        emit DocumentClosed();
+}
+
+void COrvaneDoc::SetAutoShrink(bool on) {
+    if (on == m_autoShrink)
+        return;
+    m_autoShrink = on;
+    emit AutoShrinkChanged(on);
 }
 
 }  // namespace crop

@@ -1,83 +1,111 @@
 #include "crop/orvane_view.h"
 
+#include "crop/page_printer.h"
+#include "platform/dialogs.h"
 #include "res/command_ids.h"
 
 #include <QApplication>
 #include <QPaintEvent>
 #include <QPainter>
 #include <QPalette>
+#include <QPrinter>
 #include <QScrollBar>
+#include <QStyle>
 #include <QWheelEvent>
 
+#include <algorithm>
 #include <cmath>
 
 namespace crop {
+namespace {
 
-bool CPagePicture::SetFromBitmap(const render::Bitmap *bitmap, const QRect &pageRect) {
-    ClearPicture();
-    if (!FromBitmap(bitmap))
-        return false;
-    m_pageRect = pageRect;
-    return true;
+// A zoom at which the page's longer side stays within what painting and
+// scrolling can address, and above the point where nothing is left of it.
+double LimitZoom(double zoom, QSize pagePoints) {
+    const int longer = std::max({pagePoints.width(), pagePoints.height(), 1});
+    return std::clamp(zoom, 0.01, 100.0 * (1 << 24) / longer);
 }
 
-void CPagePicture::Draw(QPainter &painter, const QRect &dest) const {
-    if (HasPicture())
-        Paint(painter, dest, nullptr, true);
+int64_t Area(const QRegion &region) {
+    int64_t area = 0;
+    for (const QRect &r : region)
+        area += int64_t(r.width()) * r.height();
+    return area;
 }
 
-COrvaneView::COrvaneView(QWidget *parent) : QAbstractScrollArea(parent) {
+}  // namespace
+
+COrvaneView::COrvaneView(COrvaneDoc &document, QWidget *parent) : QAbstractScrollArea(parent), m_document(document) {
     viewport()->setAttribute(Qt::WA_OpaquePaintEvent);  // no background erase
     setFocusPolicy(Qt::StrongFocus);
+    connect(&m_document, &COrvaneDoc::DocumentOpened, this, [this] {
+        // A new document starts at its top-left corner; page turns keep
+        // the scroll position, so the same place of each page stays in view.
+        horizontalScrollBar()->setValue(0);
+        verticalScrollBar()->setValue(0);
+        PictureChanged();
+    });
+    connect(&m_document, &COrvaneDoc::PageShown, this, &COrvaneView::PictureChanged);
+    connect(&m_document, &COrvaneDoc::DocumentClosed, this, [this] {
+        // The view turns grey; its scroll sizes stay as they were.
+        m_cache.Reset();
+        viewport()->update();
+    });
 }
 
-bool COrvaneView::SetPagePicture(const render::Bitmap *bitmap, const QRect &pageRect) {
-    const bool ok = m_pagePicture.SetFromBitmap(bitmap, pageRect);
-    viewport()->update();
-    emit CommandStateChanged();
-    return ok;
+COrvaneView::~COrvaneView() = default;
+
+PageGeometry COrvaneView::Geometry() const {
+    return PageGeometry(PagePicture().PageRect().size(), m_zoom,
+                        QPoint(horizontalScrollBar()->value(), verticalScrollBar()->value()));
 }
 
-void COrvaneView::ClearPicture() {
-    m_pagePicture.ClearPicture();
-    viewport()->update();
-    emit CommandStateChanged();
+void COrvaneView::PictureChanged() {
+    m_cache.Reset();
+    UpdateScrollSizes();
 }
 
 void COrvaneView::UpdateScrollSizes() {
-    m_scrollSize = QSize(int(std::trunc(m_pagePicture.PageWidth() * m_zoom * 0.01)),
-                         int(std::trunc(m_pagePicture.PageHeight() * m_zoom * 0.01)));
+    const QSize total = ScrollSize();
     // A page is a tenth of the total, a line a tenth of a page.
     const QSize client = viewport()->size();
-    horizontalScrollBar()->setRange(0, std::max(0, m_scrollSize.width() - client.width()));
-    verticalScrollBar()->setRange(0, std::max(0, m_scrollSize.height() - client.height()));
-    horizontalScrollBar()->setPageStep(std::max(1, m_scrollSize.width() / 10));
-    verticalScrollBar()->setPageStep(std::max(1, m_scrollSize.height() / 10));
-    horizontalScrollBar()->setSingleStep(std::max(1, m_scrollSize.width() / 100));
-    verticalScrollBar()->setSingleStep(std::max(1, m_scrollSize.height() / 100));
+    horizontalScrollBar()->setRange(0, std::max(0, total.width() - client.width()));
+    verticalScrollBar()->setRange(0, std::max(0, total.height() - client.height()));
+    horizontalScrollBar()->setPageStep(std::max(1, total.width() / 10));
+    verticalScrollBar()->setPageStep(std::max(1, total.height() / 10));
+    horizontalScrollBar()->setSingleStep(std::max(1, total.width() / 100));
+    verticalScrollBar()->setSingleStep(std::max(1, total.height() / 100));
     viewport()->update();
 }
 
 void COrvaneView::resizeEvent(QResizeEvent *event) {
     QAbstractScrollArea::resizeEvent(event);
+    m_cache.SetLimit(ScaledPageCache::LimitFor(viewport()->size(), 3));
     if (HasPicture())
         UpdateScrollSizes();
 }
 
-void COrvaneView::paintEvent(QPaintEvent *) {
+void COrvaneView::scrollContentsBy(int dx, int dy) {
+    // What stays in view is moved; only the uncovered strip is painted.
+    viewport()->scroll(dx, dy);
+}
+
+void COrvaneView::paintEvent(QPaintEvent *event) {
     QPainter painter(viewport());
+    m_paintedPixels += Area(event->region());
     const QColor shadow = palette().color(QPalette::Dark);
     const QRect client = viewport()->rect();
     if (!HasPicture()) {
         painter.fillRect(client, shadow);
         return;
     }
-    // Logical units: the page at the zoom, moved by the scroll position.
-    const QPoint origin(-horizontalScrollBar()->value(), -verticalScrollBar()->value());
-    const int W = m_scrollSize.width(), H = m_scrollSize.height();
-    m_pagePicture.Draw(painter, QRect(origin, QSize(W, H)));
-    const QRect right(QPoint(origin.x() + W, 0), QPoint(client.right(), origin.y() + H - 1));
-    const QRect below(QPoint(0, origin.y() + H), client.bottomRight());
+    const PageGeometry geometry = Geometry();
+    const QSize page = geometry.ScrollSize();
+    for (const QRect &rect : event->region())
+        m_cache.Draw(painter, PagePicture(), page, geometry.WindowToLogical(rect), -geometry.Scroll());
+    const QRect onScreen = geometry.PageInWindow();
+    const QRect right(QPoint(onScreen.right() + 1, 0), QPoint(client.right(), onScreen.bottom()));
+    const QRect below(QPoint(0, onScreen.bottom() + 1), client.bottomRight());
     if (right.width() > 0 && right.height() > 0)
         painter.fillRect(right, shadow);
     if (below.width() > 0 && below.height() > 0)
@@ -86,6 +114,17 @@ void COrvaneView::paintEvent(QPaintEvent *) {
 
 void COrvaneView::wheelEvent(QWheelEvent *event) {
     const int delta = event->angleDelta().y();
+    if (event->modifiers() & Qt::ControlModifier) {
+        // Ctrl+wheel zooms about the pointer, one zoom step per notch.
+        m_wheelZoomDelta += delta;
+        const QPoint at = event->position().toPoint();
+        while (std::abs(m_wheelZoomDelta) >= 120 && HasPicture()) {
+            SetZoom(m_zoom * (m_wheelZoomDelta > 0 ? 1.1 : 0.9), &at);
+            m_wheelZoomDelta -= m_wheelZoomDelta > 0 ? 120 : -120;
+        }
+        event->accept();
+        return;
+    }
     const int lines = QApplication::wheelScrollLines();
     QScrollBar *bar = verticalScrollBar();
     if (lines < 0 || lines > 100000) {  // a whole page per notch
@@ -99,61 +138,102 @@ void COrvaneView::wheelEvent(QWheelEvent *event) {
     event->accept();
 }
 
-void COrvaneView::SetZoom(double zoom) {
-    m_zoom = zoom;
+void COrvaneView::SetZoom(double zoom, const QPoint *anchor) {
+    const QPointF pagePoint = anchor ? Geometry().WindowToPage(*anchor) : QPointF();
+    m_zoom = LimitZoom(zoom, PagePicture().PageRect().size());
+    m_cache.Reset();
     if (HasPicture())
         UpdateScrollSizes();
+    if (anchor) {
+        const QPoint scroll = Geometry().ScrollKeeping(pagePoint, *anchor);
+        horizontalScrollBar()->setValue(scroll.x());
+        verticalScrollBar()->setValue(scroll.y());
+    }
     viewport()->update();
+    emit ZoomChanged(m_zoom);
 }
 
 void COrvaneView::ZoomFit(bool widthOnly) {
-    const double pw = m_pagePicture.PageWidth(), ph = m_pagePicture.PageHeight();
-    if (!HasPicture() || pw <= 0 || ph <= 0)  // no page box: no finite zoom
+    if (!HasPicture())
         return;
-    const double cw = viewport()->width(), ch = viewport()->height();
-    const double widthRatio = cw / pw;
-    if (widthOnly) {
-        SetZoom(100 * widthRatio);
-        return;
-    }
-    // The height ratio passes through single precision; a tie takes it.
-    const double heightRatio = double(float(ch / ph));
-    SetZoom(100 * (widthRatio < heightRatio ? widthRatio : heightRatio));
+    // The client area with no scroll bar shown: the fitted page needs none,
+    // or (fitting the width of a tall page) only the vertical one.
+    const QSize client = maximumViewportSize();
+    const QSize page = PagePicture().PageRect().size();
+    const int bar = verticalScrollBarPolicy() == Qt::ScrollBarAsNeeded
+                        ? style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, verticalScrollBar())
+                        : 0;
+    const double zoom =
+        widthOnly ? PageGeometry::FitWidthZoom(page, client, bar) : PageGeometry::FitPageZoom(page, client);
+    if (zoom > 0)  // a page without a box has no finite zoom
+        SetZoom(zoom);
 }
 
 void COrvaneView::Navigate(int id) {
-    if (!HasPicture() || !m_navigator)
+    if (!HasPicture())
         return;
-    const int n = m_navigator->PageCount(), c = m_navigator->CurrentPage();
+    const int n = m_document.PageCount(), c = m_document.CurrentPage();
     switch (id) {
     case res::ID_NEXT_PAGE:
         if (c < n)
-            m_navigator->SelectPage(c);
+            m_document.ShowPage(c + 1);
         break;
     case res::ID_PREVIOUS_PAGE:
         if (c > 1)
-            m_navigator->SelectPage(c - 2);
+            m_document.ShowPage(c - 1);
         break;
     case res::ID_FIRST_PAGE:
         if (c > 1)
-            m_navigator->SelectPage(0);
+            m_document.ShowPage(1);
         break;
     case res::ID_LAST_PAGE:
         if (c < n)
-            m_navigator->SelectPage(n - 1);
+            m_document.ShowPage(n);
         break;
     default:
         break;
     }
 }
 
-void COrvaneView::Close() {
-    if (!HasPicture())
+QPrinter &COrvaneView::Printer() {
+    if (!m_printer)
+        m_printer = std::make_unique<QPrinter>(QPrinter::HighResolution);
+    return *m_printer;
+}
+
+void COrvaneView::Print(int id) {
+    using namespace res;
+    if (id == ID_FILE_PRINT_SETUP) {
+        platform::AskPrinter(Printer(), platform::PrinterDialog::PageSetup);
         return;
-    if (m_navigator)
-        m_navigator->CloseDocument();
-    ClearPicture();
-    emit DocumentClosed();
+    }
+    if (!m_document.IsOpen())
+        return;
+    const int page = m_document.CurrentPage();
+    auto print = [this, page](QPrinter *printer) {
+        QString error;
+        if (!PrintPage(*printer, *m_document.PageSource(), page, PagePicture(), error))
+            platform::ShowMessage("Print", QStringLiteral("Page %1 cannot be printed: %2.").arg(page).arg(error).toStdString(),
+                                  platform::MessageIcon::Warning);
+    };
+    switch (id) {
+    case ID_FILE_PRINT:
+        if (platform::AskPrinter(Printer(), platform::PrinterDialog::Print))
+            print(&Printer());
+        break;
+    case ID_FILE_PRINT_DIRECT:
+        if (Printer().outputFormat() == QPrinter::NativeFormat && Printer().printerName().isEmpty()) {
+            platform::ShowMessage("Print", "No printer is set up on this computer.", platform::MessageIcon::Warning);
+            break;
+        }
+        print(&Printer());
+        break;
+    case ID_FILE_PRINT_PREVIEW:
+        platform::ShowPrintPreview(Printer(), print);
+        break;
+    default:
+        break;
+    }
 }
 
 void COrvaneView::OnCommand(int id) {
@@ -181,11 +261,16 @@ void COrvaneView::OnCommand(int id) {
         Navigate(id);
         break;
     case ID_CLOSE:
-        Close();
+        m_document.CloseDocument();
         break;
     case ID_AUTO_SHRINK:
-        m_autoShrink = !m_autoShrink;
-        emit CommandStateChanged();
+        m_document.SetAutoShrink(!m_document.AutoShrink());
+        break;
+    case ID_FILE_PRINT:
+    case ID_FILE_PRINT_DIRECT:
+    case ID_FILE_PRINT_PREVIEW:
+    case ID_FILE_PRINT_SETUP:
+        Print(id);
         break;
     default:
         break;

@@ -1,8 +1,5 @@
 #include "panes/thumbnail_strip.h"
 
-#include "render/page_image.h"
-#include "render/rendering_library.h"
-
 #include <QFileInfo>
 #include <QItemSelectionModel>
 #include <QPainter>
@@ -10,16 +7,18 @@
 namespace panes {
 namespace {
 
-bool IsPdfForCounting(const QString &path) {
-    const QString ext = QFileInfo(path).suffix().toLower();
-    return ext == QLatin1String("pdf") || ext == QLatin1String("bak");
+bool HasSuffix(const QString &path, const char *suffix) {
+    return QFileInfo(path).suffix().compare(QLatin1String(suffix), Qt::CaseInsensitive) == 0;
 }
 
-bool IsPdf(const QString &path) { return QFileInfo(path).suffix().compare(QLatin1String("pdf"), Qt::CaseInsensitive) == 0; }
+// In counting: ".pdf" or ".bak" is a PDF; in selecting only ".pdf".
+bool IsPdfForCounting(const QString &path) { return HasSuffix(path, "pdf") || HasSuffix(path, "bak"); }
+bool IsPdf(const QString &path) { return HasSuffix(path, "pdf"); }
 
 }  // namespace
 
-CThumbnailListCtrl::CThumbnailListCtrl(QWidget *parent) : QListView(parent) {
+CThumbnailListCtrl::CThumbnailListCtrl(crop::COrvaneDoc &document, QWidget *parent)
+    : QListView(parent), m_document(document) {
     setViewMode(QListView::IconMode);
     setIconSize(QSize(kCellWidth, kCellHeight));
     setResizeMode(QListView::Adjust);
@@ -28,7 +27,11 @@ CThumbnailListCtrl::CThumbnailListCtrl(QWidget *parent) : QListView(parent) {
     setUniformItemSizes(true);
     setEditTriggers(QAbstractItemView::NoEditTriggers);
     setModel(&m_model);
-    connect(selectionModel(), &QItemSelectionModel::currentChanged, this, &CThumbnailListCtrl::OnCurrentChanged);
+    connect(selectionModel(), &QItemSelectionModel::selectionChanged, this, &CThumbnailListCtrl::OnSelectionChanged);
+    connect(&m_document, &crop::COrvaneDoc::DocumentOpened, this, &CThumbnailListCtrl::OnDocumentOpened);
+    connect(&m_document, &crop::COrvaneDoc::PageShown, this, &CThumbnailListCtrl::ShowCurrentItem);
+    connect(&m_document, &crop::COrvaneDoc::ShowPageFailed, this, &CThumbnailListCtrl::ShowCurrentItem);
+    connect(&m_document, &crop::COrvaneDoc::DocumentClosed, this, &CThumbnailListCtrl::Reset);
 }
 
 QPixmap CThumbnailListCtrl::Placeholder() {
@@ -47,11 +50,9 @@ bool CThumbnailListCtrl::AddFile(const QString &path) {
         m_files.push_back({path, -1});
         return true;
     }
-    render::PageImage image;
-    if (!image.LoadFile(path.toStdString(), render::kFormatDetect))
-        return false;
-    const int count = std::max(image.FrameCount(), 1);
-    for (int f = 0; f < count; ++f)
+    // A picture gives one record per frame, a metafile one record.
+    const int frames = m_document.PathName() == path ? std::max(m_document.PageCount(), 1) : 1;
+    for (int f = 0; f < frames; ++f)
         m_files.push_back({path, f});
     return true;
 }
@@ -69,21 +70,10 @@ void CThumbnailListCtrl::ClearStrip() {
     m_files.clear();
 }
 
-void CThumbnailListCtrl::Reset() { ClearStrip(); }
-
 void CThumbnailListCtrl::FillList() {
     int total = 0;
-    for (const ThumbnailFile &f : m_files) {
-        if (!IsPdfForCounting(f.path)) {
-            ++total;
-            continue;
-        }
-        const render::RavelApi &api = render::Ravel();
-        if (LS_Document doc = api.OpenFile(f.path.toStdString().c_str(), 1)) {
-            total += api.Pages(doc);
-            api.CloseFile(doc);
-        }
-    }
+    for (const ThumbnailFile &f : m_files)
+        total += IsPdfForCounting(f.path) ? m_document.PageCount() : 1;
     const QIcon placeholder(Placeholder());
     const QSignalBlocker block(selectionModel());
     m_model.clear();
@@ -92,6 +82,13 @@ void CThumbnailListCtrl::FillList() {
         item->setEditable(false);
         m_model.appendRow(item);
     }
+}
+
+void CThumbnailListCtrl::OnDocumentOpened() {
+    ClearStrip();
+    AddFile(m_document.PathName());
+    FillList();
+    scrollToTop();
 }
 
 void CThumbnailListCtrl::SetItemPicture(int index, const QPixmap &picture) {
@@ -107,17 +104,21 @@ void CThumbnailListCtrl::SelectItem(int index) {
     scrollTo(target, QAbstractItemView::EnsureVisible);
 }
 
-void CThumbnailListCtrl::OnCurrentChanged(const QModelIndex &current, const QModelIndex &previous) {
-    if (!current.isValid() || current == previous || !showPage)
+void CThumbnailListCtrl::ShowCurrentItem() {
+    m_following = true;
+    SelectItem(m_document.CurrentPage() - 1);
+    m_following = false;
+}
+
+void CThumbnailListCtrl::OnSelectionChanged(const QItemSelection &selected, const QItemSelection &) {
+    if (m_following || selected.indexes().isEmpty() || m_files.empty())
         return;
-    const int item = current.row();
-    if (m_files.empty())
-        return;
-    const ThumbnailFile &source = m_files.size() == 1 ? m_files.front() : m_files[size_t(std::min<size_t>(item, m_files.size() - 1))];
-    if (IsPdf(source.path))
-        showPage(item + 1, source.path);
-    else
-        showPage(source.frame + 1, source.path);
+    const int item = selected.indexes().first().row();
+    // When there is one source it stands for every item; otherwise item i
+    // is record i.
+    const ThumbnailFile &source =
+        m_files.size() == 1 ? m_files.front() : m_files[std::min<size_t>(size_t(item), m_files.size() - 1)];
+    m_document.ShowPage(IsPdf(source.path) ? item + 1 : source.frame + 1);
 }
 
 }  // namespace panes

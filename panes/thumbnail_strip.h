@@ -1,47 +1,52 @@
 #ifndef PANES_THUMBNAIL_STRIP_H
 #define PANES_THUMBNAIL_STRIP_H
 
+#include "crop/document.h"
+
 #include <QListView>
 #include <QPixmap>
 #include <QStandardItemModel>
 #include <QString>
 
-#include <functional>
 #include <vector>
+
+class QItemSelection;
 
 namespace panes {
 
 // A source of strip items: a PDF (frame -1, one item per page) or one
-// frame of a picture file (one item).
+// frame of a picture file or metafile (one item).
 struct ThumbnailFile {
     QString path;
     int frame = -1;
 };
 
-// The thumbnail strip: a list in icon view with one item per page (one per
-// frame of a picture document), captioned "1", "2", ..., each an 80 x 100
-// cell. Selecting an item shows that page. Items are made from the page
-// count; their pictures are replaced by index as they are produced.
+// The thumbnail strip: a list in icon view with one item per page of the
+// open document (one per frame of a picture document), captioned "1", "2",
+// ..., each an 80 x 100 cell. It is the page selector: selecting an item
+// asks the document for that page, and the item of every page the
+// document shows afterwards is selected and scrolled into view. Right after
+// a document opens no item is selected.
 class CThumbnailListCtrl : public QListView {
     Q_OBJECT
 public:
     static constexpr int kCellWidth = 80;
     static constexpr int kCellHeight = 100;
 
-    explicit CThumbnailListCtrl(QWidget *parent = nullptr);
+    explicit CThumbnailListCtrl(crop::COrvaneDoc &document, QWidget *parent = nullptr);
 
-    // Appends the records of one source; false when it cannot be read.
+    // Appends the records of the open document's file `path`.
     bool AddFile(const QString &path);
     bool ContainsFile(const QString &path) const;
     // Empties the strip and forgets its sources.
     void ClearStrip();
-    void Reset();
+    void Reset() { ClearStrip(); }
     // Makes one placeholder item per page or frame of the sources.
     void FillList();
 
     int ItemCount() const { return m_model.rowCount(); }
-    // Selects item `index` and scrolls it into view; the selection shows
-    // the page unless it was selected already.
+    const std::vector<ThumbnailFile> &Files() const { return m_files; }
+    // Selects item `index` and scrolls it into view, as a click would.
     void SelectItem(int index);
     // Replaces the picture of item `index`.
     void SetItemPicture(int index, const QPixmap &picture);
@@ -49,15 +54,16 @@ public:
     // The empty cell: white with a grey one-pixel frame.
     static QPixmap Placeholder();
 
-    // Called with the 1-based page (or frame) number and the source path
-    // when an item becomes selected.
-    std::function<bool(int page, const QString &path)> showPage;
-
 private:
-    void OnCurrentChanged(const QModelIndex &current, const QModelIndex &previous);
+    void OnSelectionChanged(const QItemSelection &selected, const QItemSelection &deselected);
+    void OnDocumentOpened();
+    // Marks the item of the document's current page without asking for it.
+    void ShowCurrentItem();
 
+    crop::COrvaneDoc &m_document;
     QStandardItemModel m_model;
     std::vector<ThumbnailFile> m_files;
+    bool m_following = false;  // selecting the item of a page already shown
 };
 
 }  // namespace panes

@@ -5,6 +5,10 @@
 #include <QFileDialog>
 #include <QUrl>
 #include <QMessageBox>
+#include <QPageSetupDialog>
+#include <QPrintDialog>
+#include <QPrintPreviewDialog>
+#include <QPrinter>
 #include <QString>
 
 #include <mutex>
@@ -17,9 +21,13 @@ std::mutex g_mutex;
 MessageHandler g_handler;
 OpenFileHandler g_openHandler;
 OpenUrlHandler g_urlHandler;
+PrinterDialogHandler g_printerHandler;
+PrintPreviewHandler g_previewHandler;
+
+bool WidgetsRun() { return qobject_cast<QApplication *>(QCoreApplication::instance()) != nullptr; }
 
 void DefaultHandler(const std::string &title, const std::string &text, MessageIcon icon) {
-    if (!qobject_cast<QApplication *>(QCoreApplication::instance()))
+    if (!WidgetsRun())
         return;
     QMessageBox::Icon qicon = icon == MessageIcon::Error     ? QMessageBox::Critical
                               : icon == MessageIcon::Warning ? QMessageBox::Warning
@@ -56,7 +64,7 @@ std::string AskOpenFileName(const std::string &filter) {
     }
     if (handler)
         return handler(filter);
-    if (!qobject_cast<QApplication *>(QCoreApplication::instance()))
+    if (!WidgetsRun())
         return {};
     QFileDialog dialog(nullptr, QString(), QString(), QString::fromStdString(filter));
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
@@ -86,6 +94,52 @@ bool OpenUrl(const std::string &url) {
 OpenUrlHandler SetOpenUrlHandler(OpenUrlHandler handler) {
     std::lock_guard<std::mutex> guard(g_mutex);
     return std::exchange(g_urlHandler, std::move(handler));
+}
+
+bool AskPrinter(QPrinter &printer, PrinterDialog which) {
+    PrinterDialogHandler handler;
+    {
+        std::lock_guard<std::mutex> guard(g_mutex);
+        handler = g_printerHandler;
+    }
+    if (handler)
+        return handler(printer, which);
+    if (!WidgetsRun())
+        return false;
+    if (which == PrinterDialog::PageSetup) {
+        QPageSetupDialog dialog(&printer, QApplication::activeWindow());
+        return dialog.exec() == QDialog::Accepted;
+    }
+    QPrintDialog dialog(&printer, QApplication::activeWindow());
+    dialog.setOption(QAbstractPrintDialog::PrintPageRange, false);
+    return dialog.exec() == QDialog::Accepted;
+}
+
+PrinterDialogHandler SetPrinterDialogHandler(PrinterDialogHandler handler) {
+    std::lock_guard<std::mutex> guard(g_mutex);
+    return std::exchange(g_printerHandler, std::move(handler));
+}
+
+void ShowPrintPreview(QPrinter &printer, const PrintPainter &paint) {
+    PrintPreviewHandler handler;
+    {
+        std::lock_guard<std::mutex> guard(g_mutex);
+        handler = g_previewHandler;
+    }
+    if (handler) {
+        handler(printer, paint);
+        return;
+    }
+    if (!WidgetsRun())
+        return;
+    QPrintPreviewDialog dialog(&printer, QApplication::activeWindow());
+    QObject::connect(&dialog, &QPrintPreviewDialog::paintRequested, &dialog, [&paint](QPrinter *p) { paint(p); });
+    dialog.exec();
+}
+
+PrintPreviewHandler SetPrintPreviewHandler(PrintPreviewHandler handler) {
+    std::lock_guard<std::mutex> guard(g_mutex);
+    return std::exchange(g_previewHandler, std::move(handler));
 }
 
 }  // namespace platform

@@ -4,6 +4,8 @@
 #include <functional>
 #include <string>
 
+class QPrinter;
+
 namespace platform {
 
 enum class MessageIcon { Information, Warning, Error };
@@ -31,6 +33,20 @@ OpenFileHandler SetOpenFileHandler(OpenFileHandler handler);
 using OpenUrlHandler = std::function<bool(const std::string &url)>;
 bool OpenUrl(const std::string &url);
 OpenUrlHandler SetOpenUrlHandler(OpenUrlHandler handler);
+
+// The print dialog and the page setup dialog on `printer`: true when the
+// user confirmed (the printer then holds the choices made).
+enum class PrinterDialog { Print, PageSetup };
+using PrinterDialogHandler = std::function<bool(QPrinter &printer, PrinterDialog which)>;
+bool AskPrinter(QPrinter &printer, PrinterDialog which);
+PrinterDialogHandler SetPrinterDialogHandler(PrinterDialogHandler handler);
+
+// The print preview window over `printer`; `paint` prints onto the printer
+// it is given whenever the preview needs its sheets.
+using PrintPainter = std::function<void(QPrinter *printer)>;
+using PrintPreviewHandler = std::function<void(QPrinter &printer, const PrintPainter &paint)>;
+void ShowPrintPreview(QPrinter &printer, const PrintPainter &paint);
+PrintPreviewHandler SetPrintPreviewHandler(PrintPreviewHandler handler);
 
 }  // namespace platform
 

@@ -10,16 +10,6 @@
 
 namespace render {
 
-struct PageSource {
-    int kind = 0;
-    std::string path;
-    int pageCount = 0;
-    LS_Document document = 0;
-    PageImage image;
-    PageExtent metafileBounds;  // from the metafile's header
-    int decodes = 0;
-};
-
 namespace {
 
 std::string LowerExtension(const std::string &path) {
@@ -49,94 +39,78 @@ bool ReadMetafileHeader(const std::string &path, PageExtent &bounds) {
 
 }  // namespace
 
-void PageSourceClose(PageSource *source) {
-    if (!source)
-        return;
-    if (source->kind == kSourcePdf && source->document && LocateRenderingLibrary())
-        Ravel().CloseFile(source->document);
-    if (source->kind == kSourceImage)
-        source->image.Clear();
-    delete source;
-}
-
-PageSourceHandle PageSourceOpen(const std::string &path, int openFlag) {
-    PageSourceHandle source(new PageSource);
-    source->path = path;
+std::unique_ptr<PageSource> PageSource::Open(const std::string &path, int openFlag) {
+    std::unique_ptr<PageSource> source(new PageSource);
+    source->m_path = path;
     const std::string ext = LowerExtension(path);
     bool opened = false;
     if (ext == ".pdf") {
-        source->kind = kSourcePdf;
+        source->m_kind = SourceKind::Pdf;
         if (LocateRenderingLibrary()) {
-            source->document = Ravel().OpenFile(path.c_str(), openFlag);
-            opened = source->document != 0;
+            source->m_document = RavelDocument::Open(path, openFlag);
+            opened = bool(source->m_document);
         }
     } else if (ext == ".emf") {
-        source->kind = kSourceMetafile;
-        opened = ReadMetafileHeader(path, source->metafileBounds);
+        source->m_kind = SourceKind::Metafile;
+        opened = ReadMetafileHeader(path, source->m_metafileBounds);
     } else {
-        source->kind = kSourceImage;
-        opened = source->image.LoadFile(path, kFormatDetect);
-        source->decodes = 1;
+        source->m_kind = SourceKind::Image;
+        opened = source->m_image.LoadFile(path, kFormatDetect);
+        source->m_decodes = 1;
     }
     if (!opened)
         return nullptr;
     return source;
 }
 
-int PageSourceKind(const PageSource *source) { return source ? source->kind : 0; }
-
-int PageSourcePageCount(PageSource *source) {
-    if (!source)
-        return 0;
-    switch (source->kind) {
-    case kSourcePdf:
-        if (LocateRenderingLibrary())
-            source->pageCount = Ravel().Pages(source->document);
+int PageSource::PageCount() {
+    switch (m_kind) {
+    case SourceKind::Pdf:
+        m_pageCount = Ravel().Pages(m_document.Handle());
         break;
-    case kSourceMetafile:
-        source->pageCount = 1;
+    case SourceKind::Metafile:
+        m_pageCount = 1;
         break;
-    case kSourceImage:
-        source->pageCount = std::max(source->image.FrameCount(), 1);
+    case SourceKind::Image:
+        m_pageCount = std::max(m_image.FrameCount(), 1);
+        break;
+    case SourceKind::None:
         break;
     }
-    return source->pageCount;
+    return m_pageCount;
 }
 
-void PageSourceSetResolution(PageSource *source, int dpi) {
-    if (source && source->kind == kSourcePdf && LocateRenderingLibrary())
-        Ravel().SetResolution(source->document, dpi);
+void PageSource::SetResolution(int dpi) {
+    if (m_kind == SourceKind::Pdf)
+        Ravel().SetResolution(m_document.Handle(), dpi);
 }
 
-int PageSourcePageExtent(PageSource *source, int page, PageExtent *extent, int extra) {
-    if (!source || !extent)
+int PageSource::PageExtent(int page, render::PageExtent *extent, int extra) {
+    if (!extent)
         return 0;
-    switch (source->kind) {
-    case kSourcePdf: {
-        if (!LocateRenderingLibrary())
-            return 1;
+    switch (m_kind) {
+    case SourceKind::Pdf: {
         double box[4] = {extent->x1, extent->y1, extent->x2, extent->y2};
-        const int result = Ravel().PageExtent(source->document, page, box, extra);
-        *extent = PageExtent{box[0], box[1], box[2], box[3]};
+        const int result = Ravel().PageExtent(m_document.Handle(), page, box, extra);
+        *extent = render::PageExtent{box[0], box[1], box[2], box[3]};
         return result;
     }
-    case kSourceMetafile:
-        *extent = source->metafileBounds;
+    case SourceKind::Metafile:
+        *extent = m_metafileBounds;
         return 1;
-    case kSourceImage:
-        *extent = PageExtent{0, 0, double(source->image.Width()), double(source->image.Height())};
+    case SourceKind::Image:
+        *extent = render::PageExtent{0, 0, double(m_image.Width()), double(m_image.Height())};
         return 1;
-    default:
-        return 1;
+    case SourceKind::None:
+        break;
     }
+    return 1;
 }
 
-BitmapHandle PageSourceRenderPage(PageSource *source, int zero1, int page, const double *scale, int zero2,
-                                  int width, int height, int32_t *slot) {
-    if (!source || source->kind != kSourcePdf || !source->document || !LocateRenderingLibrary())
-        return nullptr;
-    const RavelApi &api = Ravel();
-    LS_Bitmap *raw = api.DIBitmap24(source->document, zero1, page, scale, zero2, width, height, slot);
+namespace {
+
+// The library's picture, owned by the bitmap that points into it.
+BitmapHandle Adopt(const RavelApi &api, LS_Bitmap *raw) {
     if (!raw)
         return nullptr;
     auto bitmap = std::make_unique<Bitmap>();
@@ -152,18 +126,37 @@ BitmapHandle PageSourceRenderPage(PageSource *source, int zero1, int page, const
     return bitmap;
 }
 
-BitmapHandle PageSourceRenderFrame(PageSource *source, int page) {
-    if (!source || source->kind != kSourceImage)
+}  // namespace
+
+BitmapHandle PageSource::RenderPage(int zero1, int page, const double *scale, int zero2, int width, int height,
+                                    int32_t *slot) {
+    if (m_kind != SourceKind::Pdf || !m_document)
         return nullptr;
-    if (source->image.FrameIndex() != page - 1) {
-        source->image.SetFrameIndex(page - 1);
-        ++source->decodes;
-        if (!source->image.LoadFile(source->path, kFormatDetect))
-            return nullptr;
-    }
-    return source->image.ToBitmap();
+    const RavelApi &api = Ravel();
+    return Adopt(api, api.DIBitmap24(m_document.Handle(), zero1, page, scale, zero2, width, height, slot));
 }
 
-int PageSourceDecodeCount(const PageSource *source) { return source ? source->decodes : 0; }
+BitmapHandle PageSource::RenderRegion(int page, int width, int height, int x, int y, int w, int h) {
+    if (m_kind != SourceKind::Pdf || !m_document)
+        return nullptr;
+    const RavelApi &api = Ravel();
+    return Adopt(api, api.RenderRegion(m_document.Handle(), page, width, height, x, y, w, h));
+}
+
+BitmapHandle PageSource::RenderFrame(int page) {
+    if (m_kind != SourceKind::Image)
+        return nullptr;
+    const int held = m_image.FrameIndex();
+    if (held != page - 1) {
+        m_image.SetFrameIndex(page - 1);
+        ++m_decodes;
+        if (!m_image.LoadFile(m_path, kFormatDetect)) {
+            // The picture still holds the frame it had; so does the index.
+            m_image.SetFrameIndex(held);
+            return nullptr;
+        }
+    }
+    return m_image.ToBitmap();
+}
 
 }  // namespace render

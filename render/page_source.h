@@ -8,6 +8,8 @@
 // pages. The kind is chosen by the file's extension, whatever its case.
 
 #include "render/bitmap.h"
+#include "render/page_image.h"
+#include "render/ravel_document.h"
 
 #include <cstdint>
 #include <memory>
@@ -15,9 +17,7 @@
 
 namespace render {
 
-struct PageSource;
-
-enum PageSourceKindCode { kSourcePdf = 1, kSourceMetafile = 2, kSourceImage = 3 };
+enum class SourceKind { None = 0, Pdf = 1, Metafile = 2, Image = 3 };
 
 // x1, y1, x2, y2 of a page's box: points for PDF, the header's bounds
 // units for a metafile, pixels for a picture.
@@ -25,38 +25,56 @@ struct PageExtent {
     double x1 = 0, y1 = 0, x2 = 0, y2 = 0;
 };
 
-// Releases everything; accepts null.
-void PageSourceClose(PageSource *source);
+// One source is used by one thread at a time.
+class PageSource {
+public:
+    // Null when the file cannot be opened (missing, damaged, locked by a
+    // password, not a format we read, or a PDF while the rendering library
+    // is not loaded). `openFlag` goes to the rendering library.
+    static std::unique_ptr<PageSource> Open(const std::string &path, int openFlag);
+    // Closing releases the document handle, the metafile and the picture.
+    ~PageSource() = default;
+    PageSource(const PageSource &) = delete;
+    PageSource &operator=(const PageSource &) = delete;
 
-struct PageSourceCloser {
-    void operator()(PageSource *source) const { PageSourceClose(source); }
+    SourceKind Kind() const { return m_kind; }
+    const std::string &Path() const { return m_path; }
+    // Pages (at least 1 for metafiles and pictures).
+    int PageCount();
+    void SetResolution(int dpi);
+    // Fills `extent` for page `page` (from 1); 0 when the rendering library
+    // refuses the page.
+    int PageExtent(int page, render::PageExtent *extent, int extra);
+    // A picture of PDF page `page` at exactly width x height pixels; the
+    // other arguments go unchanged to the rendering library. Null on
+    // failure and for sources that are not PDF.
+    BitmapHandle RenderPage(int zero1, int page, const double *scale, int zero2, int width, int height,
+                            int32_t *slot);
+    // The w x h pixels from (x, y) of the picture RenderPage would make at
+    // width x height; the whole may be larger than a picture can be. Null
+    // on failure and for sources that are not PDF.
+    BitmapHandle RenderRegion(int page, int width, int height, int x, int y, int w, int h);
+    // Frame `page` (from 1) of a picture; null for other kinds. The file is
+    // decoded again only when the frame changes; a frame that fails to
+    // decode leaves the source at the frame it held before.
+    BitmapHandle RenderFrame(int page);
+
+    // How many times the source has decoded its picture file.
+    int DecodeCount() const { return m_decodes; }
+
+private:
+    PageSource() = default;
+
+    SourceKind m_kind = SourceKind::None;
+    std::string m_path;
+    int m_pageCount = 0;
+    RavelDocument m_document;
+    PageImage m_image;
+    render::PageExtent m_metafileBounds;  // from the metafile's header
+    int m_decodes = 0;
 };
-using PageSourceHandle = std::unique_ptr<PageSource, PageSourceCloser>;
 
-// Null when the file cannot be opened (missing, damaged, locked by a
-// password, not a format we read). `openFlag` goes to the rendering
-// library.
-PageSourceHandle PageSourceOpen(const std::string &path, int openFlag);
-
-// 1, 2 or 3; 0 for null.
-int PageSourceKind(const PageSource *source);
-// Pages (at least 1 for metafiles and pictures); 0 for null.
-int PageSourcePageCount(PageSource *source);
-void PageSourceSetResolution(PageSource *source, int dpi);
-// Fills `extent` for page `page` (from 1); 0 for null, or when the
-// rendering library refuses the page.
-int PageSourcePageExtent(PageSource *source, int page, PageExtent *extent, int extra);
-// A picture of PDF page `page` at exactly width x height pixels; the other
-// arguments go unchanged to the rendering library. Null on failure and for
-// sources that are not PDF.
-BitmapHandle PageSourceRenderPage(PageSource *source, int zero1, int page, const double *scale, int zero2,
-                                  int width, int height, int32_t *slot);
-// Frame `page` (from 1) of a picture; null for other kinds. The file is
-// decoded again only when the frame changes.
-BitmapHandle PageSourceRenderFrame(PageSource *source, int page);
-
-// How many times the source has decoded its picture file.
-int PageSourceDecodeCount(const PageSource *source);
+using PageSourceHandle = std::unique_ptr<PageSource>;
 
 }  // namespace render
 

@@ -13,6 +13,10 @@ const std::vector<Popup> &MainMenu() {
           {"Save &As...", ID_SAVE_AS_MENU},
           {"&Close", ID_CLOSE},
           {"", 0},
+          {"&Print...\tCtrl+P", ID_FILE_PRINT},
+          {"Print Pre&view", ID_FILE_PRINT_PREVIEW},
+          {"P&rint Setup...", ID_FILE_PRINT_SETUP},
+          {"", 0},
           {"Recent File", ID_FILE_MRU_FIRST},
           {"", 0},
           {"E&xit", ID_APP_EXIT}}},
@@ -36,6 +40,9 @@ const std::vector<Accelerator> &Accelerators() {
         {"Shift+Ins", ID_EDIT_PASTE},  {"Ctrl+Z", ID_EDIT_UNDO},         {"Alt+Backspace", ID_EDIT_UNDO},
         {"Home", ID_FIRST_PAGE},       {"End", ID_LAST_PAGE},            {"PgUp", ID_PREVIOUS_PAGE},
         {"PgDown", ID_NEXT_PAGE},      {"F6", ID_NEXT_PANE},             {"Shift+F6", ID_PREV_PANE},
+        // Zooming as every viewer does it.
+        {"Ctrl++", ID_ZOOM_IN},        {"Ctrl+=", ID_ZOOM_IN},           {"Ctrl+-", ID_ZOOM_OUT},
+        {"Ctrl+0", ID_ACTUAL_SIZE},
     };
     return keys;
 }
@@ -66,6 +73,9 @@ std::string CommandString(int id) {
         {ID_CROP_ALL_PAGES, "Crop all pages\nCrop all pages"},
         {ID_SAVE_FILE, "Save file\nSave "},
         {ID_ABOUT_US, "About Us\nAbout Us"},
+        {ID_FILE_PRINT, "Print the shown page\nPrint"},
+        {ID_FILE_PRINT_PREVIEW, "Show the shown page as it will be printed\nPrint Preview"},
+        {ID_FILE_PRINT_SETUP, "Choose the paper and its orientation\nPrint Setup"},
     };
     auto it = strings.find(id);
     return it == strings.end() ? std::string() : it->second;

@@ -1,21 +1,26 @@
 // Opening and browsing documents in the whole window: every open route,
-// page display, the strip, navigation, Close and failures.
+// page display, the strip, navigation, Close, failures that keep what is
+// shown, the active pane, zooming from the keyboard and printing.
 
 #include "app/orvane_app.h"
 #include "crop/orvane_view.h"
 #include "panes/left_view.h"
 #include "platform/dialogs.h"
+#include "render/page_source.h"
 #include "res/command_ids.h"
 #include "tests/fixtures/pdf_fixtures.h"
 #include "tests/fixtures/temp_dir.h"
 #include "tests/render/image_writers.h"
 
 #include <QAction>
+#include <QItemSelectionModel>
 #include <QMimeData>
+#include <QPrinter>
 #include <QScrollBar>
-#include <QWheelEvent>
+#include <QStatusBar>
 #include <QTest>
 #include <QUrl>
+#include <QWheelEvent>
 
 #include <gtest/gtest.h>
 
@@ -42,6 +47,7 @@ protected:
         frame = application->MainFrame();
         left = frame->LeftView();
         view = frame->PageView();
+        document = &application->Document();
         frame->activateWindow();
         ASSERT_TRUE(QTest::qWaitForWindowActive(frame));
         previousHandler = platform::SetMessageHandler(
@@ -49,16 +55,38 @@ protected:
     }
     void TearDown() override {
         platform::SetMessageHandler(previousHandler);
+        platform::SetOpenFileHandler([](const std::string &) { return std::string(); });
+        platform::SetPrinterDialogHandler([](QPrinter &, platform::PrinterDialog) { return false; });
+        platform::SetPrintPreviewHandler([](QPrinter &, const platform::PrintPainter &) {});
         application.reset();
     }
-    std::string Pdf(const std::string &name, const fixtures::DocPlan &plan) {
+    QString Pdf(const std::string &name, const fixtures::DocPlan &plan) {
         const std::string path = dir.file(name);
         fixtures::WritePdf(plan, path);
-        return path;
+        return QString::fromStdString(path);
+    }
+    QString Three(const std::string &name = "three.pdf") {
+        return Pdf(name, fixtures::PagesOfSizes({{612, 792}, {400, 500}, {300, 300}}));
     }
     bool Enabled(int id) {
         frame->UpdateCommandUI();
         return frame->Action(id)->isEnabled();
+    }
+    QModelIndexList Selected() { return left->Strip()->selectionModel()->selectedIndexes(); }
+    void ClickInto(QWidget *widget) {
+        QTest::mouseClick(widget, Qt::LeftButton, Qt::NoModifier, QPoint(5, 5));
+        QApplication::processEvents();
+    }
+    void Drop(const QStringList &paths) {
+        QMimeData data;
+        QList<QUrl> urls;
+        for (const QString &p : paths)
+            urls << QUrl::fromLocalFile(p);
+        data.setUrls(urls);
+        QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(frame, &enter);
+        QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(frame, &drop);
     }
 
     fixtures::TempDir dir;
@@ -67,120 +95,163 @@ protected:
     app::CMainFrame *frame = nullptr;
     panes::CLeftView *left = nullptr;
     crop::COrvaneView *view = nullptr;
+    crop::COrvaneDoc *document = nullptr;
     std::vector<std::string> messages;
     platform::MessageHandler previousHandler;
 };
 
-TEST_F(BrowseTest, StartingEmptyThenOpeningShowsPageOneAndItsItems) {
-    EXPECT_EQ(frame->windowTitle(), "Untitled - Sorrel Orvane v2.0");
-    EXPECT_FALSE(Enabled(ID_NEXT_PAGE));
-    EXPECT_TRUE(Enabled(ID_ABOUT_US));
-    const std::string a4 = Pdf("a4.pdf", fixtures::PagesOfSizes({{595, 842}, {612, 792}, {300, 300}}));
-    platform::SetOpenFileHandler([&](const std::string &) { return a4; });
-    QTest::keyClick(frame, Qt::Key_O, Qt::ControlModifier);
-    platform::SetOpenFileHandler([](const std::string &) { return std::string(); });
-    EXPECT_EQ(frame->windowTitle(), "a4.pdf - Sorrel Orvane v2.0");
-    EXPECT_EQ(frame->PagePane()->text(), "Page No: 1");
-    // An A4 page renders at 1251 x 1771 pixels with the rectangle 595 x 842.
-    EXPECT_EQ(view->PagePicture().Width(), 1251u);
-    EXPECT_EQ(view->PagePicture().Height(), 1771u);
-    EXPECT_EQ(view->PagePicture().PageRect(), QRect(0, 0, 595, 842));
-    EXPECT_EQ(left->Strip()->ItemCount(), 3);
-    EXPECT_EQ(left->Strip()->model()->index(2, 0).data().toString(), "3");
-    EXPECT_TRUE(Enabled(ID_NEXT_PAGE));
-    EXPECT_TRUE(Enabled(ID_SAVE_AS_MENU));
-    EXPECT_EQ(application->RecentFiles().Entries().first().toStdString(), a4);
-}
-
-TEST_F(BrowseTest, NavigationMovesThroughTheStripAndStopsAtTheEnds) {
-    application->OpenDocumentFile(QString::fromStdString(Pdf("three.pdf", fixtures::PagesOfSizes({{612, 792}, {400, 500}, {300, 300}}))));
-    frame->OnCommand(ID_PREVIOUS_PAGE);
-    EXPECT_EQ(left->CurrentPage(), 1);
-    frame->OnCommand(ID_NEXT_PAGE);
-    EXPECT_EQ(left->CurrentPage(), 2);
-    EXPECT_EQ(frame->PagePane()->text(), "Page No: 2");
-    EXPECT_EQ(view->PagePicture().PageRect(), QRect(0, 0, 400, 500));
-    EXPECT_EQ(left->Strip()->currentIndex().row(), 1);
-    QTest::keyClick(frame, Qt::Key_End);
-    EXPECT_EQ(left->CurrentPage(), 3);
-    frame->OnCommand(ID_NEXT_PAGE);
-    frame->OnCommand(ID_LAST_PAGE);
-    EXPECT_EQ(left->CurrentPage(), 3);
-    frame->OnCommand(ID_FIRST_PAGE);
-    EXPECT_EQ(left->CurrentPage(), 1);
-    // A click on an item shows its page; the shown item again does nothing.
-    left->Strip()->SelectItem(2);
-    EXPECT_EQ(left->CurrentPage(), 3);
-    left->Strip()->SelectItem(2);
-    EXPECT_EQ(left->CurrentPage(), 3);
-}
-
-TEST_F(BrowseTest, CloseEmptiesEverythingAndASecondFileShowsItsFirstPage) {
-    frame->OnCommand(ID_CLOSE);  // nothing open: nothing happens
-    EXPECT_EQ(frame->windowTitle(), "Untitled - Sorrel Orvane v2.0");
-    application->OpenDocumentFile(QString::fromStdString(Pdf("one.pdf", fixtures::PagesOfSizes({{612, 792}, {612, 792}}))));
-    frame->OnCommand(ID_NEXT_PAGE);
-    application->OpenDocumentFile(QString::fromStdString(Pdf("two.pdf", fixtures::PagesOfSizes({{300, 400}}))));
-    EXPECT_EQ(left->CurrentPage(), 1);
-    EXPECT_EQ(frame->windowTitle(), "two.pdf - Sorrel Orvane v2.0");
-    EXPECT_EQ(left->Strip()->ItemCount(), 1);
-    frame->OnCommand(ID_CLOSE);
-    EXPECT_FALSE(view->HasPicture());
+TEST_F(BrowseTest, StartingEmptyThenOpeningShowsPageOneWithNoItemSelected) {
     EXPECT_EQ(frame->windowTitle(), "Untitled - Sorrel Orvane v2.0");
     EXPECT_FALSE(Enabled(ID_NEXT_PAGE));
     EXPECT_FALSE(Enabled(ID_CLOSE));
-    EXPECT_EQ(left->Strip()->ItemCount(), 0);
-    EXPECT_EQ(left->PageCount(), 0);
+    EXPECT_TRUE(Enabled(ID_ABOUT_US));
+    EXPECT_EQ(frame->ZoomPane()->text(), "100%");
+    const QString a4 = Pdf("a4.pdf", fixtures::PagesOfSizes({{595, 842}, {612, 792}, {300, 300}}));
+    platform::SetOpenFileHandler([&](const std::string &) { return a4.toStdString(); });
+    QTest::keyClick(frame, Qt::Key_O, Qt::ControlModifier);
+    EXPECT_EQ(frame->windowTitle(), "a4.pdf - Sorrel Orvane v2.0");
+    EXPECT_EQ(frame->PagePane()->text(), "Page No: 1");
+    EXPECT_EQ(view->PagePicture().PageRect(), QRect(0, 0, 595, 842));
+    EXPECT_EQ(left->Strip()->ItemCount(), 3);
+    EXPECT_EQ(left->Strip()->model()->index(2, 0).data().toString(), "3");
+    // Page 1 is shown without its item being selected.
+    EXPECT_TRUE(Selected().isEmpty());
+    EXPECT_TRUE(Enabled(ID_NEXT_PAGE));
+    EXPECT_TRUE(Enabled(ID_SAVE_AS_MENU));
+    EXPECT_EQ(application->RecentFiles().Entries().first(), a4);
+    // Clicking item 1 asks for the page shown: nothing changes.
+    left->Strip()->SelectItem(0);
+    EXPECT_EQ(document->CurrentPage(), 1);
 }
 
-TEST_F(BrowseTest, CtrlNEmptiesThePanesAndTheTitle) {
-    ASSERT_TRUE(application->OpenDocumentFile(QString::fromStdString(Pdf("one.pdf", fixtures::PagesOfSizes({{612, 792}})))));
+TEST_F(BrowseTest, NavigationMovesThePageAndTheStripFollows) {
+    application->OpenDocumentFile(Three());
+    frame->OnCommand(ID_PREVIOUS_PAGE);
+    EXPECT_EQ(document->CurrentPage(), 1);
+    frame->OnCommand(ID_NEXT_PAGE);
+    EXPECT_EQ(document->CurrentPage(), 2);
+    EXPECT_EQ(frame->PagePane()->text(), "Page No: 2");
+    EXPECT_EQ(view->PagePicture().PageRect(), QRect(0, 0, 400, 500));
+    ASSERT_EQ(Selected().size(), 1);
+    EXPECT_EQ(Selected().first().row(), 1);
+    QTest::keyClick(frame, Qt::Key_End);
+    EXPECT_EQ(document->CurrentPage(), 3);
+    EXPECT_EQ(Selected().first().row(), 2);
+    frame->OnCommand(ID_NEXT_PAGE);
+    frame->OnCommand(ID_LAST_PAGE);
+    EXPECT_EQ(document->CurrentPage(), 3);
+    frame->OnCommand(ID_FIRST_PAGE);
+    EXPECT_EQ(document->CurrentPage(), 1);
+    // A click on an item shows its page.
+    const QRect item = left->Strip()->visualRect(left->Strip()->model()->index(1, 0));
+    QTest::mouseClick(left->Strip()->viewport(), Qt::LeftButton, Qt::NoModifier, item.center());
+    EXPECT_EQ(document->CurrentPage(), 2);
+    // Arrow keys in the strip move through the pages.
+    QTest::keyClick(left->Strip(), Qt::Key_Right);
+    EXPECT_EQ(document->CurrentPage(), 3);
+}
+
+TEST_F(BrowseTest, CloseKeepsThePagePaneAndTheSameFileOpensAgainAfterwards) {
+    frame->OnCommand(ID_CLOSE);  // nothing open: nothing happens
+    EXPECT_EQ(frame->windowTitle(), "Untitled - Sorrel Orvane v2.0");
+    const QString one = Three("one.pdf");
+    ASSERT_TRUE(application->OpenDocumentFile(one));
+    frame->OnCommand(ID_NEXT_PAGE);
+    frame->OnCommand(ID_CLOSE);
+    EXPECT_FALSE(view->HasPicture());
+    EXPECT_EQ(frame->windowTitle(), "Untitled - Sorrel Orvane v2.0");
+    EXPECT_EQ(frame->PagePane()->text(), "Page No: 2");  // written only when a page is shown
+    EXPECT_FALSE(Enabled(ID_NEXT_PAGE));
+    EXPECT_FALSE(Enabled(ID_CLOSE));
+    EXPECT_EQ(left->Strip()->ItemCount(), 0);
+    // The file that was shown opens again through File Open.
+    platform::SetOpenFileHandler([&](const std::string &) { return one.toStdString(); });
+    frame->OnCommand(ID_FILE_OPEN);
+    EXPECT_TRUE(view->HasPicture());
+    EXPECT_EQ(frame->windowTitle(), "one.pdf - Sorrel Orvane v2.0");
+    EXPECT_EQ(left->Strip()->ItemCount(), 3);
+    // Another file dropped, then the first through File Open again.
+    Drop({Pdf("other.pdf", fixtures::PagesOfSizes({{200, 250}}))});
+    EXPECT_EQ(frame->windowTitle(), "other.pdf - Sorrel Orvane v2.0");
+    frame->OnCommand(ID_FILE_OPEN);
+    EXPECT_EQ(frame->windowTitle(), "one.pdf - Sorrel Orvane v2.0");
+    EXPECT_EQ(view->PagePicture().PageRect(), QRect(0, 0, 612, 792));
+    EXPECT_EQ(left->Strip()->ItemCount(), 3);
+    EXPECT_TRUE(messages.empty());
+}
+
+TEST_F(BrowseTest, CtrlNEmptiesThePanesAndTheTitleAndLeavesThePagePane) {
+    ASSERT_TRUE(application->OpenDocumentFile(Three("one.pdf")));
     QTest::keyClick(frame, Qt::Key_N, Qt::ControlModifier);
     EXPECT_EQ(frame->windowTitle(), "Untitled - Sorrel Orvane v2.0");
     EXPECT_FALSE(view->HasPicture());
-    EXPECT_EQ(left->PageCount(), 0);
-    EXPECT_EQ(frame->PagePane()->text(), "Page No");
+    EXPECT_EQ(document->PageCount(), 0);
+    EXPECT_EQ(frame->PagePane()->text(), "Page No: 1");
     EXPECT_FALSE(Enabled(ID_NEXT_PAGE));
     // The same file opens again afterwards.
     EXPECT_TRUE(application->OpenDocumentFile(QString::fromStdString(dir.file("one.pdf"))));
     EXPECT_TRUE(view->HasPicture());
 }
 
-TEST_F(BrowseTest, AFailedOpenSaysWhyAndLeavesNothingOpen) {
-    application->OpenDocumentFile(QString::fromStdString(Pdf("good.pdf", fixtures::PagesOfSizes({{612, 792}}))));
+TEST_F(BrowseTest, AFileThatCannotBeOpenedSaysWhyAndKeepsWhatIsShown) {
+    ASSERT_TRUE(application->OpenDocumentFile(Three("good.pdf")));
+    frame->OnCommand(ID_NEXT_PAGE);
     fixtures::DocPlan locked = fixtures::PagesOfSizes({{612, 792}});
     locked.encryption = fixtures::Encryption::UserPassword;
-    const std::string lockedPath = Pdf("locked.pdf", locked);
-    EXPECT_FALSE(application->OpenDocumentFile(QString::fromStdString(lockedPath)));
+    const QString lockedPath = Pdf("locked.pdf", locked);
+    auto expectUnchanged = [&] {
+        EXPECT_TRUE(view->HasPicture());
+        EXPECT_EQ(view->PagePicture().PageRect(), QRect(0, 0, 400, 500));
+        EXPECT_EQ(document->CurrentPage(), 2);
+        EXPECT_EQ(frame->windowTitle(), "good.pdf - Sorrel Orvane v2.0");
+        EXPECT_EQ(frame->PagePane()->text(), "Page No: 2");
+        EXPECT_EQ(left->Strip()->ItemCount(), 3);
+        EXPECT_TRUE(Enabled(ID_NEXT_PAGE));
+    };
+    EXPECT_FALSE(application->OpenDocumentFile(lockedPath));
     ASSERT_EQ(messages.size(), 1u);
     EXPECT_NE(messages[0].find("locked.pdf"), std::string::npos);
     EXPECT_NE(messages[0].find("password"), std::string::npos);
-    EXPECT_FALSE(view->HasPicture());
-    EXPECT_FALSE(Enabled(ID_NEXT_PAGE));
-    EXPECT_EQ(frame->windowTitle(), "Untitled - Sorrel Orvane v2.0");
+    expectUnchanged();
     EXPECT_FALSE(application->OpenDocumentFile(QString::fromStdString(dir.file("missing.pdf"))));
     ASSERT_EQ(messages.size(), 2u);
     EXPECT_NE(messages[1].find("missing.pdf"), std::string::npos);
+    EXPECT_NE(messages[1].find("does not exist"), std::string::npos);
+    expectUnchanged();
+    Drop({lockedPath});
+    EXPECT_EQ(messages.size(), 3u);
+    expectUnchanged();
+}
+
+TEST_F(BrowseTest, ARecentFileThatHasGoneSaysSoAndLeavesTheList) {
+    const QString kept = Three("kept.pdf");
+    const QString gone = Three("gone.pdf");
+    ASSERT_TRUE(application->OpenDocumentFile(gone));
+    ASSERT_TRUE(application->OpenDocumentFile(kept));
+    std::filesystem::remove(gone.toStdString());
+    ASSERT_EQ(application->RecentFiles().Entries(), QStringList({kept, gone}));
+    frame->Action(ID_FILE_MRU_FIRST + 1)->trigger();
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_NE(messages[0].find("gone.pdf"), std::string::npos);
+    EXPECT_EQ(application->RecentFiles().Entries(), QStringList({kept}));
+    EXPECT_EQ(frame->windowTitle(), "kept.pdf - Sorrel Orvane v2.0");
+    EXPECT_TRUE(view->HasPicture());
 }
 
 TEST_F(BrowseTest, DroppingThreeFilesOpensTheFirst) {
-    const std::string first = Pdf("first.pdf", fixtures::PagesOfSizes({{612, 792}}));
-    const std::string second = Pdf("second.pdf", fixtures::PagesOfSizes({{300, 300}}));
-    QMimeData data;
-    data.setUrls({QUrl::fromLocalFile(QString::fromStdString(first)), QUrl::fromLocalFile(QString::fromStdString(second)),
-                  QUrl::fromLocalFile(QString::fromStdString(second))});
-    QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(frame, &enter);
-    QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(frame, &drop);
+    const QString first = Pdf("first.pdf", fixtures::PagesOfSizes({{612, 792}}));
+    const QString second = Pdf("second.pdf", fixtures::PagesOfSizes({{300, 300}}));
+    Drop({first, second, second});
     EXPECT_TRUE(messages.empty()) << messages.front();
     EXPECT_EQ(frame->windowTitle(), "first.pdf - Sorrel Orvane v2.0");
     EXPECT_EQ(view->PagePicture().PageRect(), QRect(0, 0, 612, 792));
-    EXPECT_TRUE(application->Document().PathName().isEmpty());  // a drop leaves the recorded path
+    EXPECT_EQ(document->PathName(), first);
+    EXPECT_EQ(application->RecentFiles().Entries().first(), first);
 }
 
 TEST_F(BrowseTest, TheWheelScrollsThePaneUnderThePointerNotTheFocusedOne) {
-    ASSERT_TRUE(application->OpenDocumentFile(QString::fromStdString(Pdf("many.pdf", fixtures::ManyPages(40, false)))));
+    ASSERT_TRUE(application->OpenDocumentFile(Pdf("many.pdf", fixtures::ManyPages(40, false))));
+    QApplication::processEvents();  // the strip lays its items out
     view->setFocus();
     QScrollBar *strip = left->Strip()->verticalScrollBar();
     QScrollBar *page = view->verticalScrollBar();
@@ -194,7 +265,7 @@ TEST_F(BrowseTest, TheWheelScrollsThePaneUnderThePointerNotTheFocusedOne) {
     EXPECT_EQ(page->value(), pageBefore);
 }
 
-TEST_F(BrowseTest, PictureDocumentsShowTheirFramesAndMetafilesLeaveNoStalePage) {
+TEST_F(BrowseTest, PictureDocumentsShowTheirFramesAndAMetafileHasItsItemAndCanBeClosed) {
     const std::vector<testimages::Picture> frames = {testimages::Pattern(40, 30), testimages::Pattern(50, 20, false, 2)};
     const std::string tiff = dir.file("frames.tif");
     testimages::Save(tiff, testimages::Tiff(frames, 5));
@@ -204,10 +275,77 @@ TEST_F(BrowseTest, PictureDocumentsShowTheirFramesAndMetafilesLeaveNoStalePage) 
     EXPECT_EQ(left->Strip()->ItemCount(), 2);
     frame->OnCommand(ID_NEXT_PAGE);
     EXPECT_EQ(view->PagePicture().PageRect(), QRect(0, 0, 50, 20));
+
     const std::string emf = dir.file("drawing.emf");
     testimages::Save(emf, testimages::Emf(0, 0, 400, 300));
     ASSERT_TRUE(application->OpenDocumentFile(QString::fromStdString(emf)));
     EXPECT_FALSE(view->HasPicture());
+    EXPECT_EQ(frame->windowTitle(), "drawing.emf - Sorrel Orvane v2.0");
+    EXPECT_EQ(left->Strip()->ItemCount(), 1);
+    EXPECT_TRUE(frame->statusBar()->currentMessage().contains("cannot be shown"));
+    EXPECT_FALSE(Enabled(ID_NEXT_PAGE));
+    EXPECT_TRUE(Enabled(ID_CLOSE));
+    frame->OnCommand(ID_CLOSE);
+    EXPECT_EQ(frame->windowTitle(), "Untitled - Sorrel Orvane v2.0");
+    EXPECT_EQ(left->Strip()->ItemCount(), 0);
+    EXPECT_FALSE(Enabled(ID_CLOSE));
+}
+
+TEST_F(BrowseTest, CutAndPrintingBelongToThePageViewAndWorkOnlyWhileItIsActive) {
+    ASSERT_TRUE(application->OpenDocumentFile(Three()));
+    EXPECT_EQ(frame->ActivePane(), app::CMainFrame::Pane::Left);
+    EXPECT_FALSE(Enabled(ID_EDIT_CUT));
+    EXPECT_FALSE(Enabled(ID_FILE_PRINT));
+    EXPECT_FALSE(Enabled(ID_FILE_PRINT_PREVIEW));
+    EXPECT_TRUE(Enabled(ID_FILE_PRINT_SETUP));
+    EXPECT_TRUE(Enabled(ID_CUT_ALL));  // forwarded from any pane
+    int previews = 0;
+    platform::SetPrintPreviewHandler([&](QPrinter &, const platform::PrintPainter &) { ++previews; });
+    frame->OnCommand(ID_FILE_PRINT_PREVIEW);
+    EXPECT_EQ(previews, 0);
+
+    ClickInto(view->viewport());
+    EXPECT_EQ(frame->ActivePane(), app::CMainFrame::Pane::PageView);
+    EXPECT_TRUE(Enabled(ID_EDIT_CUT));
+    EXPECT_TRUE(Enabled(ID_FILE_PRINT));
+    frame->OnCommand(ID_FILE_PRINT_PREVIEW);
+    EXPECT_EQ(previews, 1);
+
+    // Printing through the dialog: the shown page, on one sheet.
+    frame->OnCommand(ID_NEXT_PAGE);
+    const std::string out = dir.file("printed.pdf");
+    platform::SetPrinterDialogHandler([&](QPrinter &printer, platform::PrinterDialog which) {
+        EXPECT_EQ(which, platform::PrinterDialog::Print);
+        printer.setOutputFormat(QPrinter::PdfFormat);
+        printer.setOutputFileName(QString::fromStdString(out));
+        return true;
+    });
+    QTest::keyClick(frame, Qt::Key_P, Qt::ControlModifier);
+    std::unique_ptr<render::PageSource> printed = render::PageSource::Open(out, 1);
+    ASSERT_NE(printed, nullptr);
+    EXPECT_EQ(printed->PageCount(), 1);
+    EXPECT_TRUE(messages.empty());
+
+    // Focus back in the strip: the page view is no longer active.
+    ClickInto(left->Strip()->viewport());
+    EXPECT_EQ(frame->ActivePane(), app::CMainFrame::Pane::Left);
+    EXPECT_FALSE(Enabled(ID_EDIT_CUT));
+    EXPECT_FALSE(Enabled(ID_FILE_PRINT));
+}
+
+TEST_F(BrowseTest, TheKeyboardZoomsAndTheStatusBarShowsTheZoom) {
+    ASSERT_TRUE(application->OpenDocumentFile(Three()));
+    QTest::keyClick(frame, Qt::Key_Equal, Qt::ControlModifier);
+    EXPECT_NEAR(view->Zoom(), 110.0, 1e-9);
+    EXPECT_EQ(frame->ZoomPane()->text(), "110%");
+    QTest::keyClick(frame, Qt::Key_Plus, Qt::ControlModifier);
+    EXPECT_NEAR(view->Zoom(), 121.0, 1e-9);
+    QTest::keyClick(frame, Qt::Key_Minus, Qt::ControlModifier);
+    EXPECT_NEAR(view->Zoom(), 108.9, 1e-9);
+    EXPECT_EQ(frame->ZoomPane()->text(), "109%");
+    QTest::keyClick(frame, Qt::Key_0, Qt::ControlModifier);
+    EXPECT_EQ(view->Zoom(), 100.0);
+    EXPECT_EQ(frame->ZoomPane()->text(), "100%");
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include "app/command_state.h"
 #include "app/main_frame.h"
 #include "app/product_info.h"
+#include "crop/document.h"
 #include "crop/orvane_view.h"
 #include "panes/left_view.h"
 #include "platform/dialogs.h"
@@ -28,7 +29,7 @@ class MainFrameTest : public ::testing::Test {
 protected:
     void SetUp() override {
         app::SetUpProductInfo();
-        frame = std::make_unique<app::CMainFrame>();
+        frame = std::make_unique<app::CMainFrame>(document);
         frame->resize(900, 700);
         frame->show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(frame.get()));
@@ -49,6 +50,7 @@ protected:
         return {};
     }
 
+    crop::COrvaneDoc document;
     std::unique_ptr<app::CMainFrame> frame;
 };
 
@@ -58,10 +60,13 @@ TEST_F(MainFrameTest, MenusToolbarStatusBarAndSplitterAreLaidOutAsTheTablesSay) 
     for (QAction *a : frame->menuBar()->actions())
         tops << a->text();
     EXPECT_EQ(tops, QStringList({"&File", "&Cut", "&Help"}));
+    // The labels whole, shortcuts included, whether or not the key runs
+    // the command.
     EXPECT_EQ(MenuTexts("&File"),
-              QStringList({"&Open...", "Save &As...", "&Close", "-", "Recent File", "-", "E&xit"}));
-    EXPECT_EQ(MenuTexts("&Cut"), QStringList({"Cu&t", "&Cut All", "&Delete Rectangle", "-", "&Auto Shrink",
-                                               "&Shrink Current Page"}));
+              QStringList({"&Open...\tCtrl+O", "Save &As...", "&Close", "-", "&Print...\tCtrl+P", "Print Pre&view",
+                           "P&rint Setup...", "-", "Recent File", "-", "E&xit"}));
+    EXPECT_EQ(MenuTexts("&Cut"), QStringList({"Cu&t\tCtrl+X", "&Cut All\tCtrl+C", "&Delete Rectangle\tCtrl+V", "-",
+                                               "&Auto Shrink", "&Shrink Current Page"}));
     EXPECT_EQ(MenuTexts("&Help"), QStringList({"&Help...", "&Contact us...", "-", "&About..."}));
 
     QList<int> buttons;
@@ -99,18 +104,41 @@ TEST_F(MainFrameTest, WithoutAPageOnlyTheAlwaysAvailableCommandsAreEnabled) {
     EXPECT_TRUE(frame->Action(ID_FILE_OPEN)->isEnabled());
     EXPECT_TRUE(frame->Action(ID_APP_EXIT)->isEnabled());
 
-    // The rule itself, with a page shown.
-    EXPECT_TRUE(app::CommandStateFor(ID_NEXT_PAGE, true, false).enabled);
-    EXPECT_TRUE(app::CommandStateFor(ID_FILE_SAVE_AS, true, false).enabled);
-    EXPECT_FALSE(app::CommandStateFor(ID_FILE_SAVE, true, false).enabled);
-    EXPECT_TRUE(app::CommandStateFor(ID_AUTO_SHRINK, false, true).checked);
+}
+
+TEST(CommandState, FollowsThePictureTheOpenDocumentAndTheActivePane) {
+    using app::CommandContext;
+    const CommandContext nothing;
+    const CommandContext shown{true, true, false, false};
+    const CommandContext shownInView{true, true, false, true};
+    const CommandContext noPicture{false, true, false, true};  // a metafile
+    struct Row {
+        int id;
+        bool nothingOpen, pageShown, pageShownInView, withoutPicture;
+    };
+    const Row rows[] = {
+        {ID_NEXT_PAGE, false, true, true, false},   {ID_ZOOM_IN, false, true, true, false},
+        {ID_CLOSE, false, true, true, true},        {ID_FILE_SAVE_AS, false, true, true, false},
+        {ID_SAVE_AS_MENU, false, true, true, false}, {ID_EDIT_CUT, false, false, true, false},
+        {ID_CUT_ALL, false, true, true, false},     {ID_FILE_PRINT, false, false, true, false},
+        {ID_FILE_PRINT_PREVIEW, false, false, true, false}, {ID_FILE_PRINT_SETUP, true, true, true, true},
+        {ID_FILE_SAVE, false, false, false, false}, {ID_EDIT_COPY, false, false, false, false},
+        {ID_ABOUT_US, true, true, true, true},      {ID_FILE_OPEN, true, true, true, true},
+    };
+    for (const Row &r : rows) {
+        EXPECT_EQ(app::CommandStateFor(r.id, nothing).enabled, r.nothingOpen) << r.id;
+        EXPECT_EQ(app::CommandStateFor(r.id, shown).enabled, r.pageShown) << r.id;
+        EXPECT_EQ(app::CommandStateFor(r.id, shownInView).enabled, r.pageShownInView) << r.id;
+        EXPECT_EQ(app::CommandStateFor(r.id, noPicture).enabled, r.withoutPicture) << r.id;
+    }
+    EXPECT_TRUE(app::CommandStateFor(ID_AUTO_SHRINK, CommandContext{false, false, true, false}).checked);
 }
 
 TEST_F(MainFrameTest, AutoShrinkIsForwardedAndShowsItsCheckMark) {
     QAction *autoShrink = frame->Action(ID_AUTO_SHRINK);
     EXPECT_FALSE(autoShrink->isChecked());
     autoShrink->trigger();
-    EXPECT_TRUE(frame->PageView()->AutoShrink());
+    EXPECT_TRUE(document.AutoShrink());
     EXPECT_TRUE(autoShrink->isChecked());
     frame->OnCommand(ID_AUTO_SHRINK);
     EXPECT_FALSE(autoShrink->isChecked());
@@ -146,12 +174,13 @@ TEST_F(MainFrameTest, OpenAsksForAFileAndHelpOpensTheProductPage) {
 
 TEST_F(MainFrameTest, RecentFilesFillTheirPlaceInTheFileMenu) {
     frame->SetRecentFiles({"/tmp/one.pdf", "/tmp/two.pdf"});
-    EXPECT_EQ(MenuTexts("&File"), QStringList({"&Open...", "Save &As...", "&Close", "-", "&1 /tmp/one.pdf",
+    EXPECT_EQ(MenuTexts("&File"), QStringList({"&Open...\tCtrl+O", "Save &As...", "&Close", "-", "&Print...\tCtrl+P",
+                                               "Print Pre&view", "P&rint Setup...", "-", "&1 /tmp/one.pdf",
                                                "&2 /tmp/two.pdf", "-", "E&xit"}));
-    QSignalSpy opened(frame.get(), &app::CMainFrame::OpenFileRequested);
+    QSignalSpy opened(frame.get(), &app::CMainFrame::OpenRecentRequested);
     frame->Action(ID_FILE_MRU_FIRST + 1)->trigger();
     ASSERT_EQ(opened.count(), 1);
-    EXPECT_EQ(opened.at(0).at(0).toString(), "/tmp/two.pdf");
+    EXPECT_EQ(opened.at(0).at(0).toInt(), 1);
     frame->SetRecentFiles({});
     EXPECT_TRUE(MenuTexts("&File").contains("Recent File"));
 }
@@ -180,6 +209,17 @@ TEST_F(MainFrameTest, CtrlNAsksForANewDocumentAndTheTitleFollowsTheDocument) {
     EXPECT_EQ(frame->windowTitle(), "sample.pdf - Sorrel Orvane v2.0");
     frame->SetPageText("Page No: 3");
     EXPECT_EQ(frame->PagePane()->text(), "Page No: 3");
+}
+
+TEST_F(MainFrameTest, TheActivePaneIsTheOneThatLastHadTheFocus) {
+    EXPECT_EQ(frame->ActivePane(), app::CMainFrame::Pane::Left);
+    frame->PageView()->setFocus();
+    EXPECT_EQ(frame->ActivePane(), app::CMainFrame::Pane::PageView);
+    // The toolbar or the menu taking the focus changes nothing.
+    frame->ToolBar()->setFocus();
+    EXPECT_EQ(frame->ActivePane(), app::CMainFrame::Pane::PageView);
+    QTest::keyClick(frame.get(), Qt::Key_F6);  // the next pane
+    EXPECT_EQ(frame->ActivePane(), app::CMainFrame::Pane::Left);
 }
 
 }  // namespace

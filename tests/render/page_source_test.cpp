@@ -38,40 +38,35 @@ TEST_F(PageSourceTest, TheExtensionChoosesTheKindWhateverItsCase) {
     const auto tiff = testimages::Tiff({testimages::Pattern(13, 7)}, 5);
     const struct {
         std::string path;
-        int kind;
+        SourceKind kind;
     } files[] = {
-        {Pdf("DOC.PDF"), kSourcePdf},
-        {Pdf("doc.Pdf"), kSourcePdf},
-        {Picture("Picture.EMF", testimages::Emf(10, 20, 410, 320)), kSourceMetafile},
-        {Picture("picture.png", png), kSourceImage},
-        {Picture("picture.TIF", tiff), kSourceImage},
-        {Picture("no extension", png), kSourceImage},
-        {Picture("misnamed.jpg", png), kSourceImage},
+        {Pdf("DOC.PDF"), SourceKind::Pdf},
+        {Pdf("doc.Pdf"), SourceKind::Pdf},
+        {Picture("Picture.EMF", testimages::Emf(10, 20, 410, 320)), SourceKind::Metafile},
+        {Picture("picture.png", png), SourceKind::Image},
+        {Picture("picture.TIF", tiff), SourceKind::Image},
+        {Picture("no extension", png), SourceKind::Image},
+        {Picture("misnamed.jpg", png), SourceKind::Image},
     };
     for (const auto &f : files) {
-        PageSourceHandle source = PageSourceOpen(f.path, 1);
+        PageSourceHandle source = PageSource::Open(f.path, 1);
         ASSERT_NE(source, nullptr) << f.path;
-        EXPECT_EQ(PageSourceKind(source.get()), f.kind) << f.path;
+        EXPECT_EQ(source->Kind(), f.kind) << f.path;
     }
-    EXPECT_EQ(PageSourceKind(nullptr), 0);
-    EXPECT_EQ(PageSourcePageCount(nullptr), 0);
-    PageExtent e;
-    EXPECT_EQ(PageSourcePageExtent(nullptr, 1, &e, 0), 0);
-    PageSourceClose(nullptr);  // nothing happens
 }
 
 TEST_F(PageSourceTest, PdfPagesExtentsAndPictures) {
-    PageSourceHandle source = PageSourceOpen(Pdf("two pages.pdf"), 1);
+    PageSourceHandle source = PageSource::Open(Pdf("two pages.pdf"), 1);
     ASSERT_NE(source, nullptr);
-    EXPECT_EQ(PageSourcePageCount(source.get()), 2);
-    PageSourceSetResolution(source.get(), 101);
+    EXPECT_EQ(source->PageCount(), 2);
+    source->SetResolution(101);
     PageExtent e;
-    ASSERT_NE(PageSourcePageExtent(source.get(), 2, &e, 0), 0);
+    ASSERT_NE(source->PageExtent(2, &e, 0), 0);
     EXPECT_DOUBLE_EQ(e.x2, 400);
     EXPECT_DOUBLE_EQ(e.y2, 300);
     double scale[2] = {1.5, 1.5};
     int32_t slot = 0;
-    BitmapHandle bitmap = PageSourceRenderPage(source.get(), 0, 1, scale, 0, 306, 396, &slot);
+    BitmapHandle bitmap = source->RenderPage(0, 1, scale, 0, 306, 396, &slot);
     ASSERT_NE(bitmap, nullptr);
     EXPECT_EQ(bitmap->width, 306);
     EXPECT_EQ(bitmap->height, 396);
@@ -80,61 +75,84 @@ TEST_F(PageSourceTest, PdfPagesExtentsAndPictures) {
     ASSERT_TRUE(image.FromBitmap(bitmap.get()));
     EXPECT_LT(image.PixelAt(10, 200, false).red, 30);
     EXPECT_GT(image.PixelAt(290, 200, false).red, 225);
-    EXPECT_EQ(PageSourceRenderFrame(source.get(), 1), nullptr);
+    EXPECT_EQ(source->RenderFrame(1), nullptr);
 }
 
 TEST_F(PageSourceTest, AMetafileIsOnePageAsLargeAsItsBounds) {
-    PageSourceHandle source = PageSourceOpen(Picture("drawing.emf", testimages::Emf(10, 20, 410, 320)), 1);
+    PageSourceHandle source = PageSource::Open(Picture("drawing.emf", testimages::Emf(10, 20, 410, 320)), 1);
     ASSERT_NE(source, nullptr);
-    EXPECT_EQ(PageSourcePageCount(source.get()), 1);
+    EXPECT_EQ(source->PageCount(), 1);
     PageExtent e;
-    ASSERT_EQ(PageSourcePageExtent(source.get(), 1, &e, 0), 1);
+    ASSERT_EQ(source->PageExtent(1, &e, 0), 1);
     EXPECT_DOUBLE_EQ(e.x1, 0);
     EXPECT_DOUBLE_EQ(e.x2, 400);
     EXPECT_DOUBLE_EQ(e.y2, 300);
     double scale[2] = {1.5, 1.5};
     int32_t slot = 0;
-    EXPECT_EQ(PageSourceRenderPage(source.get(), 0, 1, scale, 0, 100, 100, &slot), nullptr);
-    EXPECT_EQ(PageSourceOpen(Picture("fake.emf", testimages::Bytes(200, 7)), 1), nullptr);
+    EXPECT_EQ(source->RenderPage(0, 1, scale, 0, 100, 100, &slot), nullptr);
+    EXPECT_EQ(PageSource::Open(Picture("fake.emf", testimages::Bytes(200, 7)), 1), nullptr);
 }
 
 TEST_F(PageSourceTest, PictureFramesArePagesDecodedOnlyWhenTheFrameChanges) {
     const std::vector<testimages::Picture> frames = {testimages::Pattern(13, 7, false, 0),
                                                      testimages::Pattern(13, 7, false, 2),
                                                      testimages::Pattern(13, 7, false, 3)};
-    PageSourceHandle source = PageSourceOpen(Picture("three.tiff", testimages::Tiff(frames, 5)), 1);
+    PageSourceHandle source = PageSource::Open(Picture("three.tiff", testimages::Tiff(frames, 5)), 1);
     ASSERT_NE(source, nullptr);
-    EXPECT_EQ(PageSourcePageCount(source.get()), 3);
+    EXPECT_EQ(source->PageCount(), 3);
     PageExtent e;
-    PageSourcePageExtent(source.get(), 1, &e, 0);
+    source->PageExtent(1, &e, 0);
     EXPECT_DOUBLE_EQ(e.x2, 13);
     EXPECT_DOUBLE_EQ(e.y2, 7);
-    EXPECT_EQ(PageSourceDecodeCount(source.get()), 1);
-    BitmapHandle third = PageSourceRenderFrame(source.get(), 3);
+    EXPECT_EQ(source->DecodeCount(), 1);
+    BitmapHandle third = source->RenderFrame(3);
     ASSERT_NE(third, nullptr);
-    EXPECT_EQ(PageSourceDecodeCount(source.get()), 2);
-    BitmapHandle again = PageSourceRenderFrame(source.get(), 3);
+    EXPECT_EQ(source->DecodeCount(), 2);
+    BitmapHandle again = source->RenderFrame(3);
     ASSERT_NE(again, nullptr);
-    EXPECT_EQ(PageSourceDecodeCount(source.get()), 2);
+    EXPECT_EQ(source->DecodeCount(), 2);
     // The third frame's top-left pixel, stored in the top row.
     const uint8_t *topRow = third->bits + size_t(third->height - 1) * size_t(third->stride);
     EXPECT_EQ(topRow[2], frames[2].At(0, 0)[0]);
-    BitmapHandle first = PageSourceRenderFrame(source.get(), 1);
-    EXPECT_EQ(PageSourceDecodeCount(source.get()), 3);
+    BitmapHandle first = source->RenderFrame(1);
+    EXPECT_EQ(source->DecodeCount(), 3);
 
-    PageSourceHandle single = PageSourceOpen(Picture("one.png", testimages::Png(frames[0], false)), 1);
-    EXPECT_EQ(PageSourcePageCount(single.get()), 1);
+    PageSourceHandle single = PageSource::Open(Picture("one.png", testimages::Png(frames[0], false)), 1);
+    EXPECT_EQ(single->PageCount(), 1);
+}
+
+TEST_F(PageSourceTest, AFrameThatFailsToDecodeLeavesTheSourceAtTheFrameItHeld) {
+    const std::vector<testimages::Picture> frames = {testimages::Pattern(13, 7, false, 0),
+                                                     testimages::Pattern(13, 7, false, 2),
+                                                     testimages::Pattern(13, 7, false, 3)};
+    const std::string path = Picture("changing.tiff", testimages::Tiff(frames, 5));
+    PageSourceHandle source = PageSource::Open(path, 1);
+    ASSERT_NE(source, nullptr);
+    // The file is replaced behind the source's back by one of a single,
+    // larger frame: frame 3 is gone.
+    testimages::Save(path, testimages::Tiff({testimages::Pattern(20, 30)}, 5));
+    EXPECT_EQ(source->RenderFrame(3), nullptr);
+    // Asked again, it fails again rather than handing out frame 1 as 3.
+    EXPECT_EQ(source->RenderFrame(3), nullptr);
+    // The source still describes the frame it holds, frame 1.
+    PageExtent e;
+    source->PageExtent(1, &e, 0);
+    EXPECT_DOUBLE_EQ(e.x2, 13);
+    EXPECT_DOUBLE_EQ(e.y2, 7);
+    BitmapHandle first = source->RenderFrame(1);
+    ASSERT_NE(first, nullptr);
+    EXPECT_EQ(first->width, 13);
 }
 
 TEST_F(PageSourceTest, FilesThatCannotBeOpenedGiveNoSource) {
-    EXPECT_EQ(PageSourceOpen(dir.file("missing.pdf"), 1), nullptr);
-    EXPECT_EQ(PageSourceOpen(dir.file("missing.png"), 1), nullptr);
-    EXPECT_EQ(PageSourceOpen(Picture("text.pdf", {'h', 'e', 'l', 'l', 'o'}), 1), nullptr);
-    EXPECT_EQ(PageSourceOpen(Picture("text.txt", {'h', 'e', 'l', 'l', 'o'}), 1), nullptr);
+    EXPECT_EQ(PageSource::Open(dir.file("missing.pdf"), 1), nullptr);
+    EXPECT_EQ(PageSource::Open(dir.file("missing.png"), 1), nullptr);
+    EXPECT_EQ(PageSource::Open(Picture("text.pdf", {'h', 'e', 'l', 'l', 'o'}), 1), nullptr);
+    EXPECT_EQ(PageSource::Open(Picture("text.txt", {'h', 'e', 'l', 'l', 'o'}), 1), nullptr);
     fixtures::DocPlan locked = fixtures::PagesOfSizes({{100, 100}});
     locked.encryption = fixtures::Encryption::UserPassword;
     fixtures::WritePdf(locked, dir.file("locked.pdf"));
-    EXPECT_EQ(PageSourceOpen(dir.file("locked.pdf"), 1), nullptr);
+    EXPECT_EQ(PageSource::Open(dir.file("locked.pdf"), 1), nullptr);
 }
 
 TEST_F(PageSourceTest, PathsOfAnyLengthWork) {
@@ -146,10 +164,10 @@ TEST_F(PageSourceTest, PathsOfAnyLengthWork) {
     ASSERT_GT(pdf.size(), 300u);
     fixtures::WritePdf(fixtures::PagesOfSizes({{200, 200}}), pdf);
     testimages::Save(png, testimages::Png(testimages::Pattern(5, 5), false));
-    EXPECT_NE(PageSourceOpen(pdf, 1), nullptr);
-    PageSourceHandle source = PageSourceOpen(png, 1);
+    EXPECT_NE(PageSource::Open(pdf, 1), nullptr);
+    PageSourceHandle source = PageSource::Open(png, 1);
     ASSERT_NE(source, nullptr);
-    EXPECT_NE(PageSourceRenderFrame(source.get(), 1), nullptr);
+    EXPECT_NE(source->RenderFrame(1), nullptr);
 }
 
 }  // namespace

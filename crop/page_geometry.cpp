@@ -1,0 +1,46 @@
+#include "crop/page_geometry.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace crop {
+namespace {
+
+int Trunc(double v) { return int(std::trunc(v)); }
+
+}  // namespace
+
+QSize PageGeometry::ScrollSize() const {
+    return QSize(Trunc(m_pagePoints.width() * m_zoom * 0.01), Trunc(m_pagePoints.height() * m_zoom * 0.01));
+}
+
+QPoint PageGeometry::PageToWindow(QPointF page) const {
+    const QPointF logical = PageToLogical(page);
+    return LogicalToWindow(QPoint(Trunc(logical.x()), Trunc(logical.y())));
+}
+
+QPoint PageGeometry::ScrollKeeping(QPointF page, QPoint window) const {
+    const QPointF logical = PageToLogical(page);
+    return QPoint(Trunc(logical.x()) - window.x(), Trunc(logical.y()) - window.y());
+}
+
+double PageGeometry::FitPageZoom(QSize pagePoints, QSize client) {
+    const double pw = pagePoints.width(), ph = pagePoints.height();
+    if (pw <= 0 || ph <= 0)
+        return 0;
+    const double widthRatio = client.width() / pw;
+    const double heightRatio = double(float(client.height() / ph));
+    return 100 * (widthRatio < heightRatio ? widthRatio : heightRatio);
+}
+
+double PageGeometry::FitWidthZoom(QSize pagePoints, QSize client, int scrollBarWidth) {
+    const double pw = pagePoints.width(), ph = pagePoints.height();
+    if (pw <= 0 || ph <= 0)
+        return 0;
+    const double zoom = 100 * client.width() / pw;
+    if (Trunc(ph * zoom * 0.01) <= client.height() || scrollBarWidth <= 0)
+        return zoom;
+    return 100 * std::max(client.width() - scrollBarWidth, 1) / pw;
+}
+
+}  // namespace crop
