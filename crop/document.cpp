@@ -79,8 +79,7 @@ render::BitmapHandle RenderPageBitmap(render::PageSource &source, int page, QRec
             heightPx = std::max(1, int(fullHeight * factor));
             factor *= 0.999;
         } while (!render::WithinPageImageLimit(uint32_t(widthPx), uint32_t(heightPx), 24));
-        note = QStringLiteral("Page %1 is shown at %2% of the usual resolution: it is too large for a "
-                              "picture at full resolution.")
+        note = QStringLiteral("Page %1 is shown at %2% resolution: it is too large for more.")
                    .arg(page)
                    .arg(std::max(1, int(std::lround(100.0 * widthPx / fullWidth))));
     }
@@ -124,7 +123,7 @@ bool COrvaneDoc::OpenDocument(const QString &path, QString &reason) {
     }
     const int pages = source->PageCount();
     if (pages < 1) {
-        reason = QStringLiteral("it has no pages");
+        reason = QStringLiteral("it has no pages that can be read; it may be damaged");
         return false;
     }
     auto picture = std::make_unique<CPagePicture>();

@@ -65,10 +65,22 @@ void COrvaneView::PictureChanged() {
     UpdateScrollSizes();
 }
 
+int COrvaneView::BarExtent(Qt::Orientation orientation) const {
+    const Qt::ScrollBarPolicy policy =
+        orientation == Qt::Vertical ? verticalScrollBarPolicy() : horizontalScrollBarPolicy();
+    if (policy != Qt::ScrollBarAsNeeded)
+        return 0;  // never shown, or always (then already off the client area)
+    const QScrollBar *bar = orientation == Qt::Vertical ? verticalScrollBar() : horizontalScrollBar();
+    return style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, bar);
+}
+
 void COrvaneView::UpdateScrollSizes() {
     const QSize total = ScrollSize();
+    // The ranges follow from the bars the page needs, not from the bars
+    // shown now, so bars that are no longer needed go.
+    const QSize client = PageGeometry::ClientBesideBars(total, maximumViewportSize(), BarExtent(Qt::Vertical),
+                                                        BarExtent(Qt::Horizontal));
     // A page is a tenth of the total, a line a tenth of a page.
-    const QSize client = viewport()->size();
     horizontalScrollBar()->setRange(0, std::max(0, total.width() - client.width()));
     verticalScrollBar()->setRange(0, std::max(0, total.height() - client.height()));
     horizontalScrollBar()->setPageStep(std::max(1, total.width() / 10));
@@ -160,11 +172,8 @@ void COrvaneView::ZoomFit(bool widthOnly) {
     // or (fitting the width of a tall page) only the vertical one.
     const QSize client = maximumViewportSize();
     const QSize page = PagePicture().PageRect().size();
-    const int bar = verticalScrollBarPolicy() == Qt::ScrollBarAsNeeded
-                        ? style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, verticalScrollBar())
-                        : 0;
-    const double zoom =
-        widthOnly ? PageGeometry::FitWidthZoom(page, client, bar) : PageGeometry::FitPageZoom(page, client);
+    const double zoom = widthOnly ? PageGeometry::FitWidthZoom(page, client, BarExtent(Qt::Vertical))
+                                  : PageGeometry::FitPageZoom(page, client);
     if (zoom > 0)  // a page without a box has no finite zoom
         SetZoom(zoom);
 }

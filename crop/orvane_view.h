@@ -63,6 +63,8 @@ private:
     // under it stays there.
     void SetZoom(double zoom, const QPoint *anchor = nullptr);
     void ZoomFit(bool widthOnly);
+    // The width (or height) a scroll bar takes when it is shown as needed.
+    int BarExtent(Qt::Orientation orientation) const;
     void Navigate(int id);
     void Print(int id);
     QPrinter &Printer();

@@ -43,4 +43,13 @@ double PageGeometry::FitWidthZoom(QSize pagePoints, QSize client, int scrollBarW
     return 100 * std::max(client.width() - scrollBarWidth, 1) / pw;
 }
 
+QSize PageGeometry::ClientBesideBars(QSize total, QSize client, int verticalBarWidth, int horizontalBarHeight) {
+    bool vertical = total.height() > client.height();
+    bool horizontal = total.width() > client.width() - (vertical ? verticalBarWidth : 0);
+    vertical = total.height() > client.height() - (horizontal ? horizontalBarHeight : 0);
+    horizontal = total.width() > client.width() - (vertical ? verticalBarWidth : 0);
+    return QSize(client.width() - (vertical ? verticalBarWidth : 0),
+                 client.height() - (horizontal ? horizontalBarHeight : 0));
+}
+
 }  // namespace crop

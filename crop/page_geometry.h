@@ -60,6 +60,11 @@ public:
     // width beside the bar, so no horizontal bar appears. 0 when the page
     // has no size.
     static double FitWidthZoom(QSize pagePoints, QSize client, int scrollBarWidth);
+    // The client area left beside the scroll bars that a page of `total`
+    // pixels needs in an area of `client` pixels without bars: a bar is
+    // needed where the page overflows, counting the room the other bar
+    // takes.
+    static QSize ClientBesideBars(QSize total, QSize client, int verticalBarWidth, int horizontalBarHeight);
 
 private:
     QSize m_pagePoints;

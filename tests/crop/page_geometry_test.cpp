@@ -103,4 +103,23 @@ TEST(PageGeometry, ZoomFitWidthLeavesRoomForTheVerticalBarWhenThePageNeedsIt) {
         }
 }
 
+TEST(PageGeometry, TheClientBesideTheBarsCountsTheRoomEachBarTakes) {
+    const QSize client(500, 400);
+    struct Row {
+        const char *name;
+        QSize total, beside;
+    };
+    const Row rows[] = {
+        {"fits", {500, 400}, {500, 400}},
+        {"taller", {300, 900}, {485, 400}},
+        {"wider", {900, 300}, {500, 385}},
+        {"both", {900, 900}, {485, 385}},
+        {"taller, then too wide beside the bar", {490, 401}, {485, 385}},
+        {"wider, then too tall above the bar", {501, 390}, {485, 385}},
+        {"taller, still narrow enough beside the bar", {485, 401}, {485, 400}},
+    };
+    for (const Row &r : rows)
+        EXPECT_EQ(PageGeometry::ClientBesideBars(r.total, client, 15, 15), r.beside) << r.name;
+}
+
 }  // namespace

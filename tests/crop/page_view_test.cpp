@@ -84,6 +84,7 @@ TEST_F(PageViewTest, APageOf612By792PointsScrollsAt100PercentAndFollowsTheZoom) 
         view.OnCommand(ID_ZOOM_IN);
     EXPECT_NEAR(view.Zoom(), 133.1, 1e-9);
     EXPECT_EQ(zoomed.count(), 6);
+    Settle();
     EXPECT_EQ(view.verticalScrollBar()->maximum(), view.ScrollSize().height() - view.viewport()->height());
     // The zoom and the scroll position survive a page change.
     view.verticalScrollBar()->setValue(60);
@@ -136,6 +137,28 @@ TEST_F(PageViewTest, FitCommandsFitTheClientAreaWithoutAnyScrollBarTooMany) {
     SetClient(QSize(900, 1200));
     view.OnCommand(ID_ZOOM_FIT_WIDTH);
     EXPECT_NEAR(view.Zoom(), 100.0 * 900 / 612, 1e-9);
+}
+
+TEST_F(PageViewTest, ZoomFitFromBothScrollBarsLeavesNone) {
+    // A landscape page in a landscape client, zoomed in until both bars
+    // show: fitted, it fills the client without bars, which only fits
+    // once both bars are gone.
+    const std::string landscape = dir.file("landscape.pdf");
+    fixtures::WritePdf(fixtures::PagesOfSizes({{792, 612}}), landscape);
+    QString reason;
+    ASSERT_TRUE(document.OpenDocument(QString::fromStdString(landscape), reason));
+    SetClient(QSize(858, 663));
+    for (int i = 0; i < 4; ++i)
+        view.OnCommand(ID_ZOOM_IN);
+    Settle();
+    ASSERT_GT(view.horizontalScrollBar()->maximum(), 0);
+    ASSERT_GT(view.verticalScrollBar()->maximum(), 0);
+    view.OnCommand(ID_ZOOM_FIT);
+    Settle();
+    EXPECT_NEAR(view.Zoom(), 100.0 * 858 / 792, 1e-9);
+    EXPECT_EQ(view.horizontalScrollBar()->maximum(), 0);
+    EXPECT_EQ(view.verticalScrollBar()->maximum(), 0);
+    EXPECT_EQ(view.viewport()->size(), QSize(858, 663));
 }
 
 TEST_F(PageViewTest, NavigationAsksTheDocumentForTheNeighbouringPageAndNothingAtTheEnds) {
