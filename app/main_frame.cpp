@@ -94,15 +94,14 @@ CMainFrame::CMainFrame(crop::COrvaneDoc &document, QWidget *parent) : QMainWindo
     connect(&m_document, &COrvaneDoc::TitleChanged, this, &CMainFrame::SetDocumentTitle);
     connect(&m_document, &COrvaneDoc::PageTextChanged, this, &CMainFrame::SetPageText);
     connect(&m_document, &COrvaneDoc::StatusMessage, this, [this](const QString &text) { statusBar()->showMessage(text); });
-    for (auto shown : {&COrvaneDoc::DocumentOpened, &COrvaneDoc::DocumentClosed})
-        connect(&m_document, shown, this, [this] {
-            statusBar()->clearMessage();
-            UpdateCommandUI();
-        });
-    connect(&m_document, &COrvaneDoc::PageShown, this, [this] {
+    // A page shown or gone: the notes of the last one go with it.
+    const auto pageChanged = [this] {
         statusBar()->clearMessage();
         UpdateCommandUI();
-    });
+    };
+    connect(&m_document, &COrvaneDoc::DocumentOpened, this, pageChanged);
+    connect(&m_document, &COrvaneDoc::PageShown, this, pageChanged);
+    connect(&m_document, &COrvaneDoc::DocumentClosed, this, pageChanged);
     connect(&m_document, &COrvaneDoc::AutoShrinkChanged, this, &CMainFrame::UpdateCommandUI);
     connect(m_pageView, &crop::COrvaneView::ZoomChanged, this,
             [this](double zoom) { m_zoomPane->setText(ZoomText(zoom)); });

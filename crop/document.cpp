@@ -10,6 +10,10 @@ namespace crop {
 namespace {
 
 QString PageText(int page) { return QStringLiteral("Page No: %1").arg(page); }
+QString CannotShow(int page, const QString &reason) {
+    return QStringLiteral("Page %1 cannot be shown: %2.").arg(page).arg(reason);
+}
+const char *const kNoMemory = "there is not enough memory for its picture";
 
 // Whether the file can be read at all; `reason` says why not.
 bool CanRead(const QString &path, QString &reason) {
@@ -130,13 +134,8 @@ bool COrvaneDoc::OpenDocument(const QString &path, QString &reason) {
     QString failure, note;
     QRect pageRect;
     render::BitmapHandle bitmap = RenderPageBitmap(*source, 1, pageRect, failure, note);
-    bool rendered = bitmap != nullptr;
-    if (!bitmap)
-        picture->SetPageRect(pageRect);
-    else if (!picture->SetFromBitmap(bitmap.get(), pageRect)) {
-        rendered = false;
-        failure = QStringLiteral("there is not enough memory for its picture");
-    }
+    if (!picture->SetFromBitmap(bitmap.get(), pageRect) && bitmap)
+        failure = QString::fromLatin1(kNoMemory);
     bitmap.reset();
 
     // The new document replaces the shown one only now.
@@ -150,8 +149,8 @@ bool COrvaneDoc::OpenDocument(const QString &path, QString &reason) {
     SetTitle(QFileInfo(full).fileName());
     emit PageTextChanged(PageText(1));
     emit DocumentOpened();
-    if (!rendered)
-        emit StatusMessage(QStringLiteral("Page 1 cannot be shown: %1.").arg(failure));
+    if (!m_pagePicture->HasPicture())
+        emit StatusMessage(CannotShow(1, failure));
     else if (!note.isEmpty())
         emit StatusMessage(note);
     return true;
@@ -170,16 +169,14 @@ bool COrvaneDoc::ShowPage(int page) {
     render::BitmapHandle bitmap = RenderPageBitmap(*m_pageSource, page, pageRect, failure, note);
     if (!bitmap) {
         emit PageTextChanged(PageText(m_currentPage));
-        emit StatusMessage(QStringLiteral("Page %1 cannot be shown: %2.").arg(page).arg(failure));
+        emit StatusMessage(CannotShow(page, failure));
         emit ShowPageFailed(page, failure);
         return false;
     }
     // Copied over the previous page's picture, whose memory it reuses.
     m_currentPage = page;
-    if (!m_pagePicture->SetFromBitmap(bitmap.get(), pageRect)) {
-        m_pagePicture->SetPageRect(pageRect);
-        note = QStringLiteral("Page %1 cannot be shown: there is not enough memory for its picture.").arg(page);
-    }
+    if (!m_pagePicture->SetFromBitmap(bitmap.get(), pageRect))
+        note = CannotShow(page, QString::fromLatin1(kNoMemory));
     emit PageShown(page);
     if (!note.isEmpty())
         emit StatusMessage(note);

@@ -4,10 +4,8 @@ namespace crop {
 
 bool CPagePicture::SetFromBitmap(const render::Bitmap *bitmap, const QRect &pageRect) {
     ClearPicture();
-    if (!FromBitmap(bitmap))
-        return false;
     m_pageRect = pageRect;
-    return true;
+    return FromBitmap(bitmap);
 }
 
 void CPagePicture::Draw(QPainter &painter, const QRect &dest) const {

@@ -15,9 +15,10 @@ public:
     const QRect &PageRect() const { return m_pageRect; }
     int PageWidth() const { return m_pageRect.width(); }
     int PageHeight() const { return m_pageRect.height(); }
-    // Clears, then copies the bitmap; false when it cannot be copied.
+    // Clears, then copies the bitmap and takes the page rectangle; false
+    // (with no picture, the rectangle taken all the same) when the bitmap
+    // is null or cannot be copied.
     bool SetFromBitmap(const render::Bitmap *bitmap, const QRect &pageRect);
-    void SetPageRect(const QRect &pageRect) { m_pageRect = pageRect; }
     // Stretches the whole picture into `dest` with smoothing.
     void Draw(QPainter &painter, const QRect &dest) const;
     void ClearPicture() {
