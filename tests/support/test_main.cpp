@@ -1,8 +1,9 @@
-// The main of every test program: no screen, and settings kept in a folder
-// of their own for each test, so tests never touch the user's settings nor
-// each other's. With ORVANE_WIDGET_TESTS a QApplication lives for the
+// The main of every test program: no screen, and settings and working files
+// (the crop file) kept in a folder of their own for each test, so tests
+// never touch the user's files nor each other's. With ORVANE_WIDGET_TESTS a QApplication lives for the
 // whole run.
 #include "platform/dialogs.h"
+#include "platform/exe_folder.h"
 
 #include <QSettings>
 #include <QString>
@@ -40,10 +41,12 @@ class FreshSettings : public ::testing::EmptyTestEventListener {
         const QString path = QString::fromStdString(m_folder);
         QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, path);
         QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, path);
+        platform::SetWorkingFolder(m_folder);
     }
     void OnTestEnd(const ::testing::TestInfo &) override {
         if (m_folder.empty())
             return;
+        platform::SetWorkingFolder(std::string());
         std::error_code ec;
         std::filesystem::remove_all(m_folder, ec);
         m_folder.clear();
