@@ -30,10 +30,14 @@ CommandState CommandStateFor(int id, const CommandContext &c) {
     case ID_FILE_PRINT_DIRECT:
     case ID_FILE_PRINT_PREVIEW:
         return {c.hasPicture && c.pageViewActive, false};
-    case ID_FILE_SAVE:  // would overwrite the opened file with nothing
-    case ID_EDIT_COPY:
-    case ID_EDIT_PASTE:
+    case ID_EDIT_COPY:   // the keys of Cut All
+    case ID_EDIT_PASTE:  // the keys of Delete Rectangle
+        return {c.hasPicture, false};
     case ID_EDIT_UNDO:
+        return {c.canUndo, false};
+    case ID_EDIT_REDO:
+        return {c.canRedo, false};
+    case ID_FILE_SAVE:  // would overwrite the opened file with nothing
         return {false, false};
     default:
         if (id >= ID_FORWARD_FIRST && id <= ID_FORWARD_LAST)

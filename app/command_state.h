@@ -14,6 +14,8 @@ struct CommandContext {
     bool documentOpen = false;    // a document is open, picture or not
     bool autoShrink = false;
     bool pageViewActive = false;  // the page view last had the focus
+    bool canUndo = false;         // a change to the rectangles can be taken back
+    bool canRedo = false;
 };
 
 // Whether a command of the main window is available, and checked.

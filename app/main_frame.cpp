@@ -103,6 +103,7 @@ CMainFrame::CMainFrame(crop::COrvaneDoc &document, QWidget *parent) : QMainWindo
     connect(&m_document, &COrvaneDoc::PageShown, this, pageChanged);
     connect(&m_document, &COrvaneDoc::DocumentClosed, this, pageChanged);
     connect(&m_document, &COrvaneDoc::AutoShrinkChanged, this, &CMainFrame::UpdateCommandUI);
+    connect(&m_document, &COrvaneDoc::UndoStateChanged, this, &CMainFrame::UpdateCommandUI);
     connect(m_pageView, &crop::COrvaneView::ZoomChanged, this,
             [this](double zoom) { m_zoomPane->setText(ZoomText(zoom)); });
     connect(qApp, &QApplication::focusChanged, this, &CMainFrame::FocusChanged);
@@ -173,7 +174,11 @@ void CMainFrame::BuildMenus() {
             }
             menu->addAction(MakeAction(item.id, QString::fromStdString(item.text)));
         }
-        connect(menu, &QMenu::aboutToShow, this, &CMainFrame::UpdateCommandUI);
+        connect(menu, &QMenu::aboutToShow, this, [this] {
+            // Another running instance may have changed Auto Shrink.
+            m_document.RefreshAutoShrink();
+            UpdateCommandUI();
+        });
     }
     // Shortcuts, several per command where the table has them.
     QMap<int, QList<QKeySequence>> keys;
@@ -277,6 +282,8 @@ void CMainFrame::UpdateCommandUI() {
     context.documentOpen = m_document.IsOpen();
     context.autoShrink = m_document.AutoShrink();
     context.pageViewActive = m_activePane == Pane::PageView;
+    context.canUndo = m_document.CanUndo();
+    context.canRedo = m_document.CanRedo();
     for (auto it = m_actions.begin(); it != m_actions.end(); ++it) {
         const CommandState state = CommandStateFor(it.key(), context);
         it.value()->setEnabled(state.enabled);
@@ -315,6 +322,18 @@ void CMainFrame::OnCommand(int id) {
         return;
     case ID_EDIT_CUT:
         m_pageView->OnCommand(ID_SAVE_FILE);
+        return;
+    case ID_EDIT_COPY:  // Ctrl+C and Ctrl+Insert: Cut All, as the menu shows
+        OnCommand(ID_CUT_ALL);
+        return;
+    case ID_EDIT_PASTE:  // Ctrl+V and Shift+Insert: Delete Rectangle
+        OnCommand(ID_DELETE_RECTANGLE);
+        return;
+    case ID_EDIT_UNDO:
+        m_document.Undo();
+        return;
+    case ID_EDIT_REDO:
+        m_document.Redo();
         return;
     case ID_FILE_PRINT:
     case ID_FILE_PRINT_DIRECT:
@@ -356,6 +375,14 @@ void CMainFrame::dropEvent(QDropEvent *event) {
         emit OpenFileRequested(url.toLocalFile(), true);
         return;
     }
+}
+
+void CMainFrame::changeEvent(QEvent *event) {
+    // Back from another window, perhaps another instance that changed
+    // Auto Shrink.
+    if (event->type() == QEvent::ActivationChange && isActiveWindow())
+        m_document.RefreshAutoShrink();
+    QMainWindow::changeEvent(event);
 }
 
 bool CMainFrame::eventFilter(QObject *watched, QEvent *event) {

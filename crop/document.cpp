@@ -1,10 +1,15 @@
 #include "crop/document.h"
 
+#include "crop/shrink.h"
+#include "platform/exe_folder.h"
+#include "platform/temp_files.h"
+
 #include <QFile>
 #include <QFileInfo>
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 
 namespace crop {
 namespace {
@@ -96,7 +101,13 @@ render::BitmapHandle RenderPageBitmap(render::PageSource &source, int page, QRec
     return bitmap;
 }
 
-COrvaneDoc::COrvaneDoc(QObject *parent) : QObject(parent), m_pagePicture(std::make_unique<CPagePicture>()) {}
+COrvaneDoc::COrvaneDoc(QObject *parent)
+    : QObject(parent),
+      m_pagePicture(std::make_unique<CPagePicture>()),
+      m_cropFile(std::make_unique<CropFile>(platform::WorkingFolder())) {
+    // Rectangles left from an earlier run belong to no open document.
+    ResetCropFile();
+}
 
 COrvaneDoc::~COrvaneDoc() = default;
 
@@ -146,6 +157,7 @@ bool COrvaneDoc::OpenDocument(const QString &path, QString &reason) {
     m_pagePicture = std::move(picture);
     m_documentPath = full;
     ++m_generation;
+    LoadCurrentPageRect();
     SetTitle(QFileInfo(full).fileName());
     emit PageTextChanged(PageText(1));
     emit DocumentOpened();
@@ -177,6 +189,7 @@ bool COrvaneDoc::ShowPage(int page) {
     m_currentPage = page;
     if (!m_pagePicture->SetFromBitmap(bitmap.get(), pageRect))
         note = CannotShow(page, QString::fromLatin1(kNoMemory));
+    LoadCurrentPageRect();
     emit PageShown(page);
     if (!note.isEmpty())
         emit StatusMessage(note);
@@ -191,16 +204,194 @@ void COrvaneDoc::CloseDocument() {
     m_pagePicture = std::make_unique<CPagePicture>();
     m_documentPath.clear();
     ResetCropFile();
+    m_cropRect = {};
+    emit CropRectChanged();
     SetTitle(QStringLiteral("Untitled"));
     if (wasOpen)
         emit DocumentClosed();
 }
 
 void COrvaneDoc::SetAutoShrink(bool on) {
+    std::string error;
+    if (!m_cropFile->SetAutoShrink(on, error))
+        emit StatusMessage(QStringLiteral("The Auto Shrink setting cannot be kept: %1.").arg(QString::fromStdString(error)));
     if (on == m_autoShrink)
         return;
     m_autoShrink = on;
     emit AutoShrinkChanged(on);
+}
+
+void COrvaneDoc::ToggleAutoShrink() {
+    RefreshAutoShrink();
+    SetAutoShrink(!m_autoShrink);
+}
+
+void COrvaneDoc::RefreshAutoShrink() {
+    const bool on = m_cropFile->AutoShrink();
+    if (on == m_autoShrink)
+        return;
+    m_autoShrink = on;
+    emit AutoShrinkChanged(on);
+}
+
+bool COrvaneDoc::WriteCropFile() {
+    std::string error;
+    if (m_cropFile->Commit(error))
+        return true;
+    emit StatusMessage(QStringLiteral("The crop rectangles cannot be saved: %1.").arg(QString::fromStdString(error)));
+    return false;
+}
+
+void COrvaneDoc::ResetCropFile() {
+    std::string error;
+    if (!m_cropFile->Reset(error))
+        emit StatusMessage(QStringLiteral("The crop file cannot be emptied: %1.").arg(QString::fromStdString(error)));
+    m_pendingBefore.clear();
+    const bool hadHistory = CanUndo() || CanRedo();
+    m_undo.clear();
+    m_redo.clear();
+    if (hadHistory)
+        emit UndoStateChanged();
+    RefreshAutoShrink();
+}
+
+void COrvaneDoc::LoadCurrentPageRect() {
+    if (!HasPicture())
+        return;
+    m_cropRect = RectFromPageValue(m_cropFile->PageValue(m_currentPage), PageHeightPoints());
+    emit CropRectChanged();
+}
+
+void COrvaneDoc::SaveCurrentPageRect() { EditValue(m_currentPage, PageValueFor(m_cropRect, PageHeightPoints())); }
+
+void COrvaneDoc::EditValue(int page, const std::optional<std::string> &value) {
+    if (!m_pendingBefore.count(page))
+        m_pendingBefore.emplace(page, m_cropFile->StoredValue(page));
+    if (value)
+        m_cropFile->SetPageValue(page, *value);
+    else
+        m_cropFile->RemovePageValue(page);
+}
+
+void COrvaneDoc::CommitEdit() {
+    UndoStep step;
+    step.page = m_currentPage;
+    for (auto &[page, before] : m_pendingBefore) {
+        std::optional<std::string> after = m_cropFile->StoredValue(page);
+        if (after == before)
+            continue;
+        step.pages.push_back(page);
+        step.before.push_back(std::move(before));
+        step.after.push_back(std::move(after));
+    }
+    m_pendingBefore.clear();
+    if (!step.pages.empty()) {
+        WriteCropFile();
+        m_undo.push_back(std::move(step));
+        m_redo.clear();
+        emit UndoStateChanged();
+    }
+    emit CropRectChanged();
+}
+
+bool COrvaneDoc::ShrinkIntoStore() {
+    if (!HasPicture() || m_cropRect.IsEmpty())
+        return false;
+    const std::optional<CropRect> shrunk = ShrinkToContent(*m_pagePicture, m_pagePicture->PageRect().size(), m_cropRect);
+    if (!shrunk)
+        return false;  // no result: the rectangle stays as it was
+    const double h = PageHeightPoints();
+    EditValue(m_currentPage, FormatPageValue({shrunk->left, h - shrunk->top, shrunk->right, h - shrunk->bottom}));
+    // The rectangle is the one the file now holds.
+    LoadCurrentPageRect();
+    return true;
+}
+
+void COrvaneDoc::SetCurrentPageRect(const CropRect &rect, bool drawn) {
+    if (!HasPicture())
+        return;
+    m_cropRect = rect;
+    if (drawn) {
+        RefreshAutoShrink();
+        if (m_autoShrink)
+            ShrinkIntoStore();
+    }
+    SaveCurrentPageRect();
+    CommitEdit();
+}
+
+void COrvaneDoc::DeleteCurrentPageRect() {
+    if (!HasPicture())
+        return;
+    m_cropRect = {};
+    EditValue(m_currentPage, std::nullopt);
+    CommitEdit();
+}
+
+void COrvaneDoc::ShrinkCurrentPageRect() {
+    if (!HasPicture())
+        return;
+    ShrinkIntoStore();
+    LoadCurrentPageRect();
+    CommitEdit();
+}
+
+void COrvaneDoc::ApplyRectToPages(PageRange range) {
+    if (!HasPicture())
+        return;
+    const std::string value = PageValueFor(m_cropRect, PageHeightPoints());
+    const int first = range == PageRange::Even ? 2 : 1;
+    const int step = range == PageRange::All ? 1 : 2;
+    for (int page = first; page <= m_pageCount; page += step)
+        EditValue(page, value);
+    CommitEdit();
+}
+
+void COrvaneDoc::ApplyStep(const UndoStep &step, bool forward) {
+    const auto &values = forward ? step.after : step.before;
+    for (size_t i = 0; i < step.pages.size(); ++i) {
+        if (values[i])
+            m_cropFile->SetPageValue(step.pages[i], *values[i]);
+        else
+            m_cropFile->RemovePageValue(step.pages[i]);
+    }
+    WriteCropFile();
+    ShowPage(step.page);
+    LoadCurrentPageRect();
+}
+
+void COrvaneDoc::MoveStep(std::vector<UndoStep> &from, std::vector<UndoStep> &to, bool forward) {
+    if (from.empty())
+        return;
+    UndoStep step = std::move(from.back());
+    from.pop_back();
+    ApplyStep(step, forward);
+    to.push_back(std::move(step));
+    emit UndoStateChanged();
+}
+
+void COrvaneDoc::Undo() { MoveStep(m_undo, m_redo, false); }
+
+void COrvaneDoc::Redo() { MoveStep(m_redo, m_undo, true); }
+
+bool COrvaneDoc::ExportCropList(std::string &path, QString &reason) {
+    if (platform::MakeTempFileName(1024, path, ".txt") == 0) {
+        reason = QStringLiteral("no temporary file can be named");
+        return false;
+    }
+    std::string text;
+    text.reserve(size_t(m_pageCount) * 48);
+    for (int page = 1; page <= m_pageCount; ++page) {
+        const std::array<double, 4> n = ParsePageValue(m_cropFile->PageValue(page));
+        text += "Page " + std::to_string(page) + ", [" +
+                FormatPageValue({double(float(n[0])), double(float(n[1])), double(float(n[2])), n[3]}) + "]\n";
+    }
+    const std::unique_ptr<FILE, int (*)(FILE *)> file(std::fopen(path.c_str(), "a"), &std::fclose);
+    if (!file || std::fwrite(text.data(), 1, text.size(), file.get()) != text.size() || std::fflush(file.get()) != 0) {
+        reason = QStringLiteral("the crop list cannot be written to %1").arg(QString::fromStdString(path));
+        return false;
+    }
+    return true;
 }
 
 }  // namespace crop

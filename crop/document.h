@@ -1,6 +1,7 @@
 #ifndef CROP_DOCUMENT_H
 #define CROP_DOCUMENT_H
 
+#include "crop/crop_file.h"
 #include "crop/page_picture.h"
 #include "render/page_source.h"
 
@@ -8,14 +9,19 @@
 #include <QString>
 
 #include <cstdint>
+#include <map>
 #include <memory>
+#include <optional>
+#include <string>
+#include <vector>
 
 namespace crop {
 
 // The open document, and the one owner of its state: path and title, page
-// source, page count, current page, the picture of the shown page and the
-// auto-shrink flag. It needs no window: the panes observe its signals and
-// call its operations, and tests use it directly.
+// source, page count, current page, the picture of the shown page, the crop
+// rectangles of its pages (kept in the crop file) with their undo history,
+// and the auto-shrink flag. It needs no window: the panes observe its
+// signals and call its operations, and tests use it directly.
 //
 // Every page is rendered once when it is shown, at 101 dots per inch times
 // 1.5 (about 2.1 pixels per point); the page view only scales that picture.
@@ -46,7 +52,45 @@ public:
     bool ShowPage(int page);
     // Close, and New: back to "Untitled" with nothing open.
     void CloseDocument();
+
+    // Which pages Crop all pages gives the shown page's rectangle.
+    enum class PageRange { All = 0, Even = 1, Odd = 2 };
+
+    // The shown page's crop rectangle; empty when it has none.
+    const CropRect &CropRectangle() const { return m_cropRect; }
+    // Gives the shown page `rect` (page points, as drawn or dragged; not
+    // normalised, not clamped). A rectangle `drawn` with the rubber band is
+    // first shrunk to the page's content when Auto Shrink is on. One undo
+    // step, one write of the crop file.
+    void SetCurrentPageRect(const CropRect &rect, bool drawn);
+    // Remove Cropbox: the shown page has no rectangle any more.
+    void DeleteCurrentPageRect();
+    // Shrink Current Page: the shown page's rectangle shrunk to the content
+    // of its picture. Nothing without a rectangle; where the search finds
+    // no result the rectangle stays as it was.
+    void ShrinkCurrentPageRect();
+    // Crop all pages: the shown page's value (even an empty rectangle) for
+    // every page of the range.
+    void ApplyRectToPages(PageRange range);
+    // Writes the crop list, one line "Page <n>, [l,t,r,b]" per page, into a
+    // new temporary file (deleted at exit) and gives its path; false, with
+    // the reason, when it cannot be written.
+    bool ExportCropList(std::string &path, QString &reason);
+
+    bool CanUndo() const { return !m_undo.empty(); }
+    bool CanRedo() const { return !m_redo.empty(); }
+    // Takes back (or makes again) the last change to the rectangles, in the
+    // crop file and on screen, and shows the page it was made on.
+    void Undo();
+    void Redo();
+
     void SetAutoShrink(bool on);
+    // Auto Shrink: the flag as the crop file holds it, inverted.
+    void ToggleAutoShrink();
+    // Reads the auto-shrink flag again from the crop file, where another
+    // running instance may have changed it.
+    void RefreshAutoShrink();
+    const CropFile &CropStore() const { return *m_cropFile; }
 
     bool IsOpen() const { return bool(m_pageSource); }
     // Whether the shown page has a picture (a metafile's page has none).
@@ -78,12 +122,43 @@ signals:
     // A note for the status bar's message pane.
     void StatusMessage(const QString &text);
     void AutoShrinkChanged(bool on);
+    // The shown page's crop rectangle changed, or another page is shown.
+    void CropRectChanged();
+    // What Undo and Redo can do changed.
+    void UndoStateChanged();
 
 private:
+    // One change to the rectangles: the stored values of the pages it
+    // touched, before and after, and the page it was made on.
+    struct UndoStep {
+        int page = 0;
+        std::vector<int> pages;
+        std::vector<std::optional<std::string>> before, after;
+    };
+
     void SetTitle(const QString &title);
-    // Empties the crop file of the previous document's rectangles; the
-    // auto-shrink flag stays.
-    void ResetCropFile() {}
+    // Empties the crop file of the previous document's rectangles and the
+    // undo history; the auto-shrink flag stays.
+    void ResetCropFile();
+    // Reads the shown page's rectangle from the crop file.
+    void LoadCurrentPageRect();
+    // The value of m_cropRect for the shown page, into the pending edit.
+    void SaveCurrentPageRect();
+    // The pending edit: values set in the crop file's memory, the values
+    // before remembered for undo.
+    void EditValue(int page, const std::optional<std::string> &value);
+    // Writes the pending edit to the crop file once and makes it an undo
+    // step (nothing when no value changed).
+    void CommitEdit();
+    void ApplyStep(const UndoStep &step, bool forward);
+    // Undo (from the undo list to the redo list) or Redo.
+    void MoveStep(std::vector<UndoStep> &from, std::vector<UndoStep> &to, bool forward);
+    // The shown page's rectangle shrunk to its content, into the pending
+    // edit and back into m_cropRect as the file holds it; false when
+    // there is nothing to shrink or no result.
+    bool ShrinkIntoStore();
+    bool WriteCropFile();
+    int PageHeightPoints() const { return m_pagePicture->PageHeight(); }
 
     QString m_documentPath;
     QString m_title = QStringLiteral("Untitled");
@@ -93,6 +168,10 @@ private:
     std::unique_ptr<CPagePicture> m_pagePicture;
     bool m_autoShrink = false;
     uint64_t m_generation = 0;
+    std::unique_ptr<CropFile> m_cropFile;
+    CropRect m_cropRect;
+    std::map<int, std::optional<std::string>> m_pendingBefore;
+    std::vector<UndoStep> m_undo, m_redo;
 };
 
 // The picture of one page as the document shows it: for a PDF (and a

@@ -5,6 +5,8 @@
 #include "res/command_ids.h"
 
 #include <QApplication>
+#include <QKeyEvent>
+#include <QMouseEvent>
 #include <QPaintEvent>
 #include <QPainter>
 #include <QPalette>
@@ -38,6 +40,7 @@ int64_t Area(const QRegion &region) {
 COrvaneView::COrvaneView(COrvaneDoc &document, QWidget *parent) : QAbstractScrollArea(parent), m_document(document) {
     viewport()->setAttribute(Qt::WA_OpaquePaintEvent);  // no background erase
     setFocusPolicy(Qt::StrongFocus);
+    viewport()->setMouseTracking(true);  // the cursor follows the handles
     connect(&m_document, &COrvaneDoc::DocumentOpened, this, [this] {
         // A new document starts at its top-left corner; page turns keep
         // the scroll position, so the same place of each page stays in view.
@@ -51,6 +54,7 @@ COrvaneView::COrvaneView(COrvaneDoc &document, QWidget *parent) : QAbstractScrol
         m_cache.Reset();
         viewport()->update();
     });
+    connect(&m_document, &COrvaneDoc::CropRectChanged, viewport(), qOverload<>(&QWidget::update));
 }
 
 COrvaneView::~COrvaneView() = default;
@@ -122,6 +126,71 @@ void COrvaneView::paintEvent(QPaintEvent *event) {
         painter.fillRect(right, shadow);
     if (below.width() > 0 && below.height() > 0)
         painter.fillRect(below, shadow);
+    m_editor.Paint(painter, geometry);
+}
+
+void COrvaneView::Repaint(const QRegion &dirty) {
+    if (!dirty.isEmpty())
+        viewport()->update(dirty);
+}
+
+void COrvaneView::UpdateCursor(QPoint window) {
+    if (const std::optional<Qt::CursorShape> shape = m_editor.CursorAt(window, Geometry()))
+        viewport()->setCursor(*shape);
+    else
+        viewport()->unsetCursor();
+}
+
+bool COrvaneView::event(QEvent *event) {
+    // While a rectangle is dragged the keys are the drag's: no shortcut
+    // turns the page under it.
+    if (event->type() == QEvent::ShortcutOverride && m_editor.IsDragging()) {
+        event->accept();
+        return true;
+    }
+    return QAbstractScrollArea::event(event);
+}
+
+void COrvaneView::mousePressEvent(QMouseEvent *event) {
+    const QPoint at = event->position().toPoint();
+    if (event->button() == Qt::LeftButton)
+        Repaint(m_editor.Press(at, Geometry()));
+    else if (event->button() == Qt::RightButton)
+        Repaint(m_editor.Cancel(Geometry()));
+}
+
+void COrvaneView::mouseMoveEvent(QMouseEvent *event) {
+    const QPoint at = event->position().toPoint();
+    if (event->buttons() & Qt::LeftButton)
+        Repaint(m_editor.Move(at, Geometry()));
+    else
+        UpdateCursor(at);
+}
+
+void COrvaneView::mouseReleaseEvent(QMouseEvent *event) {
+    if (event->button() != Qt::LeftButton)
+        return;
+    const QPoint at = event->position().toPoint();
+    Repaint(m_editor.Release(at, Geometry()));
+    UpdateCursor(at);
+}
+
+void COrvaneView::keyPressEvent(QKeyEvent *event) {
+    if (!m_editor.IsDragging()) {
+        QAbstractScrollArea::keyPressEvent(event);
+        return;
+    }
+    // Escape ends the drag with no change; other keys wait for its end.
+    if (event->key() == Qt::Key_Escape)
+        Repaint(m_editor.Cancel(Geometry()));
+    event->accept();
+}
+
+void COrvaneView::focusOutEvent(QFocusEvent *event) {
+    // A menu, another window or a dialog took the mouse: the drag ends
+    // where it is.
+    Repaint(m_editor.CaptureLost(Geometry()));
+    QAbstractScrollArea::focusOutEvent(event);
 }
 
 void COrvaneView::wheelEvent(QWheelEvent *event) {
@@ -273,7 +342,19 @@ void COrvaneView::OnCommand(int id) {
         m_document.CloseDocument();
         break;
     case ID_AUTO_SHRINK:
-        m_document.SetAutoShrink(!m_document.AutoShrink());
+        m_document.ToggleAutoShrink();
+        break;
+    case ID_SHRINK_CURRENT_PAGE:
+        m_document.ShrinkCurrentPageRect();
+        break;
+    case ID_REMOVE_CROPBOX:
+        m_document.DeleteCurrentPageRect();
+        break;
+    case ID_DELETE_RECTANGLE:  // exactly as Remove Cropbox
+        OnCommand(ID_REMOVE_CROPBOX);
+        break;
+    case ID_CUT_ALL:  // exactly as Crop all pages
+        OnCommand(ID_CROP_ALL_PAGES);
         break;
     case ID_FILE_PRINT:
     case ID_FILE_PRINT_DIRECT:

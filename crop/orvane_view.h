@@ -1,6 +1,7 @@
 #ifndef CROP_ORVANE_VIEW_H
 #define CROP_ORVANE_VIEW_H
 
+#include "crop/crop_editor.h"
 #include "crop/document.h"
 #include "crop/page_geometry.h"
 #include "crop/scaled_page_cache.h"
@@ -47,6 +48,7 @@ public:
         int64_t scaledPixels = 0;
     };
     PaintCounters Counters() const { return {m_paintedPixels, m_cache.ScaledPixels()}; }
+    const CropEditor &Editor() const { return m_editor; }
 
 signals:
     void ZoomChanged(double zoom);
@@ -56,6 +58,12 @@ protected:
     void wheelEvent(QWheelEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
     void scrollContentsBy(int dx, int dy) override;
+    bool event(QEvent *event) override;
+    void mousePressEvent(QMouseEvent *event) override;
+    void mouseMoveEvent(QMouseEvent *event) override;
+    void mouseReleaseEvent(QMouseEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
+    void focusOutEvent(QFocusEvent *event) override;
 
 private:
     void PictureChanged();
@@ -67,6 +75,8 @@ private:
     int BarExtent(Qt::Orientation orientation) const;
     void Navigate(int id);
     void Print(int id);
+    void Repaint(const QRegion &dirty);
+    void UpdateCursor(QPoint window);
     QPrinter &Printer();
 
     COrvaneDoc &m_document;
@@ -75,6 +85,7 @@ private:
     int64_t m_paintedPixels = 0;
     int m_wheelZoomDelta = 0;  // high-resolution wheel steps toward a notch
     std::unique_ptr<QPrinter> m_printer;
+    CropEditor m_editor{m_document};
 };
 
 }  // namespace crop

@@ -6,7 +6,9 @@
 namespace crop {
 namespace {
 
-int Trunc(double v) { return int(std::trunc(v)); }
+// Truncated toward zero, and kept where sums of a few such numbers still
+// fit in an int.
+int Trunc(double v) { return int(std::clamp(std::trunc(v), -1073741824.0, 1073741824.0)); }
 
 }  // namespace
 
@@ -14,10 +16,16 @@ QSize PageGeometry::ScrollSize() const {
     return QSize(Trunc(m_pagePoints.width() * m_zoom * 0.01), Trunc(m_pagePoints.height() * m_zoom * 0.01));
 }
 
-QPoint PageGeometry::PageToWindow(QPointF page) const {
+QPoint PageGeometry::PageToLogicalPixel(QPointF page) const {
+    // A pixel turned into points and back may come back a hair short of
+    // itself (402 / 100 * 100 is 401.99999999999994); it must not lose a
+    // pixel to the truncation.
+    const auto whole = [](double v) { return Trunc(v + (v >= 0 ? 1e-7 : -1e-7)); };
     const QPointF logical = PageToLogical(page);
-    return LogicalToWindow(QPoint(Trunc(logical.x()), Trunc(logical.y())));
+    return QPoint(whole(logical.x()), whole(logical.y()));
 }
+
+QPoint PageGeometry::PageToWindow(QPointF page) const { return LogicalToWindow(PageToLogicalPixel(page)); }
 
 QPoint PageGeometry::ScrollKeeping(QPointF page, QPoint window) const {
     const QPointF logical = PageToLogical(page);

@@ -43,6 +43,9 @@ public:
     }
     QPointF PageToLogical(QPointF page) const { return QPointF(page.x() * m_zoom * 0.01, page.y() * m_zoom * 0.01); }
     QPointF WindowToPage(QPoint window) const { return LogicalToPage(WindowToLogical(window)); }
+    // Truncated to whole logical pixels (and to what an int holds with
+    // room to spare); a pixel converted to points and back is itself again.
+    QPoint PageToLogicalPixel(QPointF page) const;
     // Truncated to whole logical pixels, then moved by the scroll.
     QPoint PageToWindow(QPointF page) const;
 

@@ -21,7 +21,10 @@ const std::vector<Popup> &MainMenu() {
           {"", 0},
           {"E&xit", ID_APP_EXIT}}},
         {"&Cut",
-         {{"Cu&t\tCtrl+X", ID_EDIT_CUT},
+         {{"&Undo\tCtrl+Z", ID_EDIT_UNDO},
+          {"&Redo\tCtrl+Y", ID_EDIT_REDO},
+          {"", 0},
+          {"Cu&t\tCtrl+X", ID_EDIT_CUT},
           {"&Cut All\tCtrl+C", ID_CUT_ALL},
           {"&Delete Rectangle\tCtrl+V", ID_DELETE_RECTANGLE},
           {"", 0},
@@ -38,6 +41,7 @@ const std::vector<Accelerator> &Accelerators() {
         {"Ctrl+P", ID_FILE_PRINT},     {"Ctrl+X", ID_EDIT_CUT},          {"Shift+Del", ID_EDIT_CUT},
         {"Ctrl+C", ID_EDIT_COPY},      {"Ctrl+Ins", ID_EDIT_COPY},       {"Ctrl+V", ID_EDIT_PASTE},
         {"Shift+Ins", ID_EDIT_PASTE},  {"Ctrl+Z", ID_EDIT_UNDO},         {"Alt+Backspace", ID_EDIT_UNDO},
+        {"Ctrl+Y", ID_EDIT_REDO},      {"Ctrl+Shift+Z", ID_EDIT_REDO},
         {"Home", ID_FIRST_PAGE},       {"End", ID_LAST_PAGE},            {"PgUp", ID_PREVIOUS_PAGE},
         {"PgDown", ID_NEXT_PAGE},      {"F6", ID_NEXT_PANE},             {"Shift+F6", ID_PREV_PANE},
         // Zooming as every viewer does it.
@@ -76,6 +80,8 @@ std::string CommandString(int id) {
         {ID_FILE_PRINT, "Print the shown page\nPrint"},
         {ID_FILE_PRINT_PREVIEW, "Show the shown page as it will be printed\nPrint Preview"},
         {ID_FILE_PRINT_SETUP, "Choose the paper and its orientation\nPrint Setup"},
+        {ID_EDIT_UNDO, "Take back the last change to the crop rectangles\nUndo"},
+        {ID_EDIT_REDO, "Make the change taken back again\nRedo"},
     };
     auto it = strings.find(id);
     return it == strings.end() ? std::string() : it->second;

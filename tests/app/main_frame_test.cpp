@@ -1,5 +1,6 @@
 // The main window with real widgets: menus, toolbar, status bar, splitter,
-// command enabling and forwarding, the Open dialog, links and drops.
+// command enabling and forwarding, the editing keys, the Open dialog, links
+// and drops.
 
 #include "app/command_state.h"
 #include "app/main_frame.h"
@@ -9,6 +10,8 @@
 #include "panes/left_view.h"
 #include "platform/dialogs.h"
 #include "res/command_ids.h"
+#include "tests/fixtures/pdf_fixtures.h"
+#include "tests/fixtures/temp_dir.h"
 
 #include <QAction>
 #include <QMenu>
@@ -65,8 +68,9 @@ TEST_F(MainFrameTest, MenusToolbarStatusBarAndSplitterAreLaidOutAsTheTablesSay) 
     EXPECT_EQ(MenuTexts("&File"),
               QStringList({"&Open...\tCtrl+O", "Save &As...", "&Close", "-", "&Print...\tCtrl+P", "Print Pre&view",
                            "P&rint Setup...", "-", "Recent File", "-", "E&xit"}));
-    EXPECT_EQ(MenuTexts("&Cut"), QStringList({"Cu&t\tCtrl+X", "&Cut All\tCtrl+C", "&Delete Rectangle\tCtrl+V", "-",
-                                               "&Auto Shrink", "&Shrink Current Page"}));
+    EXPECT_EQ(MenuTexts("&Cut"),
+              QStringList({"&Undo\tCtrl+Z", "&Redo\tCtrl+Y", "-", "Cu&t\tCtrl+X", "&Cut All\tCtrl+C",
+                           "&Delete Rectangle\tCtrl+V", "-", "&Auto Shrink", "&Shrink Current Page"}));
     EXPECT_EQ(MenuTexts("&Help"), QStringList({"&Help...", "&Contact us...", "-", "&About..."}));
 
     QList<int> buttons;
@@ -101,6 +105,8 @@ TEST_F(MainFrameTest, WithoutAPageOnlyTheAlwaysAvailableCommandsAreEnabled) {
     EXPECT_FALSE(frame->Action(ID_SAVE_AS_MENU)->isEnabled());
     EXPECT_FALSE(frame->Action(ID_FILE_SAVE)->isEnabled());  // Ctrl+S never overwrites the opened file
     EXPECT_FALSE(frame->Action(ID_EDIT_COPY)->isEnabled());
+    EXPECT_FALSE(frame->Action(ID_EDIT_UNDO)->isEnabled());
+    EXPECT_FALSE(frame->Action(ID_EDIT_REDO)->isEnabled());
     EXPECT_TRUE(frame->Action(ID_FILE_OPEN)->isEnabled());
     EXPECT_TRUE(frame->Action(ID_APP_EXIT)->isEnabled());
 
@@ -122,7 +128,8 @@ TEST(CommandState, FollowsThePictureTheOpenDocumentAndTheActivePane) {
         {ID_SAVE_AS_MENU, false, true, true, false}, {ID_EDIT_CUT, false, false, true, false},
         {ID_CUT_ALL, false, true, true, false},     {ID_FILE_PRINT, false, false, true, false},
         {ID_FILE_PRINT_PREVIEW, false, false, true, false}, {ID_FILE_PRINT_SETUP, true, true, true, true},
-        {ID_FILE_SAVE, false, false, false, false}, {ID_EDIT_COPY, false, false, false, false},
+        {ID_FILE_SAVE, false, false, false, false}, {ID_EDIT_COPY, false, true, true, false},
+        {ID_EDIT_PASTE, false, true, true, false},  {ID_EDIT_UNDO, false, false, false, false},
         {ID_ABOUT_US, true, true, true, true},      {ID_FILE_OPEN, true, true, true, true},
     };
     for (const Row &r : rows) {
@@ -132,6 +139,10 @@ TEST(CommandState, FollowsThePictureTheOpenDocumentAndTheActivePane) {
         EXPECT_EQ(app::CommandStateFor(r.id, noPicture).enabled, r.withoutPicture) << r.id;
     }
     EXPECT_TRUE(app::CommandStateFor(ID_AUTO_SHRINK, CommandContext{false, false, true, false}).checked);
+    CommandContext history;
+    history.canUndo = true;
+    EXPECT_TRUE(app::CommandStateFor(ID_EDIT_UNDO, history).enabled);
+    EXPECT_FALSE(app::CommandStateFor(ID_EDIT_REDO, history).enabled);
 }
 
 TEST_F(MainFrameTest, AutoShrinkIsForwardedAndShowsItsCheckMark) {
@@ -220,6 +231,43 @@ TEST_F(MainFrameTest, TheActivePaneIsTheOneThatLastHadTheFocus) {
     EXPECT_EQ(frame->ActivePane(), app::CMainFrame::Pane::PageView);
     QTest::keyClick(frame.get(), Qt::Key_F6);  // the next pane
     EXPECT_EQ(frame->ActivePane(), app::CMainFrame::Pane::Left);
+}
+
+TEST_F(MainFrameTest, TheEditingKeysDoWhatTheMenuSaysFromEitherPaneAndUndoRedoesThem) {
+    fixtures::TempDir dir;
+    const std::string path = dir.file("two.pdf");
+    fixtures::WritePdf(fixtures::PagesOfSizes({{612, 792}, {612, 792}}), path);
+    QString reason;
+    ASSERT_TRUE(document.OpenDocument(QString::fromStdString(path), reason));
+    QAction *undo = frame->Action(ID_EDIT_UNDO);
+    QAction *redo = frame->Action(ID_EDIT_REDO);
+    EXPECT_FALSE(undo->isEnabled());
+    document.SetCurrentPageRect(crop::CropRect{10, 20, 300, 400}, false);
+    EXPECT_TRUE(undo->isEnabled());
+    EXPECT_FALSE(redo->isEnabled());
+
+    frame->LeftView()->setFocus();
+    QTest::keyClick(frame.get(), Qt::Key_V, Qt::ControlModifier);  // Delete Rectangle
+    EXPECT_TRUE(document.CropRectangle().IsEmpty());
+    QTest::keyClick(frame.get(), Qt::Key_Z, Qt::ControlModifier);
+    EXPECT_EQ(document.CropRectangle(), (crop::CropRect{10, 20, 300, 400}));
+    EXPECT_TRUE(redo->isEnabled());
+    QTest::keyClick(frame.get(), Qt::Key_Y, Qt::ControlModifier);
+    EXPECT_TRUE(document.CropRectangle().IsEmpty());
+    QTest::keyClick(frame.get(), Qt::Key_Backspace, Qt::AltModifier);
+    EXPECT_FALSE(document.CropRectangle().IsEmpty());
+    QTest::keyClick(frame.get(), Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier);
+    EXPECT_TRUE(document.CropRectangle().IsEmpty());
+    document.Undo();
+    frame->PageView()->setFocus();
+    QTest::keyClick(frame.get(), Qt::Key_Insert, Qt::ShiftModifier);  // Delete Rectangle again
+    EXPECT_TRUE(document.CropRectangle().IsEmpty());
+    EXPECT_TRUE(frame->Action(ID_EDIT_COPY)->isEnabled()) << "Ctrl+C is Cut All";
+
+    // Opening a document anew takes the history with the rectangles.
+    ASSERT_TRUE(document.OpenDocument(QString::fromStdString(path), reason));
+    EXPECT_FALSE(undo->isEnabled());
+    EXPECT_FALSE(redo->isEnabled());
 }
 
 }  // namespace

@@ -1,0 +1,83 @@
+// The shrink scan on pictures made in memory: its exact bounds, clamping,
+// backwards rectangles and the search without a result.
+
+#include "crop/shrink.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+using crop::CropRect;
+using crop::ShrinkToContent;
+
+namespace {
+
+// A white picture of w x h pixels at 24 bits.
+struct Picture {
+    Picture(int w, int h) {
+        uint8_t *p = image.Allocate(uint32_t(w), uint32_t(h), 24, render::kFormatBmp);
+        EXPECT_NE(p, nullptr);
+        std::memset(p, 255, size_t(image.Stride()) * uint32_t(h));
+    }
+    // Pixel (x, y) with y from the top.
+    void Set(int x, int y, uint8_t grey = 0) {
+        uint8_t *px = image.Row(image.Height() - 1 - uint32_t(y)) + 3 * x;
+        px[0] = px[1] = px[2] = grey;
+    }
+    render::PageImage image;
+};
+
+TEST(Shrink, ASinglePixelGivesItsRowAndLeavesTheColumnsUnsearched) {
+    Picture p(400, 500);
+    p.Set(100, 200);
+    // One pixel per point: the picture is as big as the page.
+    const auto r = ShrinkToContent(p.image, QSize(400, 500), CropRect{50.5, 60.7, 300, 400});
+    ASSERT_TRUE(r);
+    EXPECT_EQ(*r, (CropRect{50, 200, 300, 200}));
+}
+
+TEST(Shrink, FindsABlockAndScalesBackToPoints) {
+    Picture p(800, 1000);  // two pixels per point
+    for (int y = 300; y < 500; ++y)
+        for (int x = 100; x < 600; ++x)
+            p.Set(x, y, 254);  // anything short of pure white is content
+    const auto r = ShrinkToContent(p.image, QSize(400, 500), CropRect{10, 10, 390, 490});
+    ASSERT_TRUE(r);
+    // The right and bottom are the last content column and row.
+    EXPECT_EQ(*r, (CropRect{50, 150, 599 / 2.0, 499 / 2.0}));
+}
+
+TEST(Shrink, AWhiteAreaIsSnappedToPixelsAndClampedToThePicture) {
+    Picture p(400, 500);
+    const auto r = ShrinkToContent(p.image, QSize(400, 500), CropRect{-20.5, 10.9, 650, 120.2});
+    ASSERT_TRUE(r);
+    EXPECT_EQ(*r, (CropRect{0, 10, 399, 120}));
+}
+
+TEST(Shrink, ARectangleDrawnBackwardsFindsNothingAndComesBackAsItsClampedCorners) {
+    Picture p(400, 500);
+    p.Set(150, 150);
+    const auto r = ShrinkToContent(p.image, QSize(400, 500), CropRect{300.4, 250.6, 100.2, 50.8});
+    ASSERT_TRUE(r);
+    EXPECT_EQ(*r, (CropRect{300, 250, 100, 50}));
+}
+
+TEST(Shrink, ASearchThatEndsAtTheTopLeftCornerWithTheWholeAreaOrOnePixelHasNoResult) {
+    Picture p(400, 500);
+    p.Set(0, 0);
+    // Content at the corner: with every later scan empty the search ends
+    // at (0, 0) both ways.
+    EXPECT_EQ(ShrinkToContent(p.image, QSize(400, 500), CropRect{0, 0, 0.5, 5}), std::nullopt);
+    // The bottom scan does not look past the top row found; the left and
+    // right scans do not look at the bottom row.
+    EXPECT_EQ(ShrinkToContent(p.image, QSize(400, 500), CropRect{0, 0, 200, 200}), (CropRect{0, 0, 200, 0}));
+    p.Set(50, 60);
+    EXPECT_EQ(ShrinkToContent(p.image, QSize(400, 500), CropRect{0, 0, 200, 200}), (CropRect{0, 0, 0, 60}));
+    // ... or ends with the whole clamped area, last column and row.
+    p.Set(199, 100);
+    p.Set(10, 199);
+    EXPECT_EQ(ShrinkToContent(p.image, QSize(400, 500), CropRect{0, 0, 200, 200}), std::nullopt);
+    EXPECT_EQ(ShrinkToContent(render::PageImage(), QSize(10, 10), CropRect{1, 1, 5, 5}), std::nullopt);
+}
+
+}  // namespace
