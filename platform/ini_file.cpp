@@ -38,7 +38,7 @@ IniDocument IniDocument::Parse(std::string_view text) {
         const size_t end = text.find('\n');
         std::string_view raw = text.substr(0, end);
         text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
-        if (!raw.empty() && raw.back() == '\r')
+        while (!raw.empty() && raw.back() == '\r')
             raw.remove_suffix(1);
         const std::string_view line = Trim(raw);
         if (line.size() >= 2 && line.front() == '[' && line.find(']') != std::string_view::npos) {
@@ -53,7 +53,8 @@ IniDocument IniDocument::Parse(std::string_view text) {
         Line entry;
         entry.text = std::string(raw);
         const size_t eq = line.find('=');
-        if (section.header && eq != std::string_view::npos && eq > 0 && line.front() != ';') {
+        if (section.header && eq != std::string_view::npos && !Trim(line.substr(0, eq)).empty() &&
+            line.front() != ';') {
             entry.key = std::string(Trim(line.substr(0, eq)));
             entry.value = std::string(Trim(line.substr(eq + 1)));
             section.keys.emplace(Lower(entry.key), section.lines.size());

@@ -36,8 +36,10 @@ mkdir -p "$work/images"
 build/bin/make-image-corpus "$work/images"
 
 printf 'Page 1, [36.00,756.00,576.00,36.00]\r\nPage 3, [72.50,700.00,540.00,100.25]\n' > "$work/list.txt"
+printf '[AutoShrink]\nflag=0\n[PAGE]\npage1=36.00,756.00,576.00,36.00\npage3=72.50,700.00,540.00,100.25\n' > "$work/croprect.ini"
 
 run fuzz-ravel build/sample.pdf
 run fuzz-crop-list "$work/list.txt"
+run fuzz-crop-file "$work/croprect.ini"
 run fuzz-crop-tool build/sample.pdf
 run fuzz-page-image "$work"/images/*
