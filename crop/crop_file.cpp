@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cctype>
 #include <charconv>
+#include <chrono>
 #include <cmath>
 #include <csignal>
 #include <cstdio>
@@ -31,11 +32,21 @@ std::string PageKey(int page) { return "page" + std::to_string(page); }
 // "croprect.<pid>-<n>.ini".
 std::string OwnFileName(long pid, int n) { return "croprect." + std::to_string(pid) + "-" + std::to_string(n) + ".ini"; }
 
-// Removes the own files that instances which have since gone left behind.
-void RemoveStaleOwnFiles(const std::filesystem::path &folder) {
+// Removes what instances that have since gone left behind: their own files,
+// and files of a write cut short (".croprect.ini.XXXXXX") that are old
+// enough to be no write in progress.
+void RemoveStaleFiles(const std::filesystem::path &folder) {
     std::error_code ec;
+    const auto now = std::filesystem::file_time_type::clock::now();
     for (std::filesystem::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
         const std::string name = it->path().filename().string();
+        std::error_code ignored;
+        if (name.size() == std::string(".croprect.ini.XXXXXX").size() && name.rfind(".croprect.ini.", 0) == 0) {
+            const auto written = std::filesystem::last_write_time(it->path(), ignored);
+            if (!ignored && now - written > std::chrono::minutes(10))
+                std::filesystem::remove(it->path(), ignored);
+            continue;
+        }
         long pid = 0;
         int n = 0;
         char tail[8] = {};
@@ -43,7 +54,7 @@ void RemoveStaleOwnFiles(const std::filesystem::path &folder) {
             name != OwnFileName(pid, n) || pid <= 0)
             continue;
         if (::kill(pid_t(pid), 0) != 0 && errno == ESRCH)
-            std::filesystem::remove(it->path(), ec), ec.clear();
+            std::filesystem::remove(it->path(), ignored);
     }
 }
 
@@ -56,6 +67,8 @@ double AtoF(std::string_view text) {
     bool negative = false;
     if (i < text.size() && (text[i] == '+' || text[i] == '-'))
         negative = text[i++] == '-';
+    if (i < text.size() && (text[i] == '+' || text[i] == '-'))
+        return 0;  // one sign only
     std::string_view rest = text.substr(i);
     double value = 0;
     if (rest.size() > 1 && rest[0] == '0' && (rest[1] == 'x' || rest[1] == 'X'))
@@ -138,22 +151,27 @@ CropFile::CropFile(const std::string &folder) : m_ini(std::make_unique<platform:
     m_path = m_sharedPath;
     const std::string lockPath = m_sharedPath + ".lock";
     m_lockFd = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+    bool owns = false;
     if (m_lockFd >= 0) {
-        struct flock owner = {};
-        owner.l_type = F_WRLCK;
-        owner.l_whence = SEEK_SET;
-        owner.l_start = 0;
-        owner.l_len = 1;
+        // Byte 0 of the lock file, held for as long as this instance lives.
+        struct flock region = {};
+        region.l_type = F_WRLCK;
+        region.l_whence = SEEK_SET;
+        region.l_start = 0;
+        region.l_len = 1;
         int result;
-        while ((result = ::fcntl(m_lockFd, F_OFD_SETLK, &owner)) != 0 && errno == EINTR) {
+        while ((result = ::fcntl(m_lockFd, F_OFD_SETLK, &region)) != 0 && errno == EINTR) {
         }
-        if (result != 0) {
-            // Another running instance owns the shared file.
-            static std::atomic<int> counter{0};
-            m_path = (dir / OwnFileName(long(::getpid()), ++counter)).string();
-        } else {
-            RemoveStaleOwnFiles(dir);
-        }
+        owns = result == 0;
+    }
+    if (owns) {
+        RemoveStaleFiles(dir);
+    } else {
+        // Another running instance owns the shared file, or the lock
+        // cannot be had (a lock file of another user): this instance never
+        // writes the rectangles into the shared file.
+        static std::atomic<int> counter{0};
+        m_path = (dir / OwnFileName(long(::getpid()), ++counter)).string();
     }
     ReadSharedFlag();
     if (OwnsSharedFile()) {

@@ -244,7 +244,8 @@ bool COrvaneDoc::WriteCropFile() {
 
 void COrvaneDoc::ResetCropFile() {
     std::string error;
-    if (!m_cropFile->Reset(error))
+    const bool reset = m_cropFile->Reset(error);
+    if (!reset)
         emit StatusMessage(QStringLiteral("The crop file cannot be emptied: %1.").arg(QString::fromStdString(error)));
     m_pendingBefore.clear();
     const bool hadHistory = CanUndo() || CanRedo();
@@ -252,12 +253,19 @@ void COrvaneDoc::ResetCropFile() {
     m_redo.clear();
     if (hadHistory)
         emit UndoStateChanged();
-    RefreshAutoShrink();
+    // A reset that failed leaves the setting as it was.
+    if (reset)
+        RefreshAutoShrink();
 }
 
 void COrvaneDoc::LoadCurrentPageRect() {
-    if (!HasPicture())
+    if (!HasPicture()) {
+        // Nothing can be edited on a page without a picture; no rectangle
+        // of another page stays.
+        m_cropRect = {};
+        emit CropRectChanged();
         return;
+    }
     m_cropRect = RectFromPageValue(m_cropFile->PageValue(m_currentPage), PageHeightPoints());
     emit CropRectChanged();
 }

@@ -68,7 +68,7 @@ constexpr Qt::CursorShape kCursors[10] = {
 const QBrush &HatchBrush() {
     static const QBrush brush = [] {
         static const uchar rows[8] = {0x11, 0x22, 0x44, 0x88, 0x11, 0x22, 0x44, 0x88};
-        return QBrush(QBitmap::fromData(QSize(8, 8), rows, QImage::Format_MonoLSB));
+        return QBrush(QBitmap::fromData(QSize(8, 8), rows, QImage::Format_Mono));
     }();
     return brush;
 }

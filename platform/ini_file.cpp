@@ -2,9 +2,11 @@
 
 #include <cerrno>
 #include <climits>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
+#include <fstream>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -27,6 +29,20 @@ std::string Lower(std::string_view s) {
         if (c >= 'A' && c <= 'Z')
             c = char(c - 'A' + 'a');
     return out;
+}
+
+// The process's file creation mask, read without changing it (setting it
+// to learn it would race with files other threads create).
+mode_t CreationMask() {
+    static const mode_t mask = [] {
+        std::ifstream status("/proc/self/status");
+        std::string line;
+        while (std::getline(status, line))
+            if (line.rfind("Umask:", 0) == 0)
+                return mode_t(std::strtoul(line.c_str() + 6, nullptr, 8) & 0777);
+        return mode_t(022);
+    }();
+    return mask;
 }
 
 }  // namespace
@@ -57,7 +73,10 @@ IniDocument IniDocument::Parse(std::string_view text) {
             line.front() != ';') {
             entry.key = std::string(Trim(line.substr(0, eq)));
             entry.value = std::string(Trim(line.substr(eq + 1)));
-            section.keys.emplace(Lower(entry.key), section.lines.size());
+            // A later line of a key already seen is never read; it goes, so
+            // that what is held and what is written stay the same.
+            if (!section.keys.emplace(Lower(entry.key), section.lines.size()).second)
+                entry.removed = true;
         }
         section.lines.push_back(std::move(entry));
     }
@@ -150,10 +169,14 @@ void IniDocument::Set(std::string_view section, std::string_view key, std::strin
         s.lines[k->second].value = std::string(Trim(value));
         return;
     }
+    // Lines removed at the end of the section are dropped first, so they
+    // are never walked again.
+    if (!s.lines.empty() && s.lines.back().removed)
+        Compact(s);
     // After the section's last line that is not blank, so a blank line
     // before the next section stays where it is.
     size_t at = s.lines.size();
-    while (at > 0 && (s.lines[at - 1].removed || (s.lines[at - 1].key.empty() && Trim(s.lines[at - 1].text).empty())))
+    while (at > 0 && s.lines[at - 1].key.empty() && Trim(s.lines[at - 1].text).empty())
         --at;
     Line line;
     line.key = std::string(Trim(key));
@@ -168,6 +191,20 @@ void IniDocument::Set(std::string_view section, std::string_view key, std::strin
         if (entry.second >= at)
             ++entry.second;
     s.keys.emplace(lower, at);
+}
+
+void IniDocument::Compact(Section &section) {
+    std::vector<Line> kept;
+    kept.reserve(section.lines.size());
+    section.keys.clear();
+    for (Line &line : section.lines) {
+        if (line.removed)
+            continue;
+        if (!line.key.empty())
+            section.keys.emplace(Lower(line.key), kept.size());
+        kept.push_back(std::move(line));
+    }
+    section.lines = std::move(kept);
 }
 
 void IniDocument::Remove(std::string_view section, std::string_view key) {
@@ -220,9 +257,7 @@ bool WriteFileAtomically(const std::string &path, std::string_view bytes, std::s
         error = "cannot write in the folder " + folder.string() + ": " + std::strerror(errno);
         return false;
     }
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    ::fchmod(fd, 0666 & ~mask);
+    ::fchmod(fd, 0666 & ~CreationMask());
     int failure = 0;
     for (const char *p = bytes.data(), *end = p + bytes.size(); p < end && !failure;) {
         const ssize_t n = ::write(fd, p, size_t(end - p));

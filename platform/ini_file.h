@@ -19,7 +19,8 @@ namespace platform {
 //     is not blank), a new section at the end of the text;
 //   - deleting a key removes its line;
 //   - every other line (comments, blank lines, lines without "=", lines
-//     before the first section) is kept as it was.
+//     before the first section) is kept as it was; a second line of a key
+//     already seen in its section, which is never read, is dropped.
 // Lines end in "\n" when written; "\r\n" is read as well. Changing many
 // keys costs one look-up each, so a document of thousands of pages stays
 // quick.
@@ -58,6 +59,8 @@ private:
     };
 
     const Line *Find(std::string_view section, std::string_view key) const;
+    // Drops the removed lines of the section for good.
+    static void Compact(Section &section);
     Section &SectionFor(std::string_view name);
 
     std::vector<Section> m_sections;

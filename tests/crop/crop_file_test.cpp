@@ -28,6 +28,8 @@ TEST(CropValues, AreReadTheWayAtofReadsNumbers) {
     EXPECT_EQ(AtoF("-1e2"), -100.0);
     EXPECT_EQ(AtoF("0x10"), 16.0);
     EXPECT_EQ(AtoF("abc"), 0.0);
+    EXPECT_EQ(AtoF("--3"), 0.0);
+    EXPECT_EQ(AtoF("+-3"), 0.0);
     EXPECT_EQ(AtoF(""), 0.0);
     EXPECT_EQ(AtoF("nan"), 0.0) << "nothing that is not a finite number reaches a rectangle";
     EXPECT_EQ(AtoF("1e400"), 0.0);
@@ -262,6 +264,23 @@ TEST_F(Instances, ASecondInstanceKeepsItsRectanglesApartAndSharesTheFlag) {
     }
     EXPECT_FALSE(fs::exists(ownPath)) << "the second instance's file goes with it";
     EXPECT_NE(fixtures::ReadFileBytes(shared).find("page2=5.00,787.00,50.00,742.00"), std::string::npos);
+}
+
+TEST_F(Instances, WithoutTheLockAnInstanceNeverWritesTheSharedFile) {
+    fixtures::TempDir elsewhere;
+    platform::SetWorkingFolder(elsewhere.file(""));
+    // A lock that cannot be opened (here a folder in its place; in use, a
+    // lock file of another user).
+    fs::create_directory(elsewhere.file("croprect.ini.lock"));
+    std::ofstream(elsewhere.file("croprect.ini")) << "[AutoShrink]\nflag=1\n[PAGE]\npage1=1.00,2.00,3.00,4.00\n";
+    {
+        std::unique_ptr<COrvaneDoc> doc = Start();
+        EXPECT_NE(doc->CropStore().Path(), elsewhere.file("croprect.ini"));
+        EXPECT_TRUE(doc->AutoShrink());
+    }
+    EXPECT_EQ(fixtures::ReadFileBytes(elsewhere.file("croprect.ini")),
+              "[AutoShrink]\nflag=1\n[PAGE]\npage1=1.00,2.00,3.00,4.00\n");
+    platform::SetWorkingFolder(fs::path(document.CropStore().Path()).parent_path().string());
 }
 
 TEST_F(Instances, TheOwnerTidiesTheFilesOfInstancesThatDiedAndTheNextOneOwnsTheFileAgain) {

@@ -59,8 +59,8 @@ TEST(Tracker, HandlesSitInsideTheOutlinedRectangle) {
 }
 
 TEST(Tracker, CornersBeatSidesAndTheOnePixelBandIsTheInterior) {
-    // At 27 x 27 the squares of corner 0 (1..7) and side 4 (11..17) do not
-    // meet; on a 20-wide rectangle forced to show its side handles they do.
+    // On 100 x 100 the corner and side squares lie apart; on a rectangle
+    // 12 wide forced to show its side handles they overlap.
     CCropTracker t = Tracker({0, 0, 100, 100});
     EXPECT_EQ(t.HitTest({0, 0}), CHandleTracker::kHitTopLeft);
     EXPECT_EQ(t.HitTest({99, 99}), CHandleTracker::kHitBottomRight);
@@ -80,7 +80,7 @@ TEST(Tracker, CornersBeatSidesAndTheOnePixelBandIsTheInterior) {
     small.SetRect({0, 0, 12, 40});
     small.SetHandleSize(6);
     small.SetStyle(kPageViewStyle);
-    // Corner 0 covers x -1..5, side 4 covers x 1..7 on the top row.
+    // Corner 0 covers x -1..4, side 4 covers x 3..8 on the top row.
     ASSERT_TRUE(small.HandleRect(4).Contains({3, 0}));
     EXPECT_EQ(small.HitTest({3, 0}), CHandleTracker::kHitTopLeft);
 }
@@ -180,7 +180,7 @@ TEST(Tracker, DrawsWithTheCallersPenAndLeavesThePainterAsItWas) {
     EXPECT_EQ(painter.transform(), QTransform::fromTranslate(5, 5));
     EXPECT_EQ(painter.pen(), before);
     painter.end();
-    EXPECT_EQ(image.pixelColor(9, 30), QColor(255, 0, 0)) << "outline a pixel outside";
+    EXPECT_EQ(image.pixelColor(9, 40), QColor(255, 0, 0)) << "outline a pixel outside, between the handles";
     EXPECT_EQ(image.pixelColor(12, 12), QColor(255, 0, 0)) << "a handle inside, in the pen's colour";
     EXPECT_EQ(image.pixelColor(30, 30), QColor(Qt::white));
     EXPECT_EQ(image.pixelColor(5, 5), QColor(Qt::white));
@@ -192,7 +192,7 @@ TEST(Tracker, DrawsWithTheCallersPenAndLeavesThePainterAsItWas) {
     Tracker({10, 10, 50, 50}, 6, CHandleTracker::kSolidLine | CHandleTracker::kResizeInside)
         .DrawWithPen(p2, QPen(Qt::red, 2));
     p2.end();
-    EXPECT_EQ(plain.pixelColor(9, 30), QColor(Qt::black));
+    EXPECT_EQ(plain.pixelColor(9, 40), QColor(Qt::black));
 }
 
 }  // namespace

@@ -42,6 +42,14 @@ TEST(IniDocument, ReadsTheLeadingWholeNumberOfAnIntegerKey) {
     EXPECT_EQ(ini.GetInt("AutoShrink", "missing", 7), 7);
 }
 
+TEST(IniDocument, ASecondLineOfAKeyIsDroppedSoWhatIsHeldIsWhatIsWritten) {
+    IniDocument ini = IniDocument::Parse("[PAGE]\npage1=a\npage1=b\n");
+    EXPECT_EQ(ini.Value("PAGE", "page1"), "a");
+    ini.Remove("PAGE", "page1");
+    EXPECT_EQ(ini.Serialize(), "[PAGE]\n");
+    EXPECT_EQ(IniDocument::Parse(ini.Serialize()).Value("PAGE", "page1"), std::nullopt);
+}
+
 TEST(IniDocument, WritesKeysAtTheEndOfTheirSectionAndKeepsEveryOtherLine) {
     IniDocument ini = IniDocument::Parse("top line\n[A]\n; note\nx=1\n\n[B]\ny=2\n");
     ini.Set("a", "Z", "3");           // after x, before the blank line
@@ -65,6 +73,17 @@ TEST(IniDocument, ThousandsOfKeysAreSetAndRemovedQuickly) {
         ini.Remove("PAGE", "page" + std::to_string(page));
     EXPECT_EQ(ini.Value("PAGE", "page20000"), "2");
     EXPECT_EQ(ini.Value("PAGE", "page19999"), std::nullopt);
+    // Removed and set again, as undo and redo of a whole document do.
+    for (int round = 0; round < 3; ++round) {
+        for (int page = 1; page <= 20000; ++page)
+            ini.Remove("PAGE", "page" + std::to_string(page));
+        for (int page = 1; page <= 20000; ++page)
+            ini.Set("PAGE", "page" + std::to_string(page), "x");
+    }
+    std::string expected = "[PAGE]\n";
+    for (int page = 1; page <= 20000; ++page)
+        expected += "page" + std::to_string(page) + "=x\n";
+    EXPECT_EQ(ini.Serialize(), expected);
     const IniDocument again = IniDocument::Parse(ini.Serialize());
     EXPECT_EQ(again.Serialize(), ini.Serialize());
 }
