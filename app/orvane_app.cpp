@@ -15,10 +15,14 @@ COrvaneApp::COrvaneApp(int &argc, char **argv) : m_application(argc, argv) {}
 
 COrvaneApp::~COrvaneApp() { ExitInstance(); }
 
-bool COrvaneApp::InitInstance() {
-    SetUpProductInfo();
+bool COrvaneApp::NameApplication() {
     QCoreApplication::setOrganizationName(kSettingsOrganisation);
     QCoreApplication::setApplicationName(kSettingsApplication);
+    return true;
+}
+
+bool COrvaneApp::InitInstance() {
+    SetUpProductInfo();
     // The one check of the rendering library: a program without it ends
     // here, before anything is shown or opened.
     render::EnsureRenderingLibrary();

@@ -49,7 +49,13 @@ private:
     void ConnectFrame();
     void ShowOpenFailure(const QString &path, const QString &reason);
 
+    // Gives the application its organisation and name, which the settings
+    // and the user's data folder are found by; true.
+    static bool NameApplication();
+
     QApplication m_application;
+    // Named before the document is made: it finds its crop file by them.
+    bool m_named = NameApplication();
     crop::COrvaneDoc m_document;
     RecentFileList m_recentFiles{4};
     std::unique_ptr<CMainFrame> m_mainFrame;
