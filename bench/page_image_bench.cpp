@@ -5,6 +5,7 @@
 //  - LoadFile of a 4000 x 3000 JPEG and PNG against QImageReader.
 // Prints the best time of each and the ratio ours / Qt's (lower is better).
 
+#include "best_of.h"
 #include "render/page_image.h"
 #include "tests/fixtures/temp_dir.h"
 #include "tests/render/image_writers.h"
@@ -20,33 +21,8 @@
 #include <cstring>
 #include <functional>
 
-namespace {
-
-using Clock = std::chrono::steady_clock;
-
-// Best of `rounds` runs of each, alternating, in milliseconds.
-std::pair<double, double> BestOf(int rounds, const std::function<void()> &ours, const std::function<void()> &theirs) {
-    double a = 1e18, b = 1e18;
-    ours();
-    theirs();
-    for (int i = 0; i < rounds; ++i) {
-        auto t0 = Clock::now();
-        ours();
-        auto t1 = Clock::now();
-        theirs();
-        auto t2 = Clock::now();
-        a = std::min(a, std::chrono::duration<double, std::milli>(t1 - t0).count());
-        b = std::min(b, std::chrono::duration<double, std::milli>(t2 - t1).count());
-    }
-    return {a, b};
-}
-
-void Report(const char *what, const char *reference, std::pair<double, double> t, double target) {
-    std::printf("%-44s %8.2f ms   %-34s %8.2f ms   ratio %.3f (target <= %.2f)\n", what, t.first, reference,
-                t.second, t.first / t.second, target);
-}
-
-}  // namespace
+using bench::BestOf;
+using bench::Report;
 
 int main(int argc, char **argv) {
     QGuiApplication app(argc, argv);

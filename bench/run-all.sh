@@ -15,3 +15,6 @@ echo "== crop tool: quorrel against a plain qpdf rewrite"
 
 echo "== showing pages: ShowPage against the bare render"
 QT_QPA_PLATFORM=${QT_QPA_PLATFORM:-offscreen} "$bin/bench-show-page"
+
+echo "== shrink: ShrinkToContent against one pass over the rectangle"
+"$bin/bench-shrink"

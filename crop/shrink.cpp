@@ -7,21 +7,41 @@
 namespace crop {
 namespace {
 
-// Pixels addressed with y from the top row.
-class Pixels {
+// The rows of the picture addressed with y from the top row, searched for
+// pixels that are not pure white.
+class Rows {
 public:
-    explicit Pixels(const render::PageImage &picture) : m_picture(picture), m_height(picture.Height()) {}
-    bool IsContent(int64_t x, int64_t y) const {
-        const uint32_t stored = uint32_t(m_height - 1 - y);
-        if (m_picture.BitsPerPixel() == 24) {
-            const uint8_t *p = m_picture.Row(stored) + 3 * x;
-            return !(p[0] == 255 && p[1] == 255 && p[2] == 255);
-        }
-        const render::RgbQuad c = m_picture.PixelAt(int32_t(x), int32_t(stored), false);
-        return !(c.red == 255 && c.green == 255 && c.blue == 255);
+    explicit Rows(const render::PageImage &picture) : m_picture(picture), m_height(picture.Height()) {}
+    // The first x in [from, to) with content on row y, or -1.
+    int64_t FirstContent(int64_t y, int64_t from, int64_t to) const {
+        const uint8_t *row = RowBytes(y);
+        for (int64_t x = from; x < to; ++x)
+            if (IsContent(row, x, y))
+                return x;
+        return -1;
+    }
+    // The last x in [downTo, from] with content on row y, or -1.
+    int64_t LastContent(int64_t y, int64_t from, int64_t downTo) const {
+        const uint8_t *row = RowBytes(y);
+        for (int64_t x = from; x >= downTo; --x)
+            if (IsContent(row, x, y))
+                return x;
+        return -1;
     }
 
 private:
+    const uint8_t *RowBytes(int64_t y) const {
+        return m_picture.BitsPerPixel() == 24 ? m_picture.Row(uint32_t(m_height - 1 - y)) : nullptr;
+    }
+    bool IsContent(const uint8_t *row, int64_t x, int64_t y) const {
+        if (row) {
+            const uint8_t *p = row + 3 * x;
+            return (p[0] & p[1] & p[2]) != 255;
+        }
+        const render::RgbQuad c = m_picture.PixelAt(int32_t(x), int32_t(m_height - 1 - y), false);
+        return !(c.red == 255 && c.green == 255 && c.blue == 255);
+    }
+
     const render::PageImage &m_picture;
     int64_t m_height;
 };
@@ -38,41 +58,37 @@ std::optional<CropRect> ShrinkToContent(const render::PageImage &picture, QSize 
     const double L = std::max(rect.left * sx, 0.0), T = std::max(rect.top * sy, 0.0);
     const double R = std::min(rect.right * sx, pw - 1), B = std::min(rect.bottom * sy, ph - 1);
     const auto li = int64_t(L), ti = int64_t(T), ri = int64_t(R), bi = int64_t(B);
-    const Pixels pixels(picture);
-    auto rowHasContent = [&](int64_t y) {
-        for (int64_t x = li; x < R; ++x)
-            if (pixels.IsContent(x, y))
-                return true;
-        return false;
-    };
+    const Rows rows(picture);
+    // Columns Li .. (last below R), and from Ri down to (first at or above L).
+    const int64_t endX = int64_t(std::ceil(R)), lowX = int64_t(std::ceil(L));
 
     int64_t yt = ti, yb = bi, xl = li, xr = ri;
     for (int64_t y = ti; y < B; ++y)
-        if (rowHasContent(y)) {
+        if (rows.FirstContent(y, li, endX) >= 0) {
             yt = y;
             break;
         }
     for (int64_t y = bi; y >= yt; --y)
-        if (rowHasContent(y)) {
+        if (rows.FirstContent(y, li, endX) >= 0) {
             yb = y;
             break;
         }
-    auto columnHasContent = [&](int64_t x) {
-        for (int64_t y = yt; y < yb; ++y)
-            if (pixels.IsContent(x, y))
-                return true;
-        return false;
-    };
-    for (int64_t x = li; x < R; ++x)
-        if (columnHasContent(x)) {
-            xl = x;
-            break;
-        }
-    for (int64_t x = ri; x >= L; --x)
-        if (columnHasContent(x)) {
-            xr = x;
-            break;
-        }
+    // The left and right scans look for the first and last column with
+    // content in rows yt .. yb - 1; the same columns are found row by row,
+    // which reads the picture in the order it is stored.
+    int64_t left = -1, right = -1;
+    for (int64_t y = yt; y < yb; ++y) {
+        const int64_t x = rows.FirstContent(y, li, left >= 0 ? left : endX);
+        if (x >= 0)
+            left = x;
+        const int64_t z = rows.LastContent(y, ri, right >= 0 ? right + 1 : lowX);
+        if (z >= 0)
+            right = z;
+    }
+    if (left >= 0)
+        xl = left;
+    if (right >= 0)
+        xr = right;
 
     if (xl == 0 && yt == 0 && ((double(xr) == R - 1 && double(yb) == B - 1) || (xr == 0 && yb == 0)))
         return std::nullopt;

@@ -15,9 +15,8 @@ namespace {
 // A white picture of w x h pixels at 24 bits.
 struct Picture {
     Picture(int w, int h) {
-        uint8_t *p = image.Allocate(uint32_t(w), uint32_t(h), 24, render::kFormatBmp);
-        EXPECT_NE(p, nullptr);
-        std::memset(p, 255, size_t(image.Stride()) * uint32_t(h));
+        EXPECT_NE(image.Allocate(uint32_t(w), uint32_t(h), 24, render::kFormatBmp), nullptr);
+        std::memset(image.Row(0), 255, size_t(image.Stride()) * uint32_t(h));
     }
     // Pixel (x, y) with y from the top.
     void Set(int x, int y, uint8_t grey = 0) {
@@ -78,6 +77,20 @@ TEST(Shrink, ASearchThatEndsAtTheTopLeftCornerWithTheWholeAreaOrOnePixelHasNoRes
     p.Set(10, 199);
     EXPECT_EQ(ShrinkToContent(p.image, QSize(400, 500), CropRect{0, 0, 200, 200}), std::nullopt);
     EXPECT_EQ(ShrinkToContent(render::PageImage(), QSize(10, 10), CropRect{1, 1, 5, 5}), std::nullopt);
+}
+
+TEST(Shrink, APictureWithAPaletteIsReadThroughIt) {
+    render::PageImage image;
+    ASSERT_NE(image.Allocate(40, 30, 8, render::kFormatPng), nullptr);
+    render::RgbQuad *palette = image.Palette();
+    ASSERT_NE(palette, nullptr);
+    palette[0] = {255, 255, 255, 0};
+    palette[1] = {255, 255, 254, 0};  // nearly white is content
+    std::memset(image.Row(0), 0, size_t(image.Stride()) * 30);
+    image.Row(30 - 1 - 12)[25] = 1;  // (25, 12)
+    image.Row(30 - 1 - 15)[5] = 1;   // (5, 15)
+    image.Row(30 - 1 - 20)[7] = 1;   // (7, 20)
+    EXPECT_EQ(ShrinkToContent(image, QSize(40, 30), CropRect{2, 2, 38, 28}), (CropRect{5, 12, 25, 20}));
 }
 
 }  // namespace
