@@ -61,8 +61,10 @@ std::optional<QRect> CropEditor::Band() const {
 void CropEditor::SyncTracker(const PageGeometry &g) {
     if (m_tracker.IsTracking())
         return;
-    // A page without a rectangle leaves nothing to grab.
-    m_tracker.SetRect(DrawnRect(g).value_or(IntRect{}));
+    // A page without a rectangle leaves nothing to grab. The tracker gets
+    // the rectangle as it is seen, left edge on the left, so that a handle
+    // pulled outward widens a rectangle however it was drawn.
+    m_tracker.SetRect(DrawnRect(g).value_or(IntRect{}).Normalized());
 }
 
 QRegion CropEditor::BandRegion(const PageGeometry &g) const {
@@ -81,6 +83,7 @@ QRegion CropEditor::Press(QPoint window, const PageGeometry &g) {
         return {};
     SyncTracker(g);
     m_dragAnchor = m_dragEnd = g.WindowToLogical(window);
+    m_trackStart = m_tracker.Rect();
     if (!m_document.CropRectangle().IsEmpty() && m_tracker.BeginTrack(window, false))
         return {};
     m_banding = true;
@@ -102,10 +105,26 @@ QRegion CropEditor::Move(QPoint window, const PageGeometry &g) {
 }
 
 void CropEditor::StoreTrackerRect(const PageGeometry &g) {
-    const IntRect &r = m_tracker.Rect();
-    const QPointF a = g.WindowToPage(QPoint(r.left, r.top));
-    const QPointF b = g.WindowToPage(QPoint(r.right, r.bottom));
-    m_document.SetCurrentPageRect(CropRect{a.x(), a.y(), b.x(), b.y()}, false);
+    const IntRect &now = m_tracker.Rect();
+    const IntRect &start = m_trackStart;
+    const CropRect was = m_document.CropRectangle().Normalized();
+    CropRect r;
+    if (m_tracker.TrackedHit() == CHandleTracker::kHitMiddle) {
+        // Moved: every edge by the distance the mouse moved, so the
+        // rectangle keeps its size to the hundredth of a point, and one
+        // drawn past the page comes back whole.
+        const double unit = 100.0 / g.Zoom();
+        r = CropRect{was.left + (now.left - start.left) * unit, was.top + (now.top - start.top) * unit,
+                     was.right + (now.right - start.right) * unit, was.bottom + (now.bottom - start.bottom) * unit};
+    } else {
+        // Resized: the edges dragged go where they were put, the others
+        // stay exactly where they were.
+        const QPointF a = g.WindowToPage(QPoint(now.left, now.top));
+        const QPointF b = g.WindowToPage(QPoint(now.right, now.bottom));
+        r = CropRect{now.left == start.left ? was.left : a.x(), now.top == start.top ? was.top : a.y(),
+                     now.right == start.right ? was.right : b.x(), now.bottom == start.bottom ? was.bottom : b.y()};
+    }
+    m_document.SetCurrentPageRect(r, false);
 }
 
 QRegion CropEditor::Release(QPoint window, const PageGeometry &g) {

@@ -68,6 +68,7 @@ private:
 
     COrvaneDoc &m_document;
     CCropTracker m_tracker;
+    IntRect m_trackStart;  // the tracker's rectangle when its drag began
     bool m_banding = false;
     QPoint m_dragAnchor;  // logical
     QPoint m_dragEnd;     // logical

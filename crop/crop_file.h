@@ -1,6 +1,7 @@
 #ifndef CROP_CROP_FILE_H
 #define CROP_CROP_FILE_H
 
+#include <algorithm>
 #include <array>
 #include <memory>
 #include <optional>
@@ -19,6 +20,10 @@ namespace crop {
 struct CropRect {
     double left = 0, top = 0, right = 0, bottom = 0;
     bool IsEmpty() const { return left == 0 && top == 0 && right == 0 && bottom == 0; }
+    // Left edge on the left, top edge on top.
+    CropRect Normalized() const {
+        return {std::min(left, right), std::min(top, bottom), std::max(left, right), std::max(top, bottom)};
+    }
     bool operator==(const CropRect &) const = default;
 };
 

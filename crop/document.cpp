@@ -305,7 +305,10 @@ void COrvaneDoc::CommitEdit() {
 bool COrvaneDoc::ShrinkIntoStore() {
     if (!HasPicture() || m_cropRect.IsEmpty())
         return false;
-    const std::optional<CropRect> shrunk = ShrinkToContent(*m_pagePicture, m_pagePicture->PageRect().size(), m_cropRect);
+    // A rectangle drawn from right to left, or upwards, is searched as it
+    // is seen; the search would find nothing in it as stored.
+    const std::optional<CropRect> shrunk =
+        ShrinkToContent(*m_pagePicture, m_pagePicture->PageRect().size(), m_cropRect.Normalized());
     if (!shrunk)
         return false;  // no result: the rectangle stays as it was
     const double h = PageHeightPoints();

@@ -78,13 +78,13 @@ void FillRect(QPainter &painter, const IntRect &r, const QBrush &brush) {
         painter.fillRect(r.ToQRect(), brush);
 }
 
-// The outline of `r` drawn with `pen` on the pixels just inside its edges
-// (for a wider pen, centred on the line one pixel in).
+// The outline around `r`: a pen of width w covers the w pixels just
+// outside each edge, so nothing inside the rectangle is hidden.
 void Outline(QPainter &painter, const IntRect &r, const QPen &pen) {
     painter.setPen(pen);
     painter.setBrush(Qt::NoBrush);
-    const qreal half = pen.widthF() > 1 ? pen.widthF() / 2 : 0.5;
-    painter.drawRect(QRectF(r.left + half, r.top + half, r.Width() - 2 * half, r.Height() - 2 * half));
+    const qreal w = std::max<qreal>(1, pen.widthF());
+    painter.drawRect(QRectF(r.left - w / 2, r.top - w / 2, r.Width() + w, r.Height() + w));
 }
 
 }  // namespace
@@ -187,7 +187,7 @@ void CHandleTracker::Draw(QPainter &painter) const {
     const IntRect normal = m_rect.Normalized();
     if (m_style & (kSolidLine | kDottedLine)) {
         QPen pen(Qt::black, 0, (m_style & kDottedLine) ? Qt::DotLine : Qt::SolidLine);
-        Outline(painter, normal.Inflated(1), pen);
+        Outline(painter, normal, pen);
     }
     if (m_style & kHatchInside) {
         painter.setBackgroundMode(Qt::TransparentMode);
@@ -218,7 +218,7 @@ void CCropTracker::DrawWithPen(QPainter &painter, const QPen &pen) const {
     painter.save();
     painter.resetTransform();
     painter.setRenderHint(QPainter::Antialiasing, false);
-    Outline(painter, Rect().Normalized().Inflated(1), pen);
+    Outline(painter, Rect().Normalized(), pen);
     if (Style() & (kResizeInside | kResizeOutside)) {
         const unsigned mask = VisibleHandleMask();
         for (int handle = 0; handle < 8; ++handle)

@@ -97,6 +97,8 @@ public:
     // point is outside the tracker or a drag runs already.
     bool BeginTrack(QPoint point, bool allowInvert);
     bool IsTracking() const { return m_tracking; }
+    // What the last drag took hold of (a handle, or the interior).
+    int TrackedHit() const { return m_hit; }
     // True when the rectangle changed.
     bool TrackMove(QPoint point);
     // Each returns whether the rectangle differs from where it started.

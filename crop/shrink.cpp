@@ -68,9 +68,11 @@ std::optional<CropRect> ShrinkToContent(const render::PageImage &picture, QSize 
             yt = y;
             break;
         }
+    bool foundBottom = false;
     for (int64_t y = bi; y >= yt; --y)
         if (rows.FirstContent(y, li, endX) >= 0) {
             yb = y;
+            foundBottom = true;
             break;
         }
     // The left and right scans look for the first and last column with
@@ -92,7 +94,9 @@ std::optional<CropRect> ShrinkToContent(const render::PageImage &picture, QSize 
 
     if (xl == 0 && yt == 0 && ((double(xr) == R - 1 && double(yb) == B - 1) || (xr == 0 && yb == 0)))
         return std::nullopt;
-    return CropRect{xl / sx, yt / sy, xr / sx, yb / sy};
+    // The last column and row with content stay inside the rectangle, so a
+    // shrunk rectangle cuts nothing off and shrinking it again keeps it.
+    return CropRect{xl / sx, yt / sy, double(xr + (right >= 0)) / sx, double(yb + foundBottom) / sy};
 }
 
 }  // namespace crop

@@ -21,7 +21,8 @@ namespace crop {
 // down while x >= L, these last two over the rows from the top row up to
 // (not including) the bottom row, every row over the columns from Li while
 // x < R. A scan that finds nothing keeps its clamped, truncated edge. The
-// new right and bottom are the last column and row that hold content.
+// new right and bottom edges lie just past the last column and row that hold
+// content, so the content is inside the rectangle whole.
 // Nothing when the search reports no result (it ends at the picture's
 // top-left corner with the whole clamped area, or with the single pixel
 // there).

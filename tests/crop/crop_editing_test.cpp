@@ -191,8 +191,8 @@ TEST_F(CropEditingTest, WithAutoShrinkABandAroundTheBlackBoxShrinksToItWithinOne
     const double pixel = 612.0 / view.PagePicture().Width();
     EXPECT_NEAR(r.left, 100, pixel);
     EXPECT_NEAR(r.top, 392, pixel);
-    EXPECT_NEAR(r.right, 300, 2 * pixel);  // the last content column
-    EXPECT_NEAR(r.bottom, 592, 2 * pixel);
+    EXPECT_NEAR(r.right, 300, pixel);  // the last content column inside
+    EXPECT_NEAR(r.bottom, 592, pixel);
     // One step undoes the band and its shrink.
     document.Undo();
     EXPECT_EQ(Line(1), "");
@@ -201,6 +201,43 @@ TEST_F(CropEditingTest, WithAutoShrinkABandAroundTheBlackBoxShrinksToItWithinOne
     Drag({60, 350}, {350, 640});
     view.OnCommand(ID_SHRINK_CURRENT_PAGE);
     EXPECT_EQ(document.CropRectangle(), r);
+    // Again and again: it stays.
+    view.OnCommand(ID_SHRINK_CURRENT_PAGE);
+    view.OnCommand(ID_SHRINK_CURRENT_PAGE);
+    EXPECT_EQ(document.CropRectangle(), r);
+    // A band drawn from bottom-right to top-left shrinks the same.
+    view.OnCommand(ID_AUTO_SHRINK);
+    Drag({350, 640}, {60, 350});
+    EXPECT_EQ(document.CropRectangle(), r);
+}
+
+TEST_F(CropEditingTest, ARectangleDrawnBackwardsWidensWhenItsHandleIsPulledOutward) {
+    Drag({300, 400}, {100, 150});  // stored right to left, upwards
+    // The right edge on screen is the stored left; its side handle is
+    // just inside it.
+    Drag({298, 275}, {350, 275});
+    EXPECT_EQ(document.CropRectangle(), (CropRect{100, 150, 352, 400}));
+}
+
+TEST_F(CropEditingTest, AMovedRectangleKeepsItsSizeAndComesBackFromBeyondThePageWhole) {
+    view.OnCommand(ID_ZOOM_OUT);  // 90%: a pixel is 1.11 points
+    Drag({100, 100}, {300, 250});
+    const CropRect drawn = document.CropRectangle();
+    Drag({200, 175}, {207, 180});
+    Drag({207, 180}, {200, 175});
+    EXPECT_NEAR(document.CropRectangle().left, drawn.left, 1e-9);
+    EXPECT_NEAR(document.CropRectangle().right, drawn.right, 1e-9);
+    EXPECT_NEAR(document.CropRectangle().bottom, drawn.bottom, 1e-9);
+    // Dragged almost off the page and back, it is the same rectangle.
+    Drag({200, 175}, {640, 175});
+    EXPECT_GT(document.CropRectangle().right, 612.0) << "past the page, as dragged";
+    const std::optional<IntRect> strip = view.Editor().DrawnRect(view.Geometry());
+    ASSERT_TRUE(strip.has_value());
+    ASSERT_EQ(strip->Width(), 10) << "drawn clamped to the last 10 pixels of the page";
+    const int middle = (strip->left + strip->right) / 2;  // between its side handles
+    Drag({middle, 175}, {middle - 440, 175});
+    EXPECT_NEAR(document.CropRectangle().left, drawn.left, 1e-9);
+    EXPECT_NEAR(document.CropRectangle().right, drawn.right, 1e-9);
 }
 
 TEST_F(CropEditingTest, RemoveCropboxAndDeleteRectangleRemoveTheShownPagesRectangle) {

@@ -32,7 +32,7 @@ TEST(Shrink, ASinglePixelGivesItsRowAndLeavesTheColumnsUnsearched) {
     // One pixel per point: the picture is as big as the page.
     const auto r = ShrinkToContent(p.image, QSize(400, 500), CropRect{50.5, 60.7, 300, 400});
     ASSERT_TRUE(r);
-    EXPECT_EQ(*r, (CropRect{50, 200, 300, 200}));
+    EXPECT_EQ(*r, (CropRect{50, 200, 300, 201}));
 }
 
 TEST(Shrink, FindsABlockAndScalesBackToPoints) {
@@ -42,8 +42,10 @@ TEST(Shrink, FindsABlockAndScalesBackToPoints) {
             p.Set(x, y, 254);  // anything short of pure white is content
     const auto r = ShrinkToContent(p.image, QSize(400, 500), CropRect{10, 10, 390, 490});
     ASSERT_TRUE(r);
-    // The right and bottom are the last content column and row.
-    EXPECT_EQ(*r, (CropRect{50, 150, 599 / 2.0, 499 / 2.0}));
+    // The last content column and row are inside.
+    EXPECT_EQ(*r, (CropRect{50, 150, 300, 250}));
+    // Shrinking again keeps it, even after the file's two decimals.
+    EXPECT_EQ(ShrinkToContent(p.image, QSize(400, 500), CropRect{50, 150, 299.996, 250.004}), r);
 }
 
 TEST(Shrink, AWhiteAreaIsSnappedToPixelsAndClampedToThePicture) {
@@ -69,9 +71,9 @@ TEST(Shrink, ASearchThatEndsAtTheTopLeftCornerWithTheWholeAreaOrOnePixelHasNoRes
     EXPECT_EQ(ShrinkToContent(p.image, QSize(400, 500), CropRect{0, 0, 0.5, 5}), std::nullopt);
     // The bottom scan does not look past the top row found; the left and
     // right scans do not look at the bottom row.
-    EXPECT_EQ(ShrinkToContent(p.image, QSize(400, 500), CropRect{0, 0, 200, 200}), (CropRect{0, 0, 200, 0}));
+    EXPECT_EQ(ShrinkToContent(p.image, QSize(400, 500), CropRect{0, 0, 200, 200}), (CropRect{0, 0, 200, 1}));
     p.Set(50, 60);
-    EXPECT_EQ(ShrinkToContent(p.image, QSize(400, 500), CropRect{0, 0, 200, 200}), (CropRect{0, 0, 0, 60}));
+    EXPECT_EQ(ShrinkToContent(p.image, QSize(400, 500), CropRect{0, 0, 200, 200}), (CropRect{0, 0, 1, 61}));
     // ... or ends with the whole clamped area, last column and row.
     p.Set(199, 100);
     p.Set(10, 199);
@@ -90,7 +92,7 @@ TEST(Shrink, APictureWithAPaletteIsReadThroughIt) {
     image.Row(30 - 1 - 12)[25] = 1;  // (25, 12)
     image.Row(30 - 1 - 15)[5] = 1;   // (5, 15)
     image.Row(30 - 1 - 20)[7] = 1;   // (7, 20)
-    EXPECT_EQ(ShrinkToContent(image, QSize(40, 30), CropRect{2, 2, 38, 28}), (CropRect{5, 12, 25, 20}));
+    EXPECT_EQ(ShrinkToContent(image, QSize(40, 30), CropRect{2, 2, 38, 28}), (CropRect{5, 12, 26, 21}));
 }
 
 }  // namespace
