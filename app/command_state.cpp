@@ -4,7 +4,49 @@
 
 namespace app {
 
+namespace {
+
+// What a crop run holds back until it ends: everything that would change
+// the document or start another run.
+bool HeldByCropRun(int id) {
+    using namespace res;
+    switch (id) {
+    case ID_FILE_OPEN:
+    case ID_FILE_NEW:
+    case ID_CLOSE:
+    case ID_FILE_SAVE_AS:
+    case ID_SAVE_AS_MENU:
+    case ID_SAVE_FILE:
+    case ID_EDIT_CUT:
+    case ID_CROP_ALL_PAGES:
+    case ID_CUT_ALL:
+    case ID_EDIT_COPY:
+    case ID_DELETE_RECTANGLE:
+    case ID_EDIT_PASTE:
+    case ID_REMOVE_CROPBOX:
+    case ID_SHRINK_CURRENT_PAGE:
+    case ID_EDIT_UNDO:
+    case ID_EDIT_REDO:
+        return true;
+    default:
+        return id >= ID_FILE_MRU_FIRST && id < ID_FILE_MRU_FIRST + 16;
+    }
+}
+
+CommandState StateFor(int id, const CommandContext &c);
+
+}  // namespace
+
 CommandState CommandStateFor(int id, const CommandContext &c) {
+    CommandState state = StateFor(id, c);
+    if (c.cropRunning && HeldByCropRun(id))
+        state.enabled = false;
+    return state;
+}
+
+namespace {
+
+CommandState StateFor(int id, const CommandContext &c) {
     using namespace res;
     switch (id) {
     case ID_ABOUT_US:
@@ -47,5 +89,7 @@ CommandState CommandStateFor(int id, const CommandContext &c) {
         return {false, false};
     }
 }
+
+}  // namespace
 
 }  // namespace app

@@ -16,6 +16,7 @@ struct CommandContext {
     bool pageViewActive = false;  // the page view last had the focus
     bool canUndo = false;         // a change to the rectangles can be taken back
     bool canRedo = false;
+    bool cropRunning = false;     // a cropped copy is being written
 };
 
 // Whether a command of the main window is available, and checked.

@@ -12,6 +12,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QCloseEvent>
 #include <QDesktopServices>
 #include <QDragEnterEvent>
 #include <QDropEvent>
@@ -104,6 +105,12 @@ CMainFrame::CMainFrame(crop::COrvaneDoc &document, QWidget *parent) : QMainWindo
     connect(&m_document, &COrvaneDoc::DocumentClosed, this, pageChanged);
     connect(&m_document, &COrvaneDoc::AutoShrinkChanged, this, &CMainFrame::UpdateCommandUI);
     connect(&m_document, &COrvaneDoc::UndoStateChanged, this, &CMainFrame::UpdateCommandUI);
+    connect(&m_document, &COrvaneDoc::CropRunChanged, this, &CMainFrame::UpdateCommandUI);
+    connect(&m_document, &COrvaneDoc::CropRunFinished, this, [](bool ok, const QString &message) {
+        // A success is told in the status bar; a failure needs to be seen.
+        if (!ok)
+            platform::ShowMessage("Save", message.toStdString(), platform::MessageIcon::Warning);
+    });
     connect(m_pageView, &crop::COrvaneView::ZoomChanged, this,
             [this](double zoom) { m_zoomPane->setText(ZoomText(zoom)); });
     connect(qApp, &QApplication::focusChanged, this, &CMainFrame::FocusChanged);
@@ -284,6 +291,7 @@ void CMainFrame::UpdateCommandUI() {
     context.pageViewActive = m_activePane == Pane::PageView;
     context.canUndo = m_document.CanUndo();
     context.canRedo = m_document.CanRedo();
+    context.cropRunning = m_document.IsCropRunning();
     for (auto it = m_actions.begin(); it != m_actions.end(); ++it) {
         const CommandState state = CommandStateFor(it.key(), context);
         it.value()->setEnabled(state.enabled);
@@ -375,6 +383,19 @@ void CMainFrame::dropEvent(QDropEvent *event) {
         emit OpenFileRequested(url.toLocalFile(), true);
         return;
     }
+}
+
+void CMainFrame::closeEvent(QCloseEvent *event) {
+    if (m_document.IsCropRunning()) {
+        if (!platform::AskYesNo("Sorrel Orvane",
+                                "A cropped copy is still being written. Stop writing it and close? "
+                                "Nothing of it is kept.")) {
+            event->ignore();
+            return;
+        }
+        m_document.StopCropRun();
+    }
+    QMainWindow::closeEvent(event);
 }
 
 void CMainFrame::changeEvent(QEvent *event) {

@@ -79,6 +79,8 @@ protected:
     void dropEvent(QDropEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
     void changeEvent(QEvent *event) override;
+    // Asks before a crop run is stopped by closing the window.
+    void closeEvent(QCloseEvent *event) override;
 
 private:
     QAction *MakeAction(int id, const QString &text);

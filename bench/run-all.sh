@@ -18,3 +18,6 @@ QT_QPA_PLATFORM=${QT_QPA_PLATFORM:-offscreen} "$bin/bench-show-page"
 
 echo "== shrink: ShrinkToContent against one pass over the rectangle"
 "$bin/bench-shrink"
+
+echo "== the event loop during a crop run against an idle one"
+"$bin/bench-crop-run"

@@ -79,7 +79,7 @@ QRegion CropEditor::FrameRegion() const {
 }
 
 QRegion CropEditor::Press(QPoint window, const PageGeometry &g) {
-    if (!m_document.HasPicture() || IsDragging())
+    if (!m_document.HasPicture() || m_document.IsCropRunning() || IsDragging())
         return {};
     SyncTracker(g);
     m_dragAnchor = m_dragEnd = g.WindowToLogical(window);

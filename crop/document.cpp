@@ -105,6 +105,10 @@ COrvaneDoc::COrvaneDoc(QObject *parent)
     : QObject(parent),
       m_pagePicture(std::make_unique<CPagePicture>()),
       m_cropFile(std::make_unique<CropFile>(platform::WorkingFolder())) {
+    connect(&m_cropRun, &CropRun::Progress, this, [this](int done, int total) {
+        emit StatusMessage(QStringLiteral("Writing %1: page %2 of %3").arg(m_cropRun.CurrentJob().output).arg(done).arg(total));
+    });
+    connect(&m_cropRun, &CropRun::Finished, this, &COrvaneDoc::CropRunEnded);
     // Rectangles left from an earlier run belong to no open document.
     ResetCropFile();
 }
@@ -124,6 +128,10 @@ bool COrvaneDoc::OpenDocumentFile(const QString &path, QString &reason) {
 }
 
 bool COrvaneDoc::OpenDocument(const QString &path, QString &reason) {
+    if (IsCropRunning()) {
+        reason = QStringLiteral("a cropped copy is being written; wait until it is done");
+        return false;
+    }
     if (path.isEmpty()) {
         reason = QStringLiteral("no file was named");
         return false;
@@ -197,6 +205,8 @@ bool COrvaneDoc::ShowPage(int page) {
 }
 
 void COrvaneDoc::CloseDocument() {
+    if (IsCropRunning())
+        return;  // the tool reads it
     const bool wasOpen = IsOpen();
     m_pageSource.reset();
     m_pageCount = 0;
@@ -319,7 +329,7 @@ bool COrvaneDoc::ShrinkIntoStore() {
 }
 
 void COrvaneDoc::SetCurrentPageRect(const CropRect &rect, bool drawn) {
-    if (!HasPicture())
+    if (!Editable())
         return;
     m_cropRect = rect;
     if (drawn) {
@@ -332,7 +342,7 @@ void COrvaneDoc::SetCurrentPageRect(const CropRect &rect, bool drawn) {
 }
 
 void COrvaneDoc::DeleteCurrentPageRect() {
-    if (!HasPicture())
+    if (!Editable())
         return;
     m_cropRect = {};
     EditValue(m_currentPage, std::nullopt);
@@ -340,7 +350,7 @@ void COrvaneDoc::DeleteCurrentPageRect() {
 }
 
 void COrvaneDoc::ShrinkCurrentPageRect() {
-    if (!HasPicture())
+    if (!Editable())
         return;
     ShrinkIntoStore();
     LoadCurrentPageRect();
@@ -348,7 +358,7 @@ void COrvaneDoc::ShrinkCurrentPageRect() {
 }
 
 void COrvaneDoc::ApplyRectToPages(PageRange range) {
-    if (!HasPicture())
+    if (!Editable())
         return;
     const std::string value = PageValueFor(m_cropRect, PageHeightPoints());
     const int first = range == PageRange::Even ? 2 : 1;
@@ -372,7 +382,7 @@ void COrvaneDoc::ApplyStep(const UndoStep &step, bool forward) {
 }
 
 void COrvaneDoc::MoveStep(std::vector<UndoStep> &from, std::vector<UndoStep> &to, bool forward) {
-    if (from.empty())
+    if (from.empty() || IsCropRunning())
         return;
     UndoStep step = std::move(from.back());
     from.pop_back();
@@ -403,6 +413,62 @@ bool COrvaneDoc::ExportCropList(std::string &path, QString &reason) {
         return false;
     }
     return true;
+}
+
+bool COrvaneDoc::IsDocumentFile(const QString &path) const {
+    if (!IsOpen())
+        return false;
+    const QFileInfo a(path), b(m_documentPath);
+    return a.exists() && b.exists() ? a.canonicalFilePath() == b.canonicalFilePath()
+                                    : a.absoluteFilePath() == b.absoluteFilePath();
+}
+
+bool COrvaneDoc::RunCropTool(const QString &output, QString &reason) {
+    if (!IsOpen()) {
+        reason = QStringLiteral("no document is open");
+        return false;
+    }
+    if (m_pageSource->Kind() != render::SourceKind::Pdf) {
+        reason = QStringLiteral("only PDF documents can be saved cropped, and %1 is not one").arg(m_title);
+        return false;
+    }
+    std::string list;
+    if (!ExportCropList(list, reason))
+        return false;
+    const CropRun::Job job{CropRun::ToolPath(), QString::fromStdString(list), m_documentPath,
+                           QFileInfo(output).absoluteFilePath()};
+    if (!m_cropRun.Start(job, reason))
+        return false;
+    emit StatusMessage(QStringLiteral("Writing %1").arg(job.output));
+    emit CropRunChanged(true);
+    return true;
+}
+
+void COrvaneDoc::StopCropRun() {
+    if (!IsCropRunning())
+        return;
+    m_cropRun.Stop();
+    emit StatusMessage(QStringLiteral("Writing %1 was stopped.").arg(m_cropRun.CurrentJob().output));
+    emit CropRunChanged(false);
+}
+
+void COrvaneDoc::CropRunEnded(bool ok, const QString &message) {
+    emit CropRunChanged(false);
+    const QString output = m_cropRun.CurrentJob().output;
+    if (ok && IsDocumentFile(output)) {
+        // The pages are not the ones the rectangles and the undo history
+        // were made on: the document is opened afresh.
+        QString reason;
+        if (!OpenDocument(output, reason)) {
+            CloseDocument();
+            emit CropRunFinished(false, QStringLiteral("%1 was written, but cannot be opened again: %2.")
+                                            .arg(output, reason));
+            return;
+        }
+    }
+    if (ok)
+        emit StatusMessage(message);
+    emit CropRunFinished(ok, message);
 }
 
 }  // namespace crop

@@ -2,6 +2,7 @@
 #define CROP_DOCUMENT_H
 
 #include "crop/crop_file.h"
+#include "crop/crop_run.h"
 #include "crop/page_picture.h"
 #include "render/page_source.h"
 
@@ -77,6 +78,19 @@ public:
     // the reason, when it cannot be written.
     bool ExportCropList(std::string &path, QString &reason);
 
+    // Writes a cropped copy of the open PDF to `output` with the crop tool,
+    // in the background: the crop list is exported and the tool started.
+    // False, with the reason, when that cannot be done. Until the run ends
+    // (CropRunFinished) nothing changes the document: opening, closing and
+    // every change to the rectangles are refused. A copy written over the
+    // open document is opened afresh when it is done.
+    bool RunCropTool(const QString &output, QString &reason);
+    bool IsCropRunning() const { return m_cropRun.IsRunning(); }
+    // Stops the run; the tool leaves no file behind.
+    void StopCropRun();
+    // Whether `path` names the open document's file.
+    bool IsDocumentFile(const QString &path) const;
+
     bool CanUndo() const { return !m_undo.empty(); }
     bool CanRedo() const { return !m_redo.empty(); }
     // Takes back (or makes again) the last change to the rectangles, in the
@@ -126,6 +140,11 @@ signals:
     void CropRectChanged();
     // What Undo and Redo can do changed.
     void UndoStateChanged();
+    // A crop run started (true) or ended (false).
+    void CropRunChanged(bool running);
+    // The crop run ended; `message` says where the copy was written, or
+    // why it was not.
+    void CropRunFinished(bool ok, const QString &message);
 
 private:
     // One change to the rectangles: the stored values of the pages it
@@ -159,6 +178,9 @@ private:
     bool ShrinkIntoStore();
     bool WriteCropFile();
     int PageHeightPoints() const { return m_pagePicture->PageHeight(); }
+    // A page is shown and no crop run holds the document.
+    bool Editable() const { return HasPicture() && !IsCropRunning(); }
+    void CropRunEnded(bool ok, const QString &message);
 
     QString m_documentPath;
     QString m_title = QStringLiteral("Untitled");
@@ -172,6 +194,7 @@ private:
     CropRect m_cropRect;
     std::map<int, std::optional<std::string>> m_pendingBefore;
     std::vector<UndoStep> m_undo, m_redo;
+    CropRun m_cropRun;
 };
 
 // The picture of one page as the document shows it: for a PDF (and a

@@ -1,10 +1,12 @@
 #include "crop/orvane_view.h"
 
 #include "crop/page_printer.h"
+#include "crop/page_range_dialog.h"
 #include "platform/dialogs.h"
 #include "res/command_ids.h"
 
 #include <QApplication>
+#include <QFileInfo>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPaintEvent>
@@ -314,6 +316,44 @@ void COrvaneView::Print(int id) {
     }
 }
 
+void COrvaneView::CropAllPages() {
+    if (!HasPicture() || m_document.IsCropRunning())
+        return;
+    const int range = CPageRangeDialog::Ask(this);
+    if (range >= 0)
+        m_document.ApplyRectToPages(COrvaneDoc::PageRange(range));
+}
+
+void COrvaneView::SaveCropped() {
+    if (!m_document.IsOpen() || m_document.IsCropRunning())
+        return;
+    const std::string title = "Save";
+    auto warn = [&](const QString &text) { platform::ShowMessage(title, text.toStdString(), platform::MessageIcon::Warning); };
+    if (m_document.PageSource()->Kind() != render::SourceKind::Pdf) {
+        warn(QStringLiteral("Only PDF documents can be saved cropped; %1 is not a PDF.").arg(m_document.Title()));
+        return;
+    }
+    if (!QFileInfo(CropRun::ToolPath()).isExecutable()) {
+        warn(QStringLiteral("The crop tool cannot be found: %1 is missing. It belongs beside the program; "
+                            "install the program again to save cropped documents.")
+                 .arg(CropRun::ToolPath()));
+        return;
+    }
+    const std::string chosen = platform::AskSaveFileName("PDF Files (*.pdf);;All Files (*)", "pdf");
+    if (chosen.empty())
+        return;
+    m_outputPath = QString::fromStdString(chosen);
+    if (m_document.IsDocumentFile(m_outputPath) &&
+        !platform::AskYesNo(title, QStringLiteral("%1 is the document you have open. Replace it with the cropped copy?\n\n"
+                                                  "It is then opened afresh, without its rectangles and undo history.")
+                                       .arg(m_outputPath)
+                                       .toStdString()))
+        return;
+    QString reason;
+    if (!m_document.RunCropTool(m_outputPath, reason))
+        warn(QStringLiteral("%1 cannot be written: %2.").arg(m_outputPath, reason));
+}
+
 void COrvaneView::OnCommand(int id) {
     using namespace res;
     switch (id) {
@@ -355,6 +395,13 @@ void COrvaneView::OnCommand(int id) {
         break;
     case ID_CUT_ALL:  // exactly as Crop all pages
         OnCommand(ID_CROP_ALL_PAGES);
+        break;
+    case ID_CROP_ALL_PAGES:
+        CropAllPages();
+        break;
+    case ID_SAVE_FILE:
+    case ID_FILE_SAVE_AS:
+        SaveCropped();
         break;
     case ID_FILE_PRINT:
     case ID_FILE_PRINT_DIRECT:

@@ -75,6 +75,11 @@ private:
     int BarExtent(Qt::Orientation orientation) const;
     void Navigate(int id);
     void Print(int id);
+    // Crop all pages: the range dialog, then the shown rectangle to the
+    // pages chosen.
+    void CropAllPages();
+    // Save file and Save As: the output asked for, then the crop run.
+    void SaveCropped();
     void Repaint(const QRegion &dirty);
     void UpdateCursor(QPoint window);
     QPrinter &Printer();
@@ -86,6 +91,7 @@ private:
     int m_wheelZoomDelta = 0;  // high-resolution wheel steps toward a notch
     std::unique_ptr<QPrinter> m_printer;
     CropEditor m_editor{m_document};
+    QString m_outputPath;  // the last output chosen
 };
 
 }  // namespace crop

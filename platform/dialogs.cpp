@@ -20,6 +20,8 @@ namespace {
 std::mutex g_mutex;
 MessageHandler g_handler;
 OpenFileHandler g_openHandler;
+SaveFileHandler g_saveHandler;
+QuestionHandler g_questionHandler;
 OpenUrlHandler g_urlHandler;
 PrinterDialogHandler g_printerHandler;
 PrintPreviewHandler g_previewHandler;
@@ -78,6 +80,49 @@ std::string AskOpenFileName(const std::string &filter) {
 OpenFileHandler SetOpenFileHandler(OpenFileHandler handler) {
     std::lock_guard<std::mutex> guard(g_mutex);
     return std::exchange(g_openHandler, std::move(handler));
+}
+
+std::string AskSaveFileName(const std::string &filter, const std::string &defaultSuffix) {
+    SaveFileHandler handler;
+    {
+        std::lock_guard<std::mutex> guard(g_mutex);
+        handler = g_saveHandler;
+    }
+    if (handler)
+        return handler(filter, defaultSuffix);
+    if (!WidgetsRun())
+        return {};
+    QFileDialog dialog(nullptr, QString(), QString(), QString::fromStdString(filter));
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setFileMode(QFileDialog::AnyFile);
+    dialog.setDefaultSuffix(QString::fromStdString(defaultSuffix));
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return {};
+    return dialog.selectedFiles().first().toStdString();
+}
+
+SaveFileHandler SetSaveFileHandler(SaveFileHandler handler) {
+    std::lock_guard<std::mutex> guard(g_mutex);
+    return std::exchange(g_saveHandler, std::move(handler));
+}
+
+bool AskYesNo(const std::string &title, const std::string &text) {
+    QuestionHandler handler;
+    {
+        std::lock_guard<std::mutex> guard(g_mutex);
+        handler = g_questionHandler;
+    }
+    if (handler)
+        return handler(title, text);
+    if (!WidgetsRun())
+        return false;
+    return QMessageBox::question(nullptr, QString::fromStdString(title), QString::fromStdString(text),
+                                 QMessageBox::Yes | QMessageBox::No, QMessageBox::No) == QMessageBox::Yes;
+}
+
+QuestionHandler SetQuestionHandler(QuestionHandler handler) {
+    std::lock_guard<std::mutex> guard(g_mutex);
+    return std::exchange(g_questionHandler, std::move(handler));
 }
 
 bool OpenUrl(const std::string &url) {

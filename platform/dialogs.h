@@ -28,6 +28,19 @@ using OpenFileHandler = std::function<std::string(const std::string &filter)>;
 std::string AskOpenFileName(const std::string &filter);
 OpenFileHandler SetOpenFileHandler(OpenFileHandler handler);
 
+// The file dialog for saving: the chosen path, or empty when cancelled. A
+// name typed without a suffix gets `defaultSuffix`; choosing a file that
+// exists asks before it is replaced.
+using SaveFileHandler = std::function<std::string(const std::string &filter, const std::string &defaultSuffix)>;
+std::string AskSaveFileName(const std::string &filter, const std::string &defaultSuffix);
+SaveFileHandler SetSaveFileHandler(SaveFileHandler handler);
+
+// A question the user answers with Yes or No; true for Yes. Without a
+// widget application, No.
+using QuestionHandler = std::function<bool(const std::string &title, const std::string &text)>;
+bool AskYesNo(const std::string &title, const std::string &text);
+QuestionHandler SetQuestionHandler(QuestionHandler handler);
+
 // Opens a web or mail address with the desktop's handler; false when
 // nothing could open it.
 using OpenUrlHandler = std::function<bool(const std::string &url)>;

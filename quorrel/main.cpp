@@ -1,7 +1,7 @@
 // quorrel: writes a copy of a PDF with every page cropped to the
 // rectangle a crop list gives for it.
 //
-//   quorrel -s setcropfile=LIST -i IN -o OUT [--media-box]
+//   quorrel -s setcropfile=LIST -i IN -o OUT [--media-box] [--progress]
 
 #include "quorrel/crop_list.h"
 #include "quorrel/cropper.h"
@@ -13,7 +13,9 @@
 #include <qpdf/QPDFWriter.hh>
 #include <qpdf/QUtil.hh>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <exception>
@@ -24,7 +26,7 @@
 namespace {
 
 constexpr const char *kUsage =
-    "usage: quorrel -s setcropfile=LIST -i IN.pdf -o OUT.pdf [--media-box]\n"
+    "usage: quorrel -s setcropfile=LIST -i IN.pdf -o OUT.pdf [--media-box] [--progress]\n"
     "\n"
     "Writes OUT.pdf, a copy of IN.pdf whose pages are cropped to the rectangles\n"
     "in LIST, one line per page: \"Page N, [left,top,right,bottom]\" in points,\n"
@@ -35,6 +37,8 @@ constexpr const char *kUsage =
     "\n"
     "  --media-box  set the media box to the rectangle too, for readers that\n"
     "               ignore the crop box (the crop cannot be undone then)\n"
+    "  --progress   report the pages done on standard error as they are\n"
+    "               written: \"quorrel: progress DONE/PAGES\" lines\n"
     "  --help       show this text\n"
     "  --version    show the version\n";
 
@@ -59,6 +63,9 @@ int main(int argc, char **argv) {
 
     std::string list, in, out;
     bool mediaBox = false;
+    bool progress = false;
+    // A run stopped by a signal leaves no temporary file behind.
+    quorrel::OutputFile::RemoveTemporaryOnStop();
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         auto value = [&](std::string &into) {
@@ -77,6 +84,8 @@ int main(int argc, char **argv) {
         }
         if (arg == "--media-box") {
             mediaBox = true;
+        } else if (arg == "--progress") {
+            progress = true;
         } else if (arg == "-s") {
             std::string setting;
             if (!value(setting))
@@ -148,6 +157,20 @@ int main(int argc, char **argv) {
             return Fail(error);
         QPDFWriter writer(pdf);
         writer.setOutputPipeline(output.Sink());
+        if (progress) {
+            // The share of the file written, told as pages.
+            const int pages = int(pdf.getAllPages().size());
+            auto report = [pages, last = -1](int percent) mutable {
+                const int done = int(int64_t(pages) * std::clamp(percent, 0, 100) / 100);
+                if (done == last)
+                    return;
+                last = done;
+                std::fprintf(stderr, "quorrel: progress %d/%d\n", done, pages);
+                std::fflush(stderr);
+            };
+            report(0);
+            writer.registerProgressReporter(std::make_shared<QPDFWriter::FunctionProgressReporter>(report));
+        }
         writer.write();  // keeps encryption, object streams and everything else
         showWarnings();
         if (!output.Commit(error))

@@ -1,6 +1,8 @@
 #include "quorrel/output_file.h"
 
+#include <atomic>
 #include <cerrno>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
@@ -13,6 +15,25 @@ namespace quorrel {
 
 namespace {
 constexpr size_t kBuffer = 1 << 20;
+
+// The temporary file being written, for the signal handler; null when none.
+std::atomic<const char *> g_temporary{nullptr};
+
+extern "C" void RemoveTemporaryAndStop(int signal) {
+    if (const char *path = g_temporary.load())
+        ::unlink(path);
+    std::signal(signal, SIG_DFL);
+    std::raise(signal);
+}
+}  // namespace
+
+void OutputFile::RemoveTemporaryOnStop() {
+    for (int signal : {SIGTERM, SIGINT, SIGHUP}) {
+        struct sigaction action = {};
+        action.sa_handler = RemoveTemporaryAndStop;
+        sigemptyset(&action.sa_mask);
+        ::sigaction(signal, &action, nullptr);
+    }
 }
 
 OutputFile::Buffered::Buffered(int fd) : Pipeline("output", nullptr), m_fd(fd), m_buffer(kBuffer) {}
@@ -50,6 +71,7 @@ void OutputFile::Buffered::WriteOut(unsigned char const *data, size_t length) {
 OutputFile::OutputFile(std::string path) : m_path(std::move(path)) {}
 
 OutputFile::~OutputFile() {
+    g_temporary.store(nullptr);
     if (m_fd >= 0)
         ::close(m_fd);
     if (!m_temp.empty())
@@ -70,6 +92,7 @@ bool OutputFile::Open(std::string &error) {
         return false;
     }
     m_temp = buffer.data();
+    g_temporary.store(m_temp.c_str());
     // The permissions a newly created file would get.
     const mode_t mask = ::umask(0);
     ::umask(mask);
@@ -100,10 +123,13 @@ bool OutputFile::Commit(std::string &error) {
         error = std::string("cannot write the output: ") + std::strerror(failure);
         return false;
     }
+    // Renamed, the temporary name is gone: a stop just after it removes
+    // nothing.
     if (::rename(m_temp.c_str(), m_path.c_str()) != 0) {
         error = "cannot put the output at " + m_path + ": " + std::strerror(errno);
         return false;
     }
+    g_temporary.store(nullptr);
     m_temp.clear();
     return true;
 }

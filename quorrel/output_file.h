@@ -29,6 +29,11 @@ public:
     // Writes what is buffered, syncs and renames into place.
     bool Commit(std::string &error);
 
+    // From now on a stop by SIGTERM, SIGINT or SIGHUP removes the temporary
+    // file of the output being written before the process ends, so a stopped
+    // run leaves nothing beside the output's place.
+    static void RemoveTemporaryOnStop();
+
 private:
     // Gathers the writer's many small pieces into large writes. The writer
     // finishes its pipeline after every stream; that must not cost a

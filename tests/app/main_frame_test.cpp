@@ -14,6 +14,7 @@
 #include "tests/fixtures/temp_dir.h"
 
 #include <QAction>
+#include <QString>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMimeData>
@@ -23,6 +24,9 @@
 #include <QUrl>
 
 #include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
 
 using namespace res;
 
@@ -268,6 +272,42 @@ TEST_F(MainFrameTest, TheEditingKeysDoWhatTheMenuSaysFromEitherPaneAndUndoRedoes
     ASSERT_TRUE(document.OpenDocument(QString::fromStdString(path), reason));
     EXPECT_FALSE(undo->isEnabled());
     EXPECT_FALSE(redo->isEnabled());
+}
+
+TEST_F(MainFrameTest, WhileACroppedCopyIsWrittenTheDocumentIsHeldAndClosingAsksFirst) {
+    fixtures::TempDir dir;
+    const std::string path = dir.file("two.pdf"), tool = dir.file("slow tool");
+    fixtures::WritePdf(fixtures::PagesOfSizes({{612, 792}, {612, 792}}), path);
+    std::ofstream(tool) << "#!/bin/sh\nsleep 30\n";
+    std::filesystem::permissions(tool, std::filesystem::perms::owner_all);
+    crop::CropRun::SetToolPath(QString::fromStdString(tool));
+    platform::SetSaveFileHandler([&](const std::string &, const std::string &) { return dir.file("out.pdf"); });
+    QString reason;
+    ASSERT_TRUE(document.OpenDocument(QString::fromStdString(path), reason));
+    document.SetCurrentPageRect(crop::CropRect{10, 20, 300, 400}, false);
+    frame->OnCommand(ID_SAVE_AS_MENU);
+    ASSERT_TRUE(document.IsCropRunning());
+    for (int id : {ID_FILE_OPEN, ID_CLOSE, ID_SAVE_AS_MENU, ID_SAVE_FILE, ID_CROP_ALL_PAGES, ID_REMOVE_CROPBOX,
+                   ID_SHRINK_CURRENT_PAGE, ID_EDIT_UNDO, ID_EDIT_PASTE})
+        EXPECT_FALSE(frame->Action(id)->isEnabled()) << id;
+    EXPECT_TRUE(frame->Action(ID_NEXT_PAGE)->isEnabled()) << "reading on is no change";
+
+    int asked = 0;
+    bool answer = false;
+    platform::SetQuestionHandler([&](const std::string &, const std::string &) {
+        ++asked;
+        return answer;
+    });
+    EXPECT_FALSE(frame->close());
+    EXPECT_EQ(asked, 1);
+    EXPECT_TRUE(document.IsCropRunning());
+    answer = true;
+    EXPECT_TRUE(frame->close());
+    EXPECT_FALSE(document.IsCropRunning());
+    EXPECT_FALSE(std::filesystem::exists(dir.file("out.pdf")));
+    platform::SetQuestionHandler([](const std::string &, const std::string &) { return false; });
+    platform::SetSaveFileHandler([](const std::string &, const std::string &) { return std::string(); });
+    crop::CropRun::SetToolPath(QString());
 }
 
 }  // namespace

@@ -18,6 +18,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -441,6 +442,46 @@ TEST_F(QuorrelTest, OutputOverInputAndAwkwardPathsWork) {
     ToolRun beyond = Crop(list, pdf, (folder / "out.pdf").string());
     EXPECT_EQ(beyond.exitCode, 0);
     EXPECT_NE(beyond.err.find("warning"), std::string::npos);
+}
+
+TEST_F(QuorrelTest, ProgressIsToldInPagesAndAStopLeavesNoTemporaryFile) {
+    // Large enough that writing it takes a moment.
+    DocPlan plan = fixtures::PagesOfSizes(std::vector<std::pair<double, double>>(40, {612, 792}));
+    for (PagePlan &page : plan.pages)
+        page.noiseImageKilobytes = 400;
+    const std::string in = dir.file("big.pdf"), list = dir.file("list.txt");
+    fixtures::WritePdf(plan, in);
+    std::ofstream(list) << "Page 1, [100.00,700.00,500.00,100.00]\n";
+    const fs::path folder = dir.path() / "out";
+    fs::create_directories(folder);
+    const std::string out = (folder / "out.pdf").string();
+
+    ToolRun whole = Quorrel({"-s", Q("setcropfile=" + list), "-i", Q(in), "-o", Q(out), "--progress"});
+    ASSERT_EQ(whole.exitCode, 0) << whole.err;
+    EXPECT_EQ(whole.err.rfind("quorrel: progress 0/40\n", 0), 0u) << whole.err;
+    EXPECT_NE(whole.err.find("quorrel: progress 40/40\n"), std::string::npos);
+    fs::remove(out);
+
+    // Held still as soon as it starts writing, then stopped.
+    QProcess p;
+    p.setProcessChannelMode(QProcess::MergedChannels);
+    p.start(QUORREL_PATH, {"-s", Q("setcropfile=" + list), "-i", Q(in), "-o", Q(out), "--progress"});
+    ASSERT_TRUE(p.waitForStarted());
+    QByteArray said;
+    while (!said.contains("progress 0/") && p.waitForReadyRead(10000))
+        said += p.readAll();
+    const pid_t pid = pid_t(p.processId());
+    ASSERT_GT(pid, 0) << "the tool ended before it could be stopped";
+    ::kill(pid, SIGSTOP);
+    const bool midWrite = std::distance(fs::directory_iterator(folder), fs::directory_iterator()) == 1;
+    ::kill(pid, SIGTERM);
+    ::kill(pid, SIGCONT);
+    ASSERT_TRUE(p.waitForFinished(10000));
+    if (!midWrite)
+        GTEST_SKIP() << "the tool had finished before it could be stopped";
+    EXPECT_EQ(p.exitStatus(), QProcess::CrashExit);
+    EXPECT_EQ(std::distance(fs::directory_iterator(folder), fs::directory_iterator()), 0)
+        << "neither the output nor its temporary file";
 }
 
 TEST(CropList, ParsesTheProgramsLinesAndRejectsOthers) {

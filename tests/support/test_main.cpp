@@ -65,6 +65,11 @@ int main(int argc, char **argv) {
         std::fprintf(stderr, "[message] %s: %s\n", title.c_str(), text.c_str());
     });
     platform::SetOpenFileHandler([](const std::string &) { return std::string(); });
+    platform::SetSaveFileHandler([](const std::string &, const std::string &) { return std::string(); });
+    platform::SetQuestionHandler([](const std::string &title, const std::string &text) {
+        std::fprintf(stderr, "[question, answered No] %s: %s\n", title.c_str(), text.c_str());
+        return false;
+    });
     platform::SetOpenUrlHandler([](const std::string &) { return false; });
     platform::SetPrinterDialogHandler([](QPrinter &, platform::PrinterDialog) { return false; });
     platform::SetPrintPreviewHandler([](QPrinter &, const platform::PrintPainter &) {});
