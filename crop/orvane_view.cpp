@@ -339,7 +339,10 @@ void COrvaneView::SaveCropped() {
                  .arg(CropRun::ToolPath()));
         return;
     }
-    const std::string chosen = platform::AskSaveFileName("PDF Files (*.pdf);;All Files (*)", "pdf");
+    // In the folder of the last copy saved, or else of the document.
+    const QString folder = QFileInfo(m_outputPath.isEmpty() ? m_document.PathName() : m_outputPath).absolutePath();
+    const std::string chosen =
+        platform::AskSaveFileName("PDF Files (*.pdf);;All Files (*)", "pdf", folder.toStdString());
     if (chosen.empty())
         return;
     m_outputPath = QString::fromStdString(chosen);

@@ -82,7 +82,7 @@ OpenFileHandler SetOpenFileHandler(OpenFileHandler handler) {
     return std::exchange(g_openHandler, std::move(handler));
 }
 
-std::string AskSaveFileName(const std::string &filter, const std::string &defaultSuffix) {
+std::string AskSaveFileName(const std::string &filter, const std::string &defaultSuffix, const std::string &folder) {
     SaveFileHandler handler;
     {
         std::lock_guard<std::mutex> guard(g_mutex);
@@ -92,7 +92,7 @@ std::string AskSaveFileName(const std::string &filter, const std::string &defaul
         return handler(filter, defaultSuffix);
     if (!WidgetsRun())
         return {};
-    QFileDialog dialog(nullptr, QString(), QString(), QString::fromStdString(filter));
+    QFileDialog dialog(nullptr, QString(), QString::fromStdString(folder), QString::fromStdString(filter));
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setFileMode(QFileDialog::AnyFile);
     dialog.setDefaultSuffix(QString::fromStdString(defaultSuffix));

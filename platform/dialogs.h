@@ -28,11 +28,12 @@ using OpenFileHandler = std::function<std::string(const std::string &filter)>;
 std::string AskOpenFileName(const std::string &filter);
 OpenFileHandler SetOpenFileHandler(OpenFileHandler handler);
 
-// The file dialog for saving: the chosen path, or empty when cancelled. A
-// name typed without a suffix gets `defaultSuffix`; choosing a file that
-// exists asks before it is replaced.
+// The file dialog for saving, opening in `folder`: the chosen path, or
+// empty when cancelled. A name typed without a suffix gets `defaultSuffix`;
+// choosing a file that exists asks before it is replaced.
 using SaveFileHandler = std::function<std::string(const std::string &filter, const std::string &defaultSuffix)>;
-std::string AskSaveFileName(const std::string &filter, const std::string &defaultSuffix);
+std::string AskSaveFileName(const std::string &filter, const std::string &defaultSuffix,
+                            const std::string &folder = std::string());
 SaveFileHandler SetSaveFileHandler(SaveFileHandler handler);
 
 // A question the user answers with Yes or No; true for Yes. Without a
