@@ -12,6 +12,7 @@
 #include "res/command_ids.h"
 #include "tests/fixtures/pdf_fixtures.h"
 #include "tests/fixtures/temp_dir.h"
+#include "tests/render/image_writers.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -237,6 +238,16 @@ TEST_F(SaveTest, AMissingOrFailingToolAndAPictureDocumentSaySo) {
     ASSERT_EQ(finished.count(), 1);
     EXPECT_TRUE(finished.first().at(1).toString().contains("out of paper"));
     EXPECT_FALSE(fs::exists(dir.file("out.pdf")));
+
+    // A picture is shown and edited, but only a PDF is saved cropped.
+    const std::string png = dir.file("picture.png");
+    ASSERT_TRUE(testimages::Save(png, testimages::Png(testimages::Pattern(60, 40), false)));
+    QString reason;
+    ASSERT_TRUE(document.OpenDocument(Q(png), reason)) << reason.toStdString();
+    messages.clear();
+    EXPECT_FALSE(SaveAs(dir.file("out.pdf")));
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_NE(messages[0].find("Only PDF documents can be saved cropped"), std::string::npos);
 }
 
 TEST_F(SaveTest, WhileTheToolRunsTheDocumentIsHeldAndASaveOverItOpensItAfresh) {
