@@ -109,6 +109,9 @@ void COrvaneApp::ExitInstance() {
         return;
     m_exited = true;
     m_mainFrame.reset();
+    // A crop run still going (the program was told to end) stops before
+    // its crop list is deleted.
+    m_document.StopCropRun();
     {
         QSettings settings(kSettingsOrganisation, kSettingsApplication);
         m_recentFiles.Save(settings);

@@ -177,7 +177,7 @@ QRegion CropEditor::CaptureLost(const PageGeometry &g) {
 }
 
 std::optional<Qt::CursorShape> CropEditor::CursorAt(QPoint window, const PageGeometry &g) {
-    if (!m_document.HasPicture() || m_document.CropRectangle().IsEmpty())
+    if (!m_document.HasPicture() || m_document.CropRectangle().IsEmpty() || m_document.IsCropRunning())
         return std::nullopt;
     SyncTracker(g);
     return m_tracker.CursorAt(window);

@@ -44,8 +44,9 @@ public:
     bool Start(const Job &job, QString &reason);
     bool IsRunning() const;
     // Stops the tool (it removes its temporary file as it goes) and waits
-    // for it; Finished is not sent for a stopped run.
-    void Stop();
+    // for it. True when it was stopped, and then Finished is not sent; false
+    // when it had finished on its own, and Finished has been sent.
+    bool Stop();
     const Job &CurrentJob() const { return m_job; }
     // What the tool wrote, its progress lines left out.
     const QString &Output() const { return m_output; }
@@ -65,6 +66,18 @@ private:
     QString m_output;
     QByteArray m_pending;  // a line not yet complete
     bool m_stopping = false;
+    bool m_starting = false;
+    QString m_startFailure;
+    // The output as it was before the run: a file only counts as written
+    // when it is new or another file than before.
+    struct Stamp {
+        bool exists = false;
+        unsigned long long inode = 0;
+        long long modified = 0;
+        bool operator==(const Stamp &) const = default;
+    };
+    static Stamp StampOf(const QString &path);
+    Stamp m_before;
 };
 
 }  // namespace crop

@@ -113,7 +113,11 @@ COrvaneDoc::COrvaneDoc(QObject *parent)
     ResetCropFile();
 }
 
-COrvaneDoc::~COrvaneDoc() = default;
+COrvaneDoc::~COrvaneDoc() {
+    // A run still going ends here, telling nobody.
+    disconnect(&m_cropRun, nullptr, this, nullptr);
+    m_cropRun.Stop();
+}
 
 void COrvaneDoc::SetTitle(const QString &title) {
     m_title = title;
@@ -447,7 +451,8 @@ bool COrvaneDoc::RunCropTool(const QString &output, QString &reason) {
 void COrvaneDoc::StopCropRun() {
     if (!IsCropRunning())
         return;
-    m_cropRun.Stop();
+    if (!m_cropRun.Stop())
+        return;  // it had finished: told as any finish
     emit StatusMessage(QStringLiteral("Writing %1 was stopped.").arg(m_cropRun.CurrentJob().output));
     emit CropRunChanged(false);
 }

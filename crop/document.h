@@ -86,7 +86,8 @@ public:
     // open document is opened afresh when it is done.
     bool RunCropTool(const QString &output, QString &reason);
     bool IsCropRunning() const { return m_cropRun.IsRunning(); }
-    // Stops the run; the tool leaves no file behind.
+    // Stops the run; the tool removes what it had begun to write. A run
+    // that had already finished is told as finished (CropRunFinished).
     void StopCropRun();
     // Whether `path` names the open document's file.
     bool IsDocumentFile(const QString &path) const;

@@ -28,6 +28,9 @@ extern "C" void RemoveTemporaryAndStop(int signal) {
 }  // namespace
 
 void OutputFile::RemoveTemporaryOnStop() {
+    // A reader of the progress that goes away must not end the tool
+    // halfway: a write to it fails instead.
+    std::signal(SIGPIPE, SIG_IGN);
     for (int signal : {SIGTERM, SIGINT, SIGHUP}) {
         struct sigaction action = {};
         action.sa_handler = RemoveTemporaryAndStop;
@@ -71,11 +74,11 @@ void OutputFile::Buffered::WriteOut(unsigned char const *data, size_t length) {
 OutputFile::OutputFile(std::string path) : m_path(std::move(path)) {}
 
 OutputFile::~OutputFile() {
-    g_temporary.store(nullptr);
     if (m_fd >= 0)
         ::close(m_fd);
     if (!m_temp.empty())
         ::unlink(m_temp.c_str());
+    g_temporary.store(nullptr);
 }
 
 bool OutputFile::Open(std::string &error) {

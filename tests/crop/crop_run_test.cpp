@@ -111,7 +111,7 @@ TEST(CropRunTest, StoppingEndsTheToolWithoutAFinish) {
     CropRun run;
     QSignalSpy finished(&run, &CropRun::Finished);
     QString reason;
-    ASSERT_TRUE(run.Start({Q(Tool(dir, "slow", "sleep 30")), "l", "i", Q(dir.file("o.pdf"))}, reason));
+    ASSERT_TRUE(run.Start({Q(Tool(dir, "slow", "exec sleep 30")), "l", "i", Q(dir.file("o.pdf"))}, reason));
     ASSERT_TRUE(run.IsRunning());
     EXPECT_FALSE(run.Start({Q(Tool(dir, "other", "exit 0")), "l", "i", "o"}, reason)) << "one run at a time";
     QElapsedTimer clock;
@@ -148,6 +148,7 @@ protected:
     void TearDown() override {
         platform::SetMessageHandler([](const std::string &, const std::string &, platform::MessageIcon) {});
         platform::SetSaveFileHandler([](const std::string &, const std::string &) { return std::string(); });
+        platform::SetQuestionHandler([](const std::string &, const std::string &) { return false; });
         CropRun::SetToolPath(QString());
     }
     // Answers the range dialog with the keyboard: Down `downs` times, then
@@ -156,6 +157,8 @@ protected:
         QTimer::singleShot(0, [downs, apply] {
             auto *dialog = qobject_cast<crop::CPageRangeDialog *>(QApplication::activeModalWidget());
             ASSERT_NE(dialog, nullptr);
+            // Whatever goes wrong below, the dialog ends.
+            QTimer::singleShot(2000, dialog, [dialog] { dialog->reject(); });
             EXPECT_EQ(dialog->windowTitle(), "Page Range Selection");
             EXPECT_EQ(dialog->List()->currentText(), "All Pages");
             EXPECT_EQ(dialog->focusWidget(), dialog->List());
@@ -272,7 +275,30 @@ TEST_F(SaveTest, WhileTheToolRunsTheDocumentIsHeldAndASaveOverItOpensItAfresh) {
     EXPECT_EQ(opened.count(), 1) << "opened afresh";
     EXPECT_TRUE(document.CropRectangle().IsEmpty());
     EXPECT_FALSE(document.CanUndo());
-    platform::SetQuestionHandler([](const std::string &, const std::string &) { return false; });
+}
+
+TEST(CropRunTest, AToolThatEndsWithoutWritingLeavesAnExistingFileAFailure) {
+    fixtures::TempDir dir;
+    const std::string out = dir.file("out.pdf");
+    std::ofstream(out) << "the user's file";
+    CropRun run;
+    const Ended end = RunTo(run, {Q(Tool(dir, "quiet", "exit 0")), "l", "i", Q(out)});
+    EXPECT_FALSE(end.ok) << "the file there is not one the tool wrote";
+    EXPECT_EQ(fixtures::ReadFileBytes(out), "the user's file");
+}
+
+TEST(CropRunTest, AStopThatComesAfterTheToolHasFinishedTellsTheFinish) {
+    fixtures::TempDir dir;
+    const std::string out = dir.file("out.pdf");
+    CropRun run;
+    QSignalSpy finished(&run, &CropRun::Finished);
+    QString reason;
+    ASSERT_TRUE(run.Start({Q(Tool(dir, "quick", "echo done > \"$6\"")), "l", "i", Q(out)}, reason));
+    // The tool ends at once; the stop comes before its end is seen.
+    QTest::qSleep(500);
+    EXPECT_FALSE(run.Stop());
+    ASSERT_EQ(finished.count(), 1);
+    EXPECT_TRUE(finished.first().at(0).toBool());
 }
 
 }  // namespace
