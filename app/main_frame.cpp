@@ -254,7 +254,10 @@ void CMainFrame::RebuildRecentMenu() {
         const int id = res::ID_FILE_MRU_FIRST + i;
         auto *action = new QAction(QStringLiteral("&%1 %2").arg(i + 1).arg(m_recentFiles[i]), this);
         action->setData(id);
-        connect(action, &QAction::triggered, this, [this, i] { emit OpenRecentRequested(i); });
+        connect(action, &QAction::triggered, this, [this, i] {
+            if (MayDiscardRectangles())
+                emit OpenRecentRequested(i);
+        });
         m_fileMenu->insertAction(m_recentPlace, action);
         m_recentActions.append(action);
         m_actions.insert(id, action);
@@ -308,12 +311,17 @@ void CMainFrame::OnCommand(int id) {
     switch (id) {
     case ID_FILE_OPEN: {
         const std::string path = platform::AskOpenFileName("PDF File (*.pdf);;All File (*)");
-        if (!path.empty())
+        if (!path.empty() && MayDiscardRectangles())
             emit OpenFileRequested(QString::fromStdString(path), false);
         return;
     }
     case ID_FILE_NEW:
-        emit NewDocumentRequested();
+        if (MayDiscardRectangles())
+            emit NewDocumentRequested();
+        return;
+    case ID_CLOSE:
+        if (MayDiscardRectangles())
+            m_pageView->OnCommand(ID_CLOSE);
         return;
     case ID_HELP:
     case ID_CONTACT_US:
@@ -357,7 +365,8 @@ void CMainFrame::OnCommand(int id) {
         break;
     }
     if (id >= ID_FILE_MRU_FIRST && id < ID_FILE_MRU_FIRST + m_recentFiles.size()) {
-        emit OpenRecentRequested(id - ID_FILE_MRU_FIRST);
+        if (MayDiscardRectangles())
+            emit OpenRecentRequested(id - ID_FILE_MRU_FIRST);
         return;
     }
     if (id >= ID_FORWARD_FIRST && id <= ID_FORWARD_LAST)
@@ -380,7 +389,8 @@ void CMainFrame::dropEvent(QDropEvent *event) {
         if (!url.isLocalFile())
             continue;
         event->acceptProposedAction();
-        emit OpenFileRequested(url.toLocalFile(), true);
+        if (MayDiscardRectangles())
+            emit OpenFileRequested(url.toLocalFile(), true);
         return;
     }
 }
@@ -394,8 +404,22 @@ void CMainFrame::closeEvent(QCloseEvent *event) {
             return;
         }
         m_document.StopCropRun();
+    } else if (!MayDiscardRectangles()) {
+        event->ignore();
+        return;
     }
     QMainWindow::closeEvent(event);
+}
+
+bool CMainFrame::MayDiscardRectangles() {
+    if (!m_document.HasUnsavedRectangles())
+        return true;
+    return platform::AskYesNo("Sorrel Orvane",
+                              QStringLiteral("The crop rectangles drawn on %1 have not been saved in a cropped copy, "
+                                             "and are lost when another document is opened or the program ends.\n\n"
+                                             "Give them up?")
+                                  .arg(m_document.Title())
+                                  .toStdString());
 }
 
 void CMainFrame::changeEvent(QEvent *event) {

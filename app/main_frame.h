@@ -89,6 +89,9 @@ private:
     void BuildStatusBar();
     void RebuildRecentMenu();
     void FocusChanged(QWidget *old, QWidget *now);
+    // Asks before rectangles not yet saved in a cropped copy are given up;
+    // true when there are none or the user lets them go.
+    bool MayDiscardRectangles();
 
     QMap<int, QAction *> m_actions;
     QMenu *m_fileMenu = nullptr;

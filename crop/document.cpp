@@ -262,6 +262,7 @@ void COrvaneDoc::ResetCropFile() {
     if (!reset)
         emit StatusMessage(QStringLiteral("The crop file cannot be emptied: %1.").arg(QString::fromStdString(error)));
     m_pendingBefore.clear();
+    m_changedSinceSave = false;
     const bool hadHistory = CanUndo() || CanRedo();
     m_undo.clear();
     m_redo.clear();
@@ -311,6 +312,7 @@ void COrvaneDoc::CommitEdit() {
         WriteCropFile();
         m_undo.push_back(std::move(step));
         m_redo.clear();
+        m_changedSinceSave = true;
         emit UndoStateChanged();
     }
     emit CropRectChanged();
@@ -381,6 +383,7 @@ void COrvaneDoc::ApplyStep(const UndoStep &step, bool forward) {
             m_cropFile->RemovePageValue(step.pages[i]);
     }
     WriteCropFile();
+    m_changedSinceSave = true;
     ShowPage(step.page);
     LoadCurrentPageRect();
 }
@@ -417,6 +420,15 @@ bool COrvaneDoc::ExportCropList(std::string &path, QString &reason) {
         return false;
     }
     return true;
+}
+
+bool COrvaneDoc::HasUnsavedRectangles() const {
+    if (!m_changedSinceSave || !HasPicture())
+        return false;
+    for (int page = 1; page <= m_pageCount; ++page)
+        if (m_cropFile->StoredValue(page) && !RectFromPageValue(m_cropFile->PageValue(page), 1).IsEmpty())
+            return true;
+    return false;
 }
 
 bool COrvaneDoc::IsDocumentFile(const QString &path) const {
@@ -471,8 +483,12 @@ void COrvaneDoc::CropRunEnded(bool ok, const QString &message) {
             return;
         }
     }
-    if (ok)
+    if (ok) {
+        m_changedSinceSave = false;
         emit StatusMessage(message);
+    } else {
+        emit StatusMessage(QStringLiteral("%1 was not written.").arg(output));
+    }
     emit CropRunFinished(ok, message);
 }
 

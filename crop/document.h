@@ -92,6 +92,10 @@ public:
     // Whether `path` names the open document's file.
     bool IsDocumentFile(const QString &path) const;
 
+    // Whether rectangles were changed since the document opened or was
+    // last saved cropped, and some page has one: closing would lose them.
+    bool HasUnsavedRectangles() const;
+
     bool CanUndo() const { return !m_undo.empty(); }
     bool CanRedo() const { return !m_redo.empty(); }
     // Takes back (or makes again) the last change to the rectangles, in the
@@ -196,6 +200,7 @@ private:
     std::map<int, std::optional<std::string>> m_pendingBefore;
     std::vector<UndoStep> m_undo, m_redo;
     CropRun m_cropRun;
+    bool m_changedSinceSave = false;
 };
 
 // The picture of one page as the document shows it: for a PDF (and a

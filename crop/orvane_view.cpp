@@ -57,6 +57,10 @@ COrvaneView::COrvaneView(COrvaneDoc &document, QWidget *parent) : QAbstractScrol
         viewport()->update();
     });
     connect(&m_document, &COrvaneDoc::CropRectChanged, viewport(), qOverload<>(&QWidget::update));
+    connect(&m_document, &COrvaneDoc::CropRunFinished, this, [this](bool ok, const QString &) {
+        if (ok)
+            m_savedFolder = QFileInfo(m_outputPath).absolutePath();
+    });
 }
 
 COrvaneView::~COrvaneView() = default;
@@ -320,8 +324,17 @@ void COrvaneView::CropAllPages() {
     if (!HasPicture() || m_document.IsCropRunning())
         return;
     const int range = CPageRangeDialog::Ask(this);
-    if (range >= 0)
-        m_document.ApplyRectToPages(COrvaneDoc::PageRange(range));
+    if (range < 0)
+        return;
+    // Copying no rectangle removes the rectangles of those pages: that is
+    // asked, not done by surprise (Ctrl+C is pressed out of habit).
+    if (m_document.CropRectangle().IsEmpty() &&
+        !platform::AskYesNo("Crop all pages", QStringLiteral("Page %1 has no crop rectangle to copy. Remove the rectangles "
+                                                             "of the pages chosen instead?")
+                                                  .arg(m_document.CurrentPage())
+                                                  .toStdString()))
+        return;
+    m_document.ApplyRectToPages(COrvaneDoc::PageRange(range));
 }
 
 void COrvaneView::SaveCropped() {
@@ -339,13 +352,17 @@ void COrvaneView::SaveCropped() {
                  .arg(CropRun::ToolPath()));
         return;
     }
-    // In the folder of the last copy saved, or else of the document.
-    const QString folder = QFileInfo(m_outputPath.isEmpty() ? m_document.PathName() : m_outputPath).absolutePath();
+    // In the folder of the last copy written, or else of the document.
+    const QString folder = m_savedFolder.isEmpty() ? QFileInfo(m_document.PathName()).absolutePath() : m_savedFolder;
     const std::string chosen =
         platform::AskSaveFileName("PDF Files (*.pdf);;All Files (*)", "pdf", folder.toStdString());
     if (chosen.empty())
         return;
     m_outputPath = QString::fromStdString(chosen);
+    // A link is followed: the file it names is replaced, not the link.
+    const QFileInfo chosenInfo(m_outputPath);
+    if (chosenInfo.isSymLink() && !chosenInfo.canonicalFilePath().isEmpty())
+        m_outputPath = chosenInfo.canonicalFilePath();
     if (m_document.IsDocumentFile(m_outputPath) &&
         !platform::AskYesNo(title, QStringLiteral("%1 is the document you have open. Replace it with the cropped copy?\n\n"
                                                   "It is then opened afresh, without its rectangles and undo history.")

@@ -91,7 +91,8 @@ private:
     int m_wheelZoomDelta = 0;  // high-resolution wheel steps toward a notch
     std::unique_ptr<QPrinter> m_printer;
     CropEditor m_editor{m_document};
-    QString m_outputPath;  // the last output chosen
+    QString m_outputPath;   // the last output chosen
+    QString m_savedFolder;  // where the last copy was written
 };
 
 }  // namespace crop

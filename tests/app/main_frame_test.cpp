@@ -311,4 +311,30 @@ TEST_F(MainFrameTest, WhileACroppedCopyIsWrittenTheDocumentIsHeldAndClosingAsksF
     EXPECT_TRUE(frame->Action(ID_EDIT_UNDO)->isEnabled());
 }
 
+TEST_F(MainFrameTest, RectanglesNotSavedAreGivenUpOnlyWhenTheUserSaysSo) {
+    fixtures::TempDir dir;
+    const std::string path = dir.file("two.pdf");
+    fixtures::WritePdf(fixtures::PagesOfSizes({{612, 792}, {612, 792}}), path);
+    QString reason;
+    ASSERT_TRUE(document.OpenDocument(QString::fromStdString(path), reason));
+    int asked = 0;
+    bool answer = false;
+    platform::SetQuestionHandler([&](const std::string &, const std::string &) {
+        ++asked;
+        return answer;
+    });
+    frame->OnCommand(ID_FILE_NEW);  // nothing drawn: nothing asked
+    EXPECT_EQ(asked, 0);
+    ASSERT_TRUE(document.OpenDocument(QString::fromStdString(path), reason));
+    document.SetCurrentPageRect(crop::CropRect{10, 20, 300, 400}, false);
+    frame->OnCommand(ID_CLOSE);
+    EXPECT_EQ(asked, 1);
+    EXPECT_TRUE(document.IsOpen()) << "No keeps them";
+    EXPECT_FALSE(frame->close());
+    EXPECT_EQ(asked, 2);
+    answer = true;
+    frame->OnCommand(ID_CLOSE);
+    EXPECT_FALSE(document.IsOpen());
+}
+
 }  // namespace

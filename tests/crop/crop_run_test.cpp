@@ -217,8 +217,10 @@ TEST_F(SaveTest, OddPagesCroppedToTheDrawnRectangleThroughTheRealTool) {
     const fs::path folder = dir.path() / "a 'quoted' \"folder\" $HOME";
     fs::create_directories(folder);
     const std::string output = (folder / "out put.pdf").string();
+    EXPECT_TRUE(document.HasUnsavedRectangles());
     ASSERT_TRUE(SaveAs(output)) << (messages.empty() ? "" : messages.back());
     EXPECT_TRUE(messages.empty());
+    EXPECT_FALSE(document.HasUnsavedRectangles()) << "kept in the copy";
     EXPECT_EQ(PageSize(output, 1), std::make_pair(250.0, 240.0));
     EXPECT_EQ(PageSize(output, 2), std::make_pair(612.0, 792.0));
     EXPECT_EQ(PageSize(output, 3), std::make_pair(250.0, 240.0));
@@ -275,6 +277,33 @@ TEST_F(SaveTest, WhileTheToolRunsTheDocumentIsHeldAndASaveOverItOpensItAfresh) {
     EXPECT_EQ(opened.count(), 1) << "opened afresh";
     EXPECT_TRUE(document.CropRectangle().IsEmpty());
     EXPECT_FALSE(document.CanUndo());
+}
+
+TEST_F(SaveTest, CopyingNoRectangleToOtherPagesIsAskedFirst) {
+    document.ShowPage(2);
+    document.SetCurrentPageRect(CropRect{10, 20, 300, 400}, false);
+    document.ShowPage(1);
+    int asked = 0;
+    platform::SetQuestionHandler([&](const std::string &, const std::string &text) {
+        ++asked;
+        EXPECT_NE(text.find("Page 1 has no crop rectangle"), std::string::npos) << text;
+        return false;
+    });
+    AnswerRange(0, true);  // All Pages
+    view.OnCommand(ID_CROP_ALL_PAGES);
+    EXPECT_EQ(asked, 1);
+    document.ShowPage(2);
+    EXPECT_FALSE(document.CropRectangle().IsEmpty()) << "No keeps page 2's rectangle";
+}
+
+TEST_F(SaveTest, ASaveThroughALinkReplacesTheFileItNames) {
+    CropRun::SetToolPath(Q(Tool(dir, "copy", "cat \"$4\" > \"$6.new\" && mv \"$6.new\" \"$6\"")));
+    const std::string target = dir.file("target.pdf"), link = dir.file("link.pdf");
+    std::ofstream(target) << "old";
+    fs::create_symlink(target, link);
+    ASSERT_TRUE(SaveAs(link));
+    EXPECT_TRUE(fs::is_symlink(link)) << "the link stays a link";
+    EXPECT_EQ(fixtures::ReadFileBytes(target), fixtures::ReadFileBytes(input));
 }
 
 TEST(CropRunTest, AToolThatEndsWithoutWritingLeavesAnExistingFileAFailure) {
