@@ -358,8 +358,10 @@ void COrvaneDoc::DeleteCurrentPageRect() {
 void COrvaneDoc::ShrinkCurrentPageRect() {
     if (!Editable())
         return;
-    ShrinkIntoStore();
-    LoadCurrentPageRect();
+    // Shrunk, it is loaded back already; without a result it is loaded as
+    // the file holds it.
+    if (!ShrinkIntoStore())
+        LoadCurrentPageRect();
     CommitEdit();
 }
 

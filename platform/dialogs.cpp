@@ -26,6 +26,14 @@ OpenUrlHandler g_urlHandler;
 PrinterDialogHandler g_printerHandler;
 PrintPreviewHandler g_previewHandler;
 
+// A copy of the handler in `slot`, taken under the lock: a handler may be
+// replaced from another thread while it runs.
+template <typename Handler>
+Handler Current(const Handler &slot) {
+    std::lock_guard<std::mutex> guard(g_mutex);
+    return slot;
+}
+
 bool WidgetsRun() { return qobject_cast<QApplication *>(QCoreApplication::instance()) != nullptr; }
 
 void DefaultHandler(const std::string &title, const std::string &text, MessageIcon icon) {
@@ -42,11 +50,7 @@ void DefaultHandler(const std::string &title, const std::string &text, MessageIc
 }  // namespace
 
 void ShowMessage(const std::string &title, const std::string &text, MessageIcon icon) {
-    MessageHandler handler;
-    {
-        std::lock_guard<std::mutex> guard(g_mutex);
-        handler = g_handler;
-    }
+    const MessageHandler handler = Current(g_handler);
     if (handler)
         handler(title, text, icon);
     else
@@ -59,11 +63,7 @@ MessageHandler SetMessageHandler(MessageHandler handler) {
 }
 
 std::string AskOpenFileName(const std::string &filter) {
-    OpenFileHandler handler;
-    {
-        std::lock_guard<std::mutex> guard(g_mutex);
-        handler = g_openHandler;
-    }
+    const OpenFileHandler handler = Current(g_openHandler);
     if (handler)
         return handler(filter);
     if (!WidgetsRun())
@@ -83,11 +83,7 @@ OpenFileHandler SetOpenFileHandler(OpenFileHandler handler) {
 }
 
 std::string AskSaveFileName(const std::string &filter, const std::string &defaultSuffix, const std::string &folder) {
-    SaveFileHandler handler;
-    {
-        std::lock_guard<std::mutex> guard(g_mutex);
-        handler = g_saveHandler;
-    }
+    const SaveFileHandler handler = Current(g_saveHandler);
     if (handler)
         return handler(filter, defaultSuffix);
     if (!WidgetsRun())
@@ -107,11 +103,7 @@ SaveFileHandler SetSaveFileHandler(SaveFileHandler handler) {
 }
 
 bool AskYesNo(const std::string &title, const std::string &text) {
-    QuestionHandler handler;
-    {
-        std::lock_guard<std::mutex> guard(g_mutex);
-        handler = g_questionHandler;
-    }
+    const QuestionHandler handler = Current(g_questionHandler);
     if (handler)
         return handler(title, text);
     if (!WidgetsRun())
@@ -126,11 +118,7 @@ QuestionHandler SetQuestionHandler(QuestionHandler handler) {
 }
 
 bool OpenUrl(const std::string &url) {
-    OpenUrlHandler handler;
-    {
-        std::lock_guard<std::mutex> guard(g_mutex);
-        handler = g_urlHandler;
-    }
+    const OpenUrlHandler handler = Current(g_urlHandler);
     if (handler)
         return handler(url);
     return QDesktopServices::openUrl(QUrl(QString::fromStdString(url)));
@@ -142,11 +130,7 @@ OpenUrlHandler SetOpenUrlHandler(OpenUrlHandler handler) {
 }
 
 bool AskPrinter(QPrinter &printer, PrinterDialog which) {
-    PrinterDialogHandler handler;
-    {
-        std::lock_guard<std::mutex> guard(g_mutex);
-        handler = g_printerHandler;
-    }
+    const PrinterDialogHandler handler = Current(g_printerHandler);
     if (handler)
         return handler(printer, which);
     if (!WidgetsRun())
@@ -166,11 +150,7 @@ PrinterDialogHandler SetPrinterDialogHandler(PrinterDialogHandler handler) {
 }
 
 void ShowPrintPreview(QPrinter &printer, const PrintPainter &paint) {
-    PrintPreviewHandler handler;
-    {
-        std::lock_guard<std::mutex> guard(g_mutex);
-        handler = g_previewHandler;
-    }
+    const PrintPreviewHandler handler = Current(g_previewHandler);
     if (handler) {
         handler(printer, paint);
         return;
