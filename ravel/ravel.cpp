@@ -142,7 +142,7 @@ bool WithinLimit(int width, int height) {
 // pixels from (x, y) go into `samples`: top-down rows of `stride` bytes in
 // colour space `cs` (3 components, no alpha).
 bool RenderInto(Document *doc, int page, int width, int height, int x, int y, int w, int h,
-                fz_colorspace *cs, int stride, unsigned char *samples) {
+                fz_colorspace *cs, int stride, unsigned char *samples, fz_cookie *cookie = nullptr) {
     fz_context *ctx = doc->ctx;
     pdf_page *volatile pg = nullptr;
     fz_pixmap *volatile pix = nullptr;
@@ -161,9 +161,9 @@ bool RenderInto(Document *doc, int page, int width, int height, int x, int y, in
         pix = fz_new_pixmap_with_data(ctx, cs, w, h, nullptr, 0, stride, samples);
         fz_clear_pixmap_with_value(ctx, pix, 0xff);
         dev = fz_new_draw_device(ctx, fz_identity, pix);
-        pdf_run_page(ctx, pg, dev, ctm, nullptr);
+        pdf_run_page(ctx, pg, dev, ctm, cookie);
         fz_close_device(ctx, dev);
-        ok = true;
+        ok = !cookie || !cookie->abort;
     }
     fz_always(ctx) {
         fz_drop_device(ctx, dev);
@@ -177,7 +177,7 @@ bool RenderInto(Document *doc, int page, int width, int height, int x, int y, in
 // The region (x, y, w, h) of the page at width x height as a bottom-up
 // 24-bit bitmap; null on any failure.
 LS_Bitmap *RenderBitmap(LS_Document handle, int page, int width, int height, int x, int y, int w,
-                        int h) {
+                        int h, fz_cookie *cookie = nullptr) {
     if (width <= 0 || height <= 0 || w <= 0 || h <= 0 || x < 0 || y < 0 || x > width - w ||
         y > height - h || !WithinLimit(w, h))
         return nullptr;
@@ -199,7 +199,7 @@ LS_Bitmap *RenderBitmap(LS_Document handle, int page, int width, int height, int
     bmp->bits = static_cast<unsigned char *>(block) + sizeof(LS_Bitmap);
 
     if (!RenderInto(doc, page, width, height, x, y, w, h, fz_device_bgr(doc->ctx), int(stride),
-                    bmp->bits)) {
+                    bmp->bits, cookie)) {
         std::free(block);
         return nullptr;
     }
@@ -407,6 +407,35 @@ __attribute__((visibility("default"))) LS_Bitmap *LS_RenderRegion(LS_Document ha
 }
 
 __attribute__((visibility("default"))) void LS_DeleteBitmap(LS_Bitmap *bitmap) { std::free(bitmap); }
+
+// A cancel flag is MuPDF's cookie: its abort field is what the renderer
+// looks at between drawing operations, and may be set from any thread.
+struct LS_CancelFlag {
+    fz_cookie cookie;
+};
+
+__attribute__((visibility("default"))) LS_CancelFlag *LS_NewCancel(void) {
+    return static_cast<LS_CancelFlag *>(std::calloc(1, sizeof(LS_CancelFlag)));
+}
+
+__attribute__((visibility("default"))) void LS_Cancel(LS_CancelFlag *cancel) {
+    if (cancel)
+        __atomic_store_n(&cancel->cookie.abort, 1, __ATOMIC_RELAXED);
+}
+
+__attribute__((visibility("default"))) void LS_DeleteCancel(LS_CancelFlag *cancel) { std::free(cancel); }
+
+__attribute__((visibility("default"))) LS_Bitmap *LS_RenderRegionCancellable(LS_Document handle, int page,
+                                                                             int width, int height, int x, int y,
+                                                                             int w, int h, LS_CancelFlag *cancel) {
+    try {
+        if (cancel && __atomic_load_n(&cancel->cookie.abort, __ATOMIC_RELAXED))
+            return nullptr;
+        return RenderBitmap(handle, page, width, height, x, y, w, h, cancel ? &cancel->cookie : nullptr);
+    } catch (...) {
+        return nullptr;
+    }
+}
 
 __attribute__((visibility("default"))) int LS_Thumbnail(LS_Document handle, const char *jpegPath,
                                                         int page, int32_t *) {

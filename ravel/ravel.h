@@ -81,6 +81,21 @@ void LS_DeleteBitmap(LS_Bitmap *bitmap);
 LS_Bitmap *LS_RenderRegion(LS_Document doc, int page, int width, int height, int x, int y, int w,
                            int h);
 
+/* A render another thread can stop: make one with LS_NewCancel, pass it to
+ * LS_RenderRegionCancellable, and call LS_Cancel on it from any thread to
+ * make that render stop at its next check and return 0. A cancel stays
+ * set: make a new one for the next render. Free it with LS_DeleteCancel
+ * once no render uses it. LS_NewCancel returns 0 when out of memory. */
+typedef struct LS_CancelFlag LS_CancelFlag;
+LS_CancelFlag *LS_NewCancel(void);
+void LS_Cancel(LS_CancelFlag *cancel);
+void LS_DeleteCancel(LS_CancelFlag *cancel);
+
+/* LS_RenderRegion that stops, returning 0, once `cancel` (which may be 0)
+ * has been cancelled. */
+LS_Bitmap *LS_RenderRegionCancellable(LS_Document doc, int page, int width, int height, int x, int y,
+                                      int w, int h, LS_CancelFlag *cancel);
+
 /* Renders the page to fit within 160 x 200 pixels and writes it as a JPEG
  * file at `jpegPath`. Nonzero on success. */
 int LS_Thumbnail(LS_Document doc, const char *jpegPath, int page, int32_t *slot);

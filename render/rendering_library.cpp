@@ -36,6 +36,11 @@ const RavelApi &Stubs() {
         };
         api.DeleteBitmap = [](LS_Bitmap *) {};
         api.RenderRegion = [](LS_Document, int, int, int, int, int, int, int) -> LS_Bitmap * { return nullptr; };
+        api.NewCancel = []() -> LS_CancelFlag * { return nullptr; };
+        api.Cancel = [](LS_CancelFlag *) {};
+        api.DeleteCancel = [](LS_CancelFlag *) {};
+        api.RenderRegionCancellable = [](LS_Document, int, int, int, int, int, int, int,
+                                         LS_CancelFlag *) -> LS_Bitmap * { return nullptr; };
         api.GetPDFThumbnail = [](const char *, const char *, int, int32_t *) { return 0; };
         api.Thumbnail = [](LS_Document, const char *, int, int32_t *) { return 0; };
         return api;
@@ -65,6 +70,9 @@ bool BindAll(void *module, RavelApi &api) {
            Bind(module, "LS_DIBitmap24", api.DIBitmap24) &&
            Bind(module, "LS_DeleteBitmap", api.DeleteBitmap) &&
            Bind(module, "LS_RenderRegion", api.RenderRegion) &&
+           Bind(module, "LS_NewCancel", api.NewCancel) && Bind(module, "LS_Cancel", api.Cancel) &&
+           Bind(module, "LS_DeleteCancel", api.DeleteCancel) &&
+           Bind(module, "LS_RenderRegionCancellable", api.RenderRegionCancellable) &&
            Bind(module, "LS_GetPDFThumbnail", api.GetPDFThumbnail) &&
            Bind(module, "LS_Thumbnail", api.Thumbnail);
 }

@@ -23,6 +23,10 @@ struct RavelApi {
     decltype(&::LS_DIBitmap24) DIBitmap24 = nullptr;
     decltype(&::LS_DeleteBitmap) DeleteBitmap = nullptr;
     decltype(&::LS_RenderRegion) RenderRegion = nullptr;
+    decltype(&::LS_NewCancel) NewCancel = nullptr;
+    decltype(&::LS_Cancel) Cancel = nullptr;
+    decltype(&::LS_DeleteCancel) DeleteCancel = nullptr;
+    decltype(&::LS_RenderRegionCancellable) RenderRegionCancellable = nullptr;
     decltype(&::LS_GetPDFThumbnail) GetPDFThumbnail = nullptr;
     decltype(&::LS_Thumbnail) Thumbnail = nullptr;
 };

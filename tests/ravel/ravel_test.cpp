@@ -8,6 +8,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+
+#include <chrono>
+
 #include <cmath>
 #include <filesystem>
 #include <fstream>
@@ -314,6 +318,39 @@ TEST_F(RavelTest, ARegionIsThatPartOfTheWholePageAndMayBelongToAPageTooLargeToRe
     EXPECT_EQ(region(w, h, 0, 0, 0, 10), nullptr);
     EXPECT_EQ(region(0, h, 0, 0, 1, 1), nullptr);
     EXPECT_EQ(Api().RenderRegion(0, 1, w, h, 0, 0, 10, 10), nullptr);
+}
+
+TEST_F(RavelTest, ACancelledRenderStopsAndGivesNothingAndAnUncancelledOneIsTheRegion) {
+    DocPlan plan = fixtures::PagesOfSizes({{612, 792}});
+    plan.pages[0].blackRects.push_back({100, 300, 400, 500});
+    plan.pages[0].richContent = true;
+    plan.pages[0].noiseImageKilobytes = 2000;
+    OpenDoc doc(Write(plan));
+    ASSERT_TRUE(doc);
+    auto own = [](LS_Bitmap *b) { return BitmapPtr(b, [](LS_Bitmap *p) { Api().DeleteBitmap(p); }); };
+    std::unique_ptr<LS_CancelFlag, void (*)(LS_CancelFlag *)> cancel(Api().NewCancel(), Api().DeleteCancel);
+    ASSERT_NE(cancel, nullptr);
+    // Without a cancel, or one not set, it is LS_RenderRegion.
+    BitmapPtr plain = own(Api().RenderRegion(doc.get(), 1, 1287, 1666, 200, 300, 400, 500));
+    BitmapPtr none = own(Api().RenderRegionCancellable(doc.get(), 1, 1287, 1666, 200, 300, 400, 500, nullptr));
+    BitmapPtr unset = own(Api().RenderRegionCancellable(doc.get(), 1, 1287, 1666, 200, 300, 400, 500, cancel.get()));
+    ASSERT_TRUE(plain && none && unset);
+    const size_t bytes = size_t(plain->stride) * size_t(plain->height);
+    EXPECT_EQ(std::memcmp(plain->bits, none->bits, bytes), 0);
+    EXPECT_EQ(std::memcmp(plain->bits, unset->bits, bytes), 0);
+
+    // Cancelled from another thread while a large render runs: it stops.
+    std::thread stopper([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(30));
+        Api().Cancel(cancel.get());
+    });
+    BitmapPtr stopped = own(Api().RenderRegionCancellable(doc.get(), 1, 12870, 16660, 0, 0, 8000, 8000, cancel.get()));
+    stopper.join();
+    EXPECT_EQ(stopped, nullptr);
+    // A cancel stays set; the handle renders on with a new one.
+    EXPECT_EQ(own(Api().RenderRegionCancellable(doc.get(), 1, 1287, 1666, 0, 0, 10, 10, cancel.get())), nullptr);
+    EXPECT_NE(own(Api().RenderRegion(doc.get(), 1, 1287, 1666, 0, 0, 10, 10)), nullptr);
+    Api().Cancel(nullptr);
 }
 
 TEST_F(RavelTest, AnnotationsAreRenderedWithThePage) {
