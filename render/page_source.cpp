@@ -143,6 +143,14 @@ BitmapHandle PageSource::RenderRegion(int page, int width, int height, int x, in
     return Adopt(api, api.RenderRegion(m_document.Handle(), page, width, height, x, y, w, h));
 }
 
+BitmapHandle PageSource::RenderRegion(int page, int width, int height, int x, int y, int w, int h,
+                                      LS_CancelFlag *cancel) {
+    if (m_kind != SourceKind::Pdf || !m_document)
+        return nullptr;
+    const RavelApi &api = Ravel();
+    return Adopt(api, api.RenderRegionCancellable(m_document.Handle(), page, width, height, x, y, w, h, cancel));
+}
+
 BitmapHandle PageSource::RenderFrame(int page) {
     if (m_kind != SourceKind::Image)
         return nullptr;

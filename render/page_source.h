@@ -54,6 +54,9 @@ public:
     // width x height; the whole may be larger than a picture can be. Null
     // on failure and for sources that are not PDF.
     BitmapHandle RenderRegion(int page, int width, int height, int x, int y, int w, int h);
+    // RenderRegion that stops, giving null, once `cancel` is cancelled
+    // (from any thread).
+    BitmapHandle RenderRegion(int page, int width, int height, int x, int y, int w, int h, LS_CancelFlag *cancel);
     // Frame `page` (from 1) of a picture; null for other kinds. The file is
     // decoded again only when the frame changes; a frame that fails to
     // decode leaves the source at the frame it held before.

@@ -1,0 +1,87 @@
+#ifndef RENDER_RENDER_SCHEDULER_H
+#define RENDER_RENDER_SCHEDULER_H
+
+#include "ravel/ravel.h"
+#include "render/page_source.h"
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace render {
+
+// The background rendering of one open document: jobs with priorities run
+// on at most a few render threads, each with a page source of its own (a
+// rendering-library handle is used by one thread at a time).
+//
+// Rules:
+//   - Submit, Cancel and Stop may be called from any thread; jobs run on the
+//     render threads and hand their results on themselves (the caller's
+//     job typically posts a queued call to the window's thread).
+//   - The most urgent job waiting runs first (lower Priority first; the
+//     older first among equals).
+//   - A job more urgent than every running one, with no thread free, stops
+//     the least urgent running job, which goes back to wait its turn: the
+//     page the user asked for never waits behind a read-ahead.
+//   - Stop drops what waits, cancels what runs and joins the threads; it
+//     never waits for a slow page to finish. No thread is ever terminated.
+class RenderScheduler {
+public:
+    enum Priority : int { kRequested = 0, kVisible = 1, kReadAhead = 2, kThumbnail = 3, kBackground = 4 };
+
+    // What a job is given: the thread's own page source of the document
+    // (null when it cannot be opened) and the cancel flag of this run, to
+    // pass to the cancellable renders. A job that returns false was
+    // cancelled and is run again later when it was only put aside.
+    using Job = std::function<bool(PageSource *source, LS_CancelFlag *cancel)>;
+
+    explicit RenderScheduler(std::string path, int threads = 2);
+    ~RenderScheduler();
+    RenderScheduler(const RenderScheduler &) = delete;
+    RenderScheduler &operator=(const RenderScheduler &) = delete;
+
+    uint64_t Submit(Priority priority, Job job);
+    // Drops the job if it waits, stops it if it runs; false when it is
+    // neither (done or unknown).
+    bool Cancel(uint64_t id);
+    void Stop();
+    // Jobs waiting and running.
+    size_t Pending() const;
+
+private:
+    struct Entry {
+        uint64_t id = 0;
+        Priority priority = kBackground;
+        Job job;
+    };
+    struct Running {
+        uint64_t id = 0;
+        Priority priority = kBackground;
+        LS_CancelFlag *cancel = nullptr;
+        bool putAside = false;  // cancelled to make room, to run again
+    };
+
+    void ThreadMain(size_t index);
+    // Under the lock: the waiting entry to run next, taken out.
+    bool TakeNext(Entry &entry);
+
+    const std::string m_path;
+    mutable std::mutex m_mutex;
+    std::condition_variable m_wake;
+    std::deque<Entry> m_waiting;
+    std::vector<Running> m_running;  // one per thread; id 0 when idle
+    std::vector<std::thread> m_threads;
+    uint64_t m_nextId = 1;
+    bool m_stopping = false;
+};
+
+}  // namespace render
+
+#endif

@@ -1,0 +1,144 @@
+// The render scheduler: priorities, a more urgent job putting a slow one
+// aside, cancelling, a prompt stop, and a page source for each thread.
+
+#include "render/render_scheduler.h"
+#include "render/rendering_library.h"
+#include "tests/fixtures/pdf_fixtures.h"
+#include "tests/fixtures/temp_dir.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <set>
+#include <vector>
+
+using render::RenderScheduler;
+
+namespace {
+
+class RenderSchedulerTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(render::LoadRenderingLibrary());
+        fixtures::DocPlan plan = fixtures::PagesOfSizes({{612, 792}, {612, 792}});
+        for (fixtures::PagePlan &page : plan.pages) {
+            page.richContent = true;
+            page.noiseImageKilobytes = 1500;
+        }
+        path = dir.file("doc.pdf");
+        fixtures::WritePdf(plan, path);
+    }
+    // A render large enough to take a while, stopped by its cancel flag.
+    static bool SlowRender(render::PageSource *source, LS_CancelFlag *cancel) {
+        return source && source->RenderRegion(1, 12870, 16660, 0, 0, 8000, 8000, cancel) != nullptr;
+    }
+    void Record(const std::string &what) {
+        std::lock_guard<std::mutex> lock(mutex);
+        order.push_back(what);
+        changed.notify_all();
+    }
+    bool WaitFor(size_t count) {
+        std::unique_lock<std::mutex> lock(mutex);
+        return changed.wait_for(lock, std::chrono::seconds(30), [&] { return order.size() >= count; });
+    }
+
+    fixtures::TempDir dir;
+    std::string path;
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::vector<std::string> order;
+};
+
+TEST_F(RenderSchedulerTest, TheMostUrgentWaitingJobRunsFirst) {
+    RenderScheduler scheduler(path, 1);
+    std::mutex gate;
+    std::unique_lock<std::mutex> held(gate);
+    scheduler.Submit(RenderScheduler::kBackground, [&](render::PageSource *, LS_CancelFlag *) {
+        Record("first");
+        std::lock_guard<std::mutex> wait(gate);  // until the others wait
+        return true;
+    });
+    ASSERT_TRUE(WaitFor(1));
+    for (auto [priority, name] : {std::pair{RenderScheduler::kThumbnail, "thumbnail"},
+                                  std::pair{RenderScheduler::kReadAhead, "read ahead"},
+                                  std::pair{RenderScheduler::kThumbnail, "second thumbnail"},
+                                  std::pair{RenderScheduler::kVisible, "visible"}})
+        scheduler.Submit(priority, [this, name = std::string(name)](render::PageSource *, LS_CancelFlag *) {
+            Record(name);
+            return true;
+        });
+    held.unlock();
+    ASSERT_TRUE(WaitFor(5));
+    EXPECT_EQ(order, (std::vector<std::string>{"first", "visible", "read ahead", "thumbnail", "second thumbnail"}));
+}
+
+TEST_F(RenderSchedulerTest, ThePageAskedForPutsASlowThumbnailAsideWhichRunsAgainAfter) {
+    RenderScheduler scheduler(path, 1);
+    int thumbnailRuns = 0;
+    scheduler.Submit(RenderScheduler::kThumbnail, [&](render::PageSource *source, LS_CancelFlag *cancel) {
+        ++thumbnailRuns;
+        Record(thumbnailRuns == 1 ? "thumbnail started" : "thumbnail again");
+        if (thumbnailRuns > 1)
+            return true;
+        return SlowRender(source, cancel);
+    });
+    ASSERT_TRUE(WaitFor(1));
+    scheduler.Submit(RenderScheduler::kRequested, [&](render::PageSource *source, LS_CancelFlag *) {
+        Record(source ? "page" : "no source");
+        return true;
+    });
+    ASSERT_TRUE(WaitFor(3));
+    EXPECT_EQ(order, (std::vector<std::string>{"thumbnail started", "page", "thumbnail again"}));
+}
+
+TEST_F(RenderSchedulerTest, CancelDropsAWaitingJobAndStopsARunningOne) {
+    RenderScheduler scheduler(path, 1);
+    bool slowFinished = true;
+    const uint64_t slow = scheduler.Submit(RenderScheduler::kBackground, [&](render::PageSource *source, LS_CancelFlag *cancel) {
+        Record("slow");
+        slowFinished = SlowRender(source, cancel);
+        Record("slow ended");
+        return slowFinished;
+    });
+    const uint64_t waiting = scheduler.Submit(RenderScheduler::kBackground, [&](render::PageSource *, LS_CancelFlag *) {
+        Record("never");
+        return true;
+    });
+    ASSERT_TRUE(WaitFor(1));
+    EXPECT_TRUE(scheduler.Cancel(waiting));
+    EXPECT_TRUE(scheduler.Cancel(slow));
+    ASSERT_TRUE(WaitFor(2));
+    EXPECT_FALSE(slowFinished);
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_EQ(order, (std::vector<std::string>{"slow", "slow ended"}));
+    EXPECT_FALSE(scheduler.Cancel(slow)) << "done";
+    EXPECT_EQ(scheduler.Pending(), 0u);
+}
+
+TEST_F(RenderSchedulerTest, StopDoesNotWaitForSlowPagesAndEachThreadHasItsOwnSource) {
+    auto scheduler = std::make_unique<RenderScheduler>(path, 2);
+    std::mutex sourcesMutex;
+    std::set<render::PageSource *> sources;
+    for (int i = 0; i < 6; ++i)
+        scheduler->Submit(RenderScheduler::kThumbnail, [&](render::PageSource *source, LS_CancelFlag *cancel) {
+            {
+                std::lock_guard<std::mutex> lock(sourcesMutex);
+                sources.insert(source);
+            }
+            Record("slow");
+            return SlowRender(source, cancel);
+        });
+    ASSERT_TRUE(WaitFor(2));
+    const auto start = std::chrono::steady_clock::now();
+    scheduler->Stop();
+    const auto took = std::chrono::steady_clock::now() - start;
+    EXPECT_LT(took, std::chrono::milliseconds(2000));
+    EXPECT_EQ(scheduler->Submit(RenderScheduler::kRequested, [](render::PageSource *, LS_CancelFlag *) { return true; }), 0u);
+    scheduler.reset();
+    EXPECT_EQ(sources.size(), 2u);
+    EXPECT_EQ(sources.count(nullptr), 0u);
+}
+
+}  // namespace
