@@ -34,4 +34,4 @@ bench: build
 	bash bench/run-all.sh
 
 clean:
-	rm -rf build build-asan
+	rm -rf build build-asan build-tsan build-fuzz

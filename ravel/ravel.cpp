@@ -163,7 +163,7 @@ bool RenderInto(Document *doc, int page, int width, int height, int x, int y, in
         dev = fz_new_draw_device(ctx, fz_identity, pix);
         pdf_run_page(ctx, pg, dev, ctm, cookie);
         fz_close_device(ctx, dev);
-        ok = !cookie || !cookie->abort;
+        ok = !cookie || !__atomic_load_n(&cookie->abort, __ATOMIC_RELAXED);
     }
     fz_always(ctx) {
         fz_drop_device(ctx, dev);
