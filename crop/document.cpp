@@ -3,6 +3,7 @@
 #include "crop/shrink.h"
 #include "platform/exe_folder.h"
 #include "platform/temp_files.h"
+#include "render/rendering_library.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -10,6 +11,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <sys/stat.h>
 
 namespace crop {
 namespace {
@@ -39,13 +41,25 @@ bool CanRead(const QString &path, QString &reason) {
     return true;
 }
 
+// What tells one content of a file from another without reading it.
+std::string FileStamp(const QString &path) {
+    struct stat st {};
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0)
+        return {};
+    char text[96];
+    std::snprintf(text, sizeof text, "%llu:%llu:%lld:%ld:%lld:%ld", (unsigned long long)st.st_dev,
+                  (unsigned long long)st.st_ino, (long long)st.st_mtim.tv_sec, long(st.st_mtim.tv_nsec),
+                  (long long)st.st_ctim.tv_sec, long(st.st_ctim.tv_nsec));
+    return std::string(text) + ":" + std::to_string(st.st_size);
+}
+
 // A pixel count from a size in points, kept within what an int holds.
 int PixelsFor(double value) { return int(std::clamp(std::trunc(value), 1.0, 1.0e9)); }
 
 }  // namespace
 
 render::BitmapHandle RenderPageBitmap(render::PageSource &source, int page, QRect &pageRect, QString &reason,
-                                      QString &note) {
+                                      QString &note, LS_CancelFlag *cancel) {
     note.clear();
     if (source.Kind() == render::SourceKind::Image) {
         // The frame itself is shown, its size in pixels taken as points.
@@ -95,7 +109,9 @@ render::BitmapHandle RenderPageBitmap(render::PageSource &source, int page, QRec
 
     const double scale[2] = {COrvaneDoc::kScale, COrvaneDoc::kScale};
     int32_t slot = 0;
-    render::BitmapHandle bitmap = source.RenderPage(0, page, scale, 0, widthPx, heightPx, &slot);
+    // The same picture either way: the whole page as a region.
+    render::BitmapHandle bitmap = cancel ? source.RenderRegion(page, widthPx, heightPx, 0, 0, widthPx, heightPx, cancel)
+                                         : source.RenderPage(0, page, scale, 0, widthPx, heightPx, &slot);
     if (!bitmap)
         reason = QStringLiteral("the rendering library could not render it");
     return bitmap;
@@ -117,6 +133,74 @@ COrvaneDoc::~COrvaneDoc() {
     // A run still going ends here, telling nobody.
     disconnect(&m_cropRun, nullptr, this, nullptr);
     m_cropRun.Stop();
+    StopBackground();
+}
+
+void COrvaneDoc::StopBackground() {
+    if (m_scheduler)
+        m_scheduler->Stop();
+    m_scheduler.reset();
+    m_cache.reset();
+    m_readAheadJobs.clear();
+}
+
+void COrvaneDoc::SetReadAhead(bool on) {
+    m_readAhead = on;
+    if (!on) {
+        YieldReadAhead();
+        if (m_cache)
+            m_cache->Clear();
+    } else {
+        ScheduleReadAhead();
+    }
+}
+
+void COrvaneDoc::YieldReadAhead() {
+    if (m_scheduler)
+        for (const auto &[page, id] : m_readAheadJobs)
+            m_scheduler->Cancel(id);
+    m_readAheadJobs.clear();
+}
+
+void COrvaneDoc::ScheduleReadAhead() {
+    if (!m_scheduler || !m_cache || !m_readAhead || m_pageSource->Kind() == render::SourceKind::Metafile)
+        return;
+    const std::vector<int> pages = render::PageCache::PagesAhead(m_currentPage, m_direction, m_pageCount);
+    m_cache->Want(pages);
+    // Renders for pages no longer wanted stop; those still wanted go on.
+    for (auto it = m_readAheadJobs.begin(); it != m_readAheadJobs.end();) {
+        if (std::find(pages.begin(), pages.end(), it->first) == pages.end()) {
+            m_scheduler->Cancel(it->second);
+            it = m_readAheadJobs.erase(it);
+        } else {
+            ++it;
+        }
+    }
+    for (int page : pages) {
+        if (m_cache->Contains(page) || m_readAheadJobs.count(page))
+            continue;
+        std::weak_ptr<render::PageCache> cache = m_cache;
+        m_readAheadJobs[page] = m_scheduler->Submit(
+            render::RenderScheduler::kReadAhead, [cache, page](render::PageSource *source, LS_CancelFlag *cancel) {
+                const std::shared_ptr<render::PageCache> target = cache.lock();
+                if (!target || !source || target->Contains(page))
+                    return true;
+                const uint64_t epoch = target->Epoch();
+                QString reason, note;
+                QRect pageRect;
+                render::BitmapHandle bitmap = RenderPageBitmap(*source, page, pageRect, reason, note, cancel);
+                if (!bitmap)
+                    return !(cancel && render::Ravel().IsCancelled(cancel));
+                render::PageCache::Page entry;
+                entry.page = page;
+                entry.bitmap = std::shared_ptr<const render::Bitmap>(std::move(bitmap));
+                entry.widthPt = pageRect.width();
+                entry.heightPt = pageRect.height();
+                entry.note = note.toStdString();
+                target->Insert(std::move(entry), epoch);
+                return true;
+            });
+    }
 }
 
 void COrvaneDoc::SetTitle(const QString &title) {
@@ -162,6 +246,7 @@ bool COrvaneDoc::OpenDocument(const QString &path, QString &reason) {
     bitmap.reset();
 
     // The new document replaces the shown one only now.
+    StopBackground();
     ResetCropFile();
     m_pageSource = std::move(source);
     m_pageCount = pages;
@@ -169,10 +254,15 @@ bool COrvaneDoc::OpenDocument(const QString &path, QString &reason) {
     m_pagePicture = std::move(picture);
     m_documentPath = full;
     ++m_generation;
+    m_scheduler = std::make_shared<render::RenderScheduler>(full.toStdString(), 2);
+    m_cache = std::make_shared<render::PageCache>();
+    m_fileStamp = FileStamp(full);
+    m_direction = 1;
     LoadCurrentPageRect();
     SetTitle(QFileInfo(full).fileName());
     emit PageTextChanged(PageText(1));
     emit DocumentOpened();
+    ScheduleReadAhead();
     if (!m_pagePicture->HasPicture())
         emit StatusMessage(CannotShow(1, failure));
     else if (!note.isEmpty())
@@ -190,19 +280,41 @@ bool COrvaneDoc::ShowPage(int page) {
         return false;
     QString failure, note;
     QRect pageRect;
-    render::BitmapHandle bitmap = RenderPageBitmap(*m_pageSource, page, pageRect, failure, note);
+    // A page rendered ahead is shown as it is; any other is rendered here,
+    // with the renders ahead stopped meanwhile.
+    if (m_cache && FileStamp(m_documentPath) != m_fileStamp) {
+        // The file changed since it was opened: what was rendered ahead
+        // may no longer be what it holds.
+        m_cache->Clear();
+        m_readAheadJobs.clear();
+        m_fileStamp = FileStamp(m_documentPath);
+    }
+    std::shared_ptr<const render::PageCache::Page> cached = m_cache ? m_cache->Find(page) : nullptr;
+    render::BitmapHandle rendered;
+    if (cached) {
+        pageRect = QRect(0, 0, cached->widthPt, cached->heightPt);
+        note = QString::fromStdString(cached->note);
+    } else {
+        YieldReadAhead();
+        rendered = RenderPageBitmap(*m_pageSource, page, pageRect, failure, note);
+    }
+    const render::Bitmap *bitmap = cached ? cached->bitmap.get() : rendered.get();
     if (!bitmap) {
         emit PageTextChanged(PageText(m_currentPage));
         emit StatusMessage(CannotShow(page, failure));
         emit ShowPageFailed(page, failure);
+        ScheduleReadAhead();
         return false;
     }
     // Copied over the previous page's picture, whose memory it reuses.
+    m_direction = page < m_currentPage ? -1 : 1;
     m_currentPage = page;
-    if (!m_pagePicture->SetFromBitmap(bitmap.get(), pageRect))
+    if (!m_pagePicture->SetFromBitmap(bitmap, pageRect))
         note = CannotShow(page, QString::fromLatin1(kNoMemory));
+    rendered.reset();
     LoadCurrentPageRect();
     emit PageShown(page);
+    ScheduleReadAhead();
     if (!note.isEmpty())
         emit StatusMessage(note);
     return true;
@@ -212,6 +324,7 @@ void COrvaneDoc::CloseDocument() {
     if (IsCropRunning())
         return;  // the tool reads it
     const bool wasOpen = IsOpen();
+    StopBackground();
     m_pageSource.reset();
     m_pageCount = 0;
     m_currentPage = 0;

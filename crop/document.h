@@ -4,7 +4,9 @@
 #include "crop/crop_file.h"
 #include "crop/crop_run.h"
 #include "crop/page_picture.h"
+#include "render/page_cache.h"
 #include "render/page_source.h"
+#include "render/render_scheduler.h"
 
 #include <QObject>
 #include <QString>
@@ -26,6 +28,11 @@ namespace crop {
 //
 // Every page is rendered once when it is shown, at 101 dots per inch times
 // 1.5 (about 2.1 pixels per point); the page view only scales that picture.
+// While a page is shown, its neighbours (the next in the direction of
+// travel first) are rendered in the background into a small cache, so
+// that turning to them renders nothing on the window's thread. All
+// background rendering of the open document goes through its render
+// scheduler.
 class COrvaneDoc : public QObject {
     Q_OBJECT
 public:
@@ -126,6 +133,13 @@ public:
     // Counts the documents opened, so that late results for a document
     // since closed can be told apart.
     uint64_t Generation() const { return m_generation; }
+    // The background rendering of the open document; null when none is
+    // open. Each of its threads has a document handle of its own.
+    const std::shared_ptr<render::RenderScheduler> &Scheduler() const { return m_scheduler; }
+    // The pages rendered ahead; null when none is open.
+    const render::PageCache *ReadAheadCache() const { return m_cache.get(); }
+    // Renders ahead or not (on by default).
+    void SetReadAhead(bool on);
 
 signals:
     // A document was opened; its page 1 is current.
@@ -186,6 +200,13 @@ private:
     // A page is shown and no crop run holds the document.
     bool Editable() const { return HasPicture() && !IsCropRunning(); }
     void CropRunEnded(bool ok, const QString &message);
+    // The neighbours of the shown page, rendered in the background.
+    void ScheduleReadAhead();
+    // Stops the renders ahead that run, so that the page asked for has
+    // the processor; they are scheduled again once it is shown.
+    void YieldReadAhead();
+    // Stops the background rendering of the document shown.
+    void StopBackground();
 
     QString m_documentPath;
     QString m_title = QStringLiteral("Untitled");
@@ -201,6 +222,12 @@ private:
     std::vector<UndoStep> m_undo, m_redo;
     CropRun m_cropRun;
     bool m_changedSinceSave = false;
+    std::shared_ptr<render::RenderScheduler> m_scheduler;
+    std::shared_ptr<render::PageCache> m_cache;
+    std::map<int, uint64_t> m_readAheadJobs;  // page -> scheduler job
+    std::string m_fileStamp;  // the file as it was when opened
+    int m_direction = 1;
+    bool m_readAhead = true;
 };
 
 // The picture of one page as the document shows it: for a PDF (and a
@@ -209,9 +236,10 @@ private:
 // is too large; for a picture file its frame, each pixel a point.
 // `pageRect` gets the page's rectangle in whole points. Null, with the
 // reason, when the page cannot be rendered; `note` tells when the page was
-// rendered at less than the usual resolution.
+// rendered at less than the usual resolution. With `cancel`, a PDF page
+// stops rendering (null) once it is cancelled.
 render::BitmapHandle RenderPageBitmap(render::PageSource &source, int page, QRect &pageRect, QString &reason,
-                                      QString &note);
+                                      QString &note, LS_CancelFlag *cancel = nullptr);
 
 }  // namespace crop
 

@@ -1,21 +1,84 @@
 #include "panes/thumbnail_strip.h"
 
-#include <QFileInfo>
+#include <QFile>
 #include <QItemSelectionModel>
-#include <QPainter>
+#include <QResizeEvent>
+#include <QScrollBar>
+#include <QWheelEvent>
+
+#include <algorithm>
 
 namespace panes {
 namespace {
 
-bool HasSuffix(const QString &path, const char *suffix) {
-    return QFileInfo(path).suffix().compare(QLatin1String(suffix), Qt::CaseInsensitive) == 0;
-}
+bool IsPdf(const QString &path) { return render::IsPdfName(QFile::encodeName(path).toStdString()); }
 
-// In counting: ".pdf" or ".bak" is a PDF; in selecting only ".pdf".
-bool IsPdfForCounting(const QString &path) { return HasSuffix(path, "pdf") || HasSuffix(path, "bak"); }
-bool IsPdf(const QString &path) { return HasSuffix(path, "pdf"); }
+// How long the strip's scrolling must rest before the worker is asked for
+// what came into view.
+constexpr int kSettleMs = 120;
 
 }  // namespace
+
+ThumbnailModel::ThumbnailModel(QObject *parent) : QAbstractListModel(parent), m_placeholder(render::PlaceholderCell()) {}
+
+int ThumbnailModel::rowCount(const QModelIndex &parent) const {
+    return parent.isValid() ? 0 : int(m_pictures.size());
+}
+
+QVariant ThumbnailModel::data(const QModelIndex &index, int role) const {
+    if (!index.isValid() || index.row() >= rowCount())
+        return {};
+    if (role == Qt::DisplayRole)
+        return QString::number(index.row() + 1);
+    if (role == Qt::DecorationRole)
+        return Picture(index.row());
+    return {};
+}
+
+void ThumbnailModel::SetCount(int count) {
+    beginResetModel();
+    m_pictures.assign(size_t(std::max(0, count)), QImage());
+    endResetModel();
+}
+
+void ThumbnailModel::SetPicture(int item, const QImage &picture) {
+    if (item < 0 || item >= rowCount())
+        return;
+    // Kept at 24 bits a pixel, as the cells are.
+    m_pictures[size_t(item)] = picture.convertToFormat(QImage::Format_RGB888);
+    const QModelIndex changed = index(item);
+    emit dataChanged(changed, changed, {Qt::DecorationRole});
+}
+
+bool ThumbnailModel::HasPicture(int item) const {
+    return item >= 0 && item < rowCount() && !m_pictures[size_t(item)].isNull();
+}
+
+const QImage &ThumbnailModel::Picture(int item) const {
+    return HasPicture(item) ? m_pictures[size_t(item)] : m_placeholder;
+}
+
+// Hands the worker's results to the strip's thread. The worker calls it
+// on render threads and never after StopWorker has returned, so the strip
+// is alive whenever it is called.
+class CThumbnailListCtrl::Sink : public render::ThumbnailSink {
+public:
+    Sink(CThumbnailListCtrl *strip, uint64_t token) : m_strip(strip), m_token(token) {}
+    void ItemsFilled(int total) override {
+        QMetaObject::invokeMethod(
+            m_strip, [strip = m_strip, token = m_token, total] { strip->OnItemsFilled(token, total); },
+            Qt::QueuedConnection);
+    }
+    void PictureReady(int item, const QImage &cell) override {
+        QMetaObject::invokeMethod(
+            m_strip, [strip = m_strip, token = m_token, item, cell] { strip->OnPicture(token, item, cell); },
+            Qt::QueuedConnection);
+    }
+
+private:
+    CThumbnailListCtrl *const m_strip;
+    const uint64_t m_token;
+};
 
 CThumbnailListCtrl::CThumbnailListCtrl(crop::COrvaneDoc &document, QWidget *parent)
     : QListView(parent), m_document(document) {
@@ -26,7 +89,14 @@ CThumbnailListCtrl::CThumbnailListCtrl(crop::COrvaneDoc &document, QWidget *pare
     setSelectionMode(QAbstractItemView::SingleSelection);
     setUniformItemSizes(true);
     setEditTriggers(QAbstractItemView::NoEditTriggers);
+    setSpacing(0);
+    // A fixed grid: the worker works out which items are in view from it.
+    setGridSize(QSize(kCellWidth + 20, kCellHeight + fontMetrics().height() + 14));
     setModel(&m_model);
+    m_settle.setSingleShot(true);
+    m_settle.setInterval(kSettleMs);
+    connect(&m_settle, &QTimer::timeout, this, &CThumbnailListCtrl::WakeWorker);
+    connect(verticalScrollBar(), &QScrollBar::sliderReleased, this, &CThumbnailListCtrl::WakeWorker);
     connect(selectionModel(), &QItemSelectionModel::selectionChanged, this, &CThumbnailListCtrl::OnSelectionChanged);
     connect(&m_document, &crop::COrvaneDoc::DocumentOpened, this, &CThumbnailListCtrl::OnDocumentOpened);
     connect(&m_document, &crop::COrvaneDoc::PageShown, this, &CThumbnailListCtrl::ShowCurrentItem);
@@ -34,13 +104,9 @@ CThumbnailListCtrl::CThumbnailListCtrl(crop::COrvaneDoc &document, QWidget *pare
     connect(&m_document, &crop::COrvaneDoc::DocumentClosed, this, &CThumbnailListCtrl::Reset);
 }
 
-QPixmap CThumbnailListCtrl::Placeholder() {
-    QPixmap cell(kCellWidth, kCellHeight);
-    cell.fill(Qt::white);
-    QPainter painter(&cell);
-    painter.setPen(QColor(192, 192, 192));
-    painter.drawRect(0, 0, kCellWidth - 1, kCellHeight - 1);
-    return cell;
+CThumbnailListCtrl::~CThumbnailListCtrl() {
+    StopWorker();
+    m_worker.reset();
 }
 
 bool CThumbnailListCtrl::AddFile(const QString &path) {
@@ -66,34 +132,128 @@ bool CThumbnailListCtrl::ContainsFile(const QString &path) const {
 
 void CThumbnailListCtrl::ClearStrip() {
     const QSignalBlocker block(selectionModel());
-    m_model.clear();
+    m_model.Clear();
     m_files.clear();
 }
 
-void CThumbnailListCtrl::FillList() {
-    int total = 0;
+void CThumbnailListCtrl::Reset() {
+    StopWorker();
+    ClearStrip();
+}
+
+bool CThumbnailListCtrl::StartWorker() {
+    if (m_worker && m_worker->IsRunning())
+        return WakeWorker();
+    StopWorker();
+    if (!m_document.Scheduler() || m_files.empty())
+        return false;
+    std::vector<render::ThumbnailFile> files;
     for (const ThumbnailFile &f : m_files)
-        total += IsPdfForCounting(f.path) ? m_document.PageCount() : 1;
-    const QIcon placeholder(Placeholder());
-    const QSignalBlocker block(selectionModel());
-    m_model.clear();
-    for (int i = 0; i < total; ++i) {
-        auto *item = new QStandardItem(placeholder, QString::number(i + 1));
-        item->setEditable(false);
-        m_model.appendRow(item);
+        files.push_back({QFile::encodeName(f.path).toStdString(), f.frame});
+    m_sink = std::make_unique<Sink>(this, ++m_token);
+    m_worker = render::ThumbnailWorker::Create(m_document.Scheduler(), std::move(files), m_sink.get());
+    PublishLayout();
+    return m_worker->StartWorker();
+}
+
+bool CThumbnailListCtrl::WakeWorker() {
+    if (!m_worker)
+        return false;
+    PublishLayout();
+    return m_worker->WakeWorker();
+}
+
+void CThumbnailListCtrl::StopWorker() {
+    m_settle.stop();
+    if (!m_worker)
+        return;
+    m_worker->StopWorker();
+    // Results already on their way carry the old token and are dropped.
+    ++m_token;
+}
+
+render::StripLayout CThumbnailListCtrl::CurrentLayout() const {
+    render::StripLayout layout;
+    const QSize grid = gridSize();
+    const int width = std::max(1, viewport()->width());
+    layout.clientHeight = viewport()->height();
+    layout.rowPitch = std::max(1, grid.height());
+    layout.itemHeight = layout.rowPitch;  // rows abut: the grid cell is the item's bounds
+    layout.columns = std::max(1, width / std::max(1, grid.width()));
+    layout.firstTop = -verticalScrollBar()->value();
+    const int count = m_model.rowCount();
+    if (count > 0) {
+        // Where the view has put its items, when it has.
+        const QRect first = visualRect(m_model.index(0));
+        if (first.isValid()) {
+            int columns = 1;
+            while (columns < count && visualRect(m_model.index(columns)).top() == first.top())
+                ++columns;
+            layout.columns = columns;
+            layout.firstTop = first.top() - (grid.height() - first.height()) / 2;
+            if (columns < count)
+                layout.rowPitch = layout.itemHeight =
+                    std::max(1, visualRect(m_model.index(columns)).top() - first.top());
+        }
     }
+    return layout;
+}
+
+void CThumbnailListCtrl::PublishLayout() {
+    if (m_worker)
+        m_worker->PublishLayout(CurrentLayout());
 }
 
 void CThumbnailListCtrl::OnDocumentOpened() {
-    ClearStrip();
+    Reset();
     AddFile(m_document.PathName());
-    FillList();
     scrollToTop();
+    StartWorker();
 }
 
-void CThumbnailListCtrl::SetItemPicture(int index, const QPixmap &picture) {
-    if (QStandardItem *item = m_model.item(index))
-        item->setIcon(QIcon(picture));
+void CThumbnailListCtrl::OnItemsFilled(uint64_t token, int count) {
+    if (token != m_token)
+        return;
+    {
+        const QSignalBlocker block(selectionModel());
+        m_model.SetCount(count);
+    }
+    scrollToTop();
+    doItemsLayout();
+    PublishLayout();
+    // Page 1 is shown without its item selected; a page turned to before
+    // the items came is selected now.
+    if (m_document.CurrentPage() > 1)
+        ShowCurrentItem();
+    viewport()->update();
+    emit ItemsFilled(count);
+}
+
+void CThumbnailListCtrl::OnPicture(uint64_t token, int item, const QImage &picture) {
+    if (token != m_token)
+        return;
+    m_model.SetPicture(item, picture);
+    emit PictureArrived(item);
+}
+
+void CThumbnailListCtrl::resizeEvent(QResizeEvent *event) {
+    QListView::resizeEvent(event);
+    if (m_worker)
+        WakeWorker();
+}
+
+void CThumbnailListCtrl::wheelEvent(QWheelEvent *event) {
+    QListView::wheelEvent(event);
+    WakeWorker();
+}
+
+void CThumbnailListCtrl::scrollContentsBy(int dx, int dy) {
+    QListView::scrollContentsBy(dx, dy);
+    PublishLayout();
+    // However the strip was scrolled (the bar, the keys, a page turned in
+    // the page view), what came into view is made once it rests.
+    if (m_worker)
+        m_settle.start();
 }
 
 void CThumbnailListCtrl::SelectItem(int index) {

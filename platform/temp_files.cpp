@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <iterator>
 #include <unistd.h>
 #include <vector>
 
@@ -17,6 +18,17 @@ TempFileRegistry &TempFileRegistry::Instance() {
 void TempFileRegistry::Add(std::string path) {
     std::lock_guard<std::mutex> guard(m_mutex);
     m_paths.push_back(std::move(path));
+}
+
+void TempFileRegistry::Forget(const std::string &path) {
+    std::lock_guard<std::mutex> guard(m_mutex);
+    // The latest entry of that name goes: names are mostly forgotten soon
+    // after they were made.
+    for (auto it = m_paths.rbegin(); it != m_paths.rend(); ++it)
+        if (*it == path) {
+            m_paths.erase(std::next(it).base());
+            return;
+        }
 }
 
 std::vector<std::string> TempFileRegistry::Paths() const {

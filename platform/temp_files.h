@@ -17,6 +17,9 @@ public:
     static TempFileRegistry &Instance();
 
     void Add(std::string path);
+    // Takes a path off the list once its file has been deleted, so that
+    // the exit never deletes a later file of the same name.
+    void Forget(const std::string &path);
     std::vector<std::string> Paths() const;
     // Deletes every registered file, in order, ignoring failures, and
     // empties the list.

@@ -425,6 +425,10 @@ __attribute__((visibility("default"))) void LS_Cancel(LS_CancelFlag *cancel) {
 
 __attribute__((visibility("default"))) void LS_DeleteCancel(LS_CancelFlag *cancel) { std::free(cancel); }
 
+__attribute__((visibility("default"))) int LS_IsCancelled(const LS_CancelFlag *cancel) {
+    return cancel && __atomic_load_n(&cancel->cookie.abort, __ATOMIC_RELAXED) ? 1 : 0;
+}
+
 __attribute__((visibility("default"))) LS_Bitmap *LS_RenderRegionCancellable(LS_Document handle, int page,
                                                                              int width, int height, int x, int y,
                                                                              int w, int h, LS_CancelFlag *cancel) {

@@ -90,6 +90,8 @@ typedef struct LS_CancelFlag LS_CancelFlag;
 LS_CancelFlag *LS_NewCancel(void);
 void LS_Cancel(LS_CancelFlag *cancel);
 void LS_DeleteCancel(LS_CancelFlag *cancel);
+/* Nonzero once `cancel` (which may be 0) has been cancelled. */
+int LS_IsCancelled(const LS_CancelFlag *cancel);
 
 /* LS_RenderRegion that stops, returning 0, once `cancel` (which may be 0)
  * has been cancelled. */

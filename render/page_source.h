@@ -62,6 +62,10 @@ public:
     // decode leaves the source at the frame it held before.
     BitmapHandle RenderFrame(int page);
 
+    // The rendering library's handle of a PDF source (0 for other kinds),
+    // for calls the source does not wrap; used on the source's thread only.
+    LS_Document DocumentHandle() const { return m_document.Handle(); }
+
     // How many times the source has decoded its picture file.
     int DecodeCount() const { return m_decodes; }
 

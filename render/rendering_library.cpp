@@ -39,6 +39,7 @@ const RavelApi &Stubs() {
         api.NewCancel = []() -> LS_CancelFlag * { return nullptr; };
         api.Cancel = [](LS_CancelFlag *) {};
         api.DeleteCancel = [](LS_CancelFlag *) {};
+        api.IsCancelled = [](const LS_CancelFlag *) { return 0; };
         api.RenderRegionCancellable = [](LS_Document, int, int, int, int, int, int, int,
                                          LS_CancelFlag *) -> LS_Bitmap * { return nullptr; };
         api.GetPDFThumbnail = [](const char *, const char *, int, int32_t *) { return 0; };
@@ -72,6 +73,7 @@ bool BindAll(void *module, RavelApi &api) {
            Bind(module, "LS_RenderRegion", api.RenderRegion) &&
            Bind(module, "LS_NewCancel", api.NewCancel) && Bind(module, "LS_Cancel", api.Cancel) &&
            Bind(module, "LS_DeleteCancel", api.DeleteCancel) &&
+           Bind(module, "LS_IsCancelled", api.IsCancelled) &&
            Bind(module, "LS_RenderRegionCancellable", api.RenderRegionCancellable) &&
            Bind(module, "LS_GetPDFThumbnail", api.GetPDFThumbnail) &&
            Bind(module, "LS_Thumbnail", api.Thumbnail);

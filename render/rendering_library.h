@@ -26,6 +26,7 @@ struct RavelApi {
     decltype(&::LS_NewCancel) NewCancel = nullptr;
     decltype(&::LS_Cancel) Cancel = nullptr;
     decltype(&::LS_DeleteCancel) DeleteCancel = nullptr;
+    decltype(&::LS_IsCancelled) IsCancelled = nullptr;
     decltype(&::LS_RenderRegionCancellable) RenderRegionCancellable = nullptr;
     decltype(&::LS_GetPDFThumbnail) GetPDFThumbnail = nullptr;
     decltype(&::LS_Thumbnail) Thumbnail = nullptr;

@@ -8,7 +8,7 @@ cd "$(dirname "$0")/.."
 cmake --preset tsan -DORVANE_WERROR="${WERROR:-OFF}" >/dev/null
 cmake --build --preset tsan
 export TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$PWD/tests/tsan.supp"
-for test in render_scheduler_test; do
+for test in render_scheduler_test thumbnail_worker_test page_cache_test; do
   echo "== $test under ThreadSanitizer"
   (cd build-tsan && "bin/$test")
 done

@@ -8,9 +8,11 @@
 
 #include <QDir>
 #include <QSignalSpy>
+#include <QTest>
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <memory>
 #include <vector>
 
@@ -256,6 +258,45 @@ TEST_F(DocumentTest, TheAutoShrinkFlagIsTheDocumentsAndAnnouncedOnChange) {
     ASSERT_TRUE(Open(Three()));
     document.CloseDocument();
     EXPECT_TRUE(document.AutoShrink());
+}
+
+TEST_F(DocumentTest, PagesRenderedAheadAreTheSamePicturesAFreshRenderGives) {
+    const QString path = Pdf("many.pdf", fixtures::ManyPages(6, true));
+    ASSERT_TRUE(Open(path));
+    const render::PageCache *cache = document.ReadAheadCache();
+    ASSERT_NE(cache, nullptr);
+    // Page 1 shown: page 2 comes first, then 3.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return cache->Contains(2) && cache->Contains(3); }, 20000));
+    EXPECT_FALSE(cache->Contains(1));
+    auto samePicture = [&](int page) {
+        std::unique_ptr<render::PageSource> source = render::PageSource::Open(path.toStdString(), 1);
+        QRect rect;
+        QString reason, note;
+        render::BitmapHandle fresh = crop::RenderPageBitmap(*source, page, rect, reason, note);
+        render::BitmapHandle shown = document.PagePicture().ToBitmap();
+        if (!fresh || !shown || fresh->width != shown->width || fresh->height != shown->height ||
+            rect != document.PagePicture().PageRect())
+            return false;
+        for (int y = 0; y < fresh->height; ++y)
+            if (std::memcmp(fresh->bits + size_t(y) * size_t(fresh->stride), shown->bits + size_t(y) * size_t(shown->stride),
+                            size_t(fresh->width) * 3) != 0)
+                return false;
+        return true;
+    };
+    ASSERT_TRUE(document.ShowPage(2));
+    EXPECT_TRUE(samePicture(2));
+    // Going forward, 3 is wanted first, then 1 behind, then 4.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return cache->Contains(1) && cache->Contains(3) && cache->Contains(4); }, 20000));
+    ASSERT_TRUE(document.ShowPage(1));
+    EXPECT_TRUE(samePicture(1));
+    // A page far away is rendered as it always was.
+    ASSERT_TRUE(document.ShowPage(6));
+    EXPECT_TRUE(samePicture(6));
+    EXPECT_EQ(document.CurrentPage(), 6);
+    // The cache stays within its few pages, and goes with the document.
+    EXPECT_LE(cache->Size(), 4u);
+    document.CloseDocument();
+    EXPECT_EQ(document.ReadAheadCache(), nullptr);
 }
 
 }  // namespace

@@ -338,6 +338,7 @@ TEST_F(RavelTest, ACancelledRenderStopsAndGivesNothingAndAnUncancelledOneIsTheRe
     const size_t bytes = size_t(plain->stride) * size_t(plain->height);
     EXPECT_EQ(std::memcmp(plain->bits, none->bits, bytes), 0);
     EXPECT_EQ(std::memcmp(plain->bits, unset->bits, bytes), 0);
+    EXPECT_EQ(Api().IsCancelled(cancel.get()), 0);
 
     // Cancelled from another thread while a large render runs: it stops.
     std::thread stopper([&] {
@@ -347,6 +348,8 @@ TEST_F(RavelTest, ACancelledRenderStopsAndGivesNothingAndAnUncancelledOneIsTheRe
     BitmapPtr stopped = own(Api().RenderRegionCancellable(doc.get(), 1, 12870, 16660, 0, 0, 8000, 8000, cancel.get()));
     stopper.join();
     EXPECT_EQ(stopped, nullptr);
+    EXPECT_NE(Api().IsCancelled(cancel.get()), 0);
+    EXPECT_EQ(Api().IsCancelled(nullptr), 0);
     // A cancel stays set; the handle renders on with a new one.
     EXPECT_EQ(own(Api().RenderRegionCancellable(doc.get(), 1, 1287, 1666, 0, 0, 10, 10, cancel.get())), nullptr);
     EXPECT_NE(own(Api().RenderRegion(doc.get(), 1, 1287, 1666, 0, 0, 10, 10)), nullptr);
