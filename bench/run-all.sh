@@ -21,3 +21,9 @@ echo "== shrink: ShrinkToContent against one pass over the rectangle"
 
 echo "== the event loop during a crop run against an idle one"
 "$bin/bench-crop-run"
+
+echo "== thumbnails: the first screen against mutool draw, and the event loop while the strip fills"
+QT_QPA_PLATFORM=${QT_QPA_PLATFORM:-offscreen} "$bin/bench-thumbnails"
+
+echo "== page turns of a scanned book: pages rendered ahead against rendered when asked for"
+QT_QPA_PLATFORM=${QT_QPA_PLATFORM:-offscreen} "$bin/bench-page-turn"

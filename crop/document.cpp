@@ -141,7 +141,7 @@ void COrvaneDoc::StopBackground() {
         m_scheduler->Stop();
     m_scheduler.reset();
     m_cache.reset();
-    m_readAheadJobs.clear();
+    m_readAheadJob = 0;
 }
 
 void COrvaneDoc::SetReadAhead(bool on) {
@@ -156,10 +156,9 @@ void COrvaneDoc::SetReadAhead(bool on) {
 }
 
 void COrvaneDoc::YieldReadAhead() {
-    if (m_scheduler)
-        for (const auto &[page, id] : m_readAheadJobs)
-            m_scheduler->Cancel(id);
-    m_readAheadJobs.clear();
+    if (m_scheduler && m_readAheadJob)
+        m_scheduler->Cancel(m_readAheadJob);
+    m_readAheadJob = 0;
 }
 
 void COrvaneDoc::ScheduleReadAhead() {
@@ -167,30 +166,31 @@ void COrvaneDoc::ScheduleReadAhead() {
         return;
     const std::vector<int> pages = render::PageCache::PagesAhead(m_currentPage, m_direction, m_pageCount);
     m_cache->Want(pages);
-    // Renders for pages no longer wanted stop; those still wanted go on.
-    for (auto it = m_readAheadJobs.begin(); it != m_readAheadJobs.end();) {
-        if (std::find(pages.begin(), pages.end(), it->first) == pages.end()) {
-            m_scheduler->Cancel(it->second);
-            it = m_readAheadJobs.erase(it);
-        } else {
-            ++it;
-        }
-    }
-    for (int page : pages) {
-        if (m_cache->Contains(page) || m_readAheadJobs.count(page))
-            continue;
-        std::weak_ptr<render::PageCache> cache = m_cache;
-        m_readAheadJobs[page] = m_scheduler->Submit(
-            render::RenderScheduler::kReadAhead, [cache, page](render::PageSource *source, LS_CancelFlag *cancel) {
+    // One job renders the pages in turn, the most wanted first, so that
+    // reading ahead takes one render thread and the thumbnails have the
+    // other. The job for the pages wanted before makes way for it.
+    if (m_readAheadJob)
+        m_scheduler->Cancel(m_readAheadJob);
+    m_readAheadJob = 0;
+    if (std::all_of(pages.begin(), pages.end(), [this](int page) { return m_cache->Contains(page); }))
+        return;
+    std::weak_ptr<render::PageCache> cache = m_cache;
+    m_readAheadJob = m_scheduler->Submit(
+        render::RenderScheduler::kReadAhead, [cache, pages](render::PageSource *source, LS_CancelFlag *cancel) {
+            for (int page : pages) {
                 const std::shared_ptr<render::PageCache> target = cache.lock();
-                if (!target || !source || target->Contains(page))
+                if (!target || !source)
                     return true;
+                if (target->Contains(page))
+                    continue;
                 const uint64_t epoch = target->Epoch();
                 QString reason, note;
                 QRect pageRect;
                 render::BitmapHandle bitmap = RenderPageBitmap(*source, page, pageRect, reason, note, cancel);
+                if (cancel && render::Ravel().IsCancelled(cancel))
+                    return false;  // goes on later if only put aside
                 if (!bitmap)
-                    return !(cancel && render::Ravel().IsCancelled(cancel));
+                    continue;  // shown as it always was when asked for
                 render::PageCache::Page entry;
                 entry.page = page;
                 entry.bitmap = std::shared_ptr<const render::Bitmap>(std::move(bitmap));
@@ -198,9 +198,9 @@ void COrvaneDoc::ScheduleReadAhead() {
                 entry.heightPt = pageRect.height();
                 entry.note = note.toStdString();
                 target->Insert(std::move(entry), epoch);
-                return true;
-            });
-    }
+            }
+            return true;
+        });
 }
 
 void COrvaneDoc::SetTitle(const QString &title) {
@@ -286,7 +286,7 @@ bool COrvaneDoc::ShowPage(int page) {
         // The file changed since it was opened: what was rendered ahead
         // may no longer be what it holds.
         m_cache->Clear();
-        m_readAheadJobs.clear();
+        m_readAheadJob = 0;
         m_fileStamp = FileStamp(m_documentPath);
     }
     std::shared_ptr<const render::PageCache::Page> cached = m_cache ? m_cache->Find(page) : nullptr;

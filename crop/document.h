@@ -224,7 +224,7 @@ private:
     bool m_changedSinceSave = false;
     std::shared_ptr<render::RenderScheduler> m_scheduler;
     std::shared_ptr<render::PageCache> m_cache;
-    std::map<int, uint64_t> m_readAheadJobs;  // page -> scheduler job
+    uint64_t m_readAheadJob = 0;  // the scheduler's job rendering ahead
     std::string m_fileStamp;  // the file as it was when opened
     int m_direction = 1;
     bool m_readAhead = true;
