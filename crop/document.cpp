@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <sys/stat.h>
 
 namespace crop {
@@ -139,6 +140,8 @@ COrvaneDoc::~COrvaneDoc() {
 void COrvaneDoc::StopBackground() {
     if (m_scheduler)
         m_scheduler->Stop();
+    m_sharp = {};
+    m_sharpJob = 0;
     m_scheduler.reset();
     m_cache.reset();
     m_readAheadJob = 0;
@@ -199,6 +202,45 @@ void COrvaneDoc::ScheduleReadAhead() {
                 entry.note = note.toStdString();
                 target->Insert(std::move(entry), epoch);
             }
+            return true;
+        });
+}
+
+void COrvaneDoc::RequestSharpRegion(QSize pageSize, const QRect &area) {
+    if (!m_scheduler || m_pageSource->Kind() != render::SourceKind::Pdf || area.isEmpty() || pageSize.isEmpty())
+        return;
+    if (m_sharpJob)
+        m_scheduler->Cancel(m_sharpJob);
+    const int page = m_currentPage;
+    const uint64_t generation = m_generation;
+    m_sharpJob = m_scheduler->Submit(
+        render::RenderScheduler::kVisible,
+        [this, page, generation, pageSize, area](render::PageSource *source, LS_CancelFlag *cancel) {
+            if (!source)
+                return true;
+            render::BitmapHandle bitmap = source->RenderRegion(page, pageSize.width(), pageSize.height(), area.x(),
+                                                               area.y(), area.width(), area.height(), cancel);
+            if (!bitmap)
+                return !(cancel && render::Ravel().IsCancelled(cancel));
+            // Rows are stored bottom-up, blue first.
+            QImage image(bitmap->width, bitmap->height, QImage::Format_BGR888);
+            if (image.isNull() || bitmap->bitsPerPixel != 24)
+                return true;
+            for (int y = 0; y < bitmap->height; ++y)
+                std::memcpy(image.scanLine(y), bitmap->bits + size_t(bitmap->height - 1 - y) * size_t(bitmap->stride),
+                            size_t(bitmap->width) * 3);
+            SharpRegion region{page, generation, pageSize, area, image.convertToFormat(QImage::Format_RGB32)};
+            // The document outlives its render threads: they are stopped
+            // before it goes.
+            QMetaObject::invokeMethod(
+                this,
+                [this, region] {
+                    if (region.generation != m_generation || region.page != m_currentPage)
+                        return;
+                    m_sharp = region;
+                    emit SharpRegionReady();
+                },
+                Qt::QueuedConnection);
             return true;
         });
 }

@@ -8,6 +8,7 @@
 #include "render/page_source.h"
 #include "render/render_scheduler.h"
 
+#include <QImage>
 #include <QObject>
 #include <QString>
 
@@ -141,6 +142,26 @@ public:
     // Renders ahead or not (on by default).
     void SetReadAhead(bool on);
 
+    // A part of the shown PDF page rendered at more pixels than its
+    // picture has, for a view zoomed past the picture's density:
+    // `area` of the page rendered whole at `pageSize` pixels.
+    struct SharpRegion {
+        int page = 0;
+        uint64_t generation = 0;
+        QSize pageSize;
+        QRect area;
+        QImage image;
+        bool Matches(int shownPage, uint64_t shownGeneration, QSize size) const {
+            return !image.isNull() && page == shownPage && generation == shownGeneration && pageSize == size;
+        }
+    };
+    // Renders `area` of the shown page as the page would be at `pageSize`
+    // pixels, in the background, before thumbnails and reading ahead;
+    // SharpRegionReady tells when it is there. A request replaces the one
+    // before. Only PDF pages are rendered so.
+    void RequestSharpRegion(QSize pageSize, const QRect &area);
+    const SharpRegion &Sharp() const { return m_sharp; }
+
 signals:
     // A document was opened; its page 1 is current.
     void DocumentOpened();
@@ -164,6 +185,8 @@ signals:
     // The crop run ended; `message` says where the copy was written, or
     // why it was not.
     void CropRunFinished(bool ok, const QString &message);
+    // A sharp region of the shown page has been rendered (Sharp()).
+    void SharpRegionReady();
 
 private:
     // One change to the rectangles: the stored values of the pages it
@@ -225,6 +248,8 @@ private:
     std::shared_ptr<render::RenderScheduler> m_scheduler;
     std::shared_ptr<render::PageCache> m_cache;
     uint64_t m_readAheadJob = 0;  // the scheduler's job rendering ahead
+    uint64_t m_sharpJob = 0;
+    SharpRegion m_sharp;
     std::string m_fileStamp;  // the file as it was when opened
     int m_direction = 1;
     bool m_readAhead = true;

@@ -57,6 +57,10 @@ COrvaneView::COrvaneView(COrvaneDoc &document, QWidget *parent) : QAbstractScrol
         viewport()->update();
     });
     connect(&m_document, &COrvaneDoc::CropRectChanged, viewport(), qOverload<>(&QWidget::update));
+    connect(&m_document, &COrvaneDoc::SharpRegionReady, viewport(), qOverload<>(&QWidget::update));
+    m_sharpTimer.setSingleShot(true);
+    m_sharpTimer.setInterval(60);
+    connect(&m_sharpTimer, &QTimer::timeout, this, &COrvaneView::RequestSharp);
     connect(&m_document, &COrvaneDoc::CropRunFinished, this, [this](bool ok, const QString &) {
         if (ok)
             m_savedFolder = QFileInfo(m_outputPath).absolutePath();
@@ -73,6 +77,42 @@ PageGeometry COrvaneView::Geometry() const {
 void COrvaneView::PictureChanged() {
     m_cache.Reset();
     UpdateScrollSizes();
+    m_sharpTimer.start();
+}
+
+QSize COrvaneView::DevicePageSize() const {
+    const double dpr = viewport()->devicePixelRatioF();
+    const QSize logical = ScrollSize();
+    return QSize(int(std::min(logical.width() * dpr, 2.0e9)), int(std::min(logical.height() * dpr, 2.0e9)));
+}
+
+void COrvaneView::RequestSharp() {
+    if (!HasPicture() || PagePicture().PageWidth() <= 0 || PagePicture().PageHeight() <= 0)
+        return;
+    // Nothing to gain until the zoom needs more pixels than the picture has.
+    const double dpr = viewport()->devicePixelRatioF();
+    const double pictureDensity = double(PagePicture().Width()) / PagePicture().PageWidth();
+    if (m_zoom / 100.0 * dpr <= pictureDensity * 1.02)
+        return;
+    const PageGeometry geometry = Geometry();
+    const QRect page(QPoint(0, 0), geometry.ScrollSize());
+    const QRect client = viewport()->rect();
+    // What is in view and a quarter of a screen round it, for small scrolls.
+    const QRect wanted = geometry.WindowToLogical(client.adjusted(-client.width() / 4, -client.height() / 4,
+                                                                  client.width() / 4, client.height() / 4)) &
+                         page;
+    const QRect inView = geometry.WindowToLogical(client) & page;
+    if (inView.isEmpty())
+        return;
+    auto toDevice = [dpr](const QRect &r) {
+        return QRect(QPoint(int(r.left() * dpr), int(r.top() * dpr)),
+                     QPoint(int(std::ceil((r.right() + 1) * dpr)) - 1, int(std::ceil((r.bottom() + 1) * dpr)) - 1));
+    };
+    const COrvaneDoc::SharpRegion &sharp = m_document.Sharp();
+    if (sharp.Matches(m_document.CurrentPage(), m_document.Generation(), DevicePageSize()) &&
+        sharp.area.contains(toDevice(inView)))
+        return;  // what is in view is sharp already
+    m_document.RequestSharpRegion(DevicePageSize(), toDevice(wanted) & QRect(QPoint(0, 0), DevicePageSize()));
 }
 
 int COrvaneView::BarExtent(Qt::Orientation orientation) const {
@@ -105,11 +145,13 @@ void COrvaneView::resizeEvent(QResizeEvent *event) {
     m_cache.SetLimit(ScaledPageCache::LimitFor(viewport()->size(), 3));
     if (HasPicture())
         UpdateScrollSizes();
+    m_sharpTimer.start();
 }
 
 void COrvaneView::scrollContentsBy(int dx, int dy) {
     // What stays in view is moved; only the uncovered strip is painted.
     viewport()->scroll(dx, dy);
+    m_sharpTimer.start();
 }
 
 void COrvaneView::paintEvent(QPaintEvent *event) {
@@ -125,6 +167,17 @@ void COrvaneView::paintEvent(QPaintEvent *event) {
     const QSize page = geometry.ScrollSize();
     for (const QRect &rect : event->region())
         m_cache.Draw(painter, PagePicture(), page, geometry.WindowToLogical(rect), -geometry.Scroll());
+    // Over it, the part rendered at the screen's density, once it is there.
+    const COrvaneDoc::SharpRegion &sharp = m_document.Sharp();
+    if (sharp.Matches(m_document.CurrentPage(), m_document.Generation(), DevicePageSize())) {
+        const double dpr = viewport()->devicePixelRatioF();
+        const QRectF target(QPointF(sharp.area.x() / dpr, sharp.area.y() / dpr) - QPointF(geometry.Scroll()),
+                            QSizeF(sharp.area.width() / dpr, sharp.area.height() / dpr));
+        painter.save();
+        painter.setClipRegion(event->region());
+        painter.drawImage(target, sharp.image);
+        painter.restore();
+    }
     const QRect onScreen = geometry.PageInWindow();
     const QRect right(QPoint(onScreen.right() + 1, 0), QPoint(client.right(), onScreen.bottom()));
     const QRect below(QPoint(0, onScreen.bottom() + 1), client.bottomRight());
@@ -237,6 +290,7 @@ void COrvaneView::SetZoom(double zoom, const QPoint *anchor) {
         verticalScrollBar()->setValue(scroll.y());
     }
     viewport()->update();
+    m_sharpTimer.start();
     emit ZoomChanged(m_zoom);
 }
 

@@ -8,6 +8,7 @@
 
 #include <QAbstractScrollArea>
 #include <QSize>
+#include <QTimer>
 
 #include <cstdint>
 #include <memory>
@@ -81,6 +82,11 @@ private:
     // Save file and Save As: the output asked for, then the crop run.
     void SaveCropped();
     void Repaint(const QRegion &dirty);
+    // Above the picture's density, asks the document for the part of the
+    // page in view rendered at the screen's density.
+    void RequestSharp();
+    // The page's size in device pixels at the zoom.
+    QSize DevicePageSize() const;
     void UpdateCursor(QPoint window);
     QPrinter &Printer();
 
@@ -91,6 +97,7 @@ private:
     int m_wheelZoomDelta = 0;  // high-resolution wheel steps toward a notch
     std::unique_ptr<QPrinter> m_printer;
     CropEditor m_editor{m_document};
+    QTimer m_sharpTimer;  // the view rests before a sharp region is asked for
     QString m_outputPath;   // the last output chosen
     QString m_savedFolder;  // where the last copy was written
 };

@@ -3,6 +3,7 @@
 
 #include "crop/document.h"
 #include "crop/orvane_view.h"
+#include "render/page_source.h"
 #include "res/command_ids.h"
 #include "tests/fixtures/pdf_fixtures.h"
 #include "tests/fixtures/temp_dir.h"
@@ -293,6 +294,49 @@ TEST(PageViewInWindow, APaneAtAnOffsetInItsWindowIsPaintedWhole) {
     for (int y = viewport.top(); y <= viewport.bottom(); y += 7)
         for (int x = viewport.left(); x < viewport.left() + 612 && x <= viewport.right(); x += 7)
             ASSERT_EQ(shot.pixel(x, y), qRgb(0, 0, 0)) << x << "," << y;
+}
+
+TEST_F(PageViewTest, PastThePicturesDensityThePartInViewIsRenderedSharpAtTheScreensDensity) {
+    // A page of fine text.
+    fixtures::DocPlan plan = fixtures::PagesOfSizes({{612, 792}});
+    plan.pages[0].richContent = true;
+    path = dir.file("text.pdf");
+    fixtures::WritePdf(plan, path);
+    Open();
+    QSignalSpy ready(&document, &crop::COrvaneDoc::SharpRegionReady);
+    // At 100 % the picture has pixels enough: nothing more is rendered.
+    QTest::qWait(200);
+    EXPECT_EQ(ready.count(), 0);
+    while (view.Zoom() < 500)
+        view.OnCommand(ID_ZOOM_IN);
+    view.horizontalScrollBar()->setValue(view.horizontalScrollBar()->maximum() / 3);
+    view.verticalScrollBar()->setValue(view.verticalScrollBar()->maximum() / 3);
+    ASSERT_TRUE(ready.wait(10000));
+    const crop::COrvaneDoc::SharpRegion &sharp = document.Sharp();
+    const QRect inView = QRect(QPoint(view.horizontalScrollBar()->value(), view.verticalScrollBar()->value()),
+                               view.viewport()->size());
+    EXPECT_TRUE(sharp.area.contains(inView));
+    // What the view shows is the page rendered at that density, pixel for
+    // pixel, not the picture enlarged.
+    const QImage shown = view.viewport()->grab().toImage().convertToFormat(QImage::Format_RGB32);
+    std::unique_ptr<render::PageSource> source = render::PageSource::Open(path, 1);
+    const QSize pageSize = view.ScrollSize();
+    render::BitmapHandle fresh =
+        source->RenderRegion(1, pageSize.width(), pageSize.height(), inView.x(), inView.y(), inView.width(), inView.height());
+    ASSERT_TRUE(fresh);
+    int differing = 0, dark = 0;
+    for (int y = 0; y < inView.height(); ++y)
+        for (int x = 0; x < inView.width(); ++x) {
+            const uint8_t *bgr = fresh->bits + size_t(fresh->height - 1 - y) * size_t(fresh->stride) + size_t(x) * 3;
+            const QRgb expected = qRgb(bgr[2], bgr[1], bgr[0]);
+            differing += shown.pixel(x, y) != expected;
+            dark += qGray(expected) < 128;
+        }
+    EXPECT_GT(dark, 100);  // there is text in view
+    EXPECT_EQ(differing, 0);
+    // Another page or zoom: the sharp part of this one is not drawn.
+    view.OnCommand(ID_ZOOM_OUT);
+    EXPECT_FALSE(sharp.Matches(document.CurrentPage(), document.Generation(), view.ScrollSize()));
 }
 
 }  // namespace
