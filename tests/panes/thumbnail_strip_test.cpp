@@ -105,9 +105,7 @@ TEST_F(ThumbnailStripTest, ClosingOrOpeningAnotherDocumentMidRangeStopsTheWorker
     QTest::qWait(200);
     EXPECT_EQ(arrived.count(), atClose);  // nothing of the closed document arrives
     EXPECT_TRUE(!Strip().Worker() || !Strip().Worker()->IsRunning());
-#ifndef __SANITIZE_ADDRESS__
-    EXPECT_LT(closeMs, 1000.0);
-#endif
+    EXPECT_LT(closeMs, 2000.0);  // the stop never waits out its limit
 
     // Another document opened while the first one's pictures are made: the
     // strip holds the new one's items and pictures only.
