@@ -29,11 +29,19 @@ namespace {
 using Clock = std::chrono::steady_clock;
 double Ms(Clock::time_point a, Clock::time_point b) { return std::chrono::duration<double, std::milli>(b - a).count(); }
 
+// The items in view, found from the first one below the top edge on (the
+// items lie row by row).
 std::set<int> InView(panes::CThumbnailListCtrl &strip) {
     std::set<int> items;
-    for (int i = 0; i < strip.ItemCount(); ++i)
-        if (strip.visualRect(strip.model()->index(i, 0)).intersects(strip.viewport()->rect()))
+    const QRect client = strip.viewport()->rect();
+    const QModelIndex top = strip.indexAt(QPoint(client.width() / 2, 1));
+    for (int i = std::max(0, top.isValid() ? top.row() - 4 : 0); i < strip.ItemCount(); ++i) {
+        const QRect item = strip.visualRect(strip.model()->index(i, 0));
+        if (item.top() > client.bottom())
+            break;
+        if (item.intersects(client))
             items.insert(i);
+    }
     return items;
 }
 

@@ -126,6 +126,9 @@ COrvaneDoc::COrvaneDoc(QObject *parent)
         emit StatusMessage(QStringLiteral("Writing %1: page %2 of %3").arg(m_cropRun.CurrentJob().output).arg(done).arg(total));
     });
     connect(&m_cropRun, &CropRun::Finished, this, &COrvaneDoc::CropRunEnded);
+    m_readAheadDelay.setSingleShot(true);
+    m_readAheadDelay.setInterval(kReadAheadDelayMs);
+    connect(&m_readAheadDelay, &QTimer::timeout, this, &COrvaneDoc::ScheduleReadAhead);
     // Rectangles left from an earlier run belong to no open document.
     ResetCropFile();
 }
@@ -138,6 +141,7 @@ COrvaneDoc::~COrvaneDoc() {
 }
 
 void COrvaneDoc::StopBackground() {
+    m_readAheadDelay.stop();
     if (m_scheduler)
         m_scheduler->Stop();
     m_sharp = {};
@@ -165,7 +169,9 @@ void COrvaneDoc::YieldReadAhead() {
 }
 
 void COrvaneDoc::ScheduleReadAhead() {
-    if (!m_scheduler || !m_cache || !m_readAhead || m_pageSource->Kind() == render::SourceKind::Metafile)
+    m_readAheadDelay.stop();
+    if (!m_scheduler || !m_cache || !m_readAhead || m_fileChanged ||
+        m_pageSource->Kind() == render::SourceKind::Metafile)
         return;
     const std::vector<int> pages = render::PageCache::PagesAhead(m_currentPage, m_direction, m_pageCount);
     m_cache->Want(pages);
@@ -207,7 +213,8 @@ void COrvaneDoc::ScheduleReadAhead() {
 }
 
 void COrvaneDoc::RequestSharpRegion(QSize pageSize, const QRect &area) {
-    if (!m_scheduler || m_pageSource->Kind() != render::SourceKind::Pdf || area.isEmpty() || pageSize.isEmpty())
+    if (!m_scheduler || m_fileChanged || m_pageSource->Kind() != render::SourceKind::Pdf || area.isEmpty() ||
+        pageSize.isEmpty())
         return;
     if (m_sharpJob)
         m_scheduler->Cancel(m_sharpJob);
@@ -299,12 +306,15 @@ bool COrvaneDoc::OpenDocument(const QString &path, QString &reason) {
     m_scheduler = std::make_shared<render::RenderScheduler>(full.toStdString(), 2);
     m_cache = std::make_shared<render::PageCache>();
     m_fileStamp = FileStamp(full);
+    m_fileChanged = false;
     m_direction = 1;
     LoadCurrentPageRect();
     SetTitle(QFileInfo(full).fileName());
     emit PageTextChanged(PageText(1));
     emit DocumentOpened();
-    ScheduleReadAhead();
+    // Reading ahead waits until the document has settled: the first screen
+    // of thumbnails has the processor first.
+    m_readAheadDelay.start();
     if (!m_pagePicture->HasPicture())
         emit StatusMessage(CannotShow(1, failure));
     else if (!note.isEmpty())
@@ -324,12 +334,16 @@ bool COrvaneDoc::ShowPage(int page) {
     QRect pageRect;
     // A page rendered ahead is shown as it is; any other is rendered here,
     // with the renders ahead stopped meanwhile.
-    if (m_cache && FileStamp(m_documentPath) != m_fileStamp) {
+    if (m_cache && !m_fileChanged && FileStamp(m_documentPath) != m_fileStamp) {
         // The file changed since it was opened: what was rendered ahead
-        // may no longer be what it holds.
+        // may no longer be what it holds. Pages are rendered when asked
+        // for from here on, as the shown page is.
+        m_fileChanged = true;
+        YieldReadAhead();
         m_cache->Clear();
-        m_readAheadJob = 0;
-        m_fileStamp = FileStamp(m_documentPath);
+        if (m_sharpJob)
+            m_scheduler->Cancel(m_sharpJob);
+        m_sharp = {};
     }
     std::shared_ptr<const render::PageCache::Page> cached = m_cache ? m_cache->Find(page) : nullptr;
     render::BitmapHandle rendered;
@@ -339,6 +353,7 @@ bool COrvaneDoc::ShowPage(int page) {
     } else {
         YieldReadAhead();
         rendered = RenderPageBitmap(*m_pageSource, page, pageRect, failure, note);
+        ++m_windowRenders;
     }
     const render::Bitmap *bitmap = cached ? cached->bitmap.get() : rendered.get();
     if (!bitmap) {

@@ -11,6 +11,7 @@
 #include <QImage>
 #include <QObject>
 #include <QString>
+#include <QTimer>
 
 #include <cstdint>
 #include <map>
@@ -42,6 +43,8 @@ public:
     // The pixel size of a page whose extent gives no size (8.5 x 11 inches).
     static constexpr int kDefaultWidthPx = 858;
     static constexpr int kDefaultHeightPx = 1111;
+    // How long after an open reading ahead begins.
+    static constexpr int kReadAheadDelayMs = 200;
 
     explicit COrvaneDoc(QObject *parent = nullptr);
     ~COrvaneDoc() override;
@@ -141,6 +144,9 @@ public:
     const render::PageCache *ReadAheadCache() const { return m_cache.get(); }
     // Renders ahead or not (on by default).
     void SetReadAhead(bool on);
+    // Pages ShowPage has rendered on the calling (window's) thread, not
+    // taken from the pages rendered ahead.
+    int WindowThreadRenders() const { return m_windowRenders; }
 
     // A part of the shown PDF page rendered at more pixels than its
     // picture has, for a view zoomed past the picture's density:
@@ -248,9 +254,12 @@ private:
     std::shared_ptr<render::RenderScheduler> m_scheduler;
     std::shared_ptr<render::PageCache> m_cache;
     uint64_t m_readAheadJob = 0;  // the scheduler's job rendering ahead
+    QTimer m_readAheadDelay;      // after an open
     uint64_t m_sharpJob = 0;
     SharpRegion m_sharp;
     std::string m_fileStamp;  // the file as it was when opened
+    bool m_fileChanged = false;
+    int m_windowRenders = 0;
     int m_direction = 1;
     bool m_readAhead = true;
 };

@@ -190,7 +190,7 @@ render::StripLayout CThumbnailListCtrl::CurrentLayout() const {
             while (columns < count && visualRect(m_model.index(columns)).top() == first.top())
                 ++columns;
             layout.columns = columns;
-            layout.firstTop = first.top() - (grid.height() - first.height()) / 2;
+            layout.firstTop = first.top();  // items sit at the top of their grid cells
             if (columns < count)
                 layout.rowPitch = layout.itemHeight =
                     std::max(1, visualRect(m_model.index(columns)).top() - first.top());

@@ -441,21 +441,42 @@ __attribute__((visibility("default"))) LS_Bitmap *LS_RenderRegionCancellable(LS_
     }
 }
 
+namespace {
+
+int WriteThumbnail(LS_Document handle, const char *jpegPath, int page, fz_cookie *cookie) {
+    Document *doc = Lookup(handle);
+    if (!doc || !jpegPath || !ValidPage(doc, page))
+        return 0;
+    fz_rect r;
+    if (!PageBounds(doc, page, &r) || r.x1 - r.x0 <= 0 || r.y1 - r.y0 <= 0)
+        return 0;
+    int w = 0, h = 0;
+    ThumbnailSize(double(r.x1) - r.x0, double(r.y1) - r.y0, &w, &h);
+    std::vector<unsigned char> rgb(size_t(w) * 3 * size_t(h));
+    if (!RenderInto(doc, page, w, h, 0, 0, w, h, fz_device_rgb(doc->ctx), w * 3, rgb.data(), cookie))
+        return 0;
+    if (cookie && __atomic_load_n(&cookie->abort, __ATOMIC_RELAXED))
+        return 0;  // stopped part way: what was drawn is not the page
+    return ravel::WriteJpeg(jpegPath, rgb.data(), w, h, size_t(w) * 3) ? 1 : 0;
+}
+
+}  // namespace
+
 __attribute__((visibility("default"))) int LS_Thumbnail(LS_Document handle, const char *jpegPath,
                                                         int page, int32_t *) {
     try {
-        Document *doc = Lookup(handle);
-        if (!doc || !jpegPath || !ValidPage(doc, page))
+        return WriteThumbnail(handle, jpegPath, page, nullptr);
+    } catch (...) {
+        return 0;
+    }
+}
+
+__attribute__((visibility("default"))) int LS_ThumbnailCancellable(LS_Document handle, const char *jpegPath,
+                                                                   int page, LS_CancelFlag *cancel) {
+    try {
+        if (cancel && __atomic_load_n(&cancel->cookie.abort, __ATOMIC_RELAXED))
             return 0;
-        fz_rect r;
-        if (!PageBounds(doc, page, &r) || r.x1 - r.x0 <= 0 || r.y1 - r.y0 <= 0)
-            return 0;
-        int w = 0, h = 0;
-        ThumbnailSize(double(r.x1) - r.x0, double(r.y1) - r.y0, &w, &h);
-        std::vector<unsigned char> rgb(size_t(w) * 3 * size_t(h));
-        if (!RenderInto(doc, page, w, h, 0, 0, w, h, fz_device_rgb(doc->ctx), w * 3, rgb.data()))
-            return 0;
-        return ravel::WriteJpeg(jpegPath, rgb.data(), w, h, size_t(w) * 3) ? 1 : 0;
+        return WriteThumbnail(handle, jpegPath, page, cancel ? &cancel->cookie : nullptr);
     } catch (...) {
         return 0;
     }

@@ -101,6 +101,9 @@ LS_Bitmap *LS_RenderRegionCancellable(LS_Document doc, int page, int width, int 
 /* Renders the page to fit within 160 x 200 pixels and writes it as a JPEG
  * file at `jpegPath`. Nonzero on success. */
 int LS_Thumbnail(LS_Document doc, const char *jpegPath, int page, int32_t *slot);
+/* LS_Thumbnail that stops, writing nothing and returning 0, once `cancel`
+ * (which may be 0) has been cancelled. */
+int LS_ThumbnailCancellable(LS_Document doc, const char *jpegPath, int page, LS_CancelFlag *cancel);
 
 /* Writes the thumbnail stored in the page (/Thumb) as a JPEG file at
  * `jpegPath`. Nonzero when the page has one and it was written. */

@@ -50,6 +50,10 @@ void PageCache::Insert(Page page, uint64_t epoch) {
     std::lock_guard<std::mutex> lock(m_mutex);
     if (epoch != m_epoch)
         return;
+    // A page no longer wanted (its render came late) does not push out one
+    // that is.
+    if (!m_wanted.empty() && std::find(m_wanted.begin(), m_wanted.end(), page.page) == m_wanted.end())
+        return;
     auto same = std::find_if(m_pages.begin(), m_pages.end(), [&](const auto &p) { return p->page == page.page; });
     if (same != m_pages.end()) {
         m_bytes -= BytesOf(**same);

@@ -36,7 +36,7 @@ public:
 
     // Keeps `page`, rendered while the cache was at `epoch` (Epoch()
     // before rendering began): a page begun before the last Clear is not
-    // kept. When the cache is full the page least wanted goes (pages not
+    // kept, nor one outside the last Want list (when there is one). When the cache is full the page least wanted goes (pages not
     // in the last Want list first). A page larger than the whole budget is
     // not kept.
     void Insert(Page page, uint64_t epoch);

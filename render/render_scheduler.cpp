@@ -27,7 +27,7 @@ uint64_t RenderScheduler::Submit(Priority priority, Job job) {
     if (!anyIdle) {
         Running *least = nullptr;
         for (Running &r : m_running)
-            if (r.priority > priority && !r.putAside && (!least || r.priority > least->priority))
+            if (r.priority > priority && !r.putAside && !r.cancelled && (!least || r.priority > least->priority))
                 least = &r;
         if (least) {
             least->putAside = true;
@@ -47,7 +47,7 @@ bool RenderScheduler::Cancel(uint64_t id) {
     }
     for (Running &r : m_running)
         if (r.id == id) {
-            r.putAside = false;  // stopped for good
+            r.cancelled = true;  // stopped for good
             Ravel().Cancel(r.cancel);
             return true;
         }
@@ -63,7 +63,7 @@ void RenderScheduler::Stop() {
         m_waiting.clear();
         for (Running &r : m_running)
             if (r.id) {
-                r.putAside = false;
+                r.cancelled = true;
                 Ravel().Cancel(r.cancel);
             }
     }
@@ -82,9 +82,11 @@ size_t RenderScheduler::Pending() const {
 bool RenderScheduler::TakeNext(Entry &entry) {
     if (m_waiting.empty())
         return false;
-    // Most urgent first; among equals the one that came first.
-    const auto next = std::min_element(m_waiting.begin(), m_waiting.end(),
-                                       [](const Entry &a, const Entry &b) { return a.priority < b.priority; });
+    // Most urgent first; among equals the one submitted first (a job put
+    // aside keeps its place by its id).
+    const auto next = std::min_element(m_waiting.begin(), m_waiting.end(), [](const Entry &a, const Entry &b) {
+        return a.priority != b.priority ? a.priority < b.priority : a.id < b.id;
+    });
     entry = std::move(*next);
     m_waiting.erase(next);
     return true;
@@ -93,7 +95,6 @@ bool RenderScheduler::TakeNext(Entry &entry) {
 void RenderScheduler::ThreadMain(size_t index) {
     // This thread's own handle of the document, opened on first use.
     std::unique_ptr<PageSource> source;
-    bool opened = false;
     for (;;) {
         Entry entry;
         LS_CancelFlag *cancel = nullptr;
@@ -105,16 +106,17 @@ void RenderScheduler::ThreadMain(size_t index) {
             if (!TakeNext(entry))
                 continue;
             cancel = Ravel().NewCancel();
-            m_running[index] = Running{entry.id, entry.priority, cancel, false};
+            m_running[index] = Running{entry.id, entry.priority, cancel, false, false};
         }
-        if (!opened) {
+        // Opened on first use; a file that could not be opened (briefly
+        // unreadable) is tried again by the next job.
+        if (!source)
             source = PageSource::Open(m_path, 1);
-            opened = true;
-        }
-        const bool finished = entry.job(source.get(), cancel);
+        // A job cancelled while the document opened does not start.
+        const bool finished = Ravel().IsCancelled(cancel) ? false : entry.job(source.get(), cancel);
         {
             std::lock_guard<std::mutex> lock(m_mutex);
-            const bool again = !finished && m_running[index].putAside && !m_stopping;
+            const bool again = !finished && m_running[index].putAside && !m_running[index].cancelled && !m_stopping;
             m_running[index] = Running{};
             if (again) {
                 // Put aside for a more urgent job: it waits its turn again.

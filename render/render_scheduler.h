@@ -65,7 +65,8 @@ private:
         uint64_t id = 0;
         Priority priority = kBackground;
         LS_CancelFlag *cancel = nullptr;
-        bool putAside = false;  // cancelled to make room, to run again
+        bool putAside = false;   // cancelled to make room, to run again
+        bool cancelled = false;  // cancelled for good: never run again
     };
 
     void ThreadMain(size_t index);

@@ -44,6 +44,7 @@ const RavelApi &Stubs() {
                                          LS_CancelFlag *) -> LS_Bitmap * { return nullptr; };
         api.GetPDFThumbnail = [](const char *, const char *, int, int32_t *) { return 0; };
         api.Thumbnail = [](LS_Document, const char *, int, int32_t *) { return 0; };
+        api.ThumbnailCancellable = [](LS_Document, const char *, int, LS_CancelFlag *) { return 0; };
         return api;
     }();
     return stubs;
@@ -76,7 +77,8 @@ bool BindAll(void *module, RavelApi &api) {
            Bind(module, "LS_IsCancelled", api.IsCancelled) &&
            Bind(module, "LS_RenderRegionCancellable", api.RenderRegionCancellable) &&
            Bind(module, "LS_GetPDFThumbnail", api.GetPDFThumbnail) &&
-           Bind(module, "LS_Thumbnail", api.Thumbnail);
+           Bind(module, "LS_Thumbnail", api.Thumbnail) &&
+           Bind(module, "LS_ThumbnailCancellable", api.ThumbnailCancellable);
 }
 
 // What dlopen is given for an empty name: the library beside the

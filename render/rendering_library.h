@@ -30,6 +30,7 @@ struct RavelApi {
     decltype(&::LS_RenderRegionCancellable) RenderRegionCancellable = nullptr;
     decltype(&::LS_GetPDFThumbnail) GetPDFThumbnail = nullptr;
     decltype(&::LS_Thumbnail) Thumbnail = nullptr;
+    decltype(&::LS_ThumbnailCancellable) ThumbnailCancellable = nullptr;
 };
 
 // File name of the library.

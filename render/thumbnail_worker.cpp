@@ -133,10 +133,12 @@ bool ThumbnailWorker::SubmitLocked() {
     if (!scheduler)
         return false;
     std::weak_ptr<ThumbnailWorker> self = weak_from_this();
-    const uint64_t id = scheduler->Submit(RenderScheduler::kThumbnail, [self](PageSource *source, LS_CancelFlag *cancel) {
-        const std::shared_ptr<ThumbnailWorker> worker = self.lock();
-        return !worker || worker->ThumbnailThreadProc(source, cancel);
-    });
+    const uint64_t run = m_run;
+    const uint64_t id =
+        scheduler->Submit(RenderScheduler::kThumbnail, [self, run](PageSource *source, LS_CancelFlag *cancel) {
+            const std::shared_ptr<ThumbnailWorker> worker = self.lock();
+            return !worker || worker->ThumbnailThreadProc(source, cancel, run);
+        });
     if (id == 0)
         return false;
     m_jobId = id;
@@ -148,6 +150,14 @@ bool ThumbnailWorker::StartWorker() {
     if (WakeWorker())
         return true;
     StopWorker();
+    {
+        // A job of the run before that has outlived the stop's wait would
+        // work beside the new one: no start until it has gone.
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (m_jobsRunning > 0)
+            return false;
+        ++m_run;  // jobs of earlier runs that have yet to start do nothing
+    }
     {
         std::lock_guard<std::mutex> sinkLock(m_sinkMutex);
         m_stop.store(false, std::memory_order_release);
@@ -218,9 +228,11 @@ void ThumbnailWorker::Ended() {
     m_messages.clear();
 }
 
-bool ThumbnailWorker::ThumbnailThreadProc(PageSource *source, LS_CancelFlag *cancel) {
+bool ThumbnailWorker::ThumbnailThreadProc(PageSource *source, LS_CancelFlag *cancel, uint64_t run) {
     {
         std::lock_guard<std::mutex> lock(m_mutex);
+        if ((run != 0 && run != m_run) || Stopping())
+            return true;  // a job of a run that was stopped
         ++m_jobsRunning;
     }
     // Whatever way the procedure leaves, a stop waiting for it is told.
@@ -401,8 +413,13 @@ bool ThumbnailWorker::RenderRange(int first, int last, PageSource *source, LS_Ca
                 preferred = false;
         }
         if (!written) {
-            slot = 0;
-            written = api.Thumbnail(handle, name.c_str(), p, &slot) != 0;
+            // A stop or a more urgent render stops this one part way.
+            written = api.ThumbnailCancellable(handle, name.c_str(), p, cancel) != 0;
+            if (!written && Interrupted(cancel)) {
+                ::unlink(name.c_str());
+                platform::TempFileRegistry::Instance().Forget(name);
+                return false;
+            }
         }
         DrawCellFromFile(written ? &name : nullptr, item);
         // The picture has been read: its file goes now, not at exit.

@@ -118,7 +118,8 @@ public:
     // thread's page source (may be null), `cancel` the job's cancel flag.
     // The whole procedure: fill once, then handle the messages waiting.
     // False when it was put aside mid-work (it goes on from there).
-    bool ThumbnailThreadProc(PageSource *source, LS_CancelFlag *cancel);
+    // `run` is the start the job was submitted for (0: the current one).
+    bool ThumbnailThreadProc(PageSource *source, LS_CancelFlag *cancel, uint64_t run = 0);
     // One placeholder per item, then the items in view; the result of that
     // first refresh.
     int FillList(PageSource *source, LS_CancelFlag *cancel);
@@ -166,6 +167,7 @@ private:
     bool m_ended = false;
     bool m_jobQueued = false;  // a job is waiting or running
     int m_jobsRunning = 0;  // one, or two for a moment as one leaves
+    uint64_t m_run = 0;     // counts the starts
     uint64_t m_jobId = 0;
 
     // The sink, and what was handed to it; taken under m_sinkMutex so that

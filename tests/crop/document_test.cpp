@@ -283,14 +283,18 @@ TEST_F(DocumentTest, PagesRenderedAheadAreTheSamePicturesAFreshRenderGives) {
                 return false;
         return true;
     };
+    const int renders = document.WindowThreadRenders();
     ASSERT_TRUE(document.ShowPage(2));
+    EXPECT_EQ(document.WindowThreadRenders(), renders);  // taken from the pages rendered ahead
     EXPECT_TRUE(samePicture(2));
     // Going forward, 3 is wanted first, then 1 behind, then 4.
     ASSERT_TRUE(QTest::qWaitFor([&] { return cache->Contains(1) && cache->Contains(3) && cache->Contains(4); }, 20000));
     ASSERT_TRUE(document.ShowPage(1));
+    EXPECT_EQ(document.WindowThreadRenders(), renders);
     EXPECT_TRUE(samePicture(1));
     // A page far away is rendered as it always was.
     ASSERT_TRUE(document.ShowPage(6));
+    EXPECT_EQ(document.WindowThreadRenders(), renders + 1);
     EXPECT_TRUE(samePicture(6));
     EXPECT_EQ(document.CurrentPage(), 6);
     // The cache stays within its few pages, and goes with the document.

@@ -43,7 +43,7 @@ TEST(PageCacheTest, TheNextPageInTheDirectionOfTravelIsWantedFirst) {
 TEST(PageCacheTest, ItKeepsAFewPagesWithinItsBytesAndForgetsWhatIsNoLongerWanted) {
     PageCache cache(3, 100000);
     const uint64_t epoch = cache.Epoch();
-    cache.Want({2, 3, 4});
+    cache.Want({2, 3, 4, 5});
     for (int page : {2, 3, 4})
         cache.Insert(PageOf(page), epoch);
     EXPECT_EQ(cache.Size(), 3u);
@@ -55,6 +55,10 @@ TEST(PageCacheTest, ItKeepsAFewPagesWithinItsBytesAndForgetsWhatIsNoLongerWanted
     EXPECT_EQ(cache.Size(), 3u);
     EXPECT_FALSE(cache.Contains(4));
     EXPECT_TRUE(cache.Contains(5) && cache.Contains(2));
+    // A page no longer wanted, come late, pushes nothing out.
+    cache.Insert(PageOf(7), epoch);
+    EXPECT_FALSE(cache.Contains(7));
+    EXPECT_EQ(cache.Size(), 3u);
     // Turning on: what is not wanted any more is let go.
     cache.Want({3, 5});
     EXPECT_EQ(cache.Size(), 2u);

@@ -8,7 +8,9 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
+#include <thread>
 #include <condition_variable>
 #include <mutex>
 #include <set>
@@ -116,6 +118,32 @@ TEST_F(RenderSchedulerTest, CancelDropsAWaitingJobAndStopsARunningOne) {
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     EXPECT_EQ(order, (std::vector<std::string>{"slow", "slow ended"}));
     EXPECT_FALSE(scheduler.Cancel(slow)) << "done";
+    EXPECT_EQ(scheduler.Pending(), 0u);
+}
+
+TEST_F(RenderSchedulerTest, AJobCancelledForGoodIsNotPutAsideAndRunAgain) {
+    RenderScheduler scheduler(path, 1);
+    std::atomic<int> runs{0};
+    // A job that, once cancelled, still takes a while to end (a page it
+    // cannot stop part way).
+    const uint64_t slow = scheduler.Submit(RenderScheduler::kReadAhead, [&](render::PageSource *, LS_CancelFlag *cancel) {
+        ++runs;
+        Record("slow");
+        while (!render::Ravel().IsCancelled(cancel))
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        return false;
+    });
+    ASSERT_TRUE(WaitFor(1));
+    EXPECT_TRUE(scheduler.Cancel(slow));
+    // A more urgent job while it ends: nothing is put aside for it.
+    scheduler.Submit(RenderScheduler::kRequested, [&](render::PageSource *, LS_CancelFlag *) {
+        Record("asked");
+        return true;
+    });
+    ASSERT_TRUE(WaitFor(2));
+    std::this_thread::sleep_for(std::chrono::milliseconds(150));
+    EXPECT_EQ(runs.load(), 1);
     EXPECT_EQ(scheduler.Pending(), 0u);
 }
 

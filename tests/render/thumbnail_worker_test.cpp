@@ -219,9 +219,7 @@ TEST_F(ThumbnailWorkerTest, AStopMidRangeEndsBeforeTheNextPageAndNothingArrivesA
     EXPECT_EQ(sink.Count(), atStop);
     EXPECT_FALSE(worker->IsRunning());
     EXPECT_FALSE(worker->WakeWorker());
-#ifndef __SANITIZE_THREAD__
-    EXPECT_LT(stopMs, 1000.0);  // one small page at most
-#endif
+    EXPECT_LT(stopMs, 2000.0);  // the page in hand is stopped, not waited for
     EXPECT_EQ(TempFiles(), 0u);
     // Started again, it fills afresh.
     sink.filled = -1;
@@ -232,14 +230,15 @@ TEST_F(ThumbnailWorkerTest, AStopMidRangeEndsBeforeTheNextPageAndNothingArrivesA
 
 TEST_F(ThumbnailWorkerTest, AMoreUrgentRenderPutsTheWorkerAsideAndItGoesOnWithoutMakingAnItemTwice) {
     const std::string path = Pdf(60);
+    // Declared before the scheduler, so that they outlive its jobs.
+    std::mutex m;
+    std::condition_variable cv;
+    int urgent = 0;
     auto scheduler = std::make_shared<render::RenderScheduler>(path, 1);
     const auto worker = ThumbnailWorker::Create(scheduler, {{path, -1}}, &sink);
     worker->PublishLayout(Rows(0, 70));
     ASSERT_TRUE(worker->StartWorker());
     ASSERT_TRUE(sink.WaitUntil([&] { return sink.items.size() >= 2; }));
-    std::mutex m;
-    std::condition_variable cv;
-    int urgent = 0;
     for (int i = 0; i < 3; ++i) {
         scheduler->Submit(render::RenderScheduler::kRequested, [&](render::PageSource *, LS_CancelFlag *) {
             std::lock_guard<std::mutex> lock(m);
