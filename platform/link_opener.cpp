@@ -1,8 +1,8 @@
 #include "platform/link_opener.h"
 
-#include <QDesktopServices>
+#include "platform/dialogs.h"
+
 #include <QProcess>
-#include <QUrl>
 
 #include <cerrno>
 #include <mutex>
@@ -20,7 +20,8 @@ std::mutex g_mutex;
 DesktopOpener g_opener;
 ProgramStarter g_starter;
 
-bool DesktopOpen(const QString &target) { return QDesktopServices::openUrl(QUrl::fromUserInput(target)); }
+// The desktop's own open, through the program's one seam for it.
+bool DesktopOpen(const QString &target) { return OpenUrl(target.toStdString()); }
 
 // Starts the program detached from the caller (no shell); the errno of a
 // failed start, 0 when it runs.

@@ -36,7 +36,8 @@ QString LinkErrorText(int code, bool linkControlTable = false);
 // "Unable to open hyperlink:\n\n" and the meaning.
 QString UnableToOpenText(int code, bool linkControlTable = false);
 
-// Tests replace the desktop's open and the starting of a browser.
+// Tests replace the desktop's open (by default platform::OpenUrl) and the
+// starting of a browser.
 using DesktopOpener = std::function<bool(const QString &target)>;
 using ProgramStarter = std::function<int(const QStringList &arguments)>;  // errno, 0 on success
 void SetLinkHandlers(DesktopOpener opener, ProgramStarter starter);
