@@ -5,7 +5,9 @@
 #include "app/window_placement.h"
 #include "crop/document.h"
 #include "crop/orvane_view.h"
+#include "chrome/about_dialog.h"
 #include "panes/left_view.h"
+#include "platform/link_opener.h"
 #include "platform/dialogs.h"
 #include "res/command_ids.h"
 #include "res/resources.h"
@@ -325,10 +327,13 @@ void CMainFrame::OnCommand(int id) {
         return;
     case ID_HELP:
     case ID_CONTACT_US:
-        platform::OpenUrl(Product().productPage);
+        // Nothing is said when it cannot be opened.
+        platform::OpenLink(QString::fromStdString(Product().productPage));
         return;
     case ID_APP_ABOUT:
+    case ID_ABOUT_US:
         emit AboutRequested();
+        ShowAbout();
         return;
     case ID_APP_EXIT:
         close();
@@ -448,6 +453,17 @@ bool CMainFrame::eventFilter(QObject *watched, QEvent *event) {
     QApplication::sendEvent(under, &redirected);
     m_redirectingWheel = false;
     return true;
+}
+
+void CMainFrame::ShowAbout() {
+    const ProductInfo &p = Product();
+    chrome::CAboutDialog about({QString::fromStdString(p.nameWithVersion), QString::fromStdString(p.copyright),
+                                QString::fromStdString(p.homePage), QString::fromStdString(p.supportAddress)},
+                               this);
+    if (m_aboutHandler)
+        m_aboutHandler(about);
+    else
+        about.exec();
 }
 
 }  // namespace app

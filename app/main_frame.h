@@ -1,6 +1,7 @@
 #ifndef APP_MAIN_FRAME_H
 #define APP_MAIN_FRAME_H
 
+#include <QDialog>
 #include <QLabel>
 #include <QMainWindow>
 #include <QMap>
@@ -8,6 +9,8 @@
 #include <QSplitter>
 #include <QString>
 #include <QStringList>
+
+#include <functional>
 
 class QAction;
 class QMenu;
@@ -60,6 +63,9 @@ public:
 
     // Runs a command as if chosen from the menu, toolbar or keyboard.
     void OnCommand(int id);
+    // The About box, modal; tests take it instead of running it.
+    void ShowAbout();
+    void SetAboutHandler(std::function<void(QDialog &)> handler) { m_aboutHandler = std::move(handler); }
     // Re-evaluates which commands are enabled.
     void UpdateCommandUI();
 
@@ -104,6 +110,7 @@ private:
     QLabel *m_zoomPane = nullptr;
     QLabel *m_capsPane = nullptr;
     QLabel *m_numPane = nullptr;
+    std::function<void(QDialog &)> m_aboutHandler;
     QSplitter *m_splitter = nullptr;
     panes::CLeftView *m_leftView = nullptr;
     crop::COrvaneView *m_pageView = nullptr;

@@ -130,15 +130,22 @@ QString UnableToOpenText(int code, bool linkControlTable) {
 
 int OpenLink(const QString &target) {
     DesktopOpener opener;
-    ProgramStarter starter;
     {
         std::lock_guard<std::mutex> lock(g_mutex);
         opener = g_opener ? g_opener : DesktopOpener(DesktopOpen);
-        starter = g_starter ? g_starter : ProgramStarter(StartProgram);
     }
     if (opener(target))
         return kLinkOpened;
     // The desktop could not open it: the browser the user named, if any.
+    return OpenInBrowser(target);
+}
+
+int OpenInBrowser(const QString &target) {
+    ProgramStarter starter;
+    {
+        std::lock_guard<std::mutex> lock(g_mutex);
+        starter = g_starter ? g_starter : ProgramStarter(StartProgram);
+    }
     const QString browser = qEnvironmentVariable("BROWSER").trimmed();
     if (browser.isEmpty())
         return kLinkNoBrowser;

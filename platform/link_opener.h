@@ -12,6 +12,9 @@ namespace platform {
 // first; failing that, the browser command in $BROWSER. The result is a
 // code as the program's link texts know them: above 32 is success.
 int OpenLink(const QString &target);
+// The fallback alone: the browser command in $BROWSER with the target;
+// kLinkNoBrowser when none is named.
+int OpenInBrowser(const QString &target);
 
 // Success, and the failures this platform has, as link codes.
 inline constexpr int kLinkOpened = 33;

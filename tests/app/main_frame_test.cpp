@@ -152,6 +152,22 @@ TEST(CommandState, FollowsThePictureTheOpenDocumentAndTheActivePane) {
     EXPECT_FALSE(app::CommandStateFor(ID_EDIT_REDO, history).enabled);
 }
 
+TEST_F(MainFrameTest, AboutFromTheMenuAndTheToolbarShowsTheAboutBoxAndHelpOpensTheProductPage) {
+    QStringList shown;
+    frame->SetAboutHandler([&](QDialog &about) { shown << about.windowTitle(); });
+    frame->OnCommand(ID_APP_ABOUT);
+    frame->OnCommand(ID_ABOUT_US);
+    EXPECT_EQ(shown, QStringList({"Sorrel Orvane v2.0", "Sorrel Orvane v2.0"}));
+    std::vector<std::string> opened;
+    platform::SetOpenUrlHandler([&](const std::string &url) {
+        opened.push_back(url);
+        return true;
+    });
+    frame->OnCommand(ID_HELP);
+    frame->OnCommand(ID_CONTACT_US);
+    EXPECT_EQ(opened, std::vector<std::string>(2, app::Product().productPage));
+}
+
 TEST_F(MainFrameTest, AutoShrinkIsForwardedAndShowsItsCheckMark) {
     QAction *autoShrink = frame->Action(ID_AUTO_SHRINK);
     EXPECT_FALSE(autoShrink->isChecked());
