@@ -7,7 +7,7 @@ WERROR ?= OFF
 BUILD_DIR := $(if $(filter asan,$(PRESET)),build-asan,build)
 JOBS ?= $(shell nproc)
 
-.PHONY: all deps configure build run test bench clean
+.PHONY: all deps configure build run test bench package clean
 
 all: build
 
@@ -32,6 +32,12 @@ test: build
 bench: PRESET = default
 bench: build
 	bash bench/run-all.sh
+
+# make package: build/orvane_<version>_<arch>.deb, installed with
+# `sudo apt-get install ./build/orvane_*.deb`.
+package: PRESET = default
+package: build
+	cd build && cpack
 
 clean:
 	rm -rf build build-asan build-tsan build-fuzz
