@@ -8,6 +8,10 @@ packages=(
   build-essential cmake ninja-build pkg-config clang
   # window toolkit
   qt6-base-dev libgl-dev
+  # the program's pictures, drawn as SVG and rendered at build time
+  qt6-svg-dev
+  # installation: the desktop entry's check and the Debian package
+  desktop-file-utils dpkg-dev
   # rendering library on MuPDF (static libmupdf.a and what it links against)
   libmupdf-dev libharfbuzz-dev libfreetype-dev libjbig2dec0-dev libopenjp2-7-dev
   libjpeg-dev libgumbo-dev libmujs-dev zlib1g-dev libbrotli-dev libpng-dev
