@@ -32,43 +32,17 @@
 namespace app {
 namespace {
 
-// The pictures of the toolbar buttons, from the platform's own icons.
-QIcon IconFor(int id, QStyle *style) {
+// The pictures of the toolbar buttons, from the program's button strip.
+QIcon IconFor(int id) {
     using namespace res;
-    switch (id) {
-    case ID_FILE_OPEN:
-        return style->standardIcon(QStyle::SP_DialogOpenButton);
-    case ID_FIRST_PAGE:
-        return style->standardIcon(QStyle::SP_MediaSkipBackward);
-    case ID_PREVIOUS_PAGE:
-        return style->standardIcon(QStyle::SP_ArrowLeft);
-    case ID_NEXT_PAGE:
-        return style->standardIcon(QStyle::SP_ArrowRight);
-    case ID_LAST_PAGE:
-        return style->standardIcon(QStyle::SP_MediaSkipForward);
-    case ID_ZOOM_IN:
-        return style->standardIcon(QStyle::SP_ArrowUp);
-    case ID_ZOOM_OUT:
-        return style->standardIcon(QStyle::SP_ArrowDown);
-    case ID_ACTUAL_SIZE:
-        return style->standardIcon(QStyle::SP_FileIcon);
-    case ID_ZOOM_FIT:
-        return style->standardIcon(QStyle::SP_TitleBarMaxButton);
-    case ID_ZOOM_FIT_WIDTH:
-        return style->standardIcon(QStyle::SP_ToolBarHorizontalExtensionButton);
-    case ID_REMOVE_CROPBOX:
-        return style->standardIcon(QStyle::SP_DialogCancelButton);
-    case ID_SHRINK_CURRENT_PAGE:
-        return style->standardIcon(QStyle::SP_FileDialogContentsView);
-    case ID_CROP_ALL_PAGES:
-        return style->standardIcon(QStyle::SP_FileDialogDetailedView);
-    case ID_SAVE_FILE:
-        return style->standardIcon(QStyle::SP_DialogSaveButton);
-    case ID_ABOUT_US:
-        return style->standardIcon(QStyle::SP_MessageBoxInformation);
-    default:
-        return {};
-    }
+    static const int kOrder[] = {ID_FILE_OPEN,      ID_FIRST_PAGE,  ID_PREVIOUS_PAGE,  ID_NEXT_PAGE,
+                                 ID_LAST_PAGE,      ID_ZOOM_IN,     ID_ZOOM_OUT,       ID_ACTUAL_SIZE,
+                                 ID_ZOOM_FIT,       ID_ZOOM_FIT_WIDTH, ID_REMOVE_CROPBOX, ID_SHRINK_CURRENT_PAGE,
+                                 ID_CROP_ALL_PAGES, ID_SAVE_FILE,   ID_ABOUT_US};
+    for (int i = 0; i < int(std::size(kOrder)); ++i)
+        if (kOrder[i] == id)
+            return QIcon(res::ButtonPicture(i));
+    return {};
 }
 
 QString ZoomText(double zoom) { return QStringLiteral("%1%").arg(qRound(zoom)); }
@@ -210,7 +184,7 @@ void CMainFrame::BuildToolBar() {
         }
         QAction *action = MakeAction(id, QString::fromStdString(res::Tooltip(id)));
         if (action->icon().isNull())
-            action->setIcon(IconFor(id, style()));
+            action->setIcon(IconFor(id));
         m_toolBar->addAction(action);
     }
 }

@@ -5,7 +5,9 @@
 #include "platform/temp_files.h"
 #include "platform/termination.h"
 #include "render/rendering_library.h"
+#include "res/resources.h"
 
+#include <QGuiApplication>
 #include <QSettings>
 #include <QStringList>
 
@@ -18,6 +20,10 @@ COrvaneApp::~COrvaneApp() { ExitInstance(); }
 bool COrvaneApp::NameApplication() {
     QCoreApplication::setOrganizationName(kSettingsOrganisation);
     QCoreApplication::setApplicationName(kSettingsApplication);
+    // The desktop finds the icon by the desktop entry's name.
+    QGuiApplication::setDesktopFileName(QStringLiteral("orvane"));
+    if (qobject_cast<QGuiApplication *>(QCoreApplication::instance()))
+        QGuiApplication::setWindowIcon(res::ApplicationIcon());
     return true;
 }
 

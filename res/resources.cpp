@@ -98,4 +98,18 @@ std::string Tooltip(int id) {
     return nl == std::string::npos ? std::string() : s.substr(nl + 1);
 }
 
+QPixmap ButtonPicture(int index) {
+    static const QPixmap strip(QStringLiteral(":/pictures/buttons.png"));
+    if (index < 0 || index >= kButtonPictureCount || strip.isNull())
+        return {};
+    return strip.copy(index * kButtonPictureSize, 0, kButtonPictureSize, kButtonPictureSize);
+}
+
+QIcon ApplicationIcon() {
+    QIcon icon;
+    for (int size : {16, 32, 48, 64, 128, 256})
+        icon.addFile(QStringLiteral(":/pictures/orvane-%1.png").arg(size), QSize(size, size));
+    return icon;
+}
+
 }  // namespace res

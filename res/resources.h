@@ -3,6 +3,9 @@
 
 // The menu, accelerator, toolbar and string tables of the main window.
 
+#include <QIcon>
+#include <QPixmap>
+
 #include <string>
 #include <vector>
 
@@ -29,6 +32,15 @@ struct Accelerator {
 const std::vector<Popup> &MainMenu();
 const std::vector<Accelerator> &Accelerators();
 const std::vector<int> &ToolbarButtons();
+
+// Picture `index` (from 0) of the button strip: 48 x 48 pixels with an
+// alpha channel, in the order of the toolbar's buttons, the overlay of all
+// pages last. A null picture for an index past the strip.
+QPixmap ButtonPicture(int index);
+inline constexpr int kButtonPictureSize = 48;
+inline constexpr int kButtonPictureCount = 16;
+// The application's icon in its sizes.
+QIcon ApplicationIcon();
 
 // The string of a command: the status-bar prompt, "\n", the tooltip.
 // Empty when the command has none.

@@ -10,6 +10,7 @@
 #include "panes/left_view.h"
 #include "platform/dialogs.h"
 #include "res/command_ids.h"
+#include "res/resources.h"
 #include "tests/fixtures/pdf_fixtures.h"
 #include "tests/fixtures/temp_dir.h"
 
@@ -24,6 +25,8 @@
 #include <QUrl>
 
 #include <gtest/gtest.h>
+
+#include <set>
 
 #include <filesystem>
 #include <fstream>
@@ -150,6 +153,20 @@ TEST(CommandState, FollowsThePictureTheOpenDocumentAndTheActivePane) {
     history.canUndo = true;
     EXPECT_TRUE(app::CommandStateFor(ID_EDIT_UNDO, history).enabled);
     EXPECT_FALSE(app::CommandStateFor(ID_EDIT_REDO, history).enabled);
+}
+
+TEST_F(MainFrameTest, EveryToolbarButtonHasItsOwnPictureFromTheStripWithTransparentCorners) {
+    std::set<qint64> pictures;
+    for (int i = 0; i < res::kButtonPictureCount; ++i) {
+        const QImage picture = res::ButtonPicture(i).toImage();
+        ASSERT_EQ(picture.size(), QSize(48, 48)) << i;
+        EXPECT_TRUE(picture.hasAlphaChannel());
+        pictures.insert(qint64(qHashBits(picture.constBits(), size_t(picture.sizeInBytes()))));
+    }
+    EXPECT_EQ(pictures.size(), size_t(res::kButtonPictureCount));  // sixteen different pictures
+    EXPECT_TRUE(res::ButtonPicture(res::kButtonPictureCount).isNull());
+    EXPECT_EQ(qAlpha(res::ButtonPicture(14).toImage().pixel(0, 0)), 0);  // the information sign is round
+    EXPECT_FALSE(res::ApplicationIcon().pixmap(256, 256).isNull());
 }
 
 TEST_F(MainFrameTest, AboutFromTheMenuAndTheToolbarShowsTheAboutBoxAndHelpOpensTheProductPage) {
