@@ -6,6 +6,7 @@
 #include "crop/document.h"
 #include "crop/orvane_view.h"
 #include "chrome/about_dialog.h"
+#include "chrome/toolbar_xp.h"
 #include "panes/left_view.h"
 #include "platform/link_opener.h"
 #include "platform/dialogs.h"
@@ -173,10 +174,12 @@ void CMainFrame::BuildMenus() {
 }
 
 void CMainFrame::BuildToolBar() {
-    m_toolBar = addToolBar(QStringLiteral("Standard"));
+    m_toolBar = new chrome::CToolBarXP(QStringLiteral("Standard"), this);
+    addToolBar(Qt::TopToolBarArea, m_toolBar);
     m_toolBar->setObjectName(QStringLiteral("toolbar"));
-    m_toolBar->setIconSize(QSize(48, 48));
-    m_toolBar->setMovable(false);
+    // It can be moved and docked at any side, or float.
+    m_toolBar->setMovable(true);
+    m_toolBar->setFloatable(true);
     for (int id : res::ToolbarButtons()) {
         if (id == 0) {
             m_toolBar->addSeparator();
