@@ -4,13 +4,12 @@
 // seconds of an idle loop in the same run. Target: the run adds less than
 // 50 ms to the longest pause.
 
+#include "event_loop.h"
 #include "crop/crop_run.h"
 #include "tests/fixtures/temp_dir.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
-#include <QEventLoop>
-#include <QTimer>
 
 #include <cstdio>
 #include <fstream>
@@ -18,25 +17,6 @@
 
 namespace {
 
-// The longest gap between ticks of a 1 ms timer while `until` is false.
-double LongestPause(const std::function<bool()> &done) {
-    QElapsedTimer clock;
-    clock.start();
-    qint64 last = clock.nsecsElapsed(), longest = 0;
-    QTimer tick;
-    tick.setTimerType(Qt::PreciseTimer);
-    QEventLoop loop;
-    QObject::connect(&tick, &QTimer::timeout, [&] {
-        const qint64 now = clock.nsecsElapsed();
-        longest = std::max(longest, now - last);
-        last = now;
-        if (done())
-            loop.quit();
-    });
-    tick.start(1);
-    loop.exec();
-    return longest / 1e6;
-}
 
 }  // namespace
 
@@ -51,7 +31,7 @@ int main(int argc, char **argv) {
 
     QElapsedTimer idle;
     idle.start();
-    const double idlePause = LongestPause([&] { return idle.elapsed() >= 3000; });
+    const double idlePause = bench::LongestPause([&] { return idle.elapsed() >= 3000; });
 
     crop::CropRun run;
     bool finished = false;
@@ -66,7 +46,7 @@ int main(int argc, char **argv) {
         std::fprintf(stderr, "cannot start the stand-in: %s\n", qPrintable(reason));
         return 1;
     }
-    const double runPause = LongestPause([&] { return finished; });
+    const double runPause = bench::LongestPause([&] { return finished; });
     std::printf("crop run of %.1f s (%d progress reports): longest pause %.2f ms; idle loop %.2f ms; "
                 "difference %.2f ms (target < 50)\n",
                 running.elapsed() / 1000.0, progress, runPause, idlePause, runPause - idlePause);

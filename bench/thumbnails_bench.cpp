@@ -6,6 +6,7 @@
 //     it is scrolled from top to bottom in steps, against the idle loop's longest
 //     pause in the same run. Target: under 20 ms more.
 
+#include "event_loop.h"
 #include "crop/document.h"
 #include "panes/left_view.h"
 #include "render/rendering_library.h"
@@ -17,7 +18,6 @@
 #include <QEventLoop>
 #include <QProcess>
 #include <QScrollBar>
-#include <QTimer>
 
 #include <algorithm>
 #include <chrono>
@@ -45,25 +45,6 @@ std::set<int> InView(panes::CThumbnailListCtrl &strip) {
     return items;
 }
 
-// The longest gap between ticks of a 1 ms timer until `done`.
-double LongestPause(const std::function<bool()> &done) {
-    QElapsedTimer clock;
-    clock.start();
-    qint64 last = clock.nsecsElapsed(), longest = 0;
-    QTimer tick;
-    tick.setTimerType(Qt::PreciseTimer);
-    QEventLoop loop;
-    QObject::connect(&tick, &QTimer::timeout, [&] {
-        const qint64 now = clock.nsecsElapsed();
-        longest = std::max(longest, now - last);
-        last = now;
-        if (done())
-            loop.quit();
-    });
-    tick.start(1);
-    loop.exec();
-    return longest / 1e6;
-}
 
 }  // namespace
 
@@ -127,7 +108,7 @@ int main(int argc, char **argv) {
     // 200 ms, time for each screen to be made once the strip rests.
     QElapsedTimer idle;
     idle.start();
-    const double idlePause = LongestPause([&] { return idle.elapsed() >= 3000; });
+    const double idlePause = bench::LongestPause([&] { return idle.elapsed() >= 3000; });
     QString reason;
     document.OpenDocument(file, reason);
     while (strip.ItemCount() == 0)
@@ -137,7 +118,7 @@ int main(int argc, char **argv) {
     qint64 lastStep = 0;
     int made = 0;
     QObject::connect(&strip, &panes::CThumbnailListCtrl::PictureArrived, [&](int) { ++made; });
-    const double fillPause = LongestPause([&] {
+    const double fillPause = bench::LongestPause([&] {
         QScrollBar *bar = strip.verticalScrollBar();
         if (filling.elapsed() - lastStep >= 200 && bar->value() < bar->maximum()) {
             lastStep = filling.elapsed();

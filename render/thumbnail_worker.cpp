@@ -49,6 +49,12 @@ const ThumbnailFile *RecordFor(const std::vector<ThumbnailFile> &files, int item
     return &files[size_t(item)];
 }
 
+// Deletes a temporary picture and takes it off the list deleted at exit.
+void RemoveTemporary(const std::string &name) {
+    ::unlink(name.c_str());
+    platform::TempFileRegistry::Instance().Forget(name);
+}
+
 }  // namespace
 
 int PictureTypeFromName(std::string_view path) {
@@ -416,15 +422,13 @@ bool ThumbnailWorker::RenderRange(int first, int last, PageSource *source, LS_Ca
             // A stop or a more urgent render stops this one part way.
             written = api.ThumbnailCancellable(handle, name.c_str(), p, cancel) != 0;
             if (!written && Interrupted(cancel)) {
-                ::unlink(name.c_str());
-                platform::TempFileRegistry::Instance().Forget(name);
+                RemoveTemporary(name);
                 return false;
             }
         }
         DrawCellFromFile(written ? &name : nullptr, item);
         // The picture has been read: its file goes now, not at exit.
-        ::unlink(name.c_str());
-        platform::TempFileRegistry::Instance().Forget(name);
+        RemoveTemporary(name);
         m_done[size_t(item)] = 1;
     }
     return true;
