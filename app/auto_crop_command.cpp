@@ -164,6 +164,10 @@ bool WantsCommandLine(int argc, char **argv) {
 }
 
 bool AutoCropFile(const AutoCropJob &job, AutoCropReport &report, QString &reason, const AutoCropProgress &progress) {
+    if (!QCoreApplication::instance()) {
+        reason = QStringLiteral("the crop tool can only be run with an application object");
+        return false;
+    }
     const QString input = QFileInfo(job.input).absoluteFilePath();
     const QString output = QFileInfo(job.output).absoluteFilePath();
     if (!CheckInput(input, reason) || !CheckOutput(input, output, reason))

@@ -1,0 +1,311 @@
+// orvane --auto-crop, end to end: the program started without a display on
+// PDFs written from code; every output page rendered and compared with the
+// input's content, and failures that leave nothing behind.
+
+#include "app/auto_crop_command.h"
+#include "crop/crop_run.h"
+#include "render/rendering_library.h"
+#include "tests/fixtures/pdf_fixtures.h"
+#include "tests/fixtures/temp_dir.h"
+
+#include <QCoreApplication>
+#include <QProcess>
+#include <QProcessEnvironment>
+
+#include <qpdf/QPDF.hh>
+#include <qpdf/QPDFOutlineDocumentHelper.hh>
+#include <qpdf/QPDFPageDocumentHelper.hh>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+namespace fs = std::filesystem;
+using fixtures::Box;
+using fixtures::DocPlan;
+using fixtures::PagePlan;
+
+namespace {
+
+struct ToolRun {
+    int exitCode = -1;
+    std::string err;
+};
+
+// The program as a script starts it: no display at all.
+ToolRun Orvane(const QStringList &args) {
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.remove("DISPLAY");
+    env.remove("WAYLAND_DISPLAY");
+    env.remove("QT_QPA_PLATFORM");
+    p.setProcessEnvironment(env);
+    p.start(ORVANE_PATH, args);
+    p.waitForFinished(300000);
+    return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, p.readAllStandardError().toStdString()};
+}
+
+QString Q(const std::string &s) { return QString::fromStdString(s); }
+
+std::string Bytes(const std::string &path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+// A page rendered by the rendering library at 144 dpi, as grey levels.
+struct Picture {
+    int w = 0, h = 0;
+    double widthPt = 0, heightPt = 0;
+    std::vector<uint8_t> grey;
+    // Pixels darker than mid-grey.
+    int Dark() const { return int(std::count_if(grey.begin(), grey.end(), [](uint8_t v) { return v < 128; })); }
+    // The box of the pixels that are not white, in points.
+    Box Content() const {
+        int x0 = w, y0 = h, x1 = -1, y1 = -1;
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x)
+                if (grey[size_t(y) * size_t(w) + size_t(x)] < 250) {
+                    x0 = std::min(x0, x);
+                    x1 = std::max(x1, x);
+                    y0 = std::min(y0, y);
+                    y1 = std::max(y1, y);
+                }
+        return {x0 / 2.0, y0 / 2.0, (x1 + 1) / 2.0, (y1 + 1) / 2.0};
+    }
+};
+
+std::vector<Picture> RenderAll(const std::string &path) {
+    std::vector<Picture> pages;
+    const render::RavelApi &api = render::Ravel();
+    LS_Document doc = api.OpenFile(path.c_str(), 1);
+    if (!doc)
+        return pages;
+    for (int page = 1; page <= api.Pages(doc); ++page) {
+        Picture p;
+        double box[4] = {0, 0, 0, 0};
+        api.PageExtent(doc, page, box, 0);
+        p.widthPt = box[2] - box[0];
+        p.heightPt = box[3] - box[1];
+        p.w = int(std::lround(p.widthPt * 2));
+        p.h = int(std::lround(p.heightPt * 2));
+        double scale[2] = {1.5, 1.5};
+        int32_t slot = 0;
+        if (LS_Bitmap *b = api.DIBitmap24(doc, 0, page, scale, 0, p.w, p.h, &slot)) {
+            p.grey.resize(size_t(p.w) * size_t(p.h));
+            for (int y = 0; y < p.h; ++y) {
+                const uint8_t *row = b->bits + size_t(p.h - 1 - y) * size_t(b->stride);
+                for (int x = 0; x < p.w; ++x)
+                    p.grey[size_t(y) * size_t(p.w) + size_t(x)] = std::min({row[3 * x], row[3 * x + 1], row[3 * x + 2]});
+            }
+            api.DeleteBitmap(b);
+        }
+        pages.push_back(std::move(p));
+    }
+    api.CloseFile(doc);
+    return pages;
+}
+
+// Black blocks spread over a part of the page, so every page has its own
+// content box.
+PagePlan Blocks(Box media, double left, double bottom, double right, double top) {
+    PagePlan p;
+    p.own.mediaBox = media;
+    const double x0 = media.x0 + left, y0 = media.y0 + bottom, x1 = media.x1 - right, y1 = media.y1 - top;
+    p.blackRects = {{x0, y0, x0 + 30, y0 + 20}, {x1 - 45, y1 - 12, x1, y1}, {(x0 + x1) / 2, (y0 + y1) / 2, (x0 + x1) / 2 + 50, (y0 + y1) / 2 + 8}};
+    return p;
+}
+
+class AutoCropCommand : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(render::LoadRenderingLibrary()); }
+    fixtures::TempDir dir;
+
+    // Crops `plan` with `options` and checks each page: all its dark pixels
+    // kept, its size the content box plus the margin within the page.
+    std::vector<Picture> CheckCrop(const DocPlan &plan, const QStringList &options, double margin) {
+        const std::string in = dir.file("in.pdf"), out = dir.file("out.pdf");
+        fixtures::WritePdf(plan, in);
+        const std::string before = Bytes(in);
+        const ToolRun r = Orvane(QStringList{"--auto-crop", Q(in), "-o", Q(out)} + options);
+        EXPECT_EQ(r.exitCode, 0) << r.err;
+        EXPECT_EQ(Bytes(in), before) << "the input changed";
+        const std::vector<Picture> input = RenderAll(in), output = RenderAll(out);
+        EXPECT_EQ(output.size(), input.size());
+        EXPECT_EQ(input.size(), plan.pages.size());
+        for (size_t i = 0; i < std::min(input.size(), output.size()); ++i) {
+            SCOPED_TRACE("page " + std::to_string(i + 1));
+            EXPECT_FALSE(input[i].grey.empty());
+            EXPECT_NEAR(output[i].Dark(), input[i].Dark(), input[i].Dark() / 100 + 8) << "content was cut";
+            if (options.contains("--uniform"))
+                continue;
+            const Box c = input[i].Content();
+            const double w = std::min(c.x1 + margin, input[i].widthPt) - std::max(c.x0 - margin, 0.0);
+            const double h = std::min(c.y1 + margin, input[i].heightPt) - std::max(c.y0 - margin, 0.0);
+            EXPECT_NEAR(output[i].widthPt, w, 1.0);
+            EXPECT_NEAR(output[i].heightPt, h, 1.0);
+        }
+        return output;
+    }
+};
+
+}  // namespace
+
+TEST_F(AutoCropCommand, EveryPageIsCutToItsContentAndMarginWhateverItsBoxes) {
+    DocPlan plan;
+    for (int rotate : {0, 90, 180, 270}) {
+        PagePlan p = Blocks({0, 0, 612, 792}, 60 + rotate / 10, 80, 100, 50 + rotate / 5);
+        p.own.rotate = rotate;
+        plan.pages.push_back(p);
+    }
+    PagePlan offset = Blocks({100, 200, 500, 800}, 40, 30, 20, 60);
+    PagePlan cropped = Blocks({0, 0, 612, 792}, 70, 90, 80, 100);
+    cropped.own.cropBox = Box{40, 50, 560, 740};
+    cropped.own.rotate = 90;
+    PagePlan edge = Blocks({0, 0, 595.28, 841.89}, 0, 3, 10, 0);  // content at the edges: the margin stops there
+    plan.pages.push_back(offset);
+    plan.pages.push_back(cropped);
+    plan.pages.push_back(edge);
+    // Inherited boxes and rotation.
+    plan.group = fixtures::Inheritable{Box{-20, -30, 380, 470}, std::nullopt, 270};
+    plan.groupFirst = 7;
+    plan.groupCount = 1;
+    PagePlan inherited = Blocks({-20, -30, 380, 470}, 50, 60, 40, 30);
+    inherited.own.mediaBox.reset();
+    plan.pages.push_back(inherited);
+    CheckCrop(plan, {"--margin", "6"}, 6);
+}
+
+TEST_F(AutoCropCommand, LinksOutlineAndPagesOutsideTheSetAreKept) {
+    DocPlan plan;
+    for (int i = 0; i < 5; ++i)
+        plan.pages.push_back(Blocks({0, 0, 612, 792}, 72, 72 + i * 10, 72, 72));
+    plan.pages[0].links.push_back({{100, 300, 200, 330}, 4, {}});
+    plan.pages[2].links.push_back({{100, 300, 300, 320}, 0, "https://example.org/"});
+    plan.outline = {{"One", 1}, {"Four", 4}};
+    const std::string in = dir.file("in.pdf"), out = dir.file("out.pdf");
+    fixtures::WritePdf(plan, in);
+    const ToolRun r = Orvane({"--auto-crop", Q(in), "--pages", "odd", "-o", Q(out)});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    QPDF before, after;
+    before.processFile(in.c_str());
+    after.processFile(out.c_str());
+    auto pagesBefore = QPDFPageDocumentHelper(before).getAllPages();
+    auto pagesAfter = QPDFPageDocumentHelper(after).getAllPages();
+    ASSERT_EQ(pagesAfter.size(), 5u);
+    for (size_t i = 0; i < 5; ++i) {
+        EXPECT_EQ(pagesAfter[i].getAnnotations().size(), pagesBefore[i].getAnnotations().size());
+        // Odd pages are cropped, even ones keep their boxes.
+        EXPECT_EQ(pagesAfter[i].getObjectHandle().hasKey("/CropBox"), i % 2 == 0) << i;
+    }
+    EXPECT_EQ(QPDFOutlineDocumentHelper(after).getTopLevelOutlines().size(), 2u);
+}
+
+TEST_F(AutoCropCommand, OneCommonSizeForEveryPage) {
+    DocPlan plan;
+    for (int i = 0; i < 6; ++i)
+        plan.pages.push_back(i % 2 ? Blocks({0, 0, 612, 792}, 60, 100 + i * 7, 110, 60)
+                                   : Blocks({0, 0, 612, 792}, 110, 90, 60 + i * 5, 80));
+    plan.pages.push_back(PagePlan{});  // blank: the common size as well
+    const std::vector<Picture> out = CheckCrop(plan, {"--uniform", "--margin", "4"}, 4);
+    ASSERT_EQ(out.size(), 7u);
+    for (const Picture &p : out) {
+        EXPECT_NEAR(p.widthPt, out[0].widthPt, 0.02);
+        EXPECT_NEAR(p.heightPt, out[0].heightPt, 0.02);
+    }
+    EXPECT_LT(out[0].widthPt, 612 - 150);
+}
+
+TEST_F(AutoCropCommand, FailuresSayWhyInOneLineAndLeaveNoOutput) {
+    DocPlan plan;
+    plan.pages.push_back(Blocks({0, 0, 612, 792}, 72, 72, 72, 72));
+    const std::string good = dir.file("good.pdf");
+    fixtures::WritePdf(plan, good);
+    DocPlan locked = plan;
+    locked.encryption = fixtures::Encryption::UserPassword;
+    fixtures::WritePdf(locked, dir.file("locked.pdf"));
+    std::ofstream(dir.file("damaged.pdf")) << "%PDF-1.4\n1 0 obj garbage\n%%EOF\n";
+    std::ofstream(dir.file("text.pdf")) << "just words, no PDF\n";
+    fs::create_directory(dir.file("folder.pdf"));
+    fs::create_hard_link(good, dir.file("same.pdf"));
+    const std::string before = Bytes(good);
+
+    struct Row {
+        const char *name;
+        QStringList args;
+        std::string says;
+        std::string output;
+    };
+    const std::string out = dir.file("out.pdf");
+    const Row rows[] = {
+        {"missing", {"--auto-crop", Q(dir.file("none.pdf")), "-o", Q(out)}, "does not exist", out},
+        {"locked", {"--auto-crop", Q(dir.file("locked.pdf")), "-o", Q(out)}, "locked by a password", out},
+        {"damaged", {"--auto-crop", Q(dir.file("damaged.pdf")), "-o", Q(out)}, "damaged", out},
+        {"not a PDF", {"--auto-crop", Q(dir.file("text.pdf")), "-o", Q(out)}, "not a PDF", out},
+        {"a folder in", {"--auto-crop", Q(dir.file("folder.pdf")), "-o", Q(out)}, "folder", out},
+        {"output in no folder", {"--auto-crop", Q(good), "-o", Q(dir.file("no/such/out.pdf"))}, "does not exist",
+         dir.file("no/such/out.pdf")},
+        {"output a folder", {"--auto-crop", Q(good), "-o", Q(dir.file("folder.pdf"))}, "is a folder", ""},
+        {"output the input", {"--auto-crop", Q(good), "-o", Q(good)}, "is the input file", ""},
+        {"output the input by another name", {"--auto-crop", Q(good), "-o", Q(dir.file("same.pdf"))},
+         "is the input file", ""},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.name);
+        const ToolRun r = Orvane(row.args);
+        EXPECT_EQ(r.exitCode, 1);
+        EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+        EXPECT_EQ(r.err.rfind("orvane: ", 0), 0u) << r.err;
+        EXPECT_NE(r.err.find(row.says), std::string::npos) << r.err;
+        if (!row.output.empty()) {
+            EXPECT_FALSE(fs::exists(row.output));
+        }
+    }
+    EXPECT_EQ(Bytes(good), before);
+    // Nothing half-written beside the output either.
+    for (const auto &entry : fs::directory_iterator(dir.path()))
+        EXPECT_EQ(entry.path().filename().string().find(".tmp"), std::string::npos) << entry.path();
+
+    // Wrong arguments: exit code 2 and a pointer to the help.
+    for (const QStringList &args : {QStringList{"--auto-crop", Q(good)}, QStringList{"--auto-crop", Q(good), "-o", Q(out), "--margin", "x"},
+                                    QStringList{"--auto-crop", Q(good), "-o", Q(out), "--pages", "some"}}) {
+        const ToolRun r = Orvane(args);
+        EXPECT_EQ(r.exitCode, 2) << args.join(' ').toStdString();
+        EXPECT_NE(r.err.find("--help"), std::string::npos);
+    }
+    const ToolRun help = Orvane({"--help"});
+    EXPECT_EQ(help.exitCode, 0);
+    EXPECT_FALSE(fs::exists(out));
+}
+
+TEST_F(AutoCropCommand, TheReportListsAFullPageFigureAndABlankPage) {
+    DocPlan plan;
+    for (int i = 0; i < 8; ++i)
+        plan.pages.push_back(Blocks({0, 0, 612, 792}, 72, 72, 72, 72));
+    plan.pages[3] = Blocks({0, 0, 612, 792}, 0, 0, 0, 0);  // a figure over the whole page
+    plan.pages[5] = PagePlan{};                           // blank
+    const std::string in = dir.file("in.pdf");
+    fixtures::WritePdf(plan, in);
+    // The crop tool runs under the application's event loop.
+    int argc = 1;
+    char name[] = "auto_crop_command_test";
+    char *argv[] = {name, nullptr};
+    QCoreApplication application(argc, argv);
+    crop::CropRun::SetToolPath(QUORREL_PATH);
+    app::AutoCropReport report;
+    QString reason;
+    ASSERT_TRUE(app::AutoCropFile({Q(in), Q(dir.file("out.pdf")), {}}, report, reason)) << reason.toStdString();
+    crop::CropRun::SetToolPath({});
+    EXPECT_EQ(report.pages, 8);
+    EXPECT_EQ(report.cropped, 7);
+    EXPECT_EQ(report.blank, 1);
+    ASSERT_EQ(report.outliers.size(), 2u);
+    EXPECT_EQ(report.outliers[0].page, 4);
+    EXPECT_EQ(report.outliers[1].page, 6);
+    EXPECT_EQ(report.outliers[1].reason, "blank");
+}
