@@ -39,7 +39,8 @@ CommandState StateFor(int id, const CommandContext &c);
 
 CommandState CommandStateFor(int id, const CommandContext &c) {
     CommandState state = StateFor(id, c);
-    if (c.cropRunning && HeldByCropRun(id))
+    // Shrink All Pages holds back the same, and itself.
+    if ((c.cropRunning || c.shrinkingAll) && (HeldByCropRun(id) || id == res::ID_SHRINK_ALL_PAGES))
         state.enabled = false;
     return state;
 }
@@ -81,6 +82,14 @@ CommandState StateFor(int id, const CommandContext &c) {
         return {c.canRedo, false};
     case ID_FILE_SAVE:  // would overwrite the opened file with nothing
         return {false, false};
+    case ID_SHRINK_ALL_PAGES:
+        return {c.hasPicture && c.pdf, false};
+    case ID_OVERLAY_PAGES:
+        return {c.hasPicture && c.pdf, c.overlayWanted};
+    case ID_PAGES_TO_CHECK:
+        return {c.hasOutliers, false};
+    case ID_STOP_WORK:
+        return {c.shrinkingAll || c.overlayBuilding, false};
     default:
         if (id >= ID_FORWARD_FIRST && id <= ID_FORWARD_LAST)
             return {c.hasPicture, false};

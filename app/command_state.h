@@ -17,6 +17,11 @@ struct CommandContext {
     bool canUndo = false;         // a change to the rectangles can be taken back
     bool canRedo = false;
     bool cropRunning = false;     // a cropped copy is being written
+    bool pdf = false;             // the open document is a PDF
+    bool shrinkingAll = false;    // Shrink All Pages runs
+    bool overlayWanted = false;   // the overlay is shown or being built
+    bool overlayBuilding = false;
+    bool hasOutliers = false;     // Shrink All Pages found pages to check
 };
 
 // Whether a command of the main window is available, and checked.

@@ -7,7 +7,10 @@
 #include "crop/orvane_view.h"
 #include "chrome/about_dialog.h"
 #include "chrome/toolbar_xp.h"
+#include "crop/shrink_all_dialog.h"
+#include "crop/page_range_dialog.h"
 #include "panes/left_view.h"
+#include "panes/outlier_list.h"
 #include "platform/link_opener.h"
 #include "platform/dialogs.h"
 #include "res/command_ids.h"
@@ -39,7 +42,7 @@ QIcon IconFor(int id) {
     static const int kOrder[] = {ID_FILE_OPEN,      ID_FIRST_PAGE,  ID_PREVIOUS_PAGE,  ID_NEXT_PAGE,
                                  ID_LAST_PAGE,      ID_ZOOM_IN,     ID_ZOOM_OUT,       ID_ACTUAL_SIZE,
                                  ID_ZOOM_FIT,       ID_ZOOM_FIT_WIDTH, ID_REMOVE_CROPBOX, ID_SHRINK_CURRENT_PAGE,
-                                 ID_CROP_ALL_PAGES, ID_SAVE_FILE,   ID_ABOUT_US};
+                                 ID_CROP_ALL_PAGES, ID_SAVE_FILE,   ID_ABOUT_US,       ID_OVERLAY_PAGES};
     for (int i = 0; i < int(std::size(kOrder)); ++i)
         if (kOrder[i] == id)
             return QIcon(res::ButtonPicture(i));
@@ -67,6 +70,9 @@ CMainFrame::CMainFrame(crop::COrvaneDoc &document, QWidget *parent) : QMainWindo
     BuildMenus();
     BuildToolBar();
     BuildStatusBar();
+    m_outliers = new panes::COutlierList(m_document, this);
+    addDockWidget(Qt::RightDockWidgetArea, m_outliers);
+    m_outliers->hide();
 
     using crop::COrvaneDoc;
     connect(&m_document, &COrvaneDoc::TitleChanged, this, &CMainFrame::SetDocumentTitle);
@@ -83,6 +89,9 @@ CMainFrame::CMainFrame(crop::COrvaneDoc &document, QWidget *parent) : QMainWindo
     connect(&m_document, &COrvaneDoc::AutoShrinkChanged, this, &CMainFrame::UpdateCommandUI);
     connect(&m_document, &COrvaneDoc::UndoStateChanged, this, &CMainFrame::UpdateCommandUI);
     connect(&m_document, &COrvaneDoc::CropRunChanged, this, &CMainFrame::UpdateCommandUI);
+    connect(&m_document, &COrvaneDoc::WholeDocumentWorkChanged, this, &CMainFrame::UpdateCommandUI);
+    connect(&m_document, &COrvaneDoc::OverlayChanged, this, &CMainFrame::UpdateCommandUI);
+    connect(&m_document, &COrvaneDoc::OutliersChanged, this, &CMainFrame::UpdateCommandUI);
     connect(&m_document, &COrvaneDoc::CropRunFinished, this, [](bool ok, const QString &message) {
         // A success is told in the status bar; a failure needs to be seen.
         if (!ok)
@@ -128,7 +137,7 @@ QAction *CMainFrame::MakeAction(int id, const QString &text) {
     const std::string tip = res::Tooltip(id);
     if (!tip.empty())
         action->setToolTip(QString::fromStdString(tip));
-    if (id == res::ID_AUTO_SHRINK)
+    if (id == res::ID_AUTO_SHRINK || id == res::ID_OVERLAY_PAGES)
         action->setCheckable(true);
     connect(action, &QAction::triggered, this, [this, id] { OnCommand(id); });
     addAction(action);  // shortcuts work wherever the focus is in the window
@@ -274,6 +283,11 @@ void CMainFrame::UpdateCommandUI() {
     context.canUndo = m_document.CanUndo();
     context.canRedo = m_document.CanRedo();
     context.cropRunning = m_document.IsCropRunning();
+    context.pdf = m_document.IsOpen() && m_document.PageSource()->Kind() == render::SourceKind::Pdf;
+    context.shrinkingAll = m_document.IsShrinkingAll();
+    context.overlayWanted = m_document.OverlayWanted();
+    context.overlayBuilding = m_document.OverlayWanted() && !m_document.OverlayShown();
+    context.hasOutliers = !m_document.Outliers().empty();
     for (auto it = m_actions.begin(); it != m_actions.end(); ++it) {
         const CommandState state = CommandStateFor(it.key(), context);
         it.value()->setEnabled(state.enabled);
@@ -329,6 +343,34 @@ void CMainFrame::OnCommand(int id) {
         return;
     case ID_EDIT_UNDO:
         m_document.Undo();
+        return;
+    case ID_SHRINK_ALL_PAGES: {
+        crop::AutoCropOptions options;
+        QString reason;
+        if (crop::CShrinkAllDialog::Ask(this, options) && !m_document.ShrinkAllPages(options, reason))
+            platform::ShowMessage("Shrink All Pages", reason.toStdString(), platform::MessageIcon::Warning);
+        return;
+    }
+    case ID_OVERLAY_PAGES: {
+        if (m_document.OverlayWanted()) {
+            m_document.HideOverlay();
+            return;
+        }
+        // The checked state follows the document, not the click.
+        UpdateCommandUI();
+        const int range = crop::CPageRangeDialog::Ask(this);
+        QString reason;
+        if (range >= 0 && !m_document.ShowOverlay(crop::PageSet(range), reason))
+            platform::ShowMessage("Overlay of All Pages", reason.toStdString(), platform::MessageIcon::Warning);
+        UpdateCommandUI();
+        return;
+    }
+    case ID_PAGES_TO_CHECK:
+        m_outliers->show();
+        m_outliers->raise();
+        return;
+    case ID_STOP_WORK:
+        m_document.StopWholeDocumentWork();
         return;
     case ID_EDIT_REDO:
         m_document.Redo();

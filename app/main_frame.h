@@ -22,6 +22,7 @@ class COrvaneView;
 }
 namespace panes {
 class CLeftView;
+class COutlierList;
 }
 
 namespace app {
@@ -47,6 +48,7 @@ public:
     crop::COrvaneView *PageView() const { return m_pageView; }
     QSplitter *Splitter() const { return m_splitter; }
     QToolBar *ToolBar() const { return m_toolBar; }
+    panes::COutlierList *OutlierList() const { return m_outliers; }
 
     // The action of a command id (menu, toolbar or accelerator); null for
     // ids the window does not know.
@@ -114,6 +116,7 @@ private:
     QSplitter *m_splitter = nullptr;
     panes::CLeftView *m_leftView = nullptr;
     crop::COrvaneView *m_pageView = nullptr;
+    panes::COutlierList *m_outliers = nullptr;
     Pane m_activePane = Pane::Left;
     bool m_redirectingWheel = false;
 };

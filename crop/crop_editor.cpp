@@ -79,7 +79,7 @@ QRegion CropEditor::FrameRegion() const {
 }
 
 QRegion CropEditor::Press(QPoint window, const PageGeometry &g) {
-    if (!m_document.HasPicture() || m_document.IsCropRunning() || IsDragging())
+    if (!m_document.HasPicture() || m_document.IsCropRunning() || m_document.IsShrinkingAll() || IsDragging())
         return {};
     SyncTracker(g);
     m_dragAnchor = m_dragEnd = g.WindowToLogical(window);
@@ -177,7 +177,8 @@ QRegion CropEditor::CaptureLost(const PageGeometry &g) {
 }
 
 std::optional<Qt::CursorShape> CropEditor::CursorAt(QPoint window, const PageGeometry &g) {
-    if (!m_document.HasPicture() || m_document.CropRectangle().IsEmpty() || m_document.IsCropRunning())
+    if (!m_document.HasPicture() || m_document.CropRectangle().IsEmpty() || m_document.IsCropRunning() ||
+        m_document.IsShrinkingAll())
         return std::nullopt;
     SyncTracker(g);
     return m_tracker.CursorAt(window);

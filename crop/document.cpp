@@ -7,6 +7,7 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QPointer>
 
 #include <algorithm>
 #include <cmath>
@@ -144,6 +145,23 @@ void COrvaneDoc::StopBackground() {
     m_readAheadDelay.stop();
     if (m_scheduler)
         m_scheduler->Stop();
+    // Work over the whole document ends with its scheduler.
+    const bool shrinking = IsShrinkingAll();
+    const bool overlay = OverlayWanted();
+    m_shrinkWalk.reset();
+    m_overlayWalk.reset();
+    m_overlayCanvas.reset();
+    m_overlayPicture.reset();
+    m_overlaySizes.clear();
+    m_overlayShown = false;
+    if (!m_outliers.empty()) {
+        m_outliers.clear();
+        emit OutliersChanged();
+    }
+    if (shrinking)
+        emit WholeDocumentWorkChanged(false);
+    if (overlay)
+        emit OverlayChanged();
     m_sharp = {};
     m_sharpJob = 0;
     m_scheduler.reset();
@@ -214,7 +232,7 @@ void COrvaneDoc::ScheduleReadAhead() {
 
 void COrvaneDoc::RequestSharpRegion(QSize pageSize, const QRect &area) {
     if (!m_scheduler || m_fileChanged || m_pageSource->Kind() != render::SourceKind::Pdf || area.isEmpty() ||
-        pageSize.isEmpty())
+        pageSize.isEmpty() || m_overlayShown)
         return;
     if (m_sharpJob)
         m_scheduler->Cancel(m_sharpJob);
@@ -242,7 +260,7 @@ void COrvaneDoc::RequestSharpRegion(QSize pageSize, const QRect &area) {
             QMetaObject::invokeMethod(
                 this,
                 [this, region] {
-                    if (region.generation != m_generation || region.page != m_currentPage)
+                    if (region.generation != m_generation || region.page != m_currentPage || m_overlayShown)
                         return;
                     m_sharp = region;
                     emit SharpRegionReady();
@@ -267,6 +285,10 @@ bool COrvaneDoc::OpenDocumentFile(const QString &path, QString &reason) {
 bool COrvaneDoc::OpenDocument(const QString &path, QString &reason) {
     if (IsCropRunning()) {
         reason = QStringLiteral("a cropped copy is being written; wait until it is done");
+        return false;
+    }
+    if (IsShrinkingAll()) {
+        reason = QStringLiteral("Shrink All Pages is running; stop it (Esc) or wait until it is done");
         return false;
     }
     if (path.isEmpty()) {
@@ -330,6 +352,8 @@ bool COrvaneDoc::ShowPage(int page) {
         return true;  // shown: nothing is rendered again
     if (page < 1 || page > m_pageCount)
         return false;
+    // Another page is shown in place of the overlay.
+    HideOverlay();
     QString failure, note;
     QRect pageRect;
     // A page rendered ahead is shown as it is; any other is rendered here,
@@ -493,8 +517,9 @@ bool COrvaneDoc::ShrinkIntoStore() {
         return false;
     // A rectangle drawn from right to left, or upwards, is searched as it
     // is seen; the search would find nothing in it as stored.
-    const std::optional<CropRect> shrunk =
-        ShrinkToContent(*m_pagePicture, m_pagePicture->PageRect().size(), m_cropRect.Normalized());
+    // On the overlay, the content of every page of it.
+    const CPagePicture &picture = PagePicture();
+    const std::optional<CropRect> shrunk = ShrinkPageRect(picture, picture.PageRect().size(), m_cropRect.Normalized());
     if (!shrunk)
         return false;  // no result: the rectangle stays as it was
     const double h = PageHeightPoints();
@@ -538,6 +563,25 @@ void COrvaneDoc::ShrinkCurrentPageRect() {
 void COrvaneDoc::ApplyRectToPages(PageRange range) {
     if (!Editable())
         return;
+    if (m_overlayShown) {
+        // The same place from each page's own top-left corner.
+        const CropRect shown = m_cropRect.Normalized();
+        for (int page : PagesOf(PageSet(int(range)), m_pageCount)) {
+            const auto size = m_overlaySizes.find(page);
+            if (size == m_overlaySizes.end())
+                continue;  // a page the overlay could not render keeps its rectangle
+            const auto [width, height] = size->second;
+            CropRect clipped{std::clamp(shown.left, 0.0, width), std::clamp(shown.top, 0.0, height),
+                             std::clamp(shown.right, 0.0, width), std::clamp(shown.bottom, 0.0, height)};
+            if (m_cropRect.IsEmpty() || clipped.left >= clipped.right || clipped.top >= clipped.bottom)
+                EditValue(page, std::nullopt);  // nothing of it lies on this page
+            else
+                EditValue(page, PageValueFor(clipped, int(std::trunc(height))));
+        }
+        CommitEdit();
+        emit StatusMessage(QStringLiteral("The rectangle was given to every page of the overlay."));
+        return;
+    }
     const std::string value = PageValueFor(m_cropRect, PageHeightPoints());
     const int first = range == PageRange::Even ? 2 : 1;
     const int step = range == PageRange::All ? 1 : 2;
@@ -616,6 +660,10 @@ bool COrvaneDoc::RunCropTool(const QString &output, QString &reason) {
         reason = QStringLiteral("no document is open");
         return false;
     }
+    if (IsShrinkingAll()) {
+        reason = QStringLiteral("Shrink All Pages is running; wait until it is done");
+        return false;
+    }
     if (m_pageSource->Kind() != render::SourceKind::Pdf) {
         reason = QStringLiteral("only PDF documents can be saved cropped, and %1 is not one").arg(m_title);
         return false;
@@ -662,6 +710,211 @@ void COrvaneDoc::CropRunEnded(bool ok, const QString &message) {
         emit StatusMessage(QStringLiteral("%1 was not written.").arg(output));
     }
     emit CropRunFinished(ok, message);
+}
+
+bool COrvaneDoc::ShrinkAllPages(const AutoCropOptions &options, QString &reason) {
+    if (!IsOpen() || !m_scheduler) {
+        reason = QStringLiteral("no document is open");
+        return false;
+    }
+    if (m_pageSource->Kind() != render::SourceKind::Pdf) {
+        reason = QStringLiteral("only the pages of PDF documents are shrunk all at once, and %1 is not one").arg(m_title);
+        return false;
+    }
+    if (IsCropRunning() || IsShrinkingAll()) {
+        reason = IsCropRunning() ? QStringLiteral("a cropped copy is being written; wait until it is done")
+                                 : QStringLiteral("Shrink All Pages is running already");
+        return false;
+    }
+    // Each page is shrunk inside its own rectangle, where it has one.
+    std::map<int, std::string> values;
+    for (int page : PagesOf(options.pages, m_pageCount))
+        if (std::optional<std::string> value = m_cropFile->StoredValue(page))
+            values.emplace(page, std::move(*value));
+    const uint64_t generation = m_generation;
+    QPointer<COrvaneDoc> self(this);
+    m_shrinkWalk = StartAutoCrop(
+        m_scheduler, m_pageCount, options, std::move(values),
+        [self, generation](int done, int total) {
+            QMetaObject::invokeMethod(
+                self,
+                [self, generation, done, total] {
+                    if (self && self->m_generation == generation && self->IsShrinkingAll())
+                        emit self->StatusMessage(
+                            QStringLiteral("Shrinking all pages: %1 of %2 (Esc stops)").arg(done).arg(total));
+                },
+                Qt::QueuedConnection);
+        },
+        [self, generation](AutoCropResult result) {
+            QMetaObject::invokeMethod(
+                self,
+                [self, generation, result = std::move(result)] {
+                    if (self && self->m_generation == generation)
+                        self->ShrinkAllEnded(result);
+                },
+                Qt::QueuedConnection);
+        });
+    if (!m_shrinkWalk)
+        return false;
+    emit WholeDocumentWorkChanged(true);
+    emit StatusMessage(QStringLiteral("Shrinking all pages (Esc stops)"));
+    return true;
+}
+
+void COrvaneDoc::ShrinkAllEnded(const AutoCropResult &result) {
+    if (!m_shrinkWalk)
+        return;  // stopped meanwhile
+    m_shrinkWalk.reset();
+    std::map<int, double> heights;
+    for (const PageContent &p : result.pages)
+        heights[p.page] = p.height;
+    for (const auto &[page, rect] : result.plan.rects)
+        EditValue(page, PageValueFor(rect, int(std::trunc(heights[page]))));
+    CommitEdit();
+    LoadCurrentPageRect();
+    m_outliers = result.plan.outliers;
+    emit OutliersChanged();
+    emit WholeDocumentWorkChanged(false);
+    QString text = QStringLiteral("Shrink All Pages: %1 of %2 pages given a crop").arg(result.plan.rects.size()).arg(result.pages.size());
+    if (result.plan.blank > 0 && result.plan.rects.size() < result.pages.size())
+        text += QStringLiteral(", %1 blank left as they were").arg(result.plan.blank);
+    if (result.plan.failed > 0)
+        text += QStringLiteral(", %1 that could not be rendered left as they were").arg(result.plan.failed);
+    if (!m_outliers.empty())
+        text += QStringLiteral("; %1 to check").arg(m_outliers.size());
+    emit StatusMessage(text + QStringLiteral("."));
+}
+
+void COrvaneDoc::StopWholeDocumentWork() {
+    if (m_overlayWalk && !m_overlayShown) {
+        m_overlayWalk->Cancel();
+        m_overlayWalk.reset();
+        m_overlayCanvas.reset();
+        emit OverlayChanged();
+        emit StatusMessage(QStringLiteral("The overlay was stopped."));
+    }
+    if (!m_shrinkWalk)
+        return;
+    m_shrinkWalk->Cancel();
+    m_shrinkWalk.reset();
+    emit WholeDocumentWorkChanged(false);
+    emit StatusMessage(QStringLiteral("Shrink All Pages was stopped; no rectangle changed."));
+}
+
+void COrvaneDoc::OverlayCanvas::Darken(const PageWalk::Page &page) {
+    const render::Bitmap &b = *page.bitmap;
+    if (b.bitsPerPixel != 24 || b.width <= 0 || b.height <= 0)
+        return;
+    std::lock_guard lock(mutex);
+    sizes[page.page] = {page.width, page.height};
+    widthPt = std::max(widthPt, int(page.width));
+    heightPt = std::max(heightPt, int(page.height));
+    if (b.width > width || b.height > height) {
+        // A larger page: the canvas grows, white where nothing was yet.
+        const int w = std::max(width, b.width), h = std::max(height, b.height);
+        std::vector<uint8_t> grown(size_t(w) * size_t(h) * 3, 255);
+        for (int y = 0; y < height; ++y)
+            std::memcpy(grown.data() + size_t(y) * size_t(w) * 3, pixels.data() + size_t(y) * size_t(width) * 3,
+                        size_t(width) * 3);
+        pixels.swap(grown);
+        width = w;
+        height = h;
+    }
+    for (int y = 0; y < b.height; ++y) {
+        const uint8_t *from = b.bits + size_t(b.height - 1 - y) * size_t(b.stride);
+        uint8_t *to = pixels.data() + size_t(y) * size_t(width) * 3;
+        for (int i = 0; i < b.width * 3; ++i)
+            to[i] = std::min(to[i], from[i]);
+    }
+}
+
+bool COrvaneDoc::ShowOverlay(PageSet set, QString &reason) {
+    if (!IsOpen() || !m_scheduler || m_pageSource->Kind() != render::SourceKind::Pdf) {
+        reason = QStringLiteral("only the pages of an open PDF document can be overlaid");
+        return false;
+    }
+    HideOverlay();
+    m_overlaySet = set;
+    m_overlayCanvas = std::make_shared<OverlayCanvas>();
+    const std::shared_ptr<OverlayCanvas> canvas = m_overlayCanvas;
+    const uint64_t generation = m_generation;
+    QPointer<COrvaneDoc> self(this);
+    const std::shared_ptr<PageWalk> walk = PageWalk::Start(
+        m_scheduler, PagesOf(set, m_pageCount),
+        [canvas](const PageWalk::Page &page) {
+            if (page.bitmap)
+                canvas->Darken(page);
+        },
+        [self, canvas](int done, int total) {
+            QMetaObject::invokeMethod(
+                self,
+                [self, canvas, done, total] {
+                    if (self && self->m_overlayCanvas == canvas)
+                        emit self->StatusMessage(
+                            QStringLiteral("Overlaying pages: %1 of %2 (Esc stops)").arg(done).arg(total));
+                },
+                Qt::QueuedConnection);
+        },
+        [self, canvas, generation] {
+            QMetaObject::invokeMethod(
+                self,
+                [self, canvas, generation] {
+                    if (self && self->m_generation == generation && self->m_overlayCanvas == canvas)
+                        self->OverlayBuilt();
+                },
+                Qt::QueuedConnection);
+        });
+    m_overlayWalk = walk;
+    emit OverlayChanged();
+    return true;
+}
+
+void COrvaneDoc::OverlayBuilt() {
+    const std::shared_ptr<OverlayCanvas> canvas = std::move(m_overlayCanvas);
+    const int pages = m_overlayWalk ? m_overlayWalk->Total() : 0;
+    m_overlayWalk.reset();
+    auto picture = std::make_unique<CPagePicture>();
+    std::lock_guard lock(canvas->mutex);
+    render::Bitmap bitmap;
+    bitmap.width = canvas->width;
+    bitmap.height = canvas->height;
+    bitmap.bitsPerPixel = 24;
+    bitmap.stride = ((canvas->width * 3 + 3) / 4) * 4;
+    // Stored bottom-up, rows a multiple of four bytes.
+    std::vector<uint8_t> rows(size_t(bitmap.stride) * size_t(std::max(0, canvas->height)));
+    for (int y = 0; y < canvas->height; ++y)
+        std::memcpy(rows.data() + size_t(canvas->height - 1 - y) * size_t(bitmap.stride),
+                    canvas->pixels.data() + size_t(y) * size_t(canvas->width) * 3, size_t(canvas->width) * 3);
+    bitmap.bits = rows.data();
+    if (canvas->width <= 0 ||
+        !picture->SetFromBitmap(&bitmap, QRect(0, 0, canvas->widthPt, canvas->heightPt))) {
+        emit OverlayChanged();
+        emit StatusMessage(QStringLiteral("The overlay cannot be shown: no page of it could be rendered, or there is "
+                                          "not enough memory for it."));
+        return;
+    }
+    m_overlayPicture = std::move(picture);
+    m_overlaySizes = canvas->sizes;
+    m_overlayShown = true;
+    m_sharp = {};
+    emit OverlayChanged();
+    emit CropRectChanged();
+    emit StatusMessage(QStringLiteral("Overlay of %1 pages: a rectangle drawn on it fits every one of them; "
+                                      "Crop all pages gives it to them.")
+                           .arg(pages));
+}
+
+void COrvaneDoc::HideOverlay() {
+    if (!OverlayWanted())
+        return;
+    if (m_overlayWalk)
+        m_overlayWalk->Cancel();
+    m_overlayWalk.reset();
+    m_overlayCanvas.reset();
+    m_overlayPicture.reset();
+    m_overlaySizes.clear();
+    m_overlayShown = false;
+    emit OverlayChanged();
 }
 
 }  // namespace crop

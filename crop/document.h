@@ -1,9 +1,11 @@
 #ifndef CROP_DOCUMENT_H
 #define CROP_DOCUMENT_H
 
+#include "crop/auto_crop.h"
 #include "crop/crop_file.h"
 #include "crop/crop_run.h"
 #include "crop/page_picture.h"
+#include "crop/page_walk.h"
 #include "render/page_cache.h"
 #include "render/page_source.h"
 #include "render/render_scheduler.h"
@@ -16,6 +18,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -82,8 +85,37 @@ public:
     // no result the rectangle stays as it was.
     void ShrinkCurrentPageRect();
     // Crop all pages: the shown page's value (even an empty rectangle) for
-    // every page of the range.
+    // every page of the range. While the overlay is shown, each page of the
+    // range gets the shown rectangle at the same place from its own
+    // top-left corner instead, clipped to the page.
     void ApplyRectToPages(PageRange range);
+
+    // Shrink All Pages: in the background, the content of every page of
+    // `options.pages` found (inside the page's own rectangle, or the whole
+    // page where it has none) and each page given its crop as
+    // PlanAutoCrop plans it; pages found blank keep what they have unless
+    // one common size is asked for. One undo step. Meanwhile nothing else
+    // changes the document (opening, saving, Crop all pages and editing are
+    // refused); progress goes to the status bar. False, with the reason,
+    // when it cannot start.
+    bool ShrinkAllPages(const AutoCropOptions &options, QString &reason);
+    bool IsShrinkingAll() const { return bool(m_shrinkWalk); }
+    // Stops Shrink All Pages (nothing changes) and the building of the
+    // overlay.
+    void StopWholeDocumentWork();
+    // The pages the last Shrink All Pages found far from the others.
+    const std::vector<Outlier> &Outliers() const { return m_outliers; }
+
+    // The overlay: every page of `set` drawn over the others, aligned at
+    // their top-left corners, each pixel the darkest of the pages there;
+    // built in the background (progress in the status bar), then shown in
+    // place of the page until it is hidden or another page is shown.
+    bool ShowOverlay(PageSet set, QString &reason);
+    void HideOverlay();
+    bool OverlayShown() const { return m_overlayShown; }
+    // Shown, or being built.
+    bool OverlayWanted() const { return m_overlayShown || bool(m_overlayWalk); }
+    PageSet OverlaySet() const { return m_overlaySet; }
     // Writes the crop list, one line "Page <n>, [l,t,r,b]" per page, into a
     // new temporary file (deleted at exit) and gives its path; false, with
     // the reason, when it cannot be written.
@@ -125,7 +157,8 @@ public:
     bool IsOpen() const { return bool(m_pageSource); }
     // Whether the shown page has a picture (a metafile's page has none).
     bool HasPicture() const { return m_pagePicture->HasPicture(); }
-    const CPagePicture &PagePicture() const { return *m_pagePicture; }
+    // The picture the page view shows: the shown page's, or the overlay.
+    const CPagePicture &PagePicture() const { return m_overlayShown ? *m_overlayPicture : *m_pagePicture; }
     render::PageSource *PageSource() const { return m_pageSource.get(); }
     // Full path of the open document; empty when none is open.
     const QString &PathName() const { return m_documentPath; }
@@ -193,6 +226,11 @@ signals:
     void CropRunFinished(bool ok, const QString &message);
     // A sharp region of the shown page has been rendered (Sharp()).
     void SharpRegionReady();
+    // Shrink All Pages started (true) or ended (false).
+    void WholeDocumentWorkChanged(bool running);
+    void OutliersChanged();
+    // The overlay was shown, hidden, or its building began or ended.
+    void OverlayChanged();
 
 private:
     // One change to the rectangles: the stored values of the pages it
@@ -226,8 +264,11 @@ private:
     bool ShrinkIntoStore();
     bool WriteCropFile();
     int PageHeightPoints() const { return m_pagePicture->PageHeight(); }
-    // A page is shown and no crop run holds the document.
-    bool Editable() const { return HasPicture() && !IsCropRunning(); }
+    // A page is shown and no crop run or Shrink All Pages holds the
+    // document.
+    bool Editable() const { return HasPicture() && !IsCropRunning() && !IsShrinkingAll(); }
+    void ShrinkAllEnded(const AutoCropResult &result);
+    void OverlayBuilt();
     void CropRunEnded(bool ok, const QString &message);
     // The neighbours of the shown page, rendered in the background.
     void ScheduleReadAhead();
@@ -262,6 +303,24 @@ private:
     int m_windowRenders = 0;
     int m_direction = 1;
     bool m_readAhead = true;
+    std::shared_ptr<PageWalk> m_shrinkWalk;
+    std::vector<Outlier> m_outliers;
+    // The overlay as it is built: pixels top-down, blue first, and the
+    // size of each page in points.
+    struct OverlayCanvas {
+        std::mutex mutex;
+        int width = 0, height = 0;
+        int widthPt = 0, heightPt = 0;
+        std::vector<uint8_t> pixels;
+        std::map<int, std::pair<double, double>> sizes;
+        void Darken(const PageWalk::Page &page);
+    };
+    std::shared_ptr<PageWalk> m_overlayWalk;
+    std::shared_ptr<OverlayCanvas> m_overlayCanvas;
+    std::unique_ptr<CPagePicture> m_overlayPicture;
+    std::map<int, std::pair<double, double>> m_overlaySizes;
+    bool m_overlayShown = false;
+    PageSet m_overlaySet = PageSet::All;
 };
 
 // The picture of one page as the document shows it: for a PDF (and a

@@ -51,6 +51,7 @@ COrvaneView::COrvaneView(COrvaneDoc &document, QWidget *parent) : QAbstractScrol
         PictureChanged();
     });
     connect(&m_document, &COrvaneDoc::PageShown, this, &COrvaneView::PictureChanged);
+    connect(&m_document, &COrvaneDoc::OverlayChanged, this, &COrvaneView::PictureChanged);
     connect(&m_document, &COrvaneDoc::DocumentClosed, this, [this] {
         // The view turns grey; its scroll sizes stay as they were.
         m_cache.Reset();
@@ -375,8 +376,13 @@ void COrvaneView::Print(int id) {
 }
 
 void COrvaneView::CropAllPages() {
-    if (!HasPicture() || m_document.IsCropRunning())
+    if (!HasPicture() || m_document.IsCropRunning() || m_document.IsShrinkingAll())
         return;
+    if (m_document.OverlayShown()) {
+        // The pages of the overlay, which were chosen when it was made.
+        m_document.ApplyRectToPages(COrvaneDoc::PageRange(int(m_document.OverlaySet())));
+        return;
+    }
     const int range = CPageRangeDialog::Ask(this);
     if (range < 0)
         return;

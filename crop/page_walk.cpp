@@ -124,11 +124,11 @@ std::optional<CropRect> ContentOfPage(const render::Bitmap &bitmap, double width
 }
 
 std::shared_ptr<PageWalk> StartAutoCrop(const std::shared_ptr<render::RenderScheduler> &scheduler, int pageCount,
-                                        const AutoCropOptions &options, std::map<int, CropRect> areas,
+                                        const AutoCropOptions &options, std::map<int, std::string> values,
                                         PageWalk::Progress progress, std::function<void(AutoCropResult)> finished) {
     std::vector<int> pages = PagesOf(options.pages, pageCount);
     auto results = std::make_shared<std::vector<PageContent>>(pages.size());
-    auto shared = std::make_shared<std::map<int, CropRect>>(std::move(areas));
+    auto shared = std::make_shared<std::map<int, std::string>>(std::move(values));
     auto visit = [results, shared](const PageWalk::Page &page) {
         PageContent &content = (*results)[size_t(page.index)];
         content.page = page.page;
@@ -139,9 +139,10 @@ std::shared_ptr<PageWalk> StartAutoCrop(const std::shared_ptr<render::RenderSche
             content.error = page.error.toStdString();
             return;
         }
-        const auto area = shared->find(page.page);
-        content.content =
-            ContentOfPage(*page.bitmap, page.width, page.height, area == shared->end() ? CropRect{} : area->second);
+        const auto value = shared->find(page.page);
+        const CropRect area = value == shared->end() ? CropRect{}
+                                                     : RectFromPageValue(value->second, int(std::trunc(page.height)));
+        content.content = ContentOfPage(*page.bitmap, page.width, page.height, area);
     };
     auto done = [results, options, finished = std::move(finished)] {
         AutoCropResult result;

@@ -77,8 +77,8 @@ private:
 };
 
 // The whole-document crop: finds the content of every page of
-// `options.pages` (within `areas`, a page's own rectangle where it has
-// one, else the whole page) on the scheduler, then plans the crops
+// `options.pages` (within a page's own rectangle where `values` holds one,
+// as the crop file stores it, else the whole page) on the scheduler, then plans the crops
 // (PlanAutoCrop). `finished` gets every page's content and the plan, on a
 // render thread; not after a Cancel of the walk returned.
 struct AutoCropResult {
@@ -86,7 +86,7 @@ struct AutoCropResult {
     AutoCropPlan plan;
 };
 std::shared_ptr<PageWalk> StartAutoCrop(const std::shared_ptr<render::RenderScheduler> &scheduler, int pageCount,
-                                        const AutoCropOptions &options, std::map<int, CropRect> areas,
+                                        const AutoCropOptions &options, std::map<int, std::string> values,
                                         PageWalk::Progress progress,
                                         std::function<void(AutoCropResult)> finished);
 

@@ -1,5 +1,7 @@
 #include "crop/shrink.h"
 
+#include "crop/content_detector.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
@@ -97,6 +99,23 @@ std::optional<CropRect> ShrinkToContent(const render::PageImage &picture, QSize 
     // The last column and row with content stay inside the rectangle, so a
     // shrunk rectangle cuts nothing off and shrinking it again keeps it.
     return CropRect{xl / sx, yt / sy, double(xr + (right >= 0)) / sx, double(yb + foundBottom) / sy};
+}
+
+std::optional<CropRect> ShrinkPageRect(const render::PageImage &picture, QSize pagePoints, const CropRect &rect) {
+    const PixelView view = PixelView::Of(picture);
+    const Paper paper = ContentDetector::EstimatePaper(view);
+    if (!view.Valid() || paper.pureWhite)
+        return ShrinkToContent(picture, pagePoints, rect);
+    const bool sized = pagePoints.width() > 0 && pagePoints.height() > 0;
+    const double sx = sized ? double(view.width) / pagePoints.width() : 1.0;
+    const double sy = sized ? double(view.height) / pagePoints.height() : 1.0;
+    const QRect area(QPoint(int(std::floor(std::max(rect.left * sx, -1.0))), int(std::floor(std::max(rect.top * sy, -1.0)))),
+                     QPoint(int(std::ceil(std::min(rect.right * sx, double(view.width)))) - 1,
+                            int(std::ceil(std::min(rect.bottom * sy, double(view.height)))) - 1));
+    const std::optional<QRect> found = ContentDetector((sx + sy) / 2).Detect(view, area, paper);
+    if (!found)
+        return std::nullopt;
+    return CropRect{found->left() / sx, found->top() / sy, (found->right() + 1) / sx, (found->bottom() + 1) / sy};
 }
 
 }  // namespace crop

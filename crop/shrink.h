@@ -28,6 +28,13 @@ namespace crop {
 // there).
 std::optional<CropRect> ShrinkToContent(const render::PageImage &picture, QSize pagePoints, const CropRect &rect);
 
+// Shrink Current Page and Auto Shrink: ShrinkToContent on a page whose
+// paper is pure white (and on pictures that are not of 24 bits); on other
+// paper, a scan's, the content detector's box within `rect`, so that grain,
+// dust and the scanner's edge do not hold the rectangle open. Nothing when
+// no content is found there.
+std::optional<CropRect> ShrinkPageRect(const render::PageImage &picture, QSize pagePoints, const CropRect &rect);
+
 }  // namespace crop
 
 #endif

@@ -28,6 +28,11 @@ enum CommandId : int {
     ID_AUTO_SHRINK = 32794,
     ID_SHRINK_CURRENT_PAGE = 32795,
     ID_SAVE_AS_MENU = 32798,
+    // Whole-document commands.
+    ID_SHRINK_ALL_PAGES = 32799,
+    ID_OVERLAY_PAGES = 32800,
+    ID_STOP_WORK = 32801,
+    ID_PAGES_TO_CHECK = 32802,
     // The forwarded range.
     ID_FORWARD_FIRST = 32771,
     ID_FORWARD_LAST = 32796,

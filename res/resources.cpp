@@ -29,7 +29,11 @@ const std::vector<Popup> &MainMenu() {
           {"&Delete Rectangle\tCtrl+V", ID_DELETE_RECTANGLE},
           {"", 0},
           {"&Auto Shrink", ID_AUTO_SHRINK},
-          {"&Shrink Current Page", ID_SHRINK_CURRENT_PAGE}}},
+          {"&Shrink Current Page", ID_SHRINK_CURRENT_PAGE},
+          {"Shrink A&ll Pages...", ID_SHRINK_ALL_PAGES},
+          {"", 0},
+          {"&Overlay of All Pages...", ID_OVERLAY_PAGES},
+          {"Pages to Chec&k", ID_PAGES_TO_CHECK}}},
         {"&Help", {{"&Help...", ID_HELP}, {"&Contact us...", ID_CONTACT_US}, {"", 0}, {"&About...", ID_APP_ABOUT}}},
     };
     return menu;
@@ -47,6 +51,8 @@ const std::vector<Accelerator> &Accelerators() {
         // Zooming as every viewer does it.
         {"Ctrl++", ID_ZOOM_IN},        {"Ctrl+=", ID_ZOOM_IN},           {"Ctrl+-", ID_ZOOM_OUT},
         {"Ctrl+0", ID_ACTUAL_SIZE},
+        // Stops Shrink All Pages and the overlay; only while they run.
+        {"Esc", ID_STOP_WORK},
     };
     return keys;
 }
@@ -55,7 +61,7 @@ const std::vector<int> &ToolbarButtons() {
     static const std::vector<int> buttons = {
         ID_FILE_OPEN,   0, ID_FIRST_PAGE,     ID_PREVIOUS_PAGE,       ID_NEXT_PAGE,      ID_LAST_PAGE, ID_ZOOM_IN,
         ID_ZOOM_OUT,    0, ID_ACTUAL_SIZE,    ID_ZOOM_FIT,            ID_ZOOM_FIT_WIDTH, 0,            ID_REMOVE_CROPBOX,
-        ID_SHRINK_CURRENT_PAGE, ID_CROP_ALL_PAGES, 0, ID_SAVE_FILE,   0,                 ID_ABOUT_US,
+        ID_SHRINK_CURRENT_PAGE, ID_CROP_ALL_PAGES, ID_OVERLAY_PAGES, 0, ID_SAVE_FILE, 0,   ID_ABOUT_US,
     };
     return buttons;
 }
@@ -82,6 +88,10 @@ std::string CommandString(int id) {
         {ID_FILE_PRINT_SETUP, "Choose the paper and its orientation\nPrint Setup"},
         {ID_EDIT_UNDO, "Take back the last change to the crop rectangles\nUndo"},
         {ID_EDIT_REDO, "Make the change taken back again\nRedo"},
+        {ID_SHRINK_ALL_PAGES, "Shrink the rectangle of every page to its content\nShrink All Pages"},
+        {ID_OVERLAY_PAGES, "Show all pages on top of each other, to draw one rectangle that fits them all\nOverlay of All Pages"},
+        {ID_PAGES_TO_CHECK, "List the pages whose content lies apart from the others'\nPages to Check"},
+        {ID_STOP_WORK, "Stop shrinking all pages, or building the overlay\nStop"},
     };
     auto it = strings.find(id);
     return it == strings.end() ? std::string() : it->second;

@@ -80,7 +80,8 @@ TEST_F(MainFrameTest, MenusToolbarStatusBarAndSplitterAreLaidOutAsTheTablesSay) 
                            "P&rint Setup...", "-", "Recent File", "-", "E&xit"}));
     EXPECT_EQ(MenuTexts("&Cut"),
               QStringList({"&Undo\tCtrl+Z", "&Redo\tCtrl+Y", "-", "Cu&t\tCtrl+X", "&Cut All\tCtrl+C",
-                           "&Delete Rectangle\tCtrl+V", "-", "&Auto Shrink", "&Shrink Current Page"}));
+                           "&Delete Rectangle\tCtrl+V", "-", "&Auto Shrink", "&Shrink Current Page",
+                           "Shrink A&ll Pages...", "-", "&Overlay of All Pages...", "Pages to Chec&k"}));
     EXPECT_EQ(MenuTexts("&Help"), QStringList({"&Help...", "&Contact us...", "-", "&About..."}));
 
     QList<int> buttons;
@@ -88,8 +89,8 @@ TEST_F(MainFrameTest, MenusToolbarStatusBarAndSplitterAreLaidOutAsTheTablesSay) 
         buttons << (a->isSeparator() ? 0 : a->data().toInt());
     EXPECT_EQ(buttons, QList<int>({ID_FILE_OPEN, 0, ID_FIRST_PAGE, ID_PREVIOUS_PAGE, ID_NEXT_PAGE, ID_LAST_PAGE,
                                    ID_ZOOM_IN, ID_ZOOM_OUT, 0, ID_ACTUAL_SIZE, ID_ZOOM_FIT, ID_ZOOM_FIT_WIDTH, 0,
-                                   ID_REMOVE_CROPBOX, ID_SHRINK_CURRENT_PAGE, ID_CROP_ALL_PAGES, 0, ID_SAVE_FILE, 0,
-                                   ID_ABOUT_US}));
+                                   ID_REMOVE_CROPBOX, ID_SHRINK_CURRENT_PAGE, ID_CROP_ALL_PAGES, ID_OVERLAY_PAGES, 0,
+                                   ID_SAVE_FILE, 0, ID_ABOUT_US}));
     EXPECT_EQ(frame->ToolBar()->iconSize(), QSize(48, 48));
     EXPECT_EQ(frame->Action(ID_FILE_OPEN)->statusTip(), "Open an existing document");
     EXPECT_EQ(frame->Action(ID_FILE_OPEN)->toolTip(), "Open");
