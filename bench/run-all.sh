@@ -27,3 +27,7 @@ QT_QPA_PLATFORM=${QT_QPA_PLATFORM:-offscreen} "$bin/bench-thumbnails"
 
 echo "== page turns of a scanned book: pages rendered ahead against rendered when asked for"
 QT_QPA_PLATFORM=${QT_QPA_PLATFORM:-offscreen} "$bin/bench-page-turn"
+
+echo "== whole-document crop: orvane --auto-crop against mutool draw of the same pages"
+"$bin/bench-auto-crop"
+"$bin/bench-auto-crop" --pages 100 --scanned --rounds 2
