@@ -168,8 +168,7 @@ std::vector<Outlier> FindOutliers(const std::vector<PageContent> &pages) {
             }
         }
         if (worst >= 0)
-            outliers.push_back({p.page, std::string("content's ") + kEdge[worst] + " edge " + Percent(worstShare) +
-                                            " of the page away from most pages'"});
+            outliers.push_back({p.page, std::string(kEdge[worst]) + " edge off by " + Percent(worstShare) + " of the page"});
     }
     return outliers;
 }

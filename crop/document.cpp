@@ -899,9 +899,7 @@ void COrvaneDoc::OverlayBuilt() {
     m_sharp = {};
     emit OverlayChanged();
     emit CropRectChanged();
-    emit StatusMessage(QStringLiteral("Overlay of %1 pages: a rectangle drawn on it fits every one of them; "
-                                      "Crop all pages gives it to them.")
-                           .arg(pages));
+    emit StatusMessage(QStringLiteral("Overlay of %1 pages: one rectangle for them all").arg(pages));
 }
 
 void COrvaneDoc::HideOverlay() {

@@ -27,6 +27,9 @@ void COutlierList::Fill() {
         auto *item = new QListWidgetItem(QStringLiteral("Page %1: %2").arg(o.page).arg(QString::fromStdString(o.reason)),
                                          m_list);
         item->setData(Qt::UserRole, o.page);
+        item->setToolTip(QStringLiteral("Page %1 lies apart from most pages of the range: %2. Choose it to see it.")
+                             .arg(o.page)
+                             .arg(QString::fromStdString(o.reason)));
     }
     setVisible(m_list->count() > 0);
 }

@@ -8,6 +8,7 @@
 #include "crop/document.h"
 #include "crop/orvane_view.h"
 #include "panes/left_view.h"
+#include "panes/outlier_list.h"
 #include "platform/dialogs.h"
 #include "res/command_ids.h"
 #include "res/resources.h"
@@ -15,6 +16,10 @@
 #include "tests/fixtures/temp_dir.h"
 
 #include <QAction>
+#include <QApplication>
+#include <QTimer>
+#include <QDialog>
+#include <QListWidget>
 #include <QString>
 #include <QMenu>
 #include <QMenuBar>
@@ -372,3 +377,77 @@ TEST_F(MainFrameTest, RectanglesNotSavedAreGivenUpOnlyWhenTheUserSaysSo) {
 }
 
 }  // namespace
+
+namespace {
+// The dialog the next command shows is accepted as it opens.
+void AcceptNextDialog() {
+    QTimer::singleShot(0, [] {
+        if (auto *dialog = qobject_cast<QDialog *>(QApplication::activeModalWidget()))
+            dialog->accept();
+    });
+}
+}  // namespace
+
+TEST_F(MainFrameTest, ShrinkAllPagesHoldsTheDocumentEscStopsItAndThePagesToCheckLeadToTheirPages) {
+    fixtures::TempDir dir;
+    fixtures::DocPlan plan;
+    for (int i = 0; i < 40; ++i) {
+        fixtures::PagePlan p;
+        p.own.mediaBox = fixtures::Box{0, 0, 612, 792};
+        if (i != 6) {  // page 7 is blank
+            p.blackRects = {{100, 100, 500, 700}};
+            p.richContent = true;
+        }
+        plan.pages.push_back(p);
+    }
+    const std::string path = dir.file("forty.pdf");
+    fixtures::WritePdf(plan, path);
+    QString reason;
+    ASSERT_TRUE(document.OpenDocument(QString::fromStdString(path), reason));
+
+    // The dialog's Shrink starts it; meanwhile what would change the
+    // document is disabled.
+    AcceptNextDialog();
+    frame->OnCommand(ID_SHRINK_ALL_PAGES);
+    ASSERT_TRUE(document.IsShrinkingAll());
+    for (int id : {ID_FILE_OPEN, ID_SAVE_AS_MENU, ID_CROP_ALL_PAGES, ID_REMOVE_CROPBOX, ID_SHRINK_CURRENT_PAGE,
+                   ID_SHRINK_ALL_PAGES, ID_EDIT_UNDO})
+        EXPECT_FALSE(frame->Action(id)->isEnabled()) << id;
+    EXPECT_TRUE(frame->Action(ID_STOP_WORK)->isEnabled());
+    // Esc stops it; nothing changed.
+    // Back from the dialog, the window has the keyboard again.
+    frame->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(frame.get()));
+    frame->PageView()->setFocus();
+    QTest::keyClick(frame->PageView(), Qt::Key_Escape);
+    EXPECT_FALSE(document.IsShrinkingAll());
+    EXPECT_TRUE(frame->Action(ID_FILE_OPEN)->isEnabled());
+    EXPECT_FALSE(document.CanUndo());
+
+    // Run to the end, the blank page is listed, and choosing it shows it.
+    ASSERT_TRUE(document.ShrinkAllPages({}, reason));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !document.IsShrinkingAll(); }, 30000));
+    EXPECT_TRUE(document.CanUndo());
+    QListWidget *list = frame->OutlierList()->List();
+    ASSERT_TRUE(frame->OutlierList()->isVisible()) << list->count() << " " << document.Outliers().size();
+    ASSERT_EQ(list->count(), 1);
+    EXPECT_TRUE(list->item(0)->text().startsWith("Page 7: blank"));
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualItemRect(list->item(0)).center());
+    EXPECT_EQ(document.CurrentPage(), 7);
+}
+
+TEST_F(MainFrameTest, TheOverlayButtonIsCheckedWhileTheOverlayIsWantedAndUnchecksItself) {
+    fixtures::TempDir dir;
+    const std::string path = dir.file("two.pdf");
+    fixtures::WritePdf(fixtures::PagesOfSizes({{612, 792}, {400, 500}}), path);
+    QString reason;
+    ASSERT_TRUE(document.OpenDocument(QString::fromStdString(path), reason));
+    AcceptNextDialog();
+    frame->OnCommand(ID_OVERLAY_PAGES);
+    EXPECT_TRUE(frame->Action(ID_OVERLAY_PAGES)->isChecked());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return document.OverlayShown(); }, 30000));
+    EXPECT_EQ(frame->PageView()->PagePicture().PageRect(), QRect(0, 0, 612, 792));
+    frame->OnCommand(ID_NEXT_PAGE);
+    EXPECT_FALSE(document.OverlayWanted());
+    EXPECT_FALSE(frame->Action(ID_OVERLAY_PAGES)->isChecked());
+}
