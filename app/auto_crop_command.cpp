@@ -53,6 +53,8 @@ constexpr const char *kUsage =
     "is given in one line, and no OUT.pdf is left), 2 for wrong arguments.\n";
 
 QString Quote(const QString &path) { return QStringLiteral("\"%1\"").arg(path); }
+// A path as the file system spells it, whatever bytes its name holds.
+std::string Native(const QString &path) { return QFile::encodeName(path).toStdString(); }
 
 // What tells a file apart from every other on the machine.
 bool SameFile(const QString &a, const QString &b) {
@@ -178,7 +180,7 @@ bool AutoCropFile(const AutoCropJob &job, AutoCropReport &report, QString &reaso
     }
     int pageCount = 0;
     {
-        const std::unique_ptr<render::PageSource> source = render::PageSource::Open(input.toStdString(), 1);
+        const std::unique_ptr<render::PageSource> source = render::PageSource::Open(Native(input), 1);
         if (!source || source->Kind() != render::SourceKind::Pdf) {
             reason = QStringLiteral("%1 cannot be opened: it is damaged, locked by a password, or not a PDF file")
                          .arg(Quote(input));
@@ -192,7 +194,7 @@ bool AutoCropFile(const AutoCropJob &job, AutoCropReport &report, QString &reaso
     }
 
     // Content of every page, on both render threads.
-    auto scheduler = std::make_shared<render::RenderScheduler>(input.toStdString(), 2);
+    auto scheduler = std::make_shared<render::RenderScheduler>(Native(input), 2);
     crop::AutoCropResult result;
     std::mutex resultMutex;
     const std::shared_ptr<crop::PageWalk> walk = crop::StartAutoCrop(
@@ -216,6 +218,11 @@ bool AutoCropFile(const AutoCropJob &job, AutoCropReport &report, QString &reaso
         if (p.failed)
             report.warnings.push_back("page " + std::to_string(p.page) + " could not be rendered (" + p.error +
                                       "); it is left as it is");
+
+    if (report.pages > 0 && int(report.warnings.size()) == report.pages) {
+        reason = QStringLiteral("no page of %1 could be rendered; it may be damaged").arg(Quote(input));
+        return false;
+    }
 
     TempList list;
     if (platform::MakeTempFileName(1024, list.path, ".txt") == 0 || !WriteCropList(list.path, pageCount, result)) {
@@ -256,7 +263,7 @@ int RunCommandLine(int argc, char **argv) {
         auto value = [&](QString &into) {
             if (i + 1 >= argc)
                 return false;
-            into = QString::fromLocal8Bit(argv[++i]);
+            into = QFile::decodeName(argv[++i]);
             return true;
         };
         QString text;

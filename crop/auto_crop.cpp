@@ -84,8 +84,8 @@ AutoCropPlan PlanAutoCrop(const std::vector<PageContent> &pages, const AutoCropO
     const double margin = std::max(0.0, options.margin);
     std::optional<CropRect> parity[2];  // even, odd
     for (const PageContent &p : pages) {
-        if (p.failed) {
-            ++plan.failed;
+        if (p.failed || p.width <= 0 || p.height <= 0) {
+            ++plan.failed;  // no size to crop to
             continue;
         }
         if (!p.content) {
@@ -115,7 +115,7 @@ AutoCropPlan PlanAutoCrop(const std::vector<PageContent> &pages, const AutoCropO
             u = CropRect{cx - width / 2, cy - height / 2, cx + width / 2, cy + height / 2};
         }
         for (const PageContent &p : pages) {
-            if (p.failed)
+            if (p.failed || p.width <= 0 || p.height <= 0)
                 continue;
             CropRect r = *parity[p.page % 2];
             ShiftInside(r.left, r.right, p.width);

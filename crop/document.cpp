@@ -348,8 +348,10 @@ bool COrvaneDoc::ShowPage(int page) {
     if (!IsOpen())
         return false;
     emit PageTextChanged(PageText(page));
-    if (page == m_currentPage)
-        return true;  // shown: nothing is rendered again
+    if (page == m_currentPage) {
+        HideOverlay();  // the page itself, in place of the overlay
+        return true;    // shown: nothing is rendered again
+    }
     if (page < 1 || page > m_pageCount)
         return false;
     // Another page is shown in place of the overlay.
@@ -533,6 +535,15 @@ void COrvaneDoc::SetCurrentPageRect(const CropRect &rect, bool drawn) {
     if (!Editable())
         return;
     m_cropRect = rect;
+    if (m_overlayShown) {
+        if (drawn)
+            RefreshAutoShrink();
+        if (drawn && m_autoShrink)
+            if (const auto shrunk = ShrinkPageRect(PagePicture(), PagePicture().PageRect().size(), rect.Normalized()))
+                m_cropRect = *shrunk;
+        emit CropRectChanged();
+        return;
+    }
     if (drawn) {
         RefreshAutoShrink();
         if (m_autoShrink)
@@ -546,6 +557,10 @@ void COrvaneDoc::DeleteCurrentPageRect() {
     if (!Editable())
         return;
     m_cropRect = {};
+    if (m_overlayShown) {
+        emit CropRectChanged();
+        return;
+    }
     EditValue(m_currentPage, std::nullopt);
     CommitEdit();
 }
@@ -553,6 +568,14 @@ void COrvaneDoc::DeleteCurrentPageRect() {
 void COrvaneDoc::ShrinkCurrentPageRect() {
     if (!Editable())
         return;
+    if (m_overlayShown) {
+        // To what every page of the overlay holds.
+        if (!m_cropRect.IsEmpty())
+            if (const auto shrunk = ShrinkPageRect(PagePicture(), PagePicture().PageRect().size(), m_cropRect.Normalized()))
+                m_cropRect = *shrunk;
+        emit CropRectChanged();
+        return;
+    }
     // Shrunk, it is loaded back already; without a result it is loaded as
     // the file holds it.
     if (!ShrinkIntoStore())
@@ -731,26 +754,26 @@ bool COrvaneDoc::ShrinkAllPages(const AutoCropOptions &options, QString &reason)
     for (int page : PagesOf(options.pages, m_pageCount))
         if (std::optional<std::string> value = m_cropFile->StoredValue(page))
             values.emplace(page, std::move(*value));
-    const uint64_t generation = m_generation;
+    const uint64_t run = ++m_shrinkRun;
     QPointer<COrvaneDoc> self(this);
     m_shrinkWalk = StartAutoCrop(
         m_scheduler, m_pageCount, options, std::move(values),
-        [self, generation](int done, int total) {
+        [self, run](int done, int total) {
             QMetaObject::invokeMethod(
                 self,
-                [self, generation, done, total] {
-                    if (self && self->m_generation == generation && self->IsShrinkingAll())
+                [self, run, done, total] {
+                    if (self && self->m_shrinkRun == run && self->IsShrinkingAll())
                         emit self->StatusMessage(
                             QStringLiteral("Shrinking all pages: %1 of %2 (Esc stops)").arg(done).arg(total));
                 },
                 Qt::QueuedConnection);
         },
-        [self, generation](AutoCropResult result) {
+        [self, run](AutoCropResult result) {
             QMetaObject::invokeMethod(
                 self,
-                [self, generation, result = std::move(result)] {
-                    if (self && self->m_generation == generation)
-                        self->ShrinkAllEnded(result);
+                [self, run, result = std::move(result)] {
+                    if (self)
+                        self->ShrinkAllEnded(result, run);
                 },
                 Qt::QueuedConnection);
         });
@@ -761,9 +784,9 @@ bool COrvaneDoc::ShrinkAllPages(const AutoCropOptions &options, QString &reason)
     return true;
 }
 
-void COrvaneDoc::ShrinkAllEnded(const AutoCropResult &result) {
-    if (!m_shrinkWalk)
-        return;  // stopped meanwhile
+void COrvaneDoc::ShrinkAllEnded(const AutoCropResult &result, uint64_t run) {
+    if (!m_shrinkWalk || run != m_shrinkRun)
+        return;  // stopped meanwhile, or another document
     m_shrinkWalk.reset();
     std::map<int, double> heights;
     for (const PageContent &p : result.pages)
@@ -806,13 +829,21 @@ void COrvaneDoc::OverlayCanvas::Darken(const PageWalk::Page &page) {
     if (b.bitsPerPixel != 24 || b.width <= 0 || b.height <= 0)
         return;
     std::lock_guard lock(mutex);
-    sizes[page.page] = {page.width, page.height};
-    widthPt = std::max(widthPt, int(page.width));
-    heightPt = std::max(heightPt, int(page.height));
     if (b.width > width || b.height > height) {
-        // A larger page: the canvas grows, white where nothing was yet.
+        // A larger page: the canvas grows, white where nothing was yet,
+        // within what one page picture may hold.
         const int w = std::max(width, b.width), h = std::max(height, b.height);
-        std::vector<uint8_t> grown(size_t(w) * size_t(h) * 3, 255);
+        if (!render::WithinPageImageLimit(uint32_t(w), uint32_t(h), 24)) {
+            ++skipped;
+            return;
+        }
+        std::vector<uint8_t> grown;
+        try {
+            grown.assign(size_t(w) * size_t(h) * 3, 255);
+        } catch (const std::bad_alloc &) {
+            ++skipped;
+            return;
+        }
         for (int y = 0; y < height; ++y)
             std::memcpy(grown.data() + size_t(y) * size_t(w) * 3, pixels.data() + size_t(y) * size_t(width) * 3,
                         size_t(width) * 3);
@@ -820,6 +851,9 @@ void COrvaneDoc::OverlayCanvas::Darken(const PageWalk::Page &page) {
         width = w;
         height = h;
     }
+    sizes[page.page] = {page.width, page.height};
+    widthPt = std::max(widthPt, int(page.width));
+    heightPt = std::max(heightPt, int(page.height));
     for (int y = 0; y < b.height; ++y) {
         const uint8_t *from = b.bits + size_t(b.height - 1 - y) * size_t(b.stride);
         uint8_t *to = pixels.data() + size_t(y) * size_t(width) * 3;
@@ -881,7 +915,12 @@ void COrvaneDoc::OverlayBuilt() {
     bitmap.bitsPerPixel = 24;
     bitmap.stride = ((canvas->width * 3 + 3) / 4) * 4;
     // Stored bottom-up, rows a multiple of four bytes.
-    std::vector<uint8_t> rows(size_t(bitmap.stride) * size_t(std::max(0, canvas->height)));
+    std::vector<uint8_t> rows;
+    try {
+        rows.resize(size_t(bitmap.stride) * size_t(std::max(0, canvas->height)));
+    } catch (const std::bad_alloc &) {
+        canvas->width = 0;  // told below
+    }
     for (int y = 0; y < canvas->height; ++y)
         std::memcpy(rows.data() + size_t(canvas->height - 1 - y) * size_t(bitmap.stride),
                     canvas->pixels.data() + size_t(y) * size_t(canvas->width) * 3, size_t(canvas->width) * 3);
@@ -899,7 +938,11 @@ void COrvaneDoc::OverlayBuilt() {
     m_sharp = {};
     emit OverlayChanged();
     emit CropRectChanged();
-    emit StatusMessage(QStringLiteral("Overlay of %1 pages: one rectangle for them all").arg(pages));
+    emit StatusMessage(canvas->skipped == 0
+                           ? QStringLiteral("Overlay of %1 pages: one rectangle for them all").arg(pages)
+                           : QStringLiteral("Overlay of %1 pages; %2 too large to overlay left out")
+                                 .arg(pages - canvas->skipped)
+                                 .arg(canvas->skipped));
 }
 
 void COrvaneDoc::HideOverlay() {
@@ -911,8 +954,12 @@ void COrvaneDoc::HideOverlay() {
     m_overlayCanvas.reset();
     m_overlayPicture.reset();
     m_overlaySizes.clear();
+    const bool wasShown = m_overlayShown;
     m_overlayShown = false;
     emit OverlayChanged();
+    // What was drawn on the overlay stays on it: the page shows its own.
+    if (wasShown)
+        LoadCurrentPageRect();
 }
 
 }  // namespace crop

@@ -74,7 +74,8 @@ public:
     // The shown page's crop rectangle; empty when it has none.
     const CropRect &CropRectangle() const { return m_cropRect; }
     // Gives the shown page `rect` (page points, as drawn or dragged; not
-    // normalised, not clamped). A rectangle `drawn` with the rubber band is
+    // normalised, not clamped). While the overlay is shown the rectangle is
+    // drawn on it only, for Crop all pages to give to its pages. A rectangle `drawn` with the rubber band is
     // first shrunk to the page's content when Auto Shrink is on. One undo
     // step, one write of the crop file.
     void SetCurrentPageRect(const CropRect &rect, bool drawn);
@@ -267,7 +268,7 @@ private:
     // A page is shown and no crop run or Shrink All Pages holds the
     // document.
     bool Editable() const { return HasPicture() && !IsCropRunning() && !IsShrinkingAll(); }
-    void ShrinkAllEnded(const AutoCropResult &result);
+    void ShrinkAllEnded(const AutoCropResult &result, uint64_t run);
     void OverlayBuilt();
     void CropRunEnded(bool ok, const QString &message);
     // The neighbours of the shown page, rendered in the background.
@@ -304,6 +305,7 @@ private:
     int m_direction = 1;
     bool m_readAhead = true;
     std::shared_ptr<PageWalk> m_shrinkWalk;
+    uint64_t m_shrinkRun = 0;  // tells a stopped run's late result from the running one's
     std::vector<Outlier> m_outliers;
     // The overlay as it is built: pixels top-down, blue first, and the
     // size of each page in points.
@@ -313,6 +315,7 @@ private:
         int widthPt = 0, heightPt = 0;
         std::vector<uint8_t> pixels;
         std::map<int, std::pair<double, double>> sizes;
+        int skipped = 0;  // pages too large to overlay, or no memory for them
         void Darken(const PageWalk::Page &page);
     };
     std::shared_ptr<PageWalk> m_overlayWalk;

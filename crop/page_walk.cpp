@@ -42,6 +42,8 @@ PageWalk::~PageWalk() {
 
 void PageWalk::Cancel() {
     m_cancelled = true;
+    // A visit under way ends before Cancel returns.
+    { std::lock_guard visiting(m_visiting); }
     std::vector<uint64_t> jobs;
     {
         std::lock_guard lock(m_mutex);
@@ -84,6 +86,7 @@ bool PageWalk::RunPage(size_t index, render::PageSource *source, LS_CancelFlag *
         }
     }
     page.bitmap = bitmap.get();
+    std::lock_guard visiting(m_visiting);
     if (m_cancelled)
         return true;
     if (m_visit)
@@ -91,8 +94,6 @@ bool PageWalk::RunPage(size_t index, render::PageSource *source, LS_CancelFlag *
     bitmap.reset();
     m_visited[index] = true;
     const int done = ++m_done;
-    if (m_cancelled)
-        return true;
     if (m_progress)
         m_progress(done, Total());
     if (done == Total()) {

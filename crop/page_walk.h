@@ -13,6 +13,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <thread>
 #include <vector>
 
 namespace crop {
@@ -73,6 +74,10 @@ private:
     std::atomic<int> m_done{0};
     bool m_complete = false;  // Finished has returned; under m_mutex
     std::mutex m_mutex;  // m_jobs, the wait
+    // Held while a page is visited or Finished runs, and by Cancel, so that
+    // nothing is visited once Cancel has returned (recursive: the walk may
+    // be let go, and so cancelled, from within its own visit).
+    std::recursive_mutex m_visiting;
     std::condition_variable m_ended;
 };
 

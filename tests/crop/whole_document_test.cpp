@@ -162,15 +162,22 @@ TEST_F(WholeDocument, TheOverlayDarkensEveryPageIntoOnePictureAndCropsEachFromIt
     document.ShrinkCurrentPageRect();
     ExpectNear(document.CropRectangle(), {50, 40, 500, 700}, 1.0);
 
+    // Drawn on the overlay, a rectangle belongs to no page yet.
+    document.SetCurrentPageRect({40, 30, 520, 720}, true);
+    EXPECT_FALSE(document.CropStore().StoredValue(1));
+    EXPECT_FALSE(document.CanUndo());
     // Crop all pages: the same place on each page, converted with its own
     // height and clipped to it.
-    document.SetCurrentPageRect({40, 30, 520, 720}, false);
     document.ApplyRectToPages(COrvaneDoc::PageRange::All);
     ExpectNear(Stored(1), {40, 30, 520, 720}, 0.01);
     ExpectNear(Stored(2), {40, 30, 520, 720}, 0.01);
     ExpectNear(Stored(3, 400), {40, 30, 300, 400}, 0.01);
 
-    // Another page shown: the overlay goes.
+    // The shown page chosen again, or another: the overlay goes.
+    document.ShowPage(1);
+    EXPECT_FALSE(document.OverlayWanted());
+    ExpectNear(document.CropRectangle(), Stored(1), 0);
+    ASSERT_TRUE(document.ShowOverlay(crop::PageSet::Odd, reason));
     document.ShowPage(2);
     EXPECT_FALSE(document.OverlayWanted());
     EXPECT_EQ(document.PagePicture().PageRect(), QRect(0, 0, 612, 792));
