@@ -166,10 +166,15 @@ Paper ContentDetector::EstimatePaper(const PixelView &view) {
         ++border;
         paperLike += d <= estimate.threshold;
     };
-    for (int y = 0; y < view.height; y += step)
-        for (int x = 0; x < view.width; x += step)
-            if (x < band || y < band || x >= view.width - band || y >= view.height - band)
+    for (int y = 0; y < view.height; y += step) {
+        const bool across = y < band || y >= view.height - band;
+        for (int x = 0; x < view.width; x += step) {
+            if (!across && x >= band && x < view.width - band)
+                x += std::max(0, (view.width - band - x) / step * step - step);  // on to the right-hand strip
+            else
                 check(x, y);
+        }
+    }
     if (border == 0 || paperLike < int64_t(double(border) * kBorderPaperShare))
         return paper;
     return estimate;
@@ -259,9 +264,14 @@ std::optional<QRect> ContentDetector::ScanBox(const PixelView &view, const QRect
     const int cutTop = a.top() == 0 ? bandFrom(rowCount, w, h, false) : 0;
     const int cutBottom = a.bottom() == view.height - 1 ? bandFrom(rowCount, w, h, true) : 0;
     const int rowsFrom = cutTop, rowsTo = std::max(cutTop, h - cutBottom);
+    // Only the columns a band along the left or right edge could reach
+    // are counted.
+    const int edge = std::min(w, int(kBandDepth * w) + 2);
     for (int y = rowsFrom; y < rowsTo; ++y) {
         const uint8_t *m = mask.data() + size_t(y) * size_t(w);
-        for (int x = 0; x < w; ++x)
+        for (int x = 0; x < edge; ++x)
+            columnCount[size_t(x)] += m[x];
+        for (int x = std::max(edge, w - edge); x < w; ++x)
             columnCount[size_t(x)] += m[x];
     }
     const int cutLeft = a.left() == 0 ? bandFrom(columnCount, rowsTo - rowsFrom, w, false) : 0;
@@ -272,16 +282,25 @@ std::optional<QRect> ContentDetector::ScanBox(const PixelView &view, const QRect
 
     // Cells of a couple of pixels, marked where they hold content, then
     // widened so that content closer than the isolation distance joins.
-    const int cell = std::max(1, int(std::lround(m_pixelsPerPoint)));
+    const int cell = std::max(1, int(std::lround(2 * m_pixelsPerPoint)));
     const int gw = (colsTo - colsFrom + cell - 1) / cell, gh = (rowsTo - rowsFrom + cell - 1) / cell;
     std::vector<uint8_t> marked(size_t(gw) * size_t(gh), 0);
     bool any = false;
+    // Whether pixels [from, to) of a mask row hold content.
+    auto anyIn = [](const uint8_t *m, int from, int to) {
+        uint8_t bits = 0;
+        for (int x = from; x < to; ++x)
+            bits |= m[x];
+        return bits != 0;
+    };
     for (int y = rowsFrom; y < rowsTo; ++y) {
+        if (rowCount[size_t(y)] == 0)
+            continue;
         const uint8_t *m = mask.data() + size_t(y) * size_t(w);
         uint8_t *cells = marked.data() + size_t((y - rowsFrom) / cell) * size_t(gw);
-        for (int x = colsFrom; x < colsTo; ++x)
-            if (m[x]) {
-                cells[(x - colsFrom) / cell] = 1;
+        for (int c = 0, x = colsFrom; c < gw; ++c, x += cell)
+            if (!cells[c] && anyIn(m, x, std::min(x + cell, colsTo))) {
+                cells[c] = 1;
                 any = true;
             }
     }
@@ -329,16 +348,30 @@ std::optional<QRect> ContentDetector::ScanBox(const PixelView &view, const QRect
     };
     std::vector<Box> boxes(static_cast<size_t>(parents));
     for (int y = rowsFrom; y < rowsTo; ++y) {
+        if (rowCount[size_t(y)] == 0)
+            continue;
         const uint8_t *m = mask.data() + size_t(y) * size_t(w);
+        const uint8_t *cells = marked.data() + size_t((y - rowsFrom) / cell) * size_t(gw);
         const int *labels = label.data() + size_t((y - rowsFrom) / cell) * size_t(gw);
-        for (int x = colsFrom; x < colsTo; ++x)
-            if (m[x]) {
-                Box &b = boxes[size_t(root[size_t(labels[(x - colsFrom) / cell])])];
-                b.left = std::min(b.left, x);
-                b.right = std::max(b.right, x);
-                b.top = std::min(b.top, y);
-                b.bottom = std::max(b.bottom, y);
-            }
+        for (int c = 0, x = colsFrom; c < gw; ++c, x += cell) {
+            if (!cells[c])
+                continue;
+            // The first and last content pixel of this cell's stretch of the row.
+            const int end = std::min(x + cell, colsTo);
+            int first = x;
+            while (first < end && !m[first])
+                ++first;
+            if (first == end)
+                continue;
+            int last = end - 1;
+            while (!m[last])
+                --last;
+            Box &b = boxes[size_t(root[size_t(labels[c])])];
+            b.left = std::min(b.left, first);
+            b.right = std::max(b.right, last);
+            b.top = std::min(b.top, y);
+            b.bottom = std::max(b.bottom, y);
+        }
     }
     const double speck = kSpeckPoints * m_pixelsPerPoint;
     Box all;
