@@ -11,6 +11,7 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -157,9 +158,21 @@ int Usage(const QString &problem) {
 }  // namespace
 
 bool WantsCommandLine(int argc, char **argv) {
+    // The toolkit's own options, which the window takes (with one dash or
+    // two); any other option is this program's, or wrong.
+    static const char *const kToolkit[] = {"platform", "platformpluginpath", "platformtheme", "plugin",
+                                           "qwindowgeometry", "qwindowicon", "qwindowtitle", "reverse",
+                                           "session", "style", "stylesheet", "widgetcount", "display",
+                                           "geometry", "title", "name", "visual", "fontengine", "nograb",
+                                           "dograb", "sync", "qmljsdebugger"};
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
-        if (arg == "--auto-crop" || arg == "--help" || arg == "-h")
+        if (arg == "-h")
+            return true;
+        if (arg.rfind("--", 0) != 0 || arg == "--")
+            continue;
+        const std::string name = arg.substr(2, arg.find('=') == std::string::npos ? std::string::npos : arg.find('=') - 2);
+        if (std::find(std::begin(kToolkit), std::end(kToolkit), name) == std::end(kToolkit))
             return true;
     }
     return false;

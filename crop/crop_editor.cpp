@@ -31,6 +31,11 @@ QRect Spanning(QPoint a, QPoint b) {
 
 CropEditor::CropEditor(COrvaneDoc &document) : m_document(document) {}
 
+void CropEditor::ShowRectangles() {
+    m_tracker.SetHandleSize(kHandleSize);
+    m_tracker.SetStyle(kStyle);
+}
+
 std::optional<IntRect> CropEditor::DrawnRect(const PageGeometry &g) const {
     const CropRect &crop = m_document.CropRectangle();
     if (!m_document.HasPicture() || crop.IsEmpty())

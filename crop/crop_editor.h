@@ -35,6 +35,11 @@ public:
 
     explicit CropEditor(COrvaneDoc &document);
 
+    // Rectangles are drawn, with their handles, from now on: as after the
+    // first release of the mouse, for rectangles the user did not draw
+    // (Shrink All Pages).
+    void ShowRectangles();
+
     // Left button down: a drag of the rectangle when the press is on it,
     // otherwise the start of a band.
     QRegion Press(QPoint window, const PageGeometry &geometry);

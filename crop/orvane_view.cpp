@@ -52,6 +52,13 @@ COrvaneView::COrvaneView(COrvaneDoc &document, QWidget *parent) : QAbstractScrol
     });
     connect(&m_document, &COrvaneDoc::PageShown, this, &COrvaneView::PictureChanged);
     connect(&m_document, &COrvaneDoc::OverlayChanged, this, &COrvaneView::PictureChanged);
+    // Rectangles the user did not draw are shown all the same.
+    connect(&m_document, &COrvaneDoc::WholeDocumentWorkChanged, this, [this](bool running) {
+        if (!running) {
+            m_editor.ShowRectangles();
+            viewport()->update();
+        }
+    });
     connect(&m_document, &COrvaneDoc::DocumentClosed, this, [this] {
         // The view turns grey; its scroll sizes stay as they were.
         m_cache.Reset();

@@ -278,6 +278,10 @@ TEST_F(AutoCropCommand, FailuresSayWhyInOneLineAndLeaveNoOutput) {
         EXPECT_EQ(r.exitCode, 2) << args.join(' ').toStdString();
         EXPECT_NE(r.err.find("--help"), std::string::npos);
     }
+    // An option the program does not know is an error, not a file to show.
+    const ToolRun bogus = Orvane({"--bogus"});
+    EXPECT_EQ(bogus.exitCode, 2);
+    EXPECT_NE(bogus.err.find("unknown argument \"--bogus\""), std::string::npos) << bogus.err;
     const ToolRun help = Orvane({"--help"});
     EXPECT_EQ(help.exitCode, 0);
     EXPECT_FALSE(fs::exists(out));

@@ -428,6 +428,14 @@ TEST_F(MainFrameTest, ShrinkAllPagesHoldsTheDocumentEscStopsItAndThePagesToCheck
     ASSERT_TRUE(document.ShrinkAllPages({}, reason));
     ASSERT_TRUE(QTest::qWaitFor([&] { return !document.IsShrinkingAll(); }, 30000));
     EXPECT_TRUE(document.CanUndo());
+    // The new rectangle is drawn, though no mouse drew it.
+    ASSERT_FALSE(document.CropRectangle().IsEmpty());
+    const QImage shot = frame->PageView()->viewport()->grab().toImage();
+    int red = 0;
+    for (int y = 0; y < shot.height(); ++y)
+        for (int x = 0; x < shot.width(); ++x)
+            red += shot.pixelColor(x, y) == QColor(Qt::red);
+    EXPECT_GT(red, 100);
     QListWidget *list = frame->OutlierList()->List();
     ASSERT_TRUE(frame->OutlierList()->isVisible()) << list->count() << " " << document.Outliers().size();
     ASSERT_EQ(list->count(), 1);

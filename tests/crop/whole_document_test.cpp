@@ -115,6 +115,8 @@ TEST_F(WholeDocument, OneCommonSizeCoversBlankPagesAndAStopChangesNothing) {
     ASSERT_TRUE(document.ShrinkAllPages(options, reason));
     ASSERT_TRUE(WaitForShrink());
     const CropRect first = Stored(1);
+    // The shown page shows its new rectangle.
+    ExpectNear(document.CropRectangle(), first, 0);
     for (int page = 1; page <= 5; ++page) {
         SCOPED_TRACE(page);
         const CropRect r = Stored(page);
