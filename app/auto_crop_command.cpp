@@ -124,16 +124,12 @@ bool CheckOutput(const QString &input, const QString &output, QString &reason) {
 // The crop list of the whole document: every page a line, the pages
 // without a crop an empty rectangle.
 bool WriteCropList(const std::string &path, int pageCount, const crop::AutoCropResult &result) {
-    std::map<int, double> heights;
-    for (const crop::PageContent &p : result.pages)
-        heights[p.page] = p.height;
+    const std::map<int, std::string> values = crop::PlannedValues(result);
     std::string text;
     text.reserve(size_t(pageCount) * 48);
     for (int page = 1; page <= pageCount; ++page) {
-        const auto rect = result.plan.rects.find(page);
-        const std::string value = rect == result.plan.rects.end()
-                                      ? std::string("0.00,0.00,0.00,0.00")
-                                      : crop::PageValueFor(rect->second, int(std::trunc(heights[page])));
+        const auto planned = values.find(page);
+        const std::string value = planned == values.end() ? std::string("0.00,0.00,0.00,0.00") : planned->second;
         text += "Page " + std::to_string(page) + ", [" + value + "]\n";
     }
     const std::unique_ptr<FILE, int (*)(FILE *)> file(std::fopen(path.c_str(), "w"), &std::fclose);

@@ -167,12 +167,12 @@ Paper ContentDetector::EstimatePaper(const PixelView &view) {
         paperLike += d <= estimate.threshold;
     };
     for (int y = 0; y < view.height; y += step) {
+        // Rows in the top and bottom strips whole; the others at both ends.
         const bool across = y < band || y >= view.height - band;
         for (int x = 0; x < view.width; x += step) {
-            if (!across && x >= band && x < view.width - band)
-                x += std::max(0, (view.width - band - x) / step * step - step);  // on to the right-hand strip
-            else
-                check(x, y);
+            check(x, y);
+            if (!across && x + step >= band && x + step < view.width - band)
+                x = view.width - band - step;
         }
     }
     if (border == 0 || paperLike < int64_t(double(border) * kBorderPaperShare))

@@ -539,8 +539,7 @@ void COrvaneDoc::SetCurrentPageRect(const CropRect &rect, bool drawn) {
         if (drawn)
             RefreshAutoShrink();
         if (drawn && m_autoShrink)
-            if (const auto shrunk = ShrinkPageRect(PagePicture(), PagePicture().PageRect().size(), rect.Normalized()))
-                m_cropRect = *shrunk;
+            ShrinkOnOverlay();
         emit CropRectChanged();
         return;
     }
@@ -551,6 +550,14 @@ void COrvaneDoc::SetCurrentPageRect(const CropRect &rect, bool drawn) {
     }
     SaveCurrentPageRect();
     CommitEdit();
+}
+
+void COrvaneDoc::ShrinkOnOverlay() {
+    // To what every page of the overlay holds.
+    if (m_cropRect.IsEmpty())
+        return;
+    if (const auto shrunk = ShrinkPageRect(PagePicture(), PagePicture().PageRect().size(), m_cropRect.Normalized()))
+        m_cropRect = *shrunk;
 }
 
 void COrvaneDoc::DeleteCurrentPageRect() {
@@ -569,10 +576,7 @@ void COrvaneDoc::ShrinkCurrentPageRect() {
     if (!Editable())
         return;
     if (m_overlayShown) {
-        // To what every page of the overlay holds.
-        if (!m_cropRect.IsEmpty())
-            if (const auto shrunk = ShrinkPageRect(PagePicture(), PagePicture().PageRect().size(), m_cropRect.Normalized()))
-                m_cropRect = *shrunk;
+        ShrinkOnOverlay();
         emit CropRectChanged();
         return;
     }
@@ -788,11 +792,8 @@ void COrvaneDoc::ShrinkAllEnded(const AutoCropResult &result, uint64_t run) {
     if (!m_shrinkWalk || run != m_shrinkRun)
         return;  // stopped meanwhile, or another document
     m_shrinkWalk.reset();
-    std::map<int, double> heights;
-    for (const PageContent &p : result.pages)
-        heights[p.page] = p.height;
-    for (const auto &[page, rect] : result.plan.rects)
-        EditValue(page, PageValueFor(rect, int(std::trunc(heights[page]))));
+    for (const auto &[page, value] : PlannedValues(result))
+        EditValue(page, value);
     CommitEdit();
     LoadCurrentPageRect();
     m_outliers = result.plan.outliers;

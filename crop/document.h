@@ -269,6 +269,8 @@ private:
     // document.
     bool Editable() const { return HasPicture() && !IsCropRunning() && !IsShrinkingAll(); }
     void ShrinkAllEnded(const AutoCropResult &result, uint64_t run);
+    // The overlay's rectangle shrunk to what its pages hold.
+    void ShrinkOnOverlay();
     void OverlayBuilt();
     void CropRunEnded(bool ok, const QString &message);
     // The neighbours of the shown page, rendered in the background.

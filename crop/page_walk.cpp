@@ -124,6 +124,16 @@ std::optional<CropRect> ContentOfPage(const render::Bitmap &bitmap, double width
     return CropRect{found->left() / sx, found->top() / sy, (found->right() + 1) / sx, (found->bottom() + 1) / sy};
 }
 
+std::map<int, std::string> PlannedValues(const AutoCropResult &result) {
+    std::map<int, double> heights;
+    for (const PageContent &p : result.pages)
+        heights[p.page] = p.height;
+    std::map<int, std::string> values;
+    for (const auto &[page, rect] : result.plan.rects)
+        values.emplace(page, PageValueFor(rect, int(std::trunc(heights[page]))));
+    return values;
+}
+
 std::shared_ptr<PageWalk> StartAutoCrop(const std::shared_ptr<render::RenderScheduler> &scheduler, int pageCount,
                                         const AutoCropOptions &options, std::map<int, std::string> values,
                                         PageWalk::Progress progress, std::function<void(AutoCropResult)> finished) {

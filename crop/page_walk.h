@@ -95,6 +95,10 @@ std::shared_ptr<PageWalk> StartAutoCrop(const std::shared_ptr<render::RenderSche
                                         PageWalk::Progress progress,
                                         std::function<void(AutoCropResult)> finished);
 
+// The crop file's value of every page the plan gives a crop, each with
+// its own page's height.
+std::map<int, std::string> PlannedValues(const AutoCropResult &result);
+
 // Content of `bitmap`, a picture of a page `width` x `height` points, within
 // `area` (points; empty for the whole page): the content detector's box in
 // points, nothing when blank.
