@@ -191,6 +191,7 @@ CropReport ApplyCropList(QPDF &pdf, const CropList &list, bool setMediaBox) {
     std::set<QPDFObjGen> seen;
     CollectPages(pdf.getRoot().getKey("/Pages"), Inheritable{}, seen, pages, 0);
     const int count = int(pages.size());
+    report.pages = count;
     BoxObjects boxes;
     for (const auto &[number, rect] : list) {
         if (number > count) {
@@ -214,6 +215,7 @@ CropReport ApplyCropList(QPDF &pdf, const CropList &list, bool setMediaBox) {
         if (setMediaBox)
             page.replaceKey("/MediaBox", array);
         ++report.cropped;
+        report.changed.push_back(page);
     }
     return report;
 }

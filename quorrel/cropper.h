@@ -3,6 +3,8 @@
 
 #include "quorrel/crop_list.h"
 
+#include <qpdf/QPDFObjectHandle.hh>
+
 #include <optional>
 #include <string>
 #include <vector>
@@ -39,7 +41,9 @@ int NormaliseRotation(long long rotate);
 std::optional<Box> CropBoxFor(const PageGeometry &page, const CropRect &rect);
 
 struct CropReport {
+    int pages = 0;  // in the document
     int cropped = 0;
+    std::vector<QPDFObjectHandle> changed;  // the page objects given new boxes
     std::vector<std::string> warnings;
 };
 

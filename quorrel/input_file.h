@@ -31,6 +31,10 @@ public:
     size_t read(char *buffer, size_t length) override;
     void unreadCh(char ch) override;
 
+    // The open file and its length when it was opened, for copying it.
+    int Descriptor() const { return m_fd; }
+    qpdf_offset_t Size() const { return m_size; }
+
     // How often the file itself was read (for tests).
     long long Reads() const { return m_reads; }
 

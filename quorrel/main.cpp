@@ -1,12 +1,13 @@
 // quorrel: writes a copy of a PDF with every page cropped to the
 // rectangle a crop list gives for it.
 //
-//   quorrel -s setcropfile=LIST -i IN -o OUT [--media-box] [--progress]
+//   quorrel -s setcropfile=LIST -i IN -o OUT [--media-box] [--rewrite] [--progress]
 
 #include "quorrel/crop_list.h"
 #include "quorrel/cropper.h"
 #include "quorrel/input_file.h"
 #include "quorrel/output_file.h"
+#include "quorrel/update_writer.h"
 
 #include <qpdf/QPDF.hh>
 #include <qpdf/QPDFExc.hh>
@@ -21,12 +22,13 @@
 #include <exception>
 #include <fstream>
 #include <malloc.h>
+#include <optional>
 #include <string>
 
 namespace {
 
 constexpr const char *kUsage =
-    "usage: quorrel -s setcropfile=LIST -i IN.pdf -o OUT.pdf [--media-box] [--progress]\n"
+    "usage: quorrel -s setcropfile=LIST -i IN.pdf -o OUT.pdf [--media-box] [--rewrite] [--progress]\n"
     "\n"
     "Writes OUT.pdf, a copy of IN.pdf whose pages are cropped to the rectangles\n"
     "in LIST, one line per page: \"Page N, [left,top,right,bottom]\" in points,\n"
@@ -35,8 +37,13 @@ constexpr const char *kUsage =
     "height, or no line at all, leaves a page as it is. OUT may be IN; it is\n"
     "replaced only when the new file is complete.\n"
     "\n"
+    "OUT is IN's bytes unchanged followed by an update that gives the cropped\n"
+    "pages their new boxes, so signatures keep covering what they signed. A\n"
+    "damaged IN, one that had to be repaired to be read, is written whole.\n"
+    "\n"
     "  --media-box  set the media box to the rectangle too, for readers that\n"
     "               ignore the crop box (the crop cannot be undone then)\n"
+    "  --rewrite    write a whole new file rather than an update\n"
     "  --progress   report the pages done on standard error as they are\n"
     "               written: \"quorrel: progress DONE/PAGES\" lines\n"
     "  --help       show this text\n"
@@ -64,6 +71,7 @@ int main(int argc, char **argv) {
     std::string list, in, out;
     bool mediaBox = false;
     bool progress = false;
+    bool rewrite = false;
     // A run stopped by a signal leaves no temporary file behind.
     quorrel::OutputFile::RemoveTemporaryOnStop();
     for (int i = 1; i < argc; ++i) {
@@ -84,6 +92,8 @@ int main(int argc, char **argv) {
         }
         if (arg == "--media-box") {
             mediaBox = true;
+        } else if (arg == "--rewrite") {
+            rewrite = true;
         } else if (arg == "--progress") {
             progress = true;
         } else if (arg == "-s") {
@@ -132,9 +142,12 @@ int main(int argc, char **argv) {
         // qpdf's notes about damage it repaired are shown only when the
         // file could be read in the end.
         pdf.setSuppressWarnings(true);
-        auto showWarnings = [&pdf] {
-            for (const QPDFExc &w : pdf.getWarnings())
+        bool repaired = false;
+        auto showWarnings = [&pdf, &repaired] {
+            for (const QPDFExc &w : pdf.getWarnings()) {
                 std::fprintf(stderr, "quorrel: warning: %s\n", w.what());
+                repaired = true;
+            }
         };
         try {
             pdf.processInputSource(input);
@@ -150,29 +163,77 @@ int main(int argc, char **argv) {
         const quorrel::CropReport report = quorrel::ApplyCropList(pdf, crops, mediaBox);
         for (const std::string &w : report.warnings)
             std::fprintf(stderr, "quorrel: warning: %s\n", w.c_str());
+        const quorrel::Signatures signatures = quorrel::SignaturesOf(pdf);
+        if (signatures.certified && report.cropped > 0)
+            std::fprintf(stderr,
+                         "quorrel: warning: %s is certified, and its certification allows no change to pages: "
+                         "validators will report the crop as a change that breaks it\n",
+                         in.c_str());
+
+        // The update, unless the file must be written whole.
+        std::string update, whole;
+        if (rewrite) {
+            whole = "as --rewrite asks";
+        } else if (report.cropped > 0) {
+            std::string why = quorrel::WhyNoUpdate(pdf, repaired, report.changed);
+            try {
+                std::optional<quorrel::FileTail> tail;
+                if (why.empty())
+                    tail = quorrel::ReadFileTail(*input, why);
+                if (tail)
+                    update = quorrel::IncrementalUpdate(pdf, *tail, report.changed);
+                // Damage found only as the pages were written out.
+                if (why.empty())
+                    why = quorrel::WhyNoUpdate(pdf, repaired, report.changed);
+            } catch (const std::runtime_error &e) {
+                why = e.what();
+            }
+            if (!why.empty())
+                whole = "because " + why;
+        }
+        showWarnings();
+        if (!whole.empty() && !rewrite)
+            std::fprintf(stderr, "quorrel: %s is written as a whole new file %s\n", out.c_str(), whole.c_str());
+        if (!whole.empty() && signatures.signedFields)
+            std::fprintf(stderr,
+                         "quorrel: warning: %s is signed; a whole new file no longer holds the signed bytes, "
+                         "so its signatures will not validate\n",
+                         in.c_str());
 
         quorrel::OutputFile output(out);
         std::string error;
         if (!output.Open(error))
             return Fail(error);
-        QPDFWriter writer(pdf);
-        writer.setOutputPipeline(output.Sink());
-        if (progress) {
-            // The share of the file written, told as pages.
-            const int pages = int(pdf.getAllPages().size());
-            auto report = [pages, last = -1](int percent) mutable {
-                const int done = int(int64_t(pages) * std::clamp(percent, 0, 100) / 100);
-                if (done == last)
-                    return;
-                last = done;
-                std::fprintf(stderr, "quorrel: progress %d/%d\n", done, pages);
-                std::fflush(stderr);
-            };
-            report(0);
-            writer.registerProgressReporter(std::make_shared<QPDFWriter::FunctionProgressReporter>(report));
+        // The share of the work done, told as pages.
+        const int pages = report.pages;
+        auto tell = [pages, last = -1](int percent) mutable {
+            const int done = int(int64_t(pages) * std::clamp(percent, 0, 100) / 100);
+            if (done == last)
+                return;
+            last = done;
+            std::fprintf(stderr, "quorrel: progress %d/%d\n", done, pages);
+            std::fflush(stderr);
+        };
+        if (progress)
+            tell(0);
+        if (whole.empty()) {
+            // The input's bytes as they are, then the update.
+            const long long size = input->Size();
+            output.CopyFrom(input->Descriptor(), size, [&](long long copied) {
+                if (progress)
+                    tell(int(copied * 99 / std::max(1LL, size)));
+            });
+            output.Sink()->write(reinterpret_cast<const unsigned char *>(update.data()), update.size());
+            if (progress)
+                tell(100);
+        } else {
+            QPDFWriter writer(pdf);
+            writer.setOutputPipeline(output.Sink());
+            if (progress)
+                writer.registerProgressReporter(std::make_shared<QPDFWriter::FunctionProgressReporter>(tell));
+            writer.write();  // keeps encryption, object streams and everything else
+            showWarnings();
         }
-        writer.write();  // keeps encryption, object streams and everything else
-        showWarnings();
         if (!output.Commit(error))
             return Fail(error);
         return 0;

@@ -1,5 +1,6 @@
 #include "quorrel/output_file.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <csignal>
@@ -39,7 +40,7 @@ void OutputFile::RemoveTemporaryOnStop() {
     }
 }
 
-OutputFile::Buffered::Buffered(int fd) : Pipeline("output", nullptr), m_fd(fd), m_buffer(kBuffer) {}
+OutputFile::Buffered::Buffered(int fd) : Pipeline("output", nullptr), m_fd(fd), m_buffer(new unsigned char[kBuffer]) {}
 
 void OutputFile::Buffered::write(unsigned char const *data, size_t length) {
     if (length >= kBuffer) {
@@ -49,12 +50,12 @@ void OutputFile::Buffered::write(unsigned char const *data, size_t length) {
     }
     if (m_used + length > kBuffer)
         Flush();
-    std::memcpy(m_buffer.data() + m_used, data, length);
+    std::memcpy(m_buffer.get() + m_used, data, length);
     m_used += length;
 }
 
 void OutputFile::Buffered::Flush() {
-    WriteOut(m_buffer.data(), m_used);
+    WriteOut(m_buffer.get(), m_used);
     m_used = 0;
 }
 
@@ -102,6 +103,47 @@ bool OutputFile::Open(std::string &error) {
     ::fchmod(m_fd, 0666 & ~mask);
     m_sink = std::make_unique<Buffered>(m_fd);
     return true;
+}
+
+void OutputFile::CopyFrom(int fd, long long length, const std::function<void(long long)> &copied) {
+    m_sink->Flush();
+    // The kernel copies without bringing the bytes up here; where it
+    // cannot (some file systems, older kernels), they come through a buffer.
+    constexpr size_t kStep = 16 << 20;
+    off_t from = 0;
+    bool inKernel = true;
+    std::vector<char> buffer;
+    while (from < length) {
+        const size_t step = size_t(std::min<long long>(kStep, length - from));
+        ssize_t n = -1;
+        if (inKernel) {
+            n = ::copy_file_range(fd, &from, m_fd, nullptr, step, 0);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n < 0 && (errno == EXDEV || errno == ENOSYS || errno == EINVAL || errno == EOPNOTSUPP ||
+                          errno == EBADF || errno == EPERM)) {
+                inKernel = false;
+                continue;
+            }
+            if (n < 0)
+                throw std::runtime_error(std::string("cannot copy the input: ") + std::strerror(errno));
+        } else {
+            buffer.resize(kBuffer);
+            n = ::pread(fd, buffer.data(), std::min(step, kBuffer), from);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n < 0)
+                throw std::runtime_error(std::string("cannot read the input: ") + std::strerror(errno));
+            if (n > 0) {
+                m_sink->write(reinterpret_cast<const unsigned char *>(buffer.data()), size_t(n));
+                m_sink->Flush();
+                from += n;
+            }
+        }
+        if (n == 0)
+            throw std::runtime_error("the input became shorter while it was copied");
+        copied(from);
+    }
 }
 
 bool OutputFile::Commit(std::string &error) {

@@ -3,6 +3,7 @@
 
 #include <qpdf/Pipeline.hh>
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -26,6 +27,10 @@ public:
     // Where the writer puts the bytes; a failed write throws
     // std::runtime_error. Valid after Open.
     Pipeline *Sink() { return m_sink.get(); }
+    // Appends the first `length` bytes of the file open as `fd`, telling
+    // `copied` the bytes done as it goes; throws std::runtime_error when
+    // they cannot all be read or written. Valid after Open.
+    void CopyFrom(int fd, long long length, const std::function<void(long long copied)> &copied);
     // Writes what is buffered, syncs and renames into place.
     bool Commit(std::string &error);
 
@@ -49,7 +54,8 @@ private:
         void WriteOut(unsigned char const *data, size_t length);
 
         int m_fd;
-        std::vector<unsigned char> m_buffer;
+        // Not cleared first: only the part written to is ever touched.
+        std::unique_ptr<unsigned char[]> m_buffer;
         size_t m_used = 0;
     };
 

@@ -1,0 +1,359 @@
+#include "quorrel/update_writer.h"
+
+#include <qpdf/QPDF.hh>
+#include <qpdf/QPDFCryptoProvider.hh>
+#include <qpdf/QUtil.hh>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <set>
+#include <stdexcept>
+
+namespace quorrel {
+namespace {
+
+constexpr size_t kTailLength = 1024;
+
+bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f' || c == '\0'; }
+
+std::string ReadAt(InputSource &file, qpdf_offset_t at, size_t length) {
+    std::string bytes(length, '\0');
+    file.seek(at, SEEK_SET);
+    bytes.resize(file.read(bytes.data(), length));
+    return bytes;
+}
+
+std::string Reference(QPDFObjGen og) {
+    return std::to_string(og.getObj()) + " " + std::to_string(og.getGen()) + " R";
+}
+
+// Encrypts the strings of a new object the way the file's other objects
+// are: RC4 or AES (CBC, a random first block) with a key made from the
+// file's key and the object's number.
+class StringCipher {
+public:
+    explicit StringCipher(QPDF &pdf) {
+        int P = 0;
+        QPDF::encryption_method_e stream = QPDF::e_none, file = QPDF::e_none;
+        if (pdf.isEncrypted(m_R, P, m_V, stream, m_method, file)) {
+            m_key = pdf.getEncryptionKey();
+            // Before crypt filters (V 4) every string is RC4.
+            if (m_V < 4)
+                m_method = QPDF::e_rc4;
+        } else {
+            m_method = QPDF::e_none;
+        }
+    }
+
+    bool Supported() const {
+        return m_method == QPDF::e_none || m_method == QPDF::e_rc4 || m_method == QPDF::e_aes ||
+               m_method == QPDF::e_aesv3;
+    }
+
+    std::string operator()(const std::string &plain, QPDFObjGen og) const {
+        if (m_method == QPDF::e_none)
+            return plain;
+        const bool aes = m_method != QPDF::e_rc4;
+        const std::string key = QPDF::compute_data_key(m_key, og.getObj(), og.getGen(), aes, m_V, m_R);
+        auto crypto = QPDFCryptoProvider::getImpl();
+        const auto *keyBytes = reinterpret_cast<const unsigned char *>(key.data());
+        if (!aes) {
+            std::string out(plain.size(), '\0');
+            crypto->RC4_init(keyBytes, int(key.size()));
+            crypto->RC4_process(reinterpret_cast<const unsigned char *>(plain.data()), plain.size(),
+                                reinterpret_cast<unsigned char *>(out.data()));
+            crypto->RC4_finalize();
+            return out;
+        }
+        constexpr size_t kBlock = QPDFCryptoImpl::rijndael_buf_size;
+        unsigned char iv[kBlock];
+        QUtil::initializeWithRandomBytes(iv, kBlock);
+        std::string out(reinterpret_cast<const char *>(iv), kBlock);
+        // Padded to whole blocks, each pad byte the pad's length.
+        std::string padded = plain;
+        padded.append(kBlock - plain.size() % kBlock, char(kBlock - plain.size() % kBlock));
+        crypto->rijndael_init(true, keyBytes, key.size(), true, iv);
+        unsigned char in[kBlock], block[kBlock];
+        for (size_t at = 0; at < padded.size(); at += kBlock) {
+            std::memcpy(in, padded.data() + at, kBlock);
+            crypto->rijndael_process(in, block);
+            out.append(reinterpret_cast<const char *>(block), kBlock);
+        }
+        crypto->rijndael_finalize();
+        return out;
+    }
+
+private:
+    int m_R = 0, m_V = 0;
+    QPDF::encryption_method_e m_method = QPDF::e_none;
+    std::string m_key;
+};
+
+// A name as it is when it needs no escapes, the usual case.
+void WriteName(std::string &out, const std::string &name) {
+    const bool plain = name.size() > 1 && std::all_of(name.begin() + 1, name.end(), [](char c) {
+                           return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+                                  c == '.' || c == '_' || c == '-' || c == '+' || c == '*' || c == ',';
+                       });
+    out += plain ? name : QPDFObjectHandle::newName(name).unparse();
+}
+
+// Writes a value in PDF syntax; objects it refers to stay references, and
+// strings go through `cipher` for object `og`.
+void WriteValue(std::string &out, QPDFObjectHandle value, const StringCipher &cipher, QPDFObjGen og, bool top) {
+    if (!top && value.isIndirect()) {
+        out += Reference(value.getObjGen());
+    } else if (value.isString()) {
+        out += QPDFObjectHandle::newString(cipher(value.getStringValue(), og)).unparse();
+    } else if (value.isArray()) {
+        out += '[';
+        for (int i = 0, n = value.getArrayNItems(); i < n; ++i) {
+            if (i > 0)
+                out += ' ';
+            WriteValue(out, value.getArrayItem(i), cipher, og, false);
+        }
+        out += ']';
+    } else if (value.isDictionary()) {
+        out += "<<";
+        // The entries as they are: asking for the keys would read every
+        // object they refer to, to leave out those that are null.
+        for (auto &[key, item] : value.getDictAsMap()) {
+            if (!item.isIndirect() && item.isNull())
+                continue;  // a null entry is no entry
+            out += ' ';
+            WriteName(out, key);
+            out += ' ';
+            WriteValue(out, item, cipher, og, false);
+        }
+        out += " >>";
+    } else {
+        out += value.unparse();
+    }
+}
+
+std::string Hex(const std::string &bytes) {
+    static const char digits[] = "0123456789abcdef";
+    std::string out = "<";
+    for (unsigned char c : bytes) {
+        out += digits[c >> 4];
+        out += digits[c & 15];
+    }
+    return out + ">";
+}
+
+// The trailer's entries that carry over: the catalogue, the document
+// information, the encryption and the file's identifier, its first half
+// unchanged and its second made from this revision's bytes.
+std::string TrailerEntries(QPDF &pdf, const std::string &body) {
+    QPDFObjectHandle trailer = pdf.getTrailer();
+    std::string out;
+    for (const char *key : {"/Root", "/Info", "/Encrypt"}) {
+        if (!trailer.hasKey(key))
+            continue;
+        out += ' ';
+        out += key;
+        out += ' ';
+        QPDFObjectHandle value = trailer.getKey(key);
+        if (value.isIndirect())
+            out += Reference(value.getObjGen());
+        else  // written as the file has it: trailer values are never encrypted
+            out += value.unparse();
+    }
+    QPDFObjectHandle id = trailer.getKey("/ID");
+    if (id.isArray() && id.getArrayNItems() >= 1 && id.getArrayItem(0).isString()) {
+        const std::string first = id.getArrayItem(0).getStringValue();
+        auto md5 = QPDFCryptoProvider::getImpl();
+        md5->MD5_init();
+        md5->MD5_update(reinterpret_cast<const unsigned char *>(first.data()), first.size());
+        md5->MD5_update(reinterpret_cast<const unsigned char *>(body.data()), body.size());
+        md5->MD5_finalize();
+        QPDFCryptoImpl::MD5_Digest digest;
+        md5->MD5_digest(digest);
+        out += " /ID [" + Hex(first) + " " + Hex(std::string(reinterpret_cast<const char *>(digest), 16)) + "]";
+    }
+    return out;
+}
+
+// Runs of consecutive object numbers: (first, count).
+std::vector<std::pair<int, int>> Runs(const std::vector<int> &sorted) {
+    std::vector<std::pair<int, int>> runs;
+    for (int id : sorted) {
+        if (!runs.empty() && runs.back().first + runs.back().second == id)
+            ++runs.back().second;
+        else
+            runs.push_back({id, 1});
+    }
+    return runs;
+}
+
+}  // namespace
+
+std::optional<FileTail> ReadFileTail(InputSource &file, std::string &why) {
+    FileTail tail;
+    file.seek(0, SEEK_END);
+    tail.size = file.tell();
+    const std::string head = ReadAt(file, 0, kTailLength);
+    const size_t header = head.find("%PDF-");
+    if (header == std::string::npos) {
+        why = "it has no PDF header";
+        return std::nullopt;
+    }
+    tail.header = qpdf_offset_t(header);
+    const qpdf_offset_t from = std::max<qpdf_offset_t>(0, tail.size - qpdf_offset_t(kTailLength));
+    const std::string end = ReadAt(file, from, size_t(tail.size - from));
+    tail.endsWithEol = !end.empty() && (end.back() == '\n' || end.back() == '\r');
+    const size_t keyword = end.rfind("startxref");
+    if (keyword == std::string::npos) {
+        why = "it has no startxref near its end";
+        return std::nullopt;
+    }
+    size_t at = keyword + 9;
+    while (at < end.size() && IsSpace(end[at]))
+        ++at;
+    qpdf_offset_t offset = 0;
+    size_t digits = 0;
+    for (; at < end.size() && end[at] >= '0' && end[at] <= '9' && digits < 18; ++at, ++digits)
+        offset = offset * 10 + (end[at] - '0');
+    if (digits == 0 || tail.header + offset >= tail.size) {
+        why = "its startxref leads nowhere";
+        return std::nullopt;
+    }
+    tail.startxref = offset;
+    const std::string section = ReadAt(file, tail.header + offset, 64);
+    size_t first = 0;
+    while (first < section.size() && IsSpace(section[first]))
+        ++first;
+    tail.xrefStream = section.compare(first, 4, "xref") != 0;
+    return tail;
+}
+
+std::string WhyNoUpdate(QPDF &pdf, bool repaired, const std::vector<QPDFObjectHandle> &changed) {
+    if (repaired || pdf.anyWarnings())
+        return "it is damaged and had to be repaired to be read";
+    for (const QPDFObjectHandle &object : changed)
+        if (!object.isIndirect())
+            return "a page is not an object of its own";
+    if (!StringCipher(pdf).Supported())
+        return "its strings are encrypted in a way this tool cannot write";
+    return {};
+}
+
+std::string IncrementalUpdate(QPDF &pdf, const FileTail &tail, const std::vector<QPDFObjectHandle> &changed) {
+    const StringCipher cipher(pdf);
+    // Offsets in the file count from its header.
+    const qpdf_offset_t base = tail.size - tail.header;
+    std::string out = tail.endsWithEol ? "" : "\n";
+    std::map<int, std::pair<int, qpdf_offset_t>> written;  // number: generation, offset
+    for (const QPDFObjectHandle &object : changed) {
+        const QPDFObjGen og = object.getObjGen();
+        if (written.count(og.getObj()))
+            continue;
+        written[og.getObj()] = {og.getGen(), base + qpdf_offset_t(out.size())};
+        out += std::to_string(og.getObj()) + " " + std::to_string(og.getGen()) + " obj\n";
+        WriteValue(out, object, cipher, og, true);
+        out += "\nendobj\n";
+    }
+
+    // Every object number the file has used stays taken.
+    long long size = 1;
+    QPDFObjectHandle declared = pdf.getTrailer().getKey("/Size");
+    if (declared.isInteger())
+        size = std::max(size, declared.getIntValue());
+    for (const auto &[og, entry] : pdf.getXRefTable())
+        size = std::max<long long>(size, og.getObj() + 1LL);
+    for (const auto &[id, entry] : written)
+        size = std::max<long long>(size, id + 1LL);
+
+    const qpdf_offset_t xrefAt = base + qpdf_offset_t(out.size());
+    const std::string carried = TrailerEntries(pdf, out);
+    const std::string prev = " /Prev " + std::to_string(tail.startxref);
+    if (!tail.xrefStream) {
+        if (xrefAt > 9999999999LL)
+            throw std::runtime_error("the file is too large for a cross-reference table");
+        std::vector<int> ids;
+        for (const auto &[id, entry] : written)
+            ids.push_back(id);
+        out += "xref\n";
+        for (const auto &[first, count] : Runs(ids)) {
+            out += std::to_string(first) + " " + std::to_string(count) + "\n";
+            for (int id = first; id < first + count; ++id) {
+                char line[24];
+                std::snprintf(line, sizeof line, "%010lld %05d n\r\n", static_cast<long long>(written[id].second),
+                              written[id].first);
+                out += line;
+            }
+        }
+        out += "trailer\n<< /Size " + std::to_string(size) + prev + carried + " >>\n";
+    } else {
+        // The stream is an object too, numbered after all others, and
+        // lists itself.
+        const int self = int(size);
+        written[self] = {0, xrefAt};
+        size = self + 1LL;
+        const int offsetBytes = xrefAt > 0xFFFFFFFFLL ? 8 : 4;
+        std::string data, index;
+        std::vector<int> ids;
+        for (const auto &[id, entry] : written)
+            ids.push_back(id);
+        for (const auto &[first, count] : Runs(ids))
+            index += (index.empty() ? "" : " ") + std::to_string(first) + " " + std::to_string(count);
+        for (const auto &[id, entry] : written) {
+            data += char(1);
+            for (int b = offsetBytes - 1; b >= 0; --b)
+                data += char((entry.second >> (8 * b)) & 0xFF);
+            data += char((entry.first >> 8) & 0xFF);
+            data += char(entry.first & 0xFF);
+        }
+        out += std::to_string(self) + " 0 obj\n<< /Type /XRef /Size " + std::to_string(size) + " /W [1 " +
+               std::to_string(offsetBytes) + " 2] /Index [" + index + "]" + prev + carried +
+               " /Length " + std::to_string(data.size()) + " >>\nstream\n" + data + "\nendstream\nendobj\n";
+    }
+    out += "startxref\n" + std::to_string(xrefAt) + "\n%%EOF\n";
+    return out;
+}
+
+Signatures SignaturesOf(QPDF &pdf) {
+    Signatures found;
+    QPDFObjectHandle root = pdf.getRoot();
+    // Fields and their kids, each once, not too deep.
+    std::set<QPDFObjGen> seen;
+    std::vector<std::pair<QPDFObjectHandle, int>> todo;
+    QPDFObjectHandle form = root.getKey("/AcroForm");
+    if (form.isDictionary() && form.getKey("/Fields").isArray())
+        for (QPDFObjectHandle field : form.getKey("/Fields").aitems())
+            todo.push_back({field, 0});
+    while (!todo.empty() && !found.signedFields) {
+        auto [field, depth] = todo.back();
+        todo.pop_back();
+        if (!field.isDictionary() || depth > 32 || (field.isIndirect() && !seen.insert(field.getObjGen()).second))
+            continue;
+        QPDFObjectHandle value = field.getKey("/V");
+        if (value.isDictionary() && value.hasKey("/ByteRange"))
+            found.signedFields = true;
+        if (field.getKey("/Kids").isArray())
+            for (QPDFObjectHandle kid : field.getKey("/Kids").aitems())
+                todo.push_back({kid, depth + 1});
+    }
+    QPDFObjectHandle perms = root.getKey("/Perms");
+    QPDFObjectHandle certification = perms.isDictionary() ? perms.getKey("/DocMDP") : QPDFObjectHandle::newNull();
+    if (certification.isDictionary()) {
+        found.certified = true;
+        found.certificationLevel = 2;  // what no /P means
+        QPDFObjectHandle references = certification.getKey("/Reference");
+        if (references.isArray())
+            for (QPDFObjectHandle reference : references.aitems()) {
+                if (!reference.isDictionary() || !reference.getKey("/TransformMethod").isNameAndEquals("/DocMDP"))
+                    continue;
+                QPDFObjectHandle level = reference.getKey("/TransformParams").isDictionary()
+                                             ? reference.getKey("/TransformParams").getKey("/P")
+                                             : QPDFObjectHandle::newNull();
+                if (level.isInteger())
+                    found.certificationLevel = int(level.getIntValue());
+            }
+    }
+    return found;
+}
+
+}  // namespace quorrel
