@@ -4,7 +4,8 @@
 // - the default output (the input's bytes and an appended update) against
 //   `cp --reflink=never` of the same file, with `qpdf --show-npages IN`
 //   (reading the file and nothing more) as a floor: a text document of
-//   1,250 pages and a scanned one of over 100 MB;
+//   1,250 pages and one of over 100 MB with a large image on each page, as
+//   a scan has;
 // - the whole rewrite (`--rewrite`) against a plain `qpdf IN OUT`: a
 //   document of 1,000 pages and the one of over 100 MB.
 //

@@ -22,7 +22,6 @@
 #include <exception>
 #include <fstream>
 #include <malloc.h>
-#include <optional>
 #include <string>
 
 namespace {
@@ -164,32 +163,26 @@ int main(int argc, char **argv) {
         for (const std::string &w : report.warnings)
             std::fprintf(stderr, "quorrel: warning: %s\n", w.c_str());
         const quorrel::Signatures signatures = quorrel::SignaturesOf(pdf);
-        if (signatures.certified && report.cropped > 0)
+        if (signatures.certified && report.cropped > 0) {
+            // Whatever the level, a page's boxes are not among what it allows.
+            const char *allows = signatures.certificationLevel == 1   ? "no change at all"
+                                 : signatures.certificationLevel == 3 ? "only filling in forms, signing and notes"
+                                                                      : "only filling in forms and signing";
             std::fprintf(stderr,
-                         "quorrel: warning: %s is certified, and its certification allows no change to pages: "
-                         "validators will report the crop as a change that breaks it\n",
-                         in.c_str());
+                         "quorrel: warning: %s is certified, and its certification allows %s: validators will "
+                         "report the crop as a change that breaks it\n",
+                         in.c_str(), allows);
+        }
 
         // The update, unless the file must be written whole.
         std::string update, whole;
         if (rewrite) {
             whole = "as --rewrite asks";
         } else if (report.cropped > 0) {
-            std::string why = quorrel::WhyNoUpdate(pdf, repaired, report.changed);
-            try {
-                std::optional<quorrel::FileTail> tail;
-                if (why.empty())
-                    tail = quorrel::ReadFileTail(*input, why);
-                if (tail)
-                    update = quorrel::IncrementalUpdate(pdf, *tail, report.changed);
-                // Damage found only as the pages were written out.
-                if (why.empty())
-                    why = quorrel::WhyNoUpdate(pdf, repaired, report.changed);
-            } catch (const std::runtime_error &e) {
-                why = e.what();
-            }
-            if (!why.empty())
-                whole = "because " + why;
+            quorrel::UpdatePlan plan = quorrel::PlanUpdate(pdf, *input, repaired, report.changed);
+            update = std::move(plan.bytes);
+            if (!plan.whyWhole.empty())
+                whole = "because " + plan.whyWhole;
         }
         showWarnings();
         if (!whole.empty() && !rewrite)

@@ -314,6 +314,26 @@ std::string IncrementalUpdate(QPDF &pdf, const FileTail &tail, const std::vector
     return out;
 }
 
+UpdatePlan PlanUpdate(QPDF &pdf, InputSource &file, bool repaired, const std::vector<QPDFObjectHandle> &changed) {
+    UpdatePlan plan;
+    plan.whyWhole = WhyNoUpdate(pdf, repaired, changed);
+    try {
+        std::optional<FileTail> tail;
+        if (plan.whyWhole.empty())
+            tail = ReadFileTail(file, plan.whyWhole);
+        if (tail)
+            plan.bytes = IncrementalUpdate(pdf, *tail, changed);
+        // Damage found only as the objects were written out.
+        if (plan.whyWhole.empty())
+            plan.whyWhole = WhyNoUpdate(pdf, repaired, changed);
+    } catch (const std::runtime_error &e) {
+        plan.whyWhole = e.what();
+    }
+    if (!plan.whyWhole.empty())
+        plan.bytes.clear();
+    return plan;
+}
+
 Signatures SignaturesOf(QPDF &pdf) {
     Signatures found;
     QPDFObjectHandle root = pdf.getRoot();

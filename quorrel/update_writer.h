@@ -44,6 +44,13 @@ std::string WhyNoUpdate(QPDF &pdf, bool repaired, const std::vector<QPDFObjectHa
 // only when WhyNoUpdate, asked afterwards, says nothing.
 std::string IncrementalUpdate(QPDF &pdf, const FileTail &tail, const std::vector<QPDFObjectHandle> &changed);
 
+// The update for `changed`, or why the file must be written whole.
+struct UpdatePlan {
+    std::string bytes;     // to append to the file
+    std::string whyWhole;  // empty when `bytes` is the update
+};
+UpdatePlan PlanUpdate(QPDF &pdf, InputSource &file, bool repaired, const std::vector<QPDFObjectHandle> &changed);
+
 // What the signatures of a document allow.
 struct Signatures {
     bool signedFields = false;     // a signature field holds a signature

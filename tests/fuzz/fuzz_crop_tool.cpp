@@ -1,8 +1,10 @@
 // libFuzzer target: the crop tool on any bytes: read as a PDF through the
-// tool's input file, every page cropped, the result written to nowhere.
+// tool's input file, every page cropped, the update and the whole rewrite
+// both made and written to nowhere.
 // Damage qpdf reports is fine; a crash, a hang or a leak is not.
 #include "quorrel/cropper.h"
 #include "quorrel/input_file.h"
+#include "quorrel/update_writer.h"
 
 #include <qpdf/Pl_Discard.hh>
 #include <qpdf/QPDF.hh>
@@ -41,7 +43,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         QPDF pdf;
         pdf.setSuppressWarnings(true);
         pdf.processInputSource(input);
-        quorrel::ApplyCropList(pdf, list, size % 2 == 1);
+        const quorrel::CropReport report = quorrel::ApplyCropList(pdf, list, size % 2 == 1);
+        quorrel::SignaturesOf(pdf);
+        quorrel::PlanUpdate(pdf, *input, false, report.changed);
         Pl_Discard nowhere;
         QPDFWriter writer(pdf);
         writer.setOutputPipeline(&nowhere);

@@ -353,6 +353,59 @@ TEST_F(UpdateTest, SignedFilesKeepTheSignedBytes) {
     EXPECT_NE(warned.err.find("is certified"), std::string::npos) << warned.err;
 }
 
+// A small file written by hand: its objects, numbered from 1, and a
+// cross-reference table, ending right after %%EOF.
+std::string HandMade(const std::vector<std::string> &objects) {
+    std::string pdf = "%PDF-1.4\n";
+    std::vector<size_t> offsets;
+    for (size_t i = 0; i < objects.size(); ++i) {
+        offsets.push_back(pdf.size());
+        pdf += std::to_string(i + 1) + " 0 obj\n" + objects[i] + "\nendobj\n";
+    }
+    const size_t xref = pdf.size();
+    pdf += "xref\n0 " + std::to_string(objects.size() + 1) + "\n0000000000 65535 f \n";
+    for (size_t offset : offsets) {
+        char entry[24];
+        std::snprintf(entry, sizeof entry, "%010zu 00000 n \n", offset);
+        pdf += entry;
+    }
+    return pdf + "trailer\n<< /Size " + std::to_string(objects.size() + 1) + " /Root 1 0 R >>\nstartxref\n" +
+           std::to_string(xref) + "\n%%EOF";
+}
+
+TEST_F(UpdateTest, OddButReadableFilesAreHandled) {
+    const std::string content = "0 0 0 rg 100 100 300 400 re f";
+    const std::string stream = "<< /Length " + std::to_string(content.size()) + " >>\nstream\n" + content + "\nendstream";
+    // No newline after %%EOF and no /ID: the update starts on a line of its
+    // own and adds no identifier.
+    const std::string plain = dir.file("plain.pdf");
+    WriteBytes(plain, HandMade({"<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+                                "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Contents 4 0 R >>", stream}));
+    std::ofstream(dir.file("one.txt")) << "Page 1, [50.00,700.00,400.00,50.00]\n";
+    const ToolRun r = CropFile(dir.file("one.txt"), plain, dir.file("plain out.pdf"));
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    const std::string after = fixtures::ReadFileBytes(dir.file("plain out.pdf"));
+    EXPECT_EQ(after.compare(0, fixtures::ReadFileBytes(plain).size() + 9, fixtures::ReadFileBytes(plain) + "\n3 0 obj\n"),
+              0);
+    EXPECT_EQ(after.find("/ID"), std::string::npos);
+    EXPECT_EQ(QpdfCheck(dir.file("plain out.pdf")).exitCode, 0) << QpdfCheck(dir.file("plain out.pdf")).err;
+    EXPECT_NEAR(Rendered(dir.file("plain out.pdf")).Size(1).first, 350, 0.01);
+
+    // A page written inside its parent rather than as an object of its
+    // own: the parent would have to change too, so the file is written whole.
+    const std::string inside = dir.file("inside.pdf");
+    WriteBytes(inside, HandMade({"<< /Type /Catalog /Pages 2 0 R >>",
+                                 "<< /Type /Pages /Kids [<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792]"
+                                 " /Contents 3 0 R >>] /Count 1 >>",
+                                 stream}));
+    const ToolRun whole = CropFile(dir.file("one.txt"), inside, dir.file("inside out.pdf"));
+    ASSERT_EQ(whole.exitCode, 0) << whole.err;
+    EXPECT_NE(whole.err.find("whole new file because a page is not an object of its own"), std::string::npos)
+        << whole.err;
+    EXPECT_NEAR(Rendered(dir.file("inside out.pdf")).Size(1).first, 350, 0.01);
+}
+
 TEST(FileTail, FindsTheNewestSectionAndRefusesWhatLeadsNowhere) {
     auto tail = [](const std::string &bytes, std::string &why) {
         BufferInputSource source("test", bytes);
