@@ -93,9 +93,12 @@ CMainFrame::CMainFrame(crop::COrvaneDoc &document, QWidget *parent) : QMainWindo
     connect(&m_document, &COrvaneDoc::OverlayChanged, this, &CMainFrame::UpdateCommandUI);
     connect(&m_document, &COrvaneDoc::OutliersChanged, this, &CMainFrame::UpdateCommandUI);
     connect(&m_document, &COrvaneDoc::CropRunFinished, this, [](bool ok, const QString &message) {
-        // A success is told in the status bar; a failure needs to be seen.
+        // A success is told in the status bar; a failure needs to be seen,
+        // and so does what the crop tool warned of on the way.
         if (!ok)
             platform::ShowMessage("Save", message.toStdString(), platform::MessageIcon::Warning);
+        else if (message.contains(QLatin1Char('\n')))
+            platform::ShowMessage("Save", message.toStdString(), platform::MessageIcon::Information);
     });
     connect(m_pageView, &crop::COrvaneView::ZoomChanged, this,
             [this](double zoom) { m_zoomPane->setText(ZoomText(zoom)); });

@@ -117,7 +117,10 @@ void CropRun::Ended(int exitCode, QProcess::ExitStatus status) {
                                                                    : QStringLiteral("\n\n") + said));
         return;
     }
-    emit Finished(true, QStringLiteral("The cropped document was written to %1.").arg(m_job.output));
+    // What the tool said on the way (a file repaired, a certification the
+    // crop breaks) follows the news, for the user to see.
+    emit Finished(true, QStringLiteral("The cropped document was written to %1.%2")
+                            .arg(m_job.output, said.isEmpty() ? QString() : QStringLiteral("\n\n") + said));
 }
 
 bool CropRun::Stop() {

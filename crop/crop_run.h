@@ -53,8 +53,8 @@ public:
 
 signals:
     void Progress(int done, int total);
-    // `message` says where the file was written, or why it was not (with
-    // what the tool said).
+    // `message` says where the file was written, or why it was not; what
+    // the tool said follows after a blank line.
     void Finished(bool ok, const QString &message);
 
 private:

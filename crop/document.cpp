@@ -732,7 +732,7 @@ void COrvaneDoc::CropRunEnded(bool ok, const QString &message) {
     }
     if (ok) {
         m_changedSinceSave = false;
-        emit StatusMessage(message);
+        emit StatusMessage(message.section(QLatin1Char('\n'), 0, 0));
     } else {
         emit StatusMessage(QStringLiteral("%1 was not written.").arg(output));
     }

@@ -25,6 +25,7 @@
 #include <QMenuBar>
 #include <QMimeData>
 #include <QSignalSpy>
+#include <QStatusBar>
 #include <QTest>
 #include <QToolBar>
 #include <QUrl>
@@ -348,6 +349,33 @@ TEST_F(MainFrameTest, WhileACroppedCopyIsWrittenTheDocumentIsHeldAndClosingAsksF
     EXPECT_FALSE(document.IsCropRunning());
     EXPECT_TRUE(frame->Action(ID_FILE_OPEN)->isEnabled()) << "free again";
     EXPECT_TRUE(frame->Action(ID_EDIT_UNDO)->isEnabled());
+}
+
+TEST_F(MainFrameTest, WhatTheCropToolWarnsOfOnASuccessfulSaveIsShown) {
+    fixtures::TempDir dir;
+    const std::string path = dir.file("two.pdf"), tool = dir.file("warning tool"), out = dir.file("out.pdf");
+    fixtures::WritePdf(fixtures::PagesOfSizes({{612, 792}, {612, 792}}), path);
+    // Copies IN to OUT and warns, as the tool does for a certified file.
+    std::ofstream(tool) << "#!/bin/sh\ncp \"$4\" \"$6\"\necho 'quorrel: warning: the file is certified' >&2\n";
+    std::filesystem::permissions(tool, std::filesystem::perms::owner_all);
+    crop::CropRun::SetToolPath(QString::fromStdString(tool));
+    platform::SetSaveFileHandler([&](const std::string &, const std::string &) { return out; });
+    std::vector<std::pair<std::string, platform::MessageIcon>> shown;
+    platform::SetMessageHandler([&](const std::string &, const std::string &text, platform::MessageIcon icon) {
+        shown.push_back({text, icon});
+    });
+    QString reason;
+    ASSERT_TRUE(document.OpenDocument(QString::fromStdString(path), reason));
+    document.SetCurrentPageRect(crop::CropRect{10, 20, 300, 400}, false);
+    frame->OnCommand(ID_SAVE_AS_MENU);
+    QTRY_VERIFY_WITH_TIMEOUT(!document.IsCropRunning(), 20000);
+    platform::SetMessageHandler({});
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_EQ(shown[0].second, platform::MessageIcon::Information);
+    EXPECT_EQ(shown[0].first.rfind("The cropped document was written to " + out + ".", 0), 0u) << shown[0].first;
+    EXPECT_NE(shown[0].first.find("\n\nquorrel: warning: the file is certified"), std::string::npos);
+    EXPECT_EQ(frame->statusBar()->currentMessage().toStdString(),
+              "The cropped document was written to " + out + ".");
 }
 
 TEST_F(MainFrameTest, RectanglesNotSavedAreGivenUpOnlyWhenTheUserSaysSo) {

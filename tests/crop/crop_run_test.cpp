@@ -74,6 +74,7 @@ TEST(CropRunTest, ArgumentsReachTheToolWholeAndProgressIsToldApart) {
     const Ended end = RunTo(run, {Q(tool), Q(dir.file("list $1.txt")), Q(dir.file("in put.pdf")), Q(odd)});
     EXPECT_TRUE(end.ok) << end.message.toStdString();
     EXPECT_TRUE(end.message.contains(Q(odd)));
+    EXPECT_TRUE(end.message.endsWith(QStringLiteral(".\n\na note"))) << "what the tool said follows";
     EXPECT_EQ(fixtures::ReadFileBytes(args), "-s\nsetcropfile=" + dir.file("list $1.txt") + "\n-i\n" +
                                                  dir.file("in put.pdf") + "\n-o\n" + odd + "\n--progress\n");
     ASSERT_EQ(progress.count(), 2);
