@@ -127,6 +127,12 @@ void OutputFile::CopyFrom(int fd, long long length, const std::function<void(lon
             }
             if (n < 0)
                 throw std::runtime_error(std::string("cannot copy the input: ") + std::strerror(errno));
+            if (n == 0) {
+                // Some file systems copy nothing rather than say they
+                // cannot; reading tells whether the input really ended.
+                inKernel = false;
+                continue;
+            }
         } else {
             buffer.resize(kBuffer);
             n = ::pread(fd, buffer.data(), std::min(step, kBuffer), from);

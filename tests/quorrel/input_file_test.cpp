@@ -1,8 +1,10 @@
 // The crop tool's input file against qpdf's own stdio-based source: the
 // same calls on the same bytes must give the same answers, wherever the
-// reads fall against the read window.
+// reads fall against the read window. And the output file's copy of the
+// input, whole or not at all.
 
 #include "quorrel/input_file.h"
+#include "quorrel/output_file.h"
 #include "tests/fixtures/pdf_fixtures.h"
 #include "tests/fixtures/temp_dir.h"
 
@@ -16,6 +18,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <algorithm>
 #include <random>
 #include <stdexcept>
 #include <string>
@@ -162,4 +165,38 @@ TEST(InputFile, RefusesWhatCannotBeReadAndReadsADocumentInFewCalls) {
     pdf.getObjectCount();  // every object read
     const long long windows = std::filesystem::file_size(path) / InputFile::kWindow + 1;
     EXPECT_LE(input->Reads(), 3 * windows + 10) << "file of " << std::filesystem::file_size(path) << " bytes";
+}
+
+TEST(OutputFile, CopiesTheInputWholeOrFailsLeavingNothing) {
+    fixtures::TempDir dir;
+    const std::string in = dir.file("in.bin");
+    std::string bytes(40 << 20, '\0');  // more than one copy step
+    for (size_t i = 0; i < bytes.size(); ++i)
+        bytes[i] = char((i * 2654435761u) >> 13);
+    std::ofstream(in, std::ios::binary) << bytes;
+    std::string error;
+    auto input = OpenOrFail(in);
+    ASSERT_TRUE(input);
+    {
+        quorrel::OutputFile out(dir.file("out.bin"));
+        ASSERT_TRUE(out.Open(error)) << error;
+        std::vector<long long> told;
+        out.CopyFrom(input->Descriptor(), input->Size(), [&](long long done) { told.push_back(done); });
+        const unsigned char tail[] = "tail";
+        out.Sink()->write(tail, 4);
+        ASSERT_TRUE(out.Commit(error)) << error;
+        ASSERT_GE(told.size(), 2u);
+        EXPECT_TRUE(std::is_sorted(told.begin(), told.end()));
+        EXPECT_EQ(told.back(), input->Size());
+    }
+    EXPECT_TRUE(fixtures::ReadFileBytes(dir.file("out.bin")) == bytes + "tail");
+
+    // An input shorter than it was when opened: an error, and no output.
+    {
+        quorrel::OutputFile out(dir.file("short.bin"));
+        ASSERT_TRUE(out.Open(error)) << error;
+        EXPECT_THROW(out.CopyFrom(input->Descriptor(), input->Size() + 10, [](long long) {}), std::runtime_error);
+    }
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), std::filesystem::directory_iterator()),
+              2) << "only the input and the first output";
 }
