@@ -261,6 +261,11 @@ bool AutoCropFile(const AutoCropJob &job, AutoCropReport &report, QString &reaso
         reason = message.simplified();
         return false;
     }
+    // What the tool said on the way follows the news after a blank line.
+    const qsizetype said = message.indexOf(QStringLiteral("\n\n"));
+    if (said >= 0)
+        for (const QString &line : message.mid(said + 2).split(QLatin1Char('\n'), Qt::SkipEmptyParts))
+            report.toolNotes.push_back(line.toStdString());
     return true;
 }
 
@@ -320,6 +325,8 @@ int RunCommandLine(int argc, char **argv) {
         std::fputs("\r\033[K", stderr);
     for (const std::string &warning : report.warnings)
         std::fprintf(stderr, "orvane: warning: %s\n", warning.c_str());
+    for (const std::string &note : report.toolNotes)
+        std::fprintf(stderr, "%s\n", note.c_str());
     if (!ok) {
         std::fprintf(stderr, "orvane: %s\n", reason.toLocal8Bit().constData());
         return 1;

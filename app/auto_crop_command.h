@@ -35,6 +35,7 @@ struct AutoCropReport {
     int blank = 0;
     std::vector<crop::Outlier> outliers;
     std::vector<std::string> warnings;
+    std::vector<std::string> toolNotes;  // what the crop tool said, line by line
 };
 // `progress` gets a phase ("Finding content", "Writing") and pages done.
 using AutoCropProgress = std::function<void(const char *phase, int done, int total)>;

@@ -36,6 +36,19 @@
 namespace app {
 namespace {
 
+// A message of at most a screenful: what the crop tool says can run to a
+// line per page.
+std::string Shortened(const QString &message) {
+    constexpr int kLines = 16;
+    QStringList lines = message.split(QLatin1Char('\n'));
+    if (lines.size() > kLines + 1) {
+        const qsizetype more = lines.size() - kLines;
+        lines = lines.mid(0, kLines);
+        lines << QStringLiteral("… and %1 more lines.").arg(more);
+    }
+    return lines.join(QLatin1Char('\n')).toStdString();
+}
+
 // The pictures of the toolbar buttons, from the program's button strip.
 QIcon IconFor(int id) {
     using namespace res;
@@ -96,9 +109,9 @@ CMainFrame::CMainFrame(crop::COrvaneDoc &document, QWidget *parent) : QMainWindo
         // A success is told in the status bar; a failure needs to be seen,
         // and so does what the crop tool warned of on the way.
         if (!ok)
-            platform::ShowMessage("Save", message.toStdString(), platform::MessageIcon::Warning);
+            platform::ShowMessage("Save", Shortened(message), platform::MessageIcon::Warning);
         else if (message.contains(QLatin1Char('\n')))
-            platform::ShowMessage("Save", message.toStdString(), platform::MessageIcon::Information);
+            platform::ShowMessage("Save", Shortened(message), platform::MessageIcon::Information);
     });
     connect(m_pageView, &crop::COrvaneView::ZoomChanged, this,
             [this](double zoom) { m_zoomPane->setText(ZoomText(zoom)); });

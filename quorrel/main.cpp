@@ -142,11 +142,13 @@ int main(int argc, char **argv) {
         // file could be read in the end.
         pdf.setSuppressWarnings(true);
         bool repaired = false;
-        auto showWarnings = [&pdf, &repaired] {
-            for (const QPDFExc &w : pdf.getWarnings()) {
-                std::fprintf(stderr, "quorrel: warning: %s\n", w.what());
-                repaired = true;
-            }
+        auto show = [&repaired](const QPDFExc &w) {
+            std::fprintf(stderr, "quorrel: warning: %s\n", w.what());
+            repaired = repaired || quorrel::IsRepair(w);
+        };
+        auto showWarnings = [&pdf, &show] {
+            for (const QPDFExc &w : pdf.getWarnings())
+                show(w);
         };
         try {
             pdf.processInputSource(input);
@@ -179,14 +181,18 @@ int main(int argc, char **argv) {
         if (rewrite) {
             whole = "as --rewrite asks";
         } else if (report.cropped > 0) {
+            showWarnings();  // damage met while reading the pages counts too
             quorrel::UpdatePlan plan = quorrel::PlanUpdate(pdf, *input, repaired, report.changed);
+            for (const QPDFExc &w : plan.warnings)
+                show(w);
             update = std::move(plan.bytes);
             if (!plan.whyWhole.empty())
                 whole = "because " + plan.whyWhole;
         }
         showWarnings();
         if (!whole.empty() && !rewrite)
-            std::fprintf(stderr, "quorrel: %s is written as a whole new file %s\n", out.c_str(), whole.c_str());
+            std::fprintf(stderr, "quorrel: %s is written as a whole new file, not as an update, %s\n", out.c_str(),
+                         whole.c_str());
         if (!whole.empty() && signatures.signedFields)
             std::fprintf(stderr,
                          "quorrel: warning: %s is signed; a whole new file no longer holds the signed bytes, "

@@ -83,6 +83,15 @@ OutputFile::~OutputFile() {
 }
 
 bool OutputFile::Open(std::string &error) {
+    // An output named through a symbolic link replaces the file the link
+    // names; the link stays.
+    struct stat link {};
+    if (::lstat(m_path.c_str(), &link) == 0 && S_ISLNK(link.st_mode)) {
+        std::error_code failed;
+        const std::filesystem::path resolved = std::filesystem::canonical(m_path, failed);
+        if (!failed)
+            m_path = resolved.string();
+    }
     std::filesystem::path target(m_path);
     std::filesystem::path folder = target.parent_path();
     if (folder.empty())
@@ -97,10 +106,16 @@ bool OutputFile::Open(std::string &error) {
     }
     m_temp = buffer.data();
     g_temporary.store(m_temp.c_str());
-    // The permissions a newly created file would get.
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    ::fchmod(m_fd, 0666 & ~mask);
+    // A file replaced keeps its permissions (a private file stays private);
+    // a new one gets those a newly created file would.
+    struct stat existing {};
+    if (::stat(m_path.c_str(), &existing) == 0 && S_ISREG(existing.st_mode)) {
+        ::fchmod(m_fd, existing.st_mode & 07777);
+    } else {
+        const mode_t mask = ::umask(0);
+        ::umask(mask);
+        ::fchmod(m_fd, 0666 & ~mask);
+    }
     m_sink = std::make_unique<Buffered>(m_fd);
     return true;
 }

@@ -2,6 +2,7 @@
 
 #include <qpdf/QPDF.hh>
 #include <qpdf/QPDFCryptoProvider.hh>
+#include <qpdf/QPDFExc.hh>
 #include <qpdf/QUtil.hh>
 
 #include <algorithm>
@@ -91,13 +92,24 @@ private:
     std::string m_key;
 };
 
-// A name as it is when it needs no escapes, the usual case.
+// A name with every byte that is not a regular character written as #xx,
+// '#' itself too. A stray '#' qpdf has read is kept as a NUL and written
+// back as it was.
 void WriteName(std::string &out, const std::string &name) {
-    const bool plain = name.size() > 1 && std::all_of(name.begin() + 1, name.end(), [](char c) {
-                           return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-                                  c == '.' || c == '_' || c == '-' || c == '+' || c == '*' || c == ',';
-                       });
-    out += plain ? name : QPDFObjectHandle::newName(name).unparse();
+    static const char digits[] = "0123456789ABCDEF";
+    out += '/';
+    for (size_t i = 1; i < name.size(); ++i) {
+        const unsigned char c = static_cast<unsigned char>(name[i]);
+        if (c == 0) {
+            out += '#';
+        } else if (c < 33 || c > 126 || std::strchr("#()<>[]{}/%", c)) {
+            out += '#';
+            out += digits[c >> 4];
+            out += digits[c & 15];
+        } else {
+            out += char(c);
+        }
+    }
 }
 
 // Writes a value in PDF syntax; objects it refers to stay references, and
@@ -128,6 +140,8 @@ void WriteValue(std::string &out, QPDFObjectHandle value, const StringCipher &ci
             WriteValue(out, item, cipher, og, false);
         }
         out += " >>";
+    } else if (value.isName()) {
+        WriteName(out, value.getName());
     } else {
         out += value.unparse();
     }
@@ -194,19 +208,18 @@ std::optional<FileTail> ReadFileTail(InputSource &file, std::string &why) {
     FileTail tail;
     file.seek(0, SEEK_END);
     tail.size = file.tell();
-    const std::string head = ReadAt(file, 0, kTailLength);
-    const size_t header = head.find("%PDF-");
-    if (header == std::string::npos) {
-        why = "it has no PDF header";
+    // Readers differ on files with bytes before the header (which offsets
+    // count from where); an update is written only where none do.
+    if (ReadAt(file, 0, 5) != "%PDF-") {
+        why = "the input's PDF header is not at its start";
         return std::nullopt;
     }
-    tail.header = qpdf_offset_t(header);
     const qpdf_offset_t from = std::max<qpdf_offset_t>(0, tail.size - qpdf_offset_t(kTailLength));
     const std::string end = ReadAt(file, from, size_t(tail.size - from));
     tail.endsWithEol = !end.empty() && (end.back() == '\n' || end.back() == '\r');
     const size_t keyword = end.rfind("startxref");
     if (keyword == std::string::npos) {
-        why = "it has no startxref near its end";
+        why = "the input has no startxref near its end";
         return std::nullopt;
     }
     size_t at = keyword + 9;
@@ -216,12 +229,12 @@ std::optional<FileTail> ReadFileTail(InputSource &file, std::string &why) {
     size_t digits = 0;
     for (; at < end.size() && end[at] >= '0' && end[at] <= '9' && digits < 18; ++at, ++digits)
         offset = offset * 10 + (end[at] - '0');
-    if (digits == 0 || tail.header + offset >= tail.size) {
-        why = "its startxref leads nowhere";
+    if (digits == 0 || offset >= tail.size) {
+        why = "the input's startxref leads nowhere";
         return std::nullopt;
     }
     tail.startxref = offset;
-    const std::string section = ReadAt(file, tail.header + offset, 64);
+    const std::string section = ReadAt(file, offset, 64);
     size_t first = 0;
     while (first < section.size() && IsSpace(section[first]))
         ++first;
@@ -229,21 +242,25 @@ std::optional<FileTail> ReadFileTail(InputSource &file, std::string &why) {
     return tail;
 }
 
+bool IsRepair(const QPDFExc &warning) {
+    const std::string what = warning.what();
+    return what.find("reconstruct") != std::string::npos || what.find("file is damaged") != std::string::npos;
+}
+
 std::string WhyNoUpdate(QPDF &pdf, bool repaired, const std::vector<QPDFObjectHandle> &changed) {
-    if (repaired || pdf.anyWarnings())
-        return "it is damaged and had to be repaired to be read";
+    if (repaired)
+        return "the input is damaged and had to be repaired to be read";
     for (const QPDFObjectHandle &object : changed)
         if (!object.isIndirect())
-            return "a page is not an object of its own";
+            return "a page of the input is not an object of its own";
     if (!StringCipher(pdf).Supported())
-        return "its strings are encrypted in a way this tool cannot write";
+        return "the input's strings are encrypted in a way this tool cannot write";
     return {};
 }
 
 std::string IncrementalUpdate(QPDF &pdf, const FileTail &tail, const std::vector<QPDFObjectHandle> &changed) {
     const StringCipher cipher(pdf);
-    // Offsets in the file count from its header.
-    const qpdf_offset_t base = tail.size - tail.header;
+    const qpdf_offset_t base = tail.size;
     std::string out = tail.endsWithEol ? "" : "\n";
     std::map<int, std::pair<int, qpdf_offset_t>> written;  // number: generation, offset
     for (const QPDFObjectHandle &object : changed) {
@@ -271,7 +288,7 @@ std::string IncrementalUpdate(QPDF &pdf, const FileTail &tail, const std::vector
     const std::string prev = " /Prev " + std::to_string(tail.startxref);
     if (!tail.xrefStream) {
         if (xrefAt > 9999999999LL)
-            throw std::runtime_error("the file is too large for a cross-reference table");
+            throw std::runtime_error("the input is too large for a cross-reference table");
         std::vector<int> ids;
         for (const auto &[id, entry] : written)
             ids.push_back(id);
@@ -324,6 +341,10 @@ UpdatePlan PlanUpdate(QPDF &pdf, InputSource &file, bool repaired, const std::ve
         if (tail)
             plan.bytes = IncrementalUpdate(pdf, *tail, changed);
         // Damage found only as the objects were written out.
+        for (const QPDFExc &warning : pdf.getWarnings()) {
+            repaired = repaired || IsRepair(warning);
+            plan.warnings.push_back(warning);
+        }
         if (plan.whyWhole.empty())
             plan.whyWhole = WhyNoUpdate(pdf, repaired, changed);
     } catch (const std::runtime_error &e) {

@@ -7,6 +7,7 @@
 // objects; a signature keeps covering the bytes it signed.
 
 #include <qpdf/InputSource.hh>
+#include <qpdf/QPDFExc.hh>
 #include <qpdf/QPDFObjectHandle.hh>
 
 #include <optional>
@@ -20,20 +21,23 @@ namespace quorrel {
 // The end of a PDF file as a reader finds it.
 struct FileTail {
     qpdf_offset_t size = 0;       // the file's length
-    qpdf_offset_t header = 0;     // where "%PDF-" starts; offsets count from there
     qpdf_offset_t startxref = 0;  // the newest cross-reference section, as written
     bool xrefStream = false;      // that section is a stream, not a table
     bool endsWithEol = true;
 };
 
-// Reads the header and the last startxref of `file`; nothing, with `why`
-// set, when a reader could not follow them.
+// Reads the last startxref of `file`; nothing, with `why` set, when a
+// reader could not follow it or the file does not start with its header.
 std::optional<FileTail> ReadFileTail(InputSource &file, std::string &why);
+
+// Whether a warning of qpdf's means it repaired the file to read it: the
+// cross-reference was not what the file says. Other warnings (a /Size
+// that is off, say) leave the file fit for an update.
+bool IsRepair(const QPDFExc &warning);
 
 // Why `changed` (the objects given new values) cannot be written as an
 // update of `pdf`; empty when they can. A file that needed repair to be
-// read (`repaired`, or qpdf has warned since) takes no update: its
-// cross-reference is not what the file says.
+// read (`repaired`) takes no update.
 std::string WhyNoUpdate(QPDF &pdf, bool repaired, const std::vector<QPDFObjectHandle> &changed);
 
 // The bytes to append to the file: each of `changed` as it is now in
@@ -46,8 +50,9 @@ std::string IncrementalUpdate(QPDF &pdf, const FileTail &tail, const std::vector
 
 // The update for `changed`, or why the file must be written whole.
 struct UpdatePlan {
-    std::string bytes;     // to append to the file
-    std::string whyWhole;  // empty when `bytes` is the update
+    std::string bytes;              // to append to the file
+    std::string whyWhole;           // empty when `bytes` is the update
+    std::vector<QPDFExc> warnings;  // qpdf's, met while writing the update
 };
 UpdatePlan PlanUpdate(QPDF &pdf, InputSource &file, bool repaired, const std::vector<QPDFObjectHandle> &changed);
 

@@ -204,6 +204,22 @@ TEST_F(AutoCropCommand, LinksOutlineAndPagesOutsideTheSetAreKept) {
         EXPECT_EQ(pagesAfter[i].getObjectHandle().hasKey("/CropBox"), i % 2 == 0) << i;
     }
     EXPECT_EQ(QPDFOutlineDocumentHelper(after).getTopLevelOutlines().size(), 2u);
+    // The input's bytes are kept, the crop appended to them.
+    EXPECT_EQ(Bytes(out).compare(0, Bytes(in).size(), Bytes(in)), 0);
+    EXPECT_EQ(r.err, "");
+
+    // A damaged input is written whole, and what the crop tool says of it
+    // is passed on.
+    std::string damaged = Bytes(in);
+    const size_t startxref = damaged.rfind("startxref\n") + 10;
+    damaged.insert(startxref, "1");
+    std::ofstream(dir.file("damaged.pdf"), std::ios::binary) << damaged;
+    const ToolRun repaired = Orvane({"--auto-crop", Q(dir.file("damaged.pdf")), "-o", Q(dir.file("repaired.pdf"))});
+    ASSERT_EQ(repaired.exitCode, 0) << repaired.err;
+    EXPECT_NE(repaired.err.find("quorrel: " + dir.file("repaired.pdf") +
+                                " is written as a whole new file, not as an update, because the input is damaged"),
+              std::string::npos)
+        << repaired.err;
 }
 
 TEST_F(AutoCropCommand, OneCommonSizeForEveryPage) {

@@ -356,7 +356,9 @@ TEST_F(MainFrameTest, WhatTheCropToolWarnsOfOnASuccessfulSaveIsShown) {
     const std::string path = dir.file("two.pdf"), tool = dir.file("warning tool"), out = dir.file("out.pdf");
     fixtures::WritePdf(fixtures::PagesOfSizes({{612, 792}, {612, 792}}), path);
     // Copies IN to OUT and warns, as the tool does for a certified file.
-    std::ofstream(tool) << "#!/bin/sh\ncp \"$4\" \"$6\"\necho 'quorrel: warning: the file is certified' >&2\n";
+    // Thirty more lines after it: the box shows the first of them.
+    std::ofstream(tool) << "#!/bin/sh\ncp \"$4\" \"$6\"\necho 'quorrel: warning: the file is certified' >&2\n"
+                           "for i in $(seq 30); do echo \"quorrel: warning: line $i\" >&2; done\n";
     std::filesystem::permissions(tool, std::filesystem::perms::owner_all);
     crop::CropRun::SetToolPath(QString::fromStdString(tool));
     platform::SetSaveFileHandler([&](const std::string &, const std::string &) { return out; });
@@ -374,6 +376,7 @@ TEST_F(MainFrameTest, WhatTheCropToolWarnsOfOnASuccessfulSaveIsShown) {
     EXPECT_EQ(shown[0].second, platform::MessageIcon::Information);
     EXPECT_EQ(shown[0].first.rfind("The cropped document was written to " + out + ".", 0), 0u) << shown[0].first;
     EXPECT_NE(shown[0].first.find("\n\nquorrel: warning: the file is certified"), std::string::npos);
+    EXPECT_NE(shown[0].first.find("line 13\n… and 17 more lines."), std::string::npos) << shown[0].first;
     EXPECT_EQ(frame->statusBar()->currentMessage().toStdString(),
               "The cropped document was written to " + out + ".");
 }

@@ -370,8 +370,11 @@ TEST_F(QuorrelTest, OutputOverInputAndAwkwardPathsWork) {
     const std::string list = (folder / "list $(x).txt").string();
     fixtures::WritePdf(fixtures::PagesOfSizes({{612, 792}, {612, 792}}), pdf);
     std::ofstream(list) << "Page 2, [100.00,700.00,500.00,100.00]\n";
+    fs::permissions(pdf, fs::perms::owner_read | fs::perms::owner_write);
     ToolRun r = Crop(list, pdf, pdf);
     ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(fs::status(pdf).permissions(), fs::perms::owner_read | fs::perms::owner_write)
+        << "a private file stays private";
     Rendered cropped(pdf);
     ASSERT_TRUE(cropped.Ok());
     EXPECT_NEAR(cropped.Size(2).first, 400, 0.01);
@@ -383,6 +386,15 @@ TEST_F(QuorrelTest, OutputOverInputAndAwkwardPathsWork) {
     ToolRun beyond = Crop(list, pdf, (folder / "out.pdf").string());
     EXPECT_EQ(beyond.exitCode, 0);
     EXPECT_NE(beyond.err.find("warning"), std::string::npos);
+
+    // Through a symbolic link, the file it names is replaced and the link stays.
+    const std::string link = (folder / "link to it.pdf").string();
+    fs::create_symlink(pdf, link);
+    std::ofstream(list) << "Page 1, [100.00,700.00,400.00,100.00]\n";
+    ASSERT_EQ(Crop(list, link, link).exitCode, 0);
+    EXPECT_TRUE(fs::is_symlink(link));
+    EXPECT_NEAR(Rendered(pdf).Size(1).first, 300, 0.01);
+    fs::remove(link);
 }
 
 TEST_F(QuorrelTest, ProgressIsToldInPagesAndAStopLeavesNoTemporaryFile) {
