@@ -695,6 +695,13 @@ bool COrvaneDoc::RunCropTool(const QString &output, QString &reason) {
         reason = QStringLiteral("only PDF documents can be saved cropped, and %1 is not one").arg(m_title);
         return false;
     }
+    // The rectangles belong to the pages the file held when it was opened;
+    // changed since, it may hold others.
+    if (FileStamp(m_documentPath) != m_fileStamp) {
+        reason = QStringLiteral("%1 has changed on disk since it was opened; open it again to crop what it holds now")
+                     .arg(m_documentPath);
+        return false;
+    }
     std::string list;
     if (!ExportCropList(list, reason))
         return false;

@@ -245,6 +245,18 @@ TEST_F(SaveTest, AMissingOrFailingToolAndAPictureDocumentSaySo) {
     EXPECT_TRUE(finished.first().at(1).toString().contains("out of paper"));
     EXPECT_FALSE(fs::exists(dir.file("out.pdf")));
 
+    // A file changed on disk since it was opened holds other pages than the
+    // rectangles were drawn on: no save, and the reason.
+    const std::string before = fixtures::ReadFileBytes(input);
+    fixtures::WritePdf(fixtures::PagesOfSizes({{300, 300}}), input);
+    messages.clear();
+    CropRun::SetToolPath(Q(Tool(dir, "copies", "cp \"$4\" \"$6\"")));
+    EXPECT_FALSE(SaveAs(dir.file("out.pdf")));
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_NE(messages[0].find("has changed on disk since it was opened"), std::string::npos) << messages[0];
+    EXPECT_FALSE(fs::exists(dir.file("out.pdf")));
+    std::ofstream(input, std::ios::binary | std::ios::trunc) << before;
+
     // A picture is shown and edited, but only a PDF is saved cropped.
     const std::string png = dir.file("picture.png");
     ASSERT_TRUE(testimages::Save(png, testimages::Png(testimages::Pattern(60, 40), false)));
