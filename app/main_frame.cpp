@@ -37,14 +37,15 @@ namespace app {
 namespace {
 
 // A message of at most a screenful: what the crop tool says can run to a
-// line per page.
+// line per page. Its first lines and its last (where the tool sums up what
+// it did) are kept, the middle left out.
 std::string Shortened(const QString &message) {
-    constexpr int kLines = 16;
+    constexpr qsizetype kHead = 6, kTail = 10;
     QStringList lines = message.split(QLatin1Char('\n'));
-    if (lines.size() > kLines + 1) {
-        const qsizetype more = lines.size() - kLines;
-        lines = lines.mid(0, kLines);
-        lines << QStringLiteral("… and %1 more lines.").arg(more);
+    if (lines.size() > kHead + kTail + 1) {
+        const qsizetype left = lines.size() - kHead - kTail;
+        lines = lines.mid(0, kHead) + QStringList{QStringLiteral("… %1 more lines …").arg(left)} +
+                lines.mid(lines.size() - kTail);
     }
     return lines.join(QLatin1Char('\n')).toStdString();
 }

@@ -682,7 +682,9 @@ bool COrvaneDoc::IsDocumentFile(const QString &path) const {
                                     : a.absoluteFilePath() == b.absoluteFilePath();
 }
 
-bool COrvaneDoc::RunCropTool(const QString &output, QString &reason) {
+bool COrvaneDoc::FileChangedOnDisk() const { return IsOpen() && FileStamp(m_documentPath) != m_fileStamp; }
+
+bool COrvaneDoc::RunCropTool(const QString &output, QString &reason, bool changedFileAccepted) {
     if (!IsOpen()) {
         reason = QStringLiteral("no document is open");
         return false;
@@ -697,7 +699,7 @@ bool COrvaneDoc::RunCropTool(const QString &output, QString &reason) {
     }
     // The rectangles belong to the pages the file held when it was opened;
     // changed since, it may hold others.
-    if (FileStamp(m_documentPath) != m_fileStamp) {
+    if (!changedFileAccepted && FileChangedOnDisk()) {
         reason = QStringLiteral("%1 has changed on disk since it was opened; open it again to crop what it holds now")
                      .arg(m_documentPath);
         return false;

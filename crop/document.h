@@ -127,8 +127,12 @@ public:
     // False, with the reason, when that cannot be done. Until the run ends
     // (CropRunFinished) nothing changes the document: opening, closing and
     // every change to the rectangles are refused. A copy written over the
-    // open document is opened afresh when it is done.
-    bool RunCropTool(const QString &output, QString &reason);
+    // open document is opened afresh when it is done. A file changed on
+    // disk since it was opened is refused unless `changedFileAccepted`: its
+    // pages may not be the ones the rectangles were drawn on.
+    bool RunCropTool(const QString &output, QString &reason, bool changedFileAccepted = false);
+    // Whether the opened file is no longer as it was when opened.
+    bool FileChangedOnDisk() const;
     bool IsCropRunning() const { return m_cropRun.IsRunning(); }
     // Stops the run; the tool removes what it had begun to write. A run
     // that had already finished is told as finished (CropRunFinished).

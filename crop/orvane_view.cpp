@@ -436,8 +436,16 @@ void COrvaneView::SaveCropped() {
                                        .arg(m_outputPath)
                                        .toStdString()))
         return;
+    // The rectangles belong to the pages the file held when it was opened.
+    const bool changed = m_document.FileChangedOnDisk();
+    if (changed && !platform::AskYesNo(title, QStringLiteral("%1 has changed on disk since it was opened, so its pages "
+                                                            "may no longer be the ones the rectangles were drawn on.\n\n"
+                                                            "Save a cropped copy of it as it is now?")
+                                                  .arg(m_document.PathName())
+                                                  .toStdString()))
+        return;
     QString reason;
-    if (!m_document.RunCropTool(m_outputPath, reason))
+    if (!m_document.RunCropTool(m_outputPath, reason, changed))
         warn(QStringLiteral("%1 cannot be written: %2.").arg(m_outputPath, reason));
 }
 

@@ -55,8 +55,15 @@ Inheritable Over(QPDFObjectHandle node, Inheritable attrs) {
 // an inner node; a node seen before (a loop) is skipped.
 void CollectPages(QPDFObjectHandle node, const Inheritable &inherited, std::set<QPDFObjGen> &seen,
                   std::vector<PageEntry> &pages, int depth) {
-    if (!node.isDictionary() || depth > 64)
+    if (depth > 64)
         return;
+    if (!node.isDictionary()) {
+        // A page that cannot be read (damaged, or missing) still takes its
+        // number, as viewers count it, so the pages after it keep theirs.
+        if (depth > 0)
+            pages.push_back({node, inherited});
+        return;
+    }
     if (node.isIndirect() && !seen.insert(node.getObjGen()).second)
         return;
     Inheritable attrs = Over(node, inherited);
@@ -203,6 +210,11 @@ CropReport ApplyCropList(QPDF &pdf, const CropList &list, bool setMediaBox) {
             continue;
         PageEntry &entry = pages[size_t(number - 1)];
         QPDFObjectHandle &page = entry.page;
+        if (!page.isDictionary()) {
+            report.warnings.push_back("page " + std::to_string(number) +
+                                      " cannot be read; it is left as it is");
+            continue;
+        }
         const PageGeometry geometry = GeometryOf(entry.attrs);
         std::optional<Box> box = CropBoxFor(geometry, rect);
         if (!box) {

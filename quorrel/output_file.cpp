@@ -85,13 +85,19 @@ OutputFile::~OutputFile() {
 bool OutputFile::Open(std::string &error) {
     // An output named through a symbolic link replaces the file the link
     // names; the link stays.
-    struct stat link {};
-    if (::lstat(m_path.c_str(), &link) == 0 && S_ISLNK(link.st_mode)) {
+    // A link to a file yet to be made makes that file.
+    std::filesystem::path named(m_path);
+    for (int hops = 0; hops < 40; ++hops) {
+        struct stat link {};
+        if (::lstat(named.c_str(), &link) != 0 || !S_ISLNK(link.st_mode))
+            break;
         std::error_code failed;
-        const std::filesystem::path resolved = std::filesystem::canonical(m_path, failed);
-        if (!failed)
-            m_path = resolved.string();
+        const std::filesystem::path target = std::filesystem::read_symlink(named, failed);
+        if (failed)
+            break;
+        named = target.is_absolute() ? target : named.parent_path() / target;
     }
+    m_path = named.string();
     std::filesystem::path target(m_path);
     std::filesystem::path folder = target.parent_path();
     if (folder.empty())

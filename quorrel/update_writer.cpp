@@ -6,6 +6,7 @@
 #include <qpdf/QUtil.hh>
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <cstring>
 #include <map>
@@ -94,15 +95,19 @@ private:
 
 // A name with every byte that is not a regular character written as #xx,
 // '#' itself too. A stray '#' qpdf has read is kept as a NUL and written
-// back as it was.
+// back as it was; a hex digit after it is written as #xx, so the two do
+// not join into an escape.
 void WriteName(std::string &out, const std::string &name) {
     static const char digits[] = "0123456789ABCDEF";
     out += '/';
+    bool afterStray = false;
     for (size_t i = 1; i < name.size(); ++i) {
         const unsigned char c = static_cast<unsigned char>(name[i]);
+        const bool stray = afterStray;
+        afterStray = c == 0;
         if (c == 0) {
             out += '#';
-        } else if (c < 33 || c > 126 || std::strchr("#()<>[]{}/%", c)) {
+        } else if (c < 33 || c > 126 || std::strchr("#()<>[]{}/%", c) || (stray && std::isxdigit(c))) {
             out += '#';
             out += digits[c >> 4];
             out += digits[c & 15];

@@ -245,16 +245,33 @@ TEST_F(SaveTest, AMissingOrFailingToolAndAPictureDocumentSaySo) {
     EXPECT_TRUE(finished.first().at(1).toString().contains("out of paper"));
     EXPECT_FALSE(fs::exists(dir.file("out.pdf")));
 
-    // A file changed on disk since it was opened holds other pages than the
-    // rectangles were drawn on: no save, and the reason.
+    // A file changed on disk since it was opened may hold other pages than
+    // the rectangles were drawn on: the save is asked first, and the model
+    // refuses it unless the change was accepted.
     const std::string before = fixtures::ReadFileBytes(input);
     fixtures::WritePdf(fixtures::PagesOfSizes({{300, 300}}), input);
+    EXPECT_TRUE(document.FileChangedOnDisk());
     messages.clear();
     CropRun::SetToolPath(Q(Tool(dir, "copies", "cp \"$4\" \"$6\"")));
+    std::vector<std::string> asked;
+    bool answer = false;
+    platform::SetQuestionHandler([&](const std::string &, const std::string &text) {
+        asked.push_back(text);
+        return answer;
+    });
     EXPECT_FALSE(SaveAs(dir.file("out.pdf")));
-    ASSERT_EQ(messages.size(), 1u);
-    EXPECT_NE(messages[0].find("has changed on disk since it was opened"), std::string::npos) << messages[0];
+    ASSERT_EQ(asked.size(), 1u);
+    EXPECT_NE(asked[0].find("has changed on disk since it was opened"), std::string::npos) << asked[0];
+    EXPECT_TRUE(messages.empty());
     EXPECT_FALSE(fs::exists(dir.file("out.pdf")));
+    QString refused;
+    EXPECT_FALSE(document.RunCropTool(Q(dir.file("out.pdf")), refused));
+    EXPECT_TRUE(refused.contains("has changed on disk")) << refused.toStdString();
+    answer = true;
+    EXPECT_TRUE(SaveAs(dir.file("out.pdf")));
+    EXPECT_EQ(fixtures::ReadFileBytes(dir.file("out.pdf")), fixtures::ReadFileBytes(input));
+    platform::SetQuestionHandler([](const std::string &, const std::string &) { return false; });
+    fs::remove(dir.file("out.pdf"));
     std::ofstream(input, std::ios::binary | std::ios::trunc) << before;
 
     // A picture is shown and edited, but only a PDF is saved cropped.

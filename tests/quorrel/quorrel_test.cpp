@@ -395,6 +395,14 @@ TEST_F(QuorrelTest, OutputOverInputAndAwkwardPathsWork) {
     EXPECT_TRUE(fs::is_symlink(link));
     EXPECT_NEAR(Rendered(pdf).Size(1).first, 300, 0.01);
     fs::remove(link);
+    // A link to a file yet to be made makes that file.
+    fs::create_directories(folder / "sub");
+    fs::create_symlink("sub/new.pdf", link);
+    ASSERT_EQ(Crop(list, pdf, link).exitCode, 0);
+    EXPECT_TRUE(fs::is_symlink(link));
+    EXPECT_TRUE(fs::is_regular_file(folder / "sub" / "new.pdf"));
+    fs::remove(link);
+    fs::remove_all(folder / "sub");
 }
 
 TEST_F(QuorrelTest, ProgressIsToldInPagesAndAStopLeavesNoTemporaryFile) {

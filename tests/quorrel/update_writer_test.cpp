@@ -422,7 +422,8 @@ TEST_F(UpdateTest, OddButReadableFilesAreHandled) {
     const std::string named = dir.file("named.pdf");
     WriteBytes(named, HandMade({"<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
                                 "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Contents 4 0 R"
-                                " /Resources << /XObject << /Im#2341 5 0 R >> >> /Orvane#20Mark /A#2fB#23 >>",
+                                " /Resources << /XObject << /Im#2341 5 0 R >> >> /Orvane#20Mark /A#2fB#23"
+                                " /Stray [/Odd#4#41 /Dbl##41B /End#] >>",
                                 "<< /Length " + std::to_string(draw.size()) + " >>\nstream\n" + draw + "\nendstream",
                                 "<< /Type /XObject /Subtype /Image /Width 1 /Height 1 /ColorSpace /DeviceGray"
                                 " /BitsPerComponent 8 /Length 1 >>\nstream\n" +
@@ -441,10 +442,37 @@ TEST_F(UpdateTest, OddButReadableFilesAreHandled) {
     QPDFObjectHandle page = QPDFPageDocumentHelper(read).getAllPages()[0].getObjectHandle();
     EXPECT_TRUE(page.getKey("/Resources").getKey("/XObject").hasKey("/Im#41"));
     EXPECT_EQ(page.getKey("/Orvane Mark").getName(), "/A/B#");
+    // A stray '#' stays stray, and the digits after it stay digits.
+    QPDF original;
+    original.processFile(named.c_str());
+    EXPECT_EQ(page.getKey("/Stray").unparse(),
+              QPDFPageDocumentHelper(original).getAllPages()[0].getObjectHandle().getKey("/Stray").unparse());
     Rendered drawn(namedOut);
     int w = 0, h = 0;
     const std::vector<uint8_t> grey = drawn.Grey(1, w, h);
     EXPECT_GT(std::count(grey.begin(), grey.end(), uint8_t(0)), 1000) << "the image is drawn";
+}
+
+TEST_F(UpdateTest, APageThatCannotBeReadKeepsTheNumbersOfThoseAfterIt) {
+    // Page 2 holds a number too large for qpdf; viewers still show it.
+    const std::string content = "0 0 0 rg 100 100 300 400 re f";
+    const std::string stream = "<< /Length " + std::to_string(content.size()) + " >>\nstream\n" + content + "\nendstream";
+    const std::string in = dir.file("bad page.pdf");
+    WriteBytes(in, HandMade({"<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [3 0 R 4 0 R 5 0 R] /Count 3 >>",
+                             "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Contents 6 0 R >>",
+                             "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Contents 6 0 R"
+                             " /Big 99999999999999999999999 >>",
+                             "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Contents 6 0 R >>", stream}));
+    std::ofstream(dir.file("three.txt")) << "Page 3, [50.00,700.00,400.00,50.00]\n";
+    const ToolRun r = CropFile(dir.file("three.txt"), in, dir.file("bad page out.pdf"));
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    Rendered out(dir.file("bad page out.pdf"));
+    ASSERT_EQ(out.Pages(), 3);
+    EXPECT_NEAR(out.Size(1).first, 612, 0.01);
+    EXPECT_NEAR(out.Size(3).first, 350, 0.01) << "the third page is the one cropped";
+    std::ofstream(dir.file("two.txt")) << "Page 2, [50.00,700.00,400.00,50.00]\n";
+    const ToolRun two = CropFile(dir.file("two.txt"), in, dir.file("two out.pdf"));
+    EXPECT_NE(two.err.find("page 2 cannot be read; it is left as it is"), std::string::npos) << two.err;
 }
 
 TEST(FileTail, FindsTheNewestSectionAndRefusesWhatLeadsNowhere) {
