@@ -360,7 +360,7 @@ bool COrvaneDoc::ShowPage(int page) {
     QRect pageRect;
     // A page rendered ahead is shown as it is; any other is rendered here,
     // with the renders ahead stopped meanwhile.
-    if (m_cache && !m_fileChanged && FileStamp(m_documentPath) != m_fileStamp) {
+    if (m_cache && !m_fileChanged && FileChangedOnDisk()) {
         // The file changed since it was opened: what was rendered ahead
         // may no longer be what it holds. Pages are rendered when asked
         // for from here on, as the shown page is.

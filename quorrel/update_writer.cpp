@@ -152,16 +152,6 @@ void WriteValue(std::string &out, QPDFObjectHandle value, const StringCipher &ci
     }
 }
 
-std::string Hex(const std::string &bytes) {
-    static const char digits[] = "0123456789abcdef";
-    std::string out = "<";
-    for (unsigned char c : bytes) {
-        out += digits[c >> 4];
-        out += digits[c & 15];
-    }
-    return out + ">";
-}
-
 // The trailer's entries that carry over: the catalogue, the document
 // information, the encryption and the file's identifier, its first half
 // unchanged and its second made from this revision's bytes.
@@ -190,15 +180,19 @@ std::string TrailerEntries(QPDF &pdf, const std::string &body) {
         md5->MD5_finalize();
         QPDFCryptoImpl::MD5_Digest digest;
         md5->MD5_digest(digest);
-        out += " /ID [" + Hex(first) + " " + Hex(std::string(reinterpret_cast<const char *>(digest), 16)) + "]";
+        out += " /ID [<" + QUtil::hex_encode(first) + "> <" +
+               QUtil::hex_encode(std::string(reinterpret_cast<const char *>(digest), 16)) + ">]";
     }
     return out;
 }
 
-// Runs of consecutive object numbers: (first, count).
-std::vector<std::pair<int, int>> Runs(const std::vector<int> &sorted) {
+// Where each written object is: its number, then generation and offset.
+using Written = std::map<int, std::pair<int, qpdf_offset_t>>;
+
+// Runs of consecutive object numbers among those written: (first, count).
+std::vector<std::pair<int, int>> Runs(const Written &written) {
     std::vector<std::pair<int, int>> runs;
-    for (int id : sorted) {
+    for (const auto &[id, entry] : written) {
         if (!runs.empty() && runs.back().first + runs.back().second == id)
             ++runs.back().second;
         else
@@ -267,7 +261,7 @@ std::string IncrementalUpdate(QPDF &pdf, const FileTail &tail, const std::vector
     const StringCipher cipher(pdf);
     const qpdf_offset_t base = tail.size;
     std::string out = tail.endsWithEol ? "" : "\n";
-    std::map<int, std::pair<int, qpdf_offset_t>> written;  // number: generation, offset
+    Written written;
     for (const QPDFObjectHandle &object : changed) {
         const QPDFObjGen og = object.getObjGen();
         if (written.count(og.getObj()))
@@ -294,11 +288,8 @@ std::string IncrementalUpdate(QPDF &pdf, const FileTail &tail, const std::vector
     if (!tail.xrefStream) {
         if (xrefAt > 9999999999LL)
             throw std::runtime_error("the input is too large for a cross-reference table");
-        std::vector<int> ids;
-        for (const auto &[id, entry] : written)
-            ids.push_back(id);
         out += "xref\n";
-        for (const auto &[first, count] : Runs(ids)) {
+        for (const auto &[first, count] : Runs(written)) {
             out += std::to_string(first) + " " + std::to_string(count) + "\n";
             for (int id = first; id < first + count; ++id) {
                 char line[24];
@@ -316,10 +307,7 @@ std::string IncrementalUpdate(QPDF &pdf, const FileTail &tail, const std::vector
         size = self + 1LL;
         const int offsetBytes = xrefAt > 0xFFFFFFFFLL ? 8 : 4;
         std::string data, index;
-        std::vector<int> ids;
-        for (const auto &[id, entry] : written)
-            ids.push_back(id);
-        for (const auto &[first, count] : Runs(ids))
+        for (const auto &[first, count] : Runs(written))
             index += (index.empty() ? "" : " ") + std::to_string(first) + " " + std::to_string(count);
         for (const auto &[id, entry] : written) {
             data += char(1);
