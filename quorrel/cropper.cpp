@@ -186,7 +186,8 @@ std::optional<Box> CropBoxFor(const PageGeometry &page, const CropRect &rect) {
     toUser(rect.left, line - rect.top, ax, ay);
     toUser(rect.right, line - rect.bottom, bx, by);
     const Box wanted{std::min(ax, bx), std::min(ay, by), std::max(ax, bx), std::max(ay, by)};
-    const Box clipped = Intersect(wanted, page.media);
+    // Never more than the page showed: what its crop box hid stays hidden.
+    const Box clipped = Intersect(wanted, page.visible);
     if (clipped.Empty())
         return std::nullopt;
     return clipped;

@@ -36,8 +36,8 @@ int NormaliseRotation(long long rotate);
 
 // The crop box that makes a viewer show exactly `rect` of the page as it
 // was shown: the rotation undone, the visible box's origin added, clipped
-// to the media box. Nothing when the rectangle is empty or lies outside
-// the media box.
+// to the visible box, so that nothing the page hid comes to light.
+// Nothing when the rectangle is empty or lies outside the visible box.
 std::optional<Box> CropBoxFor(const PageGeometry &page, const CropRect &rect);
 
 struct CropReport {

@@ -19,6 +19,10 @@ std::shared_ptr<InputFile> InputFile::Open(const std::string &path, std::string 
         error = std::strerror(errno);
         return nullptr;
     }
+    return Adopt(fd, path, error);
+}
+
+std::shared_ptr<InputFile> InputFile::Adopt(int fd, std::string name, std::string &error) {
     struct stat st {};
     if (::fstat(fd, &st) != 0) {
         error = std::strerror(errno);
@@ -30,7 +34,7 @@ std::shared_ptr<InputFile> InputFile::Open(const std::string &path, std::string 
         ::close(fd);
         return nullptr;
     }
-    return std::shared_ptr<InputFile>(new InputFile(fd, path, qpdf_offset_t(st.st_size)));
+    return std::shared_ptr<InputFile>(new InputFile(fd, std::move(name), qpdf_offset_t(st.st_size)));
 }
 
 InputFile::InputFile(int fd, std::string name, qpdf_offset_t size)

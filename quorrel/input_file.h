@@ -19,6 +19,10 @@ class InputFile : public InputSource {
 public:
     // Opens `path`; nothing, with `error` set, when it cannot be read.
     static std::shared_ptr<InputFile> Open(const std::string &path, std::string &error);
+    // Reads the open file `fd` (from its start), which it then owns and
+    // closes; `name` is what messages call it. Nothing, with `error` set,
+    // when it is not a regular file.
+    static std::shared_ptr<InputFile> Adopt(int fd, std::string name, std::string &error);
     ~InputFile() override;
     InputFile(const InputFile &) = delete;
     InputFile &operator=(const InputFile &) = delete;

@@ -7,6 +7,7 @@
 #include "quorrel/cropper.h"
 #include "quorrel/input_file.h"
 #include "quorrel/output_file.h"
+#include "quorrel/repair.h"
 #include "quorrel/update_writer.h"
 
 #include <qpdf/QPDF.hh>
@@ -137,34 +138,60 @@ int main(int argc, char **argv) {
         // by one (for a long document that costs more than the crop itself).
         // A static pointer keeps it reachable, so leak checkers stay quiet.
         static QPDF *const document = new QPDF;
-        QPDF &pdf = *document;
-        // qpdf's notes about damage it repaired are shown only when the
-        // file could be read in the end.
-        pdf.setSuppressWarnings(true);
+        QPDF *pdf = document;
         bool repaired = false;
         auto show = [&repaired](const QPDFExc &w) {
             std::fprintf(stderr, "quorrel: warning: %s\n", w.what());
             repaired = repaired || quorrel::IsRepair(w);
         };
         auto showWarnings = [&pdf, &show] {
-            for (const QPDFExc &w : pdf.getWarnings())
+            for (const QPDFExc &w : pdf->getWarnings())
                 show(w);
         };
+        // qpdf's notes about damage it repaired are shown only when the
+        // file could be read in the end.
+        pdf->setSuppressWarnings(true);
+        // A file too damaged for qpdf is cropped from a copy the rendering
+        // library repaired, which is how the window read it.
+        std::string unreadable;
         try {
-            pdf.processInputSource(input);
+            pdf->processInputSource(input);
         } catch (const QPDFExc &e) {
             if (e.getErrorCode() == qpdf_e_password)
                 return Fail(in + " is protected by a password and cannot be cropped");
-            return Fail(in + " cannot be read as a PDF: " + e.getMessageDetail());
+            unreadable = e.getMessageDetail();
         } catch (const std::runtime_error &e) {
-            return Fail("cannot open " + in + ": " + e.what());
+            unreadable = e.what();
+        }
+        bool rebuilt = false;
+        if (!unreadable.empty()) {
+            std::string why;
+            const int fd = quorrel::RepairedCopy(in, why);
+            if (fd < 0)
+                return Fail(in + " cannot be read as a PDF: " + unreadable + "; " + why);
+            input = quorrel::InputFile::Adopt(fd, in + " (repaired)", openError);
+            if (!input)
+                return Fail("cannot read the repaired copy of " + in + ": " + openError);
+            static QPDF *const copy = new QPDF;
+            pdf = copy;
+            pdf->setSuppressWarnings(true);
+            try {
+                pdf->processInputSource(input);
+            } catch (const std::exception &) {
+                return Fail(in + " cannot be read as a PDF, even repaired: " + unreadable);
+            }
+            rebuilt = true;
+            std::fprintf(stderr,
+                         "quorrel: warning: %s is damaged beyond what the crop tool reads (%s); the rendering "
+                         "library repaired a copy of it, and that copy is cropped\n",
+                         in.c_str(), unreadable.c_str());
         }
 
         showWarnings();
-        const quorrel::CropReport report = quorrel::ApplyCropList(pdf, crops, mediaBox);
+        const quorrel::CropReport report = quorrel::ApplyCropList(*pdf, crops, mediaBox);
         for (const std::string &w : report.warnings)
             std::fprintf(stderr, "quorrel: warning: %s\n", w.c_str());
-        const quorrel::Signatures signatures = quorrel::SignaturesOf(pdf);
+        const quorrel::Signatures signatures = quorrel::SignaturesOf(*pdf);
         if (signatures.certified && report.cropped > 0) {
             // Whatever the level, a page's boxes are not among what it allows.
             const char *allows = signatures.certificationLevel == 1   ? "no change at all"
@@ -180,9 +207,11 @@ int main(int argc, char **argv) {
         std::string update, whole;
         if (rewrite) {
             whole = "as --rewrite asks";
+        } else if (rebuilt) {
+            whole = "because only a repaired copy of the input could be read";
         } else if (report.cropped > 0) {
             showWarnings();  // damage met while reading the pages counts too
-            quorrel::UpdatePlan plan = quorrel::PlanUpdate(pdf, *input, repaired, report.changed);
+            quorrel::UpdatePlan plan = quorrel::PlanUpdate(*pdf, *input, repaired, report.changed);
             for (const QPDFExc &w : plan.warnings)
                 show(w);
             update = std::move(plan.bytes);
@@ -226,7 +255,7 @@ int main(int argc, char **argv) {
             if (progress)
                 tell(100);
         } else {
-            QPDFWriter writer(pdf);
+            QPDFWriter writer(*pdf);
             writer.setOutputPipeline(output.Sink());
             if (progress)
                 writer.registerProgressReporter(std::make_shared<QPDFWriter::FunctionProgressReporter>(tell));

@@ -15,6 +15,7 @@ extern "C" {
 }
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -22,6 +23,7 @@ extern "C" {
 #include <mutex>
 #include <new>
 #include <unordered_set>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -504,6 +506,84 @@ __attribute__((visibility("default"))) int LS_GetPDFThumbnail(const char *pdfPat
                                        size_t(rgb->stride)) ? 1 : 0;
         fz_drop_pixmap(ctx, rgb);
         DropDocument(new Document{ctx, pdf});
+        return written;
+    } catch (...) {
+        return 0;
+    }
+}
+
+namespace {
+
+// Where a repaired copy goes: an open file, written from where it stood,
+// its offsets counted from there.
+struct Descriptor {
+    int fd;
+    off_t start;
+};
+
+void WriteToDescriptor(fz_context *ctx, void *state, const void *data, size_t n) {
+    const int fd = static_cast<const Descriptor *>(state)->fd;
+    const char *bytes = static_cast<const char *>(data);
+    while (n > 0) {
+        const ssize_t written = ::write(fd, bytes, n);
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0)
+            fz_throw(ctx, FZ_ERROR_GENERIC, "cannot write the repaired copy");
+        bytes += written;
+        n -= size_t(written);
+    }
+}
+
+int64_t TellDescriptor(fz_context *ctx, void *state) {
+    const auto *d = static_cast<const Descriptor *>(state);
+    const off_t at = ::lseek(d->fd, 0, SEEK_CUR);
+    if (at < 0)
+        fz_throw(ctx, FZ_ERROR_GENERIC, "cannot tell where the repaired copy stands");
+    return int64_t(at - d->start);
+}
+
+void SeekDescriptor(fz_context *ctx, void *state, int64_t offset, int whence) {
+    const auto *d = static_cast<const Descriptor *>(state);
+    if (::lseek(d->fd, off_t(offset) + (whence == SEEK_SET ? d->start : 0), whence) < 0)
+        fz_throw(ctx, FZ_ERROR_GENERIC, "cannot seek in the repaired copy");
+}
+
+}  // namespace
+
+__attribute__((visibility("default"))) int LS_WriteRepaired(const char *path, int fd) {
+    try {
+        if (!path || fd < 0 || !LooksLikePdf(path))
+            return 0;
+        fz_context *ctx = CloneBase();
+        if (!ctx)
+            return 0;
+        pdf_document *pdf = OpenPdf(ctx, path);
+        if (!pdf) {
+            fz_drop_context(ctx);
+            return 0;
+        }
+        Descriptor descriptor{fd, ::lseek(fd, 0, SEEK_CUR)};
+        if (descriptor.start < 0)
+            descriptor.start = 0;
+        fz_output *volatile out = nullptr;
+        volatile int written = 0;
+        fz_try(ctx) {
+            out = fz_new_output(ctx, 1 << 16, &descriptor, WriteToDescriptor, nullptr, nullptr);
+            out->seek = SeekDescriptor;
+            out->tell = TellDescriptor;
+            // Every object kept as it is read, streams as they are stored,
+            // the encryption kept.
+            pdf_write_options options = pdf_default_write_options;
+            pdf_write_document(ctx, pdf, out, &options);
+            fz_close_output(ctx, out);
+            written = 1;
+        }
+        fz_always(ctx) { fz_drop_output(ctx, out); }
+        fz_catch(ctx) { written = 0; }
+        fz_try(ctx) { pdf_drop_document(ctx, pdf); }
+        fz_catch(ctx) {}
+        fz_drop_context(ctx);
         return written;
     } catch (...) {
         return 0;

@@ -109,6 +109,16 @@ int LS_ThumbnailCancellable(LS_Document doc, const char *jpegPath, int page, LS_
  * `jpegPath`. Nonzero when the page has one and it was written. */
 int LS_GetPDFThumbnail(const char *pdfPath, const char *jpegPath, int page, int32_t *slot);
 
+/* Writes a whole copy of the PDF at `path` as this library reads it: a
+ * damaged file repaired (its cross-reference rebuilt from the objects
+ * found), every object kept as it is read, streams as they are stored and
+ * the encryption as it was. The bytes go to the open file `fd`, from its
+ * current position; `fd` stays open. Nonzero when the copy was written
+ * whole; 0 when the file is missing, is not a PDF, is damaged beyond
+ * repair or needs a password, or when the copy cannot be written (part of
+ * it may have been). */
+int LS_WriteRepaired(const char *path, int fd);
+
 #ifdef __cplusplus
 }
 #endif

@@ -180,6 +180,60 @@ TEST_F(QuorrelTest, InheritedBoxesAndRotationCount) {
     CheckCrops(plan, Inside);
 }
 
+TEST_F(QuorrelTest, ARectanglePastTheShownPageShowsNothingThePageHid) {
+    // Crop boxes offset, reversed, negative, inherited and rotated; a
+    // rectangle reaching 100 pt past every edge of each shown page gives
+    // each page the very view it had.
+    DocPlan plan;
+    plan.group = fixtures::Inheritable{std::nullopt, Box{50, 60, 450, 700}, std::nullopt};
+    plan.groupFirst = 4;
+    plan.groupCount = 1;
+    PagePlan offset = Marked({0, 0, 612, 792});
+    offset.own.cropBox = Box{100, 150, 500, 700};
+    PagePlan negative = Marked({-400, -400, 400, 400});
+    negative.own.cropBox = Box{-300, -200, 100, 300};
+    negative.own.rotate = 90;
+    PagePlan reversed = Marked({0, 0, 595.276, 841.89});
+    reversed.own.cropBox = Box{400, 700, 100, 100};
+    PagePlan rotated = Marked({0, 0, 612, 792});
+    rotated.own.cropBox = Box{30, 40, 560, 700};
+    rotated.own.rotate = 270;
+    plan.pages = {offset, negative, rotated, reversed, Marked({0, 0, 612, 792})};
+    const std::string in = dir.file("in.pdf"), list = dir.file("list.txt"), out = dir.file("out.pdf");
+    fixtures::WritePdf(plan, in);
+    Rendered input(in);
+    std::vector<Shown> rects;
+    std::vector<double> heights;
+    for (int page = 1; page <= 5; ++page) {
+        auto [w, h] = input.Size(page);
+        heights.push_back(h);
+        rects.push_back({page, -100, -100, w + 100, h + 100});
+    }
+    WriteList(list, rects, heights);
+    ToolRun r = Crop(list, in, out);
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    Rendered output(out);
+    for (int page = 1; page <= 5; ++page) {
+        SCOPED_TRACE("page " + std::to_string(page));
+        EXPECT_EQ(output.Size(page), input.Size(page));
+        int w1, h1, w2, h2;
+        EXPECT_EQ(output.Grey(page, w1, h1), input.Grey(page, w2, h2));
+    }
+
+    // The reversed box shows 300 x 600 pt; the line runs past its right edge.
+    std::ofstream(list, std::ios::trunc) << "Page 4, [100.00,550.00,600.00,150.00]\n";
+    r = Crop(list, in, out);
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    QPDF pdf;
+    pdf.processFile(out.c_str());
+    const QPDFObjectHandle::Rectangle box =
+        QPDFPageDocumentHelper(pdf).getAllPages()[3].getObjectHandle().getKey("/CropBox").getArrayAsRectangle();
+    EXPECT_DOUBLE_EQ(box.llx, 200);
+    EXPECT_DOUBLE_EQ(box.lly, 250);
+    EXPECT_DOUBLE_EQ(box.urx, 400);
+    EXPECT_DOUBLE_EQ(box.ury, 650);
+}
+
 TEST_F(QuorrelTest, InvertedRectanglesCropTheSameRegionAndEmptyOnesNothing) {
     DocPlan plan;
     for (int i = 0; i < 4; ++i) {
@@ -361,6 +415,32 @@ TEST_F(QuorrelTest, DamagedInputIsRepairedWithWarningsOrRefusedNeverCrashes) {
             EXPECT_FALSE(fs::exists(out));
         }
     }
+}
+
+TEST_F(QuorrelTest, AFileOnlyTheRenderingLibraryCanReadIsCroppedFromItsRepairedCopy) {
+    // No trailer anywhere: qpdf gives up, the rendering library finds the
+    // catalogue by itself.
+    const std::string whole = dir.file("whole.pdf"), in = dir.file("broken.pdf"), out = dir.file("out.pdf");
+    fixtures::WritePdf(fixtures::ManyPages(3, true), whole);
+    std::ifstream source(whole, std::ios::binary);
+    std::string bytes((std::istreambuf_iterator<char>(source)), std::istreambuf_iterator<char>());
+    for (size_t at; (at = bytes.find("trailer")) != std::string::npos;)
+        bytes.replace(at, 7, "tlaiser");
+    std::ofstream(in, std::ios::binary) << bytes;
+    QPDF unreadable;
+    unreadable.setSuppressWarnings(true);
+    EXPECT_ANY_THROW(unreadable.processFile(in.c_str()));
+    std::ofstream(dir.file("list.txt")) << "Page 2, [10.00,700.00,500.00,50.00]\n";
+    ToolRun r = Crop(dir.file("list.txt"), in, out);
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_NE(r.err.find("repaired"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("whole new file"), std::string::npos) << r.err;
+    Rendered cropped(out), original(whole);
+    ASSERT_EQ(cropped.Pages(), 3);
+    EXPECT_NEAR(cropped.Size(2).first, 490, 0.01);
+    EXPECT_EQ(cropped.Size(1), original.Size(1));
+    std::ifstream after(in, std::ios::binary);
+    EXPECT_EQ(std::string((std::istreambuf_iterator<char>(after)), std::istreambuf_iterator<char>()), bytes);
 }
 
 TEST_F(QuorrelTest, OutputOverInputAndAwkwardPathsWork) {

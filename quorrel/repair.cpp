@@ -1,0 +1,70 @@
+#include "quorrel/repair.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <filesystem>
+#include <sys/mman.h>
+#include <unistd.h>
+
+namespace quorrel {
+namespace {
+
+using LoadLibraryFn = int (*)(const char *);
+using WriteRepairedFn = int (*)(const char *, int);
+
+// The rendering library beside this program, else in the working folder,
+// loaded once and kept for the rest of the run.
+void *RenderingLibrary() {
+    static void *const module = [] {
+        std::error_code failed;
+        const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", failed);
+        void *found = nullptr;
+        if (!failed)
+            found = ::dlopen((self.parent_path() / "libravel.so").c_str(), RTLD_NOW | RTLD_LOCAL);
+        if (!found)
+            found = ::dlopen("./libravel.so", RTLD_NOW | RTLD_LOCAL);
+        return found;
+    }();
+    return module;
+}
+
+// An unnamed file in the temporary folder, or one in memory.
+int UnnamedFile() {
+    const char *folder = std::getenv("TMPDIR");
+    int fd = ::open(folder && *folder ? folder : "/tmp", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+    if (fd < 0)
+        fd = ::memfd_create("quorrel-repaired", MFD_CLOEXEC);
+    return fd;
+}
+
+}  // namespace
+
+int RepairedCopy(const std::string &path, std::string &error) {
+    void *module = RenderingLibrary();
+    if (!module) {
+        error = "the rendering library libravel.so, which repairs such files, is not beside the crop tool";
+        return -1;
+    }
+    const auto load = reinterpret_cast<LoadLibraryFn>(::dlsym(module, "LS_LoadLibrary"));
+    const auto write = reinterpret_cast<WriteRepairedFn>(::dlsym(module, "LS_WriteRepaired"));
+    if (!load || !write || !load("libravel.so")) {
+        error = "the rendering library libravel.so beside the crop tool cannot repair files";
+        return -1;
+    }
+    const int fd = UnnamedFile();
+    if (fd < 0) {
+        error = std::string("no temporary file can be made for a repaired copy: ") + std::strerror(errno);
+        return -1;
+    }
+    if (!write(path.c_str(), fd) || ::lseek(fd, 0, SEEK_SET) != 0) {
+        ::close(fd);
+        error = "the rendering library cannot repair it either";
+        return -1;
+    }
+    return fd;
+}
+
+}  // namespace quorrel
