@@ -32,6 +32,8 @@ bool COrvaneApp::InitInstance() {
     // The one check of the rendering library: a program without it ends
     // here, before anything is shown or opened.
     render::EnsureRenderingLibrary();
+    // Crop lists and thumbnails of runs killed before their exit.
+    platform::RemoveStaleTempFiles();
 
     {
         QSettings settings(kSettingsOrganisation, kSettingsApplication);

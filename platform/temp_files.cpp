@@ -2,7 +2,14 @@
 
 #include <QDir>
 
+#include <cerrno>
+#include <chrono>
+#include <climits>
+#include <cstdint>
 #include <cstdio>
+#include <cstring>
+#include <csignal>
+#include <filesystem>
 #include <cstdlib>
 #include <iterator>
 #include <unistd.h>
@@ -46,13 +53,19 @@ void TempFileRegistry::DeleteAll() {
         ::unlink(p.c_str());  // a file never created or already gone is fine
 }
 
+namespace {
+
+std::string TempFolder() {
+    std::string folder = QDir::tempPath().toStdString();
+    return folder.empty() ? std::string("/tmp") : folder;
+}
+
+}  // namespace
+
 std::size_t MakeTempFileName(std::size_t capacity, std::string &path, std::string_view suffix) {
     if (capacity == 0)
         return 0;
-    std::string folder = QDir::tempPath().toStdString();
-    if (folder.empty())
-        folder = "/tmp";
-    std::string pattern = folder + "/pdfXXXXXX.tmp";
+    std::string pattern = TempFolder() + "/pdf" + std::to_string(::getpid()) + "-XXXXXX.tmp";
     std::vector<char> buffer(pattern.begin(), pattern.end());
     buffer.push_back('\0');
     int fd = ::mkstemps(buffer.data(), 4);  // keeps ".tmp"
@@ -65,6 +78,36 @@ std::size_t MakeTempFileName(std::size_t capacity, std::string &path, std::strin
     TempFileRegistry::Instance().Add(name);
     path = std::move(name);
     return path.size();
+}
+
+}  // namespace platform
+
+namespace platform {
+
+int RemoveStaleTempFiles(const std::string &folder) {
+    int removed = 0;
+    std::error_code failed;
+    const auto now = std::filesystem::file_time_type::clock::now();
+    const std::filesystem::path where = folder.empty() ? TempFolder() : folder;
+    for (std::filesystem::directory_iterator it(where, failed), end; !failed && it != end; it.increment(failed)) {
+        // "pdf<pid>-XXXXXX.tmp", then any suffix.
+        const std::string name = it->path().filename().string();
+        long long pid = 0;
+        char unique[8] = {};
+        int used = 0;
+        if (std::sscanf(name.c_str(), "pdf%lld-%6[A-Za-z0-9].tmp%n", &pid, unique, &used) != 2 || used == 0 ||
+            std::strlen(unique) != 6 || pid <= 0 || pid > INT32_MAX || name.compare(0, 3, "pdf") != 0)
+            continue;
+        std::error_code ignored;
+        if (!it->is_regular_file(ignored))
+            continue;
+        const auto written = std::filesystem::last_write_time(it->path(), ignored);
+        if (ignored || now - written < std::chrono::hours(24))
+            continue;
+        if (::kill(pid_t(pid), 0) != 0 && errno == ESRCH && std::filesystem::remove(it->path(), ignored))
+            ++removed;
+    }
+    return removed;
 }
 
 }  // namespace platform

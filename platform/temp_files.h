@@ -30,11 +30,18 @@ private:
     std::vector<std::string> m_paths;
 };
 
-// Makes a fresh temporary path "<temp folder>/pdfXXXXXX.tmp<suffix>",
-// registers it for deletion at exit and stores it in `path`. Returns the
-// path's length, or 0 (and does nothing) when `capacity` is 0. The capacity
-// is only tested against 0: the path may be of any length.
+// Makes a fresh temporary path "<temp folder>/pdf<pid>-XXXXXX.tmp<suffix>"
+// (the process that named it in the name), registers it for deletion at
+// exit and stores it in `path`. Returns the path's length, or 0 (and does
+// nothing) when `capacity` is 0. The capacity is only tested against 0:
+// the path may be of any length.
 std::size_t MakeTempFileName(std::size_t capacity, std::string &path, std::string_view suffix);
+
+// Deletes from `folder` (the temporary folder when empty) the temporary
+// files that runs of the program killed before their exit left behind:
+// names MakeTempFileName makes, a day old or more, of a process that has
+// gone. Returns how many were deleted.
+int RemoveStaleTempFiles(const std::string &folder = std::string());
 
 }  // namespace platform
 

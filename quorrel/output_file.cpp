@@ -1,6 +1,10 @@
 #include "quorrel/output_file.h"
 
 #include <algorithm>
+#include <chrono>
+#include <climits>
+#include <cstdint>
+#include <cstdio>
 #include <atomic>
 #include <cerrno>
 #include <csignal>
@@ -8,7 +12,9 @@
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
+#include <random>
 #include <stdexcept>
+#include <utility>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -102,16 +108,28 @@ bool OutputFile::Open(std::string &error) {
     std::filesystem::path folder = target.parent_path();
     if (folder.empty())
         folder = ".";
-    std::string pattern = (folder / ("." + target.filename().string() + ".XXXXXX")).string();
-    std::vector<char> buffer(pattern.begin(), pattern.end());
-    buffer.push_back('\0');
-    m_fd = ::mkostemp(buffer.data(), O_CLOEXEC);
-    if (m_fd < 0) {
-        error = "cannot write in the folder " + folder.string() + ": " + std::strerror(errno);
-        return false;
+    m_folder = folder.string();
+    RemoveStaleTemporaries(m_folder);
+    // A file without a name until it is complete: whatever ends the
+    // process, nothing is left. Where the file system cannot make one, or
+    // it could not be given a name later, a named file takes its place.
+    m_fd = ::open(m_folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+    if (m_fd >= 0 && ::access(("/proc/self/fd/" + std::to_string(m_fd)).c_str(), F_OK) != 0) {
+        ::close(m_fd);
+        m_fd = -1;
     }
-    m_temp = buffer.data();
-    g_temporary.store(m_temp.c_str());
+    if (m_fd < 0) {
+        std::string pattern = (folder / TemporaryName("XXXXXX")).string();
+        std::vector<char> buffer(pattern.begin(), pattern.end());
+        buffer.push_back('\0');
+        m_fd = ::mkostemp(buffer.data(), O_CLOEXEC);
+        if (m_fd < 0) {
+            error = "cannot write in the folder " + folder.string() + ": " + std::strerror(errno);
+            return false;
+        }
+        m_temp = buffer.data();
+        g_temporary.store(m_temp.c_str());
+    }
     // A file replaced keeps its permissions (a private file stays private);
     // a new one gets those a newly created file would.
     struct stat existing {};
@@ -124,6 +142,30 @@ bool OutputFile::Open(std::string &error) {
     }
     m_sink = std::make_unique<Buffered>(m_fd);
     return true;
+}
+
+std::string OutputFile::TemporaryName(const std::string &unique) {
+    return ".quorrel." + std::to_string(::getpid()) + "." + unique;
+}
+
+void OutputFile::RemoveStaleTemporaries(const std::string &folder) {
+    std::error_code failed;
+    const auto now = std::filesystem::file_time_type::clock::now();
+    for (std::filesystem::directory_iterator it(folder, failed), end; !failed && it != end; it.increment(failed)) {
+        const std::string name = it->path().filename().string();
+        long long pid = 0;
+        char unique[8] = {};
+        int used = 0;
+        if (std::sscanf(name.c_str(), ".quorrel.%lld.%7[A-Za-z0-9]%n", &pid, unique, &used) != 2 ||
+            size_t(used) != name.size() || std::strlen(unique) != 6 || pid <= 0 || pid > INT32_MAX)
+            continue;
+        std::error_code ignored;
+        const auto written = std::filesystem::last_write_time(it->path(), ignored);
+        if (ignored || now - written < std::chrono::hours(24))
+            continue;
+        if (::kill(pid_t(pid), 0) != 0 && errno == ESRCH && it->is_regular_file(ignored))
+            std::filesystem::remove(it->path(), ignored);
+    }
 }
 
 void OutputFile::CopyFrom(int fd, long long length, const std::function<void(long long)> &copied) {
@@ -184,17 +226,21 @@ bool OutputFile::Commit(std::string &error) {
         error = e.what();
         return false;
     }
-    int failure = 0;
     // A file system that cannot sync says EINVAL; that is no failure.
-    if (::fsync(m_fd) != 0 && errno != EINVAL)
-        failure = errno;
-    if (::close(m_fd) != 0 && !failure)
-        failure = errno;
-    m_fd = -1;
-    if (failure) {
-        error = std::string("cannot write the output: ") + std::strerror(failure);
+    if (::fsync(m_fd) != 0 && errno != EINVAL) {
+        error = std::string("cannot write the output: ") + std::strerror(errno);
         return false;
     }
+    // The unnamed file gets its name: the output's own, or a temporary one.
+    if (m_temp.empty() && !LinkIntoPlace(error))
+        return false;
+    const int fd = std::exchange(m_fd, -1);
+    if (::close(fd) != 0 && !m_linked) {
+        error = std::string("cannot write the output: ") + std::strerror(errno);
+        return false;
+    }
+    if (m_linked)
+        return true;  // complete and synced in its place
     // Renamed, the temporary name is gone: a stop just after it removes
     // nothing.
     if (::rename(m_temp.c_str(), m_path.c_str()) != 0) {
@@ -204,6 +250,37 @@ bool OutputFile::Commit(std::string &error) {
     g_temporary.store(nullptr);
     m_temp.clear();
     return true;
+}
+
+bool OutputFile::LinkIntoPlace(std::string &error) {
+    const std::string self = "/proc/self/fd/" + std::to_string(m_fd);
+    // A new file is given its name at once; one that replaces another gets
+    // a short name beside it first, then takes the other's place.
+    if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, m_path.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+        m_linked = true;
+        return true;
+    }
+    if (errno != EEXIST) {
+        error = "cannot put the output at " + m_path + ": " + std::strerror(errno);
+        return false;
+    }
+    static const char kLetters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    std::random_device random;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        std::string unique(6, 'A');
+        for (char &c : unique)
+            c = kLetters[random() % (sizeof kLetters - 1)];
+        std::string temp = (std::filesystem::path(m_folder) / TemporaryName(unique)).string();
+        if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, temp.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+            m_temp = std::move(temp);
+            g_temporary.store(m_temp.c_str());
+            return true;
+        }
+        if (errno != EEXIST)
+            break;
+    }
+    error = "cannot write in the folder " + m_folder + ": " + std::strerror(errno);
+    return false;
 }
 
 }  // namespace quorrel

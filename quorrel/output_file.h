@@ -10,10 +10,13 @@
 
 namespace quorrel {
 
-// A file written beside its final path and renamed into place only when
-// it is complete, so a failure leaves no half-written file and an existing
-// file at that path intact. Dropping it without Commit removes the
-// temporary file.
+// A file written beside its final path and put in place only when it is
+// complete, so a failure leaves no half-written file and an existing file
+// at that path intact. It is written without a name (O_TMPFILE) and named
+// when complete, so nothing is left behind whatever ends the process;
+// where the file system cannot do that, it is written under a short
+// temporary name, ".quorrel.<pid>.XXXXXX", and renamed. Dropping it
+// without Commit removes what was written.
 class OutputFile {
 public:
     explicit OutputFile(std::string path);
@@ -39,6 +42,12 @@ public:
     // run leaves nothing beside the output's place.
     static void RemoveTemporaryOnStop();
 
+    // Removes from `folder` the temporary files of runs that ended before
+    // they could remove them: a day old or more, their process gone.
+    static void RemoveStaleTemporaries(const std::string &folder);
+    // The name of a temporary file of this process.
+    static std::string TemporaryName(const std::string &unique);
+
 private:
     // Gathers the writer's many small pieces into large writes. The writer
     // finishes its pipeline after every stream; that must not cost a
@@ -59,8 +68,14 @@ private:
         size_t m_used = 0;
     };
 
+    // Gives the unnamed file the output's name when none is there yet, or
+    // else a temporary name beside it (m_temp) to be renamed from.
+    bool LinkIntoPlace(std::string &error);
+
     std::string m_path;
-    std::string m_temp;
+    std::string m_folder;
+    std::string m_temp;  // the file's temporary name, while it has one
+    bool m_linked = false;  // the file has the output's name
     int m_fd = -1;
     std::unique_ptr<Buffered> m_sink;
 };

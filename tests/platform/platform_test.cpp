@@ -10,10 +10,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <set>
 #include <thread>
+#include <unistd.h>
 
 namespace fs = std::filesystem;
 using platform::MakeTempFileName;
@@ -50,6 +52,33 @@ TEST(TempFiles, NamesAreFreshCarryThePrefixAndSuffixAndAreRegistered) {
     std::string plain;
     ASSERT_GT(MakeTempFileName(1, plain, ""), 0u);
     EXPECT_TRUE(plain.ends_with(".tmp"));
+}
+
+TEST(TempFiles, WhatKilledRunsLeftIsDeletedOnceADayOldAndItsProcessGone) {
+    const fs::path folder = fs::temp_directory_path() / ("orvane-stale-" + std::to_string(::getpid()));
+    fs::create_directories(folder);
+    std::string mine;
+    MakeTempFileName(1024, mine, ".txt");
+    const std::string own = fs::path(mine).filename().string();
+    const std::vector<std::pair<std::string, bool>> files = {
+        {"pdf999999999-Ab12Cd.tmp.txt", true},    // gone
+        {"pdf999999999-Xy34Zw.tmp", true},        // gone
+        {"pdf999999998-Ab12Cd.tmp.jpg", false},   // gone, but recent
+        {own, true},                              // this process's own
+        {"pdf999999997-Ab12Cd.txt", true},        // not a name the program makes
+        {"notes999999997-Ab12Cd.tmp", true},
+    };
+    for (const auto &[name, old] : files) {
+        std::ofstream(folder / name) << "x";
+        if (old)
+            fs::last_write_time(folder / name, fs::file_time_type::clock::now() - std::chrono::hours(25));
+    }
+    EXPECT_EQ(platform::RemoveStaleTempFiles(folder.string()), 2);
+    EXPECT_FALSE(fs::exists(folder / files[0].first));
+    EXPECT_FALSE(fs::exists(folder / files[1].first));
+    for (size_t i = 2; i < files.size(); ++i)
+        EXPECT_TRUE(fs::exists(folder / files[i].first)) << files[i].first;
+    fs::remove_all(folder);
 }
 
 TEST(TempFiles, EveryRegisteredFileIsDeletedWrittenOrNot) {

@@ -17,6 +17,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cmath>
 #include <csignal>
 #include <filesystem>
@@ -483,6 +484,14 @@ TEST_F(QuorrelTest, OutputOverInputAndAwkwardPathsWork) {
     EXPECT_TRUE(fs::is_regular_file(folder / "sub" / "new.pdf"));
     fs::remove(link);
     fs::remove_all(folder / "sub");
+
+    // A name as long as the file system allows, made and then replaced.
+    const std::string longest = (folder / (std::string(251, 'n') + ".pdf")).string();
+    for (int round = 0; round < 2; ++round) {
+        r = Crop(list, pdf, longest);
+        ASSERT_EQ(r.exitCode, 0) << r.err;
+        EXPECT_NEAR(Rendered(longest).Size(1).first, 200, 0.01);  // the rectangle's part on the page
+    }
 }
 
 TEST_F(QuorrelTest, ProgressIsToldInPagesAndAStopLeavesNoTemporaryFile) {
@@ -503,29 +512,53 @@ TEST_F(QuorrelTest, ProgressIsToldInPagesAndAStopLeavesNoTemporaryFile) {
     EXPECT_NE(whole.err.find("quorrel: progress 40/40\n"), std::string::npos);
     fs::remove(out);
 
-    // Held still as soon as it starts writing, then stopped.
-    QProcess p;
-    p.setProcessChannelMode(QProcess::MergedChannels);
-    p.start(QUORREL_PATH, {"-s", Q("setcropfile=" + list), "-i", Q(in), "-o", Q(out), "--progress"});
-    ASSERT_TRUE(p.waitForStarted());
-    QByteArray said;
-    while (!said.contains("progress 0/") && p.waitForReadyRead(10000))
-        said += p.readAll();
-    const pid_t pid = pid_t(p.processId());
-    if (pid <= 0)
-        GTEST_SKIP() << "the tool had finished before it could be stopped";
-    ::kill(pid, SIGSTOP);
-    bool midWrite = false;
-    for (const auto &entry : fs::directory_iterator(folder))
-        midWrite = midWrite || entry.path().filename().string().rfind(".out.pdf.", 0) == 0;
-    ::kill(pid, SIGTERM);
-    ::kill(pid, SIGCONT);
-    ASSERT_TRUE(p.waitForFinished(10000));
-    if (!midWrite)
-        GTEST_SKIP() << "the tool had finished before it could be stopped";
-    EXPECT_EQ(p.exitStatus(), QProcess::CrashExit);
-    EXPECT_EQ(std::distance(fs::directory_iterator(folder), fs::directory_iterator()), 0)
-        << "neither the output nor its temporary file";
+    // Held still as soon as it starts writing, then stopped, gently and
+    // then not: neither leaves anything named in the folder.
+    for (int signal : {SIGTERM, SIGKILL}) {
+        SCOPED_TRACE(signal);
+        QProcess p;
+        p.setProcessChannelMode(QProcess::MergedChannels);
+        p.start(QUORREL_PATH, {"-s", Q("setcropfile=" + list), "-i", Q(in), "-o", Q(out), "--progress"});
+        ASSERT_TRUE(p.waitForStarted());
+        QByteArray said;
+        while (!said.contains("progress 0/") && p.waitForReadyRead(10000))
+            said += p.readAll();
+        const pid_t pid = pid_t(p.processId());
+        if (pid <= 0)
+            GTEST_SKIP() << "the tool had finished before it could be stopped";
+        ::kill(pid, SIGSTOP);
+        // Its output is open in the folder, under no name.
+        bool midWrite = false;
+        std::error_code ignored;
+        for (const auto &fd : fs::directory_iterator("/proc/" + std::to_string(pid) + "/fd", ignored))
+            midWrite = midWrite || fs::read_symlink(fd.path(), ignored).string().rfind(folder.string() + "/", 0) == 0;
+        ::kill(pid, signal);
+        ::kill(pid, SIGCONT);
+        ASSERT_TRUE(p.waitForFinished(10000));
+        if (!midWrite)
+            GTEST_SKIP() << "the tool had finished before it could be stopped";
+        EXPECT_EQ(p.exitStatus(), QProcess::CrashExit);
+        EXPECT_EQ(std::distance(fs::directory_iterator(folder), fs::directory_iterator()), 0)
+            << "neither the output nor a temporary file";
+    }
+
+    // What runs killed long ago left under a temporary name goes; what a
+    // live run or a recent one has there stays.
+    auto leave = [&](const std::string &name, bool old) {
+        std::ofstream(folder / name) << "x";
+        if (old)
+            fs::last_write_time(folder / name, fs::file_time_type::clock::now() - std::chrono::hours(25));
+    };
+    const std::string live = ".quorrel." + std::to_string(::getpid()) + ".Ab12Cd";
+    leave(".quorrel.999999999.Ab12Cd", true);
+    leave(".quorrel.999999998.Ab12Cd", false);
+    leave(live, true);
+    leave(".quorrel.999999997.notmine", true);
+    ASSERT_EQ(Quorrel({"-s", Q("setcropfile=" + list), "-i", Q(in), "-o", Q(out)}).exitCode, 0);
+    EXPECT_FALSE(fs::exists(folder / ".quorrel.999999999.Ab12Cd"));
+    EXPECT_TRUE(fs::exists(folder / ".quorrel.999999998.Ab12Cd"));
+    EXPECT_TRUE(fs::exists(folder / live));
+    EXPECT_TRUE(fs::exists(folder / ".quorrel.999999997.notmine"));
 }
 
 TEST(CropList, ParsesTheProgramsLinesAndRejectsOthers) {
