@@ -11,6 +11,7 @@
 #include <QPrinter>
 #include <QString>
 
+#include <algorithm>
 #include <mutex>
 #include <utility>
 
@@ -22,6 +23,7 @@ MessageHandler g_handler;
 OpenFileHandler g_openHandler;
 SaveFileHandler g_saveHandler;
 QuestionHandler g_questionHandler;
+ChoiceHandler g_choiceHandler;
 OpenUrlHandler g_urlHandler;
 PrinterDialogHandler g_printerHandler;
 PrintPreviewHandler g_previewHandler;
@@ -39,15 +41,51 @@ bool WidgetsRun() { return qobject_cast<QApplication *>(QCoreApplication::instan
 void DefaultHandler(const std::string &title, const std::string &text, MessageIcon icon) {
     if (!WidgetsRun())
         return;
-    QMessageBox::Icon qicon = icon == MessageIcon::Error     ? QMessageBox::Critical
-                              : icon == MessageIcon::Warning ? QMessageBox::Warning
-                                                             : QMessageBox::Information;
-    QMessageBox box(qicon, QString::fromStdString(title), QString::fromStdString(text),
-                    QMessageBox::Ok);
-    box.exec();
+    MakeMessageBox(title, text, icon, QMessageBox::Ok)->exec();
 }
 
 }  // namespace
+
+std::string FitMessage(const std::string &text, std::string &whole, std::size_t longest) {
+    const QString original = QString::fromStdString(text);
+    QString fitted;
+    const qsizetype keep = qsizetype(std::max<std::size_t>(longest, 8)) / 2 - 1;
+    bool shortened = false;
+    for (qsizetype i = 0; i < original.size();) {
+        qsizetype end = i;
+        while (end < original.size() && !original[end].isSpace())
+            ++end;
+        if (end == i) {
+            fitted += original[i++];
+            continue;
+        }
+        const QString run = original.mid(i, end - i);
+        if (run.size() > qsizetype(longest)) {
+            fitted += run.left(keep) + QStringLiteral("…") + run.right(keep);
+            shortened = true;
+        } else {
+            fitted += run;
+        }
+        i = end;
+    }
+    whole = shortened ? text : std::string();
+    return fitted.toStdString();
+}
+
+std::unique_ptr<QMessageBox> MakeMessageBox(const std::string &title, const std::string &text, MessageIcon icon,
+                                            int buttons) {
+    const QMessageBox::Icon qicon = icon == MessageIcon::Error     ? QMessageBox::Critical
+                                    : icon == MessageIcon::Warning ? QMessageBox::Warning
+                                                                   : QMessageBox::Information;
+    std::string whole;
+    const std::string shown = FitMessage(text, whole);
+    auto box = std::make_unique<QMessageBox>(qicon, QString::fromStdString(title), QString::fromStdString(shown),
+                                             QMessageBox::StandardButtons(buttons), QApplication::activeWindow());
+    box->setTextFormat(Qt::PlainText);
+    if (!whole.empty())
+        box->setDetailedText(QString::fromStdString(whole));
+    return box;
+}
 
 void ShowMessage(const std::string &title, const std::string &text, MessageIcon icon) {
     const MessageHandler handler = Current(g_handler);
@@ -108,8 +146,31 @@ bool AskYesNo(const std::string &title, const std::string &text) {
         return handler(title, text);
     if (!WidgetsRun())
         return false;
-    return QMessageBox::question(nullptr, QString::fromStdString(title), QString::fromStdString(text),
-                                 QMessageBox::Yes | QMessageBox::No, QMessageBox::No) == QMessageBox::Yes;
+    const std::unique_ptr<QMessageBox> box =
+        MakeMessageBox(title, text, MessageIcon::Information, QMessageBox::Yes | QMessageBox::No);
+    box->setIcon(QMessageBox::Question);
+    box->setDefaultButton(QMessageBox::No);
+    return box->exec() == QMessageBox::Yes;
+}
+
+Answer AskYesNoCancel(const std::string &title, const std::string &text) {
+    const ChoiceHandler handler = Current(g_choiceHandler);
+    if (handler)
+        return handler(title, text);
+    if (!WidgetsRun())
+        return Answer::Cancel;
+    const std::unique_ptr<QMessageBox> box = MakeMessageBox(
+        title, text, MessageIcon::Information, QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
+    box->setIcon(QMessageBox::Question);
+    box->setDefaultButton(QMessageBox::Yes);
+    box->setEscapeButton(QMessageBox::Cancel);
+    const int chosen = box->exec();
+    return chosen == QMessageBox::Yes ? Answer::Yes : chosen == QMessageBox::No ? Answer::No : Answer::Cancel;
+}
+
+ChoiceHandler SetChoiceHandler(ChoiceHandler handler) {
+    std::lock_guard<std::mutex> guard(g_mutex);
+    return std::exchange(g_choiceHandler, std::move(handler));
 }
 
 QuestionHandler SetQuestionHandler(QuestionHandler handler) {

@@ -2,8 +2,10 @@
 #define PLATFORM_DIALOGS_H
 
 #include <functional>
+#include <memory>
 #include <string>
 
+class QMessageBox;
 class QPrinter;
 
 namespace platform {
@@ -21,6 +23,18 @@ void ShowMessage(const std::string &title, const std::string &text, MessageIcon 
 // Replaces the handler; an empty one restores the default. Returns the
 // previous handler.
 MessageHandler SetMessageHandler(MessageHandler handler);
+
+// A message as a box shows it: each run of more than `longest` characters
+// with no space in it (a long path, most often) shortened in its middle,
+// so that the box fits on the screen. `whole` gets the text as it was when
+// anything was shortened, for the box's details, and is emptied otherwise.
+std::string FitMessage(const std::string &text, std::string &whole, std::size_t longest = 64);
+
+// The box every message and question of the program is shown in: the
+// text fitted, the whole text in its details when it had to be shortened.
+// `buttons` are QMessageBox::StandardButtons.
+std::unique_ptr<QMessageBox> MakeMessageBox(const std::string &title, const std::string &text, MessageIcon icon,
+                                            int buttons);
 
 // The file dialog for opening: the chosen path, or empty when cancelled.
 // `filter` is in Qt's form ("PDF File (*.pdf);;All File (*)").
@@ -41,6 +55,13 @@ SaveFileHandler SetSaveFileHandler(SaveFileHandler handler);
 using QuestionHandler = std::function<bool(const std::string &title, const std::string &text)>;
 bool AskYesNo(const std::string &title, const std::string &text);
 QuestionHandler SetQuestionHandler(QuestionHandler handler);
+
+// A question the user answers with Yes, No or Cancel. Without a widget
+// application, Cancel.
+enum class Answer { Yes, No, Cancel };
+using ChoiceHandler = std::function<Answer(const std::string &title, const std::string &text)>;
+Answer AskYesNoCancel(const std::string &title, const std::string &text);
+ChoiceHandler SetChoiceHandler(ChoiceHandler handler);
 
 // Opens a web or mail address with the desktop's handler; false when
 // nothing could open it.

@@ -5,7 +5,11 @@
 #include "platform/exe_folder.h"
 #include "platform/temp_files.h"
 
+#include <QCoreApplication>
 #include <QDir>
+#include <QLabel>
+#include <QMessageBox>
+#include <QScreen>
 
 #include <gtest/gtest.h>
 
@@ -116,6 +120,27 @@ TEST(ExecutableFolder, IsTheFolderOfTheRunningProgram) {
     fs::path folder = platform::ExecutableFolder();
     ASSERT_FALSE(folder.empty());
     EXPECT_TRUE(fs::exists(folder / "platform_test"));
+}
+
+TEST(Messages, ABoxHoldingALongPathFitsTheScreenWithTheWholePathInItsDetails) {
+    const std::string path = "/home/someone/" + std::string(200, 'd') + "/" + std::string(250, 'n') + ".pdf";
+    const std::string text = path + " cannot be written: File name too long.";
+    const auto box = platform::MakeMessageBox("Save", text, platform::MessageIcon::Warning, QMessageBox::Ok);
+    box->show();
+    QCoreApplication::processEvents();
+    // No line of the text is wider than the box gives it, nor the box than the screen.
+    const QLabel *label = box->findChild<QLabel *>("qt_msgbox_label");
+    ASSERT_NE(label, nullptr);
+    EXPECT_LE(label->minimumSizeHint().width(), label->width());
+    EXPECT_LE(box->frameGeometry().width(), box->screen()->availableGeometry().width());
+    EXPECT_EQ(box->detailedText().toStdString(), text);
+    EXPECT_TRUE(box->text().startsWith("/home/someone/d"));
+    EXPECT_TRUE(box->text().endsWith("nnnn.pdf cannot be written: File name too long."));
+    // A message without long runs is shown as it is, with no details.
+    const auto plain = platform::MakeMessageBox("Save", "Page 3 cannot be shown: it is damaged.",
+                                                platform::MessageIcon::Warning, QMessageBox::Ok);
+    EXPECT_EQ(plain->text(), "Page 3 cannot be shown: it is damaged.");
+    EXPECT_TRUE(plain->detailedText().isEmpty());
 }
 
 TEST(Messages, TheHandlerAnswersInsteadOfABox) {

@@ -70,6 +70,10 @@ int main(int argc, char **argv) {
         std::fprintf(stderr, "[question, answered No] %s: %s\n", title.c_str(), text.c_str());
         return false;
     });
+    platform::SetChoiceHandler([](const std::string &title, const std::string &text) {
+        std::fprintf(stderr, "[question, answered Cancel] %s: %s\n", title.c_str(), text.c_str());
+        return platform::Answer::Cancel;
+    });
     platform::SetOpenUrlHandler([](const std::string &) { return false; });
     platform::SetPrinterDialogHandler([](QPrinter &, platform::PrinterDialog) { return false; });
     platform::SetPrintPreviewHandler([](QPrinter &, const platform::PrintPainter &) {});
