@@ -67,8 +67,8 @@ CommandState StateFor(int id, const CommandContext &c) {
         return {c.documentOpen, false};
     case ID_FILE_SAVE_AS:
     case ID_SAVE_AS_MENU:
+    case ID_EDIT_CUT:  // Save file, whichever pane has the focus
         return {c.hasPicture, false};
-    case ID_EDIT_CUT:  // the page view's own command: only while it is active
     case ID_FILE_PRINT:
     case ID_FILE_PRINT_DIRECT:
     case ID_FILE_PRINT_PREVIEW:

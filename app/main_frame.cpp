@@ -117,6 +117,19 @@ CMainFrame::CMainFrame(crop::COrvaneDoc &document, QWidget *parent) : QMainWindo
     connect(m_pageView, &crop::COrvaneView::ZoomChanged, this,
             [this](double zoom) { m_zoomPane->setText(ZoomText(zoom)); });
     connect(qApp, &QApplication::focusChanged, this, &CMainFrame::FocusChanged);
+    // Leaving the overlay, or saving from it, with a rectangle drawn on it.
+    m_document.SetOverlayQuestion([](int pages) {
+        const platform::Answer answer = platform::AskYesNoCancel(
+            "Overlay of All Pages",
+            QStringLiteral("The rectangle drawn on the overlay has not been given to its pages yet. Give it to the "
+                           "%1 pages of the overlay, each at the same place from its top-left corner?\n\n"
+                           "No leaves the pages as they are; Cancel stays on the overlay.")
+                .arg(pages)
+                .toStdString());
+        return answer == platform::Answer::Yes  ? crop::COrvaneDoc::OverlayExit::Give
+               : answer == platform::Answer::No ? crop::COrvaneDoc::OverlayExit::Drop
+                                                : crop::COrvaneDoc::OverlayExit::Stay;
+    });
     UpdateCommandUI();
 
     // The wheel goes to the pane under the pointer.
@@ -132,6 +145,7 @@ CMainFrame::~CMainFrame() {
     // The panes lose the focus as they go; this window no longer listens.
     disconnect(qApp, nullptr, this, nullptr);
     disconnect(&m_document, nullptr, this, nullptr);
+    m_document.SetOverlayQuestion(nullptr);
     QSettings settings(kSettingsOrganisation, kSettingsApplication);
     SaveWindowPlacement(*this, settings, QString::fromStdString(Product().nameWithVersion));
 }
@@ -371,6 +385,7 @@ void CMainFrame::OnCommand(int id) {
     case ID_OVERLAY_PAGES: {
         if (m_document.OverlayWanted()) {
             m_document.HideOverlay();
+            UpdateCommandUI();  // still checked when the user stays on it
             return;
         }
         // The checked state follows the document, not the click.

@@ -64,7 +64,7 @@ bool CropRun::Start(const Job &job, QString &reason) {
     m_starting = true;
     m_process->start(job.tool, {QStringLiteral("-s"), QStringLiteral("setcropfile=") + job.cropList,
                                 QStringLiteral("-i"), job.input, QStringLiteral("-o"), job.output,
-                                QStringLiteral("--progress")});
+                                QStringLiteral("--progress"), QStringLiteral("--require-crop")});
     m_starting = false;
     if (!m_startFailure.isEmpty()) {
         reason = m_startFailure;

@@ -15,8 +15,9 @@ namespace crop {
 // argument vector, never through a shell, so every path reaches it whole
 // whatever characters it holds:
 //
-//   quorrel -s setcropfile=LIST -i INPUT -o OUTPUT --progress
+//   quorrel -s setcropfile=LIST -i INPUT -o OUTPUT --progress --require-crop
 //
+// (a copy in which no page is cropped is not written, and is no success).
 // Everything the tool writes is captured; its progress lines become
 // Progress signals. The run succeeds when the tool ends normally with exit
 // code 0 and the output exists.

@@ -55,6 +55,17 @@ std::string FileStamp(const QString &path) {
     return std::string(text) + ":" + std::to_string(st.st_size);
 }
 
+// `shown` (normalised) at the same place from the top-left corner of a
+// page `width` x `height` points, clipped to it: the page's value, or
+// nothing when no part of it lies on the page.
+std::optional<std::string> PlacedFromTopLeft(const CropRect &shown, double width, double height) {
+    const CropRect clipped{std::clamp(shown.left, 0.0, width), std::clamp(shown.top, 0.0, height),
+                           std::clamp(shown.right, 0.0, width), std::clamp(shown.bottom, 0.0, height)};
+    if (shown.IsEmpty() || clipped.left >= clipped.right || clipped.top >= clipped.bottom)
+        return std::nullopt;
+    return PageValueFor(clipped, int(std::trunc(height)));
+}
+
 // A pixel count from a size in points, kept within what an int holds.
 int PixelsFor(double value) { return int(std::clamp(std::trunc(value), 1.0, 1.0e9)); }
 
@@ -154,6 +165,7 @@ void COrvaneDoc::StopBackground() {
     m_overlayPicture.reset();
     m_overlaySizes.clear();
     m_overlayShown = false;
+    m_overlayRectPending = false;
     if (!m_outliers.empty()) {
         m_outliers.clear();
         emit OutliersChanged();
@@ -348,14 +360,16 @@ bool COrvaneDoc::ShowPage(int page) {
     if (!IsOpen())
         return false;
     emit PageTextChanged(PageText(page));
-    if (page == m_currentPage) {
-        HideOverlay();  // the page itself, in place of the overlay
-        return true;    // shown: nothing is rendered again
+    if (page >= 1 && page <= m_pageCount && !HideOverlay()) {
+        // The user stays on the overlay, with what is drawn on it.
+        emit PageTextChanged(PageText(m_currentPage));
+        emit ShowPageFailed(page, QStringLiteral("the overlay is still shown"));
+        return false;
     }
+    if (page == m_currentPage)
+        return true;  // shown in place of the overlay: nothing is rendered again
     if (page < 1 || page > m_pageCount)
         return false;
-    // Another page is shown in place of the overlay.
-    HideOverlay();
     QString failure, note;
     QRect pageRect;
     // A page rendered ahead is shown as it is; any other is rendered here,
@@ -536,6 +550,7 @@ void COrvaneDoc::SetCurrentPageRect(const CropRect &rect, bool drawn) {
         return;
     m_cropRect = rect;
     if (m_overlayShown) {
+        m_overlayRectPending = true;
         if (drawn)
             RefreshAutoShrink();
         if (drawn && m_autoShrink)
@@ -565,6 +580,7 @@ void COrvaneDoc::DeleteCurrentPageRect() {
         return;
     m_cropRect = {};
     if (m_overlayShown) {
+        m_overlayRectPending = true;
         emit CropRectChanged();
         return;
     }
@@ -576,6 +592,7 @@ void COrvaneDoc::ShrinkCurrentPageRect() {
     if (!Editable())
         return;
     if (m_overlayShown) {
+        m_overlayRectPending = true;
         ShrinkOnOverlay();
         emit CropRectChanged();
         return;
@@ -590,31 +607,44 @@ void COrvaneDoc::ShrinkCurrentPageRect() {
 void COrvaneDoc::ApplyRectToPages(PageRange range) {
     if (!Editable())
         return;
+    const std::vector<int> pages = PagesOf(PageSet(int(range)), m_pageCount);
     if (m_overlayShown) {
         // The same place from each page's own top-left corner.
         const CropRect shown = m_cropRect.Normalized();
-        for (int page : PagesOf(PageSet(int(range)), m_pageCount)) {
+        for (int page : pages) {
             const auto size = m_overlaySizes.find(page);
             if (size == m_overlaySizes.end())
                 continue;  // a page the overlay could not render keeps its rectangle
-            const auto [width, height] = size->second;
-            CropRect clipped{std::clamp(shown.left, 0.0, width), std::clamp(shown.top, 0.0, height),
-                             std::clamp(shown.right, 0.0, width), std::clamp(shown.bottom, 0.0, height)};
-            if (m_cropRect.IsEmpty() || clipped.left >= clipped.right || clipped.top >= clipped.bottom)
-                EditValue(page, std::nullopt);  // nothing of it lies on this page
-            else
-                EditValue(page, PageValueFor(clipped, int(std::trunc(height))));
+            EditValue(page, PlacedFromTopLeft(shown, size->second.first, size->second.second));
         }
         CommitEdit();
+        m_overlayRectPending = false;
         emit StatusMessage(QStringLiteral("The rectangle was given to every page of the overlay."));
         return;
     }
+    // Pages of the shown page's size get its value as it is; a page of
+    // another size gets the rectangle as the user sees it, at the same
+    // place from its top-left corner, clipped to it.
     const std::string value = PageValueFor(m_cropRect, PageHeightPoints());
-    const int first = range == PageRange::Even ? 2 : 1;
-    const int step = range == PageRange::All ? 1 : 2;
-    for (int page = first; page <= m_pageCount; page += step)
-        EditValue(page, value);
+    const CropRect shown = m_cropRect.Normalized();
+    for (int page : pages) {
+        const std::optional<std::pair<double, double>> size = m_cropRect.IsEmpty() ? std::nullopt : PageSizeOf(page);
+        if (!size || (int(std::trunc(size->first)) == m_pagePicture->PageWidth() &&
+                      int(std::trunc(size->second)) == PageHeightPoints()))
+            EditValue(page, value);
+        else
+            EditValue(page, PlacedFromTopLeft(shown, size->first, size->second));
+    }
     CommitEdit();
+}
+
+std::optional<std::pair<double, double>> COrvaneDoc::PageSizeOf(int page) const {
+    if (!m_pageSource || m_pageSource->Kind() != render::SourceKind::Pdf)
+        return std::nullopt;  // a picture's frames are measured only by decoding them
+    render::PageExtent extent;
+    if (!m_pageSource->PageExtent(page, &extent, 0) || extent.x2 - extent.x1 <= 0 || extent.y2 - extent.y1 <= 0)
+        return std::nullopt;
+    return std::pair{std::clamp(extent.x2 - extent.x1, 0.0, 1.0e9), std::clamp(extent.y2 - extent.y1, 0.0, 1.0e9)};
 }
 
 void COrvaneDoc::ApplyStep(const UndoStep &step, bool forward) {
@@ -633,6 +663,10 @@ void COrvaneDoc::ApplyStep(const UndoStep &step, bool forward) {
 
 void COrvaneDoc::MoveStep(std::vector<UndoStep> &from, std::vector<UndoStep> &to, bool forward) {
     if (from.empty() || IsCropRunning())
+        return;
+    // The step shows the page it was made on; the overlay is left first,
+    // and what was drawn on it settled, so the step stays the last one.
+    if (!HideOverlay() || from.empty())
         return;
     UndoStep step = std::move(from.back());
     from.pop_back();
@@ -666,11 +700,19 @@ bool COrvaneDoc::ExportCropList(std::string &path, QString &reason) {
 }
 
 bool COrvaneDoc::HasUnsavedRectangles() const {
-    if (!m_changedSinceSave || !HasPicture())
-        return false;
+    if (OverlayRectanglePending())
+        return true;
+    return m_changedSinceSave && HasPicture() && HasAnyRectangle();
+}
+
+bool COrvaneDoc::HasAnyRectangle() const {
     for (int page = 1; page <= m_pageCount; ++page)
-        if (m_cropFile->StoredValue(page) && !RectFromPageValue(m_cropFile->PageValue(page), 1).IsEmpty())
-            return true;
+        if (m_cropFile->StoredValue(page)) {
+            const std::array<double, 4> n = ParsePageValue(m_cropFile->PageValue(page));
+            // As the crop list gives it to the crop tool.
+            if (float(n[0]) != float(n[2]) && float(n[1]) != float(n[3]))
+                return true;
+        }
     return false;
 }
 
@@ -702,6 +744,10 @@ bool COrvaneDoc::RunCropTool(const QString &output, QString &reason, bool change
     if (!changedFileAccepted && FileChangedOnDisk()) {
         reason = QStringLiteral("%1 has changed on disk since it was opened; open it again to crop what it holds now")
                      .arg(m_documentPath);
+        return false;
+    }
+    if (!HasAnyRectangle()) {
+        reason = QStringLiteral("no page has a crop rectangle; nothing was cropped");
         return false;
     }
     std::string list;
@@ -877,7 +923,10 @@ bool COrvaneDoc::ShowOverlay(PageSet set, QString &reason) {
         reason = QStringLiteral("only the pages of an open PDF document can be overlaid");
         return false;
     }
-    HideOverlay();
+    if (!HideOverlay()) {
+        reason = QStringLiteral("the overlay shown has a rectangle to settle first");
+        return false;
+    }
     m_overlaySet = set;
     m_overlayCanvas = std::make_shared<OverlayCanvas>();
     const std::shared_ptr<OverlayCanvas> canvas = m_overlayCanvas;
@@ -945,6 +994,7 @@ void COrvaneDoc::OverlayBuilt() {
     m_overlayPicture = std::move(picture);
     m_overlaySizes = canvas->sizes;
     m_overlayShown = true;
+    m_overlayRectPending = false;  // the shown page's own rectangle, until one is drawn
     m_sharp = {};
     emit OverlayChanged();
     emit CropRectChanged();
@@ -955,9 +1005,27 @@ void COrvaneDoc::OverlayBuilt() {
                                  .arg(canvas->skipped));
 }
 
-void COrvaneDoc::HideOverlay() {
+bool COrvaneDoc::OverlayRectanglePending() const {
+    return m_overlayShown && m_overlayRectPending && !m_cropRect.IsEmpty();
+}
+
+bool COrvaneDoc::SettleOverlayRectangle() {
+    if (!OverlayRectanglePending())
+        return true;
+    const OverlayExit answer =
+        m_overlayQuestion ? m_overlayQuestion(int(m_overlaySizes.size())) : OverlayExit::Drop;
+    if (answer == OverlayExit::Stay || !OverlayRectanglePending())
+        return answer != OverlayExit::Stay;
+    if (answer == OverlayExit::Give)
+        ApplyRectToPages(PageRange(int(m_overlaySet)));
+    return true;
+}
+
+bool COrvaneDoc::HideOverlay() {
     if (!OverlayWanted())
-        return;
+        return true;
+    if (!SettleOverlayRectangle())
+        return false;
     if (m_overlayWalk)
         m_overlayWalk->Cancel();
     m_overlayWalk.reset();
@@ -966,10 +1034,12 @@ void COrvaneDoc::HideOverlay() {
     m_overlaySizes.clear();
     const bool wasShown = m_overlayShown;
     m_overlayShown = false;
+    m_overlayRectPending = false;
     emit OverlayChanged();
     // What was drawn on the overlay stays on it: the page shows its own.
     if (wasShown)
         LoadCurrentPageRect();
+    return true;
 }
 
 }  // namespace crop

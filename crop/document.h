@@ -16,6 +16,7 @@
 #include <QTimer>
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -112,7 +113,23 @@ public:
     // built in the background (progress in the status bar), then shown in
     // place of the page until it is hidden or another page is shown.
     bool ShowOverlay(PageSet set, QString &reason);
-    void HideOverlay();
+    // Back to the shown page. A rectangle drawn on the overlay and not yet
+    // given to its pages is first settled (SettleOverlayRectangle); false,
+    // with the overlay still shown, when the answer is to stay.
+    bool HideOverlay();
+    // What becomes of a rectangle drawn on the overlay that its pages have
+    // not been given, when the overlay is left or the document saved.
+    enum class OverlayExit { Give, Drop, Stay };
+    // Asked with the number of the overlay's pages; without a question
+    // the rectangle is dropped.
+    using OverlayQuestion = std::function<OverlayExit(int pages)>;
+    void SetOverlayQuestion(OverlayQuestion ask) { m_overlayQuestion = std::move(ask); }
+    // The overlay shows a rectangle that its pages have not been given.
+    bool OverlayRectanglePending() const;
+    // Asks what becomes of the pending rectangle, and gives it to the
+    // overlay's pages (Crop all pages, one undo step) when the answer is
+    // Give. False when the answer is Stay; true when nothing is pending.
+    bool SettleOverlayRectangle();
     bool OverlayShown() const { return m_overlayShown; }
     // Shown, or being built.
     bool OverlayWanted() const { return m_overlayShown || bool(m_overlayWalk); }
@@ -141,8 +158,11 @@ public:
     bool IsDocumentFile(const QString &path) const;
 
     // Whether rectangles were changed since the document opened or was
-    // last saved cropped, and some page has one: closing would lose them.
+    // last saved cropped, and some page has one, or the overlay shows one
+    // its pages do not have yet: closing would lose them.
     bool HasUnsavedRectangles() const;
+    // Whether some page has a crop rectangle (of some width and height).
+    bool HasAnyRectangle() const;
 
     bool CanUndo() const { return !m_undo.empty(); }
     bool CanRedo() const { return !m_redo.empty(); }
@@ -273,6 +293,9 @@ private:
     // document.
     bool Editable() const { return HasPicture() && !IsCropRunning() && !IsShrinkingAll(); }
     void ShrinkAllEnded(const AutoCropResult &result, uint64_t run);
+    // The size in points of page `page` as it is shown; nothing when the
+    // page source cannot tell it without rendering.
+    std::optional<std::pair<double, double>> PageSizeOf(int page) const;
     // The overlay's rectangle shrunk to what its pages hold.
     void ShrinkOnOverlay();
     void OverlayBuilt();
@@ -329,6 +352,8 @@ private:
     std::unique_ptr<CPagePicture> m_overlayPicture;
     std::map<int, std::pair<double, double>> m_overlaySizes;
     bool m_overlayShown = false;
+    bool m_overlayRectPending = false;  // drawn on the overlay, not given to its pages yet
+    OverlayQuestion m_overlayQuestion;
     PageSet m_overlaySet = PageSet::All;
 };
 

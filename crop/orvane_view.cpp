@@ -413,6 +413,16 @@ void COrvaneView::SaveCropped() {
         warn(QStringLiteral("Only PDF documents can be saved cropped; %1 is not a PDF.").arg(m_document.Title()));
         return;
     }
+    // A rectangle drawn on the overlay is given to its pages first, if the
+    // user wants it to be.
+    if (!m_document.SettleOverlayRectangle())
+        return;
+    // A copy the same as the document is no crop.
+    if (!m_document.HasAnyRectangle()) {
+        platform::ShowMessage(title, "No page has a crop rectangle; nothing was cropped.",
+                              platform::MessageIcon::Information);
+        return;
+    }
     if (!QFileInfo(CropRun::ToolPath()).isExecutable()) {
         warn(QStringLiteral("The crop tool cannot be found: %1 is missing. It belongs beside the program; "
                             "install the program again to save cropped documents.")

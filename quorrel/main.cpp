@@ -1,7 +1,7 @@
 // quorrel: writes a copy of a PDF with every page cropped to the
 // rectangle a crop list gives for it.
 //
-//   quorrel -s setcropfile=LIST -i IN -o OUT [--media-box] [--rewrite] [--progress]
+//   quorrel -s setcropfile=LIST -i IN -o OUT [--media-box] [--rewrite] [--progress] [--require-crop]
 
 #include "quorrel/crop_list.h"
 #include "quorrel/cropper.h"
@@ -29,6 +29,7 @@ namespace {
 
 constexpr const char *kUsage =
     "usage: quorrel -s setcropfile=LIST -i IN.pdf -o OUT.pdf [--media-box] [--rewrite] [--progress]\n"
+    "               [--require-crop]\n"
     "\n"
     "Writes OUT.pdf, a copy of IN.pdf whose pages are cropped to the rectangles\n"
     "in LIST, one line per page: \"Page N, [left,top,right,bottom]\" in points,\n"
@@ -46,6 +47,8 @@ constexpr const char *kUsage =
     "  --rewrite    write a whole new file rather than an update\n"
     "  --progress   report the pages done on standard error as they are\n"
     "               written: \"quorrel: progress DONE/PAGES\" lines\n"
+    "  --require-crop  fail, writing nothing, when no page of IN lies under a\n"
+    "               rectangle of LIST (OUT would be IN unchanged)\n"
     "  --help       show this text\n"
     "  --version    show the version\n";
 
@@ -72,6 +75,7 @@ int main(int argc, char **argv) {
     bool mediaBox = false;
     bool progress = false;
     bool rewrite = false;
+    bool requireCrop = false;
     // A run stopped by a signal leaves no temporary file behind.
     quorrel::OutputFile::RemoveTemporaryOnStop();
     for (int i = 1; i < argc; ++i) {
@@ -96,6 +100,8 @@ int main(int argc, char **argv) {
             rewrite = true;
         } else if (arg == "--progress") {
             progress = true;
+        } else if (arg == "--require-crop") {
+            requireCrop = true;
         } else if (arg == "-s") {
             std::string setting;
             if (!value(setting))
@@ -191,6 +197,9 @@ int main(int argc, char **argv) {
         const quorrel::CropReport report = quorrel::ApplyCropList(*pdf, crops, mediaBox);
         for (const std::string &w : report.warnings)
             std::fprintf(stderr, "quorrel: warning: %s\n", w.c_str());
+        if (requireCrop && report.cropped == 0)
+            return Fail("no page of " + in + " lies under a rectangle of the list; nothing was cropped, and " + out +
+                        " is not written");
         const quorrel::Signatures signatures = quorrel::SignaturesOf(*pdf);
         if (signatures.certified && report.cropped > 0) {
             // Whatever the level, a page's boxes are not among what it allows.

@@ -44,7 +44,7 @@ const std::vector<Accelerator> &Accelerators() {
         {"Ctrl+O", ID_FILE_OPEN},      {"Ctrl+N", ID_FILE_NEW},          {"Ctrl+S", ID_FILE_SAVE},
         {"Ctrl+P", ID_FILE_PRINT},     {"Ctrl+X", ID_EDIT_CUT},          {"Shift+Del", ID_EDIT_CUT},
         {"Ctrl+C", ID_EDIT_COPY},      {"Ctrl+Ins", ID_EDIT_COPY},       {"Ctrl+V", ID_EDIT_PASTE},
-        {"Shift+Ins", ID_EDIT_PASTE},  {"Ctrl+Z", ID_EDIT_UNDO},         {"Alt+Backspace", ID_EDIT_UNDO},
+        {"Shift+Ins", ID_EDIT_PASTE},  {"Del", ID_DELETE_RECTANGLE},  {"Ctrl+Z", ID_EDIT_UNDO},         {"Alt+Backspace", ID_EDIT_UNDO},
         {"Ctrl+Y", ID_EDIT_REDO},      {"Ctrl+Shift+Z", ID_EDIT_REDO},
         {"Home", ID_FIRST_PAGE},       {"End", ID_LAST_PAGE},            {"PgUp", ID_PREVIOUS_PAGE},
         {"PgDown", ID_NEXT_PAGE},      {"F6", ID_NEXT_PANE},             {"Shift+F6", ID_PREV_PANE},

@@ -10,6 +10,7 @@
 #include "panes/left_view.h"
 #include "panes/outlier_list.h"
 #include "platform/dialogs.h"
+#include "render/page_source.h"
 #include "res/command_ids.h"
 #include "res/resources.h"
 #include "tests/fixtures/pdf_fixtures.h"
@@ -142,7 +143,7 @@ TEST(CommandState, FollowsThePictureTheOpenDocumentAndTheActivePane) {
     const Row rows[] = {
         {ID_NEXT_PAGE, false, true, true, false},   {ID_ZOOM_IN, false, true, true, false},
         {ID_CLOSE, false, true, true, true},        {ID_FILE_SAVE_AS, false, true, true, false},
-        {ID_SAVE_AS_MENU, false, true, true, false}, {ID_EDIT_CUT, false, false, true, false},
+        {ID_SAVE_AS_MENU, false, true, true, false}, {ID_EDIT_CUT, false, true, true, false},
         {ID_CUT_ALL, false, true, true, false},     {ID_FILE_PRINT, false, false, true, false},
         {ID_FILE_PRINT_PREVIEW, false, false, true, false}, {ID_FILE_PRINT_SETUP, true, true, true, true},
         {ID_FILE_SAVE, false, false, false, false}, {ID_EDIT_COPY, false, true, true, false},
@@ -308,6 +309,11 @@ TEST_F(MainFrameTest, TheEditingKeysDoWhatTheMenuSaysFromEitherPaneAndUndoRedoes
     document.Undo();
     frame->PageView()->setFocus();
     QTest::keyClick(frame.get(), Qt::Key_Insert, Qt::ShiftModifier);  // Delete Rectangle again
+    EXPECT_TRUE(document.CropRectangle().IsEmpty());
+    frame->LeftView()->setFocus();
+    QTest::keyClick(frame.get(), Qt::Key_Z, Qt::ControlModifier);
+    EXPECT_TRUE(frame->Action(ID_EDIT_CUT)->isEnabled()) << "Ctrl+X saves after an undo, from either pane";
+    QTest::keyClick(frame.get(), Qt::Key_Delete);  // and Delete as well
     EXPECT_TRUE(document.CropRectangle().IsEmpty());
     EXPECT_TRUE(frame->Action(ID_EDIT_COPY)->isEnabled()) << "Ctrl+C is Cut All";
 
@@ -492,4 +498,81 @@ TEST_F(MainFrameTest, TheOverlayButtonIsCheckedWhileTheOverlayIsWantedAndUncheck
     frame->OnCommand(ID_NEXT_PAGE);
     EXPECT_FALSE(document.OverlayWanted());
     EXPECT_FALSE(frame->Action(ID_OVERLAY_PAGES)->isChecked());
+}
+
+TEST_F(MainFrameTest, ARectangleDrawnOnTheOverlayGoesToItsPagesOrIsLeftOnlyAsTheUserSays) {
+    fixtures::TempDir dir;
+    const std::string path = dir.file("two.pdf"), out = dir.file("out.pdf");
+    fixtures::WritePdf(fixtures::PagesOfSizes({{612, 792}, {400, 500}}), path);
+    QString reason;
+    ASSERT_TRUE(document.OpenDocument(QString::fromStdString(path), reason));
+    platform::Answer answer = platform::Answer::Cancel;
+    int asked = 0;
+    platform::SetChoiceHandler([&](const std::string &, const std::string &text) {
+        ++asked;
+        EXPECT_NE(text.find("2 pages of the overlay"), std::string::npos) << text;
+        return answer;
+    });
+    std::vector<std::string> messages;
+    platform::SetMessageHandler(
+        [&](const std::string &, const std::string &text, platform::MessageIcon) { messages.push_back(text); });
+    auto overlay = [&] {
+        AcceptNextDialog();
+        frame->OnCommand(ID_OVERLAY_PAGES);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return document.OverlayShown(); }, 30000));
+        document.SetCurrentPageRect(crop::CropRect{50, 60, 300, 400}, true);
+    };
+
+    // Cancel stays on the overlay, No leaves it and the pages as they were.
+    overlay();
+    frame->OnCommand(ID_NEXT_PAGE);
+    EXPECT_EQ(asked, 1);
+    EXPECT_TRUE(document.OverlayShown());
+    EXPECT_TRUE(frame->Action(ID_OVERLAY_PAGES)->isChecked());
+    EXPECT_EQ(document.CurrentPage(), 1);
+    answer = platform::Answer::No;
+    frame->OnCommand(ID_OVERLAY_PAGES);
+    EXPECT_FALSE(document.OverlayWanted());
+    EXPECT_FALSE(document.HasAnyRectangle());
+    EXPECT_FALSE(frame->Action(ID_EDIT_UNDO)->isEnabled());
+
+    // A save that would crop nothing says so, and asks for no file.
+    platform::SetSaveFileHandler([&](const std::string &, const std::string &) {
+        ADD_FAILURE() << "no file is asked for";
+        return out;
+    });
+    frame->OnCommand(ID_SAVE_AS_MENU);
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0], "No page has a crop rectangle; nothing was cropped.");
+    EXPECT_FALSE(std::filesystem::exists(out));
+
+    // Yes gives every page of it the rectangle, as Crop all pages does.
+    overlay();
+    answer = platform::Answer::Yes;
+    frame->OnCommand(ID_NEXT_PAGE);
+    EXPECT_EQ(document.CurrentPage(), 2);
+    EXPECT_FALSE(document.OverlayWanted());
+    EXPECT_EQ(document.CropRectangle(), (crop::CropRect{50, 60, 300, 400}));
+    EXPECT_TRUE(frame->Action(ID_EDIT_UNDO)->isEnabled());
+
+    // Saved from the overlay, its rectangle is settled first, then written.
+    overlay();
+    document.SetCurrentPageRect(crop::CropRect{20, 30, 120, 230}, true);
+    platform::SetSaveFileHandler([&](const std::string &, const std::string &) { return out; });
+    QSignalSpy finished(&document, &crop::COrvaneDoc::CropRunFinished);
+    const int before = asked;
+    frame->OnCommand(ID_SAVE_AS_MENU);
+    EXPECT_EQ(asked, before + 1);
+    ASSERT_TRUE(finished.wait(30000));
+    EXPECT_TRUE(finished.first().at(0).toBool()) << finished.first().at(1).toString().toStdString();
+    std::unique_ptr<render::PageSource> copy = render::PageSource::Open(out, 1);
+    ASSERT_NE(copy, nullptr);
+    for (int page = 1; page <= 2; ++page) {
+        render::PageExtent e;
+        copy->PageExtent(page, &e, 0);
+        EXPECT_NEAR(e.x2 - e.x1, 100, 0.01) << page;
+        EXPECT_NEAR(e.y2 - e.y1, 200, 0.01) << page;
+    }
+    platform::SetChoiceHandler([](const std::string &, const std::string &) { return platform::Answer::Cancel; });
+    platform::SetMessageHandler([](const std::string &, const std::string &, platform::MessageIcon) {});
 }

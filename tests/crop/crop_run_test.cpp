@@ -76,7 +76,7 @@ TEST(CropRunTest, ArgumentsReachTheToolWholeAndProgressIsToldApart) {
     EXPECT_TRUE(end.message.contains(Q(odd)));
     EXPECT_TRUE(end.message.endsWith(QStringLiteral(".\n\na note"))) << "what the tool said follows";
     EXPECT_EQ(fixtures::ReadFileBytes(args), "-s\nsetcropfile=" + dir.file("list $1.txt") + "\n-i\n" +
-                                                 dir.file("in put.pdf") + "\n-o\n" + odd + "\n--progress\n");
+                                                 dir.file("in put.pdf") + "\n-o\n" + odd + "\n--progress\n--require-crop\n");
     ASSERT_EQ(progress.count(), 2);
     EXPECT_EQ(progress.at(1).at(0).toInt(), 2);
     EXPECT_EQ(progress.at(1).at(1).toInt(), 2);
@@ -233,6 +233,7 @@ TEST_F(SaveTest, OddPagesCroppedToTheDrawnRectangleThroughTheRealTool) {
 }
 
 TEST_F(SaveTest, AMissingOrFailingToolAndAPictureDocumentSaySo) {
+    document.SetCurrentPageRect(CropRect{10, 10, 100, 100}, false);
     CropRun::SetToolPath(Q(dir.file("not here")));
     EXPECT_FALSE(SaveAs(dir.file("out.pdf")));
     ASSERT_EQ(messages.size(), 1u);
@@ -330,6 +331,7 @@ TEST_F(SaveTest, ASaveThroughALinkReplacesTheFileItNames) {
     CropRun::SetToolPath(Q(Tool(dir, "copy", "cat \"$4\" > \"$6.new\" && mv \"$6.new\" \"$6\"")));
     const std::string target = dir.file("target.pdf"), link = dir.file("link.pdf");
     std::ofstream(target) << "old";
+    document.SetCurrentPageRect(CropRect{10, 10, 100, 100}, false);
     fs::create_symlink(target, link);
     ASSERT_TRUE(SaveAs(link));
     EXPECT_TRUE(fs::is_symlink(link)) << "the link stays a link";

@@ -184,3 +184,23 @@ TEST_F(WholeDocument, TheOverlayDarkensEveryPageIntoOnePictureAndCropsEachFromIt
     EXPECT_FALSE(document.OverlayWanted());
     EXPECT_EQ(document.PagePicture().PageRect(), QRect(0, 0, 612, 792));
 }
+
+TEST_F(WholeDocument, CropAllPagesPlacesTheRectangleAsSeenFromEachPagesTopLeftCorner) {
+    fixtures::DocPlan plan;
+    plan.pages = {Content(100, 100, 300, 300), Content(100, 100, 300, 300, 792, 612),
+                  Content(100, 100, 300, 300), Content(100, 100, 200, 200, 300, 400), Content(10, 10, 50, 50, 90, 40)};
+    ASSERT_TRUE(Open(plan));
+    document.SetCurrentPageRect({500, 700, 100, 50}, false);  // drawn upwards, from the right
+    const std::string shown = *document.CropStore().StoredValue(1);
+    document.ApplyRectToPages(COrvaneDoc::PageRange::All);
+    // A page of the shown page's size gets the stored value itself.
+    EXPECT_EQ(document.CropStore().StoredValue(3), shown);
+    // Others: the same distance from their top-left corner, clipped.
+    ExpectNear(Stored(2, 612), {100, 50, 500, 612}, 0.01);
+    ExpectNear(Stored(4, 400), {100, 50, 300, 400}, 0.01);
+    EXPECT_FALSE(document.CropStore().StoredValue(5)) << "nothing of it lies on a page that small";
+    // One step takes it all back.
+    document.Undo();
+    for (int page = 2; page <= 5; ++page)
+        EXPECT_FALSE(document.CropStore().StoredValue(page)) << page;
+}
