@@ -7,7 +7,14 @@
 namespace crop {
 namespace {
 
-constexpr double kOutlierShare = 0.10;
+// An edge is far out past more than this many spreads of its side, and
+// more than this share of the page.
+constexpr double kOutlierSpreads = 4.0;
+constexpr double kOutlierShare = 0.05;
+// A side of the book with fewer pages of content is measured with the other.
+constexpr size_t kOutlierSideMinimum = 6;
+// Fewer pages than this, and each is measured against the others alone.
+constexpr size_t kOutlierFewPages = 20;
 
 CropRect Grown(const CropRect &r, double margin) {
     return {r.left - margin, r.top - margin, r.right + margin, r.bottom + margin};
@@ -40,20 +47,30 @@ void ShiftInside(double &low, double &high, double extent) {
     }
 }
 
-double Median(std::vector<double> values) {
-    const size_t n = values.size();
-    std::nth_element(values.begin(), values.begin() + long(n / 2), values.end());
-    double m = values[n / 2];
-    if (n % 2 == 0) {
-        const double below = *std::max_element(values.begin(), values.begin() + long(n / 2));
-        m = (m + below) / 2;
-    }
-    return m;
+// The value below which `share` of `sorted` lies, interpolated.
+double Quantile(const std::vector<double> &sorted, double share) {
+    const double at = share * double(sorted.size() - 1);
+    const size_t below = size_t(at);
+    const size_t above = std::min(below + 1, sorted.size() - 1);
+    return sorted[below] + (sorted[above] - sorted[below]) * (at - double(below));
 }
 
-std::string Percent(double share) {
+// Where one side's pages end their content along one edge.
+struct EdgeSpread {
+    double median = 0, spread = 0;
+};
+
+// The spread is the range of the middle 80 % of the pages: where more than
+// one page in ten reaches out (code run into the margin, wide tables),
+// that is how far pages of the range go.
+EdgeSpread SpreadOf(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    return {Quantile(values, 0.5), Quantile(values, 0.9) - Quantile(values, 0.1)};
+}
+
+std::string Points(double value) {
     char text[32];
-    std::snprintf(text, sizeof text, "%.0f %%", share * 100);
+    std::snprintf(text, sizeof text, "%.0f pt", value);
     return text;
 }
 
@@ -129,46 +146,76 @@ AutoCropPlan PlanAutoCrop(const std::vector<PageContent> &pages, const AutoCropO
 }
 
 std::vector<Outlier> FindOutliers(const std::vector<PageContent> &pages) {
-    std::vector<double> edges[4];
+    // The content edges of each side: [0] even pages, [1] odd ones.
+    std::vector<double> edges[2][4];
     for (const PageContent &p : pages)
-        if (p.content) {
+        if (p.content && !p.failed) {
             const CropRect c = p.content->Normalized();
-            edges[0].push_back(c.left);
-            edges[1].push_back(c.top);
-            edges[2].push_back(c.right);
-            edges[3].push_back(c.bottom);
+            const double value[4] = {c.left, c.top, c.right, c.bottom};
+            for (int i = 0; i < 4; ++i)
+                edges[p.page % 2][i].push_back(value[i]);
         }
-    double median[4] = {0, 0, 0, 0};
-    if (!edges[0].empty())
-        for (int i = 0; i < 4; ++i)
-            median[i] = Median(edges[i]);
+    // A side too thin to tell its own margins is measured with the other.
+    bool ownSide[2];
+    for (int side = 0; side < 2; ++side)
+        ownSide[side] = edges[side][0].size() >= kOutlierSideMinimum;
+    std::vector<double> measured[2][4];
+    EdgeSpread spread[2][4];
+    for (int side = 0; side < 2; ++side)
+        for (int i = 0; i < 4; ++i) {
+            measured[side][i] = edges[side][i];
+            if (!ownSide[side])
+                measured[side][i].insert(measured[side][i].end(), edges[1 - side][i].begin(), edges[1 - side][i].end());
+            if (!measured[side][i].empty())
+                spread[side][i] = SpreadOf(measured[side][i]);
+        }
+    // Among a few pages, one far out would widen the spread it is measured
+    // against: each is measured against the others alone.
+    auto against = [&](int side, int i, double value) {
+        const std::vector<double> &all = measured[side][i];
+        if (all.size() >= kOutlierFewPages || all.size() < 2)
+            return spread[side][i];
+        std::vector<double> others = all;
+        others.erase(std::find(others.begin(), others.end(), value));
+        return SpreadOf(std::move(others));
+    };
+
     static const char *const kEdge[4] = {"left", "top", "right", "bottom"};
+    static const char *const kFurther[4] = {"further left", "higher", "further right", "lower"};
     std::vector<Outlier> outliers;
     for (const PageContent &p : pages) {
         if (p.failed) {
-            outliers.push_back({p.page, "could not be rendered" + (p.error.empty() ? std::string() : ": " + p.error)});
+            outliers.push_back({p.page, "could not be rendered",
+                                "it could not be rendered" + (p.error.empty() ? std::string() : ": " + p.error)});
             continue;
         }
         if (!p.content) {
-            outliers.push_back({p.page, "blank"});
+            outliers.push_back({p.page, "blank", "it is blank"});
             continue;
         }
+        const int side = p.page % 2;
         const CropRect c = p.content->Normalized();
         const double value[4] = {c.left, c.top, c.right, c.bottom};
         int worst = -1;
-        double worstShare = kOutlierShare;
+        double worstOut = 0;
         for (int i = 0; i < 4; ++i) {
             const double extent = i % 2 == 0 ? p.width : p.height;
-            if (extent <= 0)
-                continue;
-            const double share = std::abs(value[i] - median[i]) / extent;
-            if (share > worstShare) {
-                worstShare = share;
+            // Outwards: left and top edges lie before the median, right and
+            // bottom ones after it.
+            const EdgeSpread edge = against(side, i, value[i]);
+            const double out = i < 2 ? edge.median - value[i] : value[i] - edge.median;
+            const double limit = std::max(kOutlierSpreads * edge.spread, kOutlierShare * extent);
+            if (extent > 0 && out > limit && (worst < 0 || out > worstOut)) {
                 worst = i;
+                worstOut = out;
             }
         }
-        if (worst >= 0)
-            outliers.push_back({p.page, std::string(kEdge[worst]) + " edge off by " + Percent(worstShare) + " of the page"});
+        if (worst < 0)
+            continue;
+        const std::string others = !ownSide[side] ? "most pages" : side == 1 ? "most odd pages" : "most even pages";
+        outliers.push_back({p.page, std::string(kEdge[worst]) + " edge " + Points(worstOut) + " out",
+                            "its content reaches " + Points(worstOut) + " " + kFurther[worst] + " than on " +
+                                others});
     }
     return outliers;
 }

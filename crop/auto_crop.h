@@ -41,7 +41,8 @@ struct PageContent {
 // theirs: a full-page figure, a blank page, a stray mark.
 struct Outlier {
     int page = 0;
-    std::string reason;
+    std::string brief;   // a few words for a list: "blank", "left edge 42 pt out"
+    std::string reason;  // the whole of it: "its content reaches 42 pt further left than on most odd pages"
 };
 
 struct AutoCropPlan {
@@ -66,9 +67,15 @@ struct AutoCropPlan {
 // decimals of the crop list never cut into the content.
 AutoCropPlan PlanAutoCrop(const std::vector<PageContent> &pages, const AutoCropOptions &options);
 
-// Pages with an edge of their content box more than 10 % of the page's
-// width (left, right) or height (top, bottom) away from the median of that
-// edge over the pages given; blank and failed pages are listed too.
+// Pages whose content reaches far out past where most pages of the range
+// end theirs, and blank and failed pages. Odd and even pages are measured
+// apart, as books mirror their margins (a side of fewer than six pages
+// with content is measured with the other). An edge is far out when it
+// lies past the median of that edge over its side by more than four times
+// the spread of the edge there (the range of its middle 80 %) and more
+// than 5 % of the page's width or height. Content that ends short of the
+// others (a short line, the end of a chapter) is never listed: a crop
+// fitted to the others keeps it whole.
 std::vector<Outlier> FindOutliers(const std::vector<PageContent> &pages);
 
 }  // namespace crop

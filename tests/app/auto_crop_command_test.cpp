@@ -327,5 +327,5 @@ TEST_F(AutoCropCommand, TheReportListsAFullPageFigureAndABlankPage) {
     ASSERT_EQ(report.outliers.size(), 2u);
     EXPECT_EQ(report.outliers[0].page, 4);
     EXPECT_EQ(report.outliers[1].page, 6);
-    EXPECT_EQ(report.outliers[1].reason, "blank");
+    EXPECT_EQ(report.outliers[1].brief, "blank");
 }

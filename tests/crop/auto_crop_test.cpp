@@ -235,21 +235,39 @@ TEST(AutoCropPlan, OneCommonSizeMirrorsOddAndEvenPagesAndCoversBlankOnes) {
     EXPECT_EQ(wide.rects.at(2), (CropRect{0, 0, 550, 800}));
 }
 
-TEST(AutoCropPlan, OutliersAreFarFromTheMedianOrBlank) {
+TEST(AutoCropPlan, OutliersReachFarOutOrAreBlankAndMirroredMarginsAndShortLinesAreNot) {
+    // A book: odd pages' text 100..500, even pages' 60..460, a little
+    // unsteady, as scans and ragged lines are.
     std::vector<PageContent> pages;
-    for (int page = 1; page <= 9; ++page)
-        pages.push_back(Content(page, 600, 800, CropRect{100.0 + page % 3, 100, 500, 700.0 - page % 2}));
-    pages[4].content = CropRect{0, 0, 600, 800};    // page 5: a full-page figure
-    pages[6].content = std::nullopt;                // page 7: blank
-    pages[7].content = CropRect{100, 100, 500, 775};  // page 8: a mark 75 points (9.4 %) low: not listed
-    pages[2].content = CropRect{100, 100, 565, 700};  // page 3: 65 points (10.8 %) to the right
+    for (int page = 1; page <= 60; ++page) {
+        const double left = page % 2 ? 100 : 60, jitter = (page * 7) % 5;
+        pages.push_back(Content(page, 600, 800, CropRect{left + jitter, 72 - jitter, left + 400 - jitter, 720 + jitter}));
+    }
+    pages[4].content = CropRect{0, 0, 600, 800};      // page 5: a full-page figure
+    pages[6].content = std::nullopt;                  // page 7: blank
+    pages[8].content = CropRect{100, 72, 550, 720};    // page 9: a stray mark 50 pt out at the right
+    pages[10].content = CropRect{100, 72, 515, 720};   // page 11: a line 15 pt longer: not far
+    pages[12].content = CropRect{100, 72, 300, 720};   // page 13: short lines
+    pages[13].content = CropRect{60, 72, 460, 400};    // page 14: a chapter's end
     const std::vector<crop::Outlier> outliers = crop::FindOutliers(pages);
     ASSERT_EQ(outliers.size(), 3u);
-    EXPECT_EQ(outliers[0].page, 3);
-    EXPECT_NE(outliers[0].reason.find("right"), std::string::npos);
-    EXPECT_EQ(outliers[1].page, 5);
-    EXPECT_EQ(outliers[2].page, 7);
-    EXPECT_EQ(outliers[2].reason, "blank");
+    EXPECT_EQ(outliers[0].page, 5);
+    EXPECT_EQ(outliers[1].page, 7);
+    EXPECT_EQ(outliers[1].brief, "blank");
+    EXPECT_EQ(outliers[2].page, 9);
+    EXPECT_EQ(outliers[2].brief.rfind("right edge 5", 0), 0u) << outliers[2].brief;  // about 50 pt
+    EXPECT_NE(outliers[2].reason.find("pt further right than on most odd pages"), std::string::npos)
+        << outliers[2].reason;
+
+    // Too few pages to tell the sides' margins apart: measured together.
+    const std::vector<PageContent> few = {Content(1, 600, 800, CropRect{100, 72, 500, 720}),
+                                          Content(2, 600, 800, CropRect{98, 72, 500, 720}),
+                                          Content(3, 600, 800, CropRect{100, 72, 500, 720}),
+                                          Content(4, 600, 800, CropRect{10, 72, 460, 720})};
+    const std::vector<crop::Outlier> listed = crop::FindOutliers(few);
+    ASSERT_EQ(listed.size(), 1u);
+    EXPECT_EQ(listed[0].page, 4);
+    EXPECT_NE(listed[0].reason.find("most pages"), std::string::npos) << listed[0].reason;
 }
 
 TEST(AutoCropPlan, PageSets) {

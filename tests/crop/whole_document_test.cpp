@@ -11,6 +11,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 using crop::COrvaneDoc;
 using crop::CropRect;
 using fixtures::Box;
@@ -92,8 +94,8 @@ TEST_F(WholeDocument, ShrinkAllPagesGivesEveryPageItsContentInOneUndoStep) {
     ExpectNear(Stored(4), {117, 97, 483, 653}, 1.0);
     ExpectNear(document.CropRectangle(), Stored(1), 0);
     // The blank page is one to check.
-    ASSERT_FALSE(document.Outliers().empty());
-    EXPECT_EQ(document.Outliers()[0].page, 3);
+    EXPECT_TRUE(std::any_of(document.Outliers().begin(), document.Outliers().end(),
+                            [](const crop::Outlier &o) { return o.page == 3 && o.brief == "blank"; }));
 
     // One step takes it all back.
     document.Undo();
