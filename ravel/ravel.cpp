@@ -44,6 +44,11 @@ struct Document {
     fz_context *ctx = nullptr;
     pdf_document *pdf = nullptr;
     int dpi = 72;
+    // The page tree is held as a map from page numbers to page objects
+    // once a page far into the document is asked for: without it, finding
+    // a page of a flat tree walks every page before it.
+    bool pageMap = false;
+    bool pageMapTried = false;
 };
 
 std::unordered_set<Document *> g_documents;
@@ -51,6 +56,10 @@ std::unordered_set<Document *> g_documents;
 void Silent(void *, const char *) {}
 
 void DropDocument(Document *doc) {
+    if (doc->pageMap) {
+        fz_try(doc->ctx) { pdf_drop_page_tree(doc->ctx, doc->pdf); }
+        fz_catch(doc->ctx) {}
+    }
     fz_try(doc->ctx) { pdf_drop_document(doc->ctx, doc->pdf); }
     fz_catch(doc->ctx) {}
     fz_drop_context(doc->ctx);
@@ -110,6 +119,38 @@ pdf_document *OpenPdf(fz_context *ctx, const char *path) {
     return pdf;
 }
 
+// Pages up to this one are found quickly enough by walking the tree.
+constexpr int kPagesWithoutMap = 256;
+
+// Makes the map of the page tree the first time a page past the first few
+// is asked for. Nothing here changes the page tree, so the map stays true
+// for as long as the document is open. The map knows pages by object
+// number; a page written inside its parent has none, and the tree is then
+// walked as before.
+void MapPagesFor(Document *doc, int page) {
+    if (page <= kPagesWithoutMap || doc->pageMapTried)
+        return;
+    doc->pageMapTried = true;
+    fz_context *ctx = doc->ctx;
+    pdf_document *pdf = doc->pdf;
+    volatile bool mapped = false;
+    fz_try(ctx) {
+        pdf_load_page_tree(ctx, pdf);
+        mapped = true;
+        for (int i = 0, n = pdf_count_pages(ctx, pdf); i < n; ++i)
+            if (!pdf_is_dict(ctx, pdf_lookup_page_obj(ctx, pdf, i)))
+                fz_throw(ctx, FZ_ERROR_GENERIC, "a page the map cannot find");
+    }
+    fz_catch(ctx) {
+        if (mapped) {
+            fz_try(ctx) { pdf_drop_page_tree(ctx, pdf); }
+            fz_catch(ctx) {}
+        }
+        mapped = false;
+    }
+    doc->pageMap = mapped;
+}
+
 int PageCount(Document *doc) {
     volatile int n = 0;
     fz_try(doc->ctx) { n = pdf_count_pages(doc->ctx, doc->pdf); }
@@ -132,7 +173,12 @@ bool PageBounds(Document *doc, int page, fz_rect *out) {
     return ok;
 }
 
-bool ValidPage(Document *doc, int page) { return page >= 1 && page <= PageCount(doc); }
+bool ValidPage(Document *doc, int page) {
+    if (page < 1 || page > PageCount(doc))
+        return false;
+    MapPagesFor(doc, page);
+    return true;
+}
 
 // Pixel data within the limit the page image accepts.
 bool WithinLimit(int width, int height) {
@@ -322,9 +368,7 @@ __attribute__((visibility("default"))) LS_Document LS_OpenFile(const char *path,
             std::lock_guard<std::mutex> guard(g_stateMutex);
             g_documents.insert(doc);
         } catch (...) {
-            pdf_drop_document(ctx, pdf);
-            fz_drop_context(ctx);
-            delete doc;
+            DropDocument(doc);
             return 0;
         }
         return reinterpret_cast<LS_Document>(doc);

@@ -1,6 +1,6 @@
 // libFuzzer target: arbitrary bytes as a PDF file given to the rendering
-// library: open, count, measure, render (whole and a region) and thumbnail
-// without crashing.
+// library: open, count, measure, render (whole and a region), thumbnail
+// and write a repaired copy without crashing.
 #include "ravel/ravel.h"
 
 #include <cstdint>
@@ -48,6 +48,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
             LS_Thumbnail(doc, jpg.c_str(), page, &slot);
         }
         LS_CloseFile(doc);
+        // The repaired copy, into a file of no name.
+        if (std::FILE *copy = std::tmpfile()) {
+            LS_WriteRepaired(pdf.c_str(), fileno(copy));
+            std::fclose(copy);
+        }
     }
     std::remove(jpg.c_str());
     return 0;

@@ -126,6 +126,16 @@ TEST_F(RavelTest, PageCountAndShownSizesForEveryBoxArrangement) {
     Api().PageExtent(doc.get(), 9, box, 0);  // crop clipped to the media box
     EXPECT_DOUBLE_EQ(box[2], 300);
     EXPECT_DOUBLE_EQ(box[3], 400);
+
+    // Far into a long document, each page is the one asked for, in any order.
+    std::vector<std::pair<double, double>> sizes;
+    for (int i = 0; i < 300; ++i)
+        sizes.push_back({200.0 + i, 300});
+    OpenDoc many(Write(fixtures::PagesOfSizes(sizes), "many.pdf"));
+    for (int page : {300, 1, 257, 256, 299, 2}) {
+        ASSERT_NE(Api().PageExtent(many.get(), page, box, 0), 0) << page;
+        EXPECT_DOUBLE_EQ(box[2], 199.0 + page) << page;
+    }
 }
 
 TEST_F(RavelTest, InheritedBoxesAndRotationComeFromThePageTree) {
