@@ -359,13 +359,12 @@ bool COrvaneDoc::OpenDocument(const QString &path, QString &reason) {
 bool COrvaneDoc::ShowPage(int page) {
     if (!IsOpen())
         return false;
-    emit PageTextChanged(PageText(page));
     if (page >= 1 && page <= m_pageCount && !HideOverlay()) {
         // The user stays on the overlay, with what is drawn on it.
-        emit PageTextChanged(PageText(m_currentPage));
         emit ShowPageFailed(page, QStringLiteral("the overlay is still shown"));
         return false;
     }
+    emit PageTextChanged(PageText(page));
     if (page == m_currentPage)
         return true;  // shown in place of the overlay: nothing is rendered again
     if (page < 1 || page > m_pageCount)

@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QDesktopServices>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QUrl>
 #include <QMessageBox>
 #include <QPageSetupDialog>
@@ -130,9 +131,21 @@ std::string AskSaveFileName(const std::string &filter, const std::string &defaul
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setFileMode(QFileDialog::AnyFile);
     dialog.setDefaultSuffix(QString::fromStdString(defaultSuffix));
-    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
-        return {};
-    return dialog.selectedFiles().first().toStdString();
+    // The question before a file is replaced is asked in a box of the
+    // program's own, which fits a long path on the screen.
+    dialog.setOption(QFileDialog::DontConfirmOverwrite);
+    while (dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty()) {
+        const QString chosen = dialog.selectedFiles().first();
+        if (!QFileInfo::exists(chosen))
+            return chosen.toStdString();
+        const std::unique_ptr<QMessageBox> box =
+            MakeMessageBox("Save As", (chosen + " already exists.\nDo you want to replace it?").toStdString(),
+                           MessageIcon::Warning, QMessageBox::Yes | QMessageBox::No);
+        box->setDefaultButton(QMessageBox::No);
+        if (box->exec() == QMessageBox::Yes)
+            return chosen.toStdString();
+    }
+    return {};
 }
 
 SaveFileHandler SetSaveFileHandler(SaveFileHandler handler) {
