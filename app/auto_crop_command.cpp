@@ -233,6 +233,14 @@ bool AutoCropFile(const AutoCropJob &job, AutoCropReport &report, QString &reaso
         return false;
     }
 
+    // A copy with no page cropped would be the input again.
+    if (report.cropped == 0) {
+        reason = QStringLiteral("no page of %1 has content to crop to (every page is blank); nothing was cropped, and "
+                                "%2 is not written")
+                     .arg(Quote(input), Quote(output));
+        return false;
+    }
+
     TempList list;
     if (platform::MakeTempFileName(1024, list.path, ".txt") == 0 || !WriteCropList(list.path, pageCount, result)) {
         reason = QStringLiteral("the crop list cannot be written to the temporary folder");

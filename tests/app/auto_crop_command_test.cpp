@@ -249,6 +249,9 @@ TEST_F(AutoCropCommand, FailuresSayWhyInOneLineAndLeaveNoOutput) {
     std::ofstream(dir.file("text.pdf")) << "just words, no PDF\n";
     fs::create_directory(dir.file("folder.pdf"));
     fs::create_hard_link(good, dir.file("same.pdf"));
+    DocPlan blank;
+    blank.pages.resize(3);
+    fixtures::WritePdf(blank, dir.file("blank.pdf"));
     const std::string before = Bytes(good);
 
     struct Row {
@@ -270,6 +273,7 @@ TEST_F(AutoCropCommand, FailuresSayWhyInOneLineAndLeaveNoOutput) {
         {"output the input", {"--auto-crop", Q(good), "-o", Q(good)}, "is the input file", ""},
         {"output the input by another name", {"--auto-crop", Q(good), "-o", Q(dir.file("same.pdf"))},
          "is the input file", ""},
+        {"nothing to crop", {"--auto-crop", Q(dir.file("blank.pdf")), "-o", Q(out)}, "nothing was cropped", out},
     };
     for (const Row &row : rows) {
         SCOPED_TRACE(row.name);
