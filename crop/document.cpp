@@ -626,8 +626,17 @@ void COrvaneDoc::ApplyRectToPages(PageRange range) {
     // place from its top-left corner, clipped to it.
     const std::string value = PageValueFor(m_cropRect, PageHeightPoints());
     const CropRect shown = m_cropRect.Normalized();
+    // Every page measured at once where the page source can; else one by one.
+    const std::vector<std::pair<double, double>> sizes =
+        m_cropRect.IsEmpty() ? std::vector<std::pair<double, double>>() : m_pageSource->PageSizes();
     for (int page : pages) {
-        const std::optional<std::pair<double, double>> size = m_cropRect.IsEmpty() ? std::nullopt : PageSizeOf(page);
+        std::optional<std::pair<double, double>> size;
+        if (!m_cropRect.IsEmpty())
+            size = page <= int(sizes.size()) ? std::optional(sizes[size_t(page - 1)]) : PageSizeOf(page);
+        if (size && !(size->first > 0 && size->second > 0))
+            size.reset();  // no size (or not a number): the value as it is
+        else if (size)
+            size = std::pair{std::min(size->first, 1.0e9), std::min(size->second, 1.0e9)};
         if (!size || (int(std::trunc(size->first)) == m_pagePicture->PageWidth() &&
                       int(std::trunc(size->second)) == PageHeightPoints()))
             EditValue(page, value);

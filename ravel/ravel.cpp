@@ -44,11 +44,6 @@ struct Document {
     fz_context *ctx = nullptr;
     pdf_document *pdf = nullptr;
     int dpi = 72;
-    // The page tree is held as a map from page numbers to page objects
-    // once a page far into the document is asked for: without it, finding
-    // a page of a flat tree walks every page before it.
-    bool pageMap = false;
-    bool pageMapTried = false;
 };
 
 std::unordered_set<Document *> g_documents;
@@ -56,10 +51,6 @@ std::unordered_set<Document *> g_documents;
 void Silent(void *, const char *) {}
 
 void DropDocument(Document *doc) {
-    if (doc->pageMap) {
-        fz_try(doc->ctx) { pdf_drop_page_tree(doc->ctx, doc->pdf); }
-        fz_catch(doc->ctx) {}
-    }
     fz_try(doc->ctx) { pdf_drop_document(doc->ctx, doc->pdf); }
     fz_catch(doc->ctx) {}
     fz_drop_context(doc->ctx);
@@ -119,38 +110,6 @@ pdf_document *OpenPdf(fz_context *ctx, const char *path) {
     return pdf;
 }
 
-// Pages up to this one are found quickly enough by walking the tree.
-constexpr int kPagesWithoutMap = 256;
-
-// Makes the map of the page tree the first time a page past the first few
-// is asked for. Nothing here changes the page tree, so the map stays true
-// for as long as the document is open. The map knows pages by object
-// number; a page written inside its parent has none, and the tree is then
-// walked as before.
-void MapPagesFor(Document *doc, int page) {
-    if (page <= kPagesWithoutMap || doc->pageMapTried)
-        return;
-    doc->pageMapTried = true;
-    fz_context *ctx = doc->ctx;
-    pdf_document *pdf = doc->pdf;
-    volatile bool mapped = false;
-    fz_try(ctx) {
-        pdf_load_page_tree(ctx, pdf);
-        mapped = true;
-        for (int i = 0, n = pdf_count_pages(ctx, pdf); i < n; ++i)
-            if (!pdf_is_dict(ctx, pdf_lookup_page_obj(ctx, pdf, i)))
-                fz_throw(ctx, FZ_ERROR_GENERIC, "a page the map cannot find");
-    }
-    fz_catch(ctx) {
-        if (mapped) {
-            fz_try(ctx) { pdf_drop_page_tree(ctx, pdf); }
-            fz_catch(ctx) {}
-        }
-        mapped = false;
-    }
-    doc->pageMap = mapped;
-}
-
 int PageCount(Document *doc) {
     volatile int n = 0;
     fz_try(doc->ctx) { n = pdf_count_pages(doc->ctx, doc->pdf); }
@@ -173,12 +132,7 @@ bool PageBounds(Document *doc, int page, fz_rect *out) {
     return ok;
 }
 
-bool ValidPage(Document *doc, int page) {
-    if (page < 1 || page > PageCount(doc))
-        return false;
-    MapPagesFor(doc, page);
-    return true;
-}
+bool ValidPage(Document *doc, int page) { return page >= 1 && page <= PageCount(doc); }
 
 // Pixel data within the limit the page image accepts.
 bool WithinLimit(int width, int height) {
@@ -368,7 +322,9 @@ __attribute__((visibility("default"))) LS_Document LS_OpenFile(const char *path,
             std::lock_guard<std::mutex> guard(g_stateMutex);
             g_documents.insert(doc);
         } catch (...) {
-            DropDocument(doc);
+            pdf_drop_document(ctx, pdf);
+            fz_drop_context(ctx);
+            delete doc;
             return 0;
         }
         return reinterpret_cast<LS_Document>(doc);
@@ -427,6 +383,72 @@ __attribute__((visibility("default"))) int LS_PageExtent(LS_Document handle, int
         box[2] = double(r.x1) - double(r.x0);
         box[3] = double(r.y1) - double(r.y0);
         return 1;
+    } catch (...) {
+        return 0;
+    }
+}
+
+namespace {
+
+// The pages below `node` in document order: each leaf's shown size into
+// `sizes`, and the object numbers of the pages at the three places the
+// walk is checked at. Longjmps out (fz_throw) on anything the walk cannot
+// trust; it holds nothing that needs freeing.
+struct PageWalk {
+    double *sizes;
+    int count;
+    int found = 0;
+    int visited = 0;
+    int checks[3];
+    int numbers[3] = {0, 0, 0};
+};
+
+void WalkPageTree(fz_context *ctx, pdf_obj *node, int depth, PageWalk &walk) {
+    if (depth > 64 || ++walk.visited > 4 * walk.count + 1024)
+        fz_throw(ctx, FZ_ERROR_GENERIC, "page tree too deep or too wide");
+    pdf_obj *kids = pdf_dict_get(ctx, node, PDF_NAME(Kids));
+    if (pdf_is_array(ctx, kids) && !pdf_name_eq(ctx, pdf_dict_get(ctx, node, PDF_NAME(Type)), PDF_NAME(Page))) {
+        for (int i = 0, n = pdf_array_len(ctx, kids); i < n; ++i)
+            WalkPageTree(ctx, pdf_array_get(ctx, kids, i), depth + 1, walk);
+        return;
+    }
+    if (walk.found >= walk.count || !pdf_is_dict(ctx, node))
+        fz_throw(ctx, FZ_ERROR_GENERIC, "not the pages counted");
+    fz_rect box;
+    fz_matrix ctm;
+    pdf_page_obj_transform(ctx, node, &box, &ctm);
+    const fz_rect r = fz_transform_rect(box, ctm);
+    walk.sizes[2 * walk.found] = double(r.x1) - double(r.x0);
+    walk.sizes[2 * walk.found + 1] = double(r.y1) - double(r.y0);
+    for (int i = 0; i < 3; ++i)
+        if (walk.checks[i] == walk.found)
+            walk.numbers[i] = pdf_to_num(ctx, node);
+    ++walk.found;
+}
+
+}  // namespace
+
+__attribute__((visibility("default"))) int LS_PageSizes(LS_Document handle, double *sizes, int count) {
+    try {
+        Document *doc = Lookup(handle);
+        if (!doc || !sizes || count < 1 || count != PageCount(doc))
+            return 0;
+        fz_context *ctx = doc->ctx;
+        PageWalk walk{sizes, count, 0, 0, {0, count / 2, count - 1}};
+        volatile int measured = 0;
+        fz_try(ctx) {
+            WalkPageTree(ctx, pdf_dict_getp(ctx, pdf_trailer(ctx, doc->pdf), "Root/Pages"), 0, walk);
+            // The walk agrees with how pages are found when shown: the
+            // same number of pages, and the same page at the first, the
+            // middle and the last place.
+            bool same = walk.found == count;
+            for (int i = 0; same && i < 3; ++i)
+                same = walk.numbers[i] != 0 &&
+                       pdf_to_num(ctx, pdf_lookup_page_obj(ctx, doc->pdf, walk.checks[i])) == walk.numbers[i];
+            measured = same ? count : 0;
+        }
+        fz_catch(ctx) { measured = 0; }
+        return measured;
     } catch (...) {
         return 0;
     }

@@ -53,6 +53,16 @@ void LS_CloseFile(LS_Document doc);
 /* Number of pages; 0 for a bad handle. */
 int LS_Pages(LS_Document doc);
 
+/* The shown size of every page, as LS_PageExtent gives each one's width
+ * and height, found in one walk of the page tree (asking LS_PageExtent for
+ * each page of a long flat tree walks the tree once a page). `count` must
+ * be LS_Pages; `sizes` gets 2 * count doubles, width then height of page 1,
+ * page 2, and so on. Returns count when every page was measured; 0 (and
+ * `sizes` undefined) for a bad handle, another count, or a page tree whose
+ * walk does not agree with how pages are counted: the caller then asks
+ * LS_PageExtent page by page. */
+int LS_PageSizes(LS_Document doc, double *sizes, int count);
+
 /* Stored only: the caller passes pixel sizes to LS_DIBitmap24. */
 int LS_SetResolution(LS_Document doc, int dpi);
 

@@ -7,6 +7,7 @@
 #include <cctype>
 #include <filesystem>
 #include <fstream>
+#include <new>
 
 namespace render {
 
@@ -83,6 +84,25 @@ int PageSource::PageCount() {
 void PageSource::SetResolution(int dpi) {
     if (m_kind == SourceKind::Pdf)
         Ravel().SetResolution(m_document.Handle(), dpi);
+}
+
+std::vector<std::pair<double, double>> PageSource::PageSizes() {
+    const int count = PageCount();
+    if (m_kind != SourceKind::Pdf || count < 1)
+        return {};
+    std::vector<double> sizes;
+    std::vector<std::pair<double, double>> pages;
+    try {
+        sizes.resize(static_cast<size_t>(count) * 2);
+        pages.resize(static_cast<size_t>(count));
+    } catch (const std::bad_alloc &) {
+        return {};
+    }
+    if (Ravel().PageSizes(m_document.Handle(), sizes.data(), count) != count)
+        return {};
+    for (size_t i = 0; i < pages.size(); ++i)
+        pages[i] = {sizes[2 * i], sizes[2 * i + 1]};
+    return pages;
 }
 
 int PageSource::PageExtent(int page, render::PageExtent *extent, int extra) {

@@ -14,6 +14,8 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace render {
 
@@ -45,6 +47,11 @@ public:
     // Fills `extent` for page `page` (from 1); 0 when the rendering library
     // refuses the page.
     int PageExtent(int page, render::PageExtent *extent, int extra);
+    // The shown width and height in points of every page of a PDF, as
+    // PageExtent gives them, measured in one go; empty when that cannot be
+    // done (other kinds, an odd page tree), and pages are then measured one
+    // by one.
+    std::vector<std::pair<double, double>> PageSizes();
     // A picture of PDF page `page` at exactly width x height pixels; the
     // other arguments go unchanged to the rendering library. Null on
     // failure and for sources that are not PDF.

@@ -45,6 +45,7 @@ const RavelApi &Stubs() {
         api.GetPDFThumbnail = [](const char *, const char *, int, int32_t *) { return 0; };
         api.Thumbnail = [](LS_Document, const char *, int, int32_t *) { return 0; };
         api.ThumbnailCancellable = [](LS_Document, const char *, int, LS_CancelFlag *) { return 0; };
+        api.PageSizes = [](LS_Document, double *, int) { return 0; };
         return api;
     }();
     return stubs;
@@ -59,6 +60,13 @@ template <typename Fn>
 bool Bind(void *module, const char *name, Fn &slot) {
     slot = reinterpret_cast<Fn>(::dlsym(module, name));
     return slot != nullptr;
+}
+
+// Entry points the program can do without.
+bool BindOptional(void *module, RavelApi &api) {
+    if (!Bind(module, "LS_PageSizes", api.PageSizes))
+        api.PageSizes = Stubs().PageSizes;
+    return true;
 }
 
 bool BindAll(void *module, RavelApi &api) {
@@ -78,7 +86,7 @@ bool BindAll(void *module, RavelApi &api) {
            Bind(module, "LS_RenderRegionCancellable", api.RenderRegionCancellable) &&
            Bind(module, "LS_GetPDFThumbnail", api.GetPDFThumbnail) &&
            Bind(module, "LS_Thumbnail", api.Thumbnail) &&
-           Bind(module, "LS_ThumbnailCancellable", api.ThumbnailCancellable);
+           Bind(module, "LS_ThumbnailCancellable", api.ThumbnailCancellable) && BindOptional(module, api);
 }
 
 // What dlopen is given for an empty name: the library beside the

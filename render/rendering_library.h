@@ -31,6 +31,9 @@ struct RavelApi {
     decltype(&::LS_GetPDFThumbnail) GetPDFThumbnail = nullptr;
     decltype(&::LS_Thumbnail) Thumbnail = nullptr;
     decltype(&::LS_ThumbnailCancellable) ThumbnailCancellable = nullptr;
+    // Bound when the library has it; otherwise a stub that measures
+    // nothing, and pages are measured one by one.
+    decltype(&::LS_PageSizes) PageSizes = nullptr;
 };
 
 // File name of the library.

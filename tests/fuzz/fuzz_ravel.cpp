@@ -1,6 +1,6 @@
 // libFuzzer target: arbitrary bytes as a PDF file given to the rendering
-// library: open, count, measure, render (whole and a region), thumbnail
-// and write a repaired copy without crashing.
+// library: open, count, measure, render (whole and a region), thumbnail,
+// measure every page at once and write a repaired copy without crashing.
 #include "ravel/ravel.h"
 
 #include <cstdint>
@@ -36,6 +36,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     LS_Document doc = LS_OpenFile(pdf.c_str(), 1);
     if (doc) {
         const int pages = LS_Pages(doc);
+        if (pages > 0 && pages <= 100000) {
+            double *sizes = static_cast<double *>(std::malloc(sizeof(double) * 2 * size_t(pages)));
+            if (sizes)
+                LS_PageSizes(doc, sizes, pages);
+            std::free(sizes);
+        }
         for (int page = 1; page <= pages && page <= 3; ++page) {
             double box[4] = {0, 0, 0, 0};
             if (!LS_PageExtent(doc, page, box, 0))
