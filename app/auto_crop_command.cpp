@@ -235,7 +235,7 @@ bool AutoCropFile(const AutoCropJob &job, AutoCropReport &report, QString &reaso
 
     // A copy with no page cropped would be the input again.
     if (report.cropped == 0) {
-        reason = QStringLiteral("no page of %1 has content to crop to (every page is blank); nothing was cropped, and "
+        reason = QStringLiteral("no page of %1 has content to crop to (each is blank or could not be rendered); nothing was cropped, and "
                                 "%2 is not written")
                      .arg(Quote(input), Quote(output));
         return false;

@@ -176,7 +176,9 @@ std::vector<Outlier> FindOutliers(const std::vector<PageContent> &pages) {
         if (all.size() >= kOutlierFewPages || all.size() < 2)
             return spread[side][i];
         std::vector<double> others = all;
-        others.erase(std::find(others.begin(), others.end(), value));
+        const auto self = std::find(others.begin(), others.end(), value);
+        if (self != others.end())
+            others.erase(self);
         return SpreadOf(std::move(others));
     };
 

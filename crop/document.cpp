@@ -673,8 +673,10 @@ void COrvaneDoc::MoveStep(std::vector<UndoStep> &from, std::vector<UndoStep> &to
     if (from.empty() || IsCropRunning())
         return;
     // The step shows the page it was made on; the overlay is left first,
-    // and what was drawn on it settled, so the step stays the last one.
-    if (!HideOverlay() || from.empty())
+    // and what was drawn on it settled. Given to its pages, the rectangle
+    // is a change of its own, and this press has done its work.
+    const size_t steps = m_undo.size();
+    if (!HideOverlay() || from.empty() || m_undo.size() != steps)
         return;
     UndoStep step = std::move(from.back());
     from.pop_back();
@@ -1020,12 +1022,21 @@ bool COrvaneDoc::OverlayRectanglePending() const {
 bool COrvaneDoc::SettleOverlayRectangle() {
     if (!OverlayRectanglePending())
         return true;
+    if (!Editable()) {
+        // Nothing can be given to the pages now, and the rectangle is not
+        // let go without a word: the overlay stays.
+        emit StatusMessage(QStringLiteral("The rectangle drawn on the overlay stays there until the work that holds "
+                                          "the document is done; then give it to its pages or leave the overlay."));
+        return false;
+    }
     const OverlayExit answer =
         m_overlayQuestion ? m_overlayQuestion(int(m_overlaySizes.size())) : OverlayExit::Drop;
     if (answer == OverlayExit::Stay || !OverlayRectanglePending())
         return answer != OverlayExit::Stay;
     if (answer == OverlayExit::Give)
         ApplyRectToPages(PageRange(int(m_overlaySet)));
+    else
+        m_overlayRectPending = false;  // the user chose to leave the pages as they are
     return true;
 }
 

@@ -62,7 +62,10 @@ std::string FitMessage(const std::string &text, std::string &whole, std::size_t 
         }
         const QString run = original.mid(i, end - i);
         if (run.size() > qsizetype(longest)) {
-            fitted += run.left(keep) + QStringLiteral("…") + run.right(keep);
+            // Never half a character made of two UTF-16 units.
+            const qsizetype head = run.at(keep - 1).isHighSurrogate() ? keep - 1 : keep;
+            const qsizetype tail = run.at(run.size() - keep).isLowSurrogate() ? keep - 1 : keep;
+            fitted += run.left(head) + QStringLiteral("…") + run.right(tail);
             shortened = true;
         } else {
             fitted += run;
@@ -80,8 +83,10 @@ std::unique_ptr<QMessageBox> MakeMessageBox(const std::string &title, const std:
                                                                    : QMessageBox::Information;
     std::string whole;
     const std::string shown = FitMessage(text, whole);
+    // No parent: the box is its owner's alone, whatever becomes of the
+    // window that was active.
     auto box = std::make_unique<QMessageBox>(qicon, QString::fromStdString(title), QString::fromStdString(shown),
-                                             QMessageBox::StandardButtons(buttons), QApplication::activeWindow());
+                                             QMessageBox::StandardButtons(buttons));
     box->setTextFormat(Qt::PlainText);
     if (!whole.empty())
         box->setDetailedText(QString::fromStdString(whole));

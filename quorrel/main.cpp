@@ -159,18 +159,23 @@ int main(int argc, char **argv) {
         pdf->setSuppressWarnings(true);
         // A file too damaged for qpdf is cropped from a copy the rendering
         // library repaired, which is how the window read it.
+        bool damaged = false;
         std::string unreadable;
         try {
             pdf->processInputSource(input);
         } catch (const QPDFExc &e) {
             if (e.getErrorCode() == qpdf_e_password)
                 return Fail(in + " is protected by a password and cannot be cropped");
-            unreadable = e.getMessageDetail();
+            // The file could not be read from the disk: no repair helps.
+            if (e.getErrorCode() == qpdf_e_system)
+                return Fail("cannot read " + in + ": " + e.getMessageDetail());
+            damaged = true;
+            unreadable = e.getMessageDetail().empty() ? std::string("it makes no sense as a PDF") : e.getMessageDetail();
         } catch (const std::runtime_error &e) {
-            unreadable = e.what();
+            return Fail("cannot open " + in + ": " + e.what());
         }
         bool rebuilt = false;
-        if (!unreadable.empty()) {
+        if (damaged) {
             std::string why;
             const int fd = quorrel::RepairedCopy(in, why);
             if (fd < 0)

@@ -112,7 +112,8 @@ bool OutputFile::Open(std::string &error) {
     RemoveStaleTemporaries(m_folder);
     // A file without a name until it is complete: whatever ends the
     // process, nothing is left. Where the file system cannot make one, or
-    // it could not be given a name later, a named file takes its place.
+    // there is no /proc to name it through when it is complete, a named
+    // file takes its place.
     m_fd = ::open(m_folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
     if (m_fd >= 0 && ::access(("/proc/self/fd/" + std::to_string(m_fd)).c_str(), F_OK) != 0) {
         ::close(m_fd);
@@ -279,7 +280,8 @@ bool OutputFile::LinkIntoPlace(std::string &error) {
         if (errno != EEXIST)
             break;
     }
-    error = "cannot write in the folder " + m_folder + ": " + std::strerror(errno);
+    error = "cannot write in the folder " + m_folder + ": " +
+            (errno == EEXIST ? std::string("no temporary name is free") : std::string(std::strerror(errno)));
     return false;
 }
 

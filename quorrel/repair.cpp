@@ -15,18 +15,14 @@ namespace {
 using LoadLibraryFn = int (*)(const char *);
 using WriteRepairedFn = int (*)(const char *, int);
 
-// The rendering library beside this program, else in the working folder,
-// loaded once and kept for the rest of the run.
+// The rendering library beside this program, loaded once and kept for the
+// rest of the run. Only that one: a library in the working folder (beside
+// the user's files) is never loaded.
 void *RenderingLibrary() {
     static void *const module = [] {
         std::error_code failed;
         const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", failed);
-        void *found = nullptr;
-        if (!failed)
-            found = ::dlopen((self.parent_path() / "libravel.so").c_str(), RTLD_NOW | RTLD_LOCAL);
-        if (!found)
-            found = ::dlopen("./libravel.so", RTLD_NOW | RTLD_LOCAL);
-        return found;
+        return failed ? nullptr : ::dlopen((self.parent_path() / "libravel.so").c_str(), RTLD_NOW | RTLD_LOCAL);
     }();
     return module;
 }

@@ -408,8 +408,14 @@ void WalkPageTree(fz_context *ctx, pdf_obj *node, int depth, PageWalk &walk) {
         fz_throw(ctx, FZ_ERROR_GENERIC, "page tree too deep or too wide");
     pdf_obj *kids = pdf_dict_get(ctx, node, PDF_NAME(Kids));
     if (pdf_is_array(ctx, kids) && !pdf_name_eq(ctx, pdf_dict_get(ctx, node, PDF_NAME(Type)), PDF_NAME(Page))) {
+        const int before = walk.found;
         for (int i = 0, n = pdf_array_len(ctx, kids); i < n; ++i)
             WalkPageTree(ctx, pdf_array_get(ctx, kids, i), depth + 1, walk);
+        // Pages are found by skipping whole subtrees by their /Count: a
+        // count that is not what the subtree holds numbers pages otherwise.
+        pdf_obj *counted = pdf_dict_get(ctx, node, PDF_NAME(Count));
+        if (!pdf_is_int(ctx, counted) || pdf_to_int(ctx, counted) != walk.found - before)
+            fz_throw(ctx, FZ_ERROR_GENERIC, "a page count that is not what the tree holds");
         return;
     }
     if (walk.found >= walk.count || !pdf_is_dict(ctx, node))

@@ -185,6 +185,17 @@ TEST_F(WholeDocument, TheOverlayDarkensEveryPageIntoOnePictureAndCropsEachFromIt
     document.ShowPage(2);
     EXPECT_FALSE(document.OverlayWanted());
     EXPECT_EQ(document.PagePicture().PageRect(), QRect(0, 0, 612, 792));
+
+    // Undo with a rectangle drawn on the overlay, given to its pages when
+    // asked: that is the change made, and nothing older is taken back.
+    document.SetOverlayQuestion([](int) { return COrvaneDoc::OverlayExit::Give; });
+    ASSERT_TRUE(document.ShowOverlay(crop::PageSet::All, reason));
+    ASSERT_TRUE(WaitForOverlay());
+    document.SetCurrentPageRect({20, 20, 200, 200}, true);
+    document.Undo();
+    EXPECT_FALSE(document.OverlayWanted());
+    ExpectNear(Stored(1), {20, 20, 200, 200}, 0.01);
+    ExpectNear(Stored(3, 400), {20, 20, 200, 200}, 0.01);
 }
 
 TEST_F(WholeDocument, CropAllPagesPlacesTheRectangleAsSeenFromEachPagesTopLeftCorner) {

@@ -8,6 +8,9 @@
 
 #include <gtest/gtest.h>
 
+#include <qpdf/QPDF.hh>
+#include <qpdf/QPDFWriter.hh>
+
 #include <cstring>
 
 #include <chrono>
@@ -160,6 +163,22 @@ TEST_F(RavelTest, InheritedBoxesAndRotationComeFromThePageTree) {
         EXPECT_DOUBLE_EQ(box[2], expected[page - 1][0]) << "page " << page;
         EXPECT_DOUBLE_EQ(box[3], expected[page - 1][1]) << "page " << page;
     }
+    double sizes[8];
+    ASSERT_EQ(Api().PageSizes(doc.get(), sizes, 4), 4);
+    for (int page = 1; page <= 4; ++page)
+        EXPECT_DOUBLE_EQ(sizes[2 * page - 1], expected[page - 1][1]) << "page " << page;
+
+    // A node whose /Count is not what it holds numbers its pages otherwise
+    // than a walk does: nothing is measured at once then.
+    QPDF pdf;
+    pdf.processFile(dir.file("doc.pdf").c_str());
+    pdf.getRoot().getKey("/Pages").getKey("/Kids").getArrayItem(1).replaceKey("/Count",
+                                                                             QPDFObjectHandle::newInteger(1));
+    QPDFWriter writer(pdf, dir.file("miscounted.pdf").c_str());
+    writer.write();
+    OpenDoc miscounted(dir.file("miscounted.pdf"));
+    ASSERT_TRUE(miscounted);
+    EXPECT_EQ(Api().PageSizes(miscounted.get(), sizes, Api().Pages(miscounted.get())), 0);
 }
 
 TEST_F(RavelTest, OutOfRangePagesAndBadHandlesAreRefused) {
