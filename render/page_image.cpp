@@ -40,7 +40,10 @@ uint32_t PaletteEntries(uint32_t bits) {
 bool WithinPageImageLimit(uint32_t width, uint32_t height, uint32_t bits) {
     // In 64 bits, so that no product can wrap around.
     uint64_t product = uint64_t(width) * uint64_t(height) * uint64_t(bits);
-    return (product & ~uint64_t(7)) <= kPageImageMaxBits;
+    // The rows as they are held, each padded to four bytes: a narrow
+    // picture of many rows takes far more than its pixels alone.
+    const uint64_t held = ((uint64_t(width) * bits + 31) / 32) * 32 * uint64_t(height);
+    return (product & ~uint64_t(7)) <= kPageImageMaxBits && held <= kPageImageMaxBits;
 }
 
 PageImage::PageImage(int formatCode) : m_format(formatCode) {

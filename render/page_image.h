@@ -156,7 +156,8 @@ private:
 
 // The largest pixel data a page image holds, in bits.
 inline constexpr uint64_t kPageImageMaxBits = 0x80000000u;
-// Whether width x height at `bits` per pixel stays within the limit.
+// Whether width x height at `bits` per pixel stays within the limit, its
+// rows as they are held (padded to four bytes) as well.
 bool WithinPageImageLimit(uint32_t width, uint32_t height, uint32_t bits);
 
 }  // namespace render

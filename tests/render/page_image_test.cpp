@@ -83,6 +83,8 @@ TEST(PageImage, TheMemoryLimitRefusesHugeAndOverflowingSizes) {
     EXPECT_TRUE(render::WithinPageImageLimit(32768, 65536, 1));
     EXPECT_FALSE(render::WithinPageImageLimit(32768, 65537, 1));
     EXPECT_TRUE(render::WithinPageImageLimit(16384, 5461, 24));
+    // One pixel wide: each row is held in four bytes, not half of one.
+    EXPECT_FALSE(render::WithinPageImageLimit(1, 0x1e000000, 4));
 }
 
 TEST(PageImage, ResolutionStoresDpiAndPixelsPerMetre) {
