@@ -174,9 +174,10 @@ TEST_F(RavelTest, InheritedBoxesAndRotationComeFromThePageTree) {
     pdf.processFile(dir.file("doc.pdf").c_str());
     pdf.getRoot().getKey("/Pages").getKey("/Kids").getArrayItem(1).replaceKey("/Count",
                                                                              QPDFObjectHandle::newInteger(1));
-    QPDFWriter writer(pdf, dir.file("miscounted.pdf").c_str());
+    const std::string miscountedPath = dir.file("miscounted.pdf");  // the writer keeps the name it is given
+    QPDFWriter writer(pdf, miscountedPath.c_str());
     writer.write();
-    OpenDoc miscounted(dir.file("miscounted.pdf"));
+    OpenDoc miscounted(miscountedPath);
     ASSERT_TRUE(miscounted);
     EXPECT_EQ(Api().PageSizes(miscounted.get(), sizes, Api().Pages(miscounted.get())), 0);
 }
