@@ -110,6 +110,30 @@ pdf_document *OpenPdf(fz_context *ctx, const char *path) {
     return pdf;
 }
 
+// A document of its own for `path`, on a context cloned from the base one,
+// not yet known as a handle; null when it is not a PDF this library opens.
+// Freed with DropDocument.
+Document *OpenDocumentAt(const char *path) {
+    if (!path || !LooksLikePdf(path))
+        return nullptr;
+    fz_context *ctx = CloneBase();
+    if (!ctx)
+        return nullptr;
+    pdf_document *pdf = OpenPdf(ctx, path);
+    auto *doc = pdf ? new (std::nothrow) Document : nullptr;
+    if (!doc) {
+        if (pdf) {
+            fz_try(ctx) { pdf_drop_document(ctx, pdf); }
+            fz_catch(ctx) {}
+        }
+        fz_drop_context(ctx);
+        return nullptr;
+    }
+    doc->ctx = ctx;
+    doc->pdf = pdf;
+    return doc;
+}
+
 int PageCount(Document *doc) {
     volatile int n = 0;
     fz_try(doc->ctx) { n = pdf_count_pages(doc->ctx, doc->pdf); }
@@ -300,31 +324,14 @@ __attribute__((visibility("default"))) void LS_FreeLibrary(void) {
 
 __attribute__((visibility("default"))) LS_Document LS_OpenFile(const char *path, int) {
     try {
-        if (!path || !LooksLikePdf(path))
+        Document *doc = OpenDocumentAt(path);
+        if (!doc)
             return 0;
-        fz_context *ctx = CloneBase();
-        if (!ctx)
-            return 0;
-        pdf_document *pdf = OpenPdf(ctx, path);
-        if (!pdf) {
-            fz_drop_context(ctx);
-            return 0;
-        }
-        auto *doc = new (std::nothrow) Document;
-        if (!doc) {
-            pdf_drop_document(ctx, pdf);
-            fz_drop_context(ctx);
-            return 0;
-        }
-        doc->ctx = ctx;
-        doc->pdf = pdf;
         try {
             std::lock_guard<std::mutex> guard(g_stateMutex);
             g_documents.insert(doc);
         } catch (...) {
-            pdf_drop_document(ctx, pdf);
-            fz_drop_context(ctx);
-            delete doc;
+            DropDocument(doc);
             return 0;
         }
         return reinterpret_cast<LS_Document>(doc);
@@ -560,24 +567,18 @@ __attribute__((visibility("default"))) int LS_GetPDFThumbnail(const char *pdfPat
                                                               const char *jpegPath, int page,
                                                               int32_t *) {
     try {
-        if (!pdfPath || !jpegPath || page < 1 || !LooksLikePdf(pdfPath))
+        if (!jpegPath || page < 1)
             return 0;
-        fz_context *ctx = CloneBase();
-        if (!ctx)
+        Document *doc = OpenDocumentAt(pdfPath);
+        if (!doc)
             return 0;
-        pdf_document *pdf = OpenPdf(ctx, pdfPath);
-        if (!pdf) {
-            fz_drop_context(ctx);
-            return 0;
-        }
-
-        fz_pixmap *rgb = StoredThumbnail(ctx, pdf, page);
+        fz_pixmap *rgb = StoredThumbnail(doc->ctx, doc->pdf, page);
         int written = 0;
         if (rgb)
             written = ravel::WriteJpeg(jpegPath, rgb->samples, rgb->w, rgb->h,
                                        size_t(rgb->stride)) ? 1 : 0;
-        fz_drop_pixmap(ctx, rgb);
-        DropDocument(new Document{ctx, pdf});
+        fz_drop_pixmap(doc->ctx, rgb);
+        DropDocument(doc);
         return written;
     } catch (...) {
         return 0;
@@ -625,16 +626,13 @@ void SeekDescriptor(fz_context *ctx, void *state, int64_t offset, int whence) {
 
 __attribute__((visibility("default"))) int LS_WriteRepaired(const char *path, int fd) {
     try {
-        if (!path || fd < 0 || !LooksLikePdf(path))
+        if (fd < 0)
             return 0;
-        fz_context *ctx = CloneBase();
-        if (!ctx)
+        Document *doc = OpenDocumentAt(path);
+        if (!doc)
             return 0;
-        pdf_document *pdf = OpenPdf(ctx, path);
-        if (!pdf) {
-            fz_drop_context(ctx);
-            return 0;
-        }
+        fz_context *ctx = doc->ctx;
+        pdf_document *pdf = doc->pdf;
         Descriptor descriptor{fd, ::lseek(fd, 0, SEEK_CUR)};
         if (descriptor.start < 0)
             descriptor.start = 0;
@@ -653,9 +651,7 @@ __attribute__((visibility("default"))) int LS_WriteRepaired(const char *path, in
         }
         fz_always(ctx) { fz_drop_output(ctx, out); }
         fz_catch(ctx) { written = 0; }
-        fz_try(ctx) { pdf_drop_document(ctx, pdf); }
-        fz_catch(ctx) {}
-        fz_drop_context(ctx);
+        DropDocument(doc);
         return written;
     } catch (...) {
         return 0;
