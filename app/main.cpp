@@ -1,4 +1,4 @@
-#include "app/auto_crop_command.h"
+#include "app/command_line.h"
 #include "app/orvane_app.h"
 #include "platform/memory_tuning.h"
 #include "platform/temp_files.h"

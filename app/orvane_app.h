@@ -3,7 +3,7 @@
 
 #include "app/main_frame.h"
 #include "app/recent_files.h"
-#include "crop/document.h"
+#include "crop/model/document.h"
 
 #include <QApplication>
 #include <QString>

@@ -5,7 +5,7 @@
 // 50 ms to the longest pause.
 
 #include "event_loop.h"
-#include "crop/crop_run.h"
+#include "crop/model/crop_run.h"
 #include "tests/fixtures/temp_dir.h"
 
 #include <QCoreApplication>

@@ -5,8 +5,8 @@
 // nothing rendered ahead (each page rendered when asked for), in the same
 // run.
 
-#include "crop/document.h"
-#include "crop/orvane_view.h"
+#include "crop/model/document.h"
+#include "crop/view/orvane_view.h"
 #include "platform/memory_tuning.h"
 #include "res/command_ids.h"
 #include "render/rendering_library.h"

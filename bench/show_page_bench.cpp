@@ -3,8 +3,8 @@
 // full repaint) against the bare LS_DIBitmap24 render of the same pages at
 // the same size, in the same run.
 
-#include "crop/document.h"
-#include "crop/orvane_view.h"
+#include "crop/model/document.h"
+#include "crop/view/orvane_view.h"
 #include "platform/memory_tuning.h"
 #include "render/rendering_library.h"
 #include "tests/fixtures/pdf_fixtures.h"

@@ -7,8 +7,8 @@
 // Prints the best time of each and the ratio shrink / one pass.
 
 #include "best_of.h"
-#include "crop/content_detector.h"
-#include "crop/shrink.h"
+#include "crop/detect/content_detector.h"
+#include "crop/detect/shrink.h"
 
 #include <cstdint>
 #include <cstring>

@@ -7,7 +7,7 @@
 //     pause in the same run. Target: under 20 ms more.
 
 #include "event_loop.h"
-#include "crop/document.h"
+#include "crop/model/document.h"
 #include "panes/left_view.h"
 #include "render/rendering_library.h"
 #include "tests/fixtures/pdf_fixtures.h"

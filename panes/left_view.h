@@ -1,7 +1,7 @@
 #ifndef PANES_LEFT_VIEW_H
 #define PANES_LEFT_VIEW_H
 
-#include "crop/document.h"
+#include "crop/model/document.h"
 #include "panes/thumbnail_strip.h"
 
 #include <QWidget>

@@ -1,6 +1,6 @@
 #include "panes/outlier_list.h"
 
-#include "crop/document.h"
+#include "crop/model/document.h"
 
 #include <QListWidget>
 

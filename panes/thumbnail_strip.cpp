@@ -11,7 +11,7 @@
 namespace panes {
 namespace {
 
-bool IsPdf(const QString &path) { return render::IsPdfName(QFile::encodeName(path).toStdString()); }
+bool IsPdf(const QString &path) { return IsPdfName(QFile::encodeName(path).toStdString()); }
 
 // How long the strip's scrolling must rest before the worker is asked for
 // what came into view.
@@ -19,7 +19,7 @@ constexpr int kSettleMs = 120;
 
 }  // namespace
 
-ThumbnailModel::ThumbnailModel(QObject *parent) : QAbstractListModel(parent), m_placeholder(render::PlaceholderCell()) {}
+ThumbnailModel::ThumbnailModel(QObject *parent) : QAbstractListModel(parent), m_placeholder(PlaceholderCell()) {}
 
 int ThumbnailModel::rowCount(const QModelIndex &parent) const {
     return parent.isValid() ? 0 : int(m_pictures.size());
@@ -61,7 +61,7 @@ const QImage &ThumbnailModel::Picture(int item) const {
 // Hands the worker's results to the strip's thread. The worker calls it
 // on render threads and never after StopWorker has returned, so the strip
 // is alive whenever it is called.
-class CThumbnailListCtrl::Sink : public render::ThumbnailSink {
+class CThumbnailListCtrl::Sink : public ThumbnailSink {
 public:
     Sink(CThumbnailListCtrl *strip, uint64_t token) : m_strip(strip), m_token(token) {}
     void ItemsFilled(int total) override {
@@ -113,19 +113,19 @@ bool CThumbnailListCtrl::AddFile(const QString &path) {
     if (path.isEmpty())
         return false;
     if (IsPdf(path)) {
-        m_files.push_back({path, -1});
+        m_files.push_back({QFile::encodeName(path).toStdString(), -1});
         return true;
     }
     // A picture gives one record per frame, a metafile one record.
     const int frames = m_document.PathName() == path ? std::max(m_document.PageCount(), 1) : 1;
     for (int f = 0; f < frames; ++f)
-        m_files.push_back({path, f});
+        m_files.push_back({QFile::encodeName(path).toStdString(), f});
     return true;
 }
 
 bool CThumbnailListCtrl::ContainsFile(const QString &path) const {
     for (const ThumbnailFile &f : m_files)
-        if (f.path.compare(path, Qt::CaseInsensitive) == 0)
+        if (QFile::decodeName(f.path.c_str()).compare(path, Qt::CaseInsensitive) == 0)
             return true;
     return false;
 }
@@ -147,11 +147,8 @@ bool CThumbnailListCtrl::StartWorker() {
     StopWorker();
     if (!m_document.Scheduler() || m_files.empty())
         return false;
-    std::vector<render::ThumbnailFile> files;
-    for (const ThumbnailFile &f : m_files)
-        files.push_back({QFile::encodeName(f.path).toStdString(), f.frame});
     m_sink = std::make_unique<Sink>(this, ++m_token);
-    m_worker = render::ThumbnailWorker::Create(m_document.Scheduler(), std::move(files), m_sink.get());
+    m_worker = ThumbnailWorker::Create(m_document.Scheduler(), m_files, m_sink.get());
     PublishLayout();
     return m_worker->StartWorker();
 }
@@ -172,8 +169,8 @@ void CThumbnailListCtrl::StopWorker() {
     ++m_token;
 }
 
-render::StripLayout CThumbnailListCtrl::CurrentLayout() const {
-    render::StripLayout layout;
+StripLayout CThumbnailListCtrl::CurrentLayout() const {
+    StripLayout layout;
     const QSize grid = gridSize();
     const int width = std::max(1, viewport()->width());
     layout.clientHeight = viewport()->height();
@@ -274,11 +271,8 @@ void CThumbnailListCtrl::OnSelectionChanged(const QItemSelection &selected, cons
     if (m_following || selected.indexes().isEmpty() || m_files.empty())
         return;
     const int item = selected.indexes().first().row();
-    // When there is one source it stands for every item; otherwise item i
-    // is record i.
-    const ThumbnailFile &source =
-        m_files.size() == 1 ? m_files.front() : m_files[std::min<size_t>(size_t(item), m_files.size() - 1)];
-    m_document.ShowPage(IsPdf(source.path) ? item + 1 : source.frame + 1);
+    const ThumbnailFile *source = RecordFor(m_files, std::min(item, int(m_files.size()) - 1));
+    m_document.ShowPage(IsPdfName(source->path) ? item + 1 : source->frame + 1);
 }
 
 }  // namespace panes

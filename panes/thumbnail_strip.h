@@ -1,8 +1,8 @@
 #ifndef PANES_THUMBNAIL_STRIP_H
 #define PANES_THUMBNAIL_STRIP_H
 
-#include "crop/document.h"
-#include "render/thumbnail_worker.h"
+#include "crop/model/document.h"
+#include "panes/thumbnail_worker.h"
 
 #include <QAbstractListModel>
 #include <QImage>
@@ -16,13 +16,6 @@
 class QItemSelection;
 
 namespace panes {
-
-// A source of strip items: a PDF (frame -1, one item per page) or one
-// frame of a picture file or metafile (one item).
-struct ThumbnailFile {
-    QString path;
-    int frame = -1;
-};
 
 // The strip's items: one 80 x 100 picture per page, captioned with the
 // page number. Pictures arrive from the worker as images; an item without
@@ -59,8 +52,8 @@ private:
 class CThumbnailListCtrl : public QListView {
     Q_OBJECT
 public:
-    static constexpr int kCellWidth = render::kThumbnailWidth;
-    static constexpr int kCellHeight = render::kThumbnailHeight;
+    static constexpr int kCellWidth = kThumbnailWidth;
+    static constexpr int kCellHeight = kThumbnailHeight;
 
     explicit CThumbnailListCtrl(crop::COrvaneDoc &document, QWidget *parent = nullptr);
     ~CThumbnailListCtrl() override;
@@ -82,14 +75,14 @@ public:
     const std::vector<ThumbnailFile> &Files() const { return m_files; }
     const ThumbnailModel &Model() const { return m_model; }
     // The worker of the open document; null when there is none.
-    const render::ThumbnailWorker *Worker() const { return m_worker.get(); }
+    const ThumbnailWorker *Worker() const { return m_worker.get(); }
     // Selects item `index` and scrolls it into view, as a click would.
     void SelectItem(int index);
     // Where the items are now, as the worker is told.
-    render::StripLayout CurrentLayout() const;
+    StripLayout CurrentLayout() const;
 
     // The empty cell: white with a grey one-pixel frame.
-    static QImage Placeholder() { return render::PlaceholderCell(); }
+    static QImage Placeholder() { return PlaceholderCell(); }
 
 signals:
     // The worker filled the strip with `count` items.
@@ -115,7 +108,7 @@ private:
     crop::COrvaneDoc &m_document;
     ThumbnailModel m_model;
     std::vector<ThumbnailFile> m_files;
-    std::shared_ptr<render::ThumbnailWorker> m_worker;
+    std::shared_ptr<ThumbnailWorker> m_worker;
     std::unique_ptr<Sink> m_sink;
     uint64_t m_token = 0;     // tells the current worker's results from late ones
     QTimer m_settle;          // a scroll by any means wakes the worker once it rests

@@ -2,8 +2,9 @@
 // PDFs written from code; every output page rendered and compared with the
 // input's content, and failures that leave nothing behind.
 
-#include "app/auto_crop_command.h"
-#include "crop/crop_run.h"
+#include "app/command_line.h"
+#include "crop/model/auto_crop_job.h"
+#include "crop/model/crop_run.h"
 #include "render/rendering_library.h"
 #include "tests/fixtures/pdf_fixtures.h"
 #include "tests/fixtures/temp_dir.h"
@@ -321,9 +322,9 @@ TEST_F(AutoCropCommand, TheReportListsAFullPageFigureAndABlankPage) {
     char *argv[] = {name, nullptr};
     QCoreApplication application(argc, argv);
     crop::CropRun::SetToolPath(QUORREL_PATH);
-    app::AutoCropReport report;
+    crop::AutoCropReport report;
     QString reason;
-    ASSERT_TRUE(app::AutoCropFile({Q(in), Q(dir.file("out.pdf")), {}}, report, reason)) << reason.toStdString();
+    ASSERT_TRUE(crop::AutoCropFile({Q(in), Q(dir.file("out.pdf")), {}}, report, reason)) << reason.toStdString();
     crop::CropRun::SetToolPath({});
     EXPECT_EQ(report.pages, 8);
     EXPECT_EQ(report.cropped, 7);

@@ -3,7 +3,7 @@
 // shown, the active pane, zooming from the keyboard and printing.
 
 #include "app/orvane_app.h"
-#include "crop/orvane_view.h"
+#include "crop/view/orvane_view.h"
 #include "panes/left_view.h"
 #include "platform/dialogs.h"
 #include "render/page_source.h"

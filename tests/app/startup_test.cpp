@@ -3,7 +3,7 @@
 
 #include "app/orvane_app.h"
 #include "app/product_info.h"
-#include "crop/orvane_view.h"
+#include "crop/view/orvane_view.h"
 #include "platform/dialogs.h"
 #include "platform/temp_files.h"
 #include "tests/fixtures/pdf_fixtures.h"

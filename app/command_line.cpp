@@ -1,0 +1,152 @@
+#include "app/command_line.h"
+
+#include "crop/model/auto_crop_job.h"
+
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QFile>
+#include <QFileInfo>
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace app {
+namespace {
+
+constexpr const char *kUsage =
+    "usage: orvane [FILE]\n"
+    "       orvane --auto-crop IN.pdf -o OUT.pdf [--uniform] [--margin PTS] [--pages all|odd|even]\n"
+    "\n"
+    "Without options the window opens, showing FILE when one is named.\n"
+    "\n"
+    "--auto-crop writes OUT.pdf, a copy of IN.pdf whose pages are cropped to\n"
+    "their content, without a window (no display is needed). The content of\n"
+    "each page is found as the window's Shrink All Pages finds it: on white\n"
+    "paper every mark counts; on a scan the paper's shade and noise are\n"
+    "measured and dust and the scanner's dark edge are left out. Nothing else\n"
+    "of the file changes: links, outlines and the like are kept, and the crop\n"
+    "can be taken back by a reader that ignores the crop box.\n"
+    "\n"
+    "  -o, --output OUT.pdf  where the copy goes; never IN.pdf itself. An\n"
+    "                        existing file is replaced only once the copy is\n"
+    "                        complete\n"
+    "  --uniform             every page one size: odd and even pages each\n"
+    "                        placed round their own content, as books mirror\n"
+    "                        their margins; blank pages get the size too\n"
+    "  --margin PTS          points of margin round the content (never past\n"
+    "                        the page's edges); 0 by default\n"
+    "  --pages all|odd|even  which pages are cropped; the others stay as they\n"
+    "                        are (all by default)\n"
+    "  -h, --help            show this text\n"
+    "\n"
+    "Progress is shown on standard error when it is a terminal. The exit code\n"
+    "is 0 when OUT.pdf was written whole, 1 when it could not be (the reason\n"
+    "is given in one line, and no OUT.pdf is left), 2 for wrong arguments.\n";
+
+int Usage(const QString &problem) {
+    std::fprintf(stderr, "orvane: %s\nTry 'orvane --help'.\n", problem.toLocal8Bit().constData());
+    return 2;
+}
+
+}  // namespace
+
+bool WantsCommandLine(int argc, char **argv) {
+    // The toolkit's own options, which the window takes (with one dash or
+    // two); any other option is this program's, or wrong.
+    static const char *const kToolkit[] = {"platform", "platformpluginpath", "platformtheme", "plugin",
+                                           "qwindowgeometry", "qwindowicon", "qwindowtitle", "reverse",
+                                           "session", "style", "stylesheet", "widgetcount", "display",
+                                           "geometry", "title", "name", "visual", "fontengine", "nograb",
+                                           "dograb", "sync", "qmljsdebugger"};
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "-h")
+            return true;
+        if (arg.rfind("--", 0) != 0 || arg == "--")
+            continue;
+        const std::string name = arg.substr(2, arg.find('=') == std::string::npos ? std::string::npos : arg.find('=') - 2);
+        if (std::find(std::begin(kToolkit), std::end(kToolkit), name) == std::end(kToolkit))
+            return true;
+    }
+    return false;
+}
+
+int RunCommandLine(int argc, char **argv) {
+    crop::AutoCropJob job;
+    bool autoCrop = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        auto value = [&](QString &into) {
+            if (i + 1 >= argc)
+                return false;
+            into = QFile::decodeName(argv[++i]);
+            return true;
+        };
+        QString text;
+        if (arg == "--help" || arg == "-h") {
+            std::fputs(kUsage, stdout);
+            return 0;
+        } else if (arg == "--auto-crop") {
+            if (!value(job.input))
+                return Usage(QStringLiteral("--auto-crop needs the PDF file to crop"));
+            autoCrop = true;
+        } else if (arg == "-o" || arg == "--output") {
+            if (!value(job.output))
+                return Usage(QStringLiteral("%1 needs the file to write").arg(QString::fromStdString(arg)));
+        } else if (arg == "--uniform") {
+            job.options.uniform = true;
+        } else if (arg == "--margin") {
+            bool number = false;
+            const double margin = value(text) ? text.toDouble(&number) : 0;
+            if (!number || !std::isfinite(margin) || margin < 0 || margin > 14400)
+                return Usage(QStringLiteral("--margin needs a number of points from 0 to 14400"));
+            job.options.margin = margin;
+        } else if (arg == "--pages") {
+            if (!value(text) || !crop::ParsePageSet(text.toStdString(), job.options.pages))
+                return Usage(QStringLiteral("--pages needs all, odd or even"));
+        } else {
+            return Usage(QStringLiteral("unknown argument \"%1\"").arg(QString::fromLocal8Bit(argv[i])));
+        }
+    }
+    if (!autoCrop)
+        return Usage(QStringLiteral("--auto-crop IN.pdf is missing"));
+    if (job.output.isEmpty())
+        return Usage(QStringLiteral("-o OUT.pdf is missing"));
+
+    const bool terminal = ::isatty(2) == 1;
+    crop::AutoCropProgress progress;
+    if (terminal)
+        progress = [](const char *phase, int done, int total) {
+            std::fprintf(stderr, "\rorvane: %s: page %d of %d\033[K", phase, done, total);
+            std::fflush(stderr);
+        };
+    crop::AutoCropReport report;
+    QString reason;
+    const bool ok = crop::AutoCropFile(job, report, reason, progress);
+    if (terminal)
+        std::fputs("\r\033[K", stderr);
+    for (const std::string &warning : report.warnings)
+        std::fprintf(stderr, "orvane: warning: %s\n", warning.c_str());
+    for (const std::string &note : report.toolNotes)
+        std::fprintf(stderr, "%s\n", note.c_str());
+    if (!ok) {
+        std::fprintf(stderr, "orvane: %s\n", reason.toLocal8Bit().constData());
+        return 1;
+    }
+    if (terminal) {
+        std::fprintf(stderr, "orvane: wrote %s: %d of %d pages cropped, %d blank\n",
+                     QFileInfo(job.output).absoluteFilePath().toLocal8Bit().constData(), report.cropped, report.pages,
+                     report.blank);
+        for (const crop::Outlier &o : report.outliers)
+            std::fprintf(stderr, "orvane: check page %d: %s\n", o.page, o.reason.c_str());
+    }
+    return 0;
+}
+
+}  // namespace app

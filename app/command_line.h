@@ -1,0 +1,18 @@
+#ifndef APP_COMMAND_LINE_H
+#define APP_COMMAND_LINE_H
+
+namespace app {
+
+// Whether the arguments ask for the command line rather than the window
+// (--auto-crop, --help); no display is needed then.
+bool WantsCommandLine(int argc, char **argv);
+
+// orvane --auto-crop IN.pdf -o OUT.pdf [--uniform] [--margin PTS]
+//        [--pages all|odd|even]
+// Runs without a window or a display; returns the exit code. Needs a
+// QCoreApplication.
+int RunCommandLine(int argc, char **argv);
+
+}  // namespace app
+
+#endif

@@ -1,0 +1,393 @@
+#include "crop/detect/content_detector.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <numeric>
+#include <vector>
+
+namespace crop {
+namespace {
+
+// How large a speck of dust may be, and how far from other content it
+// must lie, in points.
+constexpr double kSpeckPoints = 3.0;
+constexpr double kIsolationPoints = 8.0;
+// A band along an edge: at most this share of the page across, each of
+// its lines dark over this share of the edge at its core, and over the
+// lower share where it fades.
+constexpr double kBandDepth = 0.08;
+constexpr double kBandCore = 0.4;
+constexpr double kBandFade = 0.2;
+// How many pixels of the page's border must look like the paper before the
+// page is taken to have paper at all.
+constexpr double kBorderPaperShare = 0.25;
+// The widest spread of grain and noise paper has, in grey levels.
+constexpr int kWidestSpread = 40;
+
+inline int Darkest(const uint8_t *p) { return std::min({p[0], p[1], p[2]}); }
+
+QRect Clip(const PixelView &view, const QRect &area) { return area & QRect(0, 0, view.width, view.height); }
+
+// Union-find over component labels.
+struct Components {
+    std::vector<int> parent;
+    int Make() {
+        parent.push_back(int(parent.size()));
+        return parent.back();
+    }
+    int Find(int a) {
+        while (parent[size_t(a)] != a) {
+            parent[size_t(a)] = parent[size_t(parent[size_t(a)])];
+            a = parent[size_t(a)];
+        }
+        return a;
+    }
+    void Join(int a, int b) {
+        a = Find(a);
+        b = Find(b);
+        if (a != b)
+            parent[size_t(std::max(a, b))] = std::min(a, b);
+    }
+};
+
+// Marks every cell within `radius` cells of a marked one, along one axis.
+void Dilate(std::vector<uint8_t> &cells, int w, int h, int radius, bool alongRows) {
+    const int lines = alongRows ? h : w, length = alongRows ? w : h;
+    std::vector<uint8_t> line(static_cast<size_t>(length));
+    for (int l = 0; l < lines; ++l) {
+        auto at = [&](int i) -> uint8_t & {
+            return alongRows ? cells[size_t(l) * size_t(w) + size_t(i)] : cells[size_t(i) * size_t(w) + size_t(l)];
+        };
+        for (int i = 0; i < length; ++i)
+            line[size_t(i)] = at(i);
+        // A running count of marked cells in the window round each cell.
+        int count = 0;
+        for (int i = 0; i < std::min(radius, length); ++i)
+            count += line[size_t(i)];
+        for (int i = 0; i < length; ++i) {
+            if (i + radius < length)
+                count += line[size_t(i + radius)];
+            if (i - radius - 1 >= 0)
+                count -= line[size_t(i - radius - 1)];
+            at(i) = count > 0;
+        }
+    }
+}
+
+}  // namespace
+
+PixelView PixelView::Of(const render::Bitmap &bitmap) {
+    if (bitmap.bitsPerPixel != 24 || !bitmap.bits)
+        return {};
+    return {bitmap.bits, bitmap.width, bitmap.height, bitmap.stride};
+}
+
+PixelView PixelView::Of(const render::PageImage &image) {
+    if (!image.HasPixels() || image.BitsPerPixel() != 24)
+        return {};
+    return {image.Row(0), int(image.Width()), int(image.Height()), ptrdiff_t(image.Stride())};
+}
+
+Paper ContentDetector::EstimatePaper(const PixelView &view) {
+    Paper paper;
+    if (!view.Valid())
+        return paper;
+    // About a quarter of a million pixels sampled evenly.
+    const int step = std::max(1, int(std::sqrt(double(view.width) * view.height / 250000.0)));
+    std::array<int64_t, 256> histogram{};
+    for (int y = 0; y < view.height; y += step) {
+        const uint8_t *row = view.Row(y);
+        for (int x = 0; x < view.width; x += step)
+            ++histogram[size_t(Darkest(row + 3 * x))];
+    }
+    // Pure white the commonest colour: born-digital paper.
+    if (histogram[255] > 0 && histogram[255] >= *std::max_element(histogram.begin(), histogram.end() - 1))
+        return paper;
+
+    // The paper is the brightest large peak: the commonest level above the
+    // darkest quarter, smoothed over the grain.
+    auto smoothed = [&](int v) {
+        int64_t sum = 0;
+        for (int d = -2; d <= 2; ++d)
+            if (v + d >= 0 && v + d <= 255)
+                sum += histogram[size_t(v + d)];
+        return sum;
+    };
+    int level = 255;
+    int64_t peak = -1;
+    for (int v = 64; v <= 255; ++v)
+        if (const int64_t s = smoothed(v); s > peak) {
+            peak = s;
+            level = v;
+        }
+    // Its spread: how far from the peak the histogram falls to a fiftieth
+    // of it, on the side content does not reach (above it, unless the
+    // paper is at the top of the scale).
+    const int64_t floor = std::max<int64_t>(1, peak / 50);
+    const int direction = level <= 250 ? 1 : -1;
+    int spread = 0;
+    for (int v = level; v >= 0 && v <= 255 && smoothed(v) >= floor; v += direction)
+        spread = std::abs(v - level);
+
+    // The paper's colour: the mean of the pixels at the paper's level.
+    int64_t sums[3] = {0, 0, 0}, count = 0;
+    for (int y = 0; y < view.height; y += step) {
+        const uint8_t *row = view.Row(y);
+        for (int x = 0; x < view.width; x += step) {
+            const uint8_t *p = row + 3 * x;
+            if (std::abs(Darkest(p) - level) <= std::max(2, spread / 2)) {
+                sums[0] += p[0];
+                sums[1] += p[1];
+                sums[2] += p[2];
+                ++count;
+            }
+        }
+    }
+    // Paper is even: a level that spreads this wide is a picture's.
+    if (count == 0 || spread > kWidestSpread)
+        return paper;
+    Paper estimate;
+    estimate.pureWhite = false;
+    estimate.blue = uint8_t(sums[0] / count);
+    estimate.green = uint8_t(sums[1] / count);
+    estimate.red = uint8_t(sums[2] / count);
+    estimate.threshold = std::clamp(spread * 3 / 2 + 12, 20, 96);
+
+    // A page whose border is not mostly that colour has no paper to speak
+    // of (a photograph, a coloured cover): its pixels all count, as on
+    // white paper.
+    const int band = std::max(1, std::min(view.width, view.height) / 33);
+    int64_t border = 0, paperLike = 0;
+    auto check = [&](int x, int y) {
+        const uint8_t *p = view.Row(y) + 3 * x;
+        const int d = std::max({std::abs(int(estimate.blue) - p[0]), std::abs(int(estimate.green) - p[1]),
+                                std::abs(int(estimate.red) - p[2])});
+        ++border;
+        paperLike += d <= estimate.threshold;
+    };
+    for (int y = 0; y < view.height; y += step) {
+        // Rows in the top and bottom strips whole; the others at both ends.
+        const bool across = y < band || y >= view.height - band;
+        for (int x = 0; x < view.width; x += step) {
+            check(x, y);
+            if (!across && x + step >= band && x + step < view.width - band)
+                x = view.width - band - step;
+        }
+    }
+    if (border == 0 || paperLike < int64_t(double(border) * kBorderPaperShare))
+        return paper;
+    return estimate;
+}
+
+std::optional<QRect> ContentDetector::Detect(const PixelView &view, const QRect &area) const {
+    return Detect(view, area, EstimatePaper(view));
+}
+
+std::optional<QRect> ContentDetector::Detect(const PixelView &view, const QRect &area, const Paper &paper) const {
+    if (!view.Valid() || Clip(view, area).isEmpty())
+        return std::nullopt;
+    return paper.pureWhite ? ExactBox(view, area) : ScanBox(view, area, paper);
+}
+
+std::optional<QRect> ContentDetector::ExactBox(const PixelView &view, const QRect &area) const {
+    const QRect a = Clip(view, area);
+    const int x0 = a.left(), x1 = a.left() + a.width();
+    auto first = [&](int y, int from, int to) {
+        const uint8_t *row = view.Row(y);
+        for (int x = from; x < to; ++x)
+            if ((row[3 * x] & row[3 * x + 1] & row[3 * x + 2]) != 255)
+                return x;
+        return -1;
+    };
+    auto last = [&](int y, int from, int downTo) {
+        const uint8_t *row = view.Row(y);
+        for (int x = from; x >= downTo; --x)
+            if ((row[3 * x] & row[3 * x + 1] & row[3 * x + 2]) != 255)
+                return x;
+        return -1;
+    };
+    int top = -1, bottom = -1;
+    for (int y = a.top(); y <= a.bottom() && top < 0; ++y)
+        if (first(y, x0, x1) >= 0)
+            top = y;
+    if (top < 0)
+        return std::nullopt;
+    for (int y = a.bottom(); y >= top && bottom < 0; --y)
+        if (first(y, x0, x1) >= 0)
+            bottom = y;
+    int left = x1, right = x0 - 1;
+    for (int y = top; y <= bottom; ++y) {
+        if (const int x = first(y, x0, left); x >= 0)
+            left = x;
+        if (const int x = last(y, x1 - 1, right + 1); x >= 0)
+            right = x;
+    }
+    return QRect(QPoint(left, top), QPoint(right, bottom));
+}
+
+std::optional<QRect> ContentDetector::ScanBox(const PixelView &view, const QRect &area, const Paper &paper) const {
+    const QRect a = Clip(view, area);
+    const int w = a.width(), h = a.height();
+    // Content pixels of the area, with counts per row and column.
+    std::vector<uint8_t> mask(size_t(w) * size_t(h));
+    std::vector<int> rowCount(size_t(h), 0), columnCount(size_t(w), 0);
+    const int pb = paper.blue, pg = paper.green, pr = paper.red, t = paper.threshold;
+    for (int y = 0; y < h; ++y) {
+        const uint8_t *p = view.Row(a.top() + y) + 3 * a.left();
+        uint8_t *m = mask.data() + size_t(y) * size_t(w);
+        int count = 0;
+        for (int x = 0; x < w; ++x, p += 3) {
+            const bool ink = pb - p[0] > t || pg - p[1] > t || pr - p[2] > t;
+            m[x] = ink;
+            count += ink;
+        }
+        rowCount[size_t(y)] = count;
+    }
+
+    // The scanner's edge: a thin dark band along a side of the page.
+    auto bandFrom = [](const std::vector<int> &counts, int across, int length, bool reverse) {
+        const int limit = std::max(1, int(kBandDepth * length));
+        int depth = 0;
+        bool core = false;
+        for (int i = 0; i < length; ++i) {
+            const int c = counts[size_t(reverse ? length - 1 - i : i)];
+            if (c >= kBandCore * across)
+                core = true;
+            else if (c < kBandFade * across)
+                break;
+            if (++depth > limit)
+                return 0;  // runs on into the page: printed, not an edge
+        }
+        return core ? depth : 0;
+    };
+    const int cutTop = a.top() == 0 ? bandFrom(rowCount, w, h, false) : 0;
+    const int cutBottom = a.bottom() == view.height - 1 ? bandFrom(rowCount, w, h, true) : 0;
+    const int rowsFrom = cutTop, rowsTo = std::max(cutTop, h - cutBottom);
+    // Only the columns a band along the left or right edge could reach
+    // are counted.
+    const int edge = std::min(w, int(kBandDepth * w) + 2);
+    for (int y = rowsFrom; y < rowsTo; ++y) {
+        const uint8_t *m = mask.data() + size_t(y) * size_t(w);
+        for (int x = 0; x < edge; ++x)
+            columnCount[size_t(x)] += m[x];
+        for (int x = std::max(edge, w - edge); x < w; ++x)
+            columnCount[size_t(x)] += m[x];
+    }
+    const int cutLeft = a.left() == 0 ? bandFrom(columnCount, rowsTo - rowsFrom, w, false) : 0;
+    const int cutRight = a.right() == view.width - 1 ? bandFrom(columnCount, rowsTo - rowsFrom, w, true) : 0;
+    const int colsFrom = cutLeft, colsTo = std::max(cutLeft, w - cutRight);
+    if (rowsFrom >= rowsTo || colsFrom >= colsTo)
+        return std::nullopt;
+
+    // Cells of a couple of pixels, marked where they hold content, then
+    // widened so that content closer than the isolation distance joins.
+    const int cell = std::max(1, int(std::lround(2 * m_pixelsPerPoint)));
+    const int gw = (colsTo - colsFrom + cell - 1) / cell, gh = (rowsTo - rowsFrom + cell - 1) / cell;
+    std::vector<uint8_t> marked(size_t(gw) * size_t(gh), 0);
+    bool any = false;
+    // Whether pixels [from, to) of a mask row hold content.
+    auto anyIn = [](const uint8_t *m, int from, int to) {
+        uint8_t bits = 0;
+        for (int x = from; x < to; ++x)
+            bits |= m[x];
+        return bits != 0;
+    };
+    for (int y = rowsFrom; y < rowsTo; ++y) {
+        if (rowCount[size_t(y)] == 0)
+            continue;
+        const uint8_t *m = mask.data() + size_t(y) * size_t(w);
+        uint8_t *cells = marked.data() + size_t((y - rowsFrom) / cell) * size_t(gw);
+        for (int c = 0, x = colsFrom; c < gw; ++c, x += cell)
+            if (!cells[c] && anyIn(m, x, std::min(x + cell, colsTo))) {
+                cells[c] = 1;
+                any = true;
+            }
+    }
+    if (!any)
+        return std::nullopt;
+    std::vector<uint8_t> grown = marked;
+    const int radius = std::max(1, int(std::ceil(kIsolationPoints / 2 * m_pixelsPerPoint / cell)));
+    Dilate(grown, gw, gh, radius, true);
+    Dilate(grown, gw, gh, radius, false);
+
+    // Connected parts of the widened cells.
+    std::vector<int> label(grown.size(), -1);
+    Components parts;
+    for (int y = 0; y < gh; ++y)
+        for (int x = 0; x < gw; ++x) {
+            const size_t i = size_t(y) * size_t(gw) + size_t(x);
+            if (!grown[i])
+                continue;
+            int l = -1;
+            auto join = [&](int nx, int ny) {
+                if (nx < 0 || nx >= gw || ny < 0)
+                    return;
+                const int n = label[size_t(ny) * size_t(gw) + size_t(nx)];
+                if (n < 0)
+                    return;
+                if (l < 0)
+                    l = n;
+                else
+                    parts.Join(l, n);
+            };
+            join(x - 1, y);
+            join(x, y - 1);
+            join(x - 1, y - 1);
+            join(x + 1, y - 1);
+            label[i] = l < 0 ? parts.Make() : l;
+        }
+
+    // Each part's exact box from its content pixels.
+    const int parents = int(parts.parent.size());
+    std::vector<int> root(static_cast<size_t>(parents));
+    for (int i = 0; i < parents; ++i)
+        root[size_t(i)] = parts.Find(i);
+    struct Box {
+        int left = INT32_MAX, top = INT32_MAX, right = -1, bottom = -1;
+    };
+    std::vector<Box> boxes(static_cast<size_t>(parents));
+    for (int y = rowsFrom; y < rowsTo; ++y) {
+        if (rowCount[size_t(y)] == 0)
+            continue;
+        const uint8_t *m = mask.data() + size_t(y) * size_t(w);
+        const uint8_t *cells = marked.data() + size_t((y - rowsFrom) / cell) * size_t(gw);
+        const int *labels = label.data() + size_t((y - rowsFrom) / cell) * size_t(gw);
+        for (int c = 0, x = colsFrom; c < gw; ++c, x += cell) {
+            if (!cells[c])
+                continue;
+            // The first and last content pixel of this cell's stretch of the row.
+            const int end = std::min(x + cell, colsTo);
+            int first = x;
+            while (first < end && !m[first])
+                ++first;
+            if (first == end)
+                continue;
+            int last = end - 1;
+            while (!m[last])
+                --last;
+            Box &b = boxes[size_t(root[size_t(labels[c])])];
+            b.left = std::min(b.left, first);
+            b.right = std::max(b.right, last);
+            b.top = std::min(b.top, y);
+            b.bottom = std::max(b.bottom, y);
+        }
+    }
+    const double speck = kSpeckPoints * m_pixelsPerPoint;
+    Box all;
+    for (const Box &b : boxes) {
+        if (b.right < 0)
+            continue;
+        if (b.right - b.left + 1 <= speck && b.bottom - b.top + 1 <= speck)
+            continue;  // dust
+        all.left = std::min(all.left, b.left);
+        all.top = std::min(all.top, b.top);
+        all.right = std::max(all.right, b.right);
+        all.bottom = std::max(all.bottom, b.bottom);
+    }
+    if (all.right < 0)
+        return std::nullopt;
+    return QRect(QPoint(a.left() + all.left, a.top() + all.top), QPoint(a.left() + all.right, a.top() + all.bottom));
+}
+
+}  // namespace crop

@@ -1,0 +1,82 @@
+#ifndef CROP_DETECT_CONTENT_DETECTOR_H
+#define CROP_DETECT_CONTENT_DETECTOR_H
+
+#include "render/bitmap.h"
+#include "render/page_image.h"
+
+#include <QRect>
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+
+namespace crop {
+
+// A 24-bit picture of a page as the rendering library makes it: rows
+// stored bottom-up, `stride` bytes apart, pixels blue, green, red.
+struct PixelView {
+    const uint8_t *bits = nullptr;
+    int width = 0;
+    int height = 0;
+    ptrdiff_t stride = 0;
+
+    bool Valid() const { return bits && width > 0 && height > 0; }
+    // Row y counted from the top of the page.
+    const uint8_t *Row(int y) const { return bits + ptrdiff_t(height - 1 - y) * stride; }
+
+    // Empty views for pictures that are not 24-bit.
+    static PixelView Of(const render::Bitmap &bitmap);
+    static PixelView Of(const render::PageImage &image);
+};
+
+// What the page's paper looks like, estimated from the page itself.
+struct Paper {
+    // Born-digital paper: pure white is the commonest colour of the page.
+    // Any pixel that is not pure white is content then.
+    bool pureWhite = true;
+    // The paper's colour (blue, green, red) and how far below it in any
+    // channel a pixel must lie to stand clearly off the paper.
+    uint8_t blue = 255, green = 255, red = 255;
+    int threshold = 0;
+};
+
+// Finds the printed content of a rendered page.
+//
+// On pure white paper every pixel that is not pure white is content, so the
+// box found is the exact bounding box of those pixels.
+//
+// On other paper (a scan: grey or yellowed paper, grain and compression
+// noise, dust, a dark band where the scanner's lid or the book's edge
+// shows) the paper's colour and noise are measured from the page, and a
+// pixel is content when it is clearly darker than the paper in some
+// channel. Then:
+//   - a dark band along an edge of the page, thin (at most 8 % of the page
+//     across) and covering most of that edge's length, is the scanner's
+//     edge, not content; a dark area running further in is kept whole;
+//   - marks much smaller than a letter (at most 3 points across) with no
+//     other content within 8 points are dust and ignored.
+// Everything else counts: a crop that loses a letter is worse than a
+// margin left.
+class ContentDetector {
+public:
+    // `pixelsPerPoint` is the picture's density, for the sizes above.
+    explicit ContentDetector(double pixelsPerPoint) : m_pixelsPerPoint(pixelsPerPoint > 0 ? pixelsPerPoint : 1.0) {}
+
+    static Paper EstimatePaper(const PixelView &view);
+
+    // The box (pixels, right and bottom exclusive) of the content within
+    // `area`, clipped to the picture; nothing for a blank area or an
+    // unusable picture.
+    std::optional<QRect> Detect(const PixelView &view, const QRect &area) const;
+    std::optional<QRect> Detect(const PixelView &view, const QRect &area, const Paper &paper) const;
+
+private:
+    std::optional<QRect> ExactBox(const PixelView &view, const QRect &area) const;
+    std::optional<QRect> ScanBox(const PixelView &view, const QRect &area, const Paper &paper) const;
+
+    double m_pixelsPerPoint;
+};
+
+}  // namespace crop
+
+#endif

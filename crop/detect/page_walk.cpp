@@ -1,0 +1,155 @@
+#include "crop/detect/page_walk.h"
+
+#include "crop/detect/content_detector.h"
+#include "render/page_render.h"
+#include "render/rendering_library.h"
+
+#include <cmath>
+
+namespace crop {
+
+std::shared_ptr<PageWalk> PageWalk::Start(const std::shared_ptr<render::RenderScheduler> &scheduler,
+                                          std::vector<int> pages, Visit visit, Progress progress, Finished finished,
+                                          render::RenderScheduler::Priority priority) {
+    std::shared_ptr<PageWalk> walk(new PageWalk());
+    walk->m_scheduler = scheduler;
+    walk->m_pages = std::move(pages);
+    walk->m_visited = std::make_unique<std::atomic<bool>[]>(walk->m_pages.size());
+    walk->m_visit = std::move(visit);
+    walk->m_progress = std::move(progress);
+    walk->m_finished = std::move(finished);
+    if (walk->m_pages.empty()) {
+        if (walk->m_finished)
+            walk->m_finished();
+        walk->m_complete = true;
+        return walk;
+    }
+    const std::weak_ptr<PageWalk> weak = walk;
+    std::lock_guard lock(walk->m_mutex);
+    walk->m_jobs.reserve(walk->m_pages.size());
+    for (size_t i = 0; i < walk->m_pages.size(); ++i)
+        walk->m_jobs.push_back(scheduler->Submit(priority, [weak, i](render::PageSource *source, LS_CancelFlag *cancel) {
+            const std::shared_ptr<PageWalk> self = weak.lock();
+            return !self || self->RunPage(i, source, cancel);
+        }));
+    return walk;
+}
+
+PageWalk::~PageWalk() {
+    if (Done() < Total())
+        Cancel();
+}
+
+void PageWalk::Cancel() {
+    m_cancelled = true;
+    // A visit under way ends before Cancel returns.
+    { std::lock_guard visiting(m_visiting); }
+    std::vector<uint64_t> jobs;
+    {
+        std::lock_guard lock(m_mutex);
+        jobs.swap(m_jobs);
+    }
+    if (const std::shared_ptr<render::RenderScheduler> scheduler = m_scheduler.lock())
+        for (uint64_t id : jobs)
+            scheduler->Cancel(id);
+    m_ended.notify_all();
+}
+
+bool PageWalk::Wait() {
+    std::unique_lock lock(m_mutex);
+    m_ended.wait(lock, [this] { return m_cancelled.load() || m_complete; });
+    return m_complete;
+}
+
+bool PageWalk::RunPage(size_t index, render::PageSource *source, LS_CancelFlag *cancel) {
+    if (m_cancelled || m_visited[index])
+        return true;
+    Page page;
+    page.page = m_pages[index];
+    page.index = int(index);
+    render::BitmapHandle bitmap;
+    if (!source) {
+        page.error = QStringLiteral("the document cannot be opened again");
+    } else {
+        QRect pageRect;
+        QString note;
+        bitmap = render::RenderPageBitmap(*source, page.page, pageRect, page.error, note, cancel);
+        if (cancel && render::Ravel().IsCancelled(cancel))
+            return false;  // run again later if it was only put aside
+        page.width = pageRect.width();
+        page.height = pageRect.height();
+        render::PageExtent extent;
+        if (source->Kind() == render::SourceKind::Pdf && source->PageExtent(page.page, &extent, 0) &&
+            extent.x2 - extent.x1 > 0 && extent.y2 - extent.y1 > 0) {
+            page.width = extent.x2 - extent.x1;
+            page.height = extent.y2 - extent.y1;
+        }
+    }
+    page.bitmap = bitmap.get();
+    std::lock_guard visiting(m_visiting);
+    if (m_cancelled)
+        return true;
+    if (m_visit)
+        m_visit(page);
+    bitmap.reset();
+    m_visited[index] = true;
+    const int done = ++m_done;
+    if (m_progress)
+        m_progress(done, Total());
+    if (done == Total()) {
+        if (m_finished)
+            m_finished();
+        std::lock_guard lock(m_mutex);
+        m_complete = true;
+        m_ended.notify_all();
+    }
+    return true;
+}
+
+std::optional<CropRect> ContentOfPage(const render::Bitmap &bitmap, double width, double height,
+                                      const CropRect &area) {
+    const PixelView view = PixelView::Of(bitmap);
+    if (!view.Valid() || width <= 0 || height <= 0)
+        return std::nullopt;
+    const double sx = view.width / width, sy = view.height / height;
+    QRect pixels(0, 0, view.width, view.height);
+    if (!area.IsEmpty()) {
+        const CropRect a = area.Normalized();
+        pixels = QRect(QPoint(int(std::floor(a.left * sx)), int(std::floor(a.top * sy))),
+                       QPoint(int(std::ceil(a.right * sx)) - 1, int(std::ceil(a.bottom * sy)) - 1));
+    }
+    const std::optional<QRect> found = ContentDetector((sx + sy) / 2).Detect(view, pixels);
+    if (!found)
+        return std::nullopt;
+    return CropRect{found->left() / sx, found->top() / sy, (found->right() + 1) / sx, (found->bottom() + 1) / sy};
+}
+
+std::shared_ptr<PageWalk> StartAutoCrop(const std::shared_ptr<render::RenderScheduler> &scheduler, int pageCount,
+                                        const AutoCropOptions &options,
+                                        std::function<CropRect(int page, double height)> areaOf, PageWalk::Progress progress, std::function<void(AutoCropResult)> finished) {
+    std::vector<int> pages = PagesOf(options.pages, pageCount);
+    auto results = std::make_shared<std::vector<PageContent>>(pages.size());
+    auto visit = [results, areaOf = std::move(areaOf)](const PageWalk::Page &page) {
+        PageContent &content = (*results)[size_t(page.index)];
+        content.page = page.page;
+        content.width = page.width;
+        content.height = page.height;
+        if (!page.bitmap) {
+            content.failed = true;
+            content.error = page.error.toStdString();
+            return;
+        }
+        const CropRect area = areaOf ? areaOf(page.page, page.height) : CropRect{};
+        content.content = ContentOfPage(*page.bitmap, page.width, page.height, area);
+    };
+    auto done = [results, options, finished = std::move(finished)] {
+        AutoCropResult result;
+        result.plan = PlanAutoCrop(*results, options);
+        result.pages = std::move(*results);
+        if (finished)
+            finished(std::move(result));
+    };
+    return PageWalk::Start(scheduler, std::move(pages), std::move(visit), std::move(progress), std::move(done));
+}
+
+}  // namespace crop

@@ -1,0 +1,229 @@
+#include "crop/model/auto_crop_job.h"
+
+#include "crop/detect/page_walk.h"
+#include "crop/model/crop_list.h"
+#include "crop/model/crop_run.h"
+#include "render/page_source.h"
+#include "render/rendering_library.h"
+
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QFile>
+#include <QFileInfo>
+
+#include <cerrno>
+#include <cstring>
+#include <mutex>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace crop {
+
+InputProblem CheckReadable(const QString &path, QString &error) {
+    const QFileInfo info(path);
+    if (!info.exists())
+        return InputProblem::Missing;
+    if (info.isDir())
+        return InputProblem::Folder;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        error = file.errorString();
+        return InputProblem::Unreadable;
+    }
+    return InputProblem::None;
+}
+
+namespace {
+
+QString Quote(const QString &path) { return QStringLiteral("\"%1\"").arg(path); }
+// A path as the file system spells it, whatever bytes its name holds.
+std::string Native(const QString &path) { return QFile::encodeName(path).toStdString(); }
+
+// What tells a file apart from every other on the machine.
+bool SameFile(const QString &a, const QString &b) {
+    struct stat sa {}, sb {};
+    if (::stat(QFile::encodeName(a).constData(), &sa) == 0 && ::stat(QFile::encodeName(b).constData(), &sb) == 0)
+        return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+    return QFileInfo(a).absoluteFilePath() == QFileInfo(b).absoluteFilePath();
+}
+
+bool CheckInput(const QString &path, QString &reason) {
+    QString error;
+    switch (CheckReadable(path, error)) {
+    case InputProblem::Missing:
+        reason = QStringLiteral("%1 does not exist").arg(Quote(path));
+        return false;
+    case InputProblem::Folder:
+        reason = QStringLiteral("%1 is a folder, not a PDF file").arg(Quote(path));
+        return false;
+    case InputProblem::Unreadable:
+        reason = QStringLiteral("%1 cannot be read (%2)").arg(Quote(path), error);
+        return false;
+    case InputProblem::None:
+        break;
+    }
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        reason = QStringLiteral("%1 cannot be read (%2)").arg(Quote(path), file.errorString());
+        return false;
+    }
+    // A PDF begins with its header within its first kilobyte.
+    if (!file.read(1024).contains("%PDF-")) {
+        reason = QStringLiteral("%1 is not a PDF file").arg(Quote(path));
+        return false;
+    }
+    return true;
+}
+
+bool CheckOutput(const QString &input, const QString &output, QString &reason) {
+    const QFileInfo info(output);
+    if (output.isEmpty()) {
+        reason = QStringLiteral("no output file was named");
+        return false;
+    }
+    if (info.exists() && info.isDir()) {
+        reason = QStringLiteral("%1 is a folder; name the PDF file to write").arg(Quote(output));
+        return false;
+    }
+    if (SameFile(input, output)) {
+        reason = QStringLiteral("%1 is the input file; write the cropped copy to another file").arg(Quote(output));
+        return false;
+    }
+    const QString folder = info.absolutePath();
+    if (!QFileInfo(folder).isDir()) {
+        reason = QStringLiteral("%1 cannot be written: the folder %2 does not exist").arg(Quote(output), Quote(folder));
+        return false;
+    }
+    if (::access(QFile::encodeName(folder).constData(), W_OK | X_OK) != 0) {
+        reason = QStringLiteral("%1 cannot be written: the folder %2 is not writable (%3)")
+                     .arg(Quote(output), Quote(folder), QString::fromLocal8Bit(std::strerror(errno)));
+        return false;
+    }
+    if (info.exists() && !info.isWritable() && !info.isSymLink()) {
+        // Replaced by a rename, which the folder allows; but a read-only
+        // file is one the user meant to keep.
+        reason = QStringLiteral("%1 is read-only; it is not replaced").arg(Quote(output));
+        return false;
+    }
+    return true;
+}
+
+// The temporary crop list, gone whatever happens.
+struct TempList {
+    std::string path;
+    ~TempList() {
+        RemoveCropList(path);
+    }
+};
+
+}  // namespace
+
+bool AutoCropFile(const AutoCropJob &job, AutoCropReport &report, QString &reason, const AutoCropProgress &progress) {
+    if (!QCoreApplication::instance()) {
+        reason = QStringLiteral("the crop tool can only be run with an application object");
+        return false;
+    }
+    const QString input = QFileInfo(job.input).absoluteFilePath();
+    const QString output = QFileInfo(job.output).absoluteFilePath();
+    if (!CheckInput(input, reason) || !CheckOutput(input, output, reason))
+        return false;
+    if (!render::LoadRenderingLibrary()) {
+        reason = QStringLiteral("DLL %1 failed to load").arg(QString::fromLatin1(render::kRenderingLibraryName));
+        return false;
+    }
+    int pageCount = 0;
+    {
+        const std::unique_ptr<render::PageSource> source = render::PageSource::Open(Native(input), 1);
+        if (!source || source->Kind() != render::SourceKind::Pdf) {
+            reason = QStringLiteral("%1 cannot be opened: it is damaged, locked by a password, or not a PDF file")
+                         .arg(Quote(input));
+            return false;
+        }
+        pageCount = source->PageCount();
+    }
+    if (pageCount < 1) {
+        reason = QStringLiteral("%1 has no pages that can be read; it may be damaged").arg(Quote(input));
+        return false;
+    }
+
+    // Content of every page, on both render threads.
+    auto scheduler = std::make_shared<render::RenderScheduler>(Native(input), 2);
+    AutoCropResult result;
+    std::mutex resultMutex;
+    const std::shared_ptr<PageWalk> walk = StartAutoCrop(
+        scheduler, pageCount, job.options, {},
+        [&progress](int done, int total) {
+            if (progress)
+                progress("Finding content", done, total);
+        },
+        [&](AutoCropResult r) {
+            std::lock_guard lock(resultMutex);
+            result = std::move(r);
+        });
+    walk->Wait();
+    scheduler->Stop();
+    std::lock_guard lock(resultMutex);
+    report.pages = int(result.pages.size());
+    report.cropped = int(result.plan.rects.size());
+    report.blank = result.plan.blank;
+    report.outliers = result.plan.outliers;
+    for (const PageContent &p : result.pages)
+        if (p.failed)
+            report.warnings.push_back("page " + std::to_string(p.page) + " could not be rendered (" + p.error +
+                                      "); it is left as it is");
+
+    if (report.pages > 0 && int(report.warnings.size()) == report.pages) {
+        reason = QStringLiteral("no page of %1 could be rendered; it may be damaged").arg(Quote(input));
+        return false;
+    }
+
+    // A copy with no page cropped would be the input again.
+    if (report.cropped == 0) {
+        reason = QStringLiteral("no page of %1 has content to crop to (each is blank or could not be rendered); nothing was cropped, and "
+                                "%2 is not written")
+                     .arg(Quote(input), Quote(output));
+        return false;
+    }
+
+    TempList list;
+    const std::map<int, std::string> values = PlannedValues(result);
+    const std::string text = CropListText(pageCount, [&values](int page) {
+        const auto planned = values.find(page);
+        return planned == values.end() ? std::string() : planned->second;
+    });
+    if (!WriteCropList(text, list.path, reason)) {
+        reason = QStringLiteral("the crop list cannot be written to the temporary folder");
+        return false;
+    }
+
+    // The crop tool writes a temporary file beside the output and renames
+    // it into place when it is complete.
+    CropRun run;
+    QEventLoop loop;
+    bool ok = false;
+    QString message;
+    QObject::connect(&run, &CropRun::Progress, &loop, [&progress](int done, int total) {
+        if (progress)
+            progress("Writing", done, total);
+    });
+    QObject::connect(&run, &CropRun::Finished, &loop, [&](bool success, const QString &text) {
+        ok = success;
+        message = text;
+        loop.quit();
+    });
+    if (!run.Start({CropRun::ToolPath(), QString::fromStdString(list.path), input, output}, reason))
+        return false;
+    loop.exec();
+    if (!ok) {
+        reason = message.simplified();
+        return false;
+    }
+    // What the tool said on the way follows the news after a blank line.
+    const qsizetype said = message.indexOf(QStringLiteral("\n\n"));
+    if (said >= 0)
+        for (const QString &line : message.mid(said + 2).split(QLatin1Char('\n'), Qt::SkipEmptyParts))
+            report.toolNotes.push_back(line.toStdString());
+    return true;
+}
+
+}  // namespace crop

@@ -1,0 +1,45 @@
+#ifndef CROP_MODEL_AUTO_CROP_JOB_H
+#define CROP_MODEL_AUTO_CROP_JOB_H
+
+#include "crop/detect/auto_crop.h"
+
+#include <QString>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace crop {
+
+// A cropped copy of `input` written to `output`: the content of every
+// page of the set found, the crop list written, the crop tool run. The
+// input is never changed, and on failure nothing is left at `output`
+// (what was there before stays). False with the reason, in plain words
+// naming the file.
+struct AutoCropJob {
+    QString input;
+    QString output;
+    AutoCropOptions options;
+};
+struct AutoCropReport {
+    int pages = 0;     // pages of the set
+    int cropped = 0;   // pages given a crop
+    int blank = 0;
+    std::vector<Outlier> outliers;
+    std::vector<std::string> warnings;
+    std::vector<std::string> toolNotes;  // what the crop tool said, line by line
+};
+// `progress` gets a phase ("Finding content", "Writing") and pages done.
+using AutoCropProgress = std::function<void(const char *phase, int done, int total)>;
+bool AutoCropFile(const AutoCropJob &job, AutoCropReport &report, QString &reason,
+                  const AutoCropProgress &progress = {});
+
+// Why a file cannot be read, if it cannot: the one check of an input,
+// worded by each caller. `error` gets the system's words when it cannot be
+// opened.
+enum class InputProblem { None, Missing, Folder, Unreadable };
+InputProblem CheckReadable(const QString &path, QString &error);
+
+}  // namespace crop
+
+#endif

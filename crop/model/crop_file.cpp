@@ -1,0 +1,269 @@
+#include "crop/model/crop_file.h"
+
+#include "platform/ini_file.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cctype>
+#include <charconv>
+#include <chrono>
+#include <cmath>
+#include <csignal>
+#include <cstdio>
+#include <cerrno>
+#include <fcntl.h>
+#include <filesystem>
+#include <unistd.h>
+
+namespace crop {
+namespace {
+
+constexpr const char *kPageSection = "PAGE";
+constexpr const char *kFlagSection = "AutoShrink";
+constexpr const char *kFlagKey = "flag";
+constexpr const char *kNoRectangle = "0.00,0.00,0.00,0.00";
+// Numbers past this are no page's; kept finite so that every later
+// conversion stays defined.
+constexpr double kLargest = 1.0e9;
+
+std::string PageKey(int page) { return "page" + std::to_string(page); }
+
+// The own files of instances that do not own the shared file:
+// "croprect.<pid>-<n>.ini".
+std::string OwnFileName(long pid, int n) { return "croprect." + std::to_string(pid) + "-" + std::to_string(n) + ".ini"; }
+
+// Removes what instances that have since gone left behind: their own files,
+// and files of a write cut short (".croprect.ini.XXXXXX") that are old
+// enough to be no write in progress.
+void RemoveStaleFiles(const std::filesystem::path &folder) {
+    std::error_code ec;
+    const auto now = std::filesystem::file_time_type::clock::now();
+    for (std::filesystem::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+        const std::string name = it->path().filename().string();
+        std::error_code ignored;
+        if (name.size() == std::string(".croprect.ini.XXXXXX").size() && name.rfind(".croprect.ini.", 0) == 0) {
+            const auto written = std::filesystem::last_write_time(it->path(), ignored);
+            if (!ignored && now - written > std::chrono::minutes(10))
+                std::filesystem::remove(it->path(), ignored);
+            continue;
+        }
+        long pid = 0;
+        int n = 0;
+        char tail[8] = {};
+        if (std::sscanf(name.c_str(), "croprect.%ld-%d.%4s", &pid, &n, tail) != 3 || std::string(tail) != "ini" ||
+            name != OwnFileName(pid, n) || pid <= 0)
+            continue;
+        if (::kill(pid_t(pid), 0) != 0 && errno == ESRCH)
+            std::filesystem::remove(it->path(), ignored);
+    }
+}
+
+}  // namespace
+
+double AtoF(std::string_view text) {
+    size_t i = 0;
+    while (i < text.size() && std::isspace(static_cast<unsigned char>(text[i])))
+        ++i;
+    bool negative = false;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-'))
+        negative = text[i++] == '-';
+    if (i < text.size() && (text[i] == '+' || text[i] == '-'))
+        return 0;  // one sign only
+    std::string_view rest = text.substr(i);
+    double value = 0;
+    if (rest.size() > 1 && rest[0] == '0' && (rest[1] == 'x' || rest[1] == 'X'))
+        std::from_chars(rest.data() + 2, rest.data() + rest.size(), value, std::chars_format::hex);
+    else
+        std::from_chars(rest.data(), rest.data() + rest.size(), value, std::chars_format::general);
+    if (!std::isfinite(value))
+        return 0;
+    value = std::clamp(value, -kLargest, kLargest);
+    return negative ? -value : value;
+}
+
+std::array<double, 4> ParsePageValue(std::string_view value) {
+    std::array<double, 4> numbers{};
+    for (size_t field = 0; field < numbers.size(); ++field) {
+        const size_t comma = value.find(',');
+        numbers[field] = AtoF(value.substr(0, comma));
+        if (comma == std::string_view::npos)
+            break;
+        value.remove_prefix(comma + 1);
+    }
+    return numbers;
+}
+
+std::string FormatPageValue(const std::array<double, 4> &numbers) {
+    std::string out;
+    char buffer[64];
+    for (size_t i = 0; i < numbers.size(); ++i) {
+        if (i)
+            out.push_back(',');
+        const auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, numbers[i], std::chars_format::fixed, 2);
+        out.append(buffer, ec == std::errc() ? end : buffer);
+    }
+    return out;
+}
+
+std::string PageValueFor(const CropRect &rect, int pageHeight) {
+    const double h = pageHeight;
+    return FormatPageValue({double(float(rect.left)), double(float(h - rect.top)), double(float(rect.right)),
+                            double(float(h - rect.bottom))});
+}
+
+CropRect RectFromPageValue(std::string_view value, int pageHeight) {
+    const std::array<double, 4> n = ParsePageValue(value);
+    const float x1 = float(n[0]), y1 = float(n[1]), x2 = float(n[2]), y2 = float(n[3]);
+    if (std::trunc(x1) == 0 && std::trunc(y1) == 0 && std::trunc(x2) == 0 && std::trunc(y2) == 0)
+        return {};
+    const double h = pageHeight;
+    return {double(x1), h - double(y1), double(x2), h - double(y2)};
+}
+
+class CropFile::WriteLock {
+public:
+    explicit WriteLock(int fd) : m_fd(fd) { Lock(F_WRLCK, F_OFD_SETLKW); }
+    ~WriteLock() { Lock(F_UNLCK, F_OFD_SETLK); }
+    WriteLock(const WriteLock &) = delete;
+    WriteLock &operator=(const WriteLock &) = delete;
+
+private:
+    // Byte 1 of the lock file; byte 0 marks the owner.
+    void Lock(short type, int command) {
+        if (m_fd < 0)
+            return;
+        struct flock region = {};
+        region.l_type = type;
+        region.l_whence = SEEK_SET;
+        region.l_start = 1;
+        region.l_len = 1;
+        while (::fcntl(m_fd, command, &region) != 0 && errno == EINTR) {
+        }
+    }
+    int m_fd;
+};
+
+CropFile::CropFile(const std::string &folder) : m_ini(std::make_unique<platform::IniDocument>()) {
+    if (folder.empty())
+        return;
+    const std::filesystem::path dir(folder);
+    m_sharedPath = (dir / kFileName).string();
+    m_path = m_sharedPath;
+    const std::string lockPath = m_sharedPath + ".lock";
+    m_lockFd = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+    bool owns = false;
+    if (m_lockFd >= 0) {
+        // Byte 0 of the lock file, held for as long as this instance lives.
+        struct flock region = {};
+        region.l_type = F_WRLCK;
+        region.l_whence = SEEK_SET;
+        region.l_start = 0;
+        region.l_len = 1;
+        int result;
+        while ((result = ::fcntl(m_lockFd, F_OFD_SETLK, &region)) != 0 && errno == EINTR) {
+        }
+        owns = result == 0;
+    }
+    if (owns) {
+        RemoveStaleFiles(dir);
+    } else {
+        // Another running instance owns the shared file, or the lock
+        // cannot be had (a lock file of another user): this instance never
+        // writes the rectangles into the shared file.
+        static std::atomic<int> counter{0};
+        m_path = (dir / OwnFileName(long(::getpid()), ++counter)).string();
+    }
+    ReadSharedFlag();
+    if (OwnsSharedFile()) {
+        std::string bytes, error;
+        if (platform::ReadWholeFile(m_path, bytes, error))
+            *m_ini = platform::IniDocument::Parse(bytes);
+    }
+}
+
+CropFile::~CropFile() {
+    if (!OwnsSharedFile() && !m_path.empty())
+        ::unlink(m_path.c_str());
+    if (m_lockFd >= 0)
+        ::close(m_lockFd);
+}
+
+void CropFile::ReadSharedFlag() {
+    if (m_sharedPath.empty())
+        return;
+    std::string bytes, error;
+    if (platform::ReadWholeFile(m_sharedPath, bytes, error))
+        m_autoShrink = platform::IniDocument::Parse(bytes).GetInt(kFlagSection, kFlagKey, 0) != 0;
+}
+
+bool CropFile::AutoShrink() {
+    ReadSharedFlag();
+    return m_autoShrink;
+}
+
+bool CropFile::Reset(std::string &error) {
+    const bool previous = m_autoShrink;
+    ReadSharedFlag();
+    *m_ini = platform::IniDocument();
+    if (OwnsSharedFile())
+        m_ini->Set(kFlagSection, kFlagKey, m_autoShrink ? "1" : "0");
+    if (m_path.empty()) {
+        error = "there is no folder to keep the crop file in";
+        return false;
+    }
+    if (!Commit(error)) {
+        m_autoShrink = previous;
+        return false;
+    }
+    return true;
+}
+
+std::string CropFile::PageValue(int page) const {
+    return m_ini->GetString(kPageSection, PageKey(page), kNoRectangle, kValueCapacity);
+}
+
+std::optional<std::string> CropFile::StoredValue(int page) const { return m_ini->Value(kPageSection, PageKey(page)); }
+
+void CropFile::SetPageValue(int page, std::string_view value) { m_ini->Set(kPageSection, PageKey(page), value); }
+
+void CropFile::RemovePageValue(int page) { m_ini->Remove(kPageSection, PageKey(page)); }
+
+bool CropFile::Commit(std::string &error) {
+    if (m_path.empty())
+        return true;  // kept in memory only
+    if (!OwnsSharedFile())
+        return Write(m_path, m_ini->Serialize(), error);
+    WriteLock lock(m_lockFd);
+    // The flag as another instance may have set it.
+    ReadSharedFlag();
+    m_ini->Set(kFlagSection, kFlagKey, m_autoShrink ? "1" : "0");
+    return Write(m_path, m_ini->Serialize(), error);
+}
+
+bool CropFile::Write(const std::string &path, const std::string &bytes, std::string &error) {
+    if (!platform::WriteFileAtomically(path, bytes, error))
+        return false;
+    ++m_writes;
+    return true;
+}
+
+bool CropFile::SetAutoShrink(bool on, std::string &error) {
+    m_autoShrink = on;
+    if (m_sharedPath.empty())
+        return true;
+    WriteLock lock(m_lockFd);
+    if (OwnsSharedFile()) {
+        m_ini->Set(kFlagSection, kFlagKey, on ? "1" : "0");
+        return Write(m_path, m_ini->Serialize(), error);
+    }
+    std::string bytes;
+    if (!platform::ReadWholeFile(m_sharedPath, bytes, error)) {
+        error = "cannot read " + m_sharedPath + ": " + error;
+        return false;
+    }
+    platform::IniDocument shared = platform::IniDocument::Parse(bytes);
+    shared.Set(kFlagSection, kFlagKey, on ? "1" : "0");
+    return Write(m_sharedPath, shared.Serialize(), error);
+}
+
+}  // namespace crop

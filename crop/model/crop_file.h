@@ -1,0 +1,113 @@
+#ifndef CROP_MODEL_CROP_FILE_H
+#define CROP_MODEL_CROP_FILE_H
+
+#include "crop/detect/crop_rect.h"
+
+#include <algorithm>
+#include <array>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace platform {
+class IniDocument;
+}
+
+namespace crop {
+
+// The crop file, "croprect.ini": the working store of the open document's
+// crop rectangles, one key "page<n>" of section "PAGE" per page, and of the
+// auto-shrink flag, section "AutoShrink" key "flag". A page's value holds
+// four numbers "left,top,right,bottom" with two decimals, measured from the
+// page's bottom-left corner with y up, the y values from a line H points
+// below the page's top (H the page height in whole points).
+//
+// The file is kept in memory as well, and every change is one complete
+// write: a new file renamed into place. Reads come from memory, which
+// always holds what the file holds.
+//
+// One running instance owns the shared file; it holds a lock on
+// "croprect.ini.lock" beside it. Another instance keeps its rectangles in
+// a file of its own beside the shared one, removed when it goes, so the
+// instances never empty or overwrite each other's rectangles. The
+// auto-shrink flag lives in the shared file for every instance, read from
+// it each time it is asked for.
+class CropFile {
+public:
+    static constexpr const char *kFileName = "croprect.ini";
+    // A page value as read, cut to what a 50-byte buffer holds.
+    static constexpr std::size_t kValueCapacity = 50;
+
+    // The crop file of folder `folder`; an empty folder keeps the
+    // rectangles in memory only.
+    explicit CropFile(const std::string &folder);
+    ~CropFile();
+    CropFile(const CropFile &) = delete;
+    CropFile &operator=(const CropFile &) = delete;
+
+    // The file this instance's rectangles live in, and the shared file
+    // that holds the flag (the same file for the instance that owns it).
+    const std::string &Path() const { return m_path; }
+    const std::string &SharedPath() const { return m_sharedPath; }
+    bool OwnsSharedFile() const { return m_path == m_sharedPath; }
+
+    // Empties the file of every rectangle; the flag stays. False, with the
+    // reason, when the file cannot be written (the rectangles are emptied
+    // in memory all the same).
+    bool Reset(std::string &error);
+
+    // The value of page `page` (from 1) as a reader gets it: the stored
+    // text cut to 49 characters, or "0.00,0.00,0.00,0.00" when missing.
+    std::string PageValue(int page) const;
+    // The stored text, or nothing when the page has no key.
+    std::optional<std::string> StoredValue(int page) const;
+
+    // Changes in memory only; Commit writes them all at once.
+    void SetPageValue(int page, std::string_view value);
+    void RemovePageValue(int page);
+    bool Commit(std::string &error);
+
+    // The auto-shrink flag as the shared file holds it now (the last value
+    // known when the file cannot be read).
+    bool AutoShrink();
+    // Writes the flag into the shared file.
+    bool SetAutoShrink(bool on, std::string &error);
+
+    // How many times this instance has written a file.
+    int Writes() const { return m_writes; }
+
+private:
+    bool Write(const std::string &path, const std::string &bytes, std::string &error);
+    // Reads the flag from the shared file into m_autoShrink.
+    void ReadSharedFlag();
+    // Holds the write lock of the shared folder while it lives.
+    class WriteLock;
+
+    std::string m_sharedPath;
+    std::string m_path;
+    int m_lockFd = -1;
+    std::unique_ptr<platform::IniDocument> m_ini;
+    bool m_autoShrink = false;
+    int m_writes = 0;
+};
+
+// The four numbers of a page value in file order, each read the way atof
+// reads a number: its leading number, anything after it ignored, 0 when
+// there is none. Fields past the fourth are ignored; missing ones are 0.
+std::array<double, 4> ParsePageValue(std::string_view value);
+// "%.2f,%.2f,%.2f,%.2f", whatever the locale.
+std::string FormatPageValue(const std::array<double, 4> &numbers);
+// The page value of `rect` on a page H points high, (left, H - top, right,
+// H - bottom), each number passed through single precision.
+std::string PageValueFor(const CropRect &rect, int pageHeight);
+// The rectangle a page value stands for on a page H points high; empty
+// when all four numbers truncate toward zero to 0.
+CropRect RectFromPageValue(std::string_view value, int pageHeight);
+// atof of the leading number of `text`; 0 for none, and for a number
+// that is not finite.
+double AtoF(std::string_view text);
+
+}  // namespace crop
+
+#endif

@@ -1,0 +1,51 @@
+#include "crop/model/crop_list.h"
+
+#include "crop/model/crop_file.h"
+#include "platform/temp_files.h"
+
+#include <cmath>
+#include <cstdio>
+#include <memory>
+
+namespace crop {
+
+std::string CropListText(int pageCount, const std::function<std::string(int page)> &valueOf) {
+    std::string text;
+    text.reserve(size_t(std::max(pageCount, 0)) * 48);
+    for (int page = 1; page <= pageCount; ++page) {
+        const std::array<double, 4> n = ParsePageValue(valueOf ? valueOf(page) : std::string());
+        text += "Page " + std::to_string(page) + ", [" +
+                FormatPageValue({double(float(n[0])), double(float(n[1])), double(float(n[2])), n[3]}) + "]\n";
+    }
+    return text;
+}
+
+bool WriteCropList(const std::string &text, std::string &path, QString &reason) {
+    if (platform::MakeTempFileName(1024, path, ".txt") == 0) {
+        reason = QStringLiteral("no temporary file can be named");
+        return false;
+    }
+    const std::unique_ptr<FILE, int (*)(FILE *)> file(std::fopen(path.c_str(), "a"), &std::fclose);
+    if (!file || std::fwrite(text.data(), 1, text.size(), file.get()) != text.size() || std::fflush(file.get()) != 0) {
+        reason = QStringLiteral("the crop list cannot be written to %1").arg(QString::fromStdString(path));
+        return false;
+    }
+    return true;
+}
+
+void RemoveCropList(const std::string &path) {
+    if (!path.empty() && std::remove(path.c_str()) == 0)
+        platform::TempFileRegistry::Instance().Forget(path);
+}
+
+std::map<int, std::string> PlannedValues(const AutoCropResult &result) {
+    std::map<int, double> heights;
+    for (const PageContent &p : result.pages)
+        heights[p.page] = p.height;
+    std::map<int, std::string> values;
+    for (const auto &[page, rect] : result.plan.rects)
+        values.emplace(page, PageValueFor(rect, int(std::trunc(heights[page]))));
+    return values;
+}
+
+}  // namespace crop

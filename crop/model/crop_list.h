@@ -1,0 +1,32 @@
+#ifndef CROP_MODEL_CROP_LIST_H
+#define CROP_MODEL_CROP_LIST_H
+
+#include "crop/detect/page_walk.h"
+
+#include <QString>
+
+#include <functional>
+#include <map>
+#include <string>
+
+namespace crop {
+
+// The crop list the crop tool reads: one line "Page <n>, [l,t,r,b]" for
+// every page of a document of `pageCount` pages, its value as the crop
+// file stores it (`valueOf`; "0.00,0.00,0.00,0.00" for a page left as it
+// is), the first three numbers passed through single precision as the
+// tool reads them.
+std::string CropListText(int pageCount, const std::function<std::string(int page)> &valueOf);
+// Writes `text` into a new temporary file, deleted at exit, and gives its
+// path; false, with the reason, when it cannot be written.
+bool WriteCropList(const std::string &text, std::string &path, QString &reason);
+// Takes the temporary file back: removed, and off the list deleted at exit.
+void RemoveCropList(const std::string &path);
+
+// The crop file's value of every page the plan gives a crop, each with
+// its own page's height.
+std::map<int, std::string> PlannedValues(const AutoCropResult &result);
+
+}  // namespace crop
+
+#endif

@@ -1,0 +1,86 @@
+#ifndef CROP_MODEL_CROP_RUN_H
+#define CROP_MODEL_CROP_RUN_H
+
+#include <QElapsedTimer>
+#include <QObject>
+#include <QProcess>
+#include <QString>
+
+#include <memory>
+
+namespace crop {
+
+// One run of the crop tool, "quorrel" beside the program, as a separate
+// process while the event loop goes on. The tool is started with an
+// argument vector, never through a shell, so every path reaches it whole
+// whatever characters it holds:
+//
+//   quorrel -s setcropfile=LIST -i INPUT -o OUTPUT --progress --require-crop
+//
+// (a copy in which no page is cropped is not written, and is no success).
+// Everything the tool writes is captured; its progress lines become
+// Progress signals. The run succeeds when the tool ends normally with exit
+// code 0 and the output exists.
+class CropRun : public QObject {
+    Q_OBJECT
+public:
+    struct Job {
+        QString tool;
+        QString cropList;
+        QString input;
+        QString output;
+    };
+
+    explicit CropRun(QObject *parent = nullptr);
+    ~CropRun() override;
+
+    // The crop tool beside the running program.
+    static QString ToolPath();
+    // Uses `path` as the crop tool instead (tests, and a tool installed
+    // elsewhere); empty goes back to the one beside the program.
+    static void SetToolPath(const QString &path);
+
+    // Starts the tool; false, with the reason in plain words, when it is
+    // missing or a run is going on.
+    bool Start(const Job &job, QString &reason);
+    bool IsRunning() const;
+    // Stops the tool (it removes its temporary file as it goes) and waits
+    // for it. True when it was stopped, and then Finished is not sent; false
+    // when it had finished on its own, and Finished has been sent.
+    bool Stop();
+    const Job &CurrentJob() const { return m_job; }
+    // What the tool wrote, its progress lines left out.
+    const QString &Output() const { return m_output; }
+
+signals:
+    void Progress(int done, int total);
+    // `message` says where the file was written, or why it was not; what
+    // the tool said follows after a blank line.
+    void Finished(bool ok, const QString &message);
+
+private:
+    void ReadOutput();
+    void Ended(int exitCode, QProcess::ExitStatus status);
+
+    std::unique_ptr<QProcess> m_process;
+    Job m_job;
+    QString m_output;
+    QByteArray m_pending;  // a line not yet complete
+    bool m_stopping = false;
+    bool m_starting = false;
+    QString m_startFailure;
+    // The output as it was before the run: a file only counts as written
+    // when it is new or another file than before.
+    struct Stamp {
+        bool exists = false;
+        unsigned long long inode = 0;
+        long long modified = 0;
+        bool operator==(const Stamp &) const = default;
+    };
+    static Stamp StampOf(const QString &path);
+    Stamp m_before;
+};
+
+}  // namespace crop
+
+#endif

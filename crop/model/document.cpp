@@ -1,0 +1,993 @@
+#include "crop/model/document.h"
+
+#include "crop/detect/shrink.h"
+#include "crop/model/auto_crop_job.h"
+#include "crop/model/crop_list.h"
+#include "platform/exe_folder.h"
+#include "platform/temp_files.h"
+#include "render/rendering_library.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QPointer>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <sys/stat.h>
+
+namespace crop {
+namespace {
+
+QString PageText(int page) { return QStringLiteral("Page No: %1").arg(page); }
+QString CannotShow(int page, const QString &reason) {
+    return QStringLiteral("Page %1 cannot be shown: %2.").arg(page).arg(reason);
+}
+const char *const kNoMemory = "there is not enough memory for its picture";
+
+// Whether the file can be read at all; `reason` says why not.
+bool CanRead(const QString &path, QString &reason) {
+    QString error;
+    switch (CheckReadable(path, error)) {
+    case InputProblem::Missing:
+        reason = QStringLiteral("the file does not exist");
+        return false;
+    case InputProblem::Folder:
+        reason = QStringLiteral("it is a folder, not a file");
+        return false;
+    case InputProblem::Unreadable:
+        reason = QStringLiteral("the file cannot be read (%1)").arg(error);
+        return false;
+    case InputProblem::None:
+        break;
+    }
+    return true;
+}
+
+// What tells one content of a file from another without reading it.
+std::string FileStamp(const QString &path) {
+    struct stat st {};
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0)
+        return {};
+    char text[96];
+    std::snprintf(text, sizeof text, "%llu:%llu:%lld:%ld:%lld:%ld", (unsigned long long)st.st_dev,
+                  (unsigned long long)st.st_ino, (long long)st.st_mtim.tv_sec, long(st.st_mtim.tv_nsec),
+                  (long long)st.st_ctim.tv_sec, long(st.st_ctim.tv_nsec));
+    return std::string(text) + ":" + std::to_string(st.st_size);
+}
+
+// `shown` (normalised) at the same place from the top-left corner of a
+// page `width` x `height` points, clipped to it: the page's value, or
+// nothing when no part of it lies on the page.
+std::optional<std::string> PlacedFromTopLeft(const CropRect &shown, double width, double height) {
+    const CropRect clipped{std::clamp(shown.left, 0.0, width), std::clamp(shown.top, 0.0, height),
+                           std::clamp(shown.right, 0.0, width), std::clamp(shown.bottom, 0.0, height)};
+    if (shown.IsEmpty() || clipped.left >= clipped.right || clipped.top >= clipped.bottom)
+        return std::nullopt;
+    return PageValueFor(clipped, int(std::trunc(height)));
+}
+
+}  // namespace
+
+COrvaneDoc::COrvaneDoc(QObject *parent)
+    : QObject(parent),
+      m_pagePicture(std::make_unique<CPagePicture>()),
+      m_cropFile(std::make_unique<CropFile>(platform::WorkingFolder())) {
+    connect(&m_cropRun, &CropRun::Progress, this, [this](int done, int total) {
+        emit StatusMessage(QStringLiteral("Writing %1: page %2 of %3").arg(m_cropRun.CurrentJob().output).arg(done).arg(total));
+    });
+    connect(&m_cropRun, &CropRun::Finished, this, &COrvaneDoc::CropRunEnded);
+    m_readAheadDelay.setSingleShot(true);
+    m_readAheadDelay.setInterval(kReadAheadDelayMs);
+    connect(&m_readAheadDelay, &QTimer::timeout, this, &COrvaneDoc::ScheduleReadAhead);
+    // Rectangles left from an earlier run belong to no open document.
+    ResetCropFile();
+}
+
+COrvaneDoc::~COrvaneDoc() {
+    // A run still going ends here, telling nobody.
+    disconnect(&m_cropRun, nullptr, this, nullptr);
+    m_cropRun.Stop();
+    StopBackground();
+}
+
+void COrvaneDoc::StopBackground() {
+    m_readAheadDelay.stop();
+    if (m_scheduler)
+        m_scheduler->Stop();
+    // Work over the whole document ends with its scheduler.
+    const bool shrinking = IsShrinkingAll();
+    const bool overlay = OverlayWanted();
+    m_shrinkWalk.reset();
+    m_overlayWalk.reset();
+    m_overlayCanvas.reset();
+    m_overlayPicture.reset();
+    m_overlaySizes.clear();
+    m_overlayShown = false;
+    m_overlayRectPending = false;
+    if (!m_outliers.empty()) {
+        m_outliers.clear();
+        emit OutliersChanged();
+    }
+    if (shrinking)
+        emit WholeDocumentWorkChanged(false);
+    if (overlay)
+        emit OverlayChanged();
+    m_sharp = {};
+    m_sharpJob = 0;
+    m_scheduler.reset();
+    m_cache.reset();
+    m_readAheadJob = 0;
+}
+
+void COrvaneDoc::SetReadAhead(bool on) {
+    m_readAhead = on;
+    if (!on) {
+        YieldReadAhead();
+        if (m_cache)
+            m_cache->Clear();
+    } else {
+        ScheduleReadAhead();
+    }
+}
+
+void COrvaneDoc::YieldReadAhead() {
+    if (m_scheduler && m_readAheadJob)
+        m_scheduler->Cancel(m_readAheadJob);
+    m_readAheadJob = 0;
+}
+
+void COrvaneDoc::ScheduleReadAhead() {
+    m_readAheadDelay.stop();
+    if (!m_scheduler || !m_cache || !m_readAhead || m_fileChanged ||
+        m_pageSource->Kind() == render::SourceKind::Metafile)
+        return;
+    const std::vector<int> pages = render::PageCache::PagesAhead(m_currentPage, m_direction, m_pageCount);
+    m_cache->Want(pages);
+    // One job renders the pages in turn, the most wanted first, so that
+    // reading ahead takes one render thread and the thumbnails have the
+    // other. The job for the pages wanted before makes way for it.
+    if (m_readAheadJob)
+        m_scheduler->Cancel(m_readAheadJob);
+    m_readAheadJob = 0;
+    if (std::all_of(pages.begin(), pages.end(), [this](int page) { return m_cache->Contains(page); }))
+        return;
+    std::weak_ptr<render::PageCache> cache = m_cache;
+    m_readAheadJob = m_scheduler->Submit(
+        render::RenderScheduler::kReadAhead, [cache, pages](render::PageSource *source, LS_CancelFlag *cancel) {
+            for (int page : pages) {
+                const std::shared_ptr<render::PageCache> target = cache.lock();
+                if (!target || !source)
+                    return true;
+                if (target->Contains(page))
+                    continue;
+                const uint64_t epoch = target->Epoch();
+                QString reason, note;
+                QRect pageRect;
+                render::BitmapHandle bitmap = render::RenderPageBitmap(*source, page, pageRect, reason, note, cancel);
+                if (cancel && render::Ravel().IsCancelled(cancel))
+                    return false;  // goes on later if only put aside
+                if (!bitmap)
+                    continue;  // shown as it always was when asked for
+                render::PageCache::Page entry;
+                entry.page = page;
+                entry.bitmap = std::shared_ptr<const render::Bitmap>(std::move(bitmap));
+                entry.widthPt = pageRect.width();
+                entry.heightPt = pageRect.height();
+                entry.note = note.toStdString();
+                target->Insert(std::move(entry), epoch);
+            }
+            return true;
+        });
+}
+
+void COrvaneDoc::RequestSharpRegion(QSize pageSize, const QRect &area) {
+    if (!m_scheduler || m_fileChanged || m_pageSource->Kind() != render::SourceKind::Pdf || area.isEmpty() ||
+        pageSize.isEmpty() || m_overlayShown)
+        return;
+    if (m_sharpJob)
+        m_scheduler->Cancel(m_sharpJob);
+    const int page = m_currentPage;
+    const uint64_t generation = m_generation;
+    m_sharpJob = m_scheduler->Submit(
+        render::RenderScheduler::kVisible,
+        [this, page, generation, pageSize, area](render::PageSource *source, LS_CancelFlag *cancel) {
+            if (!source)
+                return true;
+            render::BitmapHandle bitmap = source->RenderRegion(page, pageSize.width(), pageSize.height(), area.x(),
+                                                               area.y(), area.width(), area.height(), cancel);
+            if (!bitmap)
+                return !(cancel && render::Ravel().IsCancelled(cancel));
+            // Rows are stored bottom-up, blue first.
+            QImage image(bitmap->width, bitmap->height, QImage::Format_BGR888);
+            if (image.isNull() || bitmap->bitsPerPixel != 24)
+                return true;
+            for (int y = 0; y < bitmap->height; ++y)
+                std::memcpy(image.scanLine(y), bitmap->bits + size_t(bitmap->height - 1 - y) * size_t(bitmap->stride),
+                            size_t(bitmap->width) * 3);
+            SharpRegion region{page, generation, pageSize, area, image.convertToFormat(QImage::Format_RGB32)};
+            // The document outlives its render threads: they are stopped
+            // before it goes.
+            QMetaObject::invokeMethod(
+                this,
+                [this, region] {
+                    if (region.generation != m_generation || region.page != m_currentPage || m_overlayShown)
+                        return;
+                    m_sharp = region;
+                    emit SharpRegionReady();
+                },
+                Qt::QueuedConnection);
+            return true;
+        });
+}
+
+void COrvaneDoc::SetTitle(const QString &title) {
+    m_title = title;
+    emit TitleChanged(title);
+}
+
+bool COrvaneDoc::OpenDocumentFile(const QString &path, QString &reason) {
+    const QString full = QFileInfo(path).absoluteFilePath();
+    if (IsOpen() && full == m_documentPath)
+        return true;  // already open
+    return OpenDocument(full, reason);
+}
+
+bool COrvaneDoc::OpenDocument(const QString &path, QString &reason) {
+    if (IsCropRunning()) {
+        reason = QStringLiteral("a cropped copy is being written; wait until it is done");
+        return false;
+    }
+    if (IsShrinkingAll()) {
+        reason = QStringLiteral("Shrink All Pages is running; stop it (Esc) or wait until it is done");
+        return false;
+    }
+    if (path.isEmpty()) {
+        reason = QStringLiteral("no file was named");
+        return false;
+    }
+    const QString full = QFileInfo(path).absoluteFilePath();
+    if (!CanRead(full, reason))
+        return false;
+    std::unique_ptr<render::PageSource> source = render::PageSource::Open(full.toStdString(), 1);
+    if (!source) {
+        reason = QStringLiteral("it is damaged, locked by a password, or not a document this program reads");
+        return false;
+    }
+    const int pages = source->PageCount();
+    if (pages < 1) {
+        reason = QStringLiteral("it has no pages that can be read; it may be damaged");
+        return false;
+    }
+    auto picture = std::make_unique<CPagePicture>();
+    QString failure, note;
+    QRect pageRect;
+    render::BitmapHandle bitmap = render::RenderPageBitmap(*source, 1, pageRect, failure, note);
+    if (!picture->SetFromBitmap(bitmap.get(), pageRect) && bitmap)
+        failure = QString::fromLatin1(kNoMemory);
+    bitmap.reset();
+
+    // The new document replaces the shown one only now.
+    StopBackground();
+    ResetCropFile();
+    m_pageSource = std::move(source);
+    m_pageCount = pages;
+    m_currentPage = 1;
+    m_pagePicture = std::move(picture);
+    m_documentPath = full;
+    ++m_generation;
+    m_scheduler = std::make_shared<render::RenderScheduler>(full.toStdString(), 2);
+    m_cache = std::make_shared<render::PageCache>();
+    m_fileStamp = FileStamp(full);
+    m_fileChanged = false;
+    m_direction = 1;
+    LoadCurrentPageRect();
+    SetTitle(QFileInfo(full).fileName());
+    emit PageTextChanged(PageText(1));
+    emit DocumentOpened();
+    // Reading ahead waits until the document has settled: the first screen
+    // of thumbnails has the processor first.
+    m_readAheadDelay.start();
+    if (!m_pagePicture->HasPicture())
+        emit StatusMessage(CannotShow(1, failure));
+    else if (!note.isEmpty())
+        emit StatusMessage(note);
+    return true;
+}
+
+bool COrvaneDoc::ShowPage(int page) {
+    if (!IsOpen())
+        return false;
+    if (page >= 1 && page <= m_pageCount && !HideOverlay()) {
+        // The user stays on the overlay, with what is drawn on it.
+        emit ShowPageFailed(page, QStringLiteral("the overlay is still shown"));
+        return false;
+    }
+    emit PageTextChanged(PageText(page));
+    if (page == m_currentPage)
+        return true;  // shown in place of the overlay: nothing is rendered again
+    if (page < 1 || page > m_pageCount)
+        return false;
+    QString failure, note;
+    QRect pageRect;
+    // A page rendered ahead is shown as it is; any other is rendered here,
+    // with the renders ahead stopped meanwhile.
+    if (m_cache && !m_fileChanged && FileChangedOnDisk()) {
+        // The file changed since it was opened: what was rendered ahead
+        // may no longer be what it holds. Pages are rendered when asked
+        // for from here on, as the shown page is.
+        m_fileChanged = true;
+        YieldReadAhead();
+        m_cache->Clear();
+        if (m_sharpJob)
+            m_scheduler->Cancel(m_sharpJob);
+        m_sharp = {};
+    }
+    std::shared_ptr<const render::PageCache::Page> cached = m_cache ? m_cache->Find(page) : nullptr;
+    render::BitmapHandle rendered;
+    if (cached) {
+        pageRect = QRect(0, 0, cached->widthPt, cached->heightPt);
+        note = QString::fromStdString(cached->note);
+    } else {
+        YieldReadAhead();
+        rendered = render::RenderPageBitmap(*m_pageSource, page, pageRect, failure, note);
+        ++m_windowRenders;
+    }
+    const render::Bitmap *bitmap = cached ? cached->bitmap.get() : rendered.get();
+    if (!bitmap) {
+        emit PageTextChanged(PageText(m_currentPage));
+        emit StatusMessage(CannotShow(page, failure));
+        emit ShowPageFailed(page, failure);
+        ScheduleReadAhead();
+        return false;
+    }
+    // Copied over the previous page's picture, whose memory it reuses.
+    m_direction = page < m_currentPage ? -1 : 1;
+    m_currentPage = page;
+    if (!m_pagePicture->SetFromBitmap(bitmap, pageRect))
+        note = CannotShow(page, QString::fromLatin1(kNoMemory));
+    rendered.reset();
+    LoadCurrentPageRect();
+    emit PageShown(page);
+    ScheduleReadAhead();
+    if (!note.isEmpty())
+        emit StatusMessage(note);
+    return true;
+}
+
+void COrvaneDoc::CloseDocument() {
+    if (IsCropRunning())
+        return;  // the tool reads it
+    const bool wasOpen = IsOpen();
+    StopBackground();
+    m_pageSource.reset();
+    m_pageCount = 0;
+    m_currentPage = 0;
+    m_pagePicture = std::make_unique<CPagePicture>();
+    m_documentPath.clear();
+    ResetCropFile();
+    m_cropRect = {};
+    emit CropRectChanged();
+    SetTitle(QStringLiteral("Untitled"));
+    if (wasOpen)
+        emit DocumentClosed();
+}
+
+void COrvaneDoc::SetAutoShrink(bool on) {
+    std::string error;
+    if (!m_cropFile->SetAutoShrink(on, error))
+        emit StatusMessage(QStringLiteral("The Auto Shrink setting cannot be kept: %1.").arg(QString::fromStdString(error)));
+    if (on == m_autoShrink)
+        return;
+    m_autoShrink = on;
+    emit AutoShrinkChanged(on);
+}
+
+void COrvaneDoc::ToggleAutoShrink() {
+    RefreshAutoShrink();
+    SetAutoShrink(!m_autoShrink);
+}
+
+void COrvaneDoc::RefreshAutoShrink() {
+    const bool on = m_cropFile->AutoShrink();
+    if (on == m_autoShrink)
+        return;
+    m_autoShrink = on;
+    emit AutoShrinkChanged(on);
+}
+
+bool COrvaneDoc::WriteCropFile() {
+    std::string error;
+    if (m_cropFile->Commit(error))
+        return true;
+    emit StatusMessage(QStringLiteral("The crop rectangles cannot be saved: %1.").arg(QString::fromStdString(error)));
+    return false;
+}
+
+void COrvaneDoc::ResetCropFile() {
+    std::string error;
+    const bool reset = m_cropFile->Reset(error);
+    if (!reset)
+        emit StatusMessage(QStringLiteral("The crop file cannot be emptied: %1.").arg(QString::fromStdString(error)));
+    m_pendingBefore.clear();
+    m_changedSinceSave = false;
+    const bool hadHistory = CanUndo() || CanRedo();
+    m_undo.clear();
+    m_redo.clear();
+    if (hadHistory)
+        emit UndoStateChanged();
+    // A reset that failed leaves the setting as it was.
+    if (reset)
+        RefreshAutoShrink();
+}
+
+void COrvaneDoc::LoadCurrentPageRect() {
+    if (!HasPicture()) {
+        // Nothing can be edited on a page without a picture; no rectangle
+        // of another page stays.
+        m_cropRect = {};
+        emit CropRectChanged();
+        return;
+    }
+    m_cropRect = RectFromPageValue(m_cropFile->PageValue(m_currentPage), PageHeightPoints());
+    emit CropRectChanged();
+}
+
+void COrvaneDoc::SaveCurrentPageRect() { EditValue(m_currentPage, PageValueFor(m_cropRect, PageHeightPoints())); }
+
+void COrvaneDoc::EditValue(int page, const std::optional<std::string> &value) {
+    if (!m_pendingBefore.count(page))
+        m_pendingBefore.emplace(page, m_cropFile->StoredValue(page));
+    if (value)
+        m_cropFile->SetPageValue(page, *value);
+    else
+        m_cropFile->RemovePageValue(page);
+}
+
+void COrvaneDoc::CommitEdit() {
+    UndoStep step;
+    step.page = m_currentPage;
+    for (auto &[page, before] : m_pendingBefore) {
+        std::optional<std::string> after = m_cropFile->StoredValue(page);
+        if (after == before)
+            continue;
+        step.pages.push_back(page);
+        step.before.push_back(std::move(before));
+        step.after.push_back(std::move(after));
+    }
+    m_pendingBefore.clear();
+    if (!step.pages.empty()) {
+        WriteCropFile();
+        m_undo.push_back(std::move(step));
+        m_redo.clear();
+        m_changedSinceSave = true;
+        emit UndoStateChanged();
+    }
+    emit CropRectChanged();
+}
+
+bool COrvaneDoc::ShrinkIntoStore() {
+    if (!HasPicture() || m_cropRect.IsEmpty())
+        return false;
+    // A rectangle drawn from right to left, or upwards, is searched as it
+    // is seen; the search would find nothing in it as stored.
+    // On the overlay, the content of every page of it.
+    const CPagePicture &picture = PagePicture();
+    const std::optional<CropRect> shrunk = ShrinkPageRect(picture, picture.PageRect().size(), m_cropRect.Normalized());
+    if (!shrunk)
+        return false;  // no result: the rectangle stays as it was
+    const double h = PageHeightPoints();
+    EditValue(m_currentPage, FormatPageValue({shrunk->left, h - shrunk->top, shrunk->right, h - shrunk->bottom}));
+    // The rectangle is the one the file now holds.
+    LoadCurrentPageRect();
+    return true;
+}
+
+void COrvaneDoc::SetCurrentPageRect(const CropRect &rect, bool drawn) {
+    if (!Editable())
+        return;
+    m_cropRect = rect;
+    if (m_overlayShown) {
+        m_overlayRectPending = true;
+        if (drawn)
+            RefreshAutoShrink();
+        if (drawn && m_autoShrink)
+            ShrinkOnOverlay();
+        emit CropRectChanged();
+        return;
+    }
+    if (drawn) {
+        RefreshAutoShrink();
+        if (m_autoShrink)
+            ShrinkIntoStore();
+    }
+    SaveCurrentPageRect();
+    CommitEdit();
+}
+
+void COrvaneDoc::ShrinkOnOverlay() {
+    // To what every page of the overlay holds.
+    if (m_cropRect.IsEmpty())
+        return;
+    if (const auto shrunk = ShrinkPageRect(PagePicture(), PagePicture().PageRect().size(), m_cropRect.Normalized()))
+        m_cropRect = *shrunk;
+}
+
+void COrvaneDoc::DeleteCurrentPageRect() {
+    if (!Editable())
+        return;
+    m_cropRect = {};
+    if (m_overlayShown) {
+        m_overlayRectPending = true;
+        emit CropRectChanged();
+        return;
+    }
+    EditValue(m_currentPage, std::nullopt);
+    CommitEdit();
+}
+
+void COrvaneDoc::ShrinkCurrentPageRect() {
+    if (!Editable())
+        return;
+    if (m_overlayShown) {
+        m_overlayRectPending = true;
+        ShrinkOnOverlay();
+        emit CropRectChanged();
+        return;
+    }
+    // Shrunk, it is loaded back already; without a result it is loaded as
+    // the file holds it.
+    if (!ShrinkIntoStore())
+        LoadCurrentPageRect();
+    CommitEdit();
+}
+
+void COrvaneDoc::ApplyRectToPages(PageRange range) {
+    if (!Editable())
+        return;
+    const std::vector<int> pages = PagesOf(PageSet(int(range)), m_pageCount);
+    if (m_overlayShown) {
+        // The same place from each page's own top-left corner.
+        const CropRect shown = m_cropRect.Normalized();
+        for (int page : pages) {
+            const auto size = m_overlaySizes.find(page);
+            if (size == m_overlaySizes.end())
+                continue;  // a page the overlay could not render keeps its rectangle
+            EditValue(page, PlacedFromTopLeft(shown, size->second.first, size->second.second));
+        }
+        CommitEdit();
+        m_overlayRectPending = false;
+        emit StatusMessage(QStringLiteral("The rectangle was given to every page of the overlay."));
+        return;
+    }
+    // Pages of the shown page's size get its value as it is; a page of
+    // another size gets the rectangle as the user sees it, at the same
+    // place from its top-left corner, clipped to it.
+    const std::string value = PageValueFor(m_cropRect, PageHeightPoints());
+    const CropRect shown = m_cropRect.Normalized();
+    // Every page measured at once where the page source can; else one by one.
+    const std::vector<std::pair<double, double>> sizes =
+        m_cropRect.IsEmpty() ? std::vector<std::pair<double, double>>() : m_pageSource->PageSizes();
+    for (int page : pages) {
+        std::optional<std::pair<double, double>> size;
+        if (!m_cropRect.IsEmpty())
+            size = page <= int(sizes.size()) ? std::optional(sizes[size_t(page - 1)]) : PageSizeOf(page);
+        if (size && !(size->first > 0 && size->second > 0))
+            size.reset();  // no size (or not a number): the value as it is
+        else if (size)
+            size = std::pair{std::min(size->first, 1.0e9), std::min(size->second, 1.0e9)};
+        if (!size || (int(std::trunc(size->first)) == m_pagePicture->PageWidth() &&
+                      int(std::trunc(size->second)) == PageHeightPoints()))
+            EditValue(page, value);
+        else
+            EditValue(page, PlacedFromTopLeft(shown, size->first, size->second));
+    }
+    CommitEdit();
+}
+
+std::optional<std::pair<double, double>> COrvaneDoc::PageSizeOf(int page) const {
+    if (!m_pageSource || m_pageSource->Kind() != render::SourceKind::Pdf)
+        return std::nullopt;  // a picture's frames are measured only by decoding them
+    render::PageExtent extent;
+    if (!m_pageSource->PageExtent(page, &extent, 0) || extent.x2 - extent.x1 <= 0 || extent.y2 - extent.y1 <= 0)
+        return std::nullopt;
+    return std::pair{std::clamp(extent.x2 - extent.x1, 0.0, 1.0e9), std::clamp(extent.y2 - extent.y1, 0.0, 1.0e9)};
+}
+
+void COrvaneDoc::ApplyStep(const UndoStep &step, bool forward) {
+    const auto &values = forward ? step.after : step.before;
+    for (size_t i = 0; i < step.pages.size(); ++i) {
+        if (values[i])
+            m_cropFile->SetPageValue(step.pages[i], *values[i]);
+        else
+            m_cropFile->RemovePageValue(step.pages[i]);
+    }
+    WriteCropFile();
+    m_changedSinceSave = true;
+    ShowPage(step.page);
+    LoadCurrentPageRect();
+}
+
+void COrvaneDoc::MoveStep(std::vector<UndoStep> &from, std::vector<UndoStep> &to, bool forward) {
+    if (from.empty() || IsCropRunning())
+        return;
+    // The step shows the page it was made on; the overlay is left first,
+    // and what was drawn on it settled. Given to its pages, the rectangle
+    // is a change of its own, and this press has done its work.
+    const size_t steps = m_undo.size();
+    if (!HideOverlay() || from.empty() || m_undo.size() != steps)
+        return;
+    UndoStep step = std::move(from.back());
+    from.pop_back();
+    ApplyStep(step, forward);
+    to.push_back(std::move(step));
+    emit UndoStateChanged();
+}
+
+void COrvaneDoc::Undo() { MoveStep(m_undo, m_redo, false); }
+
+void COrvaneDoc::Redo() { MoveStep(m_redo, m_undo, true); }
+
+bool COrvaneDoc::ExportCropList(std::string &path, QString &reason) {
+    return WriteCropList(CropListText(m_pageCount, [this](int page) { return m_cropFile->PageValue(page); }), path,
+                         reason);
+}
+
+bool COrvaneDoc::HasUnsavedRectangles() const {
+    if (OverlayRectanglePending())
+        return true;
+    return m_changedSinceSave && HasPicture() && HasAnyRectangle();
+}
+
+bool COrvaneDoc::HasAnyRectangle() const {
+    for (int page = 1; page <= m_pageCount; ++page)
+        if (m_cropFile->StoredValue(page)) {
+            const std::array<double, 4> n = ParsePageValue(m_cropFile->PageValue(page));
+            // As the crop list gives it to the crop tool.
+            if (float(n[0]) != float(n[2]) && float(n[1]) != float(n[3]))
+                return true;
+        }
+    return false;
+}
+
+bool COrvaneDoc::IsDocumentFile(const QString &path) const {
+    if (!IsOpen())
+        return false;
+    const QFileInfo a(path), b(m_documentPath);
+    return a.exists() && b.exists() ? a.canonicalFilePath() == b.canonicalFilePath()
+                                    : a.absoluteFilePath() == b.absoluteFilePath();
+}
+
+bool COrvaneDoc::FileChangedOnDisk() const { return IsOpen() && FileStamp(m_documentPath) != m_fileStamp; }
+
+bool COrvaneDoc::RunCropTool(const QString &output, QString &reason, bool changedFileAccepted) {
+    if (!IsOpen()) {
+        reason = QStringLiteral("no document is open");
+        return false;
+    }
+    if (IsShrinkingAll()) {
+        reason = QStringLiteral("Shrink All Pages is running; wait until it is done");
+        return false;
+    }
+    if (m_pageSource->Kind() != render::SourceKind::Pdf) {
+        reason = QStringLiteral("only PDF documents can be saved cropped, and %1 is not one").arg(m_title);
+        return false;
+    }
+    // The rectangles belong to the pages the file held when it was opened;
+    // changed since, it may hold others.
+    if (!changedFileAccepted && FileChangedOnDisk()) {
+        reason = QStringLiteral("%1 has changed on disk since it was opened; open it again to crop what it holds now")
+                     .arg(m_documentPath);
+        return false;
+    }
+    if (!HasAnyRectangle()) {
+        reason = QStringLiteral("no page has a crop rectangle; nothing was cropped");
+        return false;
+    }
+    std::string list;
+    if (!ExportCropList(list, reason))
+        return false;
+    const CropRun::Job job{CropRun::ToolPath(), QString::fromStdString(list), m_documentPath,
+                           QFileInfo(output).absoluteFilePath()};
+    if (!m_cropRun.Start(job, reason))
+        return false;
+    emit StatusMessage(QStringLiteral("Writing %1").arg(job.output));
+    emit CropRunChanged(true);
+    return true;
+}
+
+void COrvaneDoc::StopCropRun() {
+    if (!IsCropRunning())
+        return;
+    if (!m_cropRun.Stop())
+        return;  // it had finished: told as any finish
+    emit StatusMessage(QStringLiteral("Writing %1 was stopped.").arg(m_cropRun.CurrentJob().output));
+    emit CropRunChanged(false);
+}
+
+void COrvaneDoc::CropRunEnded(bool ok, const QString &message) {
+    emit CropRunChanged(false);
+    const QString output = m_cropRun.CurrentJob().output;
+    if (ok && IsDocumentFile(output)) {
+        // The pages are not the ones the rectangles and the undo history
+        // were made on: the document is opened afresh.
+        QString reason;
+        if (!OpenDocument(output, reason)) {
+            CloseDocument();
+            emit CropRunFinished(false, QStringLiteral("%1 was written, but cannot be opened again: %2.")
+                                            .arg(output, reason));
+            return;
+        }
+    }
+    if (ok) {
+        m_changedSinceSave = false;
+        emit StatusMessage(message.section(QLatin1Char('\n'), 0, 0));
+    } else {
+        emit StatusMessage(QStringLiteral("%1 was not written.").arg(output));
+    }
+    emit CropRunFinished(ok, message);
+}
+
+bool COrvaneDoc::ShrinkAllPages(const AutoCropOptions &options, QString &reason) {
+    if (!IsOpen() || !m_scheduler) {
+        reason = QStringLiteral("no document is open");
+        return false;
+    }
+    if (m_pageSource->Kind() != render::SourceKind::Pdf) {
+        reason = QStringLiteral("only the pages of PDF documents are shrunk all at once, and %1 is not one").arg(m_title);
+        return false;
+    }
+    if (IsCropRunning() || IsShrinkingAll()) {
+        reason = IsCropRunning() ? QStringLiteral("a cropped copy is being written; wait until it is done")
+                                 : QStringLiteral("Shrink All Pages is running already");
+        return false;
+    }
+    // Each page is shrunk inside its own rectangle, where it has one.
+    std::map<int, std::string> values;
+    for (int page : PagesOf(options.pages, m_pageCount))
+        if (std::optional<std::string> value = m_cropFile->StoredValue(page))
+            values.emplace(page, std::move(*value));
+    auto areaOf = [values = std::move(values)](int page, double height) {
+        const auto value = values.find(page);
+        return value == values.end() ? CropRect{} : RectFromPageValue(value->second, int(std::trunc(height)));
+    };
+    const uint64_t run = ++m_shrinkRun;
+    QPointer<COrvaneDoc> self(this);
+    m_shrinkWalk = StartAutoCrop(
+        m_scheduler, m_pageCount, options, std::move(areaOf),
+        [self, run](int done, int total) {
+            QMetaObject::invokeMethod(
+                self,
+                [self, run, done, total] {
+                    if (self && self->m_shrinkRun == run && self->IsShrinkingAll())
+                        emit self->StatusMessage(
+                            QStringLiteral("Shrinking all pages: %1 of %2 (Esc stops)").arg(done).arg(total));
+                },
+                Qt::QueuedConnection);
+        },
+        [self, run](AutoCropResult result) {
+            QMetaObject::invokeMethod(
+                self,
+                [self, run, result = std::move(result)] {
+                    if (self)
+                        self->ShrinkAllEnded(result, run);
+                },
+                Qt::QueuedConnection);
+        });
+    if (!m_shrinkWalk)
+        return false;
+    emit WholeDocumentWorkChanged(true);
+    emit StatusMessage(QStringLiteral("Shrinking all pages (Esc stops)"));
+    return true;
+}
+
+void COrvaneDoc::ShrinkAllEnded(const AutoCropResult &result, uint64_t run) {
+    if (!m_shrinkWalk || run != m_shrinkRun)
+        return;  // stopped meanwhile, or another document
+    m_shrinkWalk.reset();
+    for (const auto &[page, value] : PlannedValues(result))
+        EditValue(page, value);
+    CommitEdit();
+    LoadCurrentPageRect();
+    m_outliers = result.plan.outliers;
+    emit OutliersChanged();
+    emit WholeDocumentWorkChanged(false);
+    QString text = QStringLiteral("Shrink All Pages: %1 of %2 pages given a crop").arg(result.plan.rects.size()).arg(result.pages.size());
+    if (result.plan.blank > 0 && result.plan.rects.size() < result.pages.size())
+        text += QStringLiteral(", %1 blank left as they were").arg(result.plan.blank);
+    if (result.plan.failed > 0)
+        text += QStringLiteral(", %1 that could not be rendered left as they were").arg(result.plan.failed);
+    if (!m_outliers.empty())
+        text += QStringLiteral("; %1 to check").arg(m_outliers.size());
+    emit StatusMessage(text + QStringLiteral("."));
+}
+
+void COrvaneDoc::StopWholeDocumentWork() {
+    if (m_overlayWalk && !m_overlayShown) {
+        m_overlayWalk->Cancel();
+        m_overlayWalk.reset();
+        m_overlayCanvas.reset();
+        emit OverlayChanged();
+        emit StatusMessage(QStringLiteral("The overlay was stopped."));
+    }
+    if (!m_shrinkWalk)
+        return;
+    m_shrinkWalk->Cancel();
+    m_shrinkWalk.reset();
+    emit WholeDocumentWorkChanged(false);
+    emit StatusMessage(QStringLiteral("Shrink All Pages was stopped; no rectangle changed."));
+}
+
+void COrvaneDoc::OverlayCanvas::Darken(const PageWalk::Page &page) {
+    const render::Bitmap &b = *page.bitmap;
+    if (b.bitsPerPixel != 24 || b.width <= 0 || b.height <= 0)
+        return;
+    std::lock_guard lock(mutex);
+    if (b.width > width || b.height > height) {
+        // A larger page: the canvas grows, white where nothing was yet,
+        // within what one page picture may hold.
+        const int w = std::max(width, b.width), h = std::max(height, b.height);
+        if (!render::WithinPageImageLimit(uint32_t(w), uint32_t(h), 24)) {
+            ++skipped;
+            return;
+        }
+        std::vector<uint8_t> grown;
+        try {
+            grown.assign(size_t(w) * size_t(h) * 3, 255);
+        } catch (const std::bad_alloc &) {
+            ++skipped;
+            return;
+        }
+        for (int y = 0; y < height; ++y)
+            std::memcpy(grown.data() + size_t(y) * size_t(w) * 3, pixels.data() + size_t(y) * size_t(width) * 3,
+                        size_t(width) * 3);
+        pixels.swap(grown);
+        width = w;
+        height = h;
+    }
+    sizes[page.page] = {page.width, page.height};
+    widthPt = std::max(widthPt, int(page.width));
+    heightPt = std::max(heightPt, int(page.height));
+    for (int y = 0; y < b.height; ++y) {
+        const uint8_t *from = b.bits + size_t(b.height - 1 - y) * size_t(b.stride);
+        uint8_t *to = pixels.data() + size_t(y) * size_t(width) * 3;
+        for (int i = 0; i < b.width * 3; ++i)
+            to[i] = std::min(to[i], from[i]);
+    }
+}
+
+bool COrvaneDoc::ShowOverlay(PageSet set, QString &reason) {
+    if (!IsOpen() || !m_scheduler || m_pageSource->Kind() != render::SourceKind::Pdf) {
+        reason = QStringLiteral("only the pages of an open PDF document can be overlaid");
+        return false;
+    }
+    if (!HideOverlay()) {
+        reason = QStringLiteral("the overlay shown has a rectangle to settle first");
+        return false;
+    }
+    m_overlaySet = set;
+    m_overlayCanvas = std::make_shared<OverlayCanvas>();
+    const std::shared_ptr<OverlayCanvas> canvas = m_overlayCanvas;
+    const uint64_t generation = m_generation;
+    QPointer<COrvaneDoc> self(this);
+    const std::shared_ptr<PageWalk> walk = PageWalk::Start(
+        m_scheduler, PagesOf(set, m_pageCount),
+        [canvas](const PageWalk::Page &page) {
+            if (page.bitmap)
+                canvas->Darken(page);
+        },
+        [self, canvas](int done, int total) {
+            QMetaObject::invokeMethod(
+                self,
+                [self, canvas, done, total] {
+                    if (self && self->m_overlayCanvas == canvas)
+                        emit self->StatusMessage(
+                            QStringLiteral("Overlaying pages: %1 of %2 (Esc stops)").arg(done).arg(total));
+                },
+                Qt::QueuedConnection);
+        },
+        [self, canvas, generation] {
+            QMetaObject::invokeMethod(
+                self,
+                [self, canvas, generation] {
+                    if (self && self->m_generation == generation && self->m_overlayCanvas == canvas)
+                        self->OverlayBuilt();
+                },
+                Qt::QueuedConnection);
+        });
+    m_overlayWalk = walk;
+    emit OverlayChanged();
+    return true;
+}
+
+void COrvaneDoc::OverlayBuilt() {
+    const std::shared_ptr<OverlayCanvas> canvas = std::move(m_overlayCanvas);
+    const int pages = m_overlayWalk ? m_overlayWalk->Total() : 0;
+    m_overlayWalk.reset();
+    auto picture = std::make_unique<CPagePicture>();
+    std::lock_guard lock(canvas->mutex);
+    render::Bitmap bitmap;
+    bitmap.width = canvas->width;
+    bitmap.height = canvas->height;
+    bitmap.bitsPerPixel = 24;
+    bitmap.stride = ((canvas->width * 3 + 3) / 4) * 4;
+    // Stored bottom-up, rows a multiple of four bytes.
+    std::vector<uint8_t> rows;
+    try {
+        rows.resize(size_t(bitmap.stride) * size_t(std::max(0, canvas->height)));
+    } catch (const std::bad_alloc &) {
+        canvas->width = 0;  // told below
+    }
+    for (int y = 0; y < canvas->height; ++y)
+        std::memcpy(rows.data() + size_t(canvas->height - 1 - y) * size_t(bitmap.stride),
+                    canvas->pixels.data() + size_t(y) * size_t(canvas->width) * 3, size_t(canvas->width) * 3);
+    bitmap.bits = rows.data();
+    if (canvas->width <= 0 ||
+        !picture->SetFromBitmap(&bitmap, QRect(0, 0, canvas->widthPt, canvas->heightPt))) {
+        emit OverlayChanged();
+        emit StatusMessage(QStringLiteral("The overlay cannot be shown: no page of it could be rendered, or there is "
+                                          "not enough memory for it."));
+        return;
+    }
+    m_overlayPicture = std::move(picture);
+    m_overlaySizes = canvas->sizes;
+    m_overlayShown = true;
+    m_overlayRectPending = false;  // the shown page's own rectangle, until one is drawn
+    m_sharp = {};
+    emit OverlayChanged();
+    emit CropRectChanged();
+    emit StatusMessage(canvas->skipped == 0
+                           ? QStringLiteral("Overlay of %1 pages: one rectangle for them all").arg(pages)
+                           : QStringLiteral("Overlay of %1 pages; %2 too large to overlay left out")
+                                 .arg(pages - canvas->skipped)
+                                 .arg(canvas->skipped));
+}
+
+bool COrvaneDoc::OverlayRectanglePending() const {
+    return m_overlayShown && m_overlayRectPending && !m_cropRect.IsEmpty();
+}
+
+bool COrvaneDoc::SettleOverlayRectangle() {
+    if (!OverlayRectanglePending())
+        return true;
+    if (!Editable()) {
+        // Nothing can be given to the pages now, and the rectangle is not
+        // let go without a word: the overlay stays.
+        emit StatusMessage(QStringLiteral("The rectangle drawn on the overlay stays there until the work that holds "
+                                          "the document is done; then give it to its pages or leave the overlay."));
+        return false;
+    }
+    const OverlayExit answer =
+        m_overlayQuestion ? m_overlayQuestion(int(m_overlaySizes.size())) : OverlayExit::Drop;
+    if (answer == OverlayExit::Stay || !OverlayRectanglePending())
+        return answer != OverlayExit::Stay;
+    if (answer == OverlayExit::Give)
+        ApplyRectToPages(PageRange(int(m_overlaySet)));
+    else
+        m_overlayRectPending = false;  // the user chose to leave the pages as they are
+    return true;
+}
+
+bool COrvaneDoc::HideOverlay() {
+    if (!OverlayWanted())
+        return true;
+    if (!SettleOverlayRectangle())
+        return false;
+    if (m_overlayWalk)
+        m_overlayWalk->Cancel();
+    m_overlayWalk.reset();
+    m_overlayCanvas.reset();
+    m_overlayPicture.reset();
+    m_overlaySizes.clear();
+    const bool wasShown = m_overlayShown;
+    m_overlayShown = false;
+    m_overlayRectPending = false;
+    emit OverlayChanged();
+    // What was drawn on the overlay stays on it: the page shows its own.
+    if (wasShown)
+        LoadCurrentPageRect();
+    return true;
+}
+
+}  // namespace crop

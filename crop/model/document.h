@@ -1,0 +1,362 @@
+#ifndef CROP_MODEL_DOCUMENT_H
+#define CROP_MODEL_DOCUMENT_H
+
+#include "crop/detect/auto_crop.h"
+#include "crop/model/crop_file.h"
+#include "crop/model/crop_run.h"
+#include "crop/model/page_picture.h"
+#include "crop/detect/page_walk.h"
+#include "render/page_cache.h"
+#include "render/page_render.h"
+#include "render/page_source.h"
+#include "render/render_scheduler.h"
+
+#include <QImage>
+#include <QObject>
+#include <QString>
+#include <QTimer>
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace crop {
+
+// The open document, and the one owner of its state: path and title, page
+// source, page count, current page, the picture of the shown page, the crop
+// rectangles of its pages (kept in the crop file) with their undo history,
+// and the auto-shrink flag. It needs no window: the panes observe its
+// signals and call its operations, and tests use it directly.
+//
+// Every page is rendered once when it is shown, at 101 dots per inch times
+// 1.5 (about 2.1 pixels per point); the page view only scales that picture.
+// While a page is shown, its neighbours (the next in the direction of
+// travel first) are rendered in the background into a small cache, so
+// that turning to them renders nothing on the window's thread. All
+// background rendering of the open document goes through its render
+// scheduler.
+class COrvaneDoc : public QObject {
+    Q_OBJECT
+public:
+    static constexpr int kResolution = render::kPageResolution;
+    static constexpr double kScale = render::kPageScale;
+    static constexpr int kDefaultWidthPx = render::kPageDefaultWidthPx;
+    static constexpr int kDefaultHeightPx = render::kPageDefaultHeightPx;
+    // How long after an open reading ahead begins.
+    static constexpr int kReadAheadDelayMs = 200;
+
+    explicit COrvaneDoc(QObject *parent = nullptr);
+    ~COrvaneDoc() override;
+
+    // The open route of File Open, the recent files and the command line:
+    // the document already shown is not opened again. Otherwise as
+    // OpenDocument.
+    bool OpenDocumentFile(const QString &path, QString &reason);
+    // Opens `path` and shows its page 1. The new file is opened before the
+    // shown one is let go: when it cannot be read or opened, or has no
+    // page, `reason` says why in plain words and nothing changes.
+    bool OpenDocument(const QString &path, QString &reason);
+    // Shows page `page` (from 1). The page already shown costs nothing. A
+    // page that cannot be rendered leaves the shown page current and
+    // reports why (ShowPageFailed, StatusMessage); false then, and for a
+    // page out of range.
+    bool ShowPage(int page);
+    // Close, and New: back to "Untitled" with nothing open.
+    void CloseDocument();
+
+    // Which pages Crop all pages gives the shown page's rectangle.
+    enum class PageRange { All = 0, Even = 1, Odd = 2 };
+
+    // The shown page's crop rectangle; empty when it has none.
+    const CropRect &CropRectangle() const { return m_cropRect; }
+    // Gives the shown page `rect` (page points, as drawn or dragged; not
+    // normalised, not clamped). While the overlay is shown the rectangle is
+    // drawn on it only, for Crop all pages to give to its pages. A rectangle `drawn` with the rubber band is
+    // first shrunk to the page's content when Auto Shrink is on. One undo
+    // step, one write of the crop file.
+    void SetCurrentPageRect(const CropRect &rect, bool drawn);
+    // Remove Cropbox: the shown page has no rectangle any more.
+    void DeleteCurrentPageRect();
+    // Shrink Current Page: the shown page's rectangle shrunk to the content
+    // of its picture. Nothing without a rectangle; where the search finds
+    // no result the rectangle stays as it was.
+    void ShrinkCurrentPageRect();
+    // Crop all pages: the shown page's value (even an empty rectangle) for
+    // every page of the range. While the overlay is shown, each page of the
+    // range gets the shown rectangle at the same place from its own
+    // top-left corner instead, clipped to the page.
+    void ApplyRectToPages(PageRange range);
+
+    // Shrink All Pages: in the background, the content of every page of
+    // `options.pages` found (inside the page's own rectangle, or the whole
+    // page where it has none) and each page given its crop as
+    // PlanAutoCrop plans it; pages found blank keep what they have unless
+    // one common size is asked for. One undo step. Meanwhile nothing else
+    // changes the document (opening, saving, Crop all pages and editing are
+    // refused); progress goes to the status bar. False, with the reason,
+    // when it cannot start.
+    bool ShrinkAllPages(const AutoCropOptions &options, QString &reason);
+    bool IsShrinkingAll() const { return bool(m_shrinkWalk); }
+    // Stops Shrink All Pages (nothing changes) and the building of the
+    // overlay.
+    void StopWholeDocumentWork();
+    // The pages the last Shrink All Pages found far from the others.
+    const std::vector<Outlier> &Outliers() const { return m_outliers; }
+
+    // The overlay: every page of `set` drawn over the others, aligned at
+    // their top-left corners, each pixel the darkest of the pages there;
+    // built in the background (progress in the status bar), then shown in
+    // place of the page until it is hidden or another page is shown.
+    bool ShowOverlay(PageSet set, QString &reason);
+    // Back to the shown page. A rectangle drawn on the overlay and not yet
+    // given to its pages is first settled (SettleOverlayRectangle); false,
+    // with the overlay still shown, when the answer is to stay.
+    bool HideOverlay();
+    // What becomes of a rectangle drawn on the overlay that its pages have
+    // not been given, when the overlay is left or the document saved.
+    enum class OverlayExit { Give, Drop, Stay };
+    // Asked with the number of the overlay's pages; without a question
+    // the rectangle is dropped.
+    using OverlayQuestion = std::function<OverlayExit(int pages)>;
+    void SetOverlayQuestion(OverlayQuestion ask) { m_overlayQuestion = std::move(ask); }
+    // The overlay shows a rectangle that its pages have not been given.
+    bool OverlayRectanglePending() const;
+    // Asks what becomes of the pending rectangle, and gives it to the
+    // overlay's pages (Crop all pages, one undo step) when the answer is
+    // Give. False when the answer is Stay; true when nothing is pending.
+    bool SettleOverlayRectangle();
+    bool OverlayShown() const { return m_overlayShown; }
+    // Shown, or being built.
+    bool OverlayWanted() const { return m_overlayShown || bool(m_overlayWalk); }
+    PageSet OverlaySet() const { return m_overlaySet; }
+    // Writes the crop list, one line "Page <n>, [l,t,r,b]" per page, into a
+    // new temporary file (deleted at exit) and gives its path; false, with
+    // the reason, when it cannot be written.
+    bool ExportCropList(std::string &path, QString &reason);
+
+    // Writes a cropped copy of the open PDF to `output` with the crop tool,
+    // in the background: the crop list is exported and the tool started.
+    // False, with the reason, when that cannot be done. Until the run ends
+    // (CropRunFinished) nothing changes the document: opening, closing and
+    // every change to the rectangles are refused. A copy written over the
+    // open document is opened afresh when it is done. A file changed on
+    // disk since it was opened is refused unless `changedFileAccepted`: its
+    // pages may not be the ones the rectangles were drawn on.
+    bool RunCropTool(const QString &output, QString &reason, bool changedFileAccepted = false);
+    // Whether the opened file is no longer as it was when opened.
+    bool FileChangedOnDisk() const;
+    bool IsCropRunning() const { return m_cropRun.IsRunning(); }
+    // Stops the run; the tool removes what it had begun to write. A run
+    // that had already finished is told as finished (CropRunFinished).
+    void StopCropRun();
+    // Whether `path` names the open document's file.
+    bool IsDocumentFile(const QString &path) const;
+
+    // Whether rectangles were changed since the document opened or was
+    // last saved cropped, and some page has one, or the overlay shows one
+    // its pages do not have yet: closing would lose them.
+    bool HasUnsavedRectangles() const;
+    // Whether some page has a crop rectangle (of some width and height).
+    bool HasAnyRectangle() const;
+
+    bool CanUndo() const { return !m_undo.empty(); }
+    bool CanRedo() const { return !m_redo.empty(); }
+    // Takes back (or makes again) the last change to the rectangles, in the
+    // crop file and on screen, and shows the page it was made on.
+    void Undo();
+    void Redo();
+
+    void SetAutoShrink(bool on);
+    // Auto Shrink: the flag as the crop file holds it, inverted.
+    void ToggleAutoShrink();
+    // Reads the auto-shrink flag again from the crop file, where another
+    // running instance may have changed it.
+    void RefreshAutoShrink();
+    const CropFile &CropStore() const { return *m_cropFile; }
+
+    bool IsOpen() const { return bool(m_pageSource); }
+    // Whether the shown page has a picture (a metafile's page has none).
+    bool HasPicture() const { return m_pagePicture->HasPicture(); }
+    // The picture the page view shows: the shown page's, or the overlay.
+    const CPagePicture &PagePicture() const { return m_overlayShown ? *m_overlayPicture : *m_pagePicture; }
+    render::PageSource *PageSource() const { return m_pageSource.get(); }
+    // Full path of the open document; empty when none is open.
+    const QString &PathName() const { return m_documentPath; }
+    const QString &Title() const { return m_title; }
+    int PageCount() const { return m_pageCount; }
+    // From 1; 0 when nothing is open.
+    int CurrentPage() const { return m_currentPage; }
+    bool AutoShrink() const { return m_autoShrink; }
+    // Counts the documents opened, so that late results for a document
+    // since closed can be told apart.
+    uint64_t Generation() const { return m_generation; }
+    // The background rendering of the open document; null when none is
+    // open. Each of its threads has a document handle of its own.
+    const std::shared_ptr<render::RenderScheduler> &Scheduler() const { return m_scheduler; }
+    // The pages rendered ahead; null when none is open.
+    const render::PageCache *ReadAheadCache() const { return m_cache.get(); }
+    // Renders ahead or not (on by default).
+    void SetReadAhead(bool on);
+    // Pages ShowPage has rendered on the calling (window's) thread, not
+    // taken from the pages rendered ahead.
+    int WindowThreadRenders() const { return m_windowRenders; }
+
+    // A part of the shown PDF page rendered at more pixels than its
+    // picture has, for a view zoomed past the picture's density:
+    // `area` of the page rendered whole at `pageSize` pixels.
+    struct SharpRegion {
+        int page = 0;
+        uint64_t generation = 0;
+        QSize pageSize;
+        QRect area;
+        QImage image;
+        bool Matches(int shownPage, uint64_t shownGeneration, QSize size) const {
+            return !image.isNull() && page == shownPage && generation == shownGeneration && pageSize == size;
+        }
+    };
+    // Renders `area` of the shown page as the page would be at `pageSize`
+    // pixels, in the background, before thumbnails and reading ahead;
+    // SharpRegionReady tells when it is there. A request replaces the one
+    // before. Only PDF pages are rendered so.
+    void RequestSharpRegion(QSize pageSize, const QRect &area);
+    const SharpRegion &Sharp() const { return m_sharp; }
+
+signals:
+    // A document was opened; its page 1 is current.
+    void DocumentOpened();
+    // Another page of the open document is current.
+    void PageShown(int page);
+    // `page` could not be shown; the page that was shown stays current.
+    void ShowPageFailed(int page, const QString &reason);
+    void DocumentClosed();
+    void TitleChanged(const QString &title);
+    // The page pane's text, "Page No: %d".
+    void PageTextChanged(const QString &text);
+    // A note for the status bar's message pane.
+    void StatusMessage(const QString &text);
+    void AutoShrinkChanged(bool on);
+    // The shown page's crop rectangle changed, or another page is shown.
+    void CropRectChanged();
+    // What Undo and Redo can do changed.
+    void UndoStateChanged();
+    // A crop run started (true) or ended (false).
+    void CropRunChanged(bool running);
+    // The crop run ended; `message` says where the copy was written, or
+    // why it was not.
+    void CropRunFinished(bool ok, const QString &message);
+    // A sharp region of the shown page has been rendered (Sharp()).
+    void SharpRegionReady();
+    // Shrink All Pages started (true) or ended (false).
+    void WholeDocumentWorkChanged(bool running);
+    void OutliersChanged();
+    // The overlay was shown, hidden, or its building began or ended.
+    void OverlayChanged();
+
+private:
+    // One change to the rectangles: the stored values of the pages it
+    // touched, before and after, and the page it was made on.
+    struct UndoStep {
+        int page = 0;
+        std::vector<int> pages;
+        std::vector<std::optional<std::string>> before, after;
+    };
+
+    void SetTitle(const QString &title);
+    // Empties the crop file of the previous document's rectangles and the
+    // undo history; the auto-shrink flag stays.
+    void ResetCropFile();
+    // Reads the shown page's rectangle from the crop file.
+    void LoadCurrentPageRect();
+    // The value of m_cropRect for the shown page, into the pending edit.
+    void SaveCurrentPageRect();
+    // The pending edit: values set in the crop file's memory, the values
+    // before remembered for undo.
+    void EditValue(int page, const std::optional<std::string> &value);
+    // Writes the pending edit to the crop file once and makes it an undo
+    // step (nothing when no value changed).
+    void CommitEdit();
+    void ApplyStep(const UndoStep &step, bool forward);
+    // Undo (from the undo list to the redo list) or Redo.
+    void MoveStep(std::vector<UndoStep> &from, std::vector<UndoStep> &to, bool forward);
+    // The shown page's rectangle shrunk to its content, into the pending
+    // edit and back into m_cropRect as the file holds it; false when
+    // there is nothing to shrink or no result.
+    bool ShrinkIntoStore();
+    bool WriteCropFile();
+    int PageHeightPoints() const { return m_pagePicture->PageHeight(); }
+    // A page is shown and no crop run or Shrink All Pages holds the
+    // document.
+    bool Editable() const { return HasPicture() && !IsCropRunning() && !IsShrinkingAll(); }
+    void ShrinkAllEnded(const AutoCropResult &result, uint64_t run);
+    // The size in points of page `page` as it is shown; nothing when the
+    // page source cannot tell it without rendering.
+    std::optional<std::pair<double, double>> PageSizeOf(int page) const;
+    // The overlay's rectangle shrunk to what its pages hold.
+    void ShrinkOnOverlay();
+    void OverlayBuilt();
+    void CropRunEnded(bool ok, const QString &message);
+    // The neighbours of the shown page, rendered in the background.
+    void ScheduleReadAhead();
+    // Stops the renders ahead that run, so that the page asked for has
+    // the processor; they are scheduled again once it is shown.
+    void YieldReadAhead();
+    // Stops the background rendering of the document shown.
+    void StopBackground();
+
+    QString m_documentPath;
+    QString m_title = QStringLiteral("Untitled");
+    std::unique_ptr<render::PageSource> m_pageSource;
+    int m_pageCount = 0;
+    int m_currentPage = 0;
+    std::unique_ptr<CPagePicture> m_pagePicture;
+    bool m_autoShrink = false;
+    uint64_t m_generation = 0;
+    std::unique_ptr<CropFile> m_cropFile;
+    CropRect m_cropRect;
+    std::map<int, std::optional<std::string>> m_pendingBefore;
+    std::vector<UndoStep> m_undo, m_redo;
+    CropRun m_cropRun;
+    bool m_changedSinceSave = false;
+    std::shared_ptr<render::RenderScheduler> m_scheduler;
+    std::shared_ptr<render::PageCache> m_cache;
+    uint64_t m_readAheadJob = 0;  // the scheduler's job rendering ahead
+    QTimer m_readAheadDelay;      // after an open
+    uint64_t m_sharpJob = 0;
+    SharpRegion m_sharp;
+    std::string m_fileStamp;  // the file as it was when opened
+    bool m_fileChanged = false;
+    int m_windowRenders = 0;
+    int m_direction = 1;
+    bool m_readAhead = true;
+    std::shared_ptr<PageWalk> m_shrinkWalk;
+    uint64_t m_shrinkRun = 0;  // tells a stopped run's late result from the running one's
+    std::vector<Outlier> m_outliers;
+    // The overlay as it is built: pixels top-down, blue first, and the
+    // size of each page in points.
+    struct OverlayCanvas {
+        std::mutex mutex;
+        int width = 0, height = 0;
+        int widthPt = 0, heightPt = 0;
+        std::vector<uint8_t> pixels;
+        std::map<int, std::pair<double, double>> sizes;
+        int skipped = 0;  // pages too large to overlay, or no memory for them
+        void Darken(const PageWalk::Page &page);
+    };
+    std::shared_ptr<PageWalk> m_overlayWalk;
+    std::shared_ptr<OverlayCanvas> m_overlayCanvas;
+    std::unique_ptr<CPagePicture> m_overlayPicture;
+    std::map<int, std::pair<double, double>> m_overlaySizes;
+    bool m_overlayShown = false;
+    bool m_overlayRectPending = false;  // drawn on the overlay, not given to its pages yet
+    OverlayQuestion m_overlayQuestion;
+    PageSet m_overlaySet = PageSet::All;
+};
+
+}  // namespace crop
+
+#endif

@@ -1,0 +1,522 @@
+#include "crop/view/orvane_view.h"
+
+#include "crop/view/page_printer.h"
+#include "crop/view/page_range_dialog.h"
+#include "platform/dialogs.h"
+#include "res/command_ids.h"
+
+#include <QApplication>
+#include <QFileInfo>
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QPaintEvent>
+#include <QPainter>
+#include <QPalette>
+#include <QPrinter>
+#include <QScrollBar>
+#include <QStyle>
+#include <QWheelEvent>
+
+#include <algorithm>
+#include <cmath>
+
+namespace crop {
+namespace {
+
+// A zoom at which the page's longer side stays within what painting and
+// scrolling can address, and above the point where nothing is left of it.
+double LimitZoom(double zoom, QSize pagePoints) {
+    const int longer = std::max({pagePoints.width(), pagePoints.height(), 1});
+    return std::clamp(zoom, 0.01, 100.0 * (1 << 24) / longer);
+}
+
+int64_t Area(const QRegion &region) {
+    int64_t area = 0;
+    for (const QRect &r : region)
+        area += int64_t(r.width()) * r.height();
+    return area;
+}
+
+}  // namespace
+
+COrvaneView::COrvaneView(COrvaneDoc &document, QWidget *parent) : QAbstractScrollArea(parent), m_document(document) {
+    viewport()->setAttribute(Qt::WA_OpaquePaintEvent);  // no background erase
+    setFocusPolicy(Qt::StrongFocus);
+    viewport()->setMouseTracking(true);  // the cursor follows the handles
+    connect(&m_document, &COrvaneDoc::DocumentOpened, this, [this] {
+        // A new document starts at its top-left corner; page turns keep
+        // the scroll position, so the same place of each page stays in view.
+        horizontalScrollBar()->setValue(0);
+        verticalScrollBar()->setValue(0);
+        PictureChanged();
+    });
+    connect(&m_document, &COrvaneDoc::PageShown, this, &COrvaneView::PictureChanged);
+    connect(&m_document, &COrvaneDoc::OverlayChanged, this, &COrvaneView::PictureChanged);
+    // Rectangles the user did not draw are shown all the same.
+    connect(&m_document, &COrvaneDoc::WholeDocumentWorkChanged, this, [this](bool running) {
+        if (!running) {
+            m_editor.ShowRectangles();
+            viewport()->update();
+        }
+    });
+    connect(&m_document, &COrvaneDoc::DocumentClosed, this, [this] {
+        // The view turns grey; its scroll sizes stay as they were.
+        m_cache.Reset();
+        viewport()->update();
+    });
+    connect(&m_document, &COrvaneDoc::CropRectChanged, viewport(), qOverload<>(&QWidget::update));
+    connect(&m_document, &COrvaneDoc::SharpRegionReady, viewport(), qOverload<>(&QWidget::update));
+    m_sharpTimer.setSingleShot(true);
+    m_sharpTimer.setInterval(60);
+    connect(&m_sharpTimer, &QTimer::timeout, this, &COrvaneView::RequestSharp);
+    connect(&m_document, &COrvaneDoc::CropRunFinished, this, [this](bool ok, const QString &) {
+        if (ok)
+            m_savedFolder = QFileInfo(m_outputPath).absolutePath();
+    });
+}
+
+COrvaneView::~COrvaneView() = default;
+
+PageGeometry COrvaneView::Geometry() const {
+    return PageGeometry(PagePicture().PageRect().size(), m_zoom,
+                        QPoint(horizontalScrollBar()->value(), verticalScrollBar()->value()));
+}
+
+void COrvaneView::PictureChanged() {
+    m_cache.Reset();
+    UpdateScrollSizes();
+    m_sharpTimer.start();
+}
+
+QSize COrvaneView::DevicePageSize() const {
+    const double dpr = viewport()->devicePixelRatioF();
+    const QSize logical = ScrollSize();
+    return QSize(int(std::min(logical.width() * dpr, 2.0e9)), int(std::min(logical.height() * dpr, 2.0e9)));
+}
+
+void COrvaneView::RequestSharp() {
+    if (!HasPicture() || PagePicture().PageWidth() <= 0 || PagePicture().PageHeight() <= 0)
+        return;
+    // Nothing to gain until the zoom needs more pixels than the picture has.
+    const double dpr = viewport()->devicePixelRatioF();
+    const double pictureDensity = double(PagePicture().Width()) / PagePicture().PageWidth();
+    if (m_zoom / 100.0 * dpr <= pictureDensity * 1.02)
+        return;
+    const PageGeometry geometry = Geometry();
+    const QRect page(QPoint(0, 0), geometry.ScrollSize());
+    const QRect client = viewport()->rect();
+    // What is in view and a quarter of a screen round it, for small scrolls.
+    const QRect wanted = geometry.WindowToLogical(client.adjusted(-client.width() / 4, -client.height() / 4,
+                                                                  client.width() / 4, client.height() / 4)) &
+                         page;
+    const QRect inView = geometry.WindowToLogical(client) & page;
+    if (inView.isEmpty())
+        return;
+    auto toDevice = [dpr](const QRect &r) {
+        return QRect(QPoint(int(r.left() * dpr), int(r.top() * dpr)),
+                     QPoint(int(std::ceil((r.right() + 1) * dpr)) - 1, int(std::ceil((r.bottom() + 1) * dpr)) - 1));
+    };
+    const COrvaneDoc::SharpRegion &sharp = m_document.Sharp();
+    if (sharp.Matches(m_document.CurrentPage(), m_document.Generation(), DevicePageSize()) &&
+        sharp.area.contains(toDevice(inView)))
+        return;  // what is in view is sharp already
+    m_document.RequestSharpRegion(DevicePageSize(), toDevice(wanted) & QRect(QPoint(0, 0), DevicePageSize()));
+}
+
+int COrvaneView::BarExtent(Qt::Orientation orientation) const {
+    const Qt::ScrollBarPolicy policy =
+        orientation == Qt::Vertical ? verticalScrollBarPolicy() : horizontalScrollBarPolicy();
+    if (policy != Qt::ScrollBarAsNeeded)
+        return 0;  // never shown, or always (then already off the client area)
+    const QScrollBar *bar = orientation == Qt::Vertical ? verticalScrollBar() : horizontalScrollBar();
+    return style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, bar);
+}
+
+void COrvaneView::UpdateScrollSizes() {
+    const QSize total = ScrollSize();
+    // The ranges follow from the bars the page needs, not from the bars
+    // shown now, so bars that are no longer needed go.
+    const QSize client = PageGeometry::ClientBesideBars(total, maximumViewportSize(), BarExtent(Qt::Vertical),
+                                                        BarExtent(Qt::Horizontal));
+    // A page is a tenth of the total, a line a tenth of a page.
+    horizontalScrollBar()->setRange(0, std::max(0, total.width() - client.width()));
+    verticalScrollBar()->setRange(0, std::max(0, total.height() - client.height()));
+    horizontalScrollBar()->setPageStep(std::max(1, total.width() / 10));
+    verticalScrollBar()->setPageStep(std::max(1, total.height() / 10));
+    horizontalScrollBar()->setSingleStep(std::max(1, total.width() / 100));
+    verticalScrollBar()->setSingleStep(std::max(1, total.height() / 100));
+    viewport()->update();
+}
+
+void COrvaneView::resizeEvent(QResizeEvent *event) {
+    QAbstractScrollArea::resizeEvent(event);
+    m_cache.SetLimit(ScaledPageCache::LimitFor(viewport()->size(), 3));
+    if (HasPicture())
+        UpdateScrollSizes();
+    m_sharpTimer.start();
+}
+
+void COrvaneView::scrollContentsBy(int dx, int dy) {
+    // What stays in view is moved; only the uncovered strip is painted.
+    viewport()->scroll(dx, dy);
+    m_sharpTimer.start();
+}
+
+void COrvaneView::paintEvent(QPaintEvent *event) {
+    QPainter painter(viewport());
+    m_paintedPixels += Area(event->region());
+    const QColor shadow = palette().color(QPalette::Dark);
+    const QRect client = viewport()->rect();
+    if (!HasPicture()) {
+        painter.fillRect(client, shadow);
+        return;
+    }
+    const PageGeometry geometry = Geometry();
+    const QSize page = geometry.ScrollSize();
+    for (const QRect &rect : event->region())
+        m_cache.Draw(painter, PagePicture(), page, geometry.WindowToLogical(rect), -geometry.Scroll());
+    // Over it, the part rendered at the screen's density, once it is there.
+    const COrvaneDoc::SharpRegion &sharp = m_document.Sharp();
+    if (sharp.Matches(m_document.CurrentPage(), m_document.Generation(), DevicePageSize())) {
+        const double dpr = viewport()->devicePixelRatioF();
+        const QRectF target(QPointF(sharp.area.x() / dpr, sharp.area.y() / dpr) - QPointF(geometry.Scroll()),
+                            QSizeF(sharp.area.width() / dpr, sharp.area.height() / dpr));
+        painter.save();
+        painter.setClipRegion(event->region());
+        painter.drawImage(target, sharp.image);
+        painter.restore();
+    }
+    const QRect onScreen = geometry.PageInWindow();
+    const QRect right(QPoint(onScreen.right() + 1, 0), QPoint(client.right(), onScreen.bottom()));
+    const QRect below(QPoint(0, onScreen.bottom() + 1), client.bottomRight());
+    if (right.width() > 0 && right.height() > 0)
+        painter.fillRect(right, shadow);
+    if (below.width() > 0 && below.height() > 0)
+        painter.fillRect(below, shadow);
+    m_editor.Paint(painter, geometry);
+}
+
+void COrvaneView::Repaint(const QRegion &dirty) {
+    if (!dirty.isEmpty())
+        viewport()->update(dirty);
+}
+
+void COrvaneView::UpdateCursor(QPoint window) {
+    if (const std::optional<Qt::CursorShape> shape = m_editor.CursorAt(window, Geometry()))
+        viewport()->setCursor(*shape);
+    else
+        viewport()->unsetCursor();
+}
+
+bool COrvaneView::event(QEvent *event) {
+    // While a rectangle is dragged the keys are the drag's: no shortcut
+    // turns the page under it.
+    if (event->type() == QEvent::ShortcutOverride && m_editor.IsDragging()) {
+        event->accept();
+        return true;
+    }
+    return QAbstractScrollArea::event(event);
+}
+
+void COrvaneView::mousePressEvent(QMouseEvent *event) {
+    const QPoint at = event->position().toPoint();
+    if (event->button() == Qt::LeftButton)
+        Repaint(m_editor.Press(at, Geometry()));
+    else if (event->button() == Qt::RightButton)
+        Repaint(m_editor.Cancel(Geometry()));
+}
+
+void COrvaneView::mouseMoveEvent(QMouseEvent *event) {
+    const QPoint at = event->position().toPoint();
+    if (event->buttons() & Qt::LeftButton)
+        Repaint(m_editor.Move(at, Geometry()));
+    else
+        UpdateCursor(at);
+}
+
+void COrvaneView::mouseReleaseEvent(QMouseEvent *event) {
+    if (event->button() != Qt::LeftButton)
+        return;
+    const QPoint at = event->position().toPoint();
+    Repaint(m_editor.Release(at, Geometry()));
+    UpdateCursor(at);
+}
+
+void COrvaneView::keyPressEvent(QKeyEvent *event) {
+    if (!m_editor.IsDragging()) {
+        QAbstractScrollArea::keyPressEvent(event);
+        return;
+    }
+    // Escape ends the drag with no change; other keys wait for its end.
+    if (event->key() == Qt::Key_Escape)
+        Repaint(m_editor.Cancel(Geometry()));
+    event->accept();
+}
+
+void COrvaneView::focusOutEvent(QFocusEvent *event) {
+    // A menu, another window or a dialog took the mouse: the drag ends
+    // where it is.
+    Repaint(m_editor.CaptureLost(Geometry()));
+    QAbstractScrollArea::focusOutEvent(event);
+}
+
+void COrvaneView::wheelEvent(QWheelEvent *event) {
+    const int delta = event->angleDelta().y();
+    if (event->modifiers() & Qt::ControlModifier) {
+        // Ctrl+wheel zooms about the pointer, one zoom step per notch.
+        m_wheelZoomDelta += delta;
+        const QPoint at = event->position().toPoint();
+        while (std::abs(m_wheelZoomDelta) >= 120 && HasPicture()) {
+            SetZoom(m_zoom * (m_wheelZoomDelta > 0 ? 1.1 : 0.9), &at);
+            m_wheelZoomDelta -= m_wheelZoomDelta > 0 ? 120 : -120;
+        }
+        event->accept();
+        return;
+    }
+    const int lines = QApplication::wheelScrollLines();
+    QScrollBar *bar = verticalScrollBar();
+    if (lines < 0 || lines > 100000) {  // a whole page per notch
+        bar->triggerAction(delta >= 0 ? QAbstractSlider::SliderPageStepSub : QAbstractSlider::SliderPageStepAdd);
+    } else {
+        const unsigned k = unsigned(lines) * unsigned(std::abs(delta)) / 120u;
+        for (unsigned i = 0; i < k; ++i)
+            bar->triggerAction(delta >= 0 ? QAbstractSlider::SliderSingleStepSub
+                                          : QAbstractSlider::SliderSingleStepAdd);
+    }
+    event->accept();
+}
+
+void COrvaneView::SetZoom(double zoom, const QPoint *anchor) {
+    const QPointF pagePoint = anchor ? Geometry().WindowToPage(*anchor) : QPointF();
+    m_zoom = LimitZoom(zoom, PagePicture().PageRect().size());
+    m_cache.Reset();
+    if (HasPicture())
+        UpdateScrollSizes();
+    if (anchor) {
+        const QPoint scroll = Geometry().ScrollKeeping(pagePoint, *anchor);
+        horizontalScrollBar()->setValue(scroll.x());
+        verticalScrollBar()->setValue(scroll.y());
+    }
+    viewport()->update();
+    m_sharpTimer.start();
+    emit ZoomChanged(m_zoom);
+}
+
+void COrvaneView::ZoomFit(bool widthOnly) {
+    if (!HasPicture())
+        return;
+    // The client area with no scroll bar shown: the fitted page needs none,
+    // or (fitting the width of a tall page) only the vertical one.
+    const QSize client = maximumViewportSize();
+    const QSize page = PagePicture().PageRect().size();
+    const double zoom = widthOnly ? PageGeometry::FitWidthZoom(page, client, BarExtent(Qt::Vertical))
+                                  : PageGeometry::FitPageZoom(page, client);
+    if (zoom > 0)  // a page without a box has no finite zoom
+        SetZoom(zoom);
+}
+
+void COrvaneView::Navigate(int id) {
+    if (!HasPicture())
+        return;
+    const int n = m_document.PageCount(), c = m_document.CurrentPage();
+    switch (id) {
+    case res::ID_NEXT_PAGE:
+        if (c < n)
+            m_document.ShowPage(c + 1);
+        break;
+    case res::ID_PREVIOUS_PAGE:
+        if (c > 1)
+            m_document.ShowPage(c - 1);
+        break;
+    case res::ID_FIRST_PAGE:
+        if (c > 1)
+            m_document.ShowPage(1);
+        break;
+    case res::ID_LAST_PAGE:
+        if (c < n)
+            m_document.ShowPage(n);
+        break;
+    default:
+        break;
+    }
+}
+
+QPrinter &COrvaneView::Printer() {
+    if (!m_printer)
+        m_printer = std::make_unique<QPrinter>(QPrinter::HighResolution);
+    return *m_printer;
+}
+
+void COrvaneView::Print(int id) {
+    using namespace res;
+    if (id == ID_FILE_PRINT_SETUP) {
+        platform::AskPrinter(Printer(), platform::PrinterDialog::PageSetup);
+        return;
+    }
+    if (!m_document.IsOpen())
+        return;
+    const int page = m_document.CurrentPage();
+    auto print = [this, page](QPrinter *printer) {
+        QString error;
+        if (!PrintPage(*printer, *m_document.PageSource(), page, PagePicture(), error))
+            platform::ShowMessage("Print", QStringLiteral("Page %1 cannot be printed: %2.").arg(page).arg(error).toStdString(),
+                                  platform::MessageIcon::Warning);
+    };
+    switch (id) {
+    case ID_FILE_PRINT:
+        if (platform::AskPrinter(Printer(), platform::PrinterDialog::Print))
+            print(&Printer());
+        break;
+    case ID_FILE_PRINT_DIRECT:
+        if (Printer().outputFormat() == QPrinter::NativeFormat && Printer().printerName().isEmpty()) {
+            platform::ShowMessage("Print", "No printer is set up on this computer.", platform::MessageIcon::Warning);
+            break;
+        }
+        print(&Printer());
+        break;
+    case ID_FILE_PRINT_PREVIEW:
+        platform::ShowPrintPreview(Printer(), print);
+        break;
+    default:
+        break;
+    }
+}
+
+void COrvaneView::CropAllPages() {
+    if (!HasPicture() || m_document.IsCropRunning() || m_document.IsShrinkingAll())
+        return;
+    if (m_document.OverlayShown()) {
+        // The pages of the overlay, which were chosen when it was made.
+        m_document.ApplyRectToPages(COrvaneDoc::PageRange(int(m_document.OverlaySet())));
+        return;
+    }
+    const int range = CPageRangeDialog::Ask(this);
+    if (range < 0)
+        return;
+    // Copying no rectangle removes the rectangles of those pages: that is
+    // asked, not done by surprise (Ctrl+C is pressed out of habit).
+    if (m_document.CropRectangle().IsEmpty() &&
+        !platform::AskYesNo("Crop all pages", QStringLiteral("Page %1 has no crop rectangle to copy. Remove the rectangles "
+                                                             "of the pages chosen instead?")
+                                                  .arg(m_document.CurrentPage())
+                                                  .toStdString()))
+        return;
+    m_document.ApplyRectToPages(COrvaneDoc::PageRange(range));
+}
+
+void COrvaneView::SaveCropped() {
+    if (!m_document.IsOpen() || m_document.IsCropRunning())
+        return;
+    const std::string title = "Save";
+    auto warn = [&](const QString &text) { platform::ShowMessage(title, text.toStdString(), platform::MessageIcon::Warning); };
+    if (m_document.PageSource()->Kind() != render::SourceKind::Pdf) {
+        warn(QStringLiteral("Only PDF documents can be saved cropped; %1 is not a PDF.").arg(m_document.Title()));
+        return;
+    }
+    // A rectangle drawn on the overlay is given to its pages first, if the
+    // user wants it to be.
+    if (!m_document.SettleOverlayRectangle())
+        return;
+    // A copy the same as the document is no crop.
+    if (!m_document.HasAnyRectangle()) {
+        platform::ShowMessage(title, "No page has a crop rectangle; nothing was cropped.",
+                              platform::MessageIcon::Information);
+        return;
+    }
+    if (!QFileInfo(CropRun::ToolPath()).isExecutable()) {
+        warn(QStringLiteral("The crop tool cannot be found: %1 is missing. It belongs beside the program; "
+                            "install the program again to save cropped documents.")
+                 .arg(CropRun::ToolPath()));
+        return;
+    }
+    // In the folder of the last copy written, or else of the document.
+    const QString folder = m_savedFolder.isEmpty() ? QFileInfo(m_document.PathName()).absolutePath() : m_savedFolder;
+    const std::string chosen =
+        platform::AskSaveFileName("PDF Files (*.pdf);;All Files (*)", "pdf", folder.toStdString());
+    if (chosen.empty())
+        return;
+    m_outputPath = QString::fromStdString(chosen);
+    // A link is followed: the file it names is replaced, not the link.
+    const QFileInfo chosenInfo(m_outputPath);
+    if (chosenInfo.isSymLink() && !chosenInfo.canonicalFilePath().isEmpty())
+        m_outputPath = chosenInfo.canonicalFilePath();
+    if (m_document.IsDocumentFile(m_outputPath) &&
+        !platform::AskYesNo(title, QStringLiteral("%1 is the document you have open. Replace it with the cropped copy?\n\n"
+                                                  "It is then opened afresh, without its rectangles and undo history.")
+                                       .arg(m_outputPath)
+                                       .toStdString()))
+        return;
+    // The rectangles belong to the pages the file held when it was opened.
+    const bool changed = m_document.FileChangedOnDisk();
+    if (changed && !platform::AskYesNo(title, QStringLiteral("%1 has changed on disk since it was opened, so its pages "
+                                                            "may no longer be the ones the rectangles were drawn on.\n\n"
+                                                            "Save a cropped copy of it as it is now?")
+                                                  .arg(m_document.PathName())
+                                                  .toStdString()))
+        return;
+    QString reason;
+    if (!m_document.RunCropTool(m_outputPath, reason, changed))
+        warn(QStringLiteral("%1 cannot be written: %2.").arg(m_outputPath, reason));
+}
+
+void COrvaneView::OnCommand(int id) {
+    using namespace res;
+    switch (id) {
+    case ID_ZOOM_IN:
+        SetZoom(m_zoom * 1.1);
+        break;
+    case ID_ZOOM_OUT:
+        SetZoom(m_zoom * 0.9);
+        break;
+    case ID_ACTUAL_SIZE:
+        SetZoom(100);
+        break;
+    case ID_ZOOM_FIT:
+        ZoomFit(false);
+        break;
+    case ID_ZOOM_FIT_WIDTH:
+        ZoomFit(true);
+        break;
+    case ID_NEXT_PAGE:
+    case ID_PREVIOUS_PAGE:
+    case ID_FIRST_PAGE:
+    case ID_LAST_PAGE:
+        Navigate(id);
+        break;
+    case ID_CLOSE:
+        m_document.CloseDocument();
+        break;
+    case ID_AUTO_SHRINK:
+        m_document.ToggleAutoShrink();
+        break;
+    case ID_SHRINK_CURRENT_PAGE:
+        m_document.ShrinkCurrentPageRect();
+        break;
+    case ID_REMOVE_CROPBOX:
+        m_document.DeleteCurrentPageRect();
+        break;
+    case ID_DELETE_RECTANGLE:  // exactly as Remove Cropbox
+        OnCommand(ID_REMOVE_CROPBOX);
+        break;
+    case ID_CUT_ALL:  // exactly as Crop all pages
+        OnCommand(ID_CROP_ALL_PAGES);
+        break;
+    case ID_CROP_ALL_PAGES:
+        CropAllPages();
+        break;
+    case ID_SAVE_FILE:
+    case ID_FILE_SAVE_AS:
+        SaveCropped();
+        break;
+    case ID_FILE_PRINT:
+    case ID_FILE_PRINT_DIRECT:
+    case ID_FILE_PRINT_PREVIEW:
+    case ID_FILE_PRINT_SETUP:
+        Print(id);
+        break;
+    default:
+        break;
+    }
+}
+
+}  // namespace crop

@@ -1,0 +1,307 @@
+// The crop file: values and their formats, the file the editing commands
+// leave behind, the crop list, undo and redo, and two instances at once.
+
+#include "crop/model/crop_file.h"
+#include "crop/model/document.h"
+#include "platform/exe_folder.h"
+#include "tests/fixtures/pdf_fixtures.h"
+#include "tests/fixtures/temp_dir.h"
+
+#include <QSignalSpy>
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+namespace fs = std::filesystem;
+using crop::COrvaneDoc;
+using crop::CropRect;
+
+namespace {
+
+TEST(CropValues, AreReadTheWayAtofReadsNumbers) {
+    using crop::AtoF;
+    EXPECT_EQ(AtoF("36.00"), 36.0);
+    EXPECT_EQ(AtoF("  +3.5xyz"), 3.5);
+    EXPECT_EQ(AtoF("-1e2"), -100.0);
+    EXPECT_EQ(AtoF("0x10"), 16.0);
+    EXPECT_EQ(AtoF("abc"), 0.0);
+    EXPECT_EQ(AtoF("--3"), 0.0);
+    EXPECT_EQ(AtoF("+-3"), 0.0);
+    EXPECT_EQ(AtoF(""), 0.0);
+    EXPECT_EQ(AtoF("nan"), 0.0) << "nothing that is not a finite number reaches a rectangle";
+    EXPECT_EQ(AtoF("1e400"), 0.0);
+    EXPECT_EQ(AtoF("1e30"), 1.0e9);
+    const auto four = crop::ParsePageValue("1.5,2,3junk,4,5,6");
+    EXPECT_EQ(four, (std::array<double, 4>{1.5, 2, 3, 4})) << "only the first four fields count";
+    EXPECT_EQ(crop::ParsePageValue("7"), (std::array<double, 4>{7, 0, 0, 0}));
+}
+
+TEST(CropValues, PassThroughSinglePrecisionAndTwoDecimals) {
+    EXPECT_EQ(crop::PageValueFor(CropRect{36, 36, 576, 756}, 792), "36.00,756.00,576.00,36.00");
+    // 612.345 in single precision is 612.344970...
+    EXPECT_EQ(crop::PageValueFor(CropRect{0, 0, 612.345, 0}, 0), "0.00,0.00,612.34,0.00");
+    EXPECT_EQ(crop::FormatPageValue({-0.004, 1e6, 0.125, 2.5}), "-0.00,1000000.00,0.12,2.50");
+    // Drawn upwards: stored as drawn, not normalised.
+    EXPECT_EQ(crop::PageValueFor(CropRect{300, 500, 100, 200}, 792), "300.00,292.00,100.00,592.00");
+}
+
+TEST(CropValues, FourNumbersThatTruncateToZeroMeanNoRectangle) {
+    EXPECT_TRUE(crop::RectFromPageValue("0.40,0.30,0.90,0.20", 792).IsEmpty());
+    EXPECT_TRUE(crop::RectFromPageValue("0.00,0.00,0.00,0.00", 792).IsEmpty());
+    EXPECT_TRUE(crop::RectFromPageValue("-0.99,0,0,0", 792).IsEmpty());
+    EXPECT_EQ(crop::RectFromPageValue("36.00,756.00,576.00,36.00", 792), (CropRect{36, 36, 576, 756}));
+    EXPECT_EQ(crop::RectFromPageValue("1.00,0,0,0", 792), (CropRect{1, 792, 0, 792}));
+}
+
+class CropFileTest : public ::testing::Test {
+protected:
+    QString Pdf(int pages) {
+        const std::string path = dir.file("doc" + std::to_string(pages) + ".pdf");
+        fixtures::WritePdf(fixtures::PagesOfSizes(std::vector<std::pair<double, double>>(size_t(pages), {612, 792})),
+                           path);
+        return QString::fromStdString(path);
+    }
+    void Open(COrvaneDoc &doc, const QString &path) {
+        QString reason;
+        ASSERT_TRUE(doc.OpenDocument(path, reason)) << reason.toStdString();
+    }
+    std::string File(const COrvaneDoc &doc) const { return fixtures::ReadFileBytes(doc.CropStore().Path()); }
+    std::string CropList(COrvaneDoc &doc) {
+        std::string path;
+        QString reason;
+        EXPECT_TRUE(doc.ExportCropList(path, reason)) << reason.toStdString();
+        return fixtures::ReadFileBytes(path);
+    }
+
+    fixtures::TempDir dir;
+    COrvaneDoc document;
+};
+
+TEST_F(CropFileTest, TheFileAndTheCropListOfTwoRectanglesOnThreePages) {
+    EXPECT_EQ(document.CropStore().Path(), platform::WorkingFolder() + "/croprect.ini");
+    Open(document, Pdf(3));
+    document.SetCurrentPageRect(CropRect{36, 36, 576, 756}, true);
+    document.ShowPage(3);
+    document.SetCurrentPageRect(CropRect{72.5, 92, 540, 691.75}, true);
+    EXPECT_EQ(File(document), "[AutoShrink]\nflag=0\n[PAGE]\npage1=36.00,756.00,576.00,36.00\n"
+                              "page3=72.50,700.00,540.00,100.25\n");
+    EXPECT_EQ(CropList(document), "Page 1, [36.00,756.00,576.00,36.00]\nPage 2, [0.00,0.00,0.00,0.00]\n"
+                                  "Page 3, [72.50,700.00,540.00,100.25]\n");
+    // Shown again, the page has its rectangle back as the file holds it.
+    document.ShowPage(1);
+    EXPECT_TRUE(document.CropRectangle().IsEmpty() == false);
+    EXPECT_EQ(document.CropRectangle(), (CropRect{36, 36, 576, 756}));
+    document.ShowPage(2);
+    EXPECT_TRUE(document.CropRectangle().IsEmpty());
+
+    // Removing a rectangle deletes its key; the list shows zeros for it.
+    document.ShowPage(1);
+    document.DeleteCurrentPageRect();
+    EXPECT_EQ(File(document), "[AutoShrink]\nflag=0\n[PAGE]\npage3=72.50,700.00,540.00,100.25\n");
+    EXPECT_EQ(CropList(document).substr(0, 30), "Page 1, [0.00,0.00,0.00,0.00]\n");
+}
+
+TEST_F(CropFileTest, EvenOnlyWritesTheShownValueUnderTheEvenPagesAlone) {
+    Open(document, Pdf(5));
+    document.ShowPage(3);
+    document.SetCurrentPageRect(CropRect{10, 20, 30, 40}, false);
+    document.ShowPage(1);
+    document.SetCurrentPageRect(CropRect{1, 2, 3, 4}, false);
+    document.ApplyRectToPages(COrvaneDoc::PageRange::Even);
+    EXPECT_EQ(File(document), "[AutoShrink]\nflag=0\n[PAGE]\npage3=10.00,772.00,30.00,752.00\n"
+                              "page1=1.00,790.00,3.00,788.00\npage2=1.00,790.00,3.00,788.00\n"
+                              "page4=1.00,790.00,3.00,788.00\n");
+    // A page without a rectangle spreads its empty rectangle, not zeros.
+    document.DeleteCurrentPageRect();
+    document.ApplyRectToPages(COrvaneDoc::PageRange::Odd);
+    EXPECT_EQ(CropList(document), "Page 1, [0.00,792.00,0.00,792.00]\nPage 2, [1.00,790.00,3.00,788.00]\n"
+                                  "Page 3, [0.00,792.00,0.00,792.00]\nPage 4, [1.00,790.00,3.00,788.00]\n"
+                                  "Page 5, [0.00,792.00,0.00,792.00]\n");
+}
+
+TEST_F(CropFileTest, EveryCommandWritesTheFileOnceAndUndoesInOneStep) {
+    Open(document, Pdf(1000));
+    document.ShowPage(500);
+    document.SetCurrentPageRect(CropRect{50, 60, 500, 700}, false);
+    const int writes = document.CropStore().Writes();
+    document.ApplyRectToPages(COrvaneDoc::PageRange::All);
+    EXPECT_EQ(document.CropStore().Writes(), writes + 1);
+    EXPECT_NE(File(document).find("page1000=50.00,732.00,500.00,92.00\n"), std::string::npos);
+    document.ShowPage(1);
+    document.Undo();
+    EXPECT_EQ(document.CropStore().Writes(), writes + 2);
+    EXPECT_EQ(document.CurrentPage(), 500) << "undo shows the page it happened on";
+    EXPECT_EQ(File(document), "[AutoShrink]\nflag=0\n[PAGE]\npage500=50.00,732.00,500.00,92.00\n");
+}
+
+TEST_F(CropFileTest, UndoAndRedoWalkBackAndForthAcrossPages) {
+    Open(document, Pdf(3));
+    QSignalSpy history(&document, &COrvaneDoc::UndoStateChanged);
+    EXPECT_FALSE(document.CanUndo());
+    document.SetCurrentPageRect(CropRect{10, 10, 100, 100}, true);  // page 1
+    document.ShowPage(2);
+    document.SetCurrentPageRect(CropRect{20, 20, 200, 200}, true);
+    document.SetCurrentPageRect(CropRect{30, 30, 300, 300}, false);  // moved
+    document.ShowPage(3);
+    EXPECT_TRUE(document.CanUndo());
+
+    document.Undo();  // the move
+    EXPECT_EQ(document.CurrentPage(), 2);
+    EXPECT_EQ(document.CropRectangle(), (CropRect{20, 20, 200, 200}));
+    document.Undo();  // the band on page 2
+    EXPECT_TRUE(document.CropRectangle().IsEmpty());
+    EXPECT_EQ(File(document), "[AutoShrink]\nflag=0\n[PAGE]\npage1=10.00,782.00,100.00,692.00\n");
+    document.Undo();  // page 1
+    EXPECT_EQ(document.CurrentPage(), 1);
+    EXPECT_TRUE(document.CropRectangle().IsEmpty());
+    EXPECT_FALSE(document.CanUndo());
+    document.Undo();  // nothing left: nothing happens
+    EXPECT_TRUE(document.CanRedo());
+
+    document.Redo();
+    EXPECT_EQ(document.CropRectangle(), (CropRect{10, 10, 100, 100}));
+    document.Redo();
+    EXPECT_EQ(document.CurrentPage(), 2);
+    EXPECT_EQ(document.CropRectangle(), (CropRect{20, 20, 200, 200}));
+    // A new change drops what could be made again.
+    document.DeleteCurrentPageRect();
+    EXPECT_FALSE(document.CanRedo());
+    EXPECT_GT(history.count(), 0);
+
+    // A change that changes nothing is no step.
+    document.ShowPage(1);
+    const size_t steps = history.count();
+    document.SetCurrentPageRect(document.CropRectangle(), false);
+    EXPECT_EQ(size_t(history.count()), steps);
+}
+
+TEST_F(CropFileTest, OpeningAnotherDocumentEmptiesTheFileButAFailedOpenKeepsIt) {
+    Open(document, Pdf(3));
+    document.SetCurrentPageRect(CropRect{10, 10, 100, 100}, false);
+    document.SetAutoShrink(true);
+    QString reason;
+    EXPECT_FALSE(document.OpenDocument(QString::fromStdString(dir.file("missing.pdf")), reason));
+    EXPECT_NE(File(document).find("page1="), std::string::npos);
+    EXPECT_TRUE(document.CanUndo());
+    Open(document, Pdf(5));
+    EXPECT_EQ(File(document), "[AutoShrink]\nflag=1\n");
+    EXPECT_FALSE(document.CanUndo());
+    document.CloseDocument();
+    EXPECT_EQ(File(document), "[AutoShrink]\nflag=1\n");
+}
+
+// Tests with documents of their own, made and dropped as programs start
+// and end.
+class Instances : public CropFileTest {
+protected:
+    std::unique_ptr<COrvaneDoc> Start() { return std::make_unique<COrvaneDoc>(); }
+};
+
+TEST_F(Instances, ARestartEmptiesThePagesAndKeepsTheFlagAndTogglingTwiceChangesNothing) {
+    // The fixture's document runs first and owns the shared file.
+    Open(document, Pdf(3));
+    document.SetCurrentPageRect(CropRect{10, 10, 100, 100}, false);
+    const std::string shared = document.CropStore().Path();
+    document.ToggleAutoShrink();
+    EXPECT_EQ(fixtures::ReadFileBytes(shared), "[AutoShrink]\nflag=1\n[PAGE]\npage1=10.00,782.00,100.00,692.00\n");
+    document.ToggleAutoShrink();
+    document.ToggleAutoShrink();
+    EXPECT_TRUE(document.AutoShrink());
+    EXPECT_EQ(fixtures::ReadFileBytes(shared), "[AutoShrink]\nflag=1\n[PAGE]\npage1=10.00,782.00,100.00,692.00\n");
+
+    // A program that ends and starts again, in a folder of its own.
+    fixtures::TempDir elsewhere;
+    platform::SetWorkingFolder(elsewhere.file(""));
+    {
+        std::unique_ptr<COrvaneDoc> first = Start();
+        Open(*first, Pdf(3));
+        first->SetCurrentPageRect(CropRect{10, 10, 100, 100}, false);
+        first->ToggleAutoShrink();
+    }
+    EXPECT_EQ(fixtures::ReadFileBytes(elsewhere.file("croprect.ini")), "[AutoShrink]\nflag=1\n[PAGE]\npage1=10.00,782.00,100.00,692.00\n");
+    EXPECT_TRUE(Start()->AutoShrink());
+    EXPECT_EQ(fixtures::ReadFileBytes(elsewhere.file("croprect.ini")), "[AutoShrink]\nflag=1\n");
+    platform::SetWorkingFolder(fs::path(shared).parent_path().string());
+}
+
+TEST_F(Instances, ASecondInstanceKeepsItsRectanglesApartAndSharesTheFlag) {
+    Open(document, Pdf(3));
+    document.SetCurrentPageRect(CropRect{10, 10, 100, 100}, false);
+    const std::string shared = document.CropStore().Path();
+    const std::string before = fixtures::ReadFileBytes(shared);
+    std::string ownPath;
+    {
+        std::unique_ptr<COrvaneDoc> second = Start();
+        ownPath = second->CropStore().Path();
+        EXPECT_NE(ownPath, shared);
+        EXPECT_EQ(fs::path(ownPath).parent_path(), fs::path(shared).parent_path());
+        EXPECT_EQ(fixtures::ReadFileBytes(shared), before) << "starting did not empty the first one's rectangles";
+        Open(*second, Pdf(5));
+        second->SetCurrentPageRect(CropRect{1, 2, 3, 4}, false);
+        EXPECT_EQ(fixtures::ReadFileBytes(ownPath), "[PAGE]\npage1=1.00,790.00,3.00,788.00\n");
+        EXPECT_EQ(fixtures::ReadFileBytes(shared), before);
+
+        // The flag is one for both, whichever changes it.
+        QSignalSpy changed(&document, &COrvaneDoc::AutoShrinkChanged);
+        second->ToggleAutoShrink();
+        EXPECT_TRUE(second->AutoShrink());
+        document.RefreshAutoShrink();
+        EXPECT_TRUE(document.AutoShrink());
+        EXPECT_EQ(changed.count(), 1);
+        EXPECT_EQ(fixtures::ReadFileBytes(shared), "[AutoShrink]\nflag=1\n[PAGE]\npage1=10.00,782.00,100.00,692.00\n");
+        // The first one's next write keeps the flag the second one set.
+        document.ShowPage(2);
+        document.SetCurrentPageRect(CropRect{5, 5, 50, 50}, false);
+        EXPECT_EQ(fixtures::ReadFileBytes(shared).substr(0, 20), "[AutoShrink]\nflag=1\n");
+        document.ToggleAutoShrink();
+        second->RefreshAutoShrink();
+        EXPECT_FALSE(second->AutoShrink());
+        // A rectangle drawn in the second one follows the shared flag.
+        second->SetCurrentPageRect(CropRect{1, 2, 3, 4}, true);
+    }
+    EXPECT_FALSE(fs::exists(ownPath)) << "the second instance's file goes with it";
+    EXPECT_NE(fixtures::ReadFileBytes(shared).find("page2=5.00,787.00,50.00,742.00"), std::string::npos);
+}
+
+TEST_F(Instances, WithoutTheLockAnInstanceNeverWritesTheSharedFile) {
+    fixtures::TempDir elsewhere;
+    platform::SetWorkingFolder(elsewhere.file(""));
+    // A lock that cannot be opened (here a folder in its place; in use, a
+    // lock file of another user).
+    fs::create_directory(elsewhere.file("croprect.ini.lock"));
+    std::ofstream(elsewhere.file("croprect.ini")) << "[AutoShrink]\nflag=1\n[PAGE]\npage1=1.00,2.00,3.00,4.00\n";
+    {
+        std::unique_ptr<COrvaneDoc> doc = Start();
+        EXPECT_NE(doc->CropStore().Path(), elsewhere.file("croprect.ini"));
+        EXPECT_TRUE(doc->AutoShrink());
+    }
+    EXPECT_EQ(fixtures::ReadFileBytes(elsewhere.file("croprect.ini")),
+              "[AutoShrink]\nflag=1\n[PAGE]\npage1=1.00,2.00,3.00,4.00\n");
+    platform::SetWorkingFolder(fs::path(document.CropStore().Path()).parent_path().string());
+}
+
+TEST_F(Instances, TheOwnerTidiesTheFilesOfInstancesThatDiedAndTheNextOneOwnsTheFileAgain) {
+    const std::string shared = document.CropStore().Path();
+    EXPECT_NE(Start()->CropStore().Path(), shared) << "the fixture's document owns it";
+
+    fixtures::TempDir elsewhere;
+    platform::SetWorkingFolder(elsewhere.file(""));
+    const std::string stale = elsewhere.file("croprect.999999999-1.ini");
+    const std::string unrelated = elsewhere.file("croprect.notes.ini");
+    std::ofstream(stale) << "[PAGE]\n";
+    std::ofstream(unrelated) << "mine\n";
+    {
+        std::unique_ptr<COrvaneDoc> owner = Start();
+        EXPECT_EQ(owner->CropStore().Path(), elsewhere.file("croprect.ini"));
+        EXPECT_FALSE(fs::exists(stale));
+        EXPECT_TRUE(fs::exists(unrelated));
+        EXPECT_NE(Start()->CropStore().Path(), owner->CropStore().Path());
+    }
+    EXPECT_EQ(Start()->CropStore().Path(), elsewhere.file("croprect.ini")) << "the owner has gone";
+    platform::SetWorkingFolder(fs::path(shared).parent_path().string());
+}
+
+}  // namespace

@@ -1,0 +1,219 @@
+// Whole-document work on the document model: Shrink All Pages (in the
+// background, one undo step, the document held meanwhile, a stop that
+// changes nothing) and the overlay of all pages with Crop all pages from it.
+
+#include "crop/model/document.h"
+#include "tests/fixtures/pdf_fixtures.h"
+#include "tests/fixtures/temp_dir.h"
+
+#include <QSignalSpy>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+using crop::COrvaneDoc;
+using crop::CropRect;
+using fixtures::Box;
+using fixtures::PagePlan;
+
+namespace {
+
+// A US Letter page with black blocks from (x0, top) to (x1, bottom), in
+// points from the page's top-left corner.
+PagePlan Content(double x0, double top, double x1, double bottom, double width = 612, double height = 792) {
+    PagePlan p;
+    p.own.mediaBox = Box{0, 0, width, height};
+    p.blackRects = {{x0, height - top - 20, x0 + 40, height - top}, {x1 - 30, height - bottom, x1, height - bottom + 15}};
+    return p;
+}
+
+class WholeDocument : public ::testing::Test {
+protected:
+    bool Open(const fixtures::DocPlan &plan) {
+        const std::string path = dir.file("doc.pdf");
+        fixtures::WritePdf(plan, path);
+        QString reason;
+        return document.OpenDocument(QString::fromStdString(path), reason);
+    }
+    // The rectangle of `page` as the crop file holds it, from its top-left
+    // corner.
+    CropRect Stored(int page, int height = 792) const {
+        return crop::RectFromPageValue(document.CropStore().PageValue(page), height);
+    }
+    bool WaitForShrink() {
+        QSignalSpy ended(&document, &COrvaneDoc::WholeDocumentWorkChanged);
+        return document.IsShrinkingAll() ? ended.wait(30000) && !document.IsShrinkingAll() : true;
+    }
+    bool WaitForOverlay() {
+        return QTest::qWaitFor([this] { return document.OverlayShown() || !document.OverlayWanted(); }, 30000) &&
+               document.OverlayShown();
+    }
+
+    fixtures::TempDir dir;
+    COrvaneDoc document;
+};
+
+void ExpectNear(const CropRect &a, const CropRect &b, double tolerance) {
+    EXPECT_NEAR(a.left, b.left, tolerance);
+    EXPECT_NEAR(a.top, b.top, tolerance);
+    EXPECT_NEAR(a.right, b.right, tolerance);
+    EXPECT_NEAR(a.bottom, b.bottom, tolerance);
+}
+
+}  // namespace
+
+TEST_F(WholeDocument, ShrinkAllPagesGivesEveryPageItsContentInOneUndoStep) {
+    fixtures::DocPlan plan;
+    plan.pages = {Content(100, 80, 500, 700), Content(60, 50, 560, 740), PagePlan{}, Content(120, 100, 480, 650)};
+    plan.pages[3].blackRects.push_back({20, 20, 30, 30});  // a mark outside the page's own rectangle
+    ASSERT_TRUE(Open(plan));
+    // Page 4 already has a rectangle: it is shrunk inside it.
+    document.ShowPage(4);
+    document.SetCurrentPageRect({90, 90, 520, 700}, false);
+    document.ShowPage(1);
+    const int undoSteps = document.CanUndo();
+
+    crop::AutoCropOptions options;
+    options.margin = 3;
+    QString reason;
+    ASSERT_TRUE(document.ShrinkAllPages(options, reason)) << reason.toStdString();
+    EXPECT_TRUE(document.IsShrinkingAll());
+    // Held meanwhile: no edit, no open, no second run, no save.
+    document.SetCurrentPageRect({1, 2, 3, 4}, false);
+    EXPECT_FALSE(document.ShrinkAllPages(options, reason));
+    EXPECT_FALSE(document.OpenDocument(QString::fromStdString(dir.file("doc.pdf")), reason));
+    EXPECT_NE(reason.indexOf("Shrink All Pages"), -1);
+    EXPECT_FALSE(document.RunCropTool(QString::fromStdString(dir.file("out.pdf")), reason));
+    ASSERT_TRUE(WaitForShrink());
+
+    ExpectNear(Stored(1), {97, 77, 503, 703}, 1.0);
+    ExpectNear(Stored(2), {57, 47, 563, 743}, 1.0);
+    EXPECT_FALSE(document.CropStore().StoredValue(3));  // blank: left as it was
+    ExpectNear(Stored(4), {117, 97, 483, 653}, 1.0);
+    ExpectNear(document.CropRectangle(), Stored(1), 0);
+    // The blank page is one to check.
+    EXPECT_TRUE(std::any_of(document.Outliers().begin(), document.Outliers().end(),
+                            [](const crop::Outlier &o) { return o.page == 3 && o.brief == "blank"; }));
+
+    // One step takes it all back.
+    document.Undo();
+    EXPECT_EQ(int(document.CanUndo()), undoSteps);
+    EXPECT_FALSE(document.CropStore().StoredValue(1));
+    EXPECT_FALSE(document.CropStore().StoredValue(2));
+    ExpectNear(Stored(4), {90, 90, 520, 700}, 0.01);
+}
+
+TEST_F(WholeDocument, OneCommonSizeCoversBlankPagesAndAStopChangesNothing) {
+    fixtures::DocPlan plan;
+    for (int i = 0; i < 4; ++i)
+        plan.pages.push_back(i % 2 ? Content(60, 70, 480, 720) : Content(130, 70, 550, 700));
+    plan.pages.push_back(PagePlan{});
+    ASSERT_TRUE(Open(plan));
+    crop::AutoCropOptions options;
+    options.uniform = true;
+    QString reason;
+    ASSERT_TRUE(document.ShrinkAllPages(options, reason));
+    ASSERT_TRUE(WaitForShrink());
+    const CropRect first = Stored(1);
+    // The shown page shows its new rectangle.
+    ExpectNear(document.CropRectangle(), first, 0);
+    for (int page = 1; page <= 5; ++page) {
+        SCOPED_TRACE(page);
+        const CropRect r = Stored(page);
+        EXPECT_NEAR(r.right - r.left, first.right - first.left, 0.02);
+        EXPECT_NEAR(r.bottom - r.top, first.bottom - first.top, 0.02);
+    }
+    // Odd pages sit further right than even ones, as their content does.
+    EXPECT_GT(Stored(1).left, Stored(2).left + 50);
+
+    // Stopped at once: every rectangle stays as it was, no step is added.
+    document.Undo();
+    ASSERT_TRUE(document.ShrinkAllPages(options, reason));
+    document.StopWholeDocumentWork();
+    EXPECT_FALSE(document.IsShrinkingAll());
+    QTest::qWait(300);
+    for (int page = 1; page <= 5; ++page)
+        EXPECT_FALSE(document.CropStore().StoredValue(page)) << page;
+    EXPECT_FALSE(document.CanUndo());
+}
+
+TEST_F(WholeDocument, TheOverlayDarkensEveryPageIntoOnePictureAndCropsEachFromItsOwnCorner) {
+    fixtures::DocPlan plan;
+    plan.pages = {Content(100, 100, 300, 300), Content(350, 500, 500, 700), Content(50, 40, 200, 150, 300, 400)};
+    ASSERT_TRUE(Open(plan));
+    const QSize pagePicture(int(document.PagePicture().Width()), int(document.PagePicture().Height()));
+    QString reason;
+    ASSERT_TRUE(document.ShowOverlay(crop::PageSet::All, reason));
+    ASSERT_TRUE(WaitForOverlay());
+    const crop::CPagePicture &overlay = document.PagePicture();
+    EXPECT_EQ(overlay.PageRect(), QRect(0, 0, 612, 792));  // the largest page
+    EXPECT_EQ(QSize(int(overlay.Width()), int(overlay.Height())), pagePicture);
+    // Each page's blocks are there, at their place from the top-left corner.
+    const double density = overlay.Width() / 612.0;
+    auto dark = [&](double x, double top) {
+        const render::RgbQuad c = overlay.PixelAt(int(x * density), int(overlay.Height() - 1 - int(top * density)), false);
+        return c.red < 64 && c.green < 64 && c.blue < 64;
+    };
+    EXPECT_TRUE(dark(110, 110));  // page 1
+    EXPECT_TRUE(dark(360, 510));  // page 2
+    EXPECT_TRUE(dark(60, 50));    // page 3, the small one
+    EXPECT_FALSE(dark(250, 600));
+
+    // Shrinking on the overlay finds what every page holds.
+    document.SetCurrentPageRect({10, 10, 600, 780}, false);
+    document.ShrinkCurrentPageRect();
+    ExpectNear(document.CropRectangle(), {50, 40, 500, 700}, 1.0);
+
+    // Drawn on the overlay, a rectangle belongs to no page yet.
+    document.SetCurrentPageRect({40, 30, 520, 720}, true);
+    EXPECT_FALSE(document.CropStore().StoredValue(1));
+    EXPECT_FALSE(document.CanUndo());
+    // Crop all pages: the same place on each page, converted with its own
+    // height and clipped to it.
+    document.ApplyRectToPages(COrvaneDoc::PageRange::All);
+    ExpectNear(Stored(1), {40, 30, 520, 720}, 0.01);
+    ExpectNear(Stored(2), {40, 30, 520, 720}, 0.01);
+    ExpectNear(Stored(3, 400), {40, 30, 300, 400}, 0.01);
+
+    // The shown page chosen again, or another: the overlay goes.
+    document.ShowPage(1);
+    EXPECT_FALSE(document.OverlayWanted());
+    ExpectNear(document.CropRectangle(), Stored(1), 0);
+    ASSERT_TRUE(document.ShowOverlay(crop::PageSet::Odd, reason));
+    document.ShowPage(2);
+    EXPECT_FALSE(document.OverlayWanted());
+    EXPECT_EQ(document.PagePicture().PageRect(), QRect(0, 0, 612, 792));
+
+    // Undo with a rectangle drawn on the overlay, given to its pages when
+    // asked: that is the change made, and nothing older is taken back.
+    document.SetOverlayQuestion([](int) { return COrvaneDoc::OverlayExit::Give; });
+    ASSERT_TRUE(document.ShowOverlay(crop::PageSet::All, reason));
+    ASSERT_TRUE(WaitForOverlay());
+    document.SetCurrentPageRect({20, 20, 200, 200}, true);
+    document.Undo();
+    EXPECT_FALSE(document.OverlayWanted());
+    ExpectNear(Stored(1), {20, 20, 200, 200}, 0.01);
+    ExpectNear(Stored(3, 400), {20, 20, 200, 200}, 0.01);
+}
+
+TEST_F(WholeDocument, CropAllPagesPlacesTheRectangleAsSeenFromEachPagesTopLeftCorner) {
+    fixtures::DocPlan plan;
+    plan.pages = {Content(100, 100, 300, 300), Content(100, 100, 300, 300, 792, 612),
+                  Content(100, 100, 300, 300), Content(100, 100, 200, 200, 300, 400), Content(10, 10, 50, 50, 90, 40)};
+    ASSERT_TRUE(Open(plan));
+    document.SetCurrentPageRect({500, 700, 100, 50}, false);  // drawn upwards, from the right
+    const std::string shown = *document.CropStore().StoredValue(1);
+    document.ApplyRectToPages(COrvaneDoc::PageRange::All);
+    // A page of the shown page's size gets the stored value itself.
+    EXPECT_EQ(document.CropStore().StoredValue(3), shown);
+    // Others: the same distance from their top-left corner, clipped.
+    ExpectNear(Stored(2, 612), {100, 50, 500, 612}, 0.01);
+    ExpectNear(Stored(4, 400), {100, 50, 300, 400}, 0.01);
+    EXPECT_FALSE(document.CropStore().StoredValue(5)) << "nothing of it lies on a page that small";
+    // One step takes it all back.
+    document.Undo();
+    for (int page = 2; page <= 5; ++page)
+        EXPECT_FALSE(document.CropStore().StoredValue(page)) << page;
+}
