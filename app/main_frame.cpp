@@ -3,12 +3,13 @@
 #include "app/command_state.h"
 #include "app/product_info.h"
 #include "app/window_placement.h"
-#include "crop/model/document.h"
-#include "crop/view/orvane_view.h"
 #include "chrome/about_dialog.h"
 #include "chrome/toolbar_xp.h"
-#include "crop/view/shrink_all_dialog.h"
+#include "crop/model/document.h"
+#include "crop/view/orvane_view.h"
 #include "crop/view/page_range_dialog.h"
+#include "crop/view/shrink_all_dialog.h"
+#include "crop/view/work_texts.h"
 #include "panes/left_view.h"
 #include "panes/outlier_list.h"
 #include "platform/link_opener.h"
@@ -92,6 +93,9 @@ CMainFrame::CMainFrame(crop::COrvaneDoc &document, QWidget *parent) : QMainWindo
     connect(&m_document, &COrvaneDoc::TitleChanged, this, &CMainFrame::SetDocumentTitle);
     connect(&m_document, &COrvaneDoc::PageTextChanged, this, &CMainFrame::SetPageText);
     connect(&m_document, &COrvaneDoc::StatusMessage, this, [this](const QString &text) { statusBar()->showMessage(text); });
+    connect(&m_document, &COrvaneDoc::WorkProgress, this, [this](COrvaneDoc::Work work, int done, int total) {
+        statusBar()->showMessage(crop::WorkProgressText(work, done, total));
+    });
     // A page shown or gone: the notes of the last one go with it.
     const auto pageChanged = [this] {
         statusBar()->clearMessage();

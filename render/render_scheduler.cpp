@@ -3,6 +3,8 @@
 #include "render/rendering_library.h"
 
 #include <algorithm>
+#include <cstdio>
+#include <new>
 
 namespace render {
 
@@ -79,6 +81,33 @@ size_t RenderScheduler::Pending() const {
            size_t(std::count_if(m_running.begin(), m_running.end(), [](const Running &r) { return r.id != 0; }));
 }
 
+void RenderScheduler::SetFailureHandler(FailureHandler handler) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_onFailure = std::move(handler);
+}
+
+uint64_t RenderScheduler::Failures() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_failures;
+}
+
+void RenderScheduler::ReportFailure(const std::string &what) {
+    FailureHandler handler;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        ++m_failures;
+        handler = m_onFailure;
+    }
+    try {
+        if (handler) {
+            handler(what);
+            return;
+        }
+    } catch (...) {
+    }
+    std::fprintf(stderr, "A background job failed: %s\n", what.c_str());
+}
+
 bool RenderScheduler::TakeNext(Entry &entry) {
     if (m_waiting.empty())
         return false;
@@ -108,12 +137,21 @@ void RenderScheduler::ThreadMain(size_t index) {
             cancel = Ravel().NewCancel();
             m_running[index] = Running{entry.id, entry.priority, cancel, false, false};
         }
-        // Opened on first use; a file that could not be opened (briefly
-        // unreadable) is tried again by the next job.
-        if (!source)
-            source = PageSource::Open(m_path, 1);
-        // A job cancelled while the document opened does not start.
-        const bool finished = Ravel().IsCancelled(cancel) ? false : entry.job(source.get(), cancel);
+        bool finished = true;
+        try {
+            // Opened on first use; a file that could not be opened (briefly
+            // unreadable) is tried again by the next job.
+            if (!source)
+                source = PageSource::Open(m_path, 1);
+            // A job cancelled while the document opened does not start.
+            finished = Ravel().IsCancelled(cancel) ? false : entry.job(source.get(), cancel);
+        } catch (const std::bad_alloc &) {
+            ReportFailure("there was not enough memory");
+        } catch (const std::exception &e) {
+            ReportFailure(e.what());
+        } catch (...) {
+            ReportFailure("an unknown error");
+        }
         {
             std::lock_guard<std::mutex> lock(m_mutex);
             const bool again = !finished && m_running[index].putAside && !m_running[index].cancelled && !m_stopping;

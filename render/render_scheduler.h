@@ -32,6 +32,9 @@ namespace render {
 //     page the user asked for never waits behind a read-ahead.
 //   - Stop drops what waits, cancels what runs and joins the threads; it
 //     never waits for a slow page to finish. No thread is ever terminated.
+//   - A job that throws ends as if it had finished: the failure is told
+//     (the failure handler, else standard error) and the thread goes on
+//     with the next job.
 class RenderScheduler {
 public:
     enum Priority : int { kRequested = 0, kVisible = 1, kReadAhead = 2, kThumbnail = 3, kBackground = 4 };
@@ -55,6 +58,13 @@ public:
     // Jobs waiting and running.
     size_t Pending() const;
 
+    // Told on the render thread, with what the exception said, when a job
+    // throws. It must not throw itself, and must not call Stop.
+    using FailureHandler = std::function<void(const std::string &what)>;
+    void SetFailureHandler(FailureHandler handler);
+    // Jobs that have ended by throwing.
+    uint64_t Failures() const;
+
 private:
     struct Entry {
         uint64_t id = 0;
@@ -70,6 +80,7 @@ private:
     };
 
     void ThreadMain(size_t index);
+    void ReportFailure(const std::string &what);
     // Under the lock: the waiting entry to run next, taken out.
     bool TakeNext(Entry &entry);
 
@@ -81,6 +92,8 @@ private:
     std::vector<std::thread> m_threads;
     uint64_t m_nextId = 1;
     bool m_stopping = false;
+    FailureHandler m_onFailure;
+    uint64_t m_failures = 0;
 };
 
 }  // namespace render

@@ -5,6 +5,8 @@
 #include "render/rendering_library.h"
 
 #include <cmath>
+#include <new>
+#include <string_view>
 
 namespace crop {
 
@@ -89,8 +91,22 @@ bool PageWalk::RunPage(size_t index, render::PageSource *source, LS_CancelFlag *
     std::lock_guard visiting(m_visiting);
     if (m_cancelled)
         return true;
-    if (m_visit)
-        m_visit(page);
+    if (m_visit) {
+        // A visit that fails (out of memory, say) leaves the page as one
+        // that could not be rendered, so the walk still ends.
+        try {
+            m_visit(page);
+        } catch (const std::exception &e) {
+            page.bitmap = nullptr;
+            page.error = std::string_view(e.what()) == std::bad_alloc().what()
+                             ? QStringLiteral("there was not enough memory for it")
+                             : QString::fromLocal8Bit(e.what());
+            try {
+                m_visit(page);
+            } catch (...) {
+            }
+        }
+    }
     bitmap.reset();
     m_visited[index] = true;
     const int done = ++m_done;

@@ -13,6 +13,7 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <filesystem>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace crop {
@@ -188,12 +189,33 @@ CropFile::~CropFile() {
         ::close(m_lockFd);
 }
 
+namespace {
+
+// What tells one version of a file from another without reading it: every
+// write is a new file renamed into place.
+std::string StampOf(const std::string &path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0)
+        return {};
+    return std::to_string(st.st_dev) + ':' + std::to_string(st.st_ino) + ':' + std::to_string(st.st_size) + ':' +
+           std::to_string(st.st_mtim.tv_sec) + '.' + std::to_string(st.st_mtim.tv_nsec);
+}
+
+}  // namespace
+
 void CropFile::ReadSharedFlag() {
     if (m_sharedPath.empty())
         return;
+    // Read again only when another instance has written it since.
+    const std::string stamp = StampOf(m_sharedPath);
+    if (!stamp.empty() && stamp == m_sharedStamp)
+        return;
     std::string bytes, error;
-    if (platform::ReadWholeFile(m_sharedPath, bytes, error))
+    if (platform::ReadWholeFile(m_sharedPath, bytes, error)) {
         m_autoShrink = platform::IniDocument::Parse(bytes).GetInt(kFlagSection, kFlagKey, 0) != 0;
+        m_sharedStamp = stamp;
+        ++m_reads;
+    }
 }
 
 bool CropFile::AutoShrink() {
@@ -244,6 +266,9 @@ bool CropFile::Write(const std::string &path, const std::string &bytes, std::str
     if (!platform::WriteFileAtomically(path, bytes, error))
         return false;
     ++m_writes;
+    // The shared file holds the flag this instance has just written.
+    if (path == m_sharedPath)
+        m_sharedStamp = StampOf(path);
     return true;
 }
 

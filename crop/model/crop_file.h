@@ -74,8 +74,10 @@ public:
     // Writes the flag into the shared file.
     bool SetAutoShrink(bool on, std::string &error);
 
-    // How many times this instance has written a file.
+    // How many times this instance has written a file, and read the shared
+    // one for the flag.
     int Writes() const { return m_writes; }
+    int Reads() const { return m_reads; }
 
 private:
     bool Write(const std::string &path, const std::string &bytes, std::string &error);
@@ -90,6 +92,8 @@ private:
     std::unique_ptr<platform::IniDocument> m_ini;
     bool m_autoShrink = false;
     int m_writes = 0;
+    int m_reads = 0;
+    std::string m_sharedStamp;  // the shared file as it was last read or written
 };
 
 // The four numbers of a page value in file order, each read the way atof

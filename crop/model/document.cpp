@@ -277,7 +277,13 @@ bool COrvaneDoc::OpenDocument(const QString &path, QString &reason) {
     m_pagePicture = std::move(picture);
     m_documentPath = full;
     ++m_generation;
-    m_scheduler = std::make_shared<render::RenderScheduler>(full.toStdString(), 2);
+    m_scheduler = std::make_shared<render::RenderScheduler>(QFile::encodeName(full).toStdString(), 2);
+    // A background job that fails is told in the status bar; the others go on.
+    m_scheduler->SetFailureHandler([self = QPointer<COrvaneDoc>(this)](const std::string &what) {
+        const QString text = QStringLiteral("A background task failed: %1.").arg(QString::fromLocal8Bit(what));
+        QMetaObject::invokeMethod(
+            self, [self, text] { if (self) emit self->StatusMessage(text); }, Qt::QueuedConnection);
+    });
     m_cache = std::make_shared<render::PageCache>();
     m_fileStamp = FileStamp(full);
     m_fileChanged = false;
@@ -478,9 +484,10 @@ bool COrvaneDoc::ShrinkIntoStore() {
     if (!shrunk)
         return false;  // no result: the rectangle stays as it was
     const double h = PageHeightPoints();
-    EditValue(m_currentPage, FormatPageValue({shrunk->left, h - shrunk->top, shrunk->right, h - shrunk->bottom}));
-    // The rectangle is the one the file now holds.
-    LoadCurrentPageRect();
+    const std::string value = FormatPageValue({shrunk->left, h - shrunk->top, shrunk->right, h - shrunk->bottom});
+    EditValue(m_currentPage, value);
+    // The rectangle is the one the file now holds; the caller tells of it.
+    m_cropRect = RectFromPageValue(value, PageHeightPoints());
     return true;
 }
 
@@ -761,8 +768,7 @@ bool COrvaneDoc::ShrinkAllPages(const AutoCropOptions &options, QString &reason)
                 self,
                 [self, run, done, total] {
                     if (self && self->m_shrinkRun == run && self->IsShrinkingAll())
-                        emit self->StatusMessage(
-                            QStringLiteral("Shrinking all pages: %1 of %2 (Esc stops)").arg(done).arg(total));
+                        emit self->WorkProgress(Work::ShrinkAll, done, total);
                 },
                 Qt::QueuedConnection);
         },
@@ -778,7 +784,7 @@ bool COrvaneDoc::ShrinkAllPages(const AutoCropOptions &options, QString &reason)
     if (!m_shrinkWalk)
         return false;
     emit WholeDocumentWorkChanged(true);
-    emit StatusMessage(QStringLiteral("Shrinking all pages (Esc stops)"));
+    emit WorkProgress(Work::ShrinkAll, 0, 0);
     return true;
 }
 
@@ -882,8 +888,7 @@ bool COrvaneDoc::ShowOverlay(PageSet set, QString &reason) {
                 self,
                 [self, canvas, done, total] {
                     if (self && self->m_overlayCanvas == canvas)
-                        emit self->StatusMessage(
-                            QStringLiteral("Overlaying pages: %1 of %2 (Esc stops)").arg(done).arg(total));
+                        emit self->WorkProgress(Work::Overlay, done, total);
                 },
                 Qt::QueuedConnection);
         },
@@ -911,18 +916,14 @@ void COrvaneDoc::OverlayBuilt() {
     bitmap.width = canvas->width;
     bitmap.height = canvas->height;
     bitmap.bitsPerPixel = 24;
-    bitmap.stride = ((canvas->width * 3 + 3) / 4) * 4;
-    // Stored bottom-up, rows a multiple of four bytes.
-    std::vector<uint8_t> rows;
-    try {
-        rows.resize(size_t(bitmap.stride) * size_t(std::max(0, canvas->height)));
-    } catch (const std::bad_alloc &) {
-        canvas->width = 0;  // told below
+    std::optional<std::vector<uint8_t>> rows = BottomUpRows(canvas->pixels.data(), canvas->width, canvas->height,
+                                                            bitmap.stride);
+    if (!rows) {
+        emit OverlayChanged();
+        emit StatusMessage(QStringLiteral("The overlay is too large: there is not enough memory for it."));
+        return;
     }
-    for (int y = 0; y < canvas->height; ++y)
-        std::memcpy(rows.data() + size_t(canvas->height - 1 - y) * size_t(bitmap.stride),
-                    canvas->pixels.data() + size_t(y) * size_t(canvas->width) * 3, size_t(canvas->width) * 3);
-    bitmap.bits = rows.data();
+    bitmap.bits = rows->data();
     if (canvas->width <= 0 ||
         !picture->SetFromBitmap(&bitmap, QRect(0, 0, canvas->widthPt, canvas->heightPt))) {
         emit OverlayChanged();

@@ -69,6 +69,10 @@ public:
     // Close, and New: back to "Untitled" with nothing open.
     void CloseDocument();
 
+    // Work on many pages in the background that the user can stop.
+    enum class Work { ShrinkAll, Overlay };
+    Q_ENUM(Work)
+
     // Which pages Crop all pages gives the shown page's rectangle.
     enum class PageRange { All = 0, Even = 1, Odd = 2 };
 
@@ -256,6 +260,9 @@ signals:
     void OutliersChanged();
     // The overlay was shown, hidden, or its building began or ended.
     void OverlayChanged();
+    // How far long work in the background has come: `done` pages of
+    // `total` (both 0 as it begins, before the pages are counted).
+    void WorkProgress(COrvaneDoc::Work work, int done, int total);
 
 private:
     // One change to the rectangles: the stored values of the pages it

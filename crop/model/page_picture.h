@@ -6,6 +6,10 @@
 
 #include <QRect>
 
+#include <cstdint>
+#include <optional>
+#include <vector>
+
 namespace crop {
 
 // The picture of the shown page and the page's rectangle in whole points.
@@ -29,6 +33,11 @@ public:
 private:
     QRect m_pageRect;
 };
+
+// Rows of `width` x `height` three-byte pixels stored top-down, turned into
+// the rows of a picture stored bottom-up, each padded to four bytes
+// (`stride` gets their length). Nothing when there is no memory for them.
+std::optional<std::vector<uint8_t>> BottomUpRows(const uint8_t *topDown, int width, int height, int &stride);
 
 }  // namespace crop
 

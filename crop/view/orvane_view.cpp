@@ -1,18 +1,13 @@
 #include "crop/view/orvane_view.h"
 
-#include "crop/view/page_printer.h"
-#include "crop/view/page_range_dialog.h"
-#include "platform/dialogs.h"
 #include "res/command_ids.h"
 
 #include <QApplication>
-#include <QFileInfo>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPaintEvent>
 #include <QPainter>
 #include <QPalette>
-#include <QPrinter>
 #include <QScrollBar>
 #include <QStyle>
 #include <QWheelEvent>
@@ -39,7 +34,8 @@ int64_t Area(const QRegion &region) {
 
 }  // namespace
 
-COrvaneView::COrvaneView(COrvaneDoc &document, QWidget *parent) : QAbstractScrollArea(parent), m_document(document) {
+COrvaneView::COrvaneView(COrvaneDoc &document, QWidget *parent)
+    : QAbstractScrollArea(parent), m_document(document), m_flows(document) {
     viewport()->setAttribute(Qt::WA_OpaquePaintEvent);  // no background erase
     setFocusPolicy(Qt::StrongFocus);
     viewport()->setMouseTracking(true);  // the cursor follows the handles
@@ -69,10 +65,6 @@ COrvaneView::COrvaneView(COrvaneDoc &document, QWidget *parent) : QAbstractScrol
     m_sharpTimer.setSingleShot(true);
     m_sharpTimer.setInterval(60);
     connect(&m_sharpTimer, &QTimer::timeout, this, &COrvaneView::RequestSharp);
-    connect(&m_document, &COrvaneDoc::CropRunFinished, this, [this](bool ok, const QString &) {
-        if (ok)
-            m_savedFolder = QFileInfo(m_outputPath).absolutePath();
-    });
 }
 
 COrvaneView::~COrvaneView() = default;
@@ -341,124 +333,6 @@ void COrvaneView::Navigate(int id) {
     }
 }
 
-QPrinter &COrvaneView::Printer() {
-    if (!m_printer)
-        m_printer = std::make_unique<QPrinter>(QPrinter::HighResolution);
-    return *m_printer;
-}
-
-void COrvaneView::Print(int id) {
-    using namespace res;
-    if (id == ID_FILE_PRINT_SETUP) {
-        platform::AskPrinter(Printer(), platform::PrinterDialog::PageSetup);
-        return;
-    }
-    if (!m_document.IsOpen())
-        return;
-    const int page = m_document.CurrentPage();
-    auto print = [this, page](QPrinter *printer) {
-        QString error;
-        if (!PrintPage(*printer, *m_document.PageSource(), page, PagePicture(), error))
-            platform::ShowMessage("Print", QStringLiteral("Page %1 cannot be printed: %2.").arg(page).arg(error).toStdString(),
-                                  platform::MessageIcon::Warning);
-    };
-    switch (id) {
-    case ID_FILE_PRINT:
-        if (platform::AskPrinter(Printer(), platform::PrinterDialog::Print))
-            print(&Printer());
-        break;
-    case ID_FILE_PRINT_DIRECT:
-        if (Printer().outputFormat() == QPrinter::NativeFormat && Printer().printerName().isEmpty()) {
-            platform::ShowMessage("Print", "No printer is set up on this computer.", platform::MessageIcon::Warning);
-            break;
-        }
-        print(&Printer());
-        break;
-    case ID_FILE_PRINT_PREVIEW:
-        platform::ShowPrintPreview(Printer(), print);
-        break;
-    default:
-        break;
-    }
-}
-
-void COrvaneView::CropAllPages() {
-    if (!HasPicture() || m_document.IsCropRunning() || m_document.IsShrinkingAll())
-        return;
-    if (m_document.OverlayShown()) {
-        // The pages of the overlay, which were chosen when it was made.
-        m_document.ApplyRectToPages(COrvaneDoc::PageRange(int(m_document.OverlaySet())));
-        return;
-    }
-    const int range = CPageRangeDialog::Ask(this);
-    if (range < 0)
-        return;
-    // Copying no rectangle removes the rectangles of those pages: that is
-    // asked, not done by surprise (Ctrl+C is pressed out of habit).
-    if (m_document.CropRectangle().IsEmpty() &&
-        !platform::AskYesNo("Crop all pages", QStringLiteral("Page %1 has no crop rectangle to copy. Remove the rectangles "
-                                                             "of the pages chosen instead?")
-                                                  .arg(m_document.CurrentPage())
-                                                  .toStdString()))
-        return;
-    m_document.ApplyRectToPages(COrvaneDoc::PageRange(range));
-}
-
-void COrvaneView::SaveCropped() {
-    if (!m_document.IsOpen() || m_document.IsCropRunning())
-        return;
-    const std::string title = "Save";
-    auto warn = [&](const QString &text) { platform::ShowMessage(title, text.toStdString(), platform::MessageIcon::Warning); };
-    if (m_document.PageSource()->Kind() != render::SourceKind::Pdf) {
-        warn(QStringLiteral("Only PDF documents can be saved cropped; %1 is not a PDF.").arg(m_document.Title()));
-        return;
-    }
-    // A rectangle drawn on the overlay is given to its pages first, if the
-    // user wants it to be.
-    if (!m_document.SettleOverlayRectangle())
-        return;
-    // A copy the same as the document is no crop.
-    if (!m_document.HasAnyRectangle()) {
-        platform::ShowMessage(title, "No page has a crop rectangle; nothing was cropped.",
-                              platform::MessageIcon::Information);
-        return;
-    }
-    if (!QFileInfo(CropRun::ToolPath()).isExecutable()) {
-        warn(QStringLiteral("The crop tool cannot be found: %1 is missing. It belongs beside the program; "
-                            "install the program again to save cropped documents.")
-                 .arg(CropRun::ToolPath()));
-        return;
-    }
-    // In the folder of the last copy written, or else of the document.
-    const QString folder = m_savedFolder.isEmpty() ? QFileInfo(m_document.PathName()).absolutePath() : m_savedFolder;
-    const std::string chosen =
-        platform::AskSaveFileName("PDF Files (*.pdf);;All Files (*)", "pdf", folder.toStdString());
-    if (chosen.empty())
-        return;
-    m_outputPath = QString::fromStdString(chosen);
-    // A link is followed: the file it names is replaced, not the link.
-    const QFileInfo chosenInfo(m_outputPath);
-    if (chosenInfo.isSymLink() && !chosenInfo.canonicalFilePath().isEmpty())
-        m_outputPath = chosenInfo.canonicalFilePath();
-    if (m_document.IsDocumentFile(m_outputPath) &&
-        !platform::AskYesNo(title, QStringLiteral("%1 is the document you have open. Replace it with the cropped copy?\n\n"
-                                                  "It is then opened afresh, without its rectangles and undo history.")
-                                       .arg(m_outputPath)
-                                       .toStdString()))
-        return;
-    // The rectangles belong to the pages the file held when it was opened.
-    const bool changed = m_document.FileChangedOnDisk();
-    if (changed && !platform::AskYesNo(title, QStringLiteral("%1 has changed on disk since it was opened, so its pages "
-                                                            "may no longer be the ones the rectangles were drawn on.\n\n"
-                                                            "Save a cropped copy of it as it is now?")
-                                                  .arg(m_document.PathName())
-                                                  .toStdString()))
-        return;
-    QString reason;
-    if (!m_document.RunCropTool(m_outputPath, reason, changed))
-        warn(QStringLiteral("%1 cannot be written: %2.").arg(m_outputPath, reason));
-}
-
 void COrvaneView::OnCommand(int id) {
     using namespace res;
     switch (id) {
@@ -502,17 +376,17 @@ void COrvaneView::OnCommand(int id) {
         OnCommand(ID_CROP_ALL_PAGES);
         break;
     case ID_CROP_ALL_PAGES:
-        CropAllPages();
+        m_flows.CropAllPages(this);
         break;
     case ID_SAVE_FILE:
     case ID_FILE_SAVE_AS:
-        SaveCropped();
+        m_flows.SaveCropped();
         break;
     case ID_FILE_PRINT:
     case ID_FILE_PRINT_DIRECT:
     case ID_FILE_PRINT_PREVIEW:
     case ID_FILE_PRINT_SETUP:
-        Print(id);
+        m_flows.Print(id);
         break;
     default:
         break;

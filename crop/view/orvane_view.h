@@ -1,6 +1,7 @@
 #ifndef CROP_VIEW_ORVANE_VIEW_H
 #define CROP_VIEW_ORVANE_VIEW_H
 
+#include "crop/view/command_flows.h"
 #include "crop/view/crop_editor.h"
 #include "crop/model/document.h"
 #include "crop/view/page_geometry.h"
@@ -12,8 +13,6 @@
 
 #include <cstdint>
 #include <memory>
-
-class QPrinter;
 
 namespace crop {
 
@@ -75,12 +74,6 @@ private:
     // The width (or height) a scroll bar takes when it is shown as needed.
     int BarExtent(Qt::Orientation orientation) const;
     void Navigate(int id);
-    void Print(int id);
-    // Crop all pages: the range dialog, then the shown rectangle to the
-    // pages chosen.
-    void CropAllPages();
-    // Save file and Save As: the output asked for, then the crop run.
-    void SaveCropped();
     void Repaint(const QRegion &dirty);
     // Above the picture's density, asks the document for the part of the
     // page in view rendered at the screen's density.
@@ -88,18 +81,15 @@ private:
     // The page's size in device pixels at the zoom.
     QSize DevicePageSize() const;
     void UpdateCursor(QPoint window);
-    QPrinter &Printer();
 
     COrvaneDoc &m_document;
     double m_zoom = 100.0;
     ScaledPageCache m_cache;
     int64_t m_paintedPixels = 0;
     int m_wheelZoomDelta = 0;  // high-resolution wheel steps toward a notch
-    std::unique_ptr<QPrinter> m_printer;
     CropEditor m_editor{m_document};
     QTimer m_sharpTimer;  // the view rests before a sharp region is asked for
-    QString m_outputPath;   // the last output chosen
-    QString m_savedFolder;  // where the last copy was written
+    CommandFlows m_flows;
 };
 
 }  // namespace crop

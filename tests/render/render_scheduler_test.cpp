@@ -182,3 +182,22 @@ TEST_F(RenderSchedulerTest, StopDoesNotWaitForSlowPagesAndEachThreadHasItsOwnSou
 }
 
 }  // namespace
+
+TEST_F(RenderSchedulerTest, AJobThatThrowsIsToldAndTheThreadGoesOnWithTheNext) {
+    RenderScheduler scheduler(path, 1);
+    std::string told;
+    scheduler.SetFailureHandler([&](const std::string &what) { Record("told " + what); });
+    scheduler.Submit(RenderScheduler::kBackground, [](render::PageSource *, LS_CancelFlag *) -> bool {
+        throw std::runtime_error("broken page");
+    });
+    scheduler.Submit(RenderScheduler::kBackground, [](render::PageSource *, LS_CancelFlag *) -> bool {
+        throw std::bad_alloc();
+    });
+    scheduler.Submit(RenderScheduler::kBackground, [this](render::PageSource *source, LS_CancelFlag *) {
+        Record(source ? "next" : "no source");
+        return true;
+    });
+    ASSERT_TRUE(WaitFor(3));
+    EXPECT_EQ(order, (std::vector<std::string>{"told broken page", "told there was not enough memory", "next"}));
+    EXPECT_EQ(scheduler.Failures(), 2u);
+}

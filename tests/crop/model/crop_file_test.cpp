@@ -137,6 +137,32 @@ TEST_F(CropFileTest, EveryCommandWritesTheFileOnceAndUndoesInOneStep) {
     EXPECT_EQ(File(document), "[AutoShrink]\nflag=0\n[PAGE]\npage500=50.00,732.00,500.00,92.00\n");
 }
 
+// Drawing reads the shared file for the flag only when another instance
+// has written it since; a shrunk rectangle is told once.
+TEST_F(CropFileTest, DrawnRectanglesDoNotReadTheFileAgainAndAShrunkOneIsToldOnce) {
+    fixtures::DocPlan plan = fixtures::PagesOfSizes({{612, 792}});
+    plan.pages[0].blackRects.push_back(fixtures::Box{100, 100, 300, 400});
+    const std::string path = dir.file("boxed.pdf");
+    fixtures::WritePdf(plan, path);
+    Open(document, QString::fromStdString(path));
+    document.SetAutoShrink(true);
+    const int reads = document.CropStore().Reads();
+    QSignalSpy told(&document, &COrvaneDoc::CropRectChanged);
+    for (int i = 0; i < 20; ++i)
+        document.SetCurrentPageRect(CropRect{50.0 + i, 50, 500, 700}, true);
+    EXPECT_EQ(document.CropStore().Reads(), reads);
+    EXPECT_EQ(told.count(), 20);
+    EXPECT_NEAR(document.CropRectangle().left, 100, 1);
+    {
+        // Another instance's change is still seen.
+        COrvaneDoc second;
+        second.ToggleAutoShrink();
+    }
+    document.RefreshAutoShrink();
+    EXPECT_FALSE(document.AutoShrink());
+    EXPECT_EQ(document.CropStore().Reads(), reads + 1);
+}
+
 TEST_F(CropFileTest, UndoAndRedoWalkBackAndForthAcrossPages) {
     Open(document, Pdf(3));
     QSignalSpy history(&document, &COrvaneDoc::UndoStateChanged);

@@ -304,3 +304,16 @@ TEST_F(DocumentTest, PagesRenderedAheadAreTheSamePicturesAFreshRenderGives) {
 }
 
 }  // namespace
+
+// The overlay's picture is turned bottom-up row by row; a size no memory
+// holds is refused before a byte is touched, not copied into nothing.
+TEST(PagePicture, BottomUpRowsAreFlippedAndPaddedAndASizeNoMemoryHoldsIsRefused) {
+    const uint8_t topDown[] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12};  // 2 x 2
+    int stride = 0;
+    const std::optional<std::vector<uint8_t>> rows = crop::BottomUpRows(topDown, 2, 2, stride);
+    ASSERT_TRUE(rows);
+    EXPECT_EQ(stride, 8);
+    EXPECT_EQ(*rows, (std::vector<uint8_t>{7, 8, 9, 10, 11, 12, 0, 0, 1, 2, 3, 4, 5, 6, 0, 0}));
+    EXPECT_FALSE(crop::BottomUpRows(topDown, INT32_MAX, INT32_MAX, stride));
+    EXPECT_EQ(stride, 0);
+}
