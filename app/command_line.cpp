@@ -1,5 +1,6 @@
 #include "app/command_line.h"
 
+#include "crop/detect/page_range.h"
 #include "crop/model/auto_crop_job.h"
 
 #include <QCoreApplication>
@@ -21,7 +22,7 @@ namespace {
 
 constexpr const char *kUsage =
     "usage: orvane [FILE]\n"
-    "       orvane --auto-crop IN.pdf -o OUT.pdf [--uniform] [--margin PTS] [--pages all|odd|even]\n"
+    "       orvane --auto-crop IN.pdf -o OUT.pdf [--uniform] [--margin PTS] [--pages RANGE]\n"
     "\n"
     "Without options the window opens, showing FILE when one is named.\n"
     "\n"
@@ -41,8 +42,10 @@ constexpr const char *kUsage =
     "                        their margins; blank pages get the size too\n"
     "  --margin PTS          points of margin round the content (never past\n"
     "                        the page's edges); 0 by default\n"
-    "  --pages all|odd|even  which pages are cropped; the others stay as they\n"
-    "                        are (all by default)\n"
+    "  --pages RANGE         which pages are cropped; the others stay as they\n"
+    "                        are (all by default). RANGE is all, odd, even, or\n"
+    "                        pages and runs apart by commas, each of which may\n"
+    "                        end in odd or even: \"1-3, 8, 10-\", \"5-40 odd\"\n"
     "  -h, --help            show this text\n"
     "\n"
     "Progress is shown on standard error when it is a terminal. The exit code\n"
@@ -108,8 +111,16 @@ int RunCommandLine(int argc, char **argv) {
                 return Usage(QStringLiteral("--margin needs a number of points from 0 to 14400"));
             job.options.margin = margin;
         } else if (arg == "--pages") {
-            if (!value(text) || !crop::ParsePageSet(text.toStdString(), job.options.pages))
-                return Usage(QStringLiteral("--pages needs all, odd or even"));
+            if (!value(text))
+                return Usage(QStringLiteral("--pages needs the pages to crop, such as all, odd, even or 5-40"));
+            std::vector<int> unused;
+            std::string error;
+            if (!crop::ParsePageSet(text.toStdString(), job.options.pages)) {
+                // The form now; whether the pages exist once the file is open.
+                if (!crop::ParsePageRange(text.toStdString(), 0, unused, error))
+                    return Usage(QStringLiteral("--pages: %1").arg(QString::fromStdString(error)));
+                job.options.range = text.toStdString();
+            }
         } else {
             return Usage(QStringLiteral("unknown argument \"%1\"").arg(QString::fromLocal8Bit(argv[i])));
         }

@@ -8,7 +8,7 @@ namespace app {
 bool WantsCommandLine(int argc, char **argv);
 
 // orvane --auto-crop IN.pdf -o OUT.pdf [--uniform] [--margin PTS]
-//        [--pages all|odd|even]
+//        [--pages RANGE]
 // Runs without a window or a display; returns the exit code. Needs a
 // QCoreApplication.
 int RunCommandLine(int argc, char **argv);

@@ -1,5 +1,7 @@
 #include "crop/detect/auto_crop.h"
 
+#include "crop/detect/page_range.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -75,6 +77,16 @@ std::string Points(double value) {
 }
 
 }  // namespace
+
+std::vector<int> PagesOf(const AutoCropOptions &options, int pageCount) {
+    if (options.range.empty())
+        return PagesOf(options.pages, pageCount);
+    std::vector<int> pages;
+    std::string error;
+    if (!ParsePageRange(options.range, pageCount, pages, error))
+        pages.clear();
+    return pages;
+}
 
 AutoCropPlan PlanAutoCrop(const std::vector<PageContent> &pages, const AutoCropOptions &options) {
     AutoCropPlan plan;

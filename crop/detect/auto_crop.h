@@ -10,8 +10,17 @@
 
 namespace crop {
 
+struct AutoCropOptions;
+// The pages `options` name in a document of `pageCount` pages, in order:
+// its range when it has one (none when the range names a page the
+// document lacks), else its set.
+std::vector<int> PagesOf(const AutoCropOptions &options, int pageCount);
+
 struct AutoCropOptions {
     PageSet pages = PageSet::All;
+    // A page range as typed ("5-40 odd"); when given, it is the pages
+    // worked on, in place of `pages`.
+    std::string range;
     // One crop size for every page: odd and even pages placed apart, as
     // books mirror their margins.
     bool uniform = false;

@@ -143,7 +143,7 @@ std::optional<CropRect> ContentOfPage(const render::Bitmap &bitmap, double width
 std::shared_ptr<PageWalk> StartAutoCrop(const std::shared_ptr<render::RenderScheduler> &scheduler, int pageCount,
                                         const AutoCropOptions &options,
                                         std::function<CropRect(int page, double height)> areaOf, PageWalk::Progress progress, std::function<void(AutoCropResult)> finished) {
-    std::vector<int> pages = PagesOf(options.pages, pageCount);
+    std::vector<int> pages = PagesOf(options, pageCount);
     auto results = std::make_shared<std::vector<PageContent>>(pages.size());
     auto visit = [results, areaOf = std::move(areaOf)](const PageWalk::Page &page) {
         PageContent &content = (*results)[size_t(page.index)];

@@ -1,5 +1,6 @@
 #include "crop/model/auto_crop_job.h"
 
+#include "crop/detect/page_range.h"
 #include "crop/detect/page_walk.h"
 #include "crop/model/crop_list.h"
 #include "crop/model/crop_run.h"
@@ -144,6 +145,16 @@ bool AutoCropFile(const AutoCropJob &job, AutoCropReport &report, QString &reaso
     if (pageCount < 1) {
         reason = QStringLiteral("%1 has no pages that can be read; it may be damaged").arg(Quote(input));
         return false;
+    }
+    if (!job.options.range.empty()) {
+        std::vector<int> pages;
+        std::string error;
+        if (!ParsePageRange(job.options.range, pageCount, pages, error)) {
+            if (!error.empty() && error.back() == '.')
+                error.pop_back();
+            reason = QStringLiteral("the pages asked for are not all in %1: %2").arg(Quote(input), QString::fromStdString(error));
+            return false;
+        }
     }
 
     // Content of every page, on both render threads.

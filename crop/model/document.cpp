@@ -752,7 +752,7 @@ bool COrvaneDoc::ShrinkAllPages(const AutoCropOptions &options, QString &reason)
     }
     // Each page is shrunk inside its own rectangle, where it has one.
     std::map<int, std::string> values;
-    for (int page : PagesOf(options.pages, m_pageCount))
+    for (int page : PagesOf(options, m_pageCount))
         if (std::optional<std::string> value = m_cropFile->StoredValue(page))
             values.emplace(page, std::move(*value));
     auto areaOf = [values = std::move(values)](int page, double height) {

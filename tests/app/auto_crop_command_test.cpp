@@ -205,6 +205,17 @@ TEST_F(AutoCropCommand, LinksOutlineAndPagesOutsideTheSetAreKept) {
         EXPECT_EQ(pagesAfter[i].getObjectHandle().hasKey("/CropBox"), i % 2 == 0) << i;
     }
     EXPECT_EQ(QPDFOutlineDocumentHelper(after).getTopLevelOutlines().size(), 2u);
+    {
+        // Any range: pages 2, 3 and 5 alone.
+        const std::string ranged = dir.file("ranged.pdf");
+        const ToolRun rr = Orvane({"--auto-crop", Q(in), "--pages", "2-3, 5", "-o", Q(ranged)});
+        ASSERT_EQ(rr.exitCode, 0) << rr.err;
+        QPDF cropped;
+        cropped.processFile(ranged.c_str());
+        auto pages = QPDFPageDocumentHelper(cropped).getAllPages();
+        for (size_t i = 0; i < 5; ++i)
+            EXPECT_EQ(pages[i].getObjectHandle().hasKey("/CropBox"), i == 1 || i == 2 || i == 4) << i;
+    }
     // The input's bytes are kept, the crop appended to them.
     EXPECT_EQ(Bytes(out).compare(0, Bytes(in).size(), Bytes(in)), 0);
     EXPECT_EQ(r.err, "");
@@ -275,6 +286,8 @@ TEST_F(AutoCropCommand, FailuresSayWhyInOneLineAndLeaveNoOutput) {
         {"output the input by another name", {"--auto-crop", Q(good), "-o", Q(dir.file("same.pdf"))},
          "is the input file", ""},
         {"nothing to crop", {"--auto-crop", Q(dir.file("blank.pdf")), "-o", Q(out)}, "nothing was cropped", out},
+        {"pages the document lacks", {"--auto-crop", Q(good), "-o", Q(out), "--pages", "1, 40-"},
+         "Page 40 does not exist", out},
     };
     for (const Row &row : rows) {
         SCOPED_TRACE(row.name);

@@ -1,0 +1,51 @@
+// Page ranges as the user types them.
+
+#include "crop/detect/page_range.h"
+
+#include <gtest/gtest.h>
+
+using crop::ParsePageRange;
+
+namespace {
+
+std::vector<int> Pages(const std::string &text, int count) {
+    std::vector<int> pages;
+    std::string error;
+    EXPECT_TRUE(ParsePageRange(text, count, pages, error)) << text << ": " << error;
+    return pages;
+}
+
+std::string Refusal(const std::string &text, int count) {
+    std::vector<int> pages{99};
+    std::string error;
+    EXPECT_FALSE(ParsePageRange(text, count, pages, error)) << text;
+    EXPECT_TRUE(pages.empty()) << text;
+    return error;
+}
+
+TEST(PageRange, AcceptsPagesRunsOpenRunsWordsAndParities) {
+    EXPECT_EQ(Pages("1-3, 8, 10-", 12), (std::vector<int>{1, 2, 3, 8, 10, 11, 12}));
+    EXPECT_EQ(Pages("5-12 odd", 40), (std::vector<int>{5, 7, 9, 11}));
+    EXPECT_EQ(Pages(" -3 EVEN ,9,", 9), (std::vector<int>{2, 9}));
+    EXPECT_EQ(Pages("even", 5), (std::vector<int>{2, 4}));
+    EXPECT_EQ(Pages("All", 3), (std::vector<int>{1, 2, 3}));
+    EXPECT_EQ(Pages("3, 1-3, 2", 4), (std::vector<int>{1, 2, 3})) << "in order, each once";
+    // Only the form, before the document is known.
+    EXPECT_TRUE(Pages("5-40 odd, 100-", 0).empty());
+}
+
+TEST(PageRange, RefusesWithTheReason) {
+    EXPECT_EQ(Refusal("0", 36), "Page 0 does not exist: the document has pages 1 to 36.");
+    EXPECT_EQ(Refusal("30-37", 36), "Page 37 does not exist: the document has pages 1 to 36.");
+    EXPECT_EQ(Refusal("2", 1), "Page 2 does not exist: the document has only page 1.");
+    EXPECT_EQ(Refusal("8-3", 10), "The range 8-3 runs backwards: write it as 3-8.");
+    EXPECT_EQ(Refusal("2 odd", 10), "\"2 odd\" holds no page.");
+    EXPECT_EQ(Refusal("1-x", 10), "\"1-x\" is not a page number or a range such as 5-40.");
+    EXPECT_EQ(Refusal("99999999999", 10), "\"99999999999\" is not a page number or a range such as 5-40.");
+    EXPECT_NE(Refusal("", 10).find("No pages were given"), std::string::npos);
+    EXPECT_NE(Refusal("1,,2", 10).find("empty item"), std::string::npos);
+    EXPECT_NE(Refusal("-", 10).find("not a page number"), std::string::npos);
+    EXPECT_EQ(Refusal("0-4", 0), "Page 0 does not exist: pages are counted from 1.");
+}
+
+}  // namespace
