@@ -1,0 +1,176 @@
+#include "crop/model/crop_set.h"
+
+#include <algorithm>
+
+namespace crop {
+
+void CropSet::Reset(int pageCount) {
+    m_pages.assign(size_t(std::max(pageCount, 0)), PageState{});
+    m_undo.clear();
+    m_redo.clear();
+    m_open = 0;
+    m_pending = {};
+}
+
+const std::vector<CropRect> &CropSet::Regions(int page) const {
+    static const std::vector<CropRect> kNone;
+    return Valid(page) ? m_pages[size_t(page - 1)].regions : kNone;
+}
+
+int CropSet::Selected(int page) const { return Valid(page) ? m_pages[size_t(page - 1)].selected : -1; }
+
+bool CropSet::Select(int page, int index) {
+    if (!Valid(page) || index < 0 || index >= RegionCount(page))
+        return false;
+    m_pages[size_t(page - 1)].selected = index;
+    return true;
+}
+
+bool CropSet::SelectNext(int page, bool backwards) {
+    const int count = RegionCount(page);
+    if (count == 0)
+        return false;
+    const int now = Selected(page);
+    const int next = now < 0 ? (backwards ? count - 1 : 0) : (now + (backwards ? count - 1 : 1)) % count;
+    return Select(page, next);
+}
+
+CropSet::Result CropSet::Add(int page, const CropRect &rect) {
+    if (!Valid(page))
+        return Result::NoSuchPage;
+    PageState after = m_pages[size_t(page - 1)];
+    if (int(after.regions.size()) >= kMaxRegions)
+        return Result::TooMany;
+    after.regions.push_back(rect);
+    after.selected = int(after.regions.size()) - 1;
+    return Apply(page, std::move(after));
+}
+
+CropSet::Result CropSet::Change(int page, int index, const CropRect &rect) {
+    if (!Valid(page))
+        return Result::NoSuchPage;
+    PageState after = m_pages[size_t(page - 1)];
+    if (index < 0 || index >= int(after.regions.size()))
+        return Result::NoSuchRegion;
+    after.regions[size_t(index)] = rect;
+    after.selected = index;
+    return Apply(page, std::move(after));
+}
+
+CropSet::Result CropSet::Remove(int page, int index) {
+    if (!Valid(page))
+        return Result::NoSuchPage;
+    PageState after = m_pages[size_t(page - 1)];
+    if (index < 0 || index >= int(after.regions.size()))
+        return Result::NoSuchRegion;
+    after.regions.erase(after.regions.begin() + index);
+    // The region before it is selected, or the first when it was the first.
+    after.selected = after.regions.empty() ? -1 : std::max(0, index - 1);
+    return Apply(page, std::move(after));
+}
+
+CropSet::Result CropSet::SetRegions(int page, std::vector<CropRect> regions) {
+    if (!Valid(page))
+        return Result::NoSuchPage;
+    if (int(regions.size()) > kMaxRegions)
+        return Result::TooMany;
+    PageState after;
+    after.selected = regions.empty() ? -1 : 0;
+    after.regions = std::move(regions);
+    return Apply(page, std::move(after));
+}
+
+CropSet::Result CropSet::Apply(int page, PageState after) {
+    PageState &state = m_pages[size_t(page - 1)];
+    if (state.regions == after.regions) {
+        state.selected = after.selected;  // a selection is no change
+        return Result::Unchanged;
+    }
+    BeginStep();
+    if (m_pending.page == 0)
+        m_pending.page = page;
+    const auto known = std::find_if(m_pending.changes.begin(), m_pending.changes.end(),
+                                    [page](const PageChange &c) { return c.page == page; });
+    if (known == m_pending.changes.end())
+        m_pending.changes.push_back(PageChange{page, state, after});
+    else
+        known->after = after;
+    state = std::move(after);
+    EndStep();
+    return Result::Done;
+}
+
+void CropSet::BeginStep() { ++m_open; }
+
+void CropSet::EndStep() {
+    if (m_open == 0 || --m_open > 0)
+        return;
+    // Changes taken back within the step leave nothing to undo.
+    std::erase_if(m_pending.changes, [](const PageChange &c) { return c.before.regions == c.after.regions; });
+    if (!m_pending.changes.empty()) {
+        m_undo.push_back(std::move(m_pending));
+        m_redo.clear();
+    }
+    m_pending = {};
+}
+
+int CropSet::Move(std::vector<Step> &from, std::vector<Step> &to, bool forward) {
+    if (from.empty() || m_open > 0)
+        return 0;
+    Step step = std::move(from.back());
+    from.pop_back();
+    for (const PageChange &c : step.changes)
+        if (Valid(c.page))
+            m_pages[size_t(c.page - 1)] = forward ? c.after : c.before;
+    const int page = step.page;
+    to.push_back(std::move(step));
+    return page;
+}
+
+int CropSet::Undo() { return Move(m_undo, m_redo, false); }
+int CropSet::Redo() { return Move(m_redo, m_undo, true); }
+
+std::vector<CropRect> CropSet::InOutputOrder(int page, bool rightToLeft) const {
+    std::vector<CropRect> regions;
+    for (const CropRect &r : Regions(page))
+        regions.push_back(r.Normalized());
+    std::stable_sort(regions.begin(), regions.end(),
+                     [](const CropRect &a, const CropRect &b) { return a.top < b.top; });
+    // Rows from the top: a region joins the row when its height overlaps
+    // the row's lowest member by more than half the lower of the two.
+    std::vector<std::vector<CropRect>> rows;
+    for (const CropRect &r : regions) {
+        bool placed = false;
+        if (!rows.empty()) {
+            for (const CropRect &m : rows.back()) {
+                const double overlap = std::min(r.bottom, m.bottom) - std::max(r.top, m.top);
+                const double lower = std::min(r.bottom - r.top, m.bottom - m.top);
+                if (overlap > lower / 2) {
+                    placed = true;
+                    break;
+                }
+            }
+        }
+        if (placed)
+            rows.back().push_back(r);
+        else
+            rows.push_back({r});
+    }
+    std::vector<CropRect> out;
+    for (std::vector<CropRect> &row : rows) {
+        std::stable_sort(row.begin(), row.end(), [rightToLeft](const CropRect &a, const CropRect &b) {
+            return rightToLeft ? a.right > b.right : a.left < b.left;
+        });
+        out.insert(out.end(), row.begin(), row.end());
+    }
+    return out;
+}
+
+long long CropSet::OutputPageCount() const {
+    long long pages = 0;
+    for (const PageState &p : m_pages)
+        pages += std::max<long long>(1, (long long)p.regions.size());
+    return pages;
+}
+
+}  // namespace crop
