@@ -7,7 +7,10 @@
 //   1,250 pages and one of over 100 MB with a large image on each page, as
 //   a scan has;
 // - the whole rewrite (`--rewrite`) against a plain `qpdf IN OUT`: a
-//   document of 1,000 pages and the one of over 100 MB.
+//   document of 1,000 pages and the one of over 100 MB;
+// - every page of a 1,248-page manual with links split in two (two lines
+//   per page) against the plain update of the same document (one line per
+//   page), with how much each output grew over the input.
 //
 // Each round runs every command of a comparison once, in rotating order;
 // the ratio given is the median of the rounds' ratios (pairing the runs
@@ -92,6 +95,14 @@ int WriteDocuments(const std::string &folder) {
     for (auto &p : big.pages)
         p.noiseImageKilobytes = 900;
     fixtures::WritePdf(big, folder + "/over 100 MB.pdf");
+    fixtures::DocPlan manual = fixtures::ManyPages(1248, true);
+    manual.objectStreams = true;
+    for (size_t i = 0; i < manual.pages.size(); ++i)
+        for (int k = 0; k < 12; ++k)  // a page of index or contents: links down both columns
+            manual.pages[i].links.push_back({{72.0 + 260 * (k % 2), 700.0 - 40 * k, 290.0 + 260 * (k % 2), 712.0 - 40 * k},
+                                             int((i * 7 + size_t(k) * 13) % 1248) + 1, {}});
+    manual.outline = {{"Start", 1}, {"Middle", 624}, {"End", 1248}};
+    fixtures::WritePdf(manual, folder + "/1248 pages.pdf");
     return 0;
 }
 
@@ -118,31 +129,43 @@ int main(int argc, char **argv) {
     const std::string ourOut = (outFolder / "orvane-bench-ours.pdf").string();
     const std::string theirOut = (outFolder / "orvane-bench-theirs.pdf").string();
 
+    // The default output against cp, the rewrite against qpdf, or the
+    // split against the default output.
+    enum class Kind { Update, Rewrite, Split };
     struct Comparison {
         const char *document;
         int pages;
-        bool update;  // the default output against cp; else the rewrite against qpdf
+        Kind kind;
     };
-    const Comparison comparisons[] = {{"1250 pages", 1250, true},
-                                      {"over 100 MB", 120, true},
-                                      {"1000 pages", 1000, false},
-                                      {"over 100 MB", 120, false}};
+    const Comparison comparisons[] = {{"1250 pages", 1250, Kind::Update},
+                                      {"over 100 MB", 120, Kind::Update},
+                                      {"1000 pages", 1000, Kind::Rewrite},
+                                      {"over 100 MB", 120, Kind::Rewrite},
+                                      {"1248 pages", 1248, Kind::Split}};
     for (const Comparison &c : comparisons) {
-        const std::string in = dir.file(std::string(c.document) + ".pdf"), list = dir.file("list.txt");
+        const std::string in = dir.file(std::string(c.document) + ".pdf"), list = dir.file("list.txt"),
+                          halves = dir.file("halves.txt");
         {
-            std::ofstream out(list);
-            for (int p = 1; p <= c.pages; ++p)
+            std::ofstream out(list), split(halves);
+            for (int p = 1; p <= c.pages; ++p) {
                 out << "Page " << p << ", [36.00,756.00,576.00,36.00]\n";
+                split << "Page " << p << ", [0.00,792.00,306.00,0.00]\nPage " << p << ", [306.00,792.00,612.00,0.00]\n";
+            }
         }
         const double megabytes = double(std::filesystem::file_size(in)) / (1024 * 1024);
         std::vector<std::string> ours = {quorrel, "-s", "setcropfile=" + list, "-i", in, "-o", ourOut};
         std::vector<std::vector<std::string>> commands;
-        if (c.update) {
+        if (c.kind == Kind::Update) {
             commands = {ours, {"cp", "--reflink=never", in, theirOut}, {"qpdf", "--show-npages", in}};
-        } else {
+        } else if (c.kind == Kind::Rewrite) {
             ours.push_back("--rewrite");
             commands = {ours, {"qpdf", in, theirOut}};
+        } else {
+            commands = {{quorrel, "-s", "setcropfile=" + halves, "-i", in, "-o", ourOut},
+                        {quorrel, "-s", "setcropfile=" + list, "-i", in, "-o", theirOut}};
         }
+        const std::uintmax_t inBytes = std::filesystem::file_size(in);
+        double growth[2] = {0, 0};  // of the outputs over the input, in per cent
         std::vector<Measure> measures(commands.size());
         std::vector<double> ratios, floors;
         const int count = c.pages >= 1000 ? rounds * 3 : rounds;
@@ -150,17 +173,28 @@ int main(int argc, char **argv) {
             for (size_t k = 0; k < commands.size(); ++k) {
                 const size_t which = (k + size_t(r)) % commands.size();
                 const bool ok = RunOnce(commands[which], measures[which]);
-                std::filesystem::remove(which == 0 ? ourOut : theirOut);
+                const std::string &written = which == 0 ? ourOut : theirOut;
+                std::error_code ec;
+                if (which < 2 && std::filesystem::exists(written, ec))
+                    growth[which] = 100.0 * (double(std::filesystem::file_size(written)) - double(inBytes)) / double(inBytes);
+                std::filesystem::remove(written);
                 if (!ok) {
                     std::fprintf(stderr, "a run failed: %s\n", commands[which][0].c_str());
                     return 1;
                 }
             }
             ratios.push_back(measures[0].last / measures[1].last);
-            if (c.update)
+            if (c.kind == Kind::Update)
                 floors.push_back(measures[2].last / measures[1].last);
         }
-        if (c.update) {
+        if (c.kind == Kind::Split) {
+            std::printf("%-12s (%6.1f MB)  split in two %7.4f s, peak %6.1f MB   plain update %7.4f s, peak %6.1f MB\n"
+                        "    split: ratio to the plain update %.2f (median of %d rounds; of the best times %.2f; "
+                        "target <= 2); the split grows the file by %.1f %% (target < 10), the plain update by %.1f %%\n",
+                        c.document, megabytes, measures[0].seconds, measures[0].peakKb / 1024.0, measures[1].seconds,
+                        measures[1].peakKb / 1024.0, Median(ratios), count, measures[0].seconds / measures[1].seconds,
+                        growth[0], growth[1]);
+        } else if (c.kind == Kind::Update) {
             std::printf("%-12s (%6.1f MB)  quorrel %7.4f s, peak %6.1f MB   cp --reflink=never %7.4f s, peak %6.1f MB   "
                         "qpdf --show-npages %7.4f s, peak %6.1f MB\n"
                         "    update: ratio to cp %.2f (median of %d rounds; of the best times %.2f; target <= %s); "

@@ -10,7 +10,7 @@ echo "== page rendering: libravel.so against mutool draw"
 echo "== page image: painting and decoding against Qt"
 QT_QPA_PLATFORM=${QT_QPA_PLATFORM:-offscreen} "$bin/bench-page-image"
 
-echo "== crop tool: the update against cp, the whole rewrite against a plain qpdf rewrite"
+echo "== crop tool: the update against cp, the whole rewrite against a plain qpdf rewrite, a split against the plain update"
 "$bin/bench-crop-tool"
 
 echo "== showing pages: ShowPage against the bare render"

@@ -112,11 +112,12 @@ bool RunCropJob(const CropJob &job, std::string &error, const std::function<void
         const CropReport report = ApplyCropList(*pdf, crops, mediaBox);
         for (const std::string &w : report.warnings)
             say("warning: " + w);
-        if (requireCrop && report.cropped == 0)
+        const bool changes = report.cropped > 0 || report.copies > 0;
+        if (requireCrop && !changes)
             return Failed(error, "no page of " + in + " lies under a rectangle of the list; nothing was cropped, and " + out +
                         " is not written");
         const Signatures signatures = SignaturesOf(*pdf);
-        if (signatures.certified && report.cropped > 0) {
+        if (signatures.certified && changes) {
             // Whatever the level, a page's boxes are not among what it allows.
             const char *allows = signatures.certificationLevel == 1   ? "no change at all"
                                  : signatures.certificationLevel == 3 ? "only filling in forms, signing and notes"
@@ -131,7 +132,9 @@ bool RunCropJob(const CropJob &job, std::string &error, const std::function<void
             whole = "as --rewrite asks";
         } else if (rebuilt) {
             whole = "because only a repaired copy of the input could be read";
-        } else if (report.cropped > 0) {
+        } else if (!report.whyWhole.empty()) {
+            whole = "because " + report.whyWhole;
+        } else if (changes) {
             showWarnings();  // damage met while reading the pages counts too
             UpdatePlan plan = PlanUpdate(*pdf, *input, repaired, report.changed);
             for (const QPDFExc &w : plan.warnings)

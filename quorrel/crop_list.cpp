@@ -108,7 +108,7 @@ bool ParseCropList(std::istream &in, CropList &list, std::string &error) {
                     (line.size() > 80 ? std::string(line.substr(0, 80)) + "..." : std::string(line));
             return false;
         }
-        list.insert_or_assign(list.end(), page, r);  // the lines come in page order
+        list.try_emplace(list.end(), page)->second.push_back(r);  // the lines come in page order
     }
     return true;
 }

@@ -1,7 +1,7 @@
 #ifndef QUORREL_CROP_LIST_H
 #define QUORREL_CROP_LIST_H
 
-// The crop list: one line per page, "Page %d, [%.2f,%.2f,%.2f,%.2f]", the
+// The crop list: a line per page of the copy, "Page %d, [%.2f,%.2f,%.2f,%.2f]", the
 // four numbers left, top, right, bottom of the rectangle on the page as a
 // viewer shows it, in points: x from the shown page's left edge, y upwards
 // from a line trunc(H) points below its top edge.
@@ -9,6 +9,7 @@
 #include <istream>
 #include <map>
 #include <string>
+#include <vector>
 
 namespace quorrel {
 
@@ -19,9 +20,10 @@ struct CropRect {
     bool Empty() const { return left == right || top == bottom; }
 };
 
-// Page number (from 1) to its rectangle; a later line for the same page
-// replaces an earlier one.
-using CropList = std::map<int, CropRect>;
+// Page number (from 1) to its rectangles, one per line of the page in the
+// order of the lines: each line is one page of the copy, so a page listed
+// twice is split into two.
+using CropList = std::map<int, std::vector<CropRect>>;
 
 // Reads the list; LF and CRLF line ends and blank lines are accepted.
 // Returns false with `error` naming the first malformed line.

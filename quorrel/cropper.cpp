@@ -7,7 +7,10 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <limits>
 #include <map>
+#include <stdexcept>
+#include <memory>
 #include <set>
 
 namespace quorrel {
@@ -35,6 +38,10 @@ struct Inheritable {
 struct PageEntry {
     QPDFObjectHandle page;
     Inheritable attrs;  // the page's own values, or the nearest ancestor's
+    // The nodes above the page, the root first and its parent last, and
+    // where it is among the parent's kids.
+    std::shared_ptr<const std::vector<QPDFObjectHandle>> ancestors;
+    int kid = -1;
 };
 
 const std::string kMediaBox = "/MediaBox", kCropBox = "/CropBox", kRotate = "/Rotate", kKids = "/Kids";
@@ -54,14 +61,15 @@ Inheritable Over(QPDFObjectHandle node, Inheritable attrs) {
 // attributes it inherits, gathered on the way down. A node with /Kids is
 // an inner node; a node seen before (a loop) is skipped.
 void CollectPages(QPDFObjectHandle node, const Inheritable &inherited, std::set<QPDFObjGen> &seen,
-                  std::vector<PageEntry> &pages, int depth) {
+                  std::vector<PageEntry> &pages, int depth,
+                  const std::shared_ptr<const std::vector<QPDFObjectHandle>> &ancestors, int kid) {
     if (depth > 64)
         return;
     if (!node.isDictionary()) {
         // A page that cannot be read (damaged, or missing) still takes its
         // number, as viewers count it, so the pages after it keep theirs.
         if (depth > 0)
-            pages.push_back({node, inherited});
+            pages.push_back({node, inherited, ancestors, kid});
         return;
     }
     if (node.isIndirect() && !seen.insert(node.getObjGen()).second)
@@ -69,11 +77,79 @@ void CollectPages(QPDFObjectHandle node, const Inheritable &inherited, std::set<
     Inheritable attrs = Over(node, inherited);
     QPDFObjectHandle kids = node.hasKey(kKids) ? node.getKey(kKids) : QPDFObjectHandle::newNull();
     if (!kids.isArray()) {
-        pages.push_back({node, std::move(attrs)});
+        pages.push_back({node, std::move(attrs), ancestors, kid});
         return;
     }
+    auto chain = std::make_shared<std::vector<QPDFObjectHandle>>(ancestors ? *ancestors : std::vector<QPDFObjectHandle>());
+    chain->push_back(node);
     for (int i = 0, n = kids.getArrayNItems(); i < n; ++i)
-        CollectPages(kids.getArrayItem(i), attrs, seen, pages, depth + 1);
+        CollectPages(kids.getArrayItem(i), attrs, seen, pages, depth + 1, chain, i);
+}
+
+// New objects of the document, numbered after every object the file has.
+// (Asking qpdf for a number reads every object of the file first, which
+// costs more than the rest of a split.)
+class NewObjects {
+public:
+    explicit NewObjects(QPDF &pdf) : m_pdf(pdf) {
+        long long next = 1;
+        for (const auto &[og, entry] : pdf.getXRefTable())
+            next = std::max<long long>(next, og.getObj() + 1LL);
+        QPDFObjectHandle size = pdf.getTrailer().getKey("/Size");
+        if (size.isInteger() && size.getIntValue() > next && size.getIntValue() - next < 1000000)
+            next = size.getIntValue();
+        m_next = next;
+    }
+    QPDFObjectHandle Make(QPDFObjectHandle direct) {
+        if (m_next >= std::numeric_limits<int>::max())
+            throw std::runtime_error("the input has too many objects to add pages to");
+        const QPDFObjGen og(int(m_next++), 0);
+        m_pdf.replaceObject(og, direct);
+        return m_pdf.getObjectByObjGen(og);
+    }
+
+private:
+    QPDF &m_pdf;
+    long long m_next = 1;
+};
+
+// What a copy of a page does not take from it: a copy belongs to no
+// structure tree and no article thread.
+const char *const kNotCopied[] = {"/StructParents", "/B"};
+
+// Whether the document has form fields, whose widgets belong to one page.
+bool HasFormFields(QPDF &pdf) {
+    QPDFObjectHandle form = pdf.getRoot().getKey("/AcroForm");
+    return form.isDictionary() && form.getKey("/Fields").isArray() && form.getKey("/Fields").getArrayNItems() > 0;
+}
+
+// A copy of `page`: its own dictionary with the same content streams,
+// resources and annotations (the same objects: links lead where they led),
+// but for the widgets of form fields, which stay with the page itself.
+// The copy is an object of the document, not yet in the page tree.
+QPDFObjectHandle CopyPage(NewObjects &objects, QPDFObjectHandle page, bool formFields,
+                          std::vector<QPDFObjectHandle> &made) {
+    QPDFObjectHandle annots = page.getKey("/Annots");
+    if (!formFields && annots.isArray() && !annots.isIndirect() && annots.getArrayNItems() > 1) {
+        // One list for the page and its copies: a long one written once.
+        annots = objects.Make(annots);
+        page.replaceKey("/Annots", annots);
+        made.push_back(annots);
+        made.push_back(page);
+    }
+    QPDFObjectHandle copy = page.shallowCopy();
+    for (const char *key : kNotCopied)
+        copy.removeKey(key);
+    if (formFields && annots.isArray()) {
+        // Only a document with fields has widgets to leave out; any other
+        // keeps its annotations unread.
+        QPDFObjectHandle kept = QPDFObjectHandle::newArray();
+        for (QPDFObjectHandle annot : annots.aitems())
+            if (!(annot.isDictionary() && annot.getKey("/Subtype").isNameAndEquals("/Widget")))
+                kept.appendItem(annot);
+        copy.replaceKey("/Annots", kept);
+    }
+    return objects.Make(copy);
 }
 
 // The page's boxes and rotation read the way a viewer reads them: no
@@ -197,17 +273,27 @@ CropReport ApplyCropList(QPDF &pdf, const CropList &list, bool setMediaBox) {
     CropReport report;
     std::vector<PageEntry> pages;
     std::set<QPDFObjGen> seen;
-    CollectPages(pdf.getRoot().getKey("/Pages"), Inheritable{}, seen, pages, 0);
+    CollectPages(pdf.getRoot().getKey("/Pages"), Inheritable{}, seen, pages, 0, nullptr, -1);
     const int count = int(pages.size());
     report.pages = count;
     BoxObjects boxes;
-    for (const auto &[number, rect] : list) {
+    auto setBox = [&](QPDFObjectHandle page, const std::optional<Box> &box) {
+        if (!box)
+            return;
+        const QPDFObjectHandle array = boxes.For(*box);
+        page.replaceKey("/CropBox", array);
+        if (setMediaBox)
+            page.replaceKey("/MediaBox", array);
+    };
+    // The boxes of the copies of each page split, the page's first.
+    std::vector<std::pair<int, std::vector<std::optional<Box>>>> splits;
+    for (const auto &[number, rects] : list) {
         if (number > count) {
             report.warnings.push_back("page " + std::to_string(number) + " is beyond the document's " +
                                       std::to_string(count) + " pages; its line is ignored");
             continue;
         }
-        if (rect.Empty())
+        if (rects.size() == 1 && rects[0].Empty())
             continue;
         PageEntry &entry = pages[size_t(number - 1)];
         QPDFObjectHandle &page = entry.page;
@@ -217,18 +303,91 @@ CropReport ApplyCropList(QPDF &pdf, const CropList &list, bool setMediaBox) {
             continue;
         }
         const PageGeometry geometry = GeometryOf(entry.attrs);
-        std::optional<Box> box = CropBoxFor(geometry, rect);
-        if (!box) {
-            report.warnings.push_back("page " + std::to_string(number) +
-                                      ": the rectangle lies outside the page; the page is left as it is");
+        std::vector<std::optional<Box>> copyBoxes;
+        for (size_t i = 0; i < rects.size(); ++i) {
+            std::optional<Box> box = CropBoxFor(geometry, rects[i]);
+            if (!box && !rects[i].Empty())
+                report.warnings.push_back(
+                    "page " + std::to_string(number) +
+                    (rects.size() == 1 ? std::string(": the rectangle lies outside the page; the page is left as it is")
+                                       : ": rectangle " + std::to_string(i + 1) +
+                                             " lies outside the page; its copy shows the whole page"));
+            copyBoxes.push_back(box);
+        }
+        if (copyBoxes[0]) {
+            setBox(page, copyBoxes[0]);
+            ++report.cropped;
+            report.changed.push_back(page);
+        }
+        if (copyBoxes.size() > 1)
+            splits.push_back({number, std::move(copyBoxes)});
+    }
+    // The copies, made in page order and put into the page tree by
+    // parent: each parent's kids are set once, however many are added.
+    struct Insertions {
+        std::map<int, std::vector<QPDFObjectHandle>> after;  // kid index to copies
+    };
+    std::map<const std::vector<QPDFObjectHandle> *, Insertions> byParent;
+    std::vector<const std::vector<QPDFObjectHandle> *> parents;  // in the order first met
+    std::optional<NewObjects> objects;
+    const bool formFields = !splits.empty() && HasFormFields(pdf);
+    if (!splits.empty())
+        objects.emplace(pdf);
+    for (const auto &[number, copyBoxes] : splits) {
+        const PageEntry &entry = pages[size_t(number - 1)];
+        const std::string name = "page " + std::to_string(number);
+        if (!entry.ancestors || entry.ancestors->empty()) {
+            report.warnings.push_back(name + " is the page tree itself and cannot be split; it is cropped to its first rectangle");
             continue;
         }
-        const QPDFObjectHandle array = boxes.For(*box);
-        page.replaceKey("/CropBox", array);
-        if (setMediaBox)
-            page.replaceKey("/MediaBox", array);
-        ++report.cropped;
-        report.changed.push_back(page);
+        QPDFObjectHandle kids = QPDFObjectHandle(entry.ancestors->back()).getKey(kKids);
+        if (!kids.isArray() || entry.kid < 0 || entry.kid >= kids.getArrayNItems() ||
+            !(kids.getArrayItem(entry.kid).isIndirect() && entry.page.isIndirect() &&
+              kids.getArrayItem(entry.kid).getObjGen() == entry.page.getObjGen())) {
+            report.warnings.push_back(name + " is not where the page tree says; it is cropped to its first rectangle and not split");
+            continue;
+        }
+        auto [at, added] = byParent.try_emplace(entry.ancestors.get());
+        if (added)
+            parents.push_back(entry.ancestors.get());
+        std::vector<QPDFObjectHandle> &copies = at->second.after[entry.kid];
+        for (size_t i = 1; i < copyBoxes.size(); ++i) {
+            QPDFObjectHandle copy = CopyPage(*objects, entry.page, formFields, report.changed);
+            report.changed.push_back(copy);
+            setBox(copy, copyBoxes[i]);
+            copies.push_back(copy);
+        }
+        const int more = int(copyBoxes.size()) - 1;
+        report.copies += more;
+        // Every node above counts the pages added.
+        for (QPDFObjectHandle node : *entry.ancestors) {
+            QPDFObjectHandle counted = node.getKey("/Count");
+            if (counted.isInteger())
+                node.replaceKey("/Count", QPDFObjectHandle::newInteger(counted.getIntValue() + more));
+        }
+    }
+    std::set<QPDFObjGen> nodesChanged;
+    for (const std::vector<QPDFObjectHandle> *chain : parents) {
+        const Insertions &insertions = byParent[chain];
+        QPDFObjectHandle kids = QPDFObjectHandle(chain->back()).getKey(kKids);
+        const std::vector<QPDFObjectHandle> was = kids.getArrayAsVector();
+        std::vector<QPDFObjectHandle> now;
+        now.reserve(was.size() + insertions.after.size());
+        for (size_t i = 0; i < was.size(); ++i) {
+            now.push_back(was[i]);
+            const auto copies = insertions.after.find(int(i));
+            if (copies != insertions.after.end())
+                now.insert(now.end(), copies->second.begin(), copies->second.end());
+        }
+        kids.setArrayFromVector(now);
+        if (kids.isIndirect() && nodesChanged.insert(kids.getObjGen()).second)
+            report.changed.push_back(kids);
+        for (QPDFObjectHandle node : *chain) {
+            if (!node.isIndirect())
+                report.whyWhole = "a node of the input's page tree is not an object of its own";
+            else if (nodesChanged.insert(node.getObjGen()).second)
+                report.changed.push_back(node);
+        }
     }
     return report;
 }

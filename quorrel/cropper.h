@@ -42,14 +42,25 @@ std::optional<Box> CropBoxFor(const PageGeometry &page, const CropRect &rect);
 
 struct CropReport {
     int pages = 0;  // in the document
-    int cropped = 0;
-    std::vector<QPDFObjectHandle> changed;  // the page objects given new boxes
+    int cropped = 0;  // pages of the input given a crop box, copies not counted
+    int copies = 0;   // pages added after the pages they copy
+    // The objects given new values or made: page objects, page-tree nodes,
+    // and the copies with their annotations.
+    std::vector<QPDFObjectHandle> changed;
     std::vector<std::string> warnings;
+    // Why the changes cannot be an update of the file; empty when they can.
+    std::string whyWhole;
 };
 
 // Sets the crop box (and with `setMediaBox` the media box too) of every
 // page the list names. Pages without a line, or with an empty rectangle,
 // keep their boxes; lines for pages beyond the document are warned about.
+//
+// A page with several lines is split: its first line crops the page
+// itself, and each further line a copy of it placed after it, in the order
+// of the lines. A copy shares the page's content streams, resources and
+// annotations (a form field's widgets stay with the page itself). Whatever leads to the page (an outline entry, a link)
+// leads to the first copy.
 CropReport ApplyCropList(QPDF &pdf, const CropList &list, bool setMediaBox);
 
 }  // namespace quorrel

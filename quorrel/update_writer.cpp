@@ -1,6 +1,8 @@
 #include "quorrel/update_writer.h"
 
 #include <qpdf/QPDF.hh>
+#include <qpdf/Pl_Flate.hh>
+#include <qpdf/Pl_String.hh>
 #include <qpdf/QPDFCryptoProvider.hh>
 #include <qpdf/QPDFExc.hh>
 #include <qpdf/QUtil.hh>
@@ -49,6 +51,7 @@ public:
         }
     }
 
+    bool None() const { return m_method == QPDF::e_none; }
     bool Supported() const {
         return m_method == QPDF::e_none || m_method == QPDF::e_rc4 || m_method == QPDF::e_aes ||
                m_method == QPDF::e_aesv3;
@@ -186,8 +189,22 @@ std::string TrailerEntries(QPDF &pdf, const std::string &body) {
     return out;
 }
 
-// Where each written object is: its number, then generation and offset.
+// Where each written object is: its number, then generation and offset;
+// for an object kept in an object stream, generation -1 - its index there
+// and the stream's number in place of an offset.
 using Written = std::map<int, std::pair<int, qpdf_offset_t>>;
+
+// The most objects one object stream of the update holds.
+constexpr size_t kObjectsPerStream = 200;
+
+std::string Deflated(const std::string &data) {
+    std::string out;
+    Pl_String sink("update object stream", nullptr, out);
+    Pl_Flate flate("update object stream", &sink, Pl_Flate::a_deflate);
+    flate.write(reinterpret_cast<const unsigned char *>(data.data()), data.size());
+    flate.finish();
+    return out;
+}
 
 // Runs of consecutive object numbers among those written: (first, count).
 std::vector<std::pair<int, int>> Runs(const Written &written) {
@@ -262,10 +279,20 @@ std::string IncrementalUpdate(QPDF &pdf, const FileTail &tail, const std::vector
     const qpdf_offset_t base = tail.size;
     std::string out = tail.endsWithEol ? "" : "\n";
     Written written;
+    // A file whose cross-reference is a stream reads object streams: there
+    // the objects go compressed, many to a stream (an encrypted file's
+    // streams would need its stream cipher, so its objects go as they are).
+    const bool packed = tail.xrefStream && cipher.None();
+    std::vector<QPDFObjectHandle> toPack;
     for (const QPDFObjectHandle &object : changed) {
         const QPDFObjGen og = object.getObjGen();
         if (written.count(og.getObj()))
             continue;
+        if (packed && og.getGen() == 0 && !QPDFObjectHandle(object).isStream()) {
+            written[og.getObj()] = {0, 0};  // placed below
+            toPack.push_back(object);
+            continue;
+        }
         written[og.getObj()] = {og.getGen(), base + qpdf_offset_t(out.size())};
         out += std::to_string(og.getObj()) + " " + std::to_string(og.getGen()) + " obj\n";
         WriteValue(out, object, cipher, og, true);
@@ -281,6 +308,24 @@ std::string IncrementalUpdate(QPDF &pdf, const FileTail &tail, const std::vector
         size = std::max<long long>(size, og.getObj() + 1LL);
     for (const auto &[id, entry] : written)
         size = std::max<long long>(size, id + 1LL);
+
+    for (size_t first = 0; first < toPack.size(); first += kObjectsPerStream) {
+        const size_t n = std::min(kObjectsPerStream, toPack.size() - first);
+        const int self = int(size++);
+        std::string header, body;
+        for (size_t i = 0; i < n; ++i) {
+            const QPDFObjGen og = toPack[first + i].getObjGen();
+            header += std::to_string(og.getObj()) + " " + std::to_string(body.size()) + " ";
+            WriteValue(body, toPack[first + i], cipher, og, true);
+            body += '\n';
+            written[og.getObj()] = {-1 - int(i), self};
+        }
+        const std::string data = Deflated(header + body);
+        written[self] = {0, base + qpdf_offset_t(out.size())};
+        out += std::to_string(self) + " 0 obj\n<< /Type /ObjStm /N " + std::to_string(n) + " /First " +
+               std::to_string(header.size()) + " /Filter /FlateDecode /Length " + std::to_string(data.size()) +
+               " >>\nstream\n" + data + "\nendstream\nendobj\n";
+    }
 
     const qpdf_offset_t xrefAt = base + qpdf_offset_t(out.size());
     const std::string carried = TrailerEntries(pdf, out);
@@ -310,14 +355,20 @@ std::string IncrementalUpdate(QPDF &pdf, const FileTail &tail, const std::vector
         for (const auto &[first, count] : Runs(written))
             index += (index.empty() ? "" : " ") + std::to_string(first) + " " + std::to_string(count);
         for (const auto &[id, entry] : written) {
-            data += char(1);
+            // Type 1, offset and generation; or type 2, the object stream
+            // and the index in it.
+            const bool inStream = entry.first < 0;
+            const int third = inStream ? -1 - entry.first : entry.first;
+            data += char(inStream ? 2 : 1);
             for (int b = offsetBytes - 1; b >= 0; --b)
                 data += char((entry.second >> (8 * b)) & 0xFF);
-            data += char((entry.first >> 8) & 0xFF);
-            data += char(entry.first & 0xFF);
+            data += char((third >> 8) & 0xFF);
+            data += char(third & 0xFF);
         }
+        // Compressed: a cross-reference stream is never encrypted.
+        data = Deflated(data);
         out += std::to_string(self) + " 0 obj\n<< /Type /XRef /Size " + std::to_string(size) + " /W [1 " +
-               std::to_string(offsetBytes) + " 2] /Index [" + index + "]" + prev + carried +
+               std::to_string(offsetBytes) + " 2] /Index [" + index + "]" + prev + carried + " /Filter /FlateDecode" +
                " /Length " + std::to_string(data.size()) + " >>\nstream\n" + data + "\nendstream\nendobj\n";
     }
     out += "startxref\n" + std::to_string(xrefAt) + "\n%%EOF\n";

@@ -38,7 +38,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
 
     quorrel::CropList list;
     for (int page = 1; page <= 6; ++page)
-        list[page] = page % 2 ? quorrel::CropRect{36, 756, 576, 36} : quorrel::CropRect{500, 10, -20, 700.5};
+        list[page] = {page % 2 ? quorrel::CropRect{36, 756, 576, 36} : quorrel::CropRect{500, 10, -20, 700.5}};
+    list[2].push_back({0, 700, 300, 0});  // a page split in two
     try {
         QPDF pdf;
         pdf.setSuppressWarnings(true);

@@ -333,6 +333,58 @@ TEST_F(QuorrelTest, LinksOutlinePageCountAndEncryptionSurvive) {
     EXPECT_FALSE(withMediaPages[1].getObjectHandle().hasKey("/CropBox"));
 }
 
+TEST_F(QuorrelTest, APageListedTwiceIsTwoPagesSharingItsContentAndLinks) {
+    // Pages 2 and 3 under a node of their own, so that its count changes too.
+    DocPlan plan = fixtures::ManyPages(4, false);
+    plan.group = fixtures::Inheritable{};
+    plan.groupFirst = 1;
+    plan.groupCount = 2;
+    plan.pages[1].links.push_back({{400, 72, 500, 100}, 4, {}});
+    plan.outline = {{"Second", 2}, {"Fourth", 4}};
+    plan.objectStreams = true;  // the update's objects go compressed into object streams
+    const std::string in = dir.file("in.pdf"), out = dir.file("out.pdf");
+    fixtures::WritePdf(plan, in);
+    std::ofstream(dir.file("list.txt")) << "Page 2, [0.00,792.00,306.00,0.00]\nPage 2, [306.00,792.00,612.00,0.00]\n"
+                                           "Page 3, [50.00,700.00,500.00,50.00]\n";
+    for (bool rewrite : {false, true}) {
+        SCOPED_TRACE(rewrite ? "written whole" : "an update");
+        QStringList args = {"-s", Q("setcropfile=" + dir.file("list.txt")), "-i", Q(in), "-o", Q(out)};
+        if (rewrite)
+            args << "--rewrite";
+        ToolRun r = Quorrel(args);
+        ASSERT_EQ(r.exitCode, 0) << r.err;
+        EXPECT_EQ(r.err.find("whole new file") != std::string::npos, false) << r.err;
+        if (!rewrite) {
+            const std::string before = fixtures::ReadFileBytes(in), after = fixtures::ReadFileBytes(out);
+            EXPECT_EQ(after.compare(0, before.size(), before), 0) << "the input's bytes stay as they are";
+        }
+        QPDF pdf;
+        pdf.processFile(out.c_str());
+        auto pages = QPDFPageDocumentHelper(pdf).getAllPages();
+        ASSERT_EQ(pages.size(), 5u);
+        EXPECT_EQ(pdf.getRoot().getKey("/Pages").getKey("/Count").getIntValue(), 5);
+        QPDFObjectHandle left = pages[1].getObjectHandle(), right = pages[2].getObjectHandle();
+        EXPECT_EQ(left.getKey("/Contents").getObjGen(), right.getKey("/Contents").getObjGen());
+        EXPECT_NEAR(left.getKey("/CropBox").getArrayAsRectangle().urx, 306, 1e-6);
+        EXPECT_NEAR(right.getKey("/CropBox").getArrayAsRectangle().llx, 306, 1e-6);
+        EXPECT_NEAR(pages[3].getObjectHandle().getKey("/CropBox").getArrayAsRectangle().llx, 50, 1e-6);
+        // Each copy has the link, leading to the fourth page of the input,
+        // now the fifth.
+        ASSERT_EQ(pages[1].getAnnotations().size(), 1u);
+        ASSERT_EQ(pages[2].getAnnotations().size(), 1u);
+        QPDFObjectHandle link = pages[2].getAnnotations()[0].getObjectHandle();
+        EXPECT_EQ(link.getKey("/Dest").getArrayItem(0).getObjGen(), pages[4].getObjectHandle().getObjGen());
+        QPDFOutlineDocumentHelper outline(pdf);
+        ASSERT_EQ(outline.getTopLevelOutlines().size(), 2u);
+        EXPECT_EQ(outline.getTopLevelOutlines()[0].getDestPage().getObjGen(), left.getObjGen())
+            << "an outline entry leads to the first copy";
+        Rendered shown(out);
+        ASSERT_TRUE(shown.Ok());
+        EXPECT_EQ(shown.Pages(), 5);
+        EXPECT_NEAR(shown.Size(3).first, 306, 0.02);
+    }
+}
+
 TEST_F(QuorrelTest, FailuresSayWhyAndLeaveNoOutput) {
     std::ofstream(dir.file("list.txt")) << "Page 1, [10.00,700.00,500.00,50.00]\n";
     const std::string list = dir.file("list.txt"), out = dir.file("out.pdf");
@@ -572,17 +624,19 @@ TEST(CropList, ParsesTheProgramsLinesAndRejectsOthers) {
     list.clear();
     ASSERT_TRUE(quorrel::ParseCropList(fine, list, error)) << error;
     ASSERT_EQ(list.size(), 2u);
-    EXPECT_EQ(list[1].left, 1);  // the later line wins
-    EXPECT_EQ(list[12].left, -3.5);
+    ASSERT_EQ(list[1].size(), 2u);  // a page listed twice is split, in the order of its lines
+    EXPECT_EQ(list[1][0].left, 36);
+    EXPECT_EQ(list[1][1].left, 1);
+    EXPECT_EQ(list[12][0].left, -3.5);
 
     // Signs, bare fractions, a missing last line end, and an empty list.
     std::istringstream forms("Page 2, [+2,.5,5.,-0.25]");
     list.clear();
     ASSERT_TRUE(quorrel::ParseCropList(forms, list, error)) << error;
-    EXPECT_EQ(list[2].left, 2);
-    EXPECT_EQ(list[2].top, 0.5);
-    EXPECT_EQ(list[2].right, 5);
-    EXPECT_EQ(list[2].bottom, -0.25);
+    EXPECT_EQ(list[2][0].left, 2);
+    EXPECT_EQ(list[2][0].top, 0.5);
+    EXPECT_EQ(list[2][0].right, 5);
+    EXPECT_EQ(list[2][0].bottom, -0.25);
     std::istringstream empty("");
     list.clear();
     EXPECT_TRUE(quorrel::ParseCropList(empty, list, error));
