@@ -63,6 +63,8 @@ CommandState StateFor(int id, const CommandContext &c) {
         return {true, false};
     case ID_AUTO_SHRINK:
         return {true, c.autoShrink};
+    case ID_RIGHT_TO_LEFT:
+        return {true, c.rightToLeft};
     case ID_CLOSE:  // also for a document whose page has no picture
         return {c.documentOpen, false};
     case ID_FILE_SAVE_AS:

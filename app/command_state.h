@@ -22,6 +22,7 @@ struct CommandContext {
     bool overlayWanted = false;   // the overlay is shown or being built
     bool overlayBuilding = false;
     bool hasOutliers = false;     // Shrink All Pages found pages to check
+    bool rightToLeft = false;     // the regions of a row go into the copy from the right
 };
 
 // Whether a command of the main window is available, and checked.

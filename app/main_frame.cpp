@@ -37,6 +37,10 @@
 namespace app {
 namespace {
 
+// Whether the regions of a row go into the copy from the right.
+const QString kRightToLeftSetting = QStringLiteral("Cut/RightToLeft");
+
+
 // A message of at most a screenful: what the crop tool says can run to a
 // line per page. Its first lines and its last (where the tool sums up what
 // it did) are kept, the middle left out.
@@ -142,6 +146,8 @@ CMainFrame::CMainFrame(crop::COrvaneDoc &document, QWidget *parent) : QMainWindo
 
     QSettings settings(kSettingsOrganisation, kSettingsApplication);
     RestoreWindowPlacement(*this, settings, QString::fromStdString(Product().nameWithVersion));
+    m_document.SetRightToLeft(settings.value(kRightToLeftSetting, false).toBool());
+    UpdateCommandUI();
 }
 
 CMainFrame::~CMainFrame() {
@@ -172,7 +178,7 @@ QAction *CMainFrame::MakeAction(int id, const QString &text) {
     const std::string tip = res::Tooltip(id);
     if (!tip.empty())
         action->setToolTip(QString::fromStdString(tip));
-    if (id == res::ID_AUTO_SHRINK || id == res::ID_OVERLAY_PAGES)
+    if (id == res::ID_AUTO_SHRINK || id == res::ID_OVERLAY_PAGES || id == res::ID_RIGHT_TO_LEFT)
         action->setCheckable(true);
     connect(action, &QAction::triggered, this, [this, id] { OnCommand(id); });
     addAction(action);  // shortcuts work wherever the focus is in the window
@@ -314,6 +320,7 @@ void CMainFrame::UpdateCommandUI() {
     context.hasPicture = m_document.HasPicture();
     context.documentOpen = m_document.IsOpen();
     context.autoShrink = m_document.AutoShrink();
+    context.rightToLeft = m_document.RightToLeft();
     context.pageViewActive = m_activePane == Pane::PageView;
     context.canUndo = m_document.CanUndo();
     context.canRedo = m_document.CanRedo();
@@ -379,6 +386,12 @@ void CMainFrame::OnCommand(int id) {
     case ID_EDIT_UNDO:
         m_document.Undo();
         return;
+    case ID_RIGHT_TO_LEFT: {
+        m_document.SetRightToLeft(!m_document.RightToLeft());
+        QSettings(kSettingsOrganisation, kSettingsApplication).setValue(kRightToLeftSetting, m_document.RightToLeft());
+        UpdateCommandUI();
+        return;
+    }
     case ID_SHRINK_ALL_PAGES: {
         crop::AutoCropOptions options;
         QString reason;

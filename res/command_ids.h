@@ -33,6 +33,7 @@ enum CommandId : int {
     ID_OVERLAY_PAGES = 32800,
     ID_STOP_WORK = 32801,
     ID_PAGES_TO_CHECK = 32802,
+    ID_RIGHT_TO_LEFT = 32803,
     // The forwarded range.
     ID_FORWARD_FIRST = 32771,
     ID_FORWARD_LAST = 32796,

@@ -27,6 +27,7 @@ const std::vector<Popup> &MainMenu() {
           {"Cu&t\tCtrl+X", ID_EDIT_CUT},
           {"&Cut All\tCtrl+C", ID_CUT_ALL},
           {"&Delete Rectangle\tCtrl+V", ID_DELETE_RECTANGLE},
+          {"Right to Le&ft", ID_RIGHT_TO_LEFT},
           {"", 0},
           {"&Auto Shrink", ID_AUTO_SHRINK},
           {"&Shrink Current Page", ID_SHRINK_CURRENT_PAGE},
@@ -91,6 +92,7 @@ std::string CommandString(int id) {
         {ID_SHRINK_ALL_PAGES, "Shrink the rectangle of every page to its content\nShrink All Pages"},
         {ID_OVERLAY_PAGES, "Show all pages on top of each other, to draw one rectangle that fits them all\nOverlay of All Pages"},
         {ID_PAGES_TO_CHECK, "List the pages whose content lies apart from the others'\nPages to Check"},
+        {ID_RIGHT_TO_LEFT, "Put the regions of a row into the copy from the right, for books read so\nRight to Left"},
         {ID_STOP_WORK, "Stop shrinking all pages, or building the overlay\nStop"},
     };
     auto it = strings.find(id);

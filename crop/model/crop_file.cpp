@@ -27,7 +27,11 @@ constexpr const char *kNoRectangle = "0.00,0.00,0.00,0.00";
 // conversion stays defined.
 constexpr double kLargest = 1.0e9;
 
-std::string PageKey(int page) { return "page" + std::to_string(page); }
+std::string PageKey(int page, int region = 1) {
+    return "page" + std::to_string(page) + (region > 1 ? "." + std::to_string(region) : std::string());
+}
+// Keys past the last region a page may have are never read.
+constexpr int kMostRegions = 16;
 
 // The own files of instances that do not own the shared file:
 // "croprect.<pid>-<n>.ini".
@@ -249,6 +253,35 @@ std::optional<std::string> CropFile::StoredValue(int page) const { return m_ini-
 void CropFile::SetPageValue(int page, std::string_view value) { m_ini->Set(kPageSection, PageKey(page), value); }
 
 void CropFile::RemovePageValue(int page) { m_ini->Remove(kPageSection, PageKey(page)); }
+
+std::vector<std::string> CropFile::StoredValues(int page) const {
+    std::vector<std::string> values;
+    for (int region = 1; region <= kMostRegions; ++region) {
+        std::optional<std::string> value = m_ini->Value(kPageSection, PageKey(page, region));
+        if (!value)
+            break;
+        values.push_back(std::move(*value));
+    }
+    return values;
+}
+
+void CropFile::SetPageValues(int page, const std::vector<std::string> &values) {
+    for (int region = 1; region <= kMostRegions; ++region) {
+        if (size_t(region) <= values.size())
+            m_ini->Set(kPageSection, PageKey(page, region), values[size_t(region - 1)]);
+        else
+            m_ini->Remove(kPageSection, PageKey(page, region));
+    }
+}
+
+CropRect StoredRect(std::string_view value) {
+    const std::array<double, 4> n = ParsePageValue(value);
+    return {n[0], -n[1], n[2], -n[3]};
+}
+
+std::string StoredRectValue(const CropRect &rect) {
+    return FormatPageValue({rect.left, 0.0 - rect.top, rect.right, 0.0 - rect.bottom});
+}
 
 bool CropFile::Commit(std::string &error) {
     if (m_path.empty())

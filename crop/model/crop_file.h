@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace platform {
 class IniDocument;
@@ -63,9 +64,15 @@ public:
     // The stored text, or nothing when the page has no key.
     std::optional<std::string> StoredValue(int page) const;
 
+    // Every region of the page: "page<n>" first, then "page<n>.2",
+    // "page<n>.3" and so on, as long as they follow each other.
+    std::vector<std::string> StoredValues(int page) const;
+
     // Changes in memory only; Commit writes them all at once.
     void SetPageValue(int page, std::string_view value);
     void RemovePageValue(int page);
+    // The page's regions become `values` (none: the page has no key).
+    void SetPageValues(int page, const std::vector<std::string> &values);
     bool Commit(std::string &error);
 
     // The auto-shrink flag as the shared file holds it now (the last value
@@ -108,6 +115,12 @@ std::string PageValueFor(const CropRect &rect, int pageHeight);
 // The rectangle a page value stands for on a page H points high; empty
 // when all four numbers truncate toward zero to 0.
 CropRect RectFromPageValue(std::string_view value, int pageHeight);
+// A page value as a rectangle measured the way the file measures: x from
+// the page's left edge, y down from the line H points below its top, so
+// that it needs no page height; and the value of such a rectangle. The
+// two undo each other for every value the program writes.
+CropRect StoredRect(std::string_view value);
+std::string StoredRectValue(const CropRect &rect);
 // atof of the leading number of `text`; 0 for none, and for a number
 // that is not finite.
 double AtoF(std::string_view text);

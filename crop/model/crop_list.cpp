@@ -10,12 +10,23 @@
 namespace crop {
 
 std::string CropListText(int pageCount, const std::function<std::string(int page)> &valueOf) {
+    return CropListText(pageCount, std::function<std::vector<std::string>(int)>([&valueOf](int page) {
+                            return std::vector<std::string>{valueOf ? valueOf(page) : std::string()};
+                        }));
+}
+
+std::string CropListText(int pageCount, const std::function<std::vector<std::string>(int page)> &valuesOf) {
     std::string text;
     text.reserve(size_t(std::max(pageCount, 0)) * 48);
     for (int page = 1; page <= pageCount; ++page) {
-        const std::array<double, 4> n = ParsePageValue(valueOf ? valueOf(page) : std::string());
-        text += "Page " + std::to_string(page) + ", [" +
-                FormatPageValue({double(float(n[0])), double(float(n[1])), double(float(n[2])), n[3]}) + "]\n";
+        std::vector<std::string> values = valuesOf ? valuesOf(page) : std::vector<std::string>();
+        if (values.empty())
+            values.emplace_back();  // the page as it is
+        for (const std::string &value : values) {
+            const std::array<double, 4> n = ParsePageValue(value);
+            text += "Page " + std::to_string(page) + ", [" +
+                    FormatPageValue({double(float(n[0])), double(float(n[1])), double(float(n[2])), n[3]}) + "]\n";
+        }
     }
     return text;
 }

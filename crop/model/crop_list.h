@@ -8,6 +8,7 @@
 #include <functional>
 #include <map>
 #include <string>
+#include <vector>
 
 namespace crop {
 
@@ -17,6 +18,9 @@ namespace crop {
 // is), the first three numbers passed through single precision as the
 // tool reads them.
 std::string CropListText(int pageCount, const std::function<std::string(int page)> &valueOf);
+// The same with every region of a page (`valuesOf`, in the order the copy
+// has them): the page's line once for each, a page of the copy each.
+std::string CropListText(int pageCount, const std::function<std::vector<std::string>(int page)> &valuesOf);
 // Writes `text` into a new temporary file, deleted at exit, and gives its
 // path; false, with the reason, when it cannot be written.
 bool WriteCropList(const std::string &text, std::string &path, QString &reason);

@@ -100,7 +100,10 @@ CropSet::Result CropSet::Apply(int page, PageState after) {
     return Result::Done;
 }
 
-void CropSet::BeginStep() { ++m_open; }
+void CropSet::BeginStep(int page) {
+    if (m_open++ == 0 && page > 0)
+        m_pending.page = page;
+}
 
 void CropSet::EndStep() {
     if (m_open == 0 || --m_open > 0)
@@ -119,9 +122,12 @@ int CropSet::Move(std::vector<Step> &from, std::vector<Step> &to, bool forward) 
         return 0;
     Step step = std::move(from.back());
     from.pop_back();
+    m_moved.clear();
     for (const PageChange &c : step.changes)
-        if (Valid(c.page))
+        if (Valid(c.page)) {
             m_pages[size_t(c.page - 1)] = forward ? c.after : c.before;
+            m_moved.push_back(c.page);
+        }
     const int page = step.page;
     to.push_back(std::move(step));
     return page;
@@ -130,19 +136,22 @@ int CropSet::Move(std::vector<Step> &from, std::vector<Step> &to, bool forward) 
 int CropSet::Undo() { return Move(m_undo, m_redo, false); }
 int CropSet::Redo() { return Move(m_redo, m_undo, true); }
 
-std::vector<CropRect> CropSet::InOutputOrder(int page, bool rightToLeft) const {
-    std::vector<CropRect> regions;
-    for (const CropRect &r : Regions(page))
-        regions.push_back(r.Normalized());
-    std::stable_sort(regions.begin(), regions.end(),
-                     [](const CropRect &a, const CropRect &b) { return a.top < b.top; });
+std::vector<int> CropSet::OutputOrder(int page, bool rightToLeft) const {
+    const std::vector<CropRect> &all = Regions(page);
+    std::vector<int> order(all.size());
+    for (size_t i = 0; i < order.size(); ++i)
+        order[i] = int(i);
+    auto at = [&all](int i) { return all[size_t(i)].Normalized(); };
+    std::stable_sort(order.begin(), order.end(), [&at](int a, int b) { return at(a).top < at(b).top; });
     // Rows from the top: a region joins the row when its height overlaps
-    // the row's lowest member by more than half the lower of the two.
-    std::vector<std::vector<CropRect>> rows;
-    for (const CropRect &r : regions) {
+    // a member of the row by more than half the lower of the two.
+    std::vector<std::vector<int>> rows;
+    for (int i : order) {
+        const CropRect r = at(i);
         bool placed = false;
         if (!rows.empty()) {
-            for (const CropRect &m : rows.back()) {
+            for (int k : rows.back()) {
+                const CropRect m = at(k);
                 const double overlap = std::min(r.bottom, m.bottom) - std::max(r.top, m.top);
                 const double lower = std::min(r.bottom - r.top, m.bottom - m.top);
                 if (overlap > lower / 2) {
@@ -152,17 +161,24 @@ std::vector<CropRect> CropSet::InOutputOrder(int page, bool rightToLeft) const {
             }
         }
         if (placed)
-            rows.back().push_back(r);
+            rows.back().push_back(i);
         else
-            rows.push_back({r});
+            rows.push_back({i});
     }
-    std::vector<CropRect> out;
-    for (std::vector<CropRect> &row : rows) {
-        std::stable_sort(row.begin(), row.end(), [rightToLeft](const CropRect &a, const CropRect &b) {
-            return rightToLeft ? a.right > b.right : a.left < b.left;
+    std::vector<int> out;
+    for (std::vector<int> &row : rows) {
+        std::stable_sort(row.begin(), row.end(), [&at, rightToLeft](int a, int b) {
+            return rightToLeft ? at(a).right > at(b).right : at(a).left < at(b).left;
         });
         out.insert(out.end(), row.begin(), row.end());
     }
+    return out;
+}
+
+std::vector<CropRect> CropSet::InOutputOrder(int page, bool rightToLeft) const {
+    std::vector<CropRect> out;
+    for (int i : OutputOrder(page, rightToLeft))
+        out.push_back(Regions(page)[size_t(i)].Normalized());
     return out;
 }
 

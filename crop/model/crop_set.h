@@ -41,22 +41,28 @@ public:
     Result Clear(int page) { return SetRegions(page, {}); }
     Result SetRegions(int page, std::vector<CropRect> regions);
 
-    // The changes made until EndStep are one undo step.
-    void BeginStep();
+    // The changes made until EndStep are one undo step, told as made on
+    // `page` (by default the first page it changes).
+    void BeginStep(int page = 0);
     void EndStep();
 
     bool CanUndo() const { return !m_undo.empty(); }
     bool CanRedo() const { return !m_redo.empty(); }
+    size_t UndoSteps() const { return m_undo.size(); }
     // The page the step taken back (or made again) was made on; 0 when
     // there was none.
     int Undo();
     int Redo();
+    // The pages the last Undo or Redo changed.
+    const std::vector<int> &MovedPages() const { return m_moved; }
 
     // The page's regions as the copy has them, one page each: in reading
     // order, rows from the top and left to right within a row (right to
     // left for books read so). Two regions share a row when their heights
     // overlap by more than half the lower one.
     std::vector<CropRect> InOutputOrder(int page, bool rightToLeft) const;
+    // The same order as indices into Regions(page).
+    std::vector<int> OutputOrder(int page, bool rightToLeft) const;
     // The pages the copy has: each region a page, each page without one
     // the page as it is.
     long long OutputPageCount() const;
@@ -84,6 +90,7 @@ private:
     std::vector<Step> m_undo, m_redo;
     int m_open = 0;  // BeginStep depth
     Step m_pending;
+    std::vector<int> m_moved;
 };
 
 }  // namespace crop

@@ -82,7 +82,7 @@ COrvaneDoc::COrvaneDoc(QObject *parent)
     m_readAheadDelay.setInterval(kReadAheadDelayMs);
     connect(&m_readAheadDelay, &QTimer::timeout, this, &COrvaneDoc::ScheduleReadAhead);
     // Rectangles left from an earlier run belong to no open document.
-    ResetCropFile();
+    ResetCropFile(0);
 }
 
 COrvaneDoc::~COrvaneDoc() {
@@ -270,7 +270,7 @@ bool COrvaneDoc::OpenDocument(const QString &path, QString &reason) {
 
     // The new document replaces the shown one only now.
     StopBackground();
-    ResetCropFile();
+    ResetCropFile(pages);
     m_pageSource = std::move(source);
     m_pageCount = pages;
     m_currentPage = 1;
@@ -372,7 +372,7 @@ void COrvaneDoc::CloseDocument() {
     m_currentPage = 0;
     m_pagePicture = std::make_unique<CPagePicture>();
     m_documentPath.clear();
-    ResetCropFile();
+    ResetCropFile(0);
     m_cropRect = {};
     emit CropRectChanged();
     SetTitle(QStringLiteral("Untitled"));
@@ -411,16 +411,16 @@ bool COrvaneDoc::WriteCropFile() {
     return false;
 }
 
-void COrvaneDoc::ResetCropFile() {
+void COrvaneDoc::ResetCropFile(int pageCount) {
     std::string error;
     const bool reset = m_cropFile->Reset(error);
     if (!reset)
         emit StatusMessage(QStringLiteral("The crop file cannot be emptied: %1.").arg(QString::fromStdString(error)));
-    m_pendingBefore.clear();
+    m_touched.clear();
+    m_stepOpen = false;
     m_changedSinceSave = false;
     const bool hadHistory = CanUndo() || CanRedo();
-    m_undo.clear();
-    m_redo.clear();
+    m_regions.Reset(pageCount);
     if (hadHistory)
         emit UndoStateChanged();
     // A reset that failed leaves the setting as it was.
@@ -429,66 +429,118 @@ void COrvaneDoc::ResetCropFile() {
 }
 
 void COrvaneDoc::LoadCurrentPageRect() {
-    if (!HasPicture()) {
+    const int selected = m_regions.Selected(m_currentPage);
+    if (!HasPicture() || selected < 0) {
         // Nothing can be edited on a page without a picture; no rectangle
         // of another page stays.
         m_cropRect = {};
         emit CropRectChanged();
         return;
     }
-    m_cropRect = RectFromPageValue(m_cropFile->PageValue(m_currentPage), PageHeightPoints());
+    m_cropRect = RectFromPageValue(StoredRectValue(m_regions.Regions(m_currentPage)[size_t(selected)]),
+                                   PageHeightPoints());
     emit CropRectChanged();
 }
 
-void COrvaneDoc::SaveCurrentPageRect() { EditValue(m_currentPage, PageValueFor(m_cropRect, PageHeightPoints())); }
+std::vector<CropRect> COrvaneDoc::PageRegions() const {
+    if (m_overlayShown || !HasPicture())
+        return m_cropRect.IsEmpty() || !HasPicture() ? std::vector<CropRect>() : std::vector<CropRect>{m_cropRect};
+    std::vector<CropRect> shown;
+    for (const CropRect &r : m_regions.Regions(m_currentPage))
+        shown.push_back(RectFromPageValue(StoredRectValue(r), PageHeightPoints()));
+    return shown;
+}
 
-void COrvaneDoc::EditValue(int page, const std::optional<std::string> &value) {
-    if (!m_pendingBefore.count(page))
-        m_pendingBefore.emplace(page, m_cropFile->StoredValue(page));
-    if (value)
-        m_cropFile->SetPageValue(page, *value);
+int COrvaneDoc::SelectedRegion() const {
+    if (m_overlayShown || !HasPicture())
+        return m_cropRect.IsEmpty() || !HasPicture() ? -1 : 0;
+    return m_regions.Selected(m_currentPage);
+}
+
+bool COrvaneDoc::SelectRegion(int index) {
+    if (m_overlayShown || !HasPicture() || !m_regions.Select(m_currentPage, index))
+        return false;
+    LoadCurrentPageRect();
+    return true;
+}
+
+bool COrvaneDoc::SelectNextRegion(bool backwards) {
+    if (m_overlayShown || !HasPicture() || m_regions.RegionCount(m_currentPage) < 2 ||
+        !m_regions.SelectNext(m_currentPage, backwards))
+        return false;
+    LoadCurrentPageRect();
+    return true;
+}
+
+std::vector<std::string> COrvaneDoc::ValuesOf(int page) const {
+    std::vector<std::string> values;
+    for (const CropRect &r : m_regions.Regions(page))
+        values.push_back(StoredRectValue(r));
+    return values;
+}
+
+void COrvaneDoc::SaveCurrentPageRect() { EditSelected(PageValueFor(m_cropRect, PageHeightPoints())); }
+
+void COrvaneDoc::BeginEdit() {
+    if (!m_stepOpen)
+        m_regions.BeginStep(m_currentPage);
+    m_stepOpen = true;
+}
+
+void COrvaneDoc::EditValues(int page, const std::vector<std::string> &values) {
+    BeginEdit();
+    std::vector<CropRect> rects;
+    for (const std::string &value : values)
+        rects.push_back(StoredRect(value));
+    m_regions.SetRegions(page, std::move(rects));
+    m_touched.insert(page);
+}
+
+void COrvaneDoc::EditSelected(const std::string &value) {
+    BeginEdit();
+    const int selected = m_regions.Selected(m_currentPage);
+    if (selected < 0)
+        m_regions.Add(m_currentPage, StoredRect(value));
     else
-        m_cropFile->RemovePageValue(page);
+        m_regions.Change(m_currentPage, selected, StoredRect(value));
+    m_touched.insert(m_currentPage);
 }
 
 void COrvaneDoc::CommitEdit() {
-    UndoStep step;
-    step.page = m_currentPage;
-    for (auto &[page, before] : m_pendingBefore) {
-        std::optional<std::string> after = m_cropFile->StoredValue(page);
-        if (after == before)
+    // Every page the edit touched, as it is now, into the file at once.
+    bool changed = false;
+    for (int page : m_touched) {
+        std::vector<std::string> values = ValuesOf(page);
+        if (m_cropFile->StoredValues(page) == values)
             continue;
-        step.pages.push_back(page);
-        step.before.push_back(std::move(before));
-        step.after.push_back(std::move(after));
+        m_cropFile->SetPageValues(page, values);
+        changed = true;
     }
-    m_pendingBefore.clear();
-    if (!step.pages.empty()) {
+    m_touched.clear();
+    // The edit's changes are one step; one that changed nothing none.
+    if (m_stepOpen)
+        m_regions.EndStep();
+    m_stepOpen = false;
+    if (changed) {
         WriteCropFile();
-        m_undo.push_back(std::move(step));
-        m_redo.clear();
         m_changedSinceSave = true;
         emit UndoStateChanged();
     }
     emit CropRectChanged();
 }
 
-bool COrvaneDoc::ShrinkIntoStore() {
+std::optional<std::string> COrvaneDoc::ShrunkValue() const {
     if (!HasPicture() || m_cropRect.IsEmpty())
-        return false;
+        return std::nullopt;
     // A rectangle drawn from right to left, or upwards, is searched as it
     // is seen; the search would find nothing in it as stored.
     // On the overlay, the content of every page of it.
     const CPagePicture &picture = PagePicture();
     const std::optional<CropRect> shrunk = ShrinkPageRect(picture, picture.PageRect().size(), m_cropRect.Normalized());
     if (!shrunk)
-        return false;  // no result: the rectangle stays as it was
+        return std::nullopt;  // no result: the rectangle stays as it was
     const double h = PageHeightPoints();
-    const std::string value = FormatPageValue({shrunk->left, h - shrunk->top, shrunk->right, h - shrunk->bottom});
-    EditValue(m_currentPage, value);
-    // The rectangle is the one the file now holds; the caller tells of it.
-    m_cropRect = RectFromPageValue(value, PageHeightPoints());
-    return true;
+    return FormatPageValue({shrunk->left, h - shrunk->top, shrunk->right, h - shrunk->bottom});
 }
 
 void COrvaneDoc::SetCurrentPageRect(const CropRect &rect, bool drawn) {
@@ -506,11 +558,66 @@ void COrvaneDoc::SetCurrentPageRect(const CropRect &rect, bool drawn) {
     }
     if (drawn) {
         RefreshAutoShrink();
-        if (m_autoShrink)
-            ShrinkIntoStore();
+        if (m_autoShrink) {
+            if (const std::optional<std::string> shrunk = ShrunkValue()) {
+                // The rectangle is the one the file now holds.
+                EditSelected(*shrunk);
+                m_cropRect = RectFromPageValue(*shrunk, PageHeightPoints());
+                CommitEdit();
+                return;
+            }
+        }
     }
     SaveCurrentPageRect();
     CommitEdit();
+}
+
+void COrvaneDoc::AddRegion(const CropRect &rect, bool drawn) {
+    if (!Editable())
+        return;
+    if (m_overlayShown || m_regions.RegionCount(m_currentPage) == 0) {
+        SetCurrentPageRect(rect, drawn);
+        return;
+    }
+    if (m_regions.RegionCount(m_currentPage) >= CropSet::kMaxRegions) {
+        emit StatusMessage(QStringLiteral("The region was not added: a page holds at most %1 regions, and this one has "
+                                          "them all. Delete one first (Ctrl+V).")
+                               .arg(CropSet::kMaxRegions));
+        return;
+    }
+    const CropRect was = m_cropRect;
+    m_cropRect = rect;
+    std::optional<std::string> value;
+    if (drawn) {
+        RefreshAutoShrink();
+        if (m_autoShrink)
+            value = ShrunkValue();
+    }
+    m_cropRect = was;
+    BeginEdit();
+    m_regions.Add(m_currentPage, StoredRect(value ? *value : PageValueFor(rect, PageHeightPoints())));
+    m_touched.insert(m_currentPage);
+    CommitEdit();
+    if (value)
+        m_cropRect = RectFromPageValue(*value, PageHeightPoints());
+    else
+        m_cropRect = rect;
+    emit CropRectChanged();
+}
+
+void COrvaneDoc::DeleteSelectedRegion() {
+    if (!Editable())
+        return;
+    const int selected = m_regions.Selected(m_currentPage);
+    if (m_overlayShown || m_regions.RegionCount(m_currentPage) < 2 || selected < 0) {
+        DeleteCurrentPageRect();
+        return;
+    }
+    BeginEdit();
+    m_regions.Remove(m_currentPage, selected);
+    m_touched.insert(m_currentPage);
+    CommitEdit();
+    LoadCurrentPageRect();
 }
 
 void COrvaneDoc::ShrinkOnOverlay() {
@@ -530,7 +637,7 @@ void COrvaneDoc::DeleteCurrentPageRect() {
         emit CropRectChanged();
         return;
     }
-    EditValue(m_currentPage, std::nullopt);
+    EditValues(m_currentPage, {});
     CommitEdit();
 }
 
@@ -543,10 +650,14 @@ void COrvaneDoc::ShrinkCurrentPageRect() {
         emit CropRectChanged();
         return;
     }
-    // Shrunk, it is loaded back already; without a result it is loaded as
-    // the file holds it.
-    if (!ShrinkIntoStore())
+    // Shrunk, it is the one the file holds; without a result it is loaded
+    // as the file holds it.
+    if (const std::optional<std::string> shrunk = ShrunkValue()) {
+        EditSelected(*shrunk);
+        m_cropRect = RectFromPageValue(*shrunk, PageHeightPoints());
+    } else {
         LoadCurrentPageRect();
+    }
     CommitEdit();
 }
 
@@ -561,35 +672,49 @@ void COrvaneDoc::ApplyRectToPages(PageRange range) {
             const auto size = m_overlaySizes.find(page);
             if (size == m_overlaySizes.end())
                 continue;  // a page the overlay could not render keeps its rectangle
-            EditValue(page, PlacedFromTopLeft(shown, size->second.first, size->second.second));
+            const std::optional<std::string> placed = PlacedFromTopLeft(shown, size->second.first, size->second.second);
+            EditValues(page, placed ? std::vector<std::string>{*placed} : std::vector<std::string>());
         }
         CommitEdit();
         m_overlayRectPending = false;
         emit StatusMessage(QStringLiteral("The rectangle was given to every page of the overlay."));
         return;
     }
-    // Pages of the shown page's size get its value as it is; a page of
-    // another size gets the rectangle as the user sees it, at the same
-    // place from its top-left corner, clipped to it.
-    const std::string value = PageValueFor(m_cropRect, PageHeightPoints());
-    const CropRect shown = m_cropRect.Normalized();
+    // Pages of the shown page's size get its values as they are; a page of
+    // another size gets each region as the user sees it, at the same place
+    // from its top-left corner, clipped to it.
+    std::vector<std::string> values = ValuesOf(m_currentPage);
+    const std::vector<CropRect> shownRegions = PageRegions();
+    const int selected = m_regions.Selected(m_currentPage);
+    // A page without a region spreads its empty rectangle, which leaves
+    // the pages as they are.
+    const bool none = values.empty();
+    if (none)
+        values.push_back(PageValueFor(CropRect{}, PageHeightPoints()));
     // Every page measured at once where the page source can; else one by one.
     const std::vector<std::pair<double, double>> sizes =
-        m_cropRect.IsEmpty() ? std::vector<std::pair<double, double>>() : m_pageSource->PageSizes();
+        none ? std::vector<std::pair<double, double>>() : m_pageSource->PageSizes();
     for (int page : pages) {
         std::optional<std::pair<double, double>> size;
-        if (!m_cropRect.IsEmpty())
+        if (!none)
             size = page <= int(sizes.size()) ? std::optional(sizes[size_t(page - 1)]) : PageSizeOf(page);
         if (size && !(size->first > 0 && size->second > 0))
             size.reset();  // no size (or not a number): the value as it is
         else if (size)
             size = std::pair{std::min(size->first, 1.0e9), std::min(size->second, 1.0e9)};
         if (!size || (int(std::trunc(size->first)) == m_pagePicture->PageWidth() &&
-                      int(std::trunc(size->second)) == PageHeightPoints()))
-            EditValue(page, value);
-        else
-            EditValue(page, PlacedFromTopLeft(shown, size->first, size->second));
+                      int(std::trunc(size->second)) == PageHeightPoints())) {
+            EditValues(page, values);
+            continue;
+        }
+        std::vector<std::string> placed;
+        for (const CropRect &shown : shownRegions)
+            if (std::optional<std::string> value = PlacedFromTopLeft(shown.Normalized(), size->first, size->second))
+                placed.push_back(std::move(*value));
+        EditValues(page, placed);
     }
+    // The shown page keeps its selection.
+    m_regions.Select(m_currentPage, selected);
     CommitEdit();
 }
 
@@ -602,43 +727,38 @@ std::optional<std::pair<double, double>> COrvaneDoc::PageSizeOf(int page) const 
     return std::pair{std::clamp(extent.x2 - extent.x1, 0.0, 1.0e9), std::clamp(extent.y2 - extent.y1, 0.0, 1.0e9)};
 }
 
-void COrvaneDoc::ApplyStep(const UndoStep &step, bool forward) {
-    const auto &values = forward ? step.after : step.before;
-    for (size_t i = 0; i < step.pages.size(); ++i) {
-        if (values[i])
-            m_cropFile->SetPageValue(step.pages[i], *values[i]);
-        else
-            m_cropFile->RemovePageValue(step.pages[i]);
-    }
-    WriteCropFile();
-    m_changedSinceSave = true;
-    ShowPage(step.page);
-    LoadCurrentPageRect();
-}
-
-void COrvaneDoc::MoveStep(std::vector<UndoStep> &from, std::vector<UndoStep> &to, bool forward) {
-    if (from.empty() || IsCropRunning())
+void COrvaneDoc::MoveStep(bool forward) {
+    if (!(forward ? CanRedo() : CanUndo()) || IsCropRunning())
         return;
     // The step shows the page it was made on; the overlay is left first,
     // and what was drawn on it settled. Given to its pages, the rectangle
     // is a change of its own, and this press has done its work.
-    const size_t steps = m_undo.size();
-    if (!HideOverlay() || from.empty() || m_undo.size() != steps)
+    const size_t steps = m_regions.UndoSteps();
+    if (!HideOverlay() || !(forward ? CanRedo() : CanUndo()) || m_regions.UndoSteps() != steps)
         return;
-    UndoStep step = std::move(from.back());
-    from.pop_back();
-    ApplyStep(step, forward);
-    to.push_back(std::move(step));
+    const int page = forward ? m_regions.Redo() : m_regions.Undo();
+    for (int changed : m_regions.MovedPages())
+        m_cropFile->SetPageValues(changed, ValuesOf(changed));
+    WriteCropFile();
+    m_changedSinceSave = true;
+    ShowPage(page);
+    LoadCurrentPageRect();
     emit UndoStateChanged();
 }
 
-void COrvaneDoc::Undo() { MoveStep(m_undo, m_redo, false); }
+void COrvaneDoc::Undo() { MoveStep(false); }
 
-void COrvaneDoc::Redo() { MoveStep(m_redo, m_undo, true); }
+void COrvaneDoc::Redo() { MoveStep(true); }
 
 bool COrvaneDoc::ExportCropList(std::string &path, QString &reason) {
-    return WriteCropList(CropListText(m_pageCount, [this](int page) { return m_cropFile->PageValue(page); }), path,
-                         reason);
+    const std::function<std::vector<std::string>(int)> valuesOf = [this](int page) {
+        std::vector<std::string> values;
+        const std::vector<CropRect> &regions = m_regions.Regions(page);
+        for (int i : m_regions.OutputOrder(page, m_rightToLeft))
+            values.push_back(StoredRectValue(regions[size_t(i)]));
+        return values;
+    };
+    return WriteCropList(CropListText(m_pageCount, valuesOf), path, reason);
 }
 
 bool COrvaneDoc::HasUnsavedRectangles() const {
@@ -649,8 +769,8 @@ bool COrvaneDoc::HasUnsavedRectangles() const {
 
 bool COrvaneDoc::HasAnyRectangle() const {
     for (int page = 1; page <= m_pageCount; ++page)
-        if (m_cropFile->StoredValue(page)) {
-            const std::array<double, 4> n = ParsePageValue(m_cropFile->PageValue(page));
+        for (const CropRect &r : m_regions.Regions(page)) {
+            const std::array<double, 4> n = ParsePageValue(StoredRectValue(r));
             // As the crop list gives it to the crop tool.
             if (float(n[0]) != float(n[2]) && float(n[1]) != float(n[3]))
                 return true;
@@ -792,8 +912,15 @@ void COrvaneDoc::ShrinkAllEnded(const AutoCropResult &result, uint64_t run) {
     if (!m_shrinkWalk || run != m_shrinkRun)
         return;  // stopped meanwhile, or another document
     m_shrinkWalk.reset();
-    for (const auto &[page, value] : PlannedValues(result))
-        EditValue(page, value);
+    // Each page's crop is its first region; the others stay.
+    for (const auto &[page, value] : PlannedValues(result)) {
+        std::vector<std::string> values = ValuesOf(page);
+        if (values.empty())
+            values.push_back(value);
+        else
+            values[0] = value;
+        EditValues(page, values);
+    }
     CommitEdit();
     LoadCurrentPageRect();
     m_outliers = result.plan.outliers;

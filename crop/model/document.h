@@ -4,6 +4,7 @@
 #include "crop/detect/auto_crop.h"
 #include "crop/model/crop_file.h"
 #include "crop/model/crop_run.h"
+#include "crop/model/crop_set.h"
 #include "crop/model/page_picture.h"
 #include "crop/detect/page_walk.h"
 #include "render/page_cache.h"
@@ -22,6 +23,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -76,21 +78,46 @@ public:
     // Which pages Crop all pages gives the shown page's rectangle.
     enum class PageRange { All = 0, Even = 1, Odd = 2 };
 
-    // The shown page's crop rectangle; empty when it has none.
+    // The shown page's crop rectangle, its selected region; empty when it
+    // has none.
     const CropRect &CropRectangle() const { return m_cropRect; }
-    // Gives the shown page `rect` (page points, as drawn or dragged; not
-    // normalised, not clamped). While the overlay is shown the rectangle is
+    // Every region of the shown page as it is shown (page points from its
+    // top-left corner), in the order they were drawn; and which of them is
+    // selected (-1 for none). On the overlay, its one rectangle.
+    std::vector<CropRect> PageRegions() const;
+    int SelectedRegion() const;
+    // A click on a region, and Tab / Shift+Tab: another region selected.
+    bool SelectRegion(int index);
+    bool SelectNextRegion(bool backwards);
+    // Ctrl+drag: `rect` added as another region of the shown page (shrunk
+    // first when `drawn` and Auto Shrink is on), and selected; on a page
+    // without one, or on the overlay, as SetCurrentPageRect. A page holds
+    // CropSet::kMaxRegions; past that the status bar says why nothing was
+    // added.
+    void AddRegion(const CropRect &rect, bool drawn);
+    // Delete Rectangle: the selected region goes, the others stay.
+    void DeleteSelectedRegion();
+    // The regions of every page with their undo history: x from the page's
+    // left edge, y down from the line H points below its top (StoredRect).
+    const CropSet &Regions() const { return m_regions; }
+    // The order of a page's regions in the copy within a row: right to left
+    // for books read so.
+    void SetRightToLeft(bool on) { m_rightToLeft = on; }
+    bool RightToLeft() const { return m_rightToLeft; }
+    // Gives the shown page's selected region `rect` (a new region when it
+    // has none; page points, as drawn or dragged; not normalised, not
+    // clamped). While the overlay is shown the rectangle is
     // drawn on it only, for Crop all pages to give to its pages. A rectangle `drawn` with the rubber band is
     // first shrunk to the page's content when Auto Shrink is on. One undo
     // step, one write of the crop file.
     void SetCurrentPageRect(const CropRect &rect, bool drawn);
-    // Remove Cropbox: the shown page has no rectangle any more.
+    // Remove Cropbox: the shown page has no region any more.
     void DeleteCurrentPageRect();
     // Shrink Current Page: the shown page's rectangle shrunk to the content
     // of its picture. Nothing without a rectangle; where the search finds
     // no result the rectangle stays as it was.
     void ShrinkCurrentPageRect();
-    // Crop all pages: the shown page's value (even an empty rectangle) for
+    // Crop all pages: the shown page's regions, in order (or none), for
     // every page of the range. While the overlay is shown, each page of the
     // range gets the shown rectangle at the same place from its own
     // top-left corner instead, clipped to the page.
@@ -138,7 +165,8 @@ public:
     // Shown, or being built.
     bool OverlayWanted() const { return m_overlayShown || bool(m_overlayWalk); }
     PageSet OverlaySet() const { return m_overlaySet; }
-    // Writes the crop list, one line "Page <n>, [l,t,r,b]" per page, into a
+    // Writes the crop list, one line "Page <n>, [l,t,r,b]" per region of a
+    // page in the copy's order (one for a page without any), into a
     // new temporary file (deleted at exit) and gives its path; false, with
     // the reason, when it cannot be written.
     bool ExportCropList(std::string &path, QString &reason);
@@ -168,8 +196,8 @@ public:
     // Whether some page has a crop rectangle (of some width and height).
     bool HasAnyRectangle() const;
 
-    bool CanUndo() const { return !m_undo.empty(); }
-    bool CanRedo() const { return !m_redo.empty(); }
+    bool CanUndo() const { return m_regions.CanUndo(); }
+    bool CanRedo() const { return m_regions.CanRedo(); }
     // Takes back (or makes again) the last change to the rectangles, in the
     // crop file and on screen, and shows the page it was made on.
     void Undo();
@@ -265,35 +293,31 @@ signals:
     void WorkProgress(COrvaneDoc::Work work, int done, int total);
 
 private:
-    // One change to the rectangles: the stored values of the pages it
-    // touched, before and after, and the page it was made on.
-    struct UndoStep {
-        int page = 0;
-        std::vector<int> pages;
-        std::vector<std::optional<std::string>> before, after;
-    };
-
     void SetTitle(const QString &title);
     // Empties the crop file of the previous document's rectangles and the
-    // undo history; the auto-shrink flag stays.
-    void ResetCropFile();
-    // Reads the shown page's rectangle from the crop file.
+    // undo history, for a document of `pageCount` pages; the auto-shrink
+    // flag stays.
+    void ResetCropFile(int pageCount);
+    // The shown page's selected region into m_cropRect.
     void LoadCurrentPageRect();
-    // The value of m_cropRect for the shown page, into the pending edit.
+    // The value of m_cropRect for the shown page's selected region, into
+    // the pending edit.
     void SaveCurrentPageRect();
-    // The pending edit: values set in the crop file's memory, the values
-    // before remembered for undo.
-    void EditValue(int page, const std::optional<std::string> &value);
-    // Writes the pending edit to the crop file once and makes it an undo
-    // step (nothing when no value changed).
+    // The pending edit, one undo step: begun by the first change, made
+    // one step and written to the crop file once by CommitEdit.
+    void EditValues(int page, const std::vector<std::string> &values);
+    // The shown page's selected region (a new one when it has none)
+    // becomes `value`.
+    void EditSelected(const std::string &value);
+    void BeginEdit();
     void CommitEdit();
-    void ApplyStep(const UndoStep &step, bool forward);
-    // Undo (from the undo list to the redo list) or Redo.
-    void MoveStep(std::vector<UndoStep> &from, std::vector<UndoStep> &to, bool forward);
-    // The shown page's rectangle shrunk to its content, into the pending
-    // edit and back into m_cropRect as the file holds it; false when
-    // there is nothing to shrink or no result.
-    bool ShrinkIntoStore();
+    // The page's regions as the crop file stores them, in drawing order.
+    std::vector<std::string> ValuesOf(int page) const;
+    // Undo, or Redo.
+    void MoveStep(bool forward);
+    // The shown page's rectangle shrunk to its content, as the file would
+    // hold it; nothing when there is nothing to shrink or no result.
+    std::optional<std::string> ShrunkValue() const;
     bool WriteCropFile();
     int PageHeightPoints() const { return m_pagePicture->PageHeight(); }
     // A page is shown and no crop run or Shrink All Pages holds the
@@ -325,8 +349,10 @@ private:
     uint64_t m_generation = 0;
     std::unique_ptr<CropFile> m_cropFile;
     CropRect m_cropRect;
-    std::map<int, std::optional<std::string>> m_pendingBefore;
-    std::vector<UndoStep> m_undo, m_redo;
+    CropSet m_regions;
+    std::set<int> m_touched;  // pages of the pending edit
+    bool m_stepOpen = false;  // the pending edit's undo step is begun
+    bool m_rightToLeft = false;
     CropRun m_cropRun;
     bool m_changedSinceSave = false;
     std::shared_ptr<render::RenderScheduler> m_scheduler;

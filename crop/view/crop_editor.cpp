@@ -83,14 +83,34 @@ QRegion CropEditor::FrameRegion() const {
     return frame ? OutlineRegion(frame->ToQRect(), 1) : QRegion();
 }
 
-QRegion CropEditor::Press(QPoint window, const PageGeometry &g) {
+QRegion CropEditor::Press(QPoint window, const PageGeometry &g, bool add) {
     if (!m_document.HasPicture() || m_document.IsCropRunning() || m_document.IsShrinkingAll() || IsDragging())
         return {};
     SyncTracker(g);
     m_dragAnchor = m_dragEnd = g.WindowToLogical(window);
+    m_adding = add && !m_document.CropRectangle().IsEmpty();
+    if (m_adding) {
+        m_banding = true;
+        return {};
+    }
     m_trackStart = m_tracker.Rect();
     if (!m_document.CropRectangle().IsEmpty() && m_tracker.BeginTrack(window, false))
         return {};
+    // A press inside another region selects it, and drags it from there.
+    const std::vector<CropRect> regions = m_document.PageRegions();
+    const QPointF at = g.WindowToPage(window);
+    for (int i = int(regions.size()) - 1; i >= 0; --i) {
+        const CropRect r = regions[size_t(i)].Normalized();
+        if (i == m_document.SelectedRegion() || at.x() < r.left || at.x() > r.right || at.y() < r.top ||
+            at.y() > r.bottom)
+            continue;
+        m_document.SelectRegion(i);
+        SyncTracker(g);
+        m_trackStart = m_tracker.Rect();
+        if (!m_tracker.BeginTrack(window, false))
+            break;
+        return g.LogicalToWindow(QRect(QPoint(0, 0), g.ScrollSize()));
+    }
     m_banding = true;
     return {};
 }
@@ -155,7 +175,11 @@ QRegion CropEditor::Release(QPoint window, const PageGeometry &g) {
     if (rightOfPage || belowPage || std::abs(e.x() - a.x()) <= kMinimumBand || std::abs(e.y() - a.y()) <= kMinimumBand)
         return dirty;
     const QPointF from = g.LogicalToPage(a), to = g.LogicalToPage(e);
-    m_document.SetCurrentPageRect(CropRect{from.x(), from.y(), to.x(), to.y()}, true);
+    if (m_adding)
+        m_document.AddRegion(CropRect{from.x(), from.y(), to.x(), to.y()}, true);
+    else
+        m_document.SetCurrentPageRect(CropRect{from.x(), from.y(), to.x(), to.y()}, true);
+    m_adding = false;
     return dirty;
 }
 
@@ -167,6 +191,7 @@ QRegion CropEditor::Cancel(const PageGeometry &g) {
     }
     const QRegion dirty = BandRegion(g);
     m_banding = false;
+    m_adding = false;
     m_dragAnchor = m_dragEnd = QPoint();
     return dirty;
 }
@@ -192,6 +217,26 @@ std::optional<Qt::CursorShape> CropEditor::CursorAt(QPoint window, const PageGeo
 void CropEditor::Paint(QPainter &painter, const PageGeometry &g) {
     SyncTracker(g);
     const QPen pen(kRed, kPenWidth, Qt::SolidLine, Qt::SquareCap, Qt::MiterJoin);
+    // The regions not selected: red and dashed, without handles.
+    const std::vector<CropRect> regions = m_document.PageRegions();
+    if (regions.size() > 1) {
+        painter.save();
+        painter.setRenderHint(QPainter::Antialiasing, false);
+        painter.setPen(QPen(kRed, kPenWidth, Qt::DashLine, Qt::SquareCap, Qt::MiterJoin));
+        painter.setBrush(Qt::NoBrush);
+        const QRect page = g.LogicalToWindow(QRect(QPoint(0, 0), g.ScrollSize()));
+        for (size_t i = 0; i < regions.size(); ++i) {
+            if (int(i) == m_document.SelectedRegion())
+                continue;
+            const CropRect r = regions[i].Normalized();
+            const QRect shown = QRect(g.LogicalToWindow(QRect(g.PageToLogicalPixel(QPointF(r.left, r.top)),
+                                                              g.PageToLogicalPixel(QPointF(r.right, r.bottom)))))
+                                    .intersected(page);
+            if (!shown.isEmpty())
+                painter.drawRect(shown.adjusted(1, 1, -1, -1));
+        }
+        painter.restore();
+    }
     if (const std::optional<IntRect> drawn = DrawnRect(g)) {
         // During a drag the rectangle stays where it was; the frame shows
         // where it is going.

@@ -40,9 +40,11 @@ public:
     // (Shrink All Pages).
     void ShowRectangles();
 
-    // Left button down: a drag of the rectangle when the press is on it,
-    // otherwise the start of a band.
-    QRegion Press(QPoint window, const PageGeometry &geometry);
+    // Left button down: a drag of the selected region when the press is on
+    // it; a press inside another region selects that one and drags it;
+    // otherwise the start of a band, which redraws the selected region, or
+    // with `add` (Ctrl held) draws another.
+    QRegion Press(QPoint window, const PageGeometry &geometry, bool add = false);
     QRegion Move(QPoint window, const PageGeometry &geometry);
     // Left button up: the band or the drag ends.
     QRegion Release(QPoint window, const PageGeometry &geometry);
@@ -54,7 +56,8 @@ public:
 
     // The cursor for a point over the rectangle, if it has one there.
     std::optional<Qt::CursorShape> CursorAt(QPoint window, const PageGeometry &geometry);
-    // Draws the rectangle, the band and the drag frame.
+    // Draws the regions (the selected one with its handles, the others
+    // dashed), the band and the drag frame.
     void Paint(QPainter &painter, const PageGeometry &geometry);
 
     const CCropTracker &Tracker() const { return m_tracker; }
@@ -75,6 +78,7 @@ private:
     CCropTracker m_tracker;
     IntRect m_trackStart;  // the tracker's rectangle when its drag began
     bool m_banding = false;
+    bool m_adding = false;  // the band draws another region
     QPoint m_dragAnchor;  // logical
     QPoint m_dragEnd;     // logical
 };

@@ -200,6 +200,15 @@ void COrvaneView::UpdateCursor(QPoint window) {
         viewport()->unsetCursor();
 }
 
+bool COrvaneView::focusNextPrevChild(bool next) {
+    // Tab and Shift+Tab go from region to region of the shown page.
+    if (!m_editor.IsDragging() && m_document.SelectNextRegion(!next)) {
+        viewport()->update();
+        return true;
+    }
+    return QAbstractScrollArea::focusNextPrevChild(next);
+}
+
 bool COrvaneView::event(QEvent *event) {
     // While a rectangle is dragged the keys are the drag's: no shortcut
     // turns the page under it.
@@ -213,7 +222,7 @@ bool COrvaneView::event(QEvent *event) {
 void COrvaneView::mousePressEvent(QMouseEvent *event) {
     const QPoint at = event->position().toPoint();
     if (event->button() == Qt::LeftButton)
-        Repaint(m_editor.Press(at, Geometry()));
+        Repaint(m_editor.Press(at, Geometry(), event->modifiers() & Qt::ControlModifier));
     else if (event->button() == Qt::RightButton)
         Repaint(m_editor.Cancel(Geometry()));
 }
@@ -369,8 +378,8 @@ void COrvaneView::OnCommand(int id) {
     case ID_REMOVE_CROPBOX:
         m_document.DeleteCurrentPageRect();
         break;
-    case ID_DELETE_RECTANGLE:  // exactly as Remove Cropbox
-        OnCommand(ID_REMOVE_CROPBOX);
+    case ID_DELETE_RECTANGLE:  // the selected region; Remove Cropbox takes them all
+        m_document.DeleteSelectedRegion();
         break;
     case ID_CUT_ALL:  // exactly as Crop all pages
         OnCommand(ID_CROP_ALL_PAGES);

@@ -87,7 +87,7 @@ TEST_F(MainFrameTest, MenusToolbarStatusBarAndSplitterAreLaidOutAsTheTablesSay) 
                            "P&rint Setup...", "-", "Recent File", "-", "E&xit"}));
     EXPECT_EQ(MenuTexts("&Cut"),
               QStringList({"&Undo\tCtrl+Z", "&Redo\tCtrl+Y", "-", "Cu&t\tCtrl+X", "&Cut All\tCtrl+C",
-                           "&Delete Rectangle\tCtrl+V", "-", "&Auto Shrink", "&Shrink Current Page",
+                           "&Delete Rectangle\tCtrl+V", "Right to Le&ft", "-", "&Auto Shrink", "&Shrink Current Page",
                            "Shrink A&ll Pages...", "-", "&Overlay of All Pages...", "Pages to Chec&k"}));
     EXPECT_EQ(MenuTexts("&Help"), QStringList({"&Help...", "&Contact us...", "-", "&About..."}));
 

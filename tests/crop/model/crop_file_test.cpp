@@ -331,3 +331,47 @@ TEST_F(Instances, TheOwnerTidiesTheFilesOfInstancesThatDiedAndTheNextOneOwnsTheF
 }
 
 }  // namespace
+
+TEST_F(CropFileTest, RegionsGoUnderNumberedKeysAndIntoTheListInReadingOrder) {
+    Open(document, Pdf(3));
+    QSignalSpy messages(&document, &COrvaneDoc::StatusMessage);
+    document.SetCurrentPageRect(CropRect{306, 0, 612, 792}, false);  // the right half first
+    document.AddRegion(CropRect{0, 0, 306, 792}, false);
+    EXPECT_EQ(document.SelectedRegion(), 1);
+    // The first region stays where a reader of one rectangle per page looks.
+    EXPECT_EQ(File(document), "[AutoShrink]\nflag=0\n[PAGE]\npage1=306.00,792.00,612.00,0.00\n"
+                              "page1.2=0.00,792.00,306.00,0.00\n");
+    EXPECT_EQ(document.CropStore().PageValue(1), "306.00,792.00,612.00,0.00");
+    EXPECT_EQ(CropList(document).substr(0, 70), "Page 1, [0.00,792.00,306.00,0.00]\nPage 1, [306.00,792.00,612.00,0.00]\n");
+    document.SetRightToLeft(true);
+    EXPECT_EQ(CropList(document).substr(0, 70), "Page 1, [306.00,792.00,612.00,0.00]\nPage 1, [0.00,792.00,306.00,0.00]\n");
+    document.SetRightToLeft(false);
+
+    // Crop all pages gives every page both, in order.
+    document.ApplyRectToPages(COrvaneDoc::PageRange::All);
+    EXPECT_EQ(document.Regions().OutputPageCount(), 6);
+    EXPECT_EQ(document.SelectedRegion(), 1) << "the shown page keeps its selection";
+
+    // Up to the limit, then a reason; each addition one undo step.
+    for (int i = 2; i < crop::CropSet::kMaxRegions; ++i)
+        document.AddRegion(CropRect{double(i), 10, double(i) + 100, 110}, false);
+    EXPECT_EQ(document.PageRegions().size(), size_t(crop::CropSet::kMaxRegions));
+    messages.clear();
+    document.AddRegion(CropRect{0, 0, 50, 50}, false);
+    EXPECT_EQ(document.PageRegions().size(), size_t(crop::CropSet::kMaxRegions));
+    ASSERT_EQ(messages.count(), 1);
+    EXPECT_NE(messages[0][0].toString().indexOf("at most 16 regions"), -1);
+    document.Undo();
+    EXPECT_EQ(document.PageRegions().size(), size_t(crop::CropSet::kMaxRegions - 1));
+    EXPECT_EQ(File(document).find("page1.16="), std::string::npos) << "an undo reaches the file";
+
+    // Delete Rectangle takes the selected region, Remove Cropbox them all.
+    ASSERT_TRUE(document.SelectRegion(0));
+    document.DeleteSelectedRegion();
+    EXPECT_EQ(document.CropStore().PageValue(1), "0.00,792.00,306.00,0.00");
+    document.DeleteCurrentPageRect();
+    EXPECT_TRUE(document.PageRegions().empty());
+    EXPECT_EQ(File(document).find("page1"), std::string::npos);
+    document.Undo();
+    EXPECT_EQ(document.PageRegions().size(), size_t(crop::CropSet::kMaxRegions - 2));
+}

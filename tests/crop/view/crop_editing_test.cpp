@@ -267,3 +267,29 @@ TEST_F(CropEditingTest, StretchingABandRepaintsOnlyWhereTheBandWasAndIs) {
 }
 
 }  // namespace
+
+TEST_F(CropEditingTest, CtrlDragAddsARegionAClickOrTabSelectsOneAndDeleteTakesOnlyIt) {
+    Drag({50, 60}, {200, 300});
+    QTest::mousePress(Port(), Qt::LeftButton, Qt::ControlModifier, {300, 60});
+    MoveHeld({400, 200});
+    MoveHeld({450, 300});
+    QTest::mouseRelease(Port(), Qt::LeftButton, Qt::ControlModifier, {450, 300});
+    ASSERT_EQ(document.PageRegions().size(), 2u);
+    EXPECT_EQ(document.SelectedRegion(), 1);
+    EXPECT_EQ(view.Editor().DrawnRect(view.Geometry()), (IntRect{300, 60, 450, 300})) << "the new one has the handles";
+    // A click inside the other selects it, and leaves both as they were.
+    QTest::mouseClick(Port(), Qt::LeftButton, Qt::NoModifier, {120, 150});
+    EXPECT_EQ(document.SelectedRegion(), 0);
+    EXPECT_EQ(document.PageRegions().size(), 2u);
+    EXPECT_EQ(Line(1), "page1=50.00,732.00,200.00,492.00");
+    view.setFocus();
+    QTest::keyClick(&view, Qt::Key_Tab);
+    EXPECT_EQ(document.SelectedRegion(), 1);
+    QTest::keyClick(&view, Qt::Key_Backtab, Qt::ShiftModifier);
+    EXPECT_EQ(document.SelectedRegion(), 0);
+    view.OnCommand(ID_DELETE_RECTANGLE);
+    ASSERT_EQ(document.PageRegions().size(), 1u);
+    EXPECT_EQ(Line(1), "page1=300.00,732.00,450.00,492.00");
+    document.Undo();
+    EXPECT_EQ(document.PageRegions().size(), 2u);
+}
