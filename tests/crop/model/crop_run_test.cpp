@@ -155,7 +155,8 @@ protected:
     // Answers the range dialog with the keyboard: Down `downs` times, then
     // Enter (or Escape).
     void AnswerRange(int downs, bool apply) {
-        QTimer::singleShot(0, [downs, apply] {
+        // Tied to the view, so that an answer never given goes with the test.
+        QTimer::singleShot(0, &view, [downs, apply] {
             auto *dialog = qobject_cast<crop::CPageRangeDialog *>(QApplication::activeModalWidget());
             ASSERT_NE(dialog, nullptr);
             // Whatever goes wrong below, the dialog ends.
