@@ -40,7 +40,6 @@ namespace {
 // Whether the regions of a row go into the copy from the right.
 const QString kRightToLeftSetting = QStringLiteral("Cut/RightToLeft");
 
-
 // A message of at most a screenful: what the crop tool says can run to a
 // line per page. Its first lines and its last (where the tool sums up what
 // it did) are kept, the middle left out.

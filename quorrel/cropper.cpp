@@ -324,9 +324,8 @@ CropReport ApplyCropList(QPDF &pdf, const CropList &list, bool setMediaBox) {
     }
     // The copies, made in page order and put into the page tree by
     // parent: each parent's kids are set once, however many are added.
-    struct Insertions {
-        std::map<int, std::vector<QPDFObjectHandle>> after;  // kid index to copies
-    };
+    // Per parent, its kids' indices to the copies to put after them.
+    using Insertions = std::map<int, std::vector<QPDFObjectHandle>>;
     std::map<const std::vector<QPDFObjectHandle> *, Insertions> byParent;
     std::vector<const std::vector<QPDFObjectHandle> *> parents;  // in the order first met
     std::optional<NewObjects> objects;
@@ -350,7 +349,7 @@ CropReport ApplyCropList(QPDF &pdf, const CropList &list, bool setMediaBox) {
         auto [at, added] = byParent.try_emplace(entry.ancestors.get());
         if (added)
             parents.push_back(entry.ancestors.get());
-        std::vector<QPDFObjectHandle> &copies = at->second.after[entry.kid];
+        std::vector<QPDFObjectHandle> &copies = at->second[entry.kid];
         for (size_t i = 1; i < copyBoxes.size(); ++i) {
             QPDFObjectHandle copy = CopyPage(*objects, entry.page, formFields, report.changed);
             report.changed.push_back(copy);
@@ -372,11 +371,11 @@ CropReport ApplyCropList(QPDF &pdf, const CropList &list, bool setMediaBox) {
         QPDFObjectHandle kids = QPDFObjectHandle(chain->back()).getKey(kKids);
         const std::vector<QPDFObjectHandle> was = kids.getArrayAsVector();
         std::vector<QPDFObjectHandle> now;
-        now.reserve(was.size() + insertions.after.size());
+        now.reserve(was.size() + insertions.size());
         for (size_t i = 0; i < was.size(); ++i) {
             now.push_back(was[i]);
-            const auto copies = insertions.after.find(int(i));
-            if (copies != insertions.after.end())
+            const auto copies = insertions.find(int(i));
+            if (copies != insertions.end())
                 now.insert(now.end(), copies->second.begin(), copies->second.end());
         }
         kids.setArrayFromVector(now);

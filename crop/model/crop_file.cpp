@@ -1,5 +1,6 @@
 #include "crop/model/crop_file.h"
 
+#include "crop/model/crop_set.h"
 #include "platform/ini_file.h"
 
 #include <algorithm>
@@ -31,7 +32,7 @@ std::string PageKey(int page, int region = 1) {
     return "page" + std::to_string(page) + (region > 1 ? "." + std::to_string(region) : std::string());
 }
 // Keys past the last region a page may have are never read.
-constexpr int kMostRegions = 16;
+constexpr int kMostRegions = CropSet::kMaxRegions;
 
 // The own files of instances that do not own the shared file:
 // "croprect.<pid>-<n>.ini".

@@ -428,23 +428,25 @@ void COrvaneDoc::ResetCropFile(int pageCount) {
         RefreshAutoShrink();
 }
 
-void COrvaneDoc::LoadCurrentPageRect() {
+CropRect COrvaneDoc::SelectedShown() const {
+    // Nothing can be edited on a page without a picture; no rectangle of
+    // another page stays.
     const int selected = m_regions.Selected(m_currentPage);
-    if (!HasPicture() || selected < 0) {
-        // Nothing can be edited on a page without a picture; no rectangle
-        // of another page stays.
-        m_cropRect = {};
-        emit CropRectChanged();
-        return;
-    }
-    m_cropRect = RectFromPageValue(StoredRectValue(m_regions.Regions(m_currentPage)[size_t(selected)]),
-                                   PageHeightPoints());
+    if (!HasPicture() || selected < 0)
+        return {};
+    return RectFromPageValue(StoredRectValue(m_regions.Regions(m_currentPage)[size_t(selected)]), PageHeightPoints());
+}
+
+void COrvaneDoc::LoadCurrentPageRect() {
+    m_cropRect = SelectedShown();
     emit CropRectChanged();
 }
 
 std::vector<CropRect> COrvaneDoc::PageRegions() const {
-    if (m_overlayShown || !HasPicture())
-        return m_cropRect.IsEmpty() || !HasPicture() ? std::vector<CropRect>() : std::vector<CropRect>{m_cropRect};
+    if (!HasPicture())
+        return {};
+    if (m_overlayShown)  // its one rectangle
+        return m_cropRect.IsEmpty() ? std::vector<CropRect>() : std::vector<CropRect>{m_cropRect};
     std::vector<CropRect> shown;
     for (const CropRect &r : m_regions.Regions(m_currentPage))
         shown.push_back(RectFromPageValue(StoredRectValue(r), PageHeightPoints()));
@@ -452,8 +454,10 @@ std::vector<CropRect> COrvaneDoc::PageRegions() const {
 }
 
 int COrvaneDoc::SelectedRegion() const {
-    if (m_overlayShown || !HasPicture())
-        return m_cropRect.IsEmpty() || !HasPicture() ? -1 : 0;
+    if (!HasPicture())
+        return -1;
+    if (m_overlayShown)
+        return m_cropRect.IsEmpty() ? -1 : 0;
     return m_regions.Selected(m_currentPage);
 }
 
@@ -529,18 +533,24 @@ void COrvaneDoc::CommitEdit() {
     emit CropRectChanged();
 }
 
-std::optional<std::string> COrvaneDoc::ShrunkValue() const {
-    if (!HasPicture() || m_cropRect.IsEmpty())
+std::optional<std::string> COrvaneDoc::ShrunkValue(const CropRect &rect) const {
+    if (!HasPicture() || rect.IsEmpty())
         return std::nullopt;
     // A rectangle drawn from right to left, or upwards, is searched as it
     // is seen; the search would find nothing in it as stored.
     // On the overlay, the content of every page of it.
     const CPagePicture &picture = PagePicture();
-    const std::optional<CropRect> shrunk = ShrinkPageRect(picture, picture.PageRect().size(), m_cropRect.Normalized());
+    const std::optional<CropRect> shrunk = ShrinkPageRect(picture, picture.PageRect().size(), rect.Normalized());
     if (!shrunk)
         return std::nullopt;  // no result: the rectangle stays as it was
     const double h = PageHeightPoints();
     return FormatPageValue({shrunk->left, h - shrunk->top, shrunk->right, h - shrunk->bottom});
+}
+
+void COrvaneDoc::EditSelectedShrunk(const std::string &value) {
+    EditSelected(value);
+    // The rectangle is the one the file now holds.
+    m_cropRect = RectFromPageValue(value, PageHeightPoints());
 }
 
 void COrvaneDoc::SetCurrentPageRect(const CropRect &rect, bool drawn) {
@@ -558,14 +568,10 @@ void COrvaneDoc::SetCurrentPageRect(const CropRect &rect, bool drawn) {
     }
     if (drawn) {
         RefreshAutoShrink();
-        if (m_autoShrink) {
-            if (const std::optional<std::string> shrunk = ShrunkValue()) {
-                // The rectangle is the one the file now holds.
-                EditSelected(*shrunk);
-                m_cropRect = RectFromPageValue(*shrunk, PageHeightPoints());
-                CommitEdit();
-                return;
-            }
+        if (const std::optional<std::string> shrunk = m_autoShrink ? ShrunkValue(m_cropRect) : std::nullopt) {
+            EditSelectedShrunk(*shrunk);
+            CommitEdit();
+            return;
         }
     }
     SaveCurrentPageRect();
@@ -585,24 +591,14 @@ void COrvaneDoc::AddRegion(const CropRect &rect, bool drawn) {
                                .arg(CropSet::kMaxRegions));
         return;
     }
-    const CropRect was = m_cropRect;
-    m_cropRect = rect;
-    std::optional<std::string> value;
-    if (drawn) {
+    if (drawn)
         RefreshAutoShrink();
-        if (m_autoShrink)
-            value = ShrunkValue();
-    }
-    m_cropRect = was;
+    const std::optional<std::string> shrunk = drawn && m_autoShrink ? ShrunkValue(rect) : std::nullopt;
     BeginEdit();
-    m_regions.Add(m_currentPage, StoredRect(value ? *value : PageValueFor(rect, PageHeightPoints())));
+    m_regions.Add(m_currentPage, StoredRect(shrunk ? *shrunk : PageValueFor(rect, PageHeightPoints())));
     m_touched.insert(m_currentPage);
+    m_cropRect = shrunk ? RectFromPageValue(*shrunk, PageHeightPoints()) : rect;
     CommitEdit();
-    if (value)
-        m_cropRect = RectFromPageValue(*value, PageHeightPoints());
-    else
-        m_cropRect = rect;
-    emit CropRectChanged();
 }
 
 void COrvaneDoc::DeleteSelectedRegion() {
@@ -616,8 +612,8 @@ void COrvaneDoc::DeleteSelectedRegion() {
     BeginEdit();
     m_regions.Remove(m_currentPage, selected);
     m_touched.insert(m_currentPage);
+    m_cropRect = SelectedShown();
     CommitEdit();
-    LoadCurrentPageRect();
 }
 
 void COrvaneDoc::ShrinkOnOverlay() {
@@ -652,9 +648,8 @@ void COrvaneDoc::ShrinkCurrentPageRect() {
     }
     // Shrunk, it is the one the file holds; without a result it is loaded
     // as the file holds it.
-    if (const std::optional<std::string> shrunk = ShrunkValue()) {
-        EditSelected(*shrunk);
-        m_cropRect = RectFromPageValue(*shrunk, PageHeightPoints());
+    if (const std::optional<std::string> shrunk = ShrunkValue(m_cropRect)) {
+        EditSelectedShrunk(*shrunk);
     } else {
         LoadCurrentPageRect();
     }

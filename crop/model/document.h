@@ -315,9 +315,14 @@ private:
     std::vector<std::string> ValuesOf(int page) const;
     // Undo, or Redo.
     void MoveStep(bool forward);
-    // The shown page's rectangle shrunk to its content, as the file would
+    // `rect` on the shown page shrunk to its content, as the file would
     // hold it; nothing when there is nothing to shrink or no result.
-    std::optional<std::string> ShrunkValue() const;
+    std::optional<std::string> ShrunkValue(const CropRect &rect) const;
+    // The selected region becomes the shrunk `value`, and is shown as the
+    // file holds it.
+    void EditSelectedShrunk(const std::string &value);
+    // The shown page's selected region as it is shown; empty for none.
+    CropRect SelectedShown() const;
     bool WriteCropFile();
     int PageHeightPoints() const { return m_pagePicture->PageHeight(); }
     // A page is shown and no crop run or Shrink All Pages holds the

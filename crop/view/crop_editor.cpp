@@ -109,7 +109,7 @@ QRegion CropEditor::Press(QPoint window, const PageGeometry &g, bool add) {
         m_trackStart = m_tracker.Rect();
         if (!m_tracker.BeginTrack(window, false))
             break;
-        return g.LogicalToWindow(QRect(QPoint(0, 0), g.ScrollSize()));
+        return {};  // the document tells the view of the selection
     }
     m_banding = true;
     return {};
