@@ -23,6 +23,7 @@ namespace {
 constexpr const char *kUsage =
     "usage: orvane [FILE]\n"
     "       orvane --auto-crop IN.pdf -o OUT.pdf [--uniform] [--margin PTS] [--pages RANGE]\n"
+    "       orvane --crop IN.pdf -o OUT.pdf --margins L,T,R,B[pt|mm|in] [--pages RANGE]\n"
     "\n"
     "Without options the window opens, showing FILE when one is named.\n"
     "\n"
@@ -47,6 +48,16 @@ constexpr const char *kUsage =
     "                        pages and runs apart by commas, each of which may\n"
     "                        end in odd or even: \"1-3, 8, 10-\", \"5-40 odd\"\n"
     "  -h, --help            show this text\n"
+    "\n"
+    "--crop writes OUT.pdf with every page of RANGE cut to exact margins,\n"
+    "without rendering anything. The margins are measured from the edges of\n"
+    "each page as a reader shows it, its rotation applied and its crop box if\n"
+    "it has one.\n"
+    "\n"
+    "  --margins L,T,R,B     left, top, right and bottom, in points unless a\n"
+    "                        unit follows the last: \"20,20,20,20mm\",\n"
+    "                        \"0.5,1,0.5,1in\". A page the margins leave nothing\n"
+    "                        of stays as it is, with a warning\n"
     "\n"
     "Progress is shown on standard error when it is a terminal. The exit code\n"
     "is 0 when OUT.pdf was written whole, 1 when it could not be (the reason\n"
@@ -82,7 +93,7 @@ bool WantsCommandLine(int argc, char **argv) {
 
 int RunCommandLine(int argc, char **argv) {
     crop::AutoCropJob job;
-    bool autoCrop = false;
+    bool autoCrop = false, exact = false, contentOptions = false;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         auto value = [&](QString &into) {
@@ -99,17 +110,31 @@ int RunCommandLine(int argc, char **argv) {
             if (!value(job.input))
                 return Usage(QStringLiteral("--auto-crop needs the PDF file to crop"));
             autoCrop = true;
+        } else if (arg == "--crop") {
+            if (!value(job.input))
+                return Usage(QStringLiteral("--crop needs the PDF file to crop"));
+            exact = true;
+        } else if (arg == "--margins") {
+            crop::Margins margins;
+            std::string error;
+            if (!value(text))
+                return Usage(QStringLiteral("--margins needs four margins, such as 20,20,20,20mm"));
+            if (!crop::ParseMargins(text.toStdString(), margins, error))
+                return Usage(QStringLiteral("--margins: %1").arg(QString::fromStdString(error)));
+            job.margins = margins;
         } else if (arg == "-o" || arg == "--output") {
             if (!value(job.output))
                 return Usage(QStringLiteral("%1 needs the file to write").arg(QString::fromStdString(arg)));
         } else if (arg == "--uniform") {
             job.options.uniform = true;
+            contentOptions = true;
         } else if (arg == "--margin") {
             bool number = false;
             const double margin = value(text) ? text.toDouble(&number) : 0;
             if (!number || !std::isfinite(margin) || margin < 0 || margin > 14400)
                 return Usage(QStringLiteral("--margin needs a number of points from 0 to 14400"));
             job.options.margin = margin;
+            contentOptions = true;
         } else if (arg == "--pages") {
             if (!value(text))
                 return Usage(QStringLiteral("--pages needs the pages to crop, such as all, odd, even or 5-40"));
@@ -125,8 +150,16 @@ int RunCommandLine(int argc, char **argv) {
             return Usage(QStringLiteral("unknown argument \"%1\"").arg(QString::fromLocal8Bit(argv[i])));
         }
     }
-    if (!autoCrop)
-        return Usage(QStringLiteral("--auto-crop IN.pdf is missing"));
+    if (autoCrop && exact)
+        return Usage(QStringLiteral("--auto-crop and --crop are two ways to crop; give one"));
+    if (!autoCrop && !exact)
+        return Usage(QStringLiteral("--auto-crop IN.pdf or --crop IN.pdf is missing"));
+    if (exact && !job.margins)
+        return Usage(QStringLiteral("--crop needs --margins L,T,R,B"));
+    if (autoCrop && job.margins)
+        return Usage(QStringLiteral("--margins goes with --crop; --auto-crop finds the content (its --margin adds points round it)"));
+    if (exact && contentOptions)
+        return Usage(QStringLiteral("--uniform and --margin go with --auto-crop, not --crop"));
     if (job.output.isEmpty())
         return Usage(QStringLiteral("-o OUT.pdf is missing"));
 

@@ -2,6 +2,7 @@
 
 #include "crop/detect/page_range.h"
 #include "crop/detect/page_walk.h"
+#include "crop/model/crop_file.h"
 #include "crop/model/crop_list.h"
 #include "crop/model/crop_run.h"
 #include "render/page_source.h"
@@ -13,6 +14,8 @@
 #include <QFileInfo>
 
 #include <cerrno>
+#include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <mutex>
 #include <sys/stat.h>
@@ -109,6 +112,16 @@ bool CheckOutput(const QString &input, const QString &output, QString &reason) {
     return true;
 }
 
+// The value of every page of the job inside its margins.
+bool MarginValues(render::PageSource &source, int pageCount, const AutoCropJob &job, AutoCropReport &report,
+                  std::map<int, std::string> &values, QString &reason);
+// The content of every page of the job found, and each page's crop planned.
+bool ContentValues(const QString &input, int pageCount, const AutoCropJob &job, AutoCropReport &report,
+                   std::map<int, std::string> &values, QString &reason, const AutoCropProgress &progress);
+// The crop list of `values` written and the crop tool run.
+bool WriteCopy(const QString &input, const QString &output, int pageCount, const std::map<int, std::string> &values,
+               AutoCropReport &report, QString &reason, const AutoCropProgress &progress);
+
 // The temporary crop list, gone whatever happens.
 struct TempList {
     std::string path;
@@ -132,16 +145,13 @@ bool AutoCropFile(const AutoCropJob &job, AutoCropReport &report, QString &reaso
         reason = QStringLiteral("DLL %1 failed to load").arg(QString::fromLatin1(render::kRenderingLibraryName));
         return false;
     }
-    int pageCount = 0;
-    {
-        const std::unique_ptr<render::PageSource> source = render::PageSource::Open(Native(input), 1);
-        if (!source || source->Kind() != render::SourceKind::Pdf) {
-            reason = QStringLiteral("%1 cannot be opened: it is damaged, locked by a password, or not a PDF file")
-                         .arg(Quote(input));
-            return false;
-        }
-        pageCount = source->PageCount();
+    std::unique_ptr<render::PageSource> source = render::PageSource::Open(Native(input), 1);
+    if (!source || source->Kind() != render::SourceKind::Pdf) {
+        reason = QStringLiteral("%1 cannot be opened: it is damaged, locked by a password, or not a PDF file")
+                     .arg(Quote(input));
+        return false;
     }
+    const int pageCount = source->PageCount();
     if (pageCount < 1) {
         reason = QStringLiteral("%1 has no pages that can be read; it may be damaged").arg(Quote(input));
         return false;
@@ -157,6 +167,56 @@ bool AutoCropFile(const AutoCropJob &job, AutoCropReport &report, QString &reaso
         }
     }
 
+    std::map<int, std::string> values;
+    if (job.margins) {
+        if (!MarginValues(*source, pageCount, job, report, values, reason))
+            return false;
+    } else {
+        source.reset();  // each render thread opens its own
+        if (!ContentValues(input, pageCount, job, report, values, reason, progress))
+            return false;
+    }
+    return WriteCopy(input, output, pageCount, values, report, reason, progress);
+}
+
+namespace {
+
+bool MarginValues(render::PageSource &source, int pageCount, const AutoCropJob &job, AutoCropReport &report,
+                  std::map<int, std::string> &values, QString &reason) {
+    // Every page measured at once where the source can; else one by one.
+    const std::vector<std::pair<double, double>> sizes = source.PageSizes();
+    const std::vector<int> pages = PagesOf(job.options, pageCount);
+    report.pages = int(pages.size());
+    for (int page : pages) {
+        std::pair<double, double> size{0, 0};
+        render::PageExtent extent;
+        if (page <= int(sizes.size()))
+            size = sizes[size_t(page - 1)];
+        else if (source.PageExtent(page, &extent, 0))
+            size = {extent.x2 - extent.x1, extent.y2 - extent.y1};
+        const std::optional<CropRect> rect = InsideMargins(*job.margins, size.first, size.second);
+        if (!(size.first > 0 && size.second > 0) || !rect) {
+            char shown[64];
+            std::snprintf(shown, sizeof shown, "%.1f x %.1f pt", size.first, size.second);
+            report.warnings.push_back("page " + std::to_string(page) + " (" + shown +
+                                      ") is too small for the margins; it is left as it is");
+            continue;
+        }
+        values.emplace(page, PageValueFor(*rect, int(std::trunc(size.second))));
+    }
+    report.cropped = int(values.size());
+    if (values.empty()) {
+        reason = QStringLiteral("the margins leave nothing of any page asked for in %1; nothing was cropped, and %2 is "
+                                "not written")
+                     .arg(Quote(job.input), Quote(job.output));
+        return false;
+    }
+    return true;
+}
+
+bool ContentValues(const QString &input, int pageCount, const AutoCropJob &job, AutoCropReport &report,
+                   std::map<int, std::string> &values, QString &reason, const AutoCropProgress &progress) {
+    const QString output = QFileInfo(job.output).absoluteFilePath();
     // Content of every page, on both render threads.
     auto scheduler = std::make_shared<render::RenderScheduler>(Native(input), 2);
     AutoCropResult result;
@@ -196,8 +256,13 @@ bool AutoCropFile(const AutoCropJob &job, AutoCropReport &report, QString &reaso
         return false;
     }
 
+    values = PlannedValues(result);
+    return true;
+}
+
+bool WriteCopy(const QString &input, const QString &output, int pageCount, const std::map<int, std::string> &values,
+               AutoCropReport &report, QString &reason, const AutoCropProgress &progress) {
     TempList list;
-    const std::map<int, std::string> values = PlannedValues(result);
     const std::string text = CropListText(pageCount, [&values](int page) {
         const auto planned = values.find(page);
         return planned == values.end() ? std::string() : planned->second;
@@ -236,5 +301,7 @@ bool AutoCropFile(const AutoCropJob &job, AutoCropReport &report, QString &reaso
             report.toolNotes.push_back(line.toStdString());
     return true;
 }
+
+}  // namespace
 
 }  // namespace crop

@@ -2,10 +2,12 @@
 #define CROP_MODEL_AUTO_CROP_JOB_H
 
 #include "crop/detect/auto_crop.h"
+#include "crop/detect/margins.h"
 
 #include <QString>
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -16,10 +18,15 @@ namespace crop {
 // input is never changed, and on failure nothing is left at `output`
 // (what was there before stays). False with the reason, in plain words
 // naming the file.
+//
+// With `margins` the pages are cropped to exact margins from their edges
+// as shown (rotation and crop box applied) instead, and nothing is
+// rendered: only `options.pages` and `options.range` count then.
 struct AutoCropJob {
     QString input;
     QString output;
     AutoCropOptions options;
+    std::optional<Margins> margins;
 };
 struct AutoCropReport {
     int pages = 0;     // pages of the set

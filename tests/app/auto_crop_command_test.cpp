@@ -337,7 +337,7 @@ TEST_F(AutoCropCommand, TheReportListsAFullPageFigureAndABlankPage) {
     crop::CropRun::SetToolPath(QUORREL_PATH);
     crop::AutoCropReport report;
     QString reason;
-    ASSERT_TRUE(crop::AutoCropFile({Q(in), Q(dir.file("out.pdf")), {}}, report, reason)) << reason.toStdString();
+    ASSERT_TRUE(crop::AutoCropFile({Q(in), Q(dir.file("out.pdf")), {}, {}}, report, reason)) << reason.toStdString();
     crop::CropRun::SetToolPath({});
     EXPECT_EQ(report.pages, 8);
     EXPECT_EQ(report.cropped, 7);
@@ -346,4 +346,41 @@ TEST_F(AutoCropCommand, TheReportListsAFullPageFigureAndABlankPage) {
     EXPECT_EQ(report.outliers[0].page, 4);
     EXPECT_EQ(report.outliers[1].page, 6);
     EXPECT_EQ(report.outliers[1].brief, "blank");
+}
+
+TEST_F(AutoCropCommand, ExactMarginsAreMeasuredFromTheEdgesOfEachPageAsShown) {
+    DocPlan plan;
+    PagePlan turned = Blocks({100, 200, 500, 800}, 40, 30, 20, 60);  // offset and rotated
+    turned.own.rotate = 90;
+    PagePlan cropped = Blocks({0, 0, 612, 792}, 70, 90, 80, 100);
+    cropped.own.cropBox = Box{40, 50, 560, 740};
+    cropped.own.rotate = 270;
+    plan.pages = {turned, cropped, Blocks({0, 0, 612, 792}, 10, 10, 10, 10)};
+    const std::string in = dir.file("in.pdf"), out = dir.file("out.pdf");
+    fixtures::WritePdf(plan, in);
+    // 10, 20, 30 and 40 points; the third page is left out of the range.
+    const ToolRun r = Orvane({"--crop", Q(in), "-o", Q(out), "--margins", "0.3528,0.7056,1.0583,1.4111cm", "--pages", "1-2"});
+    EXPECT_EQ(r.exitCode, 2) << "cm is no unit";
+    const ToolRun ok = Orvane({"--crop", Q(in), "-o", Q(out), "--margins", "10,20,30,40", "--pages", "1-2"});
+    ASSERT_EQ(ok.exitCode, 0) << ok.err;
+    const std::vector<Picture> input = RenderAll(in), output = RenderAll(out);
+    ASSERT_EQ(output.size(), 3u);
+    for (size_t i = 0; i < 2; ++i) {
+        SCOPED_TRACE("page " + std::to_string(i + 1));
+        EXPECT_NEAR(output[i].widthPt, input[i].widthPt - 40, 0.02);
+        EXPECT_NEAR(output[i].heightPt, input[i].heightPt - 60, 0.02);
+        // What the output shows is the input's part inside the margins.
+        int inside = 0;
+        for (int y = 40; y < input[i].h - 80; ++y)
+            for (int x = 20; x < input[i].w - 60; ++x)
+                inside += input[i].grey[size_t(y) * size_t(input[i].w) + size_t(x)] < 128;
+        EXPECT_NEAR(output[i].Dark(), inside, inside / 50 + 8);
+    }
+    EXPECT_NEAR(output[2].widthPt, 612, 0.02) << "outside the range";
+    // Margins that leave nothing of any page write nothing.
+    fs::remove(out);
+    const ToolRun none = Orvane({"--crop", Q(in), "-o", Q(out), "--margins", "400,0,400,0"});
+    EXPECT_EQ(none.exitCode, 1);
+    EXPECT_NE(none.err.find("leave nothing"), std::string::npos) << none.err;
+    EXPECT_FALSE(fs::exists(out));
 }

@@ -1,5 +1,6 @@
 // Page ranges as the user types them.
 
+#include "crop/detect/margins.h"
 #include "crop/detect/page_range.h"
 
 #include <gtest/gtest.h>
@@ -46,6 +47,25 @@ TEST(PageRange, RefusesWithTheReason) {
     EXPECT_NE(Refusal("1,,2", 10).find("empty item"), std::string::npos);
     EXPECT_NE(Refusal("-", 10).find("not a page number"), std::string::npos);
     EXPECT_EQ(Refusal("0-4", 0), "Page 0 does not exist: pages are counted from 1.");
+}
+
+TEST(Margins, TakeAUnitAfterTheLastNumberAndRefuseWithTheReason) {
+    crop::Margins m;
+    std::string error;
+    ASSERT_TRUE(crop::ParseMargins(" 0.5, 1,0.5 ,1 IN", m, error)) << error;
+    EXPECT_DOUBLE_EQ(m.left, 36);
+    EXPECT_DOUBLE_EQ(m.top, 72);
+    ASSERT_TRUE(crop::ParseMargins("25.4,0,0,0mm", m, error)) << error;
+    EXPECT_NEAR(m.left, 72, 1e-9);
+    EXPECT_FALSE(crop::ParseMargins("-1,0,0,0", m, error));
+    EXPECT_NE(error.find("\"-1\" is not a margin"), std::string::npos) << error;
+    EXPECT_FALSE(crop::ParseMargins("1,2,3", m, error));
+    EXPECT_NE(error.find("3 were given"), std::string::npos) << error;
+    EXPECT_FALSE(crop::ParseMargins("1,2,,3", m, error));
+    EXPECT_FALSE(crop::ParseMargins("1,2,3,4px", m, error));
+    // Margins that meet or cross leave nothing.
+    EXPECT_FALSE(crop::InsideMargins({300, 0, 312, 0}, 612, 792));
+    EXPECT_EQ(crop::InsideMargins({10, 20, 30, 40}, 612, 792), (crop::CropRect{10, 20, 582, 752}));
 }
 
 }  // namespace

@@ -1,0 +1,108 @@
+#include "crop/detect/margins.h"
+
+#include <algorithm>
+#include <cctype>
+#include <charconv>
+#include <cmath>
+#include <vector>
+
+namespace crop {
+
+double PointsPer(Unit unit) {
+    switch (unit) {
+    case Unit::Mm:
+        return 72.0 / 25.4;
+    case Unit::In:
+        return 72.0;
+    case Unit::Pt:
+        break;
+    }
+    return 1.0;
+}
+
+const char *UnitName(Unit unit) { return unit == Unit::Mm ? "mm" : unit == Unit::In ? "in" : "pt"; }
+
+bool ParseUnit(std::string_view text, Unit &unit) {
+    std::string lower;
+    for (char c : text)
+        lower += char(std::tolower(static_cast<unsigned char>(c)));
+    for (Unit u : {Unit::Pt, Unit::Mm, Unit::In})
+        if (lower == UnitName(u)) {
+            unit = u;
+            return true;
+        }
+    return false;
+}
+
+namespace {
+
+std::string_view Trim(std::string_view s) {
+    while (!s.empty() && std::isspace(static_cast<unsigned char>(s.front())))
+        s.remove_prefix(1);
+    while (!s.empty() && std::isspace(static_cast<unsigned char>(s.back())))
+        s.remove_suffix(1);
+    return s;
+}
+
+// A plain decimal: digits with at most one point, nothing else.
+bool PlainNumber(std::string_view s, double &value) {
+    if (s.empty() || s.find_first_not_of("0123456789.") != std::string_view::npos ||
+        std::count(s.begin(), s.end(), '.') > 1 || s == ".")
+        return false;
+    const auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), value);
+    return ec == std::errc() && end == s.data() + s.size() && std::isfinite(value);
+}
+
+}  // namespace
+
+bool ParseMargins(std::string_view text, Margins &margins, std::string &error) {
+    std::string_view rest = Trim(text);
+    // The unit, if any, ends the text.
+    Unit unit = Unit::Pt;
+    size_t letters = rest.size();
+    while (letters > 0 && std::isalpha(static_cast<unsigned char>(rest[letters - 1])))
+        --letters;
+    if (letters < rest.size()) {
+        if (!ParseUnit(rest.substr(letters), unit)) {
+            error = "\"" + std::string(rest.substr(letters)) + "\" is no unit: use pt, mm or in.";
+            return false;
+        }
+        rest = Trim(rest.substr(0, letters));
+    }
+    std::vector<double> numbers;
+    while (true) {
+        const size_t comma = rest.find(',');
+        const std::string_view item = Trim(rest.substr(0, comma));
+        double value = 0;
+        if (!PlainNumber(item, value)) {
+            error = item.empty() ? "A margin is missing: give four, left, top, right and bottom, such as 20,20,20,20mm."
+                                 : "\"" + std::string(item) + "\" is not a margin: give a number of 0 or more.";
+            return false;
+        }
+        numbers.push_back(value * PointsPer(unit));
+        if (comma == std::string_view::npos)
+            break;
+        rest = rest.substr(comma + 1);
+    }
+    if (numbers.size() != 4) {
+        error = "Give four margins, left, top, right and bottom, such as 20,20,20,20mm; " +
+                std::to_string(numbers.size()) + (numbers.size() == 1 ? " was" : " were") + " given.";
+        return false;
+    }
+    margins = {numbers[0], numbers[1], numbers[2], numbers[3]};
+    return true;
+}
+
+std::optional<CropRect> InsideMargins(const Margins &m, double width, double height) {
+    const CropRect r{m.left, m.top, width - m.right, height - m.bottom};
+    if (!(r.right > r.left) || !(r.bottom > r.top))
+        return std::nullopt;
+    return r;
+}
+
+Margins MarginsOf(const CropRect &rect, double width, double height) {
+    const CropRect r = rect.Normalized();
+    return {r.left, r.top, width - r.right, height - r.bottom};
+}
+
+}  // namespace crop

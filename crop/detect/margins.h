@@ -1,0 +1,39 @@
+#ifndef CROP_DETECT_MARGINS_H
+#define CROP_DETECT_MARGINS_H
+
+#include "crop/detect/crop_rect.h"
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace crop {
+
+// The units exact margins are typed in.
+enum class Unit { Pt, Mm, In };
+// Points in one unit.
+double PointsPer(Unit unit);
+const char *UnitName(Unit unit);  // "pt", "mm", "in"
+// "pt", "mm" or "in" (any case); false for anything else.
+bool ParseUnit(std::string_view text, Unit &unit);
+
+// How far in from each edge of a page as it is shown, in points.
+struct Margins {
+    double left = 0, top = 0, right = 0, bottom = 0;
+};
+
+// "L,T,R,B" with a unit after the last number or none (points): "20,20,20,20mm",
+// "0.5,1,0.5,1 in", "36,36,36,36". Numbers are plain decimals, none below
+// 0; false with `error` one sentence saying why.
+bool ParseMargins(std::string_view text, Margins &margins, std::string &error);
+
+// The rectangle `margins` leave of a page `width` x `height` points, as
+// shown (page points from its top-left corner); nothing when they leave no
+// width or no height.
+std::optional<CropRect> InsideMargins(const Margins &margins, double width, double height);
+// The margins of `rect` on such a page.
+Margins MarginsOf(const CropRect &rect, double width, double height);
+
+}  // namespace crop
+
+#endif
