@@ -39,6 +39,8 @@ namespace {
 
 // Whether the regions of a row go into the copy from the right.
 const QString kRightToLeftSetting = QStringLiteral("Cut/RightToLeft");
+// The last page range typed in Page Range Selection.
+const QString kPageRangeSetting = QStringLiteral("Cut/PageRange");
 
 // A message of at most a screenful: what the crop tool says can run to a
 // line per page. Its first lines and its last (where the tool sums up what
@@ -146,6 +148,7 @@ CMainFrame::CMainFrame(crop::COrvaneDoc &document, QWidget *parent) : QMainWindo
     QSettings settings(kSettingsOrganisation, kSettingsApplication);
     RestoreWindowPlacement(*this, settings, QString::fromStdString(Product().nameWithVersion));
     m_document.SetRightToLeft(settings.value(kRightToLeftSetting, false).toBool());
+    crop::CPageRangeDialog::SetLastRange(settings.value(kPageRangeSetting).toString());
     UpdateCommandUI();
 }
 
@@ -157,6 +160,7 @@ CMainFrame::~CMainFrame() {
     m_document.SetOverlayQuestion(nullptr);
     QSettings settings(kSettingsOrganisation, kSettingsApplication);
     SaveWindowPlacement(*this, settings, QString::fromStdString(Product().nameWithVersion));
+    settings.setValue(kPageRangeSetting, crop::CPageRangeDialog::LastRange());
 }
 
 void CMainFrame::SetDocumentTitle(const QString &title) {
@@ -406,9 +410,9 @@ void CMainFrame::OnCommand(int id) {
         }
         // The checked state follows the document, not the click.
         UpdateCommandUI();
-        const int range = crop::CPageRangeDialog::Ask(this);
+        const std::optional<std::vector<int>> pages = crop::CPageRangeDialog::AskPages(this, m_document.PageCount());
         QString reason;
-        if (range >= 0 && !m_document.ShowOverlay(crop::PageSet(range), reason))
+        if (pages && !m_document.ShowOverlay(*pages, reason))
             platform::ShowMessage("Overlay of All Pages", reason.toStdString(), platform::MessageIcon::Warning);
         UpdateCommandUI();
         return;

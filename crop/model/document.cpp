@@ -656,10 +656,11 @@ void COrvaneDoc::ShrinkCurrentPageRect() {
     CommitEdit();
 }
 
-void COrvaneDoc::ApplyRectToPages(PageRange range) {
+void COrvaneDoc::ApplyRectToPages(PageRange range) { ApplyRectToPages(PagesOf(PageSet(int(range)), m_pageCount)); }
+
+void COrvaneDoc::ApplyRectToPages(const std::vector<int> &pages) {
     if (!Editable())
         return;
-    const std::vector<int> pages = PagesOf(PageSet(int(range)), m_pageCount);
     if (m_overlayShown) {
         // The same place from each page's own top-left corner.
         const CropRect shown = m_cropRect.Normalized();
@@ -985,7 +986,9 @@ void COrvaneDoc::OverlayCanvas::Darken(const PageWalk::Page &page) {
     }
 }
 
-bool COrvaneDoc::ShowOverlay(PageSet set, QString &reason) {
+bool COrvaneDoc::ShowOverlay(PageSet set, QString &reason) { return ShowOverlay(PagesOf(set, m_pageCount), reason); }
+
+bool COrvaneDoc::ShowOverlay(const std::vector<int> &pages, QString &reason) {
     if (!IsOpen() || !m_scheduler || m_pageSource->Kind() != render::SourceKind::Pdf) {
         reason = QStringLiteral("only the pages of an open PDF document can be overlaid");
         return false;
@@ -994,13 +997,13 @@ bool COrvaneDoc::ShowOverlay(PageSet set, QString &reason) {
         reason = QStringLiteral("the overlay shown has a rectangle to settle first");
         return false;
     }
-    m_overlaySet = set;
+    m_overlayPages = pages;
     m_overlayCanvas = std::make_shared<OverlayCanvas>();
     const std::shared_ptr<OverlayCanvas> canvas = m_overlayCanvas;
     const uint64_t generation = m_generation;
     QPointer<COrvaneDoc> self(this);
     const std::shared_ptr<PageWalk> walk = PageWalk::Start(
-        m_scheduler, PagesOf(set, m_pageCount),
+        m_scheduler, pages,
         [canvas](const PageWalk::Page &page) {
             if (page.bitmap)
                 canvas->Darken(page);
@@ -1086,7 +1089,7 @@ bool COrvaneDoc::SettleOverlayRectangle() {
     if (answer == OverlayExit::Stay || !OverlayRectanglePending())
         return answer != OverlayExit::Stay;
     if (answer == OverlayExit::Give)
-        ApplyRectToPages(PageRange(int(m_overlaySet)));
+        ApplyRectToPages(m_overlayPages);
     else
         m_overlayRectPending = false;  // the user chose to leave the pages as they are
     return true;

@@ -122,6 +122,8 @@ public:
     // range gets the shown rectangle at the same place from its own
     // top-left corner instead, clipped to the page.
     void ApplyRectToPages(PageRange range);
+    // The same for `pages` (from 1, in order), as a page range names them.
+    void ApplyRectToPages(const std::vector<int> &pages);
 
     // Shrink All Pages: in the background, the content of every page of
     // `options.pages` found (inside the page's own rectangle, or the whole
@@ -144,6 +146,7 @@ public:
     // built in the background (progress in the status bar), then shown in
     // place of the page until it is hidden or another page is shown.
     bool ShowOverlay(PageSet set, QString &reason);
+    bool ShowOverlay(const std::vector<int> &pages, QString &reason);
     // Back to the shown page. A rectangle drawn on the overlay and not yet
     // given to its pages is first settled (SettleOverlayRectangle); false,
     // with the overlay still shown, when the answer is to stay.
@@ -164,7 +167,7 @@ public:
     bool OverlayShown() const { return m_overlayShown; }
     // Shown, or being built.
     bool OverlayWanted() const { return m_overlayShown || bool(m_overlayWalk); }
-    PageSet OverlaySet() const { return m_overlaySet; }
+    const std::vector<int> &OverlayPages() const { return m_overlayPages; }
     // Writes the crop list, one line "Page <n>, [l,t,r,b]" per region of a
     // page in the copy's order (one for a page without any), into a
     // new temporary file (deleted at exit) and gives its path; false, with
@@ -392,7 +395,7 @@ private:
     bool m_overlayShown = false;
     bool m_overlayRectPending = false;  // drawn on the overlay, not given to its pages yet
     OverlayQuestion m_overlayQuestion;
-    PageSet m_overlaySet = PageSet::All;
+    std::vector<int> m_overlayPages;
 };
 
 }  // namespace crop

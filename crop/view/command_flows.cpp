@@ -65,11 +65,11 @@ void CommandFlows::CropAllPages(QWidget *parent) {
         return;
     if (m_document.OverlayShown()) {
         // The pages of the overlay, which were chosen when it was made.
-        m_document.ApplyRectToPages(COrvaneDoc::PageRange(int(m_document.OverlaySet())));
+        m_document.ApplyRectToPages(m_document.OverlayPages());
         return;
     }
-    const int range = CPageRangeDialog::Ask(parent);
-    if (range < 0)
+    const std::optional<std::vector<int>> pages = CPageRangeDialog::AskPages(parent, m_document.PageCount());
+    if (!pages)
         return;
     // Copying no rectangle removes the rectangles of those pages: that is
     // asked, not done by surprise (Ctrl+C is pressed out of habit).
@@ -79,7 +79,7 @@ void CommandFlows::CropAllPages(QWidget *parent) {
                                                   .arg(m_document.CurrentPage())
                                                   .toStdString()))
         return;
-    m_document.ApplyRectToPages(COrvaneDoc::PageRange(range));
+    m_document.ApplyRectToPages(*pages);
 }
 
 void CommandFlows::SaveCropped() {

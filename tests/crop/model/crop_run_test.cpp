@@ -16,6 +16,8 @@
 
 #include <QApplication>
 #include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
@@ -364,3 +366,32 @@ TEST(CropRunTest, AStopThatComesAfterTheToolHasFinishedTellsTheFinish) {
 }
 
 }  // namespace
+
+TEST_F(SaveTest, CropAllPagesTakesARangeTypedInThePagesBoxAndRefusesOneTheDocumentLacks) {
+    document.SetCurrentPageRect(CropRect{10, 20, 300, 400}, false);
+    bool refused = false, stayedOpen = false;
+    QTimer::singleShot(0, &view, [&] {
+        auto *dialog = qobject_cast<crop::CPageRangeDialog *>(QApplication::activeModalWidget());
+        ASSERT_NE(dialog, nullptr);
+        QTimer::singleShot(2000, dialog, [dialog] { dialog->reject(); });
+        for (int i = 0; i < 3; ++i)
+            QTest::keyClick(dialog->List(), Qt::Key_Down);
+        EXPECT_EQ(dialog->List()->currentText(), "Pages...");
+        EXPECT_EQ(dialog->focusWidget(), dialog->RangeBox()) << "the keyboard goes to the box";
+        QTest::keyClicks(dialog->RangeBox(), "0");
+        QTest::keyClick(dialog->RangeBox(), Qt::Key_Return);
+        refused = dialog->Problem()->isVisible() &&
+                  dialog->Problem()->text().startsWith("Page 0 does not exist: the document has pages 1 to");
+        stayedOpen = dialog->isVisible();
+        dialog->RangeBox()->selectAll();
+        QTest::keyClicks(dialog->RangeBox(), "3 odd");
+        QTest::keyClick(dialog->RangeBox(), Qt::Key_Return);
+    });
+    view.OnCommand(ID_CROP_ALL_PAGES);
+    EXPECT_TRUE(refused);
+    EXPECT_TRUE(stayedOpen);
+    const std::string file = fixtures::ReadFileBytes(document.CropStore().Path());
+    EXPECT_NE(file.find("page3="), std::string::npos);
+    EXPECT_EQ(file.find("page2="), std::string::npos);
+    EXPECT_EQ(crop::CPageRangeDialog::LastRange(), "3 odd");
+}
