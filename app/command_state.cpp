@@ -65,6 +65,8 @@ CommandState StateFor(int id, const CommandContext &c) {
         return {true, c.autoShrink};
     case ID_RIGHT_TO_LEFT:
         return {true, c.rightToLeft};
+    case ID_PREVIEW_COPY:
+        return {c.hasPicture, c.preview};
     case ID_CLOSE:  // also for a document whose page has no picture
         return {c.documentOpen, false};
     case ID_FILE_SAVE_AS:

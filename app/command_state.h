@@ -23,6 +23,7 @@ struct CommandContext {
     bool overlayBuilding = false;
     bool hasOutliers = false;     // Shrink All Pages found pages to check
     bool rightToLeft = false;     // the regions of a row go into the copy from the right
+    bool preview = false;         // the page view shows the page as the copy will have it
 };
 
 // Whether a command of the main window is available, and checked.

@@ -62,7 +62,8 @@ QIcon IconFor(int id) {
     static const int kOrder[] = {ID_FILE_OPEN,      ID_FIRST_PAGE,  ID_PREVIOUS_PAGE,  ID_NEXT_PAGE,
                                  ID_LAST_PAGE,      ID_ZOOM_IN,     ID_ZOOM_OUT,       ID_ACTUAL_SIZE,
                                  ID_ZOOM_FIT,       ID_ZOOM_FIT_WIDTH, ID_REMOVE_CROPBOX, ID_SHRINK_CURRENT_PAGE,
-                                 ID_CROP_ALL_PAGES, ID_SAVE_FILE,   ID_ABOUT_US,       ID_OVERLAY_PAGES};
+                                 ID_CROP_ALL_PAGES, ID_SAVE_FILE,   ID_ABOUT_US,       ID_OVERLAY_PAGES,
+                                 ID_PREVIEW_COPY};
     for (int i = 0; i < int(std::size(kOrder)); ++i)
         if (kOrder[i] == id)
             return QIcon(res::ButtonPicture(i));
@@ -98,6 +99,11 @@ CMainFrame::CMainFrame(crop::COrvaneDoc &document, QWidget *parent) : QMainWindo
     connect(&m_document, &COrvaneDoc::TitleChanged, this, &CMainFrame::SetDocumentTitle);
     connect(&m_document, &COrvaneDoc::PageTextChanged, this, &CMainFrame::SetPageText);
     connect(&m_document, &COrvaneDoc::StatusMessage, this, [this](const QString &text) { statusBar()->showMessage(text); });
+    // The preview's count follows the regions.
+    connect(&m_document, &COrvaneDoc::UndoStateChanged, this, [this] {
+        if (m_pageView->Preview())
+            ShowCopyPageCount();
+    });
     connect(&m_document, &COrvaneDoc::WorkProgress, this, [this](COrvaneDoc::Work work, int done, int total) {
         statusBar()->showMessage(crop::WorkProgressText(work, done, total));
     });
@@ -181,7 +187,8 @@ QAction *CMainFrame::MakeAction(int id, const QString &text) {
     const std::string tip = res::Tooltip(id);
     if (!tip.empty())
         action->setToolTip(QString::fromStdString(tip));
-    if (id == res::ID_AUTO_SHRINK || id == res::ID_OVERLAY_PAGES || id == res::ID_RIGHT_TO_LEFT)
+    if (id == res::ID_AUTO_SHRINK || id == res::ID_OVERLAY_PAGES || id == res::ID_RIGHT_TO_LEFT ||
+        id == res::ID_PREVIEW_COPY)
         action->setCheckable(true);
     connect(action, &QAction::triggered, this, [this, id] { OnCommand(id); });
     addAction(action);  // shortcuts work wherever the focus is in the window
@@ -318,12 +325,19 @@ void CMainFrame::FocusChanged(QWidget *, QWidget *now) {
     UpdateCommandUI();
 }
 
+void CMainFrame::ShowCopyPageCount() {
+    const long long pages = m_document.Regions().OutputPageCount();
+    statusBar()->showMessage(pages == 1 ? QStringLiteral("The copy will have 1 page.")
+                                        : QStringLiteral("The copy will have %1 pages.").arg(pages));
+}
+
 void CMainFrame::UpdateCommandUI() {
     CommandContext context;
     context.hasPicture = m_document.HasPicture();
     context.documentOpen = m_document.IsOpen();
     context.autoShrink = m_document.AutoShrink();
     context.rightToLeft = m_document.RightToLeft();
+    context.preview = m_pageView->Preview();
     context.pageViewActive = m_activePane == Pane::PageView;
     context.canUndo = m_document.CanUndo();
     context.canRedo = m_document.CanRedo();
@@ -402,6 +416,14 @@ void CMainFrame::OnCommand(int id) {
             platform::ShowMessage("Shrink All Pages", reason.toStdString(), platform::MessageIcon::Warning);
         return;
     }
+    case ID_PREVIEW_COPY:
+        m_pageView->SetPreview(!m_pageView->Preview());
+        if (m_pageView->Preview())
+            ShowCopyPageCount();
+        else
+            statusBar()->clearMessage();
+        UpdateCommandUI();
+        return;
     case ID_OVERLAY_PAGES: {
         if (m_document.OverlayWanted()) {
             m_document.HideOverlay();

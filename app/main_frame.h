@@ -69,6 +69,8 @@ public:
     void ShowAbout();
     void SetAboutHandler(std::function<void(QDialog &)> handler) { m_aboutHandler = std::move(handler); }
     // Re-evaluates which commands are enabled.
+    // Preview Copy's note in the status bar: how many pages the copy will have.
+    void ShowCopyPageCount();
     void UpdateCommandUI();
 
 signals:

@@ -2,6 +2,7 @@
 
 #include <QFile>
 #include <QItemSelectionModel>
+#include <QPainter>
 #include <QResizeEvent>
 #include <QScrollBar>
 #include <QWheelEvent>
@@ -102,6 +103,38 @@ CThumbnailListCtrl::CThumbnailListCtrl(crop::COrvaneDoc &document, QWidget *pare
     connect(&m_document, &crop::COrvaneDoc::PageShown, this, &CThumbnailListCtrl::ShowCurrentItem);
     connect(&m_document, &crop::COrvaneDoc::ShowPageFailed, this, &CThumbnailListCtrl::ShowCurrentItem);
     connect(&m_document, &crop::COrvaneDoc::DocumentClosed, this, &CThumbnailListCtrl::Reset);
+    // The badges follow the regions.
+    connect(&m_document, &crop::COrvaneDoc::UndoStateChanged, viewport(), qOverload<>(&QWidget::update));
+}
+
+QRect CThumbnailListCtrl::BadgeRect(int item) const {
+    if (item < 0 || item >= m_document.PageCount() || m_document.Regions().CroppingRegions(item + 1) == 0)
+        return {};
+    const QRect cell = visualRect(m_model.index(item));
+    const int size = fontMetrics().height() + 2;
+    return QRect(cell.right() - size - 8, cell.top() + 4, size, size);
+}
+
+void CThumbnailListCtrl::paintEvent(QPaintEvent *event) {
+    QListView::paintEvent(event);
+    if (m_document.PageCount() == 0 || m_model.rowCount() == 0)
+        return;
+    // Only the items in view: from the first under the top edge down.
+    const QModelIndex top = indexAt(QPoint(gridSize().width() / 2, 1));
+    QPainter painter(viewport());
+    painter.setRenderHint(QPainter::Antialiasing);
+    for (int item = top.isValid() ? top.row() : 0; item < m_model.rowCount(); ++item) {
+        if (visualRect(m_model.index(item)).top() > viewport()->height())
+            break;
+        const QRect badge = BadgeRect(item);
+        if (badge.isEmpty())
+            continue;
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(QColor(200, 0, 0));
+        painter.drawEllipse(badge);
+        painter.setPen(Qt::white);
+        painter.drawText(badge, Qt::AlignCenter, QString::number(m_document.Regions().CroppingRegions(item + 1)));
+    }
 }
 
 CThumbnailListCtrl::~CThumbnailListCtrl() {

@@ -84,13 +84,19 @@ public:
     // The empty cell: white with a grey one-pixel frame.
     static QImage Placeholder() { return PlaceholderCell(); }
 
+    // The badge of an item of a page with regions: their count, in its
+    // top-right corner; empty for an item without.
+    QRect BadgeRect(int item) const;
+
 signals:
     // The worker filled the strip with `count` items.
     void ItemsFilled(int count);
     // Item `item` got its picture.
     void PictureArrived(int item);
 
+
 protected:
+    void paintEvent(QPaintEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
     void wheelEvent(QWheelEvent *event) override;
     void scrollContentsBy(int dx, int dy) override;

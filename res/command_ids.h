@@ -34,6 +34,7 @@ enum CommandId : int {
     ID_STOP_WORK = 32801,
     ID_PAGES_TO_CHECK = 32802,
     ID_RIGHT_TO_LEFT = 32803,
+    ID_PREVIEW_COPY = 32804,
     // The forwarded range.
     ID_FORWARD_FIRST = 32771,
     ID_FORWARD_LAST = 32796,

@@ -35,6 +35,7 @@ const std::vector<Popup> &MainMenu() {
           {"", 0},
           {"&Overlay of All Pages...", ID_OVERLAY_PAGES},
           {"Pages to Chec&k", ID_PAGES_TO_CHECK}}},
+        {"&View", {{"Preview &Copy\tF5", ID_PREVIEW_COPY}}},
         {"&Help", {{"&Help...", ID_HELP}, {"&Contact us...", ID_CONTACT_US}, {"", 0}, {"&About...", ID_APP_ABOUT}}},
     };
     return menu;
@@ -54,6 +55,7 @@ const std::vector<Accelerator> &Accelerators() {
         {"Ctrl+0", ID_ACTUAL_SIZE},
         // Stops Shrink All Pages and the overlay; only while they run.
         {"Esc", ID_STOP_WORK},
+        {"F5", ID_PREVIEW_COPY},
     };
     return keys;
 }
@@ -62,7 +64,7 @@ const std::vector<int> &ToolbarButtons() {
     static const std::vector<int> buttons = {
         ID_FILE_OPEN,   0, ID_FIRST_PAGE,     ID_PREVIOUS_PAGE,       ID_NEXT_PAGE,      ID_LAST_PAGE, ID_ZOOM_IN,
         ID_ZOOM_OUT,    0, ID_ACTUAL_SIZE,    ID_ZOOM_FIT,            ID_ZOOM_FIT_WIDTH, 0,            ID_REMOVE_CROPBOX,
-        ID_SHRINK_CURRENT_PAGE, ID_CROP_ALL_PAGES, ID_OVERLAY_PAGES, 0, ID_SAVE_FILE, 0,   ID_ABOUT_US,
+        ID_SHRINK_CURRENT_PAGE, ID_CROP_ALL_PAGES, ID_OVERLAY_PAGES, ID_PREVIEW_COPY, 0, ID_SAVE_FILE, 0,   ID_ABOUT_US,
     };
     return buttons;
 }
@@ -93,6 +95,7 @@ std::string CommandString(int id) {
         {ID_OVERLAY_PAGES, "Show all pages on top of each other, to draw one rectangle that fits them all\nOverlay of All Pages"},
         {ID_PAGES_TO_CHECK, "List the pages whose content lies apart from the others'\nPages to Check"},
         {ID_RIGHT_TO_LEFT, "Put the regions of a row into the copy from the right, for books read so\nRight to Left"},
+        {ID_PREVIEW_COPY, "Show the pages as the copy will have them: outside the regions dimmed, each numbered\nPreview Copy"},
         {ID_STOP_WORK, "Stop shrinking all pages, or building the overlay\nStop"},
     };
     auto it = strings.find(id);

@@ -17,6 +17,12 @@ const std::vector<CropRect> &CropSet::Regions(int page) const {
     return Valid(page) ? m_pages[size_t(page - 1)].regions : kNone;
 }
 
+int CropSet::CroppingRegions(int page) const {
+    const std::vector<CropRect> &regions = Regions(page);
+    return int(std::count_if(regions.begin(), regions.end(),
+                             [](const CropRect &r) { return r.left != r.right && r.top != r.bottom; }));
+}
+
 int CropSet::Selected(int page) const { return Valid(page) ? m_pages[size_t(page - 1)].selected : -1; }
 
 bool CropSet::Select(int page, int index) {
@@ -180,6 +186,13 @@ std::vector<CropRect> CropSet::InOutputOrder(int page, bool rightToLeft) const {
     for (int i : OutputOrder(page, rightToLeft))
         out.push_back(Regions(page)[size_t(i)].Normalized());
     return out;
+}
+
+long long CropSet::OutputPagesBefore(int page) const {
+    long long pages = 0;
+    for (int p = 1; p < page && p <= PageCount(); ++p)
+        pages += std::max<long long>(1, (long long)m_pages[size_t(p - 1)].regions.size());
+    return pages;
 }
 
 long long CropSet::OutputPageCount() const {

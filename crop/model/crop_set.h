@@ -26,6 +26,9 @@ public:
     // Page from 1; none for a page out of range.
     const std::vector<CropRect> &Regions(int page) const;
     int RegionCount(int page) const { return int(Regions(page).size()); }
+    // The page's regions that have a width and a height: an empty one
+    // (a page given "no rectangle") crops nothing.
+    int CroppingRegions(int page) const;
     // The selected region of the page, -1 when it has none.
     int Selected(int page) const;
     bool Select(int page, int index);
@@ -66,6 +69,8 @@ public:
     // The pages the copy has: each region a page, each page without one
     // the page as it is.
     long long OutputPageCount() const;
+    // The pages the copy has before the first of page `page`'s.
+    long long OutputPagesBefore(int page) const;
 
 private:
     struct PageState {

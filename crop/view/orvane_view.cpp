@@ -185,7 +185,62 @@ void COrvaneView::paintEvent(QPaintEvent *event) {
         painter.fillRect(right, shadow);
     if (below.width() > 0 && below.height() > 0)
         painter.fillRect(below, shadow);
+    if (m_preview && !m_document.OverlayShown())
+        PaintPreview(painter, geometry);
     m_editor.Paint(painter, geometry);
+}
+
+void COrvaneView::SetPreview(bool on) {
+    m_preview = on;
+    viewport()->update();
+}
+
+void COrvaneView::PaintPreview(QPainter &painter, const PageGeometry &g) {
+    const QRect page = g.PageInWindow();
+    const std::vector<CropRect> regions = m_document.PageRegions();
+    auto shown = [&g, &page](const CropRect &rect) {
+        const CropRect r = rect.Normalized();
+        return QRect(g.LogicalToWindow(QRect(g.PageToLogicalPixel(QPointF(r.left, r.top)),
+                                             g.PageToLogicalPixel(QPointF(r.right, r.bottom)))))
+            .intersected(page);
+    };
+    // Outside the regions the copy has nothing of the page.
+    if (!regions.empty()) {
+        QRegion outside(page);
+        for (const CropRect &r : regions)
+            outside -= shown(r);
+        painter.save();
+        painter.setClipRegion(outside);
+        painter.fillRect(page, QColor(0, 0, 0, 120));
+        painter.restore();
+    }
+    // Each region's page of the copy in its corner; a page without one is
+    // a page of the copy as it is.
+    const int current = m_document.CurrentPage();
+    const long long first = m_document.Regions().OutputPagesBefore(current) + 1;
+    std::vector<std::pair<QRect, long long>> labels;
+    if (regions.empty()) {
+        labels.push_back({page, first});
+    } else {
+        const std::vector<int> order = m_document.Regions().OutputOrder(current, m_document.RightToLeft());
+        for (size_t k = 0; k < order.size() && size_t(order[k]) < regions.size(); ++k)
+            labels.push_back({shown(regions[size_t(order[k])]), first + (long long)k});
+    }
+    painter.save();
+    QFont font = painter.font();
+    font.setBold(true);
+    painter.setFont(font);
+    for (const auto &[area, number] : labels) {
+        const QString text = QString::number(number);
+        const QSize size = painter.fontMetrics().size(Qt::TextSingleLine, text) + QSize(12, 6);
+        const QRect badge(area.topLeft() + QPoint(6, 6), size);
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(QColor(200, 0, 0));
+        painter.drawRoundedRect(badge, 4, 4);
+        painter.setPen(Qt::white);
+        painter.drawText(badge, Qt::AlignCenter, text);
+    }
+    painter.restore();
 }
 
 void COrvaneView::Repaint(const QRegion &dirty) {

@@ -50,11 +50,17 @@ public:
     PaintCounters Counters() const { return {m_paintedPixels, m_cache.ScaledPixels()}; }
     const CropEditor &Editor() const { return m_editor; }
 
+    // Preview Copy: the page as the copy will have it, outside its regions
+    // dimmed and each region numbered with its page of the copy.
+    void SetPreview(bool on);
+    bool Preview() const { return m_preview; }
+
 signals:
     void ZoomChanged(double zoom);
 
 protected:
     void paintEvent(QPaintEvent *event) override;
+    void PaintPreview(QPainter &painter, const PageGeometry &geometry);
     void wheelEvent(QWheelEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
     void scrollContentsBy(int dx, int dy) override;
@@ -87,6 +93,7 @@ private:
     double m_zoom = 100.0;
     ScaledPageCache m_cache;
     int64_t m_paintedPixels = 0;
+    bool m_preview = false;
     int m_wheelZoomDelta = 0;  // high-resolution wheel steps toward a notch
     CropEditor m_editor{m_document};
     QTimer m_sharpTimer;  // the view rests before a sharp region is asked for

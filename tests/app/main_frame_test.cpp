@@ -79,7 +79,7 @@ TEST_F(MainFrameTest, MenusToolbarStatusBarAndSplitterAreLaidOutAsTheTablesSay) 
     QStringList tops;
     for (QAction *a : frame->menuBar()->actions())
         tops << a->text();
-    EXPECT_EQ(tops, QStringList({"&File", "&Cut", "&Help"}));
+    EXPECT_EQ(tops, QStringList({"&File", "&Cut", "&View", "&Help"}));
     // The labels whole, shortcuts included, whether or not the key runs
     // the command.
     EXPECT_EQ(MenuTexts("&File"),
@@ -96,8 +96,8 @@ TEST_F(MainFrameTest, MenusToolbarStatusBarAndSplitterAreLaidOutAsTheTablesSay) 
         buttons << (a->isSeparator() ? 0 : a->data().toInt());
     EXPECT_EQ(buttons, QList<int>({ID_FILE_OPEN, 0, ID_FIRST_PAGE, ID_PREVIOUS_PAGE, ID_NEXT_PAGE, ID_LAST_PAGE,
                                    ID_ZOOM_IN, ID_ZOOM_OUT, 0, ID_ACTUAL_SIZE, ID_ZOOM_FIT, ID_ZOOM_FIT_WIDTH, 0,
-                                   ID_REMOVE_CROPBOX, ID_SHRINK_CURRENT_PAGE, ID_CROP_ALL_PAGES, ID_OVERLAY_PAGES, 0,
-                                   ID_SAVE_FILE, 0, ID_ABOUT_US}));
+                                   ID_REMOVE_CROPBOX, ID_SHRINK_CURRENT_PAGE, ID_CROP_ALL_PAGES, ID_OVERLAY_PAGES,
+                                   ID_PREVIEW_COPY, 0, ID_SAVE_FILE, 0, ID_ABOUT_US}));
     EXPECT_EQ(frame->ToolBar()->iconSize(), QSize(48, 48));
     EXPECT_EQ(frame->Action(ID_FILE_OPEN)->statusTip(), "Open an existing document");
     EXPECT_EQ(frame->Action(ID_FILE_OPEN)->toolTip(), "Open");
@@ -171,7 +171,7 @@ TEST_F(MainFrameTest, EveryToolbarButtonHasItsOwnPictureFromTheStripWithTranspar
         EXPECT_TRUE(picture.hasAlphaChannel());
         pictures.insert(qint64(qHashBits(picture.constBits(), size_t(picture.sizeInBytes()))));
     }
-    EXPECT_EQ(pictures.size(), size_t(res::kButtonPictureCount));  // sixteen different pictures
+    EXPECT_EQ(pictures.size(), size_t(res::kButtonPictureCount));  // all different pictures
     EXPECT_TRUE(res::ButtonPicture(res::kButtonPictureCount).isNull());
     EXPECT_EQ(qAlpha(res::ButtonPicture(14).toImage().pixel(0, 0)), 0);  // the information sign is round
     EXPECT_FALSE(res::ApplicationIcon().pixmap(256, 256).isNull());
@@ -575,4 +575,29 @@ TEST_F(MainFrameTest, ARectangleDrawnOnTheOverlayGoesToItsPagesOrIsLeftOnlyAsThe
     }
     platform::SetChoiceHandler([](const std::string &, const std::string &) { return platform::Answer::Cancel; });
     platform::SetMessageHandler([](const std::string &, const std::string &, platform::MessageIcon) {});
+}
+
+TEST_F(MainFrameTest, F5PreviewsTheCopyDimmingOutsideTheRegionsAndCountingItsPages) {
+    fixtures::TempDir dir;
+    const std::string path = dir.file("three.pdf");
+    fixtures::WritePdf(fixtures::PagesOfSizes({{612, 792}, {612, 792}, {612, 792}}), path);
+    QString reason;
+    ASSERT_TRUE(document.OpenDocument(QString::fromStdString(path), reason));
+    frame->PageView()->OnCommand(ID_ACTUAL_SIZE);
+    document.SetCurrentPageRect(crop::CropRect{0, 0, 300, 792}, false);
+    document.AddRegion(crop::CropRect{312, 0, 612, 792}, false);
+    frame->PageView()->setFocus();
+    QTest::keyClick(frame.get(), Qt::Key_F5);
+    EXPECT_TRUE(frame->Action(ID_PREVIEW_COPY)->isChecked());
+    EXPECT_EQ(frame->statusBar()->currentMessage(), "The copy will have 4 pages.");
+    // Between the regions the page is dimmed; inside them it is not.
+    const QImage shot = frame->PageView()->viewport()->grab().toImage();
+    const QPoint origin = frame->PageView()->Geometry().PageInWindow().topLeft();
+    EXPECT_LT(qGray(shot.pixel(origin + QPoint(306, 400))), 200);
+    EXPECT_GT(qGray(shot.pixel(origin + QPoint(150, 400))), 240);
+    // The count follows the regions.
+    document.DeleteSelectedRegion();
+    EXPECT_EQ(frame->statusBar()->currentMessage(), "The copy will have 3 pages.");
+    QTest::keyClick(frame.get(), Qt::Key_F5);
+    EXPECT_FALSE(frame->Action(ID_PREVIEW_COPY)->isChecked());
 }

@@ -141,3 +141,17 @@ TEST_F(ThumbnailStripTest, AThreeFrameTiffGivesThreeItemsAndTheThirdShowsPageThr
 }
 
 }  // namespace
+
+TEST_F(ThumbnailStripTest, APageWithRegionsWearsABadgeWithTheirCount) {
+    ASSERT_TRUE(Open(Pdf("four.pdf", 4)));
+    ASSERT_TRUE(Filled(4));
+    document.SetCurrentPageRect(crop::CropRect{0, 0, 300, 792}, false);
+    document.AddRegion(crop::CropRect{312, 0, 612, 792}, false);
+    EXPECT_TRUE(Strip().BadgeRect(1).isEmpty()) << "page 2 has none";
+    const QRect badge = Strip().BadgeRect(0);
+    ASSERT_FALSE(badge.isEmpty());
+    const QImage shot = Strip().viewport()->grab().toImage();
+    const QColor middle = shot.pixelColor(badge.center() + QPoint(badge.width() / 4, 0));
+    EXPECT_GT(middle.red(), 150);
+    EXPECT_LT(middle.green(), 80) << "red, round the count";
+}
