@@ -7,6 +7,7 @@
 #include "chrome/toolbar_xp.h"
 #include "crop/model/document.h"
 #include "crop/view/orvane_view.h"
+#include "crop/view/crop_box_dialog.h"
 #include "crop/view/page_range_dialog.h"
 #include "crop/view/shrink_all_dialog.h"
 #include "crop/view/work_texts.h"
@@ -41,6 +42,8 @@ namespace {
 const QString kRightToLeftSetting = QStringLiteral("Cut/RightToLeft");
 // The last page range typed in Page Range Selection.
 const QString kPageRangeSetting = QStringLiteral("Cut/PageRange");
+// The unit of Crop Box and of the region's size in the status bar.
+const QString kUnitSetting = QStringLiteral("Cut/Unit");
 
 // A message of at most a screenful: what the crop tool says can run to a
 // line per page. Its first lines and its last (where the tool sums up what
@@ -99,6 +102,7 @@ CMainFrame::CMainFrame(crop::COrvaneDoc &document, QWidget *parent) : QMainWindo
     connect(&m_document, &COrvaneDoc::TitleChanged, this, &CMainFrame::SetDocumentTitle);
     connect(&m_document, &COrvaneDoc::PageTextChanged, this, &CMainFrame::SetPageText);
     connect(&m_document, &COrvaneDoc::StatusMessage, this, [this](const QString &text) { statusBar()->showMessage(text); });
+    connect(&m_document, &COrvaneDoc::CropRectChanged, this, &CMainFrame::UpdateSizePane);
     // The preview's count follows the regions.
     connect(&m_document, &COrvaneDoc::UndoStateChanged, this, [this] {
         if (m_pageView->Preview())
@@ -155,6 +159,9 @@ CMainFrame::CMainFrame(crop::COrvaneDoc &document, QWidget *parent) : QMainWindo
     RestoreWindowPlacement(*this, settings, QString::fromStdString(Product().nameWithVersion));
     m_document.SetRightToLeft(settings.value(kRightToLeftSetting, false).toBool());
     crop::CPageRangeDialog::SetLastRange(settings.value(kPageRangeSetting).toString());
+    crop::Unit unit = crop::Unit::Pt;
+    if (crop::ParseUnit(settings.value(kUnitSetting).toString().toStdString(), unit))
+        crop::CCropBoxDialog::SetLastUnit(unit);
     UpdateCommandUI();
 }
 
@@ -167,6 +174,7 @@ CMainFrame::~CMainFrame() {
     QSettings settings(kSettingsOrganisation, kSettingsApplication);
     SaveWindowPlacement(*this, settings, QString::fromStdString(Product().nameWithVersion));
     settings.setValue(kPageRangeSetting, crop::CPageRangeDialog::LastRange());
+    settings.setValue(kUnitSetting, QString::fromLatin1(crop::UnitName(crop::CCropBoxDialog::LastUnit())));
 }
 
 void CMainFrame::SetDocumentTitle(const QString &title) {
@@ -261,9 +269,12 @@ void CMainFrame::BuildStatusBar() {
     m_zoomPane = new QLabel(ZoomText(m_pageView->Zoom()), this);
     m_zoomPane->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     m_zoomPane->setMinimumWidth(m_zoomPane->fontMetrics().horizontalAdvance(QStringLiteral("100000%")));
+    m_sizePane = new QLabel(this);
+    m_sizePane->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     m_capsPane = new QLabel(QStringLiteral("CAP"), this);
     m_numPane = new QLabel(QStringLiteral("NUM"), this);
     statusBar()->addPermanentWidget(m_pagePane);
+    statusBar()->addPermanentWidget(m_sizePane);
     statusBar()->addPermanentWidget(m_zoomPane);
     statusBar()->addPermanentWidget(m_capsPane);
     statusBar()->addPermanentWidget(m_numPane);
@@ -323,6 +334,20 @@ void CMainFrame::FocusChanged(QWidget *, QWidget *now) {
         return;
     m_activePane = pane;
     UpdateCommandUI();
+}
+
+void CMainFrame::UpdateSizePane() {
+    const crop::CropRect r = m_document.CropRectangle().Normalized();
+    if (r.IsEmpty()) {
+        m_sizePane->clear();
+        return;
+    }
+    const crop::Unit unit = crop::CCropBoxDialog::LastUnit();
+    const double per = crop::PointsPer(unit);
+    m_sizePane->setText(QStringLiteral("%1 \u00d7 %2 %3")
+                            .arg((r.right - r.left) / per, 0, 'f', unit == crop::Unit::In ? 2 : 1)
+                            .arg((r.bottom - r.top) / per, 0, 'f', unit == crop::Unit::In ? 2 : 1)
+                            .arg(QString::fromLatin1(crop::UnitName(unit))));
 }
 
 void CMainFrame::ShowCopyPageCount() {
@@ -416,6 +441,10 @@ void CMainFrame::OnCommand(int id) {
             platform::ShowMessage("Shrink All Pages", reason.toStdString(), platform::MessageIcon::Warning);
         return;
     }
+    case ID_CROP_BOX:
+        m_pageView->OnCommand(id);
+        UpdateSizePane();  // in the unit chosen
+        return;
     case ID_PREVIEW_COPY:
         m_pageView->SetPreview(!m_pageView->Preview());
         if (m_pageView->Preview())

@@ -58,6 +58,8 @@ public:
     void SetPageText(const QString &text);
     // The status bar's zoom pane ("100%").
     QLabel *ZoomPane() const { return m_zoomPane; }
+    // The selected region's size in the Crop Box unit, "210.0 × 297.0 mm".
+    QLabel *SizePane() const { return m_sizePane; }
     Pane ActivePane() const { return m_activePane; }
 
     // The recent-file entries shown in the File menu, most recent first.
@@ -71,6 +73,7 @@ public:
     // Re-evaluates which commands are enabled.
     // Preview Copy's note in the status bar: how many pages the copy will have.
     void ShowCopyPageCount();
+    void UpdateSizePane();
     void UpdateCommandUI();
 
 signals:
@@ -112,6 +115,7 @@ private:
     crop::COrvaneDoc &m_document;
     QLabel *m_pagePane = nullptr;
     QLabel *m_zoomPane = nullptr;
+    QLabel *m_sizePane = nullptr;
     QLabel *m_capsPane = nullptr;
     QLabel *m_numPane = nullptr;
     std::function<void(QDialog &)> m_aboutHandler;

@@ -35,6 +35,7 @@ enum CommandId : int {
     ID_PAGES_TO_CHECK = 32802,
     ID_RIGHT_TO_LEFT = 32803,
     ID_PREVIEW_COPY = 32804,
+    ID_CROP_BOX = 32805,
     // The forwarded range.
     ID_FORWARD_FIRST = 32771,
     ID_FORWARD_LAST = 32796,

@@ -27,6 +27,7 @@ const std::vector<Popup> &MainMenu() {
           {"Cu&t\tCtrl+X", ID_EDIT_CUT},
           {"&Cut All\tCtrl+C", ID_CUT_ALL},
           {"&Delete Rectangle\tCtrl+V", ID_DELETE_RECTANGLE},
+          {"Crop &Box...\tCtrl+B", ID_CROP_BOX},
           {"Right to Le&ft", ID_RIGHT_TO_LEFT},
           {"", 0},
           {"&Auto Shrink", ID_AUTO_SHRINK},
@@ -56,6 +57,7 @@ const std::vector<Accelerator> &Accelerators() {
         // Stops Shrink All Pages and the overlay; only while they run.
         {"Esc", ID_STOP_WORK},
         {"F5", ID_PREVIEW_COPY},
+        {"Ctrl+B", ID_CROP_BOX},
     };
     return keys;
 }
@@ -96,6 +98,7 @@ std::string CommandString(int id) {
         {ID_PAGES_TO_CHECK, "List the pages whose content lies apart from the others'\nPages to Check"},
         {ID_RIGHT_TO_LEFT, "Put the regions of a row into the copy from the right, for books read so\nRight to Left"},
         {ID_PREVIEW_COPY, "Show the pages as the copy will have them: outside the regions dimmed, each numbered\nPreview Copy"},
+        {ID_CROP_BOX, "Set the selected region by exact margins from the page's edges\nCrop Box"},
         {ID_STOP_WORK, "Stop shrinking all pages, or building the overlay\nStop"},
     };
     auto it = strings.find(id);

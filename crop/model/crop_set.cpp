@@ -63,6 +63,21 @@ CropSet::Result CropSet::Change(int page, int index, const CropRect &rect) {
     return Apply(page, std::move(after));
 }
 
+CropSet::Result CropSet::ChangeJoiningLast(int page, int index, const CropRect &rect) {
+    if (m_open > 0 || m_undo.empty() || m_undo.back().changes.size() != 1 || m_undo.back().changes[0].page != page)
+        return Change(page, index, rect);
+    if (!Valid(page))
+        return Result::NoSuchPage;
+    PageState &state = m_pages[size_t(page - 1)];
+    if (index < 0 || index >= int(state.regions.size()))
+        return Result::NoSuchRegion;
+    state.regions[size_t(index)] = rect;
+    state.selected = index;
+    m_undo.back().changes[0].after = state;
+    m_redo.clear();
+    return Result::Done;
+}
+
 CropSet::Result CropSet::Remove(int page, int index) {
     if (!Valid(page))
         return Result::NoSuchPage;

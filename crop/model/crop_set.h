@@ -39,6 +39,9 @@ public:
     // kMaxRegions.
     Result Add(int page, const CropRect &rect);
     Result Change(int page, int index, const CropRect &rect);
+    // The same, made part of the last undo step when that step changed
+    // this page alone (moves in quick succession, taken back at once).
+    Result ChangeJoiningLast(int page, int index, const CropRect &rect);
     Result Remove(int page, int index);
     // All of the page's regions, or `regions` in their place.
     Result Clear(int page) { return SetRegions(page, {}); }

@@ -521,6 +521,7 @@ void COrvaneDoc::CommitEdit() {
         changed = true;
     }
     m_touched.clear();
+    m_nudgePage = 0;  // an arrow-key move after this is a step of its own
     // The edit's changes are one step; one that changed nothing none.
     if (m_stepOpen)
         m_regions.EndStep();
@@ -614,6 +615,73 @@ void COrvaneDoc::DeleteSelectedRegion() {
     m_touched.insert(m_currentPage);
     m_cropRect = SelectedShown();
     CommitEdit();
+}
+
+void COrvaneDoc::NudgeSelectedRegion(double left, double top, double right, double bottom) {
+    const int selected = m_regions.Selected(m_currentPage);
+    if (!Editable() || m_overlayShown || selected < 0)
+        return;
+    CropRect r = m_cropRect.Normalized();
+    r = {r.left + left, r.top + top, r.right + right, r.bottom + bottom};
+    if (r.right - r.left < 1 || r.bottom - r.top < 1)
+        return;  // never shrunk to nothing
+    const auto now = std::chrono::steady_clock::now();
+    const bool join =
+        m_nudgePage == m_currentPage && now - m_nudgeTime < m_nudgeWindow;
+    const CropRect stored = StoredRect(PageValueFor(r, PageHeightPoints()));
+    if (join)
+        m_regions.ChangeJoiningLast(m_currentPage, selected, stored);
+    else
+        m_regions.Change(m_currentPage, selected, stored);
+    m_touched.insert(m_currentPage);
+    m_cropRect = r;
+    CommitEdit();
+    m_nudgePage = m_currentPage;
+    m_nudgeTime = now;
+}
+
+std::optional<std::pair<double, double>> COrvaneDoc::ShownPageSize(int page) const {
+    if (std::optional<std::pair<double, double>> size = PageSizeOf(page))
+        return size;
+    if (page == m_currentPage && HasPicture())  // a picture's frame as it is shown
+        return std::pair<double, double>(m_pagePicture->PageWidth(), m_pagePicture->PageHeight());
+    return std::nullopt;
+}
+
+void COrvaneDoc::SetMargins(const Margins &margins, const std::vector<int> &pages) {
+    if (!Editable() || m_overlayShown)
+        return;
+    const int selected = m_regions.Selected(m_currentPage);
+    // Every page measured at once where the page source can; else one by one.
+    const std::vector<std::pair<double, double>> sizes = m_pageSource->PageSizes();
+    int tooSmall = 0;
+    BeginEdit();
+    for (int page : pages) {
+        std::optional<std::pair<double, double>> size =
+            page <= int(sizes.size()) ? std::optional(sizes[size_t(page - 1)]) : ShownPageSize(page);
+        const std::optional<CropRect> rect = size ? InsideMargins(margins, size->first, size->second) : std::nullopt;
+        if (!rect) {
+            ++tooSmall;
+            continue;
+        }
+        const std::string value = PageValueFor(*rect, int(std::trunc(std::min(size->second, 1.0e9))));
+        if (page == m_currentPage) {
+            EditSelected(value);
+            continue;
+        }
+        std::vector<std::string> values = ValuesOf(page);
+        if (values.empty())
+            values.push_back(value);
+        else
+            values[selected >= 0 && selected < int(values.size()) ? size_t(selected) : 0] = value;
+        EditValues(page, values);
+    }
+    m_cropRect = SelectedShown();
+    CommitEdit();
+    if (tooSmall > 0)
+        emit StatusMessage(QStringLiteral("%1 of the %2 pages are too small for these margins; they keep what they had.")
+                               .arg(tooSmall)
+                               .arg(pages.size()));
 }
 
 void COrvaneDoc::ShrinkOnOverlay() {

@@ -5,6 +5,7 @@
 #include "crop/model/crop_file.h"
 #include "crop/model/crop_run.h"
 #include "crop/model/crop_set.h"
+#include "crop/detect/margins.h"
 #include "crop/model/page_picture.h"
 #include "crop/detect/page_walk.h"
 #include "render/page_cache.h"
@@ -17,6 +18,7 @@
 #include <QString>
 #include <QTimer>
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -97,6 +99,21 @@ public:
     void AddRegion(const CropRect &rect, bool drawn);
     // Delete Rectangle: the selected region goes, the others stay.
     void DeleteSelectedRegion();
+    // The arrow keys: the selected region's edges moved by these points
+    // (x to the right, y down). Moves within a second of the one before,
+    // on the same page, are one undo step with it.
+    void NudgeSelectedRegion(double left, double top, double right, double bottom);
+    // How close moves must follow each other to be one step (a second).
+    void SetNudgeJoinWindow(std::chrono::milliseconds window) { m_nudgeWindow = window; }
+    // Crop Box: every page of `pages` given the part `margins` leave of it,
+    // each measured from its own edges as shown. The shown page's selected
+    // region takes it (a new region when it has none); another page's
+    // region at the same place in its list, or its first. One undo step;
+    // pages too small for the margins are told of and keep what they have.
+    void SetMargins(const Margins &margins, const std::vector<int> &pages);
+    // The size in points of page `page` as it is shown, as exactly as the
+    // page source tells it; nothing when it cannot.
+    std::optional<std::pair<double, double>> ShownPageSize(int page) const;
     // The regions of every page with their undo history: x from the page's
     // left edge, y down from the line H points below its top (StoredRect).
     const CropSet &Regions() const { return m_regions; }
@@ -360,6 +377,11 @@ private:
     CropSet m_regions;
     std::set<int> m_touched;  // pages of the pending edit
     bool m_stepOpen = false;  // the pending edit's undo step is begun
+    // The last arrow-key move: its page (0 when another change came
+    // since) and when it was made.
+    int m_nudgePage = 0;
+    std::chrono::steady_clock::time_point m_nudgeTime;
+    std::chrono::milliseconds m_nudgeWindow{1000};
     bool m_rightToLeft = false;
     CropRun m_cropRun;
     bool m_changedSinceSave = false;

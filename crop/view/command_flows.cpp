@@ -1,5 +1,6 @@
 #include "crop/view/command_flows.h"
 
+#include "crop/view/crop_box_dialog.h"
 #include "crop/view/page_printer.h"
 #include "crop/view/page_range_dialog.h"
 #include "platform/dialogs.h"
@@ -80,6 +81,19 @@ void CommandFlows::CropAllPages(QWidget *parent) {
                                                   .toStdString()))
         return;
     m_document.ApplyRectToPages(*pages);
+}
+
+void CommandFlows::CropBox(QWidget *parent) {
+    if (!m_document.HasPicture() || m_document.IsCropRunning() || m_document.IsShrinkingAll() ||
+        m_document.OverlayWanted())
+        return;
+    const int page = m_document.CurrentPage();
+    const std::optional<std::pair<double, double>> size = m_document.ShownPageSize(page);
+    if (!size || !(size->first > 0 && size->second > 0))
+        return;
+    CCropBoxDialog dialog(size->first, size->second, m_document.CropRectangle(), page, m_document.PageCount(), parent);
+    if (dialog.exec() == QDialog::Accepted)
+        m_document.SetMargins(dialog.AcceptedMargins(), dialog.Pages());
 }
 
 void CommandFlows::SaveCropped() {

@@ -28,6 +28,9 @@ public:
     // Crop all pages: the range dialog (over `parent`), then the shown
     // rectangle to the pages chosen.
     void CropAllPages(QWidget *parent);
+    // Crop Box: the selected region (or the whole page) as exact margins,
+    // asked for over `parent`, then given to the pages chosen.
+    void CropBox(QWidget *parent);
     // Save file and Save As: the output asked for, then the crop run.
     void SaveCropped();
 

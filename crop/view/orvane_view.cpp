@@ -298,9 +298,48 @@ void COrvaneView::mouseReleaseEvent(QMouseEvent *event) {
     UpdateCursor(at);
 }
 
+bool COrvaneView::NudgeByKey(const QKeyEvent *event) {
+    const int key = event->key();
+    if ((key != Qt::Key_Left && key != Qt::Key_Right && key != Qt::Key_Up && key != Qt::Key_Down) ||
+        m_document.SelectedRegion() < 0 || m_document.OverlayShown())
+        return false;
+    const Qt::KeyboardModifiers mods = event->modifiers() & (Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier);
+    const double dx = key == Qt::Key_Left ? -1 : key == Qt::Key_Right ? 1 : 0;
+    const double dy = key == Qt::Key_Up ? -1 : key == Qt::Key_Down ? 1 : 0;
+    if (mods == Qt::NoModifier || mods == Qt::ShiftModifier) {
+        // Moved by a point, or ten with Shift.
+        const double step = mods == Qt::ShiftModifier ? 10 : 1;
+        m_document.NudgeSelectedRegion(dx * step, dy * step, dx * step, dy * step);
+    } else if (mods == (Qt::ShiftModifier | Qt::AltModifier)) {
+        // Grown on the arrow's side.
+        m_document.NudgeSelectedRegion(std::min(dx, 0.0), std::min(dy, 0.0), std::max(dx, 0.0), std::max(dy, 0.0));
+    } else if (mods == (Qt::ControlModifier | Qt::AltModifier)) {
+        // Shrunk on the arrow's side.
+        m_document.NudgeSelectedRegion(-std::min(dx, 0.0), -std::min(dy, 0.0), -std::max(dx, 0.0), -std::max(dy, 0.0));
+    } else {
+        return false;
+    }
+    return true;
+}
+
+void COrvaneView::mouseDoubleClickEvent(QMouseEvent *event) {
+    // Inside the selected region: its exact margins.
+    const CropRect r = m_document.CropRectangle().Normalized();
+    const QPointF at = Geometry().WindowToPage(event->position().toPoint());
+    if (event->button() == Qt::LeftButton && !r.IsEmpty() && at.x() >= r.left && at.x() <= r.right &&
+        at.y() >= r.top && at.y() <= r.bottom && !m_editor.IsDragging()) {
+        OnCommand(res::ID_CROP_BOX);
+        return;
+    }
+    QAbstractScrollArea::mouseDoubleClickEvent(event);
+}
+
 void COrvaneView::keyPressEvent(QKeyEvent *event) {
     if (!m_editor.IsDragging()) {
-        QAbstractScrollArea::keyPressEvent(event);
+        if (NudgeByKey(event))
+            event->accept();
+        else
+            QAbstractScrollArea::keyPressEvent(event);
         return;
     }
     // Escape ends the drag with no change; other keys wait for its end.
@@ -441,6 +480,9 @@ void COrvaneView::OnCommand(int id) {
         break;
     case ID_CROP_ALL_PAGES:
         m_flows.CropAllPages(this);
+        break;
+    case ID_CROP_BOX:
+        m_flows.CropBox(this);
         break;
     case ID_SAVE_FILE:
     case ID_FILE_SAVE_AS:

@@ -70,6 +70,9 @@ protected:
     void mouseReleaseEvent(QMouseEvent *event) override;
     bool focusNextPrevChild(bool next) override;
     void keyPressEvent(QKeyEvent *event) override;
+    void mouseDoubleClickEvent(QMouseEvent *event) override;
+    // The arrow keys on the selected region; false for any other key.
+    bool NudgeByKey(const QKeyEvent *event);
     void focusOutEvent(QFocusEvent *event) override;
 
 private:

@@ -6,6 +6,7 @@
 #include "app/main_frame.h"
 #include "app/product_info.h"
 #include "crop/model/document.h"
+#include "crop/view/crop_box_dialog.h"
 #include "crop/view/orvane_view.h"
 #include "panes/left_view.h"
 #include "panes/outlier_list.h"
@@ -20,6 +21,8 @@
 #include <QApplication>
 #include <QTimer>
 #include <QDialog>
+#include <QLabel>
+#include <QLineEdit>
 #include <QListWidget>
 #include <QString>
 #include <QMenu>
@@ -87,7 +90,7 @@ TEST_F(MainFrameTest, MenusToolbarStatusBarAndSplitterAreLaidOutAsTheTablesSay) 
                            "P&rint Setup...", "-", "Recent File", "-", "E&xit"}));
     EXPECT_EQ(MenuTexts("&Cut"),
               QStringList({"&Undo\tCtrl+Z", "&Redo\tCtrl+Y", "-", "Cu&t\tCtrl+X", "&Cut All\tCtrl+C",
-                           "&Delete Rectangle\tCtrl+V", "Right to Le&ft", "-", "&Auto Shrink", "&Shrink Current Page",
+                           "&Delete Rectangle\tCtrl+V", "Crop &Box...\tCtrl+B", "Right to Le&ft", "-", "&Auto Shrink", "&Shrink Current Page",
                            "Shrink A&ll Pages...", "-", "&Overlay of All Pages...", "Pages to Chec&k"}));
     EXPECT_EQ(MenuTexts("&Help"), QStringList({"&Help...", "&Contact us...", "-", "&About..."}));
 
@@ -600,4 +603,55 @@ TEST_F(MainFrameTest, F5PreviewsTheCopyDimmingOutsideTheRegionsAndCountingItsPag
     EXPECT_EQ(frame->statusBar()->currentMessage(), "The copy will have 3 pages.");
     QTest::keyClick(frame.get(), Qt::Key_F5);
     EXPECT_FALSE(frame->Action(ID_PREVIEW_COPY)->isChecked());
+}
+
+TEST_F(MainFrameTest, CtrlBSetsTwoCentimetreMarginsOnARangeByKeyboardInOneStep) {
+    fixtures::TempDir dir;
+    const std::string path = dir.file("three.pdf");
+    fixtures::DocPlan plan = fixtures::PagesOfSizes({{612, 792}, {612, 792}, {612, 792}});
+    plan.pages[2].own.rotate = 90;  // shown 792 x 612
+    fixtures::WritePdf(plan, path);
+    QString reason;
+    ASSERT_TRUE(document.OpenDocument(QString::fromStdString(path), reason));
+    crop::CCropBoxDialog::SetLastUnit(crop::Unit::Mm);
+    bool refused = false;
+    QTimer::singleShot(0, frame.get(), [&] {
+        auto *dialog = qobject_cast<crop::CCropBoxDialog *>(QApplication::activeModalWidget());
+        ASSERT_NE(dialog, nullptr);
+        QTimer::singleShot(3000, dialog, [dialog] { dialog->reject(); });
+        EXPECT_EQ(dialog->windowTitle(), "Crop Box");
+        // Left, top, right and bottom in turn, Tab between them.
+        auto type = [dialog](const char *text) {
+            QWidget *at = dialog->focusWidget();
+            QTest::keyClick(at, Qt::Key_A, Qt::ControlModifier);
+            QTest::keyClicks(at, text);
+            QTest::keyClick(at, Qt::Key_Tab);
+        };
+        for (const char *margin : {"200", "20", "20", "20"})
+            type(margin);
+        QTest::keyClick(dialog->focusWidget(), Qt::Key_Return);  // 200 + 20 mm leave no width
+        refused = dialog->isVisible() && dialog->Problem()->text().startsWith("The left and right margins leave no width");
+        EXPECT_EQ(dialog->focusWidget(), dialog->Box(crop::CCropBoxDialog::kLeft));
+        type("20");
+        EXPECT_EQ(dialog->Box(crop::CCropBoxDialog::kWidth)->text(), "175.90") << "the width follows";
+        dialog->ApplyTo()->setFocus();
+        QTest::keyClick(dialog->ApplyTo(), Qt::Key_A, Qt::ControlModifier);
+        QTest::keyClicks(dialog->ApplyTo(), "1-3");
+        QTest::keyClick(dialog->ApplyTo(), Qt::Key_Return);
+    });
+    QTest::keyClick(frame.get(), Qt::Key_B, Qt::ControlModifier);
+    EXPECT_TRUE(refused);
+    const double m = 20 * 72 / 25.4;
+    EXPECT_NEAR(document.CropRectangle().left, m, 0.01);
+    EXPECT_NEAR(document.CropRectangle().right, 612 - m, 0.01);
+    EXPECT_NEAR(document.CropRectangle().bottom, 792 - m, 0.01);
+    EXPECT_EQ(frame->SizePane()->text(), QString::fromUtf8("175.9 \u00d7 239.4 mm"));
+    // Each page measured from its own edges: the third is turned.
+    document.ShowPage(3);
+    EXPECT_NEAR(document.CropRectangle().right, 792 - m, 0.01);
+    EXPECT_NEAR(document.CropRectangle().bottom, 612 - m, 0.01);
+    document.Undo();
+    for (int page = 1; page <= 3; ++page)
+        EXPECT_TRUE(document.Regions().Regions(page).empty()) << "one undo step: page " << page;
+    crop::CCropBoxDialog::SetLastUnit(crop::Unit::Pt);
 }

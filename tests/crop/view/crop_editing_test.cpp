@@ -293,3 +293,25 @@ TEST_F(CropEditingTest, CtrlDragAddsARegionAClickOrTabSelectsOneAndDeleteTakesOn
     document.Undo();
     EXPECT_EQ(document.PageRegions().size(), 2u);
 }
+
+TEST_F(CropEditingTest, ArrowKeysMoveGrowAndShrinkTheSelectedRegionAndQuickMovesAreOneStep) {
+    Drag({50, 60}, {200, 300});
+    const CropRect drawn = document.CropRectangle();
+    document.SetNudgeJoinWindow(std::chrono::hours(1));  // every move follows the one before in time
+    view.setFocus();
+    QTest::keyClick(&view, Qt::Key_Right);
+    QTest::keyClick(&view, Qt::Key_Right, Qt::ShiftModifier);
+    QTest::keyClick(&view, Qt::Key_Left, Qt::ShiftModifier | Qt::AltModifier);  // grown leftwards
+    QTest::keyClick(&view, Qt::Key_Up, Qt::ControlModifier | Qt::AltModifier);   // shrunk from the top
+    EXPECT_EQ(document.CropRectangle(),
+              (CropRect{drawn.left + 10, drawn.top + 1, drawn.right + 11, drawn.bottom}));
+    document.Undo();
+    EXPECT_EQ(document.CropRectangle(), drawn) << "the quick moves are one step";
+    EXPECT_TRUE(document.CanUndo()) << "the band is a step of its own";
+    // Moves apart in time are steps of their own.
+    document.SetNudgeJoinWindow(std::chrono::milliseconds(0));
+    QTest::keyClick(&view, Qt::Key_Down);
+    QTest::keyClick(&view, Qt::Key_Down);
+    document.Undo();
+    EXPECT_EQ(document.CropRectangle().top, drawn.top + 1);
+}

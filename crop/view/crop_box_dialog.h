@@ -1,0 +1,73 @@
+#ifndef CROP_VIEW_CROP_BOX_DIALOG_H
+#define CROP_VIEW_CROP_BOX_DIALOG_H
+
+#include "crop/detect/crop_rect.h"
+#include "crop/detect/margins.h"
+
+#include <QDialog>
+
+#include <array>
+#include <vector>
+
+class QComboBox;
+class QLabel;
+class QLineEdit;
+
+namespace crop {
+
+// "Crop Box": the selected region as exact margins from the left, top,
+// right and bottom edges of the page as shown, and as its width and
+// height, in pt, mm or in (the unit kept for the next time). Width and
+// height follow the margins, and the right and bottom margins follow a
+// width or height typed. "Apply to" takes a page range, the shown page by
+// default. A value that is not a number, a margin past the page or
+// margins that leave no width or height are refused with the reason, and
+// the dialog stays open; nothing changes until OK.
+class CCropBoxDialog : public QDialog {
+    Q_OBJECT
+public:
+    enum Field { kLeft, kTop, kRight, kBottom, kWidth, kHeight, kFields };
+
+    // A page `width` x `height` points, page `page` of `pageCount`, with
+    // `rect` (page points from the top-left corner; empty: the whole page).
+    CCropBoxDialog(double width, double height, const CropRect &rect, int page, int pageCount,
+                   QWidget *parent = nullptr);
+
+    QLineEdit *Box(Field field) const { return m_boxes[size_t(field)]; }
+    QComboBox *UnitList() const { return m_unitList; }
+    QLineEdit *ApplyTo() const { return m_applyTo; }
+    QLabel *Problem() const { return m_problem; }
+
+    // What OK accepted: the margins in points, and the pages.
+    const Margins &AcceptedMargins() const { return m_margins; }
+    const std::vector<int> &Pages() const { return m_pages; }
+
+    // The unit the dialog opens in, kept in the settings by the window.
+    static Unit LastUnit() { return s_unit; }
+    static void SetLastUnit(Unit unit) { s_unit = unit; }
+
+    void done(int result) override;
+
+private:
+    // The value of a box in points; false with `error` when it is none.
+    bool Read(Field field, double &points, QString &error) const;
+    void Show(Field field, double points);
+    // A margin typed: the size follows; a size typed: the far margin follows.
+    void Follow(Field edited);
+    void ChangeUnit(int index);
+
+    double m_width, m_height;
+    int m_pageCount;
+    Unit m_unit;
+    std::array<QLineEdit *, kFields> m_boxes{};
+    QComboBox *m_unitList = nullptr;
+    QLineEdit *m_applyTo = nullptr;
+    QLabel *m_problem = nullptr;
+    Margins m_margins;
+    std::vector<int> m_pages;
+    static Unit s_unit;
+};
+
+}  // namespace crop
+
+#endif
