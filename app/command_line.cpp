@@ -23,6 +23,7 @@ namespace {
 constexpr const char *kUsage =
     "usage: orvane [FILE]\n"
     "       orvane --auto-crop IN.pdf -o OUT.pdf [--uniform] [--margin PTS] [--pages RANGE]\n"
+    "                          [--split COLSxROWS [--right-to-left]]\n"
     "       orvane --crop IN.pdf -o OUT.pdf --margins L,T,R,B[pt|mm|in] [--pages RANGE]\n"
     "\n"
     "Without options the window opens, showing FILE when one is named.\n"
@@ -47,6 +48,14 @@ constexpr const char *kUsage =
     "                        are (all by default). RANGE is all, odd, even, or\n"
     "                        pages and runs apart by commas, each of which may\n"
     "                        end in odd or even: \"1-3, 8, 10-\", \"5-40 odd\"\n"
+    "  --split COLSxROWS     each page split into a grid of pages, such as 2x1\n"
+    "                        for a scan of two facing pages or 2x1 for two\n"
+    "                        columns, 1x2 for a page over a page; up to 4x4. The\n"
+    "                        cuts are placed at the gutters (or a scan's fold)\n"
+    "                        of each page's content; the cells follow in\n"
+    "                        reading order, rows from the top, left to right\n"
+    "  --right-to-left       with --split, the cells of a row from the right,\n"
+    "                        for books read so\n"
     "  -h, --help            show this text\n"
     "\n"
     "--crop writes OUT.pdf with every page of RANGE cut to exact margins,\n"
@@ -125,6 +134,16 @@ int RunCommandLine(int argc, char **argv) {
         } else if (arg == "-o" || arg == "--output") {
             if (!value(job.output))
                 return Usage(QStringLiteral("%1 needs the file to write").arg(QString::fromStdString(arg)));
+        } else if (arg == "--split") {
+            crop::SplitGrid grid;
+            std::string error;
+            if (!value(text))
+                return Usage(QStringLiteral("--split needs a grid such as 2x1"));
+            if (!crop::ParseSplitGrid(text.toStdString(), grid, error))
+                return Usage(QStringLiteral("--split: %1").arg(QString::fromStdString(error)));
+            job.split = grid;
+        } else if (arg == "--right-to-left") {
+            job.rightToLeft = true;
         } else if (arg == "--uniform") {
             job.options.uniform = true;
             contentOptions = true;
@@ -158,6 +177,10 @@ int RunCommandLine(int argc, char **argv) {
         return Usage(QStringLiteral("--crop needs --margins L,T,R,B"));
     if (autoCrop && job.margins)
         return Usage(QStringLiteral("--margins goes with --crop; --auto-crop finds the content (its --margin adds points round it)"));
+    if (job.rightToLeft && !job.split)
+        return Usage(QStringLiteral("--right-to-left goes with --split"));
+    if (job.split && (exact || job.options.uniform))
+        return Usage(QStringLiteral("--split goes with --auto-crop, and not with --uniform"));
     if (exact && contentOptions)
         return Usage(QStringLiteral("--uniform and --margin go with --auto-crop, not --crop"));
     if (job.output.isEmpty())

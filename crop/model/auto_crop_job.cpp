@@ -2,6 +2,7 @@
 
 #include "crop/detect/page_range.h"
 #include "crop/detect/page_walk.h"
+#include "crop/detect/split.h"
 #include "crop/model/crop_file.h"
 #include "crop/model/crop_list.h"
 #include "crop/model/crop_run.h"
@@ -13,6 +14,7 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -112,14 +114,20 @@ bool CheckOutput(const QString &input, const QString &output, QString &reason) {
     return true;
 }
 
+// Each page's regions as the crop file stores them, in the copy's order.
+using PageValues = std::map<int, std::vector<std::string>>;
+
 // The value of every page of the job inside its margins.
 bool MarginValues(render::PageSource &source, int pageCount, const AutoCropJob &job, AutoCropReport &report,
-                  std::map<int, std::string> &values, QString &reason);
+                  PageValues &values, QString &reason);
 // The content of every page of the job found, and each page's crop planned.
 bool ContentValues(const QString &input, int pageCount, const AutoCropJob &job, AutoCropReport &report,
-                   std::map<int, std::string> &values, QString &reason, const AutoCropProgress &progress);
+                   PageValues &values, QString &reason, const AutoCropProgress &progress);
+// Every page of the job split into the cells of its grid, at its gutters.
+bool SplitValues(const QString &input, int pageCount, const AutoCropJob &job, AutoCropReport &report,
+                 PageValues &values, QString &reason, const AutoCropProgress &progress);
 // The crop list of `values` written and the crop tool run.
-bool WriteCopy(const QString &input, const QString &output, int pageCount, const std::map<int, std::string> &values,
+bool WriteCopy(const QString &input, const QString &output, int pageCount, const PageValues &values,
                AutoCropReport &report, QString &reason, const AutoCropProgress &progress);
 
 // The temporary crop list, gone whatever happens.
@@ -167,13 +175,14 @@ bool AutoCropFile(const AutoCropJob &job, AutoCropReport &report, QString &reaso
         }
     }
 
-    std::map<int, std::string> values;
+    PageValues values;
     if (job.margins) {
         if (!MarginValues(*source, pageCount, job, report, values, reason))
             return false;
     } else {
         source.reset();  // each render thread opens its own
-        if (!ContentValues(input, pageCount, job, report, values, reason, progress))
+        if (!(job.split ? SplitValues(input, pageCount, job, report, values, reason, progress)
+                        : ContentValues(input, pageCount, job, report, values, reason, progress)))
             return false;
     }
     return WriteCopy(input, output, pageCount, values, report, reason, progress);
@@ -182,7 +191,7 @@ bool AutoCropFile(const AutoCropJob &job, AutoCropReport &report, QString &reaso
 namespace {
 
 bool MarginValues(render::PageSource &source, int pageCount, const AutoCropJob &job, AutoCropReport &report,
-                  std::map<int, std::string> &values, QString &reason) {
+                  PageValues &values, QString &reason) {
     // Every page measured at once where the source can; else one by one.
     const std::vector<std::pair<double, double>> sizes = source.PageSizes();
     const std::vector<int> pages = PagesOf(job.options, pageCount);
@@ -202,7 +211,7 @@ bool MarginValues(render::PageSource &source, int pageCount, const AutoCropJob &
                                       ") is too small for the margins; it is left as it is");
             continue;
         }
-        values.emplace(page, PageValueFor(*rect, int(std::trunc(size.second))));
+        values[page] = {PageValueFor(*rect, int(std::trunc(size.second)))};
     }
     report.cropped = int(values.size());
     if (values.empty()) {
@@ -215,7 +224,7 @@ bool MarginValues(render::PageSource &source, int pageCount, const AutoCropJob &
 }
 
 bool ContentValues(const QString &input, int pageCount, const AutoCropJob &job, AutoCropReport &report,
-                   std::map<int, std::string> &values, QString &reason, const AutoCropProgress &progress) {
+                   PageValues &values, QString &reason, const AutoCropProgress &progress) {
     const QString output = QFileInfo(job.output).absoluteFilePath();
     // Content of every page, on both render threads.
     auto scheduler = std::make_shared<render::RenderScheduler>(Native(input), 2);
@@ -256,17 +265,70 @@ bool ContentValues(const QString &input, int pageCount, const AutoCropJob &job, 
         return false;
     }
 
-    values = PlannedValues(result);
+    for (auto &[page, value] : PlannedValues(result))
+        values[page] = {std::move(value)};
     return true;
 }
 
-bool WriteCopy(const QString &input, const QString &output, int pageCount, const std::map<int, std::string> &values,
+bool SplitValues(const QString &input, int pageCount, const AutoCropJob &job, AutoCropReport &report,
+                 PageValues &values, QString &reason, const AutoCropProgress &progress) {
+    auto scheduler = std::make_shared<render::RenderScheduler>(Native(input), 2);
+    const std::vector<int> pages = PagesOf(job.options, pageCount);
+    std::mutex mutex;
+    const SplitGrid grid = *job.split;
+    const double margin = job.options.margin;
+    const bool rightToLeft = job.rightToLeft;
+    const std::shared_ptr<PageWalk> walk = PageWalk::Start(
+        scheduler, pages,
+        [&](const PageWalk::Page &page) {
+            if (!page.bitmap || page.width <= 0 || page.height <= 0) {
+                std::lock_guard lock(mutex);
+                report.warnings.push_back("page " + std::to_string(page.page) + " could not be rendered (" +
+                                          page.error.toStdString() + "); it is left as it is");
+                return;
+            }
+            std::vector<CropRect> cells =
+                SplitPage(PixelView::Of(*page.bitmap), page.bitmap->width / page.width, grid);
+            std::vector<std::string> row, all;
+            for (size_t i = 0; i < cells.size(); ++i) {
+                const CropRect &c = cells[i];
+                const CropRect grown{std::max(0.0, c.left - margin), std::max(0.0, c.top - margin),
+                                     std::min(page.width, c.right + margin), std::min(page.height, c.bottom + margin)};
+                row.push_back(PageValueFor(grown, int(std::trunc(page.height))));
+                if (row.size() == size_t(grid.columns)) {
+                    if (rightToLeft)
+                        std::reverse(row.begin(), row.end());
+                    all.insert(all.end(), row.begin(), row.end());
+                    row.clear();
+                }
+            }
+            std::lock_guard lock(mutex);
+            values[page.page] = std::move(all);
+        },
+        [&progress](int done, int total) {
+            if (progress)
+                progress("Finding gutters", done, total);
+        },
+        {});
+    walk->Wait();
+    scheduler->Stop();
+    std::lock_guard lock(mutex);
+    report.pages = int(pages.size());
+    report.cropped = int(values.size());
+    if (values.empty()) {
+        reason = QStringLiteral("no page of %1 could be rendered; it may be damaged").arg(Quote(input));
+        return false;
+    }
+    return true;
+}
+
+bool WriteCopy(const QString &input, const QString &output, int pageCount, const PageValues &values,
                AutoCropReport &report, QString &reason, const AutoCropProgress &progress) {
     TempList list;
-    const std::string text = CropListText(pageCount, [&values](int page) {
+    const std::string text = CropListText(pageCount, std::function<std::vector<std::string>(int)>([&values](int page) {
         const auto planned = values.find(page);
-        return planned == values.end() ? std::string() : planned->second;
-    });
+        return planned == values.end() ? std::vector<std::string>() : planned->second;
+    }));
     if (!WriteCropList(text, list.path, reason)) {
         reason = QStringLiteral("the crop list cannot be written to the temporary folder");
         return false;

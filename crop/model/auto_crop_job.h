@@ -3,6 +3,7 @@
 
 #include "crop/detect/auto_crop.h"
 #include "crop/detect/margins.h"
+#include "crop/detect/split.h"
 
 #include <QString>
 
@@ -27,6 +28,11 @@ struct AutoCropJob {
     QString output;
     AutoCropOptions options;
     std::optional<Margins> margins;
+    // Each page split into the cells of this grid at its gutters instead
+    // (options.margin round each cell, within the page); a row's cells go
+    // into the copy from the right with `rightToLeft`.
+    std::optional<SplitGrid> split;
+    bool rightToLeft = false;
 };
 struct AutoCropReport {
     int pages = 0;     // pages of the set

@@ -337,7 +337,7 @@ TEST_F(AutoCropCommand, TheReportListsAFullPageFigureAndABlankPage) {
     crop::CropRun::SetToolPath(QUORREL_PATH);
     crop::AutoCropReport report;
     QString reason;
-    ASSERT_TRUE(crop::AutoCropFile({Q(in), Q(dir.file("out.pdf")), {}, {}}, report, reason)) << reason.toStdString();
+    ASSERT_TRUE(crop::AutoCropFile({Q(in), Q(dir.file("out.pdf")), {}, {}, {}, false}, report, reason)) << reason.toStdString();
     crop::CropRun::SetToolPath({});
     EXPECT_EQ(report.pages, 8);
     EXPECT_EQ(report.cropped, 7);
@@ -383,4 +383,36 @@ TEST_F(AutoCropCommand, ExactMarginsAreMeasuredFromTheEdgesOfEachPageAsShown) {
     EXPECT_EQ(none.exitCode, 1);
     EXPECT_NE(none.err.find("leave nothing"), std::string::npos) << none.err;
     EXPECT_FALSE(fs::exists(out));
+}
+
+TEST_F(AutoCropCommand, SplitTwoUpCutsAtTheFoldNotAtTheMiddle) {
+    // Two facing pages of text with a dark fold between them, off the
+    // middle of the content: an even split would cut the left page's text.
+    PagePlan spread;
+    spread.own.mediaBox = Box{0, 0, 612, 792};
+    for (int line = 0; line < 30; ++line) {
+        const double y = 60 + line * 22;
+        spread.blackRects.push_back({40, y, 330, y + 9});
+        spread.blackRects.push_back({370, y, 580, y + 9});
+    }
+    spread.blackRects.push_back({350, 40, 360, 752});  // the fold
+    DocPlan plan;
+    plan.pages = {spread};
+    const std::string in = dir.file("in.pdf"), out = dir.file("out.pdf");
+    fixtures::WritePdf(plan, in);
+    for (bool rightToLeft : {false, true}) {
+        SCOPED_TRACE(rightToLeft ? "right to left" : "left to right");
+        QStringList args{"--auto-crop", Q(in), "-o", Q(out), "--split", "2x1"};
+        if (rightToLeft)
+            args << "--right-to-left";
+        const ToolRun r = Orvane(args);
+        ASSERT_EQ(r.exitCode, 0) << r.err;
+        const std::vector<Picture> pages = RenderAll(out);
+        ASSERT_EQ(pages.size(), 2u);
+        const Picture &left = pages[rightToLeft ? 1 : 0], &right = pages[rightToLeft ? 0 : 1];
+        EXPECT_NEAR(left.widthPt, 355 - 40, 2.0);
+        EXPECT_NEAR(right.widthPt, 580 - 355, 2.0);
+    }
+    EXPECT_EQ(Orvane({"--auto-crop", Q(in), "-o", Q(out), "--split", "1x1"}).exitCode, 2);
+    EXPECT_EQ(Orvane({"--auto-crop", Q(in), "-o", Q(out), "--split", "5x1"}).exitCode, 2);
 }
