@@ -67,6 +67,8 @@ CommandState StateFor(int id, const CommandContext &c) {
         return {true, c.rightToLeft};
     case ID_PREVIEW_COPY:
         return {c.hasPicture, c.preview};
+    case ID_SPLIT_PAGES:
+        return {c.hasPicture && c.pdf && !c.cropRunning && !c.shrinkingAll && !c.overlayWanted, false};
     case ID_CROP_BOX:
         return {c.hasPicture && !c.cropRunning && !c.shrinkingAll && !c.overlayWanted, false};
     case ID_CLOSE:  // also for a document whose page has no picture

@@ -66,7 +66,7 @@ QIcon IconFor(int id) {
                                  ID_LAST_PAGE,      ID_ZOOM_IN,     ID_ZOOM_OUT,       ID_ACTUAL_SIZE,
                                  ID_ZOOM_FIT,       ID_ZOOM_FIT_WIDTH, ID_REMOVE_CROPBOX, ID_SHRINK_CURRENT_PAGE,
                                  ID_CROP_ALL_PAGES, ID_SAVE_FILE,   ID_ABOUT_US,       ID_OVERLAY_PAGES,
-                                 ID_PREVIEW_COPY};
+                                 ID_PREVIEW_COPY,   ID_SPLIT_PAGES};
     for (int i = 0; i < int(std::size(kOrder)); ++i)
         if (kOrder[i] == id)
             return QIcon(res::ButtonPicture(i));
@@ -444,6 +444,10 @@ void CMainFrame::OnCommand(int id) {
     case ID_CROP_BOX:
         m_pageView->OnCommand(id);
         UpdateSizePane();  // in the unit chosen
+        return;
+    case ID_SPLIT_PAGES:
+        m_pageView->OnCommand(id);
+        UpdateCommandUI();
         return;
     case ID_PREVIEW_COPY:
         m_pageView->SetPreview(!m_pageView->Preview());

@@ -36,6 +36,7 @@ enum CommandId : int {
     ID_RIGHT_TO_LEFT = 32803,
     ID_PREVIEW_COPY = 32804,
     ID_CROP_BOX = 32805,
+    ID_SPLIT_PAGES = 32806,
     // The forwarded range.
     ID_FORWARD_FIRST = 32771,
     ID_FORWARD_LAST = 32796,

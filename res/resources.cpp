@@ -28,6 +28,7 @@ const std::vector<Popup> &MainMenu() {
           {"&Cut All\tCtrl+C", ID_CUT_ALL},
           {"&Delete Rectangle\tCtrl+V", ID_DELETE_RECTANGLE},
           {"Crop &Box...\tCtrl+B", ID_CROP_BOX},
+          {"S&plit Pages...", ID_SPLIT_PAGES},
           {"Right to Le&ft", ID_RIGHT_TO_LEFT},
           {"", 0},
           {"&Auto Shrink", ID_AUTO_SHRINK},
@@ -66,7 +67,7 @@ const std::vector<int> &ToolbarButtons() {
     static const std::vector<int> buttons = {
         ID_FILE_OPEN,   0, ID_FIRST_PAGE,     ID_PREVIOUS_PAGE,       ID_NEXT_PAGE,      ID_LAST_PAGE, ID_ZOOM_IN,
         ID_ZOOM_OUT,    0, ID_ACTUAL_SIZE,    ID_ZOOM_FIT,            ID_ZOOM_FIT_WIDTH, 0,            ID_REMOVE_CROPBOX,
-        ID_SHRINK_CURRENT_PAGE, ID_CROP_ALL_PAGES, ID_OVERLAY_PAGES, ID_PREVIEW_COPY, 0, ID_SAVE_FILE, 0,   ID_ABOUT_US,
+        ID_SHRINK_CURRENT_PAGE, ID_CROP_ALL_PAGES, ID_SPLIT_PAGES, ID_OVERLAY_PAGES, ID_PREVIEW_COPY, 0, ID_SAVE_FILE, 0,   ID_ABOUT_US,
     };
     return buttons;
 }
@@ -99,6 +100,7 @@ std::string CommandString(int id) {
         {ID_RIGHT_TO_LEFT, "Put the regions of a row into the copy from the right, for books read so\nRight to Left"},
         {ID_PREVIEW_COPY, "Show the pages as the copy will have them: outside the regions dimmed, each numbered\nPreview Copy"},
         {ID_CROP_BOX, "Set the selected region by exact margins from the page's edges\nCrop Box"},
+        {ID_SPLIT_PAGES, "Split pages into columns and rows at the gutters of their content\nSplit Pages"},
         {ID_STOP_WORK, "Stop shrinking all pages, or building the overlay\nStop"},
     };
     auto it = strings.find(id);

@@ -35,10 +35,10 @@ const std::vector<int> &ToolbarButtons();
 
 // Picture `index` (from 0) of the button strip: 48 x 48 pixels with an
 // alpha channel, in the order of the toolbar's buttons, the overlay of all
-// pages and the preview of the copy last. A null picture for an index past the strip.
+// pages, the preview of the copy and Split Pages last. A null picture for an index past the strip.
 QPixmap ButtonPicture(int index);
 inline constexpr int kButtonPictureSize = 48;
-inline constexpr int kButtonPictureCount = 17;
+inline constexpr int kButtonPictureCount = 18;
 // The application's icon in its sizes.
 QIcon ApplicationIcon();
 

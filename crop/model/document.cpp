@@ -97,9 +97,12 @@ void COrvaneDoc::StopBackground() {
     if (m_scheduler)
         m_scheduler->Stop();
     // Work over the whole document ends with its scheduler.
-    const bool shrinking = IsShrinkingAll();
+    const bool shrinking = IsShrinkingAll() || IsSplitting();
     const bool overlay = OverlayWanted();
     m_shrinkWalk.reset();
+    if (m_splitWalk)
+        m_splitWalk->Cancel();
+    m_splitWalk.reset();
     m_overlayWalk.reset();
     m_overlayCanvas.reset();
     m_overlayPicture.reset();
@@ -857,8 +860,9 @@ bool COrvaneDoc::RunCropTool(const QString &output, QString &reason, bool change
         reason = QStringLiteral("no document is open");
         return false;
     }
-    if (IsShrinkingAll()) {
-        reason = QStringLiteral("Shrink All Pages is running; wait until it is done");
+    if (IsShrinkingAll() || IsSplitting()) {
+        reason = IsSplitting() ? QStringLiteral("Split Pages is running; wait until it is done")
+                               : QStringLiteral("Shrink All Pages is running; wait until it is done");
         return false;
     }
     if (m_pageSource->Kind() != render::SourceKind::Pdf) {
@@ -1000,6 +1004,87 @@ void COrvaneDoc::ShrinkAllEnded(const AutoCropResult &result, uint64_t run) {
     emit StatusMessage(text + QStringLiteral("."));
 }
 
+bool COrvaneDoc::SplitPages(const SplitGrid &grid, const std::vector<int> &pages, QString &reason) {
+    if (!IsOpen() || !m_scheduler || m_pageSource->Kind() != render::SourceKind::Pdf) {
+        reason = QStringLiteral("only the pages of an open PDF document can be split");
+        return false;
+    }
+    if (!Editable() || m_overlayShown) {
+        reason = QStringLiteral("the document is busy with other work; wait until it is done");
+        return false;
+    }
+    // Each page's cells, collected on the render threads.
+    struct Found {
+        std::mutex mutex;
+        std::map<int, std::vector<CropRect>> cells;
+        int failed = 0;
+    };
+    auto found = std::make_shared<Found>();
+    const uint64_t generation = m_generation;
+    QPointer<COrvaneDoc> self(this);
+    std::shared_ptr<PageWalk> walk;
+    walk = PageWalk::Start(
+        m_scheduler, pages,
+        [found, grid](const PageWalk::Page &page) {
+            std::vector<CropRect> cells;
+            if (page.bitmap && page.width > 0)
+                cells = SplitPage(PixelView::Of(*page.bitmap), page.bitmap->width / page.width, grid);
+            std::lock_guard lock(found->mutex);
+            if (cells.empty())
+                ++found->failed;
+            else
+                found->cells[page.page] = std::move(cells);
+        },
+        [self](int done, int total) {
+            QMetaObject::invokeMethod(
+                self,
+                [self, done, total] {
+                    if (self && self->IsSplitting())
+                        emit self->WorkProgress(Work::Split, done, total);
+                },
+                Qt::QueuedConnection);
+        },
+        [self, found, generation] {
+            QMetaObject::invokeMethod(
+                self,
+                [self, found, generation] {
+                    if (!self || self->m_generation != generation || !self->m_splitWalk)
+                        return;
+                    std::lock_guard lock(found->mutex);
+                    self->SplitEnded(found->cells, found->failed);
+                },
+                Qt::QueuedConnection);
+        });
+    m_splitWalk = walk;
+    emit WholeDocumentWorkChanged(true);
+    emit WorkProgress(Work::Split, 0, 0);
+    return true;
+}
+
+void COrvaneDoc::SplitEnded(const std::map<int, std::vector<CropRect>> &cells, int failed) {
+    m_splitWalk.reset();
+    const std::vector<std::pair<double, double>> sizes = m_pageSource->PageSizes();
+    BeginEdit();
+    for (const auto &[page, pageCells] : cells) {
+        const std::optional<std::pair<double, double>> size =
+            page <= int(sizes.size()) ? std::optional(sizes[size_t(page - 1)]) : ShownPageSize(page);
+        if (!size)
+            continue;
+        // The cells as the grid has them; the copy takes them in reading order.
+        std::vector<std::string> values;
+        for (const CropRect &cell : pageCells)
+            values.push_back(PageValueFor(cell, int(std::trunc(std::min(size->second, 1.0e9)))));
+        EditValues(page, values);
+    }
+    m_cropRect = SelectedShown();
+    CommitEdit();
+    emit WholeDocumentWorkChanged(false);
+    QString text = QStringLiteral("Split Pages: %1 pages split").arg(cells.size());
+    if (failed > 0)
+        text += QStringLiteral(", %1 that could not be rendered left as they were").arg(failed);
+    emit StatusMessage(text + QStringLiteral("."));
+}
+
 void COrvaneDoc::StopWholeDocumentWork() {
     if (m_overlayWalk && !m_overlayShown) {
         m_overlayWalk->Cancel();
@@ -1007,6 +1092,12 @@ void COrvaneDoc::StopWholeDocumentWork() {
         m_overlayCanvas.reset();
         emit OverlayChanged();
         emit StatusMessage(QStringLiteral("The overlay was stopped."));
+    }
+    if (m_splitWalk) {
+        m_splitWalk->Cancel();
+        m_splitWalk.reset();
+        emit WholeDocumentWorkChanged(false);
+        emit StatusMessage(QStringLiteral("Split Pages was stopped; no rectangle changed."));
     }
     if (!m_shrinkWalk)
         return;

@@ -6,6 +6,7 @@
 #include "crop/model/crop_run.h"
 #include "crop/model/crop_set.h"
 #include "crop/detect/margins.h"
+#include "crop/detect/split.h"
 #include "crop/model/page_picture.h"
 #include "crop/detect/page_walk.h"
 #include "render/page_cache.h"
@@ -74,7 +75,7 @@ public:
     void CloseDocument();
 
     // Work on many pages in the background that the user can stop.
-    enum class Work { ShrinkAll, Overlay };
+    enum class Work { ShrinkAll, Overlay, Split };
     Q_ENUM(Work)
 
     // Which pages Crop all pages gives the shown page's rectangle.
@@ -152,6 +153,13 @@ public:
     // when it cannot start.
     bool ShrinkAllPages(const AutoCropOptions &options, QString &reason);
     bool IsShrinkingAll() const { return bool(m_shrinkWalk); }
+    // Split Pages: in the background, every page of `pages` rendered and
+    // its regions become the cells of `grid`, cut at the gutters of its
+    // content (SplitPage). One undo step; while it runs nothing else
+    // changes the rectangles, and Esc stops it with nothing changed. False,
+    // with the reason, when it cannot start.
+    bool SplitPages(const SplitGrid &grid, const std::vector<int> &pages, QString &reason);
+    bool IsSplitting() const { return bool(m_splitWalk); }
     // Stops Shrink All Pages (nothing changes) and the building of the
     // overlay.
     void StopWholeDocumentWork();
@@ -347,7 +355,7 @@ private:
     int PageHeightPoints() const { return m_pagePicture->PageHeight(); }
     // A page is shown and no crop run or Shrink All Pages holds the
     // document.
-    bool Editable() const { return HasPicture() && !IsCropRunning() && !IsShrinkingAll(); }
+    bool Editable() const { return HasPicture() && !IsCropRunning() && !IsShrinkingAll() && !IsSplitting(); }
     void ShrinkAllEnded(const AutoCropResult &result, uint64_t run);
     // The size in points of page `page` as it is shown; nothing when the
     // page source cannot tell it without rendering.
@@ -397,6 +405,8 @@ private:
     int m_direction = 1;
     bool m_readAhead = true;
     std::shared_ptr<PageWalk> m_shrinkWalk;
+    std::shared_ptr<PageWalk> m_splitWalk;
+    void SplitEnded(const std::map<int, std::vector<CropRect>> &cells, int failed);
     uint64_t m_shrinkRun = 0;  // tells a stopped run's late result from the running one's
     std::vector<Outlier> m_outliers;
     // The overlay as it is built: pixels top-down, blue first, and the

@@ -3,11 +3,15 @@
 #include "crop/view/crop_box_dialog.h"
 #include "crop/view/page_printer.h"
 #include "crop/view/page_range_dialog.h"
+#include "crop/view/split_pages_dialog.h"
 #include "platform/dialogs.h"
 #include "res/command_ids.h"
 
 #include <QFileInfo>
+#include <QImage>
 #include <QPrinter>
+
+#include <cstring>
 
 namespace crop {
 
@@ -94,6 +98,25 @@ void CommandFlows::CropBox(QWidget *parent) {
     CCropBoxDialog dialog(size->first, size->second, m_document.CropRectangle(), page, m_document.PageCount(), parent);
     if (dialog.exec() == QDialog::Accepted)
         m_document.SetMargins(dialog.AcceptedMargins(), dialog.Pages());
+}
+
+void CommandFlows::SplitPages(QWidget *parent) {
+    if (!m_document.HasPicture() || m_document.OverlayWanted())
+        return;
+    const PixelView page = PixelView::Of(m_document.PagePicture());
+    const CPagePicture &picture = m_document.PagePicture();
+    if (!page.Valid() || picture.PageWidth() <= 0)
+        return;
+    // The shown page as an image to draw the cells on: rows top-down.
+    QImage image(page.width, page.height, QImage::Format_BGR888);
+    for (int y = 0; y < page.height && !image.isNull(); ++y)
+        std::memcpy(image.scanLine(y), page.Row(y), size_t(page.width) * 3);
+    CSplitPagesDialog dialog(page, double(page.width) / picture.PageWidth(), image, m_document.PageCount(), parent);
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+    QString reason;
+    if (!m_document.SplitPages(dialog.Grid(), dialog.Pages(), reason))
+        platform::ShowMessage("Split Pages", reason.toStdString(), platform::MessageIcon::Warning);
 }
 
 void CommandFlows::SaveCropped() {

@@ -31,6 +31,9 @@ public:
     // Crop Box: the selected region (or the whole page) as exact margins,
     // asked for over `parent`, then given to the pages chosen.
     void CropBox(QWidget *parent);
+    // Split Pages: the grid and the pages asked for over `parent`, then
+    // the split in the background.
+    void SplitPages(QWidget *parent);
     // Save file and Save As: the output asked for, then the crop run.
     void SaveCropped();
 

@@ -484,6 +484,9 @@ void COrvaneView::OnCommand(int id) {
     case ID_CROP_BOX:
         m_flows.CropBox(this);
         break;
+    case ID_SPLIT_PAGES:
+        m_flows.SplitPages(this);
+        break;
     case ID_SAVE_FILE:
     case ID_FILE_SAVE_AS:
         m_flows.SaveCropped();

@@ -4,7 +4,8 @@ namespace crop {
 
 QString WorkProgressText(COrvaneDoc::Work work, int done, int total) {
     const QString what = work == COrvaneDoc::Work::ShrinkAll ? QStringLiteral("Shrinking all pages")
-                                                             : QStringLiteral("Overlaying pages");
+                         : work == COrvaneDoc::Work::Split ? QStringLiteral("Splitting pages")
+                                                           : QStringLiteral("Overlaying pages");
     if (total <= 0)
         return QStringLiteral("%1 (Esc stops)").arg(what);
     return QStringLiteral("%1: %2 of %3 (Esc stops)").arg(what).arg(done).arg(total);

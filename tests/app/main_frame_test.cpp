@@ -7,6 +7,7 @@
 #include "app/product_info.h"
 #include "crop/model/document.h"
 #include "crop/view/crop_box_dialog.h"
+#include "crop/view/split_pages_dialog.h"
 #include "crop/view/orvane_view.h"
 #include "panes/left_view.h"
 #include "panes/outlier_list.h"
@@ -23,6 +24,7 @@
 #include <QDialog>
 #include <QLabel>
 #include <QLineEdit>
+#include <QSpinBox>
 #include <QListWidget>
 #include <QString>
 #include <QMenu>
@@ -90,7 +92,7 @@ TEST_F(MainFrameTest, MenusToolbarStatusBarAndSplitterAreLaidOutAsTheTablesSay) 
                            "P&rint Setup...", "-", "Recent File", "-", "E&xit"}));
     EXPECT_EQ(MenuTexts("&Cut"),
               QStringList({"&Undo\tCtrl+Z", "&Redo\tCtrl+Y", "-", "Cu&t\tCtrl+X", "&Cut All\tCtrl+C",
-                           "&Delete Rectangle\tCtrl+V", "Crop &Box...\tCtrl+B", "Right to Le&ft", "-", "&Auto Shrink", "&Shrink Current Page",
+                           "&Delete Rectangle\tCtrl+V", "Crop &Box...\tCtrl+B", "S&plit Pages...", "Right to Le&ft", "-", "&Auto Shrink", "&Shrink Current Page",
                            "Shrink A&ll Pages...", "-", "&Overlay of All Pages...", "Pages to Chec&k"}));
     EXPECT_EQ(MenuTexts("&Help"), QStringList({"&Help...", "&Contact us...", "-", "&About..."}));
 
@@ -99,8 +101,8 @@ TEST_F(MainFrameTest, MenusToolbarStatusBarAndSplitterAreLaidOutAsTheTablesSay) 
         buttons << (a->isSeparator() ? 0 : a->data().toInt());
     EXPECT_EQ(buttons, QList<int>({ID_FILE_OPEN, 0, ID_FIRST_PAGE, ID_PREVIOUS_PAGE, ID_NEXT_PAGE, ID_LAST_PAGE,
                                    ID_ZOOM_IN, ID_ZOOM_OUT, 0, ID_ACTUAL_SIZE, ID_ZOOM_FIT, ID_ZOOM_FIT_WIDTH, 0,
-                                   ID_REMOVE_CROPBOX, ID_SHRINK_CURRENT_PAGE, ID_CROP_ALL_PAGES, ID_OVERLAY_PAGES,
-                                   ID_PREVIEW_COPY, 0, ID_SAVE_FILE, 0, ID_ABOUT_US}));
+                                   ID_REMOVE_CROPBOX, ID_SHRINK_CURRENT_PAGE, ID_CROP_ALL_PAGES, ID_SPLIT_PAGES,
+                                   ID_OVERLAY_PAGES, ID_PREVIEW_COPY, 0, ID_SAVE_FILE, 0, ID_ABOUT_US}));
     EXPECT_EQ(frame->ToolBar()->iconSize(), QSize(48, 48));
     EXPECT_EQ(frame->Action(ID_FILE_OPEN)->statusTip(), "Open an existing document");
     EXPECT_EQ(frame->Action(ID_FILE_OPEN)->toolTip(), "Open");
@@ -654,4 +656,43 @@ TEST_F(MainFrameTest, CtrlBSetsTwoCentimetreMarginsOnARangeByKeyboardInOneStep) 
     for (int page = 1; page <= 3; ++page)
         EXPECT_TRUE(document.Regions().Regions(page).empty()) << "one undo step: page " << page;
     crop::CCropBoxDialog::SetLastUnit(crop::Unit::Pt);
+}
+
+TEST_F(MainFrameTest, SplitPagesShowsTheCutAtTheFoldByKeyboardAndAppliesItInOneStep) {
+    fixtures::TempDir dir;
+    const std::string path = dir.file("spread.pdf");
+    fixtures::DocPlan plan = fixtures::PagesOfSizes({{612, 792}, {612, 792}});
+    for (auto &page : plan.pages) {
+        for (int line = 0; line < 30; ++line) {
+            const double y = 60 + line * 22;
+            page.blackRects.push_back({40, y, 330, y + 9});
+            page.blackRects.push_back({370, y, 580, y + 9});
+        }
+        page.blackRects.push_back({350, 40, 360, 752});  // the fold, off the middle
+    }
+    fixtures::WritePdf(plan, path);
+    QString reason;
+    ASSERT_TRUE(document.OpenDocument(QString::fromStdString(path), reason));
+    std::vector<crop::CropRect> shown;
+    QTimer::singleShot(0, frame.get(), [&] {
+        auto *dialog = qobject_cast<crop::CSplitPagesDialog *>(QApplication::activeModalWidget());
+        ASSERT_NE(dialog, nullptr);
+        QTimer::singleShot(3000, dialog, [dialog] { dialog->reject(); });
+        EXPECT_EQ(dialog->focusWidget(), dialog->Columns());
+        QTest::keyClick(dialog->Columns(), Qt::Key_Up);    // 3 columns
+        QTest::keyClick(dialog->Columns(), Qt::Key_Down);  // back to 2
+        shown = dialog->ShownCells();
+        QTest::keyClick(dialog->Columns(), Qt::Key_Return);
+    });
+    frame->OnCommand(ID_SPLIT_PAGES);
+    ASSERT_EQ(shown.size(), 2u) << "the dialog showed the split of the shown page";
+    EXPECT_NEAR(shown[0].right, 355, 2);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !document.IsSplitting(); }, 20000));
+    for (int page = 1; page <= 2; ++page)
+        ASSERT_EQ(document.Regions().RegionCount(page), 2) << page;
+    EXPECT_NEAR(document.PageRegions()[0].right, 355, 2);
+    EXPECT_NEAR(document.PageRegions()[1].left, 355, 2);
+    document.Undo();
+    EXPECT_EQ(document.Regions().RegionCount(1), 0);
+    EXPECT_EQ(document.Regions().RegionCount(2), 0) << "the whole split is one step";
 }
