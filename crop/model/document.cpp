@@ -643,6 +643,11 @@ void COrvaneDoc::NudgeSelectedRegion(double left, double top, double right, doub
     m_nudgeTime = now;
 }
 
+std::optional<std::pair<double, double>> COrvaneDoc::SizeOf(const std::vector<std::pair<double, double>> &sizes,
+                                                             int page) const {
+    return page >= 1 && page <= int(sizes.size()) ? std::optional(sizes[size_t(page - 1)]) : ShownPageSize(page);
+}
+
 std::optional<std::pair<double, double>> COrvaneDoc::ShownPageSize(int page) const {
     if (std::optional<std::pair<double, double>> size = PageSizeOf(page))
         return size;
@@ -660,8 +665,7 @@ void COrvaneDoc::SetMargins(const Margins &margins, const std::vector<int> &page
     int tooSmall = 0;
     BeginEdit();
     for (int page : pages) {
-        std::optional<std::pair<double, double>> size =
-            page <= int(sizes.size()) ? std::optional(sizes[size_t(page - 1)]) : ShownPageSize(page);
+        const std::optional<std::pair<double, double>> size = SizeOf(sizes, page);
         const std::optional<CropRect> rect = size ? InsideMargins(margins, size->first, size->second) : std::nullopt;
         if (!rect) {
             ++tooSmall;
@@ -764,7 +768,7 @@ void COrvaneDoc::ApplyRectToPages(const std::vector<int> &pages) {
     for (int page : pages) {
         std::optional<std::pair<double, double>> size;
         if (!none)
-            size = page <= int(sizes.size()) ? std::optional(sizes[size_t(page - 1)]) : PageSizeOf(page);
+            size = SizeOf(sizes, page);
         if (size && !(size->first > 0 && size->second > 0))
             size.reset();  // no size (or not a number): the value as it is
         else if (size)
@@ -1066,8 +1070,7 @@ void COrvaneDoc::SplitEnded(const std::map<int, std::vector<CropRect>> &cells, i
     const std::vector<std::pair<double, double>> sizes = m_pageSource->PageSizes();
     BeginEdit();
     for (const auto &[page, pageCells] : cells) {
-        const std::optional<std::pair<double, double>> size =
-            page <= int(sizes.size()) ? std::optional(sizes[size_t(page - 1)]) : ShownPageSize(page);
+        const std::optional<std::pair<double, double>> size = SizeOf(sizes, page);
         if (!size)
             continue;
         // The cells as the grid has them; the copy takes them in reading order.

@@ -360,6 +360,10 @@ private:
     // The size in points of page `page` as it is shown; nothing when the
     // page source cannot tell it without rendering.
     std::optional<std::pair<double, double>> PageSizeOf(int page) const;
+    // Page `page`'s size from `sizes` (every page measured at once, as the
+    // page source gives them), else measured alone.
+    std::optional<std::pair<double, double>> SizeOf(const std::vector<std::pair<double, double>> &sizes,
+                                                    int page) const;
     // The overlay's rectangle shrunk to what its pages hold.
     void ShrinkOnOverlay();
     void OverlayBuilt();
