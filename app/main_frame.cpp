@@ -437,7 +437,7 @@ void CMainFrame::OnCommand(int id) {
     case ID_SHRINK_ALL_PAGES: {
         crop::AutoCropOptions options;
         QString reason;
-        if (crop::CShrinkAllDialog::Ask(this, options) && !m_document.ShrinkAllPages(options, reason))
+        if (crop::CShrinkAllDialog::Ask(this, m_document.PageCount(), options) && !m_document.ShrinkAllPages(options, reason))
             platform::ShowMessage("Shrink All Pages", reason.toStdString(), platform::MessageIcon::Warning);
         return;
     }

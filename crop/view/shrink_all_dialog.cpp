@@ -1,19 +1,27 @@
 #include "crop/view/shrink_all_dialog.h"
 
+#include "crop/detect/page_range.h"
+
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDialogButtonBox>
 #include <QDoubleSpinBox>
 #include <QFormLayout>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QVBoxLayout>
 
 namespace crop {
+namespace {
+
+constexpr int kTyped = 3;  // "Pages...": the range in the box
+
+}  // namespace
 
 AutoCropOptions CShrinkAllDialog::s_last;
 
-CShrinkAllDialog::CShrinkAllDialog(QWidget *parent) : QDialog(parent) {
+CShrinkAllDialog::CShrinkAllDialog(int pageCount, QWidget *parent) : QDialog(parent), m_pageCount(pageCount) {
     setWindowTitle(QStringLiteral("Shrink All Pages"));
     auto *layout = new QVBoxLayout(this);
     auto *intro = new QLabel(QStringLiteral("Each page's rectangle is shrunk to the page's content (the whole page "
@@ -24,7 +32,22 @@ CShrinkAllDialog::CShrinkAllDialog(QWidget *parent) : QDialog(parent) {
     layout->addWidget(intro);
     auto *form = new QFormLayout;
     m_pages = new QComboBox(this);
-    m_pages->addItems({QStringLiteral("All Pages"), QStringLiteral("Even Only"), QStringLiteral("Odd Only")});
+    m_pages->addItems({QStringLiteral("All Pages"), QStringLiteral("Even Only"), QStringLiteral("Odd Only"),
+                       QStringLiteral("Pages...")});
+    m_range = new QLineEdit(QString::fromStdString(s_last.range), this);
+    m_range->setPlaceholderText(QStringLiteral("1-3, 8, 10-   or   5-40 odd"));
+    m_problem = new QLabel(this);
+    m_problem->setWordWrap(true);
+    m_problem->setStyleSheet(QStringLiteral("color: #b00000"));
+    m_problem->hide();
+    connect(m_pages, &QComboBox::currentIndexChanged, this, [this](int index) {
+        m_range->setEnabled(index == kTyped);
+        m_problem->hide();
+        if (index == kTyped) {
+            m_range->setFocus();
+            m_range->selectAll();
+        }
+    });
     m_margin = new QDoubleSpinBox(this);
     m_margin->setRange(0, 144);
     m_margin->setDecimals(1);
@@ -33,6 +56,8 @@ CShrinkAllDialog::CShrinkAllDialog(QWidget *parent) : QDialog(parent) {
                                              "mirror their margins)"),
                               this);
     form->addRow(QStringLiteral("&Pages:"), m_pages);
+    form->addRow(QString(), m_range);
+    form->addRow(m_problem);
     form->addRow(QStringLiteral("&Margin round the content:"), m_margin);
     layout->addLayout(form);
     layout->addWidget(m_uniform);
@@ -43,21 +68,38 @@ CShrinkAllDialog::CShrinkAllDialog(QWidget *parent) : QDialog(parent) {
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
     layout->addWidget(buttons);
 
-    m_pages->setCurrentIndex(int(s_last.pages));
+    m_pages->setCurrentIndex(s_last.range.empty() ? int(s_last.pages) : kTyped);
+    m_range->setEnabled(!s_last.range.empty());
     m_margin->setValue(s_last.margin);
     m_uniform->setChecked(s_last.uniform);
 }
 
 AutoCropOptions CShrinkAllDialog::Options() const {
     AutoCropOptions options;
-    options.pages = PageSet(m_pages->currentIndex());
+    if (m_pages->currentIndex() == kTyped)
+        options.range = m_range->text().trimmed().toStdString();
+    else
+        options.pages = PageSet(m_pages->currentIndex());
     options.margin = m_margin->value();
     options.uniform = m_uniform->isChecked();
     return options;
 }
 
-bool CShrinkAllDialog::Ask(QWidget *parent, AutoCropOptions &options) {
-    CShrinkAllDialog dialog(parent);
+void CShrinkAllDialog::done(int result) {
+    std::vector<int> pages;
+    std::string error;
+    if (result == QDialog::Accepted && m_pages->currentIndex() == kTyped &&
+        !ParsePageRange(m_range->text().toStdString(), m_pageCount, pages, error)) {
+        m_problem->setText(QString::fromStdString(error));
+        m_problem->show();
+        m_range->setFocus();
+        return;  // the dialog stays open
+    }
+    QDialog::done(result);
+}
+
+bool CShrinkAllDialog::Ask(QWidget *parent, int pageCount, AutoCropOptions &options) {
+    CShrinkAllDialog dialog(pageCount, parent);
     if (dialog.exec() != QDialog::Accepted)
         return false;
     options = s_last = dialog.Options();

@@ -8,29 +8,38 @@
 class QCheckBox;
 class QComboBox;
 class QDoubleSpinBox;
+class QLabel;
+class QLineEdit;
 
 namespace crop {
 
-// "Shrink All Pages": which pages, the margin round their content, and
-// whether they all get one size. It opens on the choices it last closed
-// with.
+// "Shrink All Pages": which pages (all, even, odd, or a range typed as in
+// Page Range Selection), the margin round their content, and whether they
+// all get one size. It opens on the choices it last closed with. A range
+// the document lacks is refused with the reason, and the dialog stays open.
 class CShrinkAllDialog : public QDialog {
     Q_OBJECT
 public:
-    explicit CShrinkAllDialog(QWidget *parent = nullptr);
+    explicit CShrinkAllDialog(int pageCount, QWidget *parent = nullptr);
 
     QComboBox *Pages() const { return m_pages; }
     QDoubleSpinBox *Margin() const { return m_margin; }
     QCheckBox *Uniform() const { return m_uniform; }
+    QLineEdit *Range() const { return m_range; }
+    QLabel *Problem() const { return m_problem; }
+    void done(int result) override;
     AutoCropOptions Options() const;
 
     // Runs the dialog; true with the choices when "Shrink" ended it.
-    static bool Ask(QWidget *parent, AutoCropOptions &options);
+    static bool Ask(QWidget *parent, int pageCount, AutoCropOptions &options);
 
 private:
     QComboBox *m_pages = nullptr;
     QDoubleSpinBox *m_margin = nullptr;
     QCheckBox *m_uniform = nullptr;
+    QLineEdit *m_range = nullptr;
+    QLabel *m_problem = nullptr;
+    int m_pageCount = 0;
     static AutoCropOptions s_last;
 };
 

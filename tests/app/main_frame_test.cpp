@@ -7,6 +7,7 @@
 #include "app/product_info.h"
 #include "crop/model/document.h"
 #include "crop/view/crop_box_dialog.h"
+#include "crop/view/shrink_all_dialog.h"
 #include "crop/view/split_pages_dialog.h"
 #include "crop/view/orvane_view.h"
 #include "panes/left_view.h"
@@ -25,6 +26,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QSpinBox>
+#include <QComboBox>
 #include <QListWidget>
 #include <QString>
 #include <QMenu>
@@ -695,4 +697,39 @@ TEST_F(MainFrameTest, SplitPagesShowsTheCutAtTheFoldByKeyboardAndAppliesItInOneS
     document.Undo();
     EXPECT_EQ(document.Regions().RegionCount(1), 0);
     EXPECT_EQ(document.Regions().RegionCount(2), 0) << "the whole split is one step";
+}
+
+TEST_F(MainFrameTest, ShrinkAllPagesTakesATypedRangeAndRefusesOneTheDocumentLacks) {
+    fixtures::TempDir dir;
+    const std::string path = dir.file("four.pdf");
+    fixtures::DocPlan plan = fixtures::PagesOfSizes({{612, 792}, {612, 792}, {612, 792}, {612, 792}});
+    for (auto &page : plan.pages)
+        page.blackRects.push_back({100, 200, 300, 400});
+    fixtures::WritePdf(plan, path);
+    QString reason;
+    ASSERT_TRUE(document.OpenDocument(QString::fromStdString(path), reason));
+    bool refused = false;
+    QTimer::singleShot(0, frame.get(), [&] {
+        auto *dialog = qobject_cast<crop::CShrinkAllDialog *>(QApplication::activeModalWidget());
+        ASSERT_NE(dialog, nullptr);
+        QTimer::singleShot(3000, dialog, [dialog] { dialog->reject(); });
+        dialog->Pages()->setFocus();
+        for (int i = 0; i < 3; ++i)
+            QTest::keyClick(dialog->Pages(), Qt::Key_Down);
+        EXPECT_EQ(dialog->focusWidget(), dialog->Range());
+        QTest::keyClick(dialog->Range(), Qt::Key_A, Qt::ControlModifier);
+        QTest::keyClicks(dialog->Range(), "3-9");
+        QTest::keyClick(dialog->Range(), Qt::Key_Return);
+        refused = dialog->isVisible() && dialog->Problem()->text().startsWith("Page 9 does not exist");
+        QTest::keyClick(dialog->Range(), Qt::Key_A, Qt::ControlModifier);
+        QTest::keyClicks(dialog->Range(), "2-3");
+        QTest::keyClick(dialog->Range(), Qt::Key_Return);
+    });
+    frame->OnCommand(ID_SHRINK_ALL_PAGES);
+    EXPECT_TRUE(refused);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !document.IsShrinkingAll(); }, 20000));
+    EXPECT_EQ(document.Regions().RegionCount(1), 0);
+    EXPECT_EQ(document.Regions().RegionCount(2), 1);
+    EXPECT_EQ(document.Regions().RegionCount(3), 1);
+    EXPECT_EQ(document.Regions().RegionCount(4), 0);
 }
