@@ -31,6 +31,7 @@
 #include <QSettings>
 #include <QStatusBar>
 #include <QStyle>
+#include <QScreen>
 #include <QToolBar>
 #include <QUrl>
 #include <QWheelEvent>
@@ -94,6 +95,11 @@ CMainFrame::CMainFrame(crop::COrvaneDoc &document, QWidget *parent) : QMainWindo
     BuildMenus();
     BuildToolBar();
     BuildStatusBar();
+    // A first start is wide enough for the whole toolbar, where the screen is.
+    if (const QScreen *screen = this->screen()) {
+        const int wanted = m_toolBar->sizeHint().width() + 16;
+        resize(std::clamp(wanted, width(), std::max(width(), screen->availableGeometry().width())), height());
+    }
     m_outliers = new panes::COutlierList(m_document, this);
     addDockWidget(Qt::RightDockWidgetArea, m_outliers);
     m_outliers->hide();

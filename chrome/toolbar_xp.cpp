@@ -82,6 +82,26 @@ QPixmap FlatToolBarStyle::generatedIconPixmap(QIcon::Mode mode, const QPixmap &p
     return CToolBarXP::DisabledPixmap(pixmap, option->palette);
 }
 
+QSize FlatToolBarStyle::sizeFromContents(ContentsType type, const QStyleOption *option, const QSize &size,
+                                         const QWidget *widget) const {
+    if (type == CT_ToolButton)
+        if (const auto *button = qstyleoption_cast<const QStyleOptionToolButton *>(option))
+            if (button->toolButtonStyle == Qt::ToolButtonIconOnly && !button->iconSize.isEmpty())
+                return button->iconSize + QSize(6, 6);
+    return QProxyStyle::sizeFromContents(type, option, size, widget);
+}
+
+int FlatToolBarStyle::pixelMetric(PixelMetric metric, const QStyleOption *option, const QWidget *widget) const {
+    switch (metric) {
+    case PM_ToolBarItemSpacing:
+        return 0;
+    case PM_ToolBarSeparatorExtent:
+        return 8;
+    default:
+        return QProxyStyle::pixelMetric(metric, option, widget);
+    }
+}
+
 CToolBarXP::CToolBarXP(const QString &title, QWidget *parent)
     : QToolBar(title, parent), m_style(std::make_unique<FlatToolBarStyle>()) {
     setStyle(m_style.get());

@@ -28,6 +28,12 @@ std::vector<int> PagesOf(PageSet set, int pageCount);
 // "all", "even", "odd"; false for anything else.
 bool ParsePageSet(const std::string &text, PageSet &set);
 
+// The order in which the regions of one page become pages of a copy, as
+// indices into `regions`: rows from the top, left to right within a row
+// (right to left for books read so). Two regions share a row when their
+// heights overlap by more than half the lower one.
+std::vector<int> ReadingOrder(const std::vector<CropRect> &regions, bool rightToLeft);
+
 }  // namespace crop
 
 #endif

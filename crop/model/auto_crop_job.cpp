@@ -289,19 +289,13 @@ bool SplitValues(const QString &input, int pageCount, const AutoCropJob &job, Au
             }
             std::vector<CropRect> cells =
                 SplitPage(PixelView::Of(*page.bitmap), page.bitmap->width / page.width, grid);
-            std::vector<std::string> row, all;
-            for (size_t i = 0; i < cells.size(); ++i) {
-                const CropRect &c = cells[i];
-                const CropRect grown{std::max(0.0, c.left - margin), std::max(0.0, c.top - margin),
-                                     std::min(page.width, c.right + margin), std::min(page.height, c.bottom + margin)};
-                row.push_back(PageValueFor(grown, int(std::trunc(page.height))));
-                if (row.size() == size_t(grid.columns)) {
-                    if (rightToLeft)
-                        std::reverse(row.begin(), row.end());
-                    all.insert(all.end(), row.begin(), row.end());
-                    row.clear();
-                }
-            }
+            std::vector<CropRect> grown;
+            for (const CropRect &c : cells)
+                grown.push_back({std::max(0.0, c.left - margin), std::max(0.0, c.top - margin),
+                                 std::min(page.width, c.right + margin), std::min(page.height, c.bottom + margin)});
+            std::vector<std::string> all;
+            for (int i : ReadingOrder(grown, rightToLeft))
+                all.push_back(PageValueFor(grown[size_t(i)], int(std::trunc(page.height))));
             std::lock_guard lock(mutex);
             values[page.page] = std::move(all);
         },

@@ -158,42 +158,7 @@ int CropSet::Undo() { return Move(m_undo, m_redo, false); }
 int CropSet::Redo() { return Move(m_redo, m_undo, true); }
 
 std::vector<int> CropSet::OutputOrder(int page, bool rightToLeft) const {
-    const std::vector<CropRect> &all = Regions(page);
-    std::vector<int> order(all.size());
-    for (size_t i = 0; i < order.size(); ++i)
-        order[i] = int(i);
-    auto at = [&all](int i) { return all[size_t(i)].Normalized(); };
-    std::stable_sort(order.begin(), order.end(), [&at](int a, int b) { return at(a).top < at(b).top; });
-    // Rows from the top: a region joins the row when its height overlaps
-    // a member of the row by more than half the lower of the two.
-    std::vector<std::vector<int>> rows;
-    for (int i : order) {
-        const CropRect r = at(i);
-        bool placed = false;
-        if (!rows.empty()) {
-            for (int k : rows.back()) {
-                const CropRect m = at(k);
-                const double overlap = std::min(r.bottom, m.bottom) - std::max(r.top, m.top);
-                const double lower = std::min(r.bottom - r.top, m.bottom - m.top);
-                if (overlap > lower / 2) {
-                    placed = true;
-                    break;
-                }
-            }
-        }
-        if (placed)
-            rows.back().push_back(i);
-        else
-            rows.push_back({i});
-    }
-    std::vector<int> out;
-    for (std::vector<int> &row : rows) {
-        std::stable_sort(row.begin(), row.end(), [&at, rightToLeft](int a, int b) {
-            return rightToLeft ? at(a).right > at(b).right : at(a).left < at(b).left;
-        });
-        out.insert(out.end(), row.begin(), row.end());
-    }
-    return out;
+    return ReadingOrder(Regions(page), rightToLeft);
 }
 
 std::vector<CropRect> CropSet::InOutputOrder(int page, bool rightToLeft) const {

@@ -62,10 +62,8 @@ public:
     // The pages the last Undo or Redo changed.
     const std::vector<int> &MovedPages() const { return m_moved; }
 
-    // The page's regions as the copy has them, one page each: in reading
-    // order, rows from the top and left to right within a row (right to
-    // left for books read so). Two regions share a row when their heights
-    // overlap by more than half the lower one.
+    // The page's regions as the copy has them, one page each, in
+    // ReadingOrder.
     std::vector<CropRect> InOutputOrder(int page, bool rightToLeft) const;
     // The same order as indices into Regions(page).
     std::vector<int> OutputOrder(int page, bool rightToLeft) const;
