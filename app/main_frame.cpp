@@ -117,9 +117,12 @@ CMainFrame::CMainFrame(crop::COrvaneDoc &document, QWidget *parent) : QMainWindo
     connect(&m_document, &COrvaneDoc::WorkProgress, this, [this](COrvaneDoc::Work work, int done, int total) {
         statusBar()->showMessage(crop::WorkProgressText(work, done, total));
     });
-    // A page shown or gone: the notes of the last one go with it.
+    // A page shown or gone: the notes of the last one go with it; the
+    // preview's count stays.
     const auto pageChanged = [this] {
         statusBar()->clearMessage();
+        if (m_pageView->Preview())
+            ShowCopyPageCount();
         UpdateCommandUI();
     };
     connect(&m_document, &COrvaneDoc::DocumentOpened, this, pageChanged);

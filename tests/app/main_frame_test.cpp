@@ -605,6 +605,8 @@ TEST_F(MainFrameTest, F5PreviewsTheCopyDimmingOutsideTheRegionsAndCountingItsPag
     // The count follows the regions.
     document.DeleteSelectedRegion();
     EXPECT_EQ(frame->statusBar()->currentMessage(), "The copy will have 3 pages.");
+    frame->PageView()->OnCommand(ID_NEXT_PAGE);  // a page turn keeps the count in sight
+    EXPECT_EQ(frame->statusBar()->currentMessage(), "The copy will have 3 pages.");
     QTest::keyClick(frame.get(), Qt::Key_F5);
     EXPECT_FALSE(frame->Action(ID_PREVIEW_COPY)->isChecked());
 }
