@@ -67,10 +67,9 @@ CCropBoxDialog::CCropBoxDialog(double width, double height, const CropRect &rect
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
     auto *layout = new QVBoxLayout(this);
-    layout->addWidget(new QLabel(QStringLiteral("Margins from the page's edges, %1 x %2 pt as shown:")
-                                     .arg(width, 0, 'f', 2)
-                                     .arg(height, 0, 'f', 2),
-                                 this));
+    m_pageSize = new QLabel(this);
+    ShowPageSize();
+    layout->addWidget(m_pageSize);
     layout->addLayout(grid);
     layout->addLayout(form);
     layout->addWidget(m_problem);
@@ -129,6 +128,15 @@ void CCropBoxDialog::ChangeUnit(int index) {
     for (int f = 0; f < kFields; ++f)
         if (read[size_t(f)])
             Show(Field(f), points[size_t(f)]);
+    ShowPageSize();
+}
+
+void CCropBoxDialog::ShowPageSize() {
+    const int places = m_unit == Unit::In ? 3 : 2;
+    m_pageSize->setText(QStringLiteral("Margins from the page's edges, %1 x %2 %3 as shown:")
+                            .arg(m_width / PointsPer(m_unit), 0, 'f', places)
+                            .arg(m_height / PointsPer(m_unit), 0, 'f', places)
+                            .arg(QString::fromLatin1(UnitName(m_unit))));
 }
 
 void CCropBoxDialog::done(int result) {

@@ -55,6 +55,7 @@ private:
     // A margin typed: the size follows; a size typed: the far margin follows.
     void Follow(Field edited);
     void ChangeUnit(int index);
+    void ShowPageSize();
 
     double m_width, m_height;
     int m_pageCount;
@@ -63,6 +64,7 @@ private:
     QComboBox *m_unitList = nullptr;
     QLineEdit *m_applyTo = nullptr;
     QLabel *m_problem = nullptr;
+    QLabel *m_pageSize = nullptr;  // the page's size as shown, in the unit
     Margins m_margins;
     std::vector<int> m_pages;
     static Unit s_unit;
