@@ -221,6 +221,11 @@ bool ThumbnailWorker::IsRunning() const {
     return m_started && !m_ended;
 }
 
+bool ThumbnailWorker::Idle() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_jobsRunning == 0;
+}
+
 int ThumbnailWorker::Produced(int item) const {
     std::lock_guard<std::mutex> lock(m_sinkMutex);
     return item >= 0 && size_t(item) < m_produced.size() ? m_produced[size_t(item)] : 0;

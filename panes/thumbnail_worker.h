@@ -116,6 +116,9 @@ public:
     void PublishLayout(const StripLayout &layout);
     // Started and not yet ended.
     bool IsRunning() const;
+    // No job of the worker is on a thread: after a stop, false means the
+    // page in hand outlived the stop's wait.
+    bool Idle() const;
 
     // The steps of the worker, public so that tests can drive them on
     // their own thread with a page source of their own. `source` is the
