@@ -338,21 +338,59 @@ std::optional<QRect> ContentDetector::ScanBox(const PixelView &view, const QRect
             label[i] = l < 0 ? parts.Make() : l;
         }
 
-    // Each part's exact box from its content pixels.
+    // The pieces: connected runs of content cells before widening. Specks
+    // near each other join one part; a part is dust when every piece of it
+    // is a speck, however far its specks spread.
+    std::vector<int> pieceLabel(marked.size(), -1);
+    Components pieces;
+    for (int y = 0; y < gh; ++y)
+        for (int x = 0; x < gw; ++x) {
+            const size_t i = size_t(y) * size_t(gw) + size_t(x);
+            if (!marked[i])
+                continue;
+            int l = -1;
+            for (const auto &[dx, dy] : {std::pair{-1, 0}, std::pair{0, -1}, std::pair{-1, -1}, std::pair{1, -1}}) {
+                const int nx = x + dx, ny = y + dy;
+                if (nx < 0 || nx >= gw || ny < 0)
+                    continue;
+                const int n = pieceLabel[size_t(ny) * size_t(gw) + size_t(nx)];
+                if (n < 0)
+                    continue;
+                if (l < 0)
+                    l = n;
+                else
+                    pieces.Join(l, n);
+            }
+            pieceLabel[i] = l < 0 ? pieces.Make() : l;
+        }
+
+    // Each part's and each piece's exact box from its content pixels.
     const int parents = int(parts.parent.size());
     std::vector<int> root(static_cast<size_t>(parents));
     for (int i = 0; i < parents; ++i)
         root[size_t(i)] = parts.Find(i);
+    const int pieceCount = int(pieces.parent.size());
+    std::vector<int> pieceRoot(static_cast<size_t>(pieceCount)), partOfPiece(static_cast<size_t>(pieceCount), -1);
+    for (int i = 0; i < pieceCount; ++i)
+        pieceRoot[size_t(i)] = pieces.Find(i);
     struct Box {
         int left = INT32_MAX, top = INT32_MAX, right = -1, bottom = -1;
+        void Add(int l, int r, int y) {
+            left = std::min(left, l);
+            right = std::max(right, r);
+            top = std::min(top, y);
+            bottom = std::max(bottom, y);
+        }
     };
-    std::vector<Box> boxes(static_cast<size_t>(parents));
+    std::vector<Box> boxes(static_cast<size_t>(parents)), pieceBoxes(static_cast<size_t>(pieceCount));
     for (int y = rowsFrom; y < rowsTo; ++y) {
         if (rowCount[size_t(y)] == 0)
             continue;
         const uint8_t *m = mask.data() + size_t(y) * size_t(w);
-        const uint8_t *cells = marked.data() + size_t((y - rowsFrom) / cell) * size_t(gw);
-        const int *labels = label.data() + size_t((y - rowsFrom) / cell) * size_t(gw);
+        const size_t rowOfCells = size_t((y - rowsFrom) / cell) * size_t(gw);
+        const uint8_t *cells = marked.data() + rowOfCells;
+        const int *labels = label.data() + rowOfCells;
+        const int *pieceLabels = pieceLabel.data() + rowOfCells;
         for (int c = 0, x = colsFrom; c < gw; ++c, x += cell) {
             if (!cells[c])
                 continue;
@@ -366,20 +404,66 @@ std::optional<QRect> ContentDetector::ScanBox(const PixelView &view, const QRect
             int last = end - 1;
             while (!m[last])
                 --last;
-            Box &b = boxes[size_t(root[size_t(labels[c])])];
-            b.left = std::min(b.left, first);
-            b.right = std::max(b.right, last);
-            b.top = std::min(b.top, y);
-            b.bottom = std::max(b.bottom, y);
+            const int part = root[size_t(labels[c])], piece = pieceRoot[size_t(pieceLabels[c])];
+            boxes[size_t(part)].Add(first, last, y);
+            pieceBoxes[size_t(piece)].Add(first, last, y);
+            partOfPiece[size_t(piece)] = part;
         }
     }
     const double speck = kSpeckPoints * m_pixelsPerPoint;
-    Box all;
-    for (const Box &b : boxes) {
-        if (b.right < 0)
+    auto isSpeck = [speck](const Box &b) { return b.right - b.left + 1 <= speck && b.bottom - b.top + 1 <= speck; };
+    std::vector<uint8_t> printed(static_cast<size_t>(parents), 0);
+    // A small piece larger than a speck may be specks in neighbouring
+    // cells: it is printed when one run of touching pixels in it is
+    // larger than a speck.
+    std::vector<int> stack;
+    std::vector<uint8_t> seen;
+    auto holdsMoreThanSpecks = [&](const Box &b) {
+        const int bw = b.right - b.left + 1, bh = b.bottom - b.top + 1;
+        seen.assign(size_t(bw) * size_t(bh), 0);
+        auto on = [&](int x, int y) { return mask[size_t(y) * size_t(w) + size_t(x)] != 0; };
+        for (int y0 = 0; y0 < bh; ++y0)
+            for (int x0 = 0; x0 < bw; ++x0) {
+                if (seen[size_t(y0) * size_t(bw) + size_t(x0)] || !on(b.left + x0, b.top + y0))
+                    continue;
+                Box run;
+                stack.assign(1, y0 * bw + x0);
+                seen[size_t(y0) * size_t(bw) + size_t(x0)] = 1;
+                while (!stack.empty()) {
+                    const int at = stack.back();
+                    stack.pop_back();
+                    const int x = at % bw, y = at / bw;
+                    run.Add(x, x, y);
+                    for (int dy = -1; dy <= 1; ++dy)
+                        for (int dx = -1; dx <= 1; ++dx) {
+                            const int nx = x + dx, ny = y + dy;
+                            if (nx < 0 || ny < 0 || nx >= bw || ny >= bh)
+                                continue;
+                            const size_t n = size_t(ny) * size_t(bw) + size_t(nx);
+                            if (!seen[n] && on(b.left + nx, b.top + ny)) {
+                                seen[n] = 1;
+                                stack.push_back(ny * bw + nx);
+                            }
+                        }
+                }
+                if (!isSpeck(run))
+                    return true;
+            }
+        return false;
+    };
+    const double small = 4 * speck;
+    for (int i = 0; i < pieceCount; ++i) {
+        const Box &b = pieceBoxes[size_t(i)];
+        if (partOfPiece[size_t(i)] < 0 || b.right < 0 || printed[size_t(partOfPiece[size_t(i)])] || isSpeck(b))
             continue;
-        if (b.right - b.left + 1 <= speck && b.bottom - b.top + 1 <= speck)
-            continue;  // dust
+        if (b.right - b.left + 1 > small || b.bottom - b.top + 1 > small || holdsMoreThanSpecks(b))
+            printed[size_t(partOfPiece[size_t(i)])] = 1;
+    }
+    Box all;
+    for (int i = 0; i < parents; ++i) {
+        const Box &b = boxes[size_t(i)];
+        if (b.right < 0 || !printed[size_t(i)])
+            continue;  // nothing, or dust
         all.left = std::min(all.left, b.left);
         all.top = std::min(all.top, b.top);
         all.right = std::max(all.right, b.right);

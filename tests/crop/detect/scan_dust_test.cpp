@@ -1,0 +1,97 @@
+// Generated scans rendered through the rendering library, as a whole-document
+// crop sees them: dust never widens the content found, and no printed mark
+// (full stops, dots on i, hyphens, a thin rule, a footnote marker, a page
+// number alone at the foot, a pencil note) is lost.
+
+#include "crop/detect/page_walk.h"
+#include "render/render_scheduler.h"
+#include "render/rendering_library.h"
+#include "tests/fixtures/scan_page.h"
+#include "tests/fixtures/temp_dir.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <mutex>
+#include <string>
+
+namespace {
+
+// How far a found edge may lie inside the printed one (what rendering at
+// another density blurs, about a pixel), and outside it (the halo that
+// strong compression leaves round print, too). A speck lies further off.
+constexpr double kInside = 1.0, kOutside = 2.0;
+
+}  // namespace
+
+TEST(ScanDust, NoCropIsWidenedByDustAndNoPrintedMarkIsLost) {
+    ASSERT_TRUE(render::LoadRenderingLibrary());
+    // 24 pages by default; ORVANE_SCAN_PAGES asks for more.
+    const char *asked = std::getenv("ORVANE_SCAN_PAGES");
+    const int count = asked ? std::max(1, std::atoi(asked)) : 24;
+    fixtures::DocPlan plan;
+    std::vector<fixtures::ScanPage> scans;
+    const int dpis[] = {150, 200, 300};
+    const fixtures::ScanPaper papers[] = {fixtures::ScanPaper::Grey, fixtures::ScanPaper::Noisy,
+                                          fixtures::ScanPaper::Yellowed};
+    for (int i = 0; i < count; ++i) {
+        fixtures::ScanOptions o;
+        o.seed = unsigned(i + 1);
+        o.dpi = dpis[i % 3];
+        o.paper = papers[(i / 3) % 3];
+        o.quality = 70 + (i * 7) % 21;
+        o.specks = 6 + i % 10;
+        o.pencilNote = i % 5 == 2;
+        o.pageNumber = i % 4 != 3;
+        o.dustOnly = i % 12 == 11;
+        scans.push_back(fixtures::MakeScanPage(o));
+        plan.pages.push_back(fixtures::ScanPagePlan(scans.back()));
+    }
+    fixtures::TempDir dir;
+    const std::string path = dir.file("scans.pdf");
+    fixtures::WritePdf(plan, path);
+
+    auto scheduler = std::make_shared<render::RenderScheduler>(path, 2);
+    std::vector<std::optional<crop::CropRect>> found(static_cast<size_t>(count));
+    std::vector<int> pages;
+    for (int p = 1; p <= count; ++p)
+        pages.push_back(p);
+    std::mutex mutex;
+    const auto walk = crop::PageWalk::Start(
+        scheduler, pages,
+        [&](const crop::PageWalk::Page &page) {
+            ASSERT_NE(page.bitmap, nullptr) << page.error.toStdString();
+            const auto content = crop::ContentOfPage(*page.bitmap, page.width, page.height, {});
+            std::lock_guard lock(mutex);
+            found[size_t(page.index)] = content;
+        },
+        {}, {});
+    ASSERT_TRUE(walk->Wait());
+    scheduler->Stop();
+
+    int widened = 0, cut = 0;
+    for (int i = 0; i < count; ++i) {
+        const fixtures::ScanPage &scan = scans[size_t(i)];
+        const bool blank = scan.printed.x1 <= scan.printed.x0;
+        SCOPED_TRACE("page " + std::to_string(i + 1));
+        if (blank) {
+            EXPECT_FALSE(found[size_t(i)]) << "a page of dust only has content";
+            widened += found[size_t(i)].has_value();
+            continue;
+        }
+        ASSERT_TRUE(found[size_t(i)]);
+        const crop::CropRect f = *found[size_t(i)];
+        const fixtures::Box &p = scan.printed;
+        const bool isWide = f.left < p.x0 - kOutside || f.top < p.y0 - kOutside || f.right > p.x1 + kOutside ||
+                            f.bottom > p.y1 + kOutside;
+        const bool isCut = f.left > p.x0 + kInside || f.top > p.y0 + kInside || f.right < p.x1 - kInside ||
+                           f.bottom < p.y1 - kInside;
+        EXPECT_FALSE(isWide) << "found " << f.left << ' ' << f.top << ' ' << f.right << ' ' << f.bottom << ", printed "
+                             << p.x0 << ' ' << p.y0 << ' ' << p.x1 << ' ' << p.y1;
+        EXPECT_FALSE(isCut) << "found " << f.left << ' ' << f.top << ' ' << f.right << ' ' << f.bottom << ", printed "
+                            << p.x0 << ' ' << p.y0 << ' ' << p.x1 << ' ' << p.y1;
+        widened += isWide;
+        cut += isCut;
+    }
+    std::printf("%d generated scans: %d widened by dust, %d cut\n", count, widened, cut);
+}
