@@ -48,7 +48,6 @@ struct Document {
 
 std::unordered_set<Document *> g_documents;
 
-void Silent(void *, const char *) {}
 
 void DropDocument(Document *doc) {
     fz_try(doc->ctx) { pdf_drop_document(doc->ctx, doc->pdf); }
@@ -65,9 +64,24 @@ Document *Lookup(LS_Document handle) {
     return g_documents.count(doc) ? doc : nullptr;
 }
 
-fz_context *CloneBase() {
-    std::lock_guard<std::mutex> guard(g_stateMutex);
-    return g_base ? fz_clone_context(g_base) : nullptr;
+void Silent(void *, const char *) {}
+
+// A context of its own for each document: a handle is used by one thread
+// at a time, so its context needs no locks, and threads rendering their
+// own documents side by side share no allocator lock, glyph cache or font
+// library to wait for. Null when the library is not loaded.
+fz_context *NewDocumentContext() {
+    {
+        std::lock_guard<std::mutex> guard(g_stateMutex);
+        if (!g_base)
+            return nullptr;
+    }
+    fz_context *ctx = fz_new_context(nullptr, nullptr, FZ_STORE_DEFAULT);
+    if (ctx) {
+        fz_set_warning_callback(ctx, Silent, nullptr);
+        fz_set_error_callback(ctx, Silent, nullptr);
+    }
+    return ctx;
 }
 
 // Only PDF files are documents here: the header must appear within the
@@ -116,7 +130,7 @@ pdf_document *OpenPdf(fz_context *ctx, const char *path) {
 Document *OpenDocumentAt(const char *path) {
     if (!path || !LooksLikePdf(path))
         return nullptr;
-    fz_context *ctx = CloneBase();
+    fz_context *ctx = NewDocumentContext();
     if (!ctx)
         return nullptr;
     pdf_document *pdf = OpenPdf(ctx, path);
@@ -166,9 +180,11 @@ bool WithinLimit(int width, int height) {
 
 // Renders `page` scaled to exactly width x height, of which the w x h
 // pixels from (x, y) go into `samples`: top-down rows of `stride` bytes in
-// colour space `cs` (3 components, no alpha).
+// colour space `cs` (3 components or grey, no alpha); bottom row first
+// when `bottomUp`.
 bool RenderInto(Document *doc, int page, int width, int height, int x, int y, int w, int h,
-                fz_colorspace *cs, int stride, unsigned char *samples, fz_cookie *cookie = nullptr) {
+                fz_colorspace *cs, int stride, unsigned char *samples, fz_cookie *cookie = nullptr,
+                bool bottomUp = false) {
     fz_context *ctx = doc->ctx;
     pdf_page *volatile pg = nullptr;
     fz_pixmap *volatile pix = nullptr;
@@ -184,6 +200,9 @@ bool RenderInto(Document *doc, int page, int width, int height, int x, int y, in
         fz_matrix ctm = fz_concat(fz_translate(-bounds.x0, -bounds.y0),
                                   fz_scale(float(width) / bw, float(height) / bh));
         ctm = fz_concat(ctm, fz_translate(-float(x), -float(y)));
+        // Drawn upside down, the rows come out bottom row first.
+        if (bottomUp)
+            ctm = fz_concat(ctm, fz_concat(fz_scale(1, -1), fz_translate(0, float(h))));
         pix = fz_new_pixmap_with_data(ctx, cs, w, h, nullptr, 0, stride, samples);
         fz_clear_pixmap_with_value(ctx, pix, 0xff);
         dev = fz_new_draw_device(ctx, fz_identity, pix);
@@ -201,9 +220,9 @@ bool RenderInto(Document *doc, int page, int width, int height, int x, int y, in
 }
 
 // The region (x, y, w, h) of the page at width x height as a bottom-up
-// 24-bit bitmap; null on any failure.
+// 24-bit bitmap (8-bit grey when `grey`); null on any failure.
 LS_Bitmap *RenderBitmap(LS_Document handle, int page, int width, int height, int x, int y, int w,
-                        int h, fz_cookie *cookie = nullptr) {
+                        int h, fz_cookie *cookie = nullptr, bool grey = false) {
     if (width <= 0 || height <= 0 || w <= 0 || h <= 0 || x < 0 || y < 0 || x > width - w ||
         y > height - h || !WithinLimit(w, h))
         return nullptr;
@@ -211,7 +230,8 @@ LS_Bitmap *RenderBitmap(LS_Document handle, int page, int width, int height, int
     if (!doc || !ValidPage(doc, page))
         return nullptr;
 
-    const size_t stride = ((size_t(w) * 24 + 31) / 32) * 4;
+    const int bits = grey ? 8 : 24;
+    const size_t stride = ((size_t(w) * size_t(bits) + 31) / 32) * 4;
     const size_t size = stride * size_t(h);
     void *block = std::malloc(sizeof(LS_Bitmap) + size);
     if (!block)
@@ -219,20 +239,27 @@ LS_Bitmap *RenderBitmap(LS_Document handle, int page, int width, int height, int
     auto *bmp = static_cast<LS_Bitmap *>(block);
     bmp->width = w;
     bmp->height = h;
-    bmp->bitsPerPixel = 24;
+    bmp->bitsPerPixel = bits;
     bmp->stride = int32_t(stride);
     bmp->sizeImage = size;
     bmp->bits = static_cast<unsigned char *>(block) + sizeof(LS_Bitmap);
 
-    if (!RenderInto(doc, page, width, height, x, y, w, h, fz_device_bgr(doc->ctx), int(stride),
-                    bmp->bits, cookie)) {
+    // A grey picture, only looked at for ink, is drawn bottom row first:
+    // no rows to swap afterwards.
+    if (!RenderInto(doc, page, width, height, x, y, w, h, grey ? fz_device_gray(doc->ctx) : fz_device_bgr(doc->ctx),
+                    int(stride), bmp->bits, cookie, grey)) {
         std::free(block);
         return nullptr;
+    }
+    if (grey) {
+        for (size_t row = 0; stride != size_t(w) && row < size_t(h); ++row)
+            std::memset(bmp->bits + row * stride + size_t(w), 0, stride - size_t(w));
+        return bmp;
     }
 
     // MuPDF draws top-down; the bitmap stores the bottom row first.
     unsigned char *rows = bmp->bits;
-    const size_t used = size_t(w) * 3;
+    const size_t used = size_t(w) * (grey ? 1 : 3);
     std::vector<unsigned char> tmp(used);
     for (size_t top = 0, bottom = size_t(h) - 1; top < bottom; ++top, --bottom) {
         unsigned char *a = rows + top * stride;
@@ -517,6 +544,17 @@ __attribute__((visibility("default"))) LS_Bitmap *LS_RenderRegionCancellable(LS_
         if (cancel && __atomic_load_n(&cancel->cookie.abort, __ATOMIC_RELAXED))
             return nullptr;
         return RenderBitmap(handle, page, width, height, x, y, w, h, cancel ? &cancel->cookie : nullptr);
+    } catch (...) {
+        return nullptr;
+    }
+}
+
+__attribute__((visibility("default"))) LS_Bitmap *LS_RenderGrayCancellable(LS_Document handle, int page, int width,
+                                                                           int height, LS_CancelFlag *cancel) {
+    try {
+        if (cancel && __atomic_load_n(&cancel->cookie.abort, __ATOMIC_RELAXED))
+            return nullptr;
+        return RenderBitmap(handle, page, width, height, 0, 0, width, height, cancel ? &cancel->cookie : nullptr, true);
     } catch (...) {
         return nullptr;
     }

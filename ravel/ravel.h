@@ -30,7 +30,7 @@ typedef uintptr_t LS_Document;
 typedef struct LS_Bitmap {
     int32_t width;
     int32_t height;
-    int32_t bitsPerPixel; /* always 24 */
+    int32_t bitsPerPixel; /* 24; 8 for LS_RenderGrayCancellable */
     int32_t stride;
     uint64_t sizeImage; /* stride * height */
     unsigned char *bits;
@@ -107,6 +107,12 @@ int LS_IsCancelled(const LS_CancelFlag *cancel);
  * has been cancelled. */
 LS_Bitmap *LS_RenderRegionCancellable(LS_Document doc, int page, int width, int height, int x, int y,
                                       int w, int h, LS_CancelFlag *cancel);
+
+/* The whole page as LS_RenderRegionCancellable draws it at width x height,
+ * in grey: one byte a pixel (0 black, 255 white) and bitsPerPixel 8, rows
+ * bottom-up as for the others. A third of the memory and less work, for
+ * callers that only look at where the ink is. */
+LS_Bitmap *LS_RenderGrayCancellable(LS_Document doc, int page, int width, int height, LS_CancelFlag *cancel);
 
 /* Renders the page to fit within 160 x 200 pixels and writes it as a JPEG
  * file at `jpegPath`. Nonzero on success. */

@@ -1,6 +1,7 @@
 #include "render/page_render.h"
 
 #include "render/page_image.h"
+#include "render/rendering_library.h"
 
 #include <algorithm>
 #include <cmath>
@@ -14,7 +15,7 @@ int PixelsFor(double value) { return int(std::clamp(std::trunc(value), 1.0, 1.0e
 }  // namespace
 
 BitmapHandle RenderPageBitmap(PageSource &source, int page, QRect &pageRect, QString &reason,
-                                      QString &note, LS_CancelFlag *cancel) {
+                                      QString &note, LS_CancelFlag *cancel, bool grey) {
     note.clear();
     if (source.Kind() == SourceKind::Image) {
         // The frame itself is shown, its size in pixels taken as points.
@@ -65,8 +66,10 @@ BitmapHandle RenderPageBitmap(PageSource &source, int page, QRect &pageRect, QSt
     const double scale[2] = {kPageScale, kPageScale};
     int32_t slot = 0;
     // The same picture either way: the whole page as a region.
-    BitmapHandle bitmap = cancel ? source.RenderRegion(page, widthPx, heightPx, 0, 0, widthPx, heightPx, cancel)
-                                         : source.RenderPage(0, page, scale, 0, widthPx, heightPx, &slot);
+    BitmapHandle bitmap = grey ? source.RenderGrey(page, widthPx, heightPx, cancel) : nullptr;
+    if (!bitmap && !(cancel && Ravel().IsCancelled(cancel)))
+        bitmap = cancel ? source.RenderRegion(page, widthPx, heightPx, 0, 0, widthPx, heightPx, cancel)
+                        : source.RenderPage(0, page, scale, 0, widthPx, heightPx, &slot);
     if (!bitmap)
         reason = QStringLiteral("the rendering library could not render it");
     return bitmap;

@@ -25,9 +25,10 @@ inline constexpr int kPageDefaultHeightPx = 1111;
 // point. `pageRect` gets the page's rectangle in whole points. Null, with
 // the reason, when the page cannot be rendered; `note` tells when the page
 // was rendered at less than the usual resolution. With `cancel`, a PDF
-// page stops rendering (null) once it is cancelled.
+// page stops rendering (null) once it is cancelled. With `grey`, a PDF
+// page comes in 8-bit grey at the same size, where the library can.
 BitmapHandle RenderPageBitmap(PageSource &source, int page, QRect &pageRect, QString &reason, QString &note,
-                              LS_CancelFlag *cancel = nullptr);
+                              LS_CancelFlag *cancel = nullptr, bool grey = false);
 
 }  // namespace render
 

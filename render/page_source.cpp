@@ -156,6 +156,19 @@ BitmapHandle PageSource::RenderPage(int zero1, int page, const double *scale, in
     return Adopt(api, api.DIBitmap24(m_document.Handle(), zero1, page, scale, zero2, width, height, slot));
 }
 
+BitmapHandle PageSource::RenderGrey(int page, int width, int height, LS_CancelFlag *cancel) {
+    if (m_kind != SourceKind::Pdf || !m_document)
+        return nullptr;
+    const RavelApi &api = Ravel();
+    BitmapHandle bitmap = Adopt(api, api.RenderGrayCancellable(m_document.Handle(), page, width, height, cancel));
+    if (bitmap) {
+        bitmap->palette.resize(256);
+        for (int v = 0; v < 256; ++v)
+            bitmap->palette[size_t(v)] = RgbQuad{uint8_t(v), uint8_t(v), uint8_t(v), 0};
+    }
+    return bitmap;
+}
+
 BitmapHandle PageSource::RenderRegion(int page, int width, int height, int x, int y, int w, int h) {
     if (m_kind != SourceKind::Pdf || !m_document)
         return nullptr;

@@ -64,6 +64,10 @@ public:
     // RenderRegion that stops, giving null, once `cancel` is cancelled
     // (from any thread).
     BitmapHandle RenderRegion(int page, int width, int height, int x, int y, int w, int h, LS_CancelFlag *cancel);
+    // The whole page at width x height in 8-bit grey (a grey palette),
+    // stopped by `cancel` as RenderRegion is; null on failure, for sources
+    // that are not PDF and where the library renders no grey.
+    BitmapHandle RenderGrey(int page, int width, int height, LS_CancelFlag *cancel);
     // Frame `page` (from 1) of a picture; null for other kinds. The file is
     // decoded again only when the frame changes; a frame that fails to
     // decode leaves the source at the frame it held before.

@@ -46,6 +46,7 @@ const RavelApi &Stubs() {
         api.Thumbnail = [](LS_Document, const char *, int, int32_t *) { return 0; };
         api.ThumbnailCancellable = [](LS_Document, const char *, int, LS_CancelFlag *) { return 0; };
         api.PageSizes = [](LS_Document, double *, int) { return 0; };
+        api.RenderGrayCancellable = [](LS_Document, int, int, int, LS_CancelFlag *) -> LS_Bitmap * { return nullptr; };
         return api;
     }();
     return stubs;
@@ -66,6 +67,8 @@ bool Bind(void *module, const char *name, Fn &slot) {
 bool BindOptional(void *module, RavelApi &api) {
     if (!Bind(module, "LS_PageSizes", api.PageSizes))
         api.PageSizes = Stubs().PageSizes;
+    if (!Bind(module, "LS_RenderGrayCancellable", api.RenderGrayCancellable))
+        api.RenderGrayCancellable = Stubs().RenderGrayCancellable;
     return true;
 }
 

@@ -34,6 +34,9 @@ struct RavelApi {
     // Bound when the library has it; otherwise a stub that measures
     // nothing, and pages are measured one by one.
     decltype(&::LS_PageSizes) PageSizes = nullptr;
+    // Bound when the library has it; otherwise a stub that renders
+    // nothing, and callers render in colour.
+    decltype(&::LS_RenderGrayCancellable) RenderGrayCancellable = nullptr;
 };
 
 // File name of the library.

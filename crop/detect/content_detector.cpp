@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstring>
 #include <numeric>
 #include <vector>
 
@@ -25,7 +26,32 @@ constexpr double kBorderPaperShare = 0.25;
 // The widest spread of grain and noise paper has, in grey levels.
 constexpr int kWidestSpread = 40;
 
-inline int Darkest(const uint8_t *p) { return std::min({p[0], p[1], p[2]}); }
+template <int C>
+inline int Darkest(const uint8_t *p) {
+    if constexpr (C == 1)
+        return p[0];
+    else
+        return std::min({p[0], p[1], p[2]});
+}
+
+template <int C>
+inline bool White(const uint8_t *p) {
+    if constexpr (C == 1)
+        return p[0] == 255;
+    else
+        return (p[0] & p[1] & p[2]) == 255;
+}
+
+// Whether the 8 pixels from p are all pure white, read a word at a time.
+template <int C>
+inline bool EightWhite(const uint8_t *p) {
+    uint64_t words[C];
+    std::memcpy(words, p, sizeof words);
+    uint64_t all = ~uint64_t(0);
+    for (int i = 0; i < C; ++i)
+        all &= words[i];
+    return all == ~uint64_t(0);
+}
 
 QRect Clip(const PixelView &view, const QRect &area) { return area & QRect(0, 0, view.width, view.height); }
 
@@ -78,9 +104,18 @@ void Dilate(std::vector<uint8_t> &cells, int w, int h, int radius, bool alongRow
 }  // namespace
 
 PixelView PixelView::Of(const render::Bitmap &bitmap) {
-    if (bitmap.bitsPerPixel != 24 || !bitmap.bits)
+    if (!bitmap.bits)
         return {};
-    return {bitmap.bits, bitmap.width, bitmap.height, bitmap.stride};
+    if (bitmap.bitsPerPixel == 24)
+        return {bitmap.bits, bitmap.width, bitmap.height, bitmap.stride, 3};
+    if (bitmap.bitsPerPixel != 8 || bitmap.palette.size() != 256)
+        return {};
+    for (int v = 0; v < 256; ++v) {
+        const render::RgbQuad &q = bitmap.palette[size_t(v)];
+        if (q.blue != v || q.green != v || q.red != v)
+            return {};
+    }
+    return {bitmap.bits, bitmap.width, bitmap.height, bitmap.stride, 1};
 }
 
 PixelView PixelView::Of(const render::PageImage &image) {
@@ -90,16 +125,37 @@ PixelView PixelView::Of(const render::PageImage &image) {
 }
 
 Paper ContentDetector::EstimatePaper(const PixelView &view) {
-    Paper paper;
     if (!view.Valid())
-        return paper;
+        return {};
+    return view.channels == 1 ? EstimatePaperOf<1>(view) : EstimatePaperOf<3>(view);
+}
+
+template <int C>
+Paper ContentDetector::EstimatePaperOf(const PixelView &view) {
+    Paper paper;
+    // Most born-digital pages are mostly white: a sparse look of some
+    // four thousand pixels settles that at once. White then is far the
+    // commonest colour, as the full count below would find.
+    {
+        const int sparse = std::max(1, int(std::sqrt(double(view.width) * view.height / 4096.0)));
+        int64_t white = 0, all = 0;
+        for (int y = sparse / 2; y < view.height; y += sparse) {
+            const uint8_t *row = view.Row(y);
+            for (int x = sparse / 2; x < view.width; x += sparse) {
+                white += Darkest<C>(row + C * x) == 255;
+                ++all;
+            }
+        }
+        if (all > 0 && white * 4 >= all * 3)
+            return paper;
+    }
     // About a quarter of a million pixels sampled evenly.
     const int step = std::max(1, int(std::sqrt(double(view.width) * view.height / 250000.0)));
     std::array<int64_t, 256> histogram{};
     for (int y = 0; y < view.height; y += step) {
         const uint8_t *row = view.Row(y);
         for (int x = 0; x < view.width; x += step)
-            ++histogram[size_t(Darkest(row + 3 * x))];
+            ++histogram[size_t(Darkest<C>(row + C * x))];
     }
     // Pure white the commonest colour: born-digital paper.
     if (histogram[255] > 0 && histogram[255] >= *std::max_element(histogram.begin(), histogram.end() - 1))
@@ -135,11 +191,11 @@ Paper ContentDetector::EstimatePaper(const PixelView &view) {
     for (int y = 0; y < view.height; y += step) {
         const uint8_t *row = view.Row(y);
         for (int x = 0; x < view.width; x += step) {
-            const uint8_t *p = row + 3 * x;
-            if (std::abs(Darkest(p) - level) <= std::max(2, spread / 2)) {
+            const uint8_t *p = row + C * x;
+            if (std::abs(Darkest<C>(p) - level) <= std::max(2, spread / 2)) {
                 sums[0] += p[0];
-                sums[1] += p[1];
-                sums[2] += p[2];
+                sums[1] += p[C == 1 ? 0 : 1];
+                sums[2] += p[C == 1 ? 0 : 2];
                 ++count;
             }
         }
@@ -160,9 +216,9 @@ Paper ContentDetector::EstimatePaper(const PixelView &view) {
     const int band = std::max(1, std::min(view.width, view.height) / 33);
     int64_t border = 0, paperLike = 0;
     auto check = [&](int x, int y) {
-        const uint8_t *p = view.Row(y) + 3 * x;
-        const int d = std::max({std::abs(int(estimate.blue) - p[0]), std::abs(int(estimate.green) - p[1]),
-                                std::abs(int(estimate.red) - p[2])});
+        const uint8_t *p = view.Row(y) + C * x;
+        const int d = std::max({std::abs(int(estimate.blue) - p[0]), std::abs(int(estimate.green) - p[C == 1 ? 0 : 1]),
+                                std::abs(int(estimate.red) - p[C == 1 ? 0 : 2])});
         ++border;
         paperLike += d <= estimate.threshold;
     };
@@ -187,23 +243,33 @@ std::optional<QRect> ContentDetector::Detect(const PixelView &view, const QRect 
 std::optional<QRect> ContentDetector::Detect(const PixelView &view, const QRect &area, const Paper &paper) const {
     if (!view.Valid() || Clip(view, area).isEmpty())
         return std::nullopt;
-    return paper.pureWhite ? ExactBox(view, area) : ScanBox(view, area, paper);
+    if (view.channels == 1)
+        return paper.pureWhite ? ExactBox<1>(view, area) : ScanBox<1>(view, area, paper);
+    return paper.pureWhite ? ExactBox<3>(view, area) : ScanBox<3>(view, area, paper);
 }
 
+template <int C>
 std::optional<QRect> ContentDetector::ExactBox(const PixelView &view, const QRect &area) const {
     const QRect a = Clip(view, area);
     const int x0 = a.left(), x1 = a.left() + a.width();
+    // Margins are mostly white: they are skipped eight pixels at a time.
     auto first = [&](int y, int from, int to) {
         const uint8_t *row = view.Row(y);
-        for (int x = from; x < to; ++x)
-            if ((row[3 * x] & row[3 * x + 1] & row[3 * x + 2]) != 255)
+        int x = from;
+        while (x + 8 <= to && EightWhite<C>(row + C * x))
+            x += 8;
+        for (; x < to; ++x)
+            if (!White<C>(row + C * x))
                 return x;
         return -1;
     };
     auto last = [&](int y, int from, int downTo) {
         const uint8_t *row = view.Row(y);
-        for (int x = from; x >= downTo; --x)
-            if ((row[3 * x] & row[3 * x + 1] & row[3 * x + 2]) != 255)
+        int x = from;
+        while (x - 7 >= downTo && EightWhite<C>(row + C * (x - 7)))
+            x -= 8;
+        for (; x >= downTo; --x)
+            if (!White<C>(row + C * x))
                 return x;
         return -1;
     };
@@ -226,6 +292,7 @@ std::optional<QRect> ContentDetector::ExactBox(const PixelView &view, const QRec
     return QRect(QPoint(left, top), QPoint(right, bottom));
 }
 
+template <int C>
 std::optional<QRect> ContentDetector::ScanBox(const PixelView &view, const QRect &area, const Paper &paper) const {
     const QRect a = Clip(view, area);
     const int w = a.width(), h = a.height();
@@ -234,11 +301,15 @@ std::optional<QRect> ContentDetector::ScanBox(const PixelView &view, const QRect
     std::vector<int> rowCount(size_t(h), 0), columnCount(size_t(w), 0);
     const int pb = paper.blue, pg = paper.green, pr = paper.red, t = paper.threshold;
     for (int y = 0; y < h; ++y) {
-        const uint8_t *p = view.Row(a.top() + y) + 3 * a.left();
+        const uint8_t *p = view.Row(a.top() + y) + C * a.left();
         uint8_t *m = mask.data() + size_t(y) * size_t(w);
         int count = 0;
-        for (int x = 0; x < w; ++x, p += 3) {
-            const bool ink = pb - p[0] > t || pg - p[1] > t || pr - p[2] > t;
+        for (int x = 0; x < w; ++x, p += C) {
+            bool ink;
+            if constexpr (C == 1)
+                ink = pb - p[0] > t;
+            else
+                ink = pb - p[0] > t || pg - p[1] > t || pr - p[2] > t;
             m[x] = ink;
             count += ink;
         }

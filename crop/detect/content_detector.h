@@ -12,19 +12,21 @@
 
 namespace crop {
 
-// A 24-bit picture of a page as the rendering library makes it: rows
-// stored bottom-up, `stride` bytes apart, pixels blue, green, red.
+// A picture of a page as the rendering library makes it: rows stored
+// bottom-up, `stride` bytes apart, pixels blue, green, red (24-bit) or one
+// grey byte (`channels` 1, an 8-bit picture with a grey palette).
 struct PixelView {
     const uint8_t *bits = nullptr;
     int width = 0;
     int height = 0;
     ptrdiff_t stride = 0;
+    int channels = 3;
 
     bool Valid() const { return bits && width > 0 && height > 0; }
     // Row y counted from the top of the page.
     const uint8_t *Row(int y) const { return bits + ptrdiff_t(height - 1 - y) * stride; }
 
-    // Empty views for pictures that are not 24-bit.
+    // Empty views for pictures that are neither 24-bit nor 8-bit grey.
     static PixelView Of(const render::Bitmap &bitmap);
     static PixelView Of(const render::PageImage &image);
 };
@@ -71,8 +73,12 @@ public:
     std::optional<QRect> Detect(const PixelView &view, const QRect &area, const Paper &paper) const;
 
 private:
+    template <int C>
     std::optional<QRect> ExactBox(const PixelView &view, const QRect &area) const;
+    template <int C>
     std::optional<QRect> ScanBox(const PixelView &view, const QRect &area, const Paper &paper) const;
+    template <int C>
+    static Paper EstimatePaperOf(const PixelView &view);
 
     double m_pixelsPerPoint;
 };

@@ -12,9 +12,10 @@ namespace crop {
 
 std::shared_ptr<PageWalk> PageWalk::Start(const std::shared_ptr<render::RenderScheduler> &scheduler,
                                           std::vector<int> pages, Visit visit, Progress progress, Finished finished,
-                                          render::RenderScheduler::Priority priority) {
+                                          render::RenderScheduler::Priority priority, Colours colours) {
     std::shared_ptr<PageWalk> walk(new PageWalk());
     walk->m_scheduler = scheduler;
+    walk->m_colours = colours;
     walk->m_pages = std::move(pages);
     walk->m_visited = std::make_unique<std::atomic<bool>[]>(walk->m_pages.size());
     walk->m_visit = std::move(visit);
@@ -75,7 +76,8 @@ bool PageWalk::RunPage(size_t index, render::PageSource *source, LS_CancelFlag *
     } else {
         QRect pageRect;
         QString note;
-        bitmap = render::RenderPageBitmap(*source, page.page, pageRect, page.error, note, cancel);
+        bitmap = render::RenderPageBitmap(*source, page.page, pageRect, page.error, note, cancel,
+                                          m_colours == Colours::Grey);
         if (cancel && render::Ravel().IsCancelled(cancel))
             return false;  // run again later if it was only put aside
         page.width = pageRect.width();
@@ -165,7 +167,8 @@ std::shared_ptr<PageWalk> StartAutoCrop(const std::shared_ptr<render::RenderSche
         if (finished)
             finished(std::move(result));
     };
-    return PageWalk::Start(scheduler, std::move(pages), std::move(visit), std::move(progress), std::move(done));
+    return PageWalk::Start(scheduler, std::move(pages), std::move(visit), std::move(progress), std::move(done),
+                           render::RenderScheduler::kBackground, PageWalk::Colours::Grey);
 }
 
 }  // namespace crop

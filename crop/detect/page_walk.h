@@ -41,6 +41,9 @@ public:
         double width = 0, height = 0;             // the shown page in points
         QString error;
     };
+    // What the pictures hold: full colour, or grey where the rendering
+    // library gives it (less to draw, for visits that only look for ink).
+    enum class Colours { Full, Grey };
     using Visit = std::function<void(const Page &)>;
     using Progress = std::function<void(int done, int total)>;
     using Finished = std::function<void()>;
@@ -48,7 +51,8 @@ public:
     static std::shared_ptr<PageWalk> Start(const std::shared_ptr<render::RenderScheduler> &scheduler,
                                            std::vector<int> pages, Visit visit, Progress progress, Finished finished,
                                            render::RenderScheduler::Priority priority =
-                                               render::RenderScheduler::kBackground);
+                                               render::RenderScheduler::kBackground,
+                                           Colours colours = Colours::Full);
     ~PageWalk();
 
     void Cancel();
@@ -65,6 +69,7 @@ private:
 
     std::weak_ptr<render::RenderScheduler> m_scheduler;
     std::vector<int> m_pages;
+    Colours m_colours = Colours::Full;
     std::vector<uint64_t> m_jobs;
     std::unique_ptr<std::atomic<bool>[]> m_visited;
     Visit m_visit;

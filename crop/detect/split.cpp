@@ -33,8 +33,10 @@ bool ParseSplitGrid(std::string_view text, SplitGrid &grid, std::string &error) 
 
 namespace {
 
-// Whether a pixel stands off the paper.
-bool Ink(const uint8_t *p, const Paper &paper) {
+// Whether a pixel (of `channels` bytes) stands off the paper.
+bool Ink(const uint8_t *p, int channels, const Paper &paper) {
+    if (channels == 1)
+        return paper.pureWhite ? p[0] != 255 : paper.blue - p[0] > paper.threshold;
     if (paper.pureWhite)
         return p[0] != 255 || p[1] != 255 || p[2] != 255;
     return paper.blue - p[0] > paper.threshold || paper.green - p[1] > paper.threshold ||
@@ -102,7 +104,7 @@ std::vector<CropRect> SplitPage(const PixelView &view, double pixelsPerPoint, co
     for (int y = content.top(); y <= content.bottom(); ++y) {
         const uint8_t *row = view.Row(y);
         for (int x = content.left(); x <= content.right(); ++x)
-            if (Ink(row + 3 * x, paper)) {
+            if (Ink(row + view.channels * x, view.channels, paper)) {
                 ++columns[size_t(x)];
                 ++rows[size_t(y)];
             }

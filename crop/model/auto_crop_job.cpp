@@ -303,7 +303,7 @@ bool SplitValues(const QString &input, int pageCount, const AutoCropJob &job, Au
             if (progress)
                 progress("Finding gutters", done, total);
         },
-        {});
+        {}, render::RenderScheduler::kBackground, PageWalk::Colours::Grey);
     walk->Wait();
     scheduler->Stop();
     std::lock_guard lock(mutex);

@@ -1058,7 +1058,7 @@ bool COrvaneDoc::SplitPages(const SplitGrid &grid, const std::vector<int> &pages
                     self->SplitEnded(found->cells, found->failed);
                 },
                 Qt::QueuedConnection);
-        });
+        }, render::RenderScheduler::kBackground, PageWalk::Colours::Grey);
     m_splitWalk = walk;
     emit WholeDocumentWorkChanged(true);
     emit WorkProgress(Work::Split, 0, 0);

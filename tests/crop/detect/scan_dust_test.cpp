@@ -4,6 +4,8 @@
 // number alone at the foot, a pencil note) is lost.
 
 #include "crop/detect/page_walk.h"
+#include "render/page_render.h"
+#include "render/page_source.h"
 #include "render/render_scheduler.h"
 #include "render/rendering_library.h"
 #include "tests/fixtures/scan_page.h"
@@ -94,4 +96,43 @@ TEST(ScanDust, NoCropIsWidenedByDustAndNoPrintedMarkIsLost) {
         cut += isCut;
     }
     std::printf("%d generated scans: %d widened by dust, %d cut\n", count, widened, cut);
+}
+
+// Pages are found on grey pictures drawn bottom row first; the box is the
+// one the full-colour picture gives, within half a point, on typeset pages,
+// rotated and cropped ones, and a scan on yellowed paper.
+TEST(GreyPictures, FindTheBoxTheColourPictureGives) {
+    ASSERT_TRUE(render::LoadRenderingLibrary());
+    fixtures::DocPlan plan = fixtures::ManyPages(3, false);
+    for (fixtures::PagePlan &p : plan.pages)
+        p.bookContent = true;
+    plan.pages[1].own.rotate = 90;
+    plan.pages[2].own.cropBox = fixtures::Box{40, 60, 500, 700};
+    fixtures::ScanOptions scan;
+    scan.paper = fixtures::ScanPaper::Yellowed;
+    plan.pages.push_back(fixtures::ScanPagePlan(fixtures::MakeScanPage(scan)));
+    fixtures::TempDir dir;
+    const std::string path = dir.file("pages.pdf");
+    fixtures::WritePdf(plan, path);
+    std::unique_ptr<render::PageSource> source = render::PageSource::Open(path, 1);
+    ASSERT_TRUE(source);
+    for (int page = 1; page <= int(plan.pages.size()); ++page) {
+        SCOPED_TRACE("page " + std::to_string(page));
+        std::optional<crop::CropRect> found[2];
+        for (int grey = 0; grey < 2; ++grey) {
+            QRect rect;
+            QString reason, note;
+            render::BitmapHandle bitmap = render::RenderPageBitmap(*source, page, rect, reason, note, nullptr, grey);
+            ASSERT_TRUE(bitmap) << reason.toStdString();
+            EXPECT_EQ(bitmap->bitsPerPixel, grey ? 8 : 24);
+            found[grey] = crop::ContentOfPage(*bitmap, rect.width(), rect.height(), {});
+        }
+        ASSERT_EQ(found[0].has_value(), found[1].has_value());
+        if (!found[0])
+            continue;
+        EXPECT_NEAR(found[1]->left, found[0]->left, 0.5);
+        EXPECT_NEAR(found[1]->top, found[0]->top, 0.5);
+        EXPECT_NEAR(found[1]->right, found[0]->right, 0.5);
+        EXPECT_NEAR(found[1]->bottom, found[0]->bottom, 0.5);
+    }
 }
