@@ -7,8 +7,15 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <fcntl.h>
 #include <functional>
+#include <spawn.h>
+#include <string>
+#include <sys/wait.h>
 #include <utility>
+#include <vector>
+
+extern char **environ;
 
 namespace bench {
 
@@ -29,6 +36,22 @@ inline std::pair<double, double> BestOf(int rounds, const std::function<void()> 
         b = std::min(b, std::chrono::duration<double, std::milli>(t2 - t1).count());
     }
     return {a, b};
+}
+
+// Runs a program with standard error silenced; false when it fails.
+inline bool RunQuietly(std::vector<std::string> args) {
+    std::vector<char *> argv;
+    for (std::string &a : args)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    pid_t pid = 0;
+    const int spawned = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    int status = 0;
+    return spawned == 0 && waitpid(pid, &status, 0) == pid && WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
 inline void Report(const char *what, const char *reference, std::pair<double, double> t, double target) {

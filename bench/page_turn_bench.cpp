@@ -25,9 +25,10 @@ namespace {
 using Clock = std::chrono::steady_clock;
 double Ms(Clock::time_point a, Clock::time_point b) { return std::chrono::duration<double, std::milli>(b - a).count(); }
 
-double Median(std::vector<double> v) {
+// The value that `share` of the turns do not exceed (0.5: the median).
+double Percentile(std::vector<double> v, double share) {
     std::sort(v.begin(), v.end());
-    return v.empty() ? 0 : v[v.size() / 2];
+    return v.empty() ? 0 : v[std::min(v.size() - 1, size_t(share * double(v.size())))];
 }
 
 // Lets the event loop run for `ms`, as a reader's pause.
@@ -88,9 +89,10 @@ int main(int argc, char **argv) {
     document.SetReadAhead(true);
     const std::vector<double> ahead = TurnPages(document, view, file);
 
-    const double a = Median(ahead), u = Median(uncached);
-    std::printf("page turn, 50 scanned pages, 300 ms pause: rendered ahead median %.2f ms (max %.2f)   "
-                "uncached ShowPage median %.2f ms   ratio %.3f (target <= 0.25, and under 16 ms)\n",
-                a, *std::max_element(ahead.begin(), ahead.end()), u, a / u);
+    const double a = Percentile(ahead, 0.5), u = Percentile(uncached, 0.5);
+    std::printf("page turn, 50 scanned pages, 300 ms pause: rendered ahead median %.2f ms, 95th percentile %.2f ms "
+                "(max %.2f)   uncached ShowPage median %.2f ms   ratio %.3f (targets: ratio <= 0.25, median < 12 ms, "
+                "95th percentile < 33 ms)\n",
+                a, Percentile(ahead, 0.95), *std::max_element(ahead.begin(), ahead.end()), u, a / u);
     return 0;
 }

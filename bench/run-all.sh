@@ -28,6 +28,11 @@ QT_QPA_PLATFORM=${QT_QPA_PLATFORM:-offscreen} "$bin/bench-thumbnails"
 echo "== page turns of a scanned book: pages rendered ahead against rendered when asked for"
 QT_QPA_PLATFORM=${QT_QPA_PLATFORM:-offscreen} "$bin/bench-page-turn"
 
-echo "== whole-document crop: orvane --auto-crop against mutool draw of the same pages"
+echo "== whole-document crop: orvane --auto-crop against single-threaded mutool draw -F pgm of the same pages"
 "$bin/bench-auto-crop"
-"$bin/bench-auto-crop" --pages 100 --scanned --rounds 2
+"$bin/bench-auto-crop" --plain
+"$bin/bench-auto-crop" --pages 200 --scanned --rounds 2
+
+echo "== Shrink All Pages in the open document against the same mutool draw"
+QT_QPA_PLATFORM=${QT_QPA_PLATFORM:-offscreen} "$bin/bench-shrink-all"
+QT_QPA_PLATFORM=${QT_QPA_PLATFORM:-offscreen} "$bin/bench-shrink-all" --pages 100 --scanned --rounds 2
