@@ -69,14 +69,19 @@ void Silent(void *, const char *) {}
 // A context of its own for each document: a handle is used by one thread
 // at a time, so its context needs no locks, and threads rendering their
 // own documents side by side share no allocator lock, glyph cache or font
-// library to wait for. Null when the library is not loaded.
+// library to wait for. Each keeps a store of its own (fonts, decoded
+// pictures) of at most this size, so that a few documents open at once
+// hold no more than one shared store would. Null when the library is not
+// loaded.
+constexpr size_t kStorePerDocument = 96u << 20;
+
 fz_context *NewDocumentContext() {
     {
         std::lock_guard<std::mutex> guard(g_stateMutex);
         if (!g_base)
             return nullptr;
     }
-    fz_context *ctx = fz_new_context(nullptr, nullptr, FZ_STORE_DEFAULT);
+    fz_context *ctx = fz_new_context(nullptr, nullptr, kStorePerDocument);
     if (ctx) {
         fz_set_warning_callback(ctx, Silent, nullptr);
         fz_set_error_callback(ctx, Silent, nullptr);
