@@ -4,8 +4,8 @@
 // same run. Both are whole programs started from scratch; best of a few
 // rounds. Prints the times and their ratio (ours / mutool; lower is better).
 //
-// The pages: typeset book pages (--book, the default), trivial ones
-// (--plain), scans of about 0.8 MB a page (--scanned), as documents.h
+// The pages: typeset book pages (--book, the default), simple ones
+// (--plain), scans of about 0.9 MB a page (--scanned), as documents.h
 // writes them, or a PDF of one's own (--file PATH).
 //
 // usage: bench-auto-crop [--pages N] [--rounds N] [--book | --plain | --scanned | --file PATH]

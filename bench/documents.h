@@ -3,9 +3,9 @@
 
 // The documents the whole-document benchmarks crop: typeset book pages
 // ("book": a running head and rule, some 3,000 glyphs in two fonts, a
-// figure, a ruled table, a page number), trivial ones ("plain"), or scans
-// of about 0.8 MB a page at 300 dpi ("scanned", ten different scans in
-// turn).
+// figure, a ruled table, a page number), simple ones ("plain": a heading,
+// short lines in one font and a figure), or scans of about 0.9 MB a page
+// at 300 dpi ("scanned", ten different scans in turn).
 
 #include "tests/fixtures/pdf_fixtures.h"
 #include "tests/fixtures/scan_page.h"
