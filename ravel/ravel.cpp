@@ -37,6 +37,17 @@ void UnlockFz(void *, int lock) { g_fzLocks[lock].unlock(); }
 
 fz_locks_context g_locks = {nullptr, LockFz, UnlockFz};
 
+void LockShared(void *, int lock) {
+    if (lock == FZ_LOCK_FREETYPE)
+        g_fzLocks[lock].lock();
+}
+void UnlockShared(void *, int lock) {
+    if (lock == FZ_LOCK_FREETYPE)
+        g_fzLocks[lock].unlock();
+}
+
+fz_locks_context g_documentLocks = {nullptr, LockShared, UnlockShared};
+
 std::mutex g_stateMutex;  // guards g_base and g_documents
 fz_context *g_base = nullptr;
 
@@ -67,9 +78,11 @@ Document *Lookup(LS_Document handle) {
 void Silent(void *, const char *) {}
 
 // A context of its own for each document: a handle is used by one thread
-// at a time, so its context needs no locks, and threads rendering their
-// own documents side by side share no allocator lock, glyph cache or font
-// library to wait for. Each keeps a store of its own (fonts, decoded
+// at a time, so its context needs no locks of its own, and threads
+// rendering their own documents side by side share no allocator lock,
+// glyph cache or font library to wait for. One lock stays shared by every
+// context: MuPDF guards the memory hooks it gives the JPEG 2000 and text
+// shaping libraries, which are process-wide, with its FreeType lock. Each keeps a store of its own (fonts, decoded
 // pictures) of at most this size, so that a few documents open at once
 // hold no more than one shared store would. Null when the library is not
 // loaded.
@@ -81,7 +94,7 @@ fz_context *NewDocumentContext() {
         if (!g_base)
             return nullptr;
     }
-    fz_context *ctx = fz_new_context(nullptr, nullptr, kStorePerDocument);
+    fz_context *ctx = fz_new_context(nullptr, &g_documentLocks, kStorePerDocument);
     if (ctx) {
         fz_set_warning_callback(ctx, Silent, nullptr);
         fz_set_error_callback(ctx, Silent, nullptr);

@@ -14,6 +14,11 @@ namespace {
 // must lie, in points.
 constexpr double kSpeckPoints = 3.0;
 constexpr double kIsolationPoints = 8.0;
+// A few specks close together are dust too, as long as they stay within
+// this size or are no more than this many; a longer run of small marks (a
+// dotted line, a dashed rule, a faint stroke broken into grains) is print.
+constexpr double kClusterPoints = 16.0;
+constexpr int kClusterSpecks = 6;
 // A band along an edge: at most this share of the page across, each of
 // its lines dark over this share of the edge at its core, and over the
 // lower share where it fades.
@@ -530,10 +535,19 @@ std::optional<QRect> ContentDetector::ScanBox(const PixelView &view, const QRect
         if (b.right - b.left + 1 > small || b.bottom - b.top + 1 > small || holdsMoreThanSpecks(b))
             printed[size_t(partOfPiece[size_t(i)])] = 1;
     }
+    // A part of specks alone is dust while it is small or has few specks;
+    // many in a row are print.
+    std::vector<int> pieceCounts(static_cast<size_t>(parents), 0);
+    for (int i = 0; i < pieceCount; ++i)
+        if (partOfPiece[size_t(i)] >= 0 && pieceBoxes[size_t(i)].right >= 0)
+            ++pieceCounts[size_t(partOfPiece[size_t(i)])];
+    const double cluster = kClusterPoints * m_pixelsPerPoint;
     Box all;
     for (int i = 0; i < parents; ++i) {
         const Box &b = boxes[size_t(i)];
-        if (b.right < 0 || !printed[size_t(i)])
+        const bool dust = !printed[size_t(i)] && ((b.right - b.left + 1 <= cluster && b.bottom - b.top + 1 <= cluster) ||
+                                                  pieceCounts[size_t(i)] <= kClusterSpecks);
+        if (b.right < 0 || dust)
             continue;  // nothing, or dust
         all.left = std::min(all.left, b.left);
         all.top = std::min(all.top, b.top);

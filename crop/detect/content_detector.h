@@ -56,7 +56,9 @@ struct Paper {
 //     across) and covering most of that edge's length, is the scanner's
 //     edge, not content; a dark area running further in is kept whole;
 //   - marks much smaller than a letter (at most 3 points across) with no
-//     other content within 8 points are dust and ignored.
+//     other content within 8 points are dust and ignored, and so are a
+//     few such specks close together (at most six, or within 16 points
+//     all told); a longer run of them (a dotted line) is print.
 // Everything else counts: a crop that loses a letter is worse than a
 // margin left.
 class ContentDetector {

@@ -76,8 +76,18 @@ bool PageWalk::RunPage(size_t index, render::PageSource *source, LS_CancelFlag *
     } else {
         QRect pageRect;
         QString note;
-        bitmap = render::RenderPageBitmap(*source, page.page, pageRect, page.error, note, cancel,
-                                          m_colours == Colours::Grey);
+        // Grey serves white paper; on a scan light colours (a yellow or
+        // pink mark on yellowed paper) may stand off the paper only in
+        // colour, so a page that is not on white paper is drawn again in
+        // colour, and once one is, the rest of the walk is drawn in colour
+        // from the start: scans cost about the same either way.
+        const bool grey = m_colours == Colours::Grey && !m_scansSeen;
+        bitmap = render::RenderPageBitmap(*source, page.page, pageRect, page.error, note, cancel, grey);
+        if (grey && bitmap && bitmap->bitsPerPixel == 8 && !ContentDetector::EstimatePaper(PixelView::Of(*bitmap)).pureWhite) {
+            m_scansSeen = true;
+            bitmap.reset();
+            bitmap = render::RenderPageBitmap(*source, page.page, pageRect, page.error, note, cancel, false);
+        }
         if (cancel && render::Ravel().IsCancelled(cancel))
             return false;  // run again later if it was only put aside
         page.width = pageRect.width();

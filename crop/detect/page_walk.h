@@ -70,6 +70,7 @@ private:
     std::weak_ptr<render::RenderScheduler> m_scheduler;
     std::vector<int> m_pages;
     Colours m_colours = Colours::Full;
+    std::atomic<bool> m_scansSeen{false};  // a page not on white paper came: colour from now on
     std::vector<uint64_t> m_jobs;
     std::unique_ptr<std::atomic<bool>[]> m_visited;
     Visit m_visit;

@@ -211,7 +211,7 @@ TEST_F(ThumbnailWorkerTest, AStopMidRangeEndsBeforeTheNextPageAndNothingArrivesA
     ASSERT_TRUE(worker->StartWorker());
     ASSERT_TRUE(sink.WaitUntil([&] { return sink.items.size() >= 3; }));
     worker->StopWorker();
-    EXPECT_TRUE(worker->Idle()) << "the page in hand was waited for, not stopped";
+    EXPECT_TRUE(worker->Idle()) << "the stop waited out its limit";
     const size_t atStop = sink.Count();
     EXPECT_LT(atStop, 300u);
     sink.WaitUntil([] { return false; }, 200);

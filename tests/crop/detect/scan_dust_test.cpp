@@ -1,7 +1,8 @@
 // Generated scans rendered through the rendering library, as a whole-document
-// crop sees them: dust never widens the content found, and no printed mark
-// (full stops, dots on i, hyphens, a thin rule, a footnote marker, a page
-// number alone at the foot, a pencil note) is lost.
+// crop sees them: dust, single or in clusters, never widens the content
+// found, and no printed mark (full stops, dots on i, hyphens, a thin rule, a
+// footnote marker, a page number alone at the foot, a dotted line, a pencil
+// note, a yellow mark on yellowed paper) is lost.
 
 #include "crop/detect/page_walk.h"
 #include "render/page_render.h"
@@ -44,6 +45,8 @@ TEST(ScanDust, NoCropIsWidenedByDustAndNoPrintedMarkIsLost) {
         o.quality = 70 + (i * 7) % 21;
         o.specks = 6 + i % 10;
         o.pencilNote = i % 5 == 2;
+        o.dottedLine = i % 4 == 1;
+        o.stamp = i % 2 == 0;
         o.pageNumber = i % 4 != 3;
         o.dustOnly = i % 12 == 11;
         scans.push_back(fixtures::MakeScanPage(o));
@@ -67,7 +70,7 @@ TEST(ScanDust, NoCropIsWidenedByDustAndNoPrintedMarkIsLost) {
             std::lock_guard lock(mutex);
             found[size_t(page.index)] = content;
         },
-        {}, {});
+        {}, {}, render::RenderScheduler::kBackground, crop::PageWalk::Colours::Grey);
     ASSERT_TRUE(walk->Wait());
     scheduler->Stop();
 

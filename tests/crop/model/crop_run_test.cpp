@@ -114,15 +114,22 @@ TEST(CropRunTest, StoppingEndsTheToolWithoutAFinish) {
     CropRun run;
     QSignalSpy finished(&run, &CropRun::Finished);
     QString reason;
-    // A tool that, left to finish, leaves a file behind.
-    const std::string finishedFile = dir.file("finished");
-    ASSERT_TRUE(run.Start({Q(Tool(dir, "slow", "sleep 30; touch '" + finishedFile + "'")), "l", "i", Q(dir.file("o.pdf"))},
+    // A tool that leaves one file behind when it is told to stop (and then
+    // ends by the signal, as the crop tool does), another when it is left
+    // to finish.
+    const std::string finishedFile = dir.file("finished"), toldFile = dir.file("told"), readyFile = dir.file("ready");
+    ASSERT_TRUE(run.Start({Q(Tool(dir, "slow",
+                                  "trap \"touch '" + toldFile + "'; trap - TERM; kill -TERM \\$\\$\" TERM; touch '" + readyFile +
+                                      "'; sleep 30 & wait; touch '" + finishedFile + "'")),
+                           "l", "i", Q(dir.file("o.pdf"))},
                           reason));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return std::filesystem::exists(readyFile); }, 10000));
     ASSERT_TRUE(run.IsRunning());
     EXPECT_FALSE(run.Start({Q(Tool(dir, "other", "exit 0")), "l", "i", "o"}, reason)) << "one run at a time";
     run.Stop();
     EXPECT_FALSE(run.IsRunning());
     EXPECT_FALSE(std::filesystem::exists(finishedFile)) << "the stop waited for the tool to finish";
+    EXPECT_TRUE(std::filesystem::exists(toldFile)) << "the tool was not told to stop";
     QTest::qWait(50);
     EXPECT_EQ(finished.count(), 0);
 }
