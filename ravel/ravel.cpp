@@ -82,10 +82,11 @@ void Silent(void *, const char *) {}
 // rendering their own documents side by side share no allocator lock,
 // glyph cache or font library to wait for. One lock stays shared by every
 // context: MuPDF guards the memory hooks it gives the JPEG 2000 and text
-// shaping libraries, which are process-wide, with its FreeType lock. Each keeps a store of its own (fonts, decoded
-// pictures) of at most this size, so that a few documents open at once
-// hold no more than one shared store would. Null when the library is not
-// loaded.
+// shaping libraries, which are process-wide, with its FreeType lock. Each
+// context keeps a store of its own (fonts, decoded pictures) of at most
+// this size: the window's three documents (the page shown and two render
+// threads) hold at most 288 MB, about what one shared store of 256 MB did.
+// Null when the library is not loaded.
 constexpr size_t kStorePerDocument = 96u << 20;
 
 fz_context *NewDocumentContext() {
