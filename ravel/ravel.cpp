@@ -197,18 +197,262 @@ bool WithinLimit(int width, int height) {
     return (bits & ~uint64_t(7)) <= LS_MAX_BITMAP_BITS;
 }
 
+// A device in front of the draw device that leaves out glyphs of dark
+// text lying wholly within `inside` (device pixels), for pictures that are
+// only looked at for where the ink is, when the ink there is known to be
+// within the box found anyway. Everything else goes to the draw device as it
+// is. The picture then differs from the whole one only within `leftOut`, the
+// box of what was left out, and there only by being lighter: a glyph left
+// out is dark, so wherever the whole picture is white so is this one, and
+// every later paint composites pixel by pixel and the darker the backdrop
+// the darker the result. Not inside a soft mask's definition or a tile,
+// where that does not hold; a group with a blend mode that is not
+// monotone (difference, exclusion, the non-separable ones) or a knockout
+// group marks the picture as one to draw again whole.
+struct InkDevice {
+    fz_device super;
+    fz_device *target;
+    fz_irect inside;
+    fz_irect leftOut;
+    int64_t leftArea;  // the glyph boxes left out, in pixels
+    int64_t maxArea;   // leaving out stops there: the paper stays mostly white
+    int keepAll;       // depth of mask definitions and tiles
+    bool drawAgain;
+};
+
+InkDevice *Ink(fz_device *dev) { return reinterpret_cast<InkDevice *>(dev); }
+fz_device *Target(fz_device *dev) { return Ink(dev)->target; }
+
+bool Within(const fz_irect &r, const fz_irect &box) {
+    return r.x0 >= box.x0 && r.y0 >= box.y0 && r.x1 <= box.x1 && r.y1 <= box.y1;
+}
+
+fz_irect Union(const fz_irect &a, const fz_irect &b) {
+    if (fz_is_empty_irect(a))
+        return b;
+    if (fz_is_empty_irect(b))
+        return a;
+    return fz_make_irect(std::min(a.x0, b.x0), std::min(a.y0, b.y0), std::max(a.x1, b.x1), std::max(a.y1, b.y1));
+}
+
+void InkFillText(fz_context *ctx, fz_device *dev, const fz_text *text, fz_matrix ctm, fz_colorspace *cs,
+                 const float *color, float alpha, fz_color_params params) {
+    InkDevice *ink = Ink(dev);
+    float grey = 1;
+    if (cs && !ink->keepAll && ink->leftArea < ink->maxArea)
+        fz_convert_color(ctx, cs, color, fz_device_gray(ctx), &grey, nullptr, params);
+    if (grey > 0.9f) {
+        fz_fill_text(ctx, ink->target, text, ctm, cs, color, alpha, params);
+        return;
+    }
+    fz_text *kept = nullptr;
+    bool leftSome = false;
+    fz_var(kept);
+    fz_try(ctx) {
+        for (const fz_text_span *span = text->head; span; span = span->next) {
+            // A Type 3 glyph is a drawing of its own, in colours of its own.
+            const bool drawing = fz_font_t3_procs(ctx, span->font) != nullptr;
+            for (int i = 0; i < span->len; ++i) {
+                const fz_text_item &item = span->items[i];
+                fz_matrix trm = span->trm;
+                trm.e = item.x;
+                trm.f = item.y;
+                bool leave = false;
+                if (!drawing && item.gid >= 0 && ink->leftArea < ink->maxArea) {
+                    // The outline's box, with room for anti-aliasing, the
+                    // glyph's placement on the subpixel grid and emboldening.
+                    const fz_rect r = fz_bound_glyph(ctx, span->font, item.gid, fz_concat(trm, ctm));
+                    if (!fz_is_empty_rect(r) && !fz_is_infinite_rect(r)) {
+                        const fz_irect box = fz_make_irect(int(std::floor(r.x0)) - 2, int(std::floor(r.y0)) - 2,
+                                                           int(std::ceil(r.x1)) + 2, int(std::ceil(r.y1)) + 2);
+                        if (Within(box, ink->inside)) {
+                            leave = true;
+                            ink->leftOut = Union(ink->leftOut, box);
+                            ink->leftArea += int64_t(box.x1 - box.x0) * (box.y1 - box.y0);
+                        }
+                    }
+                }
+                if (leave) {
+                    leftSome = true;
+                    continue;
+                }
+                if (!kept)
+                    kept = fz_new_text(ctx);
+                fz_show_glyph(ctx, kept, span->font, trm, item.gid, item.ucs, span->wmode, span->bidi_level,
+                              fz_bidi_direction(span->markup_dir), fz_text_language(span->language));
+            }
+        }
+        if (!leftSome)
+            fz_fill_text(ctx, ink->target, text, ctm, cs, color, alpha, params);
+        else if (kept)
+            fz_fill_text(ctx, ink->target, kept, ctm, cs, color, alpha, params);
+    }
+    fz_always(ctx) { fz_drop_text(ctx, kept); }
+    fz_catch(ctx) { fz_rethrow(ctx); }
+}
+
+void InkCloseDevice(fz_context *ctx, fz_device *dev) { fz_close_device(ctx, Target(dev)); }
+void InkFillPath(fz_context *ctx, fz_device *dev, const fz_path *path, int evenOdd, fz_matrix ctm,
+                 fz_colorspace *cs, const float *color, float alpha, fz_color_params params) {
+    fz_fill_path(ctx, Target(dev), path, evenOdd, ctm, cs, color, alpha, params);
+}
+void InkStrokePath(fz_context *ctx, fz_device *dev, const fz_path *path, const fz_stroke_state *stroke,
+                   fz_matrix ctm, fz_colorspace *cs, const float *color, float alpha, fz_color_params params) {
+    fz_stroke_path(ctx, Target(dev), path, stroke, ctm, cs, color, alpha, params);
+}
+void InkClipPath(fz_context *ctx, fz_device *dev, const fz_path *path, int evenOdd, fz_matrix ctm, fz_rect scissor) {
+    fz_clip_path(ctx, Target(dev), path, evenOdd, ctm, scissor);
+}
+void InkClipStrokePath(fz_context *ctx, fz_device *dev, const fz_path *path, const fz_stroke_state *stroke,
+                       fz_matrix ctm, fz_rect scissor) {
+    fz_clip_stroke_path(ctx, Target(dev), path, stroke, ctm, scissor);
+}
+void InkStrokeText(fz_context *ctx, fz_device *dev, const fz_text *text, const fz_stroke_state *stroke,
+                   fz_matrix ctm, fz_colorspace *cs, const float *color, float alpha, fz_color_params params) {
+    fz_stroke_text(ctx, Target(dev), text, stroke, ctm, cs, color, alpha, params);
+}
+void InkClipText(fz_context *ctx, fz_device *dev, const fz_text *text, fz_matrix ctm, fz_rect scissor) {
+    fz_clip_text(ctx, Target(dev), text, ctm, scissor);
+}
+void InkClipStrokeText(fz_context *ctx, fz_device *dev, const fz_text *text, const fz_stroke_state *stroke,
+                       fz_matrix ctm, fz_rect scissor) {
+    fz_clip_stroke_text(ctx, Target(dev), text, stroke, ctm, scissor);
+}
+void InkIgnoreText(fz_context *ctx, fz_device *dev, const fz_text *text, fz_matrix ctm) {
+    fz_ignore_text(ctx, Target(dev), text, ctm);
+}
+void InkFillShade(fz_context *ctx, fz_device *dev, fz_shade *shade, fz_matrix ctm, float alpha,
+                  fz_color_params params) {
+    fz_fill_shade(ctx, Target(dev), shade, ctm, alpha, params);
+}
+void InkFillImage(fz_context *ctx, fz_device *dev, fz_image *image, fz_matrix ctm, float alpha,
+                  fz_color_params params) {
+    fz_fill_image(ctx, Target(dev), image, ctm, alpha, params);
+}
+void InkFillImageMask(fz_context *ctx, fz_device *dev, fz_image *image, fz_matrix ctm, fz_colorspace *cs,
+                      const float *color, float alpha, fz_color_params params) {
+    fz_fill_image_mask(ctx, Target(dev), image, ctm, cs, color, alpha, params);
+}
+void InkClipImageMask(fz_context *ctx, fz_device *dev, fz_image *image, fz_matrix ctm, fz_rect scissor) {
+    fz_clip_image_mask(ctx, Target(dev), image, ctm, scissor);
+}
+void InkPopClip(fz_context *ctx, fz_device *dev) { fz_pop_clip(ctx, Target(dev)); }
+void InkBeginMask(fz_context *ctx, fz_device *dev, fz_rect area, int luminosity, fz_colorspace *cs,
+                  const float *backdrop, fz_color_params params) {
+    ++Ink(dev)->keepAll;
+    fz_begin_mask(ctx, Target(dev), area, luminosity, cs, backdrop, params);
+}
+void InkEndMask(fz_context *ctx, fz_device *dev) {
+    --Ink(dev)->keepAll;
+    fz_end_mask(ctx, Target(dev));
+}
+void InkBeginGroup(fz_context *ctx, fz_device *dev, fz_rect area, fz_colorspace *cs, int isolated, int knockout,
+                   int blendmode, float alpha) {
+    switch (blendmode) {
+    case FZ_BLEND_DIFFERENCE:
+    case FZ_BLEND_EXCLUSION:
+    case FZ_BLEND_HUE:
+    case FZ_BLEND_SATURATION:
+    case FZ_BLEND_COLOR:
+    case FZ_BLEND_LUMINOSITY:
+        Ink(dev)->drawAgain = true;
+        break;
+    default:
+        if (knockout)
+            Ink(dev)->drawAgain = true;
+    }
+    fz_begin_group(ctx, Target(dev), area, cs, isolated, knockout, blendmode, alpha);
+}
+void InkEndGroup(fz_context *ctx, fz_device *dev) { fz_end_group(ctx, Target(dev)); }
+int InkBeginTile(fz_context *ctx, fz_device *dev, fz_rect area, fz_rect view, float xstep, float ystep,
+                 fz_matrix ctm, int id) {
+    ++Ink(dev)->keepAll;
+    return fz_begin_tile_id(ctx, Target(dev), area, view, xstep, ystep, ctm, id);
+}
+void InkEndTile(fz_context *ctx, fz_device *dev) {
+    --Ink(dev)->keepAll;
+    fz_end_tile(ctx, Target(dev));
+}
+void InkRenderFlags(fz_context *ctx, fz_device *dev, int set, int clear) {
+    fz_render_flags(ctx, Target(dev), set, clear);
+}
+void InkSetDefaultColorspaces(fz_context *ctx, fz_device *dev, fz_default_colorspaces *colorspaces) {
+    fz_set_default_colorspaces(ctx, Target(dev), colorspaces);
+}
+void InkBeginLayer(fz_context *ctx, fz_device *dev, const char *name) { fz_begin_layer(ctx, Target(dev), name); }
+void InkEndLayer(fz_context *ctx, fz_device *dev) { fz_end_layer(ctx, Target(dev)); }
+
+fz_device *NewInkDevice(fz_context *ctx, fz_device *target, fz_irect inside, int64_t pixels) {
+    InkDevice *ink = fz_new_derived_device(ctx, InkDevice);
+    ink->target = target;
+    ink->inside = inside;
+    ink->leftOut = fz_empty_irect;
+    ink->leftArea = 0;
+    // At most a fifth of the picture: the paper of the picture stays as
+    // white as the whole picture's, where its kind is told.
+    ink->maxArea = pixels / 5;
+    fz_device &d = ink->super;
+    d.close_device = InkCloseDevice;
+    d.fill_path = InkFillPath;
+    d.stroke_path = InkStrokePath;
+    d.clip_path = InkClipPath;
+    d.clip_stroke_path = InkClipStrokePath;
+    d.fill_text = InkFillText;
+    d.stroke_text = InkStrokeText;
+    d.clip_text = InkClipText;
+    d.clip_stroke_text = InkClipStrokeText;
+    d.ignore_text = InkIgnoreText;
+    d.fill_shade = InkFillShade;
+    d.fill_image = InkFillImage;
+    d.fill_image_mask = InkFillImageMask;
+    d.clip_image_mask = InkClipImageMask;
+    d.pop_clip = InkPopClip;
+    d.begin_mask = InkBeginMask;
+    d.end_mask = InkEndMask;
+    d.begin_group = InkBeginGroup;
+    d.end_group = InkEndGroup;
+    d.begin_tile = InkBeginTile;
+    d.end_tile = InkEndTile;
+    d.render_flags = InkRenderFlags;
+    d.set_default_colorspaces = InkSetDefaultColorspaces;
+    d.begin_layer = InkBeginLayer;
+    d.end_layer = InkEndLayer;
+    return &d;
+}
+
+// What may be left out of a picture and what was: boxes in pixels of the
+// whole picture (width x height), rows counted from the top.
+struct LeaveOut {
+    fz_irect inside;
+    fz_irect leftOut;
+};
+
 // Renders `page` scaled to exactly width x height, of which the w x h
 // pixels from (x, y) go into `samples`: top-down rows of `stride` bytes in
 // colour space `cs` (3 components or grey, no alpha); bottom row first
-// when `bottomUp`.
+// when `bottomUp`. With `leaveOut`, dark text within its box may be left
+// out (InkDevice).
 bool RenderInto(Document *doc, int page, int width, int height, int x, int y, int w, int h,
                 fz_colorspace *cs, int stride, unsigned char *samples, fz_cookie *cookie = nullptr,
-                bool bottomUp = false) {
+                bool bottomUp = false, LeaveOut *leaveOut = nullptr) {
     fz_context *ctx = doc->ctx;
     pdf_page *volatile pg = nullptr;
     fz_pixmap *volatile pix = nullptr;
     fz_device *volatile dev = nullptr;
+    fz_device *volatile ink = nullptr;
     volatile bool ok = false;
+    // Between the picture's rows from the top and the device's.
+    auto toDevice = [&](fz_irect r) {
+        r = fz_translate_irect(r, -x, -y);
+        return bottomUp ? fz_make_irect(r.x0, h - r.y1, r.x1, h - r.y0) : r;
+    };
+    auto fromDevice = [&](fz_irect r) {
+        if (bottomUp)
+            r = fz_make_irect(r.x0, h - r.y1, r.x1, h - r.y0);
+        return fz_translate_irect(r, x, y);
+    };
+    if (leaveOut)
+        leaveOut->leftOut = fz_empty_irect;
     fz_try(ctx) {
         pg = pdf_load_page(ctx, doc->pdf, page - 1);
         fz_rect bounds = pdf_bound_page(ctx, pg);
@@ -225,11 +469,32 @@ bool RenderInto(Document *doc, int page, int width, int height, int x, int y, in
         pix = fz_new_pixmap_with_data(ctx, cs, w, h, nullptr, 0, stride, samples);
         fz_clear_pixmap_with_value(ctx, pix, 0xff);
         dev = fz_new_draw_device(ctx, fz_identity, pix);
-        pdf_run_page(ctx, pg, dev, ctm, cookie);
-        fz_close_device(ctx, dev);
+        const bool leaving = leaveOut && !fz_is_empty_irect(leaveOut->inside);
+        if (leaving)
+            ink = NewInkDevice(ctx, dev, toDevice(leaveOut->inside), int64_t(w) * h);
+        pdf_run_page(ctx, pg, ink ? ink : dev, ctm, cookie);
+        if (ink) {
+            fz_close_device(ctx, ink);
+            const InkDevice *seen = Ink(ink);
+            if (seen->drawAgain && !fz_is_empty_irect(seen->leftOut)) {
+                // Drawn again whole: something composited over the text
+                // in a way that a lighter backdrop might darken.
+                fz_drop_device(ctx, dev);
+                dev = nullptr;
+                fz_clear_pixmap_with_value(ctx, pix, 0xff);
+                dev = fz_new_draw_device(ctx, fz_identity, pix);
+                pdf_run_page(ctx, pg, dev, ctm, cookie);
+                fz_close_device(ctx, dev);
+            } else if (!fz_is_empty_irect(seen->leftOut)) {
+                leaveOut->leftOut = fromDevice(seen->leftOut);
+            }
+        } else {
+            fz_close_device(ctx, dev);
+        }
         ok = !cookie || !__atomic_load_n(&cookie->abort, __ATOMIC_RELAXED);
     }
     fz_always(ctx) {
+        fz_drop_device(ctx, ink);
         fz_drop_device(ctx, dev);
         fz_drop_pixmap(ctx, pix);
         fz_drop_page(ctx, reinterpret_cast<fz_page *>(pg));
@@ -241,7 +506,7 @@ bool RenderInto(Document *doc, int page, int width, int height, int x, int y, in
 // The region (x, y, w, h) of the page at width x height as a bottom-up
 // 24-bit bitmap (8-bit grey when `grey`); null on any failure.
 LS_Bitmap *RenderBitmap(LS_Document handle, int page, int width, int height, int x, int y, int w,
-                        int h, fz_cookie *cookie = nullptr, bool grey = false) {
+                        int h, fz_cookie *cookie = nullptr, bool grey = false, LeaveOut *leaveOut = nullptr) {
     if (width <= 0 || height <= 0 || w <= 0 || h <= 0 || x < 0 || y < 0 || x > width - w ||
         y > height - h || !WithinLimit(w, h))
         return nullptr;
@@ -266,7 +531,7 @@ LS_Bitmap *RenderBitmap(LS_Document handle, int page, int width, int height, int
     // A grey picture, only looked at for ink, is drawn bottom row first:
     // no rows to swap afterwards.
     if (!RenderInto(doc, page, width, height, x, y, w, h, grey ? fz_device_gray(doc->ctx) : fz_device_bgr(doc->ctx),
-                    int(stride), bmp->bits, cookie, grey)) {
+                    int(stride), bmp->bits, cookie, grey, leaveOut)) {
         std::free(block);
         return nullptr;
     }
@@ -574,6 +839,32 @@ __attribute__((visibility("default"))) LS_Bitmap *LS_RenderGrayCancellable(LS_Do
         if (cancel && __atomic_load_n(&cancel->cookie.abort, __ATOMIC_RELAXED))
             return nullptr;
         return RenderBitmap(handle, page, width, height, 0, 0, width, height, cancel ? &cancel->cookie : nullptr, true);
+    } catch (...) {
+        return nullptr;
+    }
+}
+
+__attribute__((visibility("default"))) LS_Bitmap *LS_RenderInkCancellable(LS_Document handle, int page, int width,
+                                                                          int height, int x, int y, int w, int h,
+                                                                          const int32_t *inside, int32_t *leftOut,
+                                                                          LS_CancelFlag *cancel) {
+    try {
+        if (leftOut)
+            std::fill(leftOut, leftOut + 4, 0);
+        if (cancel && __atomic_load_n(&cancel->cookie.abort, __ATOMIC_RELAXED))
+            return nullptr;
+        LeaveOut leave{fz_empty_irect, fz_empty_irect};
+        if (inside && leftOut && inside[0] < inside[2] && inside[1] < inside[3])
+            leave.inside = fz_make_irect(inside[0], inside[1], inside[2], inside[3]);
+        LS_Bitmap *bitmap = RenderBitmap(handle, page, width, height, x, y, w, h, cancel ? &cancel->cookie : nullptr,
+                                         true, &leave);
+        if (bitmap && leftOut && !fz_is_empty_irect(leave.leftOut)) {
+            leftOut[0] = leave.leftOut.x0;
+            leftOut[1] = leave.leftOut.y0;
+            leftOut[2] = leave.leftOut.x1;
+            leftOut[3] = leave.leftOut.y1;
+        }
+        return bitmap;
     } catch (...) {
         return nullptr;
     }

@@ -114,6 +114,21 @@ LS_Bitmap *LS_RenderRegionCancellable(LS_Document doc, int page, int width, int 
  * callers that only look at where the ink is. */
 LS_Bitmap *LS_RenderGrayCancellable(LS_Document doc, int page, int width, int height, LS_CancelFlag *cancel);
 
+/* The region (x, y, w, h) of the page at width x height in grey, as
+ * LS_RenderGrayCancellable draws the whole page, except that glyphs of
+ * dark text lying wholly within `inside` may be left out: for callers
+ * that look only for the box of the ink and know that the ink there lies
+ * within the box they will find anyway. `inside` and `leftOut` are
+ * {x0, y0, x1, y1}: pixels of the whole width x height picture, rows
+ * counted from the top, right and bottom exclusive. `leftOut` receives the
+ * box of all that was left out, all zero when nothing was. Outside it the
+ * picture is the whole one exactly; inside it a pixel may be lighter than
+ * the whole one's, never darker, so where this picture has ink the whole
+ * one has too. Where the ink found does not cover `leftOut`, draw the part
+ * beyond it again with `inside` 0. `inside` may be 0: nothing is left out. */
+LS_Bitmap *LS_RenderInkCancellable(LS_Document doc, int page, int width, int height, int x, int y, int w, int h,
+                                   const int32_t *inside, int32_t *leftOut, LS_CancelFlag *cancel);
+
 /* Renders the page to fit within 160 x 200 pixels and writes it as a JPEG
  * file at `jpegPath`. Nonzero on success. */
 int LS_Thumbnail(LS_Document doc, const char *jpegPath, int page, int32_t *slot);

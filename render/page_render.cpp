@@ -15,8 +15,10 @@ int PixelsFor(double value) { return int(std::clamp(std::trunc(value), 1.0, 1.0e
 }  // namespace
 
 BitmapHandle RenderPageBitmap(PageSource &source, int page, QRect &pageRect, QString &reason,
-                                      QString &note, LS_CancelFlag *cancel, bool grey) {
+                                      QString &note, LS_CancelFlag *cancel, bool grey, LeaveOutText *leaveOut) {
     note.clear();
+    if (leaveOut)
+        leaveOut->leftOut = QRect();
     if (source.Kind() == SourceKind::Image) {
         // The frame itself is shown, its size in pixels taken as points.
         BitmapHandle bitmap = source.RenderFrame(page);
@@ -66,7 +68,12 @@ BitmapHandle RenderPageBitmap(PageSource &source, int page, QRect &pageRect, QSt
     const double scale[2] = {kPageScale, kPageScale};
     int32_t slot = 0;
     // The same picture either way: the whole page as a region.
-    BitmapHandle bitmap = grey ? source.RenderGrey(page, widthPx, heightPx, cancel) : nullptr;
+    BitmapHandle bitmap;
+    if (grey && leaveOut && !leaveOut->inside.isEmpty() && leaveOut->picture == QSize(widthPx, heightPx))
+        bitmap = source.RenderInk(page, widthPx, heightPx, QRect(0, 0, widthPx, heightPx), leaveOut->inside,
+                                  &leaveOut->leftOut, cancel);
+    if (!bitmap && grey && !(cancel && Ravel().IsCancelled(cancel)))
+        bitmap = source.RenderGrey(page, widthPx, heightPx, cancel);
     if (!bitmap && !(cancel && Ravel().IsCancelled(cancel)))
         bitmap = cancel ? source.RenderRegion(page, widthPx, heightPx, 0, 0, widthPx, heightPx, cancel)
                         : source.RenderPage(0, page, scale, 0, widthPx, heightPx, &slot);

@@ -27,8 +27,17 @@ inline constexpr int kPageDefaultHeightPx = 1111;
 // was rendered at less than the usual resolution. With `cancel`, a PDF
 // page stops rendering (null) once it is cancelled. With `grey`, a PDF
 // page comes in 8-bit grey at the same size, where the library can.
+//
+// With `leaveOut` as well, a grey picture of the size `leaveOut->picture`
+// may leave out dark text within `leaveOut->inside` (PageSource::RenderInk),
+// and `leaveOut->leftOut` gets the box of what was left out.
+struct LeaveOutText {
+    QSize picture;
+    QRect inside;
+    QRect leftOut;
+};
 BitmapHandle RenderPageBitmap(PageSource &source, int page, QRect &pageRect, QString &reason, QString &note,
-                              LS_CancelFlag *cancel = nullptr, bool grey = false);
+                              LS_CancelFlag *cancel = nullptr, bool grey = false, LeaveOutText *leaveOut = nullptr);
 
 }  // namespace render
 

@@ -156,16 +156,41 @@ BitmapHandle PageSource::RenderPage(int zero1, int page, const double *scale, in
     return Adopt(api, api.DIBitmap24(m_document.Handle(), zero1, page, scale, zero2, width, height, slot));
 }
 
-BitmapHandle PageSource::RenderGrey(int page, int width, int height, LS_CancelFlag *cancel) {
-    if (m_kind != SourceKind::Pdf || !m_document)
-        return nullptr;
-    const RavelApi &api = Ravel();
-    BitmapHandle bitmap = Adopt(api, api.RenderGrayCancellable(m_document.Handle(), page, width, height, cancel));
+namespace {
+
+BitmapHandle WithGreyPalette(BitmapHandle bitmap) {
     if (bitmap) {
         bitmap->palette.resize(256);
         for (int v = 0; v < 256; ++v)
             bitmap->palette[size_t(v)] = RgbQuad{uint8_t(v), uint8_t(v), uint8_t(v), 0};
     }
+    return bitmap;
+}
+
+}  // namespace
+
+BitmapHandle PageSource::RenderGrey(int page, int width, int height, LS_CancelFlag *cancel) {
+    if (m_kind != SourceKind::Pdf || !m_document)
+        return nullptr;
+    const RavelApi &api = Ravel();
+    return WithGreyPalette(Adopt(api, api.RenderGrayCancellable(m_document.Handle(), page, width, height, cancel)));
+}
+
+BitmapHandle PageSource::RenderInk(int page, int width, int height, const QRect &region, const QRect &inside,
+                                   QRect *leftOut, LS_CancelFlag *cancel) {
+    if (leftOut)
+        *leftOut = QRect();
+    if (m_kind != SourceKind::Pdf || !m_document || region.isEmpty())
+        return nullptr;
+    const RavelApi &api = Ravel();
+    const int32_t in[4] = {inside.left(), inside.top(), inside.right() + 1, inside.bottom() + 1};
+    int32_t out[4] = {0, 0, 0, 0};
+    BitmapHandle bitmap =
+        WithGreyPalette(Adopt(api, api.RenderInkCancellable(m_document.Handle(), page, width, height, region.x(),
+                                                            region.y(), region.width(), region.height(),
+                                                            inside.isEmpty() ? nullptr : in, out, cancel)));
+    if (bitmap && leftOut && out[2] > out[0] && out[3] > out[1])
+        *leftOut = QRect(QPoint(out[0], out[1]), QPoint(out[2] - 1, out[3] - 1));
     return bitmap;
 }
 

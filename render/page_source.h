@@ -11,6 +11,8 @@
 #include "render/page_image.h"
 #include "render/ravel_document.h"
 
+#include <QRect>
+
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -68,6 +70,13 @@ public:
     // stopped by `cancel` as RenderRegion is; null on failure, for sources
     // that are not PDF and where the library renders no grey.
     BitmapHandle RenderGrey(int page, int width, int height, LS_CancelFlag *cancel);
+    // The region of RenderGrey's picture that `region` (pixels of the whole
+    // width x height picture, rows from the top) covers, leaving out dark
+    // text within `inside` as LS_RenderInkCancellable does; `leftOut` gets
+    // the box of what was left out (empty when nothing was). Null on
+    // failure, or when the library cannot.
+    BitmapHandle RenderInk(int page, int width, int height, const QRect &region, const QRect &inside,
+                           QRect *leftOut, LS_CancelFlag *cancel);
     // Frame `page` (from 1) of a picture; null for other kinds. The file is
     // decoded again only when the frame changes; a frame that fails to
     // decode leaves the source at the frame it held before.

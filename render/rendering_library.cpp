@@ -47,6 +47,8 @@ const RavelApi &Stubs() {
         api.ThumbnailCancellable = [](LS_Document, const char *, int, LS_CancelFlag *) { return 0; };
         api.PageSizes = [](LS_Document, double *, int) { return 0; };
         api.RenderGrayCancellable = [](LS_Document, int, int, int, LS_CancelFlag *) -> LS_Bitmap * { return nullptr; };
+        api.RenderInkCancellable = [](LS_Document, int, int, int, int, int, int, int, const int32_t *, int32_t *,
+                                      LS_CancelFlag *) -> LS_Bitmap * { return nullptr; };
         return api;
     }();
     return stubs;
@@ -69,6 +71,8 @@ bool BindOptional(void *module, RavelApi &api) {
         api.PageSizes = Stubs().PageSizes;
     if (!Bind(module, "LS_RenderGrayCancellable", api.RenderGrayCancellable))
         api.RenderGrayCancellable = Stubs().RenderGrayCancellable;
+    if (!Bind(module, "LS_RenderInkCancellable", api.RenderInkCancellable))
+        api.RenderInkCancellable = Stubs().RenderInkCancellable;
     return true;
 }
 

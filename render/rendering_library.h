@@ -37,6 +37,7 @@ struct RavelApi {
     // Bound when the library has it; otherwise a stub that renders
     // nothing, and callers render in colour.
     decltype(&::LS_RenderGrayCancellable) RenderGrayCancellable = nullptr;
+    decltype(&::LS_RenderInkCancellable) RenderInkCancellable = nullptr;
 };
 
 // File name of the library.

@@ -6,6 +6,7 @@
 
 #include <cmath>
 #include <new>
+#include <stdexcept>
 #include <string_view>
 
 namespace crop {
@@ -81,12 +82,47 @@ bool PageWalk::RunPage(size_t index, render::PageSource *source, LS_CancelFlag *
         // colour, so a page that is not on white paper is drawn again in
         // colour, and once one is, the rest of the walk is drawn in colour
         // from the start: scans cost about the same either way.
-        const bool grey = m_colours == Colours::Grey && !m_scansSeen;
-        bitmap = render::RenderPageBitmap(*source, page.page, pageRect, page.error, note, cancel, grey);
+        const bool grey = m_colours != Colours::Full && !m_scansSeen;
+        render::LeaveOutText leave;
+        if (grey && m_colours == Colours::Ink) {
+            std::lock_guard lock(m_hintMutex);
+            const InkHint &hint = m_inkHints[page.page % 2];
+            leave.picture = hint.picture;
+            // Text may be left out well inside the box that the last three
+            // such pages all had ink beyond: a page's own lines then mostly
+            // reach past what is left out, and the rare page whose ink
+            // stops short has only a strip drawn again.
+            QRect common = hint.boxes[0];
+            for (const QRect &box : hint.boxes)
+                common = box.isEmpty() ? QRect() : common.intersected(box);
+            const int band = 8;
+            if (!common.isEmpty())
+                leave.inside = common.adjusted(band, band, -band, -band);
+        }
+        bitmap = render::RenderPageBitmap(*source, page.page, pageRect, page.error, note, cancel, grey,
+                                          m_colours == Colours::Ink ? &leave : nullptr);
         if (grey && bitmap && bitmap->bitsPerPixel == 8 && !ContentDetector::EstimatePaper(PixelView::Of(*bitmap)).pureWhite) {
             m_scansSeen = true;
             bitmap.reset();
+            leave.leftOut = QRect();
             bitmap = render::RenderPageBitmap(*source, page.page, pageRect, page.error, note, cancel, false);
+        }
+        if (m_colours == Colours::Ink && bitmap) {
+            page.leftOut = leave.leftOut;
+            const int pageNumber = page.page;
+            const QSize picture(bitmap->width, bitmap->height);
+            page.drawWhole = [source, pageNumber, picture, cancel](const QRect &region) {
+                return source->RenderInk(pageNumber, picture.width(), picture.height(), region, QRect(), nullptr,
+                                         cancel);
+            };
+            page.foundInk = [this, pageNumber, picture](const QRect &found) {
+                std::lock_guard lock(m_hintMutex);
+                InkHint &hint = m_inkHints[pageNumber % 2];
+                if (hint.picture != picture)
+                    hint = InkHint{picture, {}, 0};
+                hint.boxes[hint.next] = found;
+                hint.next = (hint.next + 1) % 3;
+            };
         }
         if (cancel && render::Ravel().IsCancelled(cancel))
             return false;  // run again later if it was only put aside
@@ -134,9 +170,15 @@ bool PageWalk::RunPage(size_t index, render::PageSource *source, LS_CancelFlag *
     return true;
 }
 
-std::optional<CropRect> ContentOfPage(const render::Bitmap &bitmap, double width, double height,
-                                      const CropRect &area) {
-    const PixelView view = PixelView::Of(bitmap);
+namespace {
+
+// The content of a page's picture, `view`, of a page width x height points
+// within `area` (points; empty for the whole page), in points. With
+// `page`, a picture from which text may have been left out: the parts of
+// what was left out that lie beyond the box found are drawn whole and
+// looked at, and the walk is told the box.
+std::optional<CropRect> ContentOf(const PixelView &view, double width, double height, const CropRect &area,
+                                  const PageWalk::Page *page = nullptr) {
     if (!view.Valid() || width <= 0 || height <= 0)
         return std::nullopt;
     const double sx = view.width / width, sy = view.height / height;
@@ -146,10 +188,46 @@ std::optional<CropRect> ContentOfPage(const render::Bitmap &bitmap, double width
         pixels = QRect(QPoint(int(std::floor(a.left * sx)), int(std::floor(a.top * sy))),
                        QPoint(int(std::ceil(a.right * sx)) - 1, int(std::ceil(a.bottom * sy)) - 1));
     }
-    const std::optional<QRect> found = ContentDetector((sx + sy) / 2).Detect(view, pixels);
+    const ContentDetector detector((sx + sy) / 2);
+    std::optional<QRect> found = detector.Detect(view, pixels);
+    const QRect left = page ? page->leftOut.intersected(pixels) : QRect();
+    if (!left.isEmpty() && page->drawWhole && !(found && found->contains(left))) {
+        // The whole picture differs only within `left`, and only by being
+        // darker: its ink is this box's and whatever ink lies in the parts
+        // of `left` beyond it.
+        QRect beyond;
+        if (!found) {
+            beyond = left;
+        } else {
+            if (left.left() < found->left())
+                beyond |= QRect(QPoint(left.left(), left.top()), QPoint(found->left() - 1, left.bottom()));
+            if (left.right() > found->right())
+                beyond |= QRect(QPoint(found->right() + 1, left.top()), QPoint(left.right(), left.bottom()));
+            if (left.top() < found->top())
+                beyond |= QRect(QPoint(left.left(), left.top()), QPoint(left.right(), found->top() - 1));
+            if (left.bottom() > found->bottom())
+                beyond |= QRect(QPoint(left.left(), found->bottom() + 1), QPoint(left.right(), left.bottom()));
+        }
+        const render::BitmapHandle whole = page->drawWhole(beyond);
+        const PixelView part = whole ? PixelView::Of(*whole) : PixelView();
+        if (!part.Valid())
+            throw std::runtime_error("the page could not be rendered again");
+        // On white paper, as the picture was: every pixel not white is ink.
+        if (const std::optional<QRect> more = detector.Detect(part, QRect(0, 0, part.width, part.height), Paper{}))
+            found = found ? found->united(more->translated(beyond.topLeft())) : more->translated(beyond.topLeft());
+    }
+    if (page && page->foundInk && found)
+        page->foundInk(*found);
     if (!found)
         return std::nullopt;
     return CropRect{found->left() / sx, found->top() / sy, (found->right() + 1) / sx, (found->bottom() + 1) / sy};
+}
+
+}  // namespace
+
+std::optional<CropRect> ContentOfPage(const render::Bitmap &bitmap, double width, double height,
+                                      const CropRect &area) {
+    return ContentOf(PixelView::Of(bitmap), width, height, area);
 }
 
 std::shared_ptr<PageWalk> StartAutoCrop(const std::shared_ptr<render::RenderScheduler> &scheduler, int pageCount,
@@ -168,7 +246,7 @@ std::shared_ptr<PageWalk> StartAutoCrop(const std::shared_ptr<render::RenderSche
             return;
         }
         const CropRect area = areaOf ? areaOf(page.page, page.height) : CropRect{};
-        content.content = ContentOfPage(*page.bitmap, page.width, page.height, area);
+        content.content = ContentOf(PixelView::Of(*page.bitmap), page.width, page.height, area, &page);
     };
     auto done = [results, options, finished = std::move(finished)] {
         AutoCropResult result;
@@ -178,7 +256,7 @@ std::shared_ptr<PageWalk> StartAutoCrop(const std::shared_ptr<render::RenderSche
             finished(std::move(result));
     };
     return PageWalk::Start(scheduler, std::move(pages), std::move(visit), std::move(progress), std::move(done),
-                           render::RenderScheduler::kBackground, PageWalk::Colours::Grey);
+                           render::RenderScheduler::kBackground, PageWalk::Colours::Ink);
 }
 
 }  // namespace crop

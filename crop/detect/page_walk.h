@@ -40,10 +40,23 @@ public:
         const render::Bitmap *bitmap = nullptr;  // null when it cannot be rendered
         double width = 0, height = 0;             // the shown page in points
         QString error;
+        // Colours::Ink: the box (pixels, rows from the top) where dark text
+        // was left out of the picture, empty when nothing was. The picture
+        // is exact outside it and may be lighter inside; the visit draws
+        // what it needs of it again with drawWhole.
+        QRect leftOut;
+        // Colours::Ink: a region of the picture (grey) with nothing left out.
+        std::function<render::BitmapHandle(const QRect &region)> drawWhole;
+        // Colours::Ink: the visit tells the box of ink it found (pixels),
+        // where later pages of the same size and parity may leave text out.
+        std::function<void(const QRect &found)> foundInk;
     };
     // What the pictures hold: full colour, or grey where the rendering
-    // library gives it (less to draw, for visits that only look for ink).
-    enum class Colours { Full, Grey };
+    // library gives it (less to draw, for visits that only look for ink),
+    // or grey leaving out the dark text that lies well inside the ink box
+    // found on the last page of the same parity, for visits that only look
+    // for the box of the ink.
+    enum class Colours { Full, Grey, Ink };
     using Visit = std::function<void(const Page &)>;
     using Progress = std::function<void(int done, int total)>;
     using Finished = std::function<void()>;
@@ -71,6 +84,15 @@ private:
     std::vector<int> m_pages;
     Colours m_colours = Colours::Full;
     std::atomic<bool> m_scansSeen{false};  // a page not on white paper came: colour from now on
+    // Colours::Ink: the boxes of ink last found on even and on odd pages
+    // with pictures of one size, the newest at `next` - 1.
+    struct InkHint {
+        QSize picture;
+        QRect boxes[3];
+        int next = 0;
+    };
+    InkHint m_inkHints[2];
+    std::mutex m_hintMutex;  // m_inkHints
     std::vector<uint64_t> m_jobs;
     std::unique_ptr<std::atomic<bool>[]> m_visited;
     Visit m_visit;

@@ -9,6 +9,7 @@
 #include "render/page_source.h"
 #include "render/render_scheduler.h"
 #include "render/rendering_library.h"
+#include "tests/fixtures/pdf_fixtures.h"
 #include "tests/fixtures/scan_page.h"
 #include "tests/fixtures/temp_dir.h"
 
@@ -137,5 +138,57 @@ TEST(GreyPictures, FindTheBoxTheColourPictureGives) {
         EXPECT_NEAR(found[1]->top, found[0]->top, 0.5);
         EXPECT_NEAR(found[1]->right, found[0]->right, 0.5);
         EXPECT_NEAR(found[1]->bottom, found[0]->bottom, 0.5);
+    }
+}
+
+// A whole-document crop leaves text out of a page's picture where the pages
+// before had ink beyond it; every box is still the one the whole picture
+// gives: on a page whose lines all lie inside those boxes, one whose only
+// other ink is a short rule at its foot, and one whose text is painted over
+// in white.
+TEST(LeavingOutText, EveryBoxIsTheOneTheWholePictureGives) {
+    ASSERT_TRUE(render::LoadRenderingLibrary());
+    fixtures::DocPlan plan = fixtures::ManyPages(9, false);
+    for (fixtures::PagePlan &p : plan.pages)
+        p.bookContent = true;
+    for (int i : {6, 7}) {
+        fixtures::PagePlan &p = plan.pages[size_t(i)];
+        p = fixtures::PagePlan();
+        for (int line = 0; line < 4; ++line)
+            p.texts.push_back({200, 600.0 - 14 * line, 11, "A few lines high on the page, well inside"});
+    }
+    plan.pages[7].blackRects.push_back({250, 120, 350, 121});
+    plan.pages[8].lastContent = "1 g 306 0 306 792 re f\n";
+    fixtures::TempDir dir;
+    const std::string path = dir.file("pages.pdf");
+    fixtures::WritePdf(plan, path);
+
+    auto scheduler = std::make_shared<render::RenderScheduler>(path, 2);
+    std::optional<crop::AutoCropResult> result;
+    std::mutex mutex;
+    const auto walk = crop::StartAutoCrop(scheduler, int(plan.pages.size()), {}, {}, {},
+                                          [&](crop::AutoCropResult r) {
+                                              std::lock_guard lock(mutex);
+                                              result = std::move(r);
+                                          });
+    ASSERT_TRUE(walk->Wait());
+    scheduler->Stop();
+    ASSERT_TRUE(result);
+
+    std::unique_ptr<render::PageSource> source = render::PageSource::Open(path, 1);
+    ASSERT_TRUE(source);
+    for (const crop::PageContent &page : result->pages) {
+        SCOPED_TRACE("page " + std::to_string(page.page));
+        QRect rect;
+        QString reason, note;
+        render::BitmapHandle bitmap = render::RenderPageBitmap(*source, page.page, rect, reason, note, nullptr, true);
+        ASSERT_TRUE(bitmap) << reason.toStdString();
+        const std::optional<crop::CropRect> whole = crop::ContentOfPage(*bitmap, rect.width(), rect.height(), {});
+        ASSERT_TRUE(whole);
+        ASSERT_TRUE(page.content);
+        EXPECT_NEAR(page.content->left, whole->left, 0.01);
+        EXPECT_NEAR(page.content->top, whole->top, 0.01);
+        EXPECT_NEAR(page.content->right, whole->right, 0.01);
+        EXPECT_NEAR(page.content->bottom, whole->bottom, 0.01);
     }
 }
