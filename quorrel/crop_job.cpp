@@ -17,6 +17,7 @@
 #include <cstring>
 #include <exception>
 #include <fstream>
+#include <iostream>
 
 namespace quorrel {
 namespace {
@@ -37,7 +38,10 @@ bool RunCropJob(const CropJob &job, std::string &error, const std::function<void
     const bool mediaBox = job.mediaBox, rewrite = job.rewrite, progress = job.progress, requireCrop = job.requireCrop;
     try {
         CropList crops;
-        {
+        // A list on standard input ("-") is read once the input has been
+        // read and its pages found: the caller may still be making it.
+        const bool listOnInput = list == "-";
+        if (!listOnInput) {
             std::ifstream file(list, std::ios::binary);
             if (!file)
                 return Failed(error, "cannot read the crop list " + list + ": " + std::strerror(errno));
@@ -108,6 +112,16 @@ bool RunCropJob(const CropJob &job, std::string &error, const std::function<void
                 "); the rendering library repaired a copy of it, and that copy is cropped");
         }
 
+        if (listOnInput) {
+            try {
+                pdf->getAllPages();
+            } catch (const std::exception &) {
+                // Met again, and told, when the pages are cropped.
+            }
+            std::string why;
+            if (!ParseCropList(std::cin, crops, why))
+                return Failed(error, "the crop list on standard input: " + why);
+        }
         showWarnings();
         const CropReport report = ApplyCropList(*pdf, crops, mediaBox);
         for (const std::string &w : report.warnings)

@@ -126,17 +126,10 @@ bool ContentValues(const QString &input, int pageCount, const AutoCropJob &job, 
 // Every page of the job split into the cells of its grid, at its gutters.
 bool SplitValues(const QString &input, int pageCount, const AutoCropJob &job, AutoCropReport &report,
                  PageValues &values, QString &reason, const AutoCropProgress &progress);
-// The crop list of `values` written and the crop tool run.
-bool WriteCopy(const QString &input, const QString &output, int pageCount, const PageValues &values,
-               AutoCropReport &report, QString &reason, const AutoCropProgress &progress);
-
-// The temporary crop list, gone whatever happens.
-struct TempList {
-    std::string path;
-    ~TempList() {
-        RemoveCropList(path);
-    }
-};
+// The crop list of `values` given to the crop tool, started already on a
+// list to come, and the tool's end awaited.
+bool WriteCopy(CropRun &run, int pageCount, const PageValues &values, AutoCropReport &report, QString &reason,
+               const AutoCropProgress &progress);
 
 }  // namespace
 
@@ -175,6 +168,11 @@ bool AutoCropFile(const AutoCropJob &job, AutoCropReport &report, QString &reaso
         }
     }
 
+    // The crop tool reads the input while the pages are looked at, and gets
+    // the list once it is made.
+    CropRun run;
+    if (!run.Start({CropRun::ToolPath(), QStringLiteral("-"), input, output}, reason))
+        return false;
     PageValues values;
     if (job.margins) {
         if (!MarginValues(*source, pageCount, job, report, values, reason))
@@ -185,7 +183,7 @@ bool AutoCropFile(const AutoCropJob &job, AutoCropReport &report, QString &reaso
                         : ContentValues(input, pageCount, job, report, values, reason, progress)))
             return false;
     }
-    return WriteCopy(input, output, pageCount, values, report, reason, progress);
+    return WriteCopy(run, pageCount, values, report, reason, progress);
 }
 
 namespace {
@@ -316,21 +314,15 @@ bool SplitValues(const QString &input, int pageCount, const AutoCropJob &job, Au
     return true;
 }
 
-bool WriteCopy(const QString &input, const QString &output, int pageCount, const PageValues &values,
-               AutoCropReport &report, QString &reason, const AutoCropProgress &progress) {
-    TempList list;
+bool WriteCopy(CropRun &run, int pageCount, const PageValues &values, AutoCropReport &report, QString &reason,
+               const AutoCropProgress &progress) {
     const std::string text = CropListText(pageCount, std::function<std::vector<std::string>(int)>([&values](int page) {
         const auto planned = values.find(page);
         return planned == values.end() ? std::vector<std::string>() : planned->second;
     }));
-    if (!WriteCropList(text, list.path, reason)) {
-        reason = QStringLiteral("the crop list cannot be written to the temporary folder");
-        return false;
-    }
 
     // The crop tool writes a temporary file beside the output and renames
     // it into place when it is complete.
-    CropRun run;
     QEventLoop loop;
     bool ok = false;
     QString message;
@@ -343,8 +335,7 @@ bool WriteCopy(const QString &input, const QString &output, int pageCount, const
         message = text;
         loop.quit();
     });
-    if (!run.Start({CropRun::ToolPath(), QString::fromStdString(list.path), input, output}, reason))
-        return false;
+    run.SendList(QByteArray::fromStdString(text));
     loop.exec();
     if (!ok) {
         reason = message.simplified();

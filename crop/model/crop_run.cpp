@@ -47,7 +47,8 @@ bool CropRun::Start(const Job &job, QString &reason) {
     m_stopping = false;
     m_process = std::make_unique<QProcess>();
     m_process->setProcessChannelMode(QProcess::MergedChannels);
-    m_process->setStandardInputFile(QProcess::nullDevice());
+    if (job.cropList != QLatin1String("-"))
+        m_process->setStandardInputFile(QProcess::nullDevice());
     connect(m_process.get(), &QProcess::readyReadStandardOutput, this, &CropRun::ReadOutput);
     connect(m_process.get(), &QProcess::finished, this, &CropRun::Ended);
     connect(m_process.get(), &QProcess::errorOccurred, this, [this](QProcess::ProcessError error) {
@@ -71,6 +72,13 @@ bool CropRun::Start(const Job &job, QString &reason) {
         return false;
     }
     return true;
+}
+
+void CropRun::SendList(const QByteArray &text) {
+    if (!m_process || m_job.cropList != QLatin1String("-"))
+        return;
+    m_process->write(text);
+    m_process->closeWriteChannel();
 }
 
 CropRun::Stamp CropRun::StampOf(const QString &path) {

@@ -43,6 +43,10 @@ public:
     // Starts the tool; false, with the reason in plain words, when it is
     // missing or a run is going on.
     bool Start(const Job &job, QString &reason);
+    // A job whose crop list is "-" reads it from the tool's standard input
+    // once the tool has read the input: the tool may be started while the
+    // list is still being made, and is given it with SendList.
+    void SendList(const QByteArray &text);
     bool IsRunning() const;
     // Stops the tool (it removes its temporary file as it goes) and waits
     // for it. True when it was stopped, and then Finished is not sent; false
