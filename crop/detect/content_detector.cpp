@@ -82,6 +82,33 @@ struct Components {
     }
 };
 
+// The label of each set cell of a gw x gh grid (-1 for the others): cells
+// touching at a side or corner share a component of `components`.
+std::vector<int> LabelCells(const std::vector<uint8_t> &cells, int gw, int gh, Components &components) {
+    std::vector<int> label(cells.size(), -1);
+    for (int y = 0; y < gh; ++y)
+        for (int x = 0; x < gw; ++x) {
+            const size_t i = size_t(y) * size_t(gw) + size_t(x);
+            if (!cells[i])
+                continue;
+            int l = -1;
+            for (const auto &[dx, dy] : {std::pair{-1, 0}, std::pair{0, -1}, std::pair{-1, -1}, std::pair{1, -1}}) {
+                const int nx = x + dx, ny = y + dy;
+                if (nx < 0 || nx >= gw || ny < 0)
+                    continue;
+                const int n = label[size_t(ny) * size_t(gw) + size_t(nx)];
+                if (n < 0)
+                    continue;
+                if (l < 0)
+                    l = n;
+                else
+                    components.Join(l, n);
+            }
+            label[i] = l < 0 ? components.Make() : l;
+        }
+    return label;
+}
+
 // Marks every cell within `radius` cells of a marked one, along one axis.
 void Dilate(std::vector<uint8_t> &cells, int w, int h, int radius, bool alongRows) {
     const int lines = alongRows ? h : w, length = alongRows ? w : h;
@@ -388,57 +415,13 @@ std::optional<QRect> ContentDetector::ScanBox(const PixelView &view, const QRect
     Dilate(grown, gw, gh, radius, false);
 
     // Connected parts of the widened cells.
-    std::vector<int> label(grown.size(), -1);
     Components parts;
-    for (int y = 0; y < gh; ++y)
-        for (int x = 0; x < gw; ++x) {
-            const size_t i = size_t(y) * size_t(gw) + size_t(x);
-            if (!grown[i])
-                continue;
-            int l = -1;
-            auto join = [&](int nx, int ny) {
-                if (nx < 0 || nx >= gw || ny < 0)
-                    return;
-                const int n = label[size_t(ny) * size_t(gw) + size_t(nx)];
-                if (n < 0)
-                    return;
-                if (l < 0)
-                    l = n;
-                else
-                    parts.Join(l, n);
-            };
-            join(x - 1, y);
-            join(x, y - 1);
-            join(x - 1, y - 1);
-            join(x + 1, y - 1);
-            label[i] = l < 0 ? parts.Make() : l;
-        }
-
+    const std::vector<int> label = LabelCells(grown, gw, gh, parts);
     // The pieces: connected runs of content cells before widening. Specks
     // near each other join one part; a part is dust when every piece of it
     // is a speck, however far its specks spread.
-    std::vector<int> pieceLabel(marked.size(), -1);
     Components pieces;
-    for (int y = 0; y < gh; ++y)
-        for (int x = 0; x < gw; ++x) {
-            const size_t i = size_t(y) * size_t(gw) + size_t(x);
-            if (!marked[i])
-                continue;
-            int l = -1;
-            for (const auto &[dx, dy] : {std::pair{-1, 0}, std::pair{0, -1}, std::pair{-1, -1}, std::pair{1, -1}}) {
-                const int nx = x + dx, ny = y + dy;
-                if (nx < 0 || nx >= gw || ny < 0)
-                    continue;
-                const int n = pieceLabel[size_t(ny) * size_t(gw) + size_t(nx)];
-                if (n < 0)
-                    continue;
-                if (l < 0)
-                    l = n;
-                else
-                    pieces.Join(l, n);
-            }
-            pieceLabel[i] = l < 0 ? pieces.Make() : l;
-        }
+    const std::vector<int> pieceLabel = LabelCells(marked, gw, gh, pieces);
 
     // Each part's and each piece's exact box from its content pixels.
     const int parents = int(parts.parent.size());
