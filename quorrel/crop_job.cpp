@@ -18,6 +18,8 @@
 #include <exception>
 #include <fstream>
 #include <iostream>
+#include <iterator>
+#include <sstream>
 
 namespace quorrel {
 namespace {
@@ -118,8 +120,18 @@ bool RunCropJob(const CropJob &job, std::string &error, const std::function<void
             } catch (const std::exception &) {
                 // Met again, and told, when the pages are cropped.
             }
+            // The list ends with a line "End": one cut short (its maker
+            // stopped while writing it) crops nothing.
+            std::string text((std::istreambuf_iterator<char>(std::cin)), std::istreambuf_iterator<char>());
+            const std::string end = "End\n";
+            if (text.size() < end.size() || text.compare(text.size() - end.size(), end.size(), end) != 0 ||
+                (text.size() > end.size() && text[text.size() - end.size() - 1] != '\n'))
+                return Failed(error, "the crop list on standard input is incomplete (it does not end with a line "
+                                     "\"End\"); nothing was cropped, and " + out + " is not written");
+            text.resize(text.size() - end.size());
+            std::istringstream lines(text);
             std::string why;
-            if (!ParseCropList(std::cin, crops, why))
+            if (!ParseCropList(lines, crops, why))
                 return Failed(error, "the crop list on standard input: " + why);
         }
         showWarnings();

@@ -27,7 +27,7 @@ constexpr const char *kUsage =
     "and the copies share the page's content. OUT may be IN; it is replaced\n"
     "only when the new file is complete. LIST \"-\" is read from standard\n"
     "input once IN has been read, so a caller may start the tool while it\n"
-    "still makes the list.\n"
+    "still makes the list; it ends with a line \"End\".\n"
     "\n"
     "OUT is IN's bytes unchanged followed by an update that gives the cropped\n"
     "pages their new boxes, so signatures keep covering what they signed. A\n"

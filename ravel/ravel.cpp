@@ -206,9 +206,9 @@ bool WithinLimit(int width, int height) {
 // out is dark, so wherever the whole picture is white so is this one, and
 // every later paint composites pixel by pixel and the darker the backdrop
 // the darker the result. Not inside a soft mask's definition or a tile,
-// where that does not hold; a group with a blend mode that is not
-// monotone (difference, exclusion, the non-separable ones) or a knockout
-// group marks the picture as one to draw again whole.
+// where that does not hold; a group with a blend mode other than normal,
+// multiply and darken, or a knockout group, marks the picture as one to
+// draw again whole.
 struct InkDevice {
     fz_device super;
     fz_device *target;
@@ -263,8 +263,7 @@ void InkFillText(fz_context *ctx, fz_device *dev, const fz_text *text, fz_matrix
                     // glyph's placement on the subpixel grid and emboldening.
                     const fz_rect r = fz_bound_glyph(ctx, span->font, item.gid, fz_concat(trm, ctm));
                     if (!fz_is_empty_rect(r) && !fz_is_infinite_rect(r)) {
-                        const fz_irect box = fz_make_irect(int(std::floor(r.x0)) - 2, int(std::floor(r.y0)) - 2,
-                                                           int(std::ceil(r.x1)) + 2, int(std::ceil(r.y1)) + 2);
+                        const fz_irect box = fz_expand_irect(fz_irect_from_rect(r), 2);
                         if (Within(box, ink->inside)) {
                             leave = true;
                             ink->leftOut = Union(ink->leftOut, box);
@@ -348,19 +347,12 @@ void InkEndMask(fz_context *ctx, fz_device *dev) {
 }
 void InkBeginGroup(fz_context *ctx, fz_device *dev, fz_rect area, fz_colorspace *cs, int isolated, int knockout,
                    int blendmode, float alpha) {
-    switch (blendmode) {
-    case FZ_BLEND_DIFFERENCE:
-    case FZ_BLEND_EXCLUSION:
-    case FZ_BLEND_HUE:
-    case FZ_BLEND_SATURATION:
-    case FZ_BLEND_COLOR:
-    case FZ_BLEND_LUMINOSITY:
+    // Where a glyph is left out, a group's backdrop is lighter, or
+    // transparent within an isolated group, so that what is painted over it
+    // shows its own colour: only normal, multiply and darken then never
+    // come out darker than over the glyph.
+    if (knockout || (blendmode != FZ_BLEND_NORMAL && blendmode != FZ_BLEND_MULTIPLY && blendmode != FZ_BLEND_DARKEN))
         Ink(dev)->drawAgain = true;
-        break;
-    default:
-        if (knockout)
-            Ink(dev)->drawAgain = true;
-    }
     fz_begin_group(ctx, Target(dev), area, cs, isolated, knockout, blendmode, alpha);
 }
 void InkEndGroup(fz_context *ctx, fz_device *dev) { fz_end_group(ctx, Target(dev)); }

@@ -163,24 +163,33 @@ Paper ContentDetector::EstimatePaper(const PixelView &view) {
 }
 
 template <int C>
+bool ContentDetector::MostlyWhiteOf(const PixelView &view) {
+    const int sparse = std::max(1, int(std::sqrt(double(view.width) * view.height / 4096.0)));
+    int64_t white = 0, all = 0;
+    for (int y = sparse / 2; y < view.height; y += sparse) {
+        const uint8_t *row = view.Row(y);
+        for (int x = sparse / 2; x < view.width; x += sparse) {
+            white += Darkest<C>(row + C * x) == 255;
+            ++all;
+        }
+    }
+    return all > 0 && white * 4 >= all * 3;
+}
+
+bool ContentDetector::MostlyWhite(const PixelView &view) {
+    if (!view.Valid())
+        return false;
+    return view.channels == 1 ? MostlyWhiteOf<1>(view) : MostlyWhiteOf<3>(view);
+}
+
+template <int C>
 Paper ContentDetector::EstimatePaperOf(const PixelView &view) {
     Paper paper;
     // Most born-digital pages are mostly white: a sparse look of some
     // four thousand pixels settles that at once. White then is far the
     // commonest colour, as the full count below would find.
-    {
-        const int sparse = std::max(1, int(std::sqrt(double(view.width) * view.height / 4096.0)));
-        int64_t white = 0, all = 0;
-        for (int y = sparse / 2; y < view.height; y += sparse) {
-            const uint8_t *row = view.Row(y);
-            for (int x = sparse / 2; x < view.width; x += sparse) {
-                white += Darkest<C>(row + C * x) == 255;
-                ++all;
-            }
-        }
-        if (all > 0 && white * 4 >= all * 3)
-            return paper;
-    }
+    if (MostlyWhiteOf<C>(view))
+        return paper;
     // About a quarter of a million pixels sampled evenly.
     const int step = std::max(1, int(std::sqrt(double(view.width) * view.height / 250000.0)));
     std::array<int64_t, 256> histogram{};

@@ -67,6 +67,9 @@ public:
     explicit ContentDetector(double pixelsPerPoint) : m_pixelsPerPoint(pixelsPerPoint > 0 ? pixelsPerPoint : 1.0) {}
 
     static Paper EstimatePaper(const PixelView &view);
+    // At least three quarters of some four thousand pixels spread evenly
+    // over the picture are pure white (EstimatePaper's first look).
+    static bool MostlyWhite(const PixelView &view);
 
     // The box (pixels, right and bottom exclusive) of the content within
     // `area`, clipped to the picture; nothing for a blank area or an
@@ -81,6 +84,8 @@ private:
     std::optional<QRect> ScanBox(const PixelView &view, const QRect &area, const Paper &paper) const;
     template <int C>
     static Paper EstimatePaperOf(const PixelView &view);
+    template <int C>
+    static bool MostlyWhiteOf(const PixelView &view);
 
     double m_pixelsPerPoint;
 };

@@ -46,8 +46,8 @@ PageWalk::~PageWalk() {
 
 void PageWalk::Cancel() {
     m_cancelled = true;
-    // A visit under way ends before Cancel returns.
-    { std::lock_guard visiting(m_visiting); }
+    // The renders are stopped first: a visit may be drawing part of its
+    // page again.
     std::vector<uint64_t> jobs;
     {
         std::lock_guard lock(m_mutex);
@@ -56,6 +56,8 @@ void PageWalk::Cancel() {
     if (const std::shared_ptr<render::RenderScheduler> scheduler = m_scheduler.lock())
         for (uint64_t id : jobs)
             scheduler->Cancel(id);
+    // A visit under way ends before Cancel returns.
+    { std::lock_guard visiting(m_visiting); }
     m_ended.notify_all();
 }
 
@@ -101,6 +103,15 @@ bool PageWalk::RunPage(size_t index, render::PageSource *source, LS_CancelFlag *
         }
         bitmap = render::RenderPageBitmap(*source, page.page, pageRect, page.error, note, cancel, grey,
                                           m_colours == Colours::Ink ? &leave : nullptr);
+        // A picture with text left out is lighter than the whole one: it
+        // tells white paper only when most of it is plainly white (at most
+        // a fifth of it is left out, so the whole picture is white paper
+        // too); else the page is drawn whole and looked at again.
+        if (!leave.leftOut.isEmpty() && bitmap && !ContentDetector::MostlyWhite(PixelView::Of(*bitmap))) {
+            bitmap.reset();
+            leave.leftOut = QRect();
+            bitmap = render::RenderPageBitmap(*source, page.page, pageRect, page.error, note, cancel, true);
+        }
         if (grey && bitmap && bitmap->bitsPerPixel == 8 && !ContentDetector::EstimatePaper(PixelView::Of(*bitmap)).pureWhite) {
             m_scansSeen = true;
             bitmap.reset();
@@ -112,8 +123,11 @@ bool PageWalk::RunPage(size_t index, render::PageSource *source, LS_CancelFlag *
             const int pageNumber = page.page;
             const QSize picture(bitmap->width, bitmap->height);
             page.drawWhole = [source, pageNumber, picture, cancel](const QRect &region) {
-                return source->RenderInk(pageNumber, picture.width(), picture.height(), region, QRect(), nullptr,
-                                         cancel);
+                render::BitmapHandle part = source->RenderInk(pageNumber, picture.width(), picture.height(), region,
+                                                              QRect(), nullptr, cancel);
+                if (!part && cancel && render::Ravel().IsCancelled(cancel))
+                    throw Stopped();
+                return part;
             };
             page.foundInk = [this, pageNumber, picture](const QRect &found) {
                 std::lock_guard lock(m_hintMutex);
@@ -144,6 +158,8 @@ bool PageWalk::RunPage(size_t index, render::PageSource *source, LS_CancelFlag *
         // that could not be rendered, so the walk still ends.
         try {
             m_visit(page);
+        } catch (const Stopped &) {
+            return false;  // run again later if it was only put aside
         } catch (const std::exception &e) {
             page.bitmap = nullptr;
             page.error = std::string_view(e.what()) == std::bad_alloc().what()

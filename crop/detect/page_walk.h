@@ -74,6 +74,9 @@ public:
     int Done() const { return m_done.load(); }
     // Blocks until every page is done (true) or the walk is cancelled.
     bool Wait();
+    // Thrown by Page::drawWhole when the page's render was stopped: the
+    // page is visited again later if it was only put aside.
+    struct Stopped {};
 
 private:
     PageWalk() = default;

@@ -335,7 +335,7 @@ bool WriteCopy(CropRun &run, int pageCount, const PageValues &values, AutoCropRe
         message = text;
         loop.quit();
     });
-    run.SendList(QByteArray::fromStdString(text));
+    run.SendList(QByteArray::fromStdString(text) + "End\n");
     loop.exec();
     if (!ok) {
         reason = message.simplified();

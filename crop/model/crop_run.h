@@ -45,7 +45,8 @@ public:
     bool Start(const Job &job, QString &reason);
     // A job whose crop list is "-" reads it from the tool's standard input
     // once the tool has read the input: the tool may be started while the
-    // list is still being made, and is given it with SendList.
+    // list is still being made, and is given it with SendList, its last
+    // line "End" (a list cut short crops nothing).
     void SendList(const QByteArray &text);
     bool IsRunning() const;
     // Stops the tool (it removes its temporary file as it goes) and waits

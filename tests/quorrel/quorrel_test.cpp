@@ -420,6 +420,21 @@ TEST_F(QuorrelTest, FailuresSayWhyAndLeaveNoOutput) {
     ToolRun bad = Crop(dir.file("bad.txt"), dir.file("good.pdf"), out);
     EXPECT_NE(bad.exitCode, 0);
     EXPECT_NE(bad.err.find("line 2"), std::string::npos) << bad.err;
+    // A list on standard input crops when it ends with "End", and a list
+    // cut short crops nothing.
+    auto fromInput = [&](const QByteArray &text) {
+        QProcess p;
+        p.start(QUORREL_PATH, {"-s", "setcropfile=-", "-i", Q(dir.file("good.pdf")), "-o", Q(out)});
+        p.write(text);
+        p.closeWriteChannel();
+        p.waitForFinished(120000);
+        return p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+    };
+    EXPECT_NE(fromInput("Page 1, [10.00,700.00,500.00,50.00]\n"), 0);
+    EXPECT_FALSE(fs::exists(out));
+    EXPECT_EQ(fromInput("Page 1, [10.00,700.00,500.00,50.00]\nEnd\n"), 0);
+    EXPECT_TRUE(fs::exists(out));
+    fs::remove(out);
     // An existing output survives a failed run whole.
     std::ofstream(out) << "keep me";
     EXPECT_NE(Crop(list, dir.file("locked.pdf"), out).exitCode, 0);
