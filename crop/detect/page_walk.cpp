@@ -103,20 +103,22 @@ bool PageWalk::RunPage(size_t index, render::PageSource *source, LS_CancelFlag *
         }
         bitmap = render::RenderPageBitmap(*source, page.page, pageRect, page.error, note, cancel, grey,
                                           m_colours == Colours::Ink ? &leave : nullptr);
-        // A picture with text left out is lighter than the whole one: it
-        // tells white paper only when most of it is plainly white (at most
-        // a fifth of it is left out, so the whole picture is white paper
-        // too); else the page is drawn whole and looked at again.
-        if (!leave.leftOut.isEmpty() && bitmap && !ContentDetector::MostlyWhite(PixelView::Of(*bitmap))) {
-            bitmap.reset();
-            leave.leftOut = QRect();
-            bitmap = render::RenderPageBitmap(*source, page.page, pageRect, page.error, note, cancel, true);
-        }
-        if (grey && bitmap && bitmap->bitsPerPixel == 8 && !ContentDetector::EstimatePaper(PixelView::Of(*bitmap)).pureWhite) {
-            m_scansSeen = true;
-            bitmap.reset();
-            leave.leftOut = QRect();
-            bitmap = render::RenderPageBitmap(*source, page.page, pageRect, page.error, note, cancel, false);
+        if (grey && bitmap && bitmap->bitsPerPixel == 8) {
+            // Mostly plainly white: white paper, even with text left out (at
+            // most a fifth of the picture is, so the whole one is mostly
+            // white too). Else a picture with text left out, lighter than
+            // the whole one, does not tell: the page is drawn whole.
+            bool white = ContentDetector::MostlyWhite(PixelView::Of(*bitmap));
+            if (!white && !leave.leftOut.isEmpty()) {
+                bitmap.reset();
+                leave.leftOut = QRect();
+                bitmap = render::RenderPageBitmap(*source, page.page, pageRect, page.error, note, cancel, true);
+            }
+            if (!white && bitmap && !ContentDetector::EstimatePaper(PixelView::Of(*bitmap)).pureWhite) {
+                m_scansSeen = true;
+                bitmap.reset();
+                bitmap = render::RenderPageBitmap(*source, page.page, pageRect, page.error, note, cancel, false);
+            }
         }
         if (m_colours == Colours::Ink && bitmap) {
             page.leftOut = leave.leftOut;
