@@ -1,5 +1,7 @@
 #include "platform/temp_files.h"
 
+#include <algorithm>
+
 #include <QDir>
 
 #include <cerrno>
@@ -25,6 +27,14 @@ TempFileRegistry &TempFileRegistry::Instance() {
 void TempFileRegistry::Add(std::string path) {
     std::lock_guard<std::mutex> guard(m_mutex);
     m_paths.push_back(std::move(path));
+}
+
+bool TempFileRegistry::AddNew(std::string path) {
+    std::lock_guard<std::mutex> guard(m_mutex);
+    if (std::find(m_paths.begin(), m_paths.end(), path) != m_paths.end())
+        return false;
+    m_paths.push_back(std::move(path));
+    return true;
 }
 
 void TempFileRegistry::Forget(const std::string &path) {
@@ -65,19 +75,26 @@ std::string TempFolder() {
 std::size_t MakeTempFileName(std::size_t capacity, std::string &path, std::string_view suffix) {
     if (capacity == 0)
         return 0;
-    std::string pattern = TempFolder() + "/pdf" + std::to_string(::getpid()) + "-XXXXXX.tmp";
-    std::vector<char> buffer(pattern.begin(), pattern.end());
-    buffer.push_back('\0');
-    int fd = ::mkstemps(buffer.data(), 4);  // keeps ".tmp"
-    if (fd < 0)
-        return 0;
-    ::close(fd);
-    std::string name(buffer.data());
-    ::unlink(name.c_str());
-    name.append(suffix);
-    TempFileRegistry::Instance().Add(name);
-    path = std::move(name);
-    return path.size();
+    const std::string pattern = TempFolder() + "/pdf" + std::to_string(::getpid()) + "-XXXXXX.tmp";
+    // The file that reserves the name is gone once the name is handed out,
+    // so another thread may be given the same name again while the first
+    // is still in use: such a name is drawn again.
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        std::vector<char> buffer(pattern.begin(), pattern.end());
+        buffer.push_back('\0');
+        const int fd = ::mkstemps(buffer.data(), 4);  // keeps ".tmp"
+        if (fd < 0)
+            return 0;
+        ::close(fd);
+        std::string name(buffer.data());
+        const bool fresh = TempFileRegistry::Instance().AddNew(name + std::string(suffix));
+        ::unlink(name.c_str());
+        if (fresh) {
+            path = std::move(name.append(suffix));
+            return path.size();
+        }
+    }
+    return 0;
 }
 
 }  // namespace platform

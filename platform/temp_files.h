@@ -17,6 +17,8 @@ public:
     static TempFileRegistry &Instance();
 
     void Add(std::string path);
+    // Add, unless the path is on the list already: false then.
+    bool AddNew(std::string path);
     // Takes a path off the list once its file has been deleted, so that
     // the exit never deletes a later file of the same name.
     void Forget(const std::string &path);
