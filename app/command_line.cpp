@@ -14,7 +14,10 @@
 #include <cstdio>
 #include <cstring>
 #include <mutex>
+#include <optional>
+#include <string.h>
 #include <sys/stat.h>
+#include <termios.h>
 #include <unistd.h>
 
 namespace app {
@@ -25,6 +28,7 @@ constexpr const char *kUsage =
     "       orvane --auto-crop IN.pdf -o OUT.pdf [--uniform] [--margin PTS] [--pages RANGE]\n"
     "                          [--split COLSxROWS [--right-to-left]]\n"
     "       orvane --crop IN.pdf -o OUT.pdf --margins L,T,R,B[pt|mm|in] [--pages RANGE]\n"
+    "       either with [--password-file FILE] [--remove-hidden]\n"
     "\n"
     "Without options the window opens, showing FILE when one is named.\n"
     "\n"
@@ -68,9 +72,73 @@ constexpr const char *kUsage =
     "                        \"0.5,1,0.5,1in\". A page the margins leave nothing\n"
     "                        of stays as it is, with a warning\n"
     "\n"
+    "With either:\n"
+    "\n"
+    "  --password-file FILE  the password of a locked IN.pdf, the first line of\n"
+    "                        FILE; on a terminal the password is asked for\n"
+    "                        instead. The copy keeps IN.pdf's encryption and\n"
+    "                        opens with the same passwords\n"
+    "  --remove-hidden       OUT.pdf keeps nothing that lies wholly outside a\n"
+    "                        page's crop: text, images, annotations and form\n"
+    "                        fields there are removed, the media box is set to\n"
+    "                        the crop, and the file is written whole\n"
+    "\n"
     "Progress is shown on standard error when it is a terminal. The exit code\n"
     "is 0 when OUT.pdf was written whole, 1 when it could not be (the reason\n"
     "is given in one line, and no OUT.pdf is left), 2 for wrong arguments.\n";
+
+// The first line of `path`, its line end left off.
+std::optional<platform::Secret> ReadPasswordFile(const QString &path, std::string &error) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        error = "cannot read the password file " + path.toStdString() + ": " + file.errorString().toStdString();
+        return std::nullopt;
+    }
+    QByteArray line = file.readLine(1 << 16);
+    while (line.endsWith('\n') || line.endsWith('\r'))
+        line.chop(1);
+    platform::Secret secret(std::string_view(line.constData(), size_t(line.size())));
+    line.fill('\0');
+    return secret;
+}
+
+// The password typed on the terminal without echo; nothing at the end of
+// the input.
+std::optional<platform::Secret> AskPasswordOnTerminal(const QString &input) {
+    std::fprintf(stderr, "Password for %s: ", input.toLocal8Bit().constData());
+    std::fflush(stderr);
+    termios before{};
+    const bool tty = ::tcgetattr(0, &before) == 0;
+    if (tty) {
+        termios quiet = before;
+        quiet.c_lflag &= ~tcflag_t(ECHO);
+        ::tcsetattr(0, TCSAFLUSH, &quiet);
+    }
+    std::string typed;
+    typed.reserve(4096);  // one buffer, wiped at the end
+    bool ended = false;
+    for (char c; ;) {
+        const ssize_t n = ::read(0, &c, 1);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            ended = typed.empty();
+            break;
+        }
+        if (c == '\n')
+            break;
+        if (typed.size() + 1 < typed.capacity())
+            typed.push_back(c);
+    }
+    if (tty)
+        ::tcsetattr(0, TCSAFLUSH, &before);
+    std::fputc('\n', stderr);
+    if (ended)
+        return std::nullopt;
+    platform::Secret secret(typed);
+    ::explicit_bzero(typed.data(), typed.capacity());
+    return secret;
+}
 
 int Usage(const QString &problem) {
     std::fprintf(stderr, "orvane: %s\nTry 'orvane --help'.\n", problem.toLocal8Bit().constData());
@@ -142,6 +210,18 @@ int RunCommandLine(int argc, char **argv) {
             if (!crop::ParseSplitGrid(text.toStdString(), grid, error))
                 return Usage(QStringLiteral("--split: %1").arg(QString::fromStdString(error)));
             job.split = grid;
+        } else if (arg == "--password-file") {
+            if (!value(text))
+                return Usage(QStringLiteral("--password-file needs the file that holds the password"));
+            std::string error;
+            std::optional<platform::Secret> password = ReadPasswordFile(text, error);
+            if (!password) {
+                std::fprintf(stderr, "orvane: %s\n", error.c_str());
+                return 1;
+            }
+            job.password = std::make_shared<const platform::Secret>(std::move(*password));
+        } else if (arg == "--remove-hidden") {
+            job.removeHidden = true;
         } else if (arg == "--right-to-left") {
             job.rightToLeft = true;
         } else if (arg == "--uniform") {
@@ -195,7 +275,25 @@ int RunCommandLine(int argc, char **argv) {
         };
     crop::AutoCropReport report;
     QString reason;
-    const bool ok = crop::AutoCropFile(job, report, reason, progress);
+    bool ok = crop::AutoCropFile(job, report, reason, progress);
+    // A locked input: asked for on a terminal, a few times, unless the
+    // password came with --password-file.
+    const bool given = job.password != nullptr;
+    for (int tries = 0; !ok && !given && tries < 3 && ::isatty(0) == 1 &&
+                        (report.openFailure == render::OpenFailure::NeedsPassword ||
+                         report.openFailure == render::OpenFailure::WrongPassword);
+         ++tries) {
+        if (report.openFailure == render::OpenFailure::WrongPassword)
+            std::fputs("orvane: that is not its password\n", stderr);
+        std::optional<platform::Secret> password = AskPasswordOnTerminal(job.input);
+        if (!password)
+            break;
+        job.password = std::make_shared<const platform::Secret>(std::move(*password));
+        report = {};
+        ok = crop::AutoCropFile(job, report, reason, progress);
+    }
+    if (!ok && report.openFailure == render::OpenFailure::NeedsPassword)
+        reason = QStringLiteral("%1 needs a password (use --password-file)").arg(job.input);
     if (terminal)
         std::fputs("\r\033[K", stderr);
     for (const std::string &warning : report.warnings)

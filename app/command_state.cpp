@@ -65,6 +65,10 @@ CommandState StateFor(int id, const CommandContext &c) {
         return {true, c.autoShrink};
     case ID_RIGHT_TO_LEFT:
         return {true, c.rightToLeft};
+    case ID_REMOVE_HIDDEN:
+        return {true, c.removeHidden};
+    case ID_REPORT_BEFORE_SAVING:
+        return {true, c.reportBeforeSaving};
     case ID_PREVIEW_COPY:
         return {c.hasPicture, c.preview};
     case ID_SPLIT_PAGES:

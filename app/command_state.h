@@ -22,7 +22,9 @@ struct CommandContext {
     bool overlayWanted = false;   // the overlay is shown or being built
     bool overlayBuilding = false;
     bool hasOutliers = false;     // Shrink All Pages found pages to check
-    bool rightToLeft = false;     // the regions of a row go into the copy from the right
+    bool rightToLeft = false;
+    bool removeHidden = false;      // the copy keeps nothing outside the crops
+    bool reportBeforeSaving = true; // what a save changes is shown first     // the regions of a row go into the copy from the right
     bool preview = false;         // the page view shows the page as the copy will have it
 };
 

@@ -41,6 +41,8 @@ namespace {
 
 // Whether the regions of a row go into the copy from the right.
 const QString kRightToLeftSetting = QStringLiteral("Cut/RightToLeft");
+const QString kRemoveHiddenSetting = QStringLiteral("Cut/RemoveHiddenContent");
+const QString kReportSetting = QStringLiteral("Cut/ReportBeforeSaving");
 // The last page range typed in Page Range Selection.
 const QString kPageRangeSetting = QStringLiteral("Cut/PageRange");
 // The unit of Crop Box and of the region's size in the status bar.
@@ -167,6 +169,8 @@ CMainFrame::CMainFrame(crop::COrvaneDoc &document, QWidget *parent) : QMainWindo
     QSettings settings(kSettingsOrganisation, kSettingsApplication);
     RestoreWindowPlacement(*this, settings, QString::fromStdString(Product().nameWithVersion));
     m_document.SetRightToLeft(settings.value(kRightToLeftSetting, false).toBool());
+    m_document.SetRemoveHidden(settings.value(kRemoveHiddenSetting, false).toBool());
+    m_document.SetReportBeforeSaving(settings.value(kReportSetting, true).toBool());
     crop::CPageRangeDialog::SetLastRange(settings.value(kPageRangeSetting).toString());
     crop::Unit unit = crop::Unit::Pt;
     if (crop::ParseUnit(settings.value(kUnitSetting).toString().toStdString(), unit))
@@ -183,6 +187,7 @@ CMainFrame::~CMainFrame() {
     QSettings settings(kSettingsOrganisation, kSettingsApplication);
     SaveWindowPlacement(*this, settings, QString::fromStdString(Product().nameWithVersion));
     settings.setValue(kPageRangeSetting, crop::CPageRangeDialog::LastRange());
+    settings.setValue(kReportSetting, m_document.ReportBeforeSaving());  // "Don't show this again" turns it off
     settings.setValue(kUnitSetting, QString::fromLatin1(crop::UnitName(crop::CCropBoxDialog::LastUnit())));
 }
 
@@ -205,7 +210,7 @@ QAction *CMainFrame::MakeAction(int id, const QString &text) {
     if (!tip.empty())
         action->setToolTip(QString::fromStdString(tip));
     if (id == res::ID_AUTO_SHRINK || id == res::ID_OVERLAY_PAGES || id == res::ID_RIGHT_TO_LEFT ||
-        id == res::ID_PREVIEW_COPY)
+        id == res::ID_PREVIEW_COPY || id == res::ID_REMOVE_HIDDEN || id == res::ID_REPORT_BEFORE_SAVING)
         action->setCheckable(true);
     connect(action, &QAction::triggered, this, [this, id] { OnCommand(id); });
     addAction(action);  // shortcuts work wherever the focus is in the window
@@ -371,6 +376,8 @@ void CMainFrame::UpdateCommandUI() {
     context.documentOpen = m_document.IsOpen();
     context.autoShrink = m_document.AutoShrink();
     context.rightToLeft = m_document.RightToLeft();
+    context.removeHidden = m_document.RemoveHidden();
+    context.reportBeforeSaving = m_document.ReportBeforeSaving();
     context.preview = m_pageView->Preview();
     context.pageViewActive = m_activePane == Pane::PageView;
     context.canUndo = m_document.CanUndo();
@@ -436,6 +443,16 @@ void CMainFrame::OnCommand(int id) {
         return;
     case ID_EDIT_UNDO:
         m_document.Undo();
+        return;
+    case ID_REMOVE_HIDDEN:
+        m_document.SetRemoveHidden(!m_document.RemoveHidden());
+        QSettings(kSettingsOrganisation, kSettingsApplication).setValue(kRemoveHiddenSetting, m_document.RemoveHidden());
+        UpdateCommandUI();
+        return;
+    case ID_REPORT_BEFORE_SAVING:
+        m_document.SetReportBeforeSaving(!m_document.ReportBeforeSaving());
+        QSettings(kSettingsOrganisation, kSettingsApplication).setValue(kReportSetting, m_document.ReportBeforeSaving());
+        UpdateCommandUI();
         return;
     case ID_RIGHT_TO_LEFT: {
         m_document.SetRightToLeft(!m_document.RightToLeft());

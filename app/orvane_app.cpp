@@ -1,12 +1,14 @@
 #include "app/orvane_app.h"
 
 #include "app/product_info.h"
+#include "crop/view/save_dialogs.h"
 #include "platform/dialogs.h"
 #include "platform/temp_files.h"
 #include "platform/termination.h"
 #include "render/rendering_library.h"
 #include "res/resources.h"
 
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QSettings>
 #include <QStringList>
@@ -73,12 +75,28 @@ void COrvaneApp::ConnectFrame() {
     QObject::connect(frame, &CMainFrame::NewDocumentRequested, frame, [this] { NewDocument(); });
 }
 
-bool COrvaneApp::OpenDocumentFile(const QString &path) {
-    QString reason;
-    if (m_document.OpenDocumentFile(path, reason))
-        return true;
-    ShowOpenFailure(path, reason);
-    return false;
+bool COrvaneApp::OpenDocumentFile(const QString &path) { return OpenAskingPassword(path, false); }
+
+bool COrvaneApp::OpenAskingPassword(const QString &path, bool dropped) {
+    platform::Secret password;
+    for (;;) {
+        QString reason;
+        render::OpenFailure why = render::OpenFailure::None;
+        const bool opened = dropped ? m_document.OpenDocument(path, reason, &password, &why)
+                                    : m_document.OpenDocumentFile(path, reason, &password, &why);
+        if (opened)
+            return true;
+        if (why != render::OpenFailure::NeedsPassword && why != render::OpenFailure::WrongPassword) {
+            ShowOpenFailure(path, reason);
+            return false;
+        }
+        // Asked until the right one is given; Cancel leaves the document
+        // that was shown as it was.
+        QWidget *parent = m_mainFrame && m_mainFrame->isVisible() ? m_mainFrame.get() : nullptr;
+        if (!crop::CPasswordDialog::Ask(parent, QFileInfo(path).fileName(), why == render::OpenFailure::WrongPassword,
+                                        password))
+            return false;
+    }
 }
 
 bool COrvaneApp::OpenRecentFile(int index) {
@@ -92,13 +110,7 @@ bool COrvaneApp::OpenRecentFile(int index) {
     return false;
 }
 
-bool COrvaneApp::OpenDroppedFile(const QString &path) {
-    QString reason;
-    if (m_document.OpenDocument(path, reason))
-        return true;
-    ShowOpenFailure(path, reason);
-    return false;
-}
+bool COrvaneApp::OpenDroppedFile(const QString &path) { return OpenAskingPassword(path, true); }
 
 void COrvaneApp::NewDocument() { m_document.CloseDocument(); }
 

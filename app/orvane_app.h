@@ -34,6 +34,9 @@ public:
     // The open path of File Open, the recent files and the command line.
     // A failure says so in a message and changes nothing that is shown.
     bool OpenDocumentFile(const QString &path);
+    // Opens `path` (as a drop when `dropped`), asking for the password of
+    // a locked file until the right one is given or the user cancels.
+    bool OpenAskingPassword(const QString &path, bool dropped);
     // The recent-file entry `index`: a file that cannot be opened leaves
     // the list.
     bool OpenRecentFile(int index);

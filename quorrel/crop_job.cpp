@@ -9,6 +9,7 @@
 
 #include <qpdf/QPDF.hh>
 #include <qpdf/QPDFExc.hh>
+#include <qpdf/QPDFPageObjectHelper.hh>
 #include <qpdf/QPDFWriter.hh>
 
 #include <algorithm>
@@ -19,6 +20,8 @@
 #include <fstream>
 #include <iostream>
 #include <iterator>
+#include <map>
+#include <unistd.h>
 #include <sstream>
 
 namespace quorrel {
@@ -29,6 +32,114 @@ bool Failed(std::string &error, const std::string &message) {
     return false;
 }
 
+std::string JsonString(const std::string &text) {
+    std::string out = "\"";
+    for (const unsigned char c : text) {
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += char(c);
+        } else if (c < 0x20) {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
+            out += escaped;
+        } else {
+            out += char(c);
+        }
+    }
+    return out + "\"";
+}
+
+// The box a page shows, its crop box within its media box, in user space.
+QPDFObjectHandle::Rectangle ShownBox(QPDFObjectHandle page) {
+    QPDFPageObjectHelper helper(page);
+    QPDFObjectHandle media = helper.getMediaBox(false), crop = helper.getCropBox(false, false);
+    QPDFObjectHandle::Rectangle m = media.isRectangle() ? media.getArrayAsRectangle() : QPDFObjectHandle::Rectangle();
+    if (!crop.isRectangle())
+        return m;
+    const QPDFObjectHandle::Rectangle c = crop.getArrayAsRectangle();
+    return {std::max(std::min(c.llx, c.urx), std::min(m.llx, m.urx)), std::max(std::min(c.lly, c.ury), std::min(m.lly, m.ury)),
+            std::min(std::max(c.llx, c.urx), std::max(m.llx, m.urx)), std::min(std::max(c.lly, c.ury), std::max(m.lly, m.ury))};
+}
+
+// What a crop will change, as JSON: pages cropped, split and left, the
+// copy's pages, what will lie outside the crops (out of reach), what
+// becomes of signatures, and whether the cropped-away content stays.
+std::string ReportOf(QPDF &pdf, const CropList &list, const CropReport &crop, const std::map<QPDFObjGen, int> &inputPage,
+                     const Signatures &signatures, const std::string &whole, bool removeHidden) {
+    int split = 0, cropped = 0;
+    for (const auto &[page, rects] : list) {
+        if (page < 1 || page > crop.pages)
+            continue;
+        int kept = 0;
+        for (const CropRect &r : rects)
+            kept += r.Empty() ? 0 : 1;
+        split += kept > 1 ? 1 : 0;
+        cropped += kept == 1 ? 1 : 0;
+    }
+    std::string outside;
+    int links = 0, fields = 0, notes = 0;
+    std::vector<QPDFObjectHandle> pages = pdf.getAllPages();
+    int input = 0;
+    for (size_t i = 0; i < pages.size(); ++i) {
+        const auto found = inputPage.find(pages[i].getObjGen());
+        if (found != inputPage.end())
+            input = found->second;
+        const QPDFObjectHandle::Rectangle box = ShownBox(pages[i]);
+        QPDFObjectHandle annots = pages[i].getKey("/Annots");
+        if (!annots.isArray())
+            continue;
+        for (QPDFObjectHandle annot : annots.aitems()) {
+            if (!annot.isDictionary() || !annot.getKey("/Rect").isRectangle())
+                continue;
+            const std::string subtype = annot.getKey("/Subtype").isName() ? annot.getKey("/Subtype").getName() : "";
+            if (subtype == "/Popup")
+                continue;
+            const QPDFObjectHandle::Rectangle r = annot.getKey("/Rect").getArrayAsRectangle();
+            const double x0 = std::min(r.llx, r.urx), x1 = std::max(r.llx, r.urx);
+            const double y0 = std::min(r.lly, r.ury), y1 = std::max(r.lly, r.ury);
+            // One without area (an invisible signature's) lies nowhere.
+            if (x1 <= x0 || y1 <= y0 || !(x1 <= box.llx || x0 >= box.urx || y1 <= box.lly || y0 >= box.ury))
+                continue;
+            const std::string kind = subtype == "/Link" ? "link" : subtype == "/Widget" ? "field" : "annotation";
+            (kind == "link" ? links : kind == "field" ? fields : notes) += 1;
+            std::string name;
+            if (kind == "field" && annot.getKey("/T").isString())
+                name = annot.getKey("/T").getUTF8Value();
+            else if (kind == "field" && annot.getKey("/Parent").isDictionary() && annot.getKey("/Parent").getKey("/T").isString())
+                name = annot.getKey("/Parent").getKey("/T").getUTF8Value();
+            outside += std::string(outside.empty() ? "" : ",") + "\n    {\"page\": " + std::to_string(input) +
+                       ", \"copyPage\": " + std::to_string(i + 1) + ", \"kind\": " + JsonString(kind) +
+                       ", \"subtype\": " + JsonString(subtype.empty() ? "" : subtype.substr(1)) +
+                       (name.empty() ? "" : ", \"name\": " + JsonString(name)) + "}";
+        }
+    }
+    const bool changes = crop.cropped > 0 || crop.copies > 0;
+    const bool signaturesBroken = signatures.signedFields && changes && !whole.empty();
+    const bool certificationBroken = signatures.certified && changes;
+    auto flag = [](bool b) { return std::string(b ? "true" : "false"); };
+    std::string json = "{\n";
+    json += "  \"pages\": " + std::to_string(crop.pages) + ",\n";
+    json += "  \"cropped\": " + std::to_string(cropped) + ",\n";
+    json += "  \"split\": " + std::to_string(split) + ",\n";
+    json += "  \"unchanged\": " + std::to_string(crop.pages - cropped - split) + ",\n";
+    json += "  \"copyPages\": " + std::to_string(crop.pages + crop.copies) + ",\n";
+    json += "  \"outside\": {\"links\": " + std::to_string(links) + ", \"fields\": " + std::to_string(fields) +
+            ", \"annotations\": " + std::to_string(notes) + ", \"items\": [" + outside + (outside.empty() ? "" : "\n  ") +
+            "]},\n";
+    json += "  \"signed\": " + flag(signatures.signedFields) + ",\n";
+    json += "  \"certified\": " + flag(signatures.certified) + ",\n";
+    json += "  \"signaturesInvalidated\": " + flag(signaturesBroken) + ",\n";
+    json += "  \"certificationInvalidated\": " + flag(certificationBroken) + ",\n";
+    json += "  \"writtenWhole\": " + flag(!whole.empty()) + ",\n";
+    json += "  \"whyWhole\": " + JsonString(whole) + ",\n";
+    json += "  \"hiddenContentKept\": " + flag(!removeHidden) + ",\n";
+    json += "  \"warnings\": [";
+    for (size_t i = 0; i < crop.warnings.size(); ++i)
+        json += std::string(i ? ", " : "") + JsonString(crop.warnings[i]);
+    json += "]\n}\n";
+    return json;
+}
+
 }  // namespace
 
 bool RunCropJob(const CropJob &job, std::string &error, const std::function<void(const std::string &)> &tellUser) {
@@ -37,7 +148,12 @@ bool RunCropJob(const CropJob &job, std::string &error, const std::function<void
             tellUser(line);
     };
     const std::string &list = job.list, &in = job.in, &out = job.out;
-    const bool mediaBox = job.mediaBox, rewrite = job.rewrite, progress = job.progress, requireCrop = job.requireCrop;
+    const bool removeHidden = job.removeHidden;
+    // With hidden content removed the copy is written whole (an update
+    // keeps the original bytes) and its media boxes are its crops.
+    const bool mediaBox = job.mediaBox || removeHidden, rewrite = job.rewrite, requireCrop = job.requireCrop;
+    const bool progress = job.progress && !job.reportOnly;
+    const char *password = job.password.empty() ? nullptr : job.password.c_str();
     try {
         CropList crops;
         // A list on standard input ("-") is read once the input has been
@@ -80,10 +196,11 @@ bool RunCropJob(const CropJob &job, std::string &error, const std::function<void
         bool damaged = false;
         std::string unreadable;
         try {
-            pdf->processInputSource(input);
+            pdf->processInputSource(input, password);
         } catch (const QPDFExc &e) {
             if (e.getErrorCode() == qpdf_e_password)
-                return Failed(error, in + " is protected by a password and cannot be cropped");
+                return Failed(error, password ? "the password given is not the password of " + in
+                                              : in + " needs a password (give it with --password-fd)");
             // The file could not be read from the disk: no repair helps.
             if (e.getErrorCode() == qpdf_e_system)
                 return Failed(error, "cannot read " + in + ": " + e.getMessageDetail());
@@ -105,7 +222,7 @@ bool RunCropJob(const CropJob &job, std::string &error, const std::function<void
             pdf = copy;
             pdf->setSuppressWarnings(true);
             try {
-                pdf->processInputSource(input);
+                pdf->processInputSource(input, password);
             } catch (const std::exception &) {
                 return Failed(error, in + " cannot be read as a PDF, even repaired: " + unreadable);
             }
@@ -135,6 +252,18 @@ bool RunCropJob(const CropJob &job, std::string &error, const std::function<void
                 return Failed(error, "the crop list on standard input: " + why);
         }
         showWarnings();
+        // Each page of the input by its object, for the report: a copy
+        // follows the page it copies.
+        std::map<QPDFObjGen, int> inputPage;
+        if (job.reportOnly) {
+            try {
+                const std::vector<QPDFObjectHandle> &all = pdf->getAllPages();
+                for (size_t i = 0; i < all.size(); ++i)
+                    inputPage.emplace(all[i].getObjGen(), int(i + 1));
+            } catch (const std::exception &) {
+                // Met again, and told, when the pages are cropped.
+            }
+        }
         const CropReport report = ApplyCropList(*pdf, crops, mediaBox);
         for (const std::string &w : report.warnings)
             say("warning: " + w);
@@ -154,7 +283,9 @@ bool RunCropJob(const CropJob &job, std::string &error, const std::function<void
 
         // The update, unless the file must be written whole.
         std::string update, whole;
-        if (rewrite) {
+        if (removeHidden) {
+            whole = "so that what the crop hides is not kept";
+        } else if (rewrite) {
             whole = "as --rewrite asks";
         } else if (rebuilt) {
             whole = "because only a repaired copy of the input could be read";
@@ -170,6 +301,11 @@ bool RunCropJob(const CropJob &job, std::string &error, const std::function<void
                 whole = "because " + plan.whyWhole;
         }
         showWarnings();
+        if (job.reportOnly) {
+            if (job.report)
+                *job.report = ReportOf(*pdf, crops, report, inputPage, signatures, whole, removeHidden);
+            return true;
+        }
         if (!whole.empty() && !rewrite)
             say(out + " is written as a whole new file, not as an update, " + whole);
         if (!whole.empty() && signatures.signedFields)
@@ -200,6 +336,46 @@ bool RunCropJob(const CropJob &job, std::string &error, const std::function<void
             output.Sink()->write(reinterpret_cast<const unsigned char *>(update.data()), update.size());
             if (progress)
                 tell(100);
+        } else if (removeHidden) {
+            // qpdf writes the cropped copy whole into an unnamed file, and
+            // the rendering library takes out of it what lies outside the
+            // crops.
+            const int copy = UnnamedFile();
+            FILE *stream = copy < 0 ? nullptr : ::fdopen(::dup(copy), "w+b");
+            if (!stream) {
+                if (copy >= 0)
+                    ::close(copy);
+                return Failed(error, std::string("no temporary file can be made for the copy: ") + std::strerror(errno));
+            }
+            {
+                QPDFWriter writer(*pdf);
+                writer.setOutputFile("the cropped copy", stream, true);
+                if (progress)
+                    writer.registerProgressReporter(
+                        std::make_shared<QPDFWriter::FunctionProgressReporter>([&tell](int p) { tell(p * 6 / 10); }));
+                writer.write();
+            }
+            showWarnings();
+            Removed removed;
+            std::string why;
+            const int cleaned = WithoutHiddenCopy(copy, job.password, removed, why);
+            ::close(copy);
+            if (cleaned < 0)
+                return Failed(error, why + "; " + out + " is not written");
+            const off_t size = ::lseek(cleaned, 0, SEEK_END);
+            ::lseek(cleaned, 0, SEEK_SET);
+            output.CopyFrom(cleaned, size, [&](long long copied) {
+                if (progress)
+                    tell(60 + int(copied * 39 / std::max<long long>(1, size)));
+            });
+            ::close(cleaned);
+            if (progress)
+                tell(100);
+            say("removed outside the crops: " + std::to_string(removed.glyphs) + " glyphs of text, " +
+                std::to_string(removed.images) + " images, " + std::to_string(removed.annotations) +
+                " annotations (" + std::to_string(removed.fields) + " of them form fields); drawings and what lies "
+                "partly inside a crop are kept whole");
+            say("size: " + std::to_string(input->Size()) + " bytes before, " + std::to_string(size) + " after");
         } else {
             QPDFWriter writer(*pdf);
             writer.setOutputPipeline(output.Sink());

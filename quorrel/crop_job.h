@@ -15,6 +15,12 @@ struct CropJob {
     bool rewrite = false;      // a whole new file rather than an update
     bool progress = false;     // "progress DONE/PAGES" lines as it goes
     bool requireCrop = false;  // fail when no page lies under a rectangle
+    std::string password;      // of a locked input; empty for none
+    bool removeHidden = false; // nothing wholly outside a page's crop kept
+    // A dry run: nothing is written, and `report` gets what the crop would
+    // change, as JSON.
+    bool reportOnly = false;
+    std::string *report = nullptr;
 };
 
 // Runs `job`; false, with the reason in one line, when `out` was not

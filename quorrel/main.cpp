@@ -2,21 +2,27 @@
 // rectangle a crop list gives for it.
 //
 //   quorrel -s setcropfile=LIST -i IN -o OUT [--media-box] [--rewrite] [--progress] [--require-crop]
+//           [--password-fd N] [--remove-hidden] [--report]
 
 #include "quorrel/crop_job.h"
 #include "quorrel/output_file.h"
 
 #include <qpdf/QPDF.hh>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <malloc.h>
 #include <string>
+#include <string.h>
+#include <unistd.h>
 
 namespace {
 
 constexpr const char *kUsage =
     "usage: quorrel -s setcropfile=LIST -i IN.pdf -o OUT.pdf [--media-box] [--rewrite] [--progress]\n"
-    "               [--require-crop]\n"
+    "               [--require-crop] [--password-fd N] [--remove-hidden] [--report]\n"
     "\n"
     "Writes OUT.pdf, a copy of IN.pdf whose pages are cropped to the rectangles\n"
     "in LIST, one line per page: \"Page N, [left,top,right,bottom]\" in points,\n"
@@ -40,12 +46,43 @@ constexpr const char *kUsage =
     "               written: \"quorrel: progress DONE/PAGES\" lines\n"
     "  --require-crop  fail, writing nothing, when no page of IN lies under a\n"
     "               rectangle of LIST (OUT would be IN unchanged)\n"
+    "  --password-fd N  the password of a locked IN: the first line read from\n"
+    "               the open file N (0 for standard input, where a list \"-\"\n"
+    "               follows it). OUT keeps IN's encryption and passwords\n"
+    "  --remove-hidden  keep nothing that lies wholly outside a page's crop:\n"
+    "               glyphs, images, annotations and form fields there are\n"
+    "               removed, the media box is set to the crop, and OUT is\n"
+    "               written whole\n"
+    "  --report     write nothing; print what the crop would change as JSON\n"
+    "               (pages cropped, split and left; links, fields and notes\n"
+    "               left outside the crops; signatures broken)\n"
     "  --help       show this text\n"
     "  --version    show the version\n";
 
 int Fail(const std::string &message, int code = 1) {
     std::fprintf(stderr, "quorrel: %s\n", message.c_str());
     return code;
+}
+
+// The first line read from `fd`, its line end left off; false when it
+// cannot be read.
+bool ReadPassword(int fd, std::string &into) {
+    into.clear();
+    into.reserve(4096);  // one buffer, wiped at the end
+    for (char c;;) {
+        const ssize_t n = ::read(fd, &c, 1);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return false;
+        if (n == 0 || c == '\n')
+            break;
+        if (into.size() + 1 < into.capacity())
+            into.push_back(c);
+    }
+    if (!into.empty() && into.back() == '\r')
+        into.pop_back();
+    return true;
 }
 
 int Usage(const std::string &problem) {
@@ -91,6 +128,20 @@ int main(int argc, char **argv) {
             progress = true;
         } else if (arg == "--require-crop") {
             requireCrop = true;
+        } else if (arg == "--remove-hidden") {
+            job.removeHidden = true;
+        } else if (arg == "--report") {
+            job.reportOnly = true;
+        } else if (arg == "--password-fd") {
+            std::string fd;
+            char *end = nullptr;
+            if (!value(fd))
+                return Usage("--password-fd needs a file descriptor");
+            const long n = std::strtol(fd.c_str(), &end, 10);
+            if (fd.empty() || *end || n < 0 || n > 1 << 20)
+                return Usage("--password-fd needs a file descriptor, such as 0 for standard input");
+            if (!ReadPassword(int(n), job.password))
+                return Fail("cannot read the password from file descriptor " + fd + ": " + std::strerror(errno));
         } else if (arg == "-s") {
             std::string setting;
             if (!value(setting))
@@ -112,10 +163,14 @@ int main(int argc, char **argv) {
     if (list.empty() || in.empty() || out.empty())
         return Usage("the crop list, the input and the output are all needed");
 
-    std::string error;
+    std::string error, report;
+    job.report = &report;
     const bool ok = quorrel::RunCropJob(job, error, [](const std::string &line) {
         std::fprintf(stderr, "quorrel: %s\n", line.c_str());
         std::fflush(stderr);
     });
+    ::explicit_bzero(job.password.data(), job.password.capacity());
+    if (ok && job.reportOnly)
+        std::fputs(report.c_str(), stdout);
     return ok ? 0 : Fail(error);
 }

@@ -1,6 +1,7 @@
 #include "quorrel/repair.h"
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <dlfcn.h>
@@ -27,16 +28,41 @@ void *RenderingLibrary() {
     return module;
 }
 
-// An unnamed file in the temporary folder, or one in memory.
+}  // namespace
+
 int UnnamedFile() {
     const char *folder = std::getenv("TMPDIR");
     int fd = ::open(folder && *folder ? folder : "/tmp", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
     if (fd < 0)
-        fd = ::memfd_create("quorrel-repaired", MFD_CLOEXEC);
+        fd = ::memfd_create("quorrel-copy", MFD_CLOEXEC);
     return fd;
 }
 
-}  // namespace
+int WithoutHiddenCopy(int fd, const std::string &password, Removed &removed, std::string &error) {
+    using WithoutHiddenFn = int (*)(const char *, const char *, int, int32_t *);
+    void *module = RenderingLibrary();
+    const auto load = module ? reinterpret_cast<LoadLibraryFn>(::dlsym(module, "LS_LoadLibrary")) : nullptr;
+    const auto write = module ? reinterpret_cast<WithoutHiddenFn>(::dlsym(module, "LS_WriteWithoutHidden")) : nullptr;
+    if (!load || !write || !load("libravel.so")) {
+        error = "the rendering library libravel.so, which removes hidden content, is not beside the crop tool";
+        return -1;
+    }
+    const int out = UnnamedFile();
+    if (out < 0) {
+        error = std::string("no temporary file can be made for the copy: ") + std::strerror(errno);
+        return -1;
+    }
+    int32_t counts[4] = {0, 0, 0, 0};
+    const std::string path = "/proc/self/fd/" + std::to_string(fd);
+    if (!write(path.c_str(), password.empty() ? nullptr : password.c_str(), out, counts) ||
+        ::lseek(out, 0, SEEK_SET) != 0) {
+        ::close(out);
+        error = "the rendering library could not write the copy without hidden content";
+        return -1;
+    }
+    removed = {counts[0], counts[1], counts[2], counts[3]};
+    return out;
+}
 
 int RepairedCopy(const std::string &path, std::string &error) {
     void *module = RenderingLibrary();

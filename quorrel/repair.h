@@ -13,6 +13,22 @@ namespace quorrel {
 // either. The file at `path` is only read.
 int RepairedCopy(const std::string &path, std::string &error);
 
+// What a copy without hidden content lost.
+struct Removed {
+    int glyphs = 0, images = 0, annotations = 0, fields = 0;
+};
+
+// A whole copy of the PDF in the open file `fd` (read from its start)
+// that keeps nothing wholly outside each page's crop box, written by the
+// rendering library into an unnamed temporary file; opened with
+// `password` (may be empty). The open file, positioned at its start; -1,
+// with `error` saying why, when it cannot be made.
+int WithoutHiddenCopy(int fd, const std::string &password, Removed &removed, std::string &error);
+
+// An unnamed file in the temporary folder, or one in memory; -1 when
+// neither can be made.
+int UnnamedFile();
+
 }  // namespace quorrel
 
 #endif

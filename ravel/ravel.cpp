@@ -119,22 +119,33 @@ bool LooksLikePdf(const char *path) {
 }
 
 // Opens `path` on `ctx`; null when MuPDF cannot make sense of it or when a
-// password other than the empty one is needed.
-pdf_document *OpenPdf(fz_context *ctx, const char *path) {
+// password other than the empty one is needed and `password` (null or
+// empty for none) is not one of the file's. `status` gets why.
+pdf_document *OpenPdf(fz_context *ctx, const char *path, const char *password = nullptr,
+                      int32_t *status = nullptr) {
     pdf_document *volatile pdf = nullptr;
     volatile int ok = 0;
+    volatile int32_t why = LS_OPEN_UNREADABLE;
     fz_try(ctx) {
         pdf = pdf_open_document(ctx, path);
-        if (pdf_needs_password(ctx, pdf))
-            fz_throw(ctx, FZ_ERROR_GENERIC, "password required");
+        if (pdf_needs_password(ctx, pdf)) {
+            const bool given = password && *password;
+            if (!given || !pdf_authenticate_password(ctx, pdf, password)) {
+                why = given ? LS_OPEN_WRONG_PASSWORD : LS_OPEN_NEEDS_PASSWORD;
+                fz_throw(ctx, FZ_ERROR_GENERIC, "password required");
+            }
+        }
         // Counting the pages walks the page tree and fails on files that
         // repair could not rescue.
         pdf_count_pages(ctx, pdf);
         ok = 1;
+        why = LS_OPEN_OK;
     }
     fz_catch(ctx) {
         ok = 0;
     }
+    if (status)
+        *status = why;
     if (!ok && pdf) {
         fz_try(ctx) { pdf_drop_document(ctx, pdf); }
         fz_catch(ctx) {}
@@ -146,13 +157,15 @@ pdf_document *OpenPdf(fz_context *ctx, const char *path) {
 // A document of its own for `path`, on a context cloned from the base one,
 // not yet known as a handle; null when it is not a PDF this library opens.
 // Freed with DropDocument.
-Document *OpenDocumentAt(const char *path) {
+Document *OpenDocumentAt(const char *path, const char *password = nullptr, int32_t *status = nullptr) {
+    if (status)
+        *status = LS_OPEN_UNREADABLE;
     if (!path || !LooksLikePdf(path))
         return nullptr;
     fz_context *ctx = NewDocumentContext();
     if (!ctx)
         return nullptr;
-    pdf_document *pdf = OpenPdf(ctx, path);
+    pdf_document *pdf = OpenPdf(ctx, path, password, status);
     auto *doc = pdf ? new (std::nothrow) Document : nullptr;
     if (!doc) {
         if (pdf) {
@@ -625,9 +638,16 @@ __attribute__((visibility("default"))) void LS_FreeLibrary(void) {
     }
 }
 
-__attribute__((visibility("default"))) LS_Document LS_OpenFile(const char *path, int) {
+__attribute__((visibility("default"))) LS_Document LS_OpenFile(const char *path, int flag) {
+    return LS_OpenFileWithPassword(path, nullptr, flag, nullptr);
+}
+
+__attribute__((visibility("default"))) LS_Document LS_OpenFileWithPassword(const char *path, const char *password, int,
+                                                                           int32_t *status) {
+    if (status)
+        *status = LS_OPEN_UNREADABLE;
     try {
-        Document *doc = OpenDocumentAt(path);
+        Document *doc = OpenDocumentAt(path, password, status);
         if (!doc)
             return 0;
         try {
@@ -992,6 +1012,245 @@ __attribute__((visibility("default"))) int LS_WriteRepaired(const char *path, in
         fz_always(ctx) { fz_drop_output(ctx, out); }
         fz_catch(ctx) { written = 0; }
         DropDocument(doc);
+        return written;
+    } catch (...) {
+        return 0;
+    }
+}
+
+
+namespace {
+
+// What a page keeps when what lies outside its crop box is removed: the
+// box in the page's default user space, and counts of what went.
+struct Keep {
+    fz_rect box;
+    int32_t glyphs = 0, images = 0, annotations = 0;
+};
+
+bool Outside(const fz_rect &r, const fz_rect &box) {
+    return r.x1 <= box.x0 || r.x0 >= box.x1 || r.y1 <= box.y0 || r.y0 >= box.y1;
+}
+
+// A glyph goes when its box (advance wide, from the font's descender to
+// its ascender) lies wholly outside; one cut by the crop box stays whole.
+int GlyphOutside(fz_context *, void *opaque, int *, int, fz_matrix trm, fz_matrix ctm, fz_rect bbox) {
+    auto *keep = static_cast<Keep *>(opaque);
+    const fz_rect r = fz_transform_rect(bbox, fz_concat(trm, ctm));
+    if (!Outside(r, keep->box))
+        return 0;
+    ++keep->glyphs;
+    return 1;
+}
+
+// An image goes when the square it is painted in lies wholly outside; one
+// partly inside is kept whole.
+fz_image *ImageOutside(fz_context *ctx, void *opaque, fz_matrix ctm, const char *, fz_image *image) {
+    auto *keep = static_cast<Keep *>(opaque);
+    if (Outside(fz_transform_rect(fz_unit_rect, ctm), keep->box)) {
+        ++keep->images;
+        return nullptr;
+    }
+    return fz_keep_image(ctx, image);
+}
+
+// MuPDF's content filter carries a text position that was never sent
+// (its text object's glyphs all removed) into the next text object, so
+// every text object is first given an explicit identity text matrix: the
+// same drawing, and the filter then sends each position whole.
+thread_local void (*t_bufferBT)(fz_context *, pdf_processor *) = nullptr;
+
+void BTWithMatrix(fz_context *ctx, pdf_processor *proc) {
+    t_bufferBT(ctx, proc);
+    proc->op_Tm(ctx, proc, 1, 0, 0, 1, 0, 0);
+}
+
+fz_buffer *WithTextMatrices(fz_context *ctx, pdf_document *pdf, pdf_obj *contents, pdf_obj *res) {
+    fz_buffer *buffer = fz_new_buffer(ctx, 4096);
+    pdf_processor *volatile proc = nullptr;
+    fz_try(ctx) {
+        proc = pdf_new_buffer_processor(ctx, buffer, 0);
+        t_bufferBT = proc->op_BT;
+        proc->op_BT = BTWithMatrix;
+        pdf_process_contents(ctx, proc, pdf, res, contents, nullptr);
+        pdf_close_processor(ctx, proc);
+    }
+    fz_always(ctx) { pdf_drop_processor(ctx, proc); }
+    fz_catch(ctx) {
+        fz_drop_buffer(ctx, buffer);
+        fz_rethrow(ctx);
+    }
+    return buffer;
+}
+
+// The forms that `res` names, and theirs in turn, rewritten so.
+void FormsWithTextMatrices(fz_context *ctx, pdf_document *pdf, pdf_obj *res, std::unordered_set<int> &seen,
+                           int depth) {
+    pdf_obj *xobjects = pdf_dict_get(ctx, res, PDF_NAME(XObject));
+    if (!pdf_is_dict(ctx, xobjects) || depth > 16)
+        return;
+    const int n = pdf_dict_len(ctx, xobjects);
+    for (int i = 0; i < n; ++i) {
+        pdf_obj *form = pdf_dict_get_val(ctx, xobjects, i);
+        if (!pdf_is_stream(ctx, form) ||
+            !pdf_name_eq(ctx, pdf_dict_get(ctx, form, PDF_NAME(Subtype)), PDF_NAME(Form)) ||
+            !seen.insert(pdf_to_num(ctx, form)).second)
+            continue;
+        pdf_obj *formRes = pdf_dict_get(ctx, form, PDF_NAME(Resources));
+        if (!formRes)
+            formRes = res;
+        fz_buffer *buffer = WithTextMatrices(ctx, pdf, form, formRes);
+        fz_try(ctx) { pdf_update_stream(ctx, pdf, form, buffer, 0); }
+        fz_always(ctx) { fz_drop_buffer(ctx, buffer); }
+        fz_catch(ctx) { fz_rethrow(ctx); }
+        FormsWithTextMatrices(ctx, pdf, formRes, seen, depth + 1);
+    }
+}
+
+// Takes the fields whose widgets were removed out of the form's field
+// tree `fields`, and fields left with no kids with them.
+void PruneFields(fz_context *ctx, pdf_obj *fields, const std::unordered_set<int> &gone, int depth) {
+    if (!pdf_is_array(ctx, fields) || depth > 32)
+        return;
+    for (int i = pdf_array_len(ctx, fields) - 1; i >= 0; --i) {
+        pdf_obj *field = pdf_array_get(ctx, fields, i);
+        if (gone.count(pdf_to_num(ctx, field))) {
+            pdf_array_delete(ctx, fields, i);
+            continue;
+        }
+        pdf_obj *kids = pdf_dict_get(ctx, field, PDF_NAME(Kids));
+        if (pdf_is_array(ctx, kids) && pdf_array_len(ctx, kids) > 0) {
+            PruneFields(ctx, kids, gone, depth + 1);
+            if (pdf_array_len(ctx, kids) == 0)
+                pdf_array_delete(ctx, fields, i);
+        }
+    }
+}
+
+// Removes what lies wholly outside the crop box of `page`; MuPDF errors
+// are thrown on.
+void CleanPage(fz_context *ctx, pdf_document *pdf, pdf_page *page, Keep &total, std::unordered_set<int> &goneWidgets,
+               std::unordered_set<int> &formsSeen) {
+    pdf_obj *obj = page->obj;
+    fz_rect media = pdf_to_rect(ctx, pdf_dict_get_inheritable(ctx, obj, PDF_NAME(MediaBox)));
+    fz_rect crop = pdf_to_rect(ctx, pdf_dict_get_inheritable(ctx, obj, PDF_NAME(CropBox)));
+    Keep keep;
+    keep.box = fz_is_empty_rect(crop) ? media : fz_intersect_rect(crop, media);
+    pdf_obj *res = pdf_dict_get_inheritable(ctx, obj, PDF_NAME(Resources));
+    fz_buffer *fixed = WithTextMatrices(ctx, pdf, pdf_dict_get(ctx, obj, PDF_NAME(Contents)), res);
+    fz_try(ctx) { pdf_dict_put_drop(ctx, obj, PDF_NAME(Contents), pdf_add_stream(ctx, pdf, fixed, nullptr, 0)); }
+    fz_always(ctx) { fz_drop_buffer(ctx, fixed); }
+    fz_catch(ctx) { fz_rethrow(ctx); }
+    FormsWithTextMatrices(ctx, pdf, res, formsSeen, 0);
+    pdf_filter_options options = {};
+    options.opaque = &keep;
+    options.text_filter = GlyphOutside;
+    options.image_filter = ImageOutside;
+    options.recurse = 1;
+    options.instance_forms = 1;
+    options.sanitize = 1;
+    pdf_filter_page_contents(ctx, pdf, page, &options);
+    // Annotations and widgets wholly outside leave the page's
+    // list (a list of its own, since a split page's copies
+    // share theirs), and a removed note's pop-up with it.
+    pdf_obj *annots = pdf_dict_get(ctx, obj, PDF_NAME(Annots));
+    if (pdf_is_array(ctx, annots)) {
+        std::unordered_set<int> gone;
+        const int count = pdf_array_len(ctx, annots);
+        for (int i = 0; i < count; ++i) {
+            pdf_obj *a = pdf_array_get(ctx, annots, i);
+            if (pdf_name_eq(ctx, pdf_dict_get(ctx, a, PDF_NAME(Subtype)), PDF_NAME(Popup)))
+                continue;
+            const fz_rect r = pdf_to_rect(ctx, pdf_dict_get(ctx, a, PDF_NAME(Rect)));
+            // One without area (an invisible signature's) lies nowhere.
+            if (fz_is_empty_rect(r) || !Outside(r, keep.box))
+                continue;
+            gone.insert(pdf_to_num(ctx, a));
+            if (pdf_name_eq(ctx, pdf_dict_get(ctx, a, PDF_NAME(Subtype)), PDF_NAME(Widget)))
+                goneWidgets.insert(pdf_to_num(ctx, a));
+            if (pdf_obj *popup = pdf_dict_get(ctx, a, PDF_NAME(Popup)))
+                gone.insert(pdf_to_num(ctx, popup));
+        }
+        if (!gone.empty()) {
+            pdf_obj *kept = pdf_new_array(ctx, pdf, count);
+            pdf_keep_obj(ctx, annots);  // the old list, until the new one is filled
+            pdf_dict_put_drop(ctx, obj, PDF_NAME(Annots), kept);
+            for (int i = 0; i < count; ++i) {
+                pdf_obj *a = pdf_array_get(ctx, annots, i);
+                const int num = pdf_to_num(ctx, a);
+                if (num && gone.count(num)) {
+                    ++keep.annotations;
+                    continue;
+                }
+                pdf_array_push(ctx, kept, a);
+            }
+            pdf_drop_obj(ctx, annots);
+        }
+    }
+    total.glyphs += keep.glyphs;
+    total.images += keep.images;
+    total.annotations += keep.annotations;
+}
+
+}  // namespace
+
+__attribute__((visibility("default"))) int LS_WriteWithoutHidden(const char *path, const char *password, int fd,
+                                                                 int32_t *removed) {
+    try {
+        if (fd < 0)
+            return 0;
+        Document *doc = OpenDocumentAt(path, password, nullptr);
+        if (!doc)
+            return 0;
+        fz_context *ctx = doc->ctx;
+        pdf_document *pdf = doc->pdf;
+        Descriptor descriptor{fd, ::lseek(fd, 0, SEEK_CUR)};
+        if (descriptor.start < 0)
+            descriptor.start = 0;
+        std::unordered_set<int> goneWidgets, formsSeen;
+        Keep total;
+        fz_output *volatile out = nullptr;
+        pdf_page *volatile page = nullptr;
+        volatile int written = 0;
+        const int pages = PageCount(doc);
+        fz_try(ctx) {
+            for (int n = 0; n < pages; ++n) {  // NOLINT: not changed after a throw
+                page = pdf_load_page(ctx, pdf, n);
+                CleanPage(ctx, pdf, page, total, goneWidgets, formsSeen);
+                fz_drop_page(ctx, &page->super);
+                page = nullptr;
+            }
+            pdf_obj *form = pdf_dict_get(ctx, pdf_trailer(ctx, pdf), PDF_NAME(Root));
+            form = pdf_dict_get(ctx, form, PDF_NAME(AcroForm));
+            if (!goneWidgets.empty())
+                PruneFields(ctx, pdf_dict_get(ctx, form, PDF_NAME(Fields)), goneWidgets, 0);
+
+            out = fz_new_output(ctx, 1 << 16, &descriptor, WriteToDescriptor, nullptr, nullptr);
+            out->seek = SeekDescriptor;
+            out->tell = TellDescriptor;
+            // A whole new file: objects nothing uses any more (the old
+            // contents, removed images and annotations) are left out, new
+            // streams compressed, the encryption kept.
+            pdf_write_options options = pdf_default_write_options;
+            options.do_garbage = 1;
+            options.do_compress = 1;
+            pdf_write_document(ctx, pdf, out, &options);
+            fz_close_output(ctx, out);
+            written = 1;
+        }
+        fz_always(ctx) {
+            fz_drop_output(ctx, out);
+            if (page)
+                fz_drop_page(ctx, &page->super);
+        }
+        fz_catch(ctx) { written = 0; }
+        DropDocument(doc);
+        if (written && removed) {
+            removed[0] = total.glyphs;
+            removed[1] = total.images;
+            removed[2] = total.annotations;
+            removed[3] = int32_t(goneWidgets.size());
+        }
         return written;
     } catch (...) {
         return 0;

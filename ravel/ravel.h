@@ -48,6 +48,14 @@ void LS_FreeLibrary(void);
 /* Opens a PDF file; `flag` is 1. Returns 0 when the file is missing, is not
  * a PDF, is damaged beyond repair or needs a password. */
 LS_Document LS_OpenFile(const char *path, int flag);
+/* LS_OpenFile for a file that may be locked by a password: `password`
+ * (null or empty for none) is tried as its user or owner password.
+ * `status` (may be null) gets why nothing was opened, or LS_OPEN_OK. */
+#define LS_OPEN_OK 0
+#define LS_OPEN_UNREADABLE 1     /* missing, not a PDF, damaged beyond repair */
+#define LS_OPEN_NEEDS_PASSWORD 2 /* locked, and no password was given */
+#define LS_OPEN_WRONG_PASSWORD 3 /* locked, and the password given is not its own */
+LS_Document LS_OpenFileWithPassword(const char *path, const char *password, int flag, int32_t *status);
 void LS_CloseFile(LS_Document doc);
 
 /* Number of pages; 0 for a bad handle. */
@@ -149,6 +157,17 @@ int LS_GetPDFThumbnail(const char *pdfPath, const char *jpegPath, int page, int3
  * repair or needs a password, or when the copy cannot be written (part of
  * it may have been). */
 int LS_WriteRepaired(const char *path, int fd);
+
+/* Writes a whole copy of the PDF at `path` (opened with `password`, null
+ * or empty for none) that holds nothing wholly outside each page's crop
+ * box (within its media box): glyphs, images, annotations and form fields
+ * (with their entries in the document's form) outside it are removed, and
+ * objects nothing uses any more are left out. A glyph or an image that
+ * lies partly inside is kept whole; drawings are kept. The encryption is
+ * kept. The bytes go to `fd` from its current position. `removed` (may be
+ * null) gets 4 counts: glyphs, images, annotations (widgets among them),
+ * form fields' widgets. Nonzero when the copy was written whole. */
+int LS_WriteWithoutHidden(const char *path, const char *password, int fd, int32_t *removed);
 
 #ifdef __cplusplus
 }

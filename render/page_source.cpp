@@ -41,6 +41,13 @@ bool ReadMetafileHeader(const std::string &path, PageExtent &bounds) {
 }  // namespace
 
 std::unique_ptr<PageSource> PageSource::Open(const std::string &path, int openFlag) {
+    return Open(path, openFlag, nullptr, nullptr);
+}
+
+std::unique_ptr<PageSource> PageSource::Open(const std::string &path, int openFlag, const platform::Secret *password,
+                                             OpenFailure *why) {
+    if (why)
+        *why = OpenFailure::Unreadable;
     std::unique_ptr<PageSource> source(new PageSource);
     source->m_path = path;
     const std::string ext = LowerExtension(path);
@@ -48,8 +55,14 @@ std::unique_ptr<PageSource> PageSource::Open(const std::string &path, int openFl
     if (ext == ".pdf") {
         source->m_kind = SourceKind::Pdf;
         if (LocateRenderingLibrary()) {
-            source->m_document = RavelDocument::Open(path, openFlag);
+            int32_t status = LS_OPEN_UNREADABLE;
+            source->m_document =
+                RavelDocument::Open(path, openFlag, password ? password->CStr() : nullptr, &status);
             opened = bool(source->m_document);
+            if (why && status == LS_OPEN_NEEDS_PASSWORD)
+                *why = OpenFailure::NeedsPassword;
+            else if (why && status == LS_OPEN_WRONG_PASSWORD)
+                *why = OpenFailure::WrongPassword;
         }
     } else if (ext == ".emf") {
         source->m_kind = SourceKind::Metafile;
@@ -61,6 +74,8 @@ std::unique_ptr<PageSource> PageSource::Open(const std::string &path, int openFl
     }
     if (!opened)
         return nullptr;
+    if (why)
+        *why = OpenFailure::None;
     return source;
 }
 

@@ -10,6 +10,7 @@
 #include "render/bitmap.h"
 #include "render/page_image.h"
 #include "render/ravel_document.h"
+#include "platform/secret.h"
 
 #include <QRect>
 
@@ -22,6 +23,9 @@
 namespace render {
 
 enum class SourceKind { None = 0, Pdf = 1, Metafile = 2, Image = 3 };
+
+// Why a file did not open.
+enum class OpenFailure { None, Unreadable, NeedsPassword, WrongPassword };
 
 // x1, y1, x2, y2 of a page's box: points for PDF, the header's bounds
 // units for a metafile, pixels for a picture.
@@ -36,6 +40,10 @@ public:
     // password, not a format we read, or a PDF while the rendering library
     // is not loaded). `openFlag` goes to the rendering library.
     static std::unique_ptr<PageSource> Open(const std::string &path, int openFlag);
+    // Open of a PDF that may be locked: `password` (null for none) is
+    // tried, and `why` (may be null) gets why nothing was opened.
+    static std::unique_ptr<PageSource> Open(const std::string &path, int openFlag, const platform::Secret *password,
+                                            OpenFailure *why);
     // Closing releases the document handle, the metafile and the picture.
     ~PageSource() = default;
     PageSource(const PageSource &) = delete;

@@ -16,6 +16,9 @@ public:
     // Empty (false) when the file cannot be opened or the library is not
     // loaded.
     static RavelDocument Open(const std::string &path, int flag = 1);
+    // Open for a file that may be locked: `password` (null or empty for
+    // none) is tried, and `status` (may be null) gets an LS_OPEN_ value.
+    static RavelDocument Open(const std::string &path, int flag, const char *password, int32_t *status);
     ~RavelDocument() { Close(); }
     RavelDocument(RavelDocument &&other) noexcept : m_handle(other.m_handle) { other.m_handle = 0; }
     RavelDocument &operator=(RavelDocument &&other) noexcept;

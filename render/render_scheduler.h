@@ -46,6 +46,9 @@ public:
     using Job = std::function<bool(PageSource *source, LS_CancelFlag *cancel)>;
 
     explicit RenderScheduler(std::string path, int threads = 2);
+    // For a locked document: every thread opens its source with `password`,
+    // which the scheduler holds until it goes.
+    RenderScheduler(std::string path, int threads, std::shared_ptr<const platform::Secret> password);
     ~RenderScheduler();
     RenderScheduler(const RenderScheduler &) = delete;
     RenderScheduler &operator=(const RenderScheduler &) = delete;
@@ -85,6 +88,7 @@ private:
     bool TakeNext(Entry &entry);
 
     const std::string m_path;
+    const std::shared_ptr<const platform::Secret> m_password;
     mutable std::mutex m_mutex;
     std::condition_variable m_wake;
     std::deque<Entry> m_waiting;

@@ -49,6 +49,11 @@ const RavelApi &Stubs() {
         api.RenderGrayCancellable = [](LS_Document, int, int, int, LS_CancelFlag *) -> LS_Bitmap * { return nullptr; };
         api.RenderInkCancellable = [](LS_Document, int, int, int, int, int, int, int, const int32_t *, int32_t *,
                                       LS_CancelFlag *) -> LS_Bitmap * { return nullptr; };
+        api.OpenFileWithPassword = [](const char *, const char *, int, int32_t *status) -> LS_Document {
+            if (status)
+                *status = LS_OPEN_UNREADABLE;
+            return 0;
+        };
         return api;
     }();
     return stubs;
@@ -73,6 +78,8 @@ bool BindOptional(void *module, RavelApi &api) {
         api.RenderGrayCancellable = Stubs().RenderGrayCancellable;
     if (!Bind(module, "LS_RenderInkCancellable", api.RenderInkCancellable))
         api.RenderInkCancellable = Stubs().RenderInkCancellable;
+    if (!Bind(module, "LS_OpenFileWithPassword", api.OpenFileWithPassword))
+        api.OpenFileWithPassword = Stubs().OpenFileWithPassword;
     return true;
 }
 
@@ -176,6 +183,10 @@ namespace render {
 
 RavelDocument RavelDocument::Open(const std::string &path, int flag) {
     return RavelDocument(Ravel().OpenFile(path.c_str(), flag));
+}
+
+RavelDocument RavelDocument::Open(const std::string &path, int flag, const char *password, int32_t *status) {
+    return RavelDocument(Ravel().OpenFileWithPassword(path.c_str(), password, flag, status));
 }
 
 RavelDocument &RavelDocument::operator=(RavelDocument &&other) noexcept {

@@ -38,6 +38,7 @@ struct RavelApi {
     // nothing, and callers render in colour.
     decltype(&::LS_RenderGrayCancellable) RenderGrayCancellable = nullptr;
     decltype(&::LS_RenderInkCancellable) RenderInkCancellable = nullptr;
+    decltype(&::LS_OpenFileWithPassword) OpenFileWithPassword = nullptr;
 };
 
 // File name of the library.

@@ -37,6 +37,8 @@ enum CommandId : int {
     ID_PREVIEW_COPY = 32804,
     ID_CROP_BOX = 32805,
     ID_SPLIT_PAGES = 32806,
+    ID_REMOVE_HIDDEN = 32807,
+    ID_REPORT_BEFORE_SAVING = 32808,
     // The forwarded range.
     ID_FORWARD_FIRST = 32771,
     ID_FORWARD_LAST = 32796,

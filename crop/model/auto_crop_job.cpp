@@ -146,10 +146,18 @@ bool AutoCropFile(const AutoCropJob &job, AutoCropReport &report, QString &reaso
         reason = QStringLiteral("DLL %1 failed to load").arg(QString::fromLatin1(render::kRenderingLibraryName));
         return false;
     }
-    std::unique_ptr<render::PageSource> source = render::PageSource::Open(Native(input), 1);
+    std::unique_ptr<render::PageSource> source =
+        render::PageSource::Open(Native(input), 1, job.password.get(), &report.openFailure);
+    if (report.openFailure == render::OpenFailure::NeedsPassword) {
+        reason = QStringLiteral("%1 needs a password").arg(Quote(job.input));
+        return false;
+    }
+    if (report.openFailure == render::OpenFailure::WrongPassword) {
+        reason = QStringLiteral("the password given is not the password of %1").arg(Quote(job.input));
+        return false;
+    }
     if (!source || source->Kind() != render::SourceKind::Pdf) {
-        reason = QStringLiteral("%1 cannot be opened: it is damaged, locked by a password, or not a PDF file")
-                     .arg(Quote(input));
+        reason = QStringLiteral("%1 cannot be opened: it is damaged or not a PDF file").arg(Quote(input));
         return false;
     }
     const int pageCount = source->PageCount();
@@ -171,7 +179,10 @@ bool AutoCropFile(const AutoCropJob &job, AutoCropReport &report, QString &reaso
     // The crop tool reads the input while the pages are looked at, and gets
     // the list once it is made.
     CropRun run;
-    if (!run.Start({CropRun::ToolPath(), QStringLiteral("-"), input, output}, reason))
+    CropRun::Job toolJob{CropRun::ToolPath(), QStringLiteral("-"), input, output};
+    toolJob.password = job.password;
+    toolJob.removeHidden = job.removeHidden;
+    if (!run.Start(toolJob, reason))
         return false;
     PageValues values;
     if (job.margins) {
@@ -225,7 +236,7 @@ bool ContentValues(const QString &input, int pageCount, const AutoCropJob &job, 
                    PageValues &values, QString &reason, const AutoCropProgress &progress) {
     const QString output = QFileInfo(job.output).absoluteFilePath();
     // Content of every page, on both render threads.
-    auto scheduler = std::make_shared<render::RenderScheduler>(Native(input), 2);
+    auto scheduler = std::make_shared<render::RenderScheduler>(Native(input), 2, job.password);
     AutoCropResult result;
     std::mutex resultMutex;
     const std::shared_ptr<PageWalk> walk = StartAutoCrop(
@@ -270,7 +281,7 @@ bool ContentValues(const QString &input, int pageCount, const AutoCropJob &job, 
 
 bool SplitValues(const QString &input, int pageCount, const AutoCropJob &job, AutoCropReport &report,
                  PageValues &values, QString &reason, const AutoCropProgress &progress) {
-    auto scheduler = std::make_shared<render::RenderScheduler>(Native(input), 2);
+    auto scheduler = std::make_shared<render::RenderScheduler>(Native(input), 2, job.password);
     const std::vector<int> pages = PagesOf(job.options, pageCount);
     std::mutex mutex;
     const SplitGrid grid = *job.split;

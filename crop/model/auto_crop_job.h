@@ -5,9 +5,13 @@
 #include "crop/detect/margins.h"
 #include "crop/detect/split.h"
 
+#include "platform/secret.h"
+#include "render/page_source.h"
+
 #include <QString>
 
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -33,6 +37,10 @@ struct AutoCropJob {
     // into the copy from the right with `rightToLeft`.
     std::optional<SplitGrid> split;
     bool rightToLeft = false;
+    // A locked input's password, given to every reader of it.
+    std::shared_ptr<const platform::Secret> password;
+    // Nothing outside each page's crop box kept in the copy.
+    bool removeHidden = false;
 };
 struct AutoCropReport {
     int pages = 0;     // pages of the set
@@ -41,6 +49,9 @@ struct AutoCropReport {
     std::vector<Outlier> outliers;
     std::vector<std::string> warnings;
     std::vector<std::string> toolNotes;  // what the crop tool said, line by line
+    // Why the input did not open, when it did not: a missing or wrong
+    // password is told apart from damage.
+    render::OpenFailure openFailure = render::OpenFailure::None;
 };
 // `progress` gets a phase ("Finding content", "Writing") and pages done.
 using AutoCropProgress = std::function<void(const char *phase, int done, int total)>;

@@ -47,7 +47,8 @@ bool CropRun::Start(const Job &job, QString &reason) {
     m_stopping = false;
     m_process = std::make_unique<QProcess>();
     m_process->setProcessChannelMode(QProcess::MergedChannels);
-    if (job.cropList != QLatin1String("-"))
+    const bool locked = job.password && !job.password->Empty();
+    if (job.cropList != QLatin1String("-") && !locked)
         m_process->setStandardInputFile(QProcess::nullDevice());
     connect(m_process.get(), &QProcess::readyReadStandardOutput, this, &CropRun::ReadOutput);
     connect(m_process.get(), &QProcess::finished, this, &CropRun::Ended);
@@ -63,13 +64,27 @@ bool CropRun::Start(const Job &job, QString &reason) {
     m_before = StampOf(job.output);
     m_startFailure.clear();
     m_starting = true;
-    m_process->start(job.tool, {QStringLiteral("-s"), QStringLiteral("setcropfile=") + job.cropList,
-                                QStringLiteral("-i"), job.input, QStringLiteral("-o"), job.output,
-                                QStringLiteral("--progress"), QStringLiteral("--require-crop")});
+    QStringList arguments{QStringLiteral("-s"), QStringLiteral("setcropfile=") + job.cropList,
+                          QStringLiteral("-i"), job.input, QStringLiteral("-o"), job.output,
+                          QStringLiteral("--progress"), QStringLiteral("--require-crop")};
+    if (locked)
+        arguments << QStringLiteral("--password-fd") << QStringLiteral("0");
+    if (job.removeHidden)
+        arguments << QStringLiteral("--remove-hidden");
+    m_process->start(job.tool, arguments);
     m_starting = false;
     if (!m_startFailure.isEmpty()) {
         reason = m_startFailure;
         return false;
+    }
+    if (locked) {
+        // The password's line comes first on the tool's input, the list
+        // (when it comes that way) after it.
+        const std::string_view secret = job.password->View();
+        m_process->write(secret.data(), qint64(secret.size()));
+        m_process->write("\n", 1);
+        if (job.cropList != QLatin1String("-"))
+            m_process->closeWriteChannel();
     }
     return true;
 }
@@ -79,6 +94,56 @@ void CropRun::SendList(const QByteArray &text) {
         return;
     m_process->write(text);
     m_process->closeWriteChannel();
+}
+
+bool CropRun::Report(const Job &job, QByteArray &json, QString &reason, const QByteArray &list) {
+    const QFileInfo tool(job.tool);
+    if (!tool.exists() || !tool.isExecutable()) {
+        reason = QStringLiteral("the crop tool %1 is missing; it belongs beside the program").arg(job.tool);
+        return false;
+    }
+    QProcess process;
+    const bool locked = job.password && !job.password->Empty();
+    const bool listOnInput = job.cropList == QLatin1String("-");
+    QStringList arguments{QStringLiteral("-s"), QStringLiteral("setcropfile=") + job.cropList, QStringLiteral("-i"),
+                          job.input, QStringLiteral("-o"), job.output, QStringLiteral("--report")};
+    if (locked)
+        arguments << QStringLiteral("--password-fd") << QStringLiteral("0");
+    if (job.removeHidden)
+        arguments << QStringLiteral("--remove-hidden");
+    if (!locked && !listOnInput)
+        process.setStandardInputFile(QProcess::nullDevice());
+    process.start(job.tool, arguments);
+    if (!process.waitForStarted(30000)) {
+        reason = QStringLiteral("the crop tool %1 could not be started (%2)").arg(job.tool, process.errorString());
+        return false;
+    }
+    if (locked) {
+        const std::string_view secret = job.password->View();
+        process.write(secret.data(), qint64(secret.size()));
+        process.write("\n", 1);
+    }
+    if (listOnInput)
+        process.write(list);
+    process.closeWriteChannel();
+    // A report reads the file and plans the crop: seconds at most, even
+    // for long documents.
+    if (!process.waitForFinished(120000)) {
+        process.kill();
+        process.waitForFinished(5000);
+        reason = QStringLiteral("the crop tool took too long to tell what the crop would change");
+        return false;
+    }
+    const QString said = QString::fromLocal8Bit(process.readAllStandardError()).trimmed();
+    if (process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0) {
+        QString why = said.section(QLatin1Char('\n'), -1);
+        if (why.startsWith(QLatin1String("quorrel: ")))
+            why = why.mid(9);
+        reason = why.isEmpty() ? QStringLiteral("the crop tool could not tell what the crop would change") : why;
+        return false;
+    }
+    json = process.readAllStandardOutput();
+    return true;
 }
 
 CropRun::Stamp CropRun::StampOf(const QString &path) {

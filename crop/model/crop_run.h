@@ -6,6 +6,8 @@
 #include <QProcess>
 #include <QString>
 
+#include "platform/secret.h"
+
 #include <memory>
 
 namespace crop {
@@ -16,6 +18,7 @@ namespace crop {
 // whatever characters it holds:
 //
 //   quorrel -s setcropfile=LIST -i INPUT -o OUTPUT --progress --require-crop
+//           [--password-fd 0] [--remove-hidden]
 //
 // (a copy in which no page is cropped is not written, and is no success).
 // Everything the tool writes is captured; its progress lines become
@@ -25,10 +28,19 @@ class CropRun : public QObject {
     Q_OBJECT
 public:
     struct Job {
+        Job(QString tool_ = {}, QString cropList_ = {}, QString input_ = {}, QString output_ = {})
+            : tool(std::move(tool_)), cropList(std::move(cropList_)), input(std::move(input_)),
+              output(std::move(output_)) {}
         QString tool;
         QString cropList;
         QString input;
         QString output;
+        // The input's password, for a locked document: the tool reads it
+        // from its standard input (--password-fd 0), never from its
+        // arguments, which any user of the machine can read.
+        std::shared_ptr<const platform::Secret> password;
+        // Nothing outside each page's crop box is kept (--remove-hidden).
+        bool removeHidden = false;
     };
 
     explicit CropRun(QObject *parent = nullptr);
@@ -39,6 +51,11 @@ public:
     // Uses `path` as the crop tool instead (tests, and a tool installed
     // elsewhere); empty goes back to the one beside the program.
     static void SetToolPath(const QString &path);
+
+    // What the job would change, as the tool reports it in a dry run
+    // (--report: JSON, nothing written), waiting for it; `list` is given on
+    // the tool's input when the job's list is "-". False with the reason.
+    static bool Report(const Job &job, QByteArray &json, QString &reason, const QByteArray &list = {});
 
     // Starts the tool; false, with the reason in plain words, when it is
     // missing or a run is going on.

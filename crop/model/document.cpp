@@ -9,6 +9,7 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QLocale>
 #include <QPointer>
 
 #include <algorithm>
@@ -230,14 +231,20 @@ void COrvaneDoc::SetTitle(const QString &title) {
     emit TitleChanged(title);
 }
 
-bool COrvaneDoc::OpenDocumentFile(const QString &path, QString &reason) {
+bool COrvaneDoc::OpenDocumentFile(const QString &path, QString &reason, const platform::Secret *password,
+                                  render::OpenFailure *why) {
+    if (why)
+        *why = render::OpenFailure::None;
     const QString full = QFileInfo(path).absoluteFilePath();
     if (IsOpen() && full == m_documentPath)
         return true;  // already open
-    return OpenDocument(full, reason);
+    return OpenDocument(full, reason, password, why);
 }
 
-bool COrvaneDoc::OpenDocument(const QString &path, QString &reason) {
+bool COrvaneDoc::OpenDocument(const QString &path, QString &reason, const platform::Secret *password,
+                              render::OpenFailure *why) {
+    if (why)
+        *why = render::OpenFailure::Unreadable;
     if (IsCropRunning()) {
         reason = QStringLiteral("a cropped copy is being written; wait until it is done");
         return false;
@@ -253,9 +260,15 @@ bool COrvaneDoc::OpenDocument(const QString &path, QString &reason) {
     const QString full = QFileInfo(path).absoluteFilePath();
     if (!CanRead(full, reason))
         return false;
-    std::unique_ptr<render::PageSource> source = render::PageSource::Open(full.toStdString(), 1);
+    render::OpenFailure openFailure = render::OpenFailure::Unreadable;
+    std::unique_ptr<render::PageSource> source =
+        render::PageSource::Open(full.toStdString(), 1, password, &openFailure);
+    if (why)
+        *why = openFailure;
     if (!source) {
-        reason = QStringLiteral("it is damaged, locked by a password, or not a document this program reads");
+        reason = openFailure == render::OpenFailure::NeedsPassword    ? QStringLiteral("it is locked by a password")
+                 : openFailure == render::OpenFailure::WrongPassword ? QStringLiteral("the password is not its own")
+                     : QStringLiteral("it is damaged or not a document this program reads");
         return false;
     }
     const int pages = source->PageCount();
@@ -280,7 +293,8 @@ bool COrvaneDoc::OpenDocument(const QString &path, QString &reason) {
     m_pagePicture = std::move(picture);
     m_documentPath = full;
     ++m_generation;
-    m_scheduler = std::make_shared<render::RenderScheduler>(QFile::encodeName(full).toStdString(), 2);
+    m_password = password && !password->Empty() ? std::make_shared<const platform::Secret>(password->View()) : nullptr;
+    m_scheduler = std::make_shared<render::RenderScheduler>(QFile::encodeName(full).toStdString(), 2, m_password);
     // A background job that fails is told in the status bar; the others go on.
     m_scheduler->SetFailureHandler([self = QPointer<COrvaneDoc>(this)](const std::string &what) {
         const QString text = QStringLiteral("A background task failed: %1.").arg(QString::fromLocal8Bit(what));
@@ -371,6 +385,7 @@ void COrvaneDoc::CloseDocument() {
     const bool wasOpen = IsOpen();
     StopBackground();
     m_pageSource.reset();
+    m_password.reset();  // overwritten once the last reader lets it go
     m_pageCount = 0;
     m_currentPage = 0;
     m_pagePicture = std::make_unique<CPagePicture>();
@@ -887,13 +902,30 @@ bool COrvaneDoc::RunCropTool(const QString &output, QString &reason, bool change
     std::string list;
     if (!ExportCropList(list, reason))
         return false;
-    const CropRun::Job job{CropRun::ToolPath(), QString::fromStdString(list), m_documentPath,
-                           QFileInfo(output).absoluteFilePath()};
+    CropRun::Job job{CropRun::ToolPath(), QString::fromStdString(list), m_documentPath,
+                     QFileInfo(output).absoluteFilePath()};
+    job.password = m_password;
+    job.removeHidden = m_removeHidden;
+    m_sizeBefore = QFileInfo(m_documentPath).size();
     if (!m_cropRun.Start(job, reason))
         return false;
     emit StatusMessage(QStringLiteral("Writing %1").arg(job.output));
     emit CropRunChanged(true);
     return true;
+}
+
+bool COrvaneDoc::SaveReport(const QString &output, QByteArray &json, QString &reason) {
+    if (!IsOpen()) {
+        reason = QStringLiteral("no document is open");
+        return false;
+    }
+    std::string list;
+    if (!ExportCropList(list, reason))
+        return false;
+    CropRun::Job job{CropRun::ToolPath(), QString::fromStdString(list), m_documentPath, QFileInfo(output).absoluteFilePath()};
+    job.password = m_password;
+    job.removeHidden = m_removeHidden;
+    return CropRun::Report(job, json, reason);
 }
 
 void COrvaneDoc::StopCropRun() {
@@ -912,7 +944,9 @@ void COrvaneDoc::CropRunEnded(bool ok, const QString &message) {
         // The pages are not the ones the rectangles and the undo history
         // were made on: the document is opened afresh.
         QString reason;
-        if (!OpenDocument(output, reason)) {
+        // The copy keeps the input's encryption, and so its passwords.
+        const std::shared_ptr<const platform::Secret> password = m_password;
+        if (!OpenDocument(output, reason, password.get())) {
             CloseDocument();
             emit CropRunFinished(false, QStringLiteral("%1 was written, but cannot be opened again: %2.")
                                             .arg(output, reason));
@@ -921,7 +955,14 @@ void COrvaneDoc::CropRunEnded(bool ok, const QString &message) {
     }
     if (ok) {
         m_changedSinceSave = false;
-        emit StatusMessage(message.section(QLatin1Char('\n'), 0, 0));
+        QString status = message.section(QLatin1Char('\n'), 0, 0);
+        if (m_cropRun.CurrentJob().removeHidden) {
+            // What removing the hidden content saved.
+            const QLocale locale;
+            status += QStringLiteral(" Hidden content removed: %1 before, %2 after.")
+                          .arg(locale.formattedDataSize(m_sizeBefore), locale.formattedDataSize(QFileInfo(output).size()));
+        }
+        emit StatusMessage(status);
     } else {
         emit StatusMessage(QStringLiteral("%1 was not written.").arg(output));
     }

@@ -61,11 +61,19 @@ public:
     // The open route of File Open, the recent files and the command line:
     // the document already shown is not opened again. Otherwise as
     // OpenDocument.
-    bool OpenDocumentFile(const QString &path, QString &reason);
+    bool OpenDocumentFile(const QString &path, QString &reason, const platform::Secret *password = nullptr,
+                          render::OpenFailure *why = nullptr);
     // Opens `path` and shows its page 1. The new file is opened before the
     // shown one is let go: when it cannot be read or opened, or has no
-    // page, `reason` says why in plain words and nothing changes.
-    bool OpenDocument(const QString &path, QString &reason);
+    // page, `reason` says why in plain words and nothing changes. A file
+    // locked by a password opens with `password`; `why` tells a missing or
+    // wrong password apart from any other failure. The password is kept,
+    // in memory only, while the document is open: every reader of the file
+    // (the render threads, the crop tool) is given it.
+    bool OpenDocument(const QString &path, QString &reason, const platform::Secret *password = nullptr,
+                      render::OpenFailure *why = nullptr);
+    // The open document's password; null when it needs none.
+    const std::shared_ptr<const platform::Secret> &Password() const { return m_password; }
     // Shows page `page` (from 1). The page already shown costs nothing. A
     // page that cannot be rendered leaves the shown page current and
     // reports why (ShowPageFailed, StatusMessage); false then, and for a
@@ -121,6 +129,15 @@ public:
     // The order of a page's regions in the copy within a row: right to left
     // for books read so.
     void SetRightToLeft(bool on) { m_rightToLeft = on; }
+    // The saved copy keeps nothing outside the crops (written whole).
+    void SetRemoveHidden(bool on) { m_removeHidden = on; }
+    bool RemoveHidden() const { return m_removeHidden; }
+    // What a save will change is shown before the copy is written.
+    void SetReportBeforeSaving(bool on) { m_reportBeforeSaving = on; }
+    bool ReportBeforeSaving() const { return m_reportBeforeSaving; }
+    // What saving to `output` would change, as the crop tool reports it in
+    // a dry run (JSON); false with the reason when it cannot tell.
+    bool SaveReport(const QString &output, QByteArray &json, QString &reason);
     bool RightToLeft() const { return m_rightToLeft; }
     // Gives the shown page's selected region `rect` (a new region when it
     // has none; page points, as drawn or dragged; not normalised, not
@@ -379,6 +396,7 @@ private:
     QString m_documentPath;
     QString m_title = QStringLiteral("Untitled");
     std::unique_ptr<render::PageSource> m_pageSource;
+    std::shared_ptr<const platform::Secret> m_password;
     int m_pageCount = 0;
     int m_currentPage = 0;
     std::unique_ptr<CPagePicture> m_pagePicture;
@@ -395,6 +413,9 @@ private:
     std::chrono::steady_clock::time_point m_nudgeTime;
     std::chrono::milliseconds m_nudgeWindow{1000};
     bool m_rightToLeft = false;
+    bool m_removeHidden = false;
+    qint64 m_sizeBefore = 0;  // of the input, when the crop tool started
+    bool m_reportBeforeSaving = false;  // the window turns it on from its settings
     CropRun m_cropRun;
     bool m_changedSinceSave = false;
     std::shared_ptr<render::RenderScheduler> m_scheduler;

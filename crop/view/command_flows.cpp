@@ -3,10 +3,12 @@
 #include "crop/view/crop_box_dialog.h"
 #include "crop/view/page_printer.h"
 #include "crop/view/page_range_dialog.h"
+#include "crop/view/save_dialogs.h"
 #include "crop/view/split_pages_dialog.h"
 #include "platform/dialogs.h"
 #include "res/command_ids.h"
 
+#include <QApplication>
 #include <QFileInfo>
 #include <QImage>
 #include <QPrinter>
@@ -170,6 +172,23 @@ void CommandFlows::SaveCropped() {
                                                   .toStdString()))
         return;
     QString reason;
+    if (m_document.ReportBeforeSaving()) {
+        // What the save will change, as the crop tool's dry run finds it.
+        QByteArray report;
+        QApplication::setOverrideCursor(Qt::WaitCursor);
+        const bool told = m_document.SaveReport(m_outputPath, report, reason);
+        QApplication::restoreOverrideCursor();
+        if (!told) {
+            warn(QStringLiteral("%1 cannot be written: %2.").arg(m_outputPath, reason));
+            return;
+        }
+        CSaveReportDialog dialog(DescribeSaveReport(report, m_document.RemoveHidden()), QApplication::activeWindow());
+        const bool save = dialog.exec() == QDialog::Accepted;
+        if (dialog.DontShowAgain())
+            m_document.SetReportBeforeSaving(false);
+        if (!save)
+            return;
+    }
     if (!m_document.RunCropTool(m_outputPath, reason, changed))
         warn(QStringLiteral("%1 cannot be written: %2.").arg(m_outputPath, reason));
 }

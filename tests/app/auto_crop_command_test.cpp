@@ -275,7 +275,7 @@ TEST_F(AutoCropCommand, FailuresSayWhyInOneLineAndLeaveNoOutput) {
     const std::string out = dir.file("out.pdf");
     const Row rows[] = {
         {"missing", {"--auto-crop", Q(dir.file("none.pdf")), "-o", Q(out)}, "does not exist", out},
-        {"locked", {"--auto-crop", Q(dir.file("locked.pdf")), "-o", Q(out)}, "locked by a password", out},
+        {"locked", {"--auto-crop", Q(dir.file("locked.pdf")), "-o", Q(out)}, "locked.pdf needs a password (use --password-file)", out},
         {"damaged", {"--auto-crop", Q(dir.file("damaged.pdf")), "-o", Q(out)}, "damaged", out},
         {"not a PDF", {"--auto-crop", Q(dir.file("text.pdf")), "-o", Q(out)}, "not a PDF", out},
         {"a folder in", {"--auto-crop", Q(dir.file("folder.pdf")), "-o", Q(out)}, "folder", out},
@@ -337,7 +337,7 @@ TEST_F(AutoCropCommand, TheReportListsAFullPageFigureAndABlankPage) {
     crop::CropRun::SetToolPath(QUORREL_PATH);
     crop::AutoCropReport report;
     QString reason;
-    ASSERT_TRUE(crop::AutoCropFile({Q(in), Q(dir.file("out.pdf")), {}, {}, {}, false}, report, reason)) << reason.toStdString();
+    ASSERT_TRUE(crop::AutoCropFile({Q(in), Q(dir.file("out.pdf")), {}, {}, {}, false, nullptr, false}, report, reason)) << reason.toStdString();
     crop::CropRun::SetToolPath({});
     EXPECT_EQ(report.pages, 8);
     EXPECT_EQ(report.cropped, 7);

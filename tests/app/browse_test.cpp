@@ -3,6 +3,7 @@
 // shown, the active pane, zooming from the keyboard and printing.
 
 #include "app/orvane_app.h"
+#include "crop/view/save_dialogs.h"
 #include "crop/view/orvane_view.h"
 #include "panes/left_view.h"
 #include "platform/dialogs.h"
@@ -14,11 +15,14 @@
 
 #include <QAction>
 #include <QItemSelectionModel>
+#include <QLabel>
+#include <QLineEdit>
 #include <QMimeData>
 #include <QPrinter>
 #include <QScrollBar>
 #include <QStatusBar>
 #include <QTest>
+#include <QTimer>
 #include <QUrl>
 #include <QWheelEvent>
 
@@ -48,6 +52,7 @@ protected:
         left = frame->LeftView();
         view = frame->PageView();
         document = &application->Document();
+        document->SetReportBeforeSaving(false);  // no save here waits on the report
         frame->activateWindow();
         ASSERT_TRUE(QTest::qWaitForWindowActive(frame));
         previousHandler = platform::SetMessageHandler(
@@ -198,7 +203,39 @@ TEST_F(BrowseTest, CtrlNEmptiesThePanesAndTheTitleAndLeavesThePagePane) {
     EXPECT_TRUE(view->HasPicture());
 }
 
-TEST_F(BrowseTest, AFileThatCannotBeOpenedSaysWhyAndKeepsWhatIsShown) {
+// Answers each password dialog that opens with the next of `answers`
+// (typed, then Return; none: Cancel), noting whether it said the password
+// before was wrong.
+class PasswordAnswers {
+public:
+    explicit PasswordAnswers(std::vector<std::optional<QString>> answers) : m_answers(std::move(answers)) {
+        QObject::connect(&m_timer, &QTimer::timeout, [this] {
+            auto *dialog = qobject_cast<crop::CPasswordDialog *>(QApplication::activeModalWidget());
+            if (!dialog || m_next >= m_answers.size())
+                return;
+            wrongShown.push_back(dialog->findChild<QLabel *>("wrong") != nullptr);
+            titles.push_back(dialog->windowTitle());
+            const std::optional<QString> answer = m_answers[m_next++];
+            if (!answer) {
+                dialog->reject();
+                return;
+            }
+            auto *field = dialog->findChild<QLineEdit *>("password");
+            QTest::keyClicks(field, *answer);
+            QTest::keyClick(field, Qt::Key_Return);
+        });
+        m_timer.start(10);
+    }
+    std::vector<bool> wrongShown;
+    QStringList titles;
+
+private:
+    std::vector<std::optional<QString>> m_answers;
+    size_t m_next = 0;
+    QTimer m_timer;
+};
+
+TEST_F(BrowseTest, ALockedFileAsksForItsPasswordAgainWhenWrongAndCancelKeepsWhatIsShown) {
     ASSERT_TRUE(application->OpenDocumentFile(Three("good.pdf")));
     frame->OnCommand(ID_NEXT_PAGE);
     fixtures::DocPlan locked = fixtures::PagesOfSizes({{612, 792}});
@@ -213,19 +250,35 @@ TEST_F(BrowseTest, AFileThatCannotBeOpenedSaysWhyAndKeepsWhatIsShown) {
         EXPECT_TRUE(StripFilled(3));
         EXPECT_TRUE(Enabled(ID_NEXT_PAGE));
     };
-    EXPECT_FALSE(application->OpenDocumentFile(lockedPath));
-    ASSERT_EQ(messages.size(), 1u);
-    EXPECT_NE(messages[0].find("locked.pdf"), std::string::npos);
-    EXPECT_NE(messages[0].find("password"), std::string::npos);
-    expectUnchanged();
+    {
+        PasswordAnswers answers({QString("wrong"), std::nullopt});
+        EXPECT_FALSE(application->OpenDocumentFile(lockedPath));
+        EXPECT_EQ(answers.wrongShown, std::vector<bool>({false, true}));
+        EXPECT_EQ(answers.titles, QStringList({"Password", "Password"}));
+        EXPECT_TRUE(messages.empty()) << "Cancel is no failure to tell";
+        expectUnchanged();
+    }
     EXPECT_FALSE(application->OpenDocumentFile(QString::fromStdString(dir.file("missing.pdf"))));
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_NE(messages[0].find("missing.pdf"), std::string::npos);
+    EXPECT_NE(messages[0].find("does not exist"), std::string::npos);
+    expectUnchanged();
+    // A damaged file is not taken for a locked one.
+    fixtures::WriteTruncated(lockedPath.toStdString(), dir.file("broken.pdf"), 0.02);
+    EXPECT_FALSE(application->OpenDocumentFile(QString::fromStdString(dir.file("broken.pdf"))));
     ASSERT_EQ(messages.size(), 2u);
-    EXPECT_NE(messages[1].find("missing.pdf"), std::string::npos);
-    EXPECT_NE(messages[1].find("does not exist"), std::string::npos);
-    expectUnchanged();
-    Drop({lockedPath});
-    EXPECT_EQ(messages.size(), 3u);
-    expectUnchanged();
+    EXPECT_EQ(messages[1].find("password"), std::string::npos) << messages[1];
+    {
+        PasswordAnswers answers({QString("secret")});
+        Drop({lockedPath});
+        EXPECT_EQ(answers.wrongShown, std::vector<bool>({false}));
+    }
+    EXPECT_EQ(frame->windowTitle(), "locked.pdf - Sorrel Orvane v2.0");
+    ASSERT_TRUE(document->Password());
+    EXPECT_EQ(document->Password()->View(), "secret");
+    EXPECT_TRUE(StripFilled(1));
+    frame->OnCommand(ID_FILE_NEW);
+    EXPECT_FALSE(document->Password()) << "the password goes with the document";
 }
 
 TEST_F(BrowseTest, ARecentFileThatHasGoneSaysSoAndLeavesTheList) {

@@ -54,6 +54,7 @@ protected:
     void SetUp() override {
         app::SetUpProductInfo();
         frame = std::make_unique<app::CMainFrame>(document);
+        document.SetReportBeforeSaving(false);  // no save here waits on the report
         frame->resize(900, 700);
         frame->show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(frame.get()));
@@ -94,7 +95,7 @@ TEST_F(MainFrameTest, MenusToolbarStatusBarAndSplitterAreLaidOutAsTheTablesSay) 
                            "P&rint Setup...", "-", "Recent File", "-", "E&xit"}));
     EXPECT_EQ(MenuTexts("&Cut"),
               QStringList({"&Undo\tCtrl+Z", "&Redo\tCtrl+Y", "-", "Cu&t\tCtrl+X", "&Cut All\tCtrl+C",
-                           "&Delete Rectangle\tCtrl+V", "Crop &Box...\tCtrl+B", "S&plit Pages...", "Right to Le&ft", "-", "&Auto Shrink", "&Shrink Current Page",
+                           "&Delete Rectangle\tCtrl+V", "Crop &Box...\tCtrl+B", "S&plit Pages...", "Right to Le&ft", "-", "Remove &Hidden Content", "R&eport Before Saving", "-", "&Auto Shrink", "&Shrink Current Page",
                            "Shrink A&ll Pages...", "-", "&Overlay of All Pages...", "Pages to Chec&k"}));
     EXPECT_EQ(MenuTexts("&Help"), QStringList({"&Help...", "&Contact us...", "-", "&About..."}));
 

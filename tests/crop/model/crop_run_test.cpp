@@ -359,6 +359,27 @@ TEST(CropRunTest, AToolThatEndsWithoutWritingLeavesAnExistingFileAFailure) {
     EXPECT_EQ(fixtures::ReadFileBytes(out), "the user's file");
 }
 
+TEST(CropRunTest, ALockedDocumentsPasswordReachesTheToolOnItsInputNeverInItsArguments) {
+    fixtures::TempDir dir;
+    const std::string args = dir.file("args.txt"), input = dir.file("input.txt"), out = dir.file("out.pdf");
+    // What `ps` shows of the tool is its arguments.
+    const std::string tool = Tool(dir, "tool", "for a in \"$@\"; do echo \"$a\" >> '" + args + "'; done\n"
+                                               "cat > '" + input + "'\necho done > \"$6\"");
+    CropRun run;
+    CropRun::Job job{Q(tool), "list.txt", "in.pdf", Q(out)};
+    job.password = std::make_shared<const platform::Secret>("s3cr3t word");
+    job.removeHidden = true;
+    ASSERT_TRUE(RunTo(run, job).ok);
+    std::ifstream a(args);
+    const std::string given((std::istreambuf_iterator<char>(a)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(given.find("s3cr3t"), std::string::npos) << given;
+    EXPECT_NE(given.find("--password-fd\n0\n"), std::string::npos) << given;
+    EXPECT_NE(given.find("--remove-hidden\n"), std::string::npos) << given;
+    std::ifstream i(input);
+    const std::string read((std::istreambuf_iterator<char>(i)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(read, "s3cr3t word\n") << "its first line, and nothing more when the list is a file";
+}
+
 TEST(CropRunTest, AStopThatComesAfterTheToolHasFinishedTellsTheFinish) {
     fixtures::TempDir dir;
     const std::string out = dir.file("out.pdf");

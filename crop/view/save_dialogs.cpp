@@ -1,0 +1,150 @@
+#include "crop/view/save_dialogs.h"
+
+#include <QCheckBox>
+#include <QDialogButtonBox>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include <map>
+#include <set>
+
+namespace crop {
+
+CPasswordDialog::CPasswordDialog(const QString &name, bool wrongBefore, QWidget *parent) : QDialog(parent) {
+    setWindowTitle(QStringLiteral("Password"));
+    auto *layout = new QVBoxLayout(this);
+    auto *text = new QLabel(QStringLiteral("\u201c%1\u201d is protected. Enter its password to open it:").arg(name), this);
+    text->setWordWrap(true);
+    layout->addWidget(text);
+    m_field = new QLineEdit(this);
+    m_field->setObjectName(QStringLiteral("password"));
+    m_field->setEchoMode(QLineEdit::Password);
+    layout->addWidget(m_field);
+    if (wrongBefore) {
+        auto *wrong = new QLabel(QStringLiteral("That password is not the right one. Try again."), this);
+        wrong->setObjectName(QStringLiteral("wrong"));
+        layout->addWidget(wrong);
+    }
+    auto *buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
+    connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
+    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    layout->addWidget(buttons);
+    m_field->setFocus();
+}
+
+platform::Secret CPasswordDialog::TakePassword() {
+    QByteArray bytes = m_field->text().toUtf8();
+    platform::Secret secret(std::string_view(bytes.constData(), size_t(bytes.size())));
+    bytes.fill('\0');
+    m_field->clear();
+    return secret;
+}
+
+bool CPasswordDialog::Ask(QWidget *parent, const QString &name, bool wrongBefore, platform::Secret &password) {
+    CPasswordDialog dialog(name, wrongBefore, parent);
+    if (dialog.exec() != QDialog::Accepted)
+        return false;
+    password = dialog.TakePassword();
+    return true;
+}
+
+namespace {
+
+// "pages 1, 3 and 5".
+QString PageList(const std::set<int> &pages) {
+    QStringList numbers;
+    for (int page : pages)
+        numbers << QString::number(page);
+    if (numbers.size() > 12)
+        numbers = numbers.mid(0, 12) << QStringLiteral("…");
+    QString list = numbers.join(QStringLiteral(", "));
+    if (numbers.size() > 1 && !numbers.contains(QStringLiteral("…")))
+        list = numbers.mid(0, numbers.size() - 1).join(QStringLiteral(", ")) + QStringLiteral(" and ") + numbers.last();
+    return (pages.size() == 1 ? QStringLiteral("page ") : QStringLiteral("pages ")) + list;
+}
+
+}  // namespace
+
+QString DescribeSaveReport(const QByteArray &json, bool removeHidden) {
+    const QJsonObject r = QJsonDocument::fromJson(json).object();
+    if (r.isEmpty())
+        return QStringLiteral("The crop tool did not say what the save will change.");
+    auto n = [&r](const char *key) { return r.value(QLatin1String(key)).toInt(); };
+    QStringList lines;
+    lines << QStringLiteral("%1 of %2 pages will be cropped, %3 split into several pages, and %4 left as they are. "
+                            "The copy will have %5 pages.")
+                 .arg(n("cropped"))
+                 .arg(n("pages"))
+                 .arg(n("split"))
+                 .arg(n("unchanged"))
+                 .arg(n("copyPages"));
+    // What will lie outside the crops, by kind, with its pages.
+    const QJsonObject outside = r.value(QLatin1String("outside")).toObject();
+    std::map<QString, std::set<int>> pagesOf;
+    std::map<QString, int> countOf;
+    for (const QJsonValue &item : outside.value(QLatin1String("items")).toArray()) {
+        const QString kind = item.toObject().value(QLatin1String("kind")).toString();
+        pagesOf[kind].insert(item.toObject().value(QLatin1String("page")).toInt());
+        ++countOf[kind];
+    }
+    const std::pair<const char *, const char *> kinds[] = {
+        {"link", "link"}, {"field", "form field"}, {"annotation", "annotation"}};
+    QStringList away;
+    for (const auto &[kind, word] : kinds) {
+        const int count = countOf[QLatin1String(kind)];
+        if (count > 0)
+            away << QStringLiteral("%1 %2%3 on %4")
+                        .arg(count)
+                        .arg(QLatin1String(word))
+                        .arg(count == 1 ? QString() : QStringLiteral("s"))
+                        .arg(PageList(pagesOf[QLatin1String(kind)]));
+    }
+    if (away.isEmpty())
+        lines << QStringLiteral("No link, form field or annotation lies outside the crops.");
+    else
+        lines << QStringLiteral("Outside the crops, and so out of reach in the copy: %1.")
+                     .arg(away.join(QStringLiteral("; ")));
+    if (r.value(QLatin1String("certificationInvalidated")).toBool())
+        lines << QStringLiteral("The document is certified, and the crop breaks its certification.");
+    if (r.value(QLatin1String("signaturesInvalidated")).toBool())
+        lines << QStringLiteral("The document is signed, and its signatures will not validate in the copy, "
+                                "which is written as a whole new file.");
+    else if (r.value(QLatin1String("signed")).toBool())
+        lines << QStringLiteral("The document is signed; its signatures keep covering what they signed, and "
+                                "validators show the crop as a later change.");
+    if (removeHidden)
+        lines << QStringLiteral("What the crops hide is removed: the copy is written whole and keeps nothing that "
+                                "lies wholly outside them (drawings, and what lies partly inside, are kept).");
+    else
+        lines << QStringLiteral("What the crops hide stays in the file: a reader that ignores the crop shows it, and "
+                                "its text can be copied. To remove it, turn on Cut > Remove Hidden Content.");
+    return lines.join(QStringLiteral("\n\n"));
+}
+
+CSaveReportDialog::CSaveReportDialog(const QString &text, QWidget *parent) : QDialog(parent) {
+    setWindowTitle(QStringLiteral("Save"));
+    auto *layout = new QVBoxLayout(this);
+    auto *label = new QLabel(text, this);
+    label->setObjectName(QStringLiteral("report"));
+    label->setWordWrap(true);
+    label->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    label->setMinimumWidth(420);
+    layout->addWidget(label);
+    m_dontShow = new QCheckBox(QStringLiteral("Don't show this again"), this);
+    layout->addWidget(m_dontShow);
+    auto *buttons = new QDialogButtonBox(this);
+    buttons->addButton(QStringLiteral("Save"), QDialogButtonBox::AcceptRole);
+    buttons->addButton(QDialogButtonBox::Cancel);
+    connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
+    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    layout->addWidget(buttons);
+}
+
+bool CSaveReportDialog::DontShowAgain() const { return m_dontShow->isChecked(); }
+
+}  // namespace crop
