@@ -28,7 +28,7 @@ constexpr const char *kUsage =
     "       orvane --auto-crop IN.pdf -o OUT.pdf [--uniform] [--margin PTS] [--pages RANGE]\n"
     "                          [--split COLSxROWS [--right-to-left]]\n"
     "       orvane --crop IN.pdf -o OUT.pdf --margins L,T,R,B[pt|mm|in] [--pages RANGE]\n"
-    "       either with [--password-file FILE] [--remove-hidden]\n"
+    "       either with [--password-file FILE] [--remove-hidden] [--report]\n"
     "\n"
     "Without options the window opens, showing FILE when one is named.\n"
     "\n"
@@ -82,6 +82,11 @@ constexpr const char *kUsage =
     "                        page's crop: text, images, annotations and form\n"
     "                        fields there are removed, the media box is set to\n"
     "                        the crop, and the file is written whole\n"
+    "  --report              print what the copy will change before it is\n"
+    "                        written, as JSON on standard output: pages\n"
+    "                        cropped, split and left, links, form fields and\n"
+    "                        annotations left outside the crops, signatures\n"
+    "                        broken, and whether the cropped-away content stays\n"
     "\n"
     "Progress is shown on standard error when it is a terminal. The exit code\n"
     "is 0 when OUT.pdf was written whole, 1 when it could not be (the reason\n"
@@ -170,7 +175,7 @@ bool WantsCommandLine(int argc, char **argv) {
 
 int RunCommandLine(int argc, char **argv) {
     crop::AutoCropJob job;
-    bool autoCrop = false, exact = false, contentOptions = false;
+    bool autoCrop = false, exact = false, contentOptions = false, wantReport = false;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         auto value = [&](QString &into) {
@@ -222,6 +227,8 @@ int RunCommandLine(int argc, char **argv) {
             job.password = std::make_shared<const platform::Secret>(std::move(*password));
         } else if (arg == "--remove-hidden") {
             job.removeHidden = true;
+        } else if (arg == "--report") {
+            wantReport = true;
         } else if (arg == "--right-to-left") {
             job.rightToLeft = true;
         } else if (arg == "--uniform") {
@@ -274,6 +281,14 @@ int RunCommandLine(int argc, char **argv) {
             std::fflush(stderr);
         };
     crop::AutoCropReport report;
+    auto askReport = [wantReport](crop::AutoCropReport &r) {
+        r.wantReport = wantReport;
+        r.onReport = [](const std::string &json) {
+            std::fputs(json.c_str(), stdout);
+            std::fflush(stdout);
+        };
+    };
+    askReport(report);
     QString reason;
     bool ok = crop::AutoCropFile(job, report, reason, progress);
     // A locked input: asked for on a terminal, a few times, unless the
@@ -290,6 +305,7 @@ int RunCommandLine(int argc, char **argv) {
             break;
         job.password = std::make_shared<const platform::Secret>(std::move(*password));
         report = {};
+        askReport(report);
         ok = crop::AutoCropFile(job, report, reason, progress);
     }
     if (!ok && report.openFailure == render::OpenFailure::NeedsPassword)

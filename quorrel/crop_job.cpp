@@ -21,6 +21,7 @@
 #include <iostream>
 #include <iterator>
 #include <map>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <sstream>
 
@@ -362,20 +363,25 @@ bool RunCropJob(const CropJob &job, std::string &error, const std::function<void
             ::close(copy);
             if (cleaned < 0)
                 return Failed(error, why + "; " + out + " is not written");
-            const off_t size = ::lseek(cleaned, 0, SEEK_END);
-            ::lseek(cleaned, 0, SEEK_SET);
-            output.CopyFrom(cleaned, size, [&](long long copied) {
-                if (progress)
-                    tell(60 + int(copied * 39 / std::max<long long>(1, size)));
-            });
-            ::close(cleaned);
+            // Written once more by qpdf, with object streams, so the copy is
+            // smaller by what was removed.
+            std::shared_ptr<InputFile> cleanedInput = InputFile::Adopt(cleaned, "the copy without hidden content", why);
+            if (!cleanedInput)
+                return Failed(error, why + "; " + out + " is not written");
+            static QPDF *const last = new QPDF;
+            last->setSuppressWarnings(true);
+            last->processInputSource(cleanedInput, password);
+            QPDFWriter writer(*last);
+            writer.setOutputPipeline(output.Sink());
+            writer.setObjectStreamMode(qpdf_o_generate);
             if (progress)
-                tell(100);
+                writer.registerProgressReporter(
+                    std::make_shared<QPDFWriter::FunctionProgressReporter>([&tell](int p) { tell(60 + p * 4 / 10); }));
+            writer.write();
             say("removed outside the crops: " + std::to_string(removed.glyphs) + " glyphs of text, " +
-                std::to_string(removed.images) + " images, " + std::to_string(removed.annotations) +
-                " annotations (" + std::to_string(removed.fields) + " of them form fields); drawings and what lies "
-                "partly inside a crop are kept whole");
-            say("size: " + std::to_string(input->Size()) + " bytes before, " + std::to_string(size) + " after");
+                std::to_string(removed.images) + " images, " + std::to_string(removed.drawings) + " drawings, " +
+                std::to_string(removed.annotations) + " annotations (" + std::to_string(removed.fields) +
+                " of them form fields); what lies partly inside a crop is kept whole");
         } else {
             QPDFWriter writer(*pdf);
             writer.setOutputPipeline(output.Sink());
@@ -386,6 +392,12 @@ bool RunCropJob(const CropJob &job, std::string &error, const std::function<void
         }
         if (!output.Commit(error))
             return Failed(error, error);
+        if (removeHidden) {
+            struct stat written = {};
+            if (::stat(out.c_str(), &written) == 0)
+                say("size: " + std::to_string(input->Size()) + " bytes before, " + std::to_string(written.st_size) +
+                    " after");
+        }
         return true;
     } catch (const std::bad_alloc &) {
         return Failed(error, "out of memory");

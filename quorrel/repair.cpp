@@ -52,7 +52,7 @@ int WithoutHiddenCopy(int fd, const std::string &password, Removed &removed, std
         error = std::string("no temporary file can be made for the copy: ") + std::strerror(errno);
         return -1;
     }
-    int32_t counts[4] = {0, 0, 0, 0};
+    int32_t counts[5] = {0, 0, 0, 0, 0};
     const std::string path = "/proc/self/fd/" + std::to_string(fd);
     if (!write(path.c_str(), password.empty() ? nullptr : password.c_str(), out, counts) ||
         ::lseek(out, 0, SEEK_SET) != 0) {
@@ -60,7 +60,7 @@ int WithoutHiddenCopy(int fd, const std::string &password, Removed &removed, std
         error = "the rendering library could not write the copy without hidden content";
         return -1;
     }
-    removed = {counts[0], counts[1], counts[2], counts[3]};
+    removed = {counts[0], counts[1], counts[2], counts[3], counts[4]};
     return out;
 }
 

@@ -15,7 +15,7 @@ int RepairedCopy(const std::string &path, std::string &error);
 
 // What a copy without hidden content lost.
 struct Removed {
-    int glyphs = 0, images = 0, annotations = 0, fields = 0;
+    int glyphs = 0, images = 0, annotations = 0, fields = 0, drawings = 0;
 };
 
 // A whole copy of the PDF in the open file `fd` (read from its start)

@@ -1025,7 +1025,7 @@ namespace {
 // box in the page's default user space, and counts of what went.
 struct Keep {
     fz_rect box;
-    int32_t glyphs = 0, images = 0, annotations = 0;
+    int32_t glyphs = 0, images = 0, annotations = 0, drawings = 0;
 };
 
 bool Outside(const fz_rect &r, const fz_rect &box) {
@@ -1033,10 +1033,11 @@ bool Outside(const fz_rect &r, const fz_rect &box) {
 }
 
 // A glyph goes when its box (advance wide, from the font's descender to
-// its ascender) lies wholly outside; one cut by the crop box stays whole.
+// its ascender, and 0.15 em more all round for what overhangs it, as an
+// italic does) lies wholly outside; one cut by the crop box stays whole.
 int GlyphOutside(fz_context *, void *opaque, int *, int, fz_matrix trm, fz_matrix ctm, fz_rect bbox) {
     auto *keep = static_cast<Keep *>(opaque);
-    const fz_rect r = fz_transform_rect(bbox, fz_concat(trm, ctm));
+    const fz_rect r = fz_transform_rect(fz_expand_rect(bbox, 0.15f), fz_concat(trm, ctm));
     if (!Outside(r, keep->box))
         return 0;
     ++keep->glyphs;
@@ -1054,33 +1055,209 @@ fz_image *ImageOutside(fz_context *ctx, void *opaque, fz_matrix ctm, const char 
     return fz_keep_image(ctx, image);
 }
 
-// MuPDF's content filter carries a text position that was never sent
-// (its text object's glyphs all removed) into the next text object, so
-// every text object is first given an explicit identity text matrix: the
-// same drawing, and the filter then sends each position whole.
-thread_local void (*t_bufferBT)(fz_context *, pdf_processor *) = nullptr;
+// A first pass over a content stream, written out again operator by
+// operator (MuPDF's buffer processor), with some operators changed on the
+// way:
+//  - MuPDF's content filter carries a text position that was never sent
+//    (its text object's glyphs all removed) into the next text object, so
+//    every text object is given an explicit identity text matrix: the same
+//    drawing, and the filter then sends each position whole;
+//  - with `cull`, a path painted wholly outside `keep` (its points, and for
+//    a stroke a generous width round them, in default user space) is left
+//    out, unless it also clips: a path is held until it is painted.
+struct FirstPass {
+    pdf_processor original;  // the buffer processor's own operators
+    bool cull = false;
+    fz_rect keep{};
+    struct State {
+        fz_matrix ctm = fz_identity;
+        float lineWidth = 1;
+    };
+    std::vector<State> saved;
+    State now;
+    bool points = false, clips = false;
+    float x0 = 0, y0 = 0, x1 = 0, y1 = 0;  // the path's points so far
+    int drawings = 0;
+    // The path's operators not yet passed on: m l c v y h re W W*.
+    struct Op {
+        char name;
+        float v[6];
+    };
+    std::vector<Op> path;
 
-void BTWithMatrix(fz_context *ctx, pdf_processor *proc) {
-    t_bufferBT(ctx, proc);
-    proc->op_Tm(ctx, proc, 1, 0, 0, 1, 0, 0);
+    void Hold(char name, std::initializer_list<float> values) {
+        Op op{name, {0, 0, 0, 0, 0, 0}};
+        std::copy(values.begin(), values.end(), op.v);
+        path.push_back(op);
+    }
+    // Passes the held path on.
+    void Release(fz_context *ctx, pdf_processor *proc) {
+        for (const Op &op : path) {
+            const float *v = op.v;
+            switch (op.name) {
+            case 'm': original.op_m(ctx, proc, v[0], v[1]); break;
+            case 'l': original.op_l(ctx, proc, v[0], v[1]); break;
+            case 'c': original.op_c(ctx, proc, v[0], v[1], v[2], v[3], v[4], v[5]); break;
+            case 'v': original.op_v(ctx, proc, v[0], v[1], v[2], v[3]); break;
+            case 'y': original.op_y(ctx, proc, v[0], v[1], v[2], v[3]); break;
+            case 'h': original.op_h(ctx, proc); break;
+            case 'r': original.op_re(ctx, proc, v[0], v[1], v[2], v[3]); break;
+            case 'W': original.op_W(ctx, proc); break;
+            case '*': original.op_Wstar(ctx, proc); break;
+            }
+        }
+        path.clear();
+    }
+
+    void Include(float x, float y) {
+        const fz_point p = fz_transform_point_xy(x, y, now.ctm);
+        if (!points) {
+            x0 = x1 = p.x;
+            y0 = y1 = p.y;
+            points = true;
+        }
+        x0 = std::min(x0, p.x), x1 = std::max(x1, p.x), y0 = std::min(y0, p.y), y1 = std::max(y1, p.y);
+    }
+    // True when the path about to be painted shows nothing inside `keep`.
+    bool Hidden(bool stroked) {
+        const bool hidden = [&] {
+            if (!cull || clips || !points)
+                return false;
+            // A fill's edge is smoothed over a fraction of a point.
+            const float reach = stroked ? std::max(5.0f * now.lineWidth * fz_matrix_expansion(now.ctm), 5.0f) : 0.5f;
+            return Outside(fz_make_rect(x0 - reach, y0 - reach, x1 + reach, y1 + reach), keep);
+        }();
+        points = clips = false;
+        drawings += hidden ? 1 : 0;
+        return hidden;
+    }
+};
+thread_local FirstPass *t_pass = nullptr;
+
+#define ORVANE_PAINT(op, stroked)                                                 \
+    [](fz_context *ctx, pdf_processor *proc) {                                    \
+        if (t_pass->Hidden(stroked)) {                                            \
+            t_pass->path.clear();                                                 \
+        } else {                                                                  \
+            t_pass->Release(ctx, proc);                                           \
+            t_pass->original.op(ctx, proc);                                       \
+        }                                                                         \
+    }
+
+void HookFirstPass(pdf_processor *proc) {
+    // A path held when something else comes (a stream out of order) is
+    // passed on first.
+    proc->op_BT = [](fz_context *ctx, pdf_processor *p) {
+        t_pass->Release(ctx, p);
+        t_pass->original.op_BT(ctx, p);
+        p->op_Tm(ctx, p, 1, 0, 0, 1, 0, 0);
+    };
+    proc->op_q = [](fz_context *ctx, pdf_processor *p) {
+        t_pass->Release(ctx, p);
+        t_pass->saved.push_back(t_pass->now);
+        t_pass->original.op_q(ctx, p);
+    };
+    proc->op_Q = [](fz_context *ctx, pdf_processor *p) {
+        t_pass->Release(ctx, p);
+        if (!t_pass->saved.empty()) {
+            t_pass->now = t_pass->saved.back();
+            t_pass->saved.pop_back();
+        }
+        t_pass->original.op_Q(ctx, p);
+    };
+    proc->op_cm = [](fz_context *ctx, pdf_processor *p, float a, float b, float c, float d, float e, float f) {
+        t_pass->Release(ctx, p);
+        t_pass->now.ctm = fz_concat(fz_make_matrix(a, b, c, d, e, f), t_pass->now.ctm);
+        t_pass->original.op_cm(ctx, p, a, b, c, d, e, f);
+    };
+    proc->op_w = [](fz_context *ctx, pdf_processor *p, float width) {
+        t_pass->Release(ctx, p);
+        t_pass->now.lineWidth = width;
+        t_pass->original.op_w(ctx, p, width);
+    };
+    proc->op_m = [](fz_context *, pdf_processor *, float x, float y) {
+        t_pass->Include(x, y);
+        t_pass->Hold('m', {x, y});
+    };
+    proc->op_l = [](fz_context *, pdf_processor *, float x, float y) {
+        t_pass->Include(x, y);
+        t_pass->Hold('l', {x, y});
+    };
+    // A curve lies within its control points.
+    proc->op_c = [](fz_context *, pdf_processor *, float a, float b, float c, float d, float e, float f) {
+        t_pass->Include(a, b), t_pass->Include(c, d), t_pass->Include(e, f);
+        t_pass->Hold('c', {a, b, c, d, e, f});
+    };
+    proc->op_v = [](fz_context *, pdf_processor *, float a, float b, float c, float d) {
+        t_pass->Include(a, b), t_pass->Include(c, d);
+        t_pass->Hold('v', {a, b, c, d});
+    };
+    proc->op_y = [](fz_context *, pdf_processor *, float a, float b, float c, float d) {
+        t_pass->Include(a, b), t_pass->Include(c, d);
+        t_pass->Hold('y', {a, b, c, d});
+    };
+    proc->op_h = [](fz_context *, pdf_processor *) { t_pass->Hold('h', {}); };
+    proc->op_re = [](fz_context *, pdf_processor *, float x, float y, float w, float h) {
+        t_pass->Include(x, y), t_pass->Include(x + w, y), t_pass->Include(x, y + h), t_pass->Include(x + w, y + h);
+        t_pass->Hold('r', {x, y, w, h});
+    };
+    proc->op_W = [](fz_context *, pdf_processor *) {
+        t_pass->clips = true;
+        t_pass->Hold('W', {});
+    };
+    proc->op_Wstar = [](fz_context *, pdf_processor *) {
+        t_pass->clips = true;
+        t_pass->Hold('*', {});
+    };
+    proc->op_n = [](fz_context *ctx, pdf_processor *p) {
+        // Ends a path: a clip takes effect; one that clips nothing is
+        // nothing at all.
+        if (!t_pass->clips)
+            t_pass->path.clear();
+        t_pass->points = t_pass->clips = false;
+        t_pass->Release(ctx, p);
+        t_pass->original.op_n(ctx, p);
+    };
+    proc->op_S = ORVANE_PAINT(op_S, true);
+    proc->op_s = ORVANE_PAINT(op_s, true);
+    proc->op_F = ORVANE_PAINT(op_F, false);
+    proc->op_f = ORVANE_PAINT(op_f, false);
+    proc->op_fstar = ORVANE_PAINT(op_fstar, false);
+    proc->op_B = ORVANE_PAINT(op_B, true);
+    proc->op_Bstar = ORVANE_PAINT(op_Bstar, true);
+    proc->op_b = ORVANE_PAINT(op_b, true);
+    proc->op_bstar = ORVANE_PAINT(op_bstar, true);
 }
+#undef ORVANE_PAINT
 
-fz_buffer *WithTextMatrices(fz_context *ctx, pdf_document *pdf, pdf_obj *contents, pdf_obj *res) {
+// The content stream `contents` (with resources `res`) after the first
+// pass; `pass` says what it culls and counts what it did.
+fz_buffer *AfterFirstPass(fz_context *ctx, pdf_document *pdf, pdf_obj *contents, pdf_obj *res, FirstPass &pass) {
     fz_buffer *buffer = fz_new_buffer(ctx, 4096);
     pdf_processor *volatile proc = nullptr;
     fz_try(ctx) {
         proc = pdf_new_buffer_processor(ctx, buffer, 0);
-        t_bufferBT = proc->op_BT;
-        proc->op_BT = BTWithMatrix;
+        pass.original = *proc;
+        HookFirstPass(proc);
+        t_pass = &pass;
         pdf_process_contents(ctx, proc, pdf, res, contents, nullptr);
+        pass.Release(ctx, proc);  // a path never painted ends the stream
         pdf_close_processor(ctx, proc);
     }
-    fz_always(ctx) { pdf_drop_processor(ctx, proc); }
+    fz_always(ctx) {
+        t_pass = nullptr;
+        pdf_drop_processor(ctx, proc);
+    }
     fz_catch(ctx) {
         fz_drop_buffer(ctx, buffer);
         fz_rethrow(ctx);
     }
     return buffer;
+}
+
+fz_buffer *WithTextMatrices(fz_context *ctx, pdf_document *pdf, pdf_obj *contents, pdf_obj *res) {
+    FirstPass pass;
+    return AfterFirstPass(ctx, pdf, contents, res, pass);
 }
 
 // The forms that `res` names, and theirs in turn, rewritten so.
@@ -1137,7 +1314,13 @@ void CleanPage(fz_context *ctx, pdf_document *pdf, pdf_page *page, Keep &total, 
     Keep keep;
     keep.box = fz_is_empty_rect(crop) ? media : fz_intersect_rect(crop, media);
     pdf_obj *res = pdf_dict_get_inheritable(ctx, obj, PDF_NAME(Resources));
-    fz_buffer *fixed = WithTextMatrices(ctx, pdf, pdf_dict_get(ctx, obj, PDF_NAME(Contents)), res);
+    // Drawings are culled in the page's own content, where its user space
+    // is known; a form's content is drawn wherever the form is placed.
+    FirstPass pass;
+    pass.cull = true;
+    pass.keep = keep.box;
+    fz_buffer *fixed = AfterFirstPass(ctx, pdf, pdf_dict_get(ctx, obj, PDF_NAME(Contents)), res, pass);
+    keep.drawings = pass.drawings;
     fz_try(ctx) { pdf_dict_put_drop(ctx, obj, PDF_NAME(Contents), pdf_add_stream(ctx, pdf, fixed, nullptr, 0)); }
     fz_always(ctx) { fz_drop_buffer(ctx, fixed); }
     fz_catch(ctx) { fz_rethrow(ctx); }
@@ -1190,6 +1373,7 @@ void CleanPage(fz_context *ctx, pdf_document *pdf, pdf_page *page, Keep &total, 
     total.glyphs += keep.glyphs;
     total.images += keep.images;
     total.annotations += keep.annotations;
+    total.drawings += keep.drawings;
 }
 
 }  // namespace
@@ -1250,6 +1434,7 @@ __attribute__((visibility("default"))) int LS_WriteWithoutHidden(const char *pat
             removed[1] = total.images;
             removed[2] = total.annotations;
             removed[3] = int32_t(goneWidgets.size());
+            removed[4] = total.drawings;
         }
         return written;
     } catch (...) {

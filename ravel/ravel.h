@@ -162,11 +162,13 @@ int LS_WriteRepaired(const char *path, int fd);
  * or empty for none) that holds nothing wholly outside each page's crop
  * box (within its media box): glyphs, images, annotations and form fields
  * (with their entries in the document's form) outside it are removed, and
- * objects nothing uses any more are left out. A glyph or an image that
- * lies partly inside is kept whole; drawings are kept. The encryption is
- * kept. The bytes go to `fd` from its current position. `removed` (may be
- * null) gets 4 counts: glyphs, images, annotations (widgets among them),
- * form fields' widgets. Nonzero when the copy was written whole. */
+ * so are paths the page's own content paints outside it (not those inside
+ * forms it draws, nor clipping paths); objects nothing uses any more are
+ * left out. A glyph, an image or a path that lies partly inside is kept
+ * whole. The encryption is kept. The bytes go to `fd` from its current
+ * position. `removed` (may be null) gets 5 counts: glyphs, images,
+ * annotations (widgets among them), form fields' widgets, paths. Nonzero
+ * when the copy was written whole. */
 int LS_WriteWithoutHidden(const char *path, const char *password, int fd, int32_t *removed);
 
 #ifdef __cplusplus

@@ -346,7 +346,21 @@ bool WriteCopy(CropRun &run, int pageCount, const PageValues &values, AutoCropRe
         message = text;
         loop.quit();
     });
-    run.SendList(QByteArray::fromStdString(text) + "End\n");
+    const QByteArray list = QByteArray::fromStdString(text) + "End\n";
+    if (report.wantReport) {
+        // What the copy will change, from the crop tool's dry run of the
+        // same list, told before the copy is written.
+        CropRun::Job dry = run.CurrentJob();
+        QByteArray json;
+        if (!CropRun::Report(dry, json, reason, list)) {
+            run.Stop();
+            return false;
+        }
+        report.toolReport = json.toStdString();
+        if (report.onReport)
+            report.onReport(report.toolReport);
+    }
+    run.SendList(list);
     loop.exec();
     if (!ok) {
         reason = message.simplified();

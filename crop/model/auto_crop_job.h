@@ -52,6 +52,12 @@ struct AutoCropReport {
     // Why the input did not open, when it did not: a missing or wrong
     // password is told apart from damage.
     render::OpenFailure openFailure = render::OpenFailure::None;
+    // Set by the caller: the crop tool's report of what the copy will
+    // change (JSON) is made before the copy is written, kept in
+    // `toolReport` and handed to `onReport`.
+    bool wantReport = false;
+    std::function<void(const std::string &json)> onReport;
+    std::string toolReport;
 };
 // `progress` gets a phase ("Finding content", "Writing") and pages done.
 using AutoCropProgress = std::function<void(const char *phase, int done, int total)>;
