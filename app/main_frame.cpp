@@ -431,9 +431,11 @@ void CMainFrame::OnCommand(int id) {
         return;
     case ID_SAVE_AS_MENU:
         m_pageView->OnCommand(ID_FILE_SAVE_AS);
+        UpdateCommandUI();  // the report may have been turned off
         return;
     case ID_EDIT_CUT:
         m_pageView->OnCommand(ID_SAVE_FILE);
+        UpdateCommandUI();
         return;
     case ID_EDIT_COPY:  // Ctrl+C and Ctrl+Insert: Cut All, as the menu shows
         OnCommand(ID_CUT_ALL);

@@ -1085,10 +1085,39 @@ struct FirstPass {
     };
     std::vector<Op> path;
 
-    void Hold(char name, std::initializer_list<float> values) {
+    // Memory our own bookkeeping cannot get is told as MuPDF's error, not
+    // as a C++ exception through its frames.
+    void Hold(fz_context *ctx, char name, std::initializer_list<float> values) {
         Op op{name, {0, 0, 0, 0, 0, 0}};
         std::copy(values.begin(), values.end(), op.v);
-        path.push_back(op);
+        bool held = true;
+        try {
+            path.push_back(op);
+        } catch (...) {
+            held = false;
+        }
+        if (!held)
+            fz_throw(ctx, FZ_ERROR_MEMORY, "out of memory");
+    }
+    void Save(fz_context *ctx) {
+        bool saved_ = true;
+        try {
+            saved.push_back(now);
+        } catch (...) {
+            saved_ = false;
+        }
+        if (!saved_)
+            fz_throw(ctx, FZ_ERROR_MEMORY, "out of memory");
+    }
+    // Back to a fresh pass, keeping the memory.
+    void Reset(bool cullOutside, fz_rect keepBox) {
+        cull = cullOutside;
+        keep = keepBox;
+        saved.clear();
+        now = State();
+        points = clips = false;
+        drawings = 0;
+        path.clear();
     }
     // Passes the held path on.
     void Release(fz_context *ctx, pdf_processor *proc) {
@@ -1154,7 +1183,7 @@ void HookFirstPass(pdf_processor *proc) {
     };
     proc->op_q = [](fz_context *ctx, pdf_processor *p) {
         t_pass->Release(ctx, p);
-        t_pass->saved.push_back(t_pass->now);
+        t_pass->Save(ctx);
         t_pass->original.op_q(ctx, p);
     };
     proc->op_Q = [](fz_context *ctx, pdf_processor *p) {
@@ -1175,39 +1204,39 @@ void HookFirstPass(pdf_processor *proc) {
         t_pass->now.lineWidth = width;
         t_pass->original.op_w(ctx, p, width);
     };
-    proc->op_m = [](fz_context *, pdf_processor *, float x, float y) {
+    proc->op_m = [](fz_context *ctx, pdf_processor *, float x, float y) {
         t_pass->Include(x, y);
-        t_pass->Hold('m', {x, y});
+        t_pass->Hold(ctx, 'm', {x, y});
     };
-    proc->op_l = [](fz_context *, pdf_processor *, float x, float y) {
+    proc->op_l = [](fz_context *ctx, pdf_processor *, float x, float y) {
         t_pass->Include(x, y);
-        t_pass->Hold('l', {x, y});
+        t_pass->Hold(ctx, 'l', {x, y});
     };
     // A curve lies within its control points.
-    proc->op_c = [](fz_context *, pdf_processor *, float a, float b, float c, float d, float e, float f) {
+    proc->op_c = [](fz_context *ctx, pdf_processor *, float a, float b, float c, float d, float e, float f) {
         t_pass->Include(a, b), t_pass->Include(c, d), t_pass->Include(e, f);
-        t_pass->Hold('c', {a, b, c, d, e, f});
+        t_pass->Hold(ctx, 'c', {a, b, c, d, e, f});
     };
-    proc->op_v = [](fz_context *, pdf_processor *, float a, float b, float c, float d) {
+    proc->op_v = [](fz_context *ctx, pdf_processor *, float a, float b, float c, float d) {
         t_pass->Include(a, b), t_pass->Include(c, d);
-        t_pass->Hold('v', {a, b, c, d});
+        t_pass->Hold(ctx, 'v', {a, b, c, d});
     };
-    proc->op_y = [](fz_context *, pdf_processor *, float a, float b, float c, float d) {
+    proc->op_y = [](fz_context *ctx, pdf_processor *, float a, float b, float c, float d) {
         t_pass->Include(a, b), t_pass->Include(c, d);
-        t_pass->Hold('y', {a, b, c, d});
+        t_pass->Hold(ctx, 'y', {a, b, c, d});
     };
-    proc->op_h = [](fz_context *, pdf_processor *) { t_pass->Hold('h', {}); };
-    proc->op_re = [](fz_context *, pdf_processor *, float x, float y, float w, float h) {
+    proc->op_h = [](fz_context *ctx, pdf_processor *) { t_pass->Hold(ctx, 'h', {}); };
+    proc->op_re = [](fz_context *ctx, pdf_processor *, float x, float y, float w, float h) {
         t_pass->Include(x, y), t_pass->Include(x + w, y), t_pass->Include(x, y + h), t_pass->Include(x + w, y + h);
-        t_pass->Hold('r', {x, y, w, h});
+        t_pass->Hold(ctx, 'r', {x, y, w, h});
     };
-    proc->op_W = [](fz_context *, pdf_processor *) {
+    proc->op_W = [](fz_context *ctx, pdf_processor *) {
         t_pass->clips = true;
-        t_pass->Hold('W', {});
+        t_pass->Hold(ctx, 'W', {});
     };
-    proc->op_Wstar = [](fz_context *, pdf_processor *) {
+    proc->op_Wstar = [](fz_context *ctx, pdf_processor *) {
         t_pass->clips = true;
-        t_pass->Hold('*', {});
+        t_pass->Hold(ctx, '*', {});
     };
     proc->op_n = [](fz_context *ctx, pdf_processor *p) {
         // Ends a path: a clip takes effect; one that clips nothing is
@@ -1255,14 +1284,14 @@ fz_buffer *AfterFirstPass(fz_context *ctx, pdf_document *pdf, pdf_obj *contents,
     return buffer;
 }
 
-fz_buffer *WithTextMatrices(fz_context *ctx, pdf_document *pdf, pdf_obj *contents, pdf_obj *res) {
-    FirstPass pass;
+fz_buffer *WithTextMatrices(fz_context *ctx, pdf_document *pdf, pdf_obj *contents, pdf_obj *res, FirstPass &pass) {
+    pass.Reset(false, fz_rect{});
     return AfterFirstPass(ctx, pdf, contents, res, pass);
 }
 
 // The forms that `res` names, and theirs in turn, rewritten so.
 void FormsWithTextMatrices(fz_context *ctx, pdf_document *pdf, pdf_obj *res, std::unordered_set<int> &seen,
-                           int depth) {
+                           FirstPass &pass, int depth) {
     pdf_obj *xobjects = pdf_dict_get(ctx, res, PDF_NAME(XObject));
     if (!pdf_is_dict(ctx, xobjects) || depth > 16)
         return;
@@ -1276,11 +1305,11 @@ void FormsWithTextMatrices(fz_context *ctx, pdf_document *pdf, pdf_obj *res, std
         pdf_obj *formRes = pdf_dict_get(ctx, form, PDF_NAME(Resources));
         if (!formRes)
             formRes = res;
-        fz_buffer *buffer = WithTextMatrices(ctx, pdf, form, formRes);
+        fz_buffer *buffer = WithTextMatrices(ctx, pdf, form, formRes, pass);
         fz_try(ctx) { pdf_update_stream(ctx, pdf, form, buffer, 0); }
         fz_always(ctx) { fz_drop_buffer(ctx, buffer); }
         fz_catch(ctx) { fz_rethrow(ctx); }
-        FormsWithTextMatrices(ctx, pdf, formRes, seen, depth + 1);
+        FormsWithTextMatrices(ctx, pdf, formRes, seen, pass, depth + 1);
     }
 }
 
@@ -1306,8 +1335,18 @@ void PruneFields(fz_context *ctx, pdf_obj *fields, const std::unordered_set<int>
 
 // Removes what lies wholly outside the crop box of `page`; MuPDF errors
 // are thrown on.
-void CleanPage(fz_context *ctx, pdf_document *pdf, pdf_page *page, Keep &total, std::unordered_set<int> &goneWidgets,
-               std::unordered_set<int> &formsSeen) {
+// What the cleaning of a document keeps from page to page. It lives
+// outside every MuPDF try block: a MuPDF error leaves by longjmp, past
+// the destructors of anything made inside.
+struct Cleaning {
+    Keep total;
+    std::unordered_set<int> goneWidgets, formsSeen, gone;
+    FirstPass pass;
+};
+
+void CleanPage(fz_context *ctx, pdf_document *pdf, pdf_page *page, Cleaning &cleaning) {
+    Keep &total = cleaning.total;
+    std::unordered_set<int> &goneWidgets = cleaning.goneWidgets;
     pdf_obj *obj = page->obj;
     fz_rect media = pdf_to_rect(ctx, pdf_dict_get_inheritable(ctx, obj, PDF_NAME(MediaBox)));
     fz_rect crop = pdf_to_rect(ctx, pdf_dict_get_inheritable(ctx, obj, PDF_NAME(CropBox)));
@@ -1316,20 +1355,21 @@ void CleanPage(fz_context *ctx, pdf_document *pdf, pdf_page *page, Keep &total, 
     pdf_obj *res = pdf_dict_get_inheritable(ctx, obj, PDF_NAME(Resources));
     // Drawings are culled in the page's own content, where its user space
     // is known; a form's content is drawn wherever the form is placed.
-    FirstPass pass;
-    pass.cull = true;
-    pass.keep = keep.box;
+    FirstPass &pass = cleaning.pass;
+    pass.Reset(true, keep.box);
     fz_buffer *fixed = AfterFirstPass(ctx, pdf, pdf_dict_get(ctx, obj, PDF_NAME(Contents)), res, pass);
     keep.drawings = pass.drawings;
     fz_try(ctx) { pdf_dict_put_drop(ctx, obj, PDF_NAME(Contents), pdf_add_stream(ctx, pdf, fixed, nullptr, 0)); }
     fz_always(ctx) { fz_drop_buffer(ctx, fixed); }
     fz_catch(ctx) { fz_rethrow(ctx); }
-    FormsWithTextMatrices(ctx, pdf, res, formsSeen, 0);
+    FormsWithTextMatrices(ctx, pdf, res, cleaning.formsSeen, pass, 0);
     pdf_filter_options options = {};
     options.opaque = &keep;
     options.text_filter = GlyphOutside;
     options.image_filter = ImageOutside;
-    options.recurse = 1;
+    // Patterns, soft masks and Type 3 glyphs are left as they are: they
+    // are shared, and drawn in spaces of their own.
+    options.recurse = 0;
     options.instance_forms = 1;
     options.sanitize = 1;
     pdf_filter_page_contents(ctx, pdf, page, &options);
@@ -1338,7 +1378,8 @@ void CleanPage(fz_context *ctx, pdf_document *pdf, pdf_page *page, Keep &total, 
     // share theirs), and a removed note's pop-up with it.
     pdf_obj *annots = pdf_dict_get(ctx, obj, PDF_NAME(Annots));
     if (pdf_is_array(ctx, annots)) {
-        std::unordered_set<int> gone;
+        std::unordered_set<int> &gone = cleaning.gone;
+        gone.clear();
         const int count = pdf_array_len(ctx, annots);
         for (int i = 0; i < count; ++i) {
             pdf_obj *a = pdf_array_get(ctx, annots, i);
@@ -1346,7 +1387,8 @@ void CleanPage(fz_context *ctx, pdf_document *pdf, pdf_page *page, Keep &total, 
                 continue;
             const fz_rect r = pdf_to_rect(ctx, pdf_dict_get(ctx, a, PDF_NAME(Rect)));
             // One without area (an invisible signature's) lies nowhere.
-            if (fz_is_empty_rect(r) || !Outside(r, keep.box))
+            // One held in the list itself (no object of its own) is kept.
+            if (fz_is_empty_rect(r) || !Outside(r, keep.box) || pdf_to_num(ctx, a) == 0)
                 continue;
             gone.insert(pdf_to_num(ctx, a));
             if (pdf_name_eq(ctx, pdf_dict_get(ctx, a, PDF_NAME(Subtype)), PDF_NAME(Widget)))
@@ -1391,8 +1433,9 @@ __attribute__((visibility("default"))) int LS_WriteWithoutHidden(const char *pat
         Descriptor descriptor{fd, ::lseek(fd, 0, SEEK_CUR)};
         if (descriptor.start < 0)
             descriptor.start = 0;
-        std::unordered_set<int> goneWidgets, formsSeen;
-        Keep total;
+        Cleaning cleaning;
+        const Keep &total = cleaning.total;
+        const std::unordered_set<int> &goneWidgets = cleaning.goneWidgets;
         fz_output *volatile out = nullptr;
         pdf_page *volatile page = nullptr;
         volatile int written = 0;
@@ -1400,14 +1443,16 @@ __attribute__((visibility("default"))) int LS_WriteWithoutHidden(const char *pat
         fz_try(ctx) {
             for (int n = 0; n < pages; ++n) {  // NOLINT: not changed after a throw
                 page = pdf_load_page(ctx, pdf, n);
-                CleanPage(ctx, pdf, page, total, goneWidgets, formsSeen);
+                CleanPage(ctx, pdf, page, cleaning);
                 fz_drop_page(ctx, &page->super);
                 page = nullptr;
             }
             pdf_obj *form = pdf_dict_get(ctx, pdf_trailer(ctx, pdf), PDF_NAME(Root));
             form = pdf_dict_get(ctx, form, PDF_NAME(AcroForm));
-            if (!goneWidgets.empty())
+            if (!goneWidgets.empty()) {
                 PruneFields(ctx, pdf_dict_get(ctx, form, PDF_NAME(Fields)), goneWidgets, 0);
+                PruneFields(ctx, pdf_dict_gets(ctx, form, "CO"), goneWidgets, 0);  // the calculation order
+            }
 
             out = fz_new_output(ctx, 1 << 16, &descriptor, WriteToDescriptor, nullptr, nullptr);
             out->seek = SeekDescriptor;

@@ -3,6 +3,8 @@
 #include "platform/exe_folder.h"
 
 #include <QDir>
+#include <QEventLoop>
+#include <QTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
@@ -96,7 +98,8 @@ void CropRun::SendList(const QByteArray &text) {
     m_process->closeWriteChannel();
 }
 
-bool CropRun::Report(const Job &job, QByteArray &json, QString &reason, const QByteArray &list) {
+bool CropRun::Report(const Job &job, QByteArray &json, QString &reason, const QByteArray &list,
+                     const std::function<bool()> &stopped) {
     const QFileInfo tool(job.tool);
     if (!tool.exists() || !tool.isExecutable()) {
         reason = QStringLiteral("the crop tool %1 is missing; it belongs beside the program").arg(job.tool);
@@ -127,11 +130,21 @@ bool CropRun::Report(const Job &job, QByteArray &json, QString &reason, const QB
         process.write(list);
     process.closeWriteChannel();
     // A report reads the file and plans the crop: seconds at most, even
-    // for long documents.
-    if (!process.waitForFinished(120000)) {
+    // for long documents. The window goes on being drawn meanwhile.
+    QEventLoop loop;
+    QObject::connect(&process, &QProcess::finished, &loop, &QEventLoop::quit);
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
+        if (stopped && stopped())
+            loop.quit();
+    });
+    poll.start(50);
+    if (process.state() != QProcess::NotRunning)
+        loop.exec();
+    if (process.state() != QProcess::NotRunning) {
         process.kill();
         process.waitForFinished(5000);
-        reason = QStringLiteral("the crop tool took too long to tell what the crop would change");
+        reason = QStringLiteral("the report was stopped");
         return false;
     }
     const QString said = QString::fromLocal8Bit(process.readAllStandardError()).trimmed();

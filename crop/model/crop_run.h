@@ -8,6 +8,7 @@
 
 #include "platform/secret.h"
 
+#include <functional>
 #include <memory>
 
 namespace crop {
@@ -55,7 +56,10 @@ public:
     // What the job would change, as the tool reports it in a dry run
     // (--report: JSON, nothing written), waiting for it; `list` is given on
     // the tool's input when the job's list is "-". False with the reason.
-    static bool Report(const Job &job, QByteArray &json, QString &reason, const QByteArray &list = {});
+    // Events go on while it waits; `stopped`, asked now and then, ends the
+    // wait (the tool is stopped) when it returns true.
+    static bool Report(const Job &job, QByteArray &json, QString &reason, const QByteArray &list = {},
+                       const std::function<bool()> &stopped = {});
 
     // Starts the tool; false, with the reason in plain words, when it is
     // missing or a run is going on.

@@ -914,7 +914,7 @@ bool COrvaneDoc::RunCropTool(const QString &output, QString &reason, bool change
     return true;
 }
 
-bool COrvaneDoc::SaveReport(const QString &output, QByteArray &json, QString &reason) {
+bool COrvaneDoc::SaveReport(const QString &output, QByteArray &json, QString &reason, const std::function<bool()> &stopped) {
     if (!IsOpen()) {
         reason = QStringLiteral("no document is open");
         return false;
@@ -925,7 +925,9 @@ bool COrvaneDoc::SaveReport(const QString &output, QByteArray &json, QString &re
     CropRun::Job job{CropRun::ToolPath(), QString::fromStdString(list), m_documentPath, QFileInfo(output).absoluteFilePath()};
     job.password = m_password;
     job.removeHidden = m_removeHidden;
-    return CropRun::Report(job, json, reason);
+    const bool told = CropRun::Report(job, json, reason, {}, stopped);
+    QFile::remove(QString::fromStdString(list));
+    return told;
 }
 
 void COrvaneDoc::StopCropRun() {

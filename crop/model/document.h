@@ -137,7 +137,7 @@ public:
     bool ReportBeforeSaving() const { return m_reportBeforeSaving; }
     // What saving to `output` would change, as the crop tool reports it in
     // a dry run (JSON); false with the reason when it cannot tell.
-    bool SaveReport(const QString &output, QByteArray &json, QString &reason);
+    bool SaveReport(const QString &output, QByteArray &json, QString &reason, const std::function<bool()> &stopped = {});
     bool RightToLeft() const { return m_rightToLeft; }
     // Gives the shown page's selected region `rect` (a new region when it
     // has none; page points, as drawn or dragged; not normalised, not

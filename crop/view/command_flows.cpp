@@ -10,6 +10,7 @@
 
 #include <QApplication>
 #include <QFileInfo>
+#include <QProgressDialog>
 #include <QImage>
 #include <QPrinter>
 
@@ -175,19 +176,30 @@ void CommandFlows::SaveCropped() {
     if (m_document.ReportBeforeSaving()) {
         // What the save will change, as the crop tool's dry run finds it.
         QByteArray report;
-        QApplication::setOverrideCursor(Qt::WaitCursor);
-        const bool told = m_document.SaveReport(m_outputPath, report, reason);
-        QApplication::restoreOverrideCursor();
-        if (!told) {
-            warn(QStringLiteral("%1 cannot be written: %2.").arg(m_outputPath, reason));
+        QProgressDialog waiting(QStringLiteral("Finding what the save will change..."), QStringLiteral("Cancel"), 0, 0,
+                                QApplication::activeWindow());
+        waiting.setWindowTitle(QString::fromStdString(title));
+        waiting.setWindowModality(Qt::WindowModal);
+        waiting.setMinimumDuration(400);
+        const bool told = m_document.SaveReport(m_outputPath, report, reason, [&waiting] { return waiting.wasCanceled(); });
+        const bool cancelled = waiting.wasCanceled();
+        waiting.reset();
+        if (cancelled)
             return;
+        // Without its report the copy can still be written, if the user wants.
+        if (!told && !platform::AskYesNo(title, QStringLiteral("What the save will change cannot be told: %1.\n\n"
+                                                               "Save the cropped copy anyway?")
+                                                    .arg(reason)
+                                                    .toStdString()))
+            return;
+        if (told) {
+            CSaveReportDialog dialog(DescribeSaveReport(report, m_document.RemoveHidden()), QApplication::activeWindow());
+            const bool save = dialog.exec() == QDialog::Accepted;
+            if (dialog.DontShowAgain())
+                m_document.SetReportBeforeSaving(false);
+            if (!save)
+                return;
         }
-        CSaveReportDialog dialog(DescribeSaveReport(report, m_document.RemoveHidden()), QApplication::activeWindow());
-        const bool save = dialog.exec() == QDialog::Accepted;
-        if (dialog.DontShowAgain())
-            m_document.SetReportBeforeSaving(false);
-        if (!save)
-            return;
     }
     if (!m_document.RunCropTool(m_outputPath, reason, changed))
         warn(QStringLiteral("%1 cannot be written: %2.").arg(m_outputPath, reason));

@@ -107,7 +107,8 @@ QString DescribeSaveReport(const QByteArray &json, bool removeHidden) {
     if (away.isEmpty())
         lines << QStringLiteral("No link, form field or annotation lies outside the crops.");
     else
-        lines << QStringLiteral("Outside the crops, and so out of reach in the copy: %1.")
+        lines << (removeHidden ? QStringLiteral("Outside the crops, and so removed from the copy: %1.")
+                               : QStringLiteral("Outside the crops, and so out of reach in the copy: %1."))
                      .arg(away.join(QStringLiteral("; ")));
     if (r.value(QLatin1String("certificationInvalidated")).toBool())
         lines << QStringLiteral("The document is certified, and the crop breaks its certification.");
@@ -118,8 +119,9 @@ QString DescribeSaveReport(const QByteArray &json, bool removeHidden) {
         lines << QStringLiteral("The document is signed; its signatures keep covering what they signed, and "
                                 "validators show the crop as a later change.");
     if (removeHidden)
-        lines << QStringLiteral("What the crops hide is removed: the copy is written whole and keeps nothing that "
-                                "lies wholly outside them (drawings, and what lies partly inside, are kept).");
+        lines << QStringLiteral("What the crops hide is removed: the copy is written whole and keeps no text, image, "
+                                "drawing, link, annotation or form field that lies wholly outside them (what lies "
+                                "partly inside is kept whole).");
     else
         lines << QStringLiteral("What the crops hide stays in the file: a reader that ignores the crop shows it, and "
                                 "its text can be copied. To remove it, turn on Cut > Remove Hidden Content.");

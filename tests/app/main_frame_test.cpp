@@ -7,6 +7,7 @@
 #include "app/product_info.h"
 #include "crop/model/document.h"
 #include "crop/view/crop_box_dialog.h"
+#include "crop/view/save_dialogs.h"
 #include "crop/view/shrink_all_dialog.h"
 #include "crop/view/split_pages_dialog.h"
 #include "crop/view/orvane_view.h"
@@ -20,6 +21,7 @@
 #include "tests/fixtures/temp_dir.h"
 
 #include <QAction>
+#include <QCheckBox>
 #include <QApplication>
 #include <QTimer>
 #include <QDialog>
@@ -329,6 +331,39 @@ TEST_F(MainFrameTest, TheEditingKeysDoWhatTheMenuSaysFromEitherPaneAndUndoRedoes
     ASSERT_TRUE(document.OpenDocument(QString::fromStdString(path), reason));
     EXPECT_FALSE(undo->isEnabled());
     EXPECT_FALSE(redo->isEnabled());
+}
+
+TEST_F(MainFrameTest, TheReportBeforeSavingTellsWhatTheCopyWillChangeAndCanBeTurnedOff) {
+    fixtures::TempDir dir;
+    const std::string path = dir.file("two.pdf"), out = dir.file("out.pdf");
+    fixtures::DocPlan plan = fixtures::PagesOfSizes({{612, 792}, {612, 792}});
+    plan.pages[0].links.push_back({{20, 700, 120, 720}, 2, {}});
+    fixtures::WritePdf(plan, path);
+    platform::SetSaveFileHandler([&](const std::string &, const std::string &) { return out; });
+    QString reason;
+    ASSERT_TRUE(document.OpenDocument(QString::fromStdString(path), reason));
+    document.SetCurrentPageRect(crop::CropRect{200, 200, 500, 600}, false);
+    document.SetReportBeforeSaving(true);
+    QString shown;
+    QTimer answer;
+    QObject::connect(&answer, &QTimer::timeout, [&] {
+        auto *dialog = qobject_cast<crop::CSaveReportDialog *>(QApplication::activeModalWidget());
+        if (!dialog)
+            return;
+        shown = dialog->findChild<QLabel *>("report")->text();
+        dialog->findChild<QCheckBox *>()->setChecked(true);
+        dialog->reject();  // Cancel
+    });
+    answer.start(10);
+    frame->OnCommand(ID_SAVE_AS_MENU);
+    answer.stop();
+    EXPECT_NE(shown.indexOf("1 of 2 pages will be cropped"), -1) << shown.toStdString();
+    EXPECT_NE(shown.indexOf("1 link on page 1"), -1) << shown.toStdString();
+    EXPECT_NE(shown.indexOf("Remove Hidden Content"), -1) << "how to remove what the crop hides";
+    EXPECT_FALSE(document.IsCropRunning()) << "Cancel writes nothing";
+    EXPECT_FALSE(std::filesystem::exists(out));
+    EXPECT_FALSE(document.ReportBeforeSaving()) << "Don't show this again";
+    EXPECT_FALSE(frame->Action(ID_REPORT_BEFORE_SAVING)->isChecked());
 }
 
 TEST_F(MainFrameTest, WhileACroppedCopyIsWrittenTheDocumentIsHeldAndClosingAsksFirst) {
