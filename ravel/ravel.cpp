@@ -1344,15 +1344,44 @@ struct Cleaning {
     FirstPass pass;
 };
 
+void FilterPage(fz_context *ctx, pdf_document *pdf, pdf_page *page, Cleaning &cleaning, Keep &keep, pdf_obj *res);
+void RemoveAnnotations(fz_context *ctx, pdf_document *pdf, pdf_obj *obj, Cleaning &cleaning, Keep &keep);
+
 void CleanPage(fz_context *ctx, pdf_document *pdf, pdf_page *page, Cleaning &cleaning) {
     Keep &total = cleaning.total;
-    std::unordered_set<int> &goneWidgets = cleaning.goneWidgets;
     pdf_obj *obj = page->obj;
     fz_rect media = pdf_to_rect(ctx, pdf_dict_get_inheritable(ctx, obj, PDF_NAME(MediaBox)));
     fz_rect crop = pdf_to_rect(ctx, pdf_dict_get_inheritable(ctx, obj, PDF_NAME(CropBox)));
     Keep keep;
     keep.box = fz_is_empty_rect(crop) ? media : fz_intersect_rect(crop, media);
     pdf_obj *res = pdf_dict_get_inheritable(ctx, obj, PDF_NAME(Resources));
+    // A page with nothing outside its crop gets its own content back: the
+    // filter's rewrite of it would change nothing that shows.
+    pdf_obj *ownContents = pdf_keep_obj(ctx, pdf_dict_get(ctx, obj, PDF_NAME(Contents)));
+    pdf_obj *ownResources = pdf_keep_obj(ctx, pdf_dict_get(ctx, obj, PDF_NAME(Resources)));
+    fz_try(ctx) { FilterPage(ctx, pdf, page, cleaning, keep, res); }
+    fz_always(ctx) {
+        if (keep.glyphs == 0 && keep.images == 0 && keep.drawings == 0) {
+            pdf_dict_put(ctx, obj, PDF_NAME(Contents), ownContents);
+            if (ownResources)
+                pdf_dict_put(ctx, obj, PDF_NAME(Resources), ownResources);
+            else
+                pdf_dict_del(ctx, obj, PDF_NAME(Resources));
+        }
+        pdf_drop_obj(ctx, ownContents);
+        pdf_drop_obj(ctx, ownResources);
+    }
+    fz_catch(ctx) { fz_rethrow(ctx); }
+    RemoveAnnotations(ctx, pdf, obj, cleaning, keep);
+    total.glyphs += keep.glyphs;
+    total.images += keep.images;
+    total.annotations += keep.annotations;
+    total.drawings += keep.drawings;
+}
+
+// The page's content without what lies outside `keep.box`.
+void FilterPage(fz_context *ctx, pdf_document *pdf, pdf_page *page, Cleaning &cleaning, Keep &keep, pdf_obj *res) {
+    pdf_obj *obj = page->obj;
     // Drawings are culled in the page's own content, where its user space
     // is known; a form's content is drawn wherever the form is placed.
     FirstPass &pass = cleaning.pass;
@@ -1373,6 +1402,11 @@ void CleanPage(fz_context *ctx, pdf_document *pdf, pdf_page *page, Cleaning &cle
     options.instance_forms = 1;
     options.sanitize = 1;
     pdf_filter_page_contents(ctx, pdf, page, &options);
+}
+
+// Annotations and widgets wholly outside `keep.box` taken off the page.
+void RemoveAnnotations(fz_context *ctx, pdf_document *pdf, pdf_obj *obj, Cleaning &cleaning, Keep &keep) {
+    std::unordered_set<int> &goneWidgets = cleaning.goneWidgets;
     // Annotations and widgets wholly outside leave the page's
     // list (a list of its own, since a split page's copies
     // share theirs), and a removed note's pop-up with it.
@@ -1412,10 +1446,6 @@ void CleanPage(fz_context *ctx, pdf_document *pdf, pdf_page *page, Cleaning &cle
             pdf_drop_obj(ctx, annots);
         }
     }
-    total.glyphs += keep.glyphs;
-    total.images += keep.images;
-    total.annotations += keep.annotations;
-    total.drawings += keep.drawings;
 }
 
 }  // namespace

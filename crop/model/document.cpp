@@ -961,8 +961,10 @@ void COrvaneDoc::CropRunEnded(bool ok, const QString &message) {
         if (m_cropRun.CurrentJob().removeHidden) {
             // What removing the hidden content saved.
             const QLocale locale;
-            status += QStringLiteral(" Hidden content removed: %1 before, %2 after.")
-                          .arg(locale.formattedDataSize(m_sizeBefore), locale.formattedDataSize(QFileInfo(output).size()));
+            // First, where a long path cannot push it out of sight.
+            status = QStringLiteral("Hidden content removed: %1 before, %2 after. ")
+                         .arg(locale.formattedDataSize(m_sizeBefore), locale.formattedDataSize(QFileInfo(output).size())) +
+                     status;
         }
         emit StatusMessage(status);
     } else {
