@@ -1065,6 +1065,22 @@ fz_image *ImageOutside(fz_context *ctx, void *opaque, fz_matrix ctm, const char 
 //  - with `cull`, a path painted wholly outside `keep` (its points, and for
 //    a stroke a generous width round them, in default user space) is left
 //    out, unless it also clips: a path is held until it is painted.
+// Memory our own bookkeeping cannot get is told as MuPDF's error, not as
+// a C++ exception through its frames.
+extern "C++" {
+template <typename T>
+void Push(fz_context *ctx, std::vector<T> &into, const T &value) {
+    bool pushed = true;
+    try {
+        into.push_back(value);
+    } catch (...) {
+        pushed = false;
+    }
+    if (!pushed)
+        fz_throw(ctx, FZ_ERROR_MEMORY, "out of memory");
+}
+}
+
 struct FirstPass {
     pdf_processor original;  // the buffer processor's own operators
     bool cull = false;
@@ -1085,30 +1101,12 @@ struct FirstPass {
     };
     std::vector<Op> path;
 
-    // Memory our own bookkeeping cannot get is told as MuPDF's error, not
-    // as a C++ exception through its frames.
     void Hold(fz_context *ctx, char name, std::initializer_list<float> values) {
         Op op{name, {0, 0, 0, 0, 0, 0}};
         std::copy(values.begin(), values.end(), op.v);
-        bool held = true;
-        try {
-            path.push_back(op);
-        } catch (...) {
-            held = false;
-        }
-        if (!held)
-            fz_throw(ctx, FZ_ERROR_MEMORY, "out of memory");
+        Push(ctx, path, op);
     }
-    void Save(fz_context *ctx) {
-        bool saved_ = true;
-        try {
-            saved.push_back(now);
-        } catch (...) {
-            saved_ = false;
-        }
-        if (!saved_)
-            fz_throw(ctx, FZ_ERROR_MEMORY, "out of memory");
-    }
+    void Save(fz_context *ctx) { Push(ctx, saved, now); }
     // Back to a fresh pass, keeping the memory.
     void Reset(bool cullOutside, fz_rect keepBox) {
         cull = cullOutside;

@@ -17,6 +17,30 @@ namespace {
 const QRegularExpression kProgress(QStringLiteral("^quorrel: progress (\\d+)/(\\d+)$"));
 QString g_toolPath;
 
+bool Locked(const CropRun::Job &job) { return job.password && !job.password->Empty(); }
+
+// The tool's arguments for `job`, with `extra` after the list, input and
+// output; never the password.
+QStringList ArgumentsOf(const CropRun::Job &job, const QStringList &extra) {
+    QStringList arguments{QStringLiteral("-s"), QStringLiteral("setcropfile=") + job.cropList,
+                          QStringLiteral("-i"), job.input, QStringLiteral("-o"), job.output};
+    arguments << extra;
+    if (Locked(job))
+        arguments << QStringLiteral("--password-fd") << QStringLiteral("0");
+    if (job.removeHidden)
+        arguments << QStringLiteral("--remove-hidden");
+    return arguments;
+}
+
+// The password's line, first on the tool's input (a list "-" follows it).
+void WritePassword(QProcess &process, const CropRun::Job &job) {
+    if (!Locked(job))
+        return;
+    const std::string_view secret = job.password->View();
+    process.write(secret.data(), qint64(secret.size()));
+    process.write("\n", 1);
+}
+
 }  // namespace
 
 CropRun::CropRun(QObject *parent) : QObject(parent) {}
@@ -49,7 +73,7 @@ bool CropRun::Start(const Job &job, QString &reason) {
     m_stopping = false;
     m_process = std::make_unique<QProcess>();
     m_process->setProcessChannelMode(QProcess::MergedChannels);
-    const bool locked = job.password && !job.password->Empty();
+    const bool locked = Locked(job);
     if (job.cropList != QLatin1String("-") && !locked)
         m_process->setStandardInputFile(QProcess::nullDevice());
     connect(m_process.get(), &QProcess::readyReadStandardOutput, this, &CropRun::ReadOutput);
@@ -66,25 +90,14 @@ bool CropRun::Start(const Job &job, QString &reason) {
     m_before = StampOf(job.output);
     m_startFailure.clear();
     m_starting = true;
-    QStringList arguments{QStringLiteral("-s"), QStringLiteral("setcropfile=") + job.cropList,
-                          QStringLiteral("-i"), job.input, QStringLiteral("-o"), job.output,
-                          QStringLiteral("--progress"), QStringLiteral("--require-crop")};
-    if (locked)
-        arguments << QStringLiteral("--password-fd") << QStringLiteral("0");
-    if (job.removeHidden)
-        arguments << QStringLiteral("--remove-hidden");
-    m_process->start(job.tool, arguments);
+    m_process->start(job.tool, ArgumentsOf(job, {QStringLiteral("--progress"), QStringLiteral("--require-crop")}));
     m_starting = false;
     if (!m_startFailure.isEmpty()) {
         reason = m_startFailure;
         return false;
     }
     if (locked) {
-        // The password's line comes first on the tool's input, the list
-        // (when it comes that way) after it.
-        const std::string_view secret = job.password->View();
-        m_process->write(secret.data(), qint64(secret.size()));
-        m_process->write("\n", 1);
+        WritePassword(*m_process, job);
         if (job.cropList != QLatin1String("-"))
             m_process->closeWriteChannel();
     }
@@ -106,26 +119,15 @@ bool CropRun::Report(const Job &job, QByteArray &json, QString &reason, const QB
         return false;
     }
     QProcess process;
-    const bool locked = job.password && !job.password->Empty();
     const bool listOnInput = job.cropList == QLatin1String("-");
-    QStringList arguments{QStringLiteral("-s"), QStringLiteral("setcropfile=") + job.cropList, QStringLiteral("-i"),
-                          job.input, QStringLiteral("-o"), job.output, QStringLiteral("--report")};
-    if (locked)
-        arguments << QStringLiteral("--password-fd") << QStringLiteral("0");
-    if (job.removeHidden)
-        arguments << QStringLiteral("--remove-hidden");
-    if (!locked && !listOnInput)
+    if (!Locked(job) && !listOnInput)
         process.setStandardInputFile(QProcess::nullDevice());
-    process.start(job.tool, arguments);
+    process.start(job.tool, ArgumentsOf(job, {QStringLiteral("--report")}));
     if (!process.waitForStarted(30000)) {
         reason = QStringLiteral("the crop tool %1 could not be started (%2)").arg(job.tool, process.errorString());
         return false;
     }
-    if (locked) {
-        const std::string_view secret = job.password->View();
-        process.write(secret.data(), qint64(secret.size()));
-        process.write("\n", 1);
-    }
+    WritePassword(process, job);
     if (listOnInput)
         process.write(list);
     process.closeWriteChannel();

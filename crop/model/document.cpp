@@ -899,13 +899,9 @@ bool COrvaneDoc::RunCropTool(const QString &output, QString &reason, bool change
         reason = QStringLiteral("no page has a crop rectangle; nothing was cropped");
         return false;
     }
-    std::string list;
-    if (!ExportCropList(list, reason))
+    CropRun::Job job;
+    if (!ToolJob(output, job, reason))
         return false;
-    CropRun::Job job{CropRun::ToolPath(), QString::fromStdString(list), m_documentPath,
-                     QFileInfo(output).absoluteFilePath()};
-    job.password = m_password;
-    job.removeHidden = m_removeHidden;
     m_sizeBefore = QFileInfo(m_documentPath).size();
     if (!m_cropRun.Start(job, reason))
         return false;
@@ -914,19 +910,27 @@ bool COrvaneDoc::RunCropTool(const QString &output, QString &reason, bool change
     return true;
 }
 
+bool COrvaneDoc::ToolJob(const QString &output, CropRun::Job &job, QString &reason) {
+    std::string list;
+    if (!ExportCropList(list, reason))
+        return false;
+    job = CropRun::Job(CropRun::ToolPath(), QString::fromStdString(list), m_documentPath,
+                       QFileInfo(output).absoluteFilePath());
+    job.password = m_password;
+    job.removeHidden = m_removeHidden;
+    return true;
+}
+
 bool COrvaneDoc::SaveReport(const QString &output, QByteArray &json, QString &reason, const std::function<bool()> &stopped) {
     if (!IsOpen()) {
         reason = QStringLiteral("no document is open");
         return false;
     }
-    std::string list;
-    if (!ExportCropList(list, reason))
+    CropRun::Job job;
+    if (!ToolJob(output, job, reason))
         return false;
-    CropRun::Job job{CropRun::ToolPath(), QString::fromStdString(list), m_documentPath, QFileInfo(output).absoluteFilePath()};
-    job.password = m_password;
-    job.removeHidden = m_removeHidden;
     const bool told = CropRun::Report(job, json, reason, {}, stopped);
-    QFile::remove(QString::fromStdString(list));
+    QFile::remove(job.cropList);
     return told;
 }
 

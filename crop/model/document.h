@@ -138,6 +138,9 @@ public:
     // What saving to `output` would change, as the crop tool reports it in
     // a dry run (JSON); false with the reason when it cannot tell.
     bool SaveReport(const QString &output, QByteArray &json, QString &reason, const std::function<bool()> &stopped = {});
+    // The crop tool's job for a copy at `output`: the crop list written,
+    // the password and the options of the document.
+    bool ToolJob(const QString &output, CropRun::Job &job, QString &reason);
     bool RightToLeft() const { return m_rightToLeft; }
     // Gives the shown page's selected region `rect` (a new region when it
     // has none; page points, as drawn or dragged; not normalised, not
