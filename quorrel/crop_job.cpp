@@ -21,7 +21,10 @@
 #include <iostream>
 #include <iterator>
 #include <map>
+#include <memory>
+#include <optional>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 #include <sstream>
 
@@ -31,6 +34,11 @@ namespace {
 bool Failed(std::string &error, const std::string &message) {
     error = message;
     return false;
+}
+
+std::string TemporaryFolderFull(const std::string &out) {
+    return "the temporary folder " + TemporaryFolder() + " is full (" + std::strerror(ENOSPC) +
+           "): there is no room for the copy without hidden content; " + out + " is not written";
 }
 
 std::string JsonString(const std::string &text) {
@@ -173,6 +181,13 @@ bool RunCropJob(const CropJob &job, std::string &error, const std::function<void
         std::shared_ptr<InputFile> input = InputFile::Open(in, openError);
         if (!input)
             return Failed(error, "cannot open " + in + ": " + openError);
+        // Where the copy goes is settled before any work is done on it.
+        std::optional<OutputFile> output;
+        if (!job.reportOnly) {
+            output.emplace(out, job.overwrite);
+            if (!output->Open(error))
+                return false;
+        }
 
         // The document lives until the process ends: the system takes its
         // memory back at once, which is quicker than freeing its objects one
@@ -240,7 +255,9 @@ bool RunCropJob(const CropJob &job, std::string &error, const std::function<void
             }
             // The list ends with a line "End": one cut short (its maker
             // stopped while writing it) crops nothing.
-            std::string text((std::istreambuf_iterator<char>(std::cin)), std::istreambuf_iterator<char>());
+            std::string text, why;
+            if (!ReadAtMost(std::cin, kLargestList + 4, text, why))
+                return Failed(error, why + "; nothing was cropped, and " + out + " is not written");
             const std::string end = "End\n";
             if (text.size() < end.size() || text.compare(text.size() - end.size(), end.size(), end) != 0 ||
                 (text.size() > end.size() && text[text.size() - end.size() - 1] != '\n'))
@@ -248,7 +265,6 @@ bool RunCropJob(const CropJob &job, std::string &error, const std::function<void
                                      "\"End\"); nothing was cropped, and " + out + " is not written");
             text.resize(text.size() - end.size());
             std::istringstream lines(text);
-            std::string why;
             if (!ParseCropList(lines, crops, why))
                 return Failed(error, "the crop list on standard input: " + why);
         }
@@ -313,9 +329,6 @@ bool RunCropJob(const CropJob &job, std::string &error, const std::function<void
             say("warning: " + in + " is signed; a whole new file no longer holds the signed bytes, "
                 "so its signatures will not validate");
 
-        OutputFile output(out);
-        if (!output.Open(error))
-            return Failed(error, error);
         // The share of the work done, told as pages.
         const int pages = report.pages;
         auto tell = [pages, &say, last = -1](int percent) mutable {
@@ -330,11 +343,11 @@ bool RunCropJob(const CropJob &job, std::string &error, const std::function<void
         if (whole.empty()) {
             // The input's bytes as they are, then the update.
             const long long size = input->Size();
-            output.CopyFrom(input->Descriptor(), size, [&](long long copied) {
+            output->CopyFrom(input->Descriptor(), size, [&](long long copied) {
                 if (progress)
                     tell(int(copied * 99 / std::max(1LL, size)));
             });
-            output.Sink()->write(reinterpret_cast<const unsigned char *>(update.data()), update.size());
+            output->Sink()->write(reinterpret_cast<const unsigned char *>(update.data()), update.size());
             if (progress)
                 tell(100);
         } else if (removeHidden) {
@@ -348,13 +361,43 @@ bool RunCropJob(const CropJob &job, std::string &error, const std::function<void
                     ::close(copy);
                 return Failed(error, std::string("no temporary file can be made for the copy: ") + std::strerror(errno));
             }
-            {
+            // The copy's own errors: a full temporary folder is told as such.
+            std::unique_ptr<FILE, int (*)(FILE *)> closing(stream, &std::fclose);
+            int failure = 0;
+            try {
                 QPDFWriter writer(*pdf);
-                writer.setOutputFile("the cropped copy", stream, true);
+                writer.setOutputFile("the cropped copy", stream, false);
                 if (progress)
                     writer.registerProgressReporter(
                         std::make_shared<QPDFWriter::FunctionProgressReporter>([&tell](int p) { tell(p * 6 / 10); }));
                 writer.write();
+                errno = 0;
+                if (std::fflush(stream) != 0 || std::ferror(stream)) {
+                    // A write that failed part way leaves no reason behind;
+                    // the folder's free room tells a full one.
+                    struct statvfs room {};
+                    failure = ::fstatvfs(copy, &room) == 0 && uint64_t(room.f_bavail) * room.f_frsize < (1u << 20)
+                                  ? ENOSPC
+                                  : errno ? errno : EIO;
+                }
+            } catch (const std::exception &e) {
+                const std::string what = e.what();
+                failure = what.find(std::strerror(ENOSPC)) != std::string::npos ||
+                                  what.find(std::strerror(EDQUOT)) != std::string::npos
+                              ? ENOSPC
+                              : -1;
+                if (failure < 0) {
+                    ::close(copy);
+                    throw;
+                }
+            }
+            closing.reset();
+            if (failure != 0) {
+                ::close(copy);
+                if (failure == ENOSPC || failure == EDQUOT)
+                    return Failed(error, TemporaryFolderFull(out));
+                return Failed(error, std::string("cannot write the copy in the temporary folder ") + TemporaryFolder() +
+                                         ": " + std::strerror(failure) + "; " + out + " is not written");
             }
             showWarnings();
             Removed removed;
@@ -362,7 +405,7 @@ bool RunCropJob(const CropJob &job, std::string &error, const std::function<void
             const int cleaned = WithoutHiddenCopy(copy, job.password, removed, why);
             ::close(copy);
             if (cleaned < 0)
-                return Failed(error, why + "; " + out + " is not written");
+                return Failed(error, why == kNoSpace ? TemporaryFolderFull(out) : why + "; " + out + " is not written");
             // Written once more by qpdf, with object streams, so the copy is
             // smaller by what was removed.
             std::shared_ptr<InputFile> cleanedInput = InputFile::Adopt(cleaned, "the copy without hidden content", why);
@@ -372,7 +415,7 @@ bool RunCropJob(const CropJob &job, std::string &error, const std::function<void
             last->setSuppressWarnings(true);
             last->processInputSource(cleanedInput, password);
             QPDFWriter writer(*last);
-            writer.setOutputPipeline(output.Sink());
+            writer.setOutputPipeline(output->Sink());
             writer.setObjectStreamMode(qpdf_o_generate);
             if (progress)
                 writer.registerProgressReporter(
@@ -384,13 +427,13 @@ bool RunCropJob(const CropJob &job, std::string &error, const std::function<void
                 " of them form fields); what lies partly inside a crop is kept whole");
         } else {
             QPDFWriter writer(*pdf);
-            writer.setOutputPipeline(output.Sink());
+            writer.setOutputPipeline(output->Sink());
             if (progress)
                 writer.registerProgressReporter(std::make_shared<QPDFWriter::FunctionProgressReporter>(tell));
             writer.write();  // keeps encryption, object streams and everything else
             showWarnings();
         }
-        if (!output.Commit(error))
+        if (!output->Commit(error))
             return Failed(error, error);
         if (removeHidden) {
             struct stat written = {};

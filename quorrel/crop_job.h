@@ -15,6 +15,7 @@ struct CropJob {
     bool rewrite = false;      // a whole new file rather than an update
     bool progress = false;     // "progress DONE/PAGES" lines as it goes
     bool requireCrop = false;  // fail when no page lies under a rectangle
+    bool overwrite = false;    // a read-only output replaced too
     std::string password;      // of a locked input; empty for none
     bool removeHidden = false; // nothing wholly outside a page's crop kept
     // A dry run: nothing is written, and `report` gets what the crop would

@@ -76,15 +76,31 @@ private:
 
 }  // namespace
 
-bool ParseCropList(std::istream &in, CropList &list, std::string &error) {
-    // The whole list at once: a line per page of a long document.
-    std::ostringstream whole;
-    whole << in.rdbuf();  // an empty list leaves `whole` failed and empty, which is right
-    const std::string text = std::move(whole).str();
+bool ReadAtMost(std::istream &in, size_t limit, std::string &text, std::string &error) {
+    text.clear();
+    char buffer[1 << 16];
+    while (in) {
+        in.read(buffer, sizeof buffer);
+        const size_t n = size_t(in.gcount());
+        if (text.size() + n > limit) {
+            error = "the crop list is larger than " + std::to_string(limit >> 20) +
+                    " MB, which no list of a document needs";
+            return false;
+        }
+        text.append(buffer, n);
+    }
     if (in.bad()) {
         error = "the crop list cannot be read";
         return false;
     }
+    return true;
+}
+
+bool ParseCropList(std::istream &in, CropList &list, std::string &error) {
+    // The whole list at once: a line per page of a long document.
+    std::string text;
+    if (!ReadAtMost(in, kLargestList, text, error))
+        return false;
     int number = 0;
     for (size_t at = 0; at < text.size();) {
         size_t end = text.find('\n', at);
@@ -108,7 +124,13 @@ bool ParseCropList(std::istream &in, CropList &list, std::string &error) {
                     (line.size() > 80 ? std::string(line.substr(0, 80)) + "..." : std::string(line));
             return false;
         }
-        list.try_emplace(list.end(), page)->second.push_back(r);  // the lines come in page order
+        std::vector<CropRect> &lines = list.try_emplace(list.end(), page)->second;  // the lines come in page order
+        if (lines.size() >= kMostLinesPerPage) {
+            error = "page " + std::to_string(page) + " has more than " + std::to_string(kMostLinesPerPage) +
+                    " lines; a page is split into " + std::to_string(kMostLinesPerPage) + " pages at most";
+            return false;
+        }
+        lines.push_back(r);
     }
     return true;
 }

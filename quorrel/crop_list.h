@@ -25,8 +25,19 @@ struct CropRect {
 // twice is split into two.
 using CropList = std::map<int, std::vector<CropRect>>;
 
+// What a list may hold: a page is split into at most this many pages, and
+// no list of a document is this large (a line per page of a long book
+// split 16 ways is a few tens of megabytes).
+constexpr size_t kMostLinesPerPage = 16;
+constexpr size_t kLargestList = 256u << 20;
+
+// All of `in`, up to `limit` bytes; false, with `error` set, when it holds
+// more or cannot be read.
+bool ReadAtMost(std::istream &in, size_t limit, std::string &text, std::string &error);
+
 // Reads the list; LF and CRLF line ends and blank lines are accepted.
-// Returns false with `error` naming the first malformed line.
+// Returns false with `error` naming the first malformed line, a page with
+// more than kMostLinesPerPage lines, or a list larger than kLargestList.
 bool ParseCropList(std::istream &in, CropList &list, std::string &error);
 
 }  // namespace quorrel

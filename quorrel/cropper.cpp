@@ -287,10 +287,14 @@ CropReport ApplyCropList(QPDF &pdf, const CropList &list, bool setMediaBox) {
     };
     // The boxes of the copies of each page split, the page's first.
     std::vector<std::pair<int, std::vector<std::optional<Box>>>> splits;
+    // Lines for pages the document lacks are told a few at a time.
+    constexpr int kToldBeyond = 10;
+    int beyond = 0;
     for (const auto &[number, rects] : list) {
         if (number > count) {
-            report.warnings.push_back("page " + std::to_string(number) + " is beyond the document's " +
-                                      std::to_string(count) + " pages; its line is ignored");
+            if (++beyond <= kToldBeyond)
+                report.warnings.push_back("page " + std::to_string(number) + " is beyond the document's " +
+                                          std::to_string(count) + " pages; its line is ignored");
             continue;
         }
         if (rects.size() == 1 && rects[0].Empty())
@@ -322,6 +326,9 @@ CropReport ApplyCropList(QPDF &pdf, const CropList &list, bool setMediaBox) {
         if (copyBoxes.size() > 1)
             splits.push_back({number, std::move(copyBoxes)});
     }
+    if (beyond > kToldBeyond)
+        report.warnings.push_back("... and " + std::to_string(beyond - kToldBeyond) +
+                                  " more pages beyond the document; their lines are ignored");
     // The copies, made in page order and put into the page tree by
     // parent: each parent's kids are set once, however many are added.
     // Per parent, its kids' indices to the copies to put after them.

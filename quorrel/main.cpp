@@ -2,7 +2,7 @@
 // rectangle a crop list gives for it.
 //
 //   quorrel -s setcropfile=LIST -i IN -o OUT [--media-box] [--rewrite] [--progress] [--require-crop]
-//           [--password-fd N] [--remove-hidden] [--report]
+//           [--password-fd N] [--remove-hidden] [--report] [--overwrite]
 
 #include "quorrel/crop_job.h"
 #include "quorrel/output_file.h"
@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <malloc.h>
+#include <sys/prctl.h>
 #include <string>
 #include <string.h>
 #include <unistd.h>
@@ -22,7 +23,7 @@ namespace {
 
 constexpr const char *kUsage =
     "usage: quorrel -s setcropfile=LIST -i IN.pdf -o OUT.pdf [--media-box] [--rewrite] [--progress]\n"
-    "               [--require-crop] [--password-fd N] [--remove-hidden] [--report]\n"
+    "               [--require-crop] [--password-fd N] [--remove-hidden] [--report] [--overwrite]\n"
     "\n"
     "Writes OUT.pdf, a copy of IN.pdf whose pages are cropped to the rectangles\n"
     "in LIST, one line per page: \"Page N, [left,top,right,bottom]\" in points,\n"
@@ -30,8 +31,10 @@ constexpr const char *kUsage =
     "its top edge (H the shown page's height). A rectangle of zero width or\n"
     "height, or no line at all, leaves a page as it is. A page with several\n"
     "lines is split: each line is a page of OUT, in the order of the lines,\n"
-    "and the copies share the page's content. OUT may be IN; it is replaced\n"
-    "only when the new file is complete. LIST \"-\" is read from standard\n"
+    "and the copies share the page's content; a page has 16 lines at most.\n"
+    "OUT may be IN; it is replaced only when the new file is complete. A\n"
+    "read-only OUT is not replaced without --overwrite; OUT that is a device\n"
+    "or a pipe is written into. LIST \"-\" is read from standard\n"
     "input once IN has been read, so a caller may start the tool while it\n"
     "still makes the list; it ends with a line \"End\".\n"
     "\n"
@@ -53,6 +56,7 @@ constexpr const char *kUsage =
     "               glyphs, images, annotations and form fields there are\n"
     "               removed, the media box is set to the crop, and OUT is\n"
     "               written whole\n"
+    "  --overwrite  replace OUT even when it is read-only\n"
     "  --report     write nothing; print what the crop would change as JSON\n"
     "               (pages cropped, split and left; links, fields and notes\n"
     "               left outside the crops; signatures broken)\n"
@@ -132,6 +136,8 @@ int main(int argc, char **argv) {
             job.removeHidden = true;
         } else if (arg == "--report") {
             job.reportOnly = true;
+        } else if (arg == "--overwrite") {
+            job.overwrite = true;
         } else if (arg == "--password-fd") {
             std::string fd;
             char *end = nullptr;
@@ -140,6 +146,9 @@ int main(int argc, char **argv) {
             const long n = std::strtol(fd.c_str(), &end, 10);
             if (fd.empty() || *end || n < 0 || n > 1 << 20)
                 return Usage("--password-fd needs a file descriptor, such as 0 for standard input");
+            // Holding a password, the process leaves no core behind and
+            // cannot be read by a debugger of the same user.
+            ::prctl(PR_SET_DUMPABLE, 0, 0, 0, 0);
             if (!ReadPassword(int(n), job.password))
                 return Fail("cannot read the password from file descriptor " + fd + ": " + std::strerror(errno));
         } else if (arg == "-s") {

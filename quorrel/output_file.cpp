@@ -78,7 +78,8 @@ void OutputFile::Buffered::WriteOut(unsigned char const *data, size_t length) {
     }
 }
 
-OutputFile::OutputFile(std::string path) : m_path(std::move(path)) {}
+OutputFile::OutputFile(std::string path, bool replaceReadOnly)
+    : m_path(std::move(path)), m_replaceReadOnly(replaceReadOnly) {}
 
 OutputFile::~OutputFile() {
     if (m_fd >= 0)
@@ -88,22 +89,69 @@ OutputFile::~OutputFile() {
     g_temporary.store(nullptr);
 }
 
-bool OutputFile::Open(std::string &error) {
+bool OutputFile::FollowLinks(std::string &error) {
     // An output named through a symbolic link replaces the file the link
-    // names; the link stays.
-    // A link to a file yet to be made makes that file.
+    // names; the link stays. A link to a file yet to be made makes that
+    // file.
     std::filesystem::path named(m_path);
-    for (int hops = 0; hops < 40; ++hops) {
+    for (int hops = 0;; ++hops) {
         struct stat link {};
         if (::lstat(named.c_str(), &link) != 0 || !S_ISLNK(link.st_mode))
             break;
+        if (hops == 40) {
+            error = m_path + " leads through more than 40 links; it is not written";
+            return false;
+        }
+        // In a folder where everyone may make files but only remove their
+        // own (such as /tmp), a link made by someone who is neither this
+        // user nor the folder's owner is not followed: another user may
+        // have planted it there to have a file of this user's replaced.
+        // (The rule the kernel keeps with fs.protected_symlinks.)
+        const std::filesystem::path parent = named.has_parent_path() ? named.parent_path() : ".";
+        struct stat folder {};
+        if (::stat(parent.c_str(), &folder) == 0 && (folder.st_mode & S_ISVTX) && (folder.st_mode & S_IWOTH) &&
+            link.st_uid != ::geteuid() && link.st_uid != folder.st_uid) {
+            error = named.string() + " is a link that another user made in the shared folder " + parent.string() +
+                    "; it is not followed, and nothing is written";
+            return false;
+        }
         std::error_code failed;
         const std::filesystem::path target = std::filesystem::read_symlink(named, failed);
         if (failed)
             break;
-        named = target.is_absolute() ? target : named.parent_path() / target;
+        named = target.is_absolute() ? target : parent / target;
     }
     m_path = named.string();
+    return true;
+}
+
+bool OutputFile::Open(std::string &error) {
+    if (!FollowLinks(error))
+        return false;
+    struct stat existing {};
+    const bool exists = ::stat(m_path.c_str(), &existing) == 0;
+    if (exists && !S_ISREG(existing.st_mode)) {
+        // A device or a pipe receives the bytes, as with cp; nothing is
+        // ever put in its place.
+        if (!S_ISCHR(existing.st_mode) && !S_ISFIFO(existing.st_mode)) {
+            error = m_path + (S_ISDIR(existing.st_mode) ? " is a folder" : " is not a regular file") +
+                    "; nothing is written";
+            return false;
+        }
+        m_fd = ::open(m_path.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC);
+        if (m_fd < 0) {
+            error = "cannot write to " + m_path + ": " + std::strerror(errno);
+            return false;
+        }
+        m_direct = true;
+        m_sink = std::make_unique<Buffered>(m_fd);
+        return true;
+    }
+    // A file nobody may write is one its owner meant to keep.
+    if (exists && !m_replaceReadOnly && ((existing.st_mode & 0222) == 0 || ::access(m_path.c_str(), W_OK) != 0)) {
+        error = m_path + " is read-only; it is not replaced (--overwrite replaces it)";
+        return false;
+    }
     std::filesystem::path target(m_path);
     std::filesystem::path folder = target.parent_path();
     if (folder.empty())
@@ -133,8 +181,7 @@ bool OutputFile::Open(std::string &error) {
     }
     // A file replaced keeps its permissions (a private file stays private);
     // a new one gets those a newly created file would.
-    struct stat existing {};
-    if (::stat(m_path.c_str(), &existing) == 0 && S_ISREG(existing.st_mode)) {
+    if (exists) {
         ::fchmod(m_fd, existing.st_mode & 07777);
     } else {
         const mode_t mask = ::umask(0);
@@ -228,9 +275,17 @@ bool OutputFile::Commit(std::string &error) {
         return false;
     }
     // A file system that cannot sync says EINVAL; that is no failure.
-    if (::fsync(m_fd) != 0 && errno != EINVAL) {
+    if (::fsync(m_fd) != 0 && errno != EINVAL && !(m_direct && errno == EROFS)) {
         error = std::string("cannot write the output: ") + std::strerror(errno);
         return false;
+    }
+    if (m_direct) {
+        const int fd = std::exchange(m_fd, -1);
+        if (::close(fd) != 0) {
+            error = std::string("cannot write the output: ") + std::strerror(errno);
+            return false;
+        }
+        return true;
     }
     // The unnamed file gets its name: the output's own, or a temporary one.
     if (m_temp.empty() && !LinkIntoPlace(error))

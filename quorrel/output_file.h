@@ -17,9 +17,15 @@ namespace quorrel {
 // where the file system cannot do that, it is written under a short
 // temporary name, ".quorrel.<pid>.XXXXXX", and renamed. Dropping it
 // without Commit removes what was written.
+//
+// An output that is a character device or a pipe (such as /dev/null or a
+// FIFO) is written into as it is, never replaced; any other file that is
+// not a regular file is refused. A read-only file is replaced only when
+// asked to (`replaceReadOnly`). Links to the output are followed, but not
+// one another user may have planted in a shared folder.
 class OutputFile {
 public:
-    explicit OutputFile(std::string path);
+    explicit OutputFile(std::string path, bool replaceReadOnly = false);
     ~OutputFile();
     OutputFile(const OutputFile &) = delete;
     OutputFile &operator=(const OutputFile &) = delete;
@@ -72,7 +78,13 @@ private:
     // else a temporary name beside it (m_temp) to be renamed from.
     bool LinkIntoPlace(std::string &error);
 
+    // Follows the links that lead to the output; false, with `error` set,
+    // at one that must not be followed.
+    bool FollowLinks(std::string &error);
+
     std::string m_path;
+    bool m_replaceReadOnly = false;
+    bool m_direct = false;  // written into the output itself (a device or a pipe)
     std::string m_folder;
     std::string m_temp;  // the file's temporary name, while it has one
     bool m_linked = false;  // the file has the output's name

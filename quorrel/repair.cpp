@@ -7,6 +7,7 @@
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <filesystem>
+#include <string>
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -30,9 +31,13 @@ void *RenderingLibrary() {
 
 }  // namespace
 
-int UnnamedFile() {
+std::string TemporaryFolder() {
     const char *folder = std::getenv("TMPDIR");
-    int fd = ::open(folder && *folder ? folder : "/tmp", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+    return folder && *folder ? folder : "/tmp";
+}
+
+int UnnamedFile() {
+    int fd = ::open(TemporaryFolder().c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
     if (fd < 0)
         fd = ::memfd_create("quorrel-copy", MFD_CLOEXEC);
     return fd;
@@ -40,9 +45,11 @@ int UnnamedFile() {
 
 int WithoutHiddenCopy(int fd, const std::string &password, Removed &removed, std::string &error) {
     using WithoutHiddenFn = int (*)(const char *, const char *, int, int32_t *);
+    using LastErrorFn = int (*)(char *, int);
     void *module = RenderingLibrary();
     const auto load = module ? reinterpret_cast<LoadLibraryFn>(::dlsym(module, "LS_LoadLibrary")) : nullptr;
     const auto write = module ? reinterpret_cast<WithoutHiddenFn>(::dlsym(module, "LS_WriteWithoutHidden")) : nullptr;
+    const auto lastError = module ? reinterpret_cast<LastErrorFn>(::dlsym(module, "LS_LastWriteError")) : nullptr;
     if (!load || !write || !load("libravel.so")) {
         error = "the rendering library libravel.so, which removes hidden content, is not beside the crop tool";
         return -1;
@@ -57,7 +64,13 @@ int WithoutHiddenCopy(int fd, const std::string &password, Removed &removed, std
     if (!write(path.c_str(), password.empty() ? nullptr : password.c_str(), out, counts) ||
         ::lseek(out, 0, SEEK_SET) != 0) {
         ::close(out);
-        error = "the rendering library could not write the copy without hidden content";
+        char why[256] = "";
+        const int system = lastError ? lastError(why, int(sizeof why)) : 0;
+        if (system == ENOSPC || system == EDQUOT)
+            error = kNoSpace;
+        else
+            error = "the rendering library could not write the copy without hidden content" +
+                    (*why ? " (" + std::string(why) + ")" : std::string());
         return -1;
     }
     removed = {counts[0], counts[1], counts[2], counts[3], counts[4]};

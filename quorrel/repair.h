@@ -28,6 +28,10 @@ int WithoutHiddenCopy(int fd, const std::string &password, Removed &removed, std
 // An unnamed file in the temporary folder, or one in memory; -1 when
 // neither can be made.
 int UnnamedFile();
+// The temporary folder: $TMPDIR, or /tmp.
+std::string TemporaryFolder();
+// WithoutHiddenCopy's reason when the temporary folder had no room.
+inline constexpr const char *kNoSpace = "no space left in the temporary folder";
 
 }  // namespace quorrel
 

@@ -2,6 +2,8 @@
 
 #include <csetjmp>
 #include <cstdio>
+#include <fcntl.h>
+#include <unistd.h>
 
 extern "C" {
 #include <jpeglib.h>
@@ -58,9 +60,16 @@ bool WriteJpeg(const char *path, const unsigned char *rgb, int width, int height
     if (!path || !rgb || width <= 0 || height <= 0 || width > JPEG_MAX_DIMENSION ||
         height > JPEG_MAX_DIMENSION)
         return false;
-    std::FILE *file = std::fopen(path, "wb");
-    if (!file)
+    // Written only into a file of its own: a link planted at the name is
+    // not followed, and a new file is readable by its owner alone.
+    const int fd = ::open(path, O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0)
         return false;
+    std::FILE *file = ::fdopen(fd, "wb");
+    if (!file) {
+        ::close(fd);
+        return false;
+    }
     bool ok = Encode(file, rgb, width, height, stride);
     if (std::fflush(file) != 0)
         ok = false;

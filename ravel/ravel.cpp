@@ -22,6 +22,9 @@ extern "C" {
 #include <cstring>
 #include <mutex>
 #include <new>
+#include <cctype>
+#include <string>
+#include <unordered_map>
 #include <unordered_set>
 #include <unistd.h>
 #include <vector>
@@ -55,7 +58,39 @@ struct Document {
     fz_context *ctx = nullptr;
     pdf_document *pdf = nullptr;
     int dpi = 72;
+    int pages = 0;  // as the page tree holds them, whatever it says
+    // The object number of each page, when MuPDF's map of the pages is
+    // loaded (finding a page is then a lookup, not a walk of the tree).
+    std::vector<int> pageObjects;
 };
+
+// Memory our own bookkeeping cannot get is told as MuPDF's error, not as
+// a C++ exception through its frames.
+template <typename T>
+void Push(fz_context *ctx, std::vector<T> &into, const T &value) {
+    bool pushed = true;
+    try {
+        into.push_back(value);
+    } catch (...) {
+        pushed = false;
+    }
+    if (!pushed)
+        fz_throw(ctx, FZ_ERROR_MEMORY, "out of memory");
+}
+
+// The same for a set: true when `value` was not in it yet.
+template <typename Set, typename T>
+bool Insert(fz_context *ctx, Set &into, const T &value) {
+    bool added = false, failed = false;
+    try {
+        added = into.insert(value).second;
+    } catch (...) {
+        failed = true;
+    }
+    if (failed)
+        fz_throw(ctx, FZ_ERROR_MEMORY, "out of memory");
+    return added;
+}
 
 std::unordered_set<Document *> g_documents;
 
@@ -135,9 +170,6 @@ pdf_document *OpenPdf(fz_context *ctx, const char *path, const char *password = 
                 fz_throw(ctx, FZ_ERROR_GENERIC, "password required");
             }
         }
-        // Counting the pages walks the page tree and fails on files that
-        // repair could not rescue.
-        pdf_count_pages(ctx, pdf);
         ok = 1;
         why = LS_OPEN_OK;
     }
@@ -154,6 +186,121 @@ pdf_document *OpenPdf(fz_context *ctx, const char *path, const char *password = 
     return pdf;
 }
 
+// The page tree made to agree with itself, in memory only: every node's
+// /Count becomes the number of pages below it, a node met a second time (a
+// loop, a page listed twice, a list of kids shared) leaves the place it is
+// met again, a branch deeper than 64 levels goes, and a page whose crop box
+// lies wholly outside its media box shows its media box (as the crop tool
+// reads such a page). So counting the pages, finding page N and walking the
+// tree all give the same pages, and nothing is sized by a count the file
+// merely claims. Longjmps out (fz_throw) on MuPDF's errors.
+struct PageTree {
+    std::unordered_set<int> seen;  // objects met: nodes, pages, lists of kids
+    std::vector<int> pages;        // each page's object number, 0 for a direct one
+};
+
+constexpr int kDeepestPageTree = 64;
+
+bool Seen(fz_context *ctx, PageTree &tree, pdf_obj *obj) {
+    const int num = pdf_to_num(ctx, obj);
+    return num > 0 && !Insert(ctx, tree.seen, num);
+}
+
+// A page whose crop box and media box do not meet shows its media box.
+void SettleBoxes(fz_context *ctx, pdf_obj *page) {
+    pdf_obj *cropObj = pdf_dict_get_inheritable(ctx, page, PDF_NAME(CropBox));
+    if (!pdf_is_array(ctx, cropObj))
+        return;
+    fz_rect media = pdf_to_rect(ctx, pdf_dict_get_inheritable(ctx, page, PDF_NAME(MediaBox)));
+    if (fz_is_empty_rect(media))
+        media = fz_make_rect(0, 0, 612, 792);
+    const fz_rect crop = pdf_to_rect(ctx, cropObj);
+    if (fz_is_empty_rect(crop))
+        return;
+    if (std::max(media.x0, crop.x0) < std::min(media.x1, crop.x1) &&
+        std::max(media.y0, crop.y0) < std::min(media.y1, crop.y1))
+        return;
+    pdf_dict_put_rect(ctx, page, PDF_NAME(CropBox), media);
+}
+
+// The pages below `node`, its kids settled.
+int SettleKids(fz_context *ctx, pdf_obj *node, int depth, PageTree &tree) {
+    pdf_obj *kids = pdf_dict_get(ctx, node, PDF_NAME(Kids));
+    if (pdf_is_array(ctx, kids) && Seen(ctx, tree, kids)) {
+        pdf_dict_put_drop(ctx, node, PDF_NAME(Kids), pdf_new_array(ctx, pdf_get_bound_document(ctx, node), 0));
+        kids = pdf_dict_get(ctx, node, PDF_NAME(Kids));
+    }
+    int total = 0;
+    for (int i = 0; i < pdf_array_len(ctx, kids);) {
+        pdf_obj *kid = pdf_array_get(ctx, kids, i);
+        // A kid is a node of the tree as MuPDF finds pages: a /Pages, or
+        // without a type, one with kids and no media box.
+        pdf_obj *type = pdf_dict_get(ctx, kid, PDF_NAME(Type));
+        const bool inner = type ? pdf_name_eq(ctx, type, PDF_NAME(Pages))
+                                : pdf_dict_get(ctx, kid, PDF_NAME(Kids)) && !pdf_dict_get(ctx, kid, PDF_NAME(MediaBox));
+        if (Seen(ctx, tree, kid) || (inner && depth >= kDeepestPageTree)) {
+            pdf_array_delete(ctx, kids, i);
+            continue;
+        }
+        if (inner) {
+            total += SettleKids(ctx, kid, depth + 1, tree);
+        } else {
+            if (pdf_is_dict(ctx, kid))
+                SettleBoxes(ctx, kid);
+            Push(ctx, tree.pages, pdf_to_num(ctx, kid));
+            ++total;
+        }
+        ++i;
+    }
+    pdf_obj *count = pdf_dict_get(ctx, node, PDF_NAME(Count));
+    if (!pdf_is_int(ctx, count) || pdf_to_int(ctx, count) != total)
+        pdf_dict_put_int(ctx, node, PDF_NAME(Count), total);
+    return total;
+}
+
+// Settles the page tree of `pdf` and tells `doc` what it holds; false when
+// the tree cannot be read at all. Finding a page by its number is made a
+// lookup where MuPDF's map of the pages agrees with the walk (else pages of
+// a flat tree of thousands each walk the thousands before them).
+bool SettlePageTree(fz_context *ctx, pdf_document *pdf, Document &doc) {
+    PageTree tree;
+    volatile bool ok = false;
+    volatile int count = 0;
+    fz_try(ctx) {
+        pdf_obj *root = pdf_dict_getp(ctx, pdf_trailer(ctx, pdf), "Root/Pages");
+        if (pdf_is_dict(ctx, root)) {
+            Seen(ctx, tree, root);
+            count = SettleKids(ctx, root, 0, tree);
+        }
+        ok = true;
+    }
+    fz_catch(ctx) { ok = false; }
+    if (!ok)
+        return false;
+    doc.pages = count;
+    if (count == 0)
+        return true;
+    // The map is sized by the root's count, now the true one.
+    volatile bool mapped = false;
+    fz_try(ctx) {
+        pdf_load_page_tree(ctx, pdf);
+        mapped = true;
+    }
+    fz_catch(ctx) { mapped = false; }
+    if (!mapped)
+        return true;
+    bool same = pdf->fwd_page_map && pdf->map_page_count == count;
+    for (int i = 0; same && i < count; ++i)
+        same = tree.pages[size_t(i)] > 0 && pdf->fwd_page_map[i] == tree.pages[size_t(i)];
+    if (!same) {
+        fz_try(ctx) { pdf_drop_page_tree(ctx, pdf); }
+        fz_catch(ctx) {}
+        return true;
+    }
+    doc.pageObjects.swap(tree.pages);
+    return true;
+}
+
 // A document of its own for `path`, on a context cloned from the base one,
 // not yet known as a handle; null when it is not a PDF this library opens.
 // Freed with DropDocument.
@@ -167,6 +314,12 @@ Document *OpenDocumentAt(const char *path, const char *password = nullptr, int32
         return nullptr;
     pdf_document *pdf = OpenPdf(ctx, path, password, status);
     auto *doc = pdf ? new (std::nothrow) Document : nullptr;
+    if (doc && !SettlePageTree(ctx, pdf, *doc)) {
+        delete doc;
+        doc = nullptr;
+        if (status)
+            *status = LS_OPEN_UNREADABLE;
+    }
     if (!doc) {
         if (pdf) {
             fz_try(ctx) { pdf_drop_document(ctx, pdf); }
@@ -180,18 +333,48 @@ Document *OpenDocumentAt(const char *path, const char *password = nullptr, int32
     return doc;
 }
 
-int PageCount(Document *doc) {
-    volatile int n = 0;
-    fz_try(doc->ctx) { n = pdf_count_pages(doc->ctx, doc->pdf); }
-    fz_catch(doc->ctx) { n = 0; }
-    return n;
+int PageCount(Document *doc) { return doc->pages; }
+
+// The page object of page `index` (from 0), borrowed from the document
+// (not to be dropped); throws as MuPDF does. With the map loaded, MuPDF's
+// own lookup hands out a reference it never takes back, so the page is
+// fetched by its number.
+pdf_obj *PageObject(Document *doc, int index) {
+    fz_context *ctx = doc->ctx;
+    if (doc->pageObjects.empty())
+        return pdf_lookup_page_obj(ctx, doc->pdf, index);
+    if (index < 0 || index >= int(doc->pageObjects.size()))
+        fz_throw(ctx, FZ_ERROR_GENERIC, "no page %d", index + 1);
+    pdf_obj *obj = pdf_load_object(ctx, doc->pdf, doc->pageObjects[size_t(index)]);
+    pdf_drop_obj(ctx, obj);  // the document's cache holds it
+    return obj;
+}
+
+// The object number of page `index` (from 0).
+int PageNumber(Document *doc, int index) {
+    if (!doc->pageObjects.empty())
+        return index >= 0 && index < int(doc->pageObjects.size()) ? doc->pageObjects[size_t(index)] : 0;
+    return pdf_to_num(doc->ctx, pdf_lookup_page_obj(doc->ctx, doc->pdf, index));
+}
+
+// pdf_load_page, without the reference MuPDF's lookup keeps when the map
+// is loaded: the page object has as many references after the page is
+// dropped as before it was loaded.
+pdf_page *LoadPage(Document *doc, int index) {
+    fz_context *ctx = doc->ctx;
+    pdf_obj *obj = doc->pageObjects.empty() ? nullptr : PageObject(doc, index);
+    const int before = obj ? pdf_obj_refs(ctx, obj) : 0;
+    pdf_page *page = pdf_load_page(ctx, doc->pdf, index);
+    if (obj && page->obj == obj && pdf_obj_refs(ctx, obj) > before + 1)
+        pdf_drop_obj(ctx, obj);
+    return page;
 }
 
 // The shown page in MuPDF's device space: (0, 0, width, height) in points.
 bool PageBounds(Document *doc, int page, fz_rect *out) {
     volatile bool ok = false;
     fz_try(doc->ctx) {
-        pdf_obj *obj = pdf_lookup_page_obj(doc->ctx, doc->pdf, page - 1);
+        pdf_obj *obj = PageObject(doc, page - 1);
         fz_rect box;
         fz_matrix ctm;
         pdf_page_obj_transform(doc->ctx, obj, &box, &ctm);
@@ -459,7 +642,7 @@ bool RenderInto(Document *doc, int page, int width, int height, int x, int y, in
     if (leaveOut)
         leaveOut->leftOut = fz_empty_irect;
     fz_try(ctx) {
-        pg = pdf_load_page(ctx, doc->pdf, page - 1);
+        pg = LoadPage(doc, page - 1);
         fz_rect bounds = pdf_bound_page(ctx, pg);
         float bw = bounds.x1 - bounds.x0;
         float bh = bounds.y1 - bounds.y0;
@@ -572,18 +755,19 @@ void ThumbnailSize(double pw, double ph, int *w, int *h) {
 
 // The page's stored thumbnail as an RGB pixmap without alpha; null when
 // the page has none or it cannot be decoded.
-fz_pixmap *StoredThumbnail(fz_context *ctx, pdf_document *pdf, int page) {
+fz_pixmap *StoredThumbnail(Document *doc, int page) {
+    fz_context *ctx = doc->ctx;
     fz_image *volatile image = nullptr;
     fz_pixmap *volatile pix = nullptr;
     fz_pixmap *volatile rgb = nullptr;
     fz_try(ctx) {
-        if (page < 1 || page > pdf_count_pages(ctx, pdf))
+        if (page < 1 || page > PageCount(doc))
             fz_throw(ctx, FZ_ERROR_GENERIC, "no such page");
-        pdf_obj *pageObj = pdf_lookup_page_obj(ctx, pdf, page - 1);
+        pdf_obj *pageObj = PageObject(doc, page - 1);
         pdf_obj *thumb = pdf_dict_gets(ctx, pageObj, "Thumb");
         if (!pdf_is_stream(ctx, thumb))
             fz_throw(ctx, FZ_ERROR_GENERIC, "no stored thumbnail");
-        image = pdf_load_image(ctx, pdf, thumb);
+        image = pdf_load_image(ctx, doc->pdf, thumb);
         if (image->w <= 0 || image->h <= 0 || !WithinLimit(image->w, image->h))
             fz_throw(ctx, FZ_ERROR_GENERIC, "thumbnail too large");
         pix = fz_get_pixmap_from_image(ctx, image, nullptr, nullptr, nullptr, nullptr);
@@ -780,7 +964,7 @@ __attribute__((visibility("default"))) int LS_PageSizes(LS_Document handle, doub
             bool same = walk.found == count;
             for (int i = 0; same && i < 3; ++i)
                 same = walk.numbers[i] != 0 &&
-                       pdf_to_num(ctx, pdf_lookup_page_obj(ctx, doc->pdf, walk.checks[i])) == walk.numbers[i];
+                       PageNumber(doc, walk.checks[i]) == walk.numbers[i];
             measured = same ? count : 0;
         }
         fz_catch(ctx) { measured = 0; }
@@ -932,7 +1116,7 @@ __attribute__((visibility("default"))) int LS_GetPDFThumbnail(const char *pdfPat
         Document *doc = OpenDocumentAt(pdfPath);
         if (!doc)
             return 0;
-        fz_pixmap *rgb = StoredThumbnail(doc->ctx, doc->pdf, page);
+        fz_pixmap *rgb = StoredThumbnail(doc, page);
         int written = 0;
         if (rgb)
             written = ravel::WriteJpeg(jpegPath, rgb->samples, rgb->w, rgb->h,
@@ -954,6 +1138,15 @@ struct Descriptor {
     off_t start;
 };
 
+// Why the calling thread's last write of a copy failed.
+thread_local int t_writeErrno = 0;
+thread_local char t_writeMessage[256] = "";
+
+void WriteFailed(int error, const char *message) {
+    t_writeErrno = error;
+    std::snprintf(t_writeMessage, sizeof t_writeMessage, "%s", message ? message : "");
+}
+
 void WriteToDescriptor(fz_context *ctx, void *state, const void *data, size_t n) {
     const int fd = static_cast<const Descriptor *>(state)->fd;
     const char *bytes = static_cast<const char *>(data);
@@ -961,8 +1154,10 @@ void WriteToDescriptor(fz_context *ctx, void *state, const void *data, size_t n)
         const ssize_t written = ::write(fd, bytes, n);
         if (written < 0 && errno == EINTR)
             continue;
-        if (written <= 0)
-            fz_throw(ctx, FZ_ERROR_GENERIC, "cannot write the repaired copy");
+        if (written <= 0) {
+            t_writeErrno = written < 0 ? errno : EIO;
+            fz_throw(ctx, FZ_ERROR_GENERIC, "cannot write the copy: %s", std::strerror(t_writeErrno));
+        }
         bytes += written;
         n -= size_t(written);
     }
@@ -984,13 +1179,22 @@ void SeekDescriptor(fz_context *ctx, void *state, int64_t offset, int whence) {
 
 }  // namespace
 
+__attribute__((visibility("default"))) int LS_LastWriteError(char *message, int capacity) {
+    if (message && capacity > 0)
+        std::snprintf(message, size_t(capacity), "%s", t_writeMessage);
+    return t_writeErrno;
+}
+
 __attribute__((visibility("default"))) int LS_WriteRepaired(const char *path, int fd) {
     try {
+        WriteFailed(0, "");
         if (fd < 0)
             return 0;
         Document *doc = OpenDocumentAt(path);
-        if (!doc)
+        if (!doc) {
+            WriteFailed(0, "the file cannot be read");
             return 0;
+        }
         fz_context *ctx = doc->ctx;
         pdf_document *pdf = doc->pdf;
         Descriptor descriptor{fd, ::lseek(fd, 0, SEEK_CUR)};
@@ -1010,7 +1214,10 @@ __attribute__((visibility("default"))) int LS_WriteRepaired(const char *path, in
             written = 1;
         }
         fz_always(ctx) { fz_drop_output(ctx, out); }
-        fz_catch(ctx) { written = 0; }
+        fz_catch(ctx) {
+            written = 0;
+            WriteFailed(t_writeErrno, fz_caught_message(ctx));
+        }
         DropDocument(doc);
         return written;
     } catch (...) {
@@ -1067,27 +1274,15 @@ fz_image *ImageOutside(fz_context *ctx, void *opaque, fz_matrix ctm, const char 
 //    out, unless it also clips: a path is held until it is painted.
 // Memory our own bookkeeping cannot get is told as MuPDF's error, not as
 // a C++ exception through its frames.
-extern "C++" {
-template <typename T>
-void Push(fz_context *ctx, std::vector<T> &into, const T &value) {
-    bool pushed = true;
-    try {
-        into.push_back(value);
-    } catch (...) {
-        pushed = false;
-    }
-    if (!pushed)
-        fz_throw(ctx, FZ_ERROR_MEMORY, "out of memory");
-}
-}
-
 struct FirstPass {
+    static constexpr size_t kDeepestNesting = 1000;
     pdf_processor original;  // the buffer processor's own operators
     bool cull = false;
     fz_rect keep{};
     struct State {
         fz_matrix ctm = fz_identity;
         float lineWidth = 1;
+        float miterLimit = 10;
     };
     std::vector<State> saved;
     State now;
@@ -1150,9 +1345,20 @@ struct FirstPass {
         const bool hidden = [&] {
             if (!cull || clips || !points)
                 return false;
-            // A fill's edge is smoothed over a fraction of a point.
-            const float reach = stroked ? std::max(5.0f * now.lineWidth * fz_matrix_expansion(now.ctm), 5.0f) : 0.5f;
-            return Outside(fz_make_rect(x0 - reach, y0 - reach, x1 + reach, y1 + reach), keep);
+            // A fill's edge is smoothed over a fraction of a point. A
+            // stroke reaches past its points by half its width, or by a
+            // miter of up to half the miter limit times it: the pen, a
+            // square of that size, taken through the transform on each
+            // axis apart (a transform may stretch one axis alone).
+            if (!stroked)
+                return Outside(fz_make_rect(x0 - 0.5f, y0 - 0.5f, x1 + 0.5f, y1 + 0.5f), keep);
+            const fz_matrix &m = now.ctm;
+            const float pen = std::fabs(now.lineWidth) * std::max(now.miterLimit, 10.0f) * 0.5f;
+            const float reachX = std::max(pen * (std::fabs(m.a) + std::fabs(m.c)), 5.0f);
+            const float reachY = std::max(pen * (std::fabs(m.b) + std::fabs(m.d)), 5.0f);
+            if (!std::isfinite(reachX) || !std::isfinite(reachY))
+                return false;
+            return Outside(fz_make_rect(x0 - reachX, y0 - reachY, x1 + reachX, y1 + reachY), keep);
         }();
         points = clips = false;
         drawings += hidden ? 1 : 0;
@@ -1181,8 +1387,26 @@ void HookFirstPass(pdf_processor *proc) {
     };
     proc->op_q = [](fz_context *ctx, pdf_processor *p) {
         t_pass->Release(ctx, p);
+        // No page needs states saved this deep; a stream that does is
+        // damaged (or made to cost its reader the machine's memory), and
+        // no copy is made of it. (An abort, which the interpreter passes
+        // on rather than skipping the rest of the stream.)
+        if (t_pass->saved.size() >= FirstPass::kDeepestNesting)
+            fz_throw(ctx, FZ_ERROR_ABORT, "a content stream saves the graphics state more than %d levels deep",
+                     int(FirstPass::kDeepestNesting));
         t_pass->Save(ctx);
         t_pass->original.op_q(ctx, p);
+    };
+    proc->op_gs_begin = [](fz_context *ctx, pdf_processor *p, const char *name, pdf_obj *extgstate) {
+        t_pass->Release(ctx, p);
+        // Line widths and miter limits set by a graphics state dictionary.
+        pdf_obj *width = pdf_dict_get(ctx, extgstate, PDF_NAME(LW));
+        if (pdf_is_number(ctx, width))
+            t_pass->now.lineWidth = pdf_to_real(ctx, width);
+        pdf_obj *limit = pdf_dict_get(ctx, extgstate, PDF_NAME(ML));
+        if (pdf_is_number(ctx, limit))
+            t_pass->now.miterLimit = pdf_to_real(ctx, limit);
+        t_pass->original.op_gs_begin(ctx, p, name, extgstate);
     };
     proc->op_Q = [](fz_context *ctx, pdf_processor *p) {
         t_pass->Release(ctx, p);
@@ -1201,6 +1425,11 @@ void HookFirstPass(pdf_processor *proc) {
         t_pass->Release(ctx, p);
         t_pass->now.lineWidth = width;
         t_pass->original.op_w(ctx, p, width);
+    };
+    proc->op_M = [](fz_context *ctx, pdf_processor *p, float limit) {
+        t_pass->Release(ctx, p);
+        t_pass->now.miterLimit = limit;
+        t_pass->original.op_M(ctx, p, limit);
     };
     proc->op_m = [](fz_context *ctx, pdf_processor *, float x, float y) {
         t_pass->Include(x, y);
@@ -1336,11 +1565,250 @@ void PruneFields(fz_context *ctx, pdf_obj *fields, const std::unordered_set<int>
 // What the cleaning of a document keeps from page to page. It lives
 // outside every MuPDF try block: a MuPDF error leaves by longjmp, past
 // the destructors of anything made inside.
+// The marked-content sequences of a content stream that paint: the
+// numbers (MCID) of those in which a glyph, an image, a path, a shading or
+// a form is painted.
+struct MarkedContent {
+    std::vector<int> open;  // the sequences entered, each its MCID or -1
+    std::unordered_set<int> painted;
+};
+
+// What becomes of the structure tree (the tagged text that readers read
+// aloud or extract) when content goes: the marked content of each page
+// (by its object) that painted before and paints no more, the annotations
+// removed, and the elements left with nothing, which go with their
+// alternate and actual texts.
+struct Structure {
+    bool tagged = false;
+    MarkedContent before, after;
+    std::unordered_map<int, std::unordered_set<int>> goneMarks;
+    std::unordered_set<int> goneAnnotations, goneElements, seen;
+};
+
 struct Cleaning {
     Keep total;
     std::unordered_set<int> goneWidgets, formsSeen, gone;
     FirstPass pass;
+    Structure structure;
 };
+
+void MarkGoneOn(fz_context *ctx, Structure &s, int page, int mcid) {
+    std::unordered_set<int> *marks = nullptr;
+    bool failed = false;
+    try {
+        marks = &s.goneMarks[page];
+    } catch (...) {
+        failed = true;
+    }
+    if (failed)
+        fz_throw(ctx, FZ_ERROR_MEMORY, "out of memory");
+    Insert(ctx, *marks, mcid);
+}
+
+struct MarkedObserver {
+    pdf_processor super;
+    MarkedContent *marks;
+};
+
+void Painted(fz_context *ctx, pdf_processor *proc) {
+    MarkedContent &marks = *reinterpret_cast<MarkedObserver *>(proc)->marks;
+    for (int id : marks.open)
+        if (id >= 0)
+            Insert(ctx, marks.painted, id);
+}
+
+// Which marked content of the content stream `contents` paints.
+void ObserveMarkedContent(fz_context *ctx, pdf_document *pdf, pdf_obj *contents, pdf_obj *res, MarkedContent &marks) {
+    marks.open.clear();
+    marks.painted.clear();
+    MarkedObserver *volatile proc = nullptr;
+    fz_try(ctx) {
+        proc = static_cast<MarkedObserver *>(pdf_new_processor(ctx, int(sizeof(MarkedObserver))));
+        proc->marks = &marks;
+        pdf_processor &p = proc->super;
+        p.op_BMC = [](fz_context *c, pdf_processor *q, const char *) {
+            Push(c, reinterpret_cast<MarkedObserver *>(q)->marks->open, -1);
+        };
+        p.op_BDC = [](fz_context *c, pdf_processor *q, const char *, pdf_obj *, pdf_obj *cooked) {
+            pdf_obj *id = pdf_dict_get(c, cooked, PDF_NAME(MCID));
+            Push(c, reinterpret_cast<MarkedObserver *>(q)->marks->open, pdf_is_int(c, id) ? pdf_to_int(c, id) : -1);
+        };
+        p.op_EMC = [](fz_context *, pdf_processor *q) {
+            std::vector<int> &open = reinterpret_cast<MarkedObserver *>(q)->marks->open;
+            if (!open.empty())
+                open.pop_back();
+        };
+        p.op_S = p.op_s = p.op_F = p.op_f = p.op_fstar = p.op_B = p.op_Bstar = p.op_b = p.op_bstar = Painted;
+        p.op_TJ = [](fz_context *c, pdf_processor *q, pdf_obj *) { Painted(c, q); };
+        p.op_Tj = [](fz_context *c, pdf_processor *q, char *, size_t) { Painted(c, q); };
+        p.op_squote = [](fz_context *c, pdf_processor *q, char *, size_t) { Painted(c, q); };
+        p.op_dquote = [](fz_context *c, pdf_processor *q, float, float, char *, size_t) { Painted(c, q); };
+        p.op_BI = [](fz_context *c, pdf_processor *q, fz_image *, const char *) { Painted(c, q); };
+        p.op_sh = [](fz_context *c, pdf_processor *q, const char *, fz_shade *) { Painted(c, q); };
+        p.op_Do_image = [](fz_context *c, pdf_processor *q, const char *, fz_image *) { Painted(c, q); };
+        p.op_Do_form = [](fz_context *c, pdf_processor *q, const char *, pdf_obj *, pdf_obj *) { Painted(c, q); };
+        pdf_process_contents(ctx, &p, pdf, res, contents, nullptr);
+        pdf_close_processor(ctx, &p);
+    }
+    fz_always(ctx) {
+        if (proc)
+            pdf_drop_processor(ctx, &proc->super);
+    }
+    fz_catch(ctx) { fz_rethrow(ctx); }
+}
+
+bool MarkGone(const Structure &s, int page, int mcid) {
+    const auto marks = s.goneMarks.find(page);
+    return marks != s.goneMarks.end() && marks->second.count(mcid) > 0;
+}
+
+bool ElementEmptied(fz_context *ctx, pdf_obj *element, int page, Structure &s, int depth);
+
+// Whether a kid of a structure element (a marked-content number, a
+// reference to marked content or to an annotation, or an element) went.
+bool KidGone(fz_context *ctx, pdf_obj *kid, int page, Structure &s, int depth) {
+    if (pdf_is_int(ctx, kid))
+        return MarkGone(s, page, pdf_to_int(ctx, kid));
+    if (!pdf_is_dict(ctx, kid))
+        return false;
+    pdf_obj *type = pdf_dict_get(ctx, kid, PDF_NAME(Type));
+    pdf_obj *pg = pdf_dict_gets(ctx, kid, "Pg");
+    const int kidPage = pg ? pdf_to_num(ctx, pg) : page;
+    if (pdf_is_name(ctx, type) && !std::strcmp(pdf_to_name(ctx, type), "MCR"))
+        return !pdf_dict_gets(ctx, kid, "Stm") && MarkGone(s, kidPage, pdf_dict_get_int(ctx, kid, PDF_NAME(MCID)));
+    if (pdf_is_name(ctx, type) && !std::strcmp(pdf_to_name(ctx, type), "OBJR"))
+        return s.goneAnnotations.count(pdf_to_num(ctx, pdf_dict_gets(ctx, kid, "Obj"))) > 0;
+    if (!ElementEmptied(ctx, kid, kidPage, s, depth + 1))
+        return false;
+    if (pdf_to_num(ctx, kid) > 0)
+        Insert(ctx, s.goneElements, pdf_to_num(ctx, kid));
+    return true;
+}
+
+// Takes out of `element` the kids whose content went; true when it had
+// content and none is left.
+bool ElementEmptied(fz_context *ctx, pdf_obj *element, int page, Structure &s, int depth) {
+    if (depth > 256 || !pdf_is_dict(ctx, element))
+        return false;
+    if (pdf_to_num(ctx, element) > 0 && !Insert(ctx, s.seen, pdf_to_num(ctx, element)))
+        return false;
+    if (pdf_obj *pg = pdf_dict_gets(ctx, element, "Pg"))
+        page = pdf_to_num(ctx, pg);
+    pdf_obj *kids = pdf_dict_get(ctx, element, PDF_NAME(K));
+    if (!pdf_is_array(ctx, kids))
+        return kids && KidGone(ctx, kids, page, s, depth);
+    const int n = pdf_array_len(ctx, kids);
+    for (int i = n - 1; i >= 0; --i)
+        if (KidGone(ctx, pdf_array_get(ctx, kids, i), page, s, depth))
+            pdf_array_delete(ctx, kids, i);
+    return n > 0 && pdf_array_len(ctx, kids) == 0;
+}
+
+// Every value of the number or name tree `node` (its /Nums or /Names
+// pairs) that is an element gone, or holds one, becomes null.
+void ForgetGoneElements(fz_context *ctx, pdf_obj *node, const char *pairs, Structure &s, int depth) {
+    if (depth > 32 || !pdf_is_dict(ctx, node))
+        return;
+    auto gone = [&](pdf_obj *v) { return pdf_is_indirect(ctx, v) && s.goneElements.count(pdf_to_num(ctx, v)) > 0; };
+    pdf_obj *list = pdf_dict_gets(ctx, node, pairs);
+    for (int i = 1, n = pdf_array_len(ctx, list); i < n; i += 2) {
+        pdf_obj *value = pdf_array_get(ctx, list, i);
+        if (gone(value)) {
+            pdf_array_put(ctx, list, i, PDF_NULL);
+            continue;
+        }
+        if (pdf_is_array(ctx, value))
+            for (int j = 0, m = pdf_array_len(ctx, value); j < m; ++j)
+                if (gone(pdf_array_get(ctx, value, j)))
+                    pdf_array_put(ctx, value, j, PDF_NULL);
+    }
+    pdf_obj *kids = pdf_dict_get(ctx, node, PDF_NAME(Kids));
+    for (int i = 0, n = pdf_array_len(ctx, kids); i < n; ++i)
+        ForgetGoneElements(ctx, pdf_array_get(ctx, kids, i), pairs, s, depth + 1);
+}
+
+// The structure tree without the elements whose content all went.
+void PruneStructure(fz_context *ctx, pdf_document *pdf, Structure &s) {
+    if (s.goneMarks.empty() && s.goneAnnotations.empty())
+        return;
+    pdf_obj *root = pdf_dict_gets(ctx, pdf_dict_get(ctx, pdf_trailer(ctx, pdf), PDF_NAME(Root)), "StructTreeRoot");
+    s.seen.clear();
+    ElementEmptied(ctx, root, 0, s, 0);
+    if (s.goneElements.empty())
+        return;
+    ForgetGoneElements(ctx, pdf_dict_gets(ctx, root, "ParentTree"), "Nums", s, 0);
+    ForgetGoneElements(ctx, pdf_dict_gets(ctx, root, "IDTree"), "Names", s, 0);
+}
+
+// `text` without its XMP thumbnails (<x:Thumbnails>...</x:Thumbnails>,
+// whatever the prefix): pictures of pages as they were.
+bool WithoutXmpThumbnails(std::string &text) {
+    bool changed = false;
+    for (size_t at = 0; (at = text.find(":Thumbnails", at)) != std::string::npos;) {
+        const size_t open = text.rfind('<', at);
+        const size_t afterName = at + std::strlen(":Thumbnails");
+        if (open == std::string::npos || text.compare(open, 2, "</") == 0 ||
+            text.find_first_of(" \t\r\n<>", open + 1) < at || afterName >= text.size() ||
+            !(text[afterName] == '>' || text[afterName] == '/' ||
+              std::isspace(static_cast<unsigned char>(text[afterName])))) {
+            at = afterName;
+            continue;
+        }
+        const std::string name = text.substr(open + 1, afterName - open - 1);
+        const size_t tagEnd = text.find('>', afterName);
+        if (tagEnd == std::string::npos)
+            break;
+        size_t end = tagEnd + 1;
+        if (text[tagEnd - 1] != '/') {
+            const size_t close = text.find("</" + name + ">", tagEnd);
+            if (close == std::string::npos)
+                break;
+            end = close + name.size() + 3;
+        }
+        text.erase(open, end - open);
+        changed = true;
+        at = open;
+    }
+    return changed;
+}
+
+// The metadata stream `stream` without pictures of the pages.
+void StripXmpThumbnails(fz_context *ctx, pdf_document *pdf, pdf_obj *stream) {
+    if (!pdf_is_stream(ctx, stream))
+        return;
+    fz_buffer *volatile buffer = nullptr;
+    std::string text;
+    bool failed = false;
+    fz_try(ctx) {
+        buffer = pdf_load_stream(ctx, stream);
+        unsigned char *data = nullptr;
+        const size_t n = fz_buffer_storage(ctx, buffer, &data);
+        try {
+            text.assign(reinterpret_cast<const char *>(data), n);
+        } catch (...) {
+            failed = true;
+        }
+    }
+    fz_always(ctx) { fz_drop_buffer(ctx, buffer); }
+    fz_catch(ctx) { fz_rethrow(ctx); }
+    bool changed = false;
+    try {
+        changed = !failed && WithoutXmpThumbnails(text);
+    } catch (...) {
+        failed = true;
+    }
+    if (failed)
+        fz_throw(ctx, FZ_ERROR_MEMORY, "out of memory");
+    if (!changed)
+        return;
+    fz_buffer *volatile cleaned = nullptr;
+    fz_try(ctx) {
+        cleaned = fz_new_buffer_from_copied_data(ctx, reinterpret_cast<const unsigned char *>(text.data()), text.size());
+        pdf_update_stream(ctx, pdf, stream, cleaned, 0);
+    }
+    fz_always(ctx) { fz_drop_buffer(ctx, cleaned); }
+    fz_catch(ctx) { fz_rethrow(ctx); }
+}
 
 void FilterPage(fz_context *ctx, pdf_document *pdf, pdf_page *page, Cleaning &cleaning, Keep &keep, pdf_obj *res);
 void RemoveAnnotations(fz_context *ctx, pdf_document *pdf, pdf_obj *obj, Cleaning &cleaning, Keep &keep);
@@ -1348,6 +1816,15 @@ void RemoveAnnotations(fz_context *ctx, pdf_document *pdf, pdf_obj *obj, Cleanin
 void CleanPage(fz_context *ctx, pdf_document *pdf, pdf_page *page, Cleaning &cleaning) {
     Keep &total = cleaning.total;
     pdf_obj *obj = page->obj;
+    // The page's picture stored with it, and the private data of the
+    // program that made it, show the page as it was.
+    pdf_dict_dels(ctx, obj, "Thumb");
+    pdf_dict_dels(ctx, obj, "PieceInfo");
+    StripXmpThumbnails(ctx, pdf, pdf_dict_get(ctx, obj, PDF_NAME(Metadata)));
+    Structure &structure = cleaning.structure;
+    if (structure.tagged)
+        ObserveMarkedContent(ctx, pdf, pdf_dict_get(ctx, obj, PDF_NAME(Contents)),
+                             pdf_dict_get_inheritable(ctx, obj, PDF_NAME(Resources)), structure.before);
     fz_rect media = pdf_to_rect(ctx, pdf_dict_get_inheritable(ctx, obj, PDF_NAME(MediaBox)));
     fz_rect crop = pdf_to_rect(ctx, pdf_dict_get_inheritable(ctx, obj, PDF_NAME(CropBox)));
     Keep keep;
@@ -1370,6 +1847,14 @@ void CleanPage(fz_context *ctx, pdf_document *pdf, pdf_page *page, Cleaning &cle
         pdf_drop_obj(ctx, ownResources);
     }
     fz_catch(ctx) { fz_rethrow(ctx); }
+    if (structure.tagged && (keep.glyphs || keep.images || keep.drawings)) {
+        // Marked content that painted and paints no more.
+        ObserveMarkedContent(ctx, pdf, pdf_dict_get(ctx, obj, PDF_NAME(Contents)),
+                             pdf_dict_get_inheritable(ctx, obj, PDF_NAME(Resources)), structure.after);
+        for (int id : structure.before.painted)
+            if (!structure.after.painted.count(id))
+                MarkGoneOn(ctx, structure, pdf_to_num(ctx, obj), id);
+    }
     RemoveAnnotations(ctx, pdf, obj, cleaning, keep);
     total.glyphs += keep.glyphs;
     total.images += keep.images;
@@ -1423,6 +1908,7 @@ void RemoveAnnotations(fz_context *ctx, pdf_document *pdf, pdf_obj *obj, Cleanin
             if (fz_is_empty_rect(r) || !Outside(r, keep.box) || pdf_to_num(ctx, a) == 0)
                 continue;
             gone.insert(pdf_to_num(ctx, a));
+            Insert(ctx, cleaning.structure.goneAnnotations, pdf_to_num(ctx, a));
             if (pdf_name_eq(ctx, pdf_dict_get(ctx, a, PDF_NAME(Subtype)), PDF_NAME(Widget)))
                 goneWidgets.insert(pdf_to_num(ctx, a));
             if (pdf_obj *popup = pdf_dict_get(ctx, a, PDF_NAME(Popup)))
@@ -1451,11 +1937,14 @@ void RemoveAnnotations(fz_context *ctx, pdf_document *pdf, pdf_obj *obj, Cleanin
 __attribute__((visibility("default"))) int LS_WriteWithoutHidden(const char *path, const char *password, int fd,
                                                                  int32_t *removed) {
     try {
+        WriteFailed(0, "");
         if (fd < 0)
             return 0;
         Document *doc = OpenDocumentAt(path, password, nullptr);
-        if (!doc)
+        if (!doc) {
+            WriteFailed(0, "the file cannot be read");
             return 0;
+        }
         fz_context *ctx = doc->ctx;
         pdf_document *pdf = doc->pdf;
         Descriptor descriptor{fd, ::lseek(fd, 0, SEEK_CUR)};
@@ -1469,14 +1958,17 @@ __attribute__((visibility("default"))) int LS_WriteWithoutHidden(const char *pat
         volatile int written = 0;
         const int pages = PageCount(doc);
         fz_try(ctx) {
+            pdf_obj *catalog = pdf_dict_get(ctx, pdf_trailer(ctx, pdf), PDF_NAME(Root));
+            cleaning.structure.tagged = pdf_is_dict(ctx, pdf_dict_gets(ctx, catalog, "StructTreeRoot"));
+            StripXmpThumbnails(ctx, pdf, pdf_dict_get(ctx, catalog, PDF_NAME(Metadata)));
             for (int n = 0; n < pages; ++n) {  // NOLINT: not changed after a throw
-                page = pdf_load_page(ctx, pdf, n);
+                page = LoadPage(doc, n);
                 CleanPage(ctx, pdf, page, cleaning);
                 fz_drop_page(ctx, &page->super);
                 page = nullptr;
             }
-            pdf_obj *form = pdf_dict_get(ctx, pdf_trailer(ctx, pdf), PDF_NAME(Root));
-            form = pdf_dict_get(ctx, form, PDF_NAME(AcroForm));
+            PruneStructure(ctx, pdf, cleaning.structure);
+            pdf_obj *form = pdf_dict_get(ctx, catalog, PDF_NAME(AcroForm));
             if (!goneWidgets.empty()) {
                 PruneFields(ctx, pdf_dict_get(ctx, form, PDF_NAME(Fields)), goneWidgets, 0);
                 PruneFields(ctx, pdf_dict_gets(ctx, form, "CO"), goneWidgets, 0);  // the calculation order
@@ -1500,7 +1992,10 @@ __attribute__((visibility("default"))) int LS_WriteWithoutHidden(const char *pat
             if (page)
                 fz_drop_page(ctx, &page->super);
         }
-        fz_catch(ctx) { written = 0; }
+        fz_catch(ctx) {
+            written = 0;
+            WriteFailed(t_writeErrno, fz_caught_message(ctx));
+        }
         DropDocument(doc);
         if (written && removed) {
             removed[0] = total.glyphs;

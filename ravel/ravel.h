@@ -171,6 +171,13 @@ int LS_WriteRepaired(const char *path, int fd);
  * when the copy was written whole. */
 int LS_WriteWithoutHidden(const char *path, const char *password, int fd, int32_t *removed);
 
+/* Why the calling thread's last LS_WriteRepaired or LS_WriteWithoutHidden
+ * that returned 0 failed: the system's error number when writing the copy
+ * to `fd` failed (ENOSPC when the disk is full), else 0. `message` (may be
+ * null) gets a short reason in English, cut to `capacity` bytes with the
+ * terminating zero. */
+int LS_LastWriteError(char *message, int capacity);
+
 #ifdef __cplusplus
 }
 #endif

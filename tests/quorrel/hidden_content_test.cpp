@@ -12,10 +12,12 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QProcessEnvironment>
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <unistd.h>
 #include <fstream>
 
 namespace {
@@ -221,6 +223,118 @@ TEST_F(HiddenContent, TheDryRunReportsWhatLiesOutsideSplitsAndSignaturesAndWrite
     for (const QJsonValue &item : items)
         EXPECT_EQ(item.toObject()["copyPage"].toInt(), 1);
     EXPECT_FALSE(std::filesystem::exists(out)) << "a dry run writes nothing";
+}
+
+// A tagged letter page: text on the left (its structure element with an
+// alternate and an actual text) and on the right, a stroke drawn under a
+// transform that stretches it 10,000 times upwards from below the page (its
+// points lie outside the right half, its ink inside), the page's picture,
+// the private data of the program that made it, and an XMP picture of it.
+void WriteTagged(const std::string &path) {
+    QPDF pdf;
+    pdf.emptyPDF();
+    QPDFObjectHandle font = pdf.makeIndirectObject(QPDFObjectHandle::parse("<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>"));
+    QPDFObjectHandle contents = QPDFObjectHandle::newStream(
+        &pdf, "/P << /MCID 0 >> BDC BT /F1 12 Tf 50 700 Td (LEFTSECRET) Tj ET EMC\n"
+              "/P << /MCID 1 >> BDC BT /F1 12 Tf 350 700 Td (RIGHTKEPT) Tj ET EMC\n"
+              "q 1 0 0 10000 cm 0.02 w 400 -0.005 m 500 -0.005 l S Q\n");
+    QPDFObjectHandle page = pdf.makeIndirectObject(QPDFObjectHandle::parse(
+        "<< /Type /Page /MediaBox [0 0 612 792] /StructParents 0"
+        " /PieceInfo << /Maker << /Private (PIECESECRET) >> >> >>"));
+    page.replaceKey("/Resources", QPDFObjectHandle::parse("<< /Font << >> >>"));
+    page.getKey("/Resources").getKey("/Font").replaceKey("/F1", font);
+    page.replaceKey("/Contents", contents);
+    QPDFObjectHandle thumb = QPDFObjectHandle::newStream(&pdf, std::string(2 * 2 * 3, '\x40'));
+    thumb.replaceDict(QPDFObjectHandle::parse("<< /Width 2 /Height 2 /ColorSpace /DeviceRGB /BitsPerComponent 8 >>"));
+    page.replaceKey("/Thumb", thumb);
+    QPDFObjectHandle root = pdf.makeIndirectObject(QPDFObjectHandle::parse("<< /Type /StructTreeRoot >>"));
+    auto element = [&](int mcid, const char *alt) {
+        QPDFObjectHandle e = pdf.makeIndirectObject(QPDFObjectHandle::parse(
+            std::string("<< /Type /StructElem /S /P /K ") + std::to_string(mcid) + " " + alt + " >>"));
+        e.replaceKey("/P", root);
+        e.replaceKey("/Pg", page);
+        return e;
+    };
+    QPDFObjectHandle left = element(0, "/Alt (ALTSECRET) /ActualText (ACTUALSECRET) /E (EXPANSIONSECRET)");
+    QPDFObjectHandle right = element(1, "/Alt (ALTKEPT)");
+    root.replaceKey("/K", QPDFObjectHandle::newArray({left, right}));
+    root.replaceKey("/ParentTree", QPDFObjectHandle::parse("<< /Nums [0 []] >>"));
+    root.getKey("/ParentTree").getKey("/Nums").getArrayItem(1).appendItem(left);
+    root.getKey("/ParentTree").getKey("/Nums").getArrayItem(1).appendItem(right);
+    pdf.getRoot().replaceKey("/StructTreeRoot", root);
+    pdf.getRoot().replaceKey("/MarkInfo", QPDFObjectHandle::parse("<< /Marked true >>"));
+    QPDFObjectHandle xmp = QPDFObjectHandle::newStream(
+        &pdf, "<x:xmpmeta xmlns:x=\"adobe:ns:meta/\"><rdf:RDF xmlns:rdf=\"http://www.w3.org/1999/02/22-rdf-syntax-ns#\">"
+              "<rdf:Description xmlns:xmp=\"http://ns.adobe.com/xap/1.0/\" xmp:CreatorTool=\"Maker\">"
+              "<xmp:Thumbnails><rdf:Alt><rdf:li>XMPPICTURE</rdf:li></rdf:Alt></xmp:Thumbnails>"
+              "</rdf:Description></rdf:RDF></x:xmpmeta>");
+    xmp.replaceDict(QPDFObjectHandle::parse("<< /Type /Metadata /Subtype /XML >>"));
+    pdf.getRoot().replaceKey("/Metadata", xmp);
+    QPDFPageDocumentHelper(pdf).addPage(QPDFPageObjectHelper(page), false);
+    QPDFWriter writer(pdf, path.c_str());
+    writer.write();
+}
+
+TEST_F(HiddenContent, AStrokeReachingIntoTheCropStaysAndNoPictureOrTagOfWhatWentIsLeft) {
+    WriteTagged(in);
+    const std::string clean = dir.file("clean.pdf");
+    Ran r = Tool({"-s", Q("setcropfile=" + list), "-i", Q(in), "-o", Q(clean), "--remove-hidden"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_NE(r.err.find(" 0 drawings"), std::string::npos) << r.err;
+    const std::string bytes = Decoded(clean);
+    ASSERT_FALSE(bytes.empty());
+    for (const char *gone : {"LEFTSECRET", "ALTSECRET", "ACTUALSECRET", "EXPANSIONSECRET", "PIECESECRET", "XMPPICTURE", "/Thumb"})
+        EXPECT_EQ(bytes.find(gone), std::string::npos) << gone;
+    for (const char *kept : {"RIGHTKEPT", "ALTKEPT", "xmp:CreatorTool"})
+        EXPECT_NE(bytes.find(kept), std::string::npos) << kept;
+    // The stretched stroke's ink at the foot of the right half.
+    Rendered copy(clean);
+    ASSERT_TRUE(copy.Ok());
+    int w, h;
+    const std::vector<uint8_t> grey = copy.Grey(1, w, h);
+    ASSERT_EQ(w, 612);
+    EXPECT_LT(grey[size_t(h - 20) * size_t(w) + size_t(2 * (450 - 306))], 128) << "the stroke is gone";
+}
+
+TEST_F(HiddenContent, ContentNestedPastAnyRealPageAndAFullTemporaryFolderFailWithTheirReasons) {
+    // A small page whose content saves the graphics state 100,000 times.
+    QPDF pdf;
+    pdf.emptyPDF();
+    std::string deep;
+    for (int i = 0; i < 100000; ++i)
+        deep += "q ";
+    QPDFObjectHandle page = pdf.makeIndirectObject(QPDFObjectHandle::parse("<< /Type /Page /MediaBox [0 0 612 792] >>"));
+    page.replaceKey("/Contents", QPDFObjectHandle::newStream(&pdf, deep + "0 0 1 rg 400 400 50 50 re f"));
+    QPDFPageDocumentHelper(pdf).addPage(QPDFPageObjectHelper(page), false);
+    QPDFWriter writer(pdf, in.c_str());
+    writer.setCompressStreams(true);
+    writer.write();
+    const std::string out = dir.file("out.pdf");
+    Ran r = Tool({"-s", Q("setcropfile=" + list), "-i", Q(in), "-o", Q(out), "--remove-hidden"});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.err.find("levels deep"), std::string::npos) << r.err;
+    EXPECT_FALSE(std::filesystem::exists(out));
+
+    // A temporary folder with no room left, where the system lets a test
+    // make one.
+    const std::string tiny = dir.file("tiny");
+    std::filesystem::create_directory(tiny);
+    if (::getuid() != 0 ||
+        QProcess::execute("mount", {"-t", "tmpfs", "-o", "size=64k", "tmpfs", Q(tiny)}) != 0)
+        GTEST_SKIP() << "no small file system can be made here";
+    std::ofstream(tiny + "/filler") << std::string(64 * 1024, 'x');
+    WriteHalves(in, false, false);
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("TMPDIR", Q(tiny));
+    p.setProcessEnvironment(env);
+    p.start(QUORREL_PATH, {"-s", Q("setcropfile=" + list), "-i", Q(in), "-o", Q(out), "--remove-hidden"});
+    p.waitForFinished(60000);
+    const std::string said = p.readAllStandardError().toStdString();
+    QProcess::execute("umount", {Q(tiny)});
+    EXPECT_EQ(p.exitCode(), 1);
+    EXPECT_NE(said.find("the temporary folder " + tiny + " is full"), std::string::npos) << said;
+    EXPECT_FALSE(std::filesystem::exists(out));
 }
 
 }  // namespace

@@ -168,8 +168,8 @@ TEST_F(RavelTest, InheritedBoxesAndRotationComeFromThePageTree) {
     for (int page = 1; page <= 4; ++page)
         EXPECT_DOUBLE_EQ(sizes[2 * page - 1], expected[page - 1][1]) << "page " << page;
 
-    // A node whose /Count is not what it holds numbers its pages otherwise
-    // than a walk does: nothing is measured at once then.
+    // A node whose /Count is not what it holds is read as what it holds:
+    // every page is found, counted and measured alike.
     QPDF pdf;
     pdf.processFile(dir.file("doc.pdf").c_str());
     pdf.getRoot().getKey("/Pages").getKey("/Kids").getArrayItem(1).replaceKey("/Count",
@@ -179,7 +179,40 @@ TEST_F(RavelTest, InheritedBoxesAndRotationComeFromThePageTree) {
     writer.write();
     OpenDoc miscounted(miscountedPath);
     ASSERT_TRUE(miscounted);
-    EXPECT_EQ(Api().PageSizes(miscounted.get(), sizes, Api().Pages(miscounted.get())), 0);
+    ASSERT_EQ(Api().Pages(miscounted.get()), 4);
+    ASSERT_EQ(Api().PageSizes(miscounted.get(), sizes, 4), 4);
+    for (int page = 1; page <= 4; ++page)
+        EXPECT_DOUBLE_EQ(sizes[2 * page - 1], expected[page - 1][1]) << "page " << page;
+}
+
+TEST_F(RavelTest, APageTreeIsReadAsWhatItHoldsWhateverItsCountsAndBoxesSay) {
+    // One page under a root that claims two thousand million, or ten
+    // million: one page, found and drawn at once.
+    for (const long long claimed : {2000000000LL, 10000000LL}) {
+        DocPlan plan = fixtures::PagesOfSizes({{612, 792}});
+        plan.claimedPageCount = claimed;
+        OpenDoc doc(Write(plan, "lying.pdf"));
+        ASSERT_TRUE(doc);
+        EXPECT_EQ(Api().Pages(doc.get()), 1) << claimed;
+        double sizes[2] = {0, 0}, box[4] = {0, 0, 0, 0};
+        EXPECT_EQ(Api().PageSizes(doc.get(), sizes, 1), 1);
+        EXPECT_EQ(Api().PageExtent(doc.get(), 2, box, 0), 0);
+        EXPECT_TRUE(Render(doc.get(), 1, 61, 79));
+    }
+    // A crop box wholly outside the media box shows the media box, as the
+    // crop tool reads such a page; one that overlaps it shows the overlap.
+    DocPlan plan = fixtures::PagesOfSizes({{612, 792}, {612, 792}});
+    plan.pages[0].own.cropBox = Box{700, 900, 1088, 1108};
+    plan.pages[1].own.cropBox = Box{500, 700, 1088, 1108};
+    OpenDoc doc(Write(plan, "outside.pdf"));
+    ASSERT_TRUE(doc);
+    double box[4];
+    ASSERT_NE(Api().PageExtent(doc.get(), 1, box, 0), 0);
+    EXPECT_EQ(box[2], 612);
+    EXPECT_EQ(box[3], 792);
+    ASSERT_NE(Api().PageExtent(doc.get(), 2, box, 0), 0);
+    EXPECT_EQ(box[2], 112);
+    EXPECT_EQ(box[3], 92);
 }
 
 TEST_F(RavelTest, OutOfRangePagesAndBadHandlesAreRefused) {
