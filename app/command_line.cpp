@@ -2,6 +2,8 @@
 
 #include "crop/detect/page_range.h"
 #include "crop/model/auto_crop_job.h"
+#include "crop/model/crop_run.h"
+#include "platform/file_names.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>
@@ -9,6 +11,9 @@
 #include <QFileInfo>
 
 #include <algorithm>
+#include <array>
+#include <fcntl.h>
+#include <filesystem>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -92,25 +97,43 @@ constexpr const char *kUsage =
     "is 0 when OUT.pdf was written whole, 1 when it could not be (the reason\n"
     "is given in one line, and no OUT.pdf is left), 2 for wrong arguments.\n";
 
-// The first line of `path`, its line end left off.
-std::optional<platform::Secret> ReadPasswordFile(const QString &path, std::string &error) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        error = "cannot read the password file " + path.toStdString() + ": " + file.errorString().toStdString();
+// The first line of `path`, its line end left off. Read into one buffer
+// of its own, wiped once the password is taken from it.
+std::optional<platform::Secret> ReadPasswordFile(const std::string &path, std::string &error) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0) {
+        error = "cannot read the password file " + path + ": " + std::strerror(errno);
         return std::nullopt;
     }
-    QByteArray line = file.readLine(1 << 16);
-    while (line.endsWith('\n') || line.endsWith('\r'))
-        line.chop(1);
-    platform::Secret secret(std::string_view(line.constData(), size_t(line.size())));
-    line.fill('\0');
+    platform::Secret::KeepOutOfDumps();
+    std::array<char, 1 << 16> buffer;
+    size_t used = 0;
+    while (used < buffer.size()) {
+        const ssize_t n = ::read(fd, buffer.data() + used, buffer.size() - used);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        const void *end = std::memchr(buffer.data() + used, '\n', size_t(n));
+        used += size_t(n);
+        if (end)
+            break;
+    }
+    ::close(fd);
+    std::string_view line(buffer.data(), used);
+    line = line.substr(0, line.find('\n'));
+    while (!line.empty() && line.back() == '\r')
+        line.remove_suffix(1);
+    platform::Secret secret(line);
+    ::explicit_bzero(buffer.data(), buffer.size());
     return secret;
 }
 
 // The password typed on the terminal without echo; nothing at the end of
 // the input.
 std::optional<platform::Secret> AskPasswordOnTerminal(const QString &input) {
-    std::fprintf(stderr, "Password for %s: ", input.toLocal8Bit().constData());
+    platform::Secret::KeepOutOfDumps();
+    std::fprintf(stderr, "Password for %s: ", platform::NativePath(input).c_str());
     std::fflush(stderr);
     termios before{};
     const bool tty = ::tcgetattr(0, &before) == 0;
@@ -146,7 +169,7 @@ std::optional<platform::Secret> AskPasswordOnTerminal(const QString &input) {
 }
 
 int Usage(const QString &problem) {
-    std::fprintf(stderr, "orvane: %s\nTry 'orvane --help'.\n", problem.toLocal8Bit().constData());
+    std::fprintf(stderr, "orvane: %s\nTry 'orvane --help'.\n", platform::NativePath(problem).c_str());
     return 2;
 }
 
@@ -174,6 +197,8 @@ bool WantsCommandLine(int argc, char **argv) {
 }
 
 int RunCommandLine(int argc, char **argv) {
+    // Files are named by the bytes given, whatever they are.
+    auto file = [](const char *arg) { return platform::PathFromNative(arg); };
     crop::AutoCropJob job;
     bool autoCrop = false, exact = false, contentOptions = false, wantReport = false;
     for (int i = 1; i < argc; ++i) {
@@ -181,7 +206,7 @@ int RunCommandLine(int argc, char **argv) {
         auto value = [&](QString &into) {
             if (i + 1 >= argc)
                 return false;
-            into = QFile::decodeName(argv[++i]);
+            into = file(argv[++i]);
             return true;
         };
         QString text;
@@ -219,7 +244,7 @@ int RunCommandLine(int argc, char **argv) {
             if (!value(text))
                 return Usage(QStringLiteral("--password-file needs the file that holds the password"));
             std::string error;
-            std::optional<platform::Secret> password = ReadPasswordFile(text, error);
+            std::optional<platform::Secret> password = ReadPasswordFile(platform::NativePath(text), error);
             if (!password) {
                 std::fprintf(stderr, "orvane: %s\n", error.c_str());
                 return 1;
@@ -253,7 +278,7 @@ int RunCommandLine(int argc, char **argv) {
                 job.options.range = text.toStdString();
             }
         } else {
-            return Usage(QStringLiteral("unknown argument \"%1\"").arg(QString::fromLocal8Bit(argv[i])));
+            return Usage(QStringLiteral("unknown argument \"%1\"").arg(file(argv[i])));
         }
     }
     if (autoCrop && exact)
@@ -289,8 +314,20 @@ int RunCommandLine(int argc, char **argv) {
         };
     };
     askReport(report);
+    // Told to stop, the run stops the crop tool and waits for it: no copy
+    // appears after the program has ended.
+    crop::CropRun::StopToolsOnTermination();
     QString reason;
-    bool ok = crop::AutoCropFile(job, report, reason, progress);
+    // A file that costs more memory than there is fails, and says so.
+    auto run = [&] {
+        try {
+            return crop::AutoCropFile(job, report, reason, progress);
+        } catch (const std::bad_alloc &) {
+            reason = QStringLiteral("there is not enough memory to crop %1").arg(job.input);
+            return false;
+        }
+    };
+    bool ok = run();
     // A locked input: asked for on a terminal, a few times, unless the
     // password came with --password-file.
     const bool given = job.password != nullptr;
@@ -306,7 +343,7 @@ int RunCommandLine(int argc, char **argv) {
         job.password = std::make_shared<const platform::Secret>(std::move(*password));
         report = {};
         askReport(report);
-        ok = crop::AutoCropFile(job, report, reason, progress);
+        ok = run();
     }
     if (!ok && report.openFailure == render::OpenFailure::NeedsPassword)
         reason = QStringLiteral("%1 needs a password (use --password-file)").arg(job.input);
@@ -317,12 +354,13 @@ int RunCommandLine(int argc, char **argv) {
     for (const std::string &note : report.toolNotes)
         std::fprintf(stderr, "%s\n", note.c_str());
     if (!ok) {
-        std::fprintf(stderr, "orvane: %s\n", reason.toLocal8Bit().constData());
+        std::fprintf(stderr, "orvane: %s\n", platform::NativePath(reason).c_str());
         return 1;
     }
     if (terminal) {
+        std::error_code failed;
         std::fprintf(stderr, "orvane: wrote %s: %d of %d pages cropped, %d blank\n",
-                     QFileInfo(job.output).absoluteFilePath().toLocal8Bit().constData(), report.cropped, report.pages,
+                     std::filesystem::absolute(platform::NativePath(job.output), failed).c_str(), report.cropped, report.pages,
                      report.blank);
         for (const crop::Outlier &o : report.outliers)
             std::fprintf(stderr, "orvane: check page %d: %s\n", o.page, o.reason.c_str());

@@ -26,6 +26,8 @@ extern "C" {
 #include <string>
 #include <unordered_map>
 #include <unordered_set>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
@@ -138,19 +140,35 @@ fz_context *NewDocumentContext() {
     return ctx;
 }
 
-// Only PDF files are documents here: the header must appear within the
-// first 1024 bytes, as PDF readers commonly accept.
+// Only PDF files are documents here: regular files with a PDF header
+// somewhere. Readers take a header after other bytes, even past the first
+// kilobyte, and MuPDF reads such a file as it is.
 bool LooksLikePdf(const char *path) {
-    FILE *f = std::fopen(path, "rb");
-    if (!f)
+    const int fd = ::open(path, O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0)
         return false;
-    char head[1024];
-    size_t n = std::fread(head, 1, sizeof head, f);
-    std::fclose(f);
-    for (size_t i = 0; i + 5 <= n; ++i)
-        if (std::memcmp(head + i, "%PDF-", 5) == 0)
-            return true;
-    return false;
+    struct stat st {};
+    bool found = false;
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
+        char buffer[1 << 16];
+        size_t kept = 0;  // the last bytes of the block before, a header may span the two
+        for (;;) {
+            const ssize_t n = ::read(fd, buffer + kept, sizeof buffer - kept);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0)
+                break;
+            const size_t end = kept + size_t(n);
+            if (memmem(buffer, end, "%PDF-", 5)) {
+                found = true;
+                break;
+            }
+            kept = std::min<size_t>(end, 4);
+            std::memmove(buffer, buffer + end - kept, kept);
+        }
+    }
+    ::close(fd);
+    return found;
 }
 
 // Opens `path` on `ctx`; null when MuPDF cannot make sense of it or when a

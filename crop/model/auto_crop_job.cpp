@@ -6,6 +6,8 @@
 #include "crop/model/crop_file.h"
 #include "crop/model/crop_list.h"
 #include "crop/model/crop_run.h"
+#include "platform/file_identity.h"
+#include "platform/file_names.h"
 #include "render/page_source.h"
 #include "render/rendering_library.h"
 
@@ -20,22 +22,26 @@
 #include <cstdio>
 #include <cstring>
 #include <mutex>
+#include <fcntl.h>
+#include <filesystem>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace crop {
 
 InputProblem CheckReadable(const QString &path, QString &error) {
-    const QFileInfo info(path);
-    if (!info.exists())
+    const std::string native = platform::NativePath(path);
+    struct stat st {};
+    if (::stat(native.c_str(), &st) != 0 && (errno == ENOENT || errno == ENOTDIR))
         return InputProblem::Missing;
-    if (info.isDir())
+    if (S_ISDIR(st.st_mode))
         return InputProblem::Folder;
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        error = file.errorString();
+    const int fd = ::open(native.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0) {
+        error = QString::fromLocal8Bit(std::strerror(errno));
         return InputProblem::Unreadable;
     }
+    ::close(fd);
     return InputProblem::None;
 }
 
@@ -43,14 +49,31 @@ namespace {
 
 QString Quote(const QString &path) { return QStringLiteral("\"%1\"").arg(path); }
 // A path as the file system spells it, whatever bytes its name holds.
-std::string Native(const QString &path) { return QFile::encodeName(path).toStdString(); }
+std::string Native(const QString &path) { return platform::NativePath(path); }
 
-// What tells a file apart from every other on the machine.
-bool SameFile(const QString &a, const QString &b) {
-    struct stat sa {}, sb {};
-    if (::stat(QFile::encodeName(a).constData(), &sa) == 0 && ::stat(QFile::encodeName(b).constData(), &sb) == 0)
-        return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
-    return QFileInfo(a).absoluteFilePath() == QFileInfo(b).absoluteFilePath();
+// `path` made absolute, byte for byte.
+QString Absolute(const QString &path) {
+    std::error_code failed;
+    const std::filesystem::path absolute = std::filesystem::absolute(Native(path), failed);
+    return failed ? path : platform::PathFromNative(absolute.lexically_normal().string());
+}
+
+// Whether the file holds a PDF header ("%PDF-") anywhere: PDF readers take
+// a file with other bytes before its header, and so does the crop tool.
+bool HasPdfHeader(int fd) {
+    char buffer[1 << 16];
+    std::string carried;
+    for (;;) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        carried.append(buffer, size_t(n));
+        if (carried.find("%PDF-") != std::string::npos)
+            return true;
+        carried.erase(0, carried.size() - 4);
+    }
 }
 
 bool CheckInput(const QString &path, QString &reason) {
@@ -68,13 +91,20 @@ bool CheckInput(const QString &path, QString &reason) {
     case InputProblem::None:
         break;
     }
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        reason = QStringLiteral("%1 cannot be read (%2)").arg(Quote(path), file.errorString());
+    const int fd = ::open(Native(path).c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0) {
+        reason = QStringLiteral("%1 cannot be read (%2)").arg(Quote(path), QString::fromLocal8Bit(std::strerror(errno)));
         return false;
     }
-    // A PDF begins with its header within its first kilobyte.
-    if (!file.read(1024).contains("%PDF-")) {
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        reason = QStringLiteral("%1 is not a regular file").arg(Quote(path));
+        return false;
+    }
+    const bool pdf = HasPdfHeader(fd);
+    ::close(fd);
+    if (!pdf) {
         reason = QStringLiteral("%1 is not a PDF file").arg(Quote(path));
         return false;
     }
@@ -82,32 +112,44 @@ bool CheckInput(const QString &path, QString &reason) {
 }
 
 bool CheckOutput(const QString &input, const QString &output, QString &reason) {
-    const QFileInfo info(output);
     if (output.isEmpty()) {
         reason = QStringLiteral("no output file was named");
         return false;
     }
-    if (info.exists() && info.isDir()) {
+    const std::string native = Native(output);
+    struct stat st {};
+    const bool exists = ::stat(native.c_str(), &st) == 0;
+    if (exists && S_ISDIR(st.st_mode)) {
         reason = QStringLiteral("%1 is a folder; name the PDF file to write").arg(Quote(output));
         return false;
     }
-    if (SameFile(input, output)) {
+    if (platform::SameFile(Native(input), native)) {
         reason = QStringLiteral("%1 is the input file; write the cropped copy to another file").arg(Quote(output));
         return false;
     }
-    const QString folder = info.absolutePath();
-    if (!QFileInfo(folder).isDir()) {
-        reason = QStringLiteral("%1 cannot be written: the folder %2 does not exist").arg(Quote(output), Quote(folder));
+    // A device or a pipe receives the copy as it is written.
+    if (exists && (S_ISCHR(st.st_mode) || S_ISFIFO(st.st_mode)))
+        return true;
+    if (exists && !S_ISREG(st.st_mode)) {
+        reason = QStringLiteral("%1 is not a regular file; it is not replaced").arg(Quote(output));
         return false;
     }
-    if (::access(QFile::encodeName(folder).constData(), W_OK | X_OK) != 0) {
+    const std::filesystem::path folder = std::filesystem::path(native).parent_path();
+    const QString shownFolder = platform::PathFromNative(folder.string());
+    struct stat dir {};
+    if (::stat(folder.c_str(), &dir) != 0 || !S_ISDIR(dir.st_mode)) {
+        reason = QStringLiteral("%1 cannot be written: the folder %2 does not exist").arg(Quote(output), Quote(shownFolder));
+        return false;
+    }
+    if (::access(folder.c_str(), W_OK | X_OK) != 0) {
         reason = QStringLiteral("%1 cannot be written: the folder %2 is not writable (%3)")
-                     .arg(Quote(output), Quote(folder), QString::fromLocal8Bit(std::strerror(errno)));
+                     .arg(Quote(output), Quote(shownFolder), QString::fromLocal8Bit(std::strerror(errno)));
         return false;
     }
-    if (info.exists() && !info.isWritable() && !info.isSymLink()) {
+    if (exists && platform::IsReadOnly(native)) {
         // Replaced by a rename, which the folder allows; but a read-only
-        // file is one the user meant to keep.
+        // file is one the user meant to keep. (The crop tool keeps the same
+        // rule.)
         reason = QStringLiteral("%1 is read-only; it is not replaced").arg(Quote(output));
         return false;
     }
@@ -138,8 +180,8 @@ bool AutoCropFile(const AutoCropJob &job, AutoCropReport &report, QString &reaso
         reason = QStringLiteral("the crop tool can only be run with an application object");
         return false;
     }
-    const QString input = QFileInfo(job.input).absoluteFilePath();
-    const QString output = QFileInfo(job.output).absoluteFilePath();
+    const QString input = Absolute(job.input);
+    const QString output = Absolute(job.output);
     if (!CheckInput(input, reason) || !CheckOutput(input, output, reason))
         return false;
     if (!render::LoadRenderingLibrary()) {
@@ -234,7 +276,7 @@ bool MarginValues(render::PageSource &source, int pageCount, const AutoCropJob &
 
 bool ContentValues(const QString &input, int pageCount, const AutoCropJob &job, AutoCropReport &report,
                    PageValues &values, QString &reason, const AutoCropProgress &progress) {
-    const QString output = QFileInfo(job.output).absoluteFilePath();
+    const QString output = Absolute(job.output);
     // Content of every page, on both render threads.
     auto scheduler = std::make_shared<render::RenderScheduler>(Native(input), 2, job.password);
     AutoCropResult result;
@@ -370,7 +412,7 @@ bool WriteCopy(CropRun &run, int pageCount, const PageValues &values, AutoCropRe
     const qsizetype said = message.indexOf(QStringLiteral("\n\n"));
     if (said >= 0)
         for (const QString &line : message.mid(said + 2).split(QLatin1Char('\n'), Qt::SkipEmptyParts))
-            report.toolNotes.push_back(line.toStdString());
+            report.toolNotes.push_back(platform::NativePath(line));
     return true;
 }
 

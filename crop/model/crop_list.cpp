@@ -1,7 +1,6 @@
 #include "crop/model/crop_list.h"
 
 #include "crop/model/crop_file.h"
-#include "platform/temp_files.h"
 
 #include <cmath>
 #include <cstdio>
@@ -29,24 +28,6 @@ std::string CropListText(int pageCount, const std::function<std::vector<std::str
         }
     }
     return text;
-}
-
-bool WriteCropList(const std::string &text, std::string &path, QString &reason) {
-    if (platform::MakeTempFileName(1024, path, ".txt") == 0) {
-        reason = QStringLiteral("no temporary file can be named");
-        return false;
-    }
-    const std::unique_ptr<FILE, int (*)(FILE *)> file(std::fopen(path.c_str(), "a"), &std::fclose);
-    if (!file || std::fwrite(text.data(), 1, text.size(), file.get()) != text.size() || std::fflush(file.get()) != 0) {
-        reason = QStringLiteral("the crop list cannot be written to %1").arg(QString::fromStdString(path));
-        return false;
-    }
-    return true;
-}
-
-void RemoveCropList(const std::string &path) {
-    if (!path.empty() && std::remove(path.c_str()) == 0)
-        platform::TempFileRegistry::Instance().Forget(path);
 }
 
 std::map<int, std::string> PlannedValues(const AutoCropResult &result) {

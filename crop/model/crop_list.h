@@ -21,11 +21,6 @@ std::string CropListText(int pageCount, const std::function<std::string(int page
 // The same with every region of a page (`valuesOf`, in the order the copy
 // has them): the page's line once for each, a page of the copy each.
 std::string CropListText(int pageCount, const std::function<std::vector<std::string>(int page)> &valuesOf);
-// Writes `text` into a new temporary file, deleted at exit, and gives its
-// path; false, with the reason, when it cannot be written.
-bool WriteCropList(const std::string &text, std::string &path, QString &reason);
-// Takes the temporary file back: removed, and off the list deleted at exit.
-void RemoveCropList(const std::string &path);
 
 // The crop file's value of every page the plan gives a crop, each with
 // its own page's height.

@@ -9,13 +9,80 @@
 #include <QFileInfo>
 #include <QRegularExpression>
 
+#include "platform/file_names.h"
+
+#include <atomic>
+#include <csignal>
+#include <string>
+#include <sys/prctl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
 
 namespace crop {
 namespace {
 
 const QRegularExpression kProgress(QStringLiteral("^quorrel: progress (\\d+)/(\\d+)$"));
 QString g_toolPath;
+
+// The tools running, for a stop by a signal; 0 marks a free place.
+constexpr int kMostTools = 8;
+std::atomic<pid_t> g_tools[kMostTools];
+
+void Track(pid_t pid) {
+    for (std::atomic<pid_t> &slot : g_tools) {
+        pid_t free = 0;
+        if (slot.compare_exchange_strong(free, pid))
+            return;
+    }
+}
+
+void Untrack(pid_t pid) {
+    for (std::atomic<pid_t> &slot : g_tools) {
+        pid_t was = pid;
+        slot.compare_exchange_strong(was, 0);
+    }
+}
+
+extern "C" void StopToolsAndEnd(int signal) {
+    // Only async-signal-safe calls: each tool is told to stop (it removes
+    // its temporary file), and is waited for, left for its parent to reap.
+    for (std::atomic<pid_t> &slot : g_tools)
+        if (const pid_t pid = slot.load(); pid > 0 && ::kill(pid, SIGTERM) == 0) {
+            siginfo_t info;
+            while (::waitid(P_PID, id_t(pid), &info, WEXITED | WNOWAIT) != 0 && errno == EINTR) {
+            }
+        }
+    ::signal(signal, SIG_DFL);
+    ::raise(signal);
+}
+
+// Starts `process` on the tool with `arguments`, each given to it byte for
+// byte as the file system spells it (QProcess would pass a name that is
+// not UTF-8 changed), the tool told to stop (SIGTERM) when this process
+// ends, however it ends.
+void StartTool(QProcess &process, const QString &tool, const QStringList &arguments) {
+    std::vector<std::string> bytes{platform::NativePath(tool)};
+    for (const QString &argument : arguments)
+        bytes.push_back(platform::NativePath(argument));
+    std::vector<char *> argv;
+    for (std::string &b : bytes)
+        argv.push_back(b.data());
+    argv.push_back(nullptr);
+    const pid_t parent = ::getpid();
+    // Run in the child, between its fork and its exec: only
+    // async-signal-safe calls. Should the exec fail, QProcess's own tries
+    // and reports why.
+    process.setChildProcessModifier([&argv, parent] {
+        ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+        if (::getppid() != parent)
+            ::_exit(127);  // the program ended already
+        ::execv(argv[0], argv.data());
+    });
+    process.start(tool, arguments);
+    process.setChildProcessModifier({});
+}
 
 bool Locked(const CropRun::Job &job) { return job.password && !job.password->Empty(); }
 
@@ -29,6 +96,8 @@ QStringList ArgumentsOf(const CropRun::Job &job, const QStringList &extra) {
         arguments << QStringLiteral("--password-fd") << QStringLiteral("0");
     if (job.removeHidden)
         arguments << QStringLiteral("--remove-hidden");
+    if (job.overwrite)
+        arguments << QStringLiteral("--overwrite");
     return arguments;
 }
 
@@ -52,7 +121,7 @@ void CropRun::SetToolPath(const QString &path) { g_toolPath = path; }
 QString CropRun::ToolPath() {
     if (!g_toolPath.isEmpty())
         return g_toolPath;
-    return QDir(QString::fromStdString(platform::ExecutableFolder())).filePath(QStringLiteral("quorrel"));
+    return platform::PathFromNative(platform::ExecutableFolder() + "/quorrel");
 }
 
 bool CropRun::IsRunning() const { return m_process && m_process->state() != QProcess::NotRunning; }
@@ -62,8 +131,7 @@ bool CropRun::Start(const Job &job, QString &reason) {
         reason = QStringLiteral("a cropped copy is being written already");
         return false;
     }
-    const QFileInfo tool(job.tool);
-    if (!tool.exists() || !tool.isExecutable()) {
+    if (!Executable(job.tool)) {
         reason = QStringLiteral("the crop tool %1 is missing; it belongs beside the program").arg(job.tool);
         return false;
     }
@@ -90,12 +158,16 @@ bool CropRun::Start(const Job &job, QString &reason) {
     m_before = StampOf(job.output);
     m_startFailure.clear();
     m_starting = true;
-    m_process->start(job.tool, ArgumentsOf(job, {QStringLiteral("--progress"), QStringLiteral("--require-crop")}));
+    StartTool(*m_process, job.tool, ArgumentsOf(job, {QStringLiteral("--progress"), QStringLiteral("--require-crop")}));
+    const bool started = m_process->waitForStarted(30000);
     m_starting = false;
-    if (!m_startFailure.isEmpty()) {
-        reason = m_startFailure;
+    if (!m_startFailure.isEmpty() || !started) {
+        reason = m_startFailure.isEmpty() ? QStringLiteral("the crop tool %1 could not be started").arg(job.tool)
+                                          : m_startFailure;
+        m_process.reset();
         return false;
     }
+    Track(pid_t(m_process->processId()));
     if (locked) {
         WritePassword(*m_process, job);
         if (job.cropList != QLatin1String("-"))
@@ -113,8 +185,7 @@ void CropRun::SendList(const QByteArray &text) {
 
 bool CropRun::Report(const Job &job, QByteArray &json, QString &reason, const QByteArray &list,
                      const std::function<bool()> &stopped) {
-    const QFileInfo tool(job.tool);
-    if (!tool.exists() || !tool.isExecutable()) {
+    if (!Executable(job.tool)) {
         reason = QStringLiteral("the crop tool %1 is missing; it belongs beside the program").arg(job.tool);
         return false;
     }
@@ -122,11 +193,17 @@ bool CropRun::Report(const Job &job, QByteArray &json, QString &reason, const QB
     const bool listOnInput = job.cropList == QLatin1String("-");
     if (!Locked(job) && !listOnInput)
         process.setStandardInputFile(QProcess::nullDevice());
-    process.start(job.tool, ArgumentsOf(job, {QStringLiteral("--report")}));
+    StartTool(process, job.tool, ArgumentsOf(job, {QStringLiteral("--report")}));
     if (!process.waitForStarted(30000)) {
         reason = QStringLiteral("the crop tool %1 could not be started (%2)").arg(job.tool, process.errorString());
         return false;
     }
+    const pid_t pid = pid_t(process.processId());
+    Track(pid);
+    struct Forget {
+        pid_t pid;
+        ~Forget() { Untrack(pid); }
+    } forget{pid};
     WritePassword(process, job);
     if (listOnInput)
         process.write(list);
@@ -163,16 +240,30 @@ bool CropRun::Report(const Job &job, QByteArray &json, QString &reason, const QB
 
 CropRun::Stamp CropRun::StampOf(const QString &path) {
     struct stat st = {};
-    if (::stat(QFile::encodeName(path).constData(), &st) != 0)
+    if (::stat(platform::NativePath(path).c_str(), &st) != 0)
         return {};
-    return {true, static_cast<unsigned long long>(st.st_ino),
+    return {true, S_ISREG(st.st_mode), static_cast<unsigned long long>(st.st_ino),
             static_cast<long long>(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec};
+}
+
+bool CropRun::Executable(const QString &tool) {
+    struct stat st = {};
+    const std::string path = platform::NativePath(tool);
+    return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && ::access(path.c_str(), X_OK) == 0;
+}
+
+void CropRun::StopToolsOnTermination() {
+    struct sigaction action {};
+    action.sa_handler = StopToolsAndEnd;
+    sigemptyset(&action.sa_mask);
+    for (int sig : {SIGTERM, SIGINT, SIGHUP})
+        ::sigaction(sig, &action, nullptr);
 }
 
 void CropRun::ReadOutput() {
     m_pending += m_process->readAllStandardOutput();
     for (qsizetype end; (end = m_pending.indexOf('\n')) >= 0;) {
-        const QString line = QString::fromLocal8Bit(m_pending.left(end)).trimmed();
+        const QString line = platform::PathFromNative(std::string_view(m_pending.constData(), size_t(end))).trimmed();
         m_pending.remove(0, end + 1);
         const QRegularExpressionMatch match = kProgress.match(line);
         if (match.hasMatch())
@@ -183,9 +274,10 @@ void CropRun::ReadOutput() {
 }
 
 void CropRun::Ended(int exitCode, QProcess::ExitStatus status) {
+    Untrack(pid_t(m_process->processId()));
     ReadOutput();
     if (!m_pending.isEmpty())
-        m_output += QString::fromLocal8Bit(m_pending);
+        m_output += platform::PathFromNative(std::string_view(m_pending.constData(), size_t(m_pending.size())));
     m_pending.clear();
     // A stopped tool ends by its signal; one that ended normally had
     // finished before the stop reached it, and is told as finished.
@@ -198,8 +290,10 @@ void CropRun::Ended(int exitCode, QProcess::ExitStatus status) {
                                  .arg(m_job.output, said.isEmpty() ? QString() : QStringLiteral("\n\n") + said));
         return;
     }
+    // A file only counts as written when it is new or another file than
+    // before; a device or a pipe is written into, and its end tells.
     const Stamp after = StampOf(m_job.output);
-    if (exitCode != 0 || !after.exists || after == m_before) {
+    if (exitCode != 0 || !after.exists || (after.regular && after == m_before)) {
         emit Finished(false, QStringLiteral("The crop tool could not write %1.%2")
                                  .arg(m_job.output, said.isEmpty() ? QStringLiteral(" It said nothing.")
                                                                    : QStringLiteral("\n\n") + said));
@@ -214,6 +308,11 @@ void CropRun::Ended(int exitCode, QProcess::ExitStatus status) {
 bool CropRun::Stop() {
     if (!IsRunning())
         return false;
+    const pid_t pid = pid_t(m_process->processId());
+    struct Forget {
+        pid_t pid;
+        ~Forget() { Untrack(pid); }
+    } forget{pid};
     m_stopping = true;
     m_process->terminate();  // SIGTERM: the tool removes its temporary file
     if (!m_process->waitForFinished(5000)) {

@@ -16,10 +16,14 @@ namespace crop {
 // One run of the crop tool, "quorrel" beside the program, as a separate
 // process while the event loop goes on. The tool is started with an
 // argument vector, never through a shell, so every path reaches it whole
-// whatever characters it holds:
+// whatever characters it holds (byte for byte, a name that is not UTF-8
+// too: see platform/file_names.h):
 //
 //   quorrel -s setcropfile=LIST -i INPUT -o OUTPUT --progress --require-crop
-//           [--password-fd 0] [--remove-hidden]
+//           [--password-fd 0] [--remove-hidden] [--overwrite]
+//
+// The tool never outlives the program: it is told to stop when the program
+// ends, however it ends.
 //
 // (a copy in which no page is cropped is not written, and is no success).
 // Everything the tool writes is captured; its progress lines become
@@ -42,6 +46,9 @@ public:
         std::shared_ptr<const platform::Secret> password;
         // Nothing outside each page's crop box is kept (--remove-hidden).
         bool removeHidden = false;
+        // The user has agreed to replace the output, read-only or not
+        // (--overwrite).
+        bool overwrite = false;
     };
 
     explicit CropRun(QObject *parent = nullptr);
@@ -74,6 +81,11 @@ public:
     // for it. True when it was stopped, and then Finished is not sent; false
     // when it had finished on its own, and Finished has been sent.
     bool Stop();
+    // From now on SIGTERM, SIGINT and SIGHUP stop every tool running and
+    // wait for it to end before the process ends by the signal, so that no
+    // copy is written after the program was told to stop. For programs
+    // without an event loop to end (the command line).
+    static void StopToolsOnTermination();
     const Job &CurrentJob() const { return m_job; }
     // What the tool wrote, its progress lines left out.
     const QString &Output() const { return m_output; }
@@ -99,11 +111,14 @@ private:
     // when it is new or another file than before.
     struct Stamp {
         bool exists = false;
+        bool regular = false;  // a device or a pipe is written into, never replaced
         unsigned long long inode = 0;
         long long modified = 0;
         bool operator==(const Stamp &) const = default;
     };
     static Stamp StampOf(const QString &path);
+    // Whether `tool` is a program this user may run.
+    static bool Executable(const QString &tool);
     Stamp m_before;
 };
 

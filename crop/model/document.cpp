@@ -836,7 +836,7 @@ void COrvaneDoc::Undo() { MoveStep(false); }
 
 void COrvaneDoc::Redo() { MoveStep(true); }
 
-bool COrvaneDoc::ExportCropList(std::string &path, QString &reason) {
+std::string COrvaneDoc::ExportCropList() const {
     const std::function<std::vector<std::string>(int)> valuesOf = [this](int page) {
         std::vector<std::string> values;
         const std::vector<CropRect> &regions = m_regions.Regions(page);
@@ -844,7 +844,7 @@ bool COrvaneDoc::ExportCropList(std::string &path, QString &reason) {
             values.push_back(StoredRectValue(regions[size_t(i)]));
         return values;
     };
-    return WriteCropList(CropListText(m_pageCount, valuesOf), path, reason);
+    return CropListText(m_pageCount, valuesOf);
 }
 
 bool COrvaneDoc::HasUnsavedRectangles() const {
@@ -900,24 +900,29 @@ bool COrvaneDoc::RunCropTool(const QString &output, QString &reason, bool change
         return false;
     }
     CropRun::Job job;
-    if (!ToolJob(output, job, reason))
+    QByteArray list;
+    if (!ToolJob(output, job, list, reason))
         return false;
     m_sizeBefore = QFileInfo(m_documentPath).size();
     if (!m_cropRun.Start(job, reason))
         return false;
+    m_cropRun.SendList(list);
     emit StatusMessage(QStringLiteral("Writing %1").arg(job.output));
     emit CropRunChanged(true);
     return true;
 }
 
-bool COrvaneDoc::ToolJob(const QString &output, CropRun::Job &job, QString &reason) {
-    std::string list;
-    if (!ExportCropList(list, reason))
+bool COrvaneDoc::ToolJob(const QString &output, CropRun::Job &job, QByteArray &list, QString &reason) {
+    try {
+        list = QByteArray::fromStdString(ExportCropList()) + "End\n";
+    } catch (const std::bad_alloc &) {
+        reason = QStringLiteral("there is not enough memory for the crop list");
         return false;
-    job = CropRun::Job(CropRun::ToolPath(), QString::fromStdString(list), m_documentPath,
-                       QFileInfo(output).absoluteFilePath());
+    }
+    job = CropRun::Job(CropRun::ToolPath(), QStringLiteral("-"), m_documentPath, QFileInfo(output).absoluteFilePath());
     job.password = m_password;
     job.removeHidden = m_removeHidden;
+    job.overwrite = true;  // the save dialog asked before a file is replaced
     return true;
 }
 
@@ -927,11 +932,10 @@ bool COrvaneDoc::SaveReport(const QString &output, QByteArray &json, QString &re
         return false;
     }
     CropRun::Job job;
-    if (!ToolJob(output, job, reason))
+    QByteArray list;
+    if (!ToolJob(output, job, list, reason))
         return false;
-    const bool told = CropRun::Report(job, json, reason, {}, stopped);
-    QFile::remove(job.cropList);
-    return told;
+    return CropRun::Report(job, json, reason, list, stopped);
 }
 
 void COrvaneDoc::StopCropRun() {

@@ -138,9 +138,10 @@ public:
     // What saving to `output` would change, as the crop tool reports it in
     // a dry run (JSON); false with the reason when it cannot tell.
     bool SaveReport(const QString &output, QByteArray &json, QString &reason, const std::function<bool()> &stopped = {});
-    // The crop tool's job for a copy at `output`: the crop list written,
-    // the password and the options of the document.
-    bool ToolJob(const QString &output, CropRun::Job &job, QString &reason);
+    // The crop tool's job for a copy at `output` (which the user has agreed
+    // to replace): the crop list, given on the tool's input and ending
+    // with its line "End", the password and the options of the document.
+    bool ToolJob(const QString &output, CropRun::Job &job, QByteArray &list, QString &reason);
     bool RightToLeft() const { return m_rightToLeft; }
     // Gives the shown page's selected region `rect` (a new region when it
     // has none; page points, as drawn or dragged; not normalised, not
@@ -213,11 +214,11 @@ public:
     // Shown, or being built.
     bool OverlayWanted() const { return m_overlayShown || bool(m_overlayWalk); }
     const std::vector<int> &OverlayPages() const { return m_overlayPages; }
-    // Writes the crop list, one line "Page <n>, [l,t,r,b]" per region of a
-    // page in the copy's order (one for a page without any), into a
-    // new temporary file (deleted at exit) and gives its path; false, with
-    // the reason, when it cannot be written.
-    bool ExportCropList(std::string &path, QString &reason);
+    // The crop list, one line "Page <n>, [l,t,r,b]" per region of a page
+    // in the copy's order (one for a page without any). It reaches the
+    // crop tool on its standard input: no other user can read or change it
+    // on the way.
+    std::string ExportCropList() const;
 
     // Writes a cropped copy of the open PDF to `output` with the crop tool,
     // in the background: the crop list is exported and the tool started.

@@ -35,6 +35,8 @@ CPasswordDialog::CPasswordDialog(const QString &name, bool wrongBefore, QWidget 
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
     layout->addWidget(buttons);
     m_field->setFocus();
+    // What is typed is a password from the first key on.
+    platform::Secret::KeepOutOfDumps();
 }
 
 platform::Secret CPasswordDialog::TakePassword() {

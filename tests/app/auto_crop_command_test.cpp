@@ -20,10 +20,14 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <sys/prctl.h>
+#include <thread>
 
 namespace fs = std::filesystem;
 using fixtures::Box;
@@ -415,4 +419,145 @@ TEST_F(AutoCropCommand, SplitTwoUpCutsAtTheFoldNotAtTheMiddle) {
     }
     EXPECT_EQ(Orvane({"--auto-crop", Q(in), "-o", Q(out), "--split", "1x1"}).exitCode, 2);
     EXPECT_EQ(Orvane({"--auto-crop", Q(in), "-o", Q(out), "--split", "5x1"}).exitCode, 2);
+}
+
+namespace {
+
+// The command line run in this process with `args` given byte for byte.
+int RunHere(std::vector<std::string> args) {
+    int argc = 1;
+    char name[] = "orvane";
+    char *appArgv[] = {name, nullptr};
+    QCoreApplication application(argc, appArgv);
+    crop::CropRun::SetToolPath(QUORREL_PATH);
+    std::vector<char *> argv{name};
+    for (std::string &a : args)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+    const int code = app::RunCommandLine(int(argv.size() - 1), argv.data());
+    crop::CropRun::SetToolPath({});
+    return code;
+}
+
+// The process started by `parent` whose program is `name`; 0 when none.
+pid_t ChildNamed(qint64 parent, const std::string &name) {
+    for (const auto &entry : fs::directory_iterator("/proc")) {
+        const std::string stat = Bytes(entry.path() / "stat");
+        const size_t close = stat.rfind(')');
+        if (close == std::string::npos || stat.find("(" + name + ")") == std::string::npos)
+            continue;
+        std::istringstream rest(stat.substr(close + 2));
+        char state = 0;
+        long long ppid = 0;
+        rest >> state >> ppid;
+        if (ppid == parent)
+            return pid_t(std::stol(entry.path().filename().string()));
+    }
+    return 0;
+}
+
+}  // namespace
+
+TEST_F(AutoCropCommand, NamesHeadersPageTreesAndBoxesAreTakenAsTheFileHasThem) {
+    DocPlan plan;
+    plan.pages.push_back(Blocks({0, 0, 612, 792}, 72, 72, 72, 72));
+    // Names that are not UTF-8, told apart by one byte: each copy is
+    // written under its own name.
+    const std::string first = dir.file("in\xe8.pdf"), second = dir.file("in\xe9.pdf");
+    fixtures::WritePdf(plan, first);
+    fs::copy_file(first, second);
+    for (const std::string &in : {first, second}) {
+        const std::string out = dir.file("o2-" + in.substr(in.size() - 5, 1) + ".pdf");
+        EXPECT_EQ(RunHere({"--crop", in, "-o", out, "--margins", "10,10,10,10"}), 0);
+        EXPECT_TRUE(fs::exists(out)) << "written under its own bytes";
+    }
+
+    // A header after the first kilobyte, as readers take it.
+    const std::string late = dir.file("late.pdf"), out = dir.file("out.pdf");
+    std::ofstream(late, std::ios::binary) << std::string(2000, 'x') << "\n" << Bytes(first);
+    ToolRun r = Orvane({"--crop", Q(late), "-o", Q(out), "--margins", "10,10,10,10"});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(RenderAll(out).size(), 1u);
+
+    // A root that claims two thousand million pages, or ten million, over
+    // one: one page, cropped at once.
+    for (const long long claimed : {2000000000LL, 10000000LL}) {
+        DocPlan lying = plan;
+        lying.claimedPageCount = claimed;
+        const std::string in = dir.file("lying.pdf");
+        fixtures::WritePdf(lying, in);
+        ASSERT_NE(Bytes(in).find("/Count " + std::to_string(claimed)), std::string::npos);
+        for (const QStringList &how : {QStringList{"--crop", Q(in), "-o", Q(out), "--margins", "10,10,10,10"},
+                                       QStringList{"--auto-crop", Q(in), "-o", Q(out)}}) {
+            fs::remove(out);
+            r = Orvane(how);
+            EXPECT_EQ(r.exitCode, 0) << claimed << ": " << r.err;
+            EXPECT_EQ(RenderAll(out).size(), 1u) << claimed;
+        }
+    }
+
+    // A crop box wholly outside the media box: the window and the crop
+    // tool both show the media box, so margins are taken from its edges.
+    DocPlan outside = plan;
+    outside.pages[0].own.cropBox = Box{700, 900, 1088, 1108};
+    const std::string in = dir.file("outside.pdf");
+    fixtures::WritePdf(outside, in);
+    fs::remove(out);
+    r = Orvane({"--crop", Q(in), "-o", Q(out), "--margins", "10,10,10,10"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    const std::vector<Picture> shown = RenderAll(in), cropped = RenderAll(out);
+    ASSERT_EQ(cropped.size(), 1u);
+    EXPECT_EQ(shown[0].widthPt, 612);
+    EXPECT_NEAR(cropped[0].widthPt, shown[0].widthPt - 20, 0.02);
+    EXPECT_NEAR(cropped[0].heightPt, shown[0].heightPt - 20, 0.02);
+
+    // Once a password has been read, the process leaves no core behind.
+    DocPlan locked = plan;
+    locked.encryption = fixtures::Encryption::UserPassword;
+    fixtures::WritePdf(locked, dir.file("locked.pdf"));
+    std::ofstream(dir.file("password")) << "secret\n";
+    fs::remove(out);
+    EXPECT_EQ(RunHere({"--crop", dir.file("locked.pdf"), "-o", out, "--margins", "10,10,10,10", "--password-file",
+                       dir.file("password")}),
+              0);
+    EXPECT_EQ(::prctl(PR_GET_DUMPABLE, 0, 0, 0, 0), 0);
+}
+
+TEST_F(AutoCropCommand, AProgramStoppedOrKilledWhileItsCopyIsWrittenLeavesNone) {
+    // Pages large enough that writing the copy takes a while.
+    DocPlan plan;
+    for (int i = 0; i < 12; ++i) {
+        PagePlan page = Blocks({0, 0, 612, 792}, 72, 72, 72, 72);
+        page.noiseImageKilobytes = 3000;
+        plan.pages.push_back(page);
+    }
+    const std::string in = dir.file("in.pdf"), out = dir.file("out.pdf");
+    fixtures::WritePdf(plan, in);
+    for (const int signal : {SIGTERM, SIGKILL}) {
+        SCOPED_TRACE(signal);
+        QProcess orvane;
+        orvane.start(ORVANE_PATH, {"--auto-crop", Q(in), "-o", Q(out), "--remove-hidden"});
+        ASSERT_TRUE(orvane.waitForStarted());
+        // Once the crop tool has begun writing (its first progress line),
+        // the program is told to end.
+        pid_t tool = 0;
+        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(120);
+        for (; std::chrono::steady_clock::now() < until; std::this_thread::sleep_for(std::chrono::milliseconds(1))) {
+            if (!tool)
+                tool = ChildNamed(orvane.processId(), "quorrel");
+            const std::string io = tool ? Bytes("/proc/" + std::to_string(tool) + "/io") : std::string();
+            const size_t written = io.find("wchar: ");
+            if (written != std::string::npos && std::stoll(io.substr(written + 7)) > 0)
+                break;
+        }
+        ASSERT_NE(tool, 0);
+        ASSERT_FALSE(fs::exists(out)) << "the copy was written before the program could be stopped";
+        ::kill(pid_t(orvane.processId()), signal);
+        orvane.waitForFinished(60000);
+        // The tool ends too, and leaves nothing.
+        for (int i = 0; i < 6000 && fs::exists("/proc/" + std::to_string(tool)); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        EXPECT_FALSE(fs::exists("/proc/" + std::to_string(tool))) << "the crop tool outlived the program";
+        EXPECT_FALSE(fs::exists(out));
+    }
 }

@@ -15,6 +15,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdlib>
+#include <algorithm>
 #include <filesystem>
 #include <mutex>
 #include <vector>
@@ -91,8 +92,12 @@ protected:
         fixtures::WritePdf(fixtures::ManyPages(pages, true), path);
         return path;
     }
+    // The files in the temporary folder, the program's private folder's
+    // included.
     size_t TempFiles() const {
-        return size_t(std::distance(std::filesystem::directory_iterator(temp), std::filesystem::directory_iterator()));
+        namespace fs = std::filesystem;
+        return size_t(std::count_if(fs::recursive_directory_iterator(temp), fs::recursive_directory_iterator(),
+                                    [](const fs::directory_entry &e) { return !e.is_directory(); }));
     }
 
     fixtures::TempDir dir;

@@ -19,6 +19,7 @@
 #include <fstream>
 #include <set>
 #include <thread>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
@@ -26,6 +27,11 @@ using platform::MakeTempFileName;
 using platform::TempFileRegistry;
 
 namespace {
+
+std::string ReadBytes(const std::string &path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
 
 TEST(TempFiles, NamesAreFreshCarryThePrefixAndSuffixAndAreRegistered) {
     std::string a, b;
@@ -37,10 +43,26 @@ TEST(TempFiles, NamesAreFreshCarryThePrefixAndSuffixAndAreRegistered) {
     EXPECT_NE(a, b);
     for (const std::string &name : {a, b}) {
         fs::path p(name);
-        EXPECT_EQ(p.parent_path(), fs::path(QDir::tempPath().toStdString()));
+        EXPECT_EQ(p.parent_path().parent_path(), fs::path(QDir::tempPath().toStdString()));
         EXPECT_EQ(p.filename().string().rfind("pdf", 0), 0u) << name;
-        EXPECT_FALSE(fs::exists(p)) << "the name is handed out, not the file";
+        // Made under that very name, this user's alone, in a folder of
+        // this process's that no other user may enter.
+        struct stat file {}, folder {};
+        ASSERT_EQ(::lstat(name.c_str(), &file), 0) << name;
+        EXPECT_TRUE(S_ISREG(file.st_mode));
+        EXPECT_EQ(file.st_mode & 07777, 0600u);
+        EXPECT_EQ(file.st_uid, ::geteuid());
+        ASSERT_EQ(::lstat(p.parent_path().c_str(), &folder), 0);
+        EXPECT_EQ(folder.st_mode & 07777, 0700u);
     }
+    // A link put in the name's place is not written through.
+    const std::string victim = (fs::temp_directory_path() / ("orvane-victim-" + std::to_string(::getpid()))).string();
+    std::ofstream(victim) << "the victim's";
+    fs::remove(a);
+    fs::create_symlink(victim, a);
+    EXPECT_LT(platform::OpenTempFile(a), 0);
+    EXPECT_EQ(ReadBytes(victim), "the victim's");
+    fs::remove(victim);
     EXPECT_TRUE(a.ends_with(".tmp.txt"));
     EXPECT_TRUE(b.ends_with(".tmp.jpg"));
     auto paths = TempFileRegistry::Instance().Paths();
@@ -77,7 +99,14 @@ TEST(TempFiles, WhatKilledRunsLeftIsDeletedOnceADayOldAndItsProcessGone) {
         if (old)
             fs::last_write_time(folder / name, fs::file_time_type::clock::now() - std::chrono::hours(25));
     }
-    EXPECT_EQ(platform::RemoveStaleTempFiles(folder.string()), 2);
+    // A private folder a gone process left, with a picture in it.
+    const fs::path left = folder / "orvane-999999999-Qw12Er";
+    fs::create_directory(left);
+    std::ofstream(left / "pdf999999999-Zx34Cv.tmp.jpg") << "x";
+    fs::last_write_time(left / "pdf999999999-Zx34Cv.tmp.jpg", fs::file_time_type::clock::now() - std::chrono::hours(25));
+    fs::last_write_time(left, fs::file_time_type::clock::now() - std::chrono::hours(25));
+    EXPECT_EQ(platform::RemoveStaleTempFiles(folder.string()), 3);
+    EXPECT_FALSE(fs::exists(left));
     EXPECT_FALSE(fs::exists(folder / files[0].first));
     EXPECT_FALSE(fs::exists(folder / files[1].first));
     for (size_t i = 2; i < files.size(); ++i)

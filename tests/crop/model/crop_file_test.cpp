@@ -69,12 +69,7 @@ protected:
         ASSERT_TRUE(doc.OpenDocument(path, reason)) << reason.toStdString();
     }
     std::string File(const COrvaneDoc &doc) const { return fixtures::ReadFileBytes(doc.CropStore().Path()); }
-    std::string CropList(COrvaneDoc &doc) {
-        std::string path;
-        QString reason;
-        EXPECT_TRUE(doc.ExportCropList(path, reason)) << reason.toStdString();
-        return fixtures::ReadFileBytes(path);
-    }
+    std::string CropList(COrvaneDoc &doc) { return doc.ExportCropList(); }
 
     fixtures::TempDir dir;
     COrvaneDoc document;
