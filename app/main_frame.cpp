@@ -110,6 +110,9 @@ CMainFrame::CMainFrame(crop::COrvaneDoc &document, QWidget *parent) : QMainWindo
     connect(&m_document, &COrvaneDoc::TitleChanged, this, &CMainFrame::SetDocumentTitle);
     connect(&m_document, &COrvaneDoc::PageTextChanged, this, &CMainFrame::SetPageText);
     connect(&m_document, &COrvaneDoc::StatusMessage, this, [this](const QString &text) { statusBar()->showMessage(text); });
+    // A crop file too large to be one the program wrote was left unread.
+    if (!m_document.CropStore().Problem().empty())
+        statusBar()->showMessage(QString::fromStdString(m_document.CropStore().Problem()));
     connect(&m_document, &COrvaneDoc::CropRectChanged, this, &CMainFrame::UpdateSizePane);
     // The preview's count follows the regions.
     connect(&m_document, &COrvaneDoc::UndoStateChanged, this, [this] {
@@ -554,7 +557,17 @@ void CMainFrame::dropEvent(QDropEvent *event) {
     }
 }
 
+void CMainFrame::CloseWithoutAsking() {
+    m_closingAnyway = true;
+    close();
+}
+
 void CMainFrame::closeEvent(QCloseEvent *event) {
+    if (m_closingAnyway) {
+        m_document.StopCropRun();
+        QMainWindow::closeEvent(event);
+        return;
+    }
     if (m_document.IsCropRunning()) {
         if (!platform::AskYesNo("Sorrel Orvane",
                                 "A cropped copy is still being written. Stop writing it and close? "

@@ -43,6 +43,9 @@ public:
 
     // "<document title> - <product name with version>".
     void SetDocumentTitle(const QString &title);
+    // Closes the window without a question: the program is being ended
+    // from outside, and what must not be lost has been kept.
+    void CloseWithoutAsking();
 
     panes::CLeftView *LeftView() const { return m_leftView; }
     crop::COrvaneView *PageView() const { return m_pageView; }
@@ -125,6 +128,7 @@ private:
     panes::COutlierList *m_outliers = nullptr;
     Pane m_activePane = Pane::Left;
     bool m_redirectingWheel = false;
+    bool m_closingAnyway = false;
 };
 
 }  // namespace app

@@ -3,6 +3,7 @@
 #include "app/product_info.h"
 #include "crop/view/save_dialogs.h"
 #include "platform/dialogs.h"
+#include "platform/file_names.h"
 #include "platform/temp_files.h"
 #include "platform/termination.h"
 #include "render/rendering_library.h"
@@ -12,6 +13,10 @@
 #include <QGuiApplication>
 #include <QSettings>
 #include <QStringList>
+
+#include <cstdio>
+#include <filesystem>
+#include <optional>
 
 namespace app {
 
@@ -54,8 +59,41 @@ bool COrvaneApp::InitInstance() {
     if (!m_commandLineFile.isEmpty() && !OpenDocumentFile(m_commandLineFile))
         return false;  // a file named on the command line that cannot be opened ends the program
     m_mainFrame->show();
-    platform::QuitOnTerminationSignals();
+    platform::QuitOnTerminationSignals([this] { EndedFromOutside(); });
+    if (m_commandLineFile.isEmpty())
+        OfferKeptRectangles();
     return true;
+}
+
+void COrvaneApp::EndedFromOutside() {
+    QString reason;
+    if (m_document.HasUnsavedRectangles() && !m_document.KeepUnsavedAside(reason))
+        std::fprintf(stderr, "orvane: the crop rectangles not yet saved cannot be kept: %s\n",
+                     reason.toLocal8Bit().constData());
+    if (m_mainFrame)
+        m_mainFrame->CloseWithoutAsking();
+}
+
+void COrvaneApp::OfferKeptRectangles() {
+    if (!m_document.CropStore().OwnsSharedFile())
+        return;  // another instance runs, and offers them
+    const std::string folder = std::filesystem::path(m_document.CropStore().Path()).parent_path().string();
+    for (const std::string &path : crop::CropFile::KeptAsideIn(folder)) {
+        const std::optional<crop::CropFile::KeptAside> kept = crop::CropFile::TakeKeptAside(path);
+        if (!kept || kept->pages.empty())
+            continue;
+        const QString document = platform::PathFromNative(kept->document);
+        if (!platform::AskYesNo(Product().nameWithVersion,
+                                QStringLiteral("Sorrel Orvane was ended before the crop rectangles drawn on %1 were "
+                                               "saved in a cropped copy.\n\nOpen %1 with those rectangles?")
+                                    .arg(document)
+                                    .toStdString()))
+            continue;
+        if (OpenDocumentFile(document)) {
+            m_document.RestoreKeptAside(*kept);
+            return;
+        }
+    }
 }
 
 void COrvaneApp::ConnectFrame() {

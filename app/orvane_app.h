@@ -50,6 +50,13 @@ public:
 
 private:
     void ConnectFrame();
+    // The program is told to end from outside (SIGTERM, a session that
+    // ends): the rectangles not yet saved are kept aside, and the window
+    // closes without a question.
+    void EndedFromOutside();
+    // Rectangles kept aside by a run that was ended: offered back, the
+    // document opened with them when the user wants.
+    void OfferKeptRectangles();
     void ShowOpenFailure(const QString &path, const QString &reason);
 
     // Gives the application its organisation and name, which the settings

@@ -219,9 +219,9 @@ void IniDocument::Remove(std::string_view section, std::string_view key) {
     found.keys.erase(k);
 }
 
-bool ReadWholeFile(const std::string &path, std::string &bytes, std::string &error) {
+bool ReadWholeFile(const std::string &path, std::string &bytes, std::string &error, std::size_t limit) {
     bytes.clear();
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
     if (fd < 0) {
         if (errno == ENOENT)
             return true;
@@ -240,6 +240,12 @@ bool ReadWholeFile(const std::string &path, std::string &bytes, std::string &err
         }
         if (n == 0)
             break;
+        if (bytes.size() + size_t(n) > limit) {
+            error = "it is larger than " + std::to_string(limit >> 20) + " MB";
+            ::close(fd);
+            bytes.clear();
+            return false;
+        }
         bytes.append(buffer, size_t(n));
     }
     ::close(fd);

@@ -68,8 +68,10 @@ private:
 };
 
 // Reads a whole file. A missing file reads as empty and is no failure;
-// false, with the reason, when it exists but cannot be read.
-bool ReadWholeFile(const std::string &path, std::string &bytes, std::string &error);
+// false, with the reason, when it exists but cannot be read, or holds more
+// than `limit` bytes.
+bool ReadWholeFile(const std::string &path, std::string &bytes, std::string &error,
+                   std::size_t limit = std::size_t(-1));
 
 // Writes `bytes` to a new file beside `path` and renames it into place, so
 // the file at `path` is at every moment either the old one or the new one

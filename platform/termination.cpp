@@ -1,6 +1,7 @@
 #include "platform/termination.h"
 
 #include <QCoreApplication>
+#include <QPointer>
 #include <QSocketNotifier>
 
 #include <csignal>
@@ -11,6 +12,8 @@ namespace platform {
 namespace {
 
 int g_pipe[2] = {-1, -1};
+QPointer<QSocketNotifier> g_notifier;
+std::function<void()> g_beforeQuitting;
 
 extern "C" void OnSignal(int) {
     const char byte = 1;
@@ -20,24 +23,30 @@ extern "C" void OnSignal(int) {
 
 }  // namespace
 
-void QuitOnTerminationSignals() {
-    if (g_pipe[0] >= 0 || !QCoreApplication::instance())
+void QuitOnTerminationSignals(std::function<void()> beforeQuitting) {
+    if (!QCoreApplication::instance())
         return;
-    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, g_pipe) != 0)
+    if (g_pipe[0] < 0) {
+        if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, g_pipe) != 0)
+            return;
+        struct sigaction action {};
+        action.sa_handler = OnSignal;
+        sigemptyset(&action.sa_mask);
+        action.sa_flags = SA_RESTART;
+        for (int sig : {SIGTERM, SIGINT, SIGHUP})
+            ::sigaction(sig, &action, nullptr);
+    }
+    g_beforeQuitting = std::move(beforeQuitting);
+    if (g_notifier)
         return;
-    auto *notifier =
-        new QSocketNotifier(g_pipe[1], QSocketNotifier::Read, QCoreApplication::instance());
-    QObject::connect(notifier, &QSocketNotifier::activated, notifier, [] {
+    g_notifier = new QSocketNotifier(g_pipe[1], QSocketNotifier::Read, QCoreApplication::instance());
+    QObject::connect(g_notifier, &QSocketNotifier::activated, g_notifier, [] {
         char byte;
         [[maybe_unused]] ssize_t n = ::read(g_pipe[1], &byte, 1);
+        if (g_beforeQuitting)
+            g_beforeQuitting();
         QCoreApplication::quit();
     });
-    struct sigaction action {};
-    action.sa_handler = OnSignal;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
-    for (int sig : {SIGTERM, SIGINT, SIGHUP})
-        ::sigaction(sig, &action, nullptr);
 }
 
 }  // namespace platform

@@ -34,6 +34,15 @@ std::string PageKey(int page, int region = 1) {
 // Keys past the last region a page may have are never read.
 constexpr int kMostRegions = CropSet::kMaxRegions;
 
+// Where an instance keeps its rectangles aside when it is ended from
+// outside: "croprect.unsaved-<pid>.ini".
+constexpr const char *kKeptPrefix = "croprect.unsaved-";
+constexpr const char *kDocumentSection = "Document";
+
+// Every region of the page in `ini`: "page<n>" first, then "page<n>.2",
+// "page<n>.3" and so on, as long as they follow each other.
+std::vector<std::string> ValuesIn(const platform::IniDocument &ini, int page);
+
 // The own files of instances that do not own the shared file:
 // "croprect.<pid>-<n>.ini".
 std::string OwnFileName(long pid, int n) { return "croprect." + std::to_string(pid) + "-" + std::to_string(n) + ".ini"; }
@@ -156,7 +165,9 @@ CropFile::CropFile(const std::string &folder) : m_ini(std::make_unique<platform:
     m_sharedPath = (dir / kFileName).string();
     m_path = m_sharedPath;
     const std::string lockPath = m_sharedPath + ".lock";
-    m_lockFd = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+    // Never through a link: one planted at the name would have the lock
+    // file made or opened elsewhere.
+    m_lockFd = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY, 0666);
     bool owns = false;
     if (m_lockFd >= 0) {
         // Byte 0 of the lock file, held for as long as this instance lives.
@@ -182,8 +193,10 @@ CropFile::CropFile(const std::string &folder) : m_ini(std::make_unique<platform:
     ReadSharedFlag();
     if (OwnsSharedFile()) {
         std::string bytes, error;
-        if (platform::ReadWholeFile(m_path, bytes, error))
+        if (platform::ReadWholeFile(m_path, bytes, error, kLargestFile))
             *m_ini = platform::IniDocument::Parse(bytes);
+        else if (!error.empty())
+            m_problem = "The crop file " + m_path + " was not read: " + error + ".";
     }
 }
 
@@ -216,7 +229,7 @@ void CropFile::ReadSharedFlag() {
     if (!stamp.empty() && stamp == m_sharedStamp)
         return;
     std::string bytes, error;
-    if (platform::ReadWholeFile(m_sharedPath, bytes, error)) {
+    if (platform::ReadWholeFile(m_sharedPath, bytes, error, kLargestFile)) {
         m_autoShrink = platform::IniDocument::Parse(bytes).GetInt(kFlagSection, kFlagKey, 0) != 0;
         m_sharedStamp = stamp;
         ++m_reads;
@@ -255,15 +268,67 @@ void CropFile::SetPageValue(int page, std::string_view value) { m_ini->Set(kPage
 
 void CropFile::RemovePageValue(int page) { m_ini->Remove(kPageSection, PageKey(page)); }
 
-std::vector<std::string> CropFile::StoredValues(int page) const {
+namespace {
+
+std::vector<std::string> ValuesIn(const platform::IniDocument &ini, int page) {
     std::vector<std::string> values;
     for (int region = 1; region <= kMostRegions; ++region) {
-        std::optional<std::string> value = m_ini->Value(kPageSection, PageKey(page, region));
+        std::optional<std::string> value = ini.Value(kPageSection, PageKey(page, region));
         if (!value)
             break;
         values.push_back(std::move(*value));
     }
     return values;
+}
+
+}  // namespace
+
+std::vector<std::string> CropFile::StoredValues(int page) const { return ValuesIn(*m_ini, page); }
+
+bool CropFile::KeepAside(const std::string &document, int pageCount, std::string &error) const {
+    const std::string folder = std::filesystem::path(m_sharedPath.empty() ? m_path : m_sharedPath).parent_path().string();
+    if (folder.empty()) {
+        error = "there is no folder to keep the rectangles in";
+        return false;
+    }
+    platform::IniDocument kept = *m_ini;
+    kept.Remove(kFlagSection, kFlagKey);
+    kept.Set(kDocumentSection, "path", document);
+    kept.Set(kDocumentSection, "pages", std::to_string(pageCount));
+    return platform::WriteFileAtomically(folder + "/" + kKeptPrefix + std::to_string(::getpid()) + ".ini",
+                                         kept.Serialize(), error);
+}
+
+std::vector<std::string> CropFile::KeptAsideIn(const std::string &folder) {
+    std::vector<std::string> found;
+    std::error_code ec;
+    for (std::filesystem::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+        const std::string name = it->path().filename().string();
+        std::error_code ignored;
+        if (name.rfind(kKeptPrefix, 0) == 0 && name.size() > 4 && name.compare(name.size() - 4, 4, ".ini") == 0 &&
+            it->is_regular_file(ignored) && !it->is_symlink(ignored))
+            found.push_back(it->path().string());
+    }
+    std::sort(found.begin(), found.end());
+    return found;
+}
+
+std::optional<CropFile::KeptAside> CropFile::TakeKeptAside(const std::string &path) {
+    std::string bytes, error;
+    const bool read = platform::ReadWholeFile(path, bytes, error, kLargestFile);
+    ::unlink(path.c_str());
+    if (!read || bytes.empty())
+        return std::nullopt;
+    const platform::IniDocument ini = platform::IniDocument::Parse(bytes);
+    KeptAside kept;
+    kept.document = ini.Value(kDocumentSection, "path").value_or(std::string());
+    kept.pageCount = std::clamp(ini.GetInt(kDocumentSection, "pages", 0), 0, 1 << 24);
+    if (kept.document.empty())
+        return std::nullopt;
+    for (int page = 1; page <= kept.pageCount; ++page)
+        if (std::vector<std::string> values = ValuesIn(ini, page); !values.empty())
+            kept.pages.emplace(page, std::move(values));
+    return kept;
 }
 
 void CropFile::SetPageValues(int page, const std::vector<std::string> &values) {
@@ -316,7 +381,7 @@ bool CropFile::SetAutoShrink(bool on, std::string &error) {
         return Write(m_path, m_ini->Serialize(), error);
     }
     std::string bytes;
-    if (!platform::ReadWholeFile(m_sharedPath, bytes, error)) {
+    if (!platform::ReadWholeFile(m_sharedPath, bytes, error, kLargestFile)) {
         error = "cannot read " + m_sharedPath + ": " + error;
         return false;
     }

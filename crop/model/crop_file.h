@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <array>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -81,6 +82,30 @@ public:
     // Writes the flag into the shared file.
     bool SetAutoShrink(bool on, std::string &error);
 
+    // Rectangles not yet saved in a cropped copy, kept beside the crop
+    // file when the program is ended from outside (a session that ends),
+    // for the next start to offer back.
+    struct KeptAside {
+        std::string document;  // the file they were drawn on, as the system spells it
+        int pageCount = 0;
+        std::map<int, std::vector<std::string>> pages;  // each page's regions as stored
+    };
+    // Keeps this instance's rectangles, drawn on `document` of `pageCount`
+    // pages, aside; false, with the reason, when they cannot be written.
+    bool KeepAside(const std::string &document, int pageCount, std::string &error) const;
+    // The rectangles kept aside in `folder` by instances that were ended.
+    static std::vector<std::string> KeptAsideIn(const std::string &folder);
+    // Reads the rectangles kept at `path` and removes the file; nothing
+    // when it cannot be read.
+    static std::optional<KeptAside> TakeKeptAside(const std::string &path);
+
+    // Why the crop file found at start was not read (too large to be one
+    // the program wrote); empty when it was.
+    const std::string &Problem() const { return m_problem; }
+    // No crop file the program writes is larger: a line per region of a
+    // long document.
+    static constexpr std::size_t kLargestFile = 32u << 20;
+
     // How many times this instance has written a file, and read the shared
     // one for the flag.
     int Writes() const { return m_writes; }
@@ -101,6 +126,7 @@ private:
     int m_writes = 0;
     int m_reads = 0;
     std::string m_sharedStamp;  // the shared file as it was last read or written
+    std::string m_problem;
 };
 
 // The four numbers of a page value in file order, each read the way atof

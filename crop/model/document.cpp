@@ -4,6 +4,7 @@
 #include "crop/model/auto_crop_job.h"
 #include "crop/model/crop_list.h"
 #include "platform/exe_folder.h"
+#include "platform/file_names.h"
 #include "platform/temp_files.h"
 #include "render/rendering_library.h"
 
@@ -274,6 +275,13 @@ bool COrvaneDoc::OpenDocument(const QString &path, QString &reason, const platfo
     const int pages = source->PageCount();
     if (pages < 1) {
         reason = QStringLiteral("it has no pages that can be read; it may be damaged");
+        return false;
+    }
+    // What the pages' regions need is had before the shown document goes.
+    try {
+        CropSet probe(pages);
+    } catch (const std::bad_alloc &) {
+        reason = QStringLiteral("there is not enough memory to open its %1 pages").arg(pages);
         return false;
     }
     auto picture = std::make_unique<CPagePicture>();
@@ -851,6 +859,29 @@ bool COrvaneDoc::HasUnsavedRectangles() const {
     if (OverlayRectanglePending())
         return true;
     return m_changedSinceSave && HasPicture() && HasAnyRectangle();
+}
+
+bool COrvaneDoc::KeepUnsavedAside(QString &reason) {
+    if (!HasUnsavedRectangles() || !IsOpen()) {
+        reason = QStringLiteral("no rectangle is unsaved");
+        return false;
+    }
+    std::string error;
+    if (!m_cropFile->KeepAside(platform::NativePath(m_documentPath), m_pageCount, error)) {
+        reason = QString::fromStdString(error);
+        return false;
+    }
+    return true;
+}
+
+void COrvaneDoc::RestoreKeptAside(const CropFile::KeptAside &kept) {
+    if (!IsOpen() || m_cropRun.IsRunning())
+        return;
+    for (const auto &[page, values] : kept.pages)
+        if (page >= 1 && page <= m_pageCount)
+            EditValues(page, values);
+    CommitEdit();
+    LoadCurrentPageRect();
 }
 
 bool COrvaneDoc::HasAnyRectangle() const {

@@ -242,6 +242,13 @@ public:
     // last saved cropped, and some page has one, or the overlay shows one
     // its pages do not have yet: closing would lose them.
     bool HasUnsavedRectangles() const;
+    // Keeps the rectangles not yet saved aside for the next start to offer
+    // back: the program is being ended from outside, with no time to ask.
+    // False, with the reason, when there are none or they cannot be kept.
+    bool KeepUnsavedAside(QString &reason);
+    // Gives the open document the rectangles kept aside, as one undo step;
+    // they are not yet saved.
+    void RestoreKeptAside(const CropFile::KeptAside &kept);
     // Whether some page has a crop rectangle (of some width and height).
     bool HasAnyRectangle() const;
 

@@ -16,10 +16,12 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -133,6 +135,42 @@ TEST(Startup, TheProgramEndsCleanlyOnSigterm) {
     EXPECT_EQ(program.exitCode(), 0);
     QSettings settings = Settings();
     EXPECT_EQ(settings.value("Position/Sorrel Orvane v2.0").toByteArray().size(), 44);
+}
+
+TEST(Startup, RectanglesLeftUnsavedWhenTheProgramIsEndedFromOutsideAreOfferedAtTheNextStart) {
+    fixtures::TempDir dir;
+    const std::string path = dir.file("drawn on.pdf");
+    fixtures::WritePdf(fixtures::PagesOfSizes({{612, 792}, {612, 792}}), path);
+    {
+        Args args({"orvane", path});
+        app::COrvaneApp application(args.argc, args.pointers.data());
+        ASSERT_TRUE(application.InitInstance());
+        application.Document().SetCurrentPageRect(crop::CropRect{10, 20, 300, 400}, false);
+        ASSERT_TRUE(application.Document().HasUnsavedRectangles());
+        // Ended as a session ends it: no question can be answered (the
+        // test's questions are answered No).
+        std::raise(SIGTERM);
+        for (int i = 0; i < 500 && application.MainFrame()->isVisible(); ++i) {
+            QCoreApplication::processEvents();
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        EXPECT_FALSE(application.MainFrame()->isVisible());
+        application.ExitInstance();
+    }
+    std::vector<std::string> asked;
+    auto previous = platform::SetQuestionHandler([&](const std::string &, const std::string &text) {
+        asked.push_back(text);
+        return true;
+    });
+    Args args({"orvane"});
+    app::COrvaneApp application(args.argc, args.pointers.data());
+    ASSERT_TRUE(application.InitInstance());
+    platform::SetQuestionHandler(previous);
+    ASSERT_EQ(asked.size(), 1u);
+    EXPECT_NE(asked[0].find("drawn on.pdf"), std::string::npos) << asked[0];
+    EXPECT_EQ(application.Document().PathName().toStdString(), path);
+    EXPECT_EQ(application.Document().CropRectangle(), (crop::CropRect{10, 20, 300, 400}));
+    EXPECT_TRUE(application.Document().HasUnsavedRectangles()) << "still to be saved";
 }
 
 TEST(RecentFiles, HoldFourMostRecentFirstWithoutDuplicates) {

@@ -3,6 +3,8 @@
 
 #include "platform/dialogs.h"
 #include "platform/exe_folder.h"
+#include "platform/file_identity.h"
+#include "platform/file_names.h"
 #include "platform/temp_files.h"
 
 #include <QCoreApplication>
@@ -143,6 +145,32 @@ TEST(TempFiles, AppendsFromTwoThreadsAreAllKept) {
     EXPECT_EQ(paths.size(), size_t(2 * perThread));
     EXPECT_EQ(std::set<std::string>(paths.begin(), paths.end()).size(), paths.size());
     TempFileRegistry::Instance().DeleteAll();
+}
+
+TEST(Files, NamesKeepTheirBytesAndOneFileIsKnownUnderOtherNumbers) {
+    // Every byte of a name comes back, UTF-8 or not; a UTF-8 name is the
+    // text it spells.
+    for (const std::string &bytes : {std::string("plain.pdf"), std::string("na\xc3\xafve \xf0\x9f\x93\x84.pdf"),
+                                    std::string("o2-\xe9.pdf"), std::string("\xed\xa0\x80\xc0\xaf\xff"),
+                                    std::string("cut \xe2\x82")})
+        EXPECT_EQ(platform::NativePath(platform::PathFromNative(bytes)), bytes);
+    EXPECT_EQ(platform::PathFromNative("na\xc3\xafve"), QStringLiteral("na\u00efve"));
+    EXPECT_NE(platform::PathFromNative("a\xe8"), platform::PathFromNative("a\xe9"));
+
+    // A copy with the same bytes and times is taken for the file (as the
+    // file seen through another mount is); a change at its end is not.
+    const fs::path folder = fs::temp_directory_path() / ("orvane-same-" + std::to_string(::getpid()));
+    fs::create_directories(folder);
+    const std::string a = (folder / "a.pdf").string(), b = (folder / "b.pdf").string();
+    std::ofstream(a, std::ios::binary) << std::string(200000, 'x') << "end";
+    fs::copy_file(a, b);
+    fs::last_write_time(b, fs::last_write_time(a));
+    EXPECT_TRUE(platform::SameFile(a, b));
+    std::fstream(b, std::ios::binary | std::ios::in | std::ios::out).seekp(200001) << 'y';
+    fs::last_write_time(b, fs::last_write_time(a));
+    EXPECT_FALSE(platform::SameFile(a, b));
+    EXPECT_FALSE(platform::SameFile(a, (folder / "missing.pdf").string()));
+    fs::remove_all(folder);
 }
 
 TEST(ExecutableFolder, IsTheFolderOfTheRunningProgram) {

@@ -304,6 +304,20 @@ TEST_F(Instances, WithoutTheLockAnInstanceNeverWritesTheSharedFile) {
     platform::SetWorkingFolder(fs::path(document.CropStore().Path()).parent_path().string());
 }
 
+TEST_F(Instances, ALockFileLinkIsNotFollowedAndACropFileTooLargeIsNotRead) {
+    fixtures::TempDir elsewhere, victims;
+    platform::SetWorkingFolder(elsewhere.file(""));
+    // A link planted at the lock's name leads nowhere the program goes.
+    fs::create_symlink(victims.file("made-through-the-link"), elsewhere.file("croprect.ini.lock"));
+    Start();
+    EXPECT_FALSE(fs::exists(victims.file("made-through-the-link")));
+    fs::remove(elsewhere.file("croprect.ini.lock"));
+    // A crop file larger than any the program writes.
+    std::ofstream(elsewhere.file("croprect.ini")) << "[AutoShrink]\nflag=1\n" << std::string(33u << 20, ';');
+    EXPECT_NE(Start()->CropStore().Problem().find("larger than 32 MB"), std::string::npos);
+    platform::SetWorkingFolder(fs::path(document.CropStore().Path()).parent_path().string());
+}
+
 TEST_F(Instances, TheOwnerTidiesTheFilesOfInstancesThatDiedAndTheNextOneOwnsTheFileAgain) {
     const std::string shared = document.CropStore().Path();
     EXPECT_NE(Start()->CropStore().Path(), shared) << "the fixture's document owns it";
