@@ -33,6 +33,9 @@ echo "== whole-document crop: orvane --auto-crop against single-threaded mutool 
 "$bin/bench-auto-crop" --plain
 "$bin/bench-auto-crop" --pages 200 --scanned --rounds 2
 
+echo "== page trees: orvane --auto-crop of flat trees of 1,000, 5,000 and 20,000 pages"
+"$bin/bench-page-tree"
+
 echo "== Shrink All Pages in the open document against the same mutool draw"
 QT_QPA_PLATFORM=${QT_QPA_PLATFORM:-offscreen} "$bin/bench-shrink-all"
 QT_QPA_PLATFORM=${QT_QPA_PLATFORM:-offscreen} "$bin/bench-shrink-all" --pages 100 --scanned --rounds 2

@@ -29,7 +29,7 @@ using CropList = std::map<int, std::vector<CropRect>>;
 // no list of a document is this large (a line per page of a long book
 // split 16 ways is a few tens of megabytes).
 constexpr size_t kMostLinesPerPage = 16;
-constexpr size_t kLargestList = 256u << 20;
+constexpr size_t kLargestList = 64u << 20;
 
 // All of `in`, up to `limit` bytes; false, with `error` set, when it holds
 // more or cannot be read.

@@ -98,6 +98,12 @@ std::unordered_set<Document *> g_documents;
 
 
 void DropDocument(Document *doc) {
+    // MuPDF's map of the pages is freed by its own call, not with the
+    // document.
+    if (!doc->pageObjects.empty()) {
+        fz_try(doc->ctx) { pdf_drop_page_tree(doc->ctx, doc->pdf); }
+        fz_catch(doc->ctx) {}
+    }
     fz_try(doc->ctx) { pdf_drop_document(doc->ctx, doc->pdf); }
     fz_catch(doc->ctx) {}
     fz_drop_context(doc->ctx);

@@ -28,18 +28,20 @@ run() {  # name, seed files...
 }
 
 # Seeds come from the ordinary build (qpdf's headers need gcc).
-if [ ! -f build/sample.pdf ] || [ ! -x build/bin/make-image-corpus ]; then
+if [ ! -f build/sample.pdf ] || [ ! -x build/bin/make-image-corpus ] || [ ! -x build/bin/orvane-sample ]; then
   cmake --preset default >/dev/null
-  cmake --build --preset default --target sample-pdf make-image-corpus
+  cmake --build --preset default --target sample-pdf make-image-corpus orvane-sample
 fi
-mkdir -p "$work/images"
+mkdir -p "$work/images" "$work/pdfs"
 build/bin/make-image-corpus "$work/images"
+cp build/sample.pdf "$work/pdfs/"
+build/bin/orvane-sample --seeds "$work/pdfs"
 
 printf 'Page 1, [36.00,756.00,576.00,36.00]\r\nPage 3, [72.50,700.00,540.00,100.25]\n' > "$work/list.txt"
 printf '[AutoShrink]\nflag=0\n[PAGE]\npage1=36.00,756.00,576.00,36.00\npage3=72.50,700.00,540.00,100.25\n' > "$work/croprect.ini"
 
-run fuzz-ravel build/sample.pdf
+run fuzz-ravel "$work"/pdfs/*
 run fuzz-crop-list "$work/list.txt"
 run fuzz-crop-file "$work/croprect.ini"
-run fuzz-crop-tool build/sample.pdf
+run fuzz-crop-tool "$work"/pdfs/*
 run fuzz-page-image "$work"/images/*

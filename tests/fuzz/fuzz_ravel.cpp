@@ -1,6 +1,7 @@
 // libFuzzer target: arbitrary bytes as a PDF file given to the rendering
 // library: open, count, measure, render (whole and a region), thumbnail,
-// measure every page at once and write a repaired copy without crashing.
+// measure every page at once, write a repaired copy and one without hidden
+// content, without crashing.
 #include "ravel/ravel.h"
 
 #include <cstdint>
@@ -54,9 +55,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
             LS_Thumbnail(doc, jpg.c_str(), page, &slot);
         }
         LS_CloseFile(doc);
-        // The repaired copy, into a file of no name.
+        // The repaired copy, and the copy without hidden content, into
+        // files of no name.
         if (std::FILE *copy = std::tmpfile()) {
             LS_WriteRepaired(pdf.c_str(), fileno(copy));
+            std::fclose(copy);
+        }
+        if (std::FILE *copy = std::tmpfile()) {
+            int32_t removed[5] = {0, 0, 0, 0, 0};
+            LS_WriteWithoutHidden(pdf.c_str(), nullptr, fileno(copy), removed);
             std::fclose(copy);
         }
     }
