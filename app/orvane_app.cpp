@@ -1,6 +1,7 @@
 #include "app/orvane_app.h"
 
 #include "app/product_info.h"
+#include "crop/view/orvane_view.h"
 #include "crop/view/save_dialogs.h"
 #include "platform/dialogs.h"
 #include "platform/file_names.h"
@@ -85,12 +86,13 @@ void COrvaneApp::OfferKeptRectangles() {
         const QString document = platform::PathFromNative(kept->document);
         if (!platform::AskYesNo(Product().nameWithVersion,
                                 QStringLiteral("Sorrel Orvane was ended before the crop rectangles drawn on %1 were "
-                                               "saved in a cropped copy.\n\nOpen %1 with those rectangles?")
+                                               "saved in a cropped copy.\n\nOpen %1 with those rectangles? No gives them up.")
                                     .arg(document)
                                     .toStdString()))
             continue;
         if (OpenDocumentFile(document)) {
             m_document.RestoreKeptAside(*kept);
+            m_mainFrame->PageView()->ShowRectangles();
             return;
         }
     }

@@ -50,10 +50,8 @@ COrvaneView::COrvaneView(COrvaneDoc &document, QWidget *parent)
     connect(&m_document, &COrvaneDoc::OverlayChanged, this, &COrvaneView::PictureChanged);
     // Rectangles the user did not draw are shown all the same.
     connect(&m_document, &COrvaneDoc::WholeDocumentWorkChanged, this, [this](bool running) {
-        if (!running) {
-            m_editor.ShowRectangles();
-            viewport()->update();
-        }
+        if (!running)
+            ShowRectangles();
     });
     connect(&m_document, &COrvaneDoc::DocumentClosed, this, [this] {
         // The view turns grey; its scroll sizes stay as they were.
@@ -188,6 +186,11 @@ void COrvaneView::paintEvent(QPaintEvent *event) {
     if (m_preview && !m_document.OverlayShown())
         PaintPreview(painter, geometry);
     m_editor.Paint(painter, geometry);
+}
+
+void COrvaneView::ShowRectangles() {
+    m_editor.ShowRectangles();
+    viewport()->update();
 }
 
 void COrvaneView::SetPreview(bool on) {

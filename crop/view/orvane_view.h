@@ -53,6 +53,9 @@ public:
     // Preview Copy: the page as the copy will have it, outside its regions
     // dimmed and each region numbered with its page of the copy.
     void SetPreview(bool on);
+    // Shows the rectangles of the pages, as after Shrink All Pages, though
+    // the user drew none yet (rectangles given back from an ended run).
+    void ShowRectangles();
     bool Preview() const { return m_preview; }
 
 signals:

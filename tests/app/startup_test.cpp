@@ -171,6 +171,13 @@ TEST(Startup, RectanglesLeftUnsavedWhenTheProgramIsEndedFromOutsideAreOfferedAtT
     EXPECT_EQ(application.Document().PathName().toStdString(), path);
     EXPECT_EQ(application.Document().CropRectangle(), (crop::CropRect{10, 20, 300, 400}));
     EXPECT_TRUE(application.Document().HasUnsavedRectangles()) << "still to be saved";
+    // And shown: the rectangle's red frame is drawn on the page.
+    const QImage shown = application.MainFrame()->PageView()->viewport()->grab().toImage();
+    int red = 0;
+    for (int y = 0; y < shown.height(); ++y)
+        for (int x = 0; x < shown.width(); ++x)
+            red += shown.pixelColor(x, y) == QColor(255, 0, 0);
+    EXPECT_GT(red, 100) << "the rectangle is not shown";
 }
 
 TEST(RecentFiles, HoldFourMostRecentFirstWithoutDuplicates) {

@@ -80,6 +80,8 @@ TEST(TempFiles, NamesAreFreshCarryThePrefixAndSuffixAndAreRegistered) {
     std::string plain;
     ASSERT_GT(MakeTempFileName(1, plain, ""), 0u);
     EXPECT_TRUE(plain.ends_with(".tmp"));
+    TempFileRegistry::Instance().DeleteAll();
+    EXPECT_FALSE(fs::exists(fs::path(plain).parent_path())) << "the private folder goes with its files";
 }
 
 TEST(TempFiles, WhatKilledRunsLeftIsDeletedOnceADayOldAndItsProcessGone) {
@@ -114,6 +116,7 @@ TEST(TempFiles, WhatKilledRunsLeftIsDeletedOnceADayOldAndItsProcessGone) {
     for (size_t i = 2; i < files.size(); ++i)
         EXPECT_TRUE(fs::exists(folder / files[i].first)) << files[i].first;
     fs::remove_all(folder);
+    TempFileRegistry::Instance().DeleteAll();
 }
 
 TEST(TempFiles, EveryRegisteredFileIsDeletedWrittenOrNot) {
