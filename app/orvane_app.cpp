@@ -79,20 +79,30 @@ void COrvaneApp::OfferKeptRectangles() {
     if (!m_document.CropStore().OwnsSharedFile())
         return;  // another instance runs, and offers them
     const std::string folder = std::filesystem::path(m_document.CropStore().Path()).parent_path().string();
+    // Each kept until it is given back or given up: one whose document
+    // cannot be opened now is offered again at the next start.
     for (const std::string &path : crop::CropFile::KeptAsideIn(folder)) {
-        const std::optional<crop::CropFile::KeptAside> kept = crop::CropFile::TakeKeptAside(path);
-        if (!kept || kept->pages.empty())
+        const std::optional<crop::CropFile::KeptAside> kept = crop::CropFile::ReadKeptAside(path);
+        if (!kept || kept->pages.empty()) {
+            crop::CropFile::ForgetKeptAside(path);
             continue;
+        }
+        // Asked as every question that may lose rectangles is: the answer
+        // that keeps them is the one given by default.
         const QString document = platform::PathFromNative(kept->document);
-        if (!platform::AskYesNo(Product().nameWithVersion,
-                                QStringLiteral("Sorrel Orvane was ended before the crop rectangles drawn on %1 were "
-                                               "saved in a cropped copy.\n\nOpen %1 with those rectangles? No gives them up.")
-                                    .arg(document)
-                                    .toStdString()))
+        if (platform::AskYesNo(Product().nameWithVersion,
+                               QStringLiteral("Sorrel Orvane was ended before the crop rectangles drawn on %1 were "
+                                              "saved in a cropped copy. %1 is opened with them again unless you give "
+                                              "them up.\n\nGive them up?")
+                                   .arg(document)
+                                   .toStdString())) {
+            crop::CropFile::ForgetKeptAside(path);
             continue;
+        }
         if (OpenDocumentFile(document)) {
             m_document.RestoreKeptAside(*kept);
             m_mainFrame->PageView()->ShowRectangles();
+            crop::CropFile::ForgetKeptAside(path);
             return;
         }
     }

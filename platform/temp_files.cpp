@@ -67,8 +67,11 @@ std::string PrivateFolder() {
     // Made again when the temporary folder has changed, or the folder has
     // gone (a cleaner of the temporary folder may remove it).
     struct stat st {};
+    // Used again only while it is still this user's own, private folder:
+    // one made again under its name by someone else is never written in.
     if (!g_folder.empty() && g_folderOwner == ::getpid() && g_folder.compare(0, base.size() + 1, base + "/") == 0 &&
-        ::lstat(g_folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
+        ::lstat(g_folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::geteuid() &&
+        (st.st_mode & 077) == 0)
         return g_folder;
     const std::string pattern = base + "/orvane-" + std::to_string(::getpid()) + "-XXXXXX";
     std::vector<char> buffer(pattern.begin(), pattern.end());
@@ -173,14 +176,16 @@ int RemoveStaleIn(const std::filesystem::path &where, bool privateFolders) {
             continue;
         }
         // A private folder "orvane-<pid>-XXXXXX" of this user's: what it
-        // holds of the program's, then the folder.
+        // holds of the program's, then the folder, which goes at once when
+        // empty and its process gone.
         const long long pid = privateFolders ? MakerOf(name, "orvane-%lld-%6[A-Za-z0-9]%n", "orvane-") : 0;
         struct stat st {};
-        if (pid == 0 || ::lstat(it->path().c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != ::geteuid() ||
-            !Stale(it->path(), pid))
+        if (pid == 0 || ::lstat(it->path().c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != ::geteuid())
             continue;
-        removed += RemoveStaleIn(it->path(), false);
-        ::rmdir(it->path().c_str());
+        if (Stale(it->path(), pid))
+            removed += RemoveStaleIn(it->path(), false);
+        if (::kill(pid_t(pid), 0) != 0 && errno == ESRCH)
+            ::rmdir(it->path().c_str());
     }
     return removed;
 }

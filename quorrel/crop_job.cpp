@@ -13,6 +13,7 @@
 #include <qpdf/QPDFWriter.hh>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
@@ -34,6 +35,33 @@ namespace {
 bool Failed(std::string &error, const std::string &message) {
     error = message;
     return false;
+}
+
+// "1.7" of the first "%PDF-1.7" in the first 16 MB of the open file `fd`;
+// empty when there is none.
+std::string HeaderVersion(int fd) {
+    constexpr size_t kWithin = 16u << 20;
+    std::string seen;
+    char buffer[1 << 16];
+    for (off_t at = 0; size_t(at) < kWithin;) {
+        const ssize_t n = ::pread(fd, buffer, sizeof buffer, at);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        at += n;
+        seen.append(buffer, size_t(n));
+        const size_t header = seen.find("%PDF-");
+        if (header != std::string::npos && seen.size() >= header + 8) {
+            const std::string v = seen.substr(header + 5, 3);
+            const bool number = std::isdigit(static_cast<unsigned char>(v[0])) && v[1] == '.' &&
+                                std::isdigit(static_cast<unsigned char>(v[2]));
+            return number ? v : std::string();
+        }
+        if (header == std::string::npos)
+            seen.erase(0, seen.size() > 4 ? seen.size() - 4 : 0);
+    }
+    return {};
 }
 
 std::string TemporaryFolderFull(const std::string &out) {
@@ -196,7 +224,15 @@ bool RunCropJob(const CropJob &job, std::string &error, const std::function<void
         static QPDF *const document = new QPDF;
         QPDF *pdf = document;
         bool repaired = false;
-        auto show = [&repaired, &say](const QPDFExc &w) {
+        // The version of the input's header, wherever it stands: a copy
+        // written whole keeps it (qpdf takes a file whose header does not
+        // open it for an old one).
+        const std::string version = HeaderVersion(input->Descriptor());
+        auto show = [&repaired, &say, &version](const QPDFExc &w) {
+            // Other bytes before the header are taken, and said why the copy
+            // is then written whole.
+            if (!version.empty() && std::string(w.what()).find("can't find PDF header") != std::string::npos)
+                return;
             say(std::string("warning: ") + w.what());
             repaired = repaired || IsRepair(w);
         };
@@ -308,7 +344,7 @@ bool RunCropJob(const CropJob &job, std::string &error, const std::function<void
             whole = "because only a repaired copy of the input could be read";
         } else if (!report.whyWhole.empty()) {
             whole = "because " + report.whyWhole;
-        } else if (changes) {
+        } else if (changes || !report.changed.empty()) {
             showWarnings();  // damage met while reading the pages counts too
             UpdatePlan plan = PlanUpdate(*pdf, *input, repaired, report.changed);
             for (const QPDFExc &w : plan.warnings)
@@ -367,6 +403,8 @@ bool RunCropJob(const CropJob &job, std::string &error, const std::function<void
             try {
                 QPDFWriter writer(*pdf);
                 writer.setOutputFile("the cropped copy", stream, false);
+                if (!version.empty())
+                    writer.setMinimumPDFVersion(version);
                 if (progress)
                     writer.registerProgressReporter(
                         std::make_shared<QPDFWriter::FunctionProgressReporter>([&tell](int p) { tell(p * 6 / 10); }));
@@ -416,6 +454,8 @@ bool RunCropJob(const CropJob &job, std::string &error, const std::function<void
             last->processInputSource(cleanedInput, password);
             QPDFWriter writer(*last);
             writer.setOutputPipeline(output->Sink());
+            if (!version.empty())
+                writer.setMinimumPDFVersion(version);
             writer.setObjectStreamMode(qpdf_o_generate);
             if (progress)
                 writer.registerProgressReporter(
@@ -428,6 +468,8 @@ bool RunCropJob(const CropJob &job, std::string &error, const std::function<void
         } else {
             QPDFWriter writer(*pdf);
             writer.setOutputPipeline(output->Sink());
+            if (!version.empty())
+                writer.setMinimumPDFVersion(version);
             if (progress)
                 writer.registerProgressReporter(std::make_shared<QPDFWriter::FunctionProgressReporter>(tell));
             writer.write();  // keeps encryption, object streams and everything else

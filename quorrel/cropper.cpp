@@ -57,33 +57,56 @@ Inheritable Over(QPDFObjectHandle node, Inheritable attrs) {
     return attrs;
 }
 
+// Whether a node below the root is a node of the tree rather than a page,
+// as the rendering library (MuPDF) tells them apart: a /Pages, or without
+// a type, one with kids and no media box. The two must number pages alike.
+bool InnerNode(QPDFObjectHandle node) {
+    if (node.hasKey("/Type")) {
+        QPDFObjectHandle type = node.getKey("/Type");
+        return type.isName() && type.getName() == "/Pages";
+    }
+    return node.hasKey(kKids) && !node.hasKey(kMediaBox);
+}
+
 // The pages in document order: the leaves of the page tree, each with the
-// attributes it inherits, gathered on the way down. A node with /Kids is
-// an inner node; a node seen before (a loop) is skipped.
+// attributes it inherits, gathered on the way down. The root and the inner
+// nodes (InnerNode) hold the pages; a node or a list of kids seen before
+// (a loop, a page listed twice) is skipped, and so is a branch deeper than
+// 64 levels below the root's kids, as the rendering library reads the tree.
+// An inner node whose /Count is not the number of pages it holds goes into
+// `miscounted`, with that number.
 void CollectPages(QPDFObjectHandle node, const Inheritable &inherited, std::set<QPDFObjGen> &seen,
                   std::vector<PageEntry> &pages, int depth,
-                  const std::shared_ptr<const std::vector<QPDFObjectHandle>> &ancestors, int kid) {
-    if (depth > 64)
-        return;
+                  const std::shared_ptr<const std::vector<QPDFObjectHandle>> &ancestors, int kid,
+                  std::vector<std::pair<QPDFObjectHandle, int>> &miscounted) {
     if (!node.isDictionary()) {
         // A page that cannot be read (damaged, or missing) still takes its
         // number, as viewers count it, so the pages after it keep theirs.
-        if (depth > 0)
+        if (depth > 0 && !(node.isIndirect() && !seen.insert(node.getObjGen()).second))
             pages.push_back({node, inherited, ancestors, kid});
         return;
     }
     if (node.isIndirect() && !seen.insert(node.getObjGen()).second)
         return;
     Inheritable attrs = Over(node, inherited);
-    QPDFObjectHandle kids = node.hasKey(kKids) ? node.getKey(kKids) : QPDFObjectHandle::newNull();
-    if (!kids.isArray()) {
+    if (depth > 0 && !InnerNode(node)) {
         pages.push_back({node, std::move(attrs), ancestors, kid});
         return;
     }
+    if (depth > 64)
+        return;
+    QPDFObjectHandle kids = node.hasKey(kKids) ? node.getKey(kKids) : QPDFObjectHandle::newNull();
+    if (!kids.isArray() || (kids.isIndirect() && !seen.insert(kids.getObjGen()).second))
+        return;
     auto chain = std::make_shared<std::vector<QPDFObjectHandle>>(ancestors ? *ancestors : std::vector<QPDFObjectHandle>());
     chain->push_back(node);
+    const size_t before = pages.size();
     for (int i = 0, n = kids.getArrayNItems(); i < n; ++i)
-        CollectPages(kids.getArrayItem(i), attrs, seen, pages, depth + 1, chain, i);
+        CollectPages(kids.getArrayItem(i), attrs, seen, pages, depth + 1, chain, i, miscounted);
+    const long long held = static_cast<long long>(pages.size() - before);
+    QPDFObjectHandle counted = node.getKey("/Count");
+    if (!counted.isInteger() || counted.getIntValue() != held)
+        miscounted.emplace_back(node, int(held));
 }
 
 // New objects of the document, numbered after every object the file has.
@@ -273,9 +296,20 @@ CropReport ApplyCropList(QPDF &pdf, const CropList &list, bool setMediaBox) {
     CropReport report;
     std::vector<PageEntry> pages;
     std::set<QPDFObjGen> seen;
-    CollectPages(pdf.getRoot().getKey("/Pages"), Inheritable{}, seen, pages, 0, nullptr, -1);
+    std::vector<std::pair<QPDFObjectHandle, int>> miscounted;
+    CollectPages(pdf.getRoot().getKey("/Pages"), Inheritable{}, seen, pages, 0, nullptr, -1, miscounted);
     const int count = int(pages.size());
     report.pages = count;
+    // A count that is not what the tree holds (one that claims thousands of
+    // millions of pages, say) is made what it holds: the copy tells readers
+    // the pages it has.
+    for (auto &[node, held] : miscounted) {
+        node.replaceKey("/Count", QPDFObjectHandle::newInteger(held));
+        if (node.isIndirect())
+            report.changed.push_back(node);
+        else
+            report.whyWhole = "a node of the input's page tree is not an object of its own";
+    }
     BoxObjects boxes;
     auto setBox = [&](QPDFObjectHandle page, const std::optional<Box> &box) {
         if (!box)
@@ -294,7 +328,8 @@ CropReport ApplyCropList(QPDF &pdf, const CropList &list, bool setMediaBox) {
         if (number > count) {
             if (++beyond <= kToldBeyond)
                 report.warnings.push_back("page " + std::to_string(number) + " is beyond the document's " +
-                                          std::to_string(count) + " pages; its line is ignored");
+                                          std::to_string(count) + (count == 1 ? " page" : " pages") +
+                                          "; its line is ignored");
             continue;
         }
         if (rects.size() == 1 && rects[0].Empty())

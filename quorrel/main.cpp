@@ -90,7 +90,7 @@ bool ReadPassword(int fd, std::string &into) {
 }
 
 int Usage(const std::string &problem) {
-    std::fprintf(stderr, "quorrel: %s\n%s", problem.c_str(), kUsage);
+    std::fprintf(stderr, "quorrel: %s\nTry 'quorrel --help'.\n", problem.c_str());
     return 2;
 }
 

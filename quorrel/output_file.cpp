@@ -119,9 +119,48 @@ bool OutputFile::FollowLinks(std::string &error) {
         const std::filesystem::path target = std::filesystem::read_symlink(named, failed);
         if (failed)
             break;
-        named = target.is_absolute() ? target : parent / target;
+        const std::filesystem::path next = target.is_absolute() ? target : parent / target;
+        // A link only the kernel can follow (/dev/stdout, /proc/self/fd/1,
+        // leading to a pipe) is left to it.
+        struct stat followed {}, there {};
+        if (::lstat(next.c_str(), &there) != 0 && ::stat(named.c_str(), &followed) == 0)
+            break;
+        named = next;
     }
     m_path = named.string();
+    return true;
+}
+
+bool OutputFile::OpenDirect(const struct stat &existing, std::string &error) {
+    const char *kind = S_ISFIFO(existing.st_mode) ? "a pipe" : "a device";
+    // One that another user made in a folder where everyone may make files
+    // (as /tmp) is not written into: it would hand that user the copy.
+    const std::filesystem::path named(m_path);
+    const std::filesystem::path parent = named.has_parent_path() ? named.parent_path() : ".";
+    struct stat folder {};
+    if (::stat(parent.c_str(), &folder) == 0 && (folder.st_mode & S_ISVTX) && (folder.st_mode & S_IWOTH) &&
+        existing.st_uid != ::geteuid() && existing.st_uid != folder.st_uid) {
+        error = m_path + " is " + kind + " that another user made in the shared folder " + parent.string() +
+                "; nothing is written into it";
+        return false;
+    }
+    m_fd = ::open(m_path.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC);
+    if (m_fd < 0) {
+        error = "cannot write to " + m_path + ": " + std::strerror(errno);
+        return false;
+    }
+    // What was opened is what was looked at, not something put in its
+    // place since.
+    struct stat opened {};
+    if (::fstat(m_fd, &opened) != 0 || opened.st_dev != existing.st_dev || opened.st_ino != existing.st_ino ||
+        (opened.st_mode & S_IFMT) != (existing.st_mode & S_IFMT)) {
+        ::close(m_fd);
+        m_fd = -1;
+        error = m_path + " changed while it was opened; nothing is written";
+        return false;
+    }
+    m_direct = true;
+    m_sink = std::make_unique<Buffered>(m_fd);
     return true;
 }
 
@@ -138,14 +177,7 @@ bool OutputFile::Open(std::string &error) {
                     "; nothing is written";
             return false;
         }
-        m_fd = ::open(m_path.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC);
-        if (m_fd < 0) {
-            error = "cannot write to " + m_path + ": " + std::strerror(errno);
-            return false;
-        }
-        m_direct = true;
-        m_sink = std::make_unique<Buffered>(m_fd);
-        return true;
+        return OpenDirect(existing, error);
     }
     // A file nobody may write is one its owner meant to keep.
     if (exists && !m_replaceReadOnly && ((existing.st_mode & 0222) == 0 || ::access(m_path.c_str(), W_OK) != 0)) {

@@ -3,6 +3,8 @@
 
 #include <qpdf/Pipeline.hh>
 
+#include <sys/stat.h>
+
 #include <functional>
 #include <memory>
 #include <string>
@@ -81,6 +83,8 @@ private:
     // Follows the links that lead to the output; false, with `error` set,
     // at one that must not be followed.
     bool FollowLinks(std::string &error);
+    // Opens the device or pipe `existing` at m_path to write into.
+    bool OpenDirect(const struct stat &existing, std::string &error);
 
     std::string m_path;
     bool m_replaceReadOnly = false;

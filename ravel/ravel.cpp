@@ -146,9 +146,12 @@ fz_context *NewDocumentContext() {
     return ctx;
 }
 
-// Only PDF files are documents here: regular files with a PDF header
-// somewhere. Readers take a header after other bytes, even past the first
-// kilobyte, and MuPDF reads such a file as it is.
+// Only PDF files are documents here: regular files with a PDF header in
+// their first 16 MB. Readers take a header after other bytes, even past the
+// first kilobyte, and MuPDF reads such a file as it is; a file that is no
+// PDF is not read to its end to tell.
+constexpr size_t kHeaderWithin = 16u << 20;
+
 bool LooksLikePdf(const char *path) {
     const int fd = ::open(path, O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
     if (fd < 0)
@@ -158,12 +161,13 @@ bool LooksLikePdf(const char *path) {
     if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
         char buffer[1 << 16];
         size_t kept = 0;  // the last bytes of the block before, a header may span the two
-        for (;;) {
+        for (size_t read = 0; read < kHeaderWithin;) {
             const ssize_t n = ::read(fd, buffer + kept, sizeof buffer - kept);
             if (n < 0 && errno == EINTR)
                 continue;
             if (n <= 0)
                 break;
+            read += size_t(n);
             const size_t end = kept + size_t(n);
             if (memmem(buffer, end, "%PDF-", 5)) {
                 found = true;
@@ -1594,6 +1598,9 @@ void PruneFields(fz_context *ctx, pdf_obj *fields, const std::unordered_set<int>
 // a form is painted.
 struct MarkedContent {
     std::vector<int> open;  // the sequences entered, each its MCID or -1
+    // The sequences entered below this depth have painted already: each
+    // is marked once, however deep the nesting and however many paint.
+    size_t marked = 0;
     std::unordered_set<int> painted;
 };
 
@@ -1604,6 +1611,7 @@ struct MarkedContent {
 // alternate and actual texts.
 struct Structure {
     bool tagged = false;
+    std::string xmp;  // an XMP packet being cleaned, kept here, outside MuPDF's frames
     MarkedContent before, after;
     std::unordered_map<int, std::unordered_set<int>> goneMarks;
     std::unordered_set<int> goneAnnotations, goneElements, seen;
@@ -1636,14 +1644,15 @@ struct MarkedObserver {
 
 void Painted(fz_context *ctx, pdf_processor *proc) {
     MarkedContent &marks = *reinterpret_cast<MarkedObserver *>(proc)->marks;
-    for (int id : marks.open)
-        if (id >= 0)
-            Insert(ctx, marks.painted, id);
+    for (; marks.marked < marks.open.size(); ++marks.marked)
+        if (marks.open[marks.marked] >= 0)
+            Insert(ctx, marks.painted, marks.open[marks.marked]);
 }
 
 // Which marked content of the content stream `contents` paints.
 void ObserveMarkedContent(fz_context *ctx, pdf_document *pdf, pdf_obj *contents, pdf_obj *res, MarkedContent &marks) {
     marks.open.clear();
+    marks.marked = 0;
     marks.painted.clear();
     MarkedObserver *volatile proc = nullptr;
     fz_try(ctx) {
@@ -1658,9 +1667,10 @@ void ObserveMarkedContent(fz_context *ctx, pdf_document *pdf, pdf_obj *contents,
             Push(c, reinterpret_cast<MarkedObserver *>(q)->marks->open, pdf_is_int(c, id) ? pdf_to_int(c, id) : -1);
         };
         p.op_EMC = [](fz_context *, pdf_processor *q) {
-            std::vector<int> &open = reinterpret_cast<MarkedObserver *>(q)->marks->open;
-            if (!open.empty())
-                open.pop_back();
+            MarkedContent &m = *reinterpret_cast<MarkedObserver *>(q)->marks;
+            if (!m.open.empty())
+                m.open.pop_back();
+            m.marked = std::min(m.marked, m.open.size());
         };
         p.op_S = p.op_s = p.op_F = p.op_f = p.op_fstar = p.op_B = p.op_Bstar = p.op_b = p.op_bstar = Painted;
         p.op_TJ = [](fz_context *c, pdf_processor *q, pdf_obj *) { Painted(c, q); };
@@ -1796,12 +1806,12 @@ bool WithoutXmpThumbnails(std::string &text) {
     return changed;
 }
 
-// The metadata stream `stream` without pictures of the pages.
-void StripXmpThumbnails(fz_context *ctx, pdf_document *pdf, pdf_obj *stream) {
+// The metadata stream `stream` without pictures of the pages; `text` is
+// the room to clean it in.
+void StripXmpThumbnails(fz_context *ctx, pdf_document *pdf, pdf_obj *stream, std::string &text) {
     if (!pdf_is_stream(ctx, stream))
         return;
     fz_buffer *volatile buffer = nullptr;
-    std::string text;
     bool failed = false;
     fz_try(ctx) {
         buffer = pdf_load_stream(ctx, stream);
@@ -1844,8 +1854,8 @@ void CleanPage(fz_context *ctx, pdf_document *pdf, pdf_page *page, Cleaning &cle
     // program that made it, show the page as it was.
     pdf_dict_dels(ctx, obj, "Thumb");
     pdf_dict_dels(ctx, obj, "PieceInfo");
-    StripXmpThumbnails(ctx, pdf, pdf_dict_get(ctx, obj, PDF_NAME(Metadata)));
     Structure &structure = cleaning.structure;
+    StripXmpThumbnails(ctx, pdf, pdf_dict_get(ctx, obj, PDF_NAME(Metadata)), structure.xmp);
     if (structure.tagged)
         ObserveMarkedContent(ctx, pdf, pdf_dict_get(ctx, obj, PDF_NAME(Contents)),
                              pdf_dict_get_inheritable(ctx, obj, PDF_NAME(Resources)), structure.before);
@@ -1984,7 +1994,7 @@ __attribute__((visibility("default"))) int LS_WriteWithoutHidden(const char *pat
         fz_try(ctx) {
             pdf_obj *catalog = pdf_dict_get(ctx, pdf_trailer(ctx, pdf), PDF_NAME(Root));
             cleaning.structure.tagged = pdf_is_dict(ctx, pdf_dict_gets(ctx, catalog, "StructTreeRoot"));
-            StripXmpThumbnails(ctx, pdf, pdf_dict_get(ctx, catalog, PDF_NAME(Metadata)));
+            StripXmpThumbnails(ctx, pdf, pdf_dict_get(ctx, catalog, PDF_NAME(Metadata)), cleaning.structure.xmp);
             for (int n = 0; n < pages; ++n) {  // NOLINT: not changed after a throw
                 page = LoadPage(doc, n);
                 CleanPage(ctx, pdf, page, cleaning);

@@ -58,12 +58,13 @@ QString Absolute(const QString &path) {
     return failed ? path : platform::PathFromNative(absolute.lexically_normal().string());
 }
 
-// Whether the file holds a PDF header ("%PDF-") anywhere: PDF readers take
-// a file with other bytes before its header, and so does the crop tool.
+// Whether the file holds a PDF header ("%PDF-") in its first 16 MB, as
+// the rendering library looks for it: PDF readers take a file with other
+// bytes before its header, and so does the crop tool.
 bool HasPdfHeader(int fd) {
     char buffer[1 << 16];
     std::string carried;
-    for (;;) {
+    for (size_t read = 0; read < (16u << 20); read += sizeof buffer) {
         const ssize_t n = ::read(fd, buffer, sizeof buffer);
         if (n < 0 && errno == EINTR)
             continue;
@@ -74,6 +75,7 @@ bool HasPdfHeader(int fd) {
             return true;
         carried.erase(0, carried.size() - 4);
     }
+    return false;
 }
 
 bool CheckInput(const QString &path, QString &reason) {
@@ -216,6 +218,12 @@ bool AutoCropFile(const AutoCropJob &job, AutoCropReport &report, QString &reaso
             reason = QStringLiteral("the pages asked for are not all in %1: %2").arg(Quote(input), QString::fromStdString(error));
             return false;
         }
+    }
+    if (PagesOf(job.options, pageCount).empty()) {
+        reason = QStringLiteral("the pages asked for are none of the %1 of %2; nothing was cropped, and %3 is not written")
+                     .arg(pageCount == 1 ? QStringLiteral("1 page") : QStringLiteral("%1 pages").arg(pageCount),
+                          Quote(input), Quote(output));
+        return false;
     }
 
     // The crop tool reads the input while the pages are looked at, and gets
@@ -405,7 +413,13 @@ bool WriteCopy(CropRun &run, int pageCount, const PageValues &values, AutoCropRe
     run.SendList(list);
     loop.exec();
     if (!ok) {
-        reason = message.simplified();
+        // The reason is the tool's last word; what it said before (how it
+        // was going to write) is no news of a copy that was not written.
+        const QStringList said = message.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        QString last = said.size() > 1 ? said.last().trimmed() : QString();
+        if (last.startsWith(QLatin1String("quorrel: ")))
+            last = last.mid(9);
+        reason = last.isEmpty() ? message.simplified() : last;
         return false;
     }
     // What the tool said on the way follows the news after a blank line.

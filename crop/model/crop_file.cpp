@@ -313,10 +313,11 @@ std::vector<std::string> CropFile::KeptAsideIn(const std::string &folder) {
     return found;
 }
 
-std::optional<CropFile::KeptAside> CropFile::TakeKeptAside(const std::string &path) {
+void CropFile::ForgetKeptAside(const std::string &path) { ::unlink(path.c_str()); }
+
+std::optional<CropFile::KeptAside> CropFile::ReadKeptAside(const std::string &path) {
     std::string bytes, error;
     const bool read = platform::ReadWholeFile(path, bytes, error, kLargestFile);
-    ::unlink(path.c_str());
     if (!read || bytes.empty())
         return std::nullopt;
     const platform::IniDocument ini = platform::IniDocument::Parse(bytes);

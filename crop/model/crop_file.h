@@ -95,9 +95,10 @@ public:
     bool KeepAside(const std::string &document, int pageCount, std::string &error) const;
     // The rectangles kept aside in `folder` by instances that were ended.
     static std::vector<std::string> KeptAsideIn(const std::string &folder);
-    // Reads the rectangles kept at `path` and removes the file; nothing
-    // when it cannot be read.
-    static std::optional<KeptAside> TakeKeptAside(const std::string &path);
+    // Reads the rectangles kept at `path`; nothing when it cannot be read.
+    static std::optional<KeptAside> ReadKeptAside(const std::string &path);
+    // Removes the rectangles kept at `path`: given back, or given up.
+    static void ForgetKeptAside(const std::string &path);
 
     // Why the crop file found at start was not read (too large to be one
     // the program wrote); empty when it was.

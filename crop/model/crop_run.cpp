@@ -18,6 +18,7 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 namespace crop {
@@ -167,7 +168,8 @@ bool CropRun::Start(const Job &job, QString &reason) {
         m_process.reset();
         return false;
     }
-    Track(pid_t(m_process->processId()));
+    m_pid = m_process->processId();
+    Track(pid_t(m_pid));
     if (locked) {
         WritePassword(*m_process, job);
         if (job.cropList != QLatin1String("-"))
@@ -274,7 +276,7 @@ void CropRun::ReadOutput() {
 }
 
 void CropRun::Ended(int exitCode, QProcess::ExitStatus status) {
-    Untrack(pid_t(m_process->processId()));
+    Untrack(pid_t(std::exchange(m_pid, 0)));
     ReadOutput();
     if (!m_pending.isEmpty())
         m_output += platform::PathFromNative(std::string_view(m_pending.constData(), size_t(m_pending.size())));
@@ -308,11 +310,10 @@ void CropRun::Ended(int exitCode, QProcess::ExitStatus status) {
 bool CropRun::Stop() {
     if (!IsRunning())
         return false;
-    const pid_t pid = pid_t(m_process->processId());
     struct Forget {
-        pid_t pid;
-        ~Forget() { Untrack(pid); }
-    } forget{pid};
+        qint64 &pid;
+        ~Forget() { Untrack(pid_t(std::exchange(pid, 0))); }
+    } forget{m_pid};
     m_stopping = true;
     m_process->terminate();  // SIGTERM: the tool removes its temporary file
     if (!m_process->waitForFinished(5000)) {

@@ -101,6 +101,7 @@ private:
     void Ended(int exitCode, QProcess::ExitStatus status);
 
     std::unique_ptr<QProcess> m_process;
+    qint64 m_pid = 0;  // the tool's, while it runs (QProcess forgets it as it ends)
     Job m_job;
     QString m_output;
     QByteArray m_pending;  // a line not yet complete

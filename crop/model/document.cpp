@@ -50,7 +50,7 @@ bool CanRead(const QString &path, QString &reason) {
 // What tells one content of a file from another without reading it.
 std::string FileStamp(const QString &path) {
     struct stat st {};
-    if (::stat(QFile::encodeName(path).constData(), &st) != 0)
+    if (::stat(platform::NativePath(path).c_str(), &st) != 0)
         return {};
     char text[96];
     std::snprintf(text, sizeof text, "%llu:%llu:%lld:%ld:%lld:%ld", (unsigned long long)st.st_dev,
@@ -263,7 +263,7 @@ bool COrvaneDoc::OpenDocument(const QString &path, QString &reason, const platfo
         return false;
     render::OpenFailure openFailure = render::OpenFailure::Unreadable;
     std::unique_ptr<render::PageSource> source =
-        render::PageSource::Open(full.toStdString(), 1, password, &openFailure);
+        render::PageSource::Open(platform::NativePath(full), 1, password, &openFailure);
     if (why)
         *why = openFailure;
     if (!source) {
@@ -302,7 +302,7 @@ bool COrvaneDoc::OpenDocument(const QString &path, QString &reason, const platfo
     m_documentPath = full;
     ++m_generation;
     m_password = password && !password->Empty() ? std::make_shared<const platform::Secret>(password->View()) : nullptr;
-    m_scheduler = std::make_shared<render::RenderScheduler>(QFile::encodeName(full).toStdString(), 2, m_password);
+    m_scheduler = std::make_shared<render::RenderScheduler>(platform::NativePath(full), 2, m_password);
     // A background job that fails is told in the status bar; the others go on.
     m_scheduler->SetFailureHandler([self = QPointer<COrvaneDoc>(this)](const std::string &what) {
         const QString text = QStringLiteral("A background task failed: %1.").arg(QString::fromLocal8Bit(what));
@@ -905,7 +905,7 @@ bool COrvaneDoc::IsDocumentFile(const QString &path) const {
 
 bool COrvaneDoc::FileChangedOnDisk() const { return IsOpen() && FileStamp(m_documentPath) != m_fileStamp; }
 
-bool COrvaneDoc::RunCropTool(const QString &output, QString &reason, bool changedFileAccepted) {
+bool COrvaneDoc::RunCropTool(const QString &output, QString &reason, bool changedFileAccepted, bool replaceReadOnly) {
     if (!IsOpen()) {
         reason = QStringLiteral("no document is open");
         return false;
@@ -932,7 +932,7 @@ bool COrvaneDoc::RunCropTool(const QString &output, QString &reason, bool change
     }
     CropRun::Job job;
     QByteArray list;
-    if (!ToolJob(output, job, list, reason))
+    if (!ToolJob(output, job, list, reason, replaceReadOnly))
         return false;
     m_sizeBefore = QFileInfo(m_documentPath).size();
     if (!m_cropRun.Start(job, reason))
@@ -943,7 +943,8 @@ bool COrvaneDoc::RunCropTool(const QString &output, QString &reason, bool change
     return true;
 }
 
-bool COrvaneDoc::ToolJob(const QString &output, CropRun::Job &job, QByteArray &list, QString &reason) {
+bool COrvaneDoc::ToolJob(const QString &output, CropRun::Job &job, QByteArray &list, QString &reason,
+                         bool replaceReadOnly) {
     try {
         list = QByteArray::fromStdString(ExportCropList()) + "End\n";
     } catch (const std::bad_alloc &) {
@@ -953,18 +954,19 @@ bool COrvaneDoc::ToolJob(const QString &output, CropRun::Job &job, QByteArray &l
     job = CropRun::Job(CropRun::ToolPath(), QStringLiteral("-"), m_documentPath, QFileInfo(output).absoluteFilePath());
     job.password = m_password;
     job.removeHidden = m_removeHidden;
-    job.overwrite = true;  // the save dialog asked before a file is replaced
+    job.overwrite = replaceReadOnly;
     return true;
 }
 
-bool COrvaneDoc::SaveReport(const QString &output, QByteArray &json, QString &reason, const std::function<bool()> &stopped) {
+bool COrvaneDoc::SaveReport(const QString &output, QByteArray &json, QString &reason, const std::function<bool()> &stopped,
+                            bool replaceReadOnly) {
     if (!IsOpen()) {
         reason = QStringLiteral("no document is open");
         return false;
     }
     CropRun::Job job;
     QByteArray list;
-    if (!ToolJob(output, job, list, reason))
+    if (!ToolJob(output, job, list, reason, replaceReadOnly))
         return false;
     return CropRun::Report(job, json, reason, list, stopped);
 }

@@ -137,11 +137,13 @@ public:
     bool ReportBeforeSaving() const { return m_reportBeforeSaving; }
     // What saving to `output` would change, as the crop tool reports it in
     // a dry run (JSON); false with the reason when it cannot tell.
-    bool SaveReport(const QString &output, QByteArray &json, QString &reason, const std::function<bool()> &stopped = {});
-    // The crop tool's job for a copy at `output` (which the user has agreed
-    // to replace): the crop list, given on the tool's input and ending
-    // with its line "End", the password and the options of the document.
-    bool ToolJob(const QString &output, CropRun::Job &job, QByteArray &list, QString &reason);
+    bool SaveReport(const QString &output, QByteArray &json, QString &reason, const std::function<bool()> &stopped = {},
+                    bool replaceReadOnly = false);
+    // The crop tool's job for a copy at `output` (read-only, replaced only
+    // with `replaceReadOnly`): the crop list, given on the tool's input and
+    // ending with its line "End", the password and the options of the
+    // document.
+    bool ToolJob(const QString &output, CropRun::Job &job, QByteArray &list, QString &reason, bool replaceReadOnly);
     bool RightToLeft() const { return m_rightToLeft; }
     // Gives the shown page's selected region `rect` (a new region when it
     // has none; page points, as drawn or dragged; not normalised, not
@@ -228,7 +230,8 @@ public:
     // open document is opened afresh when it is done. A file changed on
     // disk since it was opened is refused unless `changedFileAccepted`: its
     // pages may not be the ones the rectangles were drawn on.
-    bool RunCropTool(const QString &output, QString &reason, bool changedFileAccepted = false);
+    bool RunCropTool(const QString &output, QString &reason, bool changedFileAccepted = false,
+                     bool replaceReadOnly = false);
     // Whether the opened file is no longer as it was when opened.
     bool FileChangedOnDisk() const;
     bool IsCropRunning() const { return m_cropRun.IsRunning(); }

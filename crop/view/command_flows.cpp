@@ -6,6 +6,8 @@
 #include "crop/view/save_dialogs.h"
 #include "crop/view/split_pages_dialog.h"
 #include "platform/dialogs.h"
+#include "platform/file_identity.h"
+#include "platform/file_names.h"
 #include "res/command_ids.h"
 
 #include <QApplication>
@@ -153,11 +155,16 @@ void CommandFlows::SaveCropped() {
         platform::AskSaveFileName("PDF Files (*.pdf);;All Files (*)", "pdf", folder.toStdString());
     if (chosen.empty())
         return;
+    // Given to the crop tool as chosen: the tool follows a link to the file
+    // it names, unless another user may have planted it.
     m_outputPath = QString::fromStdString(chosen);
-    // A link is followed: the file it names is replaced, not the link.
-    const QFileInfo chosenInfo(m_outputPath);
-    if (chosenInfo.isSymLink() && !chosenInfo.canonicalFilePath().isEmpty())
-        m_outputPath = chosenInfo.canonicalFilePath();
+    // A file nobody may write is one its owner meant to keep: replaced only
+    // when the user says so again.
+    const bool readOnly = platform::IsReadOnly(platform::NativePath(m_outputPath));
+    if (readOnly && !platform::AskYesNo(title, QStringLiteral("%1 is read-only. Replace it with the cropped copy anyway?")
+                                                   .arg(m_outputPath)
+                                                   .toStdString()))
+        return;
     if (m_document.IsDocumentFile(m_outputPath) &&
         !platform::AskYesNo(title, QStringLiteral("%1 is the document you have open. Replace it with the cropped copy?\n\n"
                                                   "It is then opened afresh, without its rectangles and undo history.")
@@ -181,7 +188,8 @@ void CommandFlows::SaveCropped() {
         waiting.setWindowTitle(QString::fromStdString(title));
         waiting.setWindowModality(Qt::WindowModal);
         waiting.setMinimumDuration(400);
-        const bool told = m_document.SaveReport(m_outputPath, report, reason, [&waiting] { return waiting.wasCanceled(); });
+        const bool told = m_document.SaveReport(m_outputPath, report, reason,
+                                                [&waiting] { return waiting.wasCanceled(); }, readOnly);
         const bool cancelled = waiting.wasCanceled();
         waiting.reset();
         if (cancelled)
@@ -201,7 +209,7 @@ void CommandFlows::SaveCropped() {
                 return;
         }
     }
-    if (!m_document.RunCropTool(m_outputPath, reason, changed))
+    if (!m_document.RunCropTool(m_outputPath, reason, changed, readOnly))
         warn(QStringLiteral("%1 cannot be written: %2.").arg(m_outputPath, reason));
 }
 

@@ -268,6 +268,10 @@ TEST_F(AutoCropCommand, FailuresSayWhyInOneLineAndLeaveNoOutput) {
     DocPlan blank;
     blank.pages.resize(3);
     fixtures::WritePdf(blank, dir.file("blank.pdf"));
+    DocPlan deep = plan;  // content no real page nests so deep
+    for (int i = 0; i < 2000; ++i)
+        deep.pages[0].lastContent += "q ";
+    fixtures::WritePdf(deep, dir.file("deep.pdf"));
     const std::string before = Bytes(good);
 
     struct Row {
@@ -292,6 +296,10 @@ TEST_F(AutoCropCommand, FailuresSayWhyInOneLineAndLeaveNoOutput) {
         {"nothing to crop", {"--auto-crop", Q(dir.file("blank.pdf")), "-o", Q(out)}, "nothing was cropped", out},
         {"pages the document lacks", {"--auto-crop", Q(good), "-o", Q(out), "--pages", "1, 40-"},
          "Page 40 does not exist", out},
+        {"no page of the set", {"--crop", Q(good), "-o", Q(out), "--pages", "even", "--margins", "1,1,1,1"},
+         "none of the 1 page of", out},
+        {"the crop tool fails", {"--crop", Q(dir.file("deep.pdf")), "-o", Q(out), "--margins", "1,1,1,1", "--remove-hidden"},
+         "levels deep", out},
     };
     for (const Row &row : rows) {
         SCOPED_TRACE(row.name);
@@ -478,6 +486,7 @@ TEST_F(AutoCropCommand, NamesHeadersPageTreesAndBoxesAreTakenAsTheFileHasThem) {
     ToolRun r = Orvane({"--crop", Q(late), "-o", Q(out), "--margins", "10,10,10,10"});
     EXPECT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(RenderAll(out).size(), 1u);
+    EXPECT_EQ(Bytes(out).substr(0, 8), Bytes(first).substr(0, 8)) << "the version of the header kept";
 
     // A root that claims two thousand million pages, or ten million, over
     // one: one page, cropped at once.
@@ -493,6 +502,10 @@ TEST_F(AutoCropCommand, NamesHeadersPageTreesAndBoxesAreTakenAsTheFileHasThem) {
             r = Orvane(how);
             EXPECT_EQ(r.exitCode, 0) << claimed << ": " << r.err;
             EXPECT_EQ(RenderAll(out).size(), 1u) << claimed;
+            // The copy tells every reader the pages it has.
+            QPDF copy;
+            copy.processFile(out.c_str());
+            EXPECT_EQ(copy.getRoot().getKey("/Pages").getKey("/Count").getIntValue(), 1) << claimed;
         }
     }
 

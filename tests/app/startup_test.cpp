@@ -160,7 +160,7 @@ TEST(Startup, RectanglesLeftUnsavedWhenTheProgramIsEndedFromOutsideAreOfferedAtT
     std::vector<std::string> asked;
     auto previous = platform::SetQuestionHandler([&](const std::string &, const std::string &text) {
         asked.push_back(text);
-        return true;
+        return false;  // kept
     });
     Args args({"orvane"});
     app::COrvaneApp application(args.argc, args.pointers.data());

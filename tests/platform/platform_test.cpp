@@ -109,8 +109,12 @@ TEST(TempFiles, WhatKilledRunsLeftIsDeletedOnceADayOldAndItsProcessGone) {
     std::ofstream(left / "pdf999999999-Zx34Cv.tmp.jpg") << "x";
     fs::last_write_time(left / "pdf999999999-Zx34Cv.tmp.jpg", fs::file_time_type::clock::now() - std::chrono::hours(25));
     fs::last_write_time(left, fs::file_time_type::clock::now() - std::chrono::hours(25));
+    // An empty one of a gone process goes at once, whatever its age.
+    const fs::path emptied = folder / "orvane-999999999-Ty56Ui";
+    fs::create_directory(emptied);
     EXPECT_EQ(platform::RemoveStaleTempFiles(folder.string()), 3);
     EXPECT_FALSE(fs::exists(left));
+    EXPECT_FALSE(fs::exists(emptied));
     EXPECT_FALSE(fs::exists(folder / files[0].first));
     EXPECT_FALSE(fs::exists(folder / files[1].first));
     for (size_t i = 2; i < files.size(); ++i)

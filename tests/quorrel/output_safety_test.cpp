@@ -8,6 +8,9 @@
 
 #include <QProcess>
 
+#include <qpdf/QPDF.hh>
+#include <qpdf/QPDFWriter.hh>
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -70,6 +73,9 @@ TEST_F(OutputSafety, ADeviceOrAPipeReceivesTheBytesAndStaysWhatItWas) {
         EXPECT_EQ(TypeOf(fifo), mode_t(S_IFIFO));
     }
     EXPECT_EQ(TypeOf(link), mode_t(S_IFLNK));
+    // Standard output, which reaches a pipe through links only the kernel
+    // follows, is written into too.
+    EXPECT_EQ(Crop(list, in, "/dev/stdout").exitCode, 0);
     // A device of its own, where the system lets a test make one.
     const std::string null = dir.file("null");
     if (::mknod(null.c_str(), S_IFCHR | 0666, makedev(1, 3)) == 0) {
@@ -111,6 +117,32 @@ TEST_F(OutputSafety, AReadOnlyFileIsReplacedOnlyWhenAskedAndAPlantedLinkNever) {
     EXPECT_NE(planting.err.find("another user"), std::string::npos) << planting.err;
     EXPECT_EQ(fixtures::ReadFileBytes(thesis), "my thesis");
     EXPECT_EQ(TypeOf(planted), mode_t(S_IFLNK));
+    // Nor is the copy handed to a pipe another user made there.
+    const std::string pipe = shared + "/pipe.pdf";
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0666), 0);
+    ASSERT_EQ(::chown(pipe.c_str(), 65534, 65534), 0);
+    const ToolRun piping = Crop(list, in, pipe);
+    EXPECT_EQ(piping.exitCode, 1);
+    EXPECT_NE(piping.err.find("another user"), std::string::npos) << piping.err;
+}
+
+TEST_F(OutputSafety, PagesAreNumberedAsTheRenderingLibraryNumbersThem) {
+    // A node of the tree with no kids before the one page: no page of its
+    // own, so "page 1" is the page the window shows as page 1.
+    QPDF pdf;
+    pdf.processFile(in.c_str());
+    QPDFObjectHandle kids = pdf.getRoot().getKey("/Pages").getKey("/Kids");
+    QPDFObjectHandle empty = pdf.makeIndirectObject(QPDFObjectHandle::parse("<< /Type /Pages /Count 0 >>"));
+    empty.replaceKey("/Parent", pdf.getRoot().getKey("/Pages"));
+    kids.insertItem(0, empty);
+    QPDFWriter writer(pdf, dir.file("odd-tree.pdf").c_str());
+    writer.write();
+    const std::string out = dir.file("out.pdf");
+    const ToolRun run = Crop(list, dir.file("odd-tree.pdf"), out);
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    quorrel_tool::Rendered copy(out);
+    ASSERT_TRUE(copy.Ok());
+    EXPECT_NEAR(copy.Size(1).first, 490, 0.5) << "the list's page 1 was cropped";
 }
 
 TEST_F(OutputSafety, ListsAreBoundedAndLinesBeyondTheDocumentAreToldInShort) {

@@ -338,7 +338,8 @@ TEST_F(SaveTest, CopyingNoRectangleToOtherPagesIsAskedFirst) {
 }
 
 TEST_F(SaveTest, ASaveThroughALinkReplacesTheFileItNames) {
-    CropRun::SetToolPath(Q(Tool(dir, "copy", "cat \"$4\" > \"$6.new\" && mv \"$6.new\" \"$6\"")));
+    // A stand-in that, as the crop tool, replaces the file a link names.
+    CropRun::SetToolPath(Q(Tool(dir, "copy", "out=$(readlink -f \"$6\"); cat \"$4\" > \"$out.new\" && mv \"$out.new\" \"$out\"")));
     const std::string target = dir.file("target.pdf"), link = dir.file("link.pdf");
     std::ofstream(target) << "old";
     document.SetCurrentPageRect(CropRect{10, 10, 100, 100}, false);
@@ -346,6 +347,26 @@ TEST_F(SaveTest, ASaveThroughALinkReplacesTheFileItNames) {
     ASSERT_TRUE(SaveAs(link));
     EXPECT_TRUE(fs::is_symlink(link)) << "the link stays a link";
     EXPECT_EQ(fixtures::ReadFileBytes(target), fixtures::ReadFileBytes(input));
+}
+
+TEST_F(SaveTest, AReadOnlyFileIsReplacedOnlyWhenTheUserSaysSoAgain) {
+    const std::string kept = dir.file("kept.pdf");
+    std::ofstream(kept) << "the user's";
+    ::chmod(kept.c_str(), 0444);
+    document.SetCurrentPageRect(CropRect{10, 10, 100, 100}, false);
+    std::vector<std::string> asked;
+    bool answer = false;
+    platform::SetQuestionHandler([&](const std::string &, const std::string &text) {
+        asked.push_back(text);
+        return answer;
+    });
+    EXPECT_FALSE(SaveAs(kept));
+    ASSERT_EQ(asked.size(), 1u);
+    EXPECT_NE(asked[0].find("is read-only"), std::string::npos) << asked[0];
+    EXPECT_EQ(fixtures::ReadFileBytes(kept), "the user's");
+    answer = true;
+    EXPECT_TRUE(SaveAs(kept)) << (messages.empty() ? "" : messages.back());
+    EXPECT_EQ(fixtures::ReadFileBytes(kept).rfind("%PDF-", 0), 0u);
 }
 
 TEST(CropRunTest, AToolThatEndsWithoutWritingLeavesAnExistingFileAFailure) {
