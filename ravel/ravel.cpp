@@ -1868,19 +1868,28 @@ void CleanPage(fz_context *ctx, pdf_document *pdf, pdf_page *page, Cleaning &cle
     // filter's rewrite of it would change nothing that shows.
     pdf_obj *ownContents = pdf_keep_obj(ctx, pdf_dict_get(ctx, obj, PDF_NAME(Contents)));
     pdf_obj *ownResources = pdf_keep_obj(ctx, pdf_dict_get(ctx, obj, PDF_NAME(Resources)));
+    volatile bool restored = true;
     fz_try(ctx) { FilterPage(ctx, pdf, page, cleaning, keep, res); }
     fz_always(ctx) {
+        // Given back in a block of its own: a page that a repair of the
+        // file has taken away fails here too, and what was kept must still
+        // be let go.
         if (keep.glyphs == 0 && keep.images == 0 && keep.drawings == 0) {
-            pdf_dict_put(ctx, obj, PDF_NAME(Contents), ownContents);
-            if (ownResources)
-                pdf_dict_put(ctx, obj, PDF_NAME(Resources), ownResources);
-            else
-                pdf_dict_del(ctx, obj, PDF_NAME(Resources));
+            fz_try(ctx) {
+                pdf_dict_put(ctx, obj, PDF_NAME(Contents), ownContents);
+                if (ownResources)
+                    pdf_dict_put(ctx, obj, PDF_NAME(Resources), ownResources);
+                else
+                    pdf_dict_del(ctx, obj, PDF_NAME(Resources));
+            }
+            fz_catch(ctx) { restored = false; }
         }
         pdf_drop_obj(ctx, ownContents);
         pdf_drop_obj(ctx, ownResources);
     }
     fz_catch(ctx) { fz_rethrow(ctx); }
+    if (!restored)
+        fz_throw(ctx, FZ_ERROR_GENERIC, "a page's content cannot be given back");
     if (structure.tagged && (keep.glyphs || keep.images || keep.drawings)) {
         // Marked content that painted and paints no more.
         ObserveMarkedContent(ctx, pdf, pdf_dict_get(ctx, obj, PDF_NAME(Contents)),
