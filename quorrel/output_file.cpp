@@ -26,6 +26,21 @@ constexpr size_t kBuffer = 1 << 20;
 // The temporary file being written, for the signal handler; null when none.
 std::atomic<const char *> g_temporary{nullptr};
 
+// The folder `path` lies in.
+std::filesystem::path FolderOf(const std::filesystem::path &path) {
+    return path.has_parent_path() ? path.parent_path() : std::filesystem::path(".");
+}
+
+// Whether `item` (as lstat or stat saw it) was made by another user than
+// this one and the folder's owner, in `folder`, a folder where everyone may
+// make files but remove only their own (such as /tmp): the one place
+// another user may have put it for this user to write into.
+bool AnotherUsersInSharedFolder(const struct stat &item, const std::filesystem::path &folder) {
+    struct stat dir {};
+    return ::stat(folder.c_str(), &dir) == 0 && (dir.st_mode & S_ISVTX) && (dir.st_mode & S_IWOTH) &&
+           item.st_uid != ::geteuid() && item.st_uid != dir.st_uid;
+}
+
 extern "C" void RemoveTemporaryAndStop(int signal) {
     if (const char *path = g_temporary.load())
         ::unlink(path);
@@ -107,10 +122,8 @@ bool OutputFile::FollowLinks(std::string &error) {
         // user nor the folder's owner is not followed: another user may
         // have planted it there to have a file of this user's replaced.
         // (The rule the kernel keeps with fs.protected_symlinks.)
-        const std::filesystem::path parent = named.has_parent_path() ? named.parent_path() : ".";
-        struct stat folder {};
-        if (::stat(parent.c_str(), &folder) == 0 && (folder.st_mode & S_ISVTX) && (folder.st_mode & S_IWOTH) &&
-            link.st_uid != ::geteuid() && link.st_uid != folder.st_uid) {
+        const std::filesystem::path parent = FolderOf(named);
+        if (AnotherUsersInSharedFolder(link, parent)) {
             error = named.string() + " is a link that another user made in the shared folder " + parent.string() +
                     "; it is not followed, and nothing is written";
             return false;
@@ -135,11 +148,8 @@ bool OutputFile::OpenDirect(const struct stat &existing, std::string &error) {
     const char *kind = S_ISFIFO(existing.st_mode) ? "a pipe" : "a device";
     // One that another user made in a folder where everyone may make files
     // (as /tmp) is not written into: it would hand that user the copy.
-    const std::filesystem::path named(m_path);
-    const std::filesystem::path parent = named.has_parent_path() ? named.parent_path() : ".";
-    struct stat folder {};
-    if (::stat(parent.c_str(), &folder) == 0 && (folder.st_mode & S_ISVTX) && (folder.st_mode & S_IWOTH) &&
-        existing.st_uid != ::geteuid() && existing.st_uid != folder.st_uid) {
+    const std::filesystem::path parent = FolderOf(m_path);
+    if (AnotherUsersInSharedFolder(existing, parent)) {
         error = m_path + " is " + kind + " that another user made in the shared folder " + parent.string() +
                 "; nothing is written into it";
         return false;

@@ -46,6 +46,19 @@ void Untrack(pid_t pid) {
     }
 }
 
+// Takes the tool whose process is `pid` off the list when it goes, and
+// forgets the number.
+class UntrackAtEnd {
+public:
+    explicit UntrackAtEnd(qint64 &pid) : m_pid(pid) {}
+    ~UntrackAtEnd() { Untrack(pid_t(std::exchange(m_pid, 0))); }
+    UntrackAtEnd(const UntrackAtEnd &) = delete;
+    UntrackAtEnd &operator=(const UntrackAtEnd &) = delete;
+
+private:
+    qint64 &m_pid;
+};
+
 extern "C" void StopToolsAndEnd(int signal) {
     // Only async-signal-safe calls: each tool is told to stop (it removes
     // its temporary file), and is waited for, left for its parent to reap.
@@ -200,12 +213,9 @@ bool CropRun::Report(const Job &job, QByteArray &json, QString &reason, const QB
         reason = QStringLiteral("the crop tool %1 could not be started (%2)").arg(job.tool, process.errorString());
         return false;
     }
-    const pid_t pid = pid_t(process.processId());
-    Track(pid);
-    struct Forget {
-        pid_t pid;
-        ~Forget() { Untrack(pid); }
-    } forget{pid};
+    qint64 pid = process.processId();
+    Track(pid_t(pid));
+    const UntrackAtEnd untrack(pid);
     WritePassword(process, job);
     if (listOnInput)
         process.write(list);
@@ -310,10 +320,7 @@ void CropRun::Ended(int exitCode, QProcess::ExitStatus status) {
 bool CropRun::Stop() {
     if (!IsRunning())
         return false;
-    struct Forget {
-        qint64 &pid;
-        ~Forget() { Untrack(pid_t(std::exchange(pid, 0))); }
-    } forget{m_pid};
+    const UntrackAtEnd untrack(m_pid);
     m_stopping = true;
     m_process->terminate();  // SIGTERM: the tool removes its temporary file
     if (!m_process->waitForFinished(5000)) {
