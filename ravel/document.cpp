@@ -391,6 +391,19 @@ void SeekDescriptor(fz_context *ctx, void *state, int64_t offset, int whence) {
         fz_throw(ctx, FZ_ERROR_GENERIC, "cannot seek in the repaired copy");
 }
 
+Document *OpenToWrite(const char *path, const char *password, int fd, Descriptor &descriptor, bool mapPages) {
+    WriteFailed(0, "");
+    if (fd < 0)
+        return nullptr;
+    Document *doc = OpenDocumentAt(path, password, nullptr, mapPages);
+    if (!doc) {
+        WriteFailed(0, "the file cannot be read");
+        return nullptr;
+    }
+    descriptor = {fd, std::max<off_t>(0, ::lseek(fd, 0, SEEK_CUR))};
+    return doc;
+}
+
 fz_output *NewDescriptorOutput(fz_context *ctx, Descriptor &descriptor) {
     fz_output *out = fz_new_output(ctx, 1 << 16, &descriptor, WriteToDescriptor, nullptr, nullptr);
     out->seek = SeekDescriptor;

@@ -83,6 +83,10 @@ struct Descriptor {
     int fd;
     off_t start;
 };
+// The document at `path` opened to write a copy of into the open file
+// `fd`, from where the file stands; null, with the reason for
+// LS_LastWriteError, when it cannot be.
+Document *OpenToWrite(const char *path, const char *password, int fd, Descriptor &descriptor, bool mapPages);
 // A MuPDF output writing to `descriptor`, which must outlive it; throws as
 // MuPDF does. A write that fails records its error for LS_LastWriteError.
 fz_output *NewDescriptorOutput(fz_context *ctx, Descriptor &descriptor);

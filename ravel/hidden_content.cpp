@@ -751,19 +751,12 @@ extern "C" {
 __attribute__((visibility("default"))) int LS_WriteWithoutHidden(const char *path, const char *password, int fd,
                                                                  int32_t *removed) {
     try {
-        WriteFailed(0, "");
-        if (fd < 0)
+        Descriptor descriptor{};
+        Document *doc = OpenToWrite(path, password, fd, descriptor, true);
+        if (!doc)
             return 0;
-        Document *doc = OpenDocumentAt(path, password, nullptr);
-        if (!doc) {
-            WriteFailed(0, "the file cannot be read");
-            return 0;
-        }
         fz_context *ctx = doc->ctx;
         pdf_document *pdf = doc->pdf;
-        Descriptor descriptor{fd, ::lseek(fd, 0, SEEK_CUR)};
-        if (descriptor.start < 0)
-            descriptor.start = 0;
         Cleaning cleaning;
         const Keep &total = cleaning.total;
         const std::unordered_set<int> &goneWidgets = cleaning.goneWidgets;

@@ -705,19 +705,12 @@ __attribute__((visibility("default"))) int LS_GetPDFThumbnail(const char *pdfPat
 
 __attribute__((visibility("default"))) int LS_WriteRepaired(const char *path, int fd) {
     try {
-        WriteFailed(0, "");
-        if (fd < 0)
+        Descriptor descriptor{};
+        Document *doc = OpenToWrite(path, nullptr, fd, descriptor, false);  // written object by object
+        if (!doc)
             return 0;
-        Document *doc = OpenDocumentAt(path, nullptr, nullptr, false);  // written object by object
-        if (!doc) {
-            WriteFailed(0, "the file cannot be read");
-            return 0;
-        }
         fz_context *ctx = doc->ctx;
         pdf_document *pdf = doc->pdf;
-        Descriptor descriptor{fd, ::lseek(fd, 0, SEEK_CUR)};
-        if (descriptor.start < 0)
-            descriptor.start = 0;
         fz_output *volatile out = nullptr;
         volatile int written = 0;
         fz_try(ctx) {
