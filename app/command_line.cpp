@@ -31,7 +31,7 @@ namespace {
 constexpr const char *kUsage =
     "usage: orvane [FILE]\n"
     "       orvane --auto-crop IN.pdf -o OUT.pdf [--uniform] [--margin PTS] [--pages RANGE]\n"
-    "                          [--split COLSxROWS [--right-to-left]]\n"
+    "                          [--split COLSxROWS [--right-to-left] [--even]]\n"
     "       orvane --crop IN.pdf -o OUT.pdf --margins L,T,R,B[pt|mm|in] [--pages RANGE]\n"
     "       either with [--password-file FILE] [--remove-hidden] [--report]\n"
     "\n"
@@ -62,10 +62,15 @@ constexpr const char *kUsage =
     "                        for a scan of two facing pages or 2x1 for two\n"
     "                        columns, 1x2 for a page over a page; up to 4x4. The\n"
     "                        cuts are placed at the gutters (or a scan's fold)\n"
-    "                        of each page's content; the cells follow in\n"
-    "                        reading order, rows from the top, left to right\n"
+    "                        of each page's content, and each cell is cropped\n"
+    "                        to its own print (--margin and --uniform apply to\n"
+    "                        the cells); the cells follow in reading order,\n"
+    "                        rows from the top, left to right. A page or a row\n"
+    "                        without a gutter or fold is left whole, with a\n"
+    "                        warning\n"
     "  --right-to-left       with --split, the cells of a row from the right,\n"
     "                        for books read so\n"
+    "  --even                with --split, cut evenly where there is no gutter\n"
     "  -h, --help            show this text\n"
     "\n"
     "--crop writes OUT.pdf with every page of RANGE cut to exact margins,\n"
@@ -201,7 +206,7 @@ int RunCommandLine(int argc, char **argv) {
     // Files are named by the bytes given, whatever they are.
     auto file = [](const char *arg) { return platform::PathFromNative(arg); };
     crop::AutoCropJob job;
-    bool autoCrop = false, exact = false, contentOptions = false, wantReport = false;
+    bool autoCrop = false, exact = false, contentOptions = false, wantReport = false, evenSplit = false;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         auto value = [&](QString &into) {
@@ -255,6 +260,8 @@ int RunCommandLine(int argc, char **argv) {
             job.removeHidden = true;
         } else if (arg == "--report") {
             wantReport = true;
+        } else if (arg == "--even") {
+            evenSplit = true;
         } else if (arg == "--right-to-left") {
             job.rightToLeft = true;
         } else if (arg == "--uniform") {
@@ -292,8 +299,12 @@ int RunCommandLine(int argc, char **argv) {
         return Usage(QStringLiteral("--margins goes with --crop; --auto-crop finds the content (its --margin adds points round it)"));
     if (job.rightToLeft && !job.split)
         return Usage(QStringLiteral("--right-to-left goes with --split"));
-    if (job.split && (exact || job.options.uniform))
-        return Usage(QStringLiteral("--split goes with --auto-crop, and not with --uniform"));
+    if (job.split && exact)
+        return Usage(QStringLiteral("--split goes with --auto-crop"));
+    if (evenSplit && !job.split)
+        return Usage(QStringLiteral("--even goes with --split"));
+    if (job.split)
+        job.split->even = evenSplit;
     if (exact && contentOptions)
         return Usage(QStringLiteral("--uniform and --margin go with --auto-crop, not --crop"));
     if (job.output.isEmpty())

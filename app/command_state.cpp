@@ -39,8 +39,9 @@ CommandState StateFor(int id, const CommandContext &c);
 
 CommandState CommandStateFor(int id, const CommandContext &c) {
     CommandState state = StateFor(id, c);
-    // Shrink All Pages holds back the same, and itself.
-    if ((c.cropRunning || c.shrinkingAll) && (HeldByCropRun(id) || id == res::ID_SHRINK_ALL_PAGES))
+    // Shrink All Pages and Split Pages hold back the same, and themselves.
+    if ((c.cropRunning || c.shrinkingAll || c.splitting) &&
+        (HeldByCropRun(id) || id == res::ID_SHRINK_ALL_PAGES || id == res::ID_SPLIT_PAGES || id == res::ID_CROP_BOX))
         state.enabled = false;
     return state;
 }
@@ -85,9 +86,22 @@ CommandState StateFor(int id, const CommandContext &c) {
     case ID_FILE_PRINT_DIRECT:
     case ID_FILE_PRINT_PREVIEW:
         return {c.hasPicture && c.pageViewActive, false};
-    case ID_EDIT_COPY:   // the keys of Cut All
-    case ID_EDIT_PASTE:  // the keys of Delete Rectangle
+    case ID_EDIT_COPY:   // the selected region copied
+    case ID_EDIT_PASTE:  // and pasted
         return {c.hasPicture, false};
+    case ID_MOVE_LEFT:
+    case ID_MOVE_RIGHT:
+    case ID_MOVE_UP:
+    case ID_MOVE_DOWN:
+    case ID_GROW_LEFT:
+    case ID_GROW_RIGHT:
+    case ID_GROW_UP:
+    case ID_GROW_DOWN:
+    case ID_SHRINK_LEFT:
+    case ID_SHRINK_RIGHT:
+    case ID_SHRINK_UP:
+    case ID_SHRINK_DOWN:
+        return {c.hasPicture && !c.overlayWanted && !c.cropRunning && !c.shrinkingAll && !c.splitting, false};
     case ID_EDIT_UNDO:
         return {c.canUndo, false};
     case ID_EDIT_REDO:
@@ -101,7 +115,7 @@ CommandState StateFor(int id, const CommandContext &c) {
     case ID_PAGES_TO_CHECK:
         return {c.hasOutliers, false};
     case ID_STOP_WORK:
-        return {c.shrinkingAll || c.overlayBuilding, false};
+        return {c.shrinkingAll || c.splitting || c.overlayBuilding, false};
     default:
         if (id >= ID_FORWARD_FIRST && id <= ID_FORWARD_LAST)
             return {c.hasPicture, false};

@@ -19,12 +19,13 @@ struct CommandContext {
     bool cropRunning = false;     // a cropped copy is being written
     bool pdf = false;             // the open document is a PDF
     bool shrinkingAll = false;    // Shrink All Pages runs
+    bool splitting = false;       // Split Pages runs
     bool overlayWanted = false;   // the overlay is shown or being built
     bool overlayBuilding = false;
     bool hasOutliers = false;     // Shrink All Pages found pages to check
-    bool rightToLeft = false;
+    bool rightToLeft = false;       // the regions of a row go into the copy from the right
     bool removeHidden = false;      // the copy keeps nothing outside the crops
-    bool reportBeforeSaving = true; // what a save changes is shown first     // the regions of a row go into the copy from the right
+    bool reportBeforeSaving = true; // what a save changes is shown first
     bool preview = false;         // the page view shows the page as the copy will have it
 };
 

@@ -282,11 +282,17 @@ std::optional<QRect> ContentDetector::Detect(const PixelView &view, const QRect 
 }
 
 std::optional<QRect> ContentDetector::Detect(const PixelView &view, const QRect &area, const Paper &paper) const {
-    if (!view.Valid() || Clip(view, area).isEmpty())
+    return Detect(view, area, paper, 0);
+}
+
+std::optional<QRect> ContentDetector::Detect(const PixelView &view, const QRect &area, const Paper &paper,
+                                             unsigned cutSides) const {
+    const QRect a = Clip(view, area);
+    if (!view.Valid() || a.isEmpty())
         return std::nullopt;
     if (view.channels == 1)
-        return paper.pureWhite ? ExactBox<1>(view, area) : ScanBox<1>(view, area, paper);
-    return paper.pureWhite ? ExactBox<3>(view, area) : ScanBox<3>(view, area, paper);
+        return paper.pureWhite ? ExactBox<1>(view, area) : ScanBox<1>(view, area, paper, cutSides);
+    return paper.pureWhite ? ExactBox<3>(view, area) : ScanBox<3>(view, area, paper, cutSides);
 }
 
 template <int C>
@@ -334,7 +340,8 @@ std::optional<QRect> ContentDetector::ExactBox(const PixelView &view, const QRec
 }
 
 template <int C>
-std::optional<QRect> ContentDetector::ScanBox(const PixelView &view, const QRect &area, const Paper &paper) const {
+std::optional<QRect> ContentDetector::ScanBox(const PixelView &view, const QRect &area, const Paper &paper,
+                                              unsigned cutSides) const {
     const QRect a = Clip(view, area);
     const int w = a.width(), h = a.height();
     // Content pixels of the area, with counts per row and column.
@@ -371,10 +378,38 @@ std::optional<QRect> ContentDetector::ScanBox(const PixelView &view, const QRect
             if (++depth > limit)
                 return 0;  // runs on into the page: printed, not an edge
         }
-        return core ? depth : 0;
+        if (!core)
+            return 0;
+        // A band turned with a page scanned askew ends in a slant: its
+        // last lines, each emptier than the one before, are its own.
+        const int tail = std::max(2, across / 100);
+        for (int k = 0, before = across; k < tail && depth < length; ++k) {
+            const int c = counts[size_t(reverse ? length - 1 - depth : depth)];
+            if (c == 0 || c > before)
+                break;
+            before = c;
+            ++depth;
+        }
+        return depth;
     };
-    const int cutTop = a.top() == 0 ? bandFrom(rowCount, w, h, false) : 0;
-    const int cutBottom = a.bottom() == view.height - 1 ? bandFrom(rowCount, w, h, true) : 0;
+    // A fold's shadow along a cut: every line that is not empty, out from
+    // the cut, as long as it stays as thin as a band; print that runs on
+    // into it (a picture bleeding into the gutter) keeps it all.
+    auto shadowFrom = [](const std::vector<int> &counts, int across, int length, bool reverse) {
+        const int limit = std::max(1, int(kBandDepth * length)), empty = across / 500;
+        int depth = 0;
+        while (depth < length && counts[size_t(reverse ? length - 1 - depth : depth)] > empty)
+            if (++depth > limit)
+                return 0;
+        return depth;
+    };
+    auto side = [&](unsigned which, bool atEdge, const std::vector<int> &counts, int across, int length, bool reverse) {
+        if (cutSides & which)
+            return shadowFrom(counts, across, length, reverse);
+        return atEdge ? bandFrom(counts, across, length, reverse) : 0;
+    };
+    const int cutTop = side(Top, a.top() == 0, rowCount, w, h, false);
+    const int cutBottom = side(Bottom, a.bottom() == view.height - 1, rowCount, w, h, true);
     const int rowsFrom = cutTop, rowsTo = std::max(cutTop, h - cutBottom);
     // Only the columns a band along the left or right edge could reach
     // are counted.
@@ -386,8 +421,8 @@ std::optional<QRect> ContentDetector::ScanBox(const PixelView &view, const QRect
         for (int x = std::max(edge, w - edge); x < w; ++x)
             columnCount[size_t(x)] += m[x];
     }
-    const int cutLeft = a.left() == 0 ? bandFrom(columnCount, rowsTo - rowsFrom, w, false) : 0;
-    const int cutRight = a.right() == view.width - 1 ? bandFrom(columnCount, rowsTo - rowsFrom, w, true) : 0;
+    const int cutLeft = side(Left, a.left() == 0, columnCount, rowsTo - rowsFrom, w, false);
+    const int cutRight = side(Right, a.right() == view.width - 1, columnCount, rowsTo - rowsFrom, w, true);
     const int colsFrom = cutLeft, colsTo = std::max(cutLeft, w - cutRight);
     if (rowsFrom >= rowsTo || colsFrom >= colsTo)
         return std::nullopt;

@@ -76,12 +76,16 @@ public:
     // unusable picture.
     std::optional<QRect> Detect(const PixelView &view, const QRect &area) const;
     std::optional<QRect> Detect(const PixelView &view, const QRect &area, const Paper &paper) const;
+    // With the sides of the area that are cuts through a fold (`cutSides`,
+    // of Side): on a scan, the fold's shadow along each is left out too.
+    enum Side : unsigned { Left = 1, Top = 2, Right = 4, Bottom = 8 };
+    std::optional<QRect> Detect(const PixelView &view, const QRect &area, const Paper &paper, unsigned cutSides) const;
 
 private:
     template <int C>
     std::optional<QRect> ExactBox(const PixelView &view, const QRect &area) const;
     template <int C>
-    std::optional<QRect> ScanBox(const PixelView &view, const QRect &area, const Paper &paper) const;
+    std::optional<QRect> ScanBox(const PixelView &view, const QRect &area, const Paper &paper, unsigned cutSides) const;
     template <int C>
     static Paper EstimatePaperOf(const PixelView &view);
     template <int C>

@@ -346,16 +346,18 @@ bool SplitValues(const QString &input, int pageCount, const AutoCropJob &job, Au
                                           page.error.toStdString() + "); it is left as it is");
                 return;
             }
-            std::vector<CropRect> cells =
-                SplitPage(PixelView::Of(*page.bitmap), page.bitmap->width / page.width, grid);
-            std::vector<CropRect> grown;
-            for (const CropRect &c : cells)
-                grown.push_back({std::max(0.0, c.left - margin), std::max(0.0, c.top - margin),
-                                 std::min(page.width, c.right + margin), std::min(page.height, c.bottom + margin)});
+            const SplitCells split = SplitPage(PixelView::Of(*page.bitmap), page.bitmap->width / page.width, grid);
+            const std::vector<CropRect> cells =
+                FitCells(split.cells, margin, job.options.uniform, page.width, page.height);
             std::vector<std::string> all;
-            for (int i : ReadingOrder(grown, rightToLeft))
-                all.push_back(PageValueFor(grown[size_t(i)], int(std::trunc(page.height))));
+            for (int i : ReadingOrder(cells, rightToLeft))
+                all.push_back(PageValueFor(cells[size_t(i)], int(std::trunc(page.height))));
             std::lock_guard lock(mutex);
+            if (split.missed > 0)
+                report.warnings.push_back("page " + std::to_string(page.page) +
+                                          (split.cells.size() > 1 ? " has a row with no gutter or fold to cut at; that row is left whole"
+                                                                  : " has no gutter or fold to cut at; it is left whole") +
+                                          " (--even splits evenly there)");
             values[page.page] = std::move(all);
         },
         [&progress](int done, int total) {

@@ -250,8 +250,9 @@ bool COrvaneDoc::OpenDocument(const QString &path, QString &reason, const platfo
         reason = QStringLiteral("a cropped copy is being written; wait until it is done");
         return false;
     }
-    if (IsShrinkingAll()) {
-        reason = QStringLiteral("Shrink All Pages is running; stop it (Esc) or wait until it is done");
+    if (IsShrinkingAll() || IsSplitting()) {
+        reason = QStringLiteral("%1 is running; stop it (Esc) or wait until it is done")
+                     .arg(IsSplitting() ? QStringLiteral("Split Pages") : QStringLiteral("Shrink All Pages"));
         return false;
     }
     if (path.isEmpty()) {
@@ -445,6 +446,7 @@ void COrvaneDoc::ResetCropFile(int pageCount) {
     m_touched.clear();
     m_stepOpen = false;
     m_changedSinceSave = false;
+    m_savedList.clear();
     const bool hadHistory = CanUndo() || CanRedo();
     m_regions.Reset(pageCount);
     if (hadHistory)
@@ -614,7 +616,7 @@ void COrvaneDoc::AddRegion(const CropRect &rect, bool drawn) {
     }
     if (m_regions.RegionCount(m_currentPage) >= CropSet::kMaxRegions) {
         emit StatusMessage(QStringLiteral("The region was not added: a page holds at most %1 regions, and this one has "
-                                          "them all. Delete one first (Ctrl+V).")
+                                          "them all. Delete one first (Delete Rectangle, Del).")
                                .arg(CropSet::kMaxRegions));
         return;
     }
@@ -641,6 +643,40 @@ void COrvaneDoc::DeleteSelectedRegion() {
     m_touched.insert(m_currentPage);
     m_cropRect = SelectedShown();
     CommitEdit();
+}
+
+void COrvaneDoc::CopySelectedRegion() {
+    const CropRect r = m_cropRect.Normalized();
+    if (!HasPicture() || m_regions.Selected(m_currentPage) < 0 || r.IsEmpty()) {
+        emit StatusMessage(QStringLiteral("Nothing was copied: the shown page has no region selected."));
+        return;
+    }
+    m_copied = r;
+    emit StatusMessage(QStringLiteral("Copied the selected region (%1 \u00d7 %2 pt); Paste (Ctrl+V) puts it on the shown page.")
+                           .arg(r.right - r.left, 0, 'f', 1)
+                           .arg(r.bottom - r.top, 0, 'f', 1));
+}
+
+void COrvaneDoc::PasteRegion() {
+    if (!Editable() || m_overlayShown)
+        return;
+    if (!m_copied) {
+        emit StatusMessage(QStringLiteral("Nothing to paste: copy a region first (Ctrl+C)."));
+        return;
+    }
+    const std::optional<std::pair<double, double>> size = ShownPageSize(m_currentPage);
+    if (!size)
+        return;
+    const CropRect r{std::max(0.0, m_copied->left), std::max(0.0, m_copied->top), std::min(size->first, m_copied->right),
+                     std::min(size->second, m_copied->bottom)};
+    if (r.right - r.left < 1 || r.bottom - r.top < 1) {
+        emit StatusMessage(QStringLiteral("The copied region lies outside this page; nothing was pasted."));
+        return;
+    }
+    const int before = m_regions.RegionCount(m_currentPage);
+    AddRegion(r, false);
+    if (m_regions.RegionCount(m_currentPage) > before)
+        emit StatusMessage(QStringLiteral("Pasted the region onto page %1.").arg(m_currentPage));
 }
 
 void COrvaneDoc::NudgeSelectedRegion(double left, double top, double right, double bottom) {
@@ -858,7 +894,9 @@ std::string COrvaneDoc::ExportCropList() const {
 bool COrvaneDoc::HasUnsavedRectangles() const {
     if (OverlayRectanglePending())
         return true;
-    return m_changedSinceSave && HasPicture() && HasAnyRectangle();
+    // Undo and Redo may have brought back exactly what was saved.
+    return m_changedSinceSave && HasPicture() && HasAnyRectangle() &&
+           (m_savedList.empty() || ExportCropList() != m_savedList);
 }
 
 bool COrvaneDoc::KeepUnsavedAside(QString &reason) {
@@ -998,6 +1036,7 @@ void COrvaneDoc::CropRunEnded(bool ok, const QString &message) {
     }
     if (ok) {
         m_changedSinceSave = false;
+        m_savedList = ExportCropList();
         QString status = message.section(QLatin1Char('\n'), 0, 0);
         if (m_cropRun.CurrentJob().removeHidden) {
             // What removing the hidden content saved.
@@ -1094,7 +1133,8 @@ void COrvaneDoc::ShrinkAllEnded(const AutoCropResult &result, uint64_t run) {
     emit StatusMessage(text + QStringLiteral("."));
 }
 
-bool COrvaneDoc::SplitPages(const SplitGrid &grid, const std::vector<int> &pages, QString &reason) {
+bool COrvaneDoc::SplitPages(const SplitGrid &grid, const std::vector<int> &pages, double margin, bool uniform,
+                            QString &reason) {
     if (!IsOpen() || !m_scheduler || m_pageSource->Kind() != render::SourceKind::Pdf) {
         reason = QStringLiteral("only the pages of an open PDF document can be split");
         return false;
@@ -1106,7 +1146,7 @@ bool COrvaneDoc::SplitPages(const SplitGrid &grid, const std::vector<int> &pages
     // Each page's cells, collected on the render threads.
     struct Found {
         std::mutex mutex;
-        std::map<int, std::vector<CropRect>> cells;
+        std::map<int, SplitCells> cells;
         int failed = 0;
     };
     auto found = std::make_shared<Found>();
@@ -1116,11 +1156,11 @@ bool COrvaneDoc::SplitPages(const SplitGrid &grid, const std::vector<int> &pages
     walk = PageWalk::Start(
         m_scheduler, pages,
         [found, grid](const PageWalk::Page &page) {
-            std::vector<CropRect> cells;
+            SplitCells cells;
             if (page.bitmap && page.width > 0)
                 cells = SplitPage(PixelView::Of(*page.bitmap), page.bitmap->width / page.width, grid);
             std::lock_guard lock(found->mutex);
-            if (cells.empty())
+            if (cells.cells.empty())
                 ++found->failed;
             else
                 found->cells[page.page] = std::move(cells);
@@ -1134,14 +1174,14 @@ bool COrvaneDoc::SplitPages(const SplitGrid &grid, const std::vector<int> &pages
                 },
                 Qt::QueuedConnection);
         },
-        [self, found, generation] {
+        [self, found, generation, margin, uniform] {
             QMetaObject::invokeMethod(
                 self,
-                [self, found, generation] {
+                [self, found, generation, margin, uniform] {
                     if (!self || self->m_generation != generation || !self->m_splitWalk)
                         return;
                     std::lock_guard lock(found->mutex);
-                    self->SplitEnded(found->cells, found->failed);
+                    self->SplitEnded(found->cells, found->failed, margin, uniform);
                 },
                 Qt::QueuedConnection);
         }, render::RenderScheduler::kBackground, PageWalk::Colours::Grey);
@@ -1151,24 +1191,36 @@ bool COrvaneDoc::SplitPages(const SplitGrid &grid, const std::vector<int> &pages
     return true;
 }
 
-void COrvaneDoc::SplitEnded(const std::map<int, std::vector<CropRect>> &cells, int failed) {
+void COrvaneDoc::SplitEnded(const std::map<int, SplitCells> &cells, int failed, double margin, bool uniform) {
     m_splitWalk.reset();
     const std::vector<std::pair<double, double>> sizes = m_pageSource->PageSizes();
+    std::vector<Outlier> whole;
     BeginEdit();
-    for (const auto &[page, pageCells] : cells) {
+    for (const auto &[page, split] : cells) {
         const std::optional<std::pair<double, double>> size = SizeOf(sizes, page);
         if (!size)
             continue;
         // The cells as the grid has them; the copy takes them in reading order.
         std::vector<std::string> values;
-        for (const CropRect &cell : pageCells)
+        for (const CropRect &cell : FitCells(split.cells, margin, uniform, size->first, size->second))
             values.push_back(PageValueFor(cell, int(std::trunc(std::min(size->second, 1.0e9)))));
         EditValues(page, values);
+        if (split.missed > 0)
+            whole.push_back({page, split.cells.size() > 1 ? "no gutter: row left whole" : "no gutter: left whole",
+                             split.cells.size() > 1 ? "a row of it has no gutter or fold to cut at, so the row is left whole"
+                                                    : "it has no gutter or fold to cut at, so it is left whole"});
     }
     m_cropRect = SelectedShown();
     CommitEdit();
+    m_outliers = std::move(whole);
+    emit OutliersChanged();
     emit WholeDocumentWorkChanged(false);
-    QString text = QStringLiteral("Split Pages: %1 pages split").arg(cells.size());
+    int split = 0;
+    for (const auto &[page, found] : cells)
+        split += found.cells.size() > 1;
+    QString text = QStringLiteral("Split Pages: %1 of %2 pages split").arg(split).arg(cells.size() + size_t(failed));
+    if (!m_outliers.empty())
+        text += QStringLiteral(", %1 without a gutter left whole (to check)").arg(m_outliers.size());
     if (failed > 0)
         text += QStringLiteral(", %1 that could not be rendered left as they were").arg(failed);
     emit StatusMessage(text + QStringLiteral("."));

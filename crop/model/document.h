@@ -108,6 +108,12 @@ public:
     void AddRegion(const CropRect &rect, bool drawn);
     // Delete Rectangle: the selected region goes, the others stay.
     void DeleteSelectedRegion();
+    // Copy (Ctrl+C): the shown page's selected region kept to be pasted;
+    // Paste (Ctrl+V): it added to the shown page as a region of its own,
+    // within the page, and selected (one undo step). The status bar says
+    // what was done, or why nothing was.
+    void CopySelectedRegion();
+    void PasteRegion();
     // The arrow keys: the selected region's edges moved by these points
     // (x to the right, y down). Moves within a second of the one before,
     // on the same page, are one undo step with it.
@@ -178,10 +184,12 @@ public:
     bool IsShrinkingAll() const { return bool(m_shrinkWalk); }
     // Split Pages: in the background, every page of `pages` rendered and
     // its regions become the cells of `grid`, cut at the gutters of its
-    // content (SplitPage). One undo step; while it runs nothing else
+    // content (SplitPage) and fitted with `margin` and `uniform`
+    // (FitCells). Pages with a cut not made for want of a gutter are the
+    // pages to check then. One undo step; while it runs nothing else
     // changes the rectangles, and Esc stops it with nothing changed. False,
     // with the reason, when it cannot start.
-    bool SplitPages(const SplitGrid &grid, const std::vector<int> &pages, QString &reason);
+    bool SplitPages(const SplitGrid &grid, const std::vector<int> &pages, double margin, bool uniform, QString &reason);
     bool IsSplitting() const { return bool(m_splitWalk); }
     // Stops Shrink All Pages (nothing changes) and the building of the
     // overlay.
@@ -432,6 +440,7 @@ private:
     bool m_reportBeforeSaving = false;  // the window turns it on from its settings
     CropRun m_cropRun;
     bool m_changedSinceSave = false;
+    std::string m_savedList;  // the crop list of the last copy saved; empty before one
     std::shared_ptr<render::RenderScheduler> m_scheduler;
     std::shared_ptr<render::PageCache> m_cache;
     uint64_t m_readAheadJob = 0;  // the scheduler's job rendering ahead
@@ -445,9 +454,10 @@ private:
     bool m_readAhead = true;
     std::shared_ptr<PageWalk> m_shrinkWalk;
     std::shared_ptr<PageWalk> m_splitWalk;
-    void SplitEnded(const std::map<int, std::vector<CropRect>> &cells, int failed);
+    void SplitEnded(const std::map<int, SplitCells> &cells, int failed, double margin, bool uniform);
     uint64_t m_shrinkRun = 0;  // tells a stopped run's late result from the running one's
     std::vector<Outlier> m_outliers;
+    std::optional<CropRect> m_copied;  // the region Copy kept
     // The overlay as it is built: pixels top-down, blue first, and the
     // size of each page in points.
     struct OverlayCanvas {

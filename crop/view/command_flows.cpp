@@ -8,6 +8,7 @@
 #include "platform/dialogs.h"
 #include "platform/file_identity.h"
 #include "platform/file_names.h"
+#include "render/page_render.h"
 #include "res/command_ids.h"
 
 #include <QApplication>
@@ -105,6 +106,18 @@ void CommandFlows::CropBox(QWidget *parent) {
         m_document.SetMargins(dialog.AcceptedMargins(), dialog.Pages());
 }
 
+namespace {
+
+// A bitmap as an image, rows top-down.
+QImage ImageOf(const PixelView &page) {
+    QImage image(page.width, page.height, QImage::Format_BGR888);
+    for (int y = 0; y < page.height && !image.isNull(); ++y)
+        std::memcpy(image.scanLine(y), page.Row(y), size_t(page.width) * 3);
+    return image;
+}
+
+}  // namespace
+
 void CommandFlows::SplitPages(QWidget *parent) {
     if (!m_document.HasPicture() || m_document.OverlayWanted())
         return;
@@ -112,15 +125,25 @@ void CommandFlows::SplitPages(QWidget *parent) {
     const CPagePicture &picture = m_document.PagePicture();
     if (!page.Valid() || picture.PageWidth() <= 0)
         return;
-    // The shown page as an image to draw the cells on: rows top-down.
-    QImage image(page.width, page.height, QImage::Format_BGR888);
-    for (int y = 0; y < page.height && !image.isNull(); ++y)
-        std::memcpy(image.scanLine(y), page.Row(y), size_t(page.width) * 3);
-    CSplitPagesDialog dialog(page, double(page.width) / picture.PageWidth(), image, m_document.PageCount(), parent);
+    // Another page of the range, should the range leave out the shown one.
+    auto pageImage = [this](int number, double &pixelsPerPoint) {
+        render::PageSource *source = m_document.PageSource();
+        QRect rect;
+        QString reason, note;
+        const render::BitmapHandle bitmap =
+            source ? render::RenderPageBitmap(*source, number, rect, reason, note) : render::BitmapHandle();
+        const PixelView view = bitmap ? PixelView::Of(*bitmap) : PixelView();
+        if (!view.Valid() || view.channels != 3 || rect.width() <= 0)
+            return QImage();
+        pixelsPerPoint = double(view.width) / rect.width();
+        return ImageOf(view);
+    };
+    CSplitPagesDialog dialog(ImageOf(page), double(page.width) / picture.PageWidth(), m_document.CurrentPage(),
+                             m_document.PageCount(), m_document.RightToLeft(), pageImage, parent);
     if (dialog.exec() != QDialog::Accepted)
         return;
     QString reason;
-    if (!m_document.SplitPages(dialog.Grid(), dialog.Pages(), reason))
+    if (!m_document.SplitPages(dialog.Grid(), dialog.Pages(), dialog.CellMargin(), dialog.OneSize(), reason))
         platform::ShowMessage("Split Pages", reason.toStdString(), platform::MessageIcon::Warning);
 }
 

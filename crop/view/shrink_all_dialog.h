@@ -32,6 +32,8 @@ public:
 
     // Runs the dialog; true with the choices when "Shrink" ended it.
     static bool Ask(QWidget *parent, int pageCount, AutoCropOptions &options);
+    // The choices it last closed with.
+    static const AutoCropOptions &LastOptions() { return s_last; }
 
 private:
     QComboBox *m_pages = nullptr;

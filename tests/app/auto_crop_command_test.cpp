@@ -422,8 +422,10 @@ TEST_F(AutoCropCommand, SplitTwoUpCutsAtTheFoldNotAtTheMiddle) {
         const std::vector<Picture> pages = RenderAll(out);
         ASSERT_EQ(pages.size(), 2u);
         const Picture &left = pages[rightToLeft ? 1 : 0], &right = pages[rightToLeft ? 0 : 1];
-        EXPECT_NEAR(left.widthPt, 355 - 40, 2.0);
-        EXPECT_NEAR(right.widthPt, 580 - 355, 2.0);
+        // Each half is its own page's text: the fold is left out.
+        EXPECT_NEAR(left.widthPt, 330 - 40, 2.0);
+        EXPECT_NEAR(right.widthPt, 580 - 370, 2.0);
+        EXPECT_NEAR(left.heightPt, 707 - 60, 2.0);
     }
     EXPECT_EQ(Orvane({"--auto-crop", Q(in), "-o", Q(out), "--split", "1x1"}).exitCode, 2);
     EXPECT_EQ(Orvane({"--auto-crop", Q(in), "-o", Q(out), "--split", "5x1"}).exitCode, 2);
