@@ -29,6 +29,8 @@
 #include <QMenuBar>
 #include <QMimeData>
 #include <QSettings>
+#include <QLocale>
+#include <QRegularExpression>
 #include <QStatusBar>
 #include <QStyle>
 #include <QScreen>
@@ -54,6 +56,24 @@ const QString kUnitSetting = QStringLiteral("Cut/Unit");
 std::string Shortened(const QString &message) {
     constexpr qsizetype kHead = 6, kTail = 10;
     QStringList lines = message.split(QLatin1Char('\n'));
+    for (QString &line : lines) {
+        // What the crop tool said, in the window's words: no tool name, a
+        // capital first, thousands grouped.
+        if (!line.startsWith(QLatin1String("quorrel: ")))
+            continue;
+        line = line.mid(9);
+        if (!line.isEmpty())
+            line[0] = line[0].toUpper();
+        static const QRegularExpression count(QStringLiteral("(?<![\\w/.-])(\\d{4,})(?= [a-z])"));
+        QString grouped;
+        qsizetype from = 0;
+        for (QRegularExpressionMatchIterator it = count.globalMatch(line); it.hasNext();) {
+            const QRegularExpressionMatch m = it.next();
+            grouped += line.mid(from, m.capturedStart() - from) + QLocale(QLocale::English).toString(m.captured(1).toLongLong());
+            from = m.capturedEnd();
+        }
+        line = grouped + line.mid(from);
+    }
     if (lines.size() > kHead + kTail + 1) {
         const qsizetype left = lines.size() - kHead - kTail;
         lines = lines.mid(0, kHead) + QStringList{QStringLiteral("… %1 more lines …").arg(left)} +
@@ -117,6 +137,12 @@ CMainFrame::CMainFrame(crop::COrvaneDoc &document, QWidget *parent) : QMainWindo
     // The preview's count follows the regions.
     connect(&m_document, &COrvaneDoc::UndoStateChanged, this, [this] {
         if (m_pageView->Preview())
+            ShowCopyPageCount();
+    });
+    // A menu's or the toolbar's prompt takes the message pane for a while;
+    // the count comes back when it goes.
+    connect(statusBar(), &QStatusBar::messageChanged, this, [this](const QString &message) {
+        if (message.isEmpty() && m_pageView->Preview() && m_document.HasPicture())
             ShowCopyPageCount();
     });
     connect(&m_document, &COrvaneDoc::WorkProgress, this, [this](COrvaneDoc::Work work, int done, int total) {
@@ -228,7 +254,7 @@ void CMainFrame::BuildMenus() {
             m_fileMenu = menu;
         bool recentPlaceNext = false;
         for (const res::MenuItem &item : popup.items) {
-            if (item.id == 0) {
+            if (item.id == 0 && item.items.empty()) {
                 QAction *separator = menu->addSeparator();
                 if (recentPlaceNext)
                     m_recentPlace = separator;
@@ -239,6 +265,17 @@ void CMainFrame::BuildMenus() {
                 // The recent files take this place; the separator after it
                 // marks where they end.
                 recentPlaceNext = true;
+                continue;
+            }
+            if (!item.items.empty()) {
+                // A submenu: its keys are the page view's own, not shortcuts.
+                QMenu *sub = menu->addMenu(QString::fromStdString(item.text));
+                for (const res::MenuItem &subItem : item.items) {
+                    if (subItem.id == 0)
+                        sub->addSeparator();
+                    else
+                        sub->addAction(MakeAction(subItem.id, QString::fromStdString(subItem.text)));
+                }
                 continue;
             }
             menu->addAction(MakeAction(item.id, QString::fromStdString(item.text)));
@@ -354,7 +391,12 @@ void CMainFrame::FocusChanged(QWidget *, QWidget *now) {
 }
 
 void CMainFrame::UpdateSizePane() {
-    const crop::CropRect r = m_document.CropRectangle().Normalized();
+    // The region as the copy will have it: within the page.
+    crop::CropRect r = m_document.CropRectangle().Normalized();
+    if (const auto size = m_document.HasPicture() ? m_document.ShownPageSize(m_document.CurrentPage()) : std::nullopt)
+        if (!r.IsEmpty())
+            r = {std::max(0.0, r.left), std::max(0.0, r.top), std::max(0.0, std::min(size->first, r.right)),
+                 std::max(0.0, std::min(size->second, r.bottom))};
     if (r.IsEmpty()) {
         m_sizePane->clear();
         return;
@@ -388,6 +430,7 @@ void CMainFrame::UpdateCommandUI() {
     context.cropRunning = m_document.IsCropRunning();
     context.pdf = m_document.IsOpen() && m_document.PageSource()->Kind() == render::SourceKind::Pdf;
     context.shrinkingAll = m_document.IsShrinkingAll();
+    context.splitting = m_document.IsSplitting();
     context.overlayWanted = m_document.OverlayWanted();
     context.overlayBuilding = m_document.OverlayWanted() && !m_document.OverlayShown();
     context.hasOutliers = !m_document.Outliers().empty();
@@ -440,11 +483,11 @@ void CMainFrame::OnCommand(int id) {
         m_pageView->OnCommand(ID_SAVE_FILE);
         UpdateCommandUI();
         return;
-    case ID_EDIT_COPY:  // Ctrl+C and Ctrl+Insert: Cut All, as the menu shows
-        OnCommand(ID_CUT_ALL);
+    case ID_EDIT_COPY:  // Ctrl+C and Ctrl+Insert: the selected region copied
+        m_document.CopySelectedRegion();
         return;
-    case ID_EDIT_PASTE:  // Ctrl+V and Shift+Insert: Delete Rectangle
-        OnCommand(ID_DELETE_RECTANGLE);
+    case ID_EDIT_PASTE:  // Ctrl+V and Shift+Insert: pasted onto the shown page
+        m_document.PasteRegion();
         return;
     case ID_EDIT_UNDO:
         m_document.Undo();
@@ -462,6 +505,7 @@ void CMainFrame::OnCommand(int id) {
     case ID_RIGHT_TO_LEFT: {
         m_document.SetRightToLeft(!m_document.RightToLeft());
         QSettings(kSettingsOrganisation, kSettingsApplication).setValue(kRightToLeftSetting, m_document.RightToLeft());
+        m_pageView->SetPreview(m_pageView->Preview());  // the copy's numbers in the new order
         UpdateCommandUI();
         return;
     }
@@ -479,6 +523,20 @@ void CMainFrame::OnCommand(int id) {
     case ID_SPLIT_PAGES:
         m_pageView->OnCommand(id);
         UpdateCommandUI();
+        return;
+    case ID_MOVE_LEFT:
+    case ID_MOVE_RIGHT:
+    case ID_MOVE_UP:
+    case ID_MOVE_DOWN:
+    case ID_GROW_LEFT:
+    case ID_GROW_RIGHT:
+    case ID_GROW_UP:
+    case ID_GROW_DOWN:
+    case ID_SHRINK_LEFT:
+    case ID_SHRINK_RIGHT:
+    case ID_SHRINK_UP:
+    case ID_SHRINK_DOWN:
+        m_pageView->Nudge(id, 1);
         return;
     case ID_PREVIEW_COPY:
         m_pageView->SetPreview(!m_pageView->Preview());

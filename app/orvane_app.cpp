@@ -57,8 +57,12 @@ bool COrvaneApp::InitInstance() {
     m_mainFrame = std::make_unique<CMainFrame>(m_document);
     m_mainFrame->SetRecentFiles(m_recentFiles.Entries());
     ConnectFrame();
-    if (!m_commandLineFile.isEmpty() && !OpenDocumentFile(m_commandLineFile))
-        return false;  // a file named on the command line that cannot be opened ends the program
+    // A file named on the command line that cannot be opened ends the
+    // program; one whose password the user did not give leaves the empty
+    // window, as Cancel does from File Open.
+    bool cancelled = false;
+    if (!m_commandLineFile.isEmpty() && !OpenAskingPassword(m_commandLineFile, false, &cancelled) && !cancelled)
+        return false;
     m_mainFrame->show();
     platform::QuitOnTerminationSignals([this] { EndedFromOutside(); });
     if (m_commandLineFile.isEmpty())
@@ -127,7 +131,7 @@ void COrvaneApp::ConnectFrame() {
 
 bool COrvaneApp::OpenDocumentFile(const QString &path) { return OpenAskingPassword(path, false); }
 
-bool COrvaneApp::OpenAskingPassword(const QString &path, bool dropped) {
+bool COrvaneApp::OpenAskingPassword(const QString &path, bool dropped, bool *cancelled) {
     platform::Secret password;
     for (;;) {
         QString reason;
@@ -144,8 +148,11 @@ bool COrvaneApp::OpenAskingPassword(const QString &path, bool dropped) {
         // that was shown as it was.
         QWidget *parent = m_mainFrame && m_mainFrame->isVisible() ? m_mainFrame.get() : nullptr;
         if (!crop::CPasswordDialog::Ask(parent, QFileInfo(path).fileName(), why == render::OpenFailure::WrongPassword,
-                                        password))
+                                        password)) {
+            if (cancelled)
+                *cancelled = true;
             return false;
+        }
     }
 }
 

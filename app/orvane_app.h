@@ -36,7 +36,8 @@ public:
     bool OpenDocumentFile(const QString &path);
     // Opens `path` (as a drop when `dropped`), asking for the password of
     // a locked file until the right one is given or the user cancels.
-    bool OpenAskingPassword(const QString &path, bool dropped);
+    // `cancelled` is set when the user gave up at the password prompt.
+    bool OpenAskingPassword(const QString &path, bool dropped, bool *cancelled = nullptr);
     // The recent-file entry `index`: a file that cannot be opened leaves
     // the list.
     bool OpenRecentFile(int index);

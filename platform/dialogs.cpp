@@ -85,7 +85,11 @@ std::unique_ptr<QMessageBox> MakeMessageBox(const std::string &title, const std:
     const std::string shown = FitMessage(text, whole);
     // No parent: the box is its owner's alone, whatever becomes of the
     // window that was active.
-    auto box = std::make_unique<QMessageBox>(qicon, QString::fromStdString(title), QString::fromStdString(shown),
+    // A long path wraps after a separator, never inside a name: a break
+    // of no width is offered after each '/'.
+    QString wrapped = QString::fromStdString(shown);
+    wrapped.replace(QLatin1Char('/'), QStringLiteral("/\u200b"));
+    auto box = std::make_unique<QMessageBox>(qicon, QString::fromStdString(title), wrapped,
                                              QMessageBox::StandardButtons(buttons));
     box->setTextFormat(Qt::PlainText);
     if (!whole.empty())

@@ -7,6 +7,7 @@
 #include <QPixmap>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace res {
@@ -14,8 +15,10 @@ namespace res {
 // One entry of a popup: a command, a separator (id 0, empty text) or the
 // place of the recent-file list (ID_FILE_MRU_FIRST).
 struct MenuItem {
+    MenuItem(std::string t, int i, std::vector<MenuItem> sub = {}) : text(std::move(t)), id(i), items(std::move(sub)) {}
     std::string text;  // with '&' mnemonics and "\t" before the shortcut
-    int id = 0;
+    int id = 0;        // 0: a separator, or a submenu when it has items
+    std::vector<MenuItem> items;
 };
 
 struct Popup {

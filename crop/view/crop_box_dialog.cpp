@@ -11,6 +11,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <cmath>
 
 namespace crop {
@@ -75,7 +76,11 @@ CCropBoxDialog::CCropBoxDialog(double width, double height, const CropRect &rect
     layout->addWidget(m_problem);
     layout->addWidget(buttons);
 
-    const Margins m = rect.IsEmpty() ? Margins{} : MarginsOf(rect, width, height);
+    // The region as the copy will have it: within the page.
+    const CropRect n = rect.Normalized();
+    const CropRect shown{std::max(0.0, n.left), std::max(0.0, n.top), std::min(width, n.right), std::min(height, n.bottom)};
+    const bool none = n.IsEmpty() || shown.right <= shown.left || shown.bottom <= shown.top;
+    const Margins m = none ? Margins{} : MarginsOf(shown, width, height);
     Show(kLeft, m.left);
     Show(kTop, m.top);
     Show(kRight, m.right);
@@ -102,7 +107,11 @@ bool CCropBoxDialog::Read(Field field, double &points, QString &error) const {
 }
 
 void CCropBoxDialog::Follow(Field edited) {
-    m_problem->hide();
+    if (!m_problem->isHidden()) {
+        // The fields go back where they were.
+        m_problem->hide();
+        adjustSize();
+    }
     const bool across = edited == kLeft || edited == kRight || edited == kWidth;
     const Field near = across ? kLeft : kTop, far = across ? kRight : kBottom, size = across ? kWidth : kHeight;
     const double whole = across ? m_width : m_height;
@@ -147,6 +156,7 @@ void CCropBoxDialog::done(int result) {
     auto refuse = [this](const QString &why, QLineEdit *where) {
         m_problem->setText(why);
         m_problem->show();
+        adjustSize();
         where->setFocus();
         where->selectAll();
     };

@@ -224,16 +224,17 @@ void CropEditor::Paint(QPainter &painter, const PageGeometry &g) {
         painter.setRenderHint(QPainter::Antialiasing, false);
         painter.setPen(QPen(kRed, kPenWidth, Qt::DashLine, Qt::SquareCap, Qt::MiterJoin));
         painter.setBrush(Qt::NoBrush);
-        const QRect page = g.LogicalToWindow(QRect(QPoint(0, 0), g.ScrollSize()));
         for (size_t i = 0; i < regions.size(); ++i) {
             if (int(i) == m_document.SelectedRegion())
                 continue;
+            // The frame lies just outside the region's pixels, so it hides
+            // none of what the region keeps.
             const CropRect r = regions[i].Normalized();
-            const QRect shown = QRect(g.LogicalToWindow(QRect(g.PageToLogicalPixel(QPointF(r.left, r.top)),
-                                                              g.PageToLogicalPixel(QPointF(r.right, r.bottom)))))
-                                    .intersected(page);
-            if (!shown.isEmpty())
-                painter.drawRect(shown.adjusted(1, 1, -1, -1));
+            const QPoint a = g.LogicalToWindow(g.PageToLogicalPixel(QPointF(r.left, r.top)));
+            const QPoint b = g.LogicalToWindow(g.PageToLogicalPixel(QPointF(r.right, r.bottom)));
+            if (b.x() > a.x() && b.y() > a.y())
+                painter.drawRect(QRectF(a.x() - kPenWidth / 2.0, a.y() - kPenWidth / 2.0, b.x() - a.x() + kPenWidth,
+                                        b.y() - a.y() + kPenWidth));
         }
         painter.restore();
     }

@@ -306,23 +306,38 @@ bool COrvaneView::NudgeByKey(const QKeyEvent *event) {
     if ((key != Qt::Key_Left && key != Qt::Key_Right && key != Qt::Key_Up && key != Qt::Key_Down) ||
         m_document.SelectedRegion() < 0 || m_document.OverlayShown())
         return false;
+    // Keys no desktop takes for itself: the plain arrows move (Ctrl: ten
+    // points), Shift grows on the arrow's side, Ctrl+Shift shrinks there.
     const Qt::KeyboardModifiers mods = event->modifiers() & (Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier);
-    const double dx = key == Qt::Key_Left ? -1 : key == Qt::Key_Right ? 1 : 0;
-    const double dy = key == Qt::Key_Up ? -1 : key == Qt::Key_Down ? 1 : 0;
-    if (mods == Qt::NoModifier || mods == Qt::ShiftModifier) {
-        // Moved by a point, or ten with Shift.
-        const double step = mods == Qt::ShiftModifier ? 10 : 1;
-        m_document.NudgeSelectedRegion(dx * step, dy * step, dx * step, dy * step);
-    } else if (mods == (Qt::ShiftModifier | Qt::AltModifier)) {
-        // Grown on the arrow's side.
-        m_document.NudgeSelectedRegion(std::min(dx, 0.0), std::min(dy, 0.0), std::max(dx, 0.0), std::max(dy, 0.0));
-    } else if (mods == (Qt::ControlModifier | Qt::AltModifier)) {
-        // Shrunk on the arrow's side.
-        m_document.NudgeSelectedRegion(-std::min(dx, 0.0), -std::min(dy, 0.0), -std::max(dx, 0.0), -std::max(dy, 0.0));
-    } else {
+    const int side = key == Qt::Key_Left ? 0 : key == Qt::Key_Right ? 1 : key == Qt::Key_Up ? 2 : 3;
+    if (mods == Qt::NoModifier || mods == Qt::ControlModifier)
+        Nudge(res::ID_MOVE_LEFT + side, mods == Qt::ControlModifier ? 10 : 1);
+    else if (mods == Qt::ShiftModifier)
+        Nudge(res::ID_GROW_LEFT + side, 1);
+    else if (mods == (Qt::ControlModifier | Qt::ShiftModifier))
+        Nudge(res::ID_SHRINK_LEFT + side, 1);
+    else
         return false;
-    }
     return true;
+}
+
+void COrvaneView::Nudge(int id, double points) {
+    using namespace res;
+    if (id < ID_MOVE_LEFT || id > ID_SHRINK_DOWN || m_document.OverlayShown())
+        return;
+    if (m_document.SelectedRegion() < 0) {
+        emit m_document.StatusMessage(QStringLiteral("The shown page has no region to move; draw one first."));
+        return;
+    }
+    const int side = (id - ID_MOVE_LEFT) % 4;  // left, right, up, down
+    const double dx = side == 0 ? -points : side == 1 ? points : 0;
+    const double dy = side == 2 ? -points : side == 3 ? points : 0;
+    if (id <= ID_MOVE_DOWN)  // moved
+        m_document.NudgeSelectedRegion(dx, dy, dx, dy);
+    else if (id <= ID_GROW_DOWN)  // grown on that side
+        m_document.NudgeSelectedRegion(std::min(dx, 0.0), std::min(dy, 0.0), std::max(dx, 0.0), std::max(dy, 0.0));
+    else  // shrunk on that side
+        m_document.NudgeSelectedRegion(-std::min(dx, 0.0), -std::min(dy, 0.0), -std::max(dx, 0.0), -std::max(dy, 0.0));
 }
 
 void COrvaneView::mouseDoubleClickEvent(QMouseEvent *event) {

@@ -39,6 +39,9 @@ public:
     void UpdateScrollSizes();
 
     // A command of the range the main window forwards, or a print command.
+    // A Nudge command (ID_MOVE_LEFT ... ID_SHRINK_DOWN) on the selected
+    // region, by `points`.
+    void Nudge(int id, double points);
     void OnCommand(int id);
 
     // What painting has cost so far: pixels painted and pixels scaled from

@@ -12,6 +12,8 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 namespace crop {
 
 int CPageRangeDialog::s_choice = 0;
@@ -26,14 +28,15 @@ CPageRangeDialog::CPageRangeDialog(int pageCount, QWidget *parent) : QDialog(par
     m_list = new QComboBox(group);
     m_list->addItems({QStringLiteral("All Pages"), QStringLiteral("Even Only"), QStringLiteral("Odd Only"),
                       QStringLiteral("Pages...")});
-    m_list->setCurrentIndex(kAll);
+    m_list->setCurrentIndex(s_choice);
     label->setBuddy(m_list);
     row->addWidget(label);
     row->addWidget(m_list, 1);
     grid->addLayout(row);
     m_range = new QLineEdit(s_range, group);
     m_range->setPlaceholderText(QStringLiteral("1-3, 8, 10-   or   5-40 odd"));
-    m_range->setEnabled(false);
+    m_range->setMinimumWidth(m_range->fontMetrics().horizontalAdvance(m_range->placeholderText()) + 24);
+    m_range->setEnabled(s_choice == kPages);
     grid->addWidget(m_range);
     m_problem = new QLabel(group);
     m_problem->setWordWrap(true);
@@ -42,13 +45,13 @@ CPageRangeDialog::CPageRangeDialog(int pageCount, QWidget *parent) : QDialog(par
     grid->addWidget(m_problem);
     connect(m_list, &QComboBox::currentIndexChanged, this, [this](int index) {
         m_range->setEnabled(index == kPages);
-        m_problem->hide();
+        HideProblem();
         if (index == kPages) {
             m_range->setFocus();
             m_range->selectAll();
         }
     });
-    connect(m_range, &QLineEdit::textEdited, m_problem, &QWidget::hide);
+    connect(m_range, &QLineEdit::textEdited, this, &CPageRangeDialog::HideProblem);
 
     auto *buttons = new QDialogButtonBox(this);
     QPushButton *apply = buttons->addButton(QStringLiteral("Apply Now"), QDialogButtonBox::AcceptRole);
@@ -60,7 +63,23 @@ CPageRangeDialog::CPageRangeDialog(int pageCount, QWidget *parent) : QDialog(par
     auto *layout = new QVBoxLayout(this);
     layout->addWidget(group);
     layout->addWidget(buttons);
-    m_list->setFocus();
+    // As wide as its title and hint need, and as tall as its content:
+    // messages wrap whole instead of being cut.
+    layout->setSizeConstraint(QLayout::SetMinimumSize);
+    setMinimumWidth(std::max(360, fontMetrics().horizontalAdvance(windowTitle()) + 160));
+    if (s_choice == kPages) {
+        m_range->setFocus();
+        m_range->selectAll();
+    } else {
+        m_list->setFocus();
+    }
+}
+
+void CPageRangeDialog::HideProblem() {
+    if (m_problem->isHidden())
+        return;
+    m_problem->hide();
+    adjustSize();
 }
 
 void CPageRangeDialog::done(int result) {
@@ -71,6 +90,7 @@ void CPageRangeDialog::done(int result) {
             if (!ParsePageRange(m_range->text().toStdString(), m_pageCount, m_pages, error)) {
                 m_problem->setText(QString::fromStdString(error));
                 m_problem->show();
+                adjustSize();
                 m_range->setFocus();
                 return;  // the dialog stays open
             }

@@ -14,10 +14,11 @@ class QLineEdit;
 namespace crop {
 
 // "Page Range Selection": which pages a command works on (Crop all pages,
-// the overlay). It opens on "All Pages" with the keyboard on the list;
-// "Apply Now" is the default button. "Pages..." takes a range typed in its
-// box, such as "1-3, 8, 10-" or "5-40 odd"; the box holds the last range
-// typed, and the keyboard goes to it when the item is chosen. A range the
+// the overlay). It opens on the choice and the range it last closed with,
+// the keyboard on the list (on the range's box for "Pages..."); "Apply
+// Now" is the default button. "Pages..." takes a range typed in its box,
+// such as "1-3, 8, 10-" or "5-40 odd"; the keyboard goes to the box when
+// the item is chosen. The dialog is as large as its texts need. A range the
 // document does not have is refused with the reason, and the dialog stays
 // open. Whenever it closes, accepted or not, the position chosen becomes
 // the program's page range choice.
@@ -45,6 +46,8 @@ public:
     void done(int result) override;
 
 private:
+    void HideProblem();
+
     int m_pageCount = 0;
     QComboBox *m_list = nullptr;
     QLineEdit *m_range = nullptr;

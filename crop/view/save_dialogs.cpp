@@ -62,11 +62,13 @@ QString PageList(const std::set<int> &pages) {
     QStringList numbers;
     for (int page : pages)
         numbers << QString::number(page);
-    if (numbers.size() > 12)
-        numbers = numbers.mid(0, 12) << QStringLiteral("…");
-    QString list = numbers.join(QStringLiteral(", "));
-    if (numbers.size() > 1 && !numbers.contains(QStringLiteral("…")))
+    QString list;
+    if (numbers.size() > 12)  // the first twelve, and how many more
+        list = numbers.mid(0, 12).join(QStringLiteral(", ")) + QStringLiteral(" and %1 more").arg(numbers.size() - 12);
+    else if (numbers.size() > 1)
         list = numbers.mid(0, numbers.size() - 1).join(QStringLiteral(", ")) + QStringLiteral(" and ") + numbers.last();
+    else
+        list = numbers.join(QString());
     return (pages.size() == 1 ? QStringLiteral("page ") : QStringLiteral("pages ")) + list;
 }
 
@@ -78,13 +80,30 @@ QString DescribeSaveReport(const QByteArray &json, bool removeHidden) {
         return QStringLiteral("The crop tool did not say what the save will change.");
     auto n = [&r](const char *key) { return r.value(QLatin1String(key)).toInt(); };
     QStringList lines;
-    lines << QStringLiteral("%1 of %2 pages will be cropped, %3 split into several pages, and %4 left as they are. "
-                            "The copy will have %5 pages.")
-                 .arg(n("cropped"))
-                 .arg(n("pages"))
-                 .arg(n("split"))
-                 .arg(n("unchanged"))
-                 .arg(n("copyPages"));
+    // Each page is cropped, split into several cropped pages, or left.
+    const int pages = n("pages"), cropped = n("cropped"), split = n("split"), unchanged = n("unchanged");
+    QString what;
+    if (pages == 1) {
+        what = cropped ? QStringLiteral("The page will be cropped.")
+               : split ? QStringLiteral("The page will be split into several cropped pages.")
+                       : QStringLiteral("The page will be left as it is.");
+    } else {
+        QStringList parts;
+        if (cropped)
+            parts << QStringLiteral("%1 will be cropped").arg(cropped);
+        if (split)
+            parts << QStringLiteral("%1 will be split into several cropped pages").arg(split);
+        if (unchanged)
+            parts << (unchanged == 1 ? QStringLiteral("1 will be left as it is")
+                                     : QStringLiteral("%1 will be left as they are").arg(unchanged));
+        QString list = parts.join(QStringLiteral(", "));
+        if (parts.size() > 1)
+            list = parts.mid(0, parts.size() - 1).join(QStringLiteral(", ")) + QStringLiteral(" and ") + parts.last();
+        what = QStringLiteral("Of the %1 pages, %2.").arg(pages).arg(list);
+    }
+    const int copyPages = n("copyPages");
+    lines << what + (copyPages == 1 ? QStringLiteral(" The copy will have 1 page.")
+                                    : QStringLiteral(" The copy will have %1 pages.").arg(copyPages));
     // What will lie outside the crops, by kind, with its pages.
     const QJsonObject outside = r.value(QLatin1String("outside")).toObject();
     std::map<QString, std::set<int>> pagesOf;

@@ -97,7 +97,7 @@ TEST_F(MainFrameTest, MenusToolbarStatusBarAndSplitterAreLaidOutAsTheTablesSay) 
                            "P&rint Setup...", "-", "Recent File", "-", "E&xit"}));
     EXPECT_EQ(MenuTexts("&Cut"),
               QStringList({"&Undo\tCtrl+Z", "&Redo\tCtrl+Y", "-", "Cu&t\tCtrl+X", "&Cut All\tCtrl+C",
-                           "&Delete Rectangle\tCtrl+V", "Crop &Box...\tCtrl+B", "S&plit Pages...", "Right to Le&ft", "-", "Remove &Hidden Content", "R&eport Before Saving", "-", "&Auto Shrink", "&Shrink Current Page",
+                           "&Delete Rectangle\tCtrl+V", "Crop &Box...\tCtrl+B", "S&plit Pages...", "&Nudge", "Right to Le&ft", "-", "Remove &Hidden Content", "R&eport Before Saving", "-", "&Auto Shrink", "&Shrink Current Page",
                            "Shrink A&ll Pages...", "-", "&Overlay of All Pages...", "Pages to Chec&k"}));
     EXPECT_EQ(MenuTexts("&Help"), QStringList({"&Help...", "&Contact us...", "-", "&About..."}));
 
@@ -305,7 +305,19 @@ TEST_F(MainFrameTest, TheEditingKeysDoWhatTheMenuSaysFromEitherPaneAndUndoRedoes
     EXPECT_FALSE(redo->isEnabled());
 
     frame->LeftView()->setFocus();
-    QTest::keyClick(frame.get(), Qt::Key_V, Qt::ControlModifier);  // Delete Rectangle
+    // Ctrl+C copies the region and Ctrl+V pastes it onto the shown page:
+    // neither gives it to every page nor deletes it.
+    QTest::keyClick(frame.get(), Qt::Key_C, Qt::ControlModifier);
+    EXPECT_EQ(document.Regions().RegionCount(2), 0);
+    frame->OnCommand(ID_NEXT_PAGE);
+    QTest::keyClick(frame.get(), Qt::Key_V, Qt::ControlModifier);
+    EXPECT_EQ(document.CropRectangle(), (crop::CropRect{10, 20, 300, 400}));
+    EXPECT_EQ(frame->statusBar()->currentMessage(), "Pasted the region onto page 2.");
+    QTest::keyClick(frame.get(), Qt::Key_Z, Qt::ControlModifier);
+    EXPECT_EQ(document.Regions().RegionCount(2), 0) << "the paste is one step";
+    frame->OnCommand(ID_PREVIOUS_PAGE);
+    EXPECT_EQ(document.Regions().RegionCount(1), 1);
+    QTest::keyClick(frame.get(), Qt::Key_Delete);  // Delete Rectangle
     EXPECT_TRUE(document.CropRectangle().IsEmpty());
     QTest::keyClick(frame.get(), Qt::Key_Z, Qt::ControlModifier);
     EXPECT_EQ(document.CropRectangle(), (crop::CropRect{10, 20, 300, 400}));
@@ -318,14 +330,14 @@ TEST_F(MainFrameTest, TheEditingKeysDoWhatTheMenuSaysFromEitherPaneAndUndoRedoes
     EXPECT_TRUE(document.CropRectangle().IsEmpty());
     document.Undo();
     frame->PageView()->setFocus();
-    QTest::keyClick(frame.get(), Qt::Key_Insert, Qt::ShiftModifier);  // Delete Rectangle again
+    QTest::keyClick(frame.get(), Qt::Key_Delete);  // Delete Rectangle again
     EXPECT_TRUE(document.CropRectangle().IsEmpty());
     frame->LeftView()->setFocus();
     QTest::keyClick(frame.get(), Qt::Key_Z, Qt::ControlModifier);
     EXPECT_TRUE(frame->Action(ID_EDIT_CUT)->isEnabled()) << "Ctrl+X saves after an undo, from either pane";
     QTest::keyClick(frame.get(), Qt::Key_Delete);  // and Delete as well
     EXPECT_TRUE(document.CropRectangle().IsEmpty());
-    EXPECT_TRUE(frame->Action(ID_EDIT_COPY)->isEnabled()) << "Ctrl+C is Cut All";
+    EXPECT_TRUE(frame->Action(ID_EDIT_COPY)->isEnabled()) << "Ctrl+C copies";
 
     // Opening a document anew takes the history with the rectangles.
     ASSERT_TRUE(document.OpenDocument(QString::fromStdString(path), reason));
@@ -357,7 +369,7 @@ TEST_F(MainFrameTest, TheReportBeforeSavingTellsWhatTheCopyWillChangeAndCanBeTur
     answer.start(10);
     frame->OnCommand(ID_SAVE_AS_MENU);
     answer.stop();
-    EXPECT_NE(shown.indexOf("1 of 2 pages will be cropped"), -1) << shown.toStdString();
+    EXPECT_NE(shown.indexOf("Of the 2 pages, 1 will be cropped and 1 will be left as it is."), -1) << shown.toStdString();
     EXPECT_NE(shown.indexOf("1 link on page 1"), -1) << shown.toStdString();
     EXPECT_NE(shown.indexOf("Remove Hidden Content"), -1) << "how to remove what the crop hides";
     EXPECT_FALSE(document.IsCropRunning()) << "Cancel writes nothing";
@@ -406,7 +418,9 @@ TEST_F(MainFrameTest, WhatTheCropToolWarnsOfOnASuccessfulSaveIsShown) {
     fixtures::WritePdf(fixtures::PagesOfSizes({{612, 792}, {612, 792}}), path);
     // Copies IN to OUT and warns, as the tool does for a certified file.
     // Thirty more lines after it: the box shows the first of them.
-    std::ofstream(tool) << "#!/bin/sh\ncp \"$4\" \"$6\"\necho 'quorrel: warning: the file is certified' >&2\n"
+    std::ofstream(tool) << "#!/bin/sh\ncp \"$4\" \"$6\"\n"
+                           "echo 'quorrel: removed outside the crops: 13805 glyphs of text' >&2\n"
+                           "echo 'quorrel: warning: the file is certified' >&2\n"
                            "for i in $(seq 30); do echo \"quorrel: warning: line $i\" >&2; done\n";
     std::filesystem::permissions(tool, std::filesystem::perms::owner_all);
     crop::CropRun::SetToolPath(QString::fromStdString(tool));
@@ -424,9 +438,12 @@ TEST_F(MainFrameTest, WhatTheCropToolWarnsOfOnASuccessfulSaveIsShown) {
     ASSERT_EQ(shown.size(), 1u);
     EXPECT_EQ(shown[0].second, platform::MessageIcon::Information);
     EXPECT_EQ(shown[0].first.rfind("The cropped document was written to " + out + ".", 0), 0u) << shown[0].first;
-    EXPECT_NE(shown[0].first.find("\n\nquorrel: warning: the file is certified"), std::string::npos);
+    // In the window's words: no tool name, thousands grouped.
+    EXPECT_NE(shown[0].first.find("\n\nRemoved outside the crops: 13,805 glyphs of text\nWarning: the file is certified"),
+              std::string::npos)
+        << shown[0].first;
     // The first lines and the last are kept.
-    EXPECT_NE(shown[0].first.find("line 3\n… 17 more lines …\nquorrel: warning: line 21\n"), std::string::npos)
+    EXPECT_NE(shown[0].first.find("line 2\n… 18 more lines …\nWarning: line 21\n"), std::string::npos)
         << shown[0].first;
     EXPECT_NE(shown[0].first.find("line 30"), std::string::npos);
     EXPECT_EQ(frame->statusBar()->currentMessage().toStdString(),
@@ -641,6 +658,10 @@ TEST_F(MainFrameTest, F5PreviewsTheCopyDimmingOutsideTheRegionsAndCountingItsPag
     // The count follows the regions.
     document.DeleteSelectedRegion();
     EXPECT_EQ(frame->statusBar()->currentMessage(), "The copy will have 3 pages.");
+    // A menu's prompt takes the pane for a while; the count comes back.
+    frame->statusBar()->showMessage(QStringLiteral("Open an existing document"));
+    frame->statusBar()->clearMessage();
+    EXPECT_EQ(frame->statusBar()->currentMessage(), "The copy will have 3 pages.");
     frame->PageView()->OnCommand(ID_NEXT_PAGE);  // a page turn keeps the count in sight
     EXPECT_EQ(frame->statusBar()->currentMessage(), "The copy will have 3 pages.");
     QTest::keyClick(frame.get(), Qt::Key_F5);
@@ -714,6 +735,7 @@ TEST_F(MainFrameTest, SplitPagesShowsTheCutAtTheFoldByKeyboardAndAppliesItInOneS
     QString reason;
     ASSERT_TRUE(document.OpenDocument(QString::fromStdString(path), reason));
     std::vector<crop::CropRect> shown;
+    std::vector<int> numbers;
     QTimer::singleShot(0, frame.get(), [&] {
         auto *dialog = qobject_cast<crop::CSplitPagesDialog *>(QApplication::activeModalWidget());
         ASSERT_NE(dialog, nullptr);
@@ -722,19 +744,39 @@ TEST_F(MainFrameTest, SplitPagesShowsTheCutAtTheFoldByKeyboardAndAppliesItInOneS
         QTest::keyClick(dialog->Columns(), Qt::Key_Up);    // 3 columns
         QTest::keyClick(dialog->Columns(), Qt::Key_Down);  // back to 2
         shown = dialog->ShownCells();
+        numbers = dialog->ShownNumbers();
         QTest::keyClick(dialog->Columns(), Qt::Key_Return);
     });
+    document.SetRightToLeft(true);
     frame->OnCommand(ID_SPLIT_PAGES);
+    document.SetRightToLeft(false);
     ASSERT_EQ(shown.size(), 2u) << "the dialog showed the split of the shown page";
-    EXPECT_NEAR(shown[0].right, 355, 2);
+    EXPECT_EQ(numbers, (std::vector<int>{2, 1})) << "numbered as the copy takes them, right to left";
+    EXPECT_NEAR(shown[0].right, 330, 2);
     ASSERT_TRUE(QTest::qWaitFor([&] { return !document.IsSplitting(); }, 20000));
     for (int page = 1; page <= 2; ++page)
         ASSERT_EQ(document.Regions().RegionCount(page), 2) << page;
-    EXPECT_NEAR(document.PageRegions()[0].right, 355, 2);
-    EXPECT_NEAR(document.PageRegions()[1].left, 355, 2);
+    EXPECT_NEAR(document.PageRegions()[0].right, 330, 2);
+    EXPECT_NEAR(document.PageRegions()[1].left, 370, 2);
     document.Undo();
     EXPECT_EQ(document.Regions().RegionCount(1), 0);
     EXPECT_EQ(document.Regions().RegionCount(2), 0) << "the whole split is one step";
+
+    // While a split runs, what Shrink All Pages holds back is held, and Esc stops it.
+    frame->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(frame.get()));
+    frame->PageView()->setFocus();
+    QString why;
+    ASSERT_TRUE(document.SplitPages(crop::SplitGrid{}, {1, 2}, 0, false, why));
+    ASSERT_TRUE(document.IsSplitting());
+    for (int id : {ID_FILE_OPEN, ID_CLOSE, ID_SPLIT_PAGES, ID_SHRINK_ALL_PAGES, ID_EDIT_UNDO})
+        EXPECT_FALSE(frame->Action(id)->isEnabled()) << id;
+    EXPECT_TRUE(frame->Action(ID_STOP_WORK)->isEnabled());
+    EXPECT_FALSE(document.OpenDocument(QString::fromStdString(path), why)) << "a drop waits too";
+    QTest::keyClick(frame->PageView(), Qt::Key_Escape);
+    EXPECT_FALSE(document.IsSplitting());
+    QTest::qWait(100);
+    EXPECT_EQ(document.Regions().RegionCount(1), 0) << "nothing of a stopped split is applied";
 }
 
 TEST_F(MainFrameTest, ShrinkAllPagesTakesATypedRangeAndRefusesOneTheDocumentLacks) {

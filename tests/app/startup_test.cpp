@@ -4,13 +4,16 @@
 #include "app/orvane_app.h"
 #include "app/product_info.h"
 #include "crop/view/orvane_view.h"
+#include "crop/view/save_dialogs.h"
 #include "platform/dialogs.h"
 #include "platform/temp_files.h"
 #include "tests/fixtures/pdf_fixtures.h"
 #include "tests/fixtures/temp_dir.h"
 
+#include <QApplication>
 #include <QProcess>
 #include <QSettings>
+#include <QTimer>
 
 #include <csignal>
 
@@ -89,6 +92,29 @@ TEST(Startup, AFileOnTheCommandLineThatCannotBeOpenedSaysSoAndEnds) {
     EXPECT_FALSE(application.InitInstance());
     EXPECT_NE(seen.find("/no/such/folder/missing.pdf"), std::string::npos) << seen;
     platform::SetMessageHandler(previous);
+}
+
+TEST(Startup, CancelAtThePasswordOfAFileOnTheCommandLineLeavesTheEmptyWindow) {
+    fixtures::TempDir dir;
+    fixtures::DocPlan locked = fixtures::PagesOfSizes({{612, 792}});
+    locked.encryption = fixtures::Encryption::UserPassword;
+    const std::string path = dir.file("locked.pdf");
+    fixtures::WritePdf(locked, path);
+    Args args({"orvane", path});
+    app::COrvaneApp application(args.argc, args.pointers.data());
+    bool asked = false;
+    QTimer cancel;
+    QObject::connect(&cancel, &QTimer::timeout, [&] {
+        if (auto *dialog = qobject_cast<crop::CPasswordDialog *>(QApplication::activeModalWidget())) {
+            asked = true;
+            dialog->reject();
+        }
+    });
+    cancel.start(10);
+    ASSERT_TRUE(application.InitInstance()) << "Cancel does not end the program";
+    EXPECT_TRUE(asked);
+    EXPECT_TRUE(application.MainFrame()->isVisible());
+    EXPECT_EQ(application.MainFrame()->windowTitle(), "Untitled - Sorrel Orvane v2.0");
 }
 
 TEST(Startup, ExitDeletesTemporaryFilesAndKeepsPlacementAndRecentFiles) {

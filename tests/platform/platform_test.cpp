@@ -198,8 +198,9 @@ TEST(Messages, ABoxHoldingALongPathFitsTheScreenWithTheWholePathInItsDetails) {
     EXPECT_LE(label->minimumSizeHint().width(), label->width());
     EXPECT_LE(box->frameGeometry().width(), box->screen()->availableGeometry().width());
     EXPECT_EQ(box->detailedText().toStdString(), text);
-    EXPECT_TRUE(box->text().startsWith("/home/someone/d"));
-    EXPECT_TRUE(box->text().endsWith("nnnn.pdf cannot be written: File name too long."));
+    // Breaks of no width after each separator: a path wraps there, not inside a name.
+    EXPECT_TRUE(box->text().startsWith(QStringLiteral("/\u200bhome/\u200bsomeone/\u200bd")));
+    EXPECT_TRUE(QString(box->text()).remove(QChar(0x200b)).endsWith("nnnn.pdf cannot be written: File name too long."));
     // A message without long runs is shown as it is, with no details.
     const auto plain = platform::MakeMessageBox("Save", "Page 3 cannot be shown: it is damaged.",
                                                 platform::MessageIcon::Warning, QMessageBox::Ok);

@@ -162,18 +162,19 @@ protected:
         platform::SetQuestionHandler([](const std::string &, const std::string &) { return false; });
         CropRun::SetToolPath(QString());
     }
-    // Answers the range dialog with the keyboard: Down `downs` times, then
-    // Enter (or Escape).
+    // Answers the range dialog with the keyboard: Home, Down `downs`
+    // times, then Enter (or Escape). `openedOn` gets the choice it opened on.
     void AnswerRange(int downs, bool apply) {
         // Tied to the view, so that an answer never given goes with the test.
-        QTimer::singleShot(0, &view, [downs, apply] {
+        QTimer::singleShot(0, &view, [this, downs, apply] {
             auto *dialog = qobject_cast<crop::CPageRangeDialog *>(QApplication::activeModalWidget());
             ASSERT_NE(dialog, nullptr);
             // Whatever goes wrong below, the dialog ends.
             QTimer::singleShot(2000, dialog, [dialog] { dialog->reject(); });
             EXPECT_EQ(dialog->windowTitle(), "Page Range Selection");
-            EXPECT_EQ(dialog->List()->currentText(), "All Pages");
+            openedOn = dialog->List()->currentText();
             EXPECT_EQ(dialog->focusWidget(), dialog->List());
+            QTest::keyClick(dialog->List(), Qt::Key_Home);
             for (int i = 0; i < downs; ++i)
                 QTest::keyClick(dialog->List(), Qt::Key_Down);
             QTest::keyClick(dialog->List(), apply ? Qt::Key_Return : Qt::Key_Escape);
@@ -204,6 +205,7 @@ protected:
     COrvaneDoc document;
     crop::COrvaneView view{document};
     std::vector<std::string> messages;
+    QString openedOn;
 };
 
 TEST_F(SaveTest, OddPagesCroppedToTheDrawnRectangleThroughTheRealTool) {
@@ -220,6 +222,7 @@ TEST_F(SaveTest, OddPagesCroppedToTheDrawnRectangleThroughTheRealTool) {
     EXPECT_EQ(fixtures::ReadFileBytes(document.CropStore().Path()), before);
     AnswerRange(2, true);  // Odd Only
     view.OnCommand(ID_CUT_ALL);
+    EXPECT_EQ(openedOn, "Odd Only") << "the dialog comes back on the choice it closed with";
     EXPECT_EQ(crop::CPageRangeDialog::Choice(), 2);
     EXPECT_NE(fixtures::ReadFileBytes(document.CropStore().Path()).find("page3=80.00,412.00,330.00,172.00"),
               std::string::npos);
@@ -233,6 +236,10 @@ TEST_F(SaveTest, OddPagesCroppedToTheDrawnRectangleThroughTheRealTool) {
     ASSERT_TRUE(SaveAs(output)) << (messages.empty() ? "" : messages.back());
     EXPECT_TRUE(messages.empty());
     EXPECT_FALSE(document.HasUnsavedRectangles()) << "kept in the copy";
+    document.NudgeSelectedRegion(1, 0, 1, 0);
+    EXPECT_TRUE(document.HasUnsavedRectangles());
+    document.Undo();
+    EXPECT_FALSE(document.HasUnsavedRectangles()) << "undone back to exactly what was saved";
     EXPECT_EQ(PageSize(output, 1), std::make_pair(250.0, 240.0));
     EXPECT_EQ(PageSize(output, 2), std::make_pair(612.0, 792.0));
     EXPECT_EQ(PageSize(output, 3), std::make_pair(250.0, 240.0));
@@ -432,6 +439,18 @@ TEST_F(SaveTest, CropAllPagesTakesARangeTypedInThePagesBoxAndRefusesOneTheDocume
         refused = dialog->Problem()->isVisible() &&
                   dialog->Problem()->text().startsWith("Page 0 does not exist: the document has pages 1 to");
         stayedOpen = dialog->isVisible();
+        // Nothing is cut off: the title, the hint, the message wrapped whole.
+        QApplication::processEvents();
+        for (QLabel *label : dialog->findChildren<QLabel *>()) {
+            if (label->isVisible()) {
+                EXPECT_GE(label->height(), label->wordWrap() ? label->heightForWidth(label->width())
+                                                             : label->sizeHint().height())
+                    << label->text().toStdString();
+            }
+        }
+        EXPECT_GE(dialog->RangeBox()->width(),
+                  dialog->RangeBox()->fontMetrics().horizontalAdvance(dialog->RangeBox()->placeholderText()));
+        EXPECT_GE(dialog->width(), dialog->fontMetrics().horizontalAdvance(dialog->windowTitle()) + 100);
         dialog->RangeBox()->selectAll();
         QTest::keyClicks(dialog->RangeBox(), "3 odd");
         QTest::keyClick(dialog->RangeBox(), Qt::Key_Return);
