@@ -89,19 +89,6 @@ CommandState StateFor(int id, const CommandContext &c) {
     case ID_EDIT_COPY:   // the selected region copied
     case ID_EDIT_PASTE:  // and pasted
         return {c.hasPicture, false};
-    case ID_MOVE_LEFT:
-    case ID_MOVE_RIGHT:
-    case ID_MOVE_UP:
-    case ID_MOVE_DOWN:
-    case ID_GROW_LEFT:
-    case ID_GROW_RIGHT:
-    case ID_GROW_UP:
-    case ID_GROW_DOWN:
-    case ID_SHRINK_LEFT:
-    case ID_SHRINK_RIGHT:
-    case ID_SHRINK_UP:
-    case ID_SHRINK_DOWN:
-        return {c.hasPicture && !c.overlayWanted && !c.cropRunning && !c.shrinkingAll && !c.splitting, false};
     case ID_EDIT_UNDO:
         return {c.canUndo, false};
     case ID_EDIT_REDO:
@@ -117,6 +104,8 @@ CommandState StateFor(int id, const CommandContext &c) {
     case ID_STOP_WORK:
         return {c.shrinkingAll || c.splitting || c.overlayBuilding, false};
     default:
+        if (id >= ID_MOVE_LEFT && id <= ID_SHRINK_DOWN)  // Nudge
+            return {c.hasPicture && !c.overlayWanted && !c.cropRunning && !c.shrinkingAll && !c.splitting, false};
         if (id >= ID_FORWARD_FIRST && id <= ID_FORWARD_LAST)
             return {c.hasPicture, false};
         if (id >= ID_FILE_MRU_FIRST && id < ID_FILE_MRU_FIRST + 16)

@@ -524,20 +524,6 @@ void CMainFrame::OnCommand(int id) {
         m_pageView->OnCommand(id);
         UpdateCommandUI();
         return;
-    case ID_MOVE_LEFT:
-    case ID_MOVE_RIGHT:
-    case ID_MOVE_UP:
-    case ID_MOVE_DOWN:
-    case ID_GROW_LEFT:
-    case ID_GROW_RIGHT:
-    case ID_GROW_UP:
-    case ID_GROW_DOWN:
-    case ID_SHRINK_LEFT:
-    case ID_SHRINK_RIGHT:
-    case ID_SHRINK_UP:
-    case ID_SHRINK_DOWN:
-        m_pageView->Nudge(id, 1);
-        return;
     case ID_PREVIEW_COPY:
         m_pageView->SetPreview(!m_pageView->Preview());
         if (m_pageView->Preview())
@@ -583,6 +569,10 @@ void CMainFrame::OnCommand(int id) {
         return;
     default:
         break;
+    }
+    if (id >= ID_MOVE_LEFT && id <= ID_SHRINK_DOWN) {  // Nudge
+        m_pageView->Nudge(id, 1);
+        return;
     }
     if (id >= ID_FILE_MRU_FIRST && id < ID_FILE_MRU_FIRST + m_recentFiles.size()) {
         if (MayDiscardRectangles())
