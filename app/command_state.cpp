@@ -6,9 +6,9 @@ namespace app {
 
 namespace {
 
-// What a crop run holds back until it ends: everything that would change
-// the document or start another run.
-bool HeldByCropRun(int id) {
+// What any long work holds back until it ends: another document, and a
+// save.
+bool HeldByWork(int id) {
     using namespace res;
     switch (id) {
     case ID_FILE_OPEN:
@@ -18,6 +18,20 @@ bool HeldByCropRun(int id) {
     case ID_SAVE_AS_MENU:
     case ID_SAVE_FILE:
     case ID_EDIT_CUT:
+        return true;
+    default:
+        return id >= ID_FILE_MRU_FIRST && id < ID_FILE_MRU_FIRST + 16;
+    }
+}
+
+// What work that holds the regions holds back as well: every change to
+// them, and other such work.
+bool HeldWithRegions(int id) {
+    using namespace res;
+    switch (id) {
+    case ID_SHRINK_ALL_PAGES:
+    case ID_SPLIT_PAGES:
+    case ID_CROP_BOX:
     case ID_CROP_ALL_PAGES:
     case ID_CUT_ALL:
     case ID_EDIT_COPY:
@@ -29,7 +43,7 @@ bool HeldByCropRun(int id) {
     case ID_EDIT_REDO:
         return true;
     default:
-        return id >= ID_FILE_MRU_FIRST && id < ID_FILE_MRU_FIRST + 16;
+        return id >= ID_MOVE_LEFT && id <= ID_SHRINK_DOWN;  // Nudge
     }
 }
 
@@ -39,9 +53,8 @@ CommandState StateFor(int id, const CommandContext &c);
 
 CommandState CommandStateFor(int id, const CommandContext &c) {
     CommandState state = StateFor(id, c);
-    // Shrink All Pages and Split Pages hold back the same, and themselves.
-    if ((c.cropRunning || c.shrinkingAll || c.splitting) &&
-        (HeldByCropRun(id) || id == res::ID_SHRINK_ALL_PAGES || id == res::ID_SPLIT_PAGES || id == res::ID_CROP_BOX))
+    // One value says what holds the document, for every command.
+    if (c.busy != crop::Busy::None && (HeldByWork(id) || (crop::HoldsRegions(c.busy) && HeldWithRegions(id))))
         state.enabled = false;
     return state;
 }
@@ -50,6 +63,7 @@ namespace {
 
 CommandState StateFor(int id, const CommandContext &c) {
     using namespace res;
+    const bool overlayWanted = c.overlayShown || c.busy == crop::Busy::OverlayBuild;
     switch (id) {
     case ID_ABOUT_US:
     case ID_HELP:
@@ -73,9 +87,9 @@ CommandState StateFor(int id, const CommandContext &c) {
     case ID_PREVIEW_COPY:
         return {c.hasPicture, c.preview};
     case ID_SPLIT_PAGES:
-        return {c.hasPicture && c.pdf && !c.cropRunning && !c.shrinkingAll && !c.overlayWanted, false};
+        return {c.hasPicture && c.pdf && !overlayWanted, false};
     case ID_CROP_BOX:
-        return {c.hasPicture && !c.cropRunning && !c.shrinkingAll && !c.overlayWanted, false};
+        return {c.hasPicture && !overlayWanted, false};
     case ID_CLOSE:  // also for a document whose page has no picture
         return {c.documentOpen, false};
     case ID_FILE_SAVE_AS:
@@ -98,14 +112,15 @@ CommandState StateFor(int id, const CommandContext &c) {
     case ID_SHRINK_ALL_PAGES:
         return {c.hasPicture && c.pdf, false};
     case ID_OVERLAY_PAGES:
-        return {c.hasPicture && c.pdf, c.overlayWanted};
+        return {c.hasPicture && c.pdf, overlayWanted};
     case ID_PAGES_TO_CHECK:
         return {c.hasOutliers, false};
     case ID_STOP_WORK:
-        return {c.shrinkingAll || c.splitting || c.overlayBuilding, false};
+        // Esc: whatever long work holds the document.
+        return {c.busy != crop::Busy::None, false};
     default:
         if (id >= ID_MOVE_LEFT && id <= ID_SHRINK_DOWN)  // Nudge
-            return {c.hasPicture && !c.overlayWanted && !c.cropRunning && !c.shrinkingAll && !c.splitting, false};
+            return {c.hasPicture && !overlayWanted, false};
         if (id >= ID_FORWARD_FIRST && id <= ID_FORWARD_LAST)
             return {c.hasPicture, false};
         if (id >= ID_FILE_MRU_FIRST && id < ID_FILE_MRU_FIRST + 16)

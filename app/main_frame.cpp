@@ -127,25 +127,20 @@ CMainFrame::CMainFrame(crop::COrvaneDoc &document, QWidget *parent) : QMainWindo
     m_outliers->hide();
 
     using crop::COrvaneDoc;
-    connect(&m_document, &COrvaneDoc::TitleChanged, this, &CMainFrame::SetDocumentTitle);
-    connect(&m_document, &COrvaneDoc::PageTextChanged, this, &CMainFrame::SetPageText);
+    connect(&m_document, &COrvaneDoc::Changed, this, &CMainFrame::DocumentChanged);
+    connect(&m_document, &COrvaneDoc::PageNumberShown, this,
+            [this](int page) { SetPageText(QStringLiteral("Page No: %1").arg(page)); });
     connect(&m_document, &COrvaneDoc::StatusMessage, this, [this](const QString &text) { statusBar()->showMessage(text); });
     // A crop file too large to be one the program wrote was left unread.
-    if (!m_document.CropStore().Problem().empty())
-        statusBar()->showMessage(QString::fromStdString(m_document.CropStore().Problem()));
-    connect(&m_document, &COrvaneDoc::CropRectChanged, this, &CMainFrame::UpdateSizePane);
-    // The preview's count follows the regions.
-    connect(&m_document, &COrvaneDoc::UndoStateChanged, this, [this] {
-        if (m_pageView->Preview())
-            ShowCopyPageCount();
-    });
+    if (!m_document.Pages().File().Problem().empty())
+        statusBar()->showMessage(QString::fromStdString(m_document.Pages().File().Problem()));
     // A menu's or the toolbar's prompt takes the message pane for a while;
     // the count comes back when it goes.
     connect(statusBar(), &QStatusBar::messageChanged, this, [this](const QString &message) {
         if (message.isEmpty() && m_pageView->Preview() && m_document.HasPicture())
             ShowCopyPageCount();
     });
-    connect(&m_document, &COrvaneDoc::WorkProgress, this, [this](COrvaneDoc::Work work, int done, int total) {
+    connect(&m_document, &COrvaneDoc::WorkProgress, this, [this](crop::Busy work, int done, int total) {
         statusBar()->showMessage(crop::WorkProgressText(work, done, total));
     });
     // A page shown or gone: the notes of the last one go with it; the
@@ -159,12 +154,6 @@ CMainFrame::CMainFrame(crop::COrvaneDoc &document, QWidget *parent) : QMainWindo
     connect(&m_document, &COrvaneDoc::DocumentOpened, this, pageChanged);
     connect(&m_document, &COrvaneDoc::PageShown, this, pageChanged);
     connect(&m_document, &COrvaneDoc::DocumentClosed, this, pageChanged);
-    connect(&m_document, &COrvaneDoc::AutoShrinkChanged, this, &CMainFrame::UpdateCommandUI);
-    connect(&m_document, &COrvaneDoc::UndoStateChanged, this, &CMainFrame::UpdateCommandUI);
-    connect(&m_document, &COrvaneDoc::CropRunChanged, this, &CMainFrame::UpdateCommandUI);
-    connect(&m_document, &COrvaneDoc::WholeDocumentWorkChanged, this, &CMainFrame::UpdateCommandUI);
-    connect(&m_document, &COrvaneDoc::OverlayChanged, this, &CMainFrame::UpdateCommandUI);
-    connect(&m_document, &COrvaneDoc::OutliersChanged, this, &CMainFrame::UpdateCommandUI);
     connect(&m_document, &COrvaneDoc::CropRunFinished, this, [](bool ok, const QString &message) {
         // A success is told in the status bar; a failure needs to be seen,
         // and so does what the crop tool warned of on the way.
@@ -177,7 +166,7 @@ CMainFrame::CMainFrame(crop::COrvaneDoc &document, QWidget *parent) : QMainWindo
             [this](double zoom) { m_zoomPane->setText(ZoomText(zoom)); });
     connect(qApp, &QApplication::focusChanged, this, &CMainFrame::FocusChanged);
     // Leaving the overlay, or saving from it, with a rectangle drawn on it.
-    m_document.SetOverlayQuestion([](int pages) {
+    m_document.Overlay().SetQuestion([](int pages) {
         const platform::Answer answer = platform::AskYesNoCancel(
             "Overlay of All Pages",
             QStringLiteral("The rectangle drawn on the overlay has not been given to its pages yet. Give it to the "
@@ -185,9 +174,9 @@ CMainFrame::CMainFrame(crop::COrvaneDoc &document, QWidget *parent) : QMainWindo
                            "No leaves the pages as they are; Cancel stays on the overlay.")
                 .arg(pages)
                 .toStdString());
-        return answer == platform::Answer::Yes  ? crop::COrvaneDoc::OverlayExit::Give
-               : answer == platform::Answer::No ? crop::COrvaneDoc::OverlayExit::Drop
-                                                : crop::COrvaneDoc::OverlayExit::Stay;
+        return answer == platform::Answer::Yes  ? crop::Overlay::Exit::Give
+               : answer == platform::Answer::No ? crop::Overlay::Exit::Drop
+                                                : crop::Overlay::Exit::Stay;
     });
     UpdateCommandUI();
 
@@ -197,9 +186,9 @@ CMainFrame::CMainFrame(crop::COrvaneDoc &document, QWidget *parent) : QMainWindo
 
     QSettings settings(kSettingsOrganisation, kSettingsApplication);
     RestoreWindowPlacement(*this, settings, QString::fromStdString(Product().nameWithVersion));
-    m_document.SetRightToLeft(settings.value(kRightToLeftSetting, false).toBool());
-    m_document.SetRemoveHidden(settings.value(kRemoveHiddenSetting, false).toBool());
-    m_document.SetReportBeforeSaving(settings.value(kReportSetting, true).toBool());
+    m_document.Save().SetRightToLeft(settings.value(kRightToLeftSetting, false).toBool());
+    m_document.Save().SetRemoveHidden(settings.value(kRemoveHiddenSetting, false).toBool());
+    m_document.Save().SetReportBeforeSaving(settings.value(kReportSetting, true).toBool());
     crop::CPageRangeDialog::SetLastRange(settings.value(kPageRangeSetting).toString());
     crop::Unit unit = crop::Unit::Pt;
     if (crop::ParseUnit(settings.value(kUnitSetting).toString().toStdString(), unit))
@@ -212,11 +201,11 @@ CMainFrame::~CMainFrame() {
     // The panes lose the focus as they go; this window no longer listens.
     disconnect(qApp, nullptr, this, nullptr);
     disconnect(&m_document, nullptr, this, nullptr);
-    m_document.SetOverlayQuestion(nullptr);
+    m_document.Overlay().SetQuestion(nullptr);
     QSettings settings(kSettingsOrganisation, kSettingsApplication);
     SaveWindowPlacement(*this, settings, QString::fromStdString(Product().nameWithVersion));
     settings.setValue(kPageRangeSetting, crop::CPageRangeDialog::LastRange());
-    settings.setValue(kReportSetting, m_document.ReportBeforeSaving());  // "Don't show this again" turns it off
+    settings.setValue(kReportSetting, m_document.Save().ReportBeforeSaving());  // "Don't show this again" turns it off
     settings.setValue(kUnitSetting, QString::fromLatin1(crop::UnitName(crop::CCropBoxDialog::LastUnit())));
 }
 
@@ -390,9 +379,51 @@ void CMainFrame::FocusChanged(QWidget *, QWidget *now) {
     UpdateCommandUI();
 }
 
+void CMainFrame::CopyRegion() {
+    if (!m_document.Pages().CopySelectedRegion()) {
+        statusBar()->showMessage(QStringLiteral("Nothing was copied: the shown page has no region selected."));
+        return;
+    }
+    const crop::CropRect r = *m_document.Pages().Copied();
+    statusBar()->showMessage(
+        QStringLiteral("Copied the selected region (%1 \u00d7 %2 pt); Paste (Ctrl+V) puts it on the shown page.")
+            .arg(r.right - r.left, 0, 'f', 1)
+            .arg(r.bottom - r.top, 0, 'f', 1));
+}
+
+void CMainFrame::PasteRegion() {
+    using Pasted = crop::PageEditing::Pasted;
+    switch (m_document.Pages().PasteRegion()) {
+    case Pasted::Done:
+        statusBar()->showMessage(QStringLiteral("Pasted the region onto page %1.").arg(m_document.CurrentPage()));
+        break;
+    case Pasted::NothingCopied:
+        statusBar()->showMessage(QStringLiteral("Nothing to paste: copy a region first (Ctrl+C)."));
+        break;
+    case Pasted::Outside:
+        statusBar()->showMessage(QStringLiteral("The copied region lies outside this page; nothing was pasted."));
+        break;
+    case Pasted::Refused:
+        break;  // said by the document, if anything is to be said
+    }
+}
+
+void CMainFrame::DocumentChanged(crop::Changes changes) {
+    using crop::Change;
+    if (changes & Change::Title)
+        SetDocumentTitle(m_document.Title());
+    if (changes & Change::Regions)
+        UpdateSizePane();
+    // The preview's count follows the regions.
+    if ((changes & Change::History) && m_pageView->Preview())
+        ShowCopyPageCount();
+    if (changes & ~crop::Changes(Change::Title | Change::Regions))
+        UpdateCommandUI();
+}
+
 void CMainFrame::UpdateSizePane() {
     // The region as the copy will have it: within the page.
-    crop::CropRect r = m_document.CropRectangle().Normalized();
+    crop::CropRect r = m_document.Editing().CropRectangle().Normalized();
     if (const auto size = m_document.HasPicture() ? m_document.ShownPageSize(m_document.CurrentPage()) : std::nullopt)
         if (!r.IsEmpty())
             r = {std::max(0.0, r.left), std::max(0.0, r.top), std::max(0.0, std::min(size->first, r.right)),
@@ -410,7 +441,7 @@ void CMainFrame::UpdateSizePane() {
 }
 
 void CMainFrame::ShowCopyPageCount() {
-    const long long pages = m_document.Regions().OutputPageCount();
+    const long long pages = m_document.Pages().Set().OutputPageCount();
     statusBar()->showMessage(pages == 1 ? QStringLiteral("The copy will have 1 page.")
                                         : QStringLiteral("The copy will have %1 pages.").arg(pages));
 }
@@ -420,26 +451,34 @@ void CMainFrame::UpdateCommandUI() {
     context.hasPicture = m_document.HasPicture();
     context.documentOpen = m_document.IsOpen();
     context.autoShrink = m_document.AutoShrink();
-    context.rightToLeft = m_document.RightToLeft();
-    context.removeHidden = m_document.RemoveHidden();
-    context.reportBeforeSaving = m_document.ReportBeforeSaving();
+    context.rightToLeft = m_document.Save().RightToLeft();
+    context.removeHidden = m_document.Save().RemoveHidden();
+    context.reportBeforeSaving = m_document.Save().ReportBeforeSaving();
     context.preview = m_pageView->Preview();
     context.pageViewActive = m_activePane == Pane::PageView;
-    context.canUndo = m_document.CanUndo();
-    context.canRedo = m_document.CanRedo();
-    context.cropRunning = m_document.IsCropRunning();
+    context.canUndo = m_document.Pages().History().CanUndo();
+    context.canRedo = m_document.Pages().History().CanRedo();
     context.pdf = m_document.IsOpen() && m_document.PageSource()->Kind() == render::SourceKind::Pdf;
-    context.shrinkingAll = m_document.IsShrinkingAll();
-    context.splitting = m_document.IsSplitting();
-    context.overlayWanted = m_document.OverlayWanted();
-    context.overlayBuilding = m_document.OverlayWanted() && !m_document.OverlayShown();
-    context.hasOutliers = !m_document.Outliers().empty();
+    context.overlayShown = m_document.Overlay().Shown();
+    context.busy = m_document.Busy();
+    context.hasOutliers = !m_document.Whole().Outliers().empty();
     for (auto it = m_actions.begin(); it != m_actions.end(); ++it) {
         const CommandState state = CommandStateFor(it.key(), context);
         it.value()->setEnabled(state.enabled);
         if (it.value()->isCheckable())
             it.value()->setChecked(state.checked);
     }
+    // Undo and Redo name the step they would take.
+    const crop::RegionHistory &history = m_document.Pages().History();
+    const auto name = [](QAction *action, const QString &verb, const QString &step) {
+        const QString text = action->text();
+        const qsizetype tab = text.indexOf(QLatin1Char('\t'));
+        action->setText((step.isEmpty() ? verb : verb + QLatin1Char(' ') + step) + (tab < 0 ? QString() : text.mid(tab)));
+    };
+    if (QAction *undo = m_actions.value(res::ID_EDIT_UNDO))
+        name(undo, QStringLiteral("&Undo"), history.CanUndo() ? history.UndoText() : QString());
+    if (QAction *redo = m_actions.value(res::ID_EDIT_REDO))
+        name(redo, QStringLiteral("&Redo"), history.CanRedo() ? history.RedoText() : QString());
 }
 
 void CMainFrame::OnCommand(int id) {
@@ -484,27 +523,27 @@ void CMainFrame::OnCommand(int id) {
         UpdateCommandUI();
         return;
     case ID_EDIT_COPY:  // Ctrl+C and Ctrl+Insert: the selected region copied
-        m_document.CopySelectedRegion();
+        CopyRegion();
         return;
     case ID_EDIT_PASTE:  // Ctrl+V and Shift+Insert: pasted onto the shown page
-        m_document.PasteRegion();
+        PasteRegion();
         return;
     case ID_EDIT_UNDO:
         m_document.Undo();
         return;
     case ID_REMOVE_HIDDEN:
-        m_document.SetRemoveHidden(!m_document.RemoveHidden());
-        QSettings(kSettingsOrganisation, kSettingsApplication).setValue(kRemoveHiddenSetting, m_document.RemoveHidden());
+        m_document.Save().SetRemoveHidden(!m_document.Save().RemoveHidden());
+        QSettings(kSettingsOrganisation, kSettingsApplication).setValue(kRemoveHiddenSetting, m_document.Save().RemoveHidden());
         UpdateCommandUI();
         return;
     case ID_REPORT_BEFORE_SAVING:
-        m_document.SetReportBeforeSaving(!m_document.ReportBeforeSaving());
-        QSettings(kSettingsOrganisation, kSettingsApplication).setValue(kReportSetting, m_document.ReportBeforeSaving());
+        m_document.Save().SetReportBeforeSaving(!m_document.Save().ReportBeforeSaving());
+        QSettings(kSettingsOrganisation, kSettingsApplication).setValue(kReportSetting, m_document.Save().ReportBeforeSaving());
         UpdateCommandUI();
         return;
     case ID_RIGHT_TO_LEFT: {
-        m_document.SetRightToLeft(!m_document.RightToLeft());
-        QSettings(kSettingsOrganisation, kSettingsApplication).setValue(kRightToLeftSetting, m_document.RightToLeft());
+        m_document.Save().SetRightToLeft(!m_document.Save().RightToLeft());
+        QSettings(kSettingsOrganisation, kSettingsApplication).setValue(kRightToLeftSetting, m_document.Save().RightToLeft());
         m_pageView->SetPreview(m_pageView->Preview());  // the copy's numbers in the new order
         UpdateCommandUI();
         return;
@@ -512,7 +551,7 @@ void CMainFrame::OnCommand(int id) {
     case ID_SHRINK_ALL_PAGES: {
         crop::AutoCropOptions options;
         QString reason;
-        if (crop::CShrinkAllDialog::Ask(this, m_document.PageCount(), options) && !m_document.ShrinkAllPages(options, reason))
+        if (crop::CShrinkAllDialog::Ask(this, m_document.PageCount(), options) && !m_document.Whole().ShrinkAllPages(options, reason))
             platform::ShowMessage("Shrink All Pages", reason.toStdString(), platform::MessageIcon::Warning);
         return;
     }
@@ -533,8 +572,8 @@ void CMainFrame::OnCommand(int id) {
         UpdateCommandUI();
         return;
     case ID_OVERLAY_PAGES: {
-        if (m_document.OverlayWanted()) {
-            m_document.HideOverlay();
+        if (m_document.Overlay().Wanted()) {
+            m_document.Overlay().Hide();
             UpdateCommandUI();  // still checked when the user stays on it
             return;
         }
@@ -552,7 +591,7 @@ void CMainFrame::OnCommand(int id) {
         m_outliers->raise();
         return;
     case ID_STOP_WORK:
-        m_document.StopWholeDocumentWork();
+        m_document.StopWork();
         return;
     case ID_EDIT_REDO:
         m_document.Redo();
@@ -612,18 +651,18 @@ void CMainFrame::CloseWithoutAsking() {
 
 void CMainFrame::closeEvent(QCloseEvent *event) {
     if (m_closingAnyway) {
-        m_document.StopCropRun();
+        m_document.StopWork();
         QMainWindow::closeEvent(event);
         return;
     }
-    if (m_document.IsCropRunning()) {
+    if ((m_document.Busy() == crop::Busy::CropRun)) {
         if (!platform::AskYesNo("Sorrel Orvane",
                                 "A cropped copy is still being written. Stop writing it and close? "
                                 "Nothing of it is kept.")) {
             event->ignore();
             return;
         }
-        m_document.StopCropRun();
+        m_document.StopWork();
     } else if (!MayDiscardRectangles()) {
         event->ignore();
         return;

@@ -1,6 +1,8 @@
 #ifndef APP_MAIN_FRAME_H
 #define APP_MAIN_FRAME_H
 
+#include "crop/model/document_state.h"
+
 #include <QDialog>
 #include <QLabel>
 #include <QMainWindow>
@@ -73,10 +75,15 @@ public:
     // The About box, modal; tests take it instead of running it.
     void ShowAbout();
     void SetAboutHandler(std::function<void(QDialog &)> handler) { m_aboutHandler = std::move(handler); }
-    // Re-evaluates which commands are enabled.
     // Preview Copy's note in the status bar: how many pages the copy will have.
     void ShowCopyPageCount();
     void UpdateSizePane();
+    // Copy and Paste of a region, and what they did, in the status bar.
+    void CopyRegion();
+    void PasteRegion();
+    // What the document told changed, shown.
+    void DocumentChanged(crop::Changes changes);
+    // Re-evaluates which commands are enabled.
     void UpdateCommandUI();
 
 signals:

@@ -80,9 +80,9 @@ void COrvaneApp::EndedFromOutside() {
 }
 
 void COrvaneApp::OfferKeptRectangles() {
-    if (!m_document.CropStore().OwnsSharedFile())
+    if (!m_document.Pages().File().OwnsSharedFile())
         return;  // another instance runs, and offers them
-    const std::string folder = std::filesystem::path(m_document.CropStore().Path()).parent_path().string();
+    const std::string folder = std::filesystem::path(m_document.Pages().File().Path()).parent_path().string();
     // Each kept until it is given back or given up: one whose document
     // cannot be opened now is offered again at the next start.
     for (const std::string &path : crop::CropFile::KeptAsideIn(folder)) {
@@ -188,7 +188,7 @@ void COrvaneApp::ExitInstance() {
     m_mainFrame.reset();
     // A crop run still going (the program was told to end) stops before
     // its crop list is deleted.
-    m_document.StopCropRun();
+    m_document.StopWork();
     {
         QSettings settings(kSettingsOrganisation, kSettingsApplication);
         m_recentFiles.Save(settings);

@@ -84,9 +84,9 @@ int main(int argc, char **argv) {
     view.show();
     const QString file = QString::fromStdString(path);
 
-    document.SetReadAhead(false);
+    document.Prefetch().SetReadAhead(false);
     const std::vector<double> uncached = TurnPages(document, view, file);
-    document.SetReadAhead(true);
+    document.Prefetch().SetReadAhead(true);
     const std::vector<double> ahead = TurnPages(document, view, file);
 
     const double a = Percentile(ahead, 0.5), u = Percentile(uncached, 0.5);

@@ -52,12 +52,12 @@ int main(int argc, char **argv) {
             // Later rounds shrink inside the rectangles of the first: the
             // same renders and the same search.
             QEventLoop loop;
-            QObject::connect(&document, &crop::COrvaneDoc::WholeDocumentWorkChanged, &loop, [&loop](bool working) {
-                if (!working)
+            QObject::connect(&document, &crop::COrvaneDoc::Changed, &loop, [&loop, &document](crop::Changes) {
+                if (document.Busy() == crop::Busy::None)
                     loop.quit();
             });
-            ok = document.ShrinkAllPages(crop::AutoCropOptions{}, reason) && ok;
-            if (document.IsShrinkingAll())
+            ok = document.Whole().ShrinkAllPages(crop::AutoCropOptions{}, reason) && ok;
+            if ((document.Busy() == crop::Busy::ShrinkAll))
                 loop.exec();
         },
         [&] { ok = bench::RunQuietly({"mutool", "draw", "-q", "-r", "151.5", "-F", "pgm", "-o", "/dev/null", in}) && ok; });

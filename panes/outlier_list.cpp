@@ -11,7 +11,10 @@ COutlierList::COutlierList(crop::COrvaneDoc &document, QWidget *parent)
     setObjectName(QStringLiteral("pagesToCheck"));
     m_list = new QListWidget(this);
     setWidget(m_list);
-    connect(&m_document, &crop::COrvaneDoc::OutliersChanged, this, &COutlierList::Fill);
+    connect(&m_document, &crop::COrvaneDoc::Changed, this, [this](crop::Changes changes) {
+        if (changes & crop::Change::Outliers)
+            Fill();
+    });
     const auto show = [this](QListWidgetItem *item) {
         if (item)
             m_document.ShowPage(item->data(Qt::UserRole).toInt());
@@ -23,7 +26,7 @@ COutlierList::COutlierList(crop::COrvaneDoc &document, QWidget *parent)
 
 void COutlierList::Fill() {
     m_list->clear();
-    for (const crop::Outlier &o : m_document.Outliers()) {
+    for (const crop::Outlier &o : m_document.Whole().Outliers()) {
         auto *item = new QListWidgetItem(QStringLiteral("Page %1: %2").arg(o.page).arg(QString::fromStdString(o.brief)),
                                          m_list);
         item->setData(Qt::UserRole, o.page);

@@ -104,11 +104,14 @@ CThumbnailListCtrl::CThumbnailListCtrl(crop::COrvaneDoc &document, QWidget *pare
     connect(&m_document, &crop::COrvaneDoc::ShowPageFailed, this, &CThumbnailListCtrl::ShowCurrentItem);
     connect(&m_document, &crop::COrvaneDoc::DocumentClosed, this, &CThumbnailListCtrl::Reset);
     // The badges follow the regions.
-    connect(&m_document, &crop::COrvaneDoc::UndoStateChanged, viewport(), qOverload<>(&QWidget::update));
+    connect(&m_document, &crop::COrvaneDoc::Changed, this, [this](crop::Changes changes) {
+        if (changes & crop::Change::History)
+            viewport()->update();
+    });
 }
 
 QRect CThumbnailListCtrl::BadgeRect(int item) const {
-    if (item < 0 || item >= m_document.PageCount() || m_document.Regions().CroppingRegions(item + 1) == 0)
+    if (item < 0 || item >= m_document.PageCount() || m_document.Pages().Set().CroppingRegions(item + 1) == 0)
         return {};
     const QRect cell = visualRect(m_model.index(item));
     const int size = fontMetrics().height() + 2;
@@ -133,7 +136,7 @@ void CThumbnailListCtrl::paintEvent(QPaintEvent *event) {
         painter.setBrush(QColor(200, 0, 0));
         painter.drawEllipse(badge);
         painter.setPen(Qt::white);
-        painter.drawText(badge, Qt::AlignCenter, QString::number(m_document.Regions().CroppingRegions(item + 1)));
+        painter.drawText(badge, Qt::AlignCenter, QString::number(m_document.Pages().Set().CroppingRegions(item + 1)));
     }
 }
 
@@ -178,10 +181,10 @@ bool CThumbnailListCtrl::StartWorker() {
     if (m_worker && m_worker->IsRunning())
         return WakeWorker();
     StopWorker();
-    if (!m_document.Scheduler() || m_files.empty())
+    if (!m_document.Prefetch().Scheduler() || m_files.empty())
         return false;
     m_sink = std::make_unique<Sink>(this, ++m_token);
-    m_worker = ThumbnailWorker::Create(m_document.Scheduler(), m_files, m_sink.get());
+    m_worker = ThumbnailWorker::Create(m_document.Prefetch().Scheduler(), m_files, m_sink.get());
     PublishLayout();
     return m_worker->StartWorker();
 }

@@ -1,6 +1,7 @@
 #include "platform/file_identity.h"
 
 #include <algorithm>
+#include <cstring>
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -73,6 +74,36 @@ bool IsReadOnly(const std::string &path) {
     if (::stat(path.c_str(), &st) != 0)
         return false;
     return (st.st_mode & 0222) == 0 || ::access(path.c_str(), W_OK) != 0;
+}
+
+FileIdentity IdentityOf(const std::string &path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0)
+        return {};
+    FileIdentity id;
+    id.exists = true;
+    id.regular = S_ISREG(st.st_mode);
+    id.folder = S_ISDIR(st.st_mode);
+    id.device = S_ISCHR(st.st_mode) || S_ISFIFO(st.st_mode);
+    id.stamp = std::to_string(st.st_dev) + ':' + std::to_string(st.st_ino) + ':' + std::to_string(st.st_size) + ':' +
+               std::to_string(st.st_mtim.tv_sec) + '.' + std::to_string(st.st_mtim.tv_nsec) + ':' +
+               std::to_string(st.st_ctim.tv_sec) + '.' + std::to_string(st.st_ctim.tv_nsec);
+    return id;
+}
+
+InputProblem CheckReadable(const std::string &path, std::string &error) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0 && (errno == ENOENT || errno == ENOTDIR))
+        return InputProblem::Missing;
+    if (S_ISDIR(st.st_mode))
+        return InputProblem::Folder;
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0) {
+        error = std::strerror(errno);
+        return InputProblem::Unreadable;
+    }
+    ::close(fd);
+    return InputProblem::None;
 }
 
 }  // namespace platform

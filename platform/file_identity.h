@@ -17,6 +17,26 @@ bool SameFile(const std::string &a, const std::string &b);
 // one may write it, or this user may not.
 bool IsReadOnly(const std::string &path);
 
+// What one look at a path tells: whether something is there and what, and
+// a stamp that tells one version of a file from another without reading
+// it (device, inode, size, modification and change times; empty when
+// nothing is there). Every write that renames a new file into place, or
+// changes the file, gives another stamp.
+struct FileIdentity {
+    bool exists = false;
+    bool regular = false;
+    bool folder = false;
+    bool device = false;  // a device or a pipe: written into, never replaced
+    std::string stamp;
+};
+FileIdentity IdentityOf(const std::string &path);
+inline std::string FileStamp(const std::string &path) { return IdentityOf(path).stamp; }
+
+// Whether a file can be opened to be read; `error` says why not when the
+// system does.
+enum class InputProblem { None, Missing, Folder, Unreadable };
+InputProblem CheckReadable(const std::string &path, std::string &error);
+
 }  // namespace platform
 
 #endif

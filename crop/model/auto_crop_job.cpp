@@ -3,7 +3,7 @@
 #include "crop/detect/page_range.h"
 #include "crop/detect/page_walk.h"
 #include "crop/detect/split.h"
-#include "crop/model/crop_file.h"
+#include "crop/model/regions/crop_file.h"
 #include "crop/model/crop_list.h"
 #include "crop/model/crop_run.h"
 #include "platform/file_identity.h"
@@ -29,21 +29,6 @@
 
 namespace crop {
 
-InputProblem CheckReadable(const QString &path, QString &error) {
-    const std::string native = platform::NativePath(path);
-    struct stat st {};
-    if (::stat(native.c_str(), &st) != 0 && (errno == ENOENT || errno == ENOTDIR))
-        return InputProblem::Missing;
-    if (S_ISDIR(st.st_mode))
-        return InputProblem::Folder;
-    const int fd = ::open(native.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-    if (fd < 0) {
-        error = QString::fromLocal8Bit(std::strerror(errno));
-        return InputProblem::Unreadable;
-    }
-    ::close(fd);
-    return InputProblem::None;
-}
 
 namespace {
 
@@ -79,8 +64,9 @@ bool HasPdfHeader(int fd) {
 }
 
 bool CheckInput(const QString &path, QString &reason) {
-    QString error;
-    switch (CheckReadable(path, error)) {
+    std::string error;
+    using platform::InputProblem;
+    switch (platform::CheckReadable(Native(path), error)) {
     case InputProblem::Missing:
         reason = QStringLiteral("%1 does not exist").arg(Quote(path));
         return false;
@@ -88,7 +74,7 @@ bool CheckInput(const QString &path, QString &reason) {
         reason = QStringLiteral("%1 is a folder, not a PDF file").arg(Quote(path));
         return false;
     case InputProblem::Unreadable:
-        reason = QStringLiteral("%1 cannot be read (%2)").arg(Quote(path), error);
+        reason = QStringLiteral("%1 cannot be read (%2)").arg(Quote(path), QString::fromLocal8Bit(error.c_str()));
         return false;
     case InputProblem::None:
         break;
@@ -119,9 +105,8 @@ bool CheckOutput(const QString &input, const QString &output, QString &reason) {
         return false;
     }
     const std::string native = Native(output);
-    struct stat st {};
-    const bool exists = ::stat(native.c_str(), &st) == 0;
-    if (exists && S_ISDIR(st.st_mode)) {
+    const platform::FileIdentity out = platform::IdentityOf(native);
+    if (out.folder) {
         reason = QStringLiteral("%1 is a folder; name the PDF file to write").arg(Quote(output));
         return false;
     }
@@ -130,16 +115,15 @@ bool CheckOutput(const QString &input, const QString &output, QString &reason) {
         return false;
     }
     // A device or a pipe receives the copy as it is written.
-    if (exists && (S_ISCHR(st.st_mode) || S_ISFIFO(st.st_mode)))
+    if (out.device)
         return true;
-    if (exists && !S_ISREG(st.st_mode)) {
+    if (out.exists && !out.regular) {
         reason = QStringLiteral("%1 is not a regular file; it is not replaced").arg(Quote(output));
         return false;
     }
     const std::filesystem::path folder = std::filesystem::path(native).parent_path();
     const QString shownFolder = platform::PathFromNative(folder.string());
-    struct stat dir {};
-    if (::stat(folder.c_str(), &dir) != 0 || !S_ISDIR(dir.st_mode)) {
+    if (!platform::IdentityOf(folder.string()).folder) {
         reason = QStringLiteral("%1 cannot be written: the folder %2 does not exist").arg(Quote(output), Quote(shownFolder));
         return false;
     }
@@ -148,7 +132,7 @@ bool CheckOutput(const QString &input, const QString &output, QString &reason) {
                      .arg(Quote(output), Quote(shownFolder), QString::fromLocal8Bit(std::strerror(errno)));
         return false;
     }
-    if (exists && platform::IsReadOnly(native)) {
+    if (out.exists && platform::IsReadOnly(native)) {
         // Replaced by a rename, which the folder allows; but a read-only
         // file is one the user meant to keep. (The crop tool keeps the same
         // rule.)

@@ -64,11 +64,6 @@ using AutoCropProgress = std::function<void(const char *phase, int done, int tot
 bool AutoCropFile(const AutoCropJob &job, AutoCropReport &report, QString &reason,
                   const AutoCropProgress &progress = {});
 
-// Why a file cannot be read, if it cannot: the one check of an input,
-// worded by each caller. `error` gets the system's words when it cannot be
-// opened.
-enum class InputProblem { None, Missing, Folder, Unreadable };
-InputProblem CheckReadable(const QString &path, QString &error);
 
 }  // namespace crop
 

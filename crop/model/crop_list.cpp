@@ -1,6 +1,6 @@
 #include "crop/model/crop_list.h"
 
-#include "crop/model/crop_file.h"
+#include "crop/model/regions/crop_file.h"
 
 #include <cmath>
 #include <cstdio>

@@ -1,5 +1,7 @@
 #include "crop/model/crop_run.h"
 
+#include "platform/file_identity.h"
+
 #include "platform/exe_folder.h"
 
 #include <QDir>
@@ -169,7 +171,7 @@ bool CropRun::Start(const Job &job, QString &reason) {
         else
             emit Finished(false, why.left(1).toUpper() + why.mid(1) + QLatin1Char('.'));
     });
-    m_before = StampOf(job.output);
+    m_before = platform::IdentityOf(platform::NativePath(job.output));
     m_startFailure.clear();
     m_starting = true;
     StartTool(*m_process, job.tool, ArgumentsOf(job, {QStringLiteral("--progress"), QStringLiteral("--require-crop")}));
@@ -250,14 +252,6 @@ bool CropRun::Report(const Job &job, QByteArray &json, QString &reason, const QB
     return true;
 }
 
-CropRun::Stamp CropRun::StampOf(const QString &path) {
-    struct stat st = {};
-    if (::stat(platform::NativePath(path).c_str(), &st) != 0)
-        return {};
-    return {true, S_ISREG(st.st_mode), static_cast<unsigned long long>(st.st_ino),
-            static_cast<long long>(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec};
-}
-
 bool CropRun::Executable(const QString &tool) {
     struct stat st = {};
     const std::string path = platform::NativePath(tool);
@@ -304,8 +298,8 @@ void CropRun::Ended(int exitCode, QProcess::ExitStatus status) {
     }
     // A file only counts as written when it is new or another file than
     // before; a device or a pipe is written into, and its end tells.
-    const Stamp after = StampOf(m_job.output);
-    if (exitCode != 0 || !after.exists || (after.regular && after == m_before)) {
+    const platform::FileIdentity after = platform::IdentityOf(platform::NativePath(m_job.output));
+    if (exitCode != 0 || !after.exists || (after.regular && after.stamp == m_before.stamp)) {
         emit Finished(false, QStringLiteral("The crop tool could not write %1.%2")
                                  .arg(m_job.output, said.isEmpty() ? QStringLiteral(" It said nothing.")
                                                                    : QStringLiteral("\n\n") + said));

@@ -6,6 +6,7 @@
 #include <QProcess>
 #include <QString>
 
+#include "platform/file_identity.h"
 #include "platform/secret.h"
 
 #include <functional>
@@ -110,17 +111,9 @@ private:
     QString m_startFailure;
     // The output as it was before the run: a file only counts as written
     // when it is new or another file than before.
-    struct Stamp {
-        bool exists = false;
-        bool regular = false;  // a device or a pipe is written into, never replaced
-        unsigned long long inode = 0;
-        long long modified = 0;
-        bool operator==(const Stamp &) const = default;
-    };
-    static Stamp StampOf(const QString &path);
     // Whether `tool` is a program this user may run.
     static bool Executable(const QString &tool);
-    Stamp m_before;
+    platform::FileIdentity m_before;
 };
 
 }  // namespace crop

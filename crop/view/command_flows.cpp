@@ -72,11 +72,11 @@ void CommandFlows::Print(int id) {
 }
 
 void CommandFlows::CropAllPages(QWidget *parent) {
-    if (!m_document.HasPicture() || m_document.IsCropRunning() || m_document.IsShrinkingAll())
+    if (!m_document.HasPicture() || (m_document.Busy() == crop::Busy::CropRun) || (m_document.Busy() == crop::Busy::ShrinkAll))
         return;
-    if (m_document.OverlayShown()) {
+    if (m_document.Overlay().Shown()) {
         // The pages of the overlay, which were chosen when it was made.
-        m_document.ApplyRectToPages(m_document.OverlayPages());
+        m_document.Editing().ApplyRectToPages(m_document.Overlay().Pages());
         return;
     }
     const std::optional<std::vector<int>> pages = CPageRangeDialog::AskPages(parent, m_document.PageCount());
@@ -84,26 +84,26 @@ void CommandFlows::CropAllPages(QWidget *parent) {
         return;
     // Copying no rectangle removes the rectangles of those pages: that is
     // asked, not done by surprise (Ctrl+C is pressed out of habit).
-    if (m_document.CropRectangle().IsEmpty() &&
+    if (m_document.Editing().CropRectangle().IsEmpty() &&
         !platform::AskYesNo("Crop all pages", QStringLiteral("Page %1 has no crop rectangle to copy. Remove the rectangles "
                                                              "of the pages chosen instead?")
                                                   .arg(m_document.CurrentPage())
                                                   .toStdString()))
         return;
-    m_document.ApplyRectToPages(*pages);
+    m_document.Editing().ApplyRectToPages(*pages);
 }
 
 void CommandFlows::CropBox(QWidget *parent) {
-    if (!m_document.HasPicture() || m_document.IsCropRunning() || m_document.IsShrinkingAll() ||
-        m_document.OverlayWanted())
+    if (!m_document.HasPicture() || (m_document.Busy() == crop::Busy::CropRun) || (m_document.Busy() == crop::Busy::ShrinkAll) ||
+        m_document.Overlay().Wanted())
         return;
     const int page = m_document.CurrentPage();
     const std::optional<std::pair<double, double>> size = m_document.ShownPageSize(page);
     if (!size || !(size->first > 0 && size->second > 0))
         return;
-    CCropBoxDialog dialog(size->first, size->second, m_document.CropRectangle(), page, m_document.PageCount(), parent);
+    CCropBoxDialog dialog(size->first, size->second, m_document.Editing().CropRectangle(), page, m_document.PageCount(), parent);
     if (dialog.exec() == QDialog::Accepted)
-        m_document.SetMargins(dialog.AcceptedMargins(), dialog.Pages());
+        m_document.Pages().SetMargins(dialog.AcceptedMargins(), dialog.Pages());
 }
 
 namespace {
@@ -119,7 +119,7 @@ QImage ImageOf(const PixelView &page) {
 }  // namespace
 
 void CommandFlows::SplitPages(QWidget *parent) {
-    if (!m_document.HasPicture() || m_document.OverlayWanted())
+    if (!m_document.HasPicture() || m_document.Overlay().Wanted())
         return;
     const PixelView page = PixelView::Of(m_document.PagePicture());
     const CPagePicture &picture = m_document.PagePicture();
@@ -139,29 +139,31 @@ void CommandFlows::SplitPages(QWidget *parent) {
         return ImageOf(view);
     };
     CSplitPagesDialog dialog(ImageOf(page), double(page.width) / picture.PageWidth(), m_document.CurrentPage(),
-                             m_document.PageCount(), m_document.RightToLeft(), pageImage, parent);
+                             m_document.PageCount(), m_document.Save().RightToLeft(), pageImage, parent);
     if (dialog.exec() != QDialog::Accepted)
         return;
     QString reason;
-    if (!m_document.SplitPages(dialog.Grid(), dialog.Pages(), dialog.CellMargin(), dialog.OneSize(), reason))
+    if (!m_document.Whole().SplitPages(dialog.Grid(), dialog.Pages(), dialog.CellMargin(), dialog.OneSize(), reason))
         platform::ShowMessage("Split Pages", reason.toStdString(), platform::MessageIcon::Warning);
 }
 
 void CommandFlows::SaveCropped() {
-    if (!m_document.IsOpen() || m_document.IsCropRunning())
+    using Refused = CropSave::Refused;
+    if (!m_document.IsOpen() || m_document.Busy() != Busy::None)
         return;
     const std::string title = "Save";
     auto warn = [&](const QString &text) { platform::ShowMessage(title, text.toStdString(), platform::MessageIcon::Warning); };
-    if (m_document.PageSource()->Kind() != render::SourceKind::Pdf) {
+    // Whether the file changed on disk is asked below.
+    if (m_document.Save().Check(true) == Refused::NotPdf) {
         warn(QStringLiteral("Only PDF documents can be saved cropped; %1 is not a PDF.").arg(m_document.Title()));
         return;
     }
     // A rectangle drawn on the overlay is given to its pages first, if the
     // user wants it to be.
-    if (!m_document.SettleOverlayRectangle())
+    if (!m_document.Overlay().Settle())
         return;
     // A copy the same as the document is no crop.
-    if (!m_document.HasAnyRectangle()) {
+    if (m_document.Save().Check(true) == Refused::NoRegion) {
         platform::ShowMessage(title, "No page has a crop rectangle; nothing was cropped.",
                               platform::MessageIcon::Information);
         return;
@@ -188,7 +190,7 @@ void CommandFlows::SaveCropped() {
                                                    .arg(m_outputPath)
                                                    .toStdString()))
         return;
-    if (m_document.IsDocumentFile(m_outputPath) &&
+    if (m_document.Save().IsDocumentFile(m_outputPath) &&
         !platform::AskYesNo(title, QStringLiteral("%1 is the document you have open. Replace it with the cropped copy?\n\n"
                                                   "It is then opened afresh, without its rectangles and undo history.")
                                        .arg(m_outputPath)
@@ -203,7 +205,7 @@ void CommandFlows::SaveCropped() {
                                                   .toStdString()))
         return;
     QString reason;
-    if (m_document.ReportBeforeSaving()) {
+    if (m_document.Save().ReportBeforeSaving()) {
         // What the save will change, as the crop tool's dry run finds it.
         QByteArray report;
         QProgressDialog waiting(QStringLiteral("Finding what the save will change..."), QStringLiteral("Cancel"), 0, 0,
@@ -211,7 +213,7 @@ void CommandFlows::SaveCropped() {
         waiting.setWindowTitle(QString::fromStdString(title));
         waiting.setWindowModality(Qt::WindowModal);
         waiting.setMinimumDuration(400);
-        const bool told = m_document.SaveReport(m_outputPath, report, reason,
+        const bool told = m_document.Save().Report(m_outputPath, report, reason,
                                                 [&waiting] { return waiting.wasCanceled(); }, readOnly);
         const bool cancelled = waiting.wasCanceled();
         waiting.reset();
@@ -224,15 +226,15 @@ void CommandFlows::SaveCropped() {
                                                     .toStdString()))
             return;
         if (told) {
-            CSaveReportDialog dialog(DescribeSaveReport(report, m_document.RemoveHidden()), QApplication::activeWindow());
+            CSaveReportDialog dialog(DescribeSaveReport(report, m_document.Save().RemoveHidden()), QApplication::activeWindow());
             const bool save = dialog.exec() == QDialog::Accepted;
             if (dialog.DontShowAgain())
-                m_document.SetReportBeforeSaving(false);
+                m_document.Save().SetReportBeforeSaving(false);
             if (!save)
                 return;
         }
     }
-    if (!m_document.RunCropTool(m_outputPath, reason, changed, readOnly))
+    if (!m_document.Save().Run(m_outputPath, reason, changed, readOnly))
         warn(QStringLiteral("%1 cannot be written: %2.").arg(m_outputPath, reason));
 }
 

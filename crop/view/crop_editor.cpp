@@ -37,7 +37,7 @@ void CropEditor::ShowRectangles() {
 }
 
 std::optional<IntRect> CropEditor::DrawnRect(const PageGeometry &g) const {
-    const CropRect &crop = m_document.CropRectangle();
+    const CropRect &crop = m_document.Editing().CropRectangle();
     if (!m_document.HasPicture() || crop.IsEmpty())
         return std::nullopt;
     const QPoint topLeft = g.PageToLogicalPixel(QPointF(crop.left, crop.top));
@@ -84,27 +84,27 @@ QRegion CropEditor::FrameRegion() const {
 }
 
 QRegion CropEditor::Press(QPoint window, const PageGeometry &g, bool add) {
-    if (!m_document.HasPicture() || m_document.IsCropRunning() || m_document.IsShrinkingAll() || IsDragging())
+    if (!m_document.HasPicture() || HoldsRegions(m_document.Busy()) || IsDragging())
         return {};
     SyncTracker(g);
     m_dragAnchor = m_dragEnd = g.WindowToLogical(window);
-    m_adding = add && !m_document.CropRectangle().IsEmpty();
+    m_adding = add && !m_document.Editing().CropRectangle().IsEmpty();
     if (m_adding) {
         m_banding = true;
         return {};
     }
     m_trackStart = m_tracker.Rect();
-    if (!m_document.CropRectangle().IsEmpty() && m_tracker.BeginTrack(window, false))
+    if (!m_document.Editing().CropRectangle().IsEmpty() && m_tracker.BeginTrack(window, false))
         return {};
     // A press inside another region selects it, and drags it from there.
-    const std::vector<CropRect> regions = m_document.PageRegions();
+    const std::vector<CropRect> regions = m_document.Editing().PageRegions();
     const QPointF at = g.WindowToPage(window);
     for (int i = int(regions.size()) - 1; i >= 0; --i) {
         const CropRect r = regions[size_t(i)].Normalized();
-        if (i == m_document.SelectedRegion() || at.x() < r.left || at.x() > r.right || at.y() < r.top ||
+        if (i == m_document.Editing().SelectedRegion() || at.x() < r.left || at.x() > r.right || at.y() < r.top ||
             at.y() > r.bottom)
             continue;
-        m_document.SelectRegion(i);
+        m_document.Editing().SelectRegion(i);
         SyncTracker(g);
         m_trackStart = m_tracker.Rect();
         if (!m_tracker.BeginTrack(window, false))
@@ -132,7 +132,7 @@ QRegion CropEditor::Move(QPoint window, const PageGeometry &g) {
 void CropEditor::StoreTrackerRect(const PageGeometry &g) {
     const IntRect &now = m_tracker.Rect();
     const IntRect &start = m_trackStart;
-    const CropRect was = m_document.CropRectangle().Normalized();
+    const CropRect was = m_document.Editing().CropRectangle().Normalized();
     CropRect r;
     if (m_tracker.TrackedHit() == CHandleTracker::kHitMiddle) {
         // Moved: every edge by the distance the mouse moved, so the
@@ -149,7 +149,7 @@ void CropEditor::StoreTrackerRect(const PageGeometry &g) {
         r = CropRect{now.left == start.left ? was.left : a.x(), now.top == start.top ? was.top : a.y(),
                      now.right == start.right ? was.right : b.x(), now.bottom == start.bottom ? was.bottom : b.y()};
     }
-    m_document.SetCurrentPageRect(r, false);
+    m_document.Editing().SetCurrentPageRect(r, false);
 }
 
 QRegion CropEditor::Release(QPoint window, const PageGeometry &g) {
@@ -176,9 +176,9 @@ QRegion CropEditor::Release(QPoint window, const PageGeometry &g) {
         return dirty;
     const QPointF from = g.LogicalToPage(a), to = g.LogicalToPage(e);
     if (m_adding)
-        m_document.AddRegion(CropRect{from.x(), from.y(), to.x(), to.y()}, true);
+        m_document.Editing().AddRegion(CropRect{from.x(), from.y(), to.x(), to.y()}, true);
     else
-        m_document.SetCurrentPageRect(CropRect{from.x(), from.y(), to.x(), to.y()}, true);
+        m_document.Editing().SetCurrentPageRect(CropRect{from.x(), from.y(), to.x(), to.y()}, true);
     m_adding = false;
     return dirty;
 }
@@ -207,8 +207,7 @@ QRegion CropEditor::CaptureLost(const PageGeometry &g) {
 }
 
 std::optional<Qt::CursorShape> CropEditor::CursorAt(QPoint window, const PageGeometry &g) {
-    if (!m_document.HasPicture() || m_document.CropRectangle().IsEmpty() || m_document.IsCropRunning() ||
-        m_document.IsShrinkingAll())
+    if (!m_document.HasPicture() || m_document.Editing().CropRectangle().IsEmpty() || HoldsRegions(m_document.Busy()))
         return std::nullopt;
     SyncTracker(g);
     return m_tracker.CursorAt(window);
@@ -218,14 +217,14 @@ void CropEditor::Paint(QPainter &painter, const PageGeometry &g) {
     SyncTracker(g);
     const QPen pen(kRed, kPenWidth, Qt::SolidLine, Qt::SquareCap, Qt::MiterJoin);
     // The regions not selected: red and dashed, without handles.
-    const std::vector<CropRect> regions = m_document.PageRegions();
+    const std::vector<CropRect> regions = m_document.Editing().PageRegions();
     if (regions.size() > 1) {
         painter.save();
         painter.setRenderHint(QPainter::Antialiasing, false);
         painter.setPen(QPen(kRed, kPenWidth, Qt::DashLine, Qt::SquareCap, Qt::MiterJoin));
         painter.setBrush(Qt::NoBrush);
         for (size_t i = 0; i < regions.size(); ++i) {
-            if (int(i) == m_document.SelectedRegion())
+            if (int(i) == m_document.Editing().SelectedRegion())
                 continue;
             // The frame lies just outside the region's pixels, so it hides
             // none of what the region keeps.

@@ -1,7 +1,7 @@
 #ifndef CROP_VIEW_CROP_EDITOR_H
 #define CROP_VIEW_CROP_EDITOR_H
 
-#include "crop/model/crop_file.h"
+#include "crop/model/regions/crop_file.h"
 #include "crop/view/handle_tracker.h"
 #include "crop/view/page_geometry.h"
 

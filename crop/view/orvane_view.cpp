@@ -47,18 +47,20 @@ COrvaneView::COrvaneView(COrvaneDoc &document, QWidget *parent)
         PictureChanged();
     });
     connect(&m_document, &COrvaneDoc::PageShown, this, &COrvaneView::PictureChanged);
-    connect(&m_document, &COrvaneDoc::OverlayChanged, this, &COrvaneView::PictureChanged);
-    // Rectangles the user did not draw are shown all the same.
-    connect(&m_document, &COrvaneDoc::WholeDocumentWorkChanged, this, [this](bool running) {
-        if (!running)
+    connect(&m_document, &COrvaneDoc::Changed, this, [this](Changes changes) {
+        if (changes & Change::Overlay)
+            PictureChanged();
+        // Rectangles the user did not draw are shown all the same.
+        if ((changes & Change::Busy) && m_document.Busy() == Busy::None)
             ShowRectangles();
+        if (changes & Change::Regions)
+            viewport()->update();
     });
     connect(&m_document, &COrvaneDoc::DocumentClosed, this, [this] {
         // The view turns grey; its scroll sizes stay as they were.
         m_cache.Reset();
         viewport()->update();
     });
-    connect(&m_document, &COrvaneDoc::CropRectChanged, viewport(), qOverload<>(&QWidget::update));
     connect(&m_document, &COrvaneDoc::SharpRegionReady, viewport(), qOverload<>(&QWidget::update));
     m_sharpTimer.setSingleShot(true);
     m_sharpTimer.setInterval(60);
@@ -106,11 +108,11 @@ void COrvaneView::RequestSharp() {
         return QRect(QPoint(int(r.left() * dpr), int(r.top() * dpr)),
                      QPoint(int(std::ceil((r.right() + 1) * dpr)) - 1, int(std::ceil((r.bottom() + 1) * dpr)) - 1));
     };
-    const COrvaneDoc::SharpRegion &sharp = m_document.Sharp();
+    const crop::PagePrefetch::SharpRegion &sharp = m_document.Prefetch().Sharp();
     if (sharp.Matches(m_document.CurrentPage(), m_document.Generation(), DevicePageSize()) &&
         sharp.area.contains(toDevice(inView)))
         return;  // what is in view is sharp already
-    m_document.RequestSharpRegion(DevicePageSize(), toDevice(wanted) & QRect(QPoint(0, 0), DevicePageSize()));
+    m_document.Prefetch().RequestSharpRegion(m_document.CurrentPage(), DevicePageSize(), toDevice(wanted) & QRect(QPoint(0, 0), DevicePageSize()));
 }
 
 int COrvaneView::BarExtent(Qt::Orientation orientation) const {
@@ -166,7 +168,7 @@ void COrvaneView::paintEvent(QPaintEvent *event) {
     for (const QRect &rect : event->region())
         m_cache.Draw(painter, PagePicture(), page, geometry.WindowToLogical(rect), -geometry.Scroll());
     // Over it, the part rendered at the screen's density, once it is there.
-    const COrvaneDoc::SharpRegion &sharp = m_document.Sharp();
+    const crop::PagePrefetch::SharpRegion &sharp = m_document.Prefetch().Sharp();
     if (sharp.Matches(m_document.CurrentPage(), m_document.Generation(), DevicePageSize())) {
         const double dpr = viewport()->devicePixelRatioF();
         const QRectF target(QPointF(sharp.area.x() / dpr, sharp.area.y() / dpr) - QPointF(geometry.Scroll()),
@@ -183,7 +185,7 @@ void COrvaneView::paintEvent(QPaintEvent *event) {
         painter.fillRect(right, shadow);
     if (below.width() > 0 && below.height() > 0)
         painter.fillRect(below, shadow);
-    if (m_preview && !m_document.OverlayShown())
+    if (m_preview && !m_document.Overlay().Shown())
         PaintPreview(painter, geometry);
     m_editor.Paint(painter, geometry);
 }
@@ -200,7 +202,7 @@ void COrvaneView::SetPreview(bool on) {
 
 void COrvaneView::PaintPreview(QPainter &painter, const PageGeometry &g) {
     const QRect page = g.PageInWindow();
-    const std::vector<CropRect> regions = m_document.PageRegions();
+    const std::vector<CropRect> regions = m_document.Editing().PageRegions();
     auto shown = [&g, &page](const CropRect &rect) {
         const CropRect r = rect.Normalized();
         return QRect(g.LogicalToWindow(QRect(g.PageToLogicalPixel(QPointF(r.left, r.top)),
@@ -220,12 +222,12 @@ void COrvaneView::PaintPreview(QPainter &painter, const PageGeometry &g) {
     // Each region's page of the copy in its corner; a page without one is
     // a page of the copy as it is.
     const int current = m_document.CurrentPage();
-    const long long first = m_document.Regions().OutputPagesBefore(current) + 1;
+    const long long first = m_document.Pages().Set().OutputPagesBefore(current) + 1;
     std::vector<std::pair<QRect, long long>> labels;
     if (regions.empty()) {
         labels.push_back({page, first});
     } else {
-        const std::vector<int> order = m_document.Regions().OutputOrder(current, m_document.RightToLeft());
+        const std::vector<int> order = m_document.Pages().Set().OutputOrder(current, m_document.Save().RightToLeft());
         for (size_t k = 0; k < order.size() && size_t(order[k]) < regions.size(); ++k)
             labels.push_back({shown(regions[size_t(order[k])]), first + (long long)k});
     }
@@ -260,7 +262,7 @@ void COrvaneView::UpdateCursor(QPoint window) {
 
 bool COrvaneView::focusNextPrevChild(bool next) {
     // Tab and Shift+Tab go from region to region of the shown page.
-    if (!m_editor.IsDragging() && m_document.SelectNextRegion(!next)) {
+    if (!m_editor.IsDragging() && m_document.Editing().SelectNextRegion(!next)) {
         viewport()->update();
         return true;
     }
@@ -304,7 +306,7 @@ void COrvaneView::mouseReleaseEvent(QMouseEvent *event) {
 bool COrvaneView::NudgeByKey(const QKeyEvent *event) {
     const int key = event->key();
     if ((key != Qt::Key_Left && key != Qt::Key_Right && key != Qt::Key_Up && key != Qt::Key_Down) ||
-        m_document.SelectedRegion() < 0 || m_document.OverlayShown())
+        m_document.Editing().SelectedRegion() < 0 || m_document.Overlay().Shown())
         return false;
     // Keys no desktop takes for itself: the plain arrows move (Ctrl: ten
     // points), Shift grows on the arrow's side, Ctrl+Shift shrinks there.
@@ -323,9 +325,9 @@ bool COrvaneView::NudgeByKey(const QKeyEvent *event) {
 
 void COrvaneView::Nudge(int id, double points) {
     using namespace res;
-    if (id < ID_MOVE_LEFT || id > ID_SHRINK_DOWN || m_document.OverlayShown())
+    if (id < ID_MOVE_LEFT || id > ID_SHRINK_DOWN || m_document.Overlay().Shown())
         return;
-    if (m_document.SelectedRegion() < 0) {
+    if (m_document.Editing().SelectedRegion() < 0) {
         emit m_document.StatusMessage(QStringLiteral("The shown page has no region to move; draw one first."));
         return;
     }
@@ -333,16 +335,16 @@ void COrvaneView::Nudge(int id, double points) {
     const double dx = side == 0 ? -points : side == 1 ? points : 0;
     const double dy = side == 2 ? -points : side == 3 ? points : 0;
     if (id <= ID_MOVE_DOWN)  // moved
-        m_document.NudgeSelectedRegion(dx, dy, dx, dy);
+        m_document.Editing().NudgeSelectedRegion(dx, dy, dx, dy);
     else if (id <= ID_GROW_DOWN)  // grown on that side
-        m_document.NudgeSelectedRegion(std::min(dx, 0.0), std::min(dy, 0.0), std::max(dx, 0.0), std::max(dy, 0.0));
+        m_document.Editing().NudgeSelectedRegion(std::min(dx, 0.0), std::min(dy, 0.0), std::max(dx, 0.0), std::max(dy, 0.0));
     else  // shrunk on that side
-        m_document.NudgeSelectedRegion(-std::min(dx, 0.0), -std::min(dy, 0.0), -std::max(dx, 0.0), -std::max(dy, 0.0));
+        m_document.Editing().NudgeSelectedRegion(-std::min(dx, 0.0), -std::min(dy, 0.0), -std::max(dx, 0.0), -std::max(dy, 0.0));
 }
 
 void COrvaneView::mouseDoubleClickEvent(QMouseEvent *event) {
     // Inside the selected region: its exact margins.
-    const CropRect r = m_document.CropRectangle().Normalized();
+    const CropRect r = m_document.Editing().CropRectangle().Normalized();
     const QPointF at = Geometry().WindowToPage(event->position().toPoint());
     if (event->button() == Qt::LeftButton && !r.IsEmpty() && at.x() >= r.left && at.x() <= r.right &&
         at.y() >= r.top && at.y() <= r.bottom && !m_editor.IsDragging()) {
@@ -485,13 +487,13 @@ void COrvaneView::OnCommand(int id) {
         m_document.ToggleAutoShrink();
         break;
     case ID_SHRINK_CURRENT_PAGE:
-        m_document.ShrinkCurrentPageRect();
+        m_document.Editing().ShrinkCurrentPageRect();
         break;
     case ID_REMOVE_CROPBOX:
-        m_document.DeleteCurrentPageRect();
+        m_document.Editing().DeleteCurrentPageRect();
         break;
     case ID_DELETE_RECTANGLE:  // the selected region; Remove Cropbox takes them all
-        m_document.DeleteSelectedRegion();
+        m_document.Editing().DeleteSelectedRegion();
         break;
     case ID_CUT_ALL:  // exactly as Crop all pages
         OnCommand(ID_CROP_ALL_PAGES);

@@ -2,9 +2,9 @@
 
 namespace crop {
 
-QString WorkProgressText(COrvaneDoc::Work work, int done, int total) {
-    const QString what = work == COrvaneDoc::Work::ShrinkAll ? QStringLiteral("Shrinking all pages")
-                         : work == COrvaneDoc::Work::Split ? QStringLiteral("Splitting pages")
+QString WorkProgressText(crop::Busy work, int done, int total) {
+    const QString what = work == crop::Busy::ShrinkAll ? QStringLiteral("Shrinking all pages")
+                         : work == crop::Busy::Split ? QStringLiteral("Splitting pages")
                                                            : QStringLiteral("Overlaying pages");
     if (total <= 0)
         return QStringLiteral("%1 (Esc stops)").arg(what);

@@ -9,7 +9,7 @@ namespace crop {
 
 // The status bar's words for background work as it goes, with the key
 // that stops it: "Shrinking all pages: 3 of 40 (Esc stops)".
-QString WorkProgressText(COrvaneDoc::Work work, int done, int total);
+QString WorkProgressText(crop::Busy work, int done, int total);
 
 }  // namespace crop
 

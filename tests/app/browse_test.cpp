@@ -52,7 +52,7 @@ protected:
         left = frame->LeftView();
         view = frame->PageView();
         document = &application->Document();
-        document->SetReportBeforeSaving(false);  // no save here waits on the report
+        document->Save().SetReportBeforeSaving(false);  // no save here waits on the report
         frame->activateWindow();
         ASSERT_TRUE(QTest::qWaitForWindowActive(frame));
         previousHandler = platform::SetMessageHandler(

@@ -5,7 +5,9 @@
 #include "app/command_state.h"
 #include "app/main_frame.h"
 #include "app/product_info.h"
+#include "crop/model/crop_run.h"
 #include "crop/model/document.h"
+#include "crop/model/regions/region_edits.h"
 #include "crop/view/crop_box_dialog.h"
 #include "crop/view/save_dialogs.h"
 #include "crop/view/shrink_all_dialog.h"
@@ -56,7 +58,7 @@ protected:
     void SetUp() override {
         app::SetUpProductInfo();
         frame = std::make_unique<app::CMainFrame>(document);
-        document.SetReportBeforeSaving(false);  // no save here waits on the report
+        document.Save().SetReportBeforeSaving(false);  // no save here waits on the report
         frame->resize(900, 700);
         frame->show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(frame.get()));
@@ -300,7 +302,7 @@ TEST_F(MainFrameTest, TheEditingKeysDoWhatTheMenuSaysFromEitherPaneAndUndoRedoes
     QAction *undo = frame->Action(ID_EDIT_UNDO);
     QAction *redo = frame->Action(ID_EDIT_REDO);
     EXPECT_FALSE(undo->isEnabled());
-    document.SetCurrentPageRect(crop::CropRect{10, 20, 300, 400}, false);
+    document.Editing().SetCurrentPageRect(crop::CropRect{10, 20, 300, 400}, false);
     EXPECT_TRUE(undo->isEnabled());
     EXPECT_FALSE(redo->isEnabled());
 
@@ -308,35 +310,35 @@ TEST_F(MainFrameTest, TheEditingKeysDoWhatTheMenuSaysFromEitherPaneAndUndoRedoes
     // Ctrl+C copies the region and Ctrl+V pastes it onto the shown page:
     // neither gives it to every page nor deletes it.
     QTest::keyClick(frame.get(), Qt::Key_C, Qt::ControlModifier);
-    EXPECT_EQ(document.Regions().RegionCount(2), 0);
+    EXPECT_EQ(document.Pages().Set().RegionCount(2), 0);
     frame->OnCommand(ID_NEXT_PAGE);
     QTest::keyClick(frame.get(), Qt::Key_V, Qt::ControlModifier);
-    EXPECT_EQ(document.CropRectangle(), (crop::CropRect{10, 20, 300, 400}));
+    EXPECT_EQ(document.Editing().CropRectangle(), (crop::CropRect{10, 20, 300, 400}));
     EXPECT_EQ(frame->statusBar()->currentMessage(), "Pasted the region onto page 2.");
     QTest::keyClick(frame.get(), Qt::Key_Z, Qt::ControlModifier);
-    EXPECT_EQ(document.Regions().RegionCount(2), 0) << "the paste is one step";
+    EXPECT_EQ(document.Pages().Set().RegionCount(2), 0) << "the paste is one step";
     frame->OnCommand(ID_PREVIOUS_PAGE);
-    EXPECT_EQ(document.Regions().RegionCount(1), 1);
+    EXPECT_EQ(document.Pages().Set().RegionCount(1), 1);
     QTest::keyClick(frame.get(), Qt::Key_Delete);  // Delete Rectangle
-    EXPECT_TRUE(document.CropRectangle().IsEmpty());
+    EXPECT_TRUE(document.Editing().CropRectangle().IsEmpty());
     QTest::keyClick(frame.get(), Qt::Key_Z, Qt::ControlModifier);
-    EXPECT_EQ(document.CropRectangle(), (crop::CropRect{10, 20, 300, 400}));
+    EXPECT_EQ(document.Editing().CropRectangle(), (crop::CropRect{10, 20, 300, 400}));
     EXPECT_TRUE(redo->isEnabled());
     QTest::keyClick(frame.get(), Qt::Key_Y, Qt::ControlModifier);
-    EXPECT_TRUE(document.CropRectangle().IsEmpty());
+    EXPECT_TRUE(document.Editing().CropRectangle().IsEmpty());
     QTest::keyClick(frame.get(), Qt::Key_Backspace, Qt::AltModifier);
-    EXPECT_FALSE(document.CropRectangle().IsEmpty());
+    EXPECT_FALSE(document.Editing().CropRectangle().IsEmpty());
     QTest::keyClick(frame.get(), Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier);
-    EXPECT_TRUE(document.CropRectangle().IsEmpty());
+    EXPECT_TRUE(document.Editing().CropRectangle().IsEmpty());
     document.Undo();
     frame->PageView()->setFocus();
     QTest::keyClick(frame.get(), Qt::Key_Delete);  // Delete Rectangle again
-    EXPECT_TRUE(document.CropRectangle().IsEmpty());
+    EXPECT_TRUE(document.Editing().CropRectangle().IsEmpty());
     frame->LeftView()->setFocus();
     QTest::keyClick(frame.get(), Qt::Key_Z, Qt::ControlModifier);
     EXPECT_TRUE(frame->Action(ID_EDIT_CUT)->isEnabled()) << "Ctrl+X saves after an undo, from either pane";
     QTest::keyClick(frame.get(), Qt::Key_Delete);  // and Delete as well
-    EXPECT_TRUE(document.CropRectangle().IsEmpty());
+    EXPECT_TRUE(document.Editing().CropRectangle().IsEmpty());
     EXPECT_TRUE(frame->Action(ID_EDIT_COPY)->isEnabled()) << "Ctrl+C copies";
 
     // Opening a document anew takes the history with the rectangles.
@@ -354,8 +356,8 @@ TEST_F(MainFrameTest, TheReportBeforeSavingTellsWhatTheCopyWillChangeAndCanBeTur
     platform::SetSaveFileHandler([&](const std::string &, const std::string &) { return out; });
     QString reason;
     ASSERT_TRUE(document.OpenDocument(QString::fromStdString(path), reason));
-    document.SetCurrentPageRect(crop::CropRect{200, 200, 500, 600}, false);
-    document.SetReportBeforeSaving(true);
+    document.Editing().SetCurrentPageRect(crop::CropRect{200, 200, 500, 600}, false);
+    document.Save().SetReportBeforeSaving(true);
     QString shown;
     QTimer answer;
     QObject::connect(&answer, &QTimer::timeout, [&] {
@@ -372,9 +374,9 @@ TEST_F(MainFrameTest, TheReportBeforeSavingTellsWhatTheCopyWillChangeAndCanBeTur
     EXPECT_NE(shown.indexOf("Of the 2 pages, 1 will be cropped and 1 will be left as it is."), -1) << shown.toStdString();
     EXPECT_NE(shown.indexOf("1 link on page 1"), -1) << shown.toStdString();
     EXPECT_NE(shown.indexOf("Remove Hidden Content"), -1) << "how to remove what the crop hides";
-    EXPECT_FALSE(document.IsCropRunning()) << "Cancel writes nothing";
+    EXPECT_FALSE((document.Busy() == crop::Busy::CropRun)) << "Cancel writes nothing";
     EXPECT_FALSE(std::filesystem::exists(out));
-    EXPECT_FALSE(document.ReportBeforeSaving()) << "Don't show this again";
+    EXPECT_FALSE(document.Save().ReportBeforeSaving()) << "Don't show this again";
     EXPECT_FALSE(frame->Action(ID_REPORT_BEFORE_SAVING)->isChecked());
 }
 
@@ -388,9 +390,9 @@ TEST_F(MainFrameTest, WhileACroppedCopyIsWrittenTheDocumentIsHeldAndClosingAsksF
     platform::SetSaveFileHandler([&](const std::string &, const std::string &) { return dir.file("out.pdf"); });
     QString reason;
     ASSERT_TRUE(document.OpenDocument(QString::fromStdString(path), reason));
-    document.SetCurrentPageRect(crop::CropRect{10, 20, 300, 400}, false);
+    document.Editing().SetCurrentPageRect(crop::CropRect{10, 20, 300, 400}, false);
     frame->OnCommand(ID_SAVE_AS_MENU);
-    ASSERT_TRUE(document.IsCropRunning());
+    ASSERT_TRUE((document.Busy() == crop::Busy::CropRun));
     for (int id : {ID_FILE_OPEN, ID_CLOSE, ID_SAVE_AS_MENU, ID_SAVE_FILE, ID_CROP_ALL_PAGES, ID_REMOVE_CROPBOX,
                    ID_SHRINK_CURRENT_PAGE, ID_EDIT_UNDO, ID_EDIT_PASTE})
         EXPECT_FALSE(frame->Action(id)->isEnabled()) << id;
@@ -404,10 +406,10 @@ TEST_F(MainFrameTest, WhileACroppedCopyIsWrittenTheDocumentIsHeldAndClosingAsksF
     });
     EXPECT_FALSE(frame->close());
     EXPECT_EQ(asked, 1);
-    EXPECT_TRUE(document.IsCropRunning());
+    EXPECT_TRUE((document.Busy() == crop::Busy::CropRun));
     answer = true;
     EXPECT_TRUE(frame->close());
-    EXPECT_FALSE(document.IsCropRunning());
+    EXPECT_FALSE((document.Busy() == crop::Busy::CropRun));
     EXPECT_TRUE(frame->Action(ID_FILE_OPEN)->isEnabled()) << "free again";
     EXPECT_TRUE(frame->Action(ID_EDIT_UNDO)->isEnabled());
 }
@@ -431,9 +433,9 @@ TEST_F(MainFrameTest, WhatTheCropToolWarnsOfOnASuccessfulSaveIsShown) {
     });
     QString reason;
     ASSERT_TRUE(document.OpenDocument(QString::fromStdString(path), reason));
-    document.SetCurrentPageRect(crop::CropRect{10, 20, 300, 400}, false);
+    document.Editing().SetCurrentPageRect(crop::CropRect{10, 20, 300, 400}, false);
     frame->OnCommand(ID_SAVE_AS_MENU);
-    QTRY_VERIFY_WITH_TIMEOUT(!document.IsCropRunning(), 20000);
+    QTRY_VERIFY_WITH_TIMEOUT(!(document.Busy() == crop::Busy::CropRun), 20000);
     platform::SetMessageHandler({});
     ASSERT_EQ(shown.size(), 1u);
     EXPECT_EQ(shown[0].second, platform::MessageIcon::Information);
@@ -465,7 +467,7 @@ TEST_F(MainFrameTest, RectanglesNotSavedAreGivenUpOnlyWhenTheUserSaysSo) {
     frame->OnCommand(ID_FILE_NEW);  // nothing drawn: nothing asked
     EXPECT_EQ(asked, 0);
     ASSERT_TRUE(document.OpenDocument(QString::fromStdString(path), reason));
-    document.SetCurrentPageRect(crop::CropRect{10, 20, 300, 400}, false);
+    document.Editing().SetCurrentPageRect(crop::CropRect{10, 20, 300, 400}, false);
     frame->OnCommand(ID_CLOSE);
     EXPECT_EQ(asked, 1);
     EXPECT_TRUE(document.IsOpen()) << "No keeps them";
@@ -509,7 +511,7 @@ TEST_F(MainFrameTest, ShrinkAllPagesHoldsTheDocumentEscStopsItAndThePagesToCheck
     // document is disabled.
     AcceptNextDialog();
     frame->OnCommand(ID_SHRINK_ALL_PAGES);
-    ASSERT_TRUE(document.IsShrinkingAll());
+    ASSERT_TRUE((document.Busy() == crop::Busy::ShrinkAll));
     for (int id : {ID_FILE_OPEN, ID_SAVE_AS_MENU, ID_CROP_ALL_PAGES, ID_REMOVE_CROPBOX, ID_SHRINK_CURRENT_PAGE,
                    ID_SHRINK_ALL_PAGES, ID_EDIT_UNDO})
         EXPECT_FALSE(frame->Action(id)->isEnabled()) << id;
@@ -520,16 +522,16 @@ TEST_F(MainFrameTest, ShrinkAllPagesHoldsTheDocumentEscStopsItAndThePagesToCheck
     ASSERT_TRUE(QTest::qWaitForWindowActive(frame.get()));
     frame->PageView()->setFocus();
     QTest::keyClick(frame->PageView(), Qt::Key_Escape);
-    EXPECT_FALSE(document.IsShrinkingAll());
+    EXPECT_FALSE((document.Busy() == crop::Busy::ShrinkAll));
     EXPECT_TRUE(frame->Action(ID_FILE_OPEN)->isEnabled());
-    EXPECT_FALSE(document.CanUndo());
+    EXPECT_FALSE(document.Pages().History().CanUndo());
 
     // Run to the end, the blank page is listed, and choosing it shows it.
-    ASSERT_TRUE(document.ShrinkAllPages({}, reason));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !document.IsShrinkingAll(); }, 30000));
-    EXPECT_TRUE(document.CanUndo());
+    ASSERT_TRUE(document.Whole().ShrinkAllPages({}, reason));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !(document.Busy() == crop::Busy::ShrinkAll); }, 30000));
+    EXPECT_TRUE(document.Pages().History().CanUndo());
     // The new rectangle is drawn, though no mouse drew it.
-    ASSERT_FALSE(document.CropRectangle().IsEmpty());
+    ASSERT_FALSE(document.Editing().CropRectangle().IsEmpty());
     const QImage shot = frame->PageView()->viewport()->grab().toImage();
     int red = 0;
     for (int y = 0; y < shot.height(); ++y)
@@ -537,7 +539,7 @@ TEST_F(MainFrameTest, ShrinkAllPagesHoldsTheDocumentEscStopsItAndThePagesToCheck
             red += shot.pixelColor(x, y) == QColor(Qt::red);
     EXPECT_GT(red, 100);
     QListWidget *list = frame->OutlierList()->List();
-    ASSERT_TRUE(frame->OutlierList()->isVisible()) << list->count() << " " << document.Outliers().size();
+    ASSERT_TRUE(frame->OutlierList()->isVisible()) << list->count() << " " << document.Whole().Outliers().size();
     ASSERT_EQ(list->count(), 1);
     EXPECT_TRUE(list->item(0)->text().startsWith("Page 7: blank"));
     QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualItemRect(list->item(0)).center());
@@ -553,10 +555,10 @@ TEST_F(MainFrameTest, TheOverlayButtonIsCheckedWhileTheOverlayIsWantedAndUncheck
     AcceptNextDialog();
     frame->OnCommand(ID_OVERLAY_PAGES);
     EXPECT_TRUE(frame->Action(ID_OVERLAY_PAGES)->isChecked());
-    ASSERT_TRUE(QTest::qWaitFor([&] { return document.OverlayShown(); }, 30000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return document.Overlay().Shown(); }, 30000));
     EXPECT_EQ(frame->PageView()->PagePicture().PageRect(), QRect(0, 0, 612, 792));
     frame->OnCommand(ID_NEXT_PAGE);
-    EXPECT_FALSE(document.OverlayWanted());
+    EXPECT_FALSE(document.Overlay().Wanted());
     EXPECT_FALSE(frame->Action(ID_OVERLAY_PAGES)->isChecked());
 }
 
@@ -579,21 +581,21 @@ TEST_F(MainFrameTest, ARectangleDrawnOnTheOverlayGoesToItsPagesOrIsLeftOnlyAsThe
     auto overlay = [&] {
         AcceptNextDialog();
         frame->OnCommand(ID_OVERLAY_PAGES);
-        ASSERT_TRUE(QTest::qWaitFor([&] { return document.OverlayShown(); }, 30000));
-        document.SetCurrentPageRect(crop::CropRect{50, 60, 300, 400}, true);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return document.Overlay().Shown(); }, 30000));
+        document.Editing().SetCurrentPageRect(crop::CropRect{50, 60, 300, 400}, true);
     };
 
     // Cancel stays on the overlay, No leaves it and the pages as they were.
     overlay();
     frame->OnCommand(ID_NEXT_PAGE);
     EXPECT_EQ(asked, 1);
-    EXPECT_TRUE(document.OverlayShown());
+    EXPECT_TRUE(document.Overlay().Shown());
     EXPECT_TRUE(frame->Action(ID_OVERLAY_PAGES)->isChecked());
     EXPECT_EQ(document.CurrentPage(), 1);
     answer = platform::Answer::No;
     frame->OnCommand(ID_OVERLAY_PAGES);
-    EXPECT_FALSE(document.OverlayWanted());
-    EXPECT_FALSE(document.HasAnyRectangle());
+    EXPECT_FALSE(document.Overlay().Wanted());
+    EXPECT_FALSE(crop::HasCroppingRegion(document.Pages().Set()));
     EXPECT_FALSE(frame->Action(ID_EDIT_UNDO)->isEnabled());
 
     // A save that would crop nothing says so, and asks for no file.
@@ -611,13 +613,13 @@ TEST_F(MainFrameTest, ARectangleDrawnOnTheOverlayGoesToItsPagesOrIsLeftOnlyAsThe
     answer = platform::Answer::Yes;
     frame->OnCommand(ID_NEXT_PAGE);
     EXPECT_EQ(document.CurrentPage(), 2);
-    EXPECT_FALSE(document.OverlayWanted());
-    EXPECT_EQ(document.CropRectangle(), (crop::CropRect{50, 60, 300, 400}));
+    EXPECT_FALSE(document.Overlay().Wanted());
+    EXPECT_EQ(document.Editing().CropRectangle(), (crop::CropRect{50, 60, 300, 400}));
     EXPECT_TRUE(frame->Action(ID_EDIT_UNDO)->isEnabled());
 
     // Saved from the overlay, its rectangle is settled first, then written.
     overlay();
-    document.SetCurrentPageRect(crop::CropRect{20, 30, 120, 230}, true);
+    document.Editing().SetCurrentPageRect(crop::CropRect{20, 30, 120, 230}, true);
     platform::SetSaveFileHandler([&](const std::string &, const std::string &) { return out; });
     QSignalSpy finished(&document, &crop::COrvaneDoc::CropRunFinished);
     const int before = asked;
@@ -644,8 +646,8 @@ TEST_F(MainFrameTest, F5PreviewsTheCopyDimmingOutsideTheRegionsAndCountingItsPag
     QString reason;
     ASSERT_TRUE(document.OpenDocument(QString::fromStdString(path), reason));
     frame->PageView()->OnCommand(ID_ACTUAL_SIZE);
-    document.SetCurrentPageRect(crop::CropRect{0, 0, 300, 792}, false);
-    document.AddRegion(crop::CropRect{312, 0, 612, 792}, false);
+    document.Editing().SetCurrentPageRect(crop::CropRect{0, 0, 300, 792}, false);
+    document.Editing().AddRegion(crop::CropRect{312, 0, 612, 792}, false);
     frame->PageView()->setFocus();
     QTest::keyClick(frame.get(), Qt::Key_F5);
     EXPECT_TRUE(frame->Action(ID_PREVIEW_COPY)->isChecked());
@@ -656,7 +658,7 @@ TEST_F(MainFrameTest, F5PreviewsTheCopyDimmingOutsideTheRegionsAndCountingItsPag
     EXPECT_LT(qGray(shot.pixel(origin + QPoint(306, 400))), 200);
     EXPECT_GT(qGray(shot.pixel(origin + QPoint(150, 400))), 240);
     // The count follows the regions.
-    document.DeleteSelectedRegion();
+    document.Editing().DeleteSelectedRegion();
     EXPECT_EQ(frame->statusBar()->currentMessage(), "The copy will have 3 pages.");
     // A menu's prompt takes the pane for a while; the count comes back.
     frame->statusBar()->showMessage(QStringLiteral("Open an existing document"));
@@ -705,17 +707,17 @@ TEST_F(MainFrameTest, CtrlBSetsTwoCentimetreMarginsOnARangeByKeyboardInOneStep) 
     QTest::keyClick(frame.get(), Qt::Key_B, Qt::ControlModifier);
     EXPECT_TRUE(refused);
     const double m = 20 * 72 / 25.4;
-    EXPECT_NEAR(document.CropRectangle().left, m, 0.01);
-    EXPECT_NEAR(document.CropRectangle().right, 612 - m, 0.01);
-    EXPECT_NEAR(document.CropRectangle().bottom, 792 - m, 0.01);
+    EXPECT_NEAR(document.Editing().CropRectangle().left, m, 0.01);
+    EXPECT_NEAR(document.Editing().CropRectangle().right, 612 - m, 0.01);
+    EXPECT_NEAR(document.Editing().CropRectangle().bottom, 792 - m, 0.01);
     EXPECT_EQ(frame->SizePane()->text(), QString::fromUtf8("175.9 \u00d7 239.4 mm"));
     // Each page measured from its own edges: the third is turned.
     document.ShowPage(3);
-    EXPECT_NEAR(document.CropRectangle().right, 792 - m, 0.01);
-    EXPECT_NEAR(document.CropRectangle().bottom, 612 - m, 0.01);
+    EXPECT_NEAR(document.Editing().CropRectangle().right, 792 - m, 0.01);
+    EXPECT_NEAR(document.Editing().CropRectangle().bottom, 612 - m, 0.01);
     document.Undo();
     for (int page = 1; page <= 3; ++page)
-        EXPECT_TRUE(document.Regions().Regions(page).empty()) << "one undo step: page " << page;
+        EXPECT_TRUE(document.Pages().Set().Regions(page).empty()) << "one undo step: page " << page;
     crop::CCropBoxDialog::SetLastUnit(crop::Unit::Pt);
 }
 
@@ -747,36 +749,95 @@ TEST_F(MainFrameTest, SplitPagesShowsTheCutAtTheFoldByKeyboardAndAppliesItInOneS
         numbers = dialog->ShownNumbers();
         QTest::keyClick(dialog->Columns(), Qt::Key_Return);
     });
-    document.SetRightToLeft(true);
+    document.Save().SetRightToLeft(true);
     frame->OnCommand(ID_SPLIT_PAGES);
-    document.SetRightToLeft(false);
+    document.Save().SetRightToLeft(false);
     ASSERT_EQ(shown.size(), 2u) << "the dialog showed the split of the shown page";
     EXPECT_EQ(numbers, (std::vector<int>{2, 1})) << "numbered as the copy takes them, right to left";
     EXPECT_NEAR(shown[0].right, 330, 2);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !document.IsSplitting(); }, 20000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !(document.Busy() == crop::Busy::Split); }, 20000));
     for (int page = 1; page <= 2; ++page)
-        ASSERT_EQ(document.Regions().RegionCount(page), 2) << page;
-    EXPECT_NEAR(document.PageRegions()[0].right, 330, 2);
-    EXPECT_NEAR(document.PageRegions()[1].left, 370, 2);
+        ASSERT_EQ(document.Pages().Set().RegionCount(page), 2) << page;
+    EXPECT_NEAR(document.Editing().PageRegions()[0].right, 330, 2);
+    EXPECT_NEAR(document.Editing().PageRegions()[1].left, 370, 2);
     document.Undo();
-    EXPECT_EQ(document.Regions().RegionCount(1), 0);
-    EXPECT_EQ(document.Regions().RegionCount(2), 0) << "the whole split is one step";
+    EXPECT_EQ(document.Pages().Set().RegionCount(1), 0);
+    EXPECT_EQ(document.Pages().Set().RegionCount(2), 0) << "the whole split is one step";
 
     // While a split runs, what Shrink All Pages holds back is held, and Esc stops it.
     frame->activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(frame.get()));
     frame->PageView()->setFocus();
     QString why;
-    ASSERT_TRUE(document.SplitPages(crop::SplitGrid{}, {1, 2}, 0, false, why));
-    ASSERT_TRUE(document.IsSplitting());
+    ASSERT_TRUE(document.Whole().SplitPages(crop::SplitGrid{}, {1, 2}, 0, false, why));
+    ASSERT_TRUE((document.Busy() == crop::Busy::Split));
     for (int id : {ID_FILE_OPEN, ID_CLOSE, ID_SPLIT_PAGES, ID_SHRINK_ALL_PAGES, ID_EDIT_UNDO})
         EXPECT_FALSE(frame->Action(id)->isEnabled()) << id;
     EXPECT_TRUE(frame->Action(ID_STOP_WORK)->isEnabled());
     EXPECT_FALSE(document.OpenDocument(QString::fromStdString(path), why)) << "a drop waits too";
     QTest::keyClick(frame->PageView(), Qt::Key_Escape);
-    EXPECT_FALSE(document.IsSplitting());
+    EXPECT_FALSE((document.Busy() == crop::Busy::Split));
     QTest::qWait(100);
-    EXPECT_EQ(document.Regions().RegionCount(1), 0) << "nothing of a stopped split is applied";
+    EXPECT_EQ(document.Pages().Set().RegionCount(1), 0) << "nothing of a stopped split is applied";
+}
+
+// Every long work holds the document the same way, read from one value:
+// Open, Close and Save wait, and Esc stops it.
+TEST_F(MainFrameTest, EscStopsEveryLongWorkAndOpenCloseAndSaveWaitMeanwhile) {
+    fixtures::TempDir dir;
+    const std::string path = dir.file("two.pdf");
+    fixtures::WritePdf(fixtures::PagesOfSizes({{612, 792}, {612, 792}}), path);
+    // A crop tool that takes its time, for the run and the report.
+    const std::string tool = dir.file("slow tool");
+    std::ofstream(tool) << "#!/bin/sh\nexec sleep 30\n";
+    std::filesystem::permissions(tool, std::filesystem::perms::owner_all);
+    const QString realTool = crop::CropRun::ToolPath();
+    crop::CropRun::SetToolPath(QString::fromStdString(tool));
+    QString reason;
+    ASSERT_TRUE(document.OpenDocument(QString::fromStdString(path), reason));
+    document.Editing().SetCurrentPageRect({10, 10, 200, 200}, false);
+    frame->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(frame.get()));
+    frame->PageView()->setFocus();
+    const QString output = QString::fromStdString(dir.file("out.pdf"));
+    const auto heldThenStopped = [&](crop::Busy busy, bool endsAtOnce) {
+        const int work = int(busy);
+        EXPECT_EQ(document.Busy(), busy);
+        for (int id : {ID_FILE_OPEN, ID_FILE_NEW, ID_CLOSE, ID_EDIT_CUT})  // Cut is Save here
+            EXPECT_FALSE(frame->Action(id) && frame->Action(id)->isEnabled()) << work << " holds " << id;
+        QString why;
+        EXPECT_FALSE(document.OpenDocument(QString::fromStdString(path), why)) << work;
+        EXPECT_FALSE(document.CloseDocument()) << work;
+        EXPECT_FALSE(document.Save().Run(output, why)) << work;
+        EXPECT_TRUE(frame->Action(ID_STOP_WORK)->isEnabled()) << work;
+        QTest::keyClick(frame->PageView(), Qt::Key_Escape);
+        if (endsAtOnce) {
+            EXPECT_EQ(document.Busy(), crop::Busy::None) << work;
+        }
+    };
+    const std::pair<crop::Busy, std::function<bool()>> works[] = {
+        {crop::Busy::CropRun, [&] { return document.Save().Run(output, reason); }},
+        {crop::Busy::ShrinkAll, [&] { return document.Whole().ShrinkAllPages({}, reason); }},
+        {crop::Busy::Split, [&] { return document.Whole().SplitPages({}, {1, 2}, 0, false, reason); }},
+        {crop::Busy::OverlayBuild, [&] { return document.ShowOverlay({1, 2}, reason); }},
+    };
+    for (const auto &[busy, start] : works) {
+        ASSERT_TRUE(start()) << int(busy) << reason.toStdString();
+        heldThenStopped(busy, true);
+    }
+    // What a save will change is found while the window waits.
+    QByteArray json;
+    bool seen = false;
+    EXPECT_FALSE(document.Save().Report(output, json, reason, [&] {
+        if (!seen)
+            heldThenStopped(crop::Busy::Report, false);
+        seen = true;
+        return false;
+    }));
+    EXPECT_TRUE(seen);
+    EXPECT_EQ(document.Busy(), crop::Busy::None);
+    EXPECT_FALSE(std::filesystem::exists(output.toStdString()));
+    crop::CropRun::SetToolPath(realTool);
 }
 
 TEST_F(MainFrameTest, ShrinkAllPagesTakesATypedRangeAndRefusesOneTheDocumentLacks) {
@@ -807,9 +868,9 @@ TEST_F(MainFrameTest, ShrinkAllPagesTakesATypedRangeAndRefusesOneTheDocumentLack
     });
     frame->OnCommand(ID_SHRINK_ALL_PAGES);
     EXPECT_TRUE(refused);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !document.IsShrinkingAll(); }, 20000));
-    EXPECT_EQ(document.Regions().RegionCount(1), 0);
-    EXPECT_EQ(document.Regions().RegionCount(2), 1);
-    EXPECT_EQ(document.Regions().RegionCount(3), 1);
-    EXPECT_EQ(document.Regions().RegionCount(4), 0);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !(document.Busy() == crop::Busy::ShrinkAll); }, 20000));
+    EXPECT_EQ(document.Pages().Set().RegionCount(1), 0);
+    EXPECT_EQ(document.Pages().Set().RegionCount(2), 1);
+    EXPECT_EQ(document.Pages().Set().RegionCount(3), 1);
+    EXPECT_EQ(document.Pages().Set().RegionCount(4), 0);
 }

@@ -171,7 +171,7 @@ TEST(Startup, RectanglesLeftUnsavedWhenTheProgramIsEndedFromOutsideAreOfferedAtT
         Args args({"orvane", path});
         app::COrvaneApp application(args.argc, args.pointers.data());
         ASSERT_TRUE(application.InitInstance());
-        application.Document().SetCurrentPageRect(crop::CropRect{10, 20, 300, 400}, false);
+        application.Document().Editing().SetCurrentPageRect(crop::CropRect{10, 20, 300, 400}, false);
         ASSERT_TRUE(application.Document().HasUnsavedRectangles());
         // Ended as a session ends it: no question can be answered (the
         // test's questions are answered No).
@@ -195,7 +195,7 @@ TEST(Startup, RectanglesLeftUnsavedWhenTheProgramIsEndedFromOutsideAreOfferedAtT
     ASSERT_EQ(asked.size(), 1u);
     EXPECT_NE(asked[0].find("drawn on.pdf"), std::string::npos) << asked[0];
     EXPECT_EQ(application.Document().PathName().toStdString(), path);
-    EXPECT_EQ(application.Document().CropRectangle(), (crop::CropRect{10, 20, 300, 400}));
+    EXPECT_EQ(application.Document().Editing().CropRectangle(), (crop::CropRect{10, 20, 300, 400}));
     EXPECT_TRUE(application.Document().HasUnsavedRectangles()) << "still to be saved";
     // And shown: the rectangle's red frame is drawn on the page.
     const QImage shown = application.MainFrame()->PageView()->viewport()->grab().toImage();

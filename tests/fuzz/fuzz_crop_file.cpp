@@ -1,7 +1,7 @@
 // libFuzzer target: the crop file's reader (the INI engine and the page
 // values). A file that was edited by hand or cut short must read as some
 // rectangles or none, and what is written back must read back the same.
-#include "crop/model/crop_file.h"
+#include "crop/model/regions/crop_file.h"
 #include "platform/ini_file.h"
 
 #include <cmath>

@@ -142,8 +142,8 @@ TEST_F(ThumbnailStripTest, AThreeFrameTiffGivesThreeItemsAndTheThirdShowsPageThr
 TEST_F(ThumbnailStripTest, APageWithRegionsWearsABadgeWithTheirCount) {
     ASSERT_TRUE(Open(Pdf("four.pdf", 4)));
     ASSERT_TRUE(Filled(4));
-    document.SetCurrentPageRect(crop::CropRect{0, 0, 300, 792}, false);
-    document.AddRegion(crop::CropRect{312, 0, 612, 792}, false);
+    document.Editing().SetCurrentPageRect(crop::CropRect{0, 0, 300, 792}, false);
+    document.Editing().AddRegion(crop::CropRect{312, 0, 612, 792}, false);
     EXPECT_TRUE(Strip().BadgeRect(1).isEmpty()) << "page 2 has none";
     const QRect badge = Strip().BadgeRect(0);
     ASSERT_FALSE(badge.isEmpty());

@@ -188,7 +188,7 @@ protected:
         });
         QSignalSpy finished(&document, &COrvaneDoc::CropRunFinished);
         view.OnCommand(ID_FILE_SAVE_AS);
-        if (!document.IsCropRunning())
+        if (!(document.Busy() == crop::Busy::CropRun))
             return false;
         EXPECT_TRUE(finished.wait(60000));
         return !finished.isEmpty() && finished.first().at(0).toBool();
@@ -214,17 +214,17 @@ TEST_F(SaveTest, OddPagesCroppedToTheDrawnRectangleThroughTheRealTool) {
                      Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
     QApplication::sendEvent(view.viewport(), &move);
     QTest::mouseRelease(view.viewport(), Qt::LeftButton, Qt::NoModifier, {330, 620});
-    ASSERT_EQ(document.CropRectangle(), (CropRect{80, 380, 330, 620}));
+    ASSERT_EQ(document.Editing().CropRectangle(), (CropRect{80, 380, 330, 620}));
 
-    const std::string before = fixtures::ReadFileBytes(document.CropStore().Path());
+    const std::string before = fixtures::ReadFileBytes(document.Pages().File().Path());
     AnswerRange(2, false);  // cancelled: no key changes
     view.OnCommand(ID_CROP_ALL_PAGES);
-    EXPECT_EQ(fixtures::ReadFileBytes(document.CropStore().Path()), before);
+    EXPECT_EQ(fixtures::ReadFileBytes(document.Pages().File().Path()), before);
     AnswerRange(2, true);  // Odd Only
     view.OnCommand(ID_CUT_ALL);
     EXPECT_EQ(openedOn, "Odd Only") << "the dialog comes back on the choice it closed with";
     EXPECT_EQ(crop::CPageRangeDialog::Choice(), 2);
-    EXPECT_NE(fixtures::ReadFileBytes(document.CropStore().Path()).find("page3=80.00,412.00,330.00,172.00"),
+    EXPECT_NE(fixtures::ReadFileBytes(document.Pages().File().Path()).find("page3=80.00,412.00,330.00,172.00"),
               std::string::npos);
 
     // Cancelling the save dialog writes nothing.
@@ -236,7 +236,7 @@ TEST_F(SaveTest, OddPagesCroppedToTheDrawnRectangleThroughTheRealTool) {
     ASSERT_TRUE(SaveAs(output)) << (messages.empty() ? "" : messages.back());
     EXPECT_TRUE(messages.empty());
     EXPECT_FALSE(document.HasUnsavedRectangles()) << "kept in the copy";
-    document.NudgeSelectedRegion(1, 0, 1, 0);
+    document.Editing().NudgeSelectedRegion(1, 0, 1, 0);
     EXPECT_TRUE(document.HasUnsavedRectangles());
     document.Undo();
     EXPECT_FALSE(document.HasUnsavedRectangles()) << "undone back to exactly what was saved";
@@ -250,7 +250,7 @@ TEST_F(SaveTest, OddPagesCroppedToTheDrawnRectangleThroughTheRealTool) {
 }
 
 TEST_F(SaveTest, AMissingOrFailingToolAndAPictureDocumentSaySo) {
-    document.SetCurrentPageRect(CropRect{10, 10, 100, 100}, false);
+    document.Editing().SetCurrentPageRect(CropRect{10, 10, 100, 100}, false);
     CropRun::SetToolPath(Q(dir.file("not here")));
     EXPECT_FALSE(SaveAs(dir.file("out.pdf")));
     ASSERT_EQ(messages.size(), 1u);
@@ -283,7 +283,7 @@ TEST_F(SaveTest, AMissingOrFailingToolAndAPictureDocumentSaySo) {
     EXPECT_TRUE(messages.empty());
     EXPECT_FALSE(fs::exists(dir.file("out.pdf")));
     QString refused;
-    EXPECT_FALSE(document.RunCropTool(Q(dir.file("out.pdf")), refused));
+    EXPECT_FALSE(document.Save().Run(Q(dir.file("out.pdf")), refused));
     EXPECT_TRUE(refused.contains("has changed on disk")) << refused.toStdString();
     answer = true;
     EXPECT_TRUE(SaveAs(dir.file("out.pdf")));
@@ -305,31 +305,31 @@ TEST_F(SaveTest, AMissingOrFailingToolAndAPictureDocumentSaySo) {
 
 TEST_F(SaveTest, WhileTheToolRunsTheDocumentIsHeldAndASaveOverItOpensItAfresh) {
     CropRun::SetToolPath(Q(Tool(dir, "slow", "sleep 1; cat \"$4\" > \"$6.new\" && mv \"$6.new\" \"$6\"")));
-    document.SetCurrentPageRect(CropRect{10, 10, 100, 100}, false);
+    document.Editing().SetCurrentPageRect(CropRect{10, 10, 100, 100}, false);
     platform::SetSaveFileHandler([this](const std::string &, const std::string &) { return input; });
     // Asked first; No keeps everything.
     view.OnCommand(ID_SAVE_FILE);
-    EXPECT_FALSE(document.IsCropRunning());
+    EXPECT_FALSE((document.Busy() == crop::Busy::CropRun));
     platform::SetQuestionHandler([](const std::string &, const std::string &) { return true; });
     QSignalSpy finished(&document, &COrvaneDoc::CropRunFinished);
     QSignalSpy opened(&document, &COrvaneDoc::DocumentOpened);
     view.OnCommand(ID_SAVE_FILE);
-    ASSERT_TRUE(document.IsCropRunning());
+    ASSERT_TRUE((document.Busy() == crop::Busy::CropRun));
     QString reason;
     EXPECT_FALSE(document.OpenDocument(Q(input), reason));
     EXPECT_TRUE(reason.contains("being written"));
-    document.DeleteCurrentPageRect();
-    EXPECT_FALSE(document.CropRectangle().IsEmpty()) << "no change while the tool reads the document";
+    document.Editing().DeleteCurrentPageRect();
+    EXPECT_FALSE(document.Editing().CropRectangle().IsEmpty()) << "no change while the tool reads the document";
     ASSERT_TRUE(finished.wait(20000));
     EXPECT_TRUE(finished.first().at(0).toBool());
     EXPECT_EQ(opened.count(), 1) << "opened afresh";
-    EXPECT_TRUE(document.CropRectangle().IsEmpty());
-    EXPECT_FALSE(document.CanUndo());
+    EXPECT_TRUE(document.Editing().CropRectangle().IsEmpty());
+    EXPECT_FALSE(document.Pages().History().CanUndo());
 }
 
 TEST_F(SaveTest, CopyingNoRectangleToOtherPagesIsAskedFirst) {
     document.ShowPage(2);
-    document.SetCurrentPageRect(CropRect{10, 20, 300, 400}, false);
+    document.Editing().SetCurrentPageRect(CropRect{10, 20, 300, 400}, false);
     document.ShowPage(1);
     int asked = 0;
     platform::SetQuestionHandler([&](const std::string &, const std::string &text) {
@@ -341,7 +341,7 @@ TEST_F(SaveTest, CopyingNoRectangleToOtherPagesIsAskedFirst) {
     view.OnCommand(ID_CROP_ALL_PAGES);
     EXPECT_EQ(asked, 1);
     document.ShowPage(2);
-    EXPECT_FALSE(document.CropRectangle().IsEmpty()) << "No keeps page 2's rectangle";
+    EXPECT_FALSE(document.Editing().CropRectangle().IsEmpty()) << "No keeps page 2's rectangle";
 }
 
 TEST_F(SaveTest, ASaveThroughALinkReplacesTheFileItNames) {
@@ -349,7 +349,7 @@ TEST_F(SaveTest, ASaveThroughALinkReplacesTheFileItNames) {
     CropRun::SetToolPath(Q(Tool(dir, "copy", "out=$(readlink -f \"$6\"); cat \"$4\" > \"$out.new\" && mv \"$out.new\" \"$out\"")));
     const std::string target = dir.file("target.pdf"), link = dir.file("link.pdf");
     std::ofstream(target) << "old";
-    document.SetCurrentPageRect(CropRect{10, 10, 100, 100}, false);
+    document.Editing().SetCurrentPageRect(CropRect{10, 10, 100, 100}, false);
     fs::create_symlink(target, link);
     ASSERT_TRUE(SaveAs(link));
     EXPECT_TRUE(fs::is_symlink(link)) << "the link stays a link";
@@ -360,7 +360,7 @@ TEST_F(SaveTest, AReadOnlyFileIsReplacedOnlyWhenTheUserSaysSoAgain) {
     const std::string kept = dir.file("kept.pdf");
     std::ofstream(kept) << "the user's";
     ::chmod(kept.c_str(), 0444);
-    document.SetCurrentPageRect(CropRect{10, 10, 100, 100}, false);
+    document.Editing().SetCurrentPageRect(CropRect{10, 10, 100, 100}, false);
     std::vector<std::string> asked;
     bool answer = false;
     platform::SetQuestionHandler([&](const std::string &, const std::string &text) {
@@ -424,7 +424,7 @@ TEST(CropRunTest, AStopThatComesAfterTheToolHasFinishedTellsTheFinish) {
 }  // namespace
 
 TEST_F(SaveTest, CropAllPagesTakesARangeTypedInThePagesBoxAndRefusesOneTheDocumentLacks) {
-    document.SetCurrentPageRect(CropRect{10, 20, 300, 400}, false);
+    document.Editing().SetCurrentPageRect(CropRect{10, 20, 300, 400}, false);
     bool refused = false, stayedOpen = false;
     QTimer::singleShot(0, &view, [&] {
         auto *dialog = qobject_cast<crop::CPageRangeDialog *>(QApplication::activeModalWidget());
@@ -458,7 +458,7 @@ TEST_F(SaveTest, CropAllPagesTakesARangeTypedInThePagesBoxAndRefusesOneTheDocume
     view.OnCommand(ID_CROP_ALL_PAGES);
     EXPECT_TRUE(refused);
     EXPECT_TRUE(stayedOpen);
-    const std::string file = fixtures::ReadFileBytes(document.CropStore().Path());
+    const std::string file = fixtures::ReadFileBytes(document.Pages().File().Path());
     EXPECT_NE(file.find("page3="), std::string::npos);
     EXPECT_EQ(file.find("page2="), std::string::npos);
     EXPECT_EQ(crop::CPageRangeDialog::LastRange(), "3 odd");

@@ -40,15 +40,14 @@ protected:
     // The rectangle of `page` as the crop file holds it, from its top-left
     // corner.
     CropRect Stored(int page, int height = 792) const {
-        return crop::RectFromPageValue(document.CropStore().PageValue(page), height);
+        return crop::RectFromPageValue(document.Pages().File().PageValue(page), height);
     }
     bool WaitForShrink() {
-        QSignalSpy ended(&document, &COrvaneDoc::WholeDocumentWorkChanged);
-        return document.IsShrinkingAll() ? ended.wait(30000) && !document.IsShrinkingAll() : true;
+        return QTest::qWaitFor([this] { return document.Busy() != crop::Busy::ShrinkAll; }, 30000);
     }
     bool WaitForOverlay() {
-        return QTest::qWaitFor([this] { return document.OverlayShown() || !document.OverlayWanted(); }, 30000) &&
-               document.OverlayShown();
+        return QTest::qWaitFor([this] { return document.Overlay().Shown() || !document.Overlay().Wanted(); }, 30000) &&
+               document.Overlay().Shown();
     }
 
     fixtures::TempDir dir;
@@ -71,37 +70,37 @@ TEST_F(WholeDocument, ShrinkAllPagesGivesEveryPageItsContentInOneUndoStep) {
     ASSERT_TRUE(Open(plan));
     // Page 4 already has a rectangle: it is shrunk inside it.
     document.ShowPage(4);
-    document.SetCurrentPageRect({90, 90, 520, 700}, false);
+    document.Editing().SetCurrentPageRect({90, 90, 520, 700}, false);
     document.ShowPage(1);
-    const int undoSteps = document.CanUndo();
+    const int undoSteps = document.Pages().History().CanUndo();
 
     crop::AutoCropOptions options;
     options.margin = 3;
     QString reason;
-    ASSERT_TRUE(document.ShrinkAllPages(options, reason)) << reason.toStdString();
-    EXPECT_TRUE(document.IsShrinkingAll());
+    ASSERT_TRUE(document.Whole().ShrinkAllPages(options, reason)) << reason.toStdString();
+    EXPECT_TRUE((document.Busy() == crop::Busy::ShrinkAll));
     // Held meanwhile: no edit, no open, no second run, no save.
-    document.SetCurrentPageRect({1, 2, 3, 4}, false);
-    EXPECT_FALSE(document.ShrinkAllPages(options, reason));
+    document.Editing().SetCurrentPageRect({1, 2, 3, 4}, false);
+    EXPECT_FALSE(document.Whole().ShrinkAllPages(options, reason));
     EXPECT_FALSE(document.OpenDocument(QString::fromStdString(dir.file("doc.pdf")), reason));
     EXPECT_NE(reason.indexOf("Shrink All Pages"), -1);
-    EXPECT_FALSE(document.RunCropTool(QString::fromStdString(dir.file("out.pdf")), reason));
+    EXPECT_FALSE(document.Save().Run(QString::fromStdString(dir.file("out.pdf")), reason));
     ASSERT_TRUE(WaitForShrink());
 
     ExpectNear(Stored(1), {97, 77, 503, 703}, 1.0);
     ExpectNear(Stored(2), {57, 47, 563, 743}, 1.0);
-    EXPECT_FALSE(document.CropStore().StoredValue(3));  // blank: left as it was
+    EXPECT_FALSE(document.Pages().File().StoredValue(3));  // blank: left as it was
     ExpectNear(Stored(4), {117, 97, 483, 653}, 1.0);
-    ExpectNear(document.CropRectangle(), Stored(1), 0);
+    ExpectNear(document.Editing().CropRectangle(), Stored(1), 0);
     // The blank page is one to check.
-    EXPECT_TRUE(std::any_of(document.Outliers().begin(), document.Outliers().end(),
+    EXPECT_TRUE(std::any_of(document.Whole().Outliers().begin(), document.Whole().Outliers().end(),
                             [](const crop::Outlier &o) { return o.page == 3 && o.brief == "blank"; }));
 
     // One step takes it all back.
     document.Undo();
-    EXPECT_EQ(int(document.CanUndo()), undoSteps);
-    EXPECT_FALSE(document.CropStore().StoredValue(1));
-    EXPECT_FALSE(document.CropStore().StoredValue(2));
+    EXPECT_EQ(int(document.Pages().History().CanUndo()), undoSteps);
+    EXPECT_FALSE(document.Pages().File().StoredValue(1));
+    EXPECT_FALSE(document.Pages().File().StoredValue(2));
     ExpectNear(Stored(4), {90, 90, 520, 700}, 0.01);
 }
 
@@ -114,11 +113,11 @@ TEST_F(WholeDocument, OneCommonSizeCoversBlankPagesAndAStopChangesNothing) {
     crop::AutoCropOptions options;
     options.uniform = true;
     QString reason;
-    ASSERT_TRUE(document.ShrinkAllPages(options, reason));
+    ASSERT_TRUE(document.Whole().ShrinkAllPages(options, reason));
     ASSERT_TRUE(WaitForShrink());
     const CropRect first = Stored(1);
     // The shown page shows its new rectangle.
-    ExpectNear(document.CropRectangle(), first, 0);
+    ExpectNear(document.Editing().CropRectangle(), first, 0);
     for (int page = 1; page <= 5; ++page) {
         SCOPED_TRACE(page);
         const CropRect r = Stored(page);
@@ -130,13 +129,13 @@ TEST_F(WholeDocument, OneCommonSizeCoversBlankPagesAndAStopChangesNothing) {
 
     // Stopped at once: every rectangle stays as it was, no step is added.
     document.Undo();
-    ASSERT_TRUE(document.ShrinkAllPages(options, reason));
-    document.StopWholeDocumentWork();
-    EXPECT_FALSE(document.IsShrinkingAll());
+    ASSERT_TRUE(document.Whole().ShrinkAllPages(options, reason));
+    document.StopWork();
+    EXPECT_FALSE((document.Busy() == crop::Busy::ShrinkAll));
     QTest::qWait(300);
     for (int page = 1; page <= 5; ++page)
-        EXPECT_FALSE(document.CropStore().StoredValue(page)) << page;
-    EXPECT_FALSE(document.CanUndo());
+        EXPECT_FALSE(document.Pages().File().StoredValue(page)) << page;
+    EXPECT_FALSE(document.Pages().History().CanUndo());
 }
 
 TEST_F(WholeDocument, TheOverlayDarkensEveryPageIntoOnePictureAndCropsEachFromItsOwnCorner) {
@@ -145,7 +144,7 @@ TEST_F(WholeDocument, TheOverlayDarkensEveryPageIntoOnePictureAndCropsEachFromIt
     ASSERT_TRUE(Open(plan));
     const QSize pagePicture(int(document.PagePicture().Width()), int(document.PagePicture().Height()));
     QString reason;
-    ASSERT_TRUE(document.ShowOverlay(crop::PageSet::All, reason));
+    ASSERT_TRUE(document.ShowOverlay(crop::PagesOf(crop::PageSet::All, document.PageCount()), reason));
     ASSERT_TRUE(WaitForOverlay());
     const crop::CPagePicture &overlay = document.PagePicture();
     EXPECT_EQ(overlay.PageRect(), QRect(0, 0, 612, 792));  // the largest page
@@ -162,38 +161,38 @@ TEST_F(WholeDocument, TheOverlayDarkensEveryPageIntoOnePictureAndCropsEachFromIt
     EXPECT_FALSE(dark(250, 600));
 
     // Shrinking on the overlay finds what every page holds.
-    document.SetCurrentPageRect({10, 10, 600, 780}, false);
-    document.ShrinkCurrentPageRect();
-    ExpectNear(document.CropRectangle(), {50, 40, 500, 700}, 1.0);
+    document.Editing().SetCurrentPageRect({10, 10, 600, 780}, false);
+    document.Editing().ShrinkCurrentPageRect();
+    ExpectNear(document.Editing().CropRectangle(), {50, 40, 500, 700}, 1.0);
 
     // Drawn on the overlay, a rectangle belongs to no page yet.
-    document.SetCurrentPageRect({40, 30, 520, 720}, true);
-    EXPECT_FALSE(document.CropStore().StoredValue(1));
-    EXPECT_FALSE(document.CanUndo());
+    document.Editing().SetCurrentPageRect({40, 30, 520, 720}, true);
+    EXPECT_FALSE(document.Pages().File().StoredValue(1));
+    EXPECT_FALSE(document.Pages().History().CanUndo());
     // Crop all pages: the same place on each page, converted with its own
     // height and clipped to it.
-    document.ApplyRectToPages(COrvaneDoc::PageRange::All);
+    document.Editing().ApplyRectToPages(crop::PagesOf(crop::PageSet::All, document.PageCount()));
     ExpectNear(Stored(1), {40, 30, 520, 720}, 0.01);
     ExpectNear(Stored(2), {40, 30, 520, 720}, 0.01);
     ExpectNear(Stored(3, 400), {40, 30, 300, 400}, 0.01);
 
     // The shown page chosen again, or another: the overlay goes.
     document.ShowPage(1);
-    EXPECT_FALSE(document.OverlayWanted());
-    ExpectNear(document.CropRectangle(), Stored(1), 0);
-    ASSERT_TRUE(document.ShowOverlay(crop::PageSet::Odd, reason));
+    EXPECT_FALSE(document.Overlay().Wanted());
+    ExpectNear(document.Editing().CropRectangle(), Stored(1), 0);
+    ASSERT_TRUE(document.ShowOverlay(crop::PagesOf(crop::PageSet::Odd, document.PageCount()), reason));
     document.ShowPage(2);
-    EXPECT_FALSE(document.OverlayWanted());
+    EXPECT_FALSE(document.Overlay().Wanted());
     EXPECT_EQ(document.PagePicture().PageRect(), QRect(0, 0, 612, 792));
 
     // Undo with a rectangle drawn on the overlay, given to its pages when
     // asked: that is the change made, and nothing older is taken back.
-    document.SetOverlayQuestion([](int) { return COrvaneDoc::OverlayExit::Give; });
-    ASSERT_TRUE(document.ShowOverlay(crop::PageSet::All, reason));
+    document.Overlay().SetQuestion([](int) { return crop::Overlay::Exit::Give; });
+    ASSERT_TRUE(document.ShowOverlay(crop::PagesOf(crop::PageSet::All, document.PageCount()), reason));
     ASSERT_TRUE(WaitForOverlay());
-    document.SetCurrentPageRect({20, 20, 200, 200}, true);
+    document.Editing().SetCurrentPageRect({20, 20, 200, 200}, true);
     document.Undo();
-    EXPECT_FALSE(document.OverlayWanted());
+    EXPECT_FALSE(document.Overlay().Wanted());
     ExpectNear(Stored(1), {20, 20, 200, 200}, 0.01);
     ExpectNear(Stored(3, 400), {20, 20, 200, 200}, 0.01);
 }
@@ -203,17 +202,17 @@ TEST_F(WholeDocument, CropAllPagesPlacesTheRectangleAsSeenFromEachPagesTopLeftCo
     plan.pages = {Content(100, 100, 300, 300), Content(100, 100, 300, 300, 792, 612),
                   Content(100, 100, 300, 300), Content(100, 100, 200, 200, 300, 400), Content(10, 10, 50, 50, 90, 40)};
     ASSERT_TRUE(Open(plan));
-    document.SetCurrentPageRect({500, 700, 100, 50}, false);  // drawn upwards, from the right
-    const std::string shown = *document.CropStore().StoredValue(1);
-    document.ApplyRectToPages(COrvaneDoc::PageRange::All);
+    document.Editing().SetCurrentPageRect({500, 700, 100, 50}, false);  // drawn upwards, from the right
+    const std::string shown = *document.Pages().File().StoredValue(1);
+    document.Editing().ApplyRectToPages(crop::PagesOf(crop::PageSet::All, document.PageCount()));
     // A page of the shown page's size gets the stored value itself.
-    EXPECT_EQ(document.CropStore().StoredValue(3), shown);
+    EXPECT_EQ(document.Pages().File().StoredValue(3), shown);
     // Others: the same distance from their top-left corner, clipped.
     ExpectNear(Stored(2, 612), {100, 50, 500, 612}, 0.01);
     ExpectNear(Stored(4, 400), {100, 50, 300, 400}, 0.01);
-    EXPECT_FALSE(document.CropStore().StoredValue(5)) << "nothing of it lies on a page that small";
+    EXPECT_FALSE(document.Pages().File().StoredValue(5)) << "nothing of it lies on a page that small";
     // One step takes it all back.
     document.Undo();
     for (int page = 2; page <= 5; ++page)
-        EXPECT_FALSE(document.CropStore().StoredValue(page)) << page;
+        EXPECT_FALSE(document.Pages().File().StoredValue(page)) << page;
 }

@@ -2,7 +2,7 @@
 // rubber band and its rules, moving and resizing with the handles, Escape,
 // page changes and zoom, Auto Shrink, and the commands that remove.
 
-#include "crop/model/crop_file.h"
+#include "crop/model/regions/crop_file.h"
 #include "crop/model/document.h"
 #include "crop/view/orvane_view.h"
 #include "res/command_ids.h"
@@ -60,7 +60,7 @@ protected:
         Release(to);
         QApplication::processEvents();
     }
-    std::string File() { return fixtures::ReadFileBytes(document.CropStore().Path()); }
+    std::string File() { return fixtures::ReadFileBytes(document.Pages().File().Path()); }
     std::string Line(int page) {
         const std::string file = File();
         const std::string key = "page" + std::to_string(page) + "=";
@@ -84,7 +84,7 @@ TEST_F(CropEditingTest, ABandDrawnOnThePageIsStoredAsDrawnInPagePoints) {
     view.OnCommand(ID_NEXT_PAGE);
     Drag({300, 400}, {100, 150});
     EXPECT_EQ(Line(2), "page2=300.00,392.00,100.00,642.00");
-    EXPECT_EQ(document.CropRectangle(), (CropRect{300, 400, 100, 150}));
+    EXPECT_EQ(document.Editing().CropRectangle(), (CropRect{300, 400, 100, 150}));
 }
 
 TEST_F(CropEditingTest, BandsOfTenPixelsOrLessOrBesideThePageAreRejected) {
@@ -117,7 +117,7 @@ TEST_F(CropEditingTest, AtZoom200TheBandIsHalvedIntoPointsAndTheRectangleFollows
     editor.Press(QPoint(60, 70), g);
     editor.Move(QPoint(260, 470), g);
     editor.Release(QPoint(260, 470), g);
-    EXPECT_EQ(document.CropRectangle(), (CropRect{50, 50, 150, 250}));
+    EXPECT_EQ(document.Editing().CropRectangle(), (CropRect{50, 50, 150, 250}));
     EXPECT_EQ(editor.DrawnRect(g), (IntRect{60, 70, 260, 470}));
 }
 
@@ -173,13 +173,13 @@ TEST_F(CropEditingTest, EscapeAndTheRightButtonCancelADragAndKeysWaitForItsEnd) 
 TEST_F(CropEditingTest, TheRectangleStaysWithItsPageAcrossPageChanges) {
     Drag({100, 100}, {300, 250});
     view.OnCommand(ID_NEXT_PAGE);
-    EXPECT_TRUE(document.CropRectangle().IsEmpty());
+    EXPECT_TRUE(document.Editing().CropRectangle().IsEmpty());
     EXPECT_EQ(view.Editor().DrawnRect(view.Geometry()), std::nullopt);
     // Nothing to grab where page 1's rectangle was: a press there draws.
     Drag({200, 175}, {250, 230});
     EXPECT_EQ(Line(2), "page2=200.00,617.00,250.00,562.00");
     view.OnCommand(ID_PREVIOUS_PAGE);
-    EXPECT_EQ(document.CropRectangle(), (CropRect{100, 100, 300, 250}));
+    EXPECT_EQ(document.Editing().CropRectangle(), (CropRect{100, 100, 300, 250}));
     EXPECT_EQ(view.Editor().DrawnRect(view.Geometry()), (IntRect{100, 100, 300, 250}));
 }
 
@@ -187,7 +187,7 @@ TEST_F(CropEditingTest, WithAutoShrinkABandAroundTheBlackBoxShrinksToItWithinOne
     view.OnCommand(ID_AUTO_SHRINK);
     ASSERT_TRUE(document.AutoShrink());
     Drag({60, 350}, {350, 640});
-    const CropRect r = document.CropRectangle();
+    const CropRect r = document.Editing().CropRectangle();
     const double pixel = 612.0 / view.PagePicture().Width();
     EXPECT_NEAR(r.left, 100, pixel);
     EXPECT_NEAR(r.top, 392, pixel);
@@ -200,15 +200,15 @@ TEST_F(CropEditingTest, WithAutoShrinkABandAroundTheBlackBoxShrinksToItWithinOne
     view.OnCommand(ID_AUTO_SHRINK);
     Drag({60, 350}, {350, 640});
     view.OnCommand(ID_SHRINK_CURRENT_PAGE);
-    EXPECT_EQ(document.CropRectangle(), r);
+    EXPECT_EQ(document.Editing().CropRectangle(), r);
     // Again and again: it stays.
     view.OnCommand(ID_SHRINK_CURRENT_PAGE);
     view.OnCommand(ID_SHRINK_CURRENT_PAGE);
-    EXPECT_EQ(document.CropRectangle(), r);
+    EXPECT_EQ(document.Editing().CropRectangle(), r);
     // A band drawn from bottom-right to top-left shrinks the same.
     view.OnCommand(ID_AUTO_SHRINK);
     Drag({350, 640}, {60, 350});
-    EXPECT_EQ(document.CropRectangle(), r);
+    EXPECT_EQ(document.Editing().CropRectangle(), r);
 }
 
 TEST_F(CropEditingTest, ARectangleDrawnBackwardsWidensWhenItsHandleIsPulledOutward) {
@@ -216,28 +216,28 @@ TEST_F(CropEditingTest, ARectangleDrawnBackwardsWidensWhenItsHandleIsPulledOutwa
     // The right edge on screen is the stored left; its side handle is
     // just inside it.
     Drag({298, 275}, {350, 275});
-    EXPECT_EQ(document.CropRectangle(), (CropRect{100, 150, 352, 400}));
+    EXPECT_EQ(document.Editing().CropRectangle(), (CropRect{100, 150, 352, 400}));
 }
 
 TEST_F(CropEditingTest, AMovedRectangleKeepsItsSizeAndComesBackFromBeyondThePageWhole) {
     view.OnCommand(ID_ZOOM_OUT);  // 90%: a pixel is 1.11 points
     Drag({100, 100}, {300, 250});
-    const CropRect drawn = document.CropRectangle();
+    const CropRect drawn = document.Editing().CropRectangle();
     Drag({200, 175}, {207, 180});
     Drag({207, 180}, {200, 175});
-    EXPECT_NEAR(document.CropRectangle().left, drawn.left, 1e-9);
-    EXPECT_NEAR(document.CropRectangle().right, drawn.right, 1e-9);
-    EXPECT_NEAR(document.CropRectangle().bottom, drawn.bottom, 1e-9);
+    EXPECT_NEAR(document.Editing().CropRectangle().left, drawn.left, 1e-9);
+    EXPECT_NEAR(document.Editing().CropRectangle().right, drawn.right, 1e-9);
+    EXPECT_NEAR(document.Editing().CropRectangle().bottom, drawn.bottom, 1e-9);
     // Dragged almost off the page and back, it is the same rectangle.
     Drag({200, 175}, {640, 175});
-    EXPECT_GT(document.CropRectangle().right, 612.0) << "past the page, as dragged";
+    EXPECT_GT(document.Editing().CropRectangle().right, 612.0) << "past the page, as dragged";
     const std::optional<IntRect> strip = view.Editor().DrawnRect(view.Geometry());
     ASSERT_TRUE(strip.has_value());
     ASSERT_EQ(strip->Width(), 10) << "drawn clamped to the last 10 pixels of the page";
     const int middle = (strip->left + strip->right) / 2;  // between its side handles
     Drag({middle, 175}, {middle - 440, 175});
-    EXPECT_NEAR(document.CropRectangle().left, drawn.left, 1e-9);
-    EXPECT_NEAR(document.CropRectangle().right, drawn.right, 1e-9);
+    EXPECT_NEAR(document.Editing().CropRectangle().left, drawn.left, 1e-9);
+    EXPECT_NEAR(document.Editing().CropRectangle().right, drawn.right, 1e-9);
 }
 
 TEST_F(CropEditingTest, RemoveCropboxAndDeleteRectangleRemoveTheShownPagesRectangle) {
@@ -247,7 +247,7 @@ TEST_F(CropEditingTest, RemoveCropboxAndDeleteRectangleRemoveTheShownPagesRectan
     Drag({100, 100}, {300, 250});
     view.OnCommand(ID_DELETE_RECTANGLE);
     EXPECT_EQ(Line(1), "");
-    EXPECT_TRUE(document.CropRectangle().IsEmpty());
+    EXPECT_TRUE(document.Editing().CropRectangle().IsEmpty());
     document.Undo();
     EXPECT_EQ(Line(1), "page1=100.00,692.00,300.00,542.00");
 }
@@ -274,45 +274,45 @@ TEST_F(CropEditingTest, CtrlDragAddsARegionAClickOrTabSelectsOneAndDeleteTakesOn
     MoveHeld({400, 200});
     MoveHeld({450, 300});
     QTest::mouseRelease(Port(), Qt::LeftButton, Qt::ControlModifier, {450, 300});
-    ASSERT_EQ(document.PageRegions().size(), 2u);
-    EXPECT_EQ(document.SelectedRegion(), 1);
+    ASSERT_EQ(document.Editing().PageRegions().size(), 2u);
+    EXPECT_EQ(document.Editing().SelectedRegion(), 1);
     EXPECT_EQ(view.Editor().DrawnRect(view.Geometry()), (IntRect{300, 60, 450, 300})) << "the new one has the handles";
     // A click inside the other selects it, and leaves both as they were.
     QTest::mouseClick(Port(), Qt::LeftButton, Qt::NoModifier, {120, 150});
-    EXPECT_EQ(document.SelectedRegion(), 0);
-    EXPECT_EQ(document.PageRegions().size(), 2u);
+    EXPECT_EQ(document.Editing().SelectedRegion(), 0);
+    EXPECT_EQ(document.Editing().PageRegions().size(), 2u);
     EXPECT_EQ(Line(1), "page1=50.00,732.00,200.00,492.00");
     view.setFocus();
     QTest::keyClick(&view, Qt::Key_Tab);
-    EXPECT_EQ(document.SelectedRegion(), 1);
+    EXPECT_EQ(document.Editing().SelectedRegion(), 1);
     QTest::keyClick(&view, Qt::Key_Backtab, Qt::ShiftModifier);
-    EXPECT_EQ(document.SelectedRegion(), 0);
+    EXPECT_EQ(document.Editing().SelectedRegion(), 0);
     view.OnCommand(ID_DELETE_RECTANGLE);
-    ASSERT_EQ(document.PageRegions().size(), 1u);
+    ASSERT_EQ(document.Editing().PageRegions().size(), 1u);
     EXPECT_EQ(Line(1), "page1=300.00,732.00,450.00,492.00");
     document.Undo();
-    EXPECT_EQ(document.PageRegions().size(), 2u);
+    EXPECT_EQ(document.Editing().PageRegions().size(), 2u);
 }
 
 TEST_F(CropEditingTest, ArrowKeysMoveGrowAndShrinkTheSelectedRegionAndQuickMovesAreOneStep) {
     Drag({50, 60}, {200, 300});
-    const CropRect drawn = document.CropRectangle();
-    document.SetNudgeJoinWindow(std::chrono::hours(1));  // every move follows the one before in time
+    const CropRect drawn = document.Editing().CropRectangle();
+    document.Pages().History().SetJoinWindow(std::chrono::hours(1));  // every move follows the one before in time
     view.setFocus();
     // Keys no desktop takes: Ctrl+Alt with an arrow switches desktops.
     QTest::keyClick(&view, Qt::Key_Right);
     QTest::keyClick(&view, Qt::Key_Right, Qt::ControlModifier);                   // ten points
     QTest::keyClick(&view, Qt::Key_Left, Qt::ShiftModifier);                      // grown leftwards
     QTest::keyClick(&view, Qt::Key_Up, Qt::ControlModifier | Qt::ShiftModifier);  // shrunk from the top
-    EXPECT_EQ(document.CropRectangle(),
+    EXPECT_EQ(document.Editing().CropRectangle(),
               (CropRect{drawn.left + 10, drawn.top + 1, drawn.right + 11, drawn.bottom}));
     document.Undo();
-    EXPECT_EQ(document.CropRectangle(), drawn) << "the quick moves are one step";
-    EXPECT_TRUE(document.CanUndo()) << "the band is a step of its own";
+    EXPECT_EQ(document.Editing().CropRectangle(), drawn) << "the quick moves are one step";
+    EXPECT_TRUE(document.Pages().History().CanUndo()) << "the band is a step of its own";
     // Moves apart in time are steps of their own.
-    document.SetNudgeJoinWindow(std::chrono::milliseconds(0));
+    document.Pages().History().SetJoinWindow(std::chrono::milliseconds(0));
     QTest::keyClick(&view, Qt::Key_Down);
     QTest::keyClick(&view, Qt::Key_Down);
     document.Undo();
-    EXPECT_EQ(document.CropRectangle().top, drawn.top + 1);
+    EXPECT_EQ(document.Editing().CropRectangle().top, drawn.top + 1);
 }

@@ -312,7 +312,7 @@ TEST_F(PageViewTest, PastThePicturesDensityThePartInViewIsRenderedSharpAtTheScre
     view.horizontalScrollBar()->setValue(view.horizontalScrollBar()->maximum() / 3);
     view.verticalScrollBar()->setValue(view.verticalScrollBar()->maximum() / 3);
     ASSERT_TRUE(ready.wait(10000));
-    const crop::COrvaneDoc::SharpRegion &sharp = document.Sharp();
+    const crop::PagePrefetch::SharpRegion &sharp = document.Prefetch().Sharp();
     const QRect inView = QRect(QPoint(view.horizontalScrollBar()->value(), view.verticalScrollBar()->value()),
                                view.viewport()->size());
     EXPECT_TRUE(sharp.area.contains(inView));

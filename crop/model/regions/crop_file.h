@@ -1,5 +1,5 @@
-#ifndef CROP_MODEL_CROP_FILE_H
-#define CROP_MODEL_CROP_FILE_H
+#ifndef CROP_MODEL_REGIONS_CROP_FILE_H
+#define CROP_MODEL_REGIONS_CROP_FILE_H
 
 #include "crop/detect/crop_rect.h"
 
@@ -74,6 +74,8 @@ public:
     void RemovePageValue(int page);
     // The page's regions become `values` (none: the page has no key).
     void SetPageValues(int page, const std::vector<std::string> &values);
+    // The same for regions as stored (StoredRect).
+    void SetPageRegions(int page, const std::vector<CropRect> &regions);
     bool Commit(std::string &error);
 
     // The auto-shrink flag as the shared file holds it now (the last value
@@ -148,6 +150,14 @@ CropRect RectFromPageValue(std::string_view value, int pageHeight);
 // two undo each other for every value the program writes.
 CropRect StoredRect(std::string_view value);
 std::string StoredRectValue(const CropRect &rect);
+// The one conversion between the frames: a rectangle as shown on a page H
+// points high (from its top-left corner, y down) as the file stores it,
+// rounded as the file rounds; and back, empty for a stored rectangle that
+// stands for none.
+CropRect StoredFrom(const CropRect &shown, int pageHeight);
+// A page's values kept aside, as stored rectangles.
+std::vector<CropRect> KeptRegions(const std::vector<std::string> &values);
+CropRect ShownFrom(const CropRect &stored, int pageHeight);
 // atof of the leading number of `text`; 0 for none, and for a number
 // that is not finite.
 double AtoF(std::string_view text);

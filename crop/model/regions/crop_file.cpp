@@ -1,6 +1,7 @@
-#include "crop/model/crop_file.h"
+#include "crop/model/regions/crop_file.h"
 
-#include "crop/model/crop_set.h"
+#include "crop/model/regions/crop_set.h"
+#include "platform/file_identity.h"
 #include "platform/ini_file.h"
 
 #include <algorithm>
@@ -207,25 +208,12 @@ CropFile::~CropFile() {
         ::close(m_lockFd);
 }
 
-namespace {
-
-// What tells one version of a file from another without reading it: every
-// write is a new file renamed into place.
-std::string StampOf(const std::string &path) {
-    struct stat st {};
-    if (::stat(path.c_str(), &st) != 0)
-        return {};
-    return std::to_string(st.st_dev) + ':' + std::to_string(st.st_ino) + ':' + std::to_string(st.st_size) + ':' +
-           std::to_string(st.st_mtim.tv_sec) + '.' + std::to_string(st.st_mtim.tv_nsec);
-}
-
-}  // namespace
 
 void CropFile::ReadSharedFlag() {
     if (m_sharedPath.empty())
         return;
     // Read again only when another instance has written it since.
-    const std::string stamp = StampOf(m_sharedPath);
+    const std::string stamp = platform::FileStamp(m_sharedPath);
     if (!stamp.empty() && stamp == m_sharedStamp)
         return;
     std::string bytes, error;
@@ -350,6 +338,27 @@ std::string StoredRectValue(const CropRect &rect) {
     return FormatPageValue({rect.left, 0.0 - rect.top, rect.right, 0.0 - rect.bottom});
 }
 
+void CropFile::SetPageRegions(int page, const std::vector<CropRect> &regions) {
+    std::vector<std::string> values;
+    values.reserve(regions.size());
+    for (const CropRect &r : regions)
+        values.push_back(StoredRectValue(r));
+    SetPageValues(page, values);
+}
+
+CropRect StoredFrom(const CropRect &shown, int pageHeight) { return StoredRect(PageValueFor(shown, pageHeight)); }
+
+std::vector<CropRect> KeptRegions(const std::vector<std::string> &values) {
+    std::vector<CropRect> regions;
+    for (const std::string &value : values)
+        regions.push_back(StoredRect(value));
+    return regions;
+}
+
+CropRect ShownFrom(const CropRect &stored, int pageHeight) {
+    return RectFromPageValue(StoredRectValue(stored), pageHeight);
+}
+
 bool CropFile::Commit(std::string &error) {
     if (m_path.empty())
         return true;  // kept in memory only
@@ -368,7 +377,7 @@ bool CropFile::Write(const std::string &path, const std::string &bytes, std::str
     ++m_writes;
     // The shared file holds the flag this instance has just written.
     if (path == m_sharedPath)
-        m_sharedStamp = StampOf(path);
+        m_sharedStamp = platform::FileStamp(path);
     return true;
 }
 

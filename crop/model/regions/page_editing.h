@@ -1,0 +1,114 @@
+#ifndef CROP_MODEL_REGIONS_PAGE_EDITING_H
+#define CROP_MODEL_REGIONS_PAGE_EDITING_H
+
+#include "crop/detect/margins.h"
+#include "crop/model/regions/crop_file.h"
+#include "crop/model/regions/crop_set.h"
+#include "crop/model/regions/region_history.h"
+#include "crop/model/regions/region_target.h"
+
+#include <QString>
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace crop {
+
+// The regions of every page, their undo history and the crop file that
+// keeps them, and the editing of the shown page's regions: each edit one
+// command on the history, each step written to the crop file once.
+class PageEditing : public RegionTarget {
+public:
+    using Size = std::pair<double, double>;
+    // What the editing asks of the document that owns it.
+    struct Host {
+        // A page is shown and no work holds the regions.
+        std::function<bool()> mayEdit;
+        // The Auto Shrink flag as the crop file holds it now.
+        std::function<bool()> autoShrink;
+        // A rectangle as shown (normalised) shrunk to the shown page's
+        // content; nothing without a result.
+        std::function<std::optional<CropRect>(const CropRect &)> shrink;
+        // A page's size in points as shown, and every page's at once where
+        // that can be had (empty when not).
+        std::function<std::optional<Size>(int page)> pageSize;
+        std::function<std::vector<Size>()> pageSizes;
+        // A note for the status bar.
+        std::function<void(const QString &)> status;
+        // The shown regions changed, and the history with them when
+        // `history`.
+        std::function<void(bool history)> changed;
+    };
+
+    PageEditing(const std::string &folder, Host host);
+
+    // Another document of `pageCount` pages: no region and no history.
+    void Reset(int pageCount);
+    // Page `page` (0 for none) is shown, `width` x `height` points, with a
+    // picture or without one (nothing of it is then edited).
+    void Show(int page, int width, int height, bool hasPicture);
+
+    const CropSet &Set() const { return m_set; }
+    RegionHistory &History() { return m_history; }
+    const RegionHistory &History() const { return m_history; }
+    CropFile &File() { return m_file; }
+    const CropFile &File() const { return m_file; }
+    // The regions of several pages become these, as one step named `text`.
+    bool Replace(const QString &text, std::vector<PageChange> changes);
+    // The shown page's regions loaded again (the selection as stored).
+    void Reload();
+
+    const CropRect &CropRectangle() const override { return m_cropRect; }
+    std::vector<CropRect> PageRegions() const override;
+    int SelectedRegion() const override;
+    bool SelectRegion(int index) override;
+    bool SelectNextRegion(bool backwards) override;
+    void SetCurrentPageRect(const CropRect &rect, bool drawn) override;
+    void AddRegion(const CropRect &rect, bool drawn) override;
+    void DeleteSelectedRegion() override;
+    void DeleteCurrentPageRect() override;
+    void ShrinkCurrentPageRect() override;
+    void NudgeSelectedRegion(double left, double top, double right, double bottom) override;
+    void ApplyRectToPages(const std::vector<int> &pages) override;
+    // Copy keeps the selected region (as shown, normalised); false when
+    // the shown page has none selected.
+    bool CopySelectedRegion();
+    const std::optional<CropRect> &Copied() const { return m_copied; }
+    // Paste adds the region copied to the shown page, within the page, as
+    // a region of its own, and selects it; or says why nothing was added.
+    enum class Pasted { Done, NothingCopied, Outside, Refused };
+    Pasted PasteRegion();
+    // Crop Box: every page of `pages` given the part `margins` leave of
+    // it; the shown page's selected region takes it, another page's the
+    // region at the same place in its list, or its first.
+    void SetMargins(const Margins &margins, const std::vector<int> &pages);
+
+private:
+    // The shown page's selected region as shown; empty for none.
+    CropRect SelectedShown() const;
+    bool Editable() const { return m_hasPicture && m_host.mayEdit(); }
+    // The shown page's change pushed as one step; m_cropRect is then
+    // `shown` (or what the file holds, when nothing is given).
+    void PushShown(const QString &text, PageChange change, std::optional<CropRect> shown, bool nudge = false);
+    // `rect` shrunk when `drawn` and Auto Shrink is on; nothing when not.
+    std::optional<CropRect> ShrunkIfDrawn(const CropRect &rect, bool drawn) const;
+    void Applied(const std::vector<int> &pages);
+
+    Host m_host;
+    CropFile m_file;
+    CropSet m_set;
+    RegionHistory m_history;
+    int m_page = 0;
+    int m_width = 0, m_height = 0;
+    bool m_hasPicture = false;
+    CropRect m_cropRect;                 // the selected region as shown, or as dragged
+    std::vector<CropRect> m_shown;       // the shown page's regions as shown
+    std::optional<CropRect> m_copied;    // the region Copy kept
+};
+
+}  // namespace crop
+
+#endif

@@ -1,0 +1,40 @@
+#ifndef CROP_MODEL_REGIONS_REGION_EDITS_H
+#define CROP_MODEL_REGIONS_REGION_EDITS_H
+
+#include "crop/model/regions/crop_set.h"
+#include "crop/model/regions/region_history.h"
+
+#include <optional>
+#include <vector>
+
+namespace crop {
+
+// The edits as pure functions: the regions of a page as they are and what
+// the user asked, in; the page's change, out. Rectangles are stored ones
+// (StoredFrom), except where a name says shown.
+
+// The page's regions become `regions`, the first selected.
+PageChange Replaced(const CropSet &set, int page, std::vector<CropRect> regions);
+// The selected region (a new one, selected, when there is none) becomes
+// `rect`.
+PageChange WithSelected(const CropSet &set, int page, const CropRect &rect);
+// `rect` after the others, and selected; the caller keeps to kMaxRegions.
+PageChange WithAdded(const CropSet &set, int page, const CropRect &rect);
+// Region `index` gone; the one before it selected, or the first.
+PageChange WithRemoved(const CropSet &set, int page, int index);
+// Region `index` (or the first, when the page has no such region) becomes
+// `rect`; a page without regions gets it as its only one.
+PageChange WithRegionAt(const CropSet &set, int page, int index, const CropRect &rect);
+// `shown` (normalised) at the same place from the top-left corner of a
+// page `width` x `height` points, clipped to it, as stored; nothing when
+// no part of it lies on the page.
+std::optional<CropRect> PlacedFromTopLeft(const CropRect &shown, double width, double height);
+// The page height the file measures from: whole points, within reason.
+int StoredHeight(double heightPt);
+// Whether some page has a region of some width and height, as the crop
+// list gives it to the crop tool.
+bool HasCroppingRegion(const CropSet &set);
+
+}  // namespace crop
+
+#endif

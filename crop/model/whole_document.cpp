@@ -1,0 +1,199 @@
+#include "crop/model/whole_document.h"
+
+#include "crop/model/crop_list.h"
+#include "crop/model/regions/region_edits.h"
+
+#include <cmath>
+#include <mutex>
+
+namespace crop {
+
+WholeDocumentWork::WholeDocumentWork(PageEditing &editing, Host host, QObject *parent)
+    : QObject(parent), m_editing(editing), m_host(std::move(host)) {}
+
+WholeDocumentWork::~WholeDocumentWork() {
+    m_guard.Drop();
+    if (m_walk)
+        m_walk->Cancel();
+}
+
+crop::Busy WholeDocumentWork::Running() const { return m_walk ? m_running : crop::Busy::None; }
+
+bool WholeDocumentWork::ShrinkAllPages(const AutoCropOptions &options, QString &reason) {
+    const std::shared_ptr<render::RenderScheduler> scheduler = m_host.scheduler();
+    if (!scheduler) {
+        reason = m_host.pageCount() == 0
+                     ? QStringLiteral("no document is open")
+                     : QStringLiteral("only the pages of PDF documents are shrunk all at once, and %1 is not one")
+                           .arg(m_host.title());
+        return false;
+    }
+    if (m_host.busy() != crop::Busy::None) {
+        reason = m_host.busy() == crop::Busy::ShrinkAll ? QStringLiteral("Shrink All Pages is running already")
+                                                        : BusyReason(m_host.busy());
+        return false;
+    }
+    // Each page is shrunk inside its own first region, where it has one.
+    std::map<int, CropRect> stored;
+    for (int page : PagesOf(options, m_host.pageCount()))
+        if (!m_editing.Set().Regions(page).empty())
+            stored.emplace(page, m_editing.Set().Regions(page).front());
+    auto areaOf = [stored = std::move(stored)](int page, double height) {
+        const auto found = stored.find(page);
+        return found == stored.end() ? CropRect{} : ShownFrom(found->second, int(std::trunc(height)));
+    };
+    const JobTicket ticket = m_guard.Begin();
+    m_walk = StartAutoCrop(
+        scheduler, m_host.pageCount(), options, std::move(areaOf),
+        [this, ticket](int done, int total) {
+            ticket.Post([this, done, total] { emit WorkProgress(crop::Busy::ShrinkAll, done, total); });
+        },
+        [this, ticket](AutoCropResult result) {
+            ticket.Post([this, result = std::move(result)] { ShrinkAllEnded(result); });
+        });
+    if (!m_walk)
+        return false;
+    m_running = crop::Busy::ShrinkAll;
+    emit Changed(Change::Busy);
+    emit WorkProgress(crop::Busy::ShrinkAll, 0, 0);
+    return true;
+}
+
+void WholeDocumentWork::ShrinkAllEnded(const AutoCropResult &result) {
+    m_walk.reset();
+    m_guard.Drop();
+    // Each page's crop is its first region; the others stay.
+    std::map<int, double> heights;
+    for (const PageContent &p : result.pages)
+        heights[p.page] = p.height;
+    std::vector<PageChange> changes;
+    for (const auto &[page, rect] : result.plan.rects)
+        changes.push_back(WithRegionAt(m_editing.Set(), page, 0, StoredFrom(rect, int(std::trunc(heights[page])))));
+    m_editing.Replace(QStringLiteral("Shrink All Pages"), std::move(changes));
+    QString text = QStringLiteral("Shrink All Pages: %1 of %2 pages given a crop")
+                       .arg(result.plan.rects.size())
+                       .arg(result.pages.size());
+    if (result.plan.blank > 0 && result.plan.rects.size() < result.pages.size())
+        text += QStringLiteral(", %1 blank left as they were").arg(result.plan.blank);
+    if (result.plan.failed > 0)
+        text += QStringLiteral(", %1 that could not be rendered left as they were").arg(result.plan.failed);
+    if (!result.plan.outliers.empty())
+        text += QStringLiteral("; %1 to check").arg(result.plan.outliers.size());
+    Ended(result.plan.outliers);
+    emit StatusMessage(text + QStringLiteral("."));
+}
+
+bool WholeDocumentWork::SplitPages(const SplitGrid &grid, const std::vector<int> &pages, double margin, bool uniform,
+                                   QString &reason) {
+    const std::shared_ptr<render::RenderScheduler> scheduler = m_host.scheduler();
+    if (!scheduler) {
+        reason = QStringLiteral("only the pages of an open PDF document can be split");
+        return false;
+    }
+    if (m_host.busy() != crop::Busy::None) {
+        reason = QStringLiteral("the document is busy with other work; wait until it is done");
+        return false;
+    }
+    // Each page's cells, collected on the render threads.
+    struct Found {
+        std::mutex mutex;
+        std::map<int, SplitCells> cells;
+        int failed = 0;
+    };
+    auto found = std::make_shared<Found>();
+    const JobTicket ticket = m_guard.Begin();
+    m_walk = PageWalk::Start(
+        scheduler, pages,
+        [found, grid](const PageWalk::Page &page) {
+            SplitCells cells;
+            if (page.bitmap && page.width > 0)
+                cells = SplitPage(PixelView::Of(*page.bitmap), page.bitmap->width / page.width, grid);
+            std::lock_guard lock(found->mutex);
+            if (cells.cells.empty())
+                ++found->failed;
+            else
+                found->cells[page.page] = std::move(cells);
+        },
+        [this, ticket](int done, int total) {
+            ticket.Post([this, done, total] { emit WorkProgress(crop::Busy::Split, done, total); });
+        },
+        [this, ticket, found, margin, uniform] {
+            ticket.Post([this, found, margin, uniform] {
+                std::lock_guard lock(found->mutex);
+                SplitEnded(found->cells, found->failed, margin, uniform);
+            });
+        },
+        render::RenderScheduler::kBackground, PageWalk::Colours::Grey);
+    m_running = crop::Busy::Split;
+    emit Changed(Change::Busy);
+    emit WorkProgress(crop::Busy::Split, 0, 0);
+    return true;
+}
+
+void WholeDocumentWork::SplitEnded(const std::map<int, SplitCells> &cells, int failed, double margin, bool uniform) {
+    m_walk.reset();
+    m_guard.Drop();
+    const std::vector<PageEditing::Size> sizes = m_host.pageSizes();
+    std::vector<Outlier> whole;
+    std::vector<PageChange> changes;
+    for (const auto &[page, split] : cells) {
+        const std::optional<PageEditing::Size> size =
+            page >= 1 && page <= int(sizes.size()) ? std::optional(sizes[size_t(page - 1)]) : m_host.pageSize(page);
+        if (!size)
+            continue;
+        // The cells as the grid has them; the copy takes them in reading order.
+        std::vector<CropRect> regions;
+        for (const CropRect &cell : FitCells(split.cells, margin, uniform, size->first, size->second))
+            regions.push_back(StoredFrom(cell, StoredHeight(size->second)));
+        changes.push_back(Replaced(m_editing.Set(), page, std::move(regions)));
+        if (split.missed > 0)
+            whole.push_back({page, split.cells.size() > 1 ? "no gutter: row left whole" : "no gutter: left whole",
+                             split.cells.size() > 1 ? "a row of it has no gutter or fold to cut at, so the row is left whole"
+                                                    : "it has no gutter or fold to cut at, so it is left whole"});
+    }
+    m_editing.Replace(QStringLiteral("Split Pages"), std::move(changes));
+    int split = 0;
+    for (const auto &[page, found] : cells)
+        split += found.cells.size() > 1;
+    QString text = QStringLiteral("Split Pages: %1 of %2 pages split").arg(split).arg(cells.size() + size_t(failed));
+    if (!whole.empty())
+        text += QStringLiteral(", %1 without a gutter left whole (to check)").arg(whole.size());
+    if (failed > 0)
+        text += QStringLiteral(", %1 that could not be rendered left as they were").arg(failed);
+    Ended(std::move(whole));
+    emit StatusMessage(text + QStringLiteral("."));
+}
+
+void WholeDocumentWork::Ended(std::vector<Outlier> outliers) {
+    m_outliers = std::move(outliers);
+    emit Changed(Change::Outliers | Change::Busy);
+}
+
+void WholeDocumentWork::Stop() {
+    if (!m_walk)
+        return;
+    m_guard.Drop();
+    m_walk->Cancel();
+    m_walk.reset();
+    emit Changed(Change::Busy);
+    emit StatusMessage(m_running == crop::Busy::Split ? QStringLiteral("Split Pages was stopped; no rectangle changed.")
+                                                      : QStringLiteral("Shrink All Pages was stopped; no rectangle changed."));
+}
+
+void WholeDocumentWork::Reset() {
+    m_guard.Drop();
+    const bool running = bool(m_walk);
+    if (m_walk)
+        m_walk->Cancel();
+    m_walk.reset();
+    Changes changes;
+    if (running)
+        changes |= Change::Busy;
+    if (!m_outliers.empty())
+        changes |= Change::Outliers;
+    m_outliers.clear();
+    if (changes)
+        emit Changed(changes);
+}
+
+}  // namespace crop

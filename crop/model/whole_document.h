@@ -1,0 +1,83 @@
+#ifndef CROP_MODEL_WHOLE_DOCUMENT_H
+#define CROP_MODEL_WHOLE_DOCUMENT_H
+
+#include "crop/detect/auto_crop.h"
+#include "crop/detect/page_walk.h"
+#include "crop/detect/split.h"
+#include "crop/model/document_state.h"
+#include "crop/model/regions/page_editing.h"
+
+#include <QObject>
+#include <QString>
+
+#include <functional>
+#include <map>
+#include <memory>
+#include <vector>
+
+namespace crop {
+
+// Work on many pages of the open document in the background that the
+// user can stop: Shrink All Pages and Split Pages, and the pages to
+// check they leave. Each ends in one step of the regions' history; a job
+// stopped, or overtaken by another document, changes nothing.
+class WholeDocumentWork : public QObject {
+    Q_OBJECT
+public:
+    // What the work asks of the document that owns it.
+    struct Host {
+        // The render threads of the open PDF document; null when none is.
+        std::function<std::shared_ptr<render::RenderScheduler>()> scheduler;
+        std::function<QString()> title;
+        std::function<crop::Busy()> busy;  // the document's work
+        std::function<int()> pageCount;
+        // Every page's size where it can be had at once, else one page's.
+        std::function<std::vector<PageEditing::Size>()> pageSizes;
+        std::function<std::optional<PageEditing::Size>(int page)> pageSize;
+    };
+
+    WholeDocumentWork(PageEditing &editing, Host host, QObject *parent = nullptr);
+    ~WholeDocumentWork() override;
+
+    // Shrink All Pages: the content of every page of `options.pages` found
+    // (inside the page's first region, or the whole page where it has
+    // none) and each page given its crop as PlanAutoCrop plans it; pages
+    // found blank keep what they have unless one common size is asked for.
+    bool ShrinkAllPages(const AutoCropOptions &options, QString &reason);
+    // Split Pages: every page of `pages` rendered, its regions become the
+    // cells of `grid`, cut at the gutters of its content and fitted with
+    // `margin` and `uniform`; pages with a cut not made for want of a
+    // gutter are the pages to check then.
+    bool SplitPages(const SplitGrid &grid, const std::vector<int> &pages, double margin, bool uniform,
+                    QString &reason);
+    // ShrinkAll, Split or None.
+    crop::Busy Running() const;
+    // Stops the work: nothing changes.
+    void Stop();
+    // Another document: the work ends untold and the pages to check go.
+    void Reset();
+    // The pages the last work found to check.
+    const std::vector<Outlier> &Outliers() const { return m_outliers; }
+
+signals:
+    void Changed(crop::Changes changes);
+    void StatusMessage(const QString &text);
+    void WorkProgress(crop::Busy work, int done, int total);
+
+private:
+    void ShrinkAllEnded(const AutoCropResult &result);
+    void SplitEnded(const std::map<int, SplitCells> &cells, int failed, double margin, bool uniform);
+    // The work's pages to check, and its end, told.
+    void Ended(std::vector<Outlier> outliers);
+
+    PageEditing &m_editing;
+    Host m_host;
+    JobGuard m_guard{this};
+    std::shared_ptr<PageWalk> m_walk;
+    crop::Busy m_running = crop::Busy::None;
+    std::vector<Outlier> m_outliers;
+};
+
+}  // namespace crop
+
+#endif
