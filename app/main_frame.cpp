@@ -178,7 +178,8 @@ CMainFrame::CMainFrame(crop::COrvaneDoc &document, QWidget *parent) : QMainWindo
                : answer == platform::Answer::No ? crop::Overlay::Exit::Drop
                                                 : crop::Overlay::Exit::Stay;
     });
-    UpdateCommandUI();
+    AddFileHandlers();
+    AddEditHandlers();
 
     // The wheel goes to the pane under the pointer.
     qApp->installEventFilter(this);
@@ -486,141 +487,110 @@ void CMainFrame::OnCommand(int id) {
     UpdateCommandUI();
     if (QAction *action = m_actions.value(id); action && !action->isEnabled())
         return;
-    switch (id) {
-    case ID_FILE_OPEN: {
+    if (const auto handler = m_handlers.constFind(id); handler != m_handlers.constEnd()) {
+        (*handler)();
+    } else if (id >= ID_MOVE_LEFT && id <= ID_SHRINK_DOWN) {  // Nudge
+        m_pageView->Nudge(id, 1);
+    } else if (id >= ID_FILE_MRU_FIRST && id < ID_FILE_MRU_FIRST + m_recentFiles.size()) {
+        if (MayDiscardRectangles())
+            emit OpenRecentRequested(id - ID_FILE_MRU_FIRST);
+    } else if (id >= ID_FORWARD_FIRST && id <= ID_FORWARD_LAST) {
+        m_pageView->OnCommand(id);
+    }
+    // Anything else has no handler and does nothing.
+}
+
+void CMainFrame::AddFileHandlers() {
+    using namespace res;
+    m_handlers[ID_FILE_OPEN] = [this] {
         const std::string path = platform::AskOpenFileName("PDF File (*.pdf);;All File (*)");
         if (!path.empty() && MayDiscardRectangles())
             emit OpenFileRequested(QString::fromStdString(path), false);
-        return;
-    }
-    case ID_FILE_NEW:
+    };
+    m_handlers[ID_FILE_NEW] = [this] {
         if (MayDiscardRectangles())
             emit NewDocumentRequested();
-        return;
-    case ID_CLOSE:
+    };
+    m_handlers[ID_CLOSE] = [this] {
         if (MayDiscardRectangles())
             m_pageView->OnCommand(ID_CLOSE);
-        return;
-    case ID_HELP:
-    case ID_CONTACT_US:
-        // Nothing is said when it cannot be opened.
+    };
+    // Nothing is said when the product page cannot be opened.
+    m_handlers[ID_HELP] = m_handlers[ID_CONTACT_US] = [] {
         platform::OpenLink(QString::fromStdString(Product().productPage));
-        return;
-    case ID_APP_ABOUT:
-    case ID_ABOUT_US:
+    };
+    m_handlers[ID_APP_ABOUT] = m_handlers[ID_ABOUT_US] = [this] {
         emit AboutRequested();
         ShowAbout();
-        return;
-    case ID_APP_EXIT:
-        close();
-        return;
-    case ID_SAVE_AS_MENU:
-        m_pageView->OnCommand(ID_FILE_SAVE_AS);
-        UpdateCommandUI();  // the report may have been turned off
-        return;
-    case ID_EDIT_CUT:
-        m_pageView->OnCommand(ID_SAVE_FILE);
-        UpdateCommandUI();
-        return;
-    case ID_EDIT_COPY:  // Ctrl+C and Ctrl+Insert: the selected region copied
-        CopyRegion();
-        return;
-    case ID_EDIT_PASTE:  // Ctrl+V and Shift+Insert: pasted onto the shown page
-        PasteRegion();
-        return;
-    case ID_EDIT_UNDO:
-        m_document.Undo();
-        return;
-    case ID_REMOVE_HIDDEN:
-        m_document.Save().SetRemoveHidden(!m_document.Save().RemoveHidden());
-        QSettings(kSettingsOrganisation, kSettingsApplication).setValue(kRemoveHiddenSetting, m_document.Save().RemoveHidden());
-        UpdateCommandUI();
-        return;
-    case ID_REPORT_BEFORE_SAVING:
-        m_document.Save().SetReportBeforeSaving(!m_document.Save().ReportBeforeSaving());
-        QSettings(kSettingsOrganisation, kSettingsApplication).setValue(kReportSetting, m_document.Save().ReportBeforeSaving());
-        UpdateCommandUI();
-        return;
-    case ID_RIGHT_TO_LEFT: {
-        m_document.Save().SetRightToLeft(!m_document.Save().RightToLeft());
-        QSettings(kSettingsOrganisation, kSettingsApplication).setValue(kRightToLeftSetting, m_document.Save().RightToLeft());
+    };
+    m_handlers[ID_APP_EXIT] = [this] { close(); };
+    m_handlers[ID_SAVE_AS_MENU] = [this] { m_pageView->OnCommand(ID_FILE_SAVE_AS); };
+    m_handlers[ID_EDIT_CUT] = [this] { m_pageView->OnCommand(ID_SAVE_FILE); };  // Save file
+    for (int id : {ID_FILE_PRINT, ID_FILE_PRINT_DIRECT, ID_FILE_PRINT_PREVIEW, ID_FILE_PRINT_SETUP, ID_SPLIT_PAGES})
+        m_handlers[id] = [this, id] { m_pageView->OnCommand(id); };
+    m_handlers[ID_CROP_BOX] = [this] {
+        m_pageView->OnCommand(ID_CROP_BOX);
+        UpdateSizePane();  // in the unit chosen
+    };
+    m_handlers[ID_NEXT_PANE] = m_handlers[ID_PREV_PANE] = [this] {
+        (m_activePane == Pane::Left ? static_cast<QWidget *>(m_pageView) : m_leftView)->setFocus();
+    };
+    m_handlers[ID_PAGES_TO_CHECK] = [this] {
+        m_outliers->show();
+        m_outliers->raise();
+    };
+}
+
+void CMainFrame::AddEditHandlers() {
+    using namespace res;
+    m_handlers[ID_EDIT_COPY] = [this] { CopyRegion(); };    // Ctrl+C and Ctrl+Insert
+    m_handlers[ID_EDIT_PASTE] = [this] { PasteRegion(); };  // Ctrl+V and Shift+Insert
+    m_handlers[ID_EDIT_UNDO] = [this] { m_document.Undo(); };
+    m_handlers[ID_EDIT_REDO] = [this] { m_document.Redo(); };
+    m_handlers[ID_STOP_WORK] = [this] { m_document.StopWork(); };
+    // The save's options are kept for the next start.
+    const auto option = [this](const QString &key, auto get, auto set) {
+        return [this, key, get, set] {
+            crop::CropSave &save = m_document.Save();
+            (save.*set)(!(save.*get)());
+            QSettings(kSettingsOrganisation, kSettingsApplication).setValue(key, (save.*get)());
+        };
+    };
+    m_handlers[ID_REMOVE_HIDDEN] = option(kRemoveHiddenSetting, &crop::CropSave::RemoveHidden, &crop::CropSave::SetRemoveHidden);
+    m_handlers[ID_REPORT_BEFORE_SAVING] =
+        option(kReportSetting, &crop::CropSave::ReportBeforeSaving, &crop::CropSave::SetReportBeforeSaving);
+    m_handlers[ID_RIGHT_TO_LEFT] = [this, toggle = option(kRightToLeftSetting, &crop::CropSave::RightToLeft,
+                                                          &crop::CropSave::SetRightToLeft)] {
+        toggle();
         m_pageView->SetPreview(m_pageView->Preview());  // the copy's numbers in the new order
-        UpdateCommandUI();
-        return;
-    }
-    case ID_SHRINK_ALL_PAGES: {
+    };
+    m_handlers[ID_SHRINK_ALL_PAGES] = [this] {
         crop::AutoCropOptions options;
         QString reason;
-        if (crop::CShrinkAllDialog::Ask(this, m_document.PageCount(), options) && !m_document.Whole().ShrinkAllPages(options, reason))
+        if (crop::CShrinkAllDialog::Ask(this, m_document.PageCount(), options) &&
+            !m_document.Whole().ShrinkAllPages(options, reason))
             platform::ShowMessage("Shrink All Pages", reason.toStdString(), platform::MessageIcon::Warning);
-        return;
-    }
-    case ID_CROP_BOX:
-        m_pageView->OnCommand(id);
-        UpdateSizePane();  // in the unit chosen
-        return;
-    case ID_SPLIT_PAGES:
-        m_pageView->OnCommand(id);
-        UpdateCommandUI();
-        return;
-    case ID_PREVIEW_COPY:
+    };
+    m_handlers[ID_PREVIEW_COPY] = [this] {
         m_pageView->SetPreview(!m_pageView->Preview());
         if (m_pageView->Preview())
             ShowCopyPageCount();
         else
             statusBar()->clearMessage();
         UpdateCommandUI();
-        return;
-    case ID_OVERLAY_PAGES: {
-        if (m_document.Overlay().Wanted()) {
-            m_document.Overlay().Hide();
-            UpdateCommandUI();  // still checked when the user stays on it
-            return;
-        }
-        // The checked state follows the document, not the click.
-        UpdateCommandUI();
-        const std::optional<std::vector<int>> pages = crop::CPageRangeDialog::AskPages(this, m_document.PageCount());
+    };
+    m_handlers[ID_OVERLAY_PAGES] = [this] {
+        // The checked state follows the document, not the click, also when
+        // the user stays on the overlay or chooses no pages.
+        const bool hide = m_document.Overlay().Wanted();
+        if (!hide || !m_document.Overlay().Hide())
+            UpdateCommandUI();
+        const std::optional<std::vector<int>> pages =
+            hide ? std::nullopt : crop::CPageRangeDialog::AskPages(this, m_document.PageCount());
         QString reason;
         if (pages && !m_document.ShowOverlay(*pages, reason))
             platform::ShowMessage("Overlay of All Pages", reason.toStdString(), platform::MessageIcon::Warning);
-        UpdateCommandUI();
-        return;
-    }
-    case ID_PAGES_TO_CHECK:
-        m_outliers->show();
-        m_outliers->raise();
-        return;
-    case ID_STOP_WORK:
-        m_document.StopWork();
-        return;
-    case ID_EDIT_REDO:
-        m_document.Redo();
-        return;
-    case ID_FILE_PRINT:
-    case ID_FILE_PRINT_DIRECT:
-    case ID_FILE_PRINT_PREVIEW:
-    case ID_FILE_PRINT_SETUP:
-        m_pageView->OnCommand(id);
-        return;
-    case ID_NEXT_PANE:
-    case ID_PREV_PANE:
-        (m_activePane == Pane::Left ? static_cast<QWidget *>(m_pageView) : m_leftView)->setFocus();
-        return;
-    default:
-        break;
-    }
-    if (id >= ID_MOVE_LEFT && id <= ID_SHRINK_DOWN) {  // Nudge
-        m_pageView->Nudge(id, 1);
-        return;
-    }
-    if (id >= ID_FILE_MRU_FIRST && id < ID_FILE_MRU_FIRST + m_recentFiles.size()) {
-        if (MayDiscardRectangles())
-            emit OpenRecentRequested(id - ID_FILE_MRU_FIRST);
-        return;
-    }
-    if (id >= ID_FORWARD_FIRST && id <= ID_FORWARD_LAST)
-        m_pageView->OnCommand(id);
-    // Anything else has no handler and does nothing.
+    };
 }
 
 void CMainFrame::dragEnterEvent(QDragEnterEvent *event) {

@@ -4,6 +4,7 @@
 #include "crop/model/document_state.h"
 
 #include <QDialog>
+#include <QHash>
 #include <QLabel>
 #include <QMainWindow>
 #include <QMap>
@@ -107,6 +108,9 @@ protected:
 
 private:
     QAction *MakeAction(int id, const QString &text);
+    // What each command does: m_handlers filled.
+    void AddFileHandlers();
+    void AddEditHandlers();
     void BuildMenus();
     void BuildToolBar();
     void BuildStatusBar();
@@ -117,6 +121,7 @@ private:
     bool MayDiscardRectangles();
 
     QMap<int, QAction *> m_actions;
+    QHash<int, std::function<void()>> m_handlers;
     QMenu *m_fileMenu = nullptr;
     QAction *m_recentPlace = nullptr;  // the separator after the recent files
     QList<QAction *> m_recentActions;

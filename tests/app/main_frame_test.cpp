@@ -760,7 +760,9 @@ TEST_F(MainFrameTest, SplitPagesShowsTheCutAtTheFoldByKeyboardAndAppliesItInOneS
         ASSERT_EQ(document.Pages().Set().RegionCount(page), 2) << page;
     EXPECT_NEAR(document.Editing().PageRegions()[0].right, 330, 2);
     EXPECT_NEAR(document.Editing().PageRegions()[1].left, 370, 2);
+    EXPECT_EQ(frame->Action(ID_EDIT_UNDO)->text(), "&Undo Split Pages\tCtrl+Z") << "the menu names the step";
     document.Undo();
+    EXPECT_EQ(frame->Action(ID_EDIT_REDO)->text(), "&Redo Split Pages\tCtrl+Y");
     EXPECT_EQ(document.Pages().Set().RegionCount(1), 0);
     EXPECT_EQ(document.Pages().Set().RegionCount(2), 0) << "the whole split is one step";
 
