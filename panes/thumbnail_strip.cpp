@@ -159,13 +159,6 @@ bool CThumbnailListCtrl::AddFile(const QString &path) {
     return true;
 }
 
-bool CThumbnailListCtrl::ContainsFile(const QString &path) const {
-    for (const ThumbnailFile &f : m_files)
-        if (QFile::decodeName(f.path.c_str()).compare(path, Qt::CaseInsensitive) == 0)
-            return true;
-    return false;
-}
-
 void CThumbnailListCtrl::ClearStrip() {
     const QSignalBlocker block(selectionModel());
     m_model.Clear();

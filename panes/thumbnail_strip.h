@@ -60,7 +60,6 @@ public:
 
     // Appends the records of the open document's file `path`.
     bool AddFile(const QString &path);
-    bool ContainsFile(const QString &path) const;
     // Empties the strip and forgets its sources.
     void ClearStrip();
     // Stops the worker, then empties the strip.

@@ -1,7 +1,8 @@
 // libravel.so on MuPDF: rendering pages (whole, a region, in grey, with
-// text left out), measuring them, thumbnails, and repaired copies. Opening
-// documents is in document.cpp, copies without hidden content in
-// hidden_content.cpp.
+// text left out through the ink device), a page's size, cancel flags and
+// thumbnails. Opening documents is in document.cpp, the ink device in
+// ink_device.cpp, every page's size at once in page_tree.cpp, repaired copies
+// in repair.cpp, copies without hidden content in hidden_content.cpp.
 //
 // Every MuPDF call happens inside fz_try on the context of the document it
 // works on; fz_try blocks hold no C++ objects with destructors, since MuPDF
@@ -10,6 +11,7 @@
 // the C interface.
 
 #include "ravel/document.h"
+#include "ravel/ink_device.h"
 #include "ravel/jpeg_writer.h"
 
 #include <algorithm>
@@ -46,220 +48,6 @@ bool WithinLimit(int width, int height) {
     return (bits & ~uint64_t(7)) <= LS_MAX_BITMAP_BITS;
 }
 
-// A device in front of the draw device that leaves out glyphs of dark
-// text lying wholly within `inside` (device pixels), for pictures that are
-// only looked at for where the ink is, when the ink there is known to be
-// within the box found anyway. Everything else goes to the draw device as it
-// is. The picture then differs from the whole one only within `leftOut`, the
-// box of what was left out, and there only by being lighter: a glyph left
-// out is dark, so wherever the whole picture is white so is this one, and
-// every later paint composites pixel by pixel and the darker the backdrop
-// the darker the result. Not inside a soft mask's definition or a tile,
-// where that does not hold; a group with a blend mode other than normal,
-// multiply and darken, or a knockout group, marks the picture as one to
-// draw again whole.
-struct InkDevice {
-    fz_device super;
-    fz_device *target;
-    fz_irect inside;
-    fz_irect leftOut;
-    int64_t leftArea;  // the glyph boxes left out, in pixels
-    int64_t maxArea;   // leaving out stops there: the paper stays mostly white
-    int keepAll;       // depth of mask definitions and tiles
-    bool drawAgain;
-};
-
-InkDevice *Ink(fz_device *dev) { return reinterpret_cast<InkDevice *>(dev); }
-fz_device *Target(fz_device *dev) { return Ink(dev)->target; }
-
-bool Within(const fz_irect &r, const fz_irect &box) {
-    return r.x0 >= box.x0 && r.y0 >= box.y0 && r.x1 <= box.x1 && r.y1 <= box.y1;
-}
-
-fz_irect Union(const fz_irect &a, const fz_irect &b) {
-    if (fz_is_empty_irect(a))
-        return b;
-    if (fz_is_empty_irect(b))
-        return a;
-    return fz_make_irect(std::min(a.x0, b.x0), std::min(a.y0, b.y0), std::max(a.x1, b.x1), std::max(a.y1, b.y1));
-}
-
-void InkFillText(fz_context *ctx, fz_device *dev, const fz_text *text, fz_matrix ctm, fz_colorspace *cs,
-                 const float *color, float alpha, fz_color_params params) {
-    InkDevice *ink = Ink(dev);
-    float grey = 1;
-    if (cs && !ink->keepAll && ink->leftArea < ink->maxArea)
-        fz_convert_color(ctx, cs, color, fz_device_gray(ctx), &grey, nullptr, params);
-    if (grey > 0.9f) {
-        fz_fill_text(ctx, ink->target, text, ctm, cs, color, alpha, params);
-        return;
-    }
-    fz_text *kept = nullptr;
-    bool leftSome = false;
-    fz_var(kept);
-    fz_try(ctx) {
-        for (const fz_text_span *span = text->head; span; span = span->next) {
-            // A Type 3 glyph is a drawing of its own, in colours of its own.
-            const bool drawing = fz_font_t3_procs(ctx, span->font) != nullptr;
-            for (int i = 0; i < span->len; ++i) {
-                const fz_text_item &item = span->items[i];
-                fz_matrix trm = span->trm;
-                trm.e = item.x;
-                trm.f = item.y;
-                bool leave = false;
-                if (!drawing && item.gid >= 0 && ink->leftArea < ink->maxArea) {
-                    // The outline's box, with room for anti-aliasing, the
-                    // glyph's placement on the subpixel grid and emboldening.
-                    const fz_rect r = fz_bound_glyph(ctx, span->font, item.gid, fz_concat(trm, ctm));
-                    if (!fz_is_empty_rect(r) && !fz_is_infinite_rect(r)) {
-                        const fz_irect box = fz_expand_irect(fz_irect_from_rect(r), 2);
-                        if (Within(box, ink->inside)) {
-                            leave = true;
-                            ink->leftOut = Union(ink->leftOut, box);
-                            ink->leftArea += int64_t(box.x1 - box.x0) * (box.y1 - box.y0);
-                        }
-                    }
-                }
-                if (leave) {
-                    leftSome = true;
-                    continue;
-                }
-                if (!kept)
-                    kept = fz_new_text(ctx);
-                fz_show_glyph(ctx, kept, span->font, trm, item.gid, item.ucs, span->wmode, span->bidi_level,
-                              fz_bidi_direction(span->markup_dir), fz_text_language(span->language));
-            }
-        }
-        if (!leftSome)
-            fz_fill_text(ctx, ink->target, text, ctm, cs, color, alpha, params);
-        else if (kept)
-            fz_fill_text(ctx, ink->target, kept, ctm, cs, color, alpha, params);
-    }
-    fz_always(ctx) { fz_drop_text(ctx, kept); }
-    fz_catch(ctx) { fz_rethrow(ctx); }
-}
-
-void InkCloseDevice(fz_context *ctx, fz_device *dev) { fz_close_device(ctx, Target(dev)); }
-void InkFillPath(fz_context *ctx, fz_device *dev, const fz_path *path, int evenOdd, fz_matrix ctm,
-                 fz_colorspace *cs, const float *color, float alpha, fz_color_params params) {
-    fz_fill_path(ctx, Target(dev), path, evenOdd, ctm, cs, color, alpha, params);
-}
-void InkStrokePath(fz_context *ctx, fz_device *dev, const fz_path *path, const fz_stroke_state *stroke,
-                   fz_matrix ctm, fz_colorspace *cs, const float *color, float alpha, fz_color_params params) {
-    fz_stroke_path(ctx, Target(dev), path, stroke, ctm, cs, color, alpha, params);
-}
-void InkClipPath(fz_context *ctx, fz_device *dev, const fz_path *path, int evenOdd, fz_matrix ctm, fz_rect scissor) {
-    fz_clip_path(ctx, Target(dev), path, evenOdd, ctm, scissor);
-}
-void InkClipStrokePath(fz_context *ctx, fz_device *dev, const fz_path *path, const fz_stroke_state *stroke,
-                       fz_matrix ctm, fz_rect scissor) {
-    fz_clip_stroke_path(ctx, Target(dev), path, stroke, ctm, scissor);
-}
-void InkStrokeText(fz_context *ctx, fz_device *dev, const fz_text *text, const fz_stroke_state *stroke,
-                   fz_matrix ctm, fz_colorspace *cs, const float *color, float alpha, fz_color_params params) {
-    fz_stroke_text(ctx, Target(dev), text, stroke, ctm, cs, color, alpha, params);
-}
-void InkClipText(fz_context *ctx, fz_device *dev, const fz_text *text, fz_matrix ctm, fz_rect scissor) {
-    fz_clip_text(ctx, Target(dev), text, ctm, scissor);
-}
-void InkClipStrokeText(fz_context *ctx, fz_device *dev, const fz_text *text, const fz_stroke_state *stroke,
-                       fz_matrix ctm, fz_rect scissor) {
-    fz_clip_stroke_text(ctx, Target(dev), text, stroke, ctm, scissor);
-}
-void InkIgnoreText(fz_context *ctx, fz_device *dev, const fz_text *text, fz_matrix ctm) {
-    fz_ignore_text(ctx, Target(dev), text, ctm);
-}
-void InkFillShade(fz_context *ctx, fz_device *dev, fz_shade *shade, fz_matrix ctm, float alpha,
-                  fz_color_params params) {
-    fz_fill_shade(ctx, Target(dev), shade, ctm, alpha, params);
-}
-void InkFillImage(fz_context *ctx, fz_device *dev, fz_image *image, fz_matrix ctm, float alpha,
-                  fz_color_params params) {
-    fz_fill_image(ctx, Target(dev), image, ctm, alpha, params);
-}
-void InkFillImageMask(fz_context *ctx, fz_device *dev, fz_image *image, fz_matrix ctm, fz_colorspace *cs,
-                      const float *color, float alpha, fz_color_params params) {
-    fz_fill_image_mask(ctx, Target(dev), image, ctm, cs, color, alpha, params);
-}
-void InkClipImageMask(fz_context *ctx, fz_device *dev, fz_image *image, fz_matrix ctm, fz_rect scissor) {
-    fz_clip_image_mask(ctx, Target(dev), image, ctm, scissor);
-}
-void InkPopClip(fz_context *ctx, fz_device *dev) { fz_pop_clip(ctx, Target(dev)); }
-void InkBeginMask(fz_context *ctx, fz_device *dev, fz_rect area, int luminosity, fz_colorspace *cs,
-                  const float *backdrop, fz_color_params params) {
-    ++Ink(dev)->keepAll;
-    fz_begin_mask(ctx, Target(dev), area, luminosity, cs, backdrop, params);
-}
-void InkEndMask(fz_context *ctx, fz_device *dev) {
-    --Ink(dev)->keepAll;
-    fz_end_mask(ctx, Target(dev));
-}
-void InkBeginGroup(fz_context *ctx, fz_device *dev, fz_rect area, fz_colorspace *cs, int isolated, int knockout,
-                   int blendmode, float alpha) {
-    // Where a glyph is left out, a group's backdrop is lighter, or
-    // transparent within an isolated group, so that what is painted over it
-    // shows its own colour: only normal, multiply and darken then never
-    // come out darker than over the glyph.
-    if (knockout || (blendmode != FZ_BLEND_NORMAL && blendmode != FZ_BLEND_MULTIPLY && blendmode != FZ_BLEND_DARKEN))
-        Ink(dev)->drawAgain = true;
-    fz_begin_group(ctx, Target(dev), area, cs, isolated, knockout, blendmode, alpha);
-}
-void InkEndGroup(fz_context *ctx, fz_device *dev) { fz_end_group(ctx, Target(dev)); }
-int InkBeginTile(fz_context *ctx, fz_device *dev, fz_rect area, fz_rect view, float xstep, float ystep,
-                 fz_matrix ctm, int id) {
-    ++Ink(dev)->keepAll;
-    return fz_begin_tile_id(ctx, Target(dev), area, view, xstep, ystep, ctm, id);
-}
-void InkEndTile(fz_context *ctx, fz_device *dev) {
-    --Ink(dev)->keepAll;
-    fz_end_tile(ctx, Target(dev));
-}
-void InkRenderFlags(fz_context *ctx, fz_device *dev, int set, int clear) {
-    fz_render_flags(ctx, Target(dev), set, clear);
-}
-void InkSetDefaultColorspaces(fz_context *ctx, fz_device *dev, fz_default_colorspaces *colorspaces) {
-    fz_set_default_colorspaces(ctx, Target(dev), colorspaces);
-}
-void InkBeginLayer(fz_context *ctx, fz_device *dev, const char *name) { fz_begin_layer(ctx, Target(dev), name); }
-void InkEndLayer(fz_context *ctx, fz_device *dev) { fz_end_layer(ctx, Target(dev)); }
-
-fz_device *NewInkDevice(fz_context *ctx, fz_device *target, fz_irect inside, int64_t pixels) {
-    InkDevice *ink = fz_new_derived_device(ctx, InkDevice);
-    ink->target = target;
-    ink->inside = inside;
-    ink->leftOut = fz_empty_irect;
-    ink->leftArea = 0;
-    // At most a fifth of the picture: the paper of the picture stays as
-    // white as the whole picture's, where its kind is told.
-    ink->maxArea = pixels / 5;
-    fz_device &d = ink->super;
-    d.close_device = InkCloseDevice;
-    d.fill_path = InkFillPath;
-    d.stroke_path = InkStrokePath;
-    d.clip_path = InkClipPath;
-    d.clip_stroke_path = InkClipStrokePath;
-    d.fill_text = InkFillText;
-    d.stroke_text = InkStrokeText;
-    d.clip_text = InkClipText;
-    d.clip_stroke_text = InkClipStrokeText;
-    d.ignore_text = InkIgnoreText;
-    d.fill_shade = InkFillShade;
-    d.fill_image = InkFillImage;
-    d.fill_image_mask = InkFillImageMask;
-    d.clip_image_mask = InkClipImageMask;
-    d.pop_clip = InkPopClip;
-    d.begin_mask = InkBeginMask;
-    d.end_mask = InkEndMask;
-    d.begin_group = InkBeginGroup;
-    d.end_group = InkEndGroup;
-    d.begin_tile = InkBeginTile;
-    d.end_tile = InkEndTile;
-    d.render_flags = InkRenderFlags;
-    d.set_default_colorspaces = InkSetDefaultColorspaces;
-    d.begin_layer = InkBeginLayer;
-    d.end_layer = InkEndLayer;
-    return &d;
-}
 
 // What may be left out of a picture and what was: boxes in pixels of the
 // whole picture (width x height), rows counted from the top.
@@ -476,77 +264,6 @@ __attribute__((visibility("default"))) int LS_PageExtent(LS_Document handle, int
     }
 }
 
-namespace {
-
-// The pages below `node` in document order: each leaf's shown size into
-// `sizes`, and the object numbers of the pages at the three places the
-// walk is checked at. Longjmps out (fz_throw) on anything the walk cannot
-// trust; it holds nothing that needs freeing.
-struct PageWalk {
-    double *sizes;
-    int count;
-    int found = 0;
-    int visited = 0;
-    int checks[3];
-    int numbers[3] = {0, 0, 0};
-};
-
-void WalkPageTree(fz_context *ctx, pdf_obj *node, int depth, PageWalk &walk) {
-    if (depth > 64 || ++walk.visited > 4 * walk.count + 1024)
-        fz_throw(ctx, FZ_ERROR_GENERIC, "page tree too deep or too wide");
-    pdf_obj *kids = pdf_dict_get(ctx, node, PDF_NAME(Kids));
-    if (pdf_is_array(ctx, kids) && !pdf_name_eq(ctx, pdf_dict_get(ctx, node, PDF_NAME(Type)), PDF_NAME(Page))) {
-        const int before = walk.found;
-        for (int i = 0, n = pdf_array_len(ctx, kids); i < n; ++i)
-            WalkPageTree(ctx, pdf_array_get(ctx, kids, i), depth + 1, walk);
-        // Pages are found by skipping whole subtrees by their /Count: a
-        // count that is not what the subtree holds numbers pages otherwise.
-        pdf_obj *counted = pdf_dict_get(ctx, node, PDF_NAME(Count));
-        if (!pdf_is_int(ctx, counted) || pdf_to_int(ctx, counted) != walk.found - before)
-            fz_throw(ctx, FZ_ERROR_GENERIC, "a page count that is not what the tree holds");
-        return;
-    }
-    if (walk.found >= walk.count || !pdf_is_dict(ctx, node))
-        fz_throw(ctx, FZ_ERROR_GENERIC, "not the pages counted");
-    fz_rect box;
-    fz_matrix ctm;
-    pdf_page_obj_transform(ctx, node, &box, &ctm);
-    const fz_rect r = fz_transform_rect(box, ctm);
-    walk.sizes[2 * walk.found] = double(r.x1) - double(r.x0);
-    walk.sizes[2 * walk.found + 1] = double(r.y1) - double(r.y0);
-    for (int i = 0; i < 3; ++i)
-        if (walk.checks[i] == walk.found)
-            walk.numbers[i] = pdf_to_num(ctx, node);
-    ++walk.found;
-}
-
-}  // namespace
-
-__attribute__((visibility("default"))) int LS_PageSizes(LS_Document handle, double *sizes, int count) {
-    try {
-        Document *doc = Lookup(handle);
-        if (!doc || !sizes || count < 1 || count != PageCount(doc))
-            return 0;
-        fz_context *ctx = doc->ctx;
-        PageWalk walk{sizes, count, 0, 0, {0, count / 2, count - 1}};
-        volatile int measured = 0;
-        fz_try(ctx) {
-            WalkPageTree(ctx, pdf_dict_getp(ctx, pdf_trailer(ctx, doc->pdf), "Root/Pages"), 0, walk);
-            // The walk agrees with how pages are found when shown: the
-            // same number of pages, and the same page at the first, the
-            // middle and the last place.
-            bool same = walk.found == count;
-            for (int i = 0; same && i < 3; ++i)
-                same = walk.numbers[i] != 0 &&
-                       PageNumber(doc, walk.checks[i]) == walk.numbers[i];
-            measured = same ? count : 0;
-        }
-        fz_catch(ctx) { measured = 0; }
-        return measured;
-    } catch (...) {
-        return 0;
-    }
-}
 
 __attribute__((visibility("default"))) LS_Bitmap *LS_DIBitmap24(LS_Document handle, int, int page,
                                                                 const double *, int, int width,
@@ -703,36 +420,6 @@ __attribute__((visibility("default"))) int LS_GetPDFThumbnail(const char *pdfPat
     }
 }
 
-__attribute__((visibility("default"))) int LS_WriteRepaired(const char *path, int fd) {
-    try {
-        Descriptor descriptor{};
-        Document *doc = OpenToWrite(path, nullptr, fd, descriptor, false);  // written object by object
-        if (!doc)
-            return 0;
-        fz_context *ctx = doc->ctx;
-        pdf_document *pdf = doc->pdf;
-        fz_output *volatile out = nullptr;
-        volatile int written = 0;
-        fz_try(ctx) {
-            out = NewDescriptorOutput(ctx, descriptor);
-            // Every object kept as it is read, streams as they are stored,
-            // the encryption kept.
-            pdf_write_options options = pdf_default_write_options;
-            pdf_write_document(ctx, pdf, out, &options);
-            fz_close_output(ctx, out);
-            written = 1;
-        }
-        fz_always(ctx) { fz_drop_output(ctx, out); }
-        fz_catch(ctx) {
-            written = 0;
-            WriteFailed(LastWriteErrno(), fz_caught_message(ctx));
-        }
-        DropDocument(doc);
-        return written;
-    } catch (...) {
-        return 0;
-    }
-}
 
 
 

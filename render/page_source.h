@@ -109,8 +109,6 @@ private:
     int m_decodes = 0;
 };
 
-using PageSourceHandle = std::unique_ptr<PageSource>;
-
 }  // namespace render
 
 #endif

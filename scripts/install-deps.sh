@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
   # toolchain
-  build-essential cmake ninja-build pkg-config clang
+  build-essential cmake ninja-build pkg-config clang clang-format
   # window toolkit
   qt6-base-dev libgl-dev
   # the program's pictures, drawn as SVG and rendered at build time

@@ -49,14 +49,14 @@ TEST_F(PageSourceTest, TheExtensionChoosesTheKindWhateverItsCase) {
         {Picture("misnamed.jpg", png), SourceKind::Image},
     };
     for (const auto &f : files) {
-        PageSourceHandle source = PageSource::Open(f.path, 1);
+        std::unique_ptr<PageSource> source = PageSource::Open(f.path, 1);
         ASSERT_NE(source, nullptr) << f.path;
         EXPECT_EQ(source->Kind(), f.kind) << f.path;
     }
 }
 
 TEST_F(PageSourceTest, PdfPagesExtentsAndPictures) {
-    PageSourceHandle source = PageSource::Open(Pdf("two pages.pdf"), 1);
+    std::unique_ptr<PageSource> source = PageSource::Open(Pdf("two pages.pdf"), 1);
     ASSERT_NE(source, nullptr);
     EXPECT_EQ(source->PageCount(), 2);
     source->SetResolution(101);
@@ -79,7 +79,7 @@ TEST_F(PageSourceTest, PdfPagesExtentsAndPictures) {
 }
 
 TEST_F(PageSourceTest, AMetafileIsOnePageAsLargeAsItsBounds) {
-    PageSourceHandle source = PageSource::Open(Picture("drawing.emf", testimages::Emf(10, 20, 410, 320)), 1);
+    std::unique_ptr<PageSource> source = PageSource::Open(Picture("drawing.emf", testimages::Emf(10, 20, 410, 320)), 1);
     ASSERT_NE(source, nullptr);
     EXPECT_EQ(source->PageCount(), 1);
     PageExtent e;
@@ -97,7 +97,7 @@ TEST_F(PageSourceTest, PictureFramesArePagesDecodedOnlyWhenTheFrameChanges) {
     const std::vector<testimages::Picture> frames = {testimages::Pattern(13, 7, false, 0),
                                                      testimages::Pattern(13, 7, false, 2),
                                                      testimages::Pattern(13, 7, false, 3)};
-    PageSourceHandle source = PageSource::Open(Picture("three.tiff", testimages::Tiff(frames, 5)), 1);
+    std::unique_ptr<PageSource> source = PageSource::Open(Picture("three.tiff", testimages::Tiff(frames, 5)), 1);
     ASSERT_NE(source, nullptr);
     EXPECT_EQ(source->PageCount(), 3);
     PageExtent e;
@@ -117,7 +117,7 @@ TEST_F(PageSourceTest, PictureFramesArePagesDecodedOnlyWhenTheFrameChanges) {
     BitmapHandle first = source->RenderFrame(1);
     EXPECT_EQ(source->DecodeCount(), 3);
 
-    PageSourceHandle single = PageSource::Open(Picture("one.png", testimages::Png(frames[0], false)), 1);
+    std::unique_ptr<PageSource> single = PageSource::Open(Picture("one.png", testimages::Png(frames[0], false)), 1);
     EXPECT_EQ(single->PageCount(), 1);
 }
 
@@ -126,7 +126,7 @@ TEST_F(PageSourceTest, AFrameThatFailsToDecodeLeavesTheSourceAtTheFrameItHeld) {
                                                      testimages::Pattern(13, 7, false, 2),
                                                      testimages::Pattern(13, 7, false, 3)};
     const std::string path = Picture("changing.tiff", testimages::Tiff(frames, 5));
-    PageSourceHandle source = PageSource::Open(path, 1);
+    std::unique_ptr<PageSource> source = PageSource::Open(path, 1);
     ASSERT_NE(source, nullptr);
     // The file is replaced behind the source's back by one of a single,
     // larger frame: frame 3 is gone.
@@ -165,7 +165,7 @@ TEST_F(PageSourceTest, PathsOfAnyLengthWork) {
     fixtures::WritePdf(fixtures::PagesOfSizes({{200, 200}}), pdf);
     testimages::Save(png, testimages::Png(testimages::Pattern(5, 5), false));
     EXPECT_NE(PageSource::Open(pdf, 1), nullptr);
-    PageSourceHandle source = PageSource::Open(png, 1);
+    std::unique_ptr<PageSource> source = PageSource::Open(png, 1);
     ASSERT_NE(source, nullptr);
     EXPECT_NE(source->RenderFrame(1), nullptr);
 }

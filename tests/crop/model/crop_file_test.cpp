@@ -117,21 +117,6 @@ TEST_F(CropFileTest, EvenOnlyWritesTheShownValueUnderTheEvenPagesAlone) {
                                   "Page 5, [0.00,792.00,0.00,792.00]\n");
 }
 
-TEST_F(CropFileTest, EveryCommandWritesTheFileOnceAndUndoesInOneStep) {
-    Open(document, Pdf(1000));
-    document.ShowPage(500);
-    document.Editing().SetCurrentPageRect(CropRect{50, 60, 500, 700}, false);
-    const int writes = document.Pages().File().Writes();
-    document.Editing().ApplyRectToPages(crop::PagesOf(crop::PageSet::All, document.PageCount()));
-    EXPECT_EQ(document.Pages().File().Writes(), writes + 1);
-    EXPECT_NE(File(document).find("page1000=50.00,732.00,500.00,92.00\n"), std::string::npos);
-    document.ShowPage(1);
-    document.Undo();
-    EXPECT_EQ(document.Pages().File().Writes(), writes + 2);
-    EXPECT_EQ(document.CurrentPage(), 500) << "undo shows the page it happened on";
-    EXPECT_EQ(File(document), "[AutoShrink]\nflag=0\n[PAGE]\npage500=50.00,732.00,500.00,92.00\n");
-}
-
 // Drawing reads the shared file for the flag only when another instance
 // has written it since; a shrunk rectangle is told once.
 TEST_F(CropFileTest, DrawnRectanglesDoNotReadTheFileAgainAndAShrunkOneIsToldOnce) {
