@@ -126,6 +126,31 @@ CMainFrame::CMainFrame(crop::COrvaneDoc &document, QWidget *parent) : QMainWindo
     addDockWidget(Qt::RightDockWidgetArea, m_outliers);
     m_outliers->hide();
 
+    ObserveDocument();
+    connect(m_pageView, &crop::COrvaneView::ZoomChanged, this,
+            [this](double zoom) { m_zoomPane->setText(ZoomText(zoom)); });
+    connect(qApp, &QApplication::focusChanged, this, &CMainFrame::FocusChanged);
+    AskAboutTheOverlaysRectangle();
+    AddFileHandlers();
+    AddEditHandlers();
+
+    // The wheel goes to the pane under the pointer.
+    qApp->installEventFilter(this);
+    m_leftView->setFocus();
+
+    QSettings settings(kSettingsOrganisation, kSettingsApplication);
+    RestoreWindowPlacement(*this, settings, QString::fromStdString(Product().nameWithVersion));
+    m_document.Save().SetRightToLeft(settings.value(kRightToLeftSetting, false).toBool());
+    m_document.Save().SetRemoveHidden(settings.value(kRemoveHiddenSetting, false).toBool());
+    m_document.Save().SetReportBeforeSaving(settings.value(kReportSetting, true).toBool());
+    crop::CPageRangeDialog::SetLastRange(settings.value(kPageRangeSetting).toString());
+    crop::Unit unit = crop::Unit::Pt;
+    if (crop::ParseUnit(settings.value(kUnitSetting).toString().toStdString(), unit))
+        crop::CCropBoxDialog::SetLastUnit(unit);
+    UpdateCommandUI();
+}
+
+void CMainFrame::ObserveDocument() {
     using crop::COrvaneDoc;
     connect(&m_document, &COrvaneDoc::Changed, this, &CMainFrame::DocumentChanged);
     connect(&m_document, &COrvaneDoc::PageNumberShown, this,
@@ -162,9 +187,9 @@ CMainFrame::CMainFrame(crop::COrvaneDoc &document, QWidget *parent) : QMainWindo
         else if (message.contains(QLatin1Char('\n')))
             platform::ShowMessage("Save", Shortened(message), platform::MessageIcon::Information);
     });
-    connect(m_pageView, &crop::COrvaneView::ZoomChanged, this,
-            [this](double zoom) { m_zoomPane->setText(ZoomText(zoom)); });
-    connect(qApp, &QApplication::focusChanged, this, &CMainFrame::FocusChanged);
+}
+
+void CMainFrame::AskAboutTheOverlaysRectangle() {
     // Leaving the overlay, or saving from it, with a rectangle drawn on it.
     m_document.Overlay().SetQuestion([](int pages) {
         const platform::Answer answer = platform::AskYesNoCancel(
@@ -178,23 +203,6 @@ CMainFrame::CMainFrame(crop::COrvaneDoc &document, QWidget *parent) : QMainWindo
                : answer == platform::Answer::No ? crop::Overlay::Exit::Drop
                                                 : crop::Overlay::Exit::Stay;
     });
-    AddFileHandlers();
-    AddEditHandlers();
-
-    // The wheel goes to the pane under the pointer.
-    qApp->installEventFilter(this);
-    m_leftView->setFocus();
-
-    QSettings settings(kSettingsOrganisation, kSettingsApplication);
-    RestoreWindowPlacement(*this, settings, QString::fromStdString(Product().nameWithVersion));
-    m_document.Save().SetRightToLeft(settings.value(kRightToLeftSetting, false).toBool());
-    m_document.Save().SetRemoveHidden(settings.value(kRemoveHiddenSetting, false).toBool());
-    m_document.Save().SetReportBeforeSaving(settings.value(kReportSetting, true).toBool());
-    crop::CPageRangeDialog::SetLastRange(settings.value(kPageRangeSetting).toString());
-    crop::Unit unit = crop::Unit::Pt;
-    if (crop::ParseUnit(settings.value(kUnitSetting).toString().toStdString(), unit))
-        crop::CCropBoxDialog::SetLastUnit(unit);
-    UpdateCommandUI();
 }
 
 CMainFrame::~CMainFrame() {

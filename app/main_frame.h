@@ -108,6 +108,11 @@ protected:
 
 private:
     QAction *MakeAction(int id, const QString &text);
+    // The document's signals shown in the panes and the status bar.
+    void ObserveDocument();
+    // What becomes of a rectangle drawn on the overlay and not yet given
+    // to its pages, asked when the overlay is left or the document saved.
+    void AskAboutTheOverlaysRectangle();
     // What each command does: m_handlers filled.
     void AddFileHandlers();
     void AddEditHandlers();

@@ -47,12 +47,13 @@ COrvaneDoc::COrvaneDoc(QObject *parent) : QObject(parent), m_pagePicture(std::ma
 }
 
 COrvaneDoc::~COrvaneDoc() {
-    // A run still going ends here, telling nobody; the render threads stop
+    // Work still going ends here, telling nobody; the render threads stop
     // before the parts their results would reach go.
-    m_save.reset();
+    blockSignals(true);
     m_whole->Reset();
     m_overlay->Reset();
     m_prefetch->Stop();
+    m_save.reset();
 }
 
 void COrvaneDoc::MakeParts() {
