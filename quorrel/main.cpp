@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <malloc.h>
+#include <optional>
 #include <sys/prctl.h>
 #include <string>
 #include <string.h>
@@ -94,20 +95,12 @@ int Usage(const std::string &problem) {
     return 2;
 }
 
-}  // namespace
-
-int main(int argc, char **argv) {
-    // qpdf passes every stream through buffers of about the stream's size;
-    // keeping freed blocks for reuse instead of handing each back to the
-    // system saves a page fault per 4 KiB of the file.
-    mallopt(M_MMAP_THRESHOLD, 64 * 1024 * 1024);
-    mallopt(M_TRIM_THRESHOLD, 128 * 1024 * 1024);
-
-    quorrel::CropJob job;
+// Reads the arguments into `job`. The exit code when they are answered
+// without a crop (the help, the version, a wrong argument); nothing when
+// the job is to run.
+std::optional<int> ParseArguments(int argc, char **argv, quorrel::CropJob &job) {
     std::string &list = job.list, &in = job.in, &out = job.out;
     bool &mediaBox = job.mediaBox, &progress = job.progress, &rewrite = job.rewrite, &requireCrop = job.requireCrop;
-    // A run stopped by a signal leaves no temporary file behind.
-    quorrel::OutputFile::RemoveTemporaryOnStop();
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         auto value = [&](std::string &into) {
@@ -171,6 +164,23 @@ int main(int argc, char **argv) {
     }
     if (list.empty() || in.empty() || out.empty())
         return Usage("the crop list, the input and the output are all needed");
+    return std::nullopt;
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+    // qpdf passes every stream through buffers of about the stream's size;
+    // keeping freed blocks for reuse instead of handing each back to the
+    // system saves a page fault per 4 KiB of the file.
+    mallopt(M_MMAP_THRESHOLD, 64 * 1024 * 1024);
+    mallopt(M_TRIM_THRESHOLD, 128 * 1024 * 1024);
+
+    quorrel::CropJob job;
+    // A run stopped by a signal leaves no temporary file behind.
+    quorrel::OutputFile::RemoveTemporaryOnStop();
+    if (const std::optional<int> code = ParseArguments(argc, argv, job))
+        return *code;
 
     std::string error, report;
     job.report = &report;
