@@ -24,6 +24,7 @@
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
+#include <variant>
 
 namespace app {
 namespace {
@@ -179,137 +180,173 @@ int Usage(const QString &problem) {
     return 2;
 }
 
-}  // namespace
+// What the command line asks for, read into the job to run.
+struct CommandLine {
+    crop::AutoCropJob job;
+    bool wantReport = false;  // --report
+};
 
-bool WantsCommandLine(int argc, char **argv) {
-    // The toolkit's own options, which the window takes (with one dash or
-    // two); any other option is this program's, or wrong.
-    static const char *const kToolkit[] = {"platform", "platformpluginpath", "platformtheme", "plugin",
-                                           "qwindowgeometry", "qwindowicon", "qwindowtitle", "reverse",
-                                           "session", "style", "stylesheet", "widgetcount", "display",
-                                           "geometry", "title", "name", "visual", "fontengine", "nograb",
-                                           "dograb", "sync", "qmljsdebugger"};
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        if (arg == "-h")
-            return true;
-        if (arg.rfind("--", 0) != 0 || arg == "--")
-            continue;
-        const std::string name = arg.substr(2, arg.find('=') == std::string::npos ? std::string::npos : arg.find('=') - 2);
-        if (std::find(std::begin(kToolkit), std::end(kToolkit), name) == std::end(kToolkit))
-            return true;
-    }
-    return false;
-}
+// The ways a command line ends before any crop: the help asked for, a
+// wrong argument (exit code 2), a password file that cannot be read (1).
+struct ShowHelp {};
+struct UsageError {
+    QString problem;
+};
+struct PasswordFileError {
+    std::string reason;
+};
+using ParsedCommandLine = std::variant<CommandLine, ShowHelp, UsageError, PasswordFileError>;
 
-int RunCommandLine(int argc, char **argv) {
-    // Files are named by the bytes given, whatever they are.
-    auto file = [](const char *arg) { return platform::PathFromNative(arg); };
+// The arguments as read so far: the job, and what only the whole command
+// line can be checked for.
+struct Arguments {
     crop::AutoCropJob job;
     bool autoCrop = false, exact = false, contentOptions = false, wantReport = false, evenSplit = false;
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        auto value = [&](QString &into) {
-            if (i + 1 >= argc)
-                return false;
-            into = file(argv[++i]);
-            return true;
-        };
-        QString text;
-        if (arg == "--help" || arg == "-h") {
-            std::fputs(kUsage, stdout);
-            return 0;
-        } else if (arg == "--auto-crop") {
-            if (!value(job.input))
-                return Usage(QStringLiteral("--auto-crop needs the PDF file to crop"));
-            autoCrop = true;
-        } else if (arg == "--crop") {
-            if (!value(job.input))
-                return Usage(QStringLiteral("--crop needs the PDF file to crop"));
-            exact = true;
-        } else if (arg == "--margins") {
-            crop::Margins margins;
-            std::string error;
-            if (!value(text))
-                return Usage(QStringLiteral("--margins needs four margins, such as 20,20,20,20mm"));
-            if (!crop::ParseMargins(text.toStdString(), margins, error))
-                return Usage(QStringLiteral("--margins: %1").arg(QString::fromStdString(error)));
-            job.margins = margins;
-        } else if (arg == "-o" || arg == "--output") {
-            if (!value(job.output))
-                return Usage(QStringLiteral("%1 needs the file to write").arg(QString::fromStdString(arg)));
-        } else if (arg == "--split") {
-            crop::SplitGrid grid;
-            std::string error;
-            if (!value(text))
-                return Usage(QStringLiteral("--split needs a grid such as 2x1"));
-            if (!crop::ParseSplitGrid(text.toStdString(), grid, error))
-                return Usage(QStringLiteral("--split: %1").arg(QString::fromStdString(error)));
-            job.split = grid;
-        } else if (arg == "--password-file") {
-            if (!value(text))
-                return Usage(QStringLiteral("--password-file needs the file that holds the password"));
-            std::string error;
-            std::optional<platform::Secret> password = ReadPasswordFile(platform::NativePath(text), error);
-            if (!password) {
-                std::fprintf(stderr, "orvane: %s\n", error.c_str());
-                return 1;
-            }
-            job.password = std::make_shared<const platform::Secret>(std::move(*password));
-        } else if (arg == "--remove-hidden") {
-            job.removeHidden = true;
-        } else if (arg == "--report") {
-            wantReport = true;
-        } else if (arg == "--even") {
-            evenSplit = true;
-        } else if (arg == "--right-to-left") {
-            job.rightToLeft = true;
-        } else if (arg == "--uniform") {
-            job.options.uniform = true;
-            contentOptions = true;
-        } else if (arg == "--margin") {
-            bool number = false;
-            const double margin = value(text) ? text.toDouble(&number) : 0;
-            if (!number || !std::isfinite(margin) || margin < 0 || margin > 14400)
-                return Usage(QStringLiteral("--margin needs a number of points from 0 to 14400"));
-            job.options.margin = margin;
-            contentOptions = true;
-        } else if (arg == "--pages") {
-            if (!value(text))
-                return Usage(QStringLiteral("--pages needs the pages to crop, such as all, odd, even or 5-40"));
-            std::vector<int> unused;
-            std::string error;
-            if (!crop::ParsePageSet(text.toStdString(), job.options.pages)) {
-                // The form now; whether the pages exist once the file is open.
-                if (!crop::ParsePageRange(text.toStdString(), 0, unused, error))
-                    return Usage(QStringLiteral("--pages: %1").arg(QString::fromStdString(error)));
-                job.options.range = text.toStdString();
-            }
-        } else {
-            return Usage(QStringLiteral("unknown argument \"%1\"").arg(file(argv[i])));
-        }
-    }
-    if (autoCrop && exact)
-        return Usage(QStringLiteral("--auto-crop and --crop are two ways to crop; give one"));
-    if (!autoCrop && !exact)
-        return Usage(QStringLiteral("--auto-crop IN.pdf or --crop IN.pdf is missing"));
-    if (exact && !job.margins)
-        return Usage(QStringLiteral("--crop needs --margins L,T,R,B"));
-    if (autoCrop && job.margins)
-        return Usage(QStringLiteral("--margins goes with --crop; --auto-crop finds the content (its --margin adds points round it)"));
-    if (job.rightToLeft && !job.split)
-        return Usage(QStringLiteral("--right-to-left goes with --split"));
-    if (job.split && exact)
-        return Usage(QStringLiteral("--split goes with --auto-crop"));
-    if (evenSplit && !job.split)
-        return Usage(QStringLiteral("--even goes with --split"));
-    if (job.split)
-        job.split->even = evenSplit;
-    if (exact && contentOptions)
-        return Usage(QStringLiteral("--uniform and --margin go with --auto-crop, not --crop"));
-    if (job.output.isEmpty())
-        return Usage(QStringLiteral("-o OUT.pdf is missing"));
+};
 
+// Files are named by the bytes given, whatever they are.
+QString FileArgument(const char *arg) {
+    return platform::PathFromNative(arg);
+}
+
+// Takes the option `arg` that needs no value into `args`; false when it
+// is not one of them.
+bool TakeSwitch(const std::string &arg, Arguments &args) {
+    if (arg == "--remove-hidden") {
+        args.job.removeHidden = true;
+    } else if (arg == "--report") {
+        args.wantReport = true;
+    } else if (arg == "--even") {
+        args.evenSplit = true;
+    } else if (arg == "--right-to-left") {
+        args.job.rightToLeft = true;
+    } else if (arg == "--uniform") {
+        args.job.options.uniform = true;
+        args.contentOptions = true;
+    } else {
+        return false;
+    }
+    return true;
+}
+
+// Takes the argument at `i` into `args`, and its value (moving `i` on to
+// it); how the command line ends instead, when the argument ends it.
+std::optional<ParsedCommandLine> TakeArgument(int argc, char **argv, int &i, Arguments &args) {
+    crop::AutoCropJob &job = args.job;
+    const std::string arg = argv[i];
+    auto value = [&](QString &into) {
+        if (i + 1 >= argc)
+            return false;
+        into = FileArgument(argv[++i]);
+        return true;
+    };
+    QString text;
+    if (arg == "--help" || arg == "-h") {
+        return ShowHelp{};
+    } else if (arg == "--auto-crop") {
+        if (!value(job.input))
+            return UsageError{QStringLiteral("--auto-crop needs the PDF file to crop")};
+        args.autoCrop = true;
+    } else if (arg == "--crop") {
+        if (!value(job.input))
+            return UsageError{QStringLiteral("--crop needs the PDF file to crop")};
+        args.exact = true;
+    } else if (arg == "--margins") {
+        crop::Margins margins;
+        std::string error;
+        if (!value(text))
+            return UsageError{QStringLiteral("--margins needs four margins, such as 20,20,20,20mm")};
+        if (!crop::ParseMargins(text.toStdString(), margins, error))
+            return UsageError{QStringLiteral("--margins: %1").arg(QString::fromStdString(error))};
+        job.margins = margins;
+    } else if (arg == "-o" || arg == "--output") {
+        if (!value(job.output))
+            return UsageError{QStringLiteral("%1 needs the file to write").arg(QString::fromStdString(arg))};
+    } else if (arg == "--split") {
+        crop::SplitGrid grid;
+        std::string error;
+        if (!value(text))
+            return UsageError{QStringLiteral("--split needs a grid such as 2x1")};
+        if (!crop::ParseSplitGrid(text.toStdString(), grid, error))
+            return UsageError{QStringLiteral("--split: %1").arg(QString::fromStdString(error))};
+        job.split = grid;
+    } else if (arg == "--password-file") {
+        if (!value(text))
+            return UsageError{QStringLiteral("--password-file needs the file that holds the password")};
+        std::string error;
+        std::optional<platform::Secret> password = ReadPasswordFile(platform::NativePath(text), error);
+        if (!password)
+            return PasswordFileError{error};
+        job.password = std::make_shared<const platform::Secret>(std::move(*password));
+    } else if (arg == "--margin") {
+        bool number = false;
+        const double margin = value(text) ? text.toDouble(&number) : 0;
+        if (!number || !std::isfinite(margin) || margin < 0 || margin > 14400)
+            return UsageError{QStringLiteral("--margin needs a number of points from 0 to 14400")};
+        job.options.margin = margin;
+        args.contentOptions = true;
+    } else if (arg == "--pages") {
+        if (!value(text))
+            return UsageError{QStringLiteral("--pages needs the pages to crop, such as all, odd, even or 5-40")};
+        std::vector<int> unused;
+        std::string error;
+        if (!crop::ParsePageSet(text.toStdString(), job.options.pages)) {
+            // The form now; whether the pages exist once the file is open.
+            if (!crop::ParsePageRange(text.toStdString(), 0, unused, error))
+                return UsageError{QStringLiteral("--pages: %1").arg(QString::fromStdString(error))};
+            job.options.range = text.toStdString();
+        }
+    } else if (!TakeSwitch(arg, args)) {
+        return UsageError{QStringLiteral("unknown argument \"%1\"").arg(FileArgument(argv[i]))};
+    }
+    return std::nullopt;
+}
+
+// What is wrong with the options given together, if anything.
+std::optional<QString> CombinationProblem(const Arguments &args) {
+    const crop::AutoCropJob &job = args.job;
+    if (args.autoCrop && args.exact)
+        return QStringLiteral("--auto-crop and --crop are two ways to crop; give one");
+    if (!args.autoCrop && !args.exact)
+        return QStringLiteral("--auto-crop IN.pdf or --crop IN.pdf is missing");
+    if (args.exact && !job.margins)
+        return QStringLiteral("--crop needs --margins L,T,R,B");
+    if (args.autoCrop && job.margins)
+        return QStringLiteral("--margins goes with --crop; --auto-crop finds the content (its --margin adds points "
+                              "round it)");
+    if (job.rightToLeft && !job.split)
+        return QStringLiteral("--right-to-left goes with --split");
+    if (job.split && args.exact)
+        return QStringLiteral("--split goes with --auto-crop");
+    if (args.evenSplit && !job.split)
+        return QStringLiteral("--even goes with --split");
+    if (args.exact && args.contentOptions)
+        return QStringLiteral("--uniform and --margin go with --auto-crop, not --crop");
+    if (job.output.isEmpty())
+        return QStringLiteral("-o OUT.pdf is missing");
+    return std::nullopt;
+}
+
+// The arguments read into a job, or how the command line ends without one.
+// A password file is read where it stands among the arguments.
+ParsedCommandLine ParseCommandLine(int argc, char **argv) {
+    Arguments args;
+    for (int i = 1; i < argc; ++i) {
+        if (std::optional<ParsedCommandLine> end = TakeArgument(argc, argv, i, args))
+            return std::move(*end);
+    }
+    if (std::optional<QString> problem = CombinationProblem(args))
+        return UsageError{*problem};
+    if (args.job.split)
+        args.job.split->even = args.evenSplit;
+    return CommandLine{std::move(args.job), args.wantReport};
+}
+
+// Crops as `line` asks, telling how it went on the standard streams; the
+// exit code.
+int RunCrop(CommandLine &line) {
+    crop::AutoCropJob &job = line.job;
+    const bool wantReport = line.wantReport;
     const bool terminal = ::isatty(2) == 1;
     crop::AutoCropProgress progress;
     if (terminal)
@@ -372,12 +409,50 @@ int RunCommandLine(int argc, char **argv) {
     if (terminal) {
         std::error_code failed;
         std::fprintf(stderr, "orvane: wrote %s: %d of %d pages cropped, %d blank\n",
-                     std::filesystem::absolute(platform::NativePath(job.output), failed).c_str(), report.cropped, report.pages,
-                     report.blank);
+                     std::filesystem::absolute(platform::NativePath(job.output), failed).c_str(), report.cropped,
+                     report.pages, report.blank);
         for (const crop::Outlier &o : report.outliers)
             std::fprintf(stderr, "orvane: check page %d: %s\n", o.page, o.reason.c_str());
     }
     return 0;
+}
+
+}  // namespace
+
+bool WantsCommandLine(int argc, char **argv) {
+    // The toolkit's own options, which the window takes (with one dash or
+    // two); any other option is this program's, or wrong.
+    static const char *const kToolkit[] = {"platform", "platformpluginpath", "platformtheme", "plugin",
+                                           "qwindowgeometry", "qwindowicon", "qwindowtitle", "reverse",
+                                           "session", "style", "stylesheet", "widgetcount", "display",
+                                           "geometry", "title", "name", "visual", "fontengine", "nograb",
+                                           "dograb", "sync", "qmljsdebugger"};
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "-h")
+            return true;
+        if (arg.rfind("--", 0) != 0 || arg == "--")
+            continue;
+        const std::string name = arg.substr(2, arg.find('=') == std::string::npos ? std::string::npos : arg.find('=') - 2);
+        if (std::find(std::begin(kToolkit), std::end(kToolkit), name) == std::end(kToolkit))
+            return true;
+    }
+    return false;
+}
+
+int RunCommandLine(int argc, char **argv) {
+    ParsedCommandLine parsed = ParseCommandLine(argc, argv);
+    if (std::holds_alternative<ShowHelp>(parsed)) {
+        std::fputs(kUsage, stdout);
+        return 0;
+    }
+    if (const UsageError *wrong = std::get_if<UsageError>(&parsed))
+        return Usage(wrong->problem);
+    if (const PasswordFileError *unread = std::get_if<PasswordFileError>(&parsed)) {
+        std::fprintf(stderr, "orvane: %s\n", unread->reason.c_str());
+        return 1;
+    }
+    return RunCrop(std::get<CommandLine>(parsed));
 }
 
 }  // namespace app
