@@ -218,6 +218,67 @@ std::vector<std::pair<int, int>> Runs(const Written &written) {
     return runs;
 }
 
+// The number after every object number the file has used (they all stay
+// taken) and every one in `written`.
+long long FirstFreeNumber(QPDF &pdf, const Written &written) {
+    long long size = 1;
+    QPDFObjectHandle declared = pdf.getTrailer().getKey("/Size");
+    if (declared.isInteger())
+        size = std::max(size, declared.getIntValue());
+    for (const auto &[og, entry] : pdf.getXRefTable())
+        size = std::max<long long>(size, og.getObj() + 1LL);
+    for (const auto &[id, entry] : written)
+        size = std::max<long long>(size, id + 1LL);
+    return size;
+}
+
+// A cross-reference table for `written` and the trailer after it, which
+// takes `entries` besides /Size.
+std::string XrefTable(const Written &written, long long size, const std::string &entries) {
+    std::string out = "xref\n";
+    for (const auto &[first, count] : Runs(written)) {
+        out += std::to_string(first) + " " + std::to_string(count) + "\n";
+        for (int id = first; id < first + count; ++id) {
+            char line[24];
+            std::snprintf(line, sizeof line, "%010lld %05d n\r\n", static_cast<long long>(written.at(id).second),
+                          written.at(id).first);
+            out += line;
+        }
+    }
+    out += "trailer\n<< /Size " + std::to_string(size) + entries + " >>\n";
+    return out;
+}
+
+// A cross-reference stream for `written`, at `xrefAt`, with `entries` in
+// its dictionary. The stream is an object too, numbered `size` (after all
+// others), and lists itself.
+std::string XrefStream(Written &written, long long size, qpdf_offset_t xrefAt,
+                       const std::string &entries) {
+    const int self = int(size);
+    written[self] = {0, xrefAt};
+    size = self + 1LL;
+    const int offsetBytes = xrefAt > 0xFFFFFFFFLL ? 8 : 4;
+    std::string data, index;
+    for (const auto &[first, count] : Runs(written))
+        index += (index.empty() ? "" : " ") + std::to_string(first) + " " + std::to_string(count);
+    for (const auto &[id, entry] : written) {
+        // Type 1, offset and generation; or type 2, the object stream
+        // and the index in it.
+        const bool inStream = entry.first < 0;
+        const int third = inStream ? -1 - entry.first : entry.first;
+        data += char(inStream ? 2 : 1);
+        for (int b = offsetBytes - 1; b >= 0; --b)
+            data += char((entry.second >> (8 * b)) & 0xFF);
+        data += char((third >> 8) & 0xFF);
+        data += char(third & 0xFF);
+    }
+    // Compressed: a cross-reference stream is never encrypted.
+    data = Deflated(data);
+    return std::to_string(self) + " 0 obj\n<< /Type /XRef /Size " + std::to_string(size) + " /W [1 " +
+           std::to_string(offsetBytes) + " 2] /Index [" + index + "]" + entries + " /Filter /FlateDecode" +
+           " /Length " + std::to_string(data.size()) + " >>\nstream\n" + data + "\nendstream\nendobj\n";
+}
+
 }  // namespace
 
 std::optional<FileTail> ReadFileTail(InputSource &file, std::string &why) {
@@ -300,14 +361,7 @@ std::string IncrementalUpdate(QPDF &pdf, const FileTail &tail, const std::vector
     }
 
     // Every object number the file has used stays taken.
-    long long size = 1;
-    QPDFObjectHandle declared = pdf.getTrailer().getKey("/Size");
-    if (declared.isInteger())
-        size = std::max(size, declared.getIntValue());
-    for (const auto &[og, entry] : pdf.getXRefTable())
-        size = std::max<long long>(size, og.getObj() + 1LL);
-    for (const auto &[id, entry] : written)
-        size = std::max<long long>(size, id + 1LL);
+    long long size = FirstFreeNumber(pdf, written);
 
     for (size_t first = 0; first < toPack.size(); first += kObjectsPerStream) {
         const size_t n = std::min(kObjectsPerStream, toPack.size() - first);
@@ -333,43 +387,9 @@ std::string IncrementalUpdate(QPDF &pdf, const FileTail &tail, const std::vector
     if (!tail.xrefStream) {
         if (xrefAt > 9999999999LL)
             throw std::runtime_error("the input is too large for a cross-reference table");
-        out += "xref\n";
-        for (const auto &[first, count] : Runs(written)) {
-            out += std::to_string(first) + " " + std::to_string(count) + "\n";
-            for (int id = first; id < first + count; ++id) {
-                char line[24];
-                std::snprintf(line, sizeof line, "%010lld %05d n\r\n", static_cast<long long>(written[id].second),
-                              written[id].first);
-                out += line;
-            }
-        }
-        out += "trailer\n<< /Size " + std::to_string(size) + prev + carried + " >>\n";
+        out += XrefTable(written, size, prev + carried);
     } else {
-        // The stream is an object too, numbered after all others, and
-        // lists itself.
-        const int self = int(size);
-        written[self] = {0, xrefAt};
-        size = self + 1LL;
-        const int offsetBytes = xrefAt > 0xFFFFFFFFLL ? 8 : 4;
-        std::string data, index;
-        for (const auto &[first, count] : Runs(written))
-            index += (index.empty() ? "" : " ") + std::to_string(first) + " " + std::to_string(count);
-        for (const auto &[id, entry] : written) {
-            // Type 1, offset and generation; or type 2, the object stream
-            // and the index in it.
-            const bool inStream = entry.first < 0;
-            const int third = inStream ? -1 - entry.first : entry.first;
-            data += char(inStream ? 2 : 1);
-            for (int b = offsetBytes - 1; b >= 0; --b)
-                data += char((entry.second >> (8 * b)) & 0xFF);
-            data += char((third >> 8) & 0xFF);
-            data += char(third & 0xFF);
-        }
-        // Compressed: a cross-reference stream is never encrypted.
-        data = Deflated(data);
-        out += std::to_string(self) + " 0 obj\n<< /Type /XRef /Size " + std::to_string(size) + " /W [1 " +
-               std::to_string(offsetBytes) + " 2] /Index [" + index + "]" + prev + carried + " /Filter /FlateDecode" +
-               " /Length " + std::to_string(data.size()) + " >>\nstream\n" + data + "\nendstream\nendobj\n";
+        out += XrefStream(written, size, xrefAt, prev + carried);
     }
     out += "startxref\n" + std::to_string(xrefAt) + "\n%%EOF\n";
     return out;
