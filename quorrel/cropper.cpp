@@ -232,6 +232,190 @@ private:
     std::map<std::array<double, 4>, QPDFObjectHandle> m_made;
 };
 
+// Gives pages their crop box, and with `setMediaBox` their media box too.
+class PageBoxes {
+public:
+    explicit PageBoxes(bool setMediaBox) : m_setMediaBox(setMediaBox) {}
+    void Set(QPDFObjectHandle page, const std::optional<Box> &box) {
+        if (!box)
+            return;
+        const QPDFObjectHandle array = m_boxes.For(*box);
+        page.replaceKey("/CropBox", array);
+        if (m_setMediaBox)
+            page.replaceKey("/MediaBox", array);
+    }
+
+private:
+    BoxObjects m_boxes;
+    bool m_setMediaBox;
+};
+
+// The pages of `pdf` in document order (CollectPages). A count that is
+// not what the tree holds (one that claims thousands of millions of pages,
+// say) is made what it holds: the copy tells readers the pages it has.
+std::vector<PageEntry> PagesOf(QPDF &pdf, CropReport &report) {
+    std::vector<PageEntry> pages;
+    std::set<QPDFObjGen> seen;
+    std::vector<std::pair<QPDFObjectHandle, int>> miscounted;
+    CollectPages(pdf.getRoot().getKey("/Pages"), Inheritable{}, seen, pages, 0, nullptr, -1, miscounted);
+    report.pages = int(pages.size());
+    for (auto &[node, held] : miscounted) {
+        node.replaceKey("/Count", QPDFObjectHandle::newInteger(held));
+        if (node.isIndirect())
+            report.changed.push_back(node);
+        else
+            report.whyWhole = "a node of the input's page tree is not an object of its own";
+    }
+    return pages;
+}
+
+// A page to split, by its number, and the boxes of its copies, the page's
+// own first.
+using Split = std::pair<int, std::vector<std::optional<Box>>>;
+
+// The crop boxes for the rectangles of page `number`; nothing for one
+// that lies outside the page, which is warned about.
+std::vector<std::optional<Box>> BoxesFor(const PageGeometry &geometry, int number,
+                                         const std::vector<CropRect> &rects, std::vector<std::string> &warnings) {
+    std::vector<std::optional<Box>> copyBoxes;
+    for (size_t i = 0; i < rects.size(); ++i) {
+        std::optional<Box> box = CropBoxFor(geometry, rects[i]);
+        if (!box && !rects[i].Empty())
+            warnings.push_back(
+                "page " + std::to_string(number) +
+                (rects.size() == 1 ? std::string(": the rectangle lies outside the page; the page is left as it is")
+                                   : ": rectangle " + std::to_string(i + 1) +
+                                         " lies outside the page; its copy shows the whole page"));
+        copyBoxes.push_back(box);
+    }
+    return copyBoxes;
+}
+
+// Crops every page the list names to its first rectangle; the pages with
+// more than one, to be split, are returned.
+std::vector<Split> CropPages(std::vector<PageEntry> &pages, const CropList &list, PageBoxes &boxes,
+                             CropReport &report) {
+    const int count = int(pages.size());
+    std::vector<Split> splits;
+    // Lines for pages the document lacks are told a few at a time.
+    constexpr int kToldBeyond = 10;
+    int beyond = 0;
+    for (const auto &[number, rects] : list) {
+        if (number > count) {
+            if (++beyond <= kToldBeyond)
+                report.warnings.push_back("page " + std::to_string(number) + " is beyond the document's " +
+                                          std::to_string(count) + (count == 1 ? " page" : " pages") +
+                                          "; its line is ignored");
+            continue;
+        }
+        if (rects.size() == 1 && rects[0].Empty())
+            continue;
+        PageEntry &entry = pages[size_t(number - 1)];
+        QPDFObjectHandle &page = entry.page;
+        if (!page.isDictionary()) {
+            report.warnings.push_back("page " + std::to_string(number) +
+                                      " cannot be read; it is left as it is");
+            continue;
+        }
+        const PageGeometry geometry = GeometryOf(entry.attrs);
+        std::vector<std::optional<Box>> copyBoxes = BoxesFor(geometry, number, rects, report.warnings);
+        if (copyBoxes[0]) {
+            boxes.Set(page, copyBoxes[0]);
+            ++report.cropped;
+            report.changed.push_back(page);
+        }
+        if (copyBoxes.size() > 1)
+            splits.push_back({number, std::move(copyBoxes)});
+    }
+    if (beyond > kToldBeyond)
+        report.warnings.push_back("... and " + std::to_string(beyond - kToldBeyond) +
+                                  " more pages beyond the document; their lines are ignored");
+    return splits;
+}
+
+// The copies of the pages split, to be put into the page tree by parent:
+// each parent's kids are set once, however many are added.
+struct CopiesByParent {
+    // Per parent, its kids' indices to the copies to put after them.
+    using Insertions = std::map<int, std::vector<QPDFObjectHandle>>;
+    std::map<const std::vector<QPDFObjectHandle> *, Insertions> byParent;
+    std::vector<const std::vector<QPDFObjectHandle> *> parents;  // in the order first met
+};
+
+// Makes the copies of the pages split, in page order, and counts them in
+// every node above their pages.
+CopiesByParent MakeCopies(QPDF &pdf, const std::vector<PageEntry> &pages,
+                          const std::vector<Split> &splits, PageBoxes &boxes, CropReport &report) {
+    CopiesByParent made;
+    std::optional<NewObjects> objects;
+    const bool formFields = !splits.empty() && HasFormFields(pdf);
+    if (!splits.empty())
+        objects.emplace(pdf);
+    for (const auto &[number, copyBoxes] : splits) {
+        const PageEntry &entry = pages[size_t(number - 1)];
+        const std::string name = "page " + std::to_string(number);
+        if (!entry.ancestors || entry.ancestors->empty()) {
+            report.warnings.push_back(name + " is the page tree itself and cannot be split; it is cropped to its "
+                                             "first rectangle");
+            continue;
+        }
+        QPDFObjectHandle kids = QPDFObjectHandle(entry.ancestors->back()).getKey(kKids);
+        if (!kids.isArray() || entry.kid < 0 || entry.kid >= kids.getArrayNItems() ||
+            !(kids.getArrayItem(entry.kid).isIndirect() && entry.page.isIndirect() &&
+              kids.getArrayItem(entry.kid).getObjGen() == entry.page.getObjGen())) {
+            report.warnings.push_back(name + " is not where the page tree says; it is cropped to its first "
+                                             "rectangle and not split");
+            continue;
+        }
+        auto [at, added] = made.byParent.try_emplace(entry.ancestors.get());
+        if (added)
+            made.parents.push_back(entry.ancestors.get());
+        std::vector<QPDFObjectHandle> &copies = at->second[entry.kid];
+        for (size_t i = 1; i < copyBoxes.size(); ++i) {
+            QPDFObjectHandle copy = CopyPage(*objects, entry.page, formFields, report.changed);
+            report.changed.push_back(copy);
+            boxes.Set(copy, copyBoxes[i]);
+            copies.push_back(copy);
+        }
+        const int more = int(copyBoxes.size()) - 1;
+        report.copies += more;
+        // Every node above counts the pages added.
+        for (QPDFObjectHandle node : *entry.ancestors) {
+            QPDFObjectHandle counted = node.getKey("/Count");
+            if (counted.isInteger())
+                node.replaceKey("/Count", QPDFObjectHandle::newInteger(counted.getIntValue() + more));
+        }
+    }
+    return made;
+}
+
+// Puts the copies into their parents' kids, each after the page it copies.
+void InsertCopies(CopiesByParent &made, CropReport &report) {
+    std::set<QPDFObjGen> nodesChanged;
+    for (const std::vector<QPDFObjectHandle> *chain : made.parents) {
+        const CopiesByParent::Insertions &insertions = made.byParent[chain];
+        QPDFObjectHandle kids = QPDFObjectHandle(chain->back()).getKey(kKids);
+        const std::vector<QPDFObjectHandle> was = kids.getArrayAsVector();
+        std::vector<QPDFObjectHandle> now;
+        now.reserve(was.size() + insertions.size());
+        for (size_t i = 0; i < was.size(); ++i) {
+            now.push_back(was[i]);
+            const auto copies = insertions.find(int(i));
+            if (copies != insertions.end())
+                now.insert(now.end(), copies->second.begin(), copies->second.end());
+        }
+        kids.setArrayFromVector(now);
+        if (kids.isIndirect() && nodesChanged.insert(kids.getObjGen()).second)
+            report.changed.push_back(kids);
+        for (QPDFObjectHandle node : *chain) {
+            if (!node.isIndirect())
+                report.whyWhole = "a node of the input's page tree is not an object of its own";
+            else if (nodesChanged.insert(node.getObjGen()).second)
+                report.changed.push_back(node);
+        }
+    }
+}
+
 }  // namespace
 
 double PageGeometry::ShownHeight() const {
@@ -294,142 +478,11 @@ std::optional<Box> CropBoxFor(const PageGeometry &page, const CropRect &rect) {
 
 CropReport ApplyCropList(QPDF &pdf, const CropList &list, bool setMediaBox) {
     CropReport report;
-    std::vector<PageEntry> pages;
-    std::set<QPDFObjGen> seen;
-    std::vector<std::pair<QPDFObjectHandle, int>> miscounted;
-    CollectPages(pdf.getRoot().getKey("/Pages"), Inheritable{}, seen, pages, 0, nullptr, -1, miscounted);
-    const int count = int(pages.size());
-    report.pages = count;
-    // A count that is not what the tree holds (one that claims thousands of
-    // millions of pages, say) is made what it holds: the copy tells readers
-    // the pages it has.
-    for (auto &[node, held] : miscounted) {
-        node.replaceKey("/Count", QPDFObjectHandle::newInteger(held));
-        if (node.isIndirect())
-            report.changed.push_back(node);
-        else
-            report.whyWhole = "a node of the input's page tree is not an object of its own";
-    }
-    BoxObjects boxes;
-    auto setBox = [&](QPDFObjectHandle page, const std::optional<Box> &box) {
-        if (!box)
-            return;
-        const QPDFObjectHandle array = boxes.For(*box);
-        page.replaceKey("/CropBox", array);
-        if (setMediaBox)
-            page.replaceKey("/MediaBox", array);
-    };
-    // The boxes of the copies of each page split, the page's first.
-    std::vector<std::pair<int, std::vector<std::optional<Box>>>> splits;
-    // Lines for pages the document lacks are told a few at a time.
-    constexpr int kToldBeyond = 10;
-    int beyond = 0;
-    for (const auto &[number, rects] : list) {
-        if (number > count) {
-            if (++beyond <= kToldBeyond)
-                report.warnings.push_back("page " + std::to_string(number) + " is beyond the document's " +
-                                          std::to_string(count) + (count == 1 ? " page" : " pages") +
-                                          "; its line is ignored");
-            continue;
-        }
-        if (rects.size() == 1 && rects[0].Empty())
-            continue;
-        PageEntry &entry = pages[size_t(number - 1)];
-        QPDFObjectHandle &page = entry.page;
-        if (!page.isDictionary()) {
-            report.warnings.push_back("page " + std::to_string(number) +
-                                      " cannot be read; it is left as it is");
-            continue;
-        }
-        const PageGeometry geometry = GeometryOf(entry.attrs);
-        std::vector<std::optional<Box>> copyBoxes;
-        for (size_t i = 0; i < rects.size(); ++i) {
-            std::optional<Box> box = CropBoxFor(geometry, rects[i]);
-            if (!box && !rects[i].Empty())
-                report.warnings.push_back(
-                    "page " + std::to_string(number) +
-                    (rects.size() == 1 ? std::string(": the rectangle lies outside the page; the page is left as it is")
-                                       : ": rectangle " + std::to_string(i + 1) +
-                                             " lies outside the page; its copy shows the whole page"));
-            copyBoxes.push_back(box);
-        }
-        if (copyBoxes[0]) {
-            setBox(page, copyBoxes[0]);
-            ++report.cropped;
-            report.changed.push_back(page);
-        }
-        if (copyBoxes.size() > 1)
-            splits.push_back({number, std::move(copyBoxes)});
-    }
-    if (beyond > kToldBeyond)
-        report.warnings.push_back("... and " + std::to_string(beyond - kToldBeyond) +
-                                  " more pages beyond the document; their lines are ignored");
-    // The copies, made in page order and put into the page tree by
-    // parent: each parent's kids are set once, however many are added.
-    // Per parent, its kids' indices to the copies to put after them.
-    using Insertions = std::map<int, std::vector<QPDFObjectHandle>>;
-    std::map<const std::vector<QPDFObjectHandle> *, Insertions> byParent;
-    std::vector<const std::vector<QPDFObjectHandle> *> parents;  // in the order first met
-    std::optional<NewObjects> objects;
-    const bool formFields = !splits.empty() && HasFormFields(pdf);
-    if (!splits.empty())
-        objects.emplace(pdf);
-    for (const auto &[number, copyBoxes] : splits) {
-        const PageEntry &entry = pages[size_t(number - 1)];
-        const std::string name = "page " + std::to_string(number);
-        if (!entry.ancestors || entry.ancestors->empty()) {
-            report.warnings.push_back(name + " is the page tree itself and cannot be split; it is cropped to its first rectangle");
-            continue;
-        }
-        QPDFObjectHandle kids = QPDFObjectHandle(entry.ancestors->back()).getKey(kKids);
-        if (!kids.isArray() || entry.kid < 0 || entry.kid >= kids.getArrayNItems() ||
-            !(kids.getArrayItem(entry.kid).isIndirect() && entry.page.isIndirect() &&
-              kids.getArrayItem(entry.kid).getObjGen() == entry.page.getObjGen())) {
-            report.warnings.push_back(name + " is not where the page tree says; it is cropped to its first rectangle and not split");
-            continue;
-        }
-        auto [at, added] = byParent.try_emplace(entry.ancestors.get());
-        if (added)
-            parents.push_back(entry.ancestors.get());
-        std::vector<QPDFObjectHandle> &copies = at->second[entry.kid];
-        for (size_t i = 1; i < copyBoxes.size(); ++i) {
-            QPDFObjectHandle copy = CopyPage(*objects, entry.page, formFields, report.changed);
-            report.changed.push_back(copy);
-            setBox(copy, copyBoxes[i]);
-            copies.push_back(copy);
-        }
-        const int more = int(copyBoxes.size()) - 1;
-        report.copies += more;
-        // Every node above counts the pages added.
-        for (QPDFObjectHandle node : *entry.ancestors) {
-            QPDFObjectHandle counted = node.getKey("/Count");
-            if (counted.isInteger())
-                node.replaceKey("/Count", QPDFObjectHandle::newInteger(counted.getIntValue() + more));
-        }
-    }
-    std::set<QPDFObjGen> nodesChanged;
-    for (const std::vector<QPDFObjectHandle> *chain : parents) {
-        const Insertions &insertions = byParent[chain];
-        QPDFObjectHandle kids = QPDFObjectHandle(chain->back()).getKey(kKids);
-        const std::vector<QPDFObjectHandle> was = kids.getArrayAsVector();
-        std::vector<QPDFObjectHandle> now;
-        now.reserve(was.size() + insertions.size());
-        for (size_t i = 0; i < was.size(); ++i) {
-            now.push_back(was[i]);
-            const auto copies = insertions.find(int(i));
-            if (copies != insertions.end())
-                now.insert(now.end(), copies->second.begin(), copies->second.end());
-        }
-        kids.setArrayFromVector(now);
-        if (kids.isIndirect() && nodesChanged.insert(kids.getObjGen()).second)
-            report.changed.push_back(kids);
-        for (QPDFObjectHandle node : *chain) {
-            if (!node.isIndirect())
-                report.whyWhole = "a node of the input's page tree is not an object of its own";
-            else if (nodesChanged.insert(node.getObjGen()).second)
-                report.changed.push_back(node);
-        }
-    }
+    std::vector<PageEntry> pages = PagesOf(pdf, report);
+    PageBoxes boxes(setMediaBox);
+    const std::vector<Split> splits = CropPages(pages, list, boxes, report);
+    CopiesByParent copies = MakeCopies(pdf, pages, splits, boxes, report);
+    InsertCopies(copies, report);
     return report;
 }
 
