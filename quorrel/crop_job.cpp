@@ -177,313 +177,430 @@ std::string ReportOf(QPDF &pdf, const CropList &list, const CropReport &crop, co
     return json;
 }
 
+// A run of a crop job in stages, called by RunCropJob in the order they
+// are declared (a dry run reports instead of writing). A stage that
+// returns false has ended the run, with the reason in `error`.
+struct JobRun {
+    JobRun(const CropJob &cropJob, std::string &failure,
+           const std::function<void(const std::string &)> &tell);
+
+    // The crop list, unless it comes on standard input (ReadListOnInput).
+    bool ReadCropList();
+    // Opens the input, and the output unless nothing is to be written.
+    bool OpenFiles();
+    // Reads the input as a PDF; from a copy the rendering library repaired
+    // when qpdf cannot read it as it is.
+    bool ReadDocument();
+    bool ReadRepairedCopy(const std::string &unreadable);
+    // The crop list on standard input, once the input has been read and
+    // its pages found: the caller may still be making it.
+    bool ReadListOnInput();
+    // Crops the pages of the document, as it is held in memory.
+    bool Crop();
+    // Whether the copy is the input with an update, or a whole new file.
+    void Plan();
+    // A dry run's outcome: what the crop would change.
+    void Report();
+    // Writes the copy and puts it in place.
+    bool Write();
+    void WriteUpdate(const std::function<void(int)> &tell);
+    bool WriteWithoutHidden(const std::function<void(int)> &tell);
+    int WriteCroppedCopy(const std::function<void(int)> &tell);
+    void WriteWhole(const std::function<void(int)> &tell);
+
+    void Say(const std::string &line) const;
+    // Tells a warning of qpdf's, noting whether it repaired the file.
+    void Show(const QPDFExc &w);
+    void ShowWarnings();
+    bool Changes() const { return report.cropped > 0 || report.copies > 0; }
+
+    const CropJob &job;
+    std::string &error;
+    const std::function<void(const std::string &)> &tellUser;
+    const std::string &list, &in, &out;
+    const bool removeHidden;
+    const bool mediaBox, rewrite, requireCrop;
+    const bool progress;
+    const char *const password;
+    const bool listOnInput;
+
+    CropList crops;
+    std::shared_ptr<InputFile> input;
+    std::optional<OutputFile> output;
+    QPDF *pdf = nullptr;
+    bool repaired = false;  // qpdf repaired the input to read it
+    bool rebuilt = false;   // only a repaired copy of the input could be read
+    // The version of the input's header, wherever it stands: a copy
+    // written whole keeps it (qpdf takes a file whose header does not
+    // open it for an old one).
+    std::string version;
+    // Each page of the input by its object, for the report: a copy
+    // follows the page it copies.
+    std::map<QPDFObjGen, int> inputPage;
+    CropReport report;
+    Signatures signatures;
+    // The update, unless the file must be written whole, and why it must.
+    std::string update, whole;
+};
+
+JobRun::JobRun(const CropJob &cropJob, std::string &failure,
+               const std::function<void(const std::string &)> &tell)
+    : job(cropJob), error(failure), tellUser(tell), list(job.list), in(job.in), out(job.out),
+      removeHidden(job.removeHidden),
+      // With hidden content removed the copy is written whole (an update
+      // keeps the original bytes) and its media boxes are its crops.
+      mediaBox(job.mediaBox || removeHidden), rewrite(job.rewrite), requireCrop(job.requireCrop),
+      progress(job.progress && !job.reportOnly),
+      password(job.password.empty() ? nullptr : job.password.c_str()),
+      listOnInput(list == "-") {}
+
+void JobRun::Say(const std::string &line) const {
+    if (tellUser)
+        tellUser(line);
+}
+
+void JobRun::Show(const QPDFExc &w) {
+    // Other bytes before the header are taken, and said why the copy is
+    // then written whole.
+    if (!version.empty() && std::string(w.what()).find("can't find PDF header") != std::string::npos)
+        return;
+    Say(std::string("warning: ") + w.what());
+    repaired = repaired || IsRepair(w);
+}
+
+void JobRun::ShowWarnings() {
+    for (const QPDFExc &w : pdf->getWarnings())
+        Show(w);
+}
+
+bool JobRun::ReadCropList() {
+    if (listOnInput)
+        return true;
+    std::ifstream file(list, std::ios::binary);
+    if (!file)
+        return Failed(error, "cannot read the crop list " + list + ": " + std::strerror(errno));
+    std::string why;
+    if (!ParseCropList(file, crops, why))
+        return Failed(error, "crop list " + list + ": " + why);
+    return true;
+}
+
+bool JobRun::OpenFiles() {
+    std::string openError;
+    input = InputFile::Open(in, openError);
+    if (!input)
+        return Failed(error, "cannot open " + in + ": " + openError);
+    // Where the copy goes is settled before any work is done on it.
+    if (!job.reportOnly) {
+        output.emplace(out, job.overwrite);
+        if (!output->Open(error))
+            return false;
+    }
+    return true;
+}
+
+bool JobRun::ReadDocument() {
+    // The document lives until the process ends: the system takes its
+    // memory back at once, which is quicker than freeing its objects one
+    // by one (for a long document that costs more than the crop itself).
+    // A static pointer keeps it reachable, so leak checkers stay quiet.
+    static QPDF *const document = new QPDF;
+    pdf = document;
+    version = HeaderVersion(input->Descriptor());
+    // qpdf's notes about damage it repaired are shown only when the
+    // file could be read in the end.
+    pdf->setSuppressWarnings(true);
+    // A file too damaged for qpdf is cropped from a copy the rendering
+    // library repaired, which is how the window read it.
+    bool damaged = false;
+    std::string unreadable;
+    try {
+        pdf->processInputSource(input, password);
+    } catch (const QPDFExc &e) {
+        if (e.getErrorCode() == qpdf_e_password)
+            return Failed(error, password ? "the password given is not the password of " + in
+                                          : in + " needs a password (give it with --password-fd)");
+        // The file could not be read from the disk: no repair helps.
+        if (e.getErrorCode() == qpdf_e_system)
+            return Failed(error, "cannot read " + in + ": " + e.getMessageDetail());
+        damaged = true;
+        unreadable = e.getMessageDetail().empty() ? std::string("it makes no sense as a PDF") : e.getMessageDetail();
+    } catch (const std::runtime_error &e) {
+        return Failed(error, "cannot open " + in + ": " + e.what());
+    }
+    return !damaged || ReadRepairedCopy(unreadable);
+}
+
+// Reads the copy of the input the rendering library repaired, the input
+// being `unreadable` to qpdf.
+bool JobRun::ReadRepairedCopy(const std::string &unreadable) {
+    std::string why, openError;
+    const int fd = RepairedCopy(in, why);
+    if (fd < 0)
+        return Failed(error, in + " cannot be read as a PDF: " + unreadable + "; " + why);
+    input = InputFile::Adopt(fd, in + " (repaired)", openError);
+    if (!input)
+        return Failed(error, "cannot read the repaired copy of " + in + ": " + openError);
+    static QPDF *const copy = new QPDF;
+    pdf = copy;
+    pdf->setSuppressWarnings(true);
+    try {
+        pdf->processInputSource(input, password);
+    } catch (const std::exception &) {
+        return Failed(error, in + " cannot be read as a PDF, even repaired: " + unreadable);
+    }
+    rebuilt = true;
+    Say("warning: " + in + " is damaged beyond what the crop tool reads (" + unreadable +
+        "); the rendering library repaired a copy of it, and that copy is cropped");
+    return true;
+}
+
+bool JobRun::ReadListOnInput() {
+    if (!listOnInput)
+        return true;
+    try {
+        pdf->getAllPages();
+    } catch (const std::exception &) {
+        // Met again, and told, when the pages are cropped.
+    }
+    // The list ends with a line "End": one cut short (its maker stopped
+    // while writing it) crops nothing.
+    std::string text, why;
+    if (!ReadAtMost(std::cin, kLargestList + 4, text, why))
+        return Failed(error, why + "; nothing was cropped, and " + out + " is not written");
+    const std::string end = "End\n";
+    if (text.size() < end.size() || text.compare(text.size() - end.size(), end.size(), end) != 0 ||
+        (text.size() > end.size() && text[text.size() - end.size() - 1] != '\n'))
+        return Failed(error, "the crop list on standard input is incomplete (it does not end with a line "
+                             "\"End\"); nothing was cropped, and " + out + " is not written");
+    text.resize(text.size() - end.size());
+    std::istringstream lines(text);
+    if (!ParseCropList(lines, crops, why))
+        return Failed(error, "the crop list on standard input: " + why);
+    return true;
+}
+
+bool JobRun::Crop() {
+    ShowWarnings();
+    if (job.reportOnly) {
+        try {
+            const std::vector<QPDFObjectHandle> &all = pdf->getAllPages();
+            for (size_t i = 0; i < all.size(); ++i)
+                inputPage.emplace(all[i].getObjGen(), int(i + 1));
+        } catch (const std::exception &) {
+            // Met again, and told, when the pages are cropped.
+        }
+    }
+    report = ApplyCropList(*pdf, crops, mediaBox);
+    for (const std::string &w : report.warnings)
+        Say("warning: " + w);
+    if (requireCrop && !Changes())
+        return Failed(error, "no page of " + in + " lies under a rectangle of the list; nothing was cropped, and " +
+                                 out + " is not written");
+    signatures = SignaturesOf(*pdf);
+    if (signatures.certified && Changes()) {
+        // Whatever the level, a page's boxes are not among what it allows.
+        const char *allows = signatures.certificationLevel == 1   ? "no change at all"
+                             : signatures.certificationLevel == 3 ? "only filling in forms, signing and notes"
+                                                                  : "only filling in forms and signing";
+        Say("warning: " + in + " is certified, and its certification allows " + allows +
+            ": validators will report the crop as a change that breaks it");
+    }
+    return true;
+}
+
+void JobRun::Plan() {
+    if (removeHidden) {
+        whole = "so that what the crop hides is not kept";
+    } else if (rewrite) {
+        whole = "as --rewrite asks";
+    } else if (rebuilt) {
+        whole = "because only a repaired copy of the input could be read";
+    } else if (!report.whyWhole.empty()) {
+        whole = "because " + report.whyWhole;
+    } else if (Changes() || !report.changed.empty()) {
+        ShowWarnings();  // damage met while reading the pages counts too
+        UpdatePlan plan = PlanUpdate(*pdf, *input, repaired, report.changed);
+        for (const QPDFExc &w : plan.warnings)
+            Show(w);
+        update = std::move(plan.bytes);
+        if (!plan.whyWhole.empty())
+            whole = "because " + plan.whyWhole;
+    }
+    ShowWarnings();
+}
+
+void JobRun::Report() {
+    if (job.report)
+        *job.report = ReportOf(*pdf, crops, report, inputPage, signatures, whole, removeHidden);
+}
+
+bool JobRun::Write() {
+    if (!whole.empty() && !rewrite)
+        Say(out + " is written as a whole new file, not as an update, " + whole);
+    if (!whole.empty() && signatures.signedFields)
+        Say("warning: " + in + " is signed; a whole new file no longer holds the signed bytes, "
+            "so its signatures will not validate");
+
+    // The share of the work done, told as pages.
+    const int pages = report.pages;
+    std::function<void(int)> tell = [pages, this, last = -1](int percent) mutable {
+        const int done = int(int64_t(pages) * std::clamp(percent, 0, 100) / 100);
+        if (done == last)
+            return;
+        last = done;
+        Say("progress " + std::to_string(done) + "/" + std::to_string(pages));
+    };
+    if (progress)
+        tell(0);
+    if (whole.empty()) {
+        WriteUpdate(tell);
+    } else if (removeHidden) {
+        if (!WriteWithoutHidden(tell))
+            return false;
+    } else {
+        WriteWhole(tell);
+    }
+    if (!output->Commit(error))
+        return Failed(error, error);
+    if (removeHidden) {
+        struct stat written = {};
+        if (::stat(out.c_str(), &written) == 0)
+            Say("size: " + std::to_string(input->Size()) + " bytes before, " + std::to_string(written.st_size) +
+                " after");
+    }
+    return true;
+}
+
+// The input's bytes as they are, then the update.
+void JobRun::WriteUpdate(const std::function<void(int)> &tell) {
+    const long long size = input->Size();
+    output->CopyFrom(input->Descriptor(), size, [&](long long copied) {
+        if (progress)
+            tell(int(copied * 99 / std::max(1LL, size)));
+    });
+    output->Sink()->write(reinterpret_cast<const unsigned char *>(update.data()), update.size());
+    if (progress)
+        tell(100);
+}
+
+// The copy without what lies outside the crops: the rendering library
+// takes it out of the cropped copy qpdf wrote (WriteCroppedCopy).
+bool JobRun::WriteWithoutHidden(const std::function<void(int)> &tell) {
+    const int copy = WriteCroppedCopy(tell);
+    if (copy < 0)
+        return false;
+    ShowWarnings();
+    Removed removed;
+    std::string why;
+    const int cleaned = WithoutHiddenCopy(copy, job.password, removed, why);
+    ::close(copy);
+    if (cleaned < 0)
+        return Failed(error, why == kNoSpace ? TemporaryFolderFull(out) : why + "; " + out + " is not written");
+    // Written once more by qpdf, with object streams, so the copy is
+    // smaller by what was removed.
+    std::shared_ptr<InputFile> cleanedInput = InputFile::Adopt(cleaned, "the copy without hidden content", why);
+    if (!cleanedInput)
+        return Failed(error, why + "; " + out + " is not written");
+    static QPDF *const last = new QPDF;
+    last->setSuppressWarnings(true);
+    last->processInputSource(cleanedInput, password);
+    QPDFWriter writer(*last);
+    writer.setOutputPipeline(output->Sink());
+    if (!version.empty())
+        writer.setMinimumPDFVersion(version);
+    writer.setObjectStreamMode(qpdf_o_generate);
+    if (progress)
+        writer.registerProgressReporter(
+            std::make_shared<QPDFWriter::FunctionProgressReporter>([&tell](int p) { tell(60 + p * 4 / 10); }));
+    writer.write();
+    Say("removed outside the crops: " + std::to_string(removed.glyphs) + " glyphs of text, " +
+        std::to_string(removed.images) + " images, " + std::to_string(removed.drawings) + " drawings, " +
+        std::to_string(removed.annotations) + " annotations (" + std::to_string(removed.fields) +
+        " of them form fields); what lies partly inside a crop is kept whole");
+    return true;
+}
+
+// qpdf writes the cropped copy whole into an unnamed file. The open file;
+// -1 when it cannot be written.
+int JobRun::WriteCroppedCopy(const std::function<void(int)> &tell) {
+    const int copy = UnnamedFile();
+    FILE *stream = copy < 0 ? nullptr : ::fdopen(::dup(copy), "w+b");
+    if (!stream) {
+        if (copy >= 0)
+            ::close(copy);
+        Failed(error, std::string("no temporary file can be made for the copy: ") + std::strerror(errno));
+        return -1;
+    }
+    // The copy's own errors: a full temporary folder is told as such.
+    std::unique_ptr<FILE, int (*)(FILE *)> closing(stream, &std::fclose);
+    int failure = 0;
+    try {
+        QPDFWriter writer(*pdf);
+        writer.setOutputFile("the cropped copy", stream, false);
+        if (!version.empty())
+            writer.setMinimumPDFVersion(version);
+        if (progress)
+            writer.registerProgressReporter(
+                std::make_shared<QPDFWriter::FunctionProgressReporter>([&tell](int p) { tell(p * 6 / 10); }));
+        writer.write();
+        errno = 0;
+        if (std::fflush(stream) != 0 || std::ferror(stream)) {
+            // A write that failed part way leaves no reason behind; the
+            // folder's free room tells a full one.
+            struct statvfs room {};
+            failure = ::fstatvfs(copy, &room) == 0 && uint64_t(room.f_bavail) * room.f_frsize < (1u << 20)
+                          ? ENOSPC
+                          : errno ? errno : EIO;
+        }
+    } catch (const std::exception &e) {
+        const std::string what = e.what();
+        failure = what.find(std::strerror(ENOSPC)) != std::string::npos ||
+                          what.find(std::strerror(EDQUOT)) != std::string::npos
+                      ? ENOSPC
+                      : -1;
+        if (failure < 0) {
+            ::close(copy);
+            throw;
+        }
+    }
+    closing.reset();
+    if (failure == 0)
+        return copy;
+    ::close(copy);
+    if (failure == ENOSPC || failure == EDQUOT)
+        Failed(error, TemporaryFolderFull(out));
+    else
+        Failed(error, std::string("cannot write the copy in the temporary folder ") + TemporaryFolder() + ": " +
+                          std::strerror(failure) + "; " + out + " is not written");
+    return -1;
+}
+
+void JobRun::WriteWhole(const std::function<void(int)> &tell) {
+    QPDFWriter writer(*pdf);
+    writer.setOutputPipeline(output->Sink());
+    if (!version.empty())
+        writer.setMinimumPDFVersion(version);
+    if (progress)
+        writer.registerProgressReporter(std::make_shared<QPDFWriter::FunctionProgressReporter>(tell));
+    writer.write();  // keeps encryption, object streams and everything else
+    ShowWarnings();
+}
+
 }  // namespace
 
 bool RunCropJob(const CropJob &job, std::string &error, const std::function<void(const std::string &)> &tellUser) {
-    auto say = [&tellUser](const std::string &line) {
-        if (tellUser)
-            tellUser(line);
-    };
-    const std::string &list = job.list, &in = job.in, &out = job.out;
-    const bool removeHidden = job.removeHidden;
-    // With hidden content removed the copy is written whole (an update
-    // keeps the original bytes) and its media boxes are its crops.
-    const bool mediaBox = job.mediaBox || removeHidden, rewrite = job.rewrite, requireCrop = job.requireCrop;
-    const bool progress = job.progress && !job.reportOnly;
-    const char *password = job.password.empty() ? nullptr : job.password.c_str();
     try {
-        CropList crops;
-        // A list on standard input ("-") is read once the input has been
-        // read and its pages found: the caller may still be making it.
-        const bool listOnInput = list == "-";
-        if (!listOnInput) {
-            std::ifstream file(list, std::ios::binary);
-            if (!file)
-                return Failed(error, "cannot read the crop list " + list + ": " + std::strerror(errno));
-            std::string why;
-            if (!ParseCropList(file, crops, why))
-                return Failed(error, "crop list " + list + ": " + why);
-        }
-
-        std::string openError;
-        std::shared_ptr<InputFile> input = InputFile::Open(in, openError);
-        if (!input)
-            return Failed(error, "cannot open " + in + ": " + openError);
-        // Where the copy goes is settled before any work is done on it.
-        std::optional<OutputFile> output;
-        if (!job.reportOnly) {
-            output.emplace(out, job.overwrite);
-            if (!output->Open(error))
-                return false;
-        }
-
-        // The document lives until the process ends: the system takes its
-        // memory back at once, which is quicker than freeing its objects one
-        // by one (for a long document that costs more than the crop itself).
-        // A static pointer keeps it reachable, so leak checkers stay quiet.
-        static QPDF *const document = new QPDF;
-        QPDF *pdf = document;
-        bool repaired = false;
-        // The version of the input's header, wherever it stands: a copy
-        // written whole keeps it (qpdf takes a file whose header does not
-        // open it for an old one).
-        const std::string version = HeaderVersion(input->Descriptor());
-        auto show = [&repaired, &say, &version](const QPDFExc &w) {
-            // Other bytes before the header are taken, and said why the copy
-            // is then written whole.
-            if (!version.empty() && std::string(w.what()).find("can't find PDF header") != std::string::npos)
-                return;
-            say(std::string("warning: ") + w.what());
-            repaired = repaired || IsRepair(w);
-        };
-        auto showWarnings = [&pdf, &show] {
-            for (const QPDFExc &w : pdf->getWarnings())
-                show(w);
-        };
-        // qpdf's notes about damage it repaired are shown only when the
-        // file could be read in the end.
-        pdf->setSuppressWarnings(true);
-        // A file too damaged for qpdf is cropped from a copy the rendering
-        // library repaired, which is how the window read it.
-        bool damaged = false;
-        std::string unreadable;
-        try {
-            pdf->processInputSource(input, password);
-        } catch (const QPDFExc &e) {
-            if (e.getErrorCode() == qpdf_e_password)
-                return Failed(error, password ? "the password given is not the password of " + in
-                                              : in + " needs a password (give it with --password-fd)");
-            // The file could not be read from the disk: no repair helps.
-            if (e.getErrorCode() == qpdf_e_system)
-                return Failed(error, "cannot read " + in + ": " + e.getMessageDetail());
-            damaged = true;
-            unreadable = e.getMessageDetail().empty() ? std::string("it makes no sense as a PDF") : e.getMessageDetail();
-        } catch (const std::runtime_error &e) {
-            return Failed(error, "cannot open " + in + ": " + e.what());
-        }
-        bool rebuilt = false;
-        if (damaged) {
-            std::string why;
-            const int fd = RepairedCopy(in, why);
-            if (fd < 0)
-                return Failed(error, in + " cannot be read as a PDF: " + unreadable + "; " + why);
-            input = InputFile::Adopt(fd, in + " (repaired)", openError);
-            if (!input)
-                return Failed(error, "cannot read the repaired copy of " + in + ": " + openError);
-            static QPDF *const copy = new QPDF;
-            pdf = copy;
-            pdf->setSuppressWarnings(true);
-            try {
-                pdf->processInputSource(input, password);
-            } catch (const std::exception &) {
-                return Failed(error, in + " cannot be read as a PDF, even repaired: " + unreadable);
-            }
-            rebuilt = true;
-            say("warning: " + in + " is damaged beyond what the crop tool reads (" + unreadable +
-                "); the rendering library repaired a copy of it, and that copy is cropped");
-        }
-
-        if (listOnInput) {
-            try {
-                pdf->getAllPages();
-            } catch (const std::exception &) {
-                // Met again, and told, when the pages are cropped.
-            }
-            // The list ends with a line "End": one cut short (its maker
-            // stopped while writing it) crops nothing.
-            std::string text, why;
-            if (!ReadAtMost(std::cin, kLargestList + 4, text, why))
-                return Failed(error, why + "; nothing was cropped, and " + out + " is not written");
-            const std::string end = "End\n";
-            if (text.size() < end.size() || text.compare(text.size() - end.size(), end.size(), end) != 0 ||
-                (text.size() > end.size() && text[text.size() - end.size() - 1] != '\n'))
-                return Failed(error, "the crop list on standard input is incomplete (it does not end with a line "
-                                     "\"End\"); nothing was cropped, and " + out + " is not written");
-            text.resize(text.size() - end.size());
-            std::istringstream lines(text);
-            if (!ParseCropList(lines, crops, why))
-                return Failed(error, "the crop list on standard input: " + why);
-        }
-        showWarnings();
-        // Each page of the input by its object, for the report: a copy
-        // follows the page it copies.
-        std::map<QPDFObjGen, int> inputPage;
+        JobRun run(job, error, tellUser);
+        if (!run.ReadCropList() || !run.OpenFiles() || !run.ReadDocument() || !run.ReadListOnInput() ||
+            !run.Crop())
+            return false;
+        run.Plan();
         if (job.reportOnly) {
-            try {
-                const std::vector<QPDFObjectHandle> &all = pdf->getAllPages();
-                for (size_t i = 0; i < all.size(); ++i)
-                    inputPage.emplace(all[i].getObjGen(), int(i + 1));
-            } catch (const std::exception &) {
-                // Met again, and told, when the pages are cropped.
-            }
-        }
-        const CropReport report = ApplyCropList(*pdf, crops, mediaBox);
-        for (const std::string &w : report.warnings)
-            say("warning: " + w);
-        const bool changes = report.cropped > 0 || report.copies > 0;
-        if (requireCrop && !changes)
-            return Failed(error, "no page of " + in + " lies under a rectangle of the list; nothing was cropped, and " + out +
-                        " is not written");
-        const Signatures signatures = SignaturesOf(*pdf);
-        if (signatures.certified && changes) {
-            // Whatever the level, a page's boxes are not among what it allows.
-            const char *allows = signatures.certificationLevel == 1   ? "no change at all"
-                                 : signatures.certificationLevel == 3 ? "only filling in forms, signing and notes"
-                                                                      : "only filling in forms and signing";
-            say("warning: " + in + " is certified, and its certification allows " + allows +
-                ": validators will report the crop as a change that breaks it");
-        }
-
-        // The update, unless the file must be written whole.
-        std::string update, whole;
-        if (removeHidden) {
-            whole = "so that what the crop hides is not kept";
-        } else if (rewrite) {
-            whole = "as --rewrite asks";
-        } else if (rebuilt) {
-            whole = "because only a repaired copy of the input could be read";
-        } else if (!report.whyWhole.empty()) {
-            whole = "because " + report.whyWhole;
-        } else if (changes || !report.changed.empty()) {
-            showWarnings();  // damage met while reading the pages counts too
-            UpdatePlan plan = PlanUpdate(*pdf, *input, repaired, report.changed);
-            for (const QPDFExc &w : plan.warnings)
-                show(w);
-            update = std::move(plan.bytes);
-            if (!plan.whyWhole.empty())
-                whole = "because " + plan.whyWhole;
-        }
-        showWarnings();
-        if (job.reportOnly) {
-            if (job.report)
-                *job.report = ReportOf(*pdf, crops, report, inputPage, signatures, whole, removeHidden);
+            run.Report();
             return true;
         }
-        if (!whole.empty() && !rewrite)
-            say(out + " is written as a whole new file, not as an update, " + whole);
-        if (!whole.empty() && signatures.signedFields)
-            say("warning: " + in + " is signed; a whole new file no longer holds the signed bytes, "
-                "so its signatures will not validate");
-
-        // The share of the work done, told as pages.
-        const int pages = report.pages;
-        auto tell = [pages, &say, last = -1](int percent) mutable {
-            const int done = int(int64_t(pages) * std::clamp(percent, 0, 100) / 100);
-            if (done == last)
-                return;
-            last = done;
-            say("progress " + std::to_string(done) + "/" + std::to_string(pages));
-        };
-        if (progress)
-            tell(0);
-        if (whole.empty()) {
-            // The input's bytes as they are, then the update.
-            const long long size = input->Size();
-            output->CopyFrom(input->Descriptor(), size, [&](long long copied) {
-                if (progress)
-                    tell(int(copied * 99 / std::max(1LL, size)));
-            });
-            output->Sink()->write(reinterpret_cast<const unsigned char *>(update.data()), update.size());
-            if (progress)
-                tell(100);
-        } else if (removeHidden) {
-            // qpdf writes the cropped copy whole into an unnamed file, and
-            // the rendering library takes out of it what lies outside the
-            // crops.
-            const int copy = UnnamedFile();
-            FILE *stream = copy < 0 ? nullptr : ::fdopen(::dup(copy), "w+b");
-            if (!stream) {
-                if (copy >= 0)
-                    ::close(copy);
-                return Failed(error, std::string("no temporary file can be made for the copy: ") + std::strerror(errno));
-            }
-            // The copy's own errors: a full temporary folder is told as such.
-            std::unique_ptr<FILE, int (*)(FILE *)> closing(stream, &std::fclose);
-            int failure = 0;
-            try {
-                QPDFWriter writer(*pdf);
-                writer.setOutputFile("the cropped copy", stream, false);
-                if (!version.empty())
-                    writer.setMinimumPDFVersion(version);
-                if (progress)
-                    writer.registerProgressReporter(
-                        std::make_shared<QPDFWriter::FunctionProgressReporter>([&tell](int p) { tell(p * 6 / 10); }));
-                writer.write();
-                errno = 0;
-                if (std::fflush(stream) != 0 || std::ferror(stream)) {
-                    // A write that failed part way leaves no reason behind;
-                    // the folder's free room tells a full one.
-                    struct statvfs room {};
-                    failure = ::fstatvfs(copy, &room) == 0 && uint64_t(room.f_bavail) * room.f_frsize < (1u << 20)
-                                  ? ENOSPC
-                                  : errno ? errno : EIO;
-                }
-            } catch (const std::exception &e) {
-                const std::string what = e.what();
-                failure = what.find(std::strerror(ENOSPC)) != std::string::npos ||
-                                  what.find(std::strerror(EDQUOT)) != std::string::npos
-                              ? ENOSPC
-                              : -1;
-                if (failure < 0) {
-                    ::close(copy);
-                    throw;
-                }
-            }
-            closing.reset();
-            if (failure != 0) {
-                ::close(copy);
-                if (failure == ENOSPC || failure == EDQUOT)
-                    return Failed(error, TemporaryFolderFull(out));
-                return Failed(error, std::string("cannot write the copy in the temporary folder ") + TemporaryFolder() +
-                                         ": " + std::strerror(failure) + "; " + out + " is not written");
-            }
-            showWarnings();
-            Removed removed;
-            std::string why;
-            const int cleaned = WithoutHiddenCopy(copy, job.password, removed, why);
-            ::close(copy);
-            if (cleaned < 0)
-                return Failed(error, why == kNoSpace ? TemporaryFolderFull(out) : why + "; " + out + " is not written");
-            // Written once more by qpdf, with object streams, so the copy is
-            // smaller by what was removed.
-            std::shared_ptr<InputFile> cleanedInput = InputFile::Adopt(cleaned, "the copy without hidden content", why);
-            if (!cleanedInput)
-                return Failed(error, why + "; " + out + " is not written");
-            static QPDF *const last = new QPDF;
-            last->setSuppressWarnings(true);
-            last->processInputSource(cleanedInput, password);
-            QPDFWriter writer(*last);
-            writer.setOutputPipeline(output->Sink());
-            if (!version.empty())
-                writer.setMinimumPDFVersion(version);
-            writer.setObjectStreamMode(qpdf_o_generate);
-            if (progress)
-                writer.registerProgressReporter(
-                    std::make_shared<QPDFWriter::FunctionProgressReporter>([&tell](int p) { tell(60 + p * 4 / 10); }));
-            writer.write();
-            say("removed outside the crops: " + std::to_string(removed.glyphs) + " glyphs of text, " +
-                std::to_string(removed.images) + " images, " + std::to_string(removed.drawings) + " drawings, " +
-                std::to_string(removed.annotations) + " annotations (" + std::to_string(removed.fields) +
-                " of them form fields); what lies partly inside a crop is kept whole");
-        } else {
-            QPDFWriter writer(*pdf);
-            writer.setOutputPipeline(output->Sink());
-            if (!version.empty())
-                writer.setMinimumPDFVersion(version);
-            if (progress)
-                writer.registerProgressReporter(std::make_shared<QPDFWriter::FunctionProgressReporter>(tell));
-            writer.write();  // keeps encryption, object streams and everything else
-            showWarnings();
-        }
-        if (!output->Commit(error))
-            return Failed(error, error);
-        if (removeHidden) {
-            struct stat written = {};
-            if (::stat(out.c_str(), &written) == 0)
-                say("size: " + std::to_string(input->Size()) + " bytes before, " + std::to_string(written.st_size) +
-                    " after");
-        }
-        return true;
+        return run.Write();
     } catch (const std::bad_alloc &) {
         return Failed(error, "out of memory");
     } catch (const std::exception &e) {
