@@ -78,13 +78,13 @@ bool InputFile::Load(qpdf_offset_t pos) {
     return InWindow(pos);
 }
 
-size_t InputFile::read(char *buffer, size_t length) {
+size_t InputFile::read(char *into, size_t length) {
     last_offset = m_pos;
     size_t copied = 0;
     while (copied < length && m_pos < m_size) {
         const size_t wanted = size_t(std::min<qpdf_offset_t>(qpdf_offset_t(length - copied), m_size - m_pos));
         if (!InWindow(m_pos) && wanted >= kWindow) {
-            const size_t n = ReadAt(m_pos, buffer + copied, wanted);
+            const size_t n = ReadAt(m_pos, into + copied, wanted);
             if (n == 0)
                 break;
             copied += n;
@@ -92,7 +92,7 @@ size_t InputFile::read(char *buffer, size_t length) {
         } else if (Load(m_pos)) {
             const size_t at = size_t(m_pos - m_windowStart);
             const size_t n = std::min(wanted, m_windowLength - at);
-            std::memcpy(buffer + copied, m_window.data() + at, n);
+            std::memcpy(into + copied, m_window.data() + at, n);
             copied += n;
             m_pos += qpdf_offset_t(n);
         } else {

@@ -32,7 +32,7 @@ public:
     qpdf_offset_t tell() override { return m_pos; }
     void seek(qpdf_offset_t offset, int whence) override;
     void rewind() override { m_pos = 0; }
-    size_t read(char *buffer, size_t length) override;
+    size_t read(char *into, size_t length) override;
     void unreadCh(char ch) override;
 
     // The open file and its length when it was opened, for copying it.

@@ -165,12 +165,12 @@ struct FirstPass {
 thread_local FirstPass *t_pass = nullptr;
 
 #define ORVANE_PAINT(op, stroked)                                                 \
-    [](fz_context *ctx, pdf_processor *proc) {                                    \
+    [](fz_context *c, pdf_processor *p) {                                         \
         if (t_pass->Hidden(stroked)) {                                            \
             t_pass->path.clear();                                                 \
         } else {                                                                  \
-            t_pass->Release(ctx, proc);                                           \
-            t_pass->original.op(ctx, proc);                                       \
+            t_pass->Release(c, p);                                                \
+            t_pass->original.op(c, p);                                            \
         }                                                                         \
     }
 

@@ -377,9 +377,9 @@ bool WriteCopy(CropRun &run, int pageCount, const PageValues &values, AutoCropRe
         if (progress)
             progress("Writing", done, total);
     });
-    QObject::connect(&run, &CropRun::Finished, &loop, [&](bool success, const QString &text) {
+    QObject::connect(&run, &CropRun::Finished, &loop, [&](bool success, const QString &said) {
         ok = success;
-        message = text;
+        message = said;
         loop.quit();
     });
     const QByteArray list = QByteArray::fromStdString(text) + "End\n";

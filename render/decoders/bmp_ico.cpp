@@ -127,7 +127,7 @@ bool ReadDibHeader(Reader &r, Dib &dib, PageImage &image, const char *format, bo
 
 // Scales a masked field to 0..255.
 struct Field {
-    explicit Field(uint32_t mask) : mask(mask) {
+    explicit Field(uint32_t bits) : mask(bits) {
         if (!mask)
             return;
         while (!((mask >> shift) & 1))
