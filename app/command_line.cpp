@@ -152,7 +152,7 @@ std::optional<platform::Secret> AskPasswordOnTerminal(const QString &input) {
     std::string typed;
     typed.reserve(4096);  // one buffer, wiped at the end
     bool ended = false;
-    for (char c; ;) {
+    for (char c;;) {
         const ssize_t n = ::read(0, &c, 1);
         if (n < 0 && errno == EINTR)
             continue;
@@ -205,9 +205,7 @@ struct Arguments {
 };
 
 // Files are named by the bytes given, whatever they are.
-QString FileArgument(const char *arg) {
-    return platform::PathFromNative(arg);
-}
+QString FileArgument(const char *arg) { return platform::PathFromNative(arg); }
 
 // Takes the option `arg` that needs no value into `args`; false when it
 // is not one of them.
@@ -422,18 +420,36 @@ int RunCrop(CommandLine &line) {
 bool WantsCommandLine(int argc, char **argv) {
     // The toolkit's own options, which the window takes (with one dash or
     // two); any other option is this program's, or wrong.
-    static const char *const kToolkit[] = {"platform", "platformpluginpath", "platformtheme", "plugin",
-                                           "qwindowgeometry", "qwindowicon", "qwindowtitle", "reverse",
-                                           "session", "style", "stylesheet", "widgetcount", "display",
-                                           "geometry", "title", "name", "visual", "fontengine", "nograb",
-                                           "dograb", "sync", "qmljsdebugger"};
+    static const char *const kToolkit[] = {"platform",
+                                           "platformpluginpath",
+                                           "platformtheme",
+                                           "plugin",
+                                           "qwindowgeometry",
+                                           "qwindowicon",
+                                           "qwindowtitle",
+                                           "reverse",
+                                           "session",
+                                           "style",
+                                           "stylesheet",
+                                           "widgetcount",
+                                           "display",
+                                           "geometry",
+                                           "title",
+                                           "name",
+                                           "visual",
+                                           "fontengine",
+                                           "nograb",
+                                           "dograb",
+                                           "sync",
+                                           "qmljsdebugger"};
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "-h")
             return true;
         if (arg.rfind("--", 0) != 0 || arg == "--")
             continue;
-        const std::string name = arg.substr(2, arg.find('=') == std::string::npos ? std::string::npos : arg.find('=') - 2);
+        const std::string name =
+            arg.substr(2, arg.find('=') == std::string::npos ? std::string::npos : arg.find('=') - 2);
         if (std::find(std::begin(kToolkit), std::end(kToolkit), name) == std::end(kToolkit))
             return true;
     }

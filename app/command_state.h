@@ -12,19 +12,19 @@ struct CommandState {
 
 // The state the enabling of commands reads.
 struct CommandContext {
-    bool hasPicture = false;      // the shown page has a picture
-    bool documentOpen = false;    // a document is open, picture or not
+    bool hasPicture = false;    // the shown page has a picture
+    bool documentOpen = false;  // a document is open, picture or not
     bool autoShrink = false;
     bool pageViewActive = false;  // the page view last had the focus
     bool canUndo = false;         // a change to the rectangles can be taken back
     bool canRedo = false;
-    bool pdf = false;             // the open document is a PDF
+    bool pdf = false;  // the open document is a PDF
     bool overlayShown = false;
-    bool hasOutliers = false;     // Shrink All Pages found pages to check
-    bool rightToLeft = false;       // the regions of a row go into the copy from the right
-    bool removeHidden = false;      // the copy keeps nothing outside the crops
-    bool reportBeforeSaving = true; // what a save changes is shown first
-    bool preview = false;         // the page view shows the page as the copy will have it
+    bool hasOutliers = false;            // Shrink All Pages found pages to check
+    bool rightToLeft = false;            // the regions of a row go into the copy from the right
+    bool removeHidden = false;           // the copy keeps nothing outside the crops
+    bool reportBeforeSaving = true;      // what a save changes is shown first
+    bool preview = false;                // the page view shows the page as the copy will have it
     crop::Busy busy = crop::Busy::None;  // the long work that holds the document
 };
 

@@ -69,7 +69,8 @@ std::string Shortened(const QString &message) {
         qsizetype from = 0;
         for (QRegularExpressionMatchIterator it = count.globalMatch(line); it.hasNext();) {
             const QRegularExpressionMatch m = it.next();
-            grouped += line.mid(from, m.capturedStart() - from) + QLocale(QLocale::English).toString(m.captured(1).toLongLong());
+            grouped += line.mid(from, m.capturedStart() - from) +
+                       QLocale(QLocale::English).toString(m.captured(1).toLongLong());
             from = m.capturedEnd();
         }
         line = grouped + line.mid(from);
@@ -85,10 +86,10 @@ std::string Shortened(const QString &message) {
 // The pictures of the toolbar buttons, from the program's button strip.
 QIcon IconFor(int id) {
     using namespace res;
-    static const int kOrder[] = {ID_FILE_OPEN,      ID_FIRST_PAGE,  ID_PREVIOUS_PAGE,  ID_NEXT_PAGE,
-                                 ID_LAST_PAGE,      ID_ZOOM_IN,     ID_ZOOM_OUT,       ID_ACTUAL_SIZE,
+    static const int kOrder[] = {ID_FILE_OPEN,      ID_FIRST_PAGE,     ID_PREVIOUS_PAGE,  ID_NEXT_PAGE,
+                                 ID_LAST_PAGE,      ID_ZOOM_IN,        ID_ZOOM_OUT,       ID_ACTUAL_SIZE,
                                  ID_ZOOM_FIT,       ID_ZOOM_FIT_WIDTH, ID_REMOVE_CROPBOX, ID_SHRINK_CURRENT_PAGE,
-                                 ID_CROP_ALL_PAGES, ID_SAVE_FILE,   ID_ABOUT_US,       ID_OVERLAY_PAGES,
+                                 ID_CROP_ALL_PAGES, ID_SAVE_FILE,      ID_ABOUT_US,       ID_OVERLAY_PAGES,
                                  ID_PREVIEW_COPY,   ID_SPLIT_PAGES};
     for (int i = 0; i < int(std::size(kOrder)); ++i)
         if (kOrder[i] == id)
@@ -155,7 +156,8 @@ void CMainFrame::ObserveDocument() {
     connect(&m_document, &COrvaneDoc::Changed, this, &CMainFrame::DocumentChanged);
     connect(&m_document, &COrvaneDoc::PageNumberShown, this,
             [this](int page) { SetPageText(QStringLiteral("Page No: %1").arg(page)); });
-    connect(&m_document, &COrvaneDoc::StatusMessage, this, [this](const QString &text) { statusBar()->showMessage(text); });
+    connect(&m_document, &COrvaneDoc::StatusMessage, this,
+            [this](const QString &text) { statusBar()->showMessage(text); });
     // A crop file too large to be one the program wrote was left unread.
     if (!m_document.Pages().File().Problem().empty())
         statusBar()->showMessage(QString::fromStdString(m_document.Pages().File().Problem()));
@@ -482,7 +484,8 @@ void CMainFrame::UpdateCommandUI() {
     const auto name = [](QAction *action, const QString &verb, const QString &step) {
         const QString text = action->text();
         const qsizetype tab = text.indexOf(QLatin1Char('\t'));
-        action->setText((step.isEmpty() ? verb : verb + QLatin1Char(' ') + step) + (tab < 0 ? QString() : text.mid(tab)));
+        action->setText((step.isEmpty() ? verb : verb + QLatin1Char(' ') + step) +
+                        (tab < 0 ? QString() : text.mid(tab)));
     };
     if (QAction *undo = m_actions.value(res::ID_EDIT_UNDO))
         name(undo, QStringLiteral("&Undo"), history.CanUndo() ? history.UndoText() : QString());
@@ -524,9 +527,8 @@ void CMainFrame::AddFileHandlers() {
             m_pageView->OnCommand(ID_CLOSE);
     };
     // Nothing is said when the product page cannot be opened.
-    m_handlers[ID_HELP] = m_handlers[ID_CONTACT_US] = [] {
-        platform::OpenLink(QString::fromStdString(Product().productPage));
-    };
+    m_handlers[ID_HELP] =
+        m_handlers[ID_CONTACT_US] = [] { platform::OpenLink(QString::fromStdString(Product().productPage)); };
     m_handlers[ID_APP_ABOUT] = m_handlers[ID_ABOUT_US] = [this] {
         emit AboutRequested();
         ShowAbout();
@@ -564,14 +566,15 @@ void CMainFrame::AddEditHandlers() {
             QSettings(kSettingsOrganisation, kSettingsApplication).setValue(key, (save.*get)());
         };
     };
-    m_handlers[ID_REMOVE_HIDDEN] = option(kRemoveHiddenSetting, &crop::CropSave::RemoveHidden, &crop::CropSave::SetRemoveHidden);
+    m_handlers[ID_REMOVE_HIDDEN] =
+        option(kRemoveHiddenSetting, &crop::CropSave::RemoveHidden, &crop::CropSave::SetRemoveHidden);
     m_handlers[ID_REPORT_BEFORE_SAVING] =
         option(kReportSetting, &crop::CropSave::ReportBeforeSaving, &crop::CropSave::SetReportBeforeSaving);
-    m_handlers[ID_RIGHT_TO_LEFT] = [this, toggle = option(kRightToLeftSetting, &crop::CropSave::RightToLeft,
-                                                          &crop::CropSave::SetRightToLeft)] {
-        toggle();
-        m_pageView->SetPreview(m_pageView->Preview());  // the copy's numbers in the new order
-    };
+    m_handlers[ID_RIGHT_TO_LEFT] =
+        [this, toggle = option(kRightToLeftSetting, &crop::CropSave::RightToLeft, &crop::CropSave::SetRightToLeft)] {
+            toggle();
+            m_pageView->SetPreview(m_pageView->Preview());  // the copy's numbers in the new order
+        };
     m_handlers[ID_SHRINK_ALL_PAGES] = [this] {
         crop::AutoCropOptions options;
         QString reason;
@@ -634,9 +637,8 @@ void CMainFrame::closeEvent(QCloseEvent *event) {
         return;
     }
     if ((m_document.Busy() == crop::Busy::CropRun)) {
-        if (!platform::AskYesNo("Sorrel Orvane",
-                                "A cropped copy is still being written. Stop writing it and close? "
-                                "Nothing of it is kept.")) {
+        if (!platform::AskYesNo("Sorrel Orvane", "A cropped copy is still being written. Stop writing it and close? "
+                                                 "Nothing of it is kept.")) {
             event->ignore();
             return;
         }
@@ -678,9 +680,9 @@ bool CMainFrame::eventFilter(QObject *watched, QEvent *event) {
     if (!under || under->window() != this || under == target || target->isAncestorOf(under))
         return QMainWindow::eventFilter(watched, event);
     // The pane under the pointer gets the wheel, not the one with the focus.
-    QWheelEvent redirected(under->mapFromGlobal(wheel->globalPosition()), wheel->globalPosition(),
-                           wheel->pixelDelta(), wheel->angleDelta(), wheel->buttons(), wheel->modifiers(),
-                           wheel->phase(), wheel->inverted(), wheel->source());
+    QWheelEvent redirected(under->mapFromGlobal(wheel->globalPosition()), wheel->globalPosition(), wheel->pixelDelta(),
+                           wheel->angleDelta(), wheel->buttons(), wheel->modifiers(), wheel->phase(), wheel->inverted(),
+                           wheel->source());
     m_redirectingWheel = true;
     QApplication::sendEvent(under, &redirected);
     m_redirectingWheel = false;

@@ -22,11 +22,11 @@ class QToolBar;
 namespace crop {
 class COrvaneDoc;
 class COrvaneView;
-}
+}  // namespace crop
 namespace panes {
 class CLeftView;
 class COutlierList;
-}
+}  // namespace panes
 
 namespace app {
 

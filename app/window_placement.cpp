@@ -25,8 +25,8 @@ int32_t Get(const QByteArray &in, int offset) {
 QByteArray EncodePlacement(const PlacementRecord &r) {
     QByteArray out;
     out.reserve(PlacementRecord::kSize);
-    for (int32_t v : {int32_t(PlacementRecord::kSize), r.flags, r.showCmd, r.minX, r.minY, r.maxX,
-                      r.maxY, r.left, r.top, r.right, r.bottom})
+    for (int32_t v : {int32_t(PlacementRecord::kSize), r.flags, r.showCmd, r.minX, r.minY, r.maxX, r.maxY, r.left,
+                      r.top, r.right, r.bottom})
         Put(out, v);
     return out;
 }
@@ -49,8 +49,7 @@ std::optional<PlacementRecord> DecodePlacement(const QByteArray &bytes) {
 }
 
 PlacementRecord ForRestore(PlacementRecord record) {
-    if (record.showCmd != PlacementRecord::kShowMaximized &&
-        record.showCmd != PlacementRecord::kShowNormal)
+    if (record.showCmd != PlacementRecord::kShowMaximized && record.showCmd != PlacementRecord::kShowNormal)
         record.showCmd = PlacementRecord::kShowNormal;
     return record;
 }
@@ -65,8 +64,7 @@ PlacementRecord CapturePlacement(const QWidget &window) {
         r.showCmd = PlacementRecord::kShowNormal;
     // The rectangle the window has when it is neither maximised nor
     // minimised.
-    QRect normal = window.isMaximized() || window.isMinimized() ? window.normalGeometry()
-                                                                : window.geometry();
+    QRect normal = window.isMaximized() || window.isMinimized() ? window.normalGeometry() : window.geometry();
     if (!normal.isValid())
         normal = window.geometry();
     r.left = normal.left();

@@ -51,8 +51,13 @@ int main(int argc, char **argv) {
     const std::string orvane = std::string(BENCH_BIN_DIR) + "/orvane";
     bool ok = true;
     const auto [ours, theirs] = bench::BestOf(
-        rounds, [&] { ok = bench::RunQuietly({orvane, "--auto-crop", in, "-o", out}) && ok; },
-        [&] { ok = bench::RunQuietly({"mutool", "draw", "-q", "-r", "151.5", "-F", "pgm", "-o", "/dev/null", in}) && ok; });
+        rounds,
+        [&] {
+            ok = bench::RunQuietly({orvane, "--auto-crop", in, "-o", out}) && ok;
+        },
+        [&] {
+            ok = bench::RunQuietly({"mutool", "draw", "-q", "-r", "151.5", "-F", "pgm", "-o", "/dev/null", in}) && ok;
+        });
     if (!ok) {
         std::fprintf(stderr, "a run failed (is mutool installed?)\n");
         return 1;

@@ -22,7 +22,8 @@ namespace bench {
 using Clock = std::chrono::steady_clock;
 
 // Best of `rounds` runs of each, alternating, in milliseconds.
-inline std::pair<double, double> BestOf(int rounds, const std::function<void()> &ours, const std::function<void()> &theirs) {
+inline std::pair<double, double> BestOf(int rounds, const std::function<void()> &ours,
+                                        const std::function<void()> &theirs) {
     double a = 1e18, b = 1e18;
     ours();
     theirs();
@@ -55,8 +56,8 @@ inline bool RunQuietly(std::vector<std::string> args) {
 }
 
 inline void Report(const char *what, const char *reference, std::pair<double, double> t, double target) {
-    std::printf("%-44s %8.2f ms   %-34s %8.2f ms   ratio %.3f (target <= %.2f)\n", what, t.first, reference,
-                t.second, t.first / t.second, target);
+    std::printf("%-44s %8.2f ms   %-34s %8.2f ms   ratio %.3f (target <= %.2f)\n", what, t.first, reference, t.second,
+                t.first / t.second, target);
 }
 
 }  // namespace bench

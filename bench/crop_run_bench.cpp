@@ -15,18 +15,16 @@
 #include <fstream>
 #include <sys/stat.h>
 
-namespace {
-
-
-}  // namespace
+namespace {}  // namespace
 
 int main(int argc, char **argv) {
     QCoreApplication app(argc, argv);
     fixtures::TempDir dir;
     const std::string tool = dir.file("stand-in");
-    std::ofstream(tool) << "#!/bin/sh\n"
-                           "i=0; while [ $i -lt 30 ]; do sleep 0.1; i=$((i+1)); echo \"quorrel: progress $i/30\" >&2; done\n"
-                           "echo done > \"$6\"\n";
+    std::ofstream(tool)
+        << "#!/bin/sh\n"
+           "i=0; while [ $i -lt 30 ]; do sleep 0.1; i=$((i+1)); echo \"quorrel: progress $i/30\" >&2; done\n"
+           "echo done > \"$6\"\n";
     ::chmod(tool.c_str(), 0755);
 
     QElapsedTimer idle;

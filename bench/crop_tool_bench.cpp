@@ -99,8 +99,10 @@ int WriteDocuments(const std::string &folder) {
     manual.objectStreams = true;
     for (size_t i = 0; i < manual.pages.size(); ++i)
         for (int k = 0; k < 12; ++k)  // a page of index or contents: links down both columns
-            manual.pages[i].links.push_back({{72.0 + 260 * (k % 2), 700.0 - 40 * k, 290.0 + 260 * (k % 2), 712.0 - 40 * k},
-                                             int((i * 7 + size_t(k) * 13) % 1248) + 1, {}});
+            manual.pages[i].links.push_back(
+                {{72.0 + 260 * (k % 2), 700.0 - 40 * k, 290.0 + 260 * (k % 2), 712.0 - 40 * k},
+                 int((i * 7 + size_t(k) * 13) % 1248) + 1,
+                 {}});
     manual.outline = {{"Start", 1}, {"Middle", 624}, {"End", 1248}};
     fixtures::WritePdf(manual, folder + "/1248 pages.pdf");
     return 0;
@@ -176,7 +178,8 @@ int main(int argc, char **argv) {
                 const std::string &written = which == 0 ? ourOut : theirOut;
                 std::error_code ec;
                 if (which < 2 && std::filesystem::exists(written, ec))
-                    growth[which] = 100.0 * (double(std::filesystem::file_size(written)) - double(inBytes)) / double(inBytes);
+                    growth[which] =
+                        100.0 * (double(std::filesystem::file_size(written)) - double(inBytes)) / double(inBytes);
                 std::filesystem::remove(written);
                 if (!ok) {
                     std::fprintf(stderr, "a run failed: %s\n", commands[which][0].c_str());
@@ -188,26 +191,28 @@ int main(int argc, char **argv) {
                 floors.push_back(measures[2].last / measures[1].last);
         }
         if (c.kind == Kind::Split) {
-            std::printf("%-12s (%6.1f MB)  split in two %7.4f s, peak %6.1f MB   plain update %7.4f s, peak %6.1f MB\n"
-                        "    split: ratio to the plain update %.2f (median of %d rounds; of the best times %.2f; "
-                        "target <= 2); the split grows the file by %.1f %% (target < 10), the plain update by %.1f %%\n",
-                        c.document, megabytes, measures[0].seconds, measures[0].peakKb / 1024.0, measures[1].seconds,
-                        measures[1].peakKb / 1024.0, Median(ratios), count, measures[0].seconds / measures[1].seconds,
-                        growth[0], growth[1]);
+            std::printf(
+                "%-12s (%6.1f MB)  split in two %7.4f s, peak %6.1f MB   plain update %7.4f s, peak %6.1f MB\n"
+                "    split: ratio to the plain update %.2f (median of %d rounds; of the best times %.2f; "
+                "target <= 2); the split grows the file by %.1f %% (target < 10), the plain update by %.1f %%\n",
+                c.document, megabytes, measures[0].seconds, measures[0].peakKb / 1024.0, measures[1].seconds,
+                measures[1].peakKb / 1024.0, Median(ratios), count, measures[0].seconds / measures[1].seconds,
+                growth[0], growth[1]);
         } else if (c.kind == Kind::Update) {
-            std::printf("%-12s (%6.1f MB)  quorrel %7.4f s, peak %6.1f MB   cp --reflink=never %7.4f s, peak %6.1f MB   "
-                        "qpdf --show-npages %7.4f s, peak %6.1f MB\n"
-                        "    update: ratio to cp %.2f (median of %d rounds; of the best times %.2f; target <= %s); "
-                        "reading alone %.2f\n",
-                        c.document, megabytes, measures[0].seconds, measures[0].peakKb / 1024.0, measures[1].seconds,
-                        measures[1].peakKb / 1024.0, measures[2].seconds, measures[2].peakKb / 1024.0, Median(ratios),
-                        count, measures[0].seconds / measures[1].seconds, c.pages == 120 ? "1.5" : "10",
-                        Median(floors));
+            std::printf(
+                "%-12s (%6.1f MB)  quorrel %7.4f s, peak %6.1f MB   cp --reflink=never %7.4f s, peak %6.1f MB   "
+                "qpdf --show-npages %7.4f s, peak %6.1f MB\n"
+                "    update: ratio to cp %.2f (median of %d rounds; of the best times %.2f; target <= %s); "
+                "reading alone %.2f\n",
+                c.document, megabytes, measures[0].seconds, measures[0].peakKb / 1024.0, measures[1].seconds,
+                measures[1].peakKb / 1024.0, measures[2].seconds, measures[2].peakKb / 1024.0, Median(ratios), count,
+                measures[0].seconds / measures[1].seconds, c.pages == 120 ? "1.5" : "10", Median(floors));
         } else {
-            std::printf("%-12s (%6.1f MB)  quorrel --rewrite %7.3f s, peak %6.1f MB   qpdf IN OUT %7.3f s, peak %6.1f MB\n"
-                        "    rewrite: ratio %.3f (median of %d rounds; of the best times %.3f; target <= 1.10)\n",
-                        c.document, megabytes, measures[0].seconds, measures[0].peakKb / 1024.0, measures[1].seconds,
-                        measures[1].peakKb / 1024.0, Median(ratios), count, measures[0].seconds / measures[1].seconds);
+            std::printf(
+                "%-12s (%6.1f MB)  quorrel --rewrite %7.3f s, peak %6.1f MB   qpdf IN OUT %7.3f s, peak %6.1f MB\n"
+                "    rewrite: ratio %.3f (median of %d rounds; of the best times %.3f; target <= 1.10)\n",
+                c.document, megabytes, measures[0].seconds, measures[0].peakKb / 1024.0, measures[1].seconds,
+                measures[1].peakKb / 1024.0, Median(ratios), count, measures[0].seconds / measures[1].seconds);
         }
     }
     return 0;

@@ -27,7 +27,8 @@ int main(int argc, char **argv) {
     std::map<int, double> best;
     for (const int pages : {1000, 5000, 20000}) {
         const std::string in = dir.file("flat" + std::to_string(pages) + ".pdf"), out = dir.file("cropped.pdf");
-        fixtures::DocPlan plan = fixtures::PagesOfSizes(std::vector<std::pair<double, double>>(size_t(pages), {612, 792}));
+        fixtures::DocPlan plan =
+            fixtures::PagesOfSizes(std::vector<std::pair<double, double>>(size_t(pages), {612, 792}));
         for (fixtures::PagePlan &page : plan.pages)
             page.blackRects.push_back({100, 150, 400, 600});
         fixtures::WritePdf(plan, in);

@@ -27,9 +27,7 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-double Seconds(Clock::time_point a, Clock::time_point b) {
-    return std::chrono::duration<double>(b - a).count();
-}
+double Seconds(Clock::time_point a, Clock::time_point b) { return std::chrono::duration<double>(b - a).count(); }
 
 // Renders every page once; returns the seconds taken, or -1 on failure.
 double RenderAllWithRavel(const std::string &path) {
@@ -112,8 +110,8 @@ int main(int argc, char **argv) {
         double a = RenderAllWithRavel(path);
         double b = RenderAllWithMutool(path);
         if (a < 0 || b < 0) {
-            std::fprintf(stderr, "rendering failed (libravel %s, mutool %s)\n",
-                         a < 0 ? "failed" : "ok", b < 0 ? "failed" : "ok");
+            std::fprintf(stderr, "rendering failed (libravel %s, mutool %s)\n", a < 0 ? "failed" : "ok",
+                         b < 0 ? "failed" : "ok");
             return 1;
         }
         ours = std::min(ours, a);

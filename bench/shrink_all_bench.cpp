@@ -60,7 +60,9 @@ int main(int argc, char **argv) {
             if ((document.Busy() == crop::Busy::ShrinkAll))
                 loop.exec();
         },
-        [&] { ok = bench::RunQuietly({"mutool", "draw", "-q", "-r", "151.5", "-F", "pgm", "-o", "/dev/null", in}) && ok; });
+        [&] {
+            ok = bench::RunQuietly({"mutool", "draw", "-q", "-r", "151.5", "-F", "pgm", "-o", "/dev/null", in}) && ok;
+        });
     if (!ok) {
         std::fprintf(stderr, "a run failed (%s; is mutool installed?)\n", qPrintable(reason));
         return 1;

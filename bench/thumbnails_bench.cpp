@@ -45,7 +45,6 @@ std::set<int> InView(panes::CThumbnailListCtrl &strip) {
     return items;
 }
 
-
 }  // namespace
 
 int main(int argc, char **argv) {
@@ -92,8 +91,9 @@ int main(int argc, char **argv) {
         document.CloseDocument();
 
         const auto t1 = Clock::now();
-        const int rc = QProcess::execute("mutool", {"draw", "-q", "-o", QString::fromStdString(dir.file("t%d.png")), "-w",
-                                                    "160", "-h", "200", file, QStringLiteral("1-%1").arg(firstScreen)});
+        const int rc =
+            QProcess::execute("mutool", {"draw", "-q", "-o", QString::fromStdString(dir.file("t%d.png")), "-w", "160",
+                                         "-h", "200", file, QStringLiteral("1-%1").arg(firstScreen)});
         theirs = std::min(theirs, Ms(t1, Clock::now()));
         if (rc != 0) {
             std::fprintf(stderr, "mutool draw failed (%d)\n", rc);

@@ -102,7 +102,8 @@ void CLinkStatic::mouseReleaseEvent(QMouseEvent *event) {
     // A failure clears the flag; the colour stays until the next repaint.
     m_visited = false;
     QApplication::beep();
-    platform::ShowMessage("Orvane", platform::UnableToOpenText(code, true).toStdString(), platform::MessageIcon::Warning);
+    platform::ShowMessage("Orvane", platform::UnableToOpenText(code, true).toStdString(),
+                          platform::MessageIcon::Warning);
     emit Opened(false);
 }
 

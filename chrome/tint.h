@@ -15,16 +15,16 @@ QColor TintColor(const QColor &colour, int lightnessPercent, int saturationPerce
 // The flat toolbar's colours, all derived from the palette when the bar
 // is painted.
 struct ToolBarColours {
-    QColor background;      // button face, +20 % lightness
-    QColor separator;       // button face, -15 %
-    QColor pressedFill;     // highlight +50 %, saturation -50 % (also a hot checked button)
-    QColor hotFill;         // highlight +70 %, -57 %
-    QColor checkedFill;     // highlight +80 %, -66 %
-    QColor frame;           // highlight
+    QColor background;          // button face, +20 % lightness
+    QColor separator;           // button face, -15 %
+    QColor pressedFill;         // highlight +50 %, saturation -50 % (also a hot checked button)
+    QColor hotFill;             // highlight +70 %, -57 %
+    QColor checkedFill;         // highlight +80 %, -66 %
+    QColor frame;               // highlight
     QColor indeterminateFrame;  // the darkest shadow
-    QColor embossed;        // button face -27 % (an indeterminate button: -20 %)
+    QColor embossed;            // button face -27 % (an indeterminate button: -20 %)
     QColor embossedIndeterminate;
-    QColor gripper;         // RGB(148, 146, 179)
+    QColor gripper;  // RGB(148, 146, 179)
 };
 ToolBarColours DeriveToolBarColours(const QPalette &palette);
 

@@ -45,8 +45,8 @@ void FlatToolBarStyle::drawPrimitive(PrimitiveElement element, const QStyleOptio
     }
 }
 
-void FlatToolBarStyle::drawComplexControl(ComplexControl control, const QStyleOptionComplex *option,
-                                          QPainter *painter, const QWidget *widget) const {
+void FlatToolBarStyle::drawComplexControl(ComplexControl control, const QStyleOptionComplex *option, QPainter *painter,
+                                          const QWidget *widget) const {
     const auto *button = qstyleoption_cast<const QStyleOptionToolButton *>(option);
     if (control != CC_ToolButton || !button) {
         QProxyStyle::drawComplexControl(control, option, painter, widget);
@@ -72,11 +72,13 @@ void FlatToolBarStyle::drawComplexControl(ComplexControl control, const QStyleOp
     if (!enabled)
         picture = generatedIconPixmap(QIcon::Disabled, button->icon.pixmap(size), option);
     const int lift = hot && !pressed ? 2 : 3;
-    const QPoint at(r.left() + (r.width() - size.width()) / 2 + lift - 3, r.top() + (r.height() - size.height()) / 2 + lift - 3);
+    const QPoint at(r.left() + (r.width() - size.width()) / 2 + lift - 3,
+                    r.top() + (r.height() - size.height()) / 2 + lift - 3);
     painter->drawPixmap(at, picture);
 }
 
-QPixmap FlatToolBarStyle::generatedIconPixmap(QIcon::Mode mode, const QPixmap &pixmap, const QStyleOption *option) const {
+QPixmap FlatToolBarStyle::generatedIconPixmap(QIcon::Mode mode, const QPixmap &pixmap,
+                                              const QStyleOption *option) const {
     if (mode != QIcon::Disabled || !option)
         return QProxyStyle::generatedIconPixmap(mode, pixmap, option);
     return CToolBarXP::DisabledPixmap(pixmap, option->palette);

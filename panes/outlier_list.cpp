@@ -27,8 +27,8 @@ COutlierList::COutlierList(crop::COrvaneDoc &document, QWidget *parent)
 void COutlierList::Fill() {
     m_list->clear();
     for (const crop::Outlier &o : m_document.Whole().Outliers()) {
-        auto *item = new QListWidgetItem(QStringLiteral("Page %1: %2").arg(o.page).arg(QString::fromStdString(o.brief)),
-                                         m_list);
+        auto *item =
+            new QListWidgetItem(QStringLiteral("Page %1: %2").arg(o.page).arg(QString::fromStdString(o.brief)), m_list);
         item->setData(Qt::UserRole, o.page);
         item->setToolTip(QStringLiteral("Page %1 lies apart from most pages of the range: %2. Choose it to see it.")
                              .arg(o.page)

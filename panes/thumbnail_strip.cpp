@@ -22,9 +22,7 @@ constexpr int kSettleMs = 120;
 
 ThumbnailModel::ThumbnailModel(QObject *parent) : QAbstractListModel(parent), m_placeholder(PlaceholderCell()) {}
 
-int ThumbnailModel::rowCount(const QModelIndex &parent) const {
-    return parent.isValid() ? 0 : int(m_pictures.size());
-}
+int ThumbnailModel::rowCount(const QModelIndex &parent) const { return parent.isValid() ? 0 : int(m_pictures.size()); }
 
 QVariant ThumbnailModel::data(const QModelIndex &index, int role) const {
     if (!index.isValid() || index.row() >= rowCount())

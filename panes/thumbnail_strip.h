@@ -93,7 +93,6 @@ signals:
     // Item `item` got its picture.
     void PictureArrived(int item);
 
-
 protected:
     void paintEvent(QPaintEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
@@ -115,8 +114,8 @@ private:
     std::vector<ThumbnailFile> m_files;
     std::shared_ptr<ThumbnailWorker> m_worker;
     std::unique_ptr<Sink> m_sink;
-    uint64_t m_token = 0;     // tells the current worker's results from late ones
-    QTimer m_settle;          // a scroll by any means wakes the worker once it rests
+    uint64_t m_token = 0;      // tells the current worker's results from late ones
+    QTimer m_settle;           // a scroll by any means wakes the worker once it rests
     bool m_following = false;  // selecting the item of a page already shown
 };
 

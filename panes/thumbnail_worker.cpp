@@ -66,7 +66,7 @@ int PictureTypeFromName(std::string_view path) {
     };
     // Four letters before three, so that "wbmp" is not taken for "bmp".
     static const Suffix kSuffixes[] = {
-        {"wbmp", 9}, {"jpeg", 3}, {"tiff", 6}, {"bmp", 1}, {"gif", 2}, {"jpg", 3}, {"png", 4}, {"ico", 5},
+        {"wbmp", 9}, {"jpeg", 3}, {"tiff", 6}, {"bmp", 1},  {"gif", 2},  {"jpg", 3},  {"png", 4},  {"ico", 5},
         {"tif", 6},  {"tga", 7},  {"pcx", 8},  {"wmf", 10}, {"emf", 10}, {"j2k", 11}, {"jp2", 11}, {"j2c", 12},
         {"jpc", 12}, {"pgx", 13}, {"pnm", 14}, {"pgm", 14}, {"ppm", 14}, {"ras", 15}, {"mng", 17}, {"jng", 17},
     };
@@ -142,11 +142,11 @@ bool ThumbnailWorker::SubmitLocked() {
         return false;
     std::weak_ptr<ThumbnailWorker> self = weak_from_this();
     const uint64_t run = m_run;
-    const uint64_t id =
-        scheduler->Submit(render::RenderScheduler::kThumbnail, [self, run](render::PageSource *source, LS_CancelFlag *cancel) {
-            const std::shared_ptr<ThumbnailWorker> worker = self.lock();
-            return !worker || worker->ThumbnailThreadProc(source, cancel, run);
-        });
+    const uint64_t id = scheduler->Submit(render::RenderScheduler::kThumbnail,
+                                          [self, run](render::PageSource *source, LS_CancelFlag *cancel) {
+                                              const std::shared_ptr<ThumbnailWorker> worker = self.lock();
+                                              return !worker || worker->ThumbnailThreadProc(source, cancel, run);
+                                          });
     if (id == 0)
         return false;
     m_jobId = id;

@@ -97,7 +97,7 @@ public:
     enum Message : int { kRefresh = 1225, kQuit = 1226 };
 
     static std::shared_ptr<ThumbnailWorker> Create(std::shared_ptr<render::RenderScheduler> scheduler,
-                                                  std::vector<ThumbnailFile> files, ThumbnailSink *sink);
+                                                   std::vector<ThumbnailFile> files, ThumbnailSink *sink);
     ~ThumbnailWorker();
     ThumbnailWorker(const ThumbnailWorker &) = delete;
     ThumbnailWorker &operator=(const ThumbnailWorker &) = delete;
@@ -173,8 +173,8 @@ private:
     bool m_started = false;
     bool m_ended = false;
     bool m_jobQueued = false;  // a job is waiting or running
-    int m_jobsRunning = 0;  // one, or two for a moment as one leaves
-    uint64_t m_run = 0;     // counts the starts
+    int m_jobsRunning = 0;     // one, or two for a moment as one leaves
+    uint64_t m_run = 0;        // counts the starts
     uint64_t m_jobId = 0;
 
     // The sink, and what was handed to it; taken under m_sinkMutex so that

@@ -181,8 +181,8 @@ Answer AskYesNoCancel(const std::string &title, const std::string &text) {
         return handler(title, text);
     if (!WidgetsRun())
         return Answer::Cancel;
-    const std::unique_ptr<QMessageBox> box = MakeMessageBox(
-        title, text, MessageIcon::Information, QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
+    const std::unique_ptr<QMessageBox> box =
+        MakeMessageBox(title, text, MessageIcon::Information, QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
     box->setIcon(QMessageBox::Question);
     box->setDefaultButton(QMessageBox::Yes);
     box->setEscapeButton(QMessageBox::Cancel);

@@ -15,8 +15,7 @@ enum class MessageIcon { Information, Warning, Error };
 // Every message box of the program goes through here, so tests can answer
 // them. The default shows a modal box when a widget application runs and
 // does nothing otherwise.
-using MessageHandler =
-    std::function<void(const std::string &title, const std::string &text, MessageIcon icon)>;
+using MessageHandler = std::function<void(const std::string &title, const std::string &text, MessageIcon icon)>;
 
 void ShowMessage(const std::string &title, const std::string &text, MessageIcon icon);
 

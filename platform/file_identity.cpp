@@ -48,7 +48,8 @@ private:
 }  // namespace
 
 bool SameFile(const std::string &a, const std::string &b) {
-    struct stat sa {}, sb {};
+    struct stat sa {
+    }, sb{};
     if (::stat(a.c_str(), &sa) != 0 || ::stat(b.c_str(), &sb) != 0)
         return false;
     if (sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino)
@@ -62,7 +63,8 @@ bool SameFile(const std::string &a, const std::string &b) {
     std::vector<char> ba, bb;
     const off_t head = std::min<off_t>(sa.st_size, kCompared);
     const off_t tailAt = std::max<off_t>(head, sa.st_size - kCompared);
-    for (const auto &[at, length] : {std::pair{off_t(0), size_t(head)}, std::pair{tailAt, size_t(sa.st_size - tailAt)}}) {
+    for (const auto &[at, length] :
+         {std::pair{off_t(0), size_t(head)}, std::pair{tailAt, size_t(sa.st_size - tailAt)}}) {
         if (!ReadAt(fa.Get(), at, length, ba) || !ReadAt(fb.Get(), at, length, bb) || ba != bb)
             return false;
     }

@@ -82,9 +82,9 @@ std::string PrivateFolder() {
     g_folderOwner = ::getpid();
     // Gone at any ordinary exit once empty, whoever deletes the files.
     static const bool tidied = std::atexit([] {
-        if (g_folderOwner == ::getpid() && !g_folder.empty())
-            ::rmdir(g_folder.c_str());
-    }) == 0;
+                                   if (g_folderOwner == ::getpid() && !g_folder.empty())
+                                       ::rmdir(g_folder.c_str());
+                               }) == 0;
     (void)tidied;
     return g_folder;
 }

@@ -94,15 +94,18 @@ QPDFObjectHandle::Rectangle ShownBox(QPDFObjectHandle page) {
     if (!crop.isRectangle())
         return m;
     const QPDFObjectHandle::Rectangle c = crop.getArrayAsRectangle();
-    return {std::max(std::min(c.llx, c.urx), std::min(m.llx, m.urx)), std::max(std::min(c.lly, c.ury), std::min(m.lly, m.ury)),
-            std::min(std::max(c.llx, c.urx), std::max(m.llx, m.urx)), std::min(std::max(c.lly, c.ury), std::max(m.lly, m.ury))};
+    return {std::max(std::min(c.llx, c.urx), std::min(m.llx, m.urx)),
+            std::max(std::min(c.lly, c.ury), std::min(m.lly, m.ury)),
+            std::min(std::max(c.llx, c.urx), std::max(m.llx, m.urx)),
+            std::min(std::max(c.lly, c.ury), std::max(m.lly, m.ury))};
 }
 
 // What a crop will change, as JSON: pages cropped, split and left, the
 // copy's pages, what will lie outside the crops (out of reach), what
 // becomes of signatures, and whether the cropped-away content stays.
-std::string ReportOf(QPDF &pdf, const CropList &list, const CropReport &crop, const std::map<QPDFObjGen, int> &inputPage,
-                     const Signatures &signatures, const std::string &whole, bool removeHidden) {
+std::string ReportOf(QPDF &pdf, const CropList &list, const CropReport &crop,
+                     const std::map<QPDFObjGen, int> &inputPage, const Signatures &signatures, const std::string &whole,
+                     bool removeHidden) {
     int split = 0, cropped = 0;
     for (const auto &[page, rects] : list) {
         if (page < 1 || page > crop.pages)
@@ -142,7 +145,8 @@ std::string ReportOf(QPDF &pdf, const CropList &list, const CropReport &crop, co
             std::string name;
             if (kind == "field" && annot.getKey("/T").isString())
                 name = annot.getKey("/T").getUTF8Value();
-            else if (kind == "field" && annot.getKey("/Parent").isDictionary() && annot.getKey("/Parent").getKey("/T").isString())
+            else if (kind == "field" && annot.getKey("/Parent").isDictionary() &&
+                     annot.getKey("/Parent").getKey("/T").isString())
                 name = annot.getKey("/Parent").getKey("/T").getUTF8Value();
             outside += std::string(outside.empty() ? "" : ",") + "\n    {\"page\": " + std::to_string(input) +
                        ", \"copyPage\": " + std::to_string(i + 1) + ", \"kind\": " + JsonString(kind) +
@@ -161,8 +165,8 @@ std::string ReportOf(QPDF &pdf, const CropList &list, const CropReport &crop, co
     json += "  \"unchanged\": " + std::to_string(crop.pages - cropped - split) + ",\n";
     json += "  \"copyPages\": " + std::to_string(crop.pages + crop.copies) + ",\n";
     json += "  \"outside\": {\"links\": " + std::to_string(links) + ", \"fields\": " + std::to_string(fields) +
-            ", \"annotations\": " + std::to_string(notes) + ", \"items\": [" + outside + (outside.empty() ? "" : "\n  ") +
-            "]},\n";
+            ", \"annotations\": " + std::to_string(notes) + ", \"items\": [" + outside +
+            (outside.empty() ? "" : "\n  ") + "]},\n";
     json += "  \"signed\": " + flag(signatures.signedFields) + ",\n";
     json += "  \"certified\": " + flag(signatures.certified) + ",\n";
     json += "  \"signaturesInvalidated\": " + flag(signaturesBroken) + ",\n";
@@ -181,8 +185,7 @@ std::string ReportOf(QPDF &pdf, const CropList &list, const CropReport &crop, co
 // are declared (a dry run reports instead of writing). A stage that
 // returns false has ended the run, with the reason in `error`.
 struct JobRun {
-    JobRun(const CropJob &cropJob, std::string &failure,
-           const std::function<void(const std::string &)> &tell);
+    JobRun(const CropJob &cropJob, std::string &failure, const std::function<void(const std::string &)> &tell);
 
     // The crop list, unless it comes on standard input (ReadListOnInput).
     bool ReadCropList();
@@ -243,13 +246,19 @@ struct JobRun {
     std::string update, whole;
 };
 
-JobRun::JobRun(const CropJob &cropJob, std::string &failure,
-               const std::function<void(const std::string &)> &tell)
-    : job(cropJob), error(failure), tellUser(tell), list(job.list), in(job.in), out(job.out),
+JobRun::JobRun(const CropJob &cropJob, std::string &failure, const std::function<void(const std::string &)> &tell)
+    : job(cropJob),
+      error(failure),
+      tellUser(tell),
+      list(job.list),
+      in(job.in),
+      out(job.out),
       removeHidden(job.removeHidden),
       // With hidden content removed the copy is written whole (an update
       // keeps the original bytes) and its media boxes are its crops.
-      mediaBox(job.mediaBox || removeHidden), rewrite(job.rewrite), requireCrop(job.requireCrop),
+      mediaBox(job.mediaBox || removeHidden),
+      rewrite(job.rewrite),
+      requireCrop(job.requireCrop),
       progress(job.progress && !job.reportOnly),
       password(job.password.empty() ? nullptr : job.password.c_str()),
       listOnInput(list == "-") {}
@@ -372,7 +381,8 @@ bool JobRun::ReadListOnInput() {
     if (text.size() < end.size() || text.compare(text.size() - end.size(), end.size(), end) != 0 ||
         (text.size() > end.size() && text[text.size() - end.size() - 1] != '\n'))
         return Failed(error, "the crop list on standard input is incomplete (it does not end with a line "
-                             "\"End\"); nothing was cropped, and " + out + " is not written");
+                             "\"End\"); nothing was cropped, and " +
+                                 out + " is not written");
     text.resize(text.size() - end.size());
     std::istringstream lines(text);
     if (!ParseCropList(lines, crops, why))
@@ -439,7 +449,8 @@ bool JobRun::Write() {
     if (!whole.empty() && !rewrite)
         Say(out + " is written as a whole new file, not as an update, " + whole);
     if (!whole.empty() && signatures.signedFields)
-        Say("warning: " + in + " is signed; a whole new file no longer holds the signed bytes, "
+        Say("warning: " + in +
+            " is signed; a whole new file no longer holds the signed bytes, "
             "so its signatures will not validate");
 
     // The share of the work done, told as pages.
@@ -549,9 +560,9 @@ int JobRun::WriteCroppedCopy(const std::function<void(int)> &tell) {
             // A write that failed part way leaves no reason behind; the
             // folder's free room tells a full one.
             struct statvfs room {};
-            failure = ::fstatvfs(copy, &room) == 0 && uint64_t(room.f_bavail) * room.f_frsize < (1u << 20)
-                          ? ENOSPC
-                          : errno ? errno : EIO;
+            failure = ::fstatvfs(copy, &room) == 0 && uint64_t(room.f_bavail) * room.f_frsize < (1u << 20) ? ENOSPC
+                      : errno                                                                              ? errno
+                                                                                                           : EIO;
         }
     } catch (const std::exception &e) {
         const std::string what = e.what();
@@ -592,8 +603,7 @@ void JobRun::WriteWhole(const std::function<void(int)> &tell) {
 bool RunCropJob(const CropJob &job, std::string &error, const std::function<void(const std::string &)> &tellUser) {
     try {
         JobRun run(job, error, tellUser);
-        if (!run.ReadCropList() || !run.OpenFiles() || !run.ReadDocument() || !run.ReadListOnInput() ||
-            !run.Crop())
+        if (!run.ReadCropList() || !run.OpenFiles() || !run.ReadDocument() || !run.ReadListOnInput() || !run.Crop())
             return false;
         run.Plan();
         if (job.reportOnly) {

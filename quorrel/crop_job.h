@@ -11,13 +11,13 @@ namespace quorrel {
 // renamed into place once complete).
 struct CropJob {
     std::string list, in, out;
-    bool mediaBox = false;     // the media box set to the rectangle too
-    bool rewrite = false;      // a whole new file rather than an update
-    bool progress = false;     // "progress DONE/PAGES" lines as it goes
-    bool requireCrop = false;  // fail when no page lies under a rectangle
-    bool overwrite = false;    // a read-only output replaced too
-    std::string password;      // of a locked input; empty for none
-    bool removeHidden = false; // nothing wholly outside a page's crop kept
+    bool mediaBox = false;      // the media box set to the rectangle too
+    bool rewrite = false;       // a whole new file rather than an update
+    bool progress = false;      // "progress DONE/PAGES" lines as it goes
+    bool requireCrop = false;   // fail when no page lies under a rectangle
+    bool overwrite = false;     // a read-only output replaced too
+    std::string password;       // of a locked input; empty for none
+    bool removeHidden = false;  // nothing wholly outside a page's crop kept
     // A dry run: nothing is written, and `report` gets what the crop would
     // change, as JSON.
     bool reportOnly = false;

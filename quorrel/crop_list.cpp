@@ -54,8 +54,7 @@ public:
         }
         if (digits == 0 || digits > 40)
             return false;
-        const auto [end, ec] =
-            std::from_chars(m_s.data() + start, m_s.data() + m_i, value, std::chars_format::fixed);
+        const auto [end, ec] = std::from_chars(m_s.data() + start, m_s.data() + m_i, value, std::chars_format::fixed);
         if (ec != std::errc() || end != m_s.data() + m_i)
             return false;
         if (negative)

@@ -98,7 +98,8 @@ void CollectPages(QPDFObjectHandle node, const Inheritable &inherited, std::set<
     QPDFObjectHandle kids = node.hasKey(kKids) ? node.getKey(kKids) : QPDFObjectHandle::newNull();
     if (!kids.isArray() || (kids.isIndirect() && !seen.insert(kids.getObjGen()).second))
         return;
-    auto chain = std::make_shared<std::vector<QPDFObjectHandle>>(ancestors ? *ancestors : std::vector<QPDFObjectHandle>());
+    auto chain =
+        std::make_shared<std::vector<QPDFObjectHandle>>(ancestors ? *ancestors : std::vector<QPDFObjectHandle>());
     chain->push_back(node);
     const size_t before = pages.size();
     for (int i = 0, n = kids.getArrayNItems(); i < n; ++i)
@@ -275,17 +276,17 @@ using Split = std::pair<int, std::vector<std::optional<Box>>>;
 
 // The crop boxes for the rectangles of page `number`; nothing for one
 // that lies outside the page, which is warned about.
-std::vector<std::optional<Box>> BoxesFor(const PageGeometry &geometry, int number,
-                                         const std::vector<CropRect> &rects, std::vector<std::string> &warnings) {
+std::vector<std::optional<Box>> BoxesFor(const PageGeometry &geometry, int number, const std::vector<CropRect> &rects,
+                                         std::vector<std::string> &warnings) {
     std::vector<std::optional<Box>> copyBoxes;
     for (size_t i = 0; i < rects.size(); ++i) {
         std::optional<Box> box = CropBoxFor(geometry, rects[i]);
         if (!box && !rects[i].Empty())
-            warnings.push_back(
-                "page " + std::to_string(number) +
-                (rects.size() == 1 ? std::string(": the rectangle lies outside the page; the page is left as it is")
-                                   : ": rectangle " + std::to_string(i + 1) +
-                                         " lies outside the page; its copy shows the whole page"));
+            warnings.push_back("page " + std::to_string(number) +
+                               (rects.size() == 1
+                                    ? std::string(": the rectangle lies outside the page; the page is left as it is")
+                                    : ": rectangle " + std::to_string(i + 1) +
+                                          " lies outside the page; its copy shows the whole page"));
         copyBoxes.push_back(box);
     }
     return copyBoxes;
@@ -313,8 +314,7 @@ std::vector<Split> CropPages(std::vector<PageEntry> &pages, const CropList &list
         PageEntry &entry = pages[size_t(number - 1)];
         QPDFObjectHandle &page = entry.page;
         if (!page.isDictionary()) {
-            report.warnings.push_back("page " + std::to_string(number) +
-                                      " cannot be read; it is left as it is");
+            report.warnings.push_back("page " + std::to_string(number) + " cannot be read; it is left as it is");
             continue;
         }
         const PageGeometry geometry = GeometryOf(entry.attrs);
@@ -344,8 +344,8 @@ struct CopiesByParent {
 
 // Makes the copies of the pages split, in page order, and counts them in
 // every node above their pages.
-CopiesByParent MakeCopies(QPDF &pdf, const std::vector<PageEntry> &pages,
-                          const std::vector<Split> &splits, PageBoxes &boxes, CropReport &report) {
+CopiesByParent MakeCopies(QPDF &pdf, const std::vector<PageEntry> &pages, const std::vector<Split> &splits,
+                          PageBoxes &boxes, CropReport &report) {
     CopiesByParent made;
     std::optional<NewObjects> objects;
     const bool formFields = !splits.empty() && HasFormFields(pdf);

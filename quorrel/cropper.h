@@ -41,7 +41,7 @@ int NormaliseRotation(long long rotate);
 std::optional<Box> CropBoxFor(const PageGeometry &page, const CropRect &rect);
 
 struct CropReport {
-    int pages = 0;  // in the document
+    int pages = 0;    // in the document
     int cropped = 0;  // pages of the input given a crop box, copies not counted
     int copies = 0;   // pages added after the pages they copy
     // The objects given new values or made: page objects, page-tree nodes,

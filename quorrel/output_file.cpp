@@ -86,8 +86,7 @@ void OutputFile::Buffered::WriteOut(unsigned char const *data, size_t length) {
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)
-            throw std::runtime_error(std::string("cannot write the output: ") +
-                                     std::strerror(n < 0 ? errno : EIO));
+            throw std::runtime_error(std::string("cannot write the output: ") + std::strerror(n < 0 ? errno : EIO));
         data += n;
         length -= size_t(n);
     }
@@ -135,7 +134,8 @@ bool OutputFile::FollowLinks(std::string &error) {
         const std::filesystem::path next = target.is_absolute() ? target : parent / target;
         // A link only the kernel can follow (/dev/stdout, /proc/self/fd/1,
         // leading to a pipe) is left to it.
-        struct stat followed {}, there {};
+        struct stat followed {
+        }, there{};
         if (::lstat(next.c_str(), &there) != 0 && ::stat(named.c_str(), &followed) == 0)
             break;
         named = next;

@@ -90,7 +90,7 @@ private:
     bool m_replaceReadOnly = false;
     bool m_direct = false;  // written into the output itself (a device or a pipe)
     std::string m_folder;
-    std::string m_temp;  // the file's temporary name, while it has one
+    std::string m_temp;     // the file's temporary name, while it has one
     bool m_linked = false;  // the file has the output's name
     int m_fd = -1;
     std::unique_ptr<Buffered> m_sink;

@@ -29,9 +29,7 @@ std::string ReadAt(InputSource &file, qpdf_offset_t at, size_t length) {
     return bytes;
 }
 
-std::string Reference(QPDFObjGen og) {
-    return std::to_string(og.getObj()) + " " + std::to_string(og.getGen()) + " R";
-}
+std::string Reference(QPDFObjGen og) { return std::to_string(og.getObj()) + " " + std::to_string(og.getGen()) + " R"; }
 
 // Encrypts the strings of a new object the way the file's other objects
 // are: RC4 or AES (CBC, a random first block) with a key made from the
@@ -252,8 +250,7 @@ std::string XrefTable(const Written &written, long long size, const std::string 
 // A cross-reference stream for `written`, at `xrefAt`, with `entries` in
 // its dictionary. The stream is an object too, numbered `size` (after all
 // others), and lists itself.
-std::string XrefStream(Written &written, long long size, qpdf_offset_t xrefAt,
-                       const std::string &entries) {
+std::string XrefStream(Written &written, long long size, qpdf_offset_t xrefAt, const std::string &entries) {
     const int self = int(size);
     written[self] = {0, xrefAt};
     size = self + 1LL;

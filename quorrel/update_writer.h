@@ -58,9 +58,9 @@ UpdatePlan PlanUpdate(QPDF &pdf, InputSource &file, bool repaired, const std::ve
 
 // What the signatures of a document allow.
 struct Signatures {
-    bool signedFields = false;     // a signature field holds a signature
-    bool certified = false;        // a certification (/Perms /DocMDP)
-    int certificationLevel = 0;    // its /P: 1 no changes, 2 forms, 3 annotations too
+    bool signedFields = false;   // a signature field holds a signature
+    bool certified = false;      // a certification (/Perms /DocMDP)
+    int certificationLevel = 0;  // its /P: 1 no changes, 2 forms, 3 annotations too
 };
 Signatures SignaturesOf(QPDF &pdf);
 

@@ -18,7 +18,6 @@
 namespace ravel {
 namespace {
 
-
 // MuPDF asks the caller for FZ_LOCK_MAX mutexes shared by every context
 // cloned from the base one.
 std::mutex g_fzLocks[FZ_LOCK_MAX];
@@ -42,11 +41,9 @@ fz_locks_context g_documentLocks = {nullptr, LockShared, UnlockShared};
 std::mutex g_stateMutex;  // guards g_base and g_documents
 fz_context *g_base = nullptr;
 
-
 }  // namespace
 
 std::unordered_set<Document *> g_documents;
-
 
 void DropDocument(Document *doc) {
     // MuPDF's map of the pages is freed by its own call, not with the
@@ -135,8 +132,7 @@ bool LooksLikePdf(const char *path) {
 // Opens `path` on `ctx`; null when MuPDF cannot make sense of it or when a
 // password other than the empty one is needed and `password` (null or
 // empty for none) is not one of the file's. `status` gets why.
-pdf_document *OpenPdf(fz_context *ctx, const char *path, const char *password = nullptr,
-                      int32_t *status = nullptr) {
+pdf_document *OpenPdf(fz_context *ctx, const char *path, const char *password = nullptr, int32_t *status = nullptr) {
     pdf_document *volatile pdf = nullptr;
     volatile int ok = 0;
     volatile int32_t why = LS_OPEN_UNREADABLE;
@@ -152,9 +148,7 @@ pdf_document *OpenPdf(fz_context *ctx, const char *path, const char *password = 
         ok = 1;
         why = LS_OPEN_OK;
     }
-    fz_catch(ctx) {
-        ok = 0;
-    }
+    fz_catch(ctx) { ok = 0; }
     if (status)
         *status = why;
     if (!ok && pdf) {
@@ -350,8 +344,6 @@ pdf_page *LoadPage(Document *doc, int index) {
     return page;
 }
 
-
-
 // Why the calling thread's last write of a copy failed.
 thread_local int t_writeErrno = 0;
 thread_local char t_writeMessage[256] = "";
@@ -504,6 +496,5 @@ __attribute__((visibility("default"))) int LS_LastWriteError(char *message, int 
         std::snprintf(message, size_t(capacity), "%s", t_writeMessage);
     return LastWriteErrno();
 }
-
 
 }  // extern "C"

@@ -55,7 +55,6 @@ bool Insert(fz_context *ctx, Set &into, const T &value) {
     return added;
 }
 
-
 // The document a handle names while it is registered; null for anything
 // else (0, a closed handle, a stray number), never dereferenced.
 Document *Lookup(LS_Document handle);

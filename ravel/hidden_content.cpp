@@ -24,7 +24,6 @@ using namespace ravel;
 
 namespace {
 
-
 // What a page keeps when what lies outside its crop box is removed: the
 // box in the page's default user space, and counts of what went.
 struct Keep {
@@ -114,15 +113,33 @@ struct FirstPass {
         for (const Op &op : path) {
             const float *v = op.v;
             switch (op.name) {
-            case 'm': original.op_m(ctx, proc, v[0], v[1]); break;
-            case 'l': original.op_l(ctx, proc, v[0], v[1]); break;
-            case 'c': original.op_c(ctx, proc, v[0], v[1], v[2], v[3], v[4], v[5]); break;
-            case 'v': original.op_v(ctx, proc, v[0], v[1], v[2], v[3]); break;
-            case 'y': original.op_y(ctx, proc, v[0], v[1], v[2], v[3]); break;
-            case 'h': original.op_h(ctx, proc); break;
-            case 'r': original.op_re(ctx, proc, v[0], v[1], v[2], v[3]); break;
-            case 'W': original.op_W(ctx, proc); break;
-            case '*': original.op_Wstar(ctx, proc); break;
+            case 'm':
+                original.op_m(ctx, proc, v[0], v[1]);
+                break;
+            case 'l':
+                original.op_l(ctx, proc, v[0], v[1]);
+                break;
+            case 'c':
+                original.op_c(ctx, proc, v[0], v[1], v[2], v[3], v[4], v[5]);
+                break;
+            case 'v':
+                original.op_v(ctx, proc, v[0], v[1], v[2], v[3]);
+                break;
+            case 'y':
+                original.op_y(ctx, proc, v[0], v[1], v[2], v[3]);
+                break;
+            case 'h':
+                original.op_h(ctx, proc);
+                break;
+            case 'r':
+                original.op_re(ctx, proc, v[0], v[1], v[2], v[3]);
+                break;
+            case 'W':
+                original.op_W(ctx, proc);
+                break;
+            case '*':
+                original.op_Wstar(ctx, proc);
+                break;
             }
         }
         path.clear();
@@ -164,14 +181,14 @@ struct FirstPass {
 };
 thread_local FirstPass *t_pass = nullptr;
 
-#define ORVANE_PAINT(op, stroked)                                                 \
-    [](fz_context *c, pdf_processor *p) {                                         \
-        if (t_pass->Hidden(stroked)) {                                            \
-            t_pass->path.clear();                                                 \
-        } else {                                                                  \
-            t_pass->Release(c, p);                                                \
-            t_pass->original.op(c, p);                                            \
-        }                                                                         \
+#define ORVANE_PAINT(op, stroked)                                                                                      \
+    [](fz_context *c, pdf_processor *p) {                                                                              \
+        if (t_pass->Hidden(stroked)) {                                                                                 \
+            t_pass->path.clear();                                                                                      \
+        } else {                                                                                                       \
+            t_pass->Release(c, p);                                                                                     \
+            t_pass->original.op(c, p);                                                                                 \
+        }                                                                                                              \
     }
 
 void HookFirstPass(pdf_processor *proc) {
@@ -606,7 +623,8 @@ void StripXmpThumbnails(fz_context *ctx, pdf_document *pdf, pdf_obj *stream, std
         return;
     fz_buffer *volatile cleaned = nullptr;
     fz_try(ctx) {
-        cleaned = fz_new_buffer_from_copied_data(ctx, reinterpret_cast<const unsigned char *>(text.data()), text.size());
+        cleaned =
+            fz_new_buffer_from_copied_data(ctx, reinterpret_cast<const unsigned char *>(text.data()), text.size());
         pdf_update_stream(ctx, pdf, stream, cleaned, 0);
     }
     fz_always(ctx) { fz_drop_buffer(ctx, cleaned); }

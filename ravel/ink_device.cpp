@@ -78,12 +78,12 @@ void InkFillText(fz_context *ctx, fz_device *dev, const fz_text *text, fz_matrix
 }
 
 void InkCloseDevice(fz_context *ctx, fz_device *dev) { fz_close_device(ctx, Target(dev)); }
-void InkFillPath(fz_context *ctx, fz_device *dev, const fz_path *path, int evenOdd, fz_matrix ctm,
-                 fz_colorspace *cs, const float *color, float alpha, fz_color_params params) {
+void InkFillPath(fz_context *ctx, fz_device *dev, const fz_path *path, int evenOdd, fz_matrix ctm, fz_colorspace *cs,
+                 const float *color, float alpha, fz_color_params params) {
     fz_fill_path(ctx, Target(dev), path, evenOdd, ctm, cs, color, alpha, params);
 }
-void InkStrokePath(fz_context *ctx, fz_device *dev, const fz_path *path, const fz_stroke_state *stroke,
-                   fz_matrix ctm, fz_colorspace *cs, const float *color, float alpha, fz_color_params params) {
+void InkStrokePath(fz_context *ctx, fz_device *dev, const fz_path *path, const fz_stroke_state *stroke, fz_matrix ctm,
+                   fz_colorspace *cs, const float *color, float alpha, fz_color_params params) {
     fz_stroke_path(ctx, Target(dev), path, stroke, ctm, cs, color, alpha, params);
 }
 void InkClipPath(fz_context *ctx, fz_device *dev, const fz_path *path, int evenOdd, fz_matrix ctm, fz_rect scissor) {
@@ -93,8 +93,8 @@ void InkClipStrokePath(fz_context *ctx, fz_device *dev, const fz_path *path, con
                        fz_matrix ctm, fz_rect scissor) {
     fz_clip_stroke_path(ctx, Target(dev), path, stroke, ctm, scissor);
 }
-void InkStrokeText(fz_context *ctx, fz_device *dev, const fz_text *text, const fz_stroke_state *stroke,
-                   fz_matrix ctm, fz_colorspace *cs, const float *color, float alpha, fz_color_params params) {
+void InkStrokeText(fz_context *ctx, fz_device *dev, const fz_text *text, const fz_stroke_state *stroke, fz_matrix ctm,
+                   fz_colorspace *cs, const float *color, float alpha, fz_color_params params) {
     fz_stroke_text(ctx, Target(dev), text, stroke, ctm, cs, color, alpha, params);
 }
 void InkClipText(fz_context *ctx, fz_device *dev, const fz_text *text, fz_matrix ctm, fz_rect scissor) {
@@ -143,8 +143,8 @@ void InkBeginGroup(fz_context *ctx, fz_device *dev, fz_rect area, fz_colorspace 
     fz_begin_group(ctx, Target(dev), area, cs, isolated, knockout, blendmode, alpha);
 }
 void InkEndGroup(fz_context *ctx, fz_device *dev) { fz_end_group(ctx, Target(dev)); }
-int InkBeginTile(fz_context *ctx, fz_device *dev, fz_rect area, fz_rect view, float xstep, float ystep,
-                 fz_matrix ctm, int id) {
+int InkBeginTile(fz_context *ctx, fz_device *dev, fz_rect area, fz_rect view, float xstep, float ystep, fz_matrix ctm,
+                 int id) {
     ++Ink(dev)->keepAll;
     return fz_begin_tile_id(ctx, Target(dev), area, view, xstep, ystep, ctm, id);
 }

@@ -57,8 +57,7 @@ bool Encode(std::FILE *file, const unsigned char *rgb, int width, int height, st
 }  // namespace
 
 bool WriteJpeg(const char *path, const unsigned char *rgb, int width, int height, std::size_t stride) {
-    if (!path || !rgb || width <= 0 || height <= 0 || width > JPEG_MAX_DIMENSION ||
-        height > JPEG_MAX_DIMENSION)
+    if (!path || !rgb || width <= 0 || height <= 0 || width > JPEG_MAX_DIMENSION || height > JPEG_MAX_DIMENSION)
         return false;
     // Written only into a file of its own: a link planted at the name is
     // not followed, and a new file is readable by its owner alone.

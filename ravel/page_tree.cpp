@@ -68,8 +68,7 @@ extern "C" __attribute__((visibility("default"))) int LS_PageSizes(LS_Document h
             // middle and the last place.
             bool same = walk.found == count;
             for (int i = 0; same && i < 3; ++i)
-                same = walk.numbers[i] != 0 &&
-                       PageNumber(doc, walk.checks[i]) == walk.numbers[i];
+                same = walk.numbers[i] != 0 && PageNumber(doc, walk.checks[i]) == walk.numbers[i];
             measured = same ? count : 0;
         }
         fz_catch(ctx) { measured = 0; }

@@ -48,7 +48,6 @@ bool WithinLimit(int width, int height) {
     return (bits & ~uint64_t(7)) <= LS_MAX_BITMAP_BITS;
 }
 
-
 // What may be left out of a picture and what was: boxes in pixels of the
 // whole picture (width x height), rows counted from the top.
 struct LeaveOut {
@@ -61,9 +60,9 @@ struct LeaveOut {
 // colour space `cs` (3 components or grey, no alpha); bottom row first
 // when `bottomUp`. With `leaveOut`, dark text within its box may be left
 // out (InkDevice).
-bool RenderInto(Document *doc, int page, int width, int height, int x, int y, int w, int h,
-                fz_colorspace *cs, int stride, unsigned char *samples, fz_cookie *cookie = nullptr,
-                bool bottomUp = false, LeaveOut *leaveOut = nullptr) {
+bool RenderInto(Document *doc, int page, int width, int height, int x, int y, int w, int h, fz_colorspace *cs,
+                int stride, unsigned char *samples, fz_cookie *cookie = nullptr, bool bottomUp = false,
+                LeaveOut *leaveOut = nullptr) {
     fz_context *ctx = doc->ctx;
     pdf_page *volatile pg = nullptr;
     fz_pixmap *volatile pix = nullptr;
@@ -89,8 +88,8 @@ bool RenderInto(Document *doc, int page, int width, int height, int x, int y, in
         float bh = bounds.y1 - bounds.y0;
         if (bw <= 0 || bh <= 0)
             fz_throw(ctx, FZ_ERROR_GENERIC, "empty page");
-        fz_matrix ctm = fz_concat(fz_translate(-bounds.x0, -bounds.y0),
-                                  fz_scale(float(width) / bw, float(height) / bh));
+        fz_matrix ctm =
+            fz_concat(fz_translate(-bounds.x0, -bounds.y0), fz_scale(float(width) / bw, float(height) / bh));
         ctm = fz_concat(ctm, fz_translate(-float(x), -float(y)));
         // Drawn upside down, the rows come out bottom row first.
         if (bottomUp)
@@ -134,10 +133,10 @@ bool RenderInto(Document *doc, int page, int width, int height, int x, int y, in
 
 // The region (x, y, w, h) of the page at width x height as a bottom-up
 // 24-bit bitmap (8-bit grey when `grey`); null on any failure.
-LS_Bitmap *RenderBitmap(LS_Document handle, int page, int width, int height, int x, int y, int w,
-                        int h, fz_cookie *cookie = nullptr, bool grey = false, LeaveOut *leaveOut = nullptr) {
-    if (width <= 0 || height <= 0 || w <= 0 || h <= 0 || x < 0 || y < 0 || x > width - w ||
-        y > height - h || !WithinLimit(w, h))
+LS_Bitmap *RenderBitmap(LS_Document handle, int page, int width, int height, int x, int y, int w, int h,
+                        fz_cookie *cookie = nullptr, bool grey = false, LeaveOut *leaveOut = nullptr) {
+    if (width <= 0 || height <= 0 || w <= 0 || h <= 0 || x < 0 || y < 0 || x > width - w || y > height - h ||
+        !WithinLimit(w, h))
         return nullptr;
     Document *doc = Lookup(handle);
     if (!doc || !ValidPage(doc, page))
@@ -212,8 +211,7 @@ fz_pixmap *StoredThumbnail(Document *doc, int page) {
         if (image->w <= 0 || image->h <= 0 || !WithinLimit(image->w, image->h))
             fz_throw(ctx, FZ_ERROR_GENERIC, "thumbnail too large");
         pix = fz_get_pixmap_from_image(ctx, image, nullptr, nullptr, nullptr, nullptr);
-        rgb = fz_convert_pixmap(ctx, pix, fz_device_rgb(ctx), nullptr, nullptr,
-                                fz_default_color_params, 0);
+        rgb = fz_convert_pixmap(ctx, pix, fz_device_rgb(ctx), nullptr, nullptr, fz_default_color_params, 0);
         if (rgb->n != 3)
             fz_throw(ctx, FZ_ERROR_GENERIC, "unexpected thumbnail layout");
     }
@@ -227,7 +225,6 @@ fz_pixmap *StoredThumbnail(Document *doc, int page) {
     }
     return rgb;
 }
-
 
 }  // namespace
 
@@ -245,8 +242,7 @@ __attribute__((visibility("default"))) int LS_SetResolution(LS_Document handle, 
     }
 }
 
-__attribute__((visibility("default"))) int LS_PageExtent(LS_Document handle, int page, double *box,
-                                                         int) {
+__attribute__((visibility("default"))) int LS_PageExtent(LS_Document handle, int page, double *box, int) {
     try {
         Document *doc = Lookup(handle);
         if (!doc || !box || !ValidPage(doc, page))
@@ -264,10 +260,8 @@ __attribute__((visibility("default"))) int LS_PageExtent(LS_Document handle, int
     }
 }
 
-
-__attribute__((visibility("default"))) LS_Bitmap *LS_DIBitmap24(LS_Document handle, int, int page,
-                                                                const double *, int, int width,
-                                                                int height, int32_t *) {
+__attribute__((visibility("default"))) LS_Bitmap *LS_DIBitmap24(LS_Document handle, int, int page, const double *, int,
+                                                                int width, int height, int32_t *) {
     try {
         return RenderBitmap(handle, page, width, height, 0, 0, width, height);
     } catch (...) {
@@ -275,9 +269,8 @@ __attribute__((visibility("default"))) LS_Bitmap *LS_DIBitmap24(LS_Document hand
     }
 }
 
-__attribute__((visibility("default"))) LS_Bitmap *LS_RenderRegion(LS_Document handle, int page,
-                                                                  int width, int height, int x,
-                                                                  int y, int w, int h) {
+__attribute__((visibility("default"))) LS_Bitmap *LS_RenderRegion(LS_Document handle, int page, int width, int height,
+                                                                  int x, int y, int w, int h) {
     try {
         return RenderBitmap(handle, page, width, height, x, y, w, h);
     } catch (...) {
@@ -308,9 +301,9 @@ __attribute__((visibility("default"))) int LS_IsCancelled(const LS_CancelFlag *c
     return cancel && __atomic_load_n(&cancel->cookie.abort, __ATOMIC_RELAXED) ? 1 : 0;
 }
 
-__attribute__((visibility("default"))) LS_Bitmap *LS_RenderRegionCancellable(LS_Document handle, int page,
-                                                                             int width, int height, int x, int y,
-                                                                             int w, int h, LS_CancelFlag *cancel) {
+__attribute__((visibility("default"))) LS_Bitmap *LS_RenderRegionCancellable(LS_Document handle, int page, int width,
+                                                                             int height, int x, int y, int w, int h,
+                                                                             LS_CancelFlag *cancel) {
     try {
         if (cancel && __atomic_load_n(&cancel->cookie.abort, __ATOMIC_RELAXED))
             return nullptr;
@@ -343,8 +336,8 @@ __attribute__((visibility("default"))) LS_Bitmap *LS_RenderInkCancellable(LS_Doc
         LeaveOut leave{fz_empty_irect, fz_empty_irect};
         if (inside && leftOut && inside[0] < inside[2] && inside[1] < inside[3])
             leave.inside = fz_make_irect(inside[0], inside[1], inside[2], inside[3]);
-        LS_Bitmap *bitmap = RenderBitmap(handle, page, width, height, x, y, w, h, cancel ? &cancel->cookie : nullptr,
-                                         true, &leave);
+        LS_Bitmap *bitmap =
+            RenderBitmap(handle, page, width, height, x, y, w, h, cancel ? &cancel->cookie : nullptr, true, &leave);
         if (bitmap && leftOut && !fz_is_empty_irect(leave.leftOut)) {
             leftOut[0] = leave.leftOut.x0;
             leftOut[1] = leave.leftOut.y0;
@@ -378,8 +371,7 @@ int WriteThumbnail(LS_Document handle, const char *jpegPath, int page, fz_cookie
 
 }  // namespace
 
-__attribute__((visibility("default"))) int LS_Thumbnail(LS_Document handle, const char *jpegPath,
-                                                        int page, int32_t *) {
+__attribute__((visibility("default"))) int LS_Thumbnail(LS_Document handle, const char *jpegPath, int page, int32_t *) {
     try {
         return WriteThumbnail(handle, jpegPath, page, nullptr);
     } catch (...) {
@@ -387,8 +379,8 @@ __attribute__((visibility("default"))) int LS_Thumbnail(LS_Document handle, cons
     }
 }
 
-__attribute__((visibility("default"))) int LS_ThumbnailCancellable(LS_Document handle, const char *jpegPath,
-                                                                   int page, LS_CancelFlag *cancel) {
+__attribute__((visibility("default"))) int LS_ThumbnailCancellable(LS_Document handle, const char *jpegPath, int page,
+                                                                   LS_CancelFlag *cancel) {
     try {
         if (cancel && __atomic_load_n(&cancel->cookie.abort, __ATOMIC_RELAXED))
             return 0;
@@ -398,8 +390,7 @@ __attribute__((visibility("default"))) int LS_ThumbnailCancellable(LS_Document h
     }
 }
 
-__attribute__((visibility("default"))) int LS_GetPDFThumbnail(const char *pdfPath,
-                                                              const char *jpegPath, int page,
+__attribute__((visibility("default"))) int LS_GetPDFThumbnail(const char *pdfPath, const char *jpegPath, int page,
                                                               int32_t *) {
     try {
         if (!jpegPath || page < 1)
@@ -410,8 +401,7 @@ __attribute__((visibility("default"))) int LS_GetPDFThumbnail(const char *pdfPat
         fz_pixmap *rgb = StoredThumbnail(doc, page);
         int written = 0;
         if (rgb)
-            written = ravel::WriteJpeg(jpegPath, rgb->samples, rgb->w, rgb->h,
-                                       size_t(rgb->stride)) ? 1 : 0;
+            written = ravel::WriteJpeg(jpegPath, rgb->samples, rgb->w, rgb->h, size_t(rgb->stride)) ? 1 : 0;
         fz_drop_pixmap(doc->ctx, rgb);
         DropDocument(doc);
         return written;
@@ -419,8 +409,5 @@ __attribute__((visibility("default"))) int LS_GetPDFThumbnail(const char *pdfPat
         return 0;
     }
 }
-
-
-
 
 }  // extern "C"

@@ -85,8 +85,8 @@ int LS_PageExtent(LS_Document doc, int page, double *box, int extra);
  * and `slot` are accepted for compatibility and not used. Returns 0 for a
  * bad handle or page, a size <= 0 or a picture over LS_MAX_BITMAP_BITS.
  * Free the result with LS_DeleteBitmap. */
-LS_Bitmap *LS_DIBitmap24(LS_Document doc, int zero1, int page, const double *scale, int zero2,
-                         int width, int height, int32_t *slot);
+LS_Bitmap *LS_DIBitmap24(LS_Document doc, int zero1, int page, const double *scale, int zero2, int width, int height,
+                         int32_t *slot);
 void LS_DeleteBitmap(LS_Bitmap *bitmap);
 
 /* Renders one region of the page: the picture LS_DIBitmap24 would make at
@@ -96,8 +96,7 @@ void LS_DeleteBitmap(LS_Bitmap *bitmap);
  * the region may not. Returns 0 for a bad handle or page, a size <= 0, or a
  * region that does not lie within 0, 0, width, height. Free the result with
  * LS_DeleteBitmap. */
-LS_Bitmap *LS_RenderRegion(LS_Document doc, int page, int width, int height, int x, int y, int w,
-                           int h);
+LS_Bitmap *LS_RenderRegion(LS_Document doc, int page, int width, int height, int x, int y, int w, int h);
 
 /* A render another thread can stop: make one with LS_NewCancel, pass it to
  * LS_RenderRegionCancellable, and call LS_Cancel on it from any thread to
@@ -113,8 +112,8 @@ int LS_IsCancelled(const LS_CancelFlag *cancel);
 
 /* LS_RenderRegion that stops, returning 0, once `cancel` (which may be 0)
  * has been cancelled. */
-LS_Bitmap *LS_RenderRegionCancellable(LS_Document doc, int page, int width, int height, int x, int y,
-                                      int w, int h, LS_CancelFlag *cancel);
+LS_Bitmap *LS_RenderRegionCancellable(LS_Document doc, int page, int width, int height, int x, int y, int w, int h,
+                                      LS_CancelFlag *cancel);
 
 /* The whole page as LS_RenderRegionCancellable draws it at width x height,
  * in grey: one byte a pixel (0 black, 255 white) and bitsPerPixel 8, rows

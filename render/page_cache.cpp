@@ -4,7 +4,8 @@
 
 namespace render {
 
-PageCache::PageCache(size_t maxPages, size_t maxBytes) : m_maxPages(std::max<size_t>(1, maxPages)), m_maxBytes(maxBytes) {}
+PageCache::PageCache(size_t maxPages, size_t maxBytes)
+    : m_maxPages(std::max<size_t>(1, maxPages)), m_maxBytes(maxBytes) {}
 
 std::vector<int> PageCache::PagesAhead(int current, int direction, int pageCount) {
     const int step = direction < 0 ? -1 : 1;

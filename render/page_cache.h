@@ -36,9 +36,8 @@ public:
 
     // Keeps `page`, rendered while the cache was at `epoch` (Epoch()
     // before rendering began): a page begun before the last Clear is not
-    // kept, nor one outside the last Want list (when there is one). When the cache is full the page least wanted goes (pages not
-    // in the last Want list first). A page larger than the whole budget is
-    // not kept.
+    // kept, nor one outside the last Want list (when there is one). When the cache is full the page least wanted goes
+    // (pages not in the last Want list first). A page larger than the whole budget is not kept.
     void Insert(Page page, uint64_t epoch);
     uint64_t Epoch() const;
     // The page, or null. It stays in the cache.

@@ -200,8 +200,7 @@ bool PageImage::FromBitmap(const Bitmap *bitmap, const std::vector<RgbQuad> *pal
         m_lastError = "GetDIBits failed";
         return false;
     }
-    if (!Allocate(uint32_t(bitmap->width), uint32_t(bitmap->height), uint32_t(bitmap->bitsPerPixel),
-                  0))
+    if (!Allocate(uint32_t(bitmap->width), uint32_t(bitmap->height), uint32_t(bitmap->bitsPerPixel), 0))
         return false;
     if (BitsPerPixel() != uint32_t(bitmap->bitsPerPixel) || bitmap->stride < int32_t(m_stride)) {
         Clear();
@@ -265,8 +264,8 @@ bool PageImage::LoadMemory(const uint8_t *data, size_t size, int formatCode) {
         PageImage scratch(entry.code);
         scratch.m_frameIndex = m_frameIndex;
         if (!entry.decode(bytes, scratch)) {
-            m_lastError = scratch.m_lastError.empty() ? std::string(entry.name) + ": decoding failed"
-                                                      : scratch.m_lastError;
+            m_lastError =
+                scratch.m_lastError.empty() ? std::string(entry.name) + ": decoding failed" : scratch.m_lastError;
             return false;
         }
         TakeFrom(scratch);

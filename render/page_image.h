@@ -120,10 +120,8 @@ public:
     // Draws the picture stretched into (x, y, w, h); a negative w or h
     // means the image's own size. Only the part inside the painter's clip
     // (and `clip`, when given) is computed.
-    void Paint(QPainter &painter, int x, int y, int w, int h, const QRect *clip = nullptr,
-               bool smooth = false) const;
-    void Paint(QPainter &painter, const QRect &rect, const QRect *clip = nullptr,
-               bool smooth = false) const {
+    void Paint(QPainter &painter, int x, int y, int w, int h, const QRect *clip = nullptr, bool smooth = false) const;
+    void Paint(QPainter &painter, const QRect &rect, const QRect *clip = nullptr, bool smooth = false) const {
         Paint(painter, rect.left(), rect.top(), rect.width(), rect.height(), clip, smooth);
     }
 

@@ -187,8 +187,7 @@ Taps BilinearTaps(int count, int size, Pos pos) {
 
 // out[i] = sum of rows[j][i] x weight[j], as level x 256, for the bytes
 // [begin, end) of the rows.
-void CombineRows(const uint8_t *const *rows, const uint16_t *weight, int n, size_t begin, size_t end,
-                 uint16_t *out) {
+void CombineRows(const uint8_t *const *rows, const uint16_t *weight, int n, size_t begin, size_t end, uint16_t *out) {
     size_t i = begin;
 #if defined(__SSE2__)
     const __m128i zero = _mm_setzero_si128();
@@ -311,7 +310,8 @@ void PaintSeparable(const PageImage &image, Taps cols, const Taps &rows, int vw,
         t.join();
 }
 
-void PaintArea(const PageImage &image, double fx, double fy, const QRect &dest, const QRect &visible, const Target &out) {
+void PaintArea(const PageImage &image, double fx, double fy, const QRect &dest, const QRect &visible,
+               const Target &out) {
     const int H = int(image.Height());
     const int vx = visible.x() - dest.x(), vy = visible.y() - dest.y();
     const Taps cols = AreaTaps(vx, visible.width(), fx, int(image.Width()));
@@ -394,8 +394,8 @@ QImage ScratchImage(QSize size) {
     const size_t pixels = size_t(size.width()) * size_t(size.height());
     if (memory.size() < pixels)
         memory.assign(pixels, 0);
-    return QImage(reinterpret_cast<uchar *>(memory.data()), size.width(), size.height(),
-                  qsizetype(size.width()) * 4, QImage::Format_RGB32);
+    return QImage(reinterpret_cast<uchar *>(memory.data()), size.width(), size.height(), qsizetype(size.width()) * 4,
+                  QImage::Format_RGB32);
 }
 
 // When the painter draws into a 32-bit image in memory (a widget's backing

@@ -14,8 +14,8 @@ int PixelsFor(double value) { return int(std::clamp(std::trunc(value), 1.0, 1.0e
 
 }  // namespace
 
-BitmapHandle RenderPageBitmap(PageSource &source, int page, QRect &pageRect, QString &reason,
-                                      QString &note, LS_CancelFlag *cancel, bool grey, LeaveOutText *leaveOut) {
+BitmapHandle RenderPageBitmap(PageSource &source, int page, QRect &pageRect, QString &reason, QString &note,
+                              LS_CancelFlag *cancel, bool grey, LeaveOutText *leaveOut) {
     note.clear();
     if (leaveOut)
         leaveOut->leftOut = QRect();

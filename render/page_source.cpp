@@ -30,8 +30,7 @@ bool ReadMetafileHeader(const std::string &path, PageExtent &bounds) {
         return int32_t(uint32_t(h[at]) | (uint32_t(h[at + 1]) << 8) | (uint32_t(h[at + 2]) << 16) |
                        (uint32_t(h[at + 3]) << 24));
     };
-    const bool header = le32(0) == 1 && le32(4) >= 88 && h[40] == ' ' && h[41] == 'E' && h[42] == 'M' &&
-                        h[43] == 'F';
+    const bool header = le32(0) == 1 && le32(4) >= 88 && h[40] == ' ' && h[41] == 'E' && h[42] == 'M' && h[43] == 'F';
     if (!header)
         return false;
     bounds = PageExtent{0, 0, double(int64_t(le32(16)) - le32(8)), double(int64_t(le32(20)) - le32(12))};
@@ -56,8 +55,7 @@ std::unique_ptr<PageSource> PageSource::Open(const std::string &path, int openFl
         source->m_kind = SourceKind::Pdf;
         if (LocateRenderingLibrary()) {
             int32_t status = LS_OPEN_UNREADABLE;
-            source->m_document =
-                RavelDocument::Open(path, openFlag, password ? password->CStr() : nullptr, &status);
+            source->m_document = RavelDocument::Open(path, openFlag, password ? password->CStr() : nullptr, &status);
             opened = bool(source->m_document);
             if (why && status == LS_OPEN_NEEDS_PASSWORD)
                 *why = OpenFailure::NeedsPassword;
@@ -155,9 +153,8 @@ BitmapHandle Adopt(const RavelApi &api, LS_Bitmap *raw) {
     bitmap->stride = raw->stride;
     bitmap->bits = raw->bits;
     auto deleteBitmap = api.DeleteBitmap;
-    bitmap->storage = std::shared_ptr<const void>(raw, [deleteBitmap](const void *p) {
-        deleteBitmap(static_cast<LS_Bitmap *>(const_cast<void *>(p)));
-    });
+    bitmap->storage = std::shared_ptr<const void>(
+        raw, [deleteBitmap](const void *p) { deleteBitmap(static_cast<LS_Bitmap *>(const_cast<void *>(p))); });
     return bitmap;
 }
 
@@ -200,10 +197,9 @@ BitmapHandle PageSource::RenderInk(int page, int width, int height, const QRect 
     const RavelApi &api = Ravel();
     const int32_t in[4] = {inside.left(), inside.top(), inside.right() + 1, inside.bottom() + 1};
     int32_t out[4] = {0, 0, 0, 0};
-    BitmapHandle bitmap =
-        WithGreyPalette(Adopt(api, api.RenderInkCancellable(m_document.Handle(), page, width, height, region.x(),
-                                                            region.y(), region.width(), region.height(),
-                                                            inside.isEmpty() ? nullptr : in, out, cancel)));
+    BitmapHandle bitmap = WithGreyPalette(Adopt(
+        api, api.RenderInkCancellable(m_document.Handle(), page, width, height, region.x(), region.y(), region.width(),
+                                      region.height(), inside.isEmpty() ? nullptr : in, out, cancel)));
     if (bitmap && leftOut && out[2] > out[0] && out[3] > out[1])
         *leftOut = QRect(QPoint(out[0], out[1]), QPoint(out[2] - 1, out[3] - 1));
     return bitmap;

@@ -65,8 +65,7 @@ public:
     // A picture of PDF page `page` at exactly width x height pixels; the
     // other arguments go unchanged to the rendering library. Null on
     // failure and for sources that are not PDF.
-    BitmapHandle RenderPage(int zero1, int page, const double *scale, int zero2, int width, int height,
-                            int32_t *slot);
+    BitmapHandle RenderPage(int zero1, int page, const double *scale, int zero2, int width, int height, int32_t *slot);
     // The w x h pixels from (x, y) of the picture RenderPage would make at
     // width x height; the whole may be larger than a picture can be. Null
     // on failure and for sources that are not PDF.
@@ -83,8 +82,8 @@ public:
     // text within `inside` as LS_RenderInkCancellable does; `leftOut` gets
     // the box of what was left out (empty when nothing was). Null on
     // failure, or when the library cannot.
-    BitmapHandle RenderInk(int page, int width, int height, const QRect &region, const QRect &inside,
-                           QRect *leftOut, LS_CancelFlag *cancel);
+    BitmapHandle RenderInk(int page, int width, int height, const QRect &region, const QRect &inside, QRect *leftOut,
+                           LS_CancelFlag *cancel);
     // Frame `page` (from 1) of a picture; null for other kinds. The file is
     // decoded again only when the frame changes; a frame that fails to
     // decode leaves the source at the frame it held before.

@@ -85,21 +85,15 @@ bool BindOptional(void *module, RavelApi &api) {
 
 bool BindAll(void *module, RavelApi &api) {
     // A fixed order; the first missing name fails the load.
-    return Bind(module, "LS_LoadLibrary", api.LoadLibrary) &&
-           Bind(module, "LS_FreeLibrary", api.FreeLibrary) &&
-           Bind(module, "LS_OpenFile", api.OpenFile) &&
-           Bind(module, "LS_CloseFile", api.CloseFile) && Bind(module, "LS_Pages", api.Pages) &&
-           Bind(module, "LS_SetResolution", api.SetResolution) &&
-           Bind(module, "LS_PageExtent", api.PageExtent) &&
-           Bind(module, "LS_DIBitmap24", api.DIBitmap24) &&
-           Bind(module, "LS_DeleteBitmap", api.DeleteBitmap) &&
-           Bind(module, "LS_RenderRegion", api.RenderRegion) &&
+    return Bind(module, "LS_LoadLibrary", api.LoadLibrary) && Bind(module, "LS_FreeLibrary", api.FreeLibrary) &&
+           Bind(module, "LS_OpenFile", api.OpenFile) && Bind(module, "LS_CloseFile", api.CloseFile) &&
+           Bind(module, "LS_Pages", api.Pages) && Bind(module, "LS_SetResolution", api.SetResolution) &&
+           Bind(module, "LS_PageExtent", api.PageExtent) && Bind(module, "LS_DIBitmap24", api.DIBitmap24) &&
+           Bind(module, "LS_DeleteBitmap", api.DeleteBitmap) && Bind(module, "LS_RenderRegion", api.RenderRegion) &&
            Bind(module, "LS_NewCancel", api.NewCancel) && Bind(module, "LS_Cancel", api.Cancel) &&
-           Bind(module, "LS_DeleteCancel", api.DeleteCancel) &&
-           Bind(module, "LS_IsCancelled", api.IsCancelled) &&
+           Bind(module, "LS_DeleteCancel", api.DeleteCancel) && Bind(module, "LS_IsCancelled", api.IsCancelled) &&
            Bind(module, "LS_RenderRegionCancellable", api.RenderRegionCancellable) &&
-           Bind(module, "LS_GetPDFThumbnail", api.GetPDFThumbnail) &&
-           Bind(module, "LS_Thumbnail", api.Thumbnail) &&
+           Bind(module, "LS_GetPDFThumbnail", api.GetPDFThumbnail) && Bind(module, "LS_Thumbnail", api.Thumbnail) &&
            Bind(module, "LS_ThumbnailCancellable", api.ThumbnailCancellable) && BindOptional(module, api);
 }
 

@@ -208,8 +208,7 @@ std::vector<Outlier> FindOutliers(const std::vector<PageContent> &pages) {
             continue;
         const std::string others = !ownSide[side] ? "most pages" : side == 1 ? "most odd pages" : "most even pages";
         outliers.push_back({p.page, std::string(kEdge[worst]) + " edge " + Points(worstOut) + " out",
-                            "its content reaches " + Points(worstOut) + " " + kFurther[worst] + " than on " +
-                                others});
+                            "its content reaches " + Points(worstOut) + " " + kFurther[worst] + " than on " + others});
     }
     return outliers;
 }

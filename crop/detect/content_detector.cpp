@@ -572,8 +572,9 @@ std::optional<QRect> ContentDetector::ScanBox(const PixelView &view, const QRect
     Box all;
     for (int i = 0; i < parents; ++i) {
         const Box &b = boxes[size_t(i)];
-        const bool dust = !printed[size_t(i)] && ((b.right - b.left + 1 <= cluster && b.bottom - b.top + 1 <= cluster) ||
-                                                  pieceCounts[size_t(i)] <= kClusterSpecks);
+        const bool dust =
+            !printed[size_t(i)] && ((b.right - b.left + 1 <= cluster && b.bottom - b.top + 1 <= cluster) ||
+                                    pieceCounts[size_t(i)] <= kClusterSpecks);
         if (b.right < 0 || dust)
             continue;  // nothing, or dust
         all.left = std::min(all.left, b.left);

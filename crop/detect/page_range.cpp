@@ -98,7 +98,8 @@ bool ParsePageRange(std::string_view text, int pageCount, std::vector<int> &page
         if (pageCount > 0) {
             for (const long long page : {first, last})
                 if (page < 1 || page > pageCount) {
-                    error = "Page " + std::to_string(page) + " does not exist: the document has " + Pages(pageCount) + ".";
+                    error =
+                        "Page " + std::to_string(page) + " does not exist: the document has " + Pages(pageCount) + ".";
                     return false;
                 }
             bool named = false;

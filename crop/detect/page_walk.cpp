@@ -32,10 +32,11 @@ std::shared_ptr<PageWalk> PageWalk::Start(const std::shared_ptr<render::RenderSc
     std::lock_guard lock(walk->m_mutex);
     walk->m_jobs.reserve(walk->m_pages.size());
     for (size_t i = 0; i < walk->m_pages.size(); ++i)
-        walk->m_jobs.push_back(scheduler->Submit(priority, [weak, i](render::PageSource *source, LS_CancelFlag *cancel) {
-            const std::shared_ptr<PageWalk> self = weak.lock();
-            return !self || self->RunPage(i, source, cancel);
-        }));
+        walk->m_jobs.push_back(
+            scheduler->Submit(priority, [weak, i](render::PageSource *source, LS_CancelFlag *cancel) {
+                const std::shared_ptr<PageWalk> self = weak.lock();
+                return !self || self->RunPage(i, source, cancel);
+            }));
     return walk;
 }
 
@@ -125,8 +126,8 @@ bool PageWalk::RunPage(size_t index, render::PageSource *source, LS_CancelFlag *
             const int pageNumber = page.page;
             const QSize picture(bitmap->width, bitmap->height);
             page.drawWhole = [source, pageNumber, picture, cancel](const QRect &region) {
-                render::BitmapHandle part = source->RenderInk(pageNumber, picture.width(), picture.height(), region,
-                                                              QRect(), nullptr, cancel);
+                render::BitmapHandle part =
+                    source->RenderInk(pageNumber, picture.width(), picture.height(), region, QRect(), nullptr, cancel);
                 if (!part && cancel && render::Ravel().IsCancelled(cancel))
                     throw Stopped();
                 return part;
@@ -243,14 +244,14 @@ std::optional<CropRect> ContentOf(const PixelView &view, double width, double he
 
 }  // namespace
 
-std::optional<CropRect> ContentOfPage(const render::Bitmap &bitmap, double width, double height,
-                                      const CropRect &area) {
+std::optional<CropRect> ContentOfPage(const render::Bitmap &bitmap, double width, double height, const CropRect &area) {
     return ContentOf(PixelView::Of(bitmap), width, height, area);
 }
 
 std::shared_ptr<PageWalk> StartAutoCrop(const std::shared_ptr<render::RenderScheduler> &scheduler, int pageCount,
                                         const AutoCropOptions &options,
-                                        std::function<CropRect(int page, double height)> areaOf, PageWalk::Progress progress, std::function<void(AutoCropResult)> finished) {
+                                        std::function<CropRect(int page, double height)> areaOf,
+                                        PageWalk::Progress progress, std::function<void(AutoCropResult)> finished) {
     std::vector<int> pages = PagesOf(options, pageCount);
     auto results = std::make_shared<std::vector<PageContent>>(pages.size());
     auto visit = [results, areaOf = std::move(areaOf)](const PageWalk::Page &page) {

@@ -36,9 +36,9 @@ class PageWalk : public std::enable_shared_from_this<PageWalk> {
 public:
     struct Page {
         int page = 0;
-        int index = 0;  // its place in the walk
+        int index = 0;                           // its place in the walk
         const render::Bitmap *bitmap = nullptr;  // null when it cannot be rendered
-        double width = 0, height = 0;             // the shown page in points
+        double width = 0, height = 0;            // the shown page in points
         QString error;
         // Colours::Ink: the box (pixels, rows from the top) where dark text
         // was left out of the picture, empty when nothing was. The picture
@@ -61,11 +61,11 @@ public:
     using Progress = std::function<void(int done, int total)>;
     using Finished = std::function<void()>;
 
-    static std::shared_ptr<PageWalk> Start(const std::shared_ptr<render::RenderScheduler> &scheduler,
-                                           std::vector<int> pages, Visit visit, Progress progress, Finished finished,
-                                           render::RenderScheduler::Priority priority =
-                                               render::RenderScheduler::kBackground,
-                                           Colours colours = Colours::Full);
+    static std::shared_ptr<PageWalk>
+    Start(const std::shared_ptr<render::RenderScheduler> &scheduler, std::vector<int> pages, Visit visit,
+          Progress progress, Finished finished,
+          render::RenderScheduler::Priority priority = render::RenderScheduler::kBackground,
+          Colours colours = Colours::Full);
     ~PageWalk();
 
     void Cancel();
@@ -104,7 +104,7 @@ private:
     std::atomic<bool> m_cancelled{false};
     std::atomic<int> m_done{0};
     bool m_complete = false;  // Finished has returned; under m_mutex
-    std::mutex m_mutex;  // m_jobs, the wait
+    std::mutex m_mutex;       // m_jobs, the wait
     // Held while a page is visited or Finished runs, and by Cancel, so that
     // nothing is visited once Cancel has returned (recursive: the walk may
     // be let go, and so cancelled, from within its own visit).
@@ -125,14 +125,12 @@ struct AutoCropResult {
 std::shared_ptr<PageWalk> StartAutoCrop(const std::shared_ptr<render::RenderScheduler> &scheduler, int pageCount,
                                         const AutoCropOptions &options,
                                         std::function<CropRect(int page, double height)> areaOf,
-                                        PageWalk::Progress progress,
-                                        std::function<void(AutoCropResult)> finished);
+                                        PageWalk::Progress progress, std::function<void(AutoCropResult)> finished);
 
 // Content of `bitmap`, a picture of a page `width` x `height` points, within
 // `area` (points; empty for the whole page): the content detector's box in
 // points, nothing when blank.
-std::optional<CropRect> ContentOfPage(const render::Bitmap &bitmap, double width, double height,
-                                      const CropRect &area);
+std::optional<CropRect> ContentOfPage(const render::Bitmap &bitmap, double width, double height, const CropRect &area);
 
 }  // namespace crop
 

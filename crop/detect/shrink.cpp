@@ -109,9 +109,10 @@ std::optional<CropRect> ShrinkPageRect(const render::PageImage &picture, QSize p
     const bool sized = pagePoints.width() > 0 && pagePoints.height() > 0;
     const double sx = sized ? double(view.width) / pagePoints.width() : 1.0;
     const double sy = sized ? double(view.height) / pagePoints.height() : 1.0;
-    const QRect area(QPoint(int(std::floor(std::max(rect.left * sx, -1.0))), int(std::floor(std::max(rect.top * sy, -1.0)))),
-                     QPoint(int(std::ceil(std::min(rect.right * sx, double(view.width)))) - 1,
-                            int(std::ceil(std::min(rect.bottom * sy, double(view.height)))) - 1));
+    const QRect area(
+        QPoint(int(std::floor(std::max(rect.left * sx, -1.0))), int(std::floor(std::max(rect.top * sy, -1.0)))),
+        QPoint(int(std::ceil(std::min(rect.right * sx, double(view.width)))) - 1,
+               int(std::ceil(std::min(rect.bottom * sy, double(view.height)))) - 1));
     const std::optional<QRect> found = ContentDetector((sx + sy) / 2).Detect(view, area, paper);
     if (!found)
         return std::nullopt;

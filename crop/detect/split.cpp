@@ -137,9 +137,9 @@ SplitCells SplitPage(const PixelView &view, double pixelsPerPoint, const SplitGr
         // A blank page: an even split of the whole.
         for (int j = 0; j < grid.rows; ++j)
             for (int i = 0; i < grid.columns; ++i)
-                result.cells.push_back(toPoints(double(view.width) * i / grid.columns, double(view.height) * j / grid.rows,
-                                                double(view.width) * (i + 1) / grid.columns,
-                                                double(view.height) * (j + 1) / grid.rows));
+                result.cells.push_back(
+                    toPoints(double(view.width) * i / grid.columns, double(view.height) * j / grid.rows,
+                             double(view.width) * (i + 1) / grid.columns, double(view.height) * (j + 1) / grid.rows));
         return result;
     }
     const int gutter = std::max(2, int(std::lround(kGutterPoints * pixelsPerPoint)));
@@ -157,8 +157,8 @@ SplitCells SplitPage(const PixelView &view, double pixelsPerPoint, const SplitGr
     };
     std::vector<int> columns, rows;
     inkOf(content, columns, rows);
-    const std::vector<Cut> rowCuts =
-        Made(Cuts(rows, content.top(), content.bottom() + 1, content.width(), grid.rows, gutter), grid.even, result.missed);
+    const std::vector<Cut> rowCuts = Made(
+        Cuts(rows, content.top(), content.bottom() + 1, content.width(), grid.rows, gutter), grid.even, result.missed);
     // Each row cut apart into its cells, its sides at the page's edges or
     // at the cuts beside it.
     struct Cell {
@@ -177,7 +177,8 @@ SplitCells SplitPage(const PixelView &view, double pixelsPerPoint, const SplitGr
                               grid.even, result.missed);
         }
         for (size_t i = 0; i <= columnCuts.size(); ++i) {
-            const int left = i == 0 ? 0 : columnCuts[i - 1].to, right = i == columnCuts.size() ? view.width : columnCuts[i].from;
+            const int left = i == 0 ? 0 : columnCuts[i - 1].to,
+                      right = i == columnCuts.size() ? view.width : columnCuts[i].from;
             Cell cell{QRect(left, top, right - left, bottom - top), 0, 0};
             auto mark = [&cell](bool cut, const Cut &at, unsigned side) {
                 if (!cut)

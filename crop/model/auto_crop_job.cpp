@@ -29,7 +29,6 @@
 
 namespace crop {
 
-
 namespace {
 
 QString Quote(const QString &path) { return QStringLiteral("\"%1\"").arg(path); }
@@ -81,7 +80,8 @@ bool CheckInput(const QString &path, QString &reason) {
     }
     const int fd = ::open(Native(path).c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
     if (fd < 0) {
-        reason = QStringLiteral("%1 cannot be read (%2)").arg(Quote(path), QString::fromLocal8Bit(std::strerror(errno)));
+        reason =
+            QStringLiteral("%1 cannot be read (%2)").arg(Quote(path), QString::fromLocal8Bit(std::strerror(errno)));
         return false;
     }
     struct stat st {};
@@ -124,7 +124,8 @@ bool CheckOutput(const QString &input, const QString &output, QString &reason) {
     const std::filesystem::path folder = std::filesystem::path(native).parent_path();
     const QString shownFolder = platform::PathFromNative(folder.string());
     if (!platform::IdentityOf(folder.string()).folder) {
-        reason = QStringLiteral("%1 cannot be written: the folder %2 does not exist").arg(Quote(output), Quote(shownFolder));
+        reason =
+            QStringLiteral("%1 cannot be written: the folder %2 does not exist").arg(Quote(output), Quote(shownFolder));
         return false;
     }
     if (::access(folder.c_str(), W_OK | X_OK) != 0) {
@@ -199,14 +200,16 @@ bool AutoCropFile(const AutoCropJob &job, AutoCropReport &report, QString &reaso
         if (!ParsePageRange(job.options.range, pageCount, pages, error)) {
             if (!error.empty() && error.back() == '.')
                 error.pop_back();
-            reason = QStringLiteral("the pages asked for are not all in %1: %2").arg(Quote(input), QString::fromStdString(error));
+            reason = QStringLiteral("the pages asked for are not all in %1: %2")
+                         .arg(Quote(input), QString::fromStdString(error));
             return false;
         }
     }
     if (PagesOf(job.options, pageCount).empty()) {
-        reason = QStringLiteral("the pages asked for are none of the %1 of %2; nothing was cropped, and %3 is not written")
-                     .arg(pageCount == 1 ? QStringLiteral("1 page") : QStringLiteral("%1 pages").arg(pageCount),
-                          Quote(input), Quote(output));
+        reason =
+            QStringLiteral("the pages asked for are none of the %1 of %2; nothing was cropped, and %3 is not written")
+                .arg(pageCount == 1 ? QStringLiteral("1 page") : QStringLiteral("%1 pages").arg(pageCount),
+                     Quote(input), Quote(output));
         return false;
     }
 
@@ -302,7 +305,8 @@ bool ContentValues(const QString &input, int pageCount, const AutoCropJob &job, 
 
     // A copy with no page cropped would be the input again.
     if (report.cropped == 0) {
-        reason = QStringLiteral("no page of %1 has content to crop to (each is blank or could not be rendered); nothing was cropped, and "
+        reason = QStringLiteral("no page of %1 has content to crop to (each is blank or could not be rendered); "
+                                "nothing was cropped, and "
                                 "%2 is not written")
                      .arg(Quote(input), Quote(output));
         return false;
@@ -339,8 +343,9 @@ bool SplitValues(const QString &input, int pageCount, const AutoCropJob &job, Au
             std::lock_guard lock(mutex);
             if (split.missed > 0)
                 report.warnings.push_back("page " + std::to_string(page.page) +
-                                          (split.cells.size() > 1 ? " has a row with no gutter or fold to cut at; that row is left whole"
-                                                                  : " has no gutter or fold to cut at; it is left whole") +
+                                          (split.cells.size() > 1
+                                               ? " has a row with no gutter or fold to cut at; that row is left whole"
+                                               : " has no gutter or fold to cut at; it is left whole") +
                                           " (--even splits evenly there)");
             values[page.page] = std::move(all);
         },
@@ -363,10 +368,11 @@ bool SplitValues(const QString &input, int pageCount, const AutoCropJob &job, Au
 
 bool WriteCopy(CropRun &run, int pageCount, const PageValues &values, AutoCropReport &report, QString &reason,
                const AutoCropProgress &progress) {
-    const std::string text = CropListText(pageCount, std::function<std::vector<std::string>(int)>([&values](int page) {
-        const auto planned = values.find(page);
-        return planned == values.end() ? std::vector<std::string>() : planned->second;
-    }));
+    const std::string text =
+        CropListText(pageCount, std::function<std::vector<std::string>(int)>([&values](int page) {
+                         const auto planned = values.find(page);
+                         return planned == values.end() ? std::vector<std::string>() : planned->second;
+                     }));
 
     // The crop tool writes a temporary file beside the output and renames
     // it into place when it is complete.

@@ -43,8 +43,8 @@ struct AutoCropJob {
     bool removeHidden = false;
 };
 struct AutoCropReport {
-    int pages = 0;     // pages of the set
-    int cropped = 0;   // pages given a crop
+    int pages = 0;    // pages of the set
+    int cropped = 0;  // pages given a crop
     int blank = 0;
     std::vector<Outlier> outliers;
     std::vector<std::string> warnings;
@@ -63,7 +63,6 @@ struct AutoCropReport {
 using AutoCropProgress = std::function<void(const char *phase, int done, int total)>;
 bool AutoCropFile(const AutoCropJob &job, AutoCropReport &report, QString &reason,
                   const AutoCropProgress &progress = {});
-
 
 }  // namespace crop
 

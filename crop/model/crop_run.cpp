@@ -106,7 +106,8 @@ bool Locked(const CropRun::Job &job) { return job.password && !job.password->Emp
 // output; never the password.
 QStringList ArgumentsOf(const CropRun::Job &job, const QStringList &extra) {
     QStringList arguments{QStringLiteral("-s"), QStringLiteral("setcropfile=") + job.cropList,
-                          QStringLiteral("-i"), job.input, QStringLiteral("-o"), job.output};
+                          QStringLiteral("-i"), job.input,
+                          QStringLiteral("-o"), job.output};
     arguments << extra;
     if (Locked(job))
         arguments << QStringLiteral("--password-fd") << QStringLiteral("0");
@@ -165,7 +166,8 @@ bool CropRun::Start(const Job &job, QString &reason) {
     connect(m_process.get(), &QProcess::errorOccurred, this, [this](QProcess::ProcessError error) {
         if (error != QProcess::FailedToStart || m_stopping)
             return;
-        const QString why = QStringLiteral("the crop tool %1 could not be started (%2)").arg(m_job.tool, m_process->errorString());
+        const QString why =
+            QStringLiteral("the crop tool %1 could not be started (%2)").arg(m_job.tool, m_process->errorString());
         if (m_starting)
             m_startFailure = why;  // told by Start itself
         else

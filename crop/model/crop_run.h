@@ -35,7 +35,9 @@ class CropRun : public QObject {
 public:
     struct Job {
         Job(QString tool_ = {}, QString cropList_ = {}, QString input_ = {}, QString output_ = {})
-            : tool(std::move(tool_)), cropList(std::move(cropList_)), input(std::move(input_)),
+            : tool(std::move(tool_)),
+              cropList(std::move(cropList_)),
+              input(std::move(input_)),
               output(std::move(output_)) {}
         QString tool;
         QString cropList;

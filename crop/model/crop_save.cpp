@@ -11,7 +11,8 @@ namespace crop {
 CropSave::CropSave(PageEditing &editing, Host host, QObject *parent)
     : QObject(parent), m_editing(editing), m_host(std::move(host)) {
     connect(&m_run, &CropRun::Progress, this, [this](int done, int total) {
-        emit StatusMessage(QStringLiteral("Writing %1: page %2 of %3").arg(m_run.CurrentJob().output).arg(done).arg(total));
+        emit StatusMessage(
+            QStringLiteral("Writing %1: page %2 of %3").arg(m_run.CurrentJob().output).arg(done).arg(total));
     });
     connect(&m_run, &CropRun::Finished, this, &CropSave::Ended);
 }
@@ -124,9 +125,8 @@ bool CropSave::Report(const QString &output, QByteArray &json, QString &reason, 
     m_reporting = true;
     m_stopReport = false;
     emit Changed(Change::Busy);
-    const bool told = CropRun::Report(job, json, reason, list, [this, &stopped] {
-        return m_stopReport || (stopped && stopped());
-    });
+    const bool told =
+        CropRun::Report(job, json, reason, list, [this, &stopped] { return m_stopReport || (stopped && stopped()); });
     m_reporting = false;
     emit Changed(Change::Busy);
     // The run that follows takes the same list, not made again.
@@ -181,9 +181,10 @@ void CropSave::Ended(bool ok, const QString &message) {
             // What removing the hidden content saved; first, where a long
             // path cannot push it out of sight.
             const QLocale locale;
-            status = QStringLiteral("Hidden content removed: %1 before, %2 after. ")
-                         .arg(locale.formattedDataSize(m_sizeBefore), locale.formattedDataSize(QFileInfo(output).size())) +
-                     status;
+            status =
+                QStringLiteral("Hidden content removed: %1 before, %2 after. ")
+                    .arg(locale.formattedDataSize(m_sizeBefore), locale.formattedDataSize(QFileInfo(output).size())) +
+                status;
         }
         emit StatusMessage(status);
     } else {

@@ -23,7 +23,7 @@ class CropSave : public QObject {
 public:
     // What the save asks of the document that owns it.
     struct Host {
-        std::function<QString()> path;   // the open document's, empty for none
+        std::function<QString()> path;  // the open document's, empty for none
         std::function<QString()> title;
         std::function<bool()> pdf;
         std::function<std::shared_ptr<const platform::Secret>()> password;

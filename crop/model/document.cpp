@@ -72,7 +72,9 @@ void COrvaneDoc::MakeParts() {
     editing.pageSize = pageSize;
     editing.pageSizes = pageSizes;
     editing.status = [this](const QString &text) { emit StatusMessage(text); };
-    editing.changed = [this](bool history) { emit Changed(history ? Change::Regions | Change::History : Changes(Change::Regions)); };
+    editing.changed = [this](bool history) {
+        emit Changed(history ? Change::Regions | Change::History : Changes(Change::Regions));
+    };
     m_editing = std::make_unique<PageEditing>(platform::WorkingFolder(), std::move(editing));
 
     m_prefetch = std::make_unique<PagePrefetch>();
@@ -216,8 +218,9 @@ bool COrvaneDoc::OpenDocument(const QString &path, QString &reason, const platfo
     if (why)
         *why = openFailure;
     if (!source) {
-        reason = openFailure == render::OpenFailure::NeedsPassword    ? QStringLiteral("it is locked by a password")
-                 : openFailure == render::OpenFailure::WrongPassword ? QStringLiteral("the password is not its own")
+        reason = openFailure == render::OpenFailure::NeedsPassword ? QStringLiteral("it is locked by a password")
+                 : openFailure == render::OpenFailure::WrongPassword
+                     ? QStringLiteral("the password is not its own")
                      : QStringLiteral("it is damaged or not a document this program reads");
         return false;
     }
@@ -344,7 +347,8 @@ bool COrvaneDoc::CloseDocument() {
 void COrvaneDoc::SetAutoShrink(bool on) {
     std::string error;
     if (!m_editing->File().SetAutoShrink(on, error))
-        emit StatusMessage(QStringLiteral("The Auto Shrink setting cannot be kept: %1.").arg(QString::fromStdString(error)));
+        emit StatusMessage(
+            QStringLiteral("The Auto Shrink setting cannot be kept: %1.").arg(QString::fromStdString(error)));
     if (on == m_autoShrink)
         return;
     m_autoShrink = on;
@@ -369,7 +373,8 @@ std::optional<std::pair<double, double>> COrvaneDoc::ShownPageSize(int page) con
         // A picture's frames are measured only by decoding them.
         render::PageExtent extent;
         if (m_pageSource->PageExtent(page, &extent, 0) && extent.x2 - extent.x1 > 0 && extent.y2 - extent.y1 > 0)
-            return std::pair{std::clamp(extent.x2 - extent.x1, 0.0, 1.0e9), std::clamp(extent.y2 - extent.y1, 0.0, 1.0e9)};
+            return std::pair{std::clamp(extent.x2 - extent.x1, 0.0, 1.0e9),
+                             std::clamp(extent.y2 - extent.y1, 0.0, 1.0e9)};
     }
     if (page == m_currentPage && HasPicture())  // a picture's frame as it is shown
         return std::pair<double, double>(m_pagePicture->PageWidth(), m_pagePicture->PageHeight());

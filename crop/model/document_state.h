@@ -42,12 +42,12 @@ inline QString BusyReason(Busy busy) {
 // What changed, told to the document's observers at once.
 enum class Change : unsigned {
     Title = 1,
-    Regions = 2,      // the shown page's regions, or another page is shown
-    History = 4,      // what Undo and Redo can do
+    Regions = 2,  // the shown page's regions, or another page is shown
+    History = 4,  // what Undo and Redo can do
     AutoShrink = 8,
-    Busy = 16,        // long work began or ended
-    Overlay = 32,     // shown, hidden, or its building began or ended
-    Outliers = 64,    // the pages to check
+    Busy = 16,      // long work began or ended
+    Overlay = 32,   // shown, hidden, or its building began or ended
+    Outliers = 64,  // the pages to check
     SaveOptions = 128,
 };
 Q_DECLARE_FLAGS(Changes, Change)
@@ -65,7 +65,8 @@ public:
     // Whether the job is still the one wanted (on any thread).
     bool Live() const { return m_current && m_current->load() == m_id; }
     // `f` run on the owner's thread, if the job is still wanted then.
-    template <class F> void Post(F f) const {
+    template <class F>
+    void Post(F f) const {
         QMetaObject::invokeMethod(
             m_owner.data(),
             [ticket = *this, f = std::move(f)]() mutable {

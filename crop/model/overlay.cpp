@@ -77,9 +77,7 @@ void Overlay::Build(const std::shared_ptr<render::RenderScheduler> &scheduler, c
         [this, ticket](int done, int total) {
             ticket.Post([this, done, total] { emit WorkProgress(crop::Busy::OverlayBuild, done, total); });
         },
-        [this, ticket, canvas] {
-            ticket.Post([this, canvas] { Built(canvas, m_walk ? m_walk->Total() : 0); });
-        });
+        [this, ticket, canvas] { ticket.Post([this, canvas] { Built(canvas, m_walk ? m_walk->Total() : 0); }); });
     emit Changed(Change::Overlay | Change::Busy);
 }
 
@@ -219,7 +217,8 @@ void Overlay::ApplyRectToPages(const std::vector<int> &pages) {
         if (size == m_sizes.end())
             continue;  // a page the overlay could not render keeps its regions
         const std::optional<CropRect> placed = PlacedFromTopLeft(shown, size->second.first, size->second.second);
-        changes.push_back(Replaced(m_editing.Set(), page, placed ? std::vector<CropRect>{*placed} : std::vector<CropRect>()));
+        changes.push_back(
+            Replaced(m_editing.Set(), page, placed ? std::vector<CropRect>{*placed} : std::vector<CropRect>()));
     }
     m_editing.Replace(QStringLiteral("Crop All Pages"), std::move(changes));
     m_pending = false;

@@ -24,7 +24,12 @@ void PagePrefetch::Start(const std::string &path, std::shared_ptr<const platform
     m_scheduler->SetFailureHandler([self = QPointer<PagePrefetch>(this)](const std::string &what) {
         const QString text = QStringLiteral("A background task failed: %1.").arg(QString::fromLocal8Bit(what));
         QMetaObject::invokeMethod(
-            self, [self, text] { if (self) emit self->StatusMessage(text); }, Qt::QueuedConnection);
+            self,
+            [self, text] {
+                if (self)
+                    emit self->StatusMessage(text);
+            },
+            Qt::QueuedConnection);
     });
     m_cache = std::make_shared<render::PageCache>();
     m_pageCount = pageCount;

@@ -148,8 +148,9 @@ void WholeDocumentWork::SplitEnded(const std::map<int, SplitCells> &cells, int f
         changes.push_back(Replaced(m_editing.Set(), page, std::move(regions)));
         if (split.missed > 0)
             whole.push_back({page, split.cells.size() > 1 ? "no gutter: row left whole" : "no gutter: left whole",
-                             split.cells.size() > 1 ? "a row of it has no gutter or fold to cut at, so the row is left whole"
-                                                    : "it has no gutter or fold to cut at, so it is left whole"});
+                             split.cells.size() > 1
+                                 ? "a row of it has no gutter or fold to cut at, so the row is left whole"
+                                 : "it has no gutter or fold to cut at, so it is left whole"});
     }
     m_editing.Replace(QStringLiteral("Split Pages"), std::move(changes));
     int split = 0;
@@ -176,8 +177,9 @@ void WholeDocumentWork::Stop() {
     m_walk->Cancel();
     m_walk.reset();
     emit Changed(Change::Busy);
-    emit StatusMessage(m_running == crop::Busy::Split ? QStringLiteral("Split Pages was stopped; no rectangle changed.")
-                                                      : QStringLiteral("Shrink All Pages was stopped; no rectangle changed."));
+    emit StatusMessage(m_running == crop::Busy::Split
+                           ? QStringLiteral("Split Pages was stopped; no rectangle changed.")
+                           : QStringLiteral("Shrink All Pages was stopped; no rectangle changed."));
 }
 
 void WholeDocumentWork::Reset() {

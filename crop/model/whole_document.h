@@ -48,8 +48,7 @@ public:
     // cells of `grid`, cut at the gutters of its content and fitted with
     // `margin` and `uniform`; pages with a cut not made for want of a
     // gutter are the pages to check then.
-    bool SplitPages(const SplitGrid &grid, const std::vector<int> &pages, double margin, bool uniform,
-                    QString &reason);
+    bool SplitPages(const SplitGrid &grid, const std::vector<int> &pages, double margin, bool uniform, QString &reason);
     // ShrinkAll, Split or None.
     crop::Busy Running() const;
     // Stops the work: nothing changes.

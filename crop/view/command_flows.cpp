@@ -48,7 +48,8 @@ void CommandFlows::Print(int id) {
     auto print = [this, page](QPrinter *printer) {
         QString error;
         if (!PrintPage(*printer, *m_document.PageSource(), page, m_document.PagePicture(), error))
-            platform::ShowMessage("Print", QStringLiteral("Page %1 cannot be printed: %2.").arg(page).arg(error).toStdString(),
+            platform::ShowMessage("Print",
+                                  QStringLiteral("Page %1 cannot be printed: %2.").arg(page).arg(error).toStdString(),
                                   platform::MessageIcon::Warning);
     };
     switch (id) {
@@ -72,7 +73,8 @@ void CommandFlows::Print(int id) {
 }
 
 void CommandFlows::CropAllPages(QWidget *parent) {
-    if (!m_document.HasPicture() || (m_document.Busy() == crop::Busy::CropRun) || (m_document.Busy() == crop::Busy::ShrinkAll))
+    if (!m_document.HasPicture() || (m_document.Busy() == crop::Busy::CropRun) ||
+        (m_document.Busy() == crop::Busy::ShrinkAll))
         return;
     if (m_document.Overlay().Shown()) {
         // The pages of the overlay, which were chosen when it was made.
@@ -85,23 +87,25 @@ void CommandFlows::CropAllPages(QWidget *parent) {
     // Copying no rectangle removes the rectangles of those pages: that is
     // asked, not done by surprise (Ctrl+C is pressed out of habit).
     if (m_document.Editing().CropRectangle().IsEmpty() &&
-        !platform::AskYesNo("Crop all pages", QStringLiteral("Page %1 has no crop rectangle to copy. Remove the rectangles "
-                                                             "of the pages chosen instead?")
-                                                  .arg(m_document.CurrentPage())
-                                                  .toStdString()))
+        !platform::AskYesNo("Crop all pages",
+                            QStringLiteral("Page %1 has no crop rectangle to copy. Remove the rectangles "
+                                           "of the pages chosen instead?")
+                                .arg(m_document.CurrentPage())
+                                .toStdString()))
         return;
     m_document.Editing().ApplyRectToPages(*pages);
 }
 
 void CommandFlows::CropBox(QWidget *parent) {
-    if (!m_document.HasPicture() || (m_document.Busy() == crop::Busy::CropRun) || (m_document.Busy() == crop::Busy::ShrinkAll) ||
-        m_document.Overlay().Wanted())
+    if (!m_document.HasPicture() || (m_document.Busy() == crop::Busy::CropRun) ||
+        (m_document.Busy() == crop::Busy::ShrinkAll) || m_document.Overlay().Wanted())
         return;
     const int page = m_document.CurrentPage();
     const std::optional<std::pair<double, double>> size = m_document.ShownPageSize(page);
     if (!size || !(size->first > 0 && size->second > 0))
         return;
-    CCropBoxDialog dialog(size->first, size->second, m_document.Editing().CropRectangle(), page, m_document.PageCount(), parent);
+    CCropBoxDialog dialog(size->first, size->second, m_document.Editing().CropRectangle(), page, m_document.PageCount(),
+                          parent);
     if (dialog.exec() == QDialog::Accepted)
         m_document.Pages().SetMargins(dialog.AcceptedMargins(), dialog.Pages());
 }
@@ -152,7 +156,9 @@ void CommandFlows::SaveCropped() {
     if (!m_document.IsOpen() || m_document.Busy() != Busy::None)
         return;
     const std::string title = "Save";
-    auto warn = [&](const QString &text) { platform::ShowMessage(title, text.toStdString(), platform::MessageIcon::Warning); };
+    auto warn = [&](const QString &text) {
+        platform::ShowMessage(title, text.toStdString(), platform::MessageIcon::Warning);
+    };
     // Whether the file changed on disk is asked below.
     if (m_document.Save().Check(true) == Refused::NotPdf) {
         warn(QStringLiteral("Only PDF documents can be saved cropped; %1 is not a PDF.").arg(m_document.Title()));
@@ -186,23 +192,26 @@ void CommandFlows::SaveCropped() {
     // A file nobody may write is one its owner meant to keep: replaced only
     // when the user says so again.
     const bool readOnly = platform::IsReadOnly(platform::NativePath(m_outputPath));
-    if (readOnly && !platform::AskYesNo(title, QStringLiteral("%1 is read-only. Replace it with the cropped copy anyway?")
-                                                   .arg(m_outputPath)
-                                                   .toStdString()))
-        return;
-    if (m_document.Save().IsDocumentFile(m_outputPath) &&
-        !platform::AskYesNo(title, QStringLiteral("%1 is the document you have open. Replace it with the cropped copy?\n\n"
-                                                  "It is then opened afresh, without its rectangles and undo history.")
+    if (readOnly &&
+        !platform::AskYesNo(title, QStringLiteral("%1 is read-only. Replace it with the cropped copy anyway?")
                                        .arg(m_outputPath)
                                        .toStdString()))
         return;
+    if (m_document.Save().IsDocumentFile(m_outputPath) &&
+        !platform::AskYesNo(title,
+                            QStringLiteral("%1 is the document you have open. Replace it with the cropped copy?\n\n"
+                                           "It is then opened afresh, without its rectangles and undo history.")
+                                .arg(m_outputPath)
+                                .toStdString()))
+        return;
     // The rectangles belong to the pages the file held when it was opened.
     const bool changed = m_document.FileChangedOnDisk();
-    if (changed && !platform::AskYesNo(title, QStringLiteral("%1 has changed on disk since it was opened, so its pages "
-                                                            "may no longer be the ones the rectangles were drawn on.\n\n"
-                                                            "Save a cropped copy of it as it is now?")
-                                                  .arg(m_document.PathName())
-                                                  .toStdString()))
+    if (changed &&
+        !platform::AskYesNo(title, QStringLiteral("%1 has changed on disk since it was opened, so its pages "
+                                                  "may no longer be the ones the rectangles were drawn on.\n\n"
+                                                  "Save a cropped copy of it as it is now?")
+                                       .arg(m_document.PathName())
+                                       .toStdString()))
         return;
     QString reason;
     if (m_document.Save().ReportBeforeSaving()) {
@@ -213,8 +222,8 @@ void CommandFlows::SaveCropped() {
         waiting.setWindowTitle(QString::fromStdString(title));
         waiting.setWindowModality(Qt::WindowModal);
         waiting.setMinimumDuration(400);
-        const bool told = m_document.Save().Report(m_outputPath, report, reason,
-                                                [&waiting] { return waiting.wasCanceled(); }, readOnly);
+        const bool told = m_document.Save().Report(
+            m_outputPath, report, reason, [&waiting] { return waiting.wasCanceled(); }, readOnly);
         const bool cancelled = waiting.wasCanceled();
         waiting.reset();
         if (cancelled)
@@ -226,7 +235,8 @@ void CommandFlows::SaveCropped() {
                                                     .toStdString()))
             return;
         if (told) {
-            CSaveReportDialog dialog(DescribeSaveReport(report, m_document.Save().RemoveHidden()), QApplication::activeWindow());
+            CSaveReportDialog dialog(DescribeSaveReport(report, m_document.Save().RemoveHidden()),
+                                     QApplication::activeWindow());
             const bool save = dialog.exec() == QDialog::Accepted;
             if (dialog.DontShowAgain())
                 m_document.Save().SetReportBeforeSaving(false);

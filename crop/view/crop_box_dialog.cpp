@@ -78,7 +78,8 @@ CCropBoxDialog::CCropBoxDialog(double width, double height, const CropRect &rect
 
     // The region as the copy will have it: within the page.
     const CropRect n = rect.Normalized();
-    const CropRect shown{std::max(0.0, n.left), std::max(0.0, n.top), std::min(width, n.right), std::min(height, n.bottom)};
+    const CropRect shown{std::max(0.0, n.left), std::max(0.0, n.top), std::min(width, n.right),
+                         std::min(height, n.bottom)};
     const bool none = n.IsEmpty() || shown.right <= shown.left || shown.bottom <= shown.top;
     const Margins m = none ? Margins{} : MarginsOf(shown, width, height);
     Show(kLeft, m.left);

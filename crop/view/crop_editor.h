@@ -29,8 +29,8 @@ class COrvaneDoc;
 class CropEditor {
 public:
     static constexpr int kHandleSize = 6;
-    static constexpr unsigned kStyle = CHandleTracker::kSolidLine | CHandleTracker::kDottedLine |
-                                       CHandleTracker::kResizeInside;
+    static constexpr unsigned kStyle =
+        CHandleTracker::kSolidLine | CHandleTracker::kDottedLine | CHandleTracker::kResizeInside;
     static constexpr int kMinimumBand = 10;
 
     explicit CropEditor(COrvaneDoc &document);
@@ -79,8 +79,8 @@ private:
     IntRect m_trackStart;  // the tracker's rectangle when its drag began
     bool m_banding = false;
     bool m_adding = false;  // the band draws another region
-    QPoint m_dragAnchor;  // logical
-    QPoint m_dragEnd;     // logical
+    QPoint m_dragAnchor;    // logical
+    QPoint m_dragEnd;       // logical
 };
 
 }  // namespace crop

@@ -21,9 +21,8 @@ struct HandleInfo {
 };
 
 constexpr HandleInfo kHandles[8] = {
-    {kLeft, kTop, 0, 0, 0, 0, 1, 3},     {kRight, kTop, 0, 0, -1, 0, 0, 2},
-    {kRight, kBottom, 0, 0, -1, -1, 3, 1}, {kLeft, kBottom, 0, 0, 0, -1, 2, 0},
-    {kLeft, kTop, 1, 0, 0, 0, 4, 6},     {kRight, kTop, 0, 1, -1, 0, 7, 5},
+    {kLeft, kTop, 0, 0, 0, 0, 1, 3},     {kRight, kTop, 0, 0, -1, 0, 0, 2}, {kRight, kBottom, 0, 0, -1, -1, 3, 1},
+    {kLeft, kBottom, 0, 0, 0, -1, 2, 0}, {kLeft, kTop, 1, 0, 0, 0, 4, 6},   {kRight, kTop, 0, 1, -1, 0, 7, 5},
     {kLeft, kBottom, 1, 0, 0, -1, 6, 4}, {kLeft, kTop, 0, 1, 0, 0, 5, 7},
 };
 

@@ -112,7 +112,8 @@ void COrvaneView::RequestSharp() {
     if (sharp.Matches(m_document.CurrentPage(), m_document.Generation(), DevicePageSize()) &&
         sharp.area.contains(toDevice(inView)))
         return;  // what is in view is sharp already
-    m_document.Prefetch().RequestSharpRegion(m_document.CurrentPage(), DevicePageSize(), toDevice(wanted) & QRect(QPoint(0, 0), DevicePageSize()));
+    m_document.Prefetch().RequestSharpRegion(m_document.CurrentPage(), DevicePageSize(),
+                                             toDevice(wanted) & QRect(QPoint(0, 0), DevicePageSize()));
 }
 
 int COrvaneView::BarExtent(Qt::Orientation orientation) const {
@@ -337,17 +338,19 @@ void COrvaneView::Nudge(int id, double points) {
     if (id <= ID_MOVE_DOWN)  // moved
         m_document.Editing().NudgeSelectedRegion(dx, dy, dx, dy);
     else if (id <= ID_GROW_DOWN)  // grown on that side
-        m_document.Editing().NudgeSelectedRegion(std::min(dx, 0.0), std::min(dy, 0.0), std::max(dx, 0.0), std::max(dy, 0.0));
+        m_document.Editing().NudgeSelectedRegion(std::min(dx, 0.0), std::min(dy, 0.0), std::max(dx, 0.0),
+                                                 std::max(dy, 0.0));
     else  // shrunk on that side
-        m_document.Editing().NudgeSelectedRegion(-std::min(dx, 0.0), -std::min(dy, 0.0), -std::max(dx, 0.0), -std::max(dy, 0.0));
+        m_document.Editing().NudgeSelectedRegion(-std::min(dx, 0.0), -std::min(dy, 0.0), -std::max(dx, 0.0),
+                                                 -std::max(dy, 0.0));
 }
 
 void COrvaneView::mouseDoubleClickEvent(QMouseEvent *event) {
     // Inside the selected region: its exact margins.
     const CropRect r = m_document.Editing().CropRectangle().Normalized();
     const QPointF at = Geometry().WindowToPage(event->position().toPoint());
-    if (event->button() == Qt::LeftButton && !r.IsEmpty() && at.x() >= r.left && at.x() <= r.right &&
-        at.y() >= r.top && at.y() <= r.bottom && !m_editor.IsDragging()) {
+    if (event->button() == Qt::LeftButton && !r.IsEmpty() && at.x() >= r.left && at.x() <= r.right && at.y() >= r.top &&
+        at.y() <= r.bottom && !m_editor.IsDragging()) {
         OnCommand(res::ID_CROP_BOX);
         return;
     }

@@ -30,8 +30,8 @@ QImage ToImage(const render::Bitmap &bitmap) {
 }
 
 // Rows `top` .. `top + rows` of the page printed at width x height.
-QImage Band(render::PageSource &source, int page, const render::PageImage &picture, int width, int height,
-            int top, int rows) {
+QImage Band(render::PageSource &source, int page, const render::PageImage &picture, int width, int height, int top,
+            int rows) {
     if (source.Kind() == render::SourceKind::Pdf) {
         render::BitmapHandle bitmap = source.RenderRegion(page, width, height, 0, top, width, rows);
         return bitmap ? ToImage(*bitmap) : QImage();

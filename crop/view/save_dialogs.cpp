@@ -18,7 +18,8 @@ namespace crop {
 CPasswordDialog::CPasswordDialog(const QString &name, bool wrongBefore, QWidget *parent) : QDialog(parent) {
     setWindowTitle(QStringLiteral("Password"));
     auto *layout = new QVBoxLayout(this);
-    auto *text = new QLabel(QStringLiteral("\u201c%1\u201d is protected. Enter its password to open it:").arg(name), this);
+    auto *text =
+        new QLabel(QStringLiteral("\u201c%1\u201d is protected. Enter its password to open it:").arg(name), this);
     text->setWordWrap(true);
     layout->addWidget(text);
     m_field = new QLineEdit(this);

@@ -35,8 +35,7 @@ public:
     // Draws the logical area `area` of the page: `picture` stretched over
     // 0, 0, `pageSize` in logical pixels. `toWindow` is added to logical
     // coordinates to reach the painter's.
-    void Draw(QPainter &painter, const render::PageImage &picture, QSize pageSize, const QRect &area,
-              QPoint toWindow);
+    void Draw(QPainter &painter, const render::PageImage &picture, QSize pageSize, const QRect &area, QPoint toWindow);
 
     int TileCount() const { return int(m_tiles.size()); }
     // Pixels scaled from the picture so far (each tile once when made).

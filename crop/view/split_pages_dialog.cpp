@@ -41,8 +41,14 @@ PixelView ViewOf(const QImage &image) {
 
 CSplitPagesDialog::CSplitPagesDialog(const QImage &image, double pixelsPerPoint, int shownPage, int pageCount,
                                      bool rightToLeft, PageImage pageImage, QWidget *parent)
-    : QDialog(parent), m_image(image), m_pixelsPerPoint(pixelsPerPoint), m_shownPage(shownPage), m_pageCount(pageCount),
-      m_previewed(shownPage), m_rightToLeft(rightToLeft), m_pageImage(std::move(pageImage)) {
+    : QDialog(parent),
+      m_image(image),
+      m_pixelsPerPoint(pixelsPerPoint),
+      m_shownPage(shownPage),
+      m_pageCount(pageCount),
+      m_previewed(shownPage),
+      m_rightToLeft(rightToLeft),
+      m_pageImage(std::move(pageImage)) {
     setWindowTitle(QStringLiteral("Split Pages"));
     m_columns = new QSpinBox(this);
     m_columns->setRange(1, SplitGrid::kMost);
@@ -181,7 +187,7 @@ void CSplitPagesDialog::done(int result) {
             m_problem->show();
             return;  // the dialog stays open
         }
-        s_last = {m_columns->value(), m_rows->value(), m_overlap->value(), m_margin->value(),
+        s_last = {m_columns->value(),  m_rows->value(),        m_overlap->value(), m_margin->value(),
                   m_even->isChecked(), m_uniform->isChecked(), m_range->text()};
     }
     QDialog::done(result);

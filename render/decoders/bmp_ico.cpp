@@ -161,7 +161,8 @@ bool DecodeRle(Reader &r, const Dib &dib, PageImage &image, const char *format) 
         if (x < w && y < h) {
             uint8_t *row = image.Row(uint32_t(y));
             if (four)
-                row[x >> 1] = uint8_t((x & 1) ? ((row[x >> 1] & 0xf0) | (v & 0x0f)) : ((row[x >> 1] & 0x0f) | (v << 4)));
+                row[x >> 1] =
+                    uint8_t((x & 1) ? ((row[x >> 1] & 0xf0) | (v & 0x0f)) : ((row[x >> 1] & 0x0f) | (v << 4)));
             else
                 row[x] = v;
         }
@@ -203,8 +204,8 @@ bool DecodeRle(Reader &r, const Dib &dib, PageImage &image, const char *format) 
 // Fills `image` from the pixels at `pixels`. Palette depths stay palette
 // images unless `forceRgb`; everything else becomes 24-bit. `mask`, when
 // not empty, is the icon's transparency mask (1 = transparent).
-bool DecodePixels(ByteSpan data, size_t pixels, const Dib &dib, PageImage &image, const char *format,
-                  int code, bool forceRgb, bool iconMask) {
+bool DecodePixels(ByteSpan data, size_t pixels, const Dib &dib, PageImage &image, const char *format, int code,
+                  bool forceRgb, bool iconMask) {
     const uint32_t w = uint32_t(dib.width), h = uint32_t(dib.height);
     if (!WithinPageImageLimit(w, h, 24) && !(dib.bits <= 8 && !forceRgb && WithinPageImageLimit(w, h, dib.bits)))
         return Fail(image, "PAGEIMAGE_MAX_MEMORY exceeded");
@@ -290,8 +291,8 @@ bool DecodePixels(ByteSpan data, size_t pixels, const Dib &dib, PageImage &image
                 px[3] = 255;
             } else {
                 uint32_t v = dib.bits == 16 ? uint32_t(row[x * 2] | (row[x * 2 + 1] << 8))
-                                            : uint32_t(row[x * 4] | (row[x * 4 + 1] << 8) |
-                                                       (row[x * 4 + 2] << 16) | (uint32_t(row[x * 4 + 3]) << 24));
+                                            : uint32_t(row[x * 4] | (row[x * 4 + 1] << 8) | (row[x * 4 + 2] << 16) |
+                                                       (uint32_t(row[x * 4 + 3]) << 24));
                 px[0] = red.Get(v);
                 px[1] = green.Get(v);
                 px[2] = blue.Get(v);

@@ -308,8 +308,8 @@ bool DecodeTiff(ByteSpan data, PageImage &image) {
     });
     t_tiffError.clear();
     MemoryFile file{data, 0};
-    TIFF *tif = TIFFClientOpen("TIFF", "rm", &file, TiffRead, TiffWrite, TiffSeek, TiffClose,
-                               TiffSize, TiffMap, TiffUnmap);
+    TIFF *tif =
+        TIFFClientOpen("TIFF", "rm", &file, TiffRead, TiffWrite, TiffSeek, TiffClose, TiffSize, TiffMap, TiffUnmap);
     if (!tif)
         return Fail(image, t_tiffError.empty() ? "TIFF: cannot read the file" : t_tiffError);
     std::unique_ptr<TIFF, void (*)(TIFF *)> guard(tif, TIFFClose);
@@ -354,8 +354,8 @@ bool DecodeTiff(ByteSpan data, PageImage &image) {
     float xres = 0, yres = 0;
     uint16_t unit = RESUNIT_INCH;
     TIFFGetField(tif, TIFFTAG_RESOLUTIONUNIT, &unit);
-    if (TIFFGetField(tif, TIFFTAG_XRESOLUTION, &xres) && TIFFGetField(tif, TIFFTAG_YRESOLUTION, &yres) &&
-        xres > 0 && yres > 0 && xres < 100000 && yres < 100000) {
+    if (TIFFGetField(tif, TIFFTAG_XRESOLUTION, &xres) && TIFFGetField(tif, TIFFTAG_YRESOLUTION, &yres) && xres > 0 &&
+        yres > 0 && xres < 100000 && yres < 100000) {
         const float perInch = unit == RESUNIT_CENTIMETER ? 2.54f : 1.0f;
         image.SetResolution(PageImage::Horizontal, int(xres * perInch + 0.5f));
         image.SetResolution(PageImage::Vertical, int(yres * perInch + 0.5f));
@@ -657,8 +657,7 @@ bool DecodeJpeg2000(ByteSpan data, PageImage &image) {
 // ---------------------------------------------------------------- WebP
 
 bool DecodeWebp(ByteSpan data, PageImage &image) {
-    if (data.size() < 12 || std::memcmp(data.data(), "RIFF", 4) != 0 ||
-        std::memcmp(data.data() + 8, "WEBP", 4) != 0)
+    if (data.size() < 12 || std::memcmp(data.data(), "RIFF", 4) != 0 || std::memcmp(data.data() + 8, "WEBP", 4) != 0)
         return Fail(image, "WebP: not a WebP file");
     if (!CheckFrame(image, 1, "WebP"))
         return false;
@@ -697,8 +696,10 @@ bool DecodeRaw(ByteSpan data, PageImage &image) {
     std::unique_ptr<libraw_data_t, void (*)(libraw_data_t *)> guard(raw, libraw_close);
     // LibRaw reports damaged data on standard error unless told otherwise;
     // its return codes say all that is needed.
-    libraw_set_dataerror_handler(raw, [](void *, const char *, const int) {}, nullptr);
-    libraw_set_memerror_handler(raw, [](void *, const char *, const char *) {}, nullptr);
+    libraw_set_dataerror_handler(
+        raw, [](void *, const char *, const int) {}, nullptr);
+    libraw_set_memerror_handler(
+        raw, [](void *, const char *, const char *) {}, nullptr);
     int rc = libraw_open_buffer(raw, const_cast<uint8_t *>(data.data()), data.size());
     if (rc != LIBRAW_SUCCESS)
         return Fail(image, std::string("RAW: ") + libraw_strerror(rc));
@@ -713,8 +714,8 @@ bool DecodeRaw(ByteSpan data, PageImage &image) {
     libraw_processed_image_t *out = libraw_dcraw_make_mem_image(raw, &rc);
     if (!out)
         return Fail(image, std::string("RAW: ") + libraw_strerror(rc));
-    std::unique_ptr<libraw_processed_image_t, void (*)(libraw_processed_image_t *)> outGuard(
-        out, libraw_dcraw_clear_mem);
+    std::unique_ptr<libraw_processed_image_t, void (*)(libraw_processed_image_t *)> outGuard(out,
+                                                                                             libraw_dcraw_clear_mem);
     if (out->type != LIBRAW_IMAGE_BITMAP || out->colors != 3 || out->bits != 8 ||
         size_t(out->width) * out->height * 3 > out->data_size)
         return Fail(image, "RAW: unexpected picture layout");

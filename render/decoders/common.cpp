@@ -51,15 +51,24 @@ namespace {
 
 const std::vector<DecoderEntry> &Requestable() {
     static const std::vector<DecoderEntry> entries = {
-        {kFormatBmp, "BMP", DecodeBmp},        {kFormatGif, "GIF", DecodeGif},
-        {kFormatJpeg, "JPEG", DecodeJpeg},     {kFormatPng, "PNG", DecodePng},
-        {kFormatIco, "ICO", DecodeIco},        {kFormatTiff, "TIFF", DecodeTiff},
-        {kFormatTga, "TGA", DecodeTga},        {kFormatPcx, "PCX", DecodePcx},
-        {kFormatWbmp, "WBMP", DecodeWbmp},     {kFormatWmf, "WMF/EMF", DecodeMetafile},
-        {kFormatJp2, "JPEG 2000", DecodeJpeg2000}, {kFormatJpc, "JPEG 2000", DecodeJpeg2000},
-        {kFormatPgx, "PGX", DecodePgx},        {kFormatPnm, "PNM", DecodePnm},
-        {kFormatRas, "RAS", DecodeRas},        {kFormatMng, "MNG", DecodeMng},
-        {kFormatWebp, "WebP", DecodeWebp},     {kFormatRaw, "RAW", DecodeRaw},
+        {kFormatBmp, "BMP", DecodeBmp},
+        {kFormatGif, "GIF", DecodeGif},
+        {kFormatJpeg, "JPEG", DecodeJpeg},
+        {kFormatPng, "PNG", DecodePng},
+        {kFormatIco, "ICO", DecodeIco},
+        {kFormatTiff, "TIFF", DecodeTiff},
+        {kFormatTga, "TGA", DecodeTga},
+        {kFormatPcx, "PCX", DecodePcx},
+        {kFormatWbmp, "WBMP", DecodeWbmp},
+        {kFormatWmf, "WMF/EMF", DecodeMetafile},
+        {kFormatJp2, "JPEG 2000", DecodeJpeg2000},
+        {kFormatJpc, "JPEG 2000", DecodeJpeg2000},
+        {kFormatPgx, "PGX", DecodePgx},
+        {kFormatPnm, "PNM", DecodePnm},
+        {kFormatRas, "RAS", DecodeRas},
+        {kFormatMng, "MNG", DecodeMng},
+        {kFormatWebp, "WebP", DecodeWebp},
+        {kFormatRaw, "RAW", DecodeRaw},
     };
     return entries;
 }
@@ -75,20 +84,13 @@ const DecoderEntry *DecoderFor(int code) {
 
 const std::vector<DecoderEntry> &DetectionOrder() {
     static const std::vector<DecoderEntry> order = {
-        {kFormatBmp, "BMP", DecodeBmp},
-        {kFormatJpeg, "JPEG", DecodeJpeg},
-        {kFormatIco, "ICO", DecodeIco},
-        {kFormatGif, "GIF", DecodeGif},
-        {kFormatPng, "PNG", DecodePng},
-        {kFormatTiff, "TIFF", DecodeTiff},
-        {kFormatMng, "MNG", DecodeMng},
-        {kFormatTga, "TGA", DecodeTga},
-        {kFormatPcx, "PCX", DecodePcx},
-        {kFormatWbmp, "WBMP", DecodeWbmp},
-        {kFormatWmf, "WMF/EMF", DecodeMetafile},
-        {kFormatJp2, "JPEG 2000/PGX/PNM/RAS", DecodeJ2kFamily},
-        {kFormatWebp, "WebP", DecodeWebp},
-        {kFormatRaw, "RAW", DecodeRaw},
+        {kFormatBmp, "BMP", DecodeBmp},          {kFormatJpeg, "JPEG", DecodeJpeg},
+        {kFormatIco, "ICO", DecodeIco},          {kFormatGif, "GIF", DecodeGif},
+        {kFormatPng, "PNG", DecodePng},          {kFormatTiff, "TIFF", DecodeTiff},
+        {kFormatMng, "MNG", DecodeMng},          {kFormatTga, "TGA", DecodeTga},
+        {kFormatPcx, "PCX", DecodePcx},          {kFormatWbmp, "WBMP", DecodeWbmp},
+        {kFormatWmf, "WMF/EMF", DecodeMetafile}, {kFormatJp2, "JPEG 2000/PGX/PNM/RAS", DecodeJ2kFamily},
+        {kFormatWebp, "WebP", DecodeWebp},       {kFormatRaw, "RAW", DecodeRaw},
     };
     return order;
 }

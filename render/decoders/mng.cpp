@@ -24,7 +24,7 @@ struct Playback {
     ByteSpan data;
     size_t pos = 0;
     uint32_t width = 0, height = 0;
-    std::vector<uint8_t> canvas;  // RGBA rows
+    std::vector<uint8_t> canvas;   // RGBA rows
     std::vector<uint8_t> picture;  // the requested frame
     uint32_t frames = 0;
     int target = 0;
@@ -103,8 +103,8 @@ mng_bool MNG_DECL SetTimer(mng_handle h, mng_uint32 ms) {
     return MNG_TRUE;
 }
 
-mng_bool MNG_DECL OnError(mng_handle h, mng_int32, mng_int8 severity, mng_chunkid, mng_uint32,
-                          mng_int32, mng_int32, mng_pchar text) {
+mng_bool MNG_DECL OnError(mng_handle h, mng_int32, mng_int8 severity, mng_chunkid, mng_uint32, mng_int32, mng_int32,
+                          mng_pchar text) {
     Playback &p = Of(h);
     if (p.error.empty() && severity > 1)
         p.error = std::string("MNG: ") + (text ? text : "cannot read the file");

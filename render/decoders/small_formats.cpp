@@ -32,8 +32,7 @@ void PutIndex(uint8_t *row, uint32_t bits, uint32_t x, uint8_t v) {
             row[x >> 3] &= uint8_t(~(0x80 >> (x & 7)));
         break;
     case 4:
-        row[x >> 1] = uint8_t((x & 1) ? ((row[x >> 1] & 0xf0) | (v & 0x0f))
-                                      : ((row[x >> 1] & 0x0f) | (v << 4)));
+        row[x >> 1] = uint8_t((x & 1) ? ((row[x >> 1] & 0xf0) | (v & 0x0f)) : ((row[x >> 1] & 0x0f) | (v << 4)));
         break;
     default:
         row[x] = v;
@@ -96,8 +95,8 @@ bool DecodeTga(ByteSpan data, PageImage &image) {
         if (!r.Ok())
             return Fail(image, "TGA: colour map is truncated");
     }
-    const bool paletteOut = (base == 1 && size_t(mapFirst) + mapLength <= 256 && mapBits != 32) ||
-                            (base == 3 && depth == 8);
+    const bool paletteOut =
+        (base == 1 && size_t(mapFirst) + mapLength <= 256 && mapBits != 32) || (base == 3 && depth == 8);
     if (!image.Allocate(w, h, paletteOut ? 8 : 24, kFormatTga))
         return false;
     if (paletteOut) {

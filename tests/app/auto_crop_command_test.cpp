@@ -69,7 +69,9 @@ struct Picture {
     double widthPt = 0, heightPt = 0;
     std::vector<uint8_t> grey;
     // Pixels darker than mid-grey.
-    int Dark() const { return int(std::count_if(grey.begin(), grey.end(), [](uint8_t v) { return v < 128; })); }
+    int Dark() const {
+        return int(std::count_if(grey.begin(), grey.end(), [](uint8_t v) { return v < 128; }));
+    }
     // The box of the pixels that are not white, in points.
     Box Content() const {
         int x0 = w, y0 = h, x1 = -1, y1 = -1;
@@ -106,7 +108,8 @@ std::vector<Picture> RenderAll(const std::string &path) {
             for (int y = 0; y < p.h; ++y) {
                 const uint8_t *row = b->bits + size_t(p.h - 1 - y) * size_t(b->stride);
                 for (int x = 0; x < p.w; ++x)
-                    p.grey[size_t(y) * size_t(p.w) + size_t(x)] = std::min({row[3 * x], row[3 * x + 1], row[3 * x + 2]});
+                    p.grey[size_t(y) * size_t(p.w) + size_t(x)] =
+                        std::min({row[3 * x], row[3 * x + 1], row[3 * x + 2]});
             }
             api.DeleteBitmap(b);
         }
@@ -122,7 +125,9 @@ PagePlan Blocks(Box media, double left, double bottom, double right, double top)
     PagePlan p;
     p.own.mediaBox = media;
     const double x0 = media.x0 + left, y0 = media.y0 + bottom, x1 = media.x1 - right, y1 = media.y1 - top;
-    p.blackRects = {{x0, y0, x0 + 30, y0 + 20}, {x1 - 45, y1 - 12, x1, y1}, {(x0 + x1) / 2, (y0 + y1) / 2, (x0 + x1) / 2 + 50, (y0 + y1) / 2 + 8}};
+    p.blackRects = {{x0, y0, x0 + 30, y0 + 20},
+                    {x1 - 45, y1 - 12, x1, y1},
+                    {(x0 + x1) / 2, (y0 + y1) / 2, (x0 + x1) / 2 + 50, (y0 + y1) / 2 + 8}};
     return p;
 }
 
@@ -283,23 +288,36 @@ TEST_F(AutoCropCommand, FailuresSayWhyInOneLineAndLeaveNoOutput) {
     const std::string out = dir.file("out.pdf");
     const Row rows[] = {
         {"missing", {"--auto-crop", Q(dir.file("none.pdf")), "-o", Q(out)}, "does not exist", out},
-        {"locked", {"--auto-crop", Q(dir.file("locked.pdf")), "-o", Q(out)}, "locked.pdf needs a password (use --password-file)", out},
+        {"locked",
+         {"--auto-crop", Q(dir.file("locked.pdf")), "-o", Q(out)},
+         "locked.pdf needs a password (use --password-file)",
+         out},
         {"damaged", {"--auto-crop", Q(dir.file("damaged.pdf")), "-o", Q(out)}, "damaged", out},
         {"not a PDF", {"--auto-crop", Q(dir.file("text.pdf")), "-o", Q(out)}, "not a PDF", out},
         {"a folder in", {"--auto-crop", Q(dir.file("folder.pdf")), "-o", Q(out)}, "folder", out},
-        {"output in no folder", {"--auto-crop", Q(good), "-o", Q(dir.file("no/such/out.pdf"))}, "does not exist",
+        {"output in no folder",
+         {"--auto-crop", Q(good), "-o", Q(dir.file("no/such/out.pdf"))},
+         "does not exist",
          dir.file("no/such/out.pdf")},
         {"output a folder", {"--auto-crop", Q(good), "-o", Q(dir.file("folder.pdf"))}, "is a folder", ""},
         {"output the input", {"--auto-crop", Q(good), "-o", Q(good)}, "is the input file", ""},
-        {"output the input by another name", {"--auto-crop", Q(good), "-o", Q(dir.file("same.pdf"))},
-         "is the input file", ""},
+        {"output the input by another name",
+         {"--auto-crop", Q(good), "-o", Q(dir.file("same.pdf"))},
+         "is the input file",
+         ""},
         {"nothing to crop", {"--auto-crop", Q(dir.file("blank.pdf")), "-o", Q(out)}, "nothing was cropped", out},
-        {"pages the document lacks", {"--auto-crop", Q(good), "-o", Q(out), "--pages", "1, 40-"},
-         "Page 40 does not exist", out},
-        {"no page of the set", {"--crop", Q(good), "-o", Q(out), "--pages", "even", "--margins", "1,1,1,1"},
-         "none of the 1 page of", out},
-        {"the crop tool fails", {"--crop", Q(dir.file("deep.pdf")), "-o", Q(out), "--margins", "1,1,1,1", "--remove-hidden"},
-         "levels deep", out},
+        {"pages the document lacks",
+         {"--auto-crop", Q(good), "-o", Q(out), "--pages", "1, 40-"},
+         "Page 40 does not exist",
+         out},
+        {"no page of the set",
+         {"--crop", Q(good), "-o", Q(out), "--pages", "even", "--margins", "1,1,1,1"},
+         "none of the 1 page of",
+         out},
+        {"the crop tool fails",
+         {"--crop", Q(dir.file("deep.pdf")), "-o", Q(out), "--margins", "1,1,1,1", "--remove-hidden"},
+         "levels deep",
+         out},
     };
     for (const Row &row : rows) {
         SCOPED_TRACE(row.name);
@@ -318,8 +336,9 @@ TEST_F(AutoCropCommand, FailuresSayWhyInOneLineAndLeaveNoOutput) {
         EXPECT_EQ(entry.path().filename().string().find(".tmp"), std::string::npos) << entry.path();
 
     // Wrong arguments: exit code 2 and a pointer to the help.
-    for (const QStringList &args : {QStringList{"--auto-crop", Q(good)}, QStringList{"--auto-crop", Q(good), "-o", Q(out), "--margin", "x"},
-                                    QStringList{"--auto-crop", Q(good), "-o", Q(out), "--pages", "some"}}) {
+    for (const QStringList &args :
+         {QStringList{"--auto-crop", Q(good)}, QStringList{"--auto-crop", Q(good), "-o", Q(out), "--margin", "x"},
+          QStringList{"--auto-crop", Q(good), "-o", Q(out), "--pages", "some"}}) {
         const ToolRun r = Orvane(args);
         EXPECT_EQ(r.exitCode, 2) << args.join(' ').toStdString();
         EXPECT_NE(r.err.find("--help"), std::string::npos);
@@ -338,7 +357,7 @@ TEST_F(AutoCropCommand, TheReportListsAFullPageFigureAndABlankPage) {
     for (int i = 0; i < 8; ++i)
         plan.pages.push_back(Blocks({0, 0, 612, 792}, 72, 72, 72, 72));
     plan.pages[3] = Blocks({0, 0, 612, 792}, 0, 0, 0, 0);  // a figure over the whole page
-    plan.pages[5] = PagePlan{};                           // blank
+    plan.pages[5] = PagePlan{};                            // blank
     const std::string in = dir.file("in.pdf");
     fixtures::WritePdf(plan, in);
     // The crop tool runs under the application's event loop.
@@ -349,7 +368,8 @@ TEST_F(AutoCropCommand, TheReportListsAFullPageFigureAndABlankPage) {
     crop::CropRun::SetToolPath(QUORREL_PATH);
     crop::AutoCropReport report;
     QString reason;
-    ASSERT_TRUE(crop::AutoCropFile({Q(in), Q(dir.file("out.pdf")), {}, {}, {}, false, nullptr, false}, report, reason)) << reason.toStdString();
+    ASSERT_TRUE(crop::AutoCropFile({Q(in), Q(dir.file("out.pdf")), {}, {}, {}, false, nullptr, false}, report, reason))
+        << reason.toStdString();
     crop::CropRun::SetToolPath({});
     EXPECT_EQ(report.pages, 8);
     EXPECT_EQ(report.cropped, 7);
@@ -371,7 +391,8 @@ TEST_F(AutoCropCommand, ExactMarginsAreMeasuredFromTheEdgesOfEachPageAsShown) {
     const std::string in = dir.file("in.pdf"), out = dir.file("out.pdf");
     fixtures::WritePdf(plan, in);
     // 10, 20, 30 and 40 points; the third page is left out of the range.
-    const ToolRun r = Orvane({"--crop", Q(in), "-o", Q(out), "--margins", "0.3528,0.7056,1.0583,1.4111cm", "--pages", "1-2"});
+    const ToolRun r =
+        Orvane({"--crop", Q(in), "-o", Q(out), "--margins", "0.3528,0.7056,1.0583,1.4111cm", "--pages", "1-2"});
     EXPECT_EQ(r.exitCode, 2) << "cm is no unit";
     const ToolRun ok = Orvane({"--crop", Q(in), "-o", Q(out), "--margins", "10,20,30,40", "--pages", "1-2"});
     ASSERT_EQ(ok.exitCode, 0) << ok.err;

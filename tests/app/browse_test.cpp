@@ -317,15 +317,16 @@ TEST_F(BrowseTest, TheWheelScrollsThePaneUnderThePointerNotTheFocusedOne) {
     ASSERT_GT(strip->maximum(), 0);
     const int stripBefore = strip->value(), pageBefore = page->value();
     const QPoint overStrip = left->Strip()->viewport()->mapToGlobal(QPoint(20, 20));
-    QWheelEvent wheel(view->viewport()->mapFromGlobal(QPointF(overStrip)), QPointF(overStrip), QPoint(), QPoint(0, -120),
-                      Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+    QWheelEvent wheel(view->viewport()->mapFromGlobal(QPointF(overStrip)), QPointF(overStrip), QPoint(),
+                      QPoint(0, -120), Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
     QApplication::sendEvent(view->viewport(), &wheel);
     EXPECT_GT(strip->value(), stripBefore);
     EXPECT_EQ(page->value(), pageBefore);
 }
 
 TEST_F(BrowseTest, PictureDocumentsShowTheirFramesAndAMetafileHasItsItemAndCanBeClosed) {
-    const std::vector<testimages::Picture> frames = {testimages::Pattern(40, 30), testimages::Pattern(50, 20, false, 2)};
+    const std::vector<testimages::Picture> frames = {testimages::Pattern(40, 30),
+                                                     testimages::Pattern(50, 20, false, 2)};
     const std::string tiff = dir.file("frames.tif");
     testimages::Save(tiff, testimages::Tiff(frames, 5));
     ASSERT_TRUE(application->OpenDocumentFile(QString::fromStdString(tiff)));

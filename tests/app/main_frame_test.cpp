@@ -94,22 +94,56 @@ TEST_F(MainFrameTest, MenusToolbarStatusBarAndSplitterAreLaidOutAsTheTablesSay) 
     EXPECT_EQ(tops, QStringList({"&File", "&Cut", "&View", "&Help"}));
     // The labels whole, shortcuts included, whether or not the key runs
     // the command.
-    EXPECT_EQ(MenuTexts("&File"),
-              QStringList({"&Open...\tCtrl+O", "Save &As...", "&Close", "-", "&Print...\tCtrl+P", "Print Pre&view",
-                           "P&rint Setup...", "-", "Recent File", "-", "E&xit"}));
-    EXPECT_EQ(MenuTexts("&Cut"),
-              QStringList({"&Undo\tCtrl+Z", "&Redo\tCtrl+Y", "-", "Cu&t\tCtrl+X", "&Cut All\tCtrl+C",
-                           "&Delete Rectangle\tCtrl+V", "Crop &Box...\tCtrl+B", "S&plit Pages...", "&Nudge", "Right to Le&ft", "-", "Remove &Hidden Content", "R&eport Before Saving", "-", "&Auto Shrink", "&Shrink Current Page",
-                           "Shrink A&ll Pages...", "-", "&Overlay of All Pages...", "Pages to Chec&k"}));
+    EXPECT_EQ(MenuTexts("&File"), QStringList({"&Open...\tCtrl+O", "Save &As...", "&Close", "-", "&Print...\tCtrl+P",
+                                               "Print Pre&view", "P&rint Setup...", "-", "Recent File", "-", "E&xit"}));
+    EXPECT_EQ(MenuTexts("&Cut"), QStringList({"&Undo\tCtrl+Z",
+                                              "&Redo\tCtrl+Y",
+                                              "-",
+                                              "Cu&t\tCtrl+X",
+                                              "&Cut All\tCtrl+C",
+                                              "&Delete Rectangle\tCtrl+V",
+                                              "Crop &Box...\tCtrl+B",
+                                              "S&plit Pages...",
+                                              "&Nudge",
+                                              "Right to Le&ft",
+                                              "-",
+                                              "Remove &Hidden Content",
+                                              "R&eport Before Saving",
+                                              "-",
+                                              "&Auto Shrink",
+                                              "&Shrink Current Page",
+                                              "Shrink A&ll Pages...",
+                                              "-",
+                                              "&Overlay of All Pages...",
+                                              "Pages to Chec&k"}));
     EXPECT_EQ(MenuTexts("&Help"), QStringList({"&Help...", "&Contact us...", "-", "&About..."}));
 
     QList<int> buttons;
     for (QAction *a : frame->ToolBar()->actions())
         buttons << (a->isSeparator() ? 0 : a->data().toInt());
-    EXPECT_EQ(buttons, QList<int>({ID_FILE_OPEN, 0, ID_FIRST_PAGE, ID_PREVIOUS_PAGE, ID_NEXT_PAGE, ID_LAST_PAGE,
-                                   ID_ZOOM_IN, ID_ZOOM_OUT, 0, ID_ACTUAL_SIZE, ID_ZOOM_FIT, ID_ZOOM_FIT_WIDTH, 0,
-                                   ID_REMOVE_CROPBOX, ID_SHRINK_CURRENT_PAGE, ID_CROP_ALL_PAGES, ID_SPLIT_PAGES,
-                                   ID_OVERLAY_PAGES, ID_PREVIEW_COPY, 0, ID_SAVE_FILE, 0, ID_ABOUT_US}));
+    EXPECT_EQ(buttons, QList<int>({ID_FILE_OPEN,
+                                   0,
+                                   ID_FIRST_PAGE,
+                                   ID_PREVIOUS_PAGE,
+                                   ID_NEXT_PAGE,
+                                   ID_LAST_PAGE,
+                                   ID_ZOOM_IN,
+                                   ID_ZOOM_OUT,
+                                   0,
+                                   ID_ACTUAL_SIZE,
+                                   ID_ZOOM_FIT,
+                                   ID_ZOOM_FIT_WIDTH,
+                                   0,
+                                   ID_REMOVE_CROPBOX,
+                                   ID_SHRINK_CURRENT_PAGE,
+                                   ID_CROP_ALL_PAGES,
+                                   ID_SPLIT_PAGES,
+                                   ID_OVERLAY_PAGES,
+                                   ID_PREVIEW_COPY,
+                                   0,
+                                   ID_SAVE_FILE,
+                                   0,
+                                   ID_ABOUT_US}));
     EXPECT_EQ(frame->ToolBar()->iconSize(), QSize(48, 48));
     EXPECT_EQ(frame->Action(ID_FILE_OPEN)->statusTip(), "Open an existing document");
     EXPECT_EQ(frame->Action(ID_FILE_OPEN)->toolTip(), "Open");
@@ -139,7 +173,6 @@ TEST_F(MainFrameTest, WithoutAPageOnlyTheAlwaysAvailableCommandsAreEnabled) {
     EXPECT_FALSE(frame->Action(ID_EDIT_REDO)->isEnabled());
     EXPECT_TRUE(frame->Action(ID_FILE_OPEN)->isEnabled());
     EXPECT_TRUE(frame->Action(ID_APP_EXIT)->isEnabled());
-
 }
 
 TEST(CommandState, FollowsThePictureTheOpenDocumentAndTheActivePane) {
@@ -153,14 +186,22 @@ TEST(CommandState, FollowsThePictureTheOpenDocumentAndTheActivePane) {
         bool nothingOpen, pageShown, pageShownInView, withoutPicture;
     };
     const Row rows[] = {
-        {ID_NEXT_PAGE, false, true, true, false},   {ID_ZOOM_IN, false, true, true, false},
-        {ID_CLOSE, false, true, true, true},        {ID_FILE_SAVE_AS, false, true, true, false},
-        {ID_SAVE_AS_MENU, false, true, true, false}, {ID_EDIT_CUT, false, true, true, false},
-        {ID_CUT_ALL, false, true, true, false},     {ID_FILE_PRINT, false, false, true, false},
-        {ID_FILE_PRINT_PREVIEW, false, false, true, false}, {ID_FILE_PRINT_SETUP, true, true, true, true},
-        {ID_FILE_SAVE, false, false, false, false}, {ID_EDIT_COPY, false, true, true, false},
-        {ID_EDIT_PASTE, false, true, true, false},  {ID_EDIT_UNDO, false, false, false, false},
-        {ID_ABOUT_US, true, true, true, true},      {ID_FILE_OPEN, true, true, true, true},
+        {ID_NEXT_PAGE, false, true, true, false},
+        {ID_ZOOM_IN, false, true, true, false},
+        {ID_CLOSE, false, true, true, true},
+        {ID_FILE_SAVE_AS, false, true, true, false},
+        {ID_SAVE_AS_MENU, false, true, true, false},
+        {ID_EDIT_CUT, false, true, true, false},
+        {ID_CUT_ALL, false, true, true, false},
+        {ID_FILE_PRINT, false, false, true, false},
+        {ID_FILE_PRINT_PREVIEW, false, false, true, false},
+        {ID_FILE_PRINT_SETUP, true, true, true, true},
+        {ID_FILE_SAVE, false, false, false, false},
+        {ID_EDIT_COPY, false, true, true, false},
+        {ID_EDIT_PASTE, false, true, true, false},
+        {ID_EDIT_UNDO, false, false, false, false},
+        {ID_ABOUT_US, true, true, true, true},
+        {ID_FILE_OPEN, true, true, true, true},
     };
     for (const Row &r : rows) {
         EXPECT_EQ(app::CommandStateFor(r.id, nothing).enabled, r.nothingOpen) << r.id;
@@ -245,9 +286,9 @@ TEST_F(MainFrameTest, OpenAsksForAFileAndHelpOpensTheProductPage) {
 
 TEST_F(MainFrameTest, RecentFilesFillTheirPlaceInTheFileMenu) {
     frame->SetRecentFiles({"/tmp/one.pdf", "/tmp/two.pdf"});
-    EXPECT_EQ(MenuTexts("&File"), QStringList({"&Open...\tCtrl+O", "Save &As...", "&Close", "-", "&Print...\tCtrl+P",
-                                               "Print Pre&view", "P&rint Setup...", "-", "&1 /tmp/one.pdf",
-                                               "&2 /tmp/two.pdf", "-", "E&xit"}));
+    EXPECT_EQ(MenuTexts("&File"),
+              QStringList({"&Open...\tCtrl+O", "Save &As...", "&Close", "-", "&Print...\tCtrl+P", "Print Pre&view",
+                           "P&rint Setup...", "-", "&1 /tmp/one.pdf", "&2 /tmp/two.pdf", "-", "E&xit"}));
     QSignalSpy opened(frame.get(), &app::CMainFrame::OpenRecentRequested);
     frame->Action(ID_FILE_MRU_FIRST + 1)->trigger();
     ASSERT_EQ(opened.count(), 1);
@@ -260,8 +301,8 @@ TEST_F(MainFrameTest, ADropOpensOnlyTheFirstFileWithItsWholePath) {
     QSignalSpy opened(frame.get(), &app::CMainFrame::OpenFileRequested);
     const QString longPath = "/tmp/" + QString(260, 'x') + "/deep folder/file.pdf";
     QMimeData data;
-    data.setUrls({QUrl::fromLocalFile(longPath), QUrl::fromLocalFile("/tmp/second.pdf"),
-                  QUrl::fromLocalFile("/tmp/third.pdf")});
+    data.setUrls(
+        {QUrl::fromLocalFile(longPath), QUrl::fromLocalFile("/tmp/second.pdf"), QUrl::fromLocalFile("/tmp/third.pdf")});
     QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
     QApplication::sendEvent(frame.get(), &enter);
     EXPECT_TRUE(enter.isAccepted());
@@ -371,7 +412,8 @@ TEST_F(MainFrameTest, TheReportBeforeSavingTellsWhatTheCopyWillChangeAndCanBeTur
     answer.start(10);
     frame->OnCommand(ID_SAVE_AS_MENU);
     answer.stop();
-    EXPECT_NE(shown.indexOf("Of the 2 pages, 1 will be cropped and 1 will be left as it is."), -1) << shown.toStdString();
+    EXPECT_NE(shown.indexOf("Of the 2 pages, 1 will be cropped and 1 will be left as it is."), -1)
+        << shown.toStdString();
     EXPECT_NE(shown.indexOf("1 link on page 1"), -1) << shown.toStdString();
     EXPECT_NE(shown.indexOf("Remove Hidden Content"), -1) << "how to remove what the crop hides";
     EXPECT_FALSE((document.Busy() == crop::Busy::CropRun)) << "Cancel writes nothing";
@@ -441,15 +483,15 @@ TEST_F(MainFrameTest, WhatTheCropToolWarnsOfOnASuccessfulSaveIsShown) {
     EXPECT_EQ(shown[0].second, platform::MessageIcon::Information);
     EXPECT_EQ(shown[0].first.rfind("The cropped document was written to " + out + ".", 0), 0u) << shown[0].first;
     // In the window's words: no tool name, thousands grouped.
-    EXPECT_NE(shown[0].first.find("\n\nRemoved outside the crops: 13,805 glyphs of text\nWarning: the file is certified"),
-              std::string::npos)
+    EXPECT_NE(
+        shown[0].first.find("\n\nRemoved outside the crops: 13,805 glyphs of text\nWarning: the file is certified"),
+        std::string::npos)
         << shown[0].first;
     // The first lines and the last are kept.
     EXPECT_NE(shown[0].first.find("line 2\n… 18 more lines …\nWarning: line 21\n"), std::string::npos)
         << shown[0].first;
     EXPECT_NE(shown[0].first.find("line 30"), std::string::npos);
-    EXPECT_EQ(frame->statusBar()->currentMessage().toStdString(),
-              "The cropped document was written to " + out + ".");
+    EXPECT_EQ(frame->statusBar()->currentMessage().toStdString(), "The cropped document was written to " + out + ".");
 }
 
 TEST_F(MainFrameTest, RectanglesNotSavedAreGivenUpOnlyWhenTheUserSaysSo) {
@@ -695,7 +737,8 @@ TEST_F(MainFrameTest, CtrlBSetsTwoCentimetreMarginsOnARangeByKeyboardInOneStep) 
         for (const char *margin : {"200", "20", "20", "20"})
             type(margin);
         QTest::keyClick(dialog->focusWidget(), Qt::Key_Return);  // 200 + 20 mm leave no width
-        refused = dialog->isVisible() && dialog->Problem()->text().startsWith("The left and right margins leave no width");
+        refused =
+            dialog->isVisible() && dialog->Problem()->text().startsWith("The left and right margins leave no width");
         EXPECT_EQ(dialog->focusWidget(), dialog->Box(crop::CCropBoxDialog::kLeft));
         type("20");
         EXPECT_EQ(dialog->Box(crop::CCropBoxDialog::kWidth)->text(), "175.90") << "the width follows";
@@ -820,8 +863,14 @@ TEST_F(MainFrameTest, EscStopsEveryLongWorkAndOpenCloseAndSaveWaitMeanwhile) {
     const std::pair<crop::Busy, std::function<bool()>> works[] = {
         {crop::Busy::CropRun, [&] { return document.Save().Run(output, reason); }},
         {crop::Busy::ShrinkAll, [&] { return document.Whole().ShrinkAllPages({}, reason); }},
-        {crop::Busy::Split, [&] { return document.Whole().SplitPages({}, {1, 2}, 0, false, reason); }},
-        {crop::Busy::OverlayBuild, [&] { return document.ShowOverlay({1, 2}, reason); }},
+        {crop::Busy::Split,
+         [&] {
+             return document.Whole().SplitPages({}, {1, 2}, 0, false, reason);
+         }},
+        {crop::Busy::OverlayBuild,
+         [&] {
+             return document.ShowOverlay({1, 2}, reason);
+         }},
     };
     for (const auto &[busy, start] : works) {
         ASSERT_TRUE(start()) << int(busy) << reason.toStdString();

@@ -19,9 +19,7 @@ protected:
     fixtures::TempDir dir;
     QSettings settings{QString::fromStdString(dir.file("settings.ini")), QSettings::IniFormat};
 
-    void Store(const QByteArray &bytes) {
-        settings.setValue(QStringLiteral("Position/") + kEntry, bytes);
-    }
+    void Store(const QByteArray &bytes) { settings.setValue(QStringLiteral("Position/") + kEntry, bytes); }
 };
 
 TEST_F(PlacementTest, RecordIs44LittleEndianBytesAndRoundTrips) {
@@ -33,8 +31,8 @@ TEST_F(PlacementTest, RecordIs44LittleEndianBytesAndRoundTrips) {
     r.bottom = 580;
     QByteArray bytes = app::EncodePlacement(r);
     ASSERT_EQ(bytes.size(), 44);
-    EXPECT_EQ(uint8_t(bytes[0]), 44);  // the length field comes first
-    EXPECT_EQ(uint8_t(bytes[8]), 3);   // then flags, then the show state
+    EXPECT_EQ(uint8_t(bytes[0]), 44);     // the length field comes first
+    EXPECT_EQ(uint8_t(bytes[8]), 3);      // then flags, then the show state
     EXPECT_EQ(uint8_t(bytes[32]), 0xec);  // top = -20, two's complement
     EXPECT_EQ(uint8_t(bytes[35]), 0xff);
     auto back = app::DecodePlacement(bytes);

@@ -74,8 +74,7 @@ TEST(Startup, TheCommandLineNamesTheFileToOpenWhole) {
     app::COrvaneApp application(args.argc, args.pointers.data());
     ASSERT_TRUE(application.InitInstance());
     EXPECT_EQ(application.CommandLineFile().toStdString(), path);
-    EXPECT_EQ(application.MainFrame()->windowTitle().toStdString(),
-              "$name 'quoted' \"x\" ü.pdf - Sorrel Orvane v2.0");
+    EXPECT_EQ(application.MainFrame()->windowTitle().toStdString(), "$name 'quoted' \"x\" ü.pdf - Sorrel Orvane v2.0");
     EXPECT_EQ(application.MainFrame()->PagePane()->text(), "Page No: 1");
     EXPECT_TRUE(application.MainFrame()->PageView()->HasPicture());
     EXPECT_EQ(application.MainFrame()->PageView()->ScrollSize(), QSize(612, 792));

@@ -19,9 +19,9 @@ using chrome::TintColor;
 
 TEST(TintTest, AGreyFaceMovesInWholeStepsAndStaysGrey) {
     const QColor face(240, 240, 240);
-    EXPECT_TRUE(Is(TintColor(face, 20, 0), 243, 243, 243));    // 240 + 15 x 20 / 100
-    EXPECT_TRUE(Is(TintColor(face, -15, 0), 204, 204, 204));   // 240 x 85 / 100
-    EXPECT_TRUE(Is(TintColor(face, -27, 0), 175, 175, 175));   // 240 x 73 / 100, truncated
+    EXPECT_TRUE(Is(TintColor(face, 20, 0), 243, 243, 243));   // 240 + 15 x 20 / 100
+    EXPECT_TRUE(Is(TintColor(face, -15, 0), 204, 204, 204));  // 240 x 85 / 100
+    EXPECT_TRUE(Is(TintColor(face, -27, 0), 175, 175, 175));  // 240 x 73 / 100, truncated
     EXPECT_TRUE(Is(TintColor(face, -20, 0), 192, 192, 192));
     EXPECT_TRUE(Is(TintColor(face, 0, 0), 240, 240, 240));
     // A dark theme's face.
@@ -59,7 +59,7 @@ TEST(TintTest, TheToolBarsColoursComeFromThePalette) {
     // Disabled images: the face 115/255 of the way to white (rounded), and
     // each pixel (tint x 95 + grey x 160) / 256.
     const QColor tint = chrome::DisabledTint(QColor(240, 240, 240));
-    EXPECT_TRUE(Is(tint, 247, 247, 247));  // 240 + 15 x 115 / 255 = 246.76
+    EXPECT_TRUE(Is(tint, 247, 247, 247));                              // 240 + 15 x 115 / 255 = 246.76
     const QRgb pixel = chrome::DisabledPixel(qRgb(30, 60, 90), tint);  // grey 60
     EXPECT_EQ(qRed(pixel), (247 * 95 + 60 * 160) / 256);
     EXPECT_EQ(qRed(pixel), 129);

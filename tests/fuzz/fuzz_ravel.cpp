@@ -12,9 +12,7 @@
 
 namespace {
 
-std::string ScratchPath(const char *suffix) {
-    return "/tmp/orvane-fuzz-" + std::to_string(::getpid()) + suffix;
-}
+std::string ScratchPath(const char *suffix) { return "/tmp/orvane-fuzz-" + std::to_string(::getpid()) + suffix; }
 
 }  // namespace
 

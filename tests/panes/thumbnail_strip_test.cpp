@@ -51,12 +51,14 @@ protected:
         return items;
     }
     bool AllMade(const std::set<int> &items) {
-        return QTest::qWaitFor([&] {
-            for (int i : items)
-                if (!Strip().Model().HasPicture(i))
-                    return false;
-            return true;
-        }, 10000);
+        return QTest::qWaitFor(
+            [&] {
+                for (int i : items)
+                    if (!Strip().Model().HasPicture(i))
+                        return false;
+                return true;
+            },
+            10000);
     }
 
     fixtures::TempDir dir;

@@ -110,8 +110,8 @@ TEST(ThumbnailCellTest, ThePageFitsTheCellAndThePictureTypeComesFromTheNamesEnd)
         const panes::CellFit f = panes::FitInCell(w, h);
         return std::vector<int>{f.x, f.y, f.w, f.h};
     };
-    EXPECT_EQ(fit(612, 792), (std::vector<int>{1, 0, 77, 100}));  // portrait: top to bottom, centred across
-    EXPECT_EQ(fit(792, 612), (std::vector<int>{0, 19, 80, 61}));  // landscape: side to side, centred down
+    EXPECT_EQ(fit(612, 792), (std::vector<int>{1, 0, 77, 100}));   // portrait: top to bottom, centred across
+    EXPECT_EQ(fit(792, 612), (std::vector<int>{0, 19, 80, 61}));   // landscape: side to side, centred down
     EXPECT_EQ(fit(800, 1000), (std::vector<int>{0, 0, 80, 100}));  // exactly the cell's shape fills it
 
     EXPECT_EQ(panes::PictureTypeFromName("/a/scan.WBMP"), 9);  // not taken for bmp

@@ -52,10 +52,10 @@ TEST(IniDocument, ASecondLineOfAKeyIsDroppedSoWhatIsHeldIsWhatIsWritten) {
 
 TEST(IniDocument, WritesKeysAtTheEndOfTheirSectionAndKeepsEveryOtherLine) {
     IniDocument ini = IniDocument::Parse("top line\n[A]\n; note\nx=1\n\n[B]\ny=2\n");
-    ini.Set("a", "Z", "3");           // after x, before the blank line
-    ini.Set("A", "X", "10");          // replaced in place, spelling kept
-    ini.Set("C", "k", "v");           // a new section at the end
-    ini.Remove("b", "Y");             // its line goes
+    ini.Set("a", "Z", "3");   // after x, before the blank line
+    ini.Set("A", "X", "10");  // replaced in place, spelling kept
+    ini.Set("C", "k", "v");   // a new section at the end
+    ini.Remove("b", "Y");     // its line goes
     ini.Remove("b", "missing");
     ini.Remove("missing", "y");
     EXPECT_EQ(ini.Serialize(), "top line\n[A]\n; note\nx=10\nZ=3\n\n[B]\n[C]\nk=v\n");

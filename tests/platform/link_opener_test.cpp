@@ -17,7 +17,8 @@ TEST(LinkOpenerTest, TheBrowserCommandIsCutAtItsPlaceholderAndTakesTheTargetWhol
     // No placeholder: the whole command, a blank, the target.
     EXPECT_EQ(BrowserCommandLine("firefox --new-tab", url), "firefox --new-tab " + url);
     // The quoted placeholder: cut before its opening quote.
-    EXPECT_EQ(BrowserCommandLine("\"/opt/my browser/run\" -url \"%1\" -x", url), "\"/opt/my browser/run\" -url  " + url);
+    EXPECT_EQ(BrowserCommandLine("\"/opt/my browser/run\" -url \"%1\" -x", url),
+              "\"/opt/my browser/run\" -url  " + url);
     // An unquoted one.
     EXPECT_EQ(BrowserCommandLine("lynx %1", url), "lynx  " + url);
     // Started without a shell: the template split as a shell would, the

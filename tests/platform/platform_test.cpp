@@ -49,7 +49,8 @@ TEST(TempFiles, NamesAreFreshCarryThePrefixAndSuffixAndAreRegistered) {
         EXPECT_EQ(p.filename().string().rfind("pdf", 0), 0u) << name;
         // Made under that very name, this user's alone, in a folder of
         // this process's that no other user may enter.
-        struct stat file {}, folder {};
+        struct stat file {
+        }, folder{};
         ASSERT_EQ(::lstat(name.c_str(), &file), 0) << name;
         EXPECT_TRUE(S_ISREG(file.st_mode));
         EXPECT_EQ(file.st_mode & 07777, 0600u);
@@ -91,11 +92,11 @@ TEST(TempFiles, WhatKilledRunsLeftIsDeletedOnceADayOldAndItsProcessGone) {
     MakeTempFileName(1024, mine, ".txt");
     const std::string own = fs::path(mine).filename().string();
     const std::vector<std::pair<std::string, bool>> files = {
-        {"pdf999999999-Ab12Cd.tmp.txt", true},    // gone
-        {"pdf999999999-Xy34Zw.tmp", true},        // gone
-        {"pdf999999998-Ab12Cd.tmp.jpg", false},   // gone, but recent
-        {own, true},                              // this process's own
-        {"pdf999999997-Ab12Cd.txt", true},        // not a name the program makes
+        {"pdf999999999-Ab12Cd.tmp.txt", true},   // gone
+        {"pdf999999999-Xy34Zw.tmp", true},       // gone
+        {"pdf999999998-Ab12Cd.tmp.jpg", false},  // gone, but recent
+        {own, true},                             // this process's own
+        {"pdf999999997-Ab12Cd.txt", true},       // not a name the program makes
         {"notes999999997-Ab12Cd.tmp", true},
     };
     for (const auto &[name, old] : files) {
@@ -107,7 +108,8 @@ TEST(TempFiles, WhatKilledRunsLeftIsDeletedOnceADayOldAndItsProcessGone) {
     const fs::path left = folder / "orvane-999999999-Qw12Er";
     fs::create_directory(left);
     std::ofstream(left / "pdf999999999-Zx34Cv.tmp.jpg") << "x";
-    fs::last_write_time(left / "pdf999999999-Zx34Cv.tmp.jpg", fs::file_time_type::clock::now() - std::chrono::hours(25));
+    fs::last_write_time(left / "pdf999999999-Zx34Cv.tmp.jpg",
+                        fs::file_time_type::clock::now() - std::chrono::hours(25));
     fs::last_write_time(left, fs::file_time_type::clock::now() - std::chrono::hours(25));
     // An empty one of a gone process goes at once, whatever its age.
     const fs::path emptied = folder / "orvane-999999999-Ty56Ui";
@@ -157,9 +159,9 @@ TEST(TempFiles, AppendsFromTwoThreadsAreAllKept) {
 TEST(Files, NamesKeepTheirBytesAndOneFileIsKnownUnderOtherNumbers) {
     // Every byte of a name comes back, UTF-8 or not; a UTF-8 name is the
     // text it spells.
-    for (const std::string &bytes : {std::string("plain.pdf"), std::string("na\xc3\xafve \xf0\x9f\x93\x84.pdf"),
-                                    std::string("o2-\xe9.pdf"), std::string("\xed\xa0\x80\xc0\xaf\xff"),
-                                    std::string("cut \xe2\x82")})
+    for (const std::string &bytes :
+         {std::string("plain.pdf"), std::string("na\xc3\xafve \xf0\x9f\x93\x84.pdf"), std::string("o2-\xe9.pdf"),
+          std::string("\xed\xa0\x80\xc0\xaf\xff"), std::string("cut \xe2\x82")})
         EXPECT_EQ(platform::NativePath(platform::PathFromNative(bytes)), bytes);
     EXPECT_EQ(platform::PathFromNative("na\xc3\xafve"), QStringLiteral("na\u00efve"));
     EXPECT_NE(platform::PathFromNative("a\xe8"), platform::PathFromNative("a\xe9"));
@@ -210,12 +212,11 @@ TEST(Messages, ABoxHoldingALongPathFitsTheScreenWithTheWholePathInItsDetails) {
 
 TEST(Messages, TheHandlerAnswersInsteadOfABox) {
     std::string seen;
-    auto previous = platform::SetMessageHandler(
-        [&](const std::string &title, const std::string &text, platform::MessageIcon icon) {
+    auto previous =
+        platform::SetMessageHandler([&](const std::string &title, const std::string &text, platform::MessageIcon icon) {
             seen = title + "|" + text + (icon == platform::MessageIcon::Error ? "|error" : "");
         });
-    platform::ShowMessage("Dynamic Link Error", "DLL libravel.so failed to load",
-                          platform::MessageIcon::Error);
+    platform::ShowMessage("Dynamic Link Error", "DLL libravel.so failed to load", platform::MessageIcon::Error);
     EXPECT_EQ(seen, "Dynamic Link Error|DLL libravel.so failed to load|error");
     platform::SetMessageHandler(previous);
     // Without a widget application the default shows nothing and returns.

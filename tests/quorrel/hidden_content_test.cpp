@@ -31,17 +31,18 @@ using quorrel_tool::Rendered;
 void WriteHalves(const std::string &path, bool locked, bool signedField) {
     QPDF pdf;
     pdf.emptyPDF();
-    QPDFObjectHandle font = pdf.makeIndirectObject(QPDFObjectHandle::parse("<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>"));
+    QPDFObjectHandle font =
+        pdf.makeIndirectObject(QPDFObjectHandle::parse("<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>"));
     QPDFObjectHandle image = QPDFObjectHandle::newStream(&pdf, std::string(4 * 4 * 3, '\x80'));
     image.replaceDict(QPDFObjectHandle::parse(
         "<< /Type /XObject /Subtype /Image /Width 4 /Height 4 /ColorSpace /DeviceRGB /BitsPerComponent 8 >>"));
-    QPDFObjectHandle contents = QPDFObjectHandle::newStream(
-        &pdf, "BT /F1 12 Tf 50 700 Td (LEFTSECRET) Tj ET\n"
-              "BT /F1 12 Tf 350 700 Td (RIGHTKEPT) Tj 0 -20 Td (SECONDLINE) Tj ET\n"
-              "0 0 1 rg 60 100 100 50 re f 400 100 100 50 re f\n"
-              "q 100 0 0 100 50 300 cm /Im1 Do Q\n");
-    QPDFObjectHandle page = pdf.makeIndirectObject(QPDFObjectHandle::parse(
-        "<< /Type /Page /MediaBox [0 0 612 792] /Resources << >> >>"));
+    QPDFObjectHandle contents =
+        QPDFObjectHandle::newStream(&pdf, "BT /F1 12 Tf 50 700 Td (LEFTSECRET) Tj ET\n"
+                                          "BT /F1 12 Tf 350 700 Td (RIGHTKEPT) Tj 0 -20 Td (SECONDLINE) Tj ET\n"
+                                          "0 0 1 rg 60 100 100 50 re f 400 100 100 50 re f\n"
+                                          "q 100 0 0 100 50 300 cm /Im1 Do Q\n");
+    QPDFObjectHandle page =
+        pdf.makeIndirectObject(QPDFObjectHandle::parse("<< /Type /Page /MediaBox [0 0 612 792] /Resources << >> >>"));
     page.getKey("/Resources").replaceKey("/Font", QPDFObjectHandle::parse("<< >>"));
     page.getKey("/Resources").getKey("/Font").replaceKey("/F1", font);
     page.getKey("/Resources").replaceKey("/XObject", QPDFObjectHandle::newDictionary());
@@ -122,7 +123,9 @@ TEST_F(HiddenContent, ALockedInputIsReadWithThePasswordFromStandardInputAndTheCo
     Ran none = Tool(args);
     EXPECT_EQ(none.exitCode, 1);
     EXPECT_NE(none.err.find("needs a password"), std::string::npos) << none.err;
-    Ran wrong = Tool(QStringList(args) << "--password-fd" << "0", "nope\n");
+    Ran wrong = Tool(QStringList(args) << "--password-fd"
+                                       << "0",
+                     "nope\n");
     EXPECT_EQ(wrong.exitCode, 1);
     EXPECT_NE(wrong.err.find("not the password"), std::string::npos) << wrong.err;
     EXPECT_FALSE(std::filesystem::exists(out));
@@ -155,7 +158,9 @@ TEST_F(HiddenContent, NothingWhollyOutsideTheCropStaysAndInsideLooksAsThePlainCr
     ASSERT_EQ(Tool({"-s", Q("setcropfile=" + list), "-i", Q(in), "-o", Q(plain), "--media-box"}).exitCode, 0);
     Ran r = Tool({"-s", Q("setcropfile=" + list), "-i", Q(in), "-o", Q(clean), "--remove-hidden"});
     ASSERT_EQ(r.exitCode, 0) << r.err;
-    EXPECT_NE(r.err.find("10 glyphs of text, 1 images, 1 drawings, 2 annotations (1 of them form fields)"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("10 glyphs of text, 1 images, 1 drawings, 2 annotations (1 of them form fields)"),
+              std::string::npos)
+        << r.err;
 
     // Neither in the text a reader finds nor anywhere in the file's bytes.
     QProcess text;
@@ -233,14 +238,15 @@ TEST_F(HiddenContent, TheDryRunReportsWhatLiesOutsideSplitsAndSignaturesAndWrite
 void WriteTagged(const std::string &path) {
     QPDF pdf;
     pdf.emptyPDF();
-    QPDFObjectHandle font = pdf.makeIndirectObject(QPDFObjectHandle::parse("<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>"));
-    QPDFObjectHandle contents = QPDFObjectHandle::newStream(
-        &pdf, "/P << /MCID 0 >> BDC BT /F1 12 Tf 50 700 Td (LEFTSECRET) Tj ET EMC\n"
-              "/P << /MCID 1 >> BDC BT /F1 12 Tf 350 700 Td (RIGHTKEPT) Tj ET EMC\n"
-              "q 1 0 0 10000 cm 0.02 w 400 -0.005 m 500 -0.005 l S Q\n");
-    QPDFObjectHandle page = pdf.makeIndirectObject(QPDFObjectHandle::parse(
-        "<< /Type /Page /MediaBox [0 0 612 792] /StructParents 0"
-        " /PieceInfo << /Maker << /Private (PIECESECRET) >> >> >>"));
+    QPDFObjectHandle font =
+        pdf.makeIndirectObject(QPDFObjectHandle::parse("<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>"));
+    QPDFObjectHandle contents =
+        QPDFObjectHandle::newStream(&pdf, "/P << /MCID 0 >> BDC BT /F1 12 Tf 50 700 Td (LEFTSECRET) Tj ET EMC\n"
+                                          "/P << /MCID 1 >> BDC BT /F1 12 Tf 350 700 Td (RIGHTKEPT) Tj ET EMC\n"
+                                          "q 1 0 0 10000 cm 0.02 w 400 -0.005 m 500 -0.005 l S Q\n");
+    QPDFObjectHandle page =
+        pdf.makeIndirectObject(QPDFObjectHandle::parse("<< /Type /Page /MediaBox [0 0 612 792] /StructParents 0"
+                                                       " /PieceInfo << /Maker << /Private (PIECESECRET) >> >> >>"));
     page.replaceKey("/Resources", QPDFObjectHandle::parse("<< /Font << >> >>"));
     page.getKey("/Resources").getKey("/Font").replaceKey("/F1", font);
     page.replaceKey("/Contents", contents);
@@ -264,10 +270,11 @@ void WriteTagged(const std::string &path) {
     pdf.getRoot().replaceKey("/StructTreeRoot", root);
     pdf.getRoot().replaceKey("/MarkInfo", QPDFObjectHandle::parse("<< /Marked true >>"));
     QPDFObjectHandle xmp = QPDFObjectHandle::newStream(
-        &pdf, "<x:xmpmeta xmlns:x=\"adobe:ns:meta/\"><rdf:RDF xmlns:rdf=\"http://www.w3.org/1999/02/22-rdf-syntax-ns#\">"
-              "<rdf:Description xmlns:xmp=\"http://ns.adobe.com/xap/1.0/\" xmp:CreatorTool=\"Maker\">"
-              "<xmp:Thumbnails><rdf:Alt><rdf:li>XMPPICTURE</rdf:li></rdf:Alt></xmp:Thumbnails>"
-              "</rdf:Description></rdf:RDF></x:xmpmeta>");
+        &pdf,
+        "<x:xmpmeta xmlns:x=\"adobe:ns:meta/\"><rdf:RDF xmlns:rdf=\"http://www.w3.org/1999/02/22-rdf-syntax-ns#\">"
+        "<rdf:Description xmlns:xmp=\"http://ns.adobe.com/xap/1.0/\" xmp:CreatorTool=\"Maker\">"
+        "<xmp:Thumbnails><rdf:Alt><rdf:li>XMPPICTURE</rdf:li></rdf:Alt></xmp:Thumbnails>"
+        "</rdf:Description></rdf:RDF></x:xmpmeta>");
     xmp.replaceDict(QPDFObjectHandle::parse("<< /Type /Metadata /Subtype /XML >>"));
     pdf.getRoot().replaceKey("/Metadata", xmp);
     QPDFPageDocumentHelper(pdf).addPage(QPDFPageObjectHelper(page), false);
@@ -283,7 +290,8 @@ TEST_F(HiddenContent, AStrokeReachingIntoTheCropStaysAndNoPictureOrTagOfWhatWent
     EXPECT_NE(r.err.find(" 0 drawings"), std::string::npos) << r.err;
     const std::string bytes = Decoded(clean);
     ASSERT_FALSE(bytes.empty());
-    for (const char *gone : {"LEFTSECRET", "ALTSECRET", "ACTUALSECRET", "EXPANSIONSECRET", "PIECESECRET", "XMPPICTURE", "/Thumb"})
+    for (const char *gone :
+         {"LEFTSECRET", "ALTSECRET", "ACTUALSECRET", "EXPANSIONSECRET", "PIECESECRET", "XMPPICTURE", "/Thumb"})
         EXPECT_EQ(bytes.find(gone), std::string::npos) << gone;
     for (const char *kept : {"RIGHTKEPT", "ALTKEPT", "xmp:CreatorTool"})
         EXPECT_NE(bytes.find(kept), std::string::npos) << kept;
@@ -303,7 +311,8 @@ TEST_F(HiddenContent, ContentNestedPastAnyRealPageAndAFullTemporaryFolderFailWit
     std::string deep;
     for (int i = 0; i < 100000; ++i)
         deep += "q ";
-    QPDFObjectHandle page = pdf.makeIndirectObject(QPDFObjectHandle::parse("<< /Type /Page /MediaBox [0 0 612 792] >>"));
+    QPDFObjectHandle page =
+        pdf.makeIndirectObject(QPDFObjectHandle::parse("<< /Type /Page /MediaBox [0 0 612 792] >>"));
     page.replaceKey("/Contents", QPDFObjectHandle::newStream(&pdf, deep + "0 0 1 rg 400 400 50 50 re f"));
     QPDFPageDocumentHelper(pdf).addPage(QPDFPageObjectHelper(page), false);
     QPDFWriter writer(pdf, in.c_str());
@@ -319,8 +328,7 @@ TEST_F(HiddenContent, ContentNestedPastAnyRealPageAndAFullTemporaryFolderFailWit
     // make one.
     const std::string tiny = dir.file("tiny");
     std::filesystem::create_directory(tiny);
-    if (::getuid() != 0 ||
-        QProcess::execute("mount", {"-t", "tmpfs", "-o", "size=64k", "tmpfs", Q(tiny)}) != 0)
+    if (::getuid() != 0 || QProcess::execute("mount", {"-t", "tmpfs", "-o", "size=64k", "tmpfs", Q(tiny)}) != 0)
         GTEST_SKIP() << "no small file system can be made here";
     std::ofstream(tiny + "/filler") << std::string(64 * 1024, 'x');
     WriteHalves(in, false, false);

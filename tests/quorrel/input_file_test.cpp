@@ -97,8 +97,7 @@ TEST(InputFile, AnswersLikeQpdfsFileSourceForAnySequenceOfCalls) {
         }
         case 3:
         case 4: {  // small reads mostly, some larger than the window
-            const size_t length =
-                random() % 8 == 0 ? random() % a.size() : random() % 10 == 0 ? 0 : 1 + random() % 300;
+            const size_t length = random() % 8 == 0 ? random() % a.size() : random() % 10 == 0 ? 0 : 1 + random() % 300;
             const size_t got = ours->read(a.data(), length);
             ASSERT_EQ(got, theirs.read(b.data(), length)) << "length " << length;
             ASSERT_EQ(0, std::memcmp(a.data(), b.data(), got));
@@ -197,6 +196,6 @@ TEST(OutputFile, CopiesTheInputWholeOrFailsLeavingNothing) {
         ASSERT_TRUE(out.Open(error)) << error;
         EXPECT_THROW(out.CopyFrom(input->Descriptor(), input->Size() + 10, [](long long) {}), std::runtime_error);
     }
-    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), std::filesystem::directory_iterator()),
-              2) << "only the input and the first output";
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), std::filesystem::directory_iterator()), 2)
+        << "only the input and the first output";
 }

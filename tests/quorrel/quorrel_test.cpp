@@ -635,7 +635,8 @@ TEST(CropList, ParsesTheProgramsLinesAndRejectsOthers) {
     EXPECT_FALSE(quorrel::ParseCropList(good, list, error));  // "1e0" is not a plain number
     EXPECT_NE(error.find("line 3"), std::string::npos);
 
-    std::istringstream fine("Page 1, [36.00,756.00,576.00,36.00]\r\n\n  Page 12 , [ -3.5 ,0.00,1,4 ]\nPage 1, [1,2,3,4]\n");
+    std::istringstream fine(
+        "Page 1, [36.00,756.00,576.00,36.00]\r\n\n  Page 12 , [ -3.5 ,0.00,1,4 ]\nPage 1, [1,2,3,4]\n");
     list.clear();
     ASSERT_TRUE(quorrel::ParseCropList(fine, list, error)) << error;
     ASSERT_EQ(list.size(), 2u);
@@ -656,9 +657,9 @@ TEST(CropList, ParsesTheProgramsLinesAndRejectsOthers) {
     list.clear();
     EXPECT_TRUE(quorrel::ParseCropList(empty, list, error));
     EXPECT_TRUE(list.empty());
-    for (const char *wrong : {"Page 0, [1,2,3,4]", "Page 1, [1,2,3]", "Page 1 [1,2,3,4]", "page 1, [1,2,3,4]",
-                              "Page 1, [1,2,3,4] extra", "Page 1, [1,2,3,4", "Page 1, [1,2,3,.]",
-                              "Page 1, [1,2,3,--4]", "Page 1, [1,2,3,nan]"}) {
+    for (const char *wrong :
+         {"Page 0, [1,2,3,4]", "Page 1, [1,2,3]", "Page 1 [1,2,3,4]", "page 1, [1,2,3,4]", "Page 1, [1,2,3,4] extra",
+          "Page 1, [1,2,3,4", "Page 1, [1,2,3,.]", "Page 1, [1,2,3,--4]", "Page 1, [1,2,3,nan]"}) {
         std::istringstream in(wrong);
         EXPECT_FALSE(quorrel::ParseCropList(in, list, error)) << wrong;
     }

@@ -70,7 +70,8 @@ public:
         for (int y = 0; y < h; ++y) {
             const uint8_t *row = b->bits + size_t(h - 1 - y) * size_t(b->stride);
             for (int x = 0; x < w; ++x)
-                grey[size_t(y) * size_t(w) + size_t(x)] = uint8_t((row[x * 3] + row[x * 3 + 1] * 2 + row[x * 3 + 2]) / 4);
+                grey[size_t(y) * size_t(w) + size_t(x)] =
+                    uint8_t((row[x * 3] + row[x * 3 + 1] * 2 + row[x * 3 + 2]) / 4);
         }
         render::Ravel().DeleteBitmap(b);
         return grey;

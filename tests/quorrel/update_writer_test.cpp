@@ -202,14 +202,17 @@ TEST_F(UpdateTest, EncryptedFilesKeepTheirPasswordsAndStrings) {
         const char *name;
         std::function<void(QPDFWriter &)> setUp;
     } cases[] = {
-        {"RC4 128", [](QPDFWriter &w) {
+        {"RC4 128",
+         [](QPDFWriter &w) {
              w.setR3EncryptionParametersInsecure("", "owner", true, true, true, true, true, true, qpdf_r3p_full);
          }},
-        {"AES 128", [](QPDFWriter &w) {
-             w.setR4EncryptionParametersInsecure("", "owner", true, true, true, true, true, true, qpdf_r3p_full,
-                                                 true, true);
+        {"AES 128",
+         [](QPDFWriter &w) {
+             w.setR4EncryptionParametersInsecure("", "owner", true, true, true, true, true, true, qpdf_r3p_full, true,
+                                                 true);
          }},
-        {"AES 256", [](QPDFWriter &w) {
+        {"AES 256",
+         [](QPDFWriter &w) {
              w.setR6EncryptionParameters("", "owner", true, true, true, true, true, true, qpdf_r3p_full, true);
          }},
     };
@@ -246,7 +249,8 @@ TEST_F(UpdateTest, LinearizedAndOffsetFilesStillOpen) {
         WriteBytes(offset, "X-Note: %PDF-x, no header\n" + fixtures::ReadFileBytes(offset + ".0"));
         const ToolRun r = CropFile(List(), offset, offset + ".out");
         ASSERT_EQ(r.exitCode, 0) << r.err;
-        EXPECT_NE(r.err.find("whole new file, not as an update, because the input's PDF header is not at its start"), std::string::npos)
+        EXPECT_NE(r.err.find("whole new file, not as an update, because the input's PDF header is not at its start"),
+                  std::string::npos)
             << r.err;
         EXPECT_EQ(fixtures::ReadFileBytes(offset + ".out").rfind("%PDF-", 0), 0u);
         EXPECT_NEAR(Rendered(offset + ".out").Size(1).first, 540, 0.01);
@@ -277,7 +281,9 @@ TEST_F(UpdateTest, DamagedFilesAreWrittenWhole) {
         WriteBytes(in, damaged);
         const ToolRun r = CropFile(List(), in, out);
         ASSERT_EQ(r.exitCode, 0) << r.err;
-        EXPECT_NE(r.err.find("is written as a whole new file, not as an update, because the input is damaged"), std::string::npos) << r.err;
+        EXPECT_NE(r.err.find("is written as a whole new file, not as an update, because the input is damaged"),
+                  std::string::npos)
+            << r.err;
         EXPECT_NE(fixtures::ReadFileBytes(out).compare(0, damaged.size(), damaged), 0);
         EXPECT_EQ(QpdfCheck(out).exitCode, 0) << QpdfCheck(out).err;
         Rendered r1(out);
@@ -293,13 +299,13 @@ void WriteSigned(const std::string &path, bool certified) {
     WriteWithNotes(Plan(false), path + ".0");
     QPDF pdf;
     pdf.processFile((path + ".0").c_str());
-    QPDFObjectHandle sig = pdf.makeIndirectObject(QPDFObjectHandle::parse(
-        "<< /Type /Sig /Filter /Adobe.PPKLite /SubFilter /adbe.pkcs7.detached"
-        " /ByteRange [0 1111111111 1111111111 1111111111] /Contents <" +
-        std::string(128, '0') + "> >>"));
+    QPDFObjectHandle sig = pdf.makeIndirectObject(
+        QPDFObjectHandle::parse("<< /Type /Sig /Filter /Adobe.PPKLite /SubFilter /adbe.pkcs7.detached"
+                                " /ByteRange [0 1111111111 1111111111 1111111111] /Contents <" +
+                                std::string(128, '0') + "> >>"));
     QPDFObjectHandle page = QPDFPageDocumentHelper(pdf).getAllPages()[0].getObjectHandle();
-    QPDFObjectHandle widget = pdf.makeIndirectObject(QPDFObjectHandle::parse(
-        "<< /Type /Annot /Subtype /Widget /FT /Sig /T (Signature1) /Rect [0 0 0 0] /F 132 >>"));
+    QPDFObjectHandle widget = pdf.makeIndirectObject(
+        QPDFObjectHandle::parse("<< /Type /Annot /Subtype /Widget /FT /Sig /T (Signature1) /Rect [0 0 0 0] /F 132 >>"));
     widget.replaceKey("/V", sig);
     widget.replaceKey("/P", page);
     page.replaceKey("/Annots", QPDFObjectHandle::newArray({widget}));
@@ -379,13 +385,13 @@ std::string HandMade(const std::vector<std::string> &objects, int size = 0) {
         pdf += entry;
     }
     const std::string declared = std::to_string(size ? size_t(size) : objects.size() + 1);
-    return pdf + "trailer\n<< /Size " + declared + " /Root 1 0 R >>\nstartxref\n" +
-           std::to_string(xref) + "\n%%EOF";
+    return pdf + "trailer\n<< /Size " + declared + " /Root 1 0 R >>\nstartxref\n" + std::to_string(xref) + "\n%%EOF";
 }
 
 TEST_F(UpdateTest, OddButReadableFilesAreHandled) {
     const std::string content = "0 0 0 rg 100 100 300 400 re f";
-    const std::string stream = "<< /Length " + std::to_string(content.size()) + " >>\nstream\n" + content + "\nendstream";
+    const std::string stream =
+        "<< /Length " + std::to_string(content.size()) + " >>\nstream\n" + content + "\nendstream";
     // No newline after %%EOF and no /ID: the update starts on a line of its
     // own and adds no identifier.
     const std::string plain = dir.file("plain.pdf");
@@ -396,8 +402,8 @@ TEST_F(UpdateTest, OddButReadableFilesAreHandled) {
     ASSERT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(r.err, "");
     const std::string after = fixtures::ReadFileBytes(dir.file("plain out.pdf"));
-    EXPECT_EQ(after.compare(0, fixtures::ReadFileBytes(plain).size() + 9, fixtures::ReadFileBytes(plain) + "\n3 0 obj\n"),
-              0);
+    EXPECT_EQ(
+        after.compare(0, fixtures::ReadFileBytes(plain).size() + 9, fixtures::ReadFileBytes(plain) + "\n3 0 obj\n"), 0);
     EXPECT_EQ(after.find("/ID"), std::string::npos);
     EXPECT_EQ(QpdfCheck(dir.file("plain out.pdf")).exitCode, 0) << QpdfCheck(dir.file("plain out.pdf")).err;
     EXPECT_NEAR(Rendered(dir.file("plain out.pdf")).Size(1).first, 350, 0.01);
@@ -456,13 +462,15 @@ TEST_F(UpdateTest, OddButReadableFilesAreHandled) {
 TEST_F(UpdateTest, APageThatCannotBeReadKeepsTheNumbersOfThoseAfterIt) {
     // Page 2 holds a number too large for qpdf; viewers still show it.
     const std::string content = "0 0 0 rg 100 100 300 400 re f";
-    const std::string stream = "<< /Length " + std::to_string(content.size()) + " >>\nstream\n" + content + "\nendstream";
+    const std::string stream =
+        "<< /Length " + std::to_string(content.size()) + " >>\nstream\n" + content + "\nendstream";
     const std::string in = dir.file("bad page.pdf");
-    WriteBytes(in, HandMade({"<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [3 0 R 4 0 R 5 0 R] /Count 3 >>",
-                             "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Contents 6 0 R >>",
-                             "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Contents 6 0 R"
-                             " /Big 99999999999999999999999 >>",
-                             "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Contents 6 0 R >>", stream}));
+    WriteBytes(in,
+               HandMade({"<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [3 0 R 4 0 R 5 0 R] /Count 3 >>",
+                         "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Contents 6 0 R >>",
+                         "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Contents 6 0 R"
+                         " /Big 99999999999999999999999 >>",
+                         "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Contents 6 0 R >>", stream}));
     std::ofstream(dir.file("three.txt")) << "Page 3, [50.00,700.00,400.00,50.00]\n";
     const ToolRun r = CropFile(dir.file("three.txt"), in, dir.file("bad page out.pdf"));
     ASSERT_EQ(r.exitCode, 0) << r.err;

@@ -93,17 +93,17 @@ DocPlan BoxesDocument() {
         p.own.rotate = rotate;
         plan.pages.push_back(p);
     };
-    page({0, 0, 612, 792}, {}, {});                      // 1 plain
-    page({0, 0, 612, 792}, {}, 90);                      // 2
-    page({0, 0, 612, 792}, {}, 180);                     // 3
-    page({0, 0, 612, 792}, {}, 270);                     // 4
-    page({0, 0, 612, 792}, {}, -90);                     // 5
-    page({100, 200, 400, 700}, {}, {});                  // 6 offset origin
-    page({-300, -400, 300, 400}, {}, {});                // 7 negative origin
+    page({0, 0, 612, 792}, {}, {});                          // 1 plain
+    page({0, 0, 612, 792}, {}, 90);                          // 2
+    page({0, 0, 612, 792}, {}, 180);                         // 3
+    page({0, 0, 612, 792}, {}, 270);                         // 4
+    page({0, 0, 612, 792}, {}, -90);                         // 5
+    page({100, 200, 400, 700}, {}, {});                      // 6 offset origin
+    page({-300, -400, 300, 400}, {}, {});                    // 7 negative origin
     page({0, 0, 612, 792}, Box{50, 60, 550.5, 700.25}, {});  // 8 crop inside
-    page({0, 0, 400, 500}, Box{-50, 100, 300, 900}, {});  // 9 crop sticking out
-    page({10, 20, 310, 520}, Box{60, 70, 260, 420}, 90);  // 10 offset, cropped, rotated
-    page({0, 0, 612, 792}, {}, 450);                     // 11 beyond a full turn
+    page({0, 0, 400, 500}, Box{-50, 100, 300, 900}, {});     // 9 crop sticking out
+    page({10, 20, 310, 520}, Box{60, 70, 260, 420}, 90);     // 10 offset, cropped, rotated
+    page({0, 0, 612, 792}, {}, 450);                         // 11 beyond a full turn
     return plan;
 }
 
@@ -173,7 +173,7 @@ TEST_F(RavelTest, InheritedBoxesAndRotationComeFromThePageTree) {
     QPDF pdf;
     pdf.processFile(dir.file("doc.pdf").c_str());
     pdf.getRoot().getKey("/Pages").getKey("/Kids").getArrayItem(1).replaceKey("/Count",
-                                                                             QPDFObjectHandle::newInteger(1));
+                                                                              QPDFObjectHandle::newInteger(1));
     const std::string miscountedPath = dir.file("miscounted.pdf");  // the writer keeps the name it is given
     QPDFWriter writer(pdf, miscountedPath.c_str());
     writer.write();
@@ -289,10 +289,14 @@ TEST_F(RavelTest, BlackRectanglesLandOnTheExpectedPixels) {
         int rotate;
     };
     const std::vector<Case> cases = {
-        {{0, 0, 612, 792}, {}, 0},           {{0, 0, 612, 792}, {}, 90},
-        {{0, 0, 612, 792}, {}, 180},         {{0, 0, 612, 792}, {}, 270},
-        {{0, 0, 612, 792}, {}, -90},         {{100, 200, 500, 800}, {}, 0},
-        {{-300, -400, 300, 400}, {}, 90},    {{0, 0, 612, 792}, Box{40, 50, 560, 740}, 0},
+        {{0, 0, 612, 792}, {}, 0},
+        {{0, 0, 612, 792}, {}, 90},
+        {{0, 0, 612, 792}, {}, 180},
+        {{0, 0, 612, 792}, {}, 270},
+        {{0, 0, 612, 792}, {}, -90},
+        {{100, 200, 500, 800}, {}, 0},
+        {{-300, -400, 300, 400}, {}, 90},
+        {{0, 0, 612, 792}, Box{40, 50, 560, 740}, 0},
         {{0, 0, 612, 792}, Box{40, 50, 560, 740}, 270},
     };
     DocPlan plan;
@@ -305,8 +309,7 @@ TEST_F(RavelTest, BlackRectanglesLandOnTheExpectedPixels) {
         // A rectangle a fifth of the way in, a fifth of the page in size,
         // clearly off-centre so a wrong rotation shows.
         double W = shown.x1 - shown.x0, H = shown.y1 - shown.y0;
-        p.blackRects.push_back({shown.x0 + W * 0.15, shown.y0 + H * 0.55, shown.x0 + W * 0.4,
-                                shown.y0 + H * 0.8});
+        p.blackRects.push_back({shown.x0 + W * 0.15, shown.y0 + H * 0.55, shown.x0 + W * 0.4, shown.y0 + H * 0.8});
         plan.pages.push_back(p);
     }
     OpenDoc doc(Write(plan));
@@ -364,7 +367,8 @@ TEST_F(RavelTest, ARegionIsThatPartOfTheWholePageAndMayBelongToAPageTooLargeToRe
         for (int y = 0; y < r.h; ++y)
             for (int x = 0; x < r.w; ++x)
                 for (int c = 0; c < 3; ++c)
-                    worst = std::max(worst, std::abs(int(PixelAt(*part, x, y)[c]) - int(PixelAt(*whole, r.x + x, r.y + y)[c])));
+                    worst = std::max(
+                        worst, std::abs(int(PixelAt(*part, x, y)[c]) - int(PixelAt(*whole, r.x + x, r.y + y)[c])));
         EXPECT_LE(worst, 2) << r.x << "," << r.y;
     }
     // A page of 60000 x 77640 pixels cannot be one picture, yet a band of
@@ -374,7 +378,7 @@ TEST_F(RavelTest, ARegionIsThatPartOfTheWholePageAndMayBelongToAPageTooLargeToRe
     const int midY = int(bigH * (792.0 - 400) / 792);
     BitmapPtr band = region(bigW, bigH, 0, midY, bigW, 4);
     ASSERT_NE(band, nullptr);
-    EXPECT_TRUE(IsBlack(PixelAt(*band, bigW / 2 - bigW / 12, 1)));   // x = 255 points
+    EXPECT_TRUE(IsBlack(PixelAt(*band, bigW / 2 - bigW / 12, 1)));  // x = 255 points
     EXPECT_TRUE(IsWhite(PixelAt(*band, bigW * 90 / 612, 1)));
     EXPECT_TRUE(IsWhite(PixelAt(*band, bigW * 410 / 612, 1)));
     // Regions reaching outside the page's picture, or empty, are refused.
@@ -489,8 +493,7 @@ TEST_F(RavelTest, ThumbnailsAreWrittenAsJpegFilesThatDecode) {
 
     int32_t slot = 0;
     EXPECT_EQ(Api().Thumbnail(doc.get(), dir.file("none.jpg").c_str(), 4, &slot), 0);
-    EXPECT_EQ(Api().Thumbnail(doc.get(), (dir.file("no such folder") + "/t.jpg").c_str(), 1, &slot),
-              0);
+    EXPECT_EQ(Api().Thumbnail(doc.get(), (dir.file("no such folder") + "/t.jpg").c_str(), 1, &slot), 0);
     EXPECT_FALSE(std::filesystem::exists(dir.file("none.jpg")));
 }
 
@@ -546,8 +549,7 @@ TEST_F(RavelTest, MissingNonPdfAndDamagedFilesGiveNoHandle) {
     EXPECT_EQ(Api().OpenFile(writeBytes("empty.pdf", "").c_str(), 1), 0u);
     EXPECT_EQ(Api().OpenFile(writeBytes("text.pdf", "just some text\n").c_str(), 1), 0u);
     EXPECT_EQ(Api().OpenFile(writeBytes("png.pdf", "\x89PNG\r\n\x1a\n\0\0\0\rIHDR").c_str(), 1), 0u);
-    EXPECT_EQ(Api().OpenFile(writeBytes("junk.pdf", "%PDF-1.7\n" + std::string(4000, 'x')).c_str(), 1),
-              0u);
+    EXPECT_EQ(Api().OpenFile(writeBytes("junk.pdf", "%PDF-1.7\n" + std::string(4000, 'x')).c_str(), 1), 0u);
 
     // Truncated copies of a real file: whatever MuPDF can still repair is
     // fine, but nothing crashes and what opens stays consistent.

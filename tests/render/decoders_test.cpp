@@ -284,9 +284,8 @@ TEST(Decoders, MetafilesAreRecognisedButNotDrawn) {
 }
 
 TEST(Decoders, HugeDeclaredSizesAreRefusedBeforeAllocating) {
-    for (const auto &[name, bytes, code] :
-         {std::tuple{"PNG", testimages::PngHeaderOnly(100000, 100000), 4},
-          std::tuple{"TIFF", testimages::TiffHeaderOnly(100000, 100000), 6}}) {
+    for (const auto &[name, bytes, code] : {std::tuple{"PNG", testimages::PngHeaderOnly(100000, 100000), 4},
+                                            std::tuple{"TIFF", testimages::TiffHeaderOnly(100000, 100000), 6}}) {
         PageImage image;
         EXPECT_FALSE(Load(image, bytes, code)) << name;
         EXPECT_EQ(image.LastError(), "PAGEIMAGE_MAX_MEMORY exceeded") << name;

@@ -9,8 +9,7 @@
 #include <cstring>
 
 int main(int argc, char **argv) {
-    platform::SetMessageHandler([](const std::string &title, const std::string &text,
-                                   platform::MessageIcon) {
+    platform::SetMessageHandler([](const std::string &title, const std::string &text, platform::MessageIcon) {
         std::printf("box: %s | %s\n", title.c_str(), text.c_str());
     });
     if (argc > 1 && std::strcmp(argv[1], "calls") == 0) {

@@ -110,8 +110,8 @@ struct JpegErr {
 [[noreturn]] void JpegFail(j_common_ptr c) { std::longjmp(reinterpret_cast<JpegErr *>(c->err)->jump, 1); }
 
 // components: 1 grey, 3 RGB, 4 CMYK; rows top-down.
-bool JpegEncode(const uint8_t *pixels, int w, int h, int components, int quality, bool adobe,
-                unsigned char **out, unsigned long *size) {
+bool JpegEncode(const uint8_t *pixels, int w, int h, int components, int quality, bool adobe, unsigned char **out,
+                unsigned long *size) {
     jpeg_compress_struct c;
     JpegErr err;
     c.err = jpeg_std_error(&err.pub);
@@ -184,8 +184,8 @@ void PngWriteData(png_structp png, png_bytep data, png_size_t n) {
 }
 void PngFlush(png_structp) {}
 
-bool PngEncode(Bytes *out, uint32_t w, uint32_t h, int colourType, int depth, const png_color *palette,
-               int paletteSize, const std::vector<Bytes> *rows) {
+bool PngEncode(Bytes *out, uint32_t w, uint32_t h, int colourType, int depth, const png_color *palette, int paletteSize,
+               const std::vector<Bytes> *rows) {
     png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
     png_infop info = png_create_info_struct(png);
     if (setjmp(png_jmpbuf(png))) {
@@ -208,8 +208,8 @@ bool PngEncode(Bytes *out, uint32_t w, uint32_t h, int colourType, int depth, co
 Bytes PngOf(uint32_t w, uint32_t h, int colourType, int depth, const std::vector<Bytes> &rows,
             const std::vector<png_color> &palette = {}) {
     Bytes out;
-    if (!PngEncode(&out, w, h, colourType, depth, palette.empty() ? nullptr : palette.data(),
-                   int(palette.size()), &rows))
+    if (!PngEncode(&out, w, h, colourType, depth, palette.empty() ? nullptr : palette.data(), int(palette.size()),
+                   &rows))
         throw std::runtime_error("PNG encoding failed");
     return out;
 }
@@ -516,8 +516,8 @@ Bytes Jp2(const Picture &p, bool codestreamOnly) {
     opj_stream_set_write_function(stream, OpjWrite);
     opj_stream_set_skip_function(stream, OpjSkipW);
     opj_stream_set_seek_function(stream, OpjSeekW);
-    const bool ok = opj_start_compress(codec, image, stream) && opj_encode(codec, stream) &&
-                    opj_end_compress(codec, stream);
+    const bool ok =
+        opj_start_compress(codec, image, stream) && opj_encode(codec, stream) && opj_end_compress(codec, stream);
     opj_stream_destroy(stream);
     opj_destroy_codec(codec);
     opj_image_destroy(image);

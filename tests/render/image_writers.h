@@ -53,15 +53,15 @@ Bytes Jng(const Picture &p);
 Bytes Dng(const Picture &p);
 
 // Hand-laid formats.
-Bytes Bmp(const Picture &p, int bits, bool topDown = false);  // 1, 4, 8 (palette of greys), 16, 24, 32
-Bytes BmpRle(const Picture &p, int bits);                    // RLE8 or RLE4 of the greys
-Bytes Ico(const std::vector<Picture> &images);               // 32-bit images
+Bytes Bmp(const Picture &p, int bits, bool topDown = false);     // 1, 4, 8 (palette of greys), 16, 24, 32
+Bytes BmpRle(const Picture &p, int bits);                        // RLE8 or RLE4 of the greys
+Bytes Ico(const std::vector<Picture> &images);                   // 32-bit images
 Bytes Tga(const Picture &p, int type, int depth, bool topDown);  // types 1, 2, 3, 9, 10, 11
-Bytes Pcx(const Picture &p, bool rgb);                       // 24-bit, or 8-bit palette of greys
-Bytes Wbmp(const Picture &p);                                // red > 127 is white
-Bytes Pnm(const Picture &p, char kind, int maxval = 255);    // '1' to '6'
+Bytes Pcx(const Picture &p, bool rgb);                           // 24-bit, or 8-bit palette of greys
+Bytes Wbmp(const Picture &p);                                    // red > 127 is white
+Bytes Pnm(const Picture &p, char kind, int maxval = 255);        // '1' to '6'
 Bytes Pgx(const Picture &p, int depth, bool bigEndian);
-Bytes Ras(const Picture &p, int depth, int type);             // depth 8 (grey map) or 24; type 1, 2 or 3
+Bytes Ras(const Picture &p, int depth, int type);  // depth 8 (grey map) or 24; type 1, 2 or 3
 Bytes Emf(int left, int top, int right, int bottom);
 
 }  // namespace testimages

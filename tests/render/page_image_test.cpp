@@ -262,8 +262,8 @@ void ExpectMatchesReference(const PageImage &image, const QImage &out, QRect des
                 where = QPoint(k, r);
             }
         }
-    EXPECT_LE(worst, 1) << "at " << where.x() << "," << where.y() << " of " << dest.width() << "x"
-                        << dest.height() << (smooth ? " smooth" : " nearest");
+    EXPECT_LE(worst, 1) << "at " << where.x() << "," << where.y() << " of " << dest.width() << "x" << dest.height()
+                        << (smooth ? " smooth" : " nearest");
 }
 
 TEST(PageImagePaint, AtItsOwnSizeThePixelsAreCopiedUnchanged) {
@@ -273,7 +273,7 @@ TEST(PageImagePaint, AtItsOwnSizeThePixelsAreCopiedUnchanged) {
     for (int y = 0; y < 23; ++y)
         for (int x = 0; x < 37; ++x)
             ASSERT_EQ(out.pixel(5 + x, 4 + y), qRgb(p.At(x, y)[0], p.At(x, y)[1], p.At(x, y)[2])) << x << "," << y;
-    EXPECT_EQ(out.pixel(4, 4), qRgb(1, 2, 3));   // outside the rectangle: untouched
+    EXPECT_EQ(out.pixel(4, 4), qRgb(1, 2, 3));  // outside the rectangle: untouched
     EXPECT_EQ(out.pixel(42, 27), qRgb(1, 2, 3));
     // A negative size means the image's own size.
     QImage own = PaintInto(*image, QSize(37, 23), QRect(0, 0, -1, -1), false);

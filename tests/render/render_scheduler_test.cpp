@@ -29,7 +29,8 @@ protected:
         for (fixtures::PagePlan &page : plan.pages) {
             page.richContent = true;
             for (int i = 0; i < 20000; ++i)
-                page.blackRects.push_back(fixtures::Box{10.0 + i % 500, 10.0 + i % 700, 30.0 + i % 500, 30.0 + i % 700});
+                page.blackRects.push_back(
+                    fixtures::Box{10.0 + i % 500, 10.0 + i % 700, 30.0 + i % 500, 30.0 + i % 700});
         }
         path = dir.file("doc.pdf");
         fixtures::WritePdf(plan, path);
@@ -65,10 +66,9 @@ TEST_F(RenderSchedulerTest, TheMostUrgentWaitingJobRunsFirst) {
         return true;
     });
     ASSERT_TRUE(WaitFor(1));
-    for (auto [priority, name] : {std::pair{RenderScheduler::kThumbnail, "thumbnail"},
-                                  std::pair{RenderScheduler::kReadAhead, "read ahead"},
-                                  std::pair{RenderScheduler::kThumbnail, "second thumbnail"},
-                                  std::pair{RenderScheduler::kVisible, "visible"}})
+    for (auto [priority, name] :
+         {std::pair{RenderScheduler::kThumbnail, "thumbnail"}, std::pair{RenderScheduler::kReadAhead, "read ahead"},
+          std::pair{RenderScheduler::kThumbnail, "second thumbnail"}, std::pair{RenderScheduler::kVisible, "visible"}})
         scheduler.Submit(priority, [this, name = std::string(name)](render::PageSource *, LS_CancelFlag *) {
             Record(name);
             return true;
@@ -100,12 +100,13 @@ TEST_F(RenderSchedulerTest, ThePageAskedForPutsASlowThumbnailAsideWhichRunsAgain
 TEST_F(RenderSchedulerTest, CancelDropsAWaitingJobAndStopsARunningOne) {
     RenderScheduler scheduler(path, 1);
     bool slowFinished = true;
-    const uint64_t slow = scheduler.Submit(RenderScheduler::kBackground, [&](render::PageSource *source, LS_CancelFlag *cancel) {
-        Record("slow");
-        slowFinished = SlowRender(source, cancel);
-        Record("slow ended");
-        return slowFinished;
-    });
+    const uint64_t slow =
+        scheduler.Submit(RenderScheduler::kBackground, [&](render::PageSource *source, LS_CancelFlag *cancel) {
+            Record("slow");
+            slowFinished = SlowRender(source, cancel);
+            Record("slow ended");
+            return slowFinished;
+        });
     const uint64_t waiting = scheduler.Submit(RenderScheduler::kBackground, [&](render::PageSource *, LS_CancelFlag *) {
         Record("never");
         return true;
@@ -126,14 +127,15 @@ TEST_F(RenderSchedulerTest, AJobCancelledForGoodIsNotPutAsideAndRunAgain) {
     std::atomic<int> runs{0};
     // A job that, once cancelled, still takes a while to end (a page it
     // cannot stop part way).
-    const uint64_t slow = scheduler.Submit(RenderScheduler::kReadAhead, [&](render::PageSource *, LS_CancelFlag *cancel) {
-        ++runs;
-        Record("slow");
-        while (!render::Ravel().IsCancelled(cancel))
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        return false;
-    });
+    const uint64_t slow =
+        scheduler.Submit(RenderScheduler::kReadAhead, [&](render::PageSource *, LS_CancelFlag *cancel) {
+            ++runs;
+            Record("slow");
+            while (!render::Ravel().IsCancelled(cancel))
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            return false;
+        });
     ASSERT_TRUE(WaitFor(1));
     EXPECT_TRUE(scheduler.Cancel(slow));
     // A more urgent job while it ends: nothing is put aside for it.
@@ -175,7 +177,8 @@ TEST_F(RenderSchedulerTest, StopDoesNotWaitForSlowPagesAndEachThreadHasItsOwnSou
     letGo = true;
     EXPECT_EQ(ended.load(), 2) << "the stop returned while a page was still being rendered";
     EXPECT_EQ(stopped.load(), 2) << "the stop waited for the pages being rendered";
-    EXPECT_EQ(scheduler->Submit(RenderScheduler::kRequested, [](render::PageSource *, LS_CancelFlag *) { return true; }), 0u);
+    EXPECT_EQ(
+        scheduler->Submit(RenderScheduler::kRequested, [](render::PageSource *, LS_CancelFlag *) { return true; }), 0u);
     scheduler.reset();
     EXPECT_EQ(sources.size(), 2u);
     EXPECT_EQ(sources.count(nullptr), 0u);
@@ -187,12 +190,10 @@ TEST_F(RenderSchedulerTest, AJobThatThrowsIsToldAndTheThreadGoesOnWithTheNext) {
     RenderScheduler scheduler(path, 1);
     std::string told;
     scheduler.SetFailureHandler([&](const std::string &what) { Record("told " + what); });
-    scheduler.Submit(RenderScheduler::kBackground, [](render::PageSource *, LS_CancelFlag *) -> bool {
-        throw std::runtime_error("broken page");
-    });
-    scheduler.Submit(RenderScheduler::kBackground, [](render::PageSource *, LS_CancelFlag *) -> bool {
-        throw std::bad_alloc();
-    });
+    scheduler.Submit(RenderScheduler::kBackground,
+                     [](render::PageSource *, LS_CancelFlag *) -> bool { throw std::runtime_error("broken page"); });
+    scheduler.Submit(RenderScheduler::kBackground,
+                     [](render::PageSource *, LS_CancelFlag *) -> bool { throw std::bad_alloc(); });
     scheduler.Submit(RenderScheduler::kBackground, [this](render::PageSource *source, LS_CancelFlag *) {
         Record(source ? "next" : "no source");
         return true;

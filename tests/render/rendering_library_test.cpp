@@ -29,8 +29,7 @@ ProbeResult RunProbeIn(const fs::path &folder, const QStringList &arguments = {}
     p.setWorkingDirectory(QString::fromStdString(folder.string()));
     p.start(QString::fromStdString((folder / "ensure_probe").string()), arguments);
     p.waitForFinished(30000);
-    return {p.exitCode(), QString::fromUtf8(p.readAllStandardOutput()),
-            QString::fromUtf8(p.readAllStandardError())};
+    return {p.exitCode(), QString::fromUtf8(p.readAllStandardOutput()), QString::fromUtf8(p.readAllStandardError())};
 }
 
 TEST(RenderingLibrary, LoadsFromTheExecutablesFolderAndBindsEveryEntryPoint) {
@@ -43,8 +42,7 @@ TEST(RenderingLibrary, LoadsFromTheExecutablesFolderAndBindsEveryEntryPoint) {
          {(const void *)api.LoadLibrary, (const void *)api.FreeLibrary, (const void *)api.OpenFile,
           (const void *)api.CloseFile, (const void *)api.Pages, (const void *)api.SetResolution,
           (const void *)api.PageExtent, (const void *)api.DIBitmap24, (const void *)api.DeleteBitmap,
-          (const void *)api.RenderRegion,
-          (const void *)api.GetPDFThumbnail, (const void *)api.Thumbnail})
+          (const void *)api.RenderRegion, (const void *)api.GetPDFThumbnail, (const void *)api.Thumbnail})
         EXPECT_NE(fn, nullptr);
 }
 
@@ -53,8 +51,7 @@ TEST(RenderingLibrary, AMissingLibraryEndsTheProgramWithTheMessage) {
     ProbeResult r = RunProbeIn(dir.path());
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_TRUE(r.err.contains("DLL libravel.so failed to load")) << r.err.toStdString();
-    EXPECT_TRUE(r.out.contains("box: Dynamic Link Error | DLL libravel.so failed to load"))
-        << r.out.toStdString();
+    EXPECT_TRUE(r.out.contains("box: Dynamic Link Error | DLL libravel.so failed to load")) << r.out.toStdString();
     EXPECT_FALSE(r.out.contains("loaded\n"));
 }
 

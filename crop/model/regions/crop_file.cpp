@@ -46,7 +46,9 @@ std::vector<std::string> ValuesIn(const platform::IniDocument &ini, int page);
 
 // The own files of instances that do not own the shared file:
 // "croprect.<pid>-<n>.ini".
-std::string OwnFileName(long pid, int n) { return "croprect." + std::to_string(pid) + "-" + std::to_string(n) + ".ini"; }
+std::string OwnFileName(long pid, int n) {
+    return "croprect." + std::to_string(pid) + "-" + std::to_string(n) + ".ini";
+}
 
 // Removes what instances that have since gone left behind: their own files,
 // and files of a write cut short (".croprect.ini.XXXXXX") that are old
@@ -208,7 +210,6 @@ CropFile::~CropFile() {
         ::close(m_lockFd);
 }
 
-
 void CropFile::ReadSharedFlag() {
     if (m_sharedPath.empty())
         return;
@@ -274,7 +275,8 @@ std::vector<std::string> ValuesIn(const platform::IniDocument &ini, int page) {
 std::vector<std::string> CropFile::StoredValues(int page) const { return ValuesIn(*m_ini, page); }
 
 bool CropFile::KeepAside(const std::string &document, int pageCount, std::string &error) const {
-    const std::string folder = std::filesystem::path(m_sharedPath.empty() ? m_path : m_sharedPath).parent_path().string();
+    const std::string folder =
+        std::filesystem::path(m_sharedPath.empty() ? m_path : m_sharedPath).parent_path().string();
     if (folder.empty()) {
         error = "there is no folder to keep the rectangles in";
         return false;

@@ -4,9 +4,7 @@
 
 namespace crop {
 
-void CropSet::Reset(int pageCount) {
-    m_pages.assign(size_t(std::max(pageCount, 0)), PageRegions{});
-}
+void CropSet::Reset(int pageCount) { m_pages.assign(size_t(std::max(pageCount, 0)), PageRegions{}); }
 
 const PageRegions &CropSet::Page(int page) const {
     static const PageRegions kNone;

@@ -53,7 +53,6 @@ public:
     Result Clear(int page) { return SetRegions(page, {}); }
     Result SetRegions(int page, std::vector<CropRect> regions);
 
-
     // The page's regions as the copy has them, one page each, in
     // ReadingOrder.
     std::vector<CropRect> InOutputOrder(int page, bool rightToLeft) const;

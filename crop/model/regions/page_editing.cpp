@@ -8,9 +8,9 @@
 namespace crop {
 
 PageEditing::PageEditing(const std::string &folder, Host host)
-    : m_host(std::move(host)), m_file(folder), m_history(m_set, [this](const std::vector<int> &pages) {
-          Applied(pages);
-      }) {}
+    : m_host(std::move(host)),
+      m_file(folder),
+      m_history(m_set, [this](const std::vector<int> &pages) { Applied(pages); }) {}
 
 void PageEditing::Reset(int pageCount) {
     std::string error;
@@ -244,7 +244,8 @@ void PageEditing::ApplyRectToPages(const std::vector<int> &pages) {
     for (int page : pages) {
         std::optional<Size> size;
         if (!none)
-            size = page >= 1 && page <= int(sizes.size()) ? std::optional(sizes[size_t(page - 1)]) : m_host.pageSize(page);
+            size =
+                page >= 1 && page <= int(sizes.size()) ? std::optional(sizes[size_t(page - 1)]) : m_host.pageSize(page);
         if (size && !(size->first > 0 && size->second > 0))
             size.reset();  // no size (or not a number): the regions as they are
         else if (size)

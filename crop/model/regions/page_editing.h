@@ -104,9 +104,9 @@ private:
     int m_page = 0;
     int m_width = 0, m_height = 0;
     bool m_hasPicture = false;
-    CropRect m_cropRect;                 // the selected region as shown, or as dragged
-    std::vector<CropRect> m_shown;       // the shown page's regions as shown
-    std::optional<CropRect> m_copied;    // the region Copy kept
+    CropRect m_cropRect;               // the selected region as shown, or as dragged
+    std::vector<CropRect> m_shown;     // the shown page's regions as shown
+    std::optional<CropRect> m_copied;  // the region Copy kept
 };
 
 }  // namespace crop

@@ -4,9 +4,13 @@
 
 namespace crop {
 
-RegionsCommand::RegionsCommand(RegionHistory &history, const QString &text, int page,
-                               std::vector<PageChange> changes, bool nudge)
-    : QUndoCommand(text), m_history(history), m_page(page), m_changes(std::move(changes)), m_nudge(nudge),
+RegionsCommand::RegionsCommand(RegionHistory &history, const QString &text, int page, std::vector<PageChange> changes,
+                               bool nudge)
+    : QUndoCommand(text),
+      m_history(history),
+      m_page(page),
+      m_changes(std::move(changes)),
+      m_nudge(nudge),
       m_last(std::chrono::steady_clock::now()) {}
 
 void RegionsCommand::Apply(bool forward) {

@@ -28,8 +28,7 @@ class RegionsCommand : public QUndoCommand {
 public:
     static constexpr int kNudgeId = 1;
 
-    RegionsCommand(RegionHistory &history, const QString &text, int page, std::vector<PageChange> changes,
-                   bool nudge);
+    RegionsCommand(RegionHistory &history, const QString &text, int page, std::vector<PageChange> changes, bool nudge);
     void redo() override;
     void undo() override;
     int id() const override { return m_nudge ? kNudgeId : -1; }

@@ -76,7 +76,9 @@ PageContent Content(int page, double w, double h, std::optional<CropRect> conten
     return c;
 }
 
-std::optional<QRect> Detect(const Page &p) { return ContentDetector(kDensity).Detect(p.View(), QRect(0, 0, p.W(), p.H())); }
+std::optional<QRect> Detect(const Page &p) {
+    return ContentDetector(kDensity).Detect(p.View(), QRect(0, 0, p.W(), p.H()));
+}
 
 }  // namespace
 
@@ -204,9 +206,9 @@ TEST(AutoCropPlan, OneCommonSizeMirrorsOddAndEvenPagesAndCoversBlankOnes) {
         const bool odd = page % 2 == 1;
         const double shift = page == 3 ? 20 : 0;  // one page's text a little lower
         pages.push_back(Content(page, 600, 800,
-                         page == 4 ? std::nullopt
-                                   : std::optional<CropRect>(odd ? CropRect{150, 100 + shift, 520, 700 + shift}
-                                                                 : CropRect{80, 100, 430, 690})));
+                                page == 4 ? std::nullopt
+                                          : std::optional<CropRect>(odd ? CropRect{150, 100 + shift, 520, 700 + shift}
+                                                                        : CropRect{80, 100, 430, 690})));
     }
     pages.push_back(Content(7, 300, 400, CropRect{160, 110, 290, 390}));  // a small inserted page
     AutoCropOptions options;
@@ -241,14 +243,15 @@ TEST(AutoCropPlan, OutliersReachFarOutOrAreBlankAndMirroredMarginsAndShortLinesA
     std::vector<PageContent> pages;
     for (int page = 1; page <= 60; ++page) {
         const double left = page % 2 ? 100 : 60, jitter = (page * 7) % 5;
-        pages.push_back(Content(page, 600, 800, CropRect{left + jitter, 72 - jitter, left + 400 - jitter, 720 + jitter}));
+        pages.push_back(
+            Content(page, 600, 800, CropRect{left + jitter, 72 - jitter, left + 400 - jitter, 720 + jitter}));
     }
     pages[4].content = CropRect{0, 0, 600, 800};      // page 5: a full-page figure
     pages[6].content = std::nullopt;                  // page 7: blank
-    pages[8].content = CropRect{100, 72, 550, 720};    // page 9: a stray mark 50 pt out at the right
-    pages[10].content = CropRect{100, 72, 515, 720};   // page 11: a line 15 pt longer: not far
-    pages[12].content = CropRect{100, 72, 300, 720};   // page 13: short lines
-    pages[13].content = CropRect{60, 72, 460, 400};    // page 14: a chapter's end
+    pages[8].content = CropRect{100, 72, 550, 720};   // page 9: a stray mark 50 pt out at the right
+    pages[10].content = CropRect{100, 72, 515, 720};  // page 11: a line 15 pt longer: not far
+    pages[12].content = CropRect{100, 72, 300, 720};  // page 13: short lines
+    pages[13].content = CropRect{60, 72, 460, 400};   // page 14: a chapter's end
     const std::vector<crop::Outlier> outliers = crop::FindOutliers(pages);
     ASSERT_EQ(outliers.size(), 3u);
     EXPECT_EQ(outliers[0].page, 5);
@@ -260,10 +263,9 @@ TEST(AutoCropPlan, OutliersReachFarOutOrAreBlankAndMirroredMarginsAndShortLinesA
         << outliers[2].reason;
 
     // Too few pages to tell the sides' margins apart: measured together.
-    const std::vector<PageContent> few = {Content(1, 600, 800, CropRect{100, 72, 500, 720}),
-                                          Content(2, 600, 800, CropRect{98, 72, 500, 720}),
-                                          Content(3, 600, 800, CropRect{100, 72, 500, 720}),
-                                          Content(4, 600, 800, CropRect{10, 72, 460, 720})};
+    const std::vector<PageContent> few = {
+        Content(1, 600, 800, CropRect{100, 72, 500, 720}), Content(2, 600, 800, CropRect{98, 72, 500, 720}),
+        Content(3, 600, 800, CropRect{100, 72, 500, 720}), Content(4, 600, 800, CropRect{10, 72, 460, 720})};
     const std::vector<crop::Outlier> listed = crop::FindOutliers(few);
     ASSERT_EQ(listed.size(), 1u);
     EXPECT_EQ(listed[0].page, 4);

@@ -90,8 +90,8 @@ TEST(ScanDust, NoCropIsWidenedByDustAndNoPrintedMarkIsLost) {
         const fixtures::Box &p = scan.printed;
         const bool isWide = f.left < p.x0 - kOutside || f.top < p.y0 - kOutside || f.right > p.x1 + kOutside ||
                             f.bottom > p.y1 + kOutside;
-        const bool isCut = f.left > p.x0 + kInside || f.top > p.y0 + kInside || f.right < p.x1 - kInside ||
-                           f.bottom < p.y1 - kInside;
+        const bool isCut =
+            f.left > p.x0 + kInside || f.top > p.y0 + kInside || f.right < p.x1 - kInside || f.bottom < p.y1 - kInside;
         EXPECT_FALSE(isWide) << "found " << f.left << ' ' << f.top << ' ' << f.right << ' ' << f.bottom << ", printed "
                              << p.x0 << ' ' << p.y0 << ' ' << p.x1 << ' ' << p.y1;
         EXPECT_FALSE(isCut) << "found " << f.left << ' ' << f.top << ' ' << f.right << ' ' << f.bottom << ", printed "
@@ -166,11 +166,10 @@ TEST(LeavingOutText, EveryBoxIsTheOneTheWholePictureGives) {
     auto scheduler = std::make_shared<render::RenderScheduler>(path, 2);
     std::optional<crop::AutoCropResult> result;
     std::mutex mutex;
-    const auto walk = crop::StartAutoCrop(scheduler, int(plan.pages.size()), {}, {}, {},
-                                          [&](crop::AutoCropResult r) {
-                                              std::lock_guard lock(mutex);
-                                              result = std::move(r);
-                                          });
+    const auto walk = crop::StartAutoCrop(scheduler, int(plan.pages.size()), {}, {}, {}, [&](crop::AutoCropResult r) {
+        std::lock_guard lock(mutex);
+        result = std::move(r);
+    });
     ASSERT_TRUE(walk->Wait());
     scheduler->Stop();
     ASSERT_TRUE(result);

@@ -128,7 +128,8 @@ TEST_F(CropFileTest, DrawnRectanglesDoNotReadTheFileAgainAndAShrunkOneIsToldOnce
     document.SetAutoShrink(true);
     const int reads = document.Pages().File().Reads();
     int told = 0;
-    QObject::connect(&document, &COrvaneDoc::Changed, [&told](crop::Changes c) { told += bool(c & crop::Change::Regions); });
+    QObject::connect(&document, &COrvaneDoc::Changed,
+                     [&told](crop::Changes c) { told += bool(c & crop::Change::Regions); });
     for (int i = 0; i < 20; ++i)
         document.Editing().SetCurrentPageRect(CropRect{50.0 + i, 50, 500, 700}, true);
     EXPECT_EQ(document.Pages().File().Reads(), reads);
@@ -147,7 +148,8 @@ TEST_F(CropFileTest, DrawnRectanglesDoNotReadTheFileAgainAndAShrunkOneIsToldOnce
 TEST_F(CropFileTest, UndoAndRedoWalkBackAndForthAcrossPages) {
     Open(document, Pdf(3));
     int history = 0;
-    QObject::connect(&document, &COrvaneDoc::Changed, [&history](crop::Changes c) { history += bool(c & crop::Change::History); });
+    QObject::connect(&document, &COrvaneDoc::Changed,
+                     [&history](crop::Changes c) { history += bool(c & crop::Change::History); });
     EXPECT_FALSE(document.Pages().History().CanUndo());
     document.Editing().SetCurrentPageRect(CropRect{10, 10, 100, 100}, true);  // page 1
     document.ShowPage(2);
@@ -229,7 +231,8 @@ TEST_F(Instances, ARestartEmptiesThePagesAndKeepsTheFlagAndTogglingTwiceChangesN
         first->Editing().SetCurrentPageRect(CropRect{10, 10, 100, 100}, false);
         first->ToggleAutoShrink();
     }
-    EXPECT_EQ(fixtures::ReadFileBytes(elsewhere.file("croprect.ini")), "[AutoShrink]\nflag=1\n[PAGE]\npage1=10.00,782.00,100.00,692.00\n");
+    EXPECT_EQ(fixtures::ReadFileBytes(elsewhere.file("croprect.ini")),
+              "[AutoShrink]\nflag=1\n[PAGE]\npage1=10.00,782.00,100.00,692.00\n");
     EXPECT_TRUE(Start()->AutoShrink());
     EXPECT_EQ(fixtures::ReadFileBytes(elsewhere.file("croprect.ini")), "[AutoShrink]\nflag=1\n");
     platform::SetWorkingFolder(fs::path(shared).parent_path().string());
@@ -254,7 +257,8 @@ TEST_F(Instances, ASecondInstanceKeepsItsRectanglesApartAndSharesTheFlag) {
 
         // The flag is one for both, whichever changes it.
         int changed = 0;
-        QObject::connect(&document, &COrvaneDoc::Changed, [&changed](crop::Changes c) { changed += bool(c & crop::Change::AutoShrink); });
+        QObject::connect(&document, &COrvaneDoc::Changed,
+                         [&changed](crop::Changes c) { changed += bool(c & crop::Change::AutoShrink); });
         second->ToggleAutoShrink();
         EXPECT_TRUE(second->AutoShrink());
         document.RefreshAutoShrink();
@@ -339,9 +343,11 @@ TEST_F(CropFileTest, RegionsGoUnderNumberedKeysAndIntoTheListInReadingOrder) {
     EXPECT_EQ(File(document), "[AutoShrink]\nflag=0\n[PAGE]\npage1=306.00,792.00,612.00,0.00\n"
                               "page1.2=0.00,792.00,306.00,0.00\n");
     EXPECT_EQ(document.Pages().File().PageValue(1), "306.00,792.00,612.00,0.00");
-    EXPECT_EQ(CropList(document).substr(0, 70), "Page 1, [0.00,792.00,306.00,0.00]\nPage 1, [306.00,792.00,612.00,0.00]\n");
+    EXPECT_EQ(CropList(document).substr(0, 70),
+              "Page 1, [0.00,792.00,306.00,0.00]\nPage 1, [306.00,792.00,612.00,0.00]\n");
     document.Save().SetRightToLeft(true);
-    EXPECT_EQ(CropList(document).substr(0, 70), "Page 1, [306.00,792.00,612.00,0.00]\nPage 1, [0.00,792.00,306.00,0.00]\n");
+    EXPECT_EQ(CropList(document).substr(0, 70),
+              "Page 1, [306.00,792.00,612.00,0.00]\nPage 1, [0.00,792.00,306.00,0.00]\n");
     document.Save().SetRightToLeft(false);
 
     // Crop all pages gives every page both, in order.

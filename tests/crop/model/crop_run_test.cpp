@@ -65,11 +65,13 @@ Ended RunTo(CropRun &run, const CropRun::Job &job) {
 TEST(CropRunTest, ArgumentsReachTheToolWholeAndProgressIsToldApart) {
     fixtures::TempDir dir;
     const std::string args = dir.file("args.txt");
-    const std::string tool = Tool(dir, "tool", "for a in \"$@\"; do echo \"$a\" >> '" + args + "'; done\n"
-                                               "echo 'quorrel: progress 1/2' >&2\n"
-                                               "echo 'a note'\n"
-                                               "echo 'quorrel: progress 2/2' >&2\n"
-                                               "touch \"$6\"");
+    const std::string tool = Tool(dir, "tool",
+                                  "for a in \"$@\"; do echo \"$a\" >> '" + args +
+                                      "'; done\n"
+                                      "echo 'quorrel: progress 1/2' >&2\n"
+                                      "echo 'a note'\n"
+                                      "echo 'quorrel: progress 2/2' >&2\n"
+                                      "touch \"$6\"");
     const std::string odd = dir.file("a 'quoted' \"name\" $(x) `y`.pdf");
     CropRun run;
     QSignalSpy progress(&run, &CropRun::Progress);
@@ -78,7 +80,8 @@ TEST(CropRunTest, ArgumentsReachTheToolWholeAndProgressIsToldApart) {
     EXPECT_TRUE(end.message.contains(Q(odd)));
     EXPECT_TRUE(end.message.endsWith(QStringLiteral(".\n\na note"))) << "what the tool said follows";
     EXPECT_EQ(fixtures::ReadFileBytes(args), "-s\nsetcropfile=" + dir.file("list $1.txt") + "\n-i\n" +
-                                                 dir.file("in put.pdf") + "\n-o\n" + odd + "\n--progress\n--require-crop\n");
+                                                 dir.file("in put.pdf") + "\n-o\n" + odd +
+                                                 "\n--progress\n--require-crop\n");
     ASSERT_EQ(progress.count(), 2);
     EXPECT_EQ(progress.at(1).at(0).toInt(), 2);
     EXPECT_EQ(progress.at(1).at(1).toInt(), 2);
@@ -119,8 +122,8 @@ TEST(CropRunTest, StoppingEndsTheToolWithoutAFinish) {
     // to finish.
     const std::string finishedFile = dir.file("finished"), toldFile = dir.file("told"), readyFile = dir.file("ready");
     ASSERT_TRUE(run.Start({Q(Tool(dir, "slow",
-                                  "trap \"touch '" + toldFile + "'; trap - TERM; kill -TERM \\$\\$\" TERM; touch '" + readyFile +
-                                      "'; sleep 30 & wait; touch '" + finishedFile + "'")),
+                                  "trap \"touch '" + toldFile + "'; trap - TERM; kill -TERM \\$\\$\" TERM; touch '" +
+                                      readyFile + "'; sleep 30 & wait; touch '" + finishedFile + "'")),
                            "l", "i", Q(dir.file("o.pdf"))},
                           reason));
     ASSERT_TRUE(QTest::qWaitFor([&] { return std::filesystem::exists(readyFile); }, 10000));
@@ -152,9 +155,8 @@ protected:
         ASSERT_TRUE(QTest::qWaitForWindowExposed(&view));
         QString reason;
         ASSERT_TRUE(document.OpenDocument(Q(input), reason)) << reason.toStdString();
-        platform::SetMessageHandler([this](const std::string &, const std::string &text, platform::MessageIcon) {
-            messages.push_back(text);
-        });
+        platform::SetMessageHandler(
+            [this](const std::string &, const std::string &text, platform::MessageIcon) { messages.push_back(text); });
     }
     void TearDown() override {
         platform::SetMessageHandler([](const std::string &, const std::string &, platform::MessageIcon) {});
@@ -346,7 +348,8 @@ TEST_F(SaveTest, CopyingNoRectangleToOtherPagesIsAskedFirst) {
 
 TEST_F(SaveTest, ASaveThroughALinkReplacesTheFileItNames) {
     // A stand-in that, as the crop tool, replaces the file a link names.
-    CropRun::SetToolPath(Q(Tool(dir, "copy", "out=$(readlink -f \"$6\"); cat \"$4\" > \"$out.new\" && mv \"$out.new\" \"$out\"")));
+    CropRun::SetToolPath(
+        Q(Tool(dir, "copy", "out=$(readlink -f \"$6\"); cat \"$4\" > \"$out.new\" && mv \"$out.new\" \"$out\"")));
     const std::string target = dir.file("target.pdf"), link = dir.file("link.pdf");
     std::ofstream(target) << "old";
     document.Editing().SetCurrentPageRect(CropRect{10, 10, 100, 100}, false);
@@ -390,8 +393,11 @@ TEST(CropRunTest, ALockedDocumentsPasswordReachesTheToolOnItsInputNeverInItsArgu
     fixtures::TempDir dir;
     const std::string args = dir.file("args.txt"), input = dir.file("input.txt"), out = dir.file("out.pdf");
     // What `ps` shows of the tool is its arguments.
-    const std::string tool = Tool(dir, "tool", "for a in \"$@\"; do echo \"$a\" >> '" + args + "'; done\n"
-                                               "cat > '" + input + "'\necho done > \"$6\"");
+    const std::string tool = Tool(dir, "tool",
+                                  "for a in \"$@\"; do echo \"$a\" >> '" + args +
+                                      "'; done\n"
+                                      "cat > '" +
+                                      input + "'\necho done > \"$6\"");
     CropRun run;
     CropRun::Job job{Q(tool), "list.txt", "in.pdf", Q(out)};
     job.password = std::make_shared<const platform::Secret>("s3cr3t word");
@@ -443,8 +449,8 @@ TEST_F(SaveTest, CropAllPagesTakesARangeTypedInThePagesBoxAndRefusesOneTheDocume
         QApplication::processEvents();
         for (QLabel *label : dialog->findChildren<QLabel *>()) {
             if (label->isVisible()) {
-                EXPECT_GE(label->height(), label->wordWrap() ? label->heightForWidth(label->width())
-                                                             : label->sizeHint().height())
+                EXPECT_GE(label->height(),
+                          label->wordWrap() ? label->heightForWidth(label->width()) : label->sizeHint().height())
                     << label->text().toStdString();
             }
         }

@@ -23,9 +23,12 @@ using crop::COrvaneDoc;
 // Every signal of the document, counted.
 struct Spies {
     explicit Spies(COrvaneDoc &d)
-        : opened(&d, &COrvaneDoc::DocumentOpened), shown(&d, &COrvaneDoc::PageShown),
-          failed(&d, &COrvaneDoc::ShowPageFailed), closed(&d, &COrvaneDoc::DocumentClosed),
-          changed(&d, &COrvaneDoc::Changed), pageText(&d, &COrvaneDoc::PageNumberShown),
+        : opened(&d, &COrvaneDoc::DocumentOpened),
+          shown(&d, &COrvaneDoc::PageShown),
+          failed(&d, &COrvaneDoc::ShowPageFailed),
+          closed(&d, &COrvaneDoc::DocumentClosed),
+          changed(&d, &COrvaneDoc::Changed),
+          pageText(&d, &COrvaneDoc::PageNumberShown),
           status(&d, &COrvaneDoc::StatusMessage) {}
     int Total() const {
         return int(opened.count() + shown.count() + failed.count() + closed.count() + changed.count() +
@@ -252,7 +255,8 @@ TEST_F(DocumentTest, APageTooLargeForAFullPictureIsShownAtTheLargestSizeAllowed)
 
 TEST_F(DocumentTest, TheAutoShrinkFlagIsTheDocumentsAndAnnouncedOnChange) {
     int changed = 0;
-    QObject::connect(&document, &COrvaneDoc::Changed, [&changed](crop::Changes c) { changed += bool(c & crop::Change::AutoShrink); });
+    QObject::connect(&document, &COrvaneDoc::Changed,
+                     [&changed](crop::Changes c) { changed += bool(c & crop::Change::AutoShrink); });
     document.SetAutoShrink(true);
     document.SetAutoShrink(true);
     EXPECT_TRUE(document.AutoShrink());
@@ -283,8 +287,8 @@ TEST_F(DocumentTest, PagesRenderedAheadAreTheSamePicturesAFreshRenderGives) {
             rect != document.PagePicture().PageRect())
             return false;
         for (int y = 0; y < fresh->height; ++y)
-            if (std::memcmp(fresh->bits + size_t(y) * size_t(fresh->stride), shown->bits + size_t(y) * size_t(shown->stride),
-                            size_t(fresh->width) * 3) != 0)
+            if (std::memcmp(fresh->bits + size_t(y) * size_t(fresh->stride),
+                            shown->bits + size_t(y) * size_t(shown->stride), size_t(fresh->width) * 3) != 0)
                 return false;
         return true;
     };

@@ -25,7 +25,8 @@ namespace {
 PagePlan Content(double x0, double top, double x1, double bottom, double width = 612, double height = 792) {
     PagePlan p;
     p.own.mediaBox = Box{0, 0, width, height};
-    p.blackRects = {{x0, height - top - 20, x0 + 40, height - top}, {x1 - 30, height - bottom, x1, height - bottom + 15}};
+    p.blackRects = {{x0, height - top - 20, x0 + 40, height - top},
+                    {x1 - 30, height - bottom, x1, height - bottom + 15}};
     return p;
 }
 
@@ -152,7 +153,8 @@ TEST_F(WholeDocument, TheOverlayDarkensEveryPageIntoOnePictureAndCropsEachFromIt
     // Each page's blocks are there, at their place from the top-left corner.
     const double density = overlay.Width() / 612.0;
     auto dark = [&](double x, double top) {
-        const render::RgbQuad c = overlay.PixelAt(int(x * density), int(overlay.Height() - 1 - int(top * density)), false);
+        const render::RgbQuad c =
+            overlay.PixelAt(int(x * density), int(overlay.Height() - 1 - int(top * density)), false);
         return c.red < 64 && c.green < 64 && c.blue < 64;
     };
     EXPECT_TRUE(dark(110, 110));  // page 1
@@ -199,8 +201,8 @@ TEST_F(WholeDocument, TheOverlayDarkensEveryPageIntoOnePictureAndCropsEachFromIt
 
 TEST_F(WholeDocument, CropAllPagesPlacesTheRectangleAsSeenFromEachPagesTopLeftCorner) {
     fixtures::DocPlan plan;
-    plan.pages = {Content(100, 100, 300, 300), Content(100, 100, 300, 300, 792, 612),
-                  Content(100, 100, 300, 300), Content(100, 100, 200, 200, 300, 400), Content(10, 10, 50, 50, 90, 40)};
+    plan.pages = {Content(100, 100, 300, 300), Content(100, 100, 300, 300, 792, 612), Content(100, 100, 300, 300),
+                  Content(100, 100, 200, 200, 300, 400), Content(10, 10, 50, 50, 90, 40)};
     ASSERT_TRUE(Open(plan));
     document.Editing().SetCurrentPageRect({500, 700, 100, 50}, false);  // drawn upwards, from the right
     const std::string shown = *document.Pages().File().StoredValue(1);

@@ -48,8 +48,8 @@ protected:
     QWidget *Port() { return view.viewport(); }
     void Press(QPoint at) { QTest::mousePress(Port(), Qt::LeftButton, Qt::NoModifier, at); }
     void MoveHeld(QPoint at) {
-        QMouseEvent move(QEvent::MouseMove, QPointF(at), Port()->mapToGlobal(QPointF(at)), Qt::NoButton,
-                         Qt::LeftButton, Qt::NoModifier);
+        QMouseEvent move(QEvent::MouseMove, QPointF(at), Port()->mapToGlobal(QPointF(at)), Qt::NoButton, Qt::LeftButton,
+                         Qt::NoModifier);
         QApplication::sendEvent(Port(), &move);
     }
     void Release(QPoint at) { QTest::mouseRelease(Port(), Qt::LeftButton, Qt::NoModifier, at); }
@@ -108,7 +108,6 @@ TEST_F(CropEditingTest, AtZoom200TheBandIsHalvedIntoPointsAndTheRectangleFollows
     Drag({100, 100}, {300, 500});
     view.OnCommand(ID_ZOOM_OUT);  // 90%
     EXPECT_EQ(view.Editor().DrawnRect(view.Geometry()), (IntRect{90, 90, 270, 450}));
-
 
     // The editor itself at zoom 200, scrolled: a band from logical
     // (100, 100) to (300, 500) is 50, 50, 150, 250 points.

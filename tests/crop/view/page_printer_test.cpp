@@ -39,8 +39,12 @@ Shot Render(render::PageSource &source, int page, int w, int h) {
 fixtures::PagePlan Framed(double w, double h) {
     fixtures::PagePlan page;
     page.own.mediaBox = fixtures::Box{0, 0, w, h};
-    page.blackRects = {{0, 0, w, 8}, {0, h - 8, w, h}, {0, 0, 8, h}, {w - 8, 0, w, h},
-                       {w * 0.1, h * 0.6, w * 0.45, h * 0.9}, {w * 0.6, h * 0.1, w * 0.7, h * 0.3}};
+    page.blackRects = {{0, 0, w, 8},
+                       {0, h - 8, w, h},
+                       {0, 0, 8, h},
+                       {w - 8, 0, w, h},
+                       {w * 0.1, h * 0.6, w * 0.45, h * 0.9},
+                       {w * 0.6, h * 0.1, w * 0.7, h * 0.3}};
     return page;
 }
 
@@ -49,7 +53,8 @@ protected:
     void SetUp() override { ASSERT_TRUE(render::LoadRenderingLibrary()); }
 
     // Prints `page` of `source` to A4 and checks the sheet against the page.
-    void PrintAndCompare(render::PageSource &source, int page, const render::PageImage &picture, QPageLayout::Orientation orientation) {
+    void PrintAndCompare(render::PageSource &source, int page, const render::PageImage &picture,
+                         QPageLayout::Orientation orientation) {
         const std::string out = dir.file("printed.pdf");
         QPrinter printer(QPrinter::HighResolution);
         printer.setOutputFormat(QPrinter::PdfFormat);

@@ -313,16 +313,16 @@ TEST_F(PageViewTest, PastThePicturesDensityThePartInViewIsRenderedSharpAtTheScre
     view.verticalScrollBar()->setValue(view.verticalScrollBar()->maximum() / 3);
     ASSERT_TRUE(ready.wait(10000));
     const crop::PagePrefetch::SharpRegion &sharp = document.Prefetch().Sharp();
-    const QRect inView = QRect(QPoint(view.horizontalScrollBar()->value(), view.verticalScrollBar()->value()),
-                               view.viewport()->size());
+    const QRect inView =
+        QRect(QPoint(view.horizontalScrollBar()->value(), view.verticalScrollBar()->value()), view.viewport()->size());
     EXPECT_TRUE(sharp.area.contains(inView));
     // What the view shows is the page rendered at that density, pixel for
     // pixel, not the picture enlarged.
     const QImage shown = view.viewport()->grab().toImage().convertToFormat(QImage::Format_RGB32);
     std::unique_ptr<render::PageSource> source = render::PageSource::Open(path, 1);
     const QSize pageSize = view.ScrollSize();
-    render::BitmapHandle fresh =
-        source->RenderRegion(1, pageSize.width(), pageSize.height(), inView.x(), inView.y(), inView.width(), inView.height());
+    render::BitmapHandle fresh = source->RenderRegion(1, pageSize.width(), pageSize.height(), inView.x(), inView.y(),
+                                                      inView.width(), inView.height());
     ASSERT_TRUE(fresh);
     int differing = 0, dark = 0;
     for (int y = 0; y < inView.height(); ++y)

@@ -15,8 +15,8 @@ using crop::IntRect;
 
 namespace {
 
-constexpr unsigned kPageViewStyle = CHandleTracker::kSolidLine | CHandleTracker::kDottedLine |
-                                    CHandleTracker::kResizeInside;
+constexpr unsigned kPageViewStyle =
+    CHandleTracker::kSolidLine | CHandleTracker::kDottedLine | CHandleTracker::kResizeInside;
 
 CCropTracker Tracker(IntRect rect, int handleSize = 6, unsigned style = kPageViewStyle) {
     CCropTracker t;
@@ -35,11 +35,11 @@ TEST(Tracker, StartsWithTheDefaultHandleAndTwiceItAsTheMinimum) {
 }
 
 TEST(Tracker, SideHandlesShowOnlyWhereThereIsRoomAndHandlesShrinkOnSmallRectangles) {
-    EXPECT_EQ(Tracker({0, 0, 30, 30}).VisibleHandleMask(), 0xFFu);   // 30 - 18 = 12 > 4
-    EXPECT_EQ(Tracker({0, 0, 22, 22}).VisibleHandleMask(), 0x0Fu);   // 22 - 18 = 4
-    EXPECT_EQ(Tracker({0, 0, 30, 22}).VisibleHandleMask(), 0x5Fu);   // top and bottom only
-    EXPECT_EQ(Tracker({30, 22, 0, 0}).VisibleHandleMask(), 0x5Fu);   // inverted: the same
-    EXPECT_EQ(Tracker({0, 0, 8, 100}).HandleSize(), 4);               // 8 / 2
+    EXPECT_EQ(Tracker({0, 0, 30, 30}).VisibleHandleMask(), 0xFFu);  // 30 - 18 = 12 > 4
+    EXPECT_EQ(Tracker({0, 0, 22, 22}).VisibleHandleMask(), 0x0Fu);  // 22 - 18 = 4
+    EXPECT_EQ(Tracker({0, 0, 30, 22}).VisibleHandleMask(), 0x5Fu);  // top and bottom only
+    EXPECT_EQ(Tracker({30, 22, 0, 0}).VisibleHandleMask(), 0x5Fu);  // inverted: the same
+    EXPECT_EQ(Tracker({0, 0, 8, 100}).HandleSize(), 4);             // 8 / 2
     EXPECT_EQ(Tracker({0, 0, 8, 100}, 6, CHandleTracker::kResizeOutside).HandleSize(), 6);
     const IntRect other{0, 0, 100, 5};
     EXPECT_EQ(Tracker({0, 0, 100, 100}).HandleSize(&other), 2);
@@ -51,7 +51,7 @@ TEST(Tracker, HandlesSitInsideTheOutlinedRectangle) {
     EXPECT_EQ(t.TrueRect(), (IntRect{9, 19, 111, 121}));
     EXPECT_EQ(t.HandleRect(0), (IntRect{9, 19, 15, 25}));
     EXPECT_EQ(t.HandleRect(2), (IntRect{105, 115, 111, 121}));
-    EXPECT_EQ(t.HandleRect(4), (IntRect{57, 19, 63, 25}));   // 9 + (102 - 6) / 2
+    EXPECT_EQ(t.HandleRect(4), (IntRect{57, 19, 63, 25}));  // 9 + (102 - 6) / 2
     EXPECT_EQ(t.HandleRect(5), (IntRect{105, 67, 111, 73}));
     const CCropTracker outside = Tracker({10, 20, 110, 120}, 6, CHandleTracker::kResizeOutside);
     EXPECT_EQ(outside.TrueRect(), (IntRect{5, 15, 115, 125}));

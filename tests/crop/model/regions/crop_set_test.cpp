@@ -41,9 +41,9 @@ TEST(CropSet, OutputOrderIsRowsFromTheTopThenAcrossEitherWay) {
     CropSet set(1);
     // Two columns over a footer, drawn in no order; the right column's top
     // a little lower than the left's.
-    set.Add(1, {0, 700, 600, 780});    // footer
-    set.Add(1, {310, 60, 600, 690});   // right column
-    set.Add(1, {300, 650, 0, 50});     // left column, drawn backwards
+    set.Add(1, {0, 700, 600, 780});   // footer
+    set.Add(1, {310, 60, 600, 690});  // right column
+    set.Add(1, {300, 650, 0, 50});    // left column, drawn backwards
     const std::vector<CropRect> order = set.InOutputOrder(1, false);
     ASSERT_EQ(order.size(), 3u);
     EXPECT_EQ(order[0], (CropRect{0, 50, 300, 650}));
@@ -68,7 +68,9 @@ struct EditingFixture {
         crop::PageEditing::Host host;
         host.mayEdit = [] { return true; };
         host.autoShrink = [this] { return autoShrink; };
-        host.shrink = [](const CropRect &r) { return std::optional(CropRect{r.left + 5, r.top + 5, r.right - 5, r.bottom - 5}); };
+        host.shrink = [](const CropRect &r) {
+            return std::optional(CropRect{r.left + 5, r.top + 5, r.right - 5, r.bottom - 5});
+        };
         host.pageSize = [](int) { return std::optional(crop::PageEditing::Size{600, 800}); };
         host.pageSizes = [] { return std::vector<crop::PageEditing::Size>(4, {600, 800}); };
         host.status = [this](const QString &text) { notes.push_back(text); };
@@ -157,7 +159,8 @@ TEST(RegionHistory, RegionsKeepTheFilesRoundingAndTheShownPageItsSelection) {
     e.ApplyRectToPages({1, 2});
     EXPECT_EQ(e.SelectedRegion(), 0);
     EXPECT_EQ(e.Set().Regions(2), e.Set().Regions(1));
-    EXPECT_EQ(crop::ShownFrom(crop::StoredFrom({1.234, 2, 3, 4}, 800), 800), (CropRect{double(1.23f), 2, 3, 4})) << "through single precision, as the crop tool reads it";
+    EXPECT_EQ(crop::ShownFrom(crop::StoredFrom({1.234, 2, 3, 4}, 800), 800), (CropRect{double(1.23f), 2, 3, 4}))
+        << "through single precision, as the crop tool reads it";
 }
 
 }  // namespace
