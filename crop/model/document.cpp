@@ -60,12 +60,14 @@ void COrvaneDoc::MakeParts() {
     using Size = PageEditing::Size;
     auto pageSizes = [this] { return m_pageSource ? m_pageSource->PageSizes() : std::vector<Size>(); };
     auto pageSize = [this](int page) { return ShownPageSize(page); };
-    PageEditing::Host editing;
-    editing.mayEdit = [this] { return !HoldsRegions(Busy()) && !m_overlay->Shown(); };
-    editing.autoShrink = [this] {
+    // The flag as the crop file holds it now: another instance may have changed it.
+    auto autoShrink = [this] {
         RefreshAutoShrink();
         return m_autoShrink;
     };
+    PageEditing::Host editing;
+    editing.mayEdit = [this] { return !HoldsRegions(Busy()) && !m_overlay->Shown(); };
+    editing.autoShrink = autoShrink;
     editing.shrink = [this](const CropRect &rect) {
         return ShrinkPageRect(*m_pagePicture, m_pagePicture->PageRect().size(), rect);
     };
@@ -88,11 +90,7 @@ void COrvaneDoc::MakeParts() {
         *m_editing, WholeDocumentWork::Host{pdfScheduler, [this] { return m_title; }, [this] { return Busy(); },
                                             [this] { return m_pageCount; }, pageSizes, pageSize});
     m_overlay = std::make_unique<crop::Overlay>(
-        *m_editing, crop::Overlay::Host{[this] { return HasPicture() && !HoldsRegions(Busy()); },
-                                        [this] {
-                                            RefreshAutoShrink();
-                                            return m_autoShrink;
-                                        }});
+        *m_editing, crop::Overlay::Host{[this] { return HasPicture() && !HoldsRegions(Busy()); }, autoShrink});
     CropSave::Host save;
     save.path = [this] { return m_documentPath; };
     save.title = [this] { return m_title; };
