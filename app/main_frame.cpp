@@ -636,7 +636,7 @@ void CMainFrame::closeEvent(QCloseEvent *event) {
         QMainWindow::closeEvent(event);
         return;
     }
-    if ((m_document.Busy() == crop::Busy::CropRun)) {
+    if (m_document.Busy() == crop::Busy::CropRun) {
         if (!platform::AskYesNo("Sorrel Orvane", "A cropped copy is still being written. Stop writing it and close? "
                                                  "Nothing of it is kept.")) {
             event->ignore();

@@ -57,7 +57,7 @@ int main(int argc, char **argv) {
                     loop.quit();
             });
             ok = document.Whole().ShrinkAllPages(crop::AutoCropOptions{}, reason) && ok;
-            if ((document.Busy() == crop::Busy::ShrinkAll))
+            if (document.Busy() == crop::Busy::ShrinkAll)
                 loop.exec();
         },
         [&] {

@@ -73,8 +73,7 @@ void CommandFlows::Print(int id) {
 }
 
 void CommandFlows::CropAllPages(QWidget *parent) {
-    if (!m_document.HasPicture() || (m_document.Busy() == crop::Busy::CropRun) ||
-        (m_document.Busy() == crop::Busy::ShrinkAll))
+    if (!m_document.HasPicture() || HoldsRegions(m_document.Busy()))
         return;
     if (m_document.Overlay().Shown()) {
         // The pages of the overlay, which were chosen when it was made.
@@ -97,8 +96,7 @@ void CommandFlows::CropAllPages(QWidget *parent) {
 }
 
 void CommandFlows::CropBox(QWidget *parent) {
-    if (!m_document.HasPicture() || (m_document.Busy() == crop::Busy::CropRun) ||
-        (m_document.Busy() == crop::Busy::ShrinkAll) || m_document.Overlay().Wanted())
+    if (!m_document.HasPicture() || HoldsRegions(m_document.Busy()) || m_document.Overlay().Wanted())
         return;
     const int page = m_document.CurrentPage();
     const std::optional<std::pair<double, double>> size = m_document.ShownPageSize(page);

@@ -416,7 +416,7 @@ TEST_F(MainFrameTest, TheReportBeforeSavingTellsWhatTheCopyWillChangeAndCanBeTur
         << shown.toStdString();
     EXPECT_NE(shown.indexOf("1 link on page 1"), -1) << shown.toStdString();
     EXPECT_NE(shown.indexOf("Remove Hidden Content"), -1) << "how to remove what the crop hides";
-    EXPECT_FALSE((document.Busy() == crop::Busy::CropRun)) << "Cancel writes nothing";
+    EXPECT_NE(document.Busy(), crop::Busy::CropRun) << "Cancel writes nothing";
     EXPECT_FALSE(std::filesystem::exists(out));
     EXPECT_FALSE(document.Save().ReportBeforeSaving()) << "Don't show this again";
     EXPECT_FALSE(frame->Action(ID_REPORT_BEFORE_SAVING)->isChecked());
@@ -434,7 +434,7 @@ TEST_F(MainFrameTest, WhileACroppedCopyIsWrittenTheDocumentIsHeldAndClosingAsksF
     ASSERT_TRUE(document.OpenDocument(QString::fromStdString(path), reason));
     document.Editing().SetCurrentPageRect(crop::CropRect{10, 20, 300, 400}, false);
     frame->OnCommand(ID_SAVE_AS_MENU);
-    ASSERT_TRUE((document.Busy() == crop::Busy::CropRun));
+    ASSERT_EQ(document.Busy(), crop::Busy::CropRun);
     for (int id : {ID_FILE_OPEN, ID_CLOSE, ID_SAVE_AS_MENU, ID_SAVE_FILE, ID_CROP_ALL_PAGES, ID_REMOVE_CROPBOX,
                    ID_SHRINK_CURRENT_PAGE, ID_EDIT_UNDO, ID_EDIT_PASTE})
         EXPECT_FALSE(frame->Action(id)->isEnabled()) << id;
@@ -448,10 +448,10 @@ TEST_F(MainFrameTest, WhileACroppedCopyIsWrittenTheDocumentIsHeldAndClosingAsksF
     });
     EXPECT_FALSE(frame->close());
     EXPECT_EQ(asked, 1);
-    EXPECT_TRUE((document.Busy() == crop::Busy::CropRun));
+    EXPECT_EQ(document.Busy(), crop::Busy::CropRun);
     answer = true;
     EXPECT_TRUE(frame->close());
-    EXPECT_FALSE((document.Busy() == crop::Busy::CropRun));
+    EXPECT_NE(document.Busy(), crop::Busy::CropRun);
     EXPECT_TRUE(frame->Action(ID_FILE_OPEN)->isEnabled()) << "free again";
     EXPECT_TRUE(frame->Action(ID_EDIT_UNDO)->isEnabled());
 }
@@ -477,7 +477,7 @@ TEST_F(MainFrameTest, WhatTheCropToolWarnsOfOnASuccessfulSaveIsShown) {
     ASSERT_TRUE(document.OpenDocument(QString::fromStdString(path), reason));
     document.Editing().SetCurrentPageRect(crop::CropRect{10, 20, 300, 400}, false);
     frame->OnCommand(ID_SAVE_AS_MENU);
-    QTRY_VERIFY_WITH_TIMEOUT(!(document.Busy() == crop::Busy::CropRun), 20000);
+    QTRY_VERIFY_WITH_TIMEOUT(document.Busy() != crop::Busy::CropRun, 20000);
     platform::SetMessageHandler({});
     ASSERT_EQ(shown.size(), 1u);
     EXPECT_EQ(shown[0].second, platform::MessageIcon::Information);
@@ -553,7 +553,7 @@ TEST_F(MainFrameTest, ShrinkAllPagesHoldsTheDocumentEscStopsItAndThePagesToCheck
     // document is disabled.
     AcceptNextDialog();
     frame->OnCommand(ID_SHRINK_ALL_PAGES);
-    ASSERT_TRUE((document.Busy() == crop::Busy::ShrinkAll));
+    ASSERT_EQ(document.Busy(), crop::Busy::ShrinkAll);
     for (int id : {ID_FILE_OPEN, ID_SAVE_AS_MENU, ID_CROP_ALL_PAGES, ID_REMOVE_CROPBOX, ID_SHRINK_CURRENT_PAGE,
                    ID_SHRINK_ALL_PAGES, ID_EDIT_UNDO})
         EXPECT_FALSE(frame->Action(id)->isEnabled()) << id;
@@ -564,13 +564,13 @@ TEST_F(MainFrameTest, ShrinkAllPagesHoldsTheDocumentEscStopsItAndThePagesToCheck
     ASSERT_TRUE(QTest::qWaitForWindowActive(frame.get()));
     frame->PageView()->setFocus();
     QTest::keyClick(frame->PageView(), Qt::Key_Escape);
-    EXPECT_FALSE((document.Busy() == crop::Busy::ShrinkAll));
+    EXPECT_NE(document.Busy(), crop::Busy::ShrinkAll);
     EXPECT_TRUE(frame->Action(ID_FILE_OPEN)->isEnabled());
     EXPECT_FALSE(document.Pages().History().CanUndo());
 
     // Run to the end, the blank page is listed, and choosing it shows it.
     ASSERT_TRUE(document.Whole().ShrinkAllPages({}, reason));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !(document.Busy() == crop::Busy::ShrinkAll); }, 30000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return document.Busy() != crop::Busy::ShrinkAll; }, 30000));
     EXPECT_TRUE(document.Pages().History().CanUndo());
     // The new rectangle is drawn, though no mouse drew it.
     ASSERT_FALSE(document.Editing().CropRectangle().IsEmpty());
@@ -798,7 +798,7 @@ TEST_F(MainFrameTest, SplitPagesShowsTheCutAtTheFoldByKeyboardAndAppliesItInOneS
     ASSERT_EQ(shown.size(), 2u) << "the dialog showed the split of the shown page";
     EXPECT_EQ(numbers, (std::vector<int>{2, 1})) << "numbered as the copy takes them, right to left";
     EXPECT_NEAR(shown[0].right, 330, 2);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !(document.Busy() == crop::Busy::Split); }, 20000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return document.Busy() != crop::Busy::Split; }, 20000));
     for (int page = 1; page <= 2; ++page)
         ASSERT_EQ(document.Pages().Set().RegionCount(page), 2) << page;
     EXPECT_NEAR(document.Editing().PageRegions()[0].right, 330, 2);
@@ -815,13 +815,13 @@ TEST_F(MainFrameTest, SplitPagesShowsTheCutAtTheFoldByKeyboardAndAppliesItInOneS
     frame->PageView()->setFocus();
     QString why;
     ASSERT_TRUE(document.Whole().SplitPages(crop::SplitGrid{}, {1, 2}, 0, false, why));
-    ASSERT_TRUE((document.Busy() == crop::Busy::Split));
+    ASSERT_EQ(document.Busy(), crop::Busy::Split);
     for (int id : {ID_FILE_OPEN, ID_CLOSE, ID_SPLIT_PAGES, ID_SHRINK_ALL_PAGES, ID_EDIT_UNDO})
         EXPECT_FALSE(frame->Action(id)->isEnabled()) << id;
     EXPECT_TRUE(frame->Action(ID_STOP_WORK)->isEnabled());
     EXPECT_FALSE(document.OpenDocument(QString::fromStdString(path), why)) << "a drop waits too";
     QTest::keyClick(frame->PageView(), Qt::Key_Escape);
-    EXPECT_FALSE((document.Busy() == crop::Busy::Split));
+    EXPECT_NE(document.Busy(), crop::Busy::Split);
     QTest::qWait(100);
     EXPECT_EQ(document.Pages().Set().RegionCount(1), 0) << "nothing of a stopped split is applied";
 }
@@ -919,7 +919,7 @@ TEST_F(MainFrameTest, ShrinkAllPagesTakesATypedRangeAndRefusesOneTheDocumentLack
     });
     frame->OnCommand(ID_SHRINK_ALL_PAGES);
     EXPECT_TRUE(refused);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !(document.Busy() == crop::Busy::ShrinkAll); }, 20000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return document.Busy() != crop::Busy::ShrinkAll; }, 20000));
     EXPECT_EQ(document.Pages().Set().RegionCount(1), 0);
     EXPECT_EQ(document.Pages().Set().RegionCount(2), 1);
     EXPECT_EQ(document.Pages().Set().RegionCount(3), 1);

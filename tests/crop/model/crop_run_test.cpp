@@ -190,7 +190,7 @@ protected:
         });
         QSignalSpy finished(&document, &COrvaneDoc::CropRunFinished);
         view.OnCommand(ID_FILE_SAVE_AS);
-        if (!(document.Busy() == crop::Busy::CropRun))
+        if (document.Busy() != crop::Busy::CropRun)
             return false;
         EXPECT_TRUE(finished.wait(60000));
         return !finished.isEmpty() && finished.first().at(0).toBool();
@@ -311,12 +311,12 @@ TEST_F(SaveTest, WhileTheToolRunsTheDocumentIsHeldAndASaveOverItOpensItAfresh) {
     platform::SetSaveFileHandler([this](const std::string &, const std::string &) { return input; });
     // Asked first; No keeps everything.
     view.OnCommand(ID_SAVE_FILE);
-    EXPECT_FALSE((document.Busy() == crop::Busy::CropRun));
+    EXPECT_NE(document.Busy(), crop::Busy::CropRun);
     platform::SetQuestionHandler([](const std::string &, const std::string &) { return true; });
     QSignalSpy finished(&document, &COrvaneDoc::CropRunFinished);
     QSignalSpy opened(&document, &COrvaneDoc::DocumentOpened);
     view.OnCommand(ID_SAVE_FILE);
-    ASSERT_TRUE((document.Busy() == crop::Busy::CropRun));
+    ASSERT_EQ(document.Busy(), crop::Busy::CropRun);
     QString reason;
     EXPECT_FALSE(document.OpenDocument(Q(input), reason));
     EXPECT_TRUE(reason.contains("being written"));

@@ -79,7 +79,7 @@ TEST_F(WholeDocument, ShrinkAllPagesGivesEveryPageItsContentInOneUndoStep) {
     options.margin = 3;
     QString reason;
     ASSERT_TRUE(document.Whole().ShrinkAllPages(options, reason)) << reason.toStdString();
-    EXPECT_TRUE((document.Busy() == crop::Busy::ShrinkAll));
+    EXPECT_EQ(document.Busy(), crop::Busy::ShrinkAll);
     // Held meanwhile: no edit, no open, no second run, no save.
     document.Editing().SetCurrentPageRect({1, 2, 3, 4}, false);
     EXPECT_FALSE(document.Whole().ShrinkAllPages(options, reason));
@@ -132,7 +132,7 @@ TEST_F(WholeDocument, OneCommonSizeCoversBlankPagesAndAStopChangesNothing) {
     document.Undo();
     ASSERT_TRUE(document.Whole().ShrinkAllPages(options, reason));
     document.StopWork();
-    EXPECT_FALSE((document.Busy() == crop::Busy::ShrinkAll));
+    EXPECT_NE(document.Busy(), crop::Busy::ShrinkAll);
     QTest::qWait(300);
     for (int page = 1; page <= 5; ++page)
         EXPECT_FALSE(document.Pages().File().StoredValue(page)) << page;
