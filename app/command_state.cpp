@@ -111,8 +111,8 @@ CommandState StateFor(int id, const CommandContext &c) {
         return {false, false};
     case ID_SHRINK_ALL_PAGES:
         return {c.hasPicture && c.pdf, false};
-    case ID_OVERLAY_PAGES:
-        return {c.hasPicture && c.pdf, overlayWanted};
+    case ID_OVERLAY_PAGES:  // left while work holds the regions, not made
+        return {c.hasPicture && c.pdf && (overlayWanted || !crop::HoldsRegions(c.busy)), overlayWanted};
     case ID_PAGES_TO_CHECK:
         return {c.hasOutliers, false};
     case ID_STOP_WORK:

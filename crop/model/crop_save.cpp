@@ -25,6 +25,7 @@ CropSave::~CropSave() {
 
 void CropSave::SetRightToLeft(bool on) {
     m_rightToLeft = on;
+    m_reportedList.clear();  // the order of the regions in the copy changed
     emit Changed(Change::SaveOptions);
 }
 
@@ -96,7 +97,7 @@ QString CropSave::Reason(Refused refused) const {
 bool CropSave::Job(const QString &output, CropRun::Job &job, QByteArray &list, QString &reason, bool replaceReadOnly) {
     try {
         // The report made for this copy just before has the list already.
-        if (output != m_reportedOutput || m_reportedList.isEmpty())
+        if (output != m_reportedOutput || m_reportedList.isEmpty() || m_reportedVersion != m_editing.Version())
             list = QByteArray::fromStdString(ExportCropList()) + "End\n";
         else
             list = m_reportedList;
@@ -132,6 +133,7 @@ bool CropSave::Report(const QString &output, QByteArray &json, QString &reason, 
     // The run that follows takes the same list, not made again.
     m_reportedOutput = told ? output : QString();
     m_reportedList = told ? list : QByteArray();
+    m_reportedVersion = m_editing.Version();
     return told;
 }
 

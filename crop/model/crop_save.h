@@ -102,6 +102,7 @@ private:
     // The list the last report was made for, for the run that follows it.
     QString m_reportedOutput;
     QByteArray m_reportedList;
+    uint64_t m_reportedVersion = 0;  // of the regions it was made of
 };
 
 }  // namespace crop

@@ -88,6 +88,7 @@ void COrvaneDoc::MakeParts() {
     };
     m_whole = std::make_unique<WholeDocumentWork>(
         *m_editing, WholeDocumentWork::Host{pdfScheduler, [this] { return m_title; }, [this] { return Busy(); },
+                                            [this] { return m_overlay && m_overlay->Shown(); },
                                             [this] { return m_pageCount; }, pageSizes, pageSize});
     m_overlay = std::make_unique<crop::Overlay>(
         *m_editing, crop::Overlay::Host{[this] { return HasPicture() && !HoldsRegions(Busy()); }, autoShrink});
@@ -109,7 +110,7 @@ void COrvaneDoc::MakeParts() {
     connect(m_overlay.get(), &crop::Overlay::Changed, this, [this](Changes changes) {
         if (!m_overlay->Shown())
             m_editing->Reload();  // the page shows its own regions again
-        m_prefetch->DropSharp();
+        m_prefetch->HoldSharp(m_overlay->Shown());
         emit Changed(changes);
     });
     connect(m_overlay.get(), &crop::Overlay::WorkProgress, this, &COrvaneDoc::WorkProgress);
@@ -131,26 +132,23 @@ crop::Busy COrvaneDoc::Busy() const {
 }
 
 void COrvaneDoc::StopWork() {
-    switch (Busy()) {
-    case crop::Busy::CropRun:
-    case crop::Busy::Report:
-        m_save->Stop();
-        break;
-    case crop::Busy::ShrinkAll:
-    case crop::Busy::Split:
+    // The work in the background first, all of it; a copy being written
+    // only when nothing else runs.
+    if (m_whole->Running() != crop::Busy::None || m_overlay->Building()) {
         m_whole->Stop();
-        break;
-    case crop::Busy::OverlayBuild:
         m_overlay->StopBuilding();
-        break;
-    case crop::Busy::None:
-        break;
+    } else {
+        m_save->Stop();
     }
 }
 
 bool COrvaneDoc::ShowOverlay(const std::vector<int> &pages, QString &reason) {
     if (!IsOpen() || !m_prefetch->Scheduler() || m_pageSource->Kind() != render::SourceKind::Pdf) {
         reason = QStringLiteral("only the pages of an open PDF document can be overlaid");
+        return false;
+    }
+    if (HoldsRegions(Busy())) {
+        reason = BusyReason(Busy());
         return false;
     }
     if (!m_overlay->Hide()) {
@@ -381,7 +379,7 @@ std::optional<std::pair<double, double>> COrvaneDoc::ShownPageSize(int page) con
 
 void COrvaneDoc::MoveStep(bool forward) {
     RegionHistory &history = m_editing->History();
-    if (!(forward ? history.CanRedo() : history.CanUndo()) || m_save->Running() != crop::Busy::None)
+    if (!(forward ? history.CanRedo() : history.CanUndo()) || HoldsRegions(Busy()))
         return;
     // The step shows the page it was made on; the overlay is left first,
     // and what was drawn on it settled. Given to its pages, the rectangle
@@ -420,7 +418,7 @@ bool COrvaneDoc::KeepUnsavedAside(QString &reason) {
 }
 
 void COrvaneDoc::RestoreKeptAside(const CropFile::KeptAside &kept) {
-    if (!IsOpen() || m_save->Running() != crop::Busy::None)
+    if (!IsOpen() || HoldsRegions(Busy()))
         return;
     std::vector<PageChange> changes;
     for (const auto &[page, values] : kept.pages)
@@ -440,6 +438,7 @@ bool COrvaneDoc::CopyWritten(const QString &output, QString &reason) {
     // made on: the document is opened afresh. The copy keeps the input's
     // encryption, and so its passwords.
     const std::shared_ptr<const platform::Secret> password = m_password;
+    m_overlay->Reset();  // of the pages that were
     if (OpenDocument(output, reason, password.get()))
         return true;
     CloseDocument();

@@ -39,6 +39,7 @@ void PagePrefetch::Start(const std::string &path, std::shared_ptr<const platform
     m_page = 1;
     m_direction = 1;
     m_fileChanged = false;
+    m_sharpHeld = false;
     m_delay.start();
 }
 
@@ -138,8 +139,13 @@ void PagePrefetch::DropSharp() {
     m_sharpGuard.Drop();
 }
 
+void PagePrefetch::HoldSharp(bool on) {
+    m_sharpHeld = on;
+    DropSharp();
+}
+
 void PagePrefetch::RequestSharpRegion(int page, QSize pageSize, const QRect &area) {
-    if (!m_scheduler || m_fileChanged || !m_pdf || area.isEmpty() || pageSize.isEmpty())
+    if (!m_scheduler || m_fileChanged || !m_pdf || m_sharpHeld || area.isEmpty() || pageSize.isEmpty())
         return;
     if (m_sharpJob)
         m_scheduler->Cancel(m_sharpJob);

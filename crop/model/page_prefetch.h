@@ -83,6 +83,9 @@ public:
     void RequestSharpRegion(int page, QSize pageSize, const QRect &area);
     const SharpRegion &Sharp() const { return m_sharp; }
     void DropSharp();
+    // No sharp part is rendered while `on`: the page is not what is shown
+    // (the overlay is).
+    void HoldSharp(bool on);
 
 signals:
     void SharpRegionReady();
@@ -108,6 +111,7 @@ private:
     bool m_metafile = false;
     bool m_fileChanged = false;
     bool m_readAhead = true;
+    bool m_sharpHeld = false;
 };
 
 }  // namespace crop

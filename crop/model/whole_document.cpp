@@ -28,7 +28,7 @@ bool WholeDocumentWork::ShrinkAllPages(const AutoCropOptions &options, QString &
                            .arg(m_host.title());
         return false;
     }
-    if (m_host.busy() != crop::Busy::None) {
+    if (HoldsRegions(m_host.busy())) {
         reason = m_host.busy() == crop::Busy::ShrinkAll ? QStringLiteral("Shrink All Pages is running already")
                                                         : BusyReason(m_host.busy());
         return false;
@@ -90,7 +90,7 @@ bool WholeDocumentWork::SplitPages(const SplitGrid &grid, const std::vector<int>
         reason = QStringLiteral("only the pages of an open PDF document can be split");
         return false;
     }
-    if (m_host.busy() != crop::Busy::None) {
+    if (HoldsRegions(m_host.busy()) || m_host.overlayShown()) {
         reason = QStringLiteral("the document is busy with other work; wait until it is done");
         return false;
     }

@@ -30,6 +30,7 @@ public:
         std::function<std::shared_ptr<render::RenderScheduler>()> scheduler;
         std::function<QString()> title;
         std::function<crop::Busy()> busy;  // the document's work
+        std::function<bool()> overlayShown;
         std::function<int()> pageCount;
         // Every page's size where it can be had at once, else one page's.
         std::function<std::vector<PageEditing::Size>()> pageSizes;

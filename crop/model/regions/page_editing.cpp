@@ -18,6 +18,7 @@ void PageEditing::Reset(int pageCount) {
         m_host.status(QStringLiteral("The crop file cannot be emptied: %1.").arg(QString::fromStdString(error)));
     m_history.Clear();
     m_set.Reset(pageCount);
+    ++m_version;
     m_page = 0;
     m_hasPicture = false;
     m_shown.clear();
@@ -42,6 +43,7 @@ void PageEditing::Reload() {
 }
 
 void PageEditing::Applied(const std::vector<int> &pages) {
+    ++m_version;
     for (int page : pages)
         m_file.SetPageRegions(page, m_set.Regions(page));
     std::string error;
@@ -260,7 +262,7 @@ void PageEditing::ApplyRectToPages(const std::vector<int> &pages) {
             changes.push_back(Replaced(m_set, page, std::move(placed)));
         }
         // The shown page keeps its selection.
-        if (page == m_page && selected < int(changes.back().after.regions.size()))
+        if (page == m_page && selected >= 0 && selected < int(changes.back().after.regions.size()))
             changes.back().after.selected = selected;
     }
     Replace(QStringLiteral("Crop All Pages"), std::move(changes));

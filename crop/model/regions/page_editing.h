@@ -60,6 +60,9 @@ public:
     bool Replace(const QString &text, std::vector<PageChange> changes);
     // The shown page's regions loaded again (the selection as stored).
     void Reload();
+    // Counts the changes to the regions (every push, undo and redo, and
+    // every reset), so that what was made of them can be told stale.
+    uint64_t Version() const { return m_version; }
 
     const CropRect &CropRectangle() const override { return m_cropRect; }
     std::vector<CropRect> PageRegions() const override;
@@ -107,6 +110,7 @@ private:
     CropRect m_cropRect;               // the selected region as shown, or as dragged
     std::vector<CropRect> m_shown;     // the shown page's regions as shown
     std::optional<CropRect> m_copied;  // the region Copy kept
+    uint64_t m_version = 0;
 };
 
 }  // namespace crop

@@ -26,11 +26,15 @@ void RegionsCommand::undo() { Apply(false); }
 
 bool RegionsCommand::mergeWith(const QUndoCommand *other) {
     const auto *next = static_cast<const RegionsCommand *>(other);
-    if (other->id() != id() || next->m_page != m_page || m_changes.size() != 1 || next->m_changes.size() != 1 ||
-        next->m_changes[0].page != m_changes[0].page || next->m_last - m_last >= m_history.JoinWindow())
+    // Only onto the nudge pushed last: not after an undo, or another edit.
+    if (!m_history.m_joinable || other->id() != id() || next->m_page != m_page || m_changes.size() != 1 ||
+        next->m_changes.size() != 1 || next->m_changes[0].page != m_changes[0].page ||
+        next->m_last - m_last >= m_history.JoinWindow())
         return false;
     m_changes[0].after = next->m_changes[0].after;
     m_last = next->m_last;
+    // Moved back to where it began: no step at all.
+    setObsolete(m_changes[0].before.regions == m_changes[0].after.regions);
     return true;
 }
 
@@ -39,6 +43,8 @@ RegionHistory::RegionHistory(CropSet &set, Applied applied) : m_set(set), m_appl
 }
 
 bool RegionHistory::Push(const QString &text, int page, std::vector<PageChange> changes, bool nudge) {
+    if (!nudge)
+        m_joinable = false;
     // A change of selection alone is no step.
     for (const PageChange &c : changes)
         if (c.before.regions == c.after.regions)
@@ -49,6 +55,7 @@ bool RegionHistory::Push(const QString &text, int page, std::vector<PageChange> 
     if (page == 0)
         page = changes.front().page;
     m_stack.push(new RegionsCommand(*this, text, page, std::move(changes), nudge));
+    m_joinable = nudge;
     return true;
 }
 
@@ -56,6 +63,7 @@ int RegionHistory::Undo() {
     if (!m_stack.canUndo())
         return 0;
     const int page = static_cast<const RegionsCommand *>(m_stack.command(m_stack.index() - 1))->Page();
+    m_joinable = false;
     m_stack.undo();
     return page;
 }
@@ -64,6 +72,7 @@ int RegionHistory::Redo() {
     if (!m_stack.canRedo())
         return 0;
     const int page = static_cast<const RegionsCommand *>(m_stack.command(m_stack.index()))->Page();
+    m_joinable = false;
     m_stack.redo();
     return page;
 }

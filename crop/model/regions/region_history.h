@@ -74,7 +74,10 @@ public:
     bool IsClean() const { return m_stack.isClean(); }
     void SetClean() { m_stack.setClean(); }
     // No history, and clean.
-    void Clear() { m_stack.clear(); }
+    void Clear() {
+        m_stack.clear();
+        m_joinable = false;
+    }
     // How close arrow-key moves must follow each other to be one step.
     void SetJoinWindow(std::chrono::milliseconds window) { m_joinWindow = window; }
     std::chrono::milliseconds JoinWindow() const { return m_joinWindow; }
@@ -86,6 +89,7 @@ private:
 
     CropSet &m_set;
     Applied m_applied;
+    bool m_joinable = false;  // the last thing done was a nudge pushed
     QUndoStack m_stack;
     std::chrono::milliseconds m_joinWindow{1000};
 };

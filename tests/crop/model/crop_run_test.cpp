@@ -243,6 +243,13 @@ TEST_F(SaveTest, OddPagesCroppedToTheDrawnRectangleThroughTheRealTool) {
     document.Undo();
     EXPECT_FALSE(document.HasUnsavedRectangles()) << "undone back to exactly what was saved";
     EXPECT_EQ(PageSize(output, 1), std::make_pair(250.0, 240.0));
+    // What a save will change, told before an edit, is not what the save after it writes.
+    QByteArray json;
+    QString why;
+    ASSERT_TRUE(document.Save().Report(QString::fromStdString(output), json, why)) << why.toStdString();
+    document.Editing().NudgeSelectedRegion(0, 0, -50, 0);
+    ASSERT_TRUE(SaveAs(output)) << (messages.empty() ? "" : messages.back());
+    EXPECT_EQ(PageSize(output, 1), std::make_pair(200.0, 240.0));
     EXPECT_EQ(PageSize(output, 2), std::make_pair(612.0, 792.0));
     EXPECT_EQ(PageSize(output, 3), std::make_pair(250.0, 240.0));
     // The crop list went to the tool on its input: no file of it was made.

@@ -159,6 +159,12 @@ TEST(RegionHistory, RegionsKeepTheFilesRoundingAndTheShownPageItsSelection) {
     e.ApplyRectToPages({1, 2});
     EXPECT_EQ(e.SelectedRegion(), 0);
     EXPECT_EQ(e.Set().Regions(2), e.Set().Regions(1));
+    // From a page without a region, Crop all pages spreads its empty one;
+    // a rectangle drawn there afterwards takes its place.
+    e.Show(3, 600, 800, true);
+    e.ApplyRectToPages({3, 4});
+    e.SetCurrentPageRect({50, 50, 150, 150}, false);
+    EXPECT_EQ(e.Set().RegionCount(3), 1);
     EXPECT_EQ(crop::ShownFrom(crop::StoredFrom({1.234, 2, 3, 4}, 800), 800), (CropRect{double(1.23f), 2, 3, 4}))
         << "through single precision, as the crop tool reads it";
 }
