@@ -1,0 +1,120 @@
+#include "crop/detect/skew.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <vector>
+
+namespace crop {
+namespace {
+
+constexpr double kPi = 3.14159265358979323846;
+// Points of ink looked at, at most: enough for every line of a page.
+constexpr size_t kMostPoints = 250000;
+// A measure is trusted when the best angle's rows are this much sharper
+// than the average angle's.
+constexpr double kLeastContrast = 1.15;
+
+struct Point {
+    float x, y;
+};
+
+// The darkest of a pixel's channels.
+uint8_t Darkest(const PixelView &view, const uint8_t *row, int x) {
+    if (view.channels == 1)
+        return row[x];
+    const uint8_t *p = row + ptrdiff_t(x) * view.channels;
+    return std::min({p[0], p[1], p[2]});
+}
+
+// The dark pixels of the picture, every `step`th of each row and column,
+// from its middle: the print, not the paper or the scanner's edge.
+std::vector<Point> InkPoints(const PixelView &view) {
+    // The paper's level: the commonest darkest-channel value.
+    std::vector<size_t> histogram(256, 0);
+    for (int y = 0; y < view.height; y += 4) {
+        const uint8_t *row = view.Row(y);
+        for (int x = 0; x < view.width; x += 4)
+            ++histogram[Darkest(view, row, x)];
+    }
+    const int paper = int(std::max_element(histogram.begin(), histogram.end()) - histogram.begin());
+    const int ink = paper * 55 / 100;  // well below the paper: print, not grain
+    const int marginX = view.width / 20, marginY = view.height / 20;
+    const long long area = (long long)(view.width - 2 * marginX) * (view.height - 2 * marginY);
+    int step = 1;
+    while (area / ((long long)step * step) > (long long)kMostPoints * 8)
+        ++step;
+    std::vector<Point> points;
+    for (int y = marginY; y < view.height - marginY; y += step) {
+        const uint8_t *row = view.Row(y);
+        for (int x = marginX; x < view.width - marginX; x += step)
+            if (Darkest(view, row, x) < ink && points.size() < kMostPoints)
+                points.push_back({float(x), float(y)});
+    }
+    return points;
+}
+
+// How sharply the points pile up into rows when the picture is turned back
+// by `degrees`: the sum of the squares of the row counts.
+double Sharpness(const std::vector<Point> &points, double degrees, double height, double width,
+                 std::vector<uint32_t> &rows) {
+    const double a = degrees * kPi / 180, s = std::sin(a), c = std::cos(a);
+    const double offset = width * std::abs(s) + 1;
+    rows.assign(size_t(height + 2 * offset + 2), 0);
+    for (const Point &p : points) {
+        const double r = p.y * c - p.x * s + offset;
+        ++rows[size_t(std::max(0.0, r))];
+    }
+    double sum = 0;
+    for (uint32_t n : rows)
+        sum += double(n) * n;
+    return sum;
+}
+
+}  // namespace
+
+Skew MeasureSkew(const PixelView &view) {
+    Skew skew;
+    if (!view.Valid() || (view.channels != 1 && view.channels != 3))
+        return skew;
+    const std::vector<Point> points = InkPoints(view);
+    if (points.size() < 200)
+        return skew;  // nothing printed to tell by
+    std::vector<uint32_t> rows;
+    const double h = view.height, w = view.width;
+    // Coarse over the whole range, then finer round the best.
+    double best = 0, bestScore = -1, total = 0;
+    int tried = 0;
+    for (double d = -kMostSkew; d <= kMostSkew + 1e-9; d += 0.25) {
+        const double score = Sharpness(points, d, h, w, rows);
+        total += score;
+        ++tried;
+        if (score > bestScore) {
+            bestScore = score;
+            best = d;
+        }
+    }
+    const double mean = total / tried;
+    const double coarse = best;
+    double below = 0, above = 0;
+    for (double d = coarse - 0.3; d <= coarse + 0.3 + 1e-9; d += 0.02) {
+        const double score = Sharpness(points, d, h, w, rows);
+        if (score > bestScore) {
+            bestScore = score;
+            best = d;
+        }
+    }
+    // Between the best angle and its neighbours, where a parabola through
+    // the three peaks.
+    below = Sharpness(points, best - 0.02, h, w, rows);
+    above = Sharpness(points, best + 0.02, h, w, rows);
+    const double bend = below - 2 * bestScore + above;
+    if (bend < 0)
+        best += std::clamp(0.02 * (below - above) / (2 * bend), -0.02, 0.02);
+    skew.contrast = mean > 0 ? bestScore / mean : 1;
+    skew.measured = skew.contrast >= kLeastContrast && std::abs(best) < kMostSkew - 0.1;
+    skew.degrees = skew.measured ? best : 0;
+    return skew;
+}
+
+}  // namespace crop
