@@ -137,8 +137,7 @@ void WholeDocumentWork::SplitEnded(const std::map<int, SplitCells> &cells, int f
     std::vector<Outlier> whole;
     std::vector<PageChange> changes;
     for (const auto &[page, split] : cells) {
-        const std::optional<PageEditing::Size> size =
-            page >= 1 && page <= int(sizes.size()) ? std::optional(sizes[size_t(page - 1)]) : m_host.pageSize(page);
+        const std::optional<PageEditing::Size> size = PageEditing::SizeOf(sizes, page, m_host.pageSize);
         if (!size)
             continue;
         // The cells as the grid has them; the copy takes them in reading order.

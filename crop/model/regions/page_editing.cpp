@@ -33,11 +33,15 @@ void PageEditing::Show(int page, int width, int height, bool hasPicture) {
     Reload();
 }
 
-void PageEditing::Reload() {
+void PageEditing::LoadShown() {
     m_shown.clear();
     if (m_hasPicture)
         for (const CropRect &r : m_set.Regions(m_page))
             m_shown.push_back(ShownFrom(r, m_height));
+}
+
+void PageEditing::Reload() {
+    LoadShown();
     m_cropRect = SelectedShown();
     m_host.changed(false);
 }
@@ -49,12 +53,8 @@ void PageEditing::Applied(const std::vector<int> &pages) {
     std::string error;
     if (!m_file.Commit(error))
         m_host.status(QStringLiteral("The crop rectangles cannot be saved: %1.").arg(QString::fromStdString(error)));
-    if (std::find(pages.begin(), pages.end(), m_page) != pages.end()) {
-        m_shown.clear();
-        if (m_hasPicture)
-            for (const CropRect &r : m_set.Regions(m_page))
-                m_shown.push_back(ShownFrom(r, m_height));
-    }
+    if (std::find(pages.begin(), pages.end(), m_page) != pages.end())
+        LoadShown();
 }
 
 CropRect PageEditing::SelectedShown() const {
@@ -210,8 +210,7 @@ void PageEditing::SetMargins(const Margins &margins, const std::vector<int> &pag
     int tooSmall = 0;
     std::vector<PageChange> changes;
     for (int page : pages) {
-        const std::optional<Size> size =
-            page >= 1 && page <= int(sizes.size()) ? std::optional(sizes[size_t(page - 1)]) : m_host.pageSize(page);
+        const std::optional<Size> size = SizeOf(sizes, page, m_host.pageSize);
         const std::optional<CropRect> rect = size ? InsideMargins(margins, size->first, size->second) : std::nullopt;
         if (!rect) {
             ++tooSmall;
@@ -246,8 +245,7 @@ void PageEditing::ApplyRectToPages(const std::vector<int> &pages) {
     for (int page : pages) {
         std::optional<Size> size;
         if (!none)
-            size =
-                page >= 1 && page <= int(sizes.size()) ? std::optional(sizes[size_t(page - 1)]) : m_host.pageSize(page);
+            size = SizeOf(sizes, page, m_host.pageSize);
         if (size && !(size->first > 0 && size->second > 0))
             size.reset();  // no size (or not a number): the regions as they are
         else if (size)

@@ -45,6 +45,13 @@ public:
 
     PageEditing(const std::string &folder, Host host);
 
+    // Page `page`'s size from `sizes` (every page measured at once), else
+    // as `measure` measures it alone.
+    static std::optional<Size> SizeOf(const std::vector<Size> &sizes, int page,
+                                      const std::function<std::optional<Size>(int)> &measure) {
+        return page >= 1 && page <= int(sizes.size()) ? std::optional(sizes[size_t(page - 1)]) : measure(page);
+    }
+
     // Another document of `pageCount` pages: no region and no history.
     void Reset(int pageCount);
     // Page `page` (0 for none) is shown, `width` x `height` points, with a
@@ -90,6 +97,8 @@ public:
     void SetMargins(const Margins &margins, const std::vector<int> &pages);
 
 private:
+    // The shown page's regions as shown, into m_shown.
+    void LoadShown();
     // The shown page's selected region as shown; empty for none.
     CropRect SelectedShown() const;
     bool Editable() const { return m_hasPicture && m_host.mayEdit(); }

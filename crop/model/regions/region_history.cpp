@@ -18,7 +18,7 @@ void RegionsCommand::Apply(bool forward) {
     for (const PageChange &c : m_changes)
         if (m_history.m_set.SetPage(c.page, forward ? c.after : c.before))
             pages.push_back(c.page);
-    m_history.Applied_(pages);
+    m_history.Tell(pages);
 }
 
 void RegionsCommand::redo() { Apply(true); }

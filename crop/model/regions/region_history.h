@@ -85,7 +85,7 @@ public:
 
 private:
     friend class RegionsCommand;
-    void Applied_(const std::vector<int> &pages) const { m_applied(pages); }
+    void Tell(const std::vector<int> &pages) const { m_applied(pages); }
 
     CropSet &m_set;
     Applied m_applied;
