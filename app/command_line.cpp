@@ -32,7 +32,7 @@ namespace {
 constexpr const char *kUsage =
     "usage: orvane [FILE]\n"
     "       orvane --auto-crop IN.pdf -o OUT.pdf [--uniform] [--margin PTS] [--pages RANGE]\n"
-    "                          [--split COLSxROWS [--right-to-left] [--even]]\n"
+    "                          [--deskew | --split COLSxROWS [--right-to-left] [--even]]\n"
     "       orvane --crop IN.pdf -o OUT.pdf --margins L,T,R,B[pt|mm|in] [--pages RANGE]\n"
     "       either with [--password-file FILE] [--remove-hidden] [--report]\n"
     "\n"
@@ -55,6 +55,14 @@ constexpr const char *kUsage =
     "                        their margins; blank pages get the size too\n"
     "  --margin PTS          points of margin round the content (never past\n"
     "                        the page's edges); 0 by default\n"
+    "  --deskew              straighten scanned pages: each scan's skew is\n"
+    "                        measured from its lines of print (or the edges\n"
+    "                        of its blocks), and a page more than 0.1 degree\n"
+    "                        askew is drawn turned level, its pictures kept\n"
+    "                        byte for byte, its links turned with it; the crop\n"
+    "                        fits the straightened content. Typeset pages stay\n"
+    "                        as they are; a scan whose skew cannot be told is\n"
+    "                        left as scanned, with a warning\n"
     "  --pages RANGE         which pages are cropped; the others stay as they\n"
     "                        are (all by default). RANGE is all, odd, even, or\n"
     "                        pages and runs apart by commas, each of which may\n"
@@ -221,6 +229,9 @@ bool TakeSwitch(const std::string &arg, Arguments &args) {
     } else if (arg == "--uniform") {
         args.job.options.uniform = true;
         args.contentOptions = true;
+    } else if (arg == "--deskew") {
+        args.job.options.deskew = true;
+        args.contentOptions = true;
     } else {
         return false;
     }
@@ -319,7 +330,9 @@ std::optional<QString> CombinationProblem(const Arguments &args) {
     if (args.evenSplit && !job.split)
         return QStringLiteral("--even goes with --split");
     if (args.exact && args.contentOptions)
-        return QStringLiteral("--uniform and --margin go with --auto-crop, not --crop");
+        return QStringLiteral("--uniform, --margin and --deskew go with --auto-crop, not --crop");
+    if (job.split && job.options.deskew)
+        return QStringLiteral("--deskew straightens whole pages; it cannot be given with --split");
     if (job.output.isEmpty())
         return QStringLiteral("-o OUT.pdf is missing");
     return std::nullopt;
@@ -406,9 +419,10 @@ int RunCrop(CommandLine &line) {
     }
     if (terminal) {
         std::error_code failed;
-        std::fprintf(stderr, "orvane: wrote %s: %d of %d pages cropped, %d blank\n",
+        std::fprintf(stderr, "orvane: wrote %s: %d of %d pages cropped, %d blank%s\n",
                      std::filesystem::absolute(platform::NativePath(job.output), failed).c_str(), report.cropped,
-                     report.pages, report.blank);
+                     report.pages, report.blank,
+                     job.options.deskew ? (", " + std::to_string(report.straightened) + " straightened").c_str() : "");
         for (const crop::Outlier &o : report.outliers)
             std::fprintf(stderr, "orvane: check page %d: %s\n", o.page, o.reason.c_str());
     }

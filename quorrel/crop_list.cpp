@@ -118,9 +118,14 @@ bool ParseCropList(std::istream &in, CropList &list, std::string &error) {
         CropRect r;
         if (!p.Literal("Page") || !p.Integer(page) || !p.Literal(",") || !p.Literal("[") || !p.Number(r.left) ||
             !p.Literal(",") || !p.Number(r.top) || !p.Literal(",") || !p.Number(r.right) || !p.Literal(",") ||
-            !p.Number(r.bottom) || !p.Literal("]") || !p.AtEnd() || page < 1) {
+            !p.Number(r.bottom) || (p.Literal(",") && !p.Number(r.turn)) || !p.Literal("]") || !p.AtEnd() || page < 1) {
             error = "line " + std::to_string(number) + " is not \"Page N, [left,top,right,bottom]\": " +
                     (line.size() > 80 ? std::string(line.substr(0, 80)) + "..." : std::string(line));
+            return false;
+        }
+        if (std::fabs(r.turn) > kMostTurn) {
+            error = "line " + std::to_string(number) + " turns page " + std::to_string(page) + " by more than " +
+                    std::to_string(int(kMostTurn)) + " degrees";
             return false;
         }
         std::vector<CropRect> &lines = list.try_emplace(list.end(), page)->second;  // the lines come in page order

@@ -4,7 +4,10 @@
 // The crop list: a line per page of the copy, "Page %d, [%.2f,%.2f,%.2f,%.2f]", the
 // four numbers left, top, right, bottom of the rectangle on the page as a
 // viewer shows it, in points: x from the shown page's left edge, y upwards
-// from a line trunc(H) points below its top edge.
+// from a line trunc(H) points below its top edge. A fifth number, when
+// there is one, straightens the page: its content turned by that many
+// degrees counterclockwise (as shown) about the visible page's centre,
+// before the rectangle is taken.
 
 #include <istream>
 #include <map>
@@ -15,6 +18,7 @@ namespace quorrel {
 
 struct CropRect {
     double left = 0, top = 0, right = 0, bottom = 0;
+    double turn = 0;  // degrees counterclockwise; 0 for a page left level
 
     // Zero width or zero height: the page is left as it is.
     bool Empty() const { return left == right || top == bottom; }
@@ -30,6 +34,8 @@ using CropList = std::map<int, std::vector<CropRect>>;
 // split 16 ways is a few tens of megabytes).
 constexpr size_t kMostLinesPerPage = 16;
 constexpr size_t kLargestList = 64u << 20;
+// A page is straightened by at most this many degrees either way.
+constexpr double kMostTurn = 45;
 
 // All of `in`, up to `limit` bytes; false, with `error` set, when it holds
 // more or cannot be read.

@@ -1,5 +1,7 @@
 #include "quorrel/cropper.h"
 
+#include "quorrel/straighten.h"
+
 #include <qpdf/QPDF.hh>
 
 #include <algorithm>
@@ -130,6 +132,13 @@ public:
         const QPDFObjGen og(int(m_next++), 0);
         m_pdf.replaceObject(og, direct);
         return m_pdf.getObjectByObjGen(og);
+    }
+    // A new stream holding `data`. qpdf numbers it after every object it
+    // holds, these among them; the next ones made here follow it.
+    QPDFObjectHandle MakeStream(const std::string &data) {
+        QPDFObjectHandle stream = QPDFObjectHandle::newStream(&m_pdf, data);
+        m_next = std::max<long long>(m_next, stream.getObjectID() + 1LL);
+        return stream;
     }
 
 private:
@@ -294,8 +303,14 @@ std::vector<std::optional<Box>> BoxesFor(const PageGeometry &geometry, int numbe
 
 // Crops every page the list names to its first rectangle; the pages with
 // more than one, to be split, are returned.
-std::vector<Split> CropPages(std::vector<PageEntry> &pages, const CropList &list, PageBoxes &boxes,
-                             CropReport &report) {
+std::vector<Split> CropPages(QPDF &pdf, std::vector<PageEntry> &pages, const CropList &list, PageBoxes &boxes,
+                             std::optional<NewObjects> &objects, CropReport &report) {
+    std::set<QPDFObjGen> turned;
+    auto makeStream = [&](const std::string &data) {
+        if (!objects)
+            objects.emplace(pdf);
+        return objects->MakeStream(data);
+    };
     const int count = int(pages.size());
     std::vector<Split> splits;
     // Lines for pages the document lacks are told a few at a time.
@@ -309,7 +324,7 @@ std::vector<Split> CropPages(std::vector<PageEntry> &pages, const CropList &list
                                           "; its line is ignored");
             continue;
         }
-        if (rects.size() == 1 && rects[0].Empty())
+        if (rects.size() == 1 && rects[0].Empty() && rects[0].turn == 0)
             continue;
         PageEntry &entry = pages[size_t(number - 1)];
         QPDFObjectHandle &page = entry.page;
@@ -318,6 +333,13 @@ std::vector<Split> CropPages(std::vector<PageEntry> &pages, const CropList &list
             continue;
         }
         const PageGeometry geometry = GeometryOf(entry.attrs);
+        if (rects[0].turn != 0) {
+            const Box &v = geometry.visible;
+            TurnPage(page, rects[0].turn, (v.x0 + v.x1) / 2, (v.y0 + v.y1) / 2, makeStream, report.changed, turned);
+            ++report.turned;
+            // The update writes no streams.
+            report.whyWhole = "straightened pages have content streams of their own";
+        }
         std::vector<std::optional<Box>> copyBoxes = BoxesFor(geometry, number, rects, report.warnings);
         if (copyBoxes[0]) {
             boxes.Set(page, copyBoxes[0]);
@@ -345,11 +367,10 @@ struct CopiesByParent {
 // Makes the copies of the pages split, in page order, and counts them in
 // every node above their pages.
 CopiesByParent MakeCopies(QPDF &pdf, const std::vector<PageEntry> &pages, const std::vector<Split> &splits,
-                          PageBoxes &boxes, CropReport &report) {
+                          PageBoxes &boxes, std::optional<NewObjects> &objects, CropReport &report) {
     CopiesByParent made;
-    std::optional<NewObjects> objects;
     const bool formFields = !splits.empty() && HasFormFields(pdf);
-    if (!splits.empty())
+    if (!splits.empty() && !objects)
         objects.emplace(pdf);
     for (const auto &[number, copyBoxes] : splits) {
         const PageEntry &entry = pages[size_t(number - 1)];
@@ -480,8 +501,9 @@ CropReport ApplyCropList(QPDF &pdf, const CropList &list, bool setMediaBox) {
     CropReport report;
     std::vector<PageEntry> pages = PagesOf(pdf, report);
     PageBoxes boxes(setMediaBox);
-    const std::vector<Split> splits = CropPages(pages, list, boxes, report);
-    CopiesByParent copies = MakeCopies(pdf, pages, splits, boxes, report);
+    std::optional<NewObjects> objects;
+    const std::vector<Split> splits = CropPages(pdf, pages, list, boxes, objects, report);
+    CopiesByParent copies = MakeCopies(pdf, pages, splits, boxes, objects, report);
     InsertCopies(copies, report);
     return report;
 }

@@ -44,6 +44,7 @@ struct CropReport {
     int pages = 0;    // in the document
     int cropped = 0;  // pages of the input given a crop box, copies not counted
     int copies = 0;   // pages added after the pages they copy
+    int turned = 0;   // pages straightened
     // The objects given new values or made: page objects, page-tree nodes,
     // and the copies with their annotations.
     std::vector<QPDFObjectHandle> changed;
@@ -53,7 +54,8 @@ struct CropReport {
 };
 
 // Sets the crop box (and with `setMediaBox` the media box too) of every
-// page the list names. Pages without a line, or with an empty rectangle,
+// page the list names, first straightening those whose first line turns
+// them (about the centre of the page's visible box). Pages without a line, or with an empty rectangle,
 // keep their boxes; lines for pages beyond the document are warned about.
 //
 // A page with several lines is split: its first line crops the page

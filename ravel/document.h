@@ -12,6 +12,7 @@ extern "C" {
 #include <mupdf/pdf.h>
 }
 
+#include <map>
 #include <sys/types.h>
 #include <vector>
 
@@ -25,6 +26,9 @@ struct Document {
     // The object number of each page, when MuPDF's map of the pages is
     // loaded (finding a page is then a lookup, not a walk of the tree).
     std::vector<int> pageObjects;
+    // Pages drawn turned, by page index (from 0): degrees counterclockwise
+    // as shown, about the shown page's centre.
+    std::map<int, double> turns;
 };
 
 // Memory our own bookkeeping cannot get is told as MuPDF's error, not as
@@ -75,6 +79,10 @@ int PageNumber(Document *doc, int index);
 // pdf_load_page of page `index` (from 0), without a reference MuPDF's own
 // lookup keeps.
 pdf_page *LoadPage(Document *doc, int index);
+
+// What page `page` (from 1) is made of (LS_PageFacts); false when it
+// cannot be read.
+bool PageFacts(Document *doc, int page, int32_t *out);
 
 // Where a copy goes: an open file, written from where it stood, its
 // offsets counted from there.

@@ -90,6 +90,14 @@ bool RenderInto(Document *doc, int page, int width, int height, int x, int y, in
             fz_throw(ctx, FZ_ERROR_GENERIC, "empty page");
         fz_matrix ctm =
             fz_concat(fz_translate(-bounds.x0, -bounds.y0), fz_scale(float(width) / bw, float(height) / bh));
+        if (const auto turn = doc->turns.find(page - 1); turn != doc->turns.end()) {
+            // Counterclockwise as shown is clockwise in MuPDF's turn, whose
+            // y runs down.
+            const float cx = (bounds.x0 + bounds.x1) / 2, cy = (bounds.y0 + bounds.y1) / 2;
+            ctm = fz_concat(
+                fz_concat(fz_concat(fz_translate(-cx, -cy), fz_rotate(-float(turn->second))), fz_translate(cx, cy)),
+                ctm);
+        }
         ctm = fz_concat(ctm, fz_translate(-float(x), -float(y)));
         // Drawn upside down, the rows come out bottom row first.
         if (bottomUp)
@@ -254,6 +262,32 @@ __attribute__((visibility("default"))) int LS_PageExtent(LS_Document handle, int
         box[1] = 0;
         box[2] = double(r.x1) - double(r.x0);
         box[3] = double(r.y1) - double(r.y0);
+        return 1;
+    } catch (...) {
+        return 0;
+    }
+}
+
+__attribute__((visibility("default"))) int LS_PageFacts(LS_Document handle, int page, int32_t *facts) {
+    try {
+        Document *doc = Lookup(handle);
+        if (!doc || !facts || !ValidPage(doc, page))
+            return 0;
+        return PageFacts(doc, page, facts) ? 1 : 0;
+    } catch (...) {
+        return 0;
+    }
+}
+
+__attribute__((visibility("default"))) int LS_SetPageTurn(LS_Document handle, int page, double degrees) {
+    try {
+        Document *doc = Lookup(handle);
+        if (!doc || !ValidPage(doc, page) || !std::isfinite(degrees) || std::fabs(degrees) > 45)
+            return 0;
+        if (degrees == 0)
+            doc->turns.erase(page - 1);
+        else
+            doc->turns[page - 1] = degrees;
         return 1;
     } catch (...) {
         return 0;

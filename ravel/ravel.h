@@ -71,6 +71,20 @@ int LS_Pages(LS_Document doc);
  * LS_PageExtent page by page. */
 int LS_PageSizes(LS_Document doc, double *sizes, int count);
 
+/* What page `page` is made of, from its content alone (annotations left
+ * out), without decoding a picture: facts[0] the share of the shown page
+ * covered by its largest picture, in thousandths; facts[1] the glyphs of
+ * visible text (invisible text, such as a scan's text layer, is not
+ * counted); facts[2] the paths filled or stroked. Nonzero on success. */
+int LS_PageFacts(LS_Document doc, int page, int32_t *facts);
+
+/* Every later render of page `page` through this handle (LS_DIBitmap24,
+ * the regions, grey and ink pictures and thumbnails) shows it turned by
+ * `degrees` counterclockwise about the centre of the shown page, within
+ * the same extent; 0 shows it level again. Nonzero on success; 0 for a bad
+ * handle or page, or more than 45 degrees either way. */
+int LS_SetPageTurn(LS_Document doc, int page, double degrees);
+
 /* Stored only: the caller passes pixel sizes to LS_DIBitmap24. */
 int LS_SetResolution(LS_Document doc, int dpi);
 

@@ -181,6 +181,13 @@ BitmapHandle WithGreyPalette(BitmapHandle bitmap) {
 
 }  // namespace
 
+std::optional<PageFacts> PageSource::Facts(int page) {
+    int32_t facts[3] = {0, 0, 0};
+    if (m_kind != SourceKind::Pdf || !m_document || !Ravel().PageFacts(m_document.Handle(), page, facts))
+        return std::nullopt;
+    return PageFacts{facts[0] / 1000.0, facts[1], facts[2]};
+}
+
 BitmapHandle PageSource::RenderGrey(int page, int width, int height, LS_CancelFlag *cancel) {
     if (m_kind != SourceKind::Pdf || !m_document)
         return nullptr;

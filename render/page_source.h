@@ -16,6 +16,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -31,6 +32,16 @@ enum class OpenFailure { None, Unreadable, NeedsPassword, WrongPassword };
 // units for a metafile, pixels for a picture.
 struct PageExtent {
     double x1 = 0, y1 = 0, x2 = 0, y2 = 0;
+};
+
+// What a PDF page is made of (LS_PageFacts).
+struct PageFacts {
+    double pictureCover = 0;  // the share of the page its largest picture covers
+    int glyphs = 0;           // of visible text
+    int paths = 0;
+    // A scanned page: one picture over most of it, and hardly any visible
+    // text of its own (a scan's text layer is invisible).
+    bool Scan() const { return pictureCover >= 0.6 && glyphs <= 40; }
 };
 
 // One source is used by one thread at a time.
@@ -84,6 +95,9 @@ public:
     // failure, or when the library cannot.
     BitmapHandle RenderInk(int page, int width, int height, const QRect &region, const QRect &inside, QRect *leftOut,
                            LS_CancelFlag *cancel);
+    // What PDF page `page` is made of; nothing for other kinds and pages
+    // that cannot be read.
+    std::optional<PageFacts> Facts(int page);
     // Frame `page` (from 1) of a picture; null for other kinds. The file is
     // decoded again only when the frame changes; a frame that fails to
     // decode leaves the source at the frame it held before.

@@ -49,6 +49,8 @@ const RavelApi &Stubs() {
         api.RenderGrayCancellable = [](LS_Document, int, int, int, LS_CancelFlag *) -> LS_Bitmap * { return nullptr; };
         api.RenderInkCancellable = [](LS_Document, int, int, int, int, int, int, int, const int32_t *, int32_t *,
                                       LS_CancelFlag *) -> LS_Bitmap * { return nullptr; };
+        api.PageFacts = [](LS_Document, int, int32_t *) { return 0; };
+        api.SetPageTurn = [](LS_Document, int, double) { return 0; };
         api.OpenFileWithPassword = [](const char *, const char *, int, int32_t *status) -> LS_Document {
             if (status)
                 *status = LS_OPEN_UNREADABLE;
@@ -80,6 +82,10 @@ bool BindOptional(void *module, RavelApi &api) {
         api.RenderInkCancellable = Stubs().RenderInkCancellable;
     if (!Bind(module, "LS_OpenFileWithPassword", api.OpenFileWithPassword))
         api.OpenFileWithPassword = Stubs().OpenFileWithPassword;
+    if (!Bind(module, "LS_PageFacts", api.PageFacts))
+        api.PageFacts = Stubs().PageFacts;
+    if (!Bind(module, "LS_SetPageTurn", api.SetPageTurn))
+        api.SetPageTurn = Stubs().SetPageTurn;
     return true;
 }
 

@@ -39,6 +39,10 @@ struct RavelApi {
     decltype(&::LS_RenderGrayCancellable) RenderGrayCancellable = nullptr;
     decltype(&::LS_RenderInkCancellable) RenderInkCancellable = nullptr;
     decltype(&::LS_OpenFileWithPassword) OpenFileWithPassword = nullptr;
+    // Bound when the library has them; otherwise stubs that fail: no page
+    // is known to be a scan, and none is drawn turned.
+    decltype(&::LS_PageFacts) PageFacts = nullptr;
+    decltype(&::LS_SetPageTurn) SetPageTurn = nullptr;
 };
 
 // File name of the library.

@@ -26,6 +26,9 @@ struct AutoCropOptions {
     bool uniform = false;
     // Points added round the content, never past the page's edges.
     double margin = 0;
+    // Scanned pages measured for skew and straightened: each crop is then
+    // the content of the page as straightened.
+    bool deskew = false;
 };
 
 // One page as its content was found: the shown page's size in points and
@@ -36,6 +39,11 @@ struct PageContent {
     std::optional<CropRect> content;  // nothing: a blank page
     bool failed = false;              // the page could not be rendered
     std::string error;
+    // Straightening: degrees the page is turned counterclockwise (0 for a
+    // page left level); a scan whose skew could not be measured is left
+    // level and told.
+    double turn = 0;
+    bool skewUnmeasured = false;
 };
 
 // A page whose content lies far from where most pages of the range have
@@ -69,7 +77,8 @@ struct AutoCropPlan {
 AutoCropPlan PlanAutoCrop(const std::vector<PageContent> &pages, const AutoCropOptions &options);
 
 // Pages whose content reaches far out past where most pages of the range
-// end theirs, and blank and failed pages. Odd and even pages are measured
+// end theirs, blank and failed pages, and scans whose skew could not be
+// measured. Odd and even pages are measured
 // apart, as books mirror their margins (a side of fewer than six pages
 // with content is measured with the other). An edge is far out when it
 // lies past the median of that edge over its side by more than four times

@@ -1,6 +1,7 @@
 #include "crop/detect/page_walk.h"
 
 #include "crop/detect/content_detector.h"
+#include "crop/detect/skew.h"
 #include "render/page_render.h"
 #include "render/rendering_library.h"
 
@@ -141,6 +142,7 @@ bool PageWalk::RunPage(size_t index, render::PageSource *source, LS_CancelFlag *
                 hint.next = (hint.next + 1) % 3;
             };
         }
+        page.facts = [source, pageNumber = page.page] { return source->Facts(pageNumber); };
         if (cancel && render::Ravel().IsCancelled(cancel))
             return false;  // run again later if it was only put aside
         page.width = pageRect.width();
@@ -242,6 +244,26 @@ std::optional<CropRect> ContentOf(const PixelView &view, double width, double he
     return CropRect{found->left() / sx, found->top() / sy, (found->right() + 1) / sx, (found->bottom() + 1) / sy};
 }
 
+// A scan's skew measured on its picture: true, with `content.turn` set,
+// when the page is to be straightened; a scan whose skew cannot be told is
+// marked so. Typeset pages are left level.
+bool Straighten(const PageWalk::Page &page, const PixelView &view, PageContent &content) {
+    const std::optional<render::PageFacts> facts = page.facts ? page.facts() : std::nullopt;
+    if (!facts || !facts->Scan())
+        return false;
+    const Skew skew = MeasureSkew(view);
+    if (!skew.measured) {
+        content.skewUnmeasured = true;
+        return false;
+    }
+    // To the hundredth the crop list carries.
+    const double turn = std::round(skew.degrees * 100) / 100;
+    if (std::fabs(turn) < kLeastTurn)
+        return false;
+    content.turn = turn;
+    return true;
+}
+
 }  // namespace
 
 std::optional<CropRect> ContentOfPage(const render::Bitmap &bitmap, double width, double height, const CropRect &area) {
@@ -254,7 +276,7 @@ std::shared_ptr<PageWalk> StartAutoCrop(const std::shared_ptr<render::RenderSche
                                         PageWalk::Progress progress, std::function<void(AutoCropResult)> finished) {
     std::vector<int> pages = PagesOf(options, pageCount);
     auto results = std::make_shared<std::vector<PageContent>>(pages.size());
-    auto visit = [results, areaOf = std::move(areaOf)](const PageWalk::Page &page) {
+    auto visit = [results, areaOf = std::move(areaOf), deskew = options.deskew](const PageWalk::Page &page) {
         PageContent &content = (*results)[size_t(page.index)];
         content.page = page.page;
         content.width = page.width;
@@ -265,7 +287,13 @@ std::shared_ptr<PageWalk> StartAutoCrop(const std::shared_ptr<render::RenderSche
             return;
         }
         const CropRect area = areaOf ? areaOf(page.page, page.height) : CropRect{};
-        content.content = ContentOf(PixelView::Of(*page.bitmap), page.width, page.height, area, &page);
+        const PixelView view = PixelView::Of(*page.bitmap);
+        if (deskew && Straighten(page, view, content)) {
+            const TurnedPicture turned = TurnPicture(view, content.turn);
+            content.content = ContentOf(turned.view, page.width, page.height, area);
+            return;
+        }
+        content.content = ContentOf(view, page.width, page.height, area, &page);
     };
     auto done = [results, options, finished = std::move(finished)] {
         AutoCropResult result;

@@ -3,6 +3,7 @@
 
 #include "crop/detect/auto_crop.h"
 #include "render/bitmap.h"
+#include "render/page_source.h"
 #include "render/render_scheduler.h"
 
 #include <QRect>
@@ -50,6 +51,9 @@ public:
         // Colours::Ink: the visit tells the box of ink it found (pixels),
         // where later pages of the same size and parity may leave text out.
         std::function<void(const QRect &found)> foundInk;
+        // What the page is made of, asked of the document on the visit's
+        // thread; nothing when it cannot be told.
+        std::function<std::optional<render::PageFacts>()> facts;
     };
     // What the pictures hold: full colour, or grey where the rendering
     // library gives it (less to draw, for visits that only look for ink),

@@ -3,6 +3,9 @@
 
 #include "crop/detect/content_detector.h"
 
+#include <cstdint>
+#include <vector>
+
 namespace crop {
 
 // How far a scanned page's print is turned from level.
@@ -24,6 +27,18 @@ struct Skew {
 // degree. Needs no window and no document.
 inline constexpr double kMostSkew = 6.0;
 Skew MeasureSkew(const PixelView &view);
+
+// Skews below this many degrees are left as they are.
+inline constexpr double kLeastTurn = 0.1;
+
+// A page picture turned counterclockwise (as seen) by `degrees` about its
+// centre, the size it was: what a page straightened by that turn looks
+// like. What comes in from beyond the picture's edges is white.
+struct TurnedPicture {
+    std::vector<uint8_t> pixels;
+    PixelView view;
+};
+TurnedPicture TurnPicture(const PixelView &view, double degrees);
 
 }  // namespace crop
 

@@ -293,10 +293,16 @@ bool ContentValues(const QString &input, int pageCount, const AutoCropJob &job, 
     report.cropped = int(result.plan.rects.size());
     report.blank = result.plan.blank;
     report.outliers = result.plan.outliers;
-    for (const PageContent &p : result.pages)
+    for (const PageContent &p : result.pages) {
         if (p.failed)
             report.warnings.push_back("page " + std::to_string(p.page) + " could not be rendered (" + p.error +
                                       "); it is left as it is");
+        if (p.skewUnmeasured)
+            report.warnings.push_back("page " + std::to_string(p.page) +
+                                      " is a scan whose skew cannot be told (its print has no lines or edges to "
+                                      "measure); it is left as scanned");
+        report.straightened += p.turn != 0 && result.plan.rects.count(p.page) ? 1 : 0;
+    }
 
     if (report.pages > 0 && int(report.warnings.size()) == report.pages) {
         reason = QStringLiteral("no page of %1 could be rendered; it may be damaged").arg(Quote(input));

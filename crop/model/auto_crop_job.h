@@ -46,6 +46,7 @@ struct AutoCropReport {
     int pages = 0;    // pages of the set
     int cropped = 0;  // pages given a crop
     int blank = 0;
+    int straightened = 0;  // scanned pages turned level
     std::vector<Outlier> outliers;
     std::vector<std::string> warnings;
     std::vector<std::string> toolNotes;  // what the crop tool said, line by line

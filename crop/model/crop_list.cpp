@@ -24,19 +24,23 @@ std::string CropListText(int pageCount, const std::function<std::vector<std::str
         for (const std::string &value : values) {
             const std::array<double, 4> n = ParsePageValue(value);
             text += "Page " + std::to_string(page) + ", [" +
-                    FormatPageValue({double(float(n[0])), double(float(n[1])), double(float(n[2])), n[3]}) + "]\n";
+                    WithTurn(FormatPageValue({double(float(n[0])), double(float(n[1])), double(float(n[2])), n[3]}),
+                             PageTurn(value)) +
+                    "]\n";
         }
     }
     return text;
 }
 
 std::map<int, std::string> PlannedValues(const AutoCropResult &result) {
-    std::map<int, double> heights;
+    std::map<int, const PageContent *> pages;
     for (const PageContent &p : result.pages)
-        heights[p.page] = p.height;
+        pages[p.page] = &p;
     std::map<int, std::string> values;
-    for (const auto &[page, rect] : result.plan.rects)
-        values.emplace(page, PageValueFor(rect, int(std::trunc(heights[page]))));
+    for (const auto &[page, rect] : result.plan.rects) {
+        const PageContent *p = pages[page];
+        values.emplace(page, WithTurn(PageValueFor(rect, p ? int(std::trunc(p->height)) : 0), p ? p->turn : 0));
+    }
     return values;
 }
 

@@ -23,7 +23,7 @@ std::string CropListText(int pageCount, const std::function<std::string(int page
 std::string CropListText(int pageCount, const std::function<std::vector<std::string>(int page)> &valuesOf);
 
 // The crop file's value of every page the plan gives a crop, each with
-// its own page's height.
+// its own page's height and the turn that straightens it.
 std::map<int, std::string> PlannedValues(const AutoCropResult &result);
 
 }  // namespace crop

@@ -4,9 +4,13 @@
 
 #include "app/command_line.h"
 #include "crop/model/auto_crop_job.h"
+#include "crop/detect/skew.h"
 #include "crop/model/crop_run.h"
+#include "render/page_render.h"
+#include "render/page_source.h"
 #include "render/rendering_library.h"
 #include "tests/fixtures/pdf_fixtures.h"
+#include "tests/fixtures/scan_page.h"
 #include "tests/fixtures/temp_dir.h"
 
 #include <QCoreApplication>
@@ -596,4 +600,134 @@ TEST_F(AutoCropCommand, AProgramStoppedOrKilledWhileItsCopyIsWrittenLeavesNone) 
         EXPECT_FALSE(fs::exists("/proc/" + std::to_string(tool))) << "the crop tool outlived the program";
         EXPECT_FALSE(fs::exists(out));
     }
+}
+
+namespace {
+
+// The raw bytes of every picture a document draws, by page.
+std::vector<std::vector<std::string>> PictureBytes(QPDF &pdf) {
+    std::vector<std::vector<std::string>> pages;
+    for (QPDFPageObjectHelper &page : QPDFPageDocumentHelper(pdf).getAllPages()) {
+        pages.emplace_back();
+        for (auto &[name, image] : page.getImages()) {
+            const std::shared_ptr<Buffer> raw = image.getRawStreamData();
+            pages.back().emplace_back(reinterpret_cast<const char *>(raw->getBuffer()), raw->getSize());
+        }
+    }
+    return pages;
+}
+
+// The turn (degrees counterclockwise) of the matrix a straightened page's
+// content opens with; nothing for a page drawn as it was.
+std::optional<double> TurnOf(QPDFPageObjectHelper page) {
+    std::vector<QPDFObjectHandle> streams = page.getPageContents();
+    if (streams.empty())
+        return std::nullopt;
+    const std::shared_ptr<Buffer> data = streams.front().getStreamData();
+    std::istringstream first(std::string(reinterpret_cast<const char *>(data->getBuffer()), data->getSize()));
+    std::string q, cm;
+    double a, b, c, d, e, f;
+    if (!(first >> q >> a >> b >> c >> d >> e >> f >> cm) || q != "q" || cm != "cm")
+        return std::nullopt;
+    return std::atan2(b, a) * 180 / M_PI;
+}
+
+// The skew of a page of `path` rendered at 100 dpi.
+crop::Skew RenderedSkew(const std::string &path, int page) {
+    std::unique_ptr<render::PageSource> source = render::PageSource::Open(path, 1);
+    QRect rect;
+    QString reason, note;
+    const render::BitmapHandle bitmap = source ? render::RenderPageBitmap(*source, page, rect, reason, note) : nullptr;
+    return bitmap ? crop::MeasureSkew(crop::PixelView::Of(*bitmap)) : crop::Skew{};
+}
+
+}  // namespace
+
+TEST_F(AutoCropCommand, DeskewStraightensScansLevelKeepingTheirPicturesAndLinks) {
+    // Scans tilted by known angles (text, a figure, a table's rules), one
+    // level, a page of dust and a typeset page.
+    struct Sheet {
+        double tilt;
+        bool figure = false, rules = false;
+    };
+    const std::vector<Sheet> sheets = {{-4}, {-2.5, true}, {-1.2}, {0.7, false, true}, {2}, {4, true}, {0}};
+    DocPlan plan;
+    std::vector<fixtures::Box> printed;
+    for (size_t i = 0; i < sheets.size(); ++i) {
+        fixtures::ScanOptions o;
+        o.seed = unsigned(i + 11);
+        o.dpi = i % 2 ? 150 : 200;
+        o.tilt = sheets[i].tilt;
+        o.figure = sheets[i].figure;
+        o.tableRules = sheets[i].rules;
+        const fixtures::ScanPage scan = fixtures::MakeScanPage(o);
+        printed.push_back(scan.printed);
+        plan.pages.push_back(fixtures::ScanPagePlan(scan));
+    }
+    // A link over the first page's print, 100 pt right of its centre.
+    plan.pages[0].links.push_back({{396, 386, 456, 406}, 2, ""});
+    fixtures::ScanOptions dust;
+    dust.dustOnly = true;
+    dust.specks = 30;
+    plan.pages.push_back(fixtures::ScanPagePlan(fixtures::MakeScanPage(dust)));
+    PagePlan typeset;
+    typeset.own.mediaBox = Box{0, 0, 612, 792};
+    typeset.bookContent = true;
+    plan.pages.push_back(typeset);
+
+    const std::string in = dir.file("scans.pdf"), out = dir.file("level.pdf");
+    fixtures::WritePdf(plan, in);
+    const ToolRun r = Orvane({"--auto-crop", Q(in), "-o", Q(out), "--deskew"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_NE(r.err.find("page 8 is a scan whose skew cannot be told"), std::string::npos) << r.err;
+
+    QProcess check;
+    check.start("qpdf", {"--check", Q(out)});
+    check.waitForFinished(60000);
+    EXPECT_EQ(check.exitCode(), 0) << check.readAll().toStdString();
+
+    QPDF before, after;
+    before.processFile(in.c_str());
+    after.processFile(out.c_str());
+    const auto inPictures = PictureBytes(before), outPictures = PictureBytes(after);
+    std::vector<QPDFPageObjectHelper> inPages = QPDFPageDocumentHelper(before).getAllPages();
+    std::vector<QPDFPageObjectHelper> outPages = QPDFPageDocumentHelper(after).getAllPages();
+    ASSERT_EQ(outPages.size(), plan.pages.size());
+    for (size_t i = 0; i < outPages.size(); ++i) {
+        SCOPED_TRACE("page " + std::to_string(i + 1));
+        EXPECT_EQ(outPictures[i], inPictures[i]) << "a picture's bytes changed";
+        const size_t streams = inPages[i].getPageContents().size();
+        if (i >= sheets.size() - 1) {
+            // Level, dust and typeset: drawn as they were.
+            EXPECT_EQ(outPages[i].getPageContents().size(), streams);
+            continue;
+        }
+        // Drawn through a turn: a stream before the page's, one after.
+        ASSERT_EQ(outPages[i].getPageContents().size(), streams + 2);
+        const std::optional<double> turn = TurnOf(outPages[i]);
+        ASSERT_TRUE(turn);
+        EXPECT_NEAR(*turn, sheets[i].tilt, 0.1);
+        const crop::Skew level = RenderedSkew(out, int(i + 1));
+        EXPECT_TRUE(level.measured);
+        EXPECT_LE(std::fabs(level.degrees), 0.1);
+        // The whole printed block, and at most 6 pt more on each side (the
+        // block as placed before the tilt, y down from the top).
+        const QPDFObjectHandle::Rectangle crop = outPages[i].getCropBox().getArrayAsRectangle();
+        const fixtures::Box &p = printed[i];
+        EXPECT_LE(crop.llx, p.x0 + 0.5);
+        EXPECT_GE(crop.urx, p.x1 - 0.5);
+        EXPECT_GE(crop.ury, 792 - p.y0 - 0.5);
+        EXPECT_LE(crop.lly, 792 - p.y1 + 0.5);
+        EXPECT_GE(crop.llx, p.x0 - 6);
+        EXPECT_LE(crop.urx, p.x1 + 6);
+        EXPECT_LE(crop.ury, 792 - p.y0 + 6);
+        EXPECT_GE(crop.lly, 792 - p.y1 - 6);
+    }
+    // The link turned with its page: its centre (426, 396) taken 90 pt
+    // right of the page's centre (306, 396) by the turn.
+    QPDFObjectHandle link = outPages[0].getObjectHandle().getKey("/Annots").getArrayItem(0);
+    const QPDFObjectHandle::Rectangle rect = link.getKey("/Rect").getArrayAsRectangle();
+    const double a = *TurnOf(outPages[0]) * M_PI / 180;
+    EXPECT_NEAR((rect.llx + rect.urx) / 2, 306 + 120 * std::cos(a), 0.01);
+    EXPECT_NEAR((rect.lly + rect.ury) / 2, 396 + 120 * std::sin(a), 0.01);
 }

@@ -111,6 +111,29 @@ std::array<double, 4> ParsePageValue(std::string_view value) {
     return numbers;
 }
 
+double PageTurn(std::string_view value) {
+    for (int field = 0; field < 4; ++field) {
+        const size_t comma = value.find(',');
+        if (comma == std::string_view::npos)
+            return 0;
+        value.remove_prefix(comma + 1);
+    }
+    const double turn = AtoF(value.substr(0, value.find(',')));
+    return std::isfinite(turn) && std::fabs(turn) <= 45 ? std::round(turn * 100) / 100 : 0;
+}
+
+std::string WithTurn(std::string_view value, double turn) {
+    std::string out = FormatPageValue(ParsePageValue(value));
+    turn = std::round(turn * 100) / 100;
+    if (turn != 0 && std::isfinite(turn)) {
+        char buffer[32];
+        const auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, turn, std::chars_format::fixed, 2);
+        out += ',';
+        out.append(buffer, ec == std::errc() ? end : buffer);
+    }
+    return out;
+}
+
 std::string FormatPageValue(const std::array<double, 4> &numbers) {
     std::string out;
     char buffer[64];

@@ -136,6 +136,12 @@ private:
 // reads a number: its leading number, anything after it ignored, 0 when
 // there is none. Fields past the fourth are ignored; missing ones are 0.
 std::array<double, 4> ParsePageValue(std::string_view value);
+// The turn a page value carries after its four numbers: degrees the page
+// is straightened by, counterclockwise; 0 when it has none.
+double PageTurn(std::string_view value);
+// `value`'s four numbers with `turn` after them (to the hundredth); the
+// four alone for a turn that rounds to 0.
+std::string WithTurn(std::string_view value, double turn);
 // "%.2f,%.2f,%.2f,%.2f", whatever the locale.
 std::string FormatPageValue(const std::array<double, 4> &numbers);
 // The page value of `rect` on a page H points high, (left, H - top, right,
