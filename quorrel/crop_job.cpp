@@ -4,6 +4,7 @@
 #include "quorrel/cropper.h"
 #include "quorrel/input_file.h"
 #include "quorrel/output_file.h"
+#include "quorrel/picture_cut.h"
 #include "quorrel/repair.h"
 #include "quorrel/update_writer.h"
 
@@ -516,6 +517,10 @@ bool JobRun::WriteWithoutHidden(const std::function<void(int)> &tell) {
     static QPDF *const last = new QPDF;
     last->setSuppressWarnings(true);
     last->processInputSource(cleanedInput, password);
+    // Pictures that reach past the crop cut to what it shows.
+    const PictureCuts cuts = CutPictures(*last);
+    for (const std::string &w : cuts.warnings)
+        Say("warning: " + w);
     QPDFWriter writer(*last);
     writer.setOutputPipeline(output->Sink());
     if (!version.empty())
@@ -529,6 +534,9 @@ bool JobRun::WriteWithoutHidden(const std::function<void(int)> &tell) {
         std::to_string(removed.images) + " images, " + std::to_string(removed.drawings) + " drawings, " +
         std::to_string(removed.annotations) + " annotations (" + std::to_string(removed.fields) +
         " of them form fields); what lies partly inside a crop is kept whole");
+    if (cuts.cut > 0)
+        Say("cut to the crops: " + std::to_string(cuts.cut) + (cuts.cut == 1 ? " picture, " : " pictures, ") +
+            std::to_string(cuts.before) + " bytes before, " + std::to_string(cuts.after) + " after");
     return true;
 }
 

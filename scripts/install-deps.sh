@@ -19,6 +19,8 @@ packages=(
   libtiff-dev libgif-dev libmng-dev libwebp-dev libraw-dev
   # PDF writing for the crop tool and the test fixtures
   libqpdf-dev qpdf
+  # cutting JPEG pictures without decoding them
+  libturbojpeg0-dev
   # tests and benchmarks
   libgtest-dev libgmock-dev libbenchmark-dev mupdf-tools
   # looking at the program without a screen

@@ -1,6 +1,8 @@
 // A locked input, what the crop hides taken out of the copy, and the dry
 // run's report, through the crop tool itself.
 
+#include "tests/fixtures/jpeg_reader.h"
+#include "tests/fixtures/scan_page.h"
 #include "tests/fixtures/temp_dir.h"
 #include "tests/quorrel/quorrel_tool.h"
 
@@ -17,6 +19,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <sstream>
 #include <unistd.h>
 #include <fstream>
 
@@ -346,3 +349,169 @@ TEST_F(HiddenContent, ContentNestedPastAnyRealPageAndAFullTemporaryFolderFailWit
 }
 
 }  // namespace
+
+namespace {
+
+// A picture of the copy and where it lands: the cut picture's pixels and
+// the part of its input's unit square (x0, y0, x1, y1, y up) it covers.
+struct Placed {
+    QPDFObjectHandle image;
+    double u0 = 0, v0 = 0, u1 = 1, v1 = 1;
+};
+
+// What name `name` on `page` draws: a picture, or a form drawing one part
+// of a picture as "q sx 0 0 sy tx ty cm /I Do Q".
+Placed PlacedAs(QPDFPageObjectHelper page, const std::string &name) {
+    QPDFObjectHandle x = page.getAttribute("/Resources", false).getKey("/XObject").getKey(name);
+    if (x.getDict().getKey("/Subtype").isNameAndEquals("/Image"))
+        return {x};
+    const std::shared_ptr<Buffer> data = x.getStreamData();
+    std::istringstream in(std::string(reinterpret_cast<const char *>(data->getBuffer()), data->getSize()));
+    std::string q;
+    double sx, b, c, sy, tx, ty;
+    in >> q >> sx >> b >> c >> sy >> tx >> ty;
+    return {x.getDict().getKey("/Resources").getKey("/XObject").getKey("/I"), tx, ty, tx + sx, ty + sy};
+}
+
+fixtures::RgbImage DecodedJpeg(QPDFObjectHandle image, const std::string &path) {
+    const std::shared_ptr<Buffer> raw = image.getRawStreamData();
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char *>(raw->getBuffer()), std::streamsize(raw->getSize()));
+    fixtures::RgbImage decoded;
+    fixtures::ReadJpeg(path, decoded);
+    return decoded;
+}
+
+}  // namespace
+
+TEST_F(HiddenContent, PicturesReachingPastTheCropAreCutToItWithoutLossAndDrawnWhereTheirPixelsWere) {
+    fixtures::ScanOptions grey, colour;
+    colour.paper = fixtures::ScanPaper::Yellowed;  // three components, colour subsampled
+    colour.seed = 5;
+    const fixtures::ScanPage g = fixtures::MakeScanPage(grey), c = fixtures::MakeScanPage(colour);
+    QPDF pdf;
+    pdf.emptyPDF();
+    auto jpeg = [&](const fixtures::ScanPage &scan, size_t keep) {
+        QPDFObjectHandle image = QPDFObjectHandle::newStream(
+            &pdf, std::string(scan.jpeg.begin(), scan.jpeg.begin() + std::ptrdiff_t(std::min(keep, scan.jpeg.size()))));
+        image.replaceDict(
+            QPDFObjectHandle::parse("<< /Type /XObject /Subtype /Image /BitsPerComponent 8 /Filter /DCTDecode /Width " +
+                                    std::to_string(scan.width) + " /Height " + std::to_string(scan.height) +
+                                    " /ColorSpace " + (scan.colour ? "/DeviceRGB" : "/DeviceGray") + " >>"));
+        return image;
+    };
+    // One bit a pixel, 301 pixels a row: a cut that starts inside a byte.
+    std::string bits(size_t(38 * 203), '\0');
+    for (int y = 0; y < 203; ++y)
+        for (int x = 0; x < 301; ++x)
+            if ((x / 7 + y / 5) % 3 == 0)
+                bits[size_t(y * 38 + x / 8)] |= char(0x80 >> (x % 8));
+    QPDFObjectHandle bilevel = QPDFObjectHandle::newStream(&pdf, bits);
+    bilevel.replaceDict(QPDFObjectHandle::parse(
+        "<< /Type /XObject /Subtype /Image /Width 301 /Height 203 /ColorSpace /DeviceGray /BitsPerComponent 1 >>"));
+    QPDFObjectHandle shared = jpeg(g, SIZE_MAX), pictures[] = {jpeg(g, SIZE_MAX),
+                                                               jpeg(c, SIZE_MAX),
+                                                               bilevel,
+                                                               shared,
+                                                               shared,
+                                                               jpeg(g, g.jpeg.size() * 6 / 10)};
+    const char *placements[] = {"612 0 0 792 0 0", "400 0 0 500 100 150", "301 0 0 203 50 50",
+                                "612 0 0 792 0 0", "612 0 0 792 0 0",     "612 0 0 792 0 0"};
+    for (size_t i = 0; i < std::size(pictures); ++i) {
+        QPDFObjectHandle page = pdf.makeIndirectObject(
+            QPDFObjectHandle::parse("<< /Type /Page /MediaBox [0 0 612 792] /Resources << /XObject << >> >> >>"));
+        page.getKey("/Resources").getKey("/XObject").replaceKey("/Im", pictures[i]);
+        page.replaceKey("/Contents",
+                        QPDFObjectHandle::newStream(&pdf, std::string("q ") + placements[i] + " cm /Im Do Q\n"));
+        QPDFPageDocumentHelper(pdf).addPage(QPDFPageObjectHelper(page), false);
+    }
+    QPDFWriter(pdf, in.c_str()).write();
+    // Page 5 shows the picture it shares with page 4 whole.
+    std::ofstream(list) << "Page 1, [100.30,700.70,500.20,90.10]\nPage 2, [150,600,450,200]\n"
+                           "Page 3, [63.5,200,300,60]\nPage 4, [100,700,500,100]\nPage 6, [100,700,500,100]\n";
+    const std::string out = dir.file("out.pdf");
+    const Ran run = Tool({"-s", Q("setcropfile=" + list), "-i", Q(in), "-o", Q(out), "--remove-hidden"});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_NE(run.err.find("warning: page 6: a picture is kept whole, because its JPEG cannot be cut"),
+              std::string::npos)
+        << run.err;
+    EXPECT_NE(run.err.find("cut to the crops: 3 pictures"), std::string::npos) << run.err;
+    // qpdf finds nothing in the copy it does not find in the input (the
+    // damaged JPEG).
+    auto checked = [](const std::string &path) {
+        QProcess check;
+        check.start("qpdf", {"--check", Q(path)});
+        check.waitForFinished(60000);
+        return check.exitCode();
+    };
+    EXPECT_EQ(checked(out), checked(in));
+
+    QPDF copy;
+    copy.processFile(out.c_str());
+    std::vector<QPDFPageObjectHelper> pages = QPDFPageDocumentHelper(copy).getAllPages();
+    ASSERT_EQ(pages.size(), 6u);
+    const fixtures::Box crops[] = {{100.3, 90.1, 500.2, 700.7}, {150, 200, 450, 600}, {63.5, 60, 300, 200}};
+    for (int i = 0; i < 3; ++i) {
+        SCOPED_TRACE("page " + std::to_string(i + 1));
+        QPDFObjectHandle whole = pictures[i];
+        const Placed placed = PlacedAs(pages[size_t(i)], "/Im");
+        QPDFObjectHandle cut = placed.image;
+        ASSERT_TRUE(cut.isStream());
+        const int W = int(whole.getDict().getKey("/Width").getIntValue()),
+                  H = int(whole.getDict().getKey("/Height").getIntValue());
+        const int w = int(cut.getDict().getKey("/Width").getIntValue()),
+                  h = int(cut.getDict().getKey("/Height").getIntValue());
+        EXPECT_LT(w * h, W * H);
+        EXPECT_LT(cut.getRawStreamData()->getSize(), whole.getRawStreamData()->getSize());
+        // Whole pixels of the input, exactly where the input drew them.
+        const double x0 = placed.u0 * W, y0 = (1 - placed.v1) * H;
+        EXPECT_NEAR(x0, std::round(x0), 0.05);
+        EXPECT_NEAR(y0, std::round(y0), 0.05);
+        EXPECT_NEAR((placed.u1 - placed.u0) * W, w, 0.05);
+        EXPECT_NEAR((placed.v1 - placed.v0) * H, h, 0.05);
+        // Covering the whole crop: the placement of the page's picture
+        // (a x + e, d y + f) applied to the part.
+        std::istringstream p(placements[i]);
+        double a, b, c2, d, e, f;
+        p >> a >> b >> c2 >> d >> e >> f;
+        EXPECT_LE(e + a * placed.u0, crops[i].x0 + 1e-6);
+        EXPECT_GE(e + a * placed.u1, crops[i].x1 - 1e-6);
+        EXPECT_LE(f + d * placed.v0, crops[i].y0 + 1e-6);
+        EXPECT_GE(f + d * placed.v1, crops[i].y1 - 1e-6);
+        const int px = int(std::lround(x0)), py = int(std::lround(y0));
+        if (i < 2) {
+            const fixtures::RgbImage before = DecodedJpeg(whole, dir.file("whole.jpg")),
+                                     after = DecodedJpeg(cut, dir.file("cut.jpg"));
+            ASSERT_EQ(after.width, w);
+            ASSERT_EQ(after.height, h);
+            // Colour smoothed over neighbouring blocks may differ along the
+            // cut's outermost edge, which the crop never shows.
+            const int edge = i == 1 ? 1 : 0;
+            int differing = 0;
+            for (int y = edge; y < h - edge; ++y)
+                for (int x = edge; x < w - edge; ++x)
+                    for (int k = 0; k < 3; ++k)
+                        differing += after.rgb[(size_t(y) * size_t(w) + size_t(x)) * 3 + size_t(k)] !=
+                                     before.rgb[(size_t(y + py) * size_t(W) + size_t(x + px)) * 3 + size_t(k)];
+            EXPECT_EQ(differing, 0);
+        } else {
+            const std::shared_ptr<Buffer> data = cut.getStreamData();
+            const unsigned char *d2 = data->getBuffer();
+            int differing = 0;
+            for (int y = 0; y < h; ++y)
+                for (int x = 0; x < w; ++x) {
+                    const int sx = x + px, sy = y + py;
+                    const int was = (uint8_t(bits[size_t(sy * 38 + sx / 8)]) >> (7 - sx % 8)) & 1;
+                    const int now = (d2[size_t(y * ((w + 7) / 8) + x / 8)] >> (7 - x % 8)) & 1;
+                    differing += was != now;
+                }
+            EXPECT_EQ(differing, 0);
+        }
+    }
+    // The picture page 5 shows whole, and the damaged one, stay as they were.
+    for (int i : {3, 4, 5}) {
+        SCOPED_TRACE("page " + std::to_string(i + 1));
+        QPDFObjectHandle kept = PlacedAs(pages[size_t(i)], "/Im").image;
+        EXPECT_EQ(kept.getRawStreamData()->getSize(), pictures[i].getRawStreamData()->getSize());
+    }
+}

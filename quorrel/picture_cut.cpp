@@ -1,0 +1,531 @@
+#include "quorrel/picture_cut.h"
+
+#include <qpdf/Pl_Flate.hh>
+#include <qpdf/Pl_String.hh>
+#include <qpdf/QPDF.hh>
+#include <qpdf/QPDFPageDocumentHelper.hh>
+#include <qpdf/QPDFPageObjectHelper.hh>
+
+#include <turbojpeg.h>
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstdio>
+#include <map>
+#include <memory>
+#include <optional>
+#include <set>
+
+namespace quorrel {
+namespace {
+
+// A picture is cut only while its pixels, decoded, fit in this many bytes.
+constexpr long long kMostPictureBytes = 1LL << 30;
+// Forms drawn within forms are followed this deep.
+constexpr int kMostDepth = 12;
+
+using Matrix = std::array<double, 6>;  // a b c d e f
+constexpr Matrix kIdentity = {1, 0, 0, 1, 0, 0};
+
+// `m` applied first, then `n`.
+Matrix Then(const Matrix &m, const Matrix &n) {
+    return {m[0] * n[0] + m[1] * n[2], m[0] * n[1] + m[1] * n[3],        m[2] * n[0] + m[3] * n[2],
+            m[2] * n[1] + m[3] * n[3], m[4] * n[0] + m[5] * n[2] + n[4], m[4] * n[1] + m[5] * n[3] + n[5]};
+}
+
+std::optional<Matrix> MatrixOf(const std::vector<QPDFObjectHandle> &numbers) {
+    if (numbers.size() < 6)
+        return std::nullopt;
+    Matrix m;
+    for (size_t i = 0; i < 6; ++i)
+        if (!QPDFObjectHandle(numbers[numbers.size() - 6 + i]).getValueAsNumber(m[i]) || !std::isfinite(m[i]))
+            return std::nullopt;
+    return m;
+}
+
+struct Rect {
+    double x0 = 0, y0 = 0, x1 = 0, y1 = 0;
+    bool Empty() const { return !(x1 > x0 && y1 > y0); }
+};
+
+// Every use of one picture: what of its unit square the uses show, and
+// the entries of resource dictionaries that name it.
+struct Picture {
+    QPDFObjectHandle image;
+    int page = 0;  // the first page that draws it
+    bool whole = false;
+    Rect shown{1, 1, 0, 0};  // on the unit square, the union over the uses
+    std::vector<std::pair<QPDFObjectHandle, std::string>> entries;
+};
+using Pictures = std::map<QPDFObjGen, Picture>;
+
+// Every picture a resource dictionary names is kept whole: a content that
+// draws through it could not be followed.
+void KeepWhole(Pictures &pictures, QPDFObjectHandle resources, int page) {
+    QPDFObjectHandle xobjects = resources.isDictionary() ? resources.getKey("/XObject") : QPDFObjectHandle();
+    if (!xobjects.isDictionary())
+        return;
+    for (auto &[name, x] : xobjects.ditems())
+        if (x.isStream() && x.isIndirect()) {
+            Picture &p = pictures[x.getObjGen()];
+            p.image = x;
+            p.whole = true;
+            if (!p.page)
+                p.page = page;
+        }
+}
+
+// Follows a content stream's drawing state (q, Q, cm) to where each
+// picture it draws (Do) lands, and into the forms it draws.
+class Walker : public QPDFObjectHandle::ParserCallbacks {
+public:
+    Walker(Pictures &pictures, const Rect &visible, int page, QPDFObjectHandle resources, const Matrix &ctm, int depth,
+           std::set<QPDFObjGen> &path)
+        : m_pictures(pictures),
+          m_visible(visible),
+          m_page(page),
+          m_resources(resources),
+          m_ctm(ctm),
+          m_depth(depth),
+          m_path(path) {}
+
+    void handleObject(QPDFObjectHandle object) override {
+        if (!object.isOperator()) {
+            if (m_operands.size() >= 8)
+                m_operands.erase(m_operands.begin());
+            m_operands.push_back(object);
+            return;
+        }
+        const std::string op = object.getOperatorValue();
+        if (op == "q") {
+            m_saved.push_back(m_ctm);
+        } else if (op == "Q") {
+            if (!m_saved.empty()) {
+                m_ctm = m_saved.back();
+                m_saved.pop_back();
+            }
+        } else if (op == "cm") {
+            if (const std::optional<Matrix> m = MatrixOf(m_operands))
+                m_ctm = Then(*m, m_ctm);
+        } else if (op == "Do" && !m_operands.empty() && m_operands.back().isName()) {
+            Draw(m_operands.back().getName());
+        }
+        m_operands.clear();
+    }
+    void handleEOF() override {}
+
+private:
+    void Draw(const std::string &name) {
+        QPDFObjectHandle xobjects = m_resources.isDictionary() ? m_resources.getKey("/XObject") : QPDFObjectHandle();
+        QPDFObjectHandle x = xobjects.isDictionary() ? xobjects.getKey(name) : QPDFObjectHandle();
+        if (!x.isStream() || !x.isIndirect())
+            return;
+        QPDFObjectHandle subtype = x.getDict().getKey("/Subtype");
+        if (subtype.isNameAndEquals("/Image"))
+            Use(x, xobjects, name);
+        else if (subtype.isNameAndEquals("/Form"))
+            DrawForm(x);
+    }
+
+    void Use(QPDFObjectHandle image, QPDFObjectHandle xobjects, const std::string &name) {
+        Picture &p = m_pictures[image.getObjGen()];
+        p.image = image;
+        if (!p.page)
+            p.page = m_page;
+        p.entries.emplace_back(xobjects, name);
+        const Matrix &m = m_ctm;
+        const double det = m[0] * m[3] - m[1] * m[2];
+        if (!(std::fabs(det) > 1e-12)) {
+            p.whole = true;
+            return;
+        }
+        // The visible box taken back to the unit square: the box round its
+        // four corners, within the square.
+        Rect r{INFINITY, INFINITY, -INFINITY, -INFINITY};
+        for (const auto &[x, y] : {std::pair{m_visible.x0, m_visible.y0},
+                                   {m_visible.x1, m_visible.y0},
+                                   {m_visible.x0, m_visible.y1},
+                                   {m_visible.x1, m_visible.y1}}) {
+            const double dx = x - m[4], dy = y - m[5];
+            const double u = (dx * m[3] - dy * m[2]) / det, v = (dy * m[0] - dx * m[1]) / det;
+            r = {std::min(r.x0, u), std::min(r.y0, v), std::max(r.x1, u), std::max(r.y1, v)};
+        }
+        r = {std::max(r.x0, 0.0), std::max(r.y0, 0.0), std::min(r.x1, 1.0), std::min(r.y1, 1.0)};
+        if (r.Empty())
+            return;
+        Rect &s = p.shown;
+        s = s.Empty() ? r
+                      : Rect{std::min(s.x0, r.x0), std::min(s.y0, r.y0), std::max(s.x1, r.x1), std::max(s.y1, r.y1)};
+    }
+
+    void DrawForm(QPDFObjectHandle form) {
+        QPDFObjectHandle own = form.getDict().getKey("/Resources");
+        QPDFObjectHandle resources = own.isDictionary() ? own : m_resources;
+        if (m_depth >= kMostDepth || m_path.count(form.getObjGen())) {
+            KeepWhole(m_pictures, resources, m_page);
+            return;
+        }
+        Matrix matrix = kIdentity;
+        QPDFObjectHandle given = form.getDict().getKey("/Matrix");
+        if (given.isArray())
+            matrix = MatrixOf(given.getArrayAsVector()).value_or(kIdentity);
+        m_path.insert(form.getObjGen());
+        Walker inner(m_pictures, m_visible, m_page, resources, Then(matrix, m_ctm), m_depth + 1, m_path);
+        try {
+            form.parseAsContents(&inner);
+        } catch (const std::exception &) {
+            KeepWhole(m_pictures, resources, m_page);
+        }
+        m_path.erase(form.getObjGen());
+    }
+
+    Pictures &m_pictures;
+    Rect m_visible;
+    int m_page;
+    QPDFObjectHandle m_resources;
+    Matrix m_ctm;
+    int m_depth;
+    std::set<QPDFObjGen> &m_path;
+    std::vector<Matrix> m_saved;
+    std::vector<QPDFObjectHandle> m_operands;
+};
+
+// Whether a resource dictionary names any picture or form: a page without
+// one has nothing to cut, and its content is not read.
+bool DrawsXObjects(QPDFObjectHandle resources) {
+    QPDFObjectHandle xobjects = resources.isDictionary() ? resources.getKey("/XObject") : QPDFObjectHandle();
+    return xobjects.isDictionary() && !xobjects.getKeys().empty();
+}
+
+Rect VisibleBox(QPDFPageObjectHelper &page) {
+    auto rect = [](QPDFObjectHandle box) {
+        if (!box.isRectangle())
+            return Rect{};
+        const QPDFObjectHandle::Rectangle r = box.getArrayAsRectangle();
+        return Rect{std::min(r.llx, r.urx), std::min(r.lly, r.ury), std::max(r.llx, r.urx), std::max(r.lly, r.ury)};
+    };
+    Rect media = rect(page.getMediaBox());
+    if (media.Empty())
+        media = {0, 0, 612, 792};
+    const Rect crop = rect(page.getCropBox());
+    const Rect visible{std::max(media.x0, crop.x0), std::max(media.y0, crop.y0), std::min(media.x1, crop.x1),
+                       std::min(media.y1, crop.y1)};
+    return crop.Empty() || visible.Empty() ? media : visible;
+}
+
+// The pixels kept: columns x0..x1 and rows y0..y1 (from the top), right
+// and bottom exclusive.
+struct PixelRect {
+    int x0 = 0, y0 = 0, x1 = 0, y1 = 0;
+};
+
+// A cut picture: its stored bytes and filter, and the pixels it holds.
+struct Cut {
+    long long stored = 0;  // the whole picture's stored bytes
+    std::string data;
+    QPDFObjectHandle filter, decodeParms;
+    PixelRect pixels;
+};
+
+// A stream's filters, by name; nothing when they are not plain names.
+std::optional<std::vector<std::string>> FiltersOf(QPDFObjectHandle dict) {
+    QPDFObjectHandle filter = dict.getKey("/Filter");
+    std::vector<std::string> names;
+    if (filter.isName())
+        names.push_back(filter.getName());
+    else if (filter.isArray())
+        for (QPDFObjectHandle f : filter.aitems()) {
+            if (!f.isName())
+                return std::nullopt;
+            names.push_back(f.getName());
+        }
+    else if (!filter.isNull())
+        return std::nullopt;
+    return names;
+}
+
+// The JPEG cut on its block grid by libjpeg-turbo: the rectangle rounded
+// outward to whole blocks (MCUs). Where colour is subsampled, a decoder
+// smooths a block's colour with its neighbours', so one block more is
+// kept beyond each cut: the pixels shown decode exactly as before.
+std::optional<Cut> CutJpeg(const std::string &jpeg, int width, int height, PixelRect keep, std::string &why) {
+    std::unique_ptr<void, int (*)(tjhandle)> tj(tjInitTransform(), &tjDestroy);
+    if (!tj) {
+        why = "the JPEG transform cannot start";
+        return std::nullopt;
+    }
+    const auto *bytes = reinterpret_cast<const unsigned char *>(jpeg.data());
+    int w = 0, h = 0, subsampling = -1, colourspace = -1;
+    if (tjDecompressHeader3(tj.get(), bytes, jpeg.size(), &w, &h, &subsampling, &colourspace) != 0) {
+        why = std::string("its JPEG cannot be read (") + tjGetErrorStr2(tj.get()) + ")";
+        return std::nullopt;
+    }
+    if (w != width || h != height || subsampling < 0 || subsampling >= TJ_NUMSAMP) {
+        why = "its JPEG is not the size the page gives it";
+        return std::nullopt;
+    }
+    const int bw = tjMCUWidth[subsampling], bh = tjMCUHeight[subsampling];
+    const bool smoothed = bw > 8 || bh > 8;
+    auto down = [](int v, int block, bool more) { return std::max(0, (v / block - (more ? 1 : 0)) * block); };
+    auto up = [](int v, int block, bool more, int limit) {
+        return std::min(limit, ((v + block - 1) / block + (more ? 1 : 0)) * block);
+    };
+    keep = {down(keep.x0, bw, smoothed), down(keep.y0, bh, smoothed), up(keep.x1, bw, smoothed, width),
+            up(keep.y1, bh, smoothed, height)};
+    if (keep.x0 == 0 && keep.y0 == 0 && keep.x1 == width && keep.y1 == height)
+        return std::nullopt;
+    tjtransform transform = {};
+    transform.r = {keep.x0, keep.y0, keep.x1 - keep.x0, keep.y1 - keep.y0};
+    transform.op = TJXOP_NONE;
+    transform.options = TJXOPT_CROP;
+    unsigned char *out = nullptr;
+    unsigned long outSize = 0;
+    // A warning (a corrupt block) fails the cut too: the picture stays as
+    // it was rather than be written from damaged blocks.
+    const int failed = tjTransform(tj.get(), bytes, jpeg.size(), 1, &out, &outSize, &transform, TJFLAG_STOPONWARNING);
+    std::unique_ptr<unsigned char, void (*)(unsigned char *)> owned(out, &tjFree);
+    if (failed || !out) {
+        why = std::string("its JPEG cannot be cut (") + tjGetErrorStr2(tj.get()) + ")";
+        return std::nullopt;
+    }
+    return Cut{0, std::string(reinterpret_cast<const char *>(out), outSize), QPDFObjectHandle::newName("/DCTDecode"),
+               QPDFObjectHandle(), keep};
+}
+
+// Components per pixel of a picture's colour space; 0 when not known.
+int Components(QPDFObjectHandle image) {
+    QPDFObjectHandle dict = image.getDict();
+    if (dict.getKey("/ImageMask").isBool() && dict.getKey("/ImageMask").getBoolValue())
+        return 1;
+    QPDFObjectHandle cs = dict.getKey("/ColorSpace");
+    std::string family = cs.isName() ? cs.getName() : "";
+    if (cs.isArray() && cs.getArrayNItems() > 0 && cs.getArrayItem(0).isName())
+        family = cs.getArrayItem(0).getName();
+    if (family == "/DeviceGray" || family == "/CalGray" || family == "/G" || family == "/Indexed" || family == "/I" ||
+        family == "/Separation")
+        return 1;
+    if (family == "/DeviceRGB" || family == "/CalRGB" || family == "/RGB" || family == "/Lab")
+        return 3;
+    if (family == "/DeviceCMYK" || family == "/CMYK")
+        return 4;
+    if (family == "/ICCBased" && cs.getArrayNItems() > 1 && cs.getArrayItem(1).isStream()) {
+        QPDFObjectHandle n = cs.getArrayItem(1).getDict().getKey("/N");
+        return n.isInteger() && n.getIntValue() >= 1 && n.getIntValue() <= 4 ? int(n.getIntValue()) : 0;
+    }
+    if (family == "/DeviceN" && cs.getArrayNItems() > 1 && cs.getArrayItem(1).isArray())
+        return std::min(cs.getArrayItem(1).getArrayNItems(), 32);
+    return 0;
+}
+
+// A picture stored losslessly, decoded, cut and stored with Flate.
+std::optional<Cut> CutDecoded(QPDFObjectHandle image, int width, int height, PixelRect keep, std::string &why) {
+    QPDFObjectHandle dict = image.getDict();
+    const bool mask = dict.getKey("/ImageMask").isBool() && dict.getKey("/ImageMask").getBoolValue();
+    const int components = Components(image);
+    QPDFObjectHandle bpcValue = dict.getKey("/BitsPerComponent");
+    const int bpc = mask ? 1 : bpcValue.isInteger() ? int(bpcValue.getIntValue()) : 0;
+    if (components == 0 || !(bpc == 1 || bpc == 2 || bpc == 4 || bpc == 8 || bpc == 16))
+        return std::nullopt;
+    const long long bitsPerPixel = (long long)components * bpc;
+    const long long rowBytes = (width * bitsPerPixel + 7) / 8;
+    if (rowBytes * height > kMostPictureBytes) {
+        why = "it is larger than a picture this tool cuts";
+        return std::nullopt;
+    }
+    std::shared_ptr<Buffer> decoded;
+    try {
+        decoded = image.getStreamData(qpdf_dl_generalized);
+    } catch (const std::exception &e) {
+        why = std::string("it cannot be decoded (") + e.what() + ")";
+        return std::nullopt;
+    }
+    if (!decoded || (long long)decoded->getSize() < rowBytes * height) {
+        why = "it holds fewer pixels than its size says";
+        return std::nullopt;
+    }
+    const long long w = keep.x1 - keep.x0, h = keep.y1 - keep.y0;
+    const long long outRow = (w * bitsPerPixel + 7) / 8, usedBits = w * bitsPerPixel;
+    std::string pixels(size_t(outRow * h), '\0');
+    const unsigned char *in = decoded->getBuffer();
+    for (long long y = 0; y < h; ++y) {
+        const unsigned char *row = in + (keep.y0 + y) * rowBytes;
+        unsigned char *out = reinterpret_cast<unsigned char *>(pixels.data()) + y * outRow;
+        const long long first = keep.x0 * bitsPerPixel;
+        if (first % 8 == 0) {
+            std::copy(row + first / 8, row + first / 8 + outRow, out);
+        } else {
+            // Bits taken across byte boundaries.
+            const int shift = int(first % 8);
+            for (long long k = 0; k < outRow; ++k) {
+                const long long b = first / 8 + k;
+                const unsigned next = b + 1 < rowBytes ? row[b + 1] : 0;
+                out[k] = (unsigned char)((row[b] << shift) | (next >> (8 - shift)));
+            }
+        }
+        if (usedBits % 8)  // the row's padding bits
+            out[outRow - 1] &= (unsigned char)(0xff << (8 - usedBits % 8));
+    }
+    std::string stored;
+    Pl_String sink("cut picture", nullptr, stored);
+    Pl_Flate flate("cut picture", &sink, Pl_Flate::a_deflate);
+    flate.write(reinterpret_cast<const unsigned char *>(pixels.data()), pixels.size());
+    flate.finish();
+    return Cut{0, std::move(stored), QPDFObjectHandle::newName("/FlateDecode"), QPDFObjectHandle(), keep};
+}
+
+// The pixels `shown` (the unit square's part) covers, rounded outward.
+PixelRect PixelsOf(const Rect &shown, int width, int height) {
+    const double e = 1e-6;
+    PixelRect r{int(std::floor(shown.x0 * width + e)), int(std::floor((1 - shown.y1) * height + e)),
+                int(std::ceil(shown.x1 * width - e)), int(std::ceil((1 - shown.y0) * height - e))};
+    r.x0 = std::clamp(r.x0, 0, width - 1);
+    r.y0 = std::clamp(r.y0, 0, height - 1);
+    r.x1 = std::clamp(r.x1, r.x0 + 1, width);
+    r.y1 = std::clamp(r.y1, r.y0 + 1, height);
+    return r;
+}
+
+std::string Decimal(double v) {
+    char text[40];
+    std::snprintf(text, sizeof text, "%.9f", v);
+    std::string s = text;
+    while (!s.empty() && s.back() == '0')
+        s.pop_back();
+    if (!s.empty() && s.back() == '.')
+        s.pop_back();
+    return s == "-0" ? "0" : s;
+}
+
+// The cut of `p`; nothing when it stays whole (`why` says why, when that
+// is something the user should hear).
+std::optional<Cut> CutOf(const Picture &picture, std::string &why) {
+    QPDFObjectHandle image = picture.image;
+    QPDFObjectHandle dict = image.getDict();
+    QPDFObjectHandle wv = dict.getKey("/Width"), hv = dict.getKey("/Height");
+    if (!wv.isInteger() || !hv.isInteger() || wv.getIntValue() < 1 || hv.getIntValue() < 1 ||
+        wv.getIntValue() > 1000000 || hv.getIntValue() > 1000000)
+        return std::nullopt;
+    const int width = int(wv.getIntValue()), height = int(hv.getIntValue());
+    const PixelRect keep = PixelsOf(picture.shown, width, height);
+    if (keep.x0 == 0 && keep.y0 == 0 && keep.x1 == width && keep.y1 == height)
+        return std::nullopt;
+    // A mask of its own would need cutting alike.
+    if (dict.getKey("/SMask").isStream() || dict.getKey("/Mask").isStream() || dict.hasKey("/Alternates") ||
+        dict.hasKey("/SMaskInData"))
+        return std::nullopt;
+    const std::optional<std::vector<std::string>> filters = FiltersOf(dict);
+    if (!filters)
+        return std::nullopt;
+    const bool jpeg = *filters == std::vector<std::string>{"/DCTDecode"};
+    static const std::set<std::string> kLossless = {"/FlateDecode",     "/Fl", "/LZWDecode",     "/LZW",
+                                                    "/RunLengthDecode", "/RL", "/ASCII85Decode", "/A85",
+                                                    "/ASCIIHexDecode",  "/AHx"};
+    if (!jpeg &&
+        !std::all_of(filters->begin(), filters->end(), [](const std::string &f) { return kLossless.count(f); }))
+        return std::nullopt;
+    std::shared_ptr<Buffer> raw;
+    try {
+        raw = image.getRawStreamData();
+    } catch (const std::exception &e) {
+        why = std::string("it cannot be read (") + e.what() + ")";
+        return std::nullopt;
+    }
+    std::optional<Cut> cut;
+    if (jpeg) {
+        if ((long long)width * height * 4 > kMostPictureBytes) {
+            why = "it is larger than a picture this tool cuts";
+            return std::nullopt;
+        }
+        cut = CutJpeg(std::string(reinterpret_cast<const char *>(raw->getBuffer()), raw->getSize()), width, height,
+                      keep, why);
+    } else {
+        cut = CutDecoded(image, width, height, keep, why);
+    }
+    if (cut)
+        cut->stored = (long long)raw->getSize();
+    return cut;
+}
+
+// Puts the cut picture where every entry that named the picture was: a
+// form that draws it where its pixels were on the unit square.
+void PlaceCut(QPDF &pdf, Picture &p, Cut &cut) {
+    QPDFObjectHandle dict = p.image.getDict().shallowCopy();
+    for (const char *key : {"/Length", "/Filter", "/DecodeParms"})
+        dict.removeKey(key);
+    const PixelRect &k = cut.pixels;
+    dict.replaceKey("/Width", QPDFObjectHandle::newInteger(k.x1 - k.x0));
+    dict.replaceKey("/Height", QPDFObjectHandle::newInteger(k.y1 - k.y0));
+    if (cut.filter.isName() && cut.filter.getName() == "/DCTDecode" && p.image.getDict().hasKey("/DecodeParms"))
+        cut.decodeParms = p.image.getDict().getKey("/DecodeParms");
+    QPDFObjectHandle image = QPDFObjectHandle::newStream(&pdf);
+    image.replaceDict(dict);
+    image.replaceStreamData(cut.data, cut.filter,
+                            cut.decodeParms.isInitialized() ? cut.decodeParms : QPDFObjectHandle::newNull());
+
+    const double width = p.image.getDict().getKey("/Width").getIntValue();
+    const double height = p.image.getDict().getKey("/Height").getIntValue();
+    const std::string place = "q " + Decimal((k.x1 - k.x0) / width) + " 0 0 " + Decimal((k.y1 - k.y0) / height) + " " +
+                              Decimal(k.x0 / width) + " " + Decimal(1 - k.y1 / height) + " cm /I Do Q\n";
+    QPDFObjectHandle form = QPDFObjectHandle::newStream(&pdf, place);
+    QPDFObjectHandle formDict = form.getDict();
+    formDict.replaceKey("/Type", QPDFObjectHandle::newName("/XObject"));
+    formDict.replaceKey("/Subtype", QPDFObjectHandle::newName("/Form"));
+    formDict.replaceKey("/BBox",
+                        QPDFObjectHandle::newArray({QPDFObjectHandle::newInteger(0), QPDFObjectHandle::newInteger(0),
+                                                    QPDFObjectHandle::newInteger(1), QPDFObjectHandle::newInteger(1)}));
+    QPDFObjectHandle xobjects = QPDFObjectHandle::newDictionary();
+    xobjects.replaceKey("/I", image);
+    QPDFObjectHandle resources = QPDFObjectHandle::newDictionary();
+    resources.replaceKey("/XObject", xobjects);
+    formDict.replaceKey("/Resources", resources);
+    for (auto &[names, name] : p.entries)
+        names.replaceKey(name, form);
+}
+
+}  // namespace
+
+PictureCuts CutPictures(QPDF &pdf) {
+    PictureCuts report;
+    Pictures pictures;
+    std::vector<QPDFPageObjectHelper> pages = QPDFPageDocumentHelper(pdf).getAllPages();
+    for (size_t i = 0; i < pages.size(); ++i) {
+        QPDFPageObjectHelper &page = pages[i];
+        QPDFObjectHandle resources = page.getAttribute("/Resources", false);
+        if (!DrawsXObjects(resources))
+            continue;
+        std::set<QPDFObjGen> path;
+        Walker walker(pictures, VisibleBox(page), int(i + 1), resources, kIdentity, 0, path);
+        try {
+            page.parseContents(&walker);
+        } catch (const std::exception &) {
+            KeepWhole(pictures, resources, int(i + 1));
+        }
+    }
+    for (auto &[og, p] : pictures) {
+        if (p.whole || p.shown.Empty())
+            continue;
+        std::string why;
+        std::optional<Cut> cut;
+        try {
+            cut = CutOf(p, why);
+        } catch (const std::exception &e) {
+            why = e.what();
+        }
+        if (!cut) {
+            if (!why.empty())
+                report.warnings.push_back("page " + std::to_string(p.page) + ": a picture is kept whole, because " +
+                                          why);
+            continue;
+        }
+        if ((long long)cut->data.size() >= cut->stored)
+            continue;  // no smaller cut
+        PlaceCut(pdf, p, *cut);
+        ++report.cut;
+        report.before += cut->stored;
+        report.after += (long long)cut->data.size();
+    }
+    return report;
+}
+
+}  // namespace quorrel
