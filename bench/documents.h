@@ -5,7 +5,8 @@
 // ("book": a running head and rule, some 3,000 glyphs in two fonts, a
 // figure, a ruled table, a page number), simple ones ("plain": a heading,
 // short lines in one font and a figure), or scans of about 0.9 MB a page
-// at 300 dpi ("scanned", ten different scans in turn).
+// at 300 dpi ("scanned", ten different scans in turn; "tilted", the same
+// scanned askew, from -3 to +3 degrees).
 
 #include "tests/fixtures/pdf_fixtures.h"
 #include "tests/fixtures/scan_page.h"
@@ -24,7 +25,7 @@ inline double WriteDocument(const std::string &kind, int pages, const std::strin
     if (kind == "book")
         for (fixtures::PagePlan &p : plan.pages)
             p.bookContent = true;
-    if (kind == "scanned") {
+    if (kind == "scanned" || kind == "tilted") {
         std::vector<fixtures::ScanPage> scans;
         for (int k = 0; k < std::min(pages, 10); ++k) {
             fixtures::ScanOptions o;
@@ -32,6 +33,8 @@ inline double WriteDocument(const std::string &kind, int pages, const std::strin
             o.dpi = 300;
             o.quality = 70;
             o.paper = k % 3 == 0 ? fixtures::ScanPaper::Noisy : fixtures::ScanPaper::Grey;
+            if (kind == "tilted")
+                o.tilt = (k - 4.5) * 0.65;
             scans.push_back(fixtures::MakeScanPage(o));
             pageBytes += double(scans.back().jpeg.size());
         }

@@ -33,6 +33,9 @@ echo "== whole-document crop: orvane --auto-crop against single-threaded mutool 
 "$bin/bench-auto-crop" --plain
 "$bin/bench-auto-crop" --pages 200 --scanned --rounds 2
 
+echo "== scanned books: --deskew against mutool draw, pictures cut against the plain crop and mutool clean"
+"$bin/bench-scans"
+
 echo "== page trees: orvane --auto-crop of flat trees of 1,000, 5,000 and 20,000 pages"
 "$bin/bench-page-tree"
 
