@@ -8,7 +8,8 @@
 //   - the crop tool with --remove-hidden on a crop list of the same pages
 //     against `mutool clean` of the file.
 //
-// usage: bench-scans [--pages N] [--rounds N]
+// usage: bench-scans [--pages N] [--rounds N] [--write PATH]
+// (--write only writes the tilted scans to PATH, to try them by hand)
 
 #include "best_of.h"
 #include "documents.h"
@@ -49,11 +50,18 @@ double PeakOf(std::vector<std::string> args) {
 
 int main(int argc, char **argv) {
     int pages = 200, rounds = 2;
+    std::string writeOnly;
     for (int i = 1; i < argc; ++i) {
-        if (!std::strcmp(argv[i], "--pages") && i + 1 < argc)
+        if (!std::strcmp(argv[i], "--write") && i + 1 < argc)
+            writeOnly = argv[++i];
+        else if (!std::strcmp(argv[i], "--pages") && i + 1 < argc)
             pages = std::atoi(argv[++i]);
         else if (!std::strcmp(argv[i], "--rounds") && i + 1 < argc)
             rounds = std::atoi(argv[++i]);
+    }
+    if (!writeOnly.empty()) {
+        bench::WriteDocument("tilted", pages, writeOnly);
+        return 0;
     }
     fixtures::TempDir dir;
     const std::string in = dir.file("scans.pdf"), out = dir.file("out.pdf"), list = dir.file("list.txt");
@@ -70,13 +78,23 @@ int main(int argc, char **argv) {
     std::printf("%d tilted scanned pages, %.1f MB\n", pages, inMb);
 
     const auto deskew = bench::BestOf(
-        rounds, [&] { run({orvane, "--auto-crop", in, "-o", out, "--deskew"}); },
-        [&] { run({"mutool", "draw", "-q", "-r", "151.5", "-F", "pgm", "-o", "/dev/null", in}); });
+        rounds,
+        [&] {
+            run({orvane, "--auto-crop", in, "-o", out, "--deskew"});
+        },
+        [&] {
+            run({"mutool", "draw", "-q", "-r", "151.5", "-F", "pgm", "-o", "/dev/null", in});
+        });
     bench::Report("orvane --auto-crop --deskew", "mutool draw -r 151.5 (one thread)", deskew, 1.0);
 
     const auto hidden = bench::BestOf(
-        rounds, [&] { run({orvane, "--auto-crop", in, "-o", out, "--remove-hidden"}); },
-        [&] { run({orvane, "--auto-crop", in, "-o", dir.file("plain.pdf")}); });
+        rounds,
+        [&] {
+            run({orvane, "--auto-crop", in, "-o", out, "--remove-hidden"});
+        },
+        [&] {
+            run({orvane, "--auto-crop", in, "-o", dir.file("plain.pdf")});
+        });
     bench::Report("orvane --auto-crop --remove-hidden", "orvane --auto-crop", hidden, 1.5);
     const double peak = PeakOf({orvane, "--auto-crop", in, "-o", out, "--remove-hidden"});
     const double outMb = double(std::filesystem::file_size(out)) / 1e6;
@@ -84,8 +102,13 @@ int main(int argc, char **argv) {
                 "the copy with the pictures cut", outMb, inMb, outMb / inMb, peak);
 
     const auto cut = bench::BestOf(
-        rounds, [&] { run({quorrel, "-s", "setcropfile=" + list, "-i", in, "-o", out, "--remove-hidden"}); },
-        [&] { run({"mutool", "clean", in, dir.file("clean.pdf")}); });
+        rounds,
+        [&] {
+            run({quorrel, "-s", "setcropfile=" + list, "-i", in, "-o", out, "--remove-hidden"});
+        },
+        [&] {
+            run({"mutool", "clean", in, dir.file("clean.pdf")});
+        });
     bench::Report("quorrel --remove-hidden (pictures cut)", "mutool clean", cut, 0.5);
     if (!ok || peak < 0) {
         std::fprintf(stderr, "a run failed (is mutool installed?)\n");

@@ -1,5 +1,7 @@
 #include "quorrel/picture_cut.h"
 
+#include "quorrel/repair.h"
+
 #include <qpdf/Pl_Flate.hh>
 #include <qpdf/Pl_String.hh>
 #include <qpdf/QPDF.hh>
@@ -11,17 +13,26 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <deque>
+#include <future>
 #include <map>
 #include <memory>
 #include <optional>
 #include <set>
+#include <stdexcept>
+#include <thread>
+#include <unistd.h>
 
 namespace quorrel {
 namespace {
 
 // A picture is cut only while its pixels, decoded, fit in this many bytes.
 constexpr long long kMostPictureBytes = 1LL << 30;
+// JPEGs being cut at once hold at most about this many bytes.
+constexpr size_t kMostPendingBytes = 64u << 20;
 // Forms drawn within forms are followed this deep.
 constexpr int kMostDepth = 12;
 
@@ -397,9 +408,31 @@ std::string Decimal(double v) {
     return s == "-0" ? "0" : s;
 }
 
-// The cut of `p`; nothing when it stays whole (`why` says why, when that
-// is something the user should hear).
-std::optional<Cut> CutOf(const Picture &picture, std::string &why) {
+// What becomes of a picture: its cut, or why it stays whole (empty when
+// that is nothing the user needs to hear).
+struct Outcome {
+    std::optional<Cut> cut;
+    std::string why;
+};
+
+// A JPEG to cut, its bytes read: the work that may go to another thread.
+struct JpegWork {
+    std::string jpeg;
+    int width = 0, height = 0;
+    PixelRect keep;
+    Outcome Run() const {
+        Outcome o;
+        o.cut = CutJpeg(jpeg, width, height, keep, o.why);
+        if (o.cut)
+            o.cut->stored = (long long)jpeg.size();
+        return o;
+    }
+};
+
+// The cut of `picture` as far as it is made here: a JPEG's is left to do,
+// with its bytes; any other's is done into `outcome`.
+std::optional<JpegWork> Prepare(const Picture &picture, Outcome &outcome) {
+    std::string &why = outcome.why;
     QPDFObjectHandle image = picture.image;
     QPDFObjectHandle dict = image.getDict();
     QPDFObjectHandle wv = dict.getKey("/Width"), hv = dict.getKey("/Height");
@@ -424,6 +457,10 @@ std::optional<Cut> CutOf(const Picture &picture, std::string &why) {
     if (!jpeg &&
         !std::all_of(filters->begin(), filters->end(), [](const std::string &f) { return kLossless.count(f); }))
         return std::nullopt;
+    if (jpeg && (long long)width * height * 4 > kMostPictureBytes) {
+        why = "it is larger than a picture this tool cuts";
+        return std::nullopt;
+    }
     std::shared_ptr<Buffer> raw;
     try {
         raw = image.getRawStreamData();
@@ -431,25 +468,77 @@ std::optional<Cut> CutOf(const Picture &picture, std::string &why) {
         why = std::string("it cannot be read (") + e.what() + ")";
         return std::nullopt;
     }
-    std::optional<Cut> cut;
-    if (jpeg) {
-        if ((long long)width * height * 4 > kMostPictureBytes) {
-            why = "it is larger than a picture this tool cuts";
-            return std::nullopt;
-        }
-        cut = CutJpeg(std::string(reinterpret_cast<const char *>(raw->getBuffer()), raw->getSize()), width, height,
-                      keep, why);
-    } else {
-        cut = CutDecoded(image, width, height, keep, why);
-    }
-    if (cut)
-        cut->stored = (long long)raw->getSize();
-    return cut;
+    if (jpeg)
+        return JpegWork{std::string(reinterpret_cast<const char *>(raw->getBuffer()), raw->getSize()), width, height,
+                        keep};
+    outcome.cut = CutDecoded(image, width, height, keep, why);
+    if (outcome.cut)
+        outcome.cut->stored = (long long)raw->getSize();
+    return std::nullopt;
 }
+
+// The cut pictures' bytes, kept in an unnamed temporary file until the
+// copy is written rather than in memory: a long scanned book's pictures
+// are as large as the book.
+class CutStore : public QPDFObjectHandle::StreamDataProvider {
+public:
+    CutStore() : m_fd(UnnamedFile()) {}
+    ~CutStore() override {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    CutStore(const CutStore &) = delete;
+    CutStore &operator=(const CutStore &) = delete;
+
+    // Gives `stream` the bytes `data`, held in the file; in memory when
+    // the file cannot take them.
+    void Give(QPDFObjectHandle stream, const std::string &data, QPDFObjectHandle filter, QPDFObjectHandle parms,
+              const std::shared_ptr<CutStore> &self) {
+        size_t written = 0;
+        while (m_fd >= 0 && written < data.size()) {
+            const ssize_t n = ::pwrite(m_fd, data.data() + written, data.size() - written, m_end + off_t(written));
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0)
+                break;
+            written += size_t(n);
+        }
+        if (m_fd < 0 || written < data.size()) {
+            stream.replaceStreamData(data, filter, parms);
+            return;
+        }
+        m_places[stream.getObjGen()] = {m_end, data.size()};
+        m_end += off_t(data.size());
+        stream.replaceStreamData(std::static_pointer_cast<StreamDataProvider>(self), filter, parms);
+    }
+
+    void provideStreamData(QPDFObjGen const &og, Pipeline *pipeline) override {
+        const auto place = m_places.find(og);
+        if (place == m_places.end())
+            throw std::runtime_error("a cut picture's bytes are missing");
+        std::vector<unsigned char> buffer(1 << 16);
+        for (size_t done = 0; done < place->second.second;) {
+            const size_t want = std::min(buffer.size(), place->second.second - done);
+            const ssize_t n = ::pread(m_fd, buffer.data(), want, place->second.first + off_t(done));
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0)
+                throw std::runtime_error(std::string("a cut picture cannot be read back: ") + std::strerror(errno));
+            pipeline->write(buffer.data(), size_t(n));
+            done += size_t(n);
+        }
+        pipeline->finish();
+    }
+
+private:
+    int m_fd;
+    off_t m_end = 0;
+    std::map<QPDFObjGen, std::pair<off_t, size_t>> m_places;
+};
 
 // Puts the cut picture where every entry that named the picture was: a
 // form that draws it where its pixels were on the unit square.
-void PlaceCut(QPDF &pdf, Picture &p, Cut &cut) {
+void PlaceCut(QPDF &pdf, Picture &p, Cut &cut, const std::shared_ptr<CutStore> &store) {
     QPDFObjectHandle dict = p.image.getDict().shallowCopy();
     for (const char *key : {"/Length", "/Filter", "/DecodeParms"})
         dict.removeKey(key);
@@ -460,8 +549,8 @@ void PlaceCut(QPDF &pdf, Picture &p, Cut &cut) {
         cut.decodeParms = p.image.getDict().getKey("/DecodeParms");
     QPDFObjectHandle image = QPDFObjectHandle::newStream(&pdf);
     image.replaceDict(dict);
-    image.replaceStreamData(cut.data, cut.filter,
-                            cut.decodeParms.isInitialized() ? cut.decodeParms : QPDFObjectHandle::newNull());
+    store->Give(image, cut.data, cut.filter,
+                cut.decodeParms.isInitialized() ? cut.decodeParms : QPDFObjectHandle::newNull(), store);
 
     const double width = p.image.getDict().getKey("/Width").getIntValue();
     const double height = p.image.getDict().getKey("/Height").getIntValue();
@@ -502,29 +591,65 @@ PictureCuts CutPictures(QPDF &pdf) {
             KeepWhole(pictures, resources, int(i + 1));
         }
     }
+    // JPEGs are cut on every core, a few at a time; the rest, and the
+    // placing of every cut, here.
+    const auto store = std::make_shared<CutStore>();
+    auto settle = [&](Picture &p, Outcome o) {
+        if (!o.cut) {
+            if (!o.why.empty())
+                report.warnings.push_back("page " + std::to_string(p.page) + ": a picture is kept whole, because " +
+                                          o.why);
+            return;
+        }
+        if ((long long)o.cut->data.size() >= o.cut->stored)
+            return;  // no smaller cut
+        PlaceCut(pdf, p, *o.cut, store);
+        ++report.cut;
+        report.before += o.cut->stored;
+        report.after += (long long)o.cut->data.size();
+    };
+    struct Pending {
+        Picture *picture;
+        std::future<Outcome> outcome;
+        size_t bytes;
+    };
+    std::deque<Pending> pending;
+    size_t pendingBytes = 0;
+    const size_t workers = std::max(2u, std::thread::hardware_concurrency());
+    auto settleFirst = [&] {
+        Pending first = std::move(pending.front());
+        pending.pop_front();
+        pendingBytes -= first.bytes;
+        Outcome o;
+        try {
+            o = first.outcome.get();
+        } catch (const std::exception &e) {
+            o.why = e.what();
+        }
+        settle(*first.picture, std::move(o));
+    };
     for (auto &[og, p] : pictures) {
         if (p.whole || p.shown.Empty())
             continue;
-        std::string why;
-        std::optional<Cut> cut;
+        Outcome now;
+        std::optional<JpegWork> work;
         try {
-            cut = CutOf(p, why);
+            work = Prepare(p, now);
         } catch (const std::exception &e) {
-            why = e.what();
+            now.why = e.what();
         }
-        if (!cut) {
-            if (!why.empty())
-                report.warnings.push_back("page " + std::to_string(p.page) + ": a picture is kept whole, because " +
-                                          why);
+        if (!work) {
+            settle(p, std::move(now));
             continue;
         }
-        if ((long long)cut->data.size() >= cut->stored)
-            continue;  // no smaller cut
-        PlaceCut(pdf, p, *cut);
-        ++report.cut;
-        report.before += cut->stored;
-        report.after += (long long)cut->data.size();
+        const size_t bytes = work->jpeg.size();
+        pending.push_back({&p, std::async(std::launch::async, [w = std::move(*work)] { return w.Run(); }), bytes});
+        pendingBytes += bytes;
+        while (pending.size() >= workers || pendingBytes > kMostPendingBytes)
+            settleFirst();
     }
+    while (!pending.empty())
+        settleFirst();
     return report;
 }
 

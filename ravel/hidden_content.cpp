@@ -55,7 +55,11 @@ fz_image *ImageOutside(fz_context *ctx, void *opaque, fz_matrix ctm, const char 
         ++keep->images;
         return nullptr;
     }
-    return fz_keep_image(ctx, image);
+    // The same image back means "keep it": MuPDF's filter takes no
+    // reference then (it drops only an image other than the one it gave),
+    // so none is made here, or every picture kept would never be freed.
+    (void)ctx;
+    return image;
 }
 
 // A first pass over a content stream, written out again operator by

@@ -44,7 +44,7 @@ std::vector<Point> InkPoints(const PixelView &view) {
     const int marginX = view.width / 20, marginY = view.height / 20;
     const long long area = (long long)(view.width - 2 * marginX) * (view.height - 2 * marginY);
     int step = 1;
-    while (area / ((long long)step * step) > (long long)kMostPoints * 8)
+    while (area / ((long long)step * step) > (long long)kMostPoints * 2)
         ++step;
     std::vector<Point> points;
     for (int y = marginY; y < view.height - marginY; y += step) {
@@ -85,11 +85,16 @@ Skew MeasureSkew(const PixelView &view) {
         return skew;  // nothing printed to tell by
     std::vector<uint32_t> rows;
     const double h = view.height, w = view.width;
-    // Coarse over the whole range, then finer round the best.
+    // Coarse over the whole range on every third point, then finer round
+    // the best on them all.
+    std::vector<Point> some;
+    some.reserve(points.size() / 3 + 1);
+    for (size_t i = 0; i < points.size(); i += 3)
+        some.push_back(points[i]);
     double best = 0, bestScore = -1, total = 0;
     int tried = 0;
     for (double d = -kMostSkew; d <= kMostSkew + 1e-9; d += 0.25) {
-        const double score = Sharpness(points, d, h, w, rows);
+        const double score = Sharpness(some, d, h, w, rows);
         total += score;
         ++tried;
         if (score > bestScore) {
@@ -99,6 +104,9 @@ Skew MeasureSkew(const PixelView &view) {
     }
     const double mean = total / tried;
     const double coarse = best;
+    // The contrast from the same points: the best against the average.
+    const double coarseContrast = mean > 0 ? bestScore / mean : 1;
+    bestScore = -1;
     double below = 0, above = 0;
     for (double d = coarse - 0.3; d <= coarse + 0.3 + 1e-9; d += 0.02) {
         const double score = Sharpness(points, d, h, w, rows);
@@ -114,7 +122,7 @@ Skew MeasureSkew(const PixelView &view) {
     const double bend = below - 2 * bestScore + above;
     if (bend < 0)
         best += std::clamp(0.02 * (below - above) / (2 * bend), -0.02, 0.02);
-    skew.contrast = mean > 0 ? bestScore / mean : 1;
+    skew.contrast = coarseContrast;
     skew.measured = skew.contrast >= kLeastContrast && std::abs(best) < kMostSkew - 0.1;
     skew.degrees = skew.measured ? best : 0;
     return skew;
@@ -130,18 +138,30 @@ TurnedPicture TurnPicture(const PixelView &view, double degrees) {
     out.view = PixelView{out.pixels.data(), view.width, view.height, stride, channels};
     const double a = degrees * kPi / 180, c = std::cos(a), s = std::sin(a);
     const double midX = (view.width - 1) / 2.0, midY = (view.height - 1) / 2.0;
+    // Positions in 1/65536 of a pixel, a half added so that truncating
+    // rounds to the nearest.
+    constexpr double kOne = 65536;
+    const int64_t dx = std::llround(c * kOne), dy = std::llround(s * kOne);
+    const int64_t limitX = int64_t(view.width) << 16, limitY = int64_t(view.height) << 16;
     for (int y = 0; y < view.height; ++y) {
         uint8_t *row = const_cast<uint8_t *>(out.view.Row(y));
-        const double dy = y - midY;
+        const double fromMid = y - midY;
         // Each pixel of the turned picture from the one the turn brought
         // there: turned back, clockwise as seen (rows run down).
-        double sx = midX + (0 - midX) * c - dy * s, sy = midY + (0 - midX) * s + dy * c;
-        for (int x = 0; x < view.width; ++x, sx += c, sy += s) {
-            const int ix = int(std::lround(sx)), iy = int(std::lround(sy));
-            if (ix < 0 || iy < 0 || ix >= view.width || iy >= view.height)
+        int64_t sx = std::llround((midX - midX * c - fromMid * s + 0.5) * kOne);
+        int64_t sy = std::llround((midY - midX * s + fromMid * c + 0.5) * kOne);
+        for (int x = 0; x < view.width; ++x, sx += dx, sy += dy) {
+            if (sx < 0 || sy < 0 || sx >= limitX || sy >= limitY)
                 continue;
-            const uint8_t *from = view.Row(iy) + ptrdiff_t(ix) * channels;
-            std::copy(from, from + channels, row + ptrdiff_t(x) * channels);
+            const uint8_t *from = view.Row(int(sy >> 16)) + ptrdiff_t(sx >> 16) * channels;
+            uint8_t *to = row + ptrdiff_t(x) * channels;
+            if (channels == 1) {
+                *to = *from;
+            } else {
+                to[0] = from[0];
+                to[1] = from[1];
+                to[2] = from[2];
+            }
         }
     }
     return out;
