@@ -31,6 +31,7 @@ bool HeldWithRegions(int id) {
     switch (id) {
     case ID_SHRINK_ALL_PAGES:
     case ID_SPLIT_PAGES:
+    case ID_STRAIGHTEN_PAGES:
     case ID_CROP_BOX:
     case ID_CROP_ALL_PAGES:
     case ID_CUT_ALL:
@@ -87,6 +88,7 @@ CommandState StateFor(int id, const CommandContext &c) {
     case ID_PREVIEW_COPY:
         return {c.hasPicture, c.preview};
     case ID_SPLIT_PAGES:
+    case ID_STRAIGHTEN_PAGES:
         return {c.hasPicture && c.pdf && !overlayWanted, false};
     case ID_CROP_BOX:
         return {c.hasPicture && !overlayWanted, false};

@@ -10,6 +10,7 @@
 #include "crop/view/crop_box_dialog.h"
 #include "crop/view/page_range_dialog.h"
 #include "crop/view/shrink_all_dialog.h"
+#include "crop/view/straighten_dialog.h"
 #include "crop/view/work_texts.h"
 #include "panes/left_view.h"
 #include "panes/outlier_list.h"
@@ -19,6 +20,7 @@
 #include "res/resources.h"
 
 #include <QAction>
+#include <QCheckBox>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDesktopServices>
@@ -581,6 +583,13 @@ void CMainFrame::AddEditHandlers() {
         if (crop::CShrinkAllDialog::Ask(this, m_document.PageCount(), options) &&
             !m_document.Whole().ShrinkAllPages(options, reason))
             platform::ShowMessage("Shrink All Pages", reason.toStdString(), platform::MessageIcon::Warning);
+    };
+    m_handlers[ID_STRAIGHTEN_PAGES] = [this] {
+        crop::CStraightenDialog dialog(m_document.PageCount(), this);
+        QString reason;
+        if (dialog.exec() == QDialog::Accepted &&
+            !m_document.Whole().StraightenPages(dialog.Pages(), dialog.OnlyScans()->isChecked(), reason))
+            platform::ShowMessage("Straighten Pages", reason.toStdString(), platform::MessageIcon::Warning);
     };
     m_handlers[ID_PREVIEW_COPY] = [this] {
         m_pageView->SetPreview(!m_pageView->Preview());

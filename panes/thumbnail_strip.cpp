@@ -101,6 +101,10 @@ CThumbnailListCtrl::CThumbnailListCtrl(crop::COrvaneDoc &document, QWidget *pare
     connect(&m_document, &crop::COrvaneDoc::PageShown, this, &CThumbnailListCtrl::ShowCurrentItem);
     connect(&m_document, &crop::COrvaneDoc::ShowPageFailed, this, &CThumbnailListCtrl::ShowCurrentItem);
     connect(&m_document, &crop::COrvaneDoc::DocumentClosed, this, &CThumbnailListCtrl::Reset);
+    connect(&m_document, &crop::COrvaneDoc::PagesRedrawn, this, [this](const std::vector<int> &pages) {
+        if (m_worker)
+            m_worker->DrawAgain(pages);
+    });
     // The badges follow the regions.
     connect(&m_document, &crop::COrvaneDoc::Changed, this, [this](crop::Changes changes) {
         if (changes & crop::Change::History)

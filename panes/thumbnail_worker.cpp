@@ -188,6 +188,32 @@ bool ThumbnailWorker::WakeWorker() {
     return SubmitLocked();
 }
 
+void ThumbnailWorker::DrawAgain(std::vector<int> pages) {
+    const std::shared_ptr<render::RenderScheduler> scheduler = m_scheduler.lock();
+    const ThumbnailFile *record = RecordFor(m_files, 0);
+    if (!scheduler || pages.empty() || !record || !IsPdfForCounting(record->path))
+        return;
+    std::weak_ptr<ThumbnailWorker> self = weak_from_this();
+    scheduler->Submit(render::RenderScheduler::kThumbnail, [self, pages = std::move(pages), path = record->path](
+                                                               render::PageSource *source, LS_CancelFlag *cancel) {
+        const std::shared_ptr<ThumbnailWorker> worker = self.lock();
+        if (!worker || !source || source->Kind() != render::SourceKind::Pdf || source->Path() != path)
+            return true;
+        for (int page : pages) {
+            if (worker->Interrupted(cancel))
+                return true;
+            std::string name;
+            if (platform::MakeTempFileName(300, name, ".jpg") == 0)
+                continue;
+            source->ApplyTurn(page);
+            if (render::Ravel().ThumbnailCancellable(source->DocumentHandle(), name.c_str(), page, cancel))
+                worker->DrawCellFromFile(&name, page - 1);
+            RemoveTemporary(name);
+        }
+        return true;
+    });
+}
+
 void ThumbnailWorker::StopWorker() {
     {
         std::lock_guard<std::mutex> lock(m_mutex);
@@ -420,7 +446,9 @@ bool ThumbnailWorker::RenderRange(int first, int last, render::PageSource *sourc
         }
         bool written = false;
         int32_t slot = 0;
-        if (preferred) {
+        // A page drawn straightened is not what a picture stored with it shows.
+        const bool turned = !opened && source->ApplyTurn(p) != 0;
+        if (preferred && !turned) {
             written = api.GetPDFThumbnail(record->path.c_str(), name.c_str(), p, &slot) != 0;
             if (!written)
                 preferred = false;

@@ -108,6 +108,10 @@ public:
     // Asks a running worker for the items now in view; false when there is
     // none (never started, stopped or ended).
     bool WakeWorker();
+    // Window's thread: the items of pages `pages` (of the PDF document,
+    // from 1) drawn again as they are drawn now (straightened, say), in a
+    // job of their own.
+    void DrawAgain(std::vector<int> pages);
     // Stops the worker before its next page and waits (at most 2000 ms,
     // in practice a page) for the page in hand; afterwards the sink hears
     // nothing more. The worker is never killed.

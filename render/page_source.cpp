@@ -164,6 +164,7 @@ BitmapHandle PageSource::RenderPage(int zero1, int page, const double *scale, in
                                     int32_t *slot) {
     if (m_kind != SourceKind::Pdf || !m_document)
         return nullptr;
+    ApplyTurn(page);
     const RavelApi &api = Ravel();
     return Adopt(api, api.DIBitmap24(m_document.Handle(), zero1, page, scale, zero2, width, height, slot));
 }
@@ -181,6 +182,18 @@ BitmapHandle WithGreyPalette(BitmapHandle bitmap) {
 
 }  // namespace
 
+double PageSource::ApplyTurn(int page) {
+    if (m_kind != SourceKind::Pdf || !m_document)
+        return 0;
+    const double turn = m_turns ? m_turns->Of(page) : 0;
+    const auto applied = m_applied.find(page);
+    if ((applied == m_applied.end() ? 0 : applied->second) == turn)
+        return turn;
+    if (Ravel().SetPageTurn(m_document.Handle(), page, turn))
+        m_applied[page] = turn;
+    return turn;
+}
+
 std::optional<PageFacts> PageSource::Facts(int page) {
     int32_t facts[3] = {0, 0, 0};
     if (m_kind != SourceKind::Pdf || !m_document || !Ravel().PageFacts(m_document.Handle(), page, facts))
@@ -189,6 +202,7 @@ std::optional<PageFacts> PageSource::Facts(int page) {
 }
 
 BitmapHandle PageSource::RenderGrey(int page, int width, int height, LS_CancelFlag *cancel) {
+    ApplyTurn(page);
     if (m_kind != SourceKind::Pdf || !m_document)
         return nullptr;
     const RavelApi &api = Ravel();
@@ -197,6 +211,7 @@ BitmapHandle PageSource::RenderGrey(int page, int width, int height, LS_CancelFl
 
 BitmapHandle PageSource::RenderInk(int page, int width, int height, const QRect &region, const QRect &inside,
                                    QRect *leftOut, LS_CancelFlag *cancel) {
+    ApplyTurn(page);
     if (leftOut)
         *leftOut = QRect();
     if (m_kind != SourceKind::Pdf || !m_document || region.isEmpty())
@@ -213,6 +228,7 @@ BitmapHandle PageSource::RenderInk(int page, int width, int height, const QRect 
 }
 
 BitmapHandle PageSource::RenderRegion(int page, int width, int height, int x, int y, int w, int h) {
+    ApplyTurn(page);
     if (m_kind != SourceKind::Pdf || !m_document)
         return nullptr;
     const RavelApi &api = Ravel();
@@ -221,6 +237,7 @@ BitmapHandle PageSource::RenderRegion(int page, int width, int height, int x, in
 
 BitmapHandle PageSource::RenderRegion(int page, int width, int height, int x, int y, int w, int h,
                                       LS_CancelFlag *cancel) {
+    ApplyTurn(page);
     if (m_kind != SourceKind::Pdf || !m_document)
         return nullptr;
     const RavelApi &api = Ravel();

@@ -9,12 +9,14 @@
 
 #include "render/bitmap.h"
 #include "render/page_image.h"
+#include "render/page_turns.h"
 #include "render/ravel_document.h"
 #include "platform/secret.h"
 
 #include <QRect>
 
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -103,6 +105,13 @@ public:
     // decode leaves the source at the frame it held before.
     BitmapHandle RenderFrame(int page);
 
+    // Pages drawn turned as `turns` holds them (each turn applied before
+    // the page is drawn); null for none.
+    void FollowTurns(std::shared_ptr<const PageTurns> turns) { m_turns = std::move(turns); }
+    // The turn page `page` is drawn with from now on, for calls through
+    // DocumentHandle (every render of the source applies it itself).
+    double ApplyTurn(int page);
+
     // The rendering library's handle of a PDF source (0 for other kinds),
     // for calls the source does not wrap; used on the source's thread only.
     LS_Document DocumentHandle() const { return m_document.Handle(); }
@@ -120,6 +129,8 @@ private:
     PageImage m_image;
     render::PageExtent m_metafileBounds;  // from the metafile's header
     int m_decodes = 0;
+    std::shared_ptr<const PageTurns> m_turns;
+    std::map<int, double> m_applied;  // the turns the library draws pages with
 };
 
 }  // namespace render

@@ -11,7 +11,11 @@ namespace render {
 RenderScheduler::RenderScheduler(std::string path, int threads) : RenderScheduler(std::move(path), threads, nullptr) {}
 
 RenderScheduler::RenderScheduler(std::string path, int threads, std::shared_ptr<const platform::Secret> password)
-    : m_path(std::move(path)), m_password(std::move(password)) {
+    : RenderScheduler(std::move(path), threads, std::move(password), nullptr) {}
+
+RenderScheduler::RenderScheduler(std::string path, int threads, std::shared_ptr<const platform::Secret> password,
+                                 std::shared_ptr<const PageTurns> turns)
+    : m_path(std::move(path)), m_password(std::move(password)), m_turns(std::move(turns)) {
     const size_t n = size_t(std::clamp(threads, 1, 8));
     m_running.resize(n);
     for (size_t i = 0; i < n; ++i)
@@ -144,8 +148,11 @@ void RenderScheduler::ThreadMain(size_t index) {
         try {
             // Opened on first use; a file that could not be opened (briefly
             // unreadable) is tried again by the next job.
-            if (!source)
+            if (!source) {
                 source = PageSource::Open(m_path, 1, m_password.get(), nullptr);
+                if (source)
+                    source->FollowTurns(m_turns);
+            }
             // A job cancelled while the document opened does not start.
             finished = Ravel().IsCancelled(cancel) ? false : entry.job(source.get(), cancel);
         } catch (const std::bad_alloc &) {

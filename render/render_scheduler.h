@@ -3,6 +3,7 @@
 
 #include "ravel/ravel.h"
 #include "render/page_source.h"
+#include "render/page_turns.h"
 
 #include <atomic>
 #include <condition_variable>
@@ -49,6 +50,9 @@ public:
     // For a locked document: every thread opens its source with `password`,
     // which the scheduler holds until it goes.
     RenderScheduler(std::string path, int threads, std::shared_ptr<const platform::Secret> password);
+    // Every thread's source draws pages turned as `turns` holds them.
+    RenderScheduler(std::string path, int threads, std::shared_ptr<const platform::Secret> password,
+                    std::shared_ptr<const PageTurns> turns);
     ~RenderScheduler();
     RenderScheduler(const RenderScheduler &) = delete;
     RenderScheduler &operator=(const RenderScheduler &) = delete;
@@ -89,6 +93,7 @@ private:
 
     const std::string m_path;
     const std::shared_ptr<const platform::Secret> m_password;
+    const std::shared_ptr<const PageTurns> m_turns;
     mutable std::mutex m_mutex;
     std::condition_variable m_wake;
     std::deque<Entry> m_waiting;

@@ -57,7 +57,10 @@ std::string CropSave::ExportCropList() const {
         std::vector<std::string> values;
         const std::vector<CropRect> &regions = set.Regions(page);
         for (int i : set.OutputOrder(page, m_rightToLeft))
-            values.push_back(StoredRectValue(regions[size_t(i)]));
+            values.push_back(WithTurn(StoredRectValue(regions[size_t(i)]), set.Turn(page)));
+        // A page straightened without a region: its line has no rectangle.
+        if (values.empty() && set.Turn(page) != 0)
+            values.push_back(WithTurn("0,0,0,0", set.Turn(page)));
         return values;
     };
     return CropListText(set.PageCount(), valuesOf);

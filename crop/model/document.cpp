@@ -77,6 +77,7 @@ void COrvaneDoc::MakeParts() {
     editing.changed = [this](bool history) {
         emit Changed(history ? Change::Regions | Change::History : Changes(Change::Regions));
     };
+    editing.applied = [this](const std::vector<int> &pages) { DrawTurned(pages); };
     m_editing = std::make_unique<PageEditing>(platform::WorkingFolder(), std::move(editing));
 
     m_prefetch = std::make_unique<PagePrefetch>();
@@ -251,8 +252,10 @@ bool COrvaneDoc::OpenDocument(const QString &path, QString &reason, const platfo
     m_documentPath = full;
     ++m_generation;
     m_password = password && !password->Empty() ? std::make_shared<const platform::Secret>(password->View()) : nullptr;
+    m_turns = std::make_shared<render::PageTurns>();
+    m_pageSource->FollowTurns(m_turns);
     m_prefetch->Start(platform::NativePath(full), m_password, pages, m_pageSource->Kind() == render::SourceKind::Pdf,
-                      m_pageSource->Kind() == render::SourceKind::Metafile, m_generation);
+                      m_pageSource->Kind() == render::SourceKind::Metafile, m_generation, m_turns);
     m_fileStamp = platform::FileStamp(platform::NativePath(full));
     ShowRegions();
     SetTitle(QFileInfo(full).fileName());
@@ -320,12 +323,34 @@ bool COrvaneDoc::ShowPage(int page) {
     return true;
 }
 
+void COrvaneDoc::DrawTurned(const std::vector<int> &pages) {
+    std::vector<int> redrawn;
+    for (int page : pages)
+        if (m_turns && m_turns->Set(page, m_editing->Set().Turn(page)))
+            redrawn.push_back(page);
+    if (redrawn.empty())
+        return;
+    m_prefetch->ForgetPictures();
+    if (std::find(redrawn.begin(), redrawn.end(), m_currentPage) != redrawn.end() && m_pageSource) {
+        QString failure, note;
+        QRect pageRect;
+        const render::BitmapHandle bitmap =
+            render::RenderPageBitmap(*m_pageSource, m_currentPage, pageRect, failure, note);
+        if (bitmap && m_pagePicture->SetFromBitmap(bitmap.get(), pageRect))
+            emit PageShown(m_currentPage);
+        else
+            emit StatusMessage(CannotShow(m_currentPage, failure));
+    }
+    emit PagesRedrawn(redrawn);
+}
+
 bool COrvaneDoc::CloseDocument() {
     if (Busy() != crop::Busy::None)
         return false;
     const bool wasOpen = IsOpen();
     StopBackground();
     m_pageSource.reset();
+    m_turns.reset();
     m_password.reset();  // overwritten once the last reader lets it go
     m_pageCount = 0;
     m_currentPage = 0;
@@ -422,8 +447,16 @@ void COrvaneDoc::RestoreKeptAside(const CropFile::KeptAside &kept) {
         return;
     std::vector<PageChange> changes;
     for (const auto &[page, values] : kept.pages)
-        if (page >= 1 && page <= m_pageCount)
-            changes.push_back(Replaced(m_editing->Set(), page, KeptRegions(values)));
+        if (page >= 1 && page <= m_pageCount) {
+            const double turn = values.empty() ? 0 : PageTurn(values.front());
+            std::vector<CropRect> regions = KeptRegions(values);
+            // A page straightened without a region keeps a value with none.
+            if (turn != 0 && regions.size() == 1 && regions.front().IsEmpty())
+                regions.clear();
+            PageChange change = Replaced(m_editing->Set(), page, std::move(regions));
+            change.after.turn = turn;
+            changes.push_back(std::move(change));
+        }
     m_editing->Replace(QStringLiteral("Restore Rectangles"), std::move(changes));
 }
 

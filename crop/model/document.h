@@ -130,6 +130,9 @@ signals:
     void DocumentClosed();
     // The number the page pane shows: the page asked for.
     void PageNumberShown(int page);
+    // Pages are drawn otherwise now (straightened or level again): their
+    // pictures are to be made again.
+    void PagesRedrawn(const std::vector<int> &pages);
     void Changed(crop::Changes changes);
     // A note for the status bar's message pane.
     void StatusMessage(const QString &text);
@@ -150,6 +153,9 @@ private:
     void MakeParts();
     // The shown page's regions given to the editing.
     void ShowRegions();
+    // Pages whose regions a step changed: those whose turn changed are
+    // drawn again.
+    void DrawTurned(const std::vector<int> &pages);
     // The copy at `output` was written: opened afresh when it is this file.
     bool CopyWritten(const QString &output, QString &reason);
     // Undo, or Redo.
@@ -158,6 +164,7 @@ private:
     QString m_documentPath;
     QString m_title = QStringLiteral("Untitled");
     std::unique_ptr<render::PageSource> m_pageSource;
+    std::shared_ptr<render::PageTurns> m_turns;  // the pages drawn straightened
     std::shared_ptr<const platform::Secret> m_password;
     int m_pageCount = 0;
     int m_currentPage = 0;

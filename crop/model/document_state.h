@@ -16,7 +16,7 @@ namespace crop {
 // The long work that holds the document: while it runs, nothing else
 // changes the regions, and Open, Close and Save are refused. Every
 // command's state reads this one value.
-enum class Busy { None, CropRun, ShrinkAll, Split, OverlayBuild, Report };
+enum class Busy { None, CropRun, ShrinkAll, Split, OverlayBuild, Report, Straighten };
 // Whether `busy` holds the regions: nothing else may change them
 // meanwhile. The overlay's building leaves them free.
 inline bool HoldsRegions(Busy busy) { return busy != Busy::None && busy != Busy::OverlayBuild; }
@@ -29,6 +29,8 @@ inline QString BusyReason(Busy busy) {
         return QStringLiteral("Shrink All Pages is running; stop it or wait until it is done");
     case Busy::Split:
         return QStringLiteral("Split Pages is running; stop it or wait until it is done");
+    case Busy::Straighten:
+        return QStringLiteral("Straighten Pages is running; stop it or wait until it is done");
     case Busy::OverlayBuild:
         return QStringLiteral("the overlay is being built; stop it or wait until it is done");
     case Busy::Report:

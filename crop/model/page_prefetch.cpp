@@ -17,9 +17,9 @@ PagePrefetch::PagePrefetch(QObject *parent) : QObject(parent) {
 PagePrefetch::~PagePrefetch() { Stop(); }
 
 void PagePrefetch::Start(const std::string &path, std::shared_ptr<const platform::Secret> password, int pageCount,
-                         bool pdf, bool metafile, uint64_t generation) {
+                         bool pdf, bool metafile, uint64_t generation, std::shared_ptr<const render::PageTurns> turns) {
     Stop();
-    m_scheduler = std::make_shared<render::RenderScheduler>(path, 2, std::move(password));
+    m_scheduler = std::make_shared<render::RenderScheduler>(path, 2, std::move(password), std::move(turns));
     // A background job that fails is told in the status bar; the others go on.
     m_scheduler->SetFailureHandler([self = QPointer<PagePrefetch>(this)](const std::string &what) {
         const QString text = QStringLiteral("A background task failed: %1.").arg(QString::fromLocal8Bit(what));
@@ -66,6 +66,13 @@ void PagePrefetch::FileChanged() {
     m_fileChanged = true;
     Yield();
     m_cache->Clear();
+    DropSharp();
+}
+
+void PagePrefetch::ForgetPictures() {
+    Yield();
+    if (m_cache)
+        m_cache->Clear();
     DropSharp();
 }
 

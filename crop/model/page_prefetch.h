@@ -50,7 +50,7 @@ public:
     // The document at `path` (as the system spells it), of `pageCount`
     // pages, `pdf` or not, is opened; its renders begin after the delay.
     void Start(const std::string &path, std::shared_ptr<const platform::Secret> password, int pageCount, bool pdf,
-               bool metafile, uint64_t generation);
+               bool metafile, uint64_t generation, std::shared_ptr<const render::PageTurns> turns = nullptr);
     // Every background render stops; nothing is kept.
     void Stop();
     // The page shown now, reached going forward (1) or back (-1; 0 keeps
@@ -72,6 +72,9 @@ public:
     // of its threads has a document handle of its own.
     const std::shared_ptr<render::RenderScheduler> &Scheduler() const { return m_scheduler; }
     const render::PageCache *Cache() const { return m_cache.get(); }
+    // The pages rendered ahead, and the sharp region, are drawn otherwise
+    // now (straightened): forgotten.
+    void ForgetPictures();
     // Pages ShowPage rendered on the window's thread.
     int WindowThreadRenders() const { return m_windowRenders; }
     void CountWindowRender() { ++m_windowRenders; }

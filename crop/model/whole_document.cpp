@@ -1,8 +1,11 @@
 #include "crop/model/whole_document.h"
 
+#include "crop/detect/skew.h"
+
 #include "crop/model/crop_list.h"
 #include "crop/model/regions/region_edits.h"
 
+#include <algorithm>
 #include <cmath>
 #include <mutex>
 
@@ -62,13 +65,20 @@ bool WholeDocumentWork::ShrinkAllPages(const AutoCropOptions &options, QString &
 void WholeDocumentWork::ShrinkAllEnded(const AutoCropResult &result) {
     m_walk.reset();
     m_guard.Drop();
-    // Each page's crop is its first region; the others stay.
-    std::map<int, double> heights;
+    // Each page's crop is its first region; the others stay. A page found
+    // askew is turned on from how it was drawn, and cropped as turned.
+    std::map<int, const PageContent *> pages;
     for (const PageContent &p : result.pages)
-        heights[p.page] = p.height;
+        pages[p.page] = &p;
     std::vector<PageChange> changes;
-    for (const auto &[page, rect] : result.plan.rects)
-        changes.push_back(WithRegionAt(m_editing.Set(), page, 0, StoredFrom(rect, int(std::trunc(heights[page])))));
+    for (const auto &[page, rect] : result.plan.rects) {
+        const PageContent *p = pages[page];
+        PageChange change =
+            WithRegionAt(m_editing.Set(), page, 0, StoredFrom(rect, p ? int(std::trunc(p->height)) : 0));
+        if (p && p->turn != 0)
+            change.after.turn = std::clamp(change.before.turn + p->turn, -45.0, 45.0);
+        changes.push_back(std::move(change));
+    }
     m_editing.Replace(QStringLiteral("Shrink All Pages"), std::move(changes));
     QString text = QStringLiteral("Shrink All Pages: %1 of %2 pages given a crop")
                        .arg(result.plan.rects.size())
@@ -164,6 +174,96 @@ void WholeDocumentWork::SplitEnded(const std::map<int, SplitCells> &cells, int f
     emit StatusMessage(text + QStringLiteral("."));
 }
 
+bool WholeDocumentWork::StraightenPages(const std::vector<int> &pages, bool onlyScans, QString &reason) {
+    const std::shared_ptr<render::RenderScheduler> scheduler = m_host.scheduler();
+    if (!scheduler) {
+        reason = m_host.pageCount() == 0
+                     ? QStringLiteral("no document is open")
+                     : QStringLiteral("only the pages of PDF documents are straightened, and %1 is not one")
+                           .arg(m_host.title());
+        return false;
+    }
+    if (HoldsRegions(m_host.busy())) {
+        reason = BusyReason(m_host.busy());
+        return false;
+    }
+    if (pages.empty()) {
+        reason = QStringLiteral("no page was named");
+        return false;
+    }
+    auto measured = std::make_shared<std::vector<std::pair<int, Measured>>>(pages.size());
+    auto visit = [measured, onlyScans](const PageWalk::Page &page) {
+        auto &[number, m] = (*measured)[size_t(page.index)];
+        number = page.page;
+        if (!page.bitmap) {
+            m.failed = true;
+            return;
+        }
+        const std::optional<render::PageFacts> facts = page.facts ? page.facts() : std::nullopt;
+        if (onlyScans && !(facts && facts->Scan())) {
+            m.notScan = true;
+            return;
+        }
+        const Skew skew = MeasureSkew(PixelView::Of(*page.bitmap));
+        m.unmeasured = !skew.measured;
+        m.skew = skew.measured ? std::round(skew.degrees * 100) / 100 : 0;
+    };
+    const JobTicket ticket = m_guard.Begin();
+    m_walk = PageWalk::Start(
+        scheduler, pages, std::move(visit),
+        [this, ticket](int done, int total) {
+            ticket.Post([this, done, total] { emit WorkProgress(crop::Busy::Straighten, done, total); });
+        },
+        [this, ticket, measured] {
+            std::map<int, Measured> byPage(measured->begin(), measured->end());
+            ticket.Post([this, byPage = std::move(byPage)] { StraightenEnded(byPage); });
+        },
+        render::RenderScheduler::kBackground, PageWalk::Colours::Grey);
+    if (!m_walk)
+        return false;
+    m_running = crop::Busy::Straighten;
+    emit Changed(Change::Busy);
+    emit WorkProgress(crop::Busy::Straighten, 0, 0);
+    return true;
+}
+
+void WholeDocumentWork::StraightenEnded(const std::map<int, Measured> &measured) {
+    m_walk.reset();
+    m_guard.Drop();
+    std::vector<PageChange> changes;
+    std::vector<Outlier> unmeasured;
+    int level = 0, notScans = 0, failed = 0;
+    for (const auto &[page, m] : measured) {
+        if (m.failed) {
+            ++failed;
+        } else if (m.notScan) {
+            ++notScans;
+        } else if (m.unmeasured) {
+            unmeasured.push_back({page, "skew not measured",
+                                  "its print has no lines or edges to tell its skew by; it is left as it was"});
+        } else if (std::fabs(m.skew) < kLeastTurn) {
+            ++level;
+        } else {
+            const double turn = std::clamp(m_editing.Set().Turn(page) + m.skew, -45.0, 45.0);
+            changes.push_back(WithPageTurn(m_editing.Set(), page, turn));
+        }
+    }
+    const size_t straightened = changes.size();
+    m_editing.Replace(QStringLiteral("Straighten Pages"), std::move(changes));
+    QString text =
+        QStringLiteral("Straighten Pages: %1 of %2 pages straightened").arg(straightened).arg(measured.size());
+    if (level > 0)
+        text += QStringLiteral(", %1 level already").arg(level);
+    if (notScans > 0)
+        text += QStringLiteral(", %1 not scans left as they were").arg(notScans);
+    if (failed > 0)
+        text += QStringLiteral(", %1 that could not be rendered left as they were").arg(failed);
+    if (!unmeasured.empty())
+        text += QStringLiteral("; %1 to check").arg(unmeasured.size());
+    Ended(std::move(unmeasured));
+    emit StatusMessage(text + QStringLiteral("."));
+}
+
 void WholeDocumentWork::Ended(std::vector<Outlier> outliers) {
     m_outliers = std::move(outliers);
     emit Changed(Change::Outliers | Change::Busy);
@@ -176,8 +276,9 @@ void WholeDocumentWork::Stop() {
     m_walk->Cancel();
     m_walk.reset();
     emit Changed(Change::Busy);
-    emit StatusMessage(m_running == crop::Busy::Split
-                           ? QStringLiteral("Split Pages was stopped; no rectangle changed.")
+    emit StatusMessage(m_running == crop::Busy::Split ? QStringLiteral("Split Pages was stopped; no rectangle changed.")
+                       : m_running == crop::Busy::Straighten
+                           ? QStringLiteral("Straighten Pages was stopped; no page changed.")
                            : QStringLiteral("Shrink All Pages was stopped; no rectangle changed."));
 }
 

@@ -50,7 +50,13 @@ public:
     // `margin` and `uniform`; pages with a cut not made for want of a
     // gutter are the pages to check then.
     bool SplitPages(const SplitGrid &grid, const std::vector<int> &pages, double margin, bool uniform, QString &reason);
-    // ShrinkAll, Split or None.
+    // Straighten Pages: the skew of every page of `pages` measured (of
+    // scans alone with `onlyScans`) and each page more than a tenth of a
+    // degree askew turned level, in one step; pages whose skew cannot be
+    // told are the pages to check then. A page straightened before is
+    // measured as it is drawn, and its turn corrected.
+    bool StraightenPages(const std::vector<int> &pages, bool onlyScans, QString &reason);
+    // ShrinkAll, Split, Straighten or None.
     crop::Busy Running() const;
     // Stops the work: nothing changes.
     void Stop();
@@ -67,6 +73,13 @@ signals:
 private:
     void ShrinkAllEnded(const AutoCropResult &result);
     void SplitEnded(const std::map<int, SplitCells> &cells, int failed, double margin, bool uniform);
+    // What the measure of a page found: its skew (degrees, 0 for level),
+    // or that it is no scan, or that its skew cannot be told.
+    struct Measured {
+        double skew = 0;
+        bool notScan = false, unmeasured = false, failed = false;
+    };
+    void StraightenEnded(const std::map<int, Measured> &measured);
     // The work's pages to check, and its end, told.
     void Ended(std::vector<Outlier> outliers);
 

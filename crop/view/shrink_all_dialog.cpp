@@ -55,12 +55,16 @@ CShrinkAllDialog::CShrinkAllDialog(int pageCount, QWidget *parent) : QDialog(par
     m_uniform = new QCheckBox(QStringLiteral("One size for every page (odd and even pages placed apart, as books "
                                              "mirror their margins)"),
                               this);
+    m_straighten = new QCheckBox(QStringLiteral("S&traighten scans (each scan measured for skew and turned level; "
+                                                "its pictures stay as they are)"),
+                                 this);
     form->addRow(QStringLiteral("&Pages:"), m_pages);
     form->addRow(QString(), m_range);
     form->addRow(m_problem);
     form->addRow(QStringLiteral("&Margin round the content:"), m_margin);
     layout->addLayout(form);
     layout->addWidget(m_uniform);
+    layout->addWidget(m_straighten);
     auto *buttons = new QDialogButtonBox(QDialogButtonBox::Cancel, this);
     QPushButton *shrink = buttons->addButton(QStringLiteral("&Shrink"), QDialogButtonBox::AcceptRole);
     shrink->setDefault(true);
@@ -72,6 +76,7 @@ CShrinkAllDialog::CShrinkAllDialog(int pageCount, QWidget *parent) : QDialog(par
     m_range->setEnabled(!s_last.range.empty());
     m_margin->setValue(s_last.margin);
     m_uniform->setChecked(s_last.uniform);
+    m_straighten->setChecked(s_last.deskew);
 }
 
 AutoCropOptions CShrinkAllDialog::Options() const {
@@ -82,6 +87,7 @@ AutoCropOptions CShrinkAllDialog::Options() const {
         options.pages = PageSet(m_pages->currentIndex());
     options.margin = m_margin->value();
     options.uniform = m_uniform->isChecked();
+    options.deskew = m_straighten->isChecked();
     return options;
 }
 

@@ -25,6 +25,7 @@ public:
     QComboBox *Pages() const { return m_pages; }
     QDoubleSpinBox *Margin() const { return m_margin; }
     QCheckBox *Uniform() const { return m_uniform; }
+    QCheckBox *Straighten() const { return m_straighten; }
     QLineEdit *Range() const { return m_range; }
     QLabel *Problem() const { return m_problem; }
     void done(int result) override;
@@ -39,6 +40,7 @@ private:
     QComboBox *m_pages = nullptr;
     QDoubleSpinBox *m_margin = nullptr;
     QCheckBox *m_uniform = nullptr;
+    QCheckBox *m_straighten = nullptr;
     QLineEdit *m_range = nullptr;
     QLabel *m_problem = nullptr;
     int m_pageCount = 0;

@@ -104,6 +104,7 @@ TEST_F(MainFrameTest, MenusToolbarStatusBarAndSplitterAreLaidOutAsTheTablesSay) 
                                               "&Delete Rectangle\tCtrl+V",
                                               "Crop &Box...\tCtrl+B",
                                               "S&plit Pages...",
+                                              "Stra&ighten Pages...",
                                               "&Nudge",
                                               "Right to Le&ft",
                                               "-",

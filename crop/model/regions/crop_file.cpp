@@ -363,11 +363,13 @@ std::string StoredRectValue(const CropRect &rect) {
     return FormatPageValue({rect.left, 0.0 - rect.top, rect.right, 0.0 - rect.bottom});
 }
 
-void CropFile::SetPageRegions(int page, const std::vector<CropRect> &regions) {
+void CropFile::SetPageRegions(int page, const std::vector<CropRect> &regions, double turn) {
     std::vector<std::string> values;
     values.reserve(regions.size());
     for (const CropRect &r : regions)
-        values.push_back(StoredRectValue(r));
+        values.push_back(WithTurn(StoredRectValue(r), turn));
+    if (values.empty() && std::round(turn * 100) != 0)
+        values.push_back(WithTurn("0,0,0,0", turn));
     SetPageValues(page, values);
 }
 

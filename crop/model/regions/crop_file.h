@@ -74,8 +74,10 @@ public:
     void RemovePageValue(int page);
     // The page's regions become `values` (none: the page has no key).
     void SetPageValues(int page, const std::vector<std::string> &values);
-    // The same for regions as stored (StoredRect).
-    void SetPageRegions(int page, const std::vector<CropRect> &regions);
+    // The same for regions as stored (StoredRect), each value carrying the
+    // page's turn; a page turned without a region keeps one value with no
+    // rectangle.
+    void SetPageRegions(int page, const std::vector<CropRect> &regions, double turn = 0);
     bool Commit(std::string &error);
 
     // The auto-shrink flag as the shared file holds it now (the last value

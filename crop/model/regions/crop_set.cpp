@@ -84,6 +84,7 @@ CropSet::Result CropSet::SetRegions(int page, std::vector<CropRect> regions) {
     PageRegions after;
     after.selected = regions.empty() ? -1 : 0;
     after.regions = std::move(regions);
+    after.turn = m_pages[size_t(page - 1)].turn;
     return Apply(page, std::move(after));
 }
 

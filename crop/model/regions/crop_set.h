@@ -7,11 +7,13 @@
 
 namespace crop {
 
-// One page's regions in the order they were drawn, and the one selected
-// (-1 for none).
+// One page's regions in the order they were drawn, the one selected (-1
+// for none), and the turn that straightens the page: degrees
+// counterclockwise, 0 for a page left level.
 struct PageRegions {
     std::vector<CropRect> regions;
     int selected = -1;
+    double turn = 0;
     bool operator==(const PageRegions &) const = default;
 };
 
@@ -34,6 +36,7 @@ public:
     // The page becomes `state`; false for a page out of range.
     bool SetPage(int page, PageRegions state);
     const std::vector<CropRect> &Regions(int page) const { return Page(page).regions; }
+    double Turn(int page) const { return Page(page).turn; }
     int RegionCount(int page) const { return int(Regions(page).size()); }
     // The page's regions that have a width and a height: an empty one
     // (a page given "no rectangle") crops nothing.

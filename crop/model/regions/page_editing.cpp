@@ -49,12 +49,14 @@ void PageEditing::Reload() {
 void PageEditing::Applied(const std::vector<int> &pages) {
     ++m_version;
     for (int page : pages)
-        m_file.SetPageRegions(page, m_set.Regions(page));
+        m_file.SetPageRegions(page, m_set.Regions(page), m_set.Turn(page));
     std::string error;
     if (!m_file.Commit(error))
         m_host.status(QStringLiteral("The crop rectangles cannot be saved: %1.").arg(QString::fromStdString(error)));
     if (std::find(pages.begin(), pages.end(), m_page) != pages.end())
         LoadShown();
+    if (m_host.applied)
+        m_host.applied(pages);
 }
 
 CropRect PageEditing::SelectedShown() const {

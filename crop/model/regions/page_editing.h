@@ -41,6 +41,9 @@ public:
         // The shown regions changed, and the history with them when
         // `history`.
         std::function<void(bool history)> changed;
+        // The regions of `pages` changed (a step applied): their turns may
+        // have too.
+        std::function<void(const std::vector<int> &pages)> applied;
     };
 
     PageEditing(const std::string &folder, Host host);

@@ -8,7 +8,7 @@
 namespace crop {
 
 PageChange Replaced(const CropSet &set, int page, std::vector<CropRect> regions) {
-    PageChange change{page, set.Page(page), {}};
+    PageChange change{page, set.Page(page), set.Page(page)};
     change.after.selected = regions.empty() ? -1 : 0;
     change.after.regions = std::move(regions);
     return change;
@@ -50,6 +50,12 @@ PageChange WithRegionAt(const CropSet &set, int page, int index, const CropRect 
     else
         regions[index >= 0 && index < int(regions.size()) ? size_t(index) : 0] = rect;
     return Replaced(set, page, std::move(regions));
+}
+
+PageChange WithPageTurn(const CropSet &set, int page, double turn) {
+    PageChange change{page, set.Page(page), set.Page(page)};
+    change.after.turn = std::round(turn * 100) / 100;
+    return change;
 }
 
 int StoredHeight(double heightPt) { return int(std::trunc(std::min(heightPt, 1.0e9))); }

@@ -25,6 +25,9 @@ PageChange WithRemoved(const CropSet &set, int page, int index);
 // Region `index` (or the first, when the page has no such region) becomes
 // `rect`; a page without regions gets it as its only one.
 PageChange WithRegionAt(const CropSet &set, int page, int index, const CropRect &rect);
+// The page straightened by `turn` degrees counterclockwise (to the
+// hundredth the crop file keeps; 0 for level), its regions as they are.
+PageChange WithPageTurn(const CropSet &set, int page, double turn);
 // `shown` (normalised) at the same place from the top-left corner of a
 // page `width` x `height` points, clipped to it, as stored; nothing when
 // no part of it lies on the page.

@@ -46,10 +46,13 @@ bool RegionHistory::Push(const QString &text, int page, std::vector<PageChange> 
     if (!nudge)
         m_joinable = false;
     // A change of selection alone is no step.
+    auto selectionAlone = [](const PageChange &c) {
+        return c.before.regions == c.after.regions && c.before.turn == c.after.turn;
+    };
     for (const PageChange &c : changes)
-        if (c.before.regions == c.after.regions)
+        if (selectionAlone(c))
             m_set.SetPage(c.page, c.after);
-    std::erase_if(changes, [](const PageChange &c) { return c.before.regions == c.after.regions; });
+    std::erase_if(changes, selectionAlone);
     if (changes.empty())
         return false;
     if (page == 0)

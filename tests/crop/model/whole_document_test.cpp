@@ -2,8 +2,10 @@
 // background, one undo step, the document held meanwhile, a stop that
 // changes nothing) and the overlay of all pages with Crop all pages from it.
 
+#include "crop/detect/skew.h"
 #include "crop/model/document.h"
 #include "tests/fixtures/pdf_fixtures.h"
+#include "tests/fixtures/scan_page.h"
 #include "tests/fixtures/temp_dir.h"
 
 #include <QSignalSpy>
@@ -12,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 
 using crop::COrvaneDoc;
 using crop::CropRect;
@@ -217,4 +220,50 @@ TEST_F(WholeDocument, CropAllPagesPlacesTheRectangleAsSeenFromEachPagesTopLeftCo
     document.Undo();
     for (int page = 2; page <= 5; ++page)
         EXPECT_FALSE(document.Pages().File().StoredValue(page)) << page;
+}
+
+TEST_F(WholeDocument, StraightenPagesTurnsScansLevelInOneStepThatTheViewTheListAndUndoFollow) {
+    const double tilts[] = {-2.5, 1.5};
+    fixtures::DocPlan plan;
+    for (size_t i = 0; i < std::size(tilts); ++i) {
+        fixtures::ScanOptions o;
+        o.seed = unsigned(i + 21);
+        o.dpi = 150;
+        o.tilt = tilts[i];
+        plan.pages.push_back(fixtures::ScanPagePlan(fixtures::MakeScanPage(o)));
+    }
+    plan.pages.push_back(Content(100, 80, 500, 700));  // typeset
+    ASSERT_TRUE(Open(plan));
+    auto shownSkew = [this] { return crop::MeasureSkew(crop::PixelView::Of(document.PagePicture())); };
+    EXPECT_NEAR(shownSkew().degrees, tilts[0], 0.1);
+    QSignalSpy redrawn(&document, &COrvaneDoc::PagesRedrawn);
+
+    QString reason;
+    ASSERT_TRUE(document.Whole().StraightenPages({1, 2, 3}, true, reason)) << reason.toStdString();
+    EXPECT_EQ(document.Busy(), crop::Busy::Straighten);
+    ASSERT_TRUE(QTest::qWaitFor([this] { return document.Busy() == crop::Busy::None; }, 30000));
+    for (int page : {1, 2})
+        EXPECT_NEAR(document.Pages().Set().Turn(page), tilts[page - 1], 0.1) << "page " << page;
+    EXPECT_EQ(document.Pages().Set().Turn(3), 0) << "a typeset page stays as it is";
+    // The shown page is drawn level, the others' pictures are made again,
+    // and the crop list straightens the pages without a rectangle.
+    const crop::Skew level = shownSkew();
+    EXPECT_TRUE(level.measured);
+    EXPECT_LE(std::fabs(level.degrees), 0.1);
+    ASSERT_EQ(redrawn.size(), 1);
+    EXPECT_EQ(redrawn[0][0].value<std::vector<int>>(), (std::vector<int>{1, 2}));
+    const std::string list = document.Save().ExportCropList();
+    EXPECT_NE(list.find("Page 1, [0.00,0.00,0.00,0.00,"), std::string::npos) << list;
+    EXPECT_NE(list.find("Page 3, [0.00,0.00,0.00,0.00]\n"), std::string::npos) << list;
+
+    // Straightened again, a level page stays as it is.
+    ASSERT_TRUE(document.Whole().StraightenPages({1}, true, reason));
+    ASSERT_TRUE(QTest::qWaitFor([this] { return document.Busy() == crop::Busy::None; }, 30000));
+    EXPECT_NEAR(document.Pages().Set().Turn(1), tilts[0], 0.1);
+
+    // One step takes it back, and the page is drawn as scanned again.
+    document.Undo();
+    EXPECT_EQ(document.Pages().Set().Turn(1), 0);
+    EXPECT_EQ(document.Pages().Set().Turn(2), 0);
+    EXPECT_NEAR(shownSkew().degrees, tilts[0], 0.1);
 }
