@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <numbers>
 
 namespace quorrel {
 namespace {
@@ -51,7 +50,7 @@ QPDFObjectHandle TurnedPoints(const std::array<double, 6> &m, QPDFObjectHandle p
 }  // namespace
 
 std::array<double, 6> TurnAbout(double degrees, double cx, double cy) {
-    const double a = degrees * std::numbers::pi / 180;
+    const double a = degrees * 3.14159265358979323846 / 180;
     const double c = std::cos(a), s = std::sin(a);
     // Translate the centre to the origin, turn, translate back.
     return {c, s, -s, c, cx - c * cx + s * cy, cy - s * cx - c * cy};

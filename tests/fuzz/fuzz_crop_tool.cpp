@@ -1,9 +1,11 @@
 // libFuzzer target: the crop tool on any bytes: read as a PDF through the
-// tool's input file, every page cropped, the update and the whole rewrite
-// both made and written to nowhere.
+// tool's input file, every page cropped (one straightened), the update
+// made, the pictures cut to the crops (JPEGs and lossless pictures
+// decoded), and the whole rewrite written to nowhere.
 // Damage qpdf reports is fine; a crash, a hang or a leak is not.
 #include "quorrel/cropper.h"
 #include "quorrel/input_file.h"
+#include "quorrel/picture_cut.h"
 #include "quorrel/update_writer.h"
 
 #include <qpdf/Pl_Discard.hh>
@@ -40,6 +42,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     for (int page = 1; page <= 6; ++page)
         list[page] = {page % 2 ? quorrel::CropRect{36, 756, 576, 36} : quorrel::CropRect{500, 10, -20, 700.5}};
     list[2].push_back({0, 700, 300, 0});  // a page split in two
+    list[3].front().turn = 2.5;           // a page straightened
     try {
         QPDF pdf;
         pdf.setSuppressWarnings(true);
@@ -47,6 +50,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         const quorrel::CropReport report = quorrel::ApplyCropList(pdf, list, size % 2 == 1);
         quorrel::SignaturesOf(pdf);
         quorrel::PlanUpdate(pdf, *input, false, report.changed);
+        quorrel::CutPictures(pdf);
         Pl_Discard nowhere;
         QPDFWriter writer(pdf);
         writer.setOutputPipeline(&nowhere);
