@@ -194,24 +194,33 @@ void ThumbnailWorker::DrawAgain(std::vector<int> pages) {
     if (!scheduler || pages.empty() || !record || !IsPdfForCounting(record->path))
         return;
     std::weak_ptr<ThumbnailWorker> self = weak_from_this();
-    scheduler->Submit(render::RenderScheduler::kThumbnail, [self, pages = std::move(pages), path = record->path](
-                                                               render::PageSource *source, LS_CancelFlag *cancel) {
+    // Put aside by more urgent work, the job goes on later from the page
+    // it had reached.
+    auto next = std::make_shared<size_t>(0);
+    auto job = [self, pages = std::move(pages), path = record->path, next](render::PageSource *source,
+                                                                           LS_CancelFlag *cancel) {
         const std::shared_ptr<ThumbnailWorker> worker = self.lock();
         if (!worker || !source || source->Kind() != render::SourceKind::Pdf || source->Path() != path)
             return true;
-        for (int page : pages) {
+        for (; *next < pages.size(); ++*next) {
+            const int page = pages[*next];
             if (worker->Interrupted(cancel))
-                return true;
+                return false;
             std::string name;
             if (platform::MakeTempFileName(300, name, ".jpg") == 0)
                 continue;
             source->ApplyTurn(page);
-            if (render::Ravel().ThumbnailCancellable(source->DocumentHandle(), name.c_str(), page, cancel))
+            const bool written =
+                render::Ravel().ThumbnailCancellable(source->DocumentHandle(), name.c_str(), page, cancel) != 0;
+            if (written)
                 worker->DrawCellFromFile(&name, page - 1);
             RemoveTemporary(name);
+            if (!written && worker->Interrupted(cancel))
+                return false;  // this page again, later
         }
         return true;
-    });
+    };
+    scheduler->Submit(render::RenderScheduler::kThumbnail, std::move(job));
 }
 
 void ThumbnailWorker::StopWorker() {

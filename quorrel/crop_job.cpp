@@ -106,7 +106,7 @@ QPDFObjectHandle::Rectangle ShownBox(QPDFObjectHandle page) {
 // becomes of signatures, and whether the cropped-away content stays.
 std::string ReportOf(QPDF &pdf, const CropList &list, const CropReport &crop,
                      const std::map<QPDFObjGen, int> &inputPage, const Signatures &signatures, const std::string &whole,
-                     bool removeHidden) {
+                     bool removeHidden, long long inputBytes) {
     int split = 0, cropped = 0;
     for (const auto &[page, rects] : list) {
         if (page < 1 || page > crop.pages)
@@ -155,7 +155,7 @@ std::string ReportOf(QPDF &pdf, const CropList &list, const CropReport &crop,
                        (name.empty() ? "" : ", \"name\": " + JsonString(name)) + "}";
         }
     }
-    const bool changes = crop.cropped > 0 || crop.copies > 0;
+    const bool changes = crop.cropped > 0 || crop.copies > 0 || crop.turned > 0;
     const bool signaturesBroken = signatures.signedFields && changes && !whole.empty();
     const bool certificationBroken = signatures.certified && changes;
     auto flag = [](bool b) { return std::string(b ? "true" : "false"); };
@@ -165,6 +165,7 @@ std::string ReportOf(QPDF &pdf, const CropList &list, const CropReport &crop,
     json += "  \"split\": " + std::to_string(split) + ",\n";
     json += "  \"unchanged\": " + std::to_string(crop.pages - cropped - split) + ",\n";
     json += "  \"copyPages\": " + std::to_string(crop.pages + crop.copies) + ",\n";
+    json += "  \"straightened\": " + std::to_string(crop.turned) + ",\n";
     json += "  \"outside\": {\"links\": " + std::to_string(links) + ", \"fields\": " + std::to_string(fields) +
             ", \"annotations\": " + std::to_string(notes) + ", \"items\": [" + outside +
             (outside.empty() ? "" : "\n  ") + "]},\n";
@@ -175,6 +176,14 @@ std::string ReportOf(QPDF &pdf, const CropList &list, const CropReport &crop,
     json += "  \"writtenWhole\": " + flag(!whole.empty()) + ",\n";
     json += "  \"whyWhole\": " + JsonString(whole) + ",\n";
     json += "  \"hiddenContentKept\": " + flag(!removeHidden) + ",\n";
+    if (removeHidden) {
+        // The pictures are most of what a removal saves: their part told
+        // ahead, the rest of the file as it is.
+        const CutEstimate cuts = EstimateCuts(pdf);
+        json += "  \"size\": {\"before\": " + std::to_string(inputBytes) +
+                ", \"afterAbout\": " + std::to_string(std::max(0LL, inputBytes - cuts.before + cuts.after)) +
+                ", \"picturesCut\": " + std::to_string(cuts.pictures) + "},\n";
+    }
     json += "  \"warnings\": [";
     for (size_t i = 0; i < crop.warnings.size(); ++i)
         json += std::string(i ? ", " : "") + JsonString(crop.warnings[i]);
@@ -216,7 +225,7 @@ struct JobRun {
     // Tells a warning of qpdf's, noting whether it repaired the file.
     void Show(const QPDFExc &w);
     void ShowWarnings();
-    bool Changes() const { return report.cropped > 0 || report.copies > 0; }
+    bool Changes() const { return report.cropped > 0 || report.copies > 0 || report.turned > 0; }
 
     const CropJob &job;
     std::string &error;
@@ -443,7 +452,7 @@ void JobRun::Plan() {
 
 void JobRun::Report() {
     if (job.report)
-        *job.report = ReportOf(*pdf, crops, report, inputPage, signatures, whole, removeHidden);
+        *job.report = ReportOf(*pdf, crops, report, inputPage, signatures, whole, removeHidden, input->Size());
 }
 
 bool JobRun::Write() {

@@ -2,6 +2,7 @@
 
 #include "quorrel/repair.h"
 
+#include <qpdf/Pipeline.hh>
 #include <qpdf/Pl_Flate.hh>
 #include <qpdf/Pl_String.hh>
 #include <qpdf/QPDF.hh>
@@ -61,13 +62,13 @@ struct Rect {
 };
 
 // Every use of one picture: what of its unit square the uses show, and
-// the entries of resource dictionaries that name it.
+// the pages that draw it, with the name they draw it by.
 struct Picture {
     QPDFObjectHandle image;
     int page = 0;  // the first page that draws it
     bool whole = false;
     Rect shown{1, 1, 0, 0};  // on the unit square, the union over the uses
-    std::vector<std::pair<QPDFObjectHandle, std::string>> entries;
+    std::vector<std::pair<QPDFObjectHandle, std::string>> uses;
 };
 using Pictures = std::map<QPDFObjGen, Picture>;
 
@@ -91,11 +92,12 @@ void KeepWhole(Pictures &pictures, QPDFObjectHandle resources, int page) {
 // picture it draws (Do) lands, and into the forms it draws.
 class Walker : public QPDFObjectHandle::ParserCallbacks {
 public:
-    Walker(Pictures &pictures, const Rect &visible, int page, QPDFObjectHandle resources, const Matrix &ctm, int depth,
-           std::set<QPDFObjGen> &path)
+    Walker(Pictures &pictures, const Rect &visible, int page, QPDFObjectHandle pageObject, QPDFObjectHandle resources,
+           const Matrix &ctm, int depth, std::set<QPDFObjGen> &path)
         : m_pictures(pictures),
           m_visible(visible),
           m_page(page),
+          m_pageObject(pageObject),
           m_resources(resources),
           m_ctm(ctm),
           m_depth(depth),
@@ -134,17 +136,21 @@ private:
             return;
         QPDFObjectHandle subtype = x.getDict().getKey("/Subtype");
         if (subtype.isNameAndEquals("/Image"))
-            Use(x, xobjects, name);
+            Use(x, name);
         else if (subtype.isNameAndEquals("/Form"))
             DrawForm(x);
     }
 
-    void Use(QPDFObjectHandle image, QPDFObjectHandle xobjects, const std::string &name) {
+    void Use(QPDFObjectHandle image, const std::string &name) {
         Picture &p = m_pictures[image.getObjGen()];
         p.image = image;
         if (!p.page)
             p.page = m_page;
-        p.entries.emplace_back(xobjects, name);
+        // A picture a form draws stays whole: the form may be drawn where
+        // the walk does not go (a pattern, an annotation).
+        if (m_depth > 0)
+            p.whole = true;
+        p.uses.emplace_back(m_pageObject, name);
         const Matrix &m = m_ctm;
         const double det = m[0] * m[3] - m[1] * m[2];
         if (!(std::fabs(det) > 1e-12)) {
@@ -182,7 +188,7 @@ private:
         if (given.isArray())
             matrix = MatrixOf(given.getArrayAsVector()).value_or(kIdentity);
         m_path.insert(form.getObjGen());
-        Walker inner(m_pictures, m_visible, m_page, resources, Then(matrix, m_ctm), m_depth + 1, m_path);
+        Walker inner(m_pictures, m_visible, m_page, m_pageObject, resources, Then(matrix, m_ctm), m_depth + 1, m_path);
         try {
             form.parseAsContents(&inner);
         } catch (const std::exception &) {
@@ -194,6 +200,7 @@ private:
     Pictures &m_pictures;
     Rect m_visible;
     int m_page;
+    QPDFObjectHandle m_pageObject;
     QPDFObjectHandle m_resources;
     Matrix m_ctm;
     int m_depth;
@@ -329,6 +336,25 @@ int Components(QPDFObjectHandle image) {
     return 0;
 }
 
+// The decoded bytes of a picture, no more than `limit`: decoding stops
+// there, so a small stream that inflates without end costs nothing more.
+class Bounded : public Pipeline {
+public:
+    struct Full {};
+    Bounded(std::string &out, size_t limit) : Pipeline("picture", nullptr), m_out(out), m_limit(limit) {}
+    void write(unsigned char const *data, size_t len) override {
+        const size_t room = m_limit - m_out.size();
+        m_out.append(reinterpret_cast<const char *>(data), std::min(len, room));
+        if (len > room)
+            throw Full{};
+    }
+    void finish() override {}
+
+private:
+    std::string &m_out;
+    size_t m_limit;
+};
+
 // A picture stored losslessly, decoded, cut and stored with Flate.
 std::optional<Cut> CutDecoded(QPDFObjectHandle image, int width, int height, PixelRect keep, std::string &why) {
     QPDFObjectHandle dict = image.getDict();
@@ -344,21 +370,26 @@ std::optional<Cut> CutDecoded(QPDFObjectHandle image, int width, int height, Pix
         why = "it is larger than a picture this tool cuts";
         return std::nullopt;
     }
-    std::shared_ptr<Buffer> decoded;
+    // Every row decoded is what counts: what follows the last is not
+    // needed, and is not decoded.
+    std::string decoded;
+    decoded.reserve(size_t(rowBytes * height));
     try {
-        decoded = image.getStreamData(qpdf_dl_generalized);
+        Bounded into(decoded, size_t(rowBytes * height));
+        image.pipeStreamData(&into, 0, qpdf_dl_generalized, true);
+    } catch (const Bounded::Full &) {
     } catch (const std::exception &e) {
         why = std::string("it cannot be decoded (") + e.what() + ")";
         return std::nullopt;
     }
-    if (!decoded || (long long)decoded->getSize() < rowBytes * height) {
-        why = "it holds fewer pixels than its size says";
+    if ((long long)decoded.size() < rowBytes * height) {
+        why = "it holds fewer pixels than its size says, or cannot be decoded";
         return std::nullopt;
     }
     const long long w = keep.x1 - keep.x0, h = keep.y1 - keep.y0;
     const long long outRow = (w * bitsPerPixel + 7) / 8, usedBits = w * bitsPerPixel;
     std::string pixels(size_t(outRow * h), '\0');
-    const unsigned char *in = decoded->getBuffer();
+    const auto *in = reinterpret_cast<const unsigned char *>(decoded.data());
     for (long long y = 0; y < h; ++y) {
         const unsigned char *row = in + (keep.y0 + y) * rowBytes;
         unsigned char *out = reinterpret_cast<unsigned char *>(pixels.data()) + y * outRow;
@@ -536,17 +567,36 @@ private:
     std::map<QPDFObjGen, std::pair<off_t, size_t>> m_places;
 };
 
-// Puts the cut picture where every entry that named the picture was: a
+// The page's own list of the pictures and forms it draws: on first use a
+// copy of the one it had (which patterns, annotations and other pages may
+// share, and keep), on later ones that copy.
+QPDFObjectHandle PrivateXObjects(QPDFObjectHandle page, std::set<QPDFObjGen> &privatised) {
+    if (privatised.insert(page.getObjGen()).second) {
+        QPDFObjectHandle resources = QPDFPageObjectHelper(page).getAttribute("/Resources", false);
+        QPDFObjectHandle own = resources.isDictionary() ? resources.shallowCopy() : QPDFObjectHandle::newDictionary();
+        QPDFObjectHandle xobjects = own.getKey("/XObject");
+        own.replaceKey("/XObject",
+                       xobjects.isDictionary() ? xobjects.shallowCopy() : QPDFObjectHandle::newDictionary());
+        page.replaceKey("/Resources", own);
+    }
+    return page.getKey("/Resources").getKey("/XObject");
+}
+
+// Puts the cut picture where every page that drew the picture had it: a
 // form that draws it where its pixels were on the unit square.
-void PlaceCut(QPDF &pdf, Picture &p, Cut &cut, const std::shared_ptr<CutStore> &store) {
+void PlaceCut(QPDF &pdf, Picture &p, Cut &cut, const std::shared_ptr<CutStore> &store,
+              std::set<QPDFObjGen> &privatised) {
     QPDFObjectHandle dict = p.image.getDict().shallowCopy();
     for (const char *key : {"/Length", "/Filter", "/DecodeParms"})
         dict.removeKey(key);
     const PixelRect &k = cut.pixels;
     dict.replaceKey("/Width", QPDFObjectHandle::newInteger(k.x1 - k.x0));
     dict.replaceKey("/Height", QPDFObjectHandle::newInteger(k.y1 - k.y0));
-    if (cut.filter.isName() && cut.filter.getName() == "/DCTDecode" && p.image.getDict().hasKey("/DecodeParms"))
-        cut.decodeParms = p.image.getDict().getKey("/DecodeParms");
+    if (cut.filter.isName() && cut.filter.getName() == "/DCTDecode" && p.image.getDict().hasKey("/DecodeParms")) {
+        // The filter's own parameters: one entry of a list of one.
+        QPDFObjectHandle parms = p.image.getDict().getKey("/DecodeParms");
+        cut.decodeParms = parms.isArray() ? parms.getArrayItem(0) : parms;
+    }
     QPDFObjectHandle image = QPDFObjectHandle::newStream(&pdf);
     image.replaceDict(dict);
     store->Give(image, cut.data, cut.filter,
@@ -568,14 +618,16 @@ void PlaceCut(QPDF &pdf, Picture &p, Cut &cut, const std::shared_ptr<CutStore> &
     QPDFObjectHandle resources = QPDFObjectHandle::newDictionary();
     resources.replaceKey("/XObject", xobjects);
     formDict.replaceKey("/Resources", resources);
-    for (auto &[names, name] : p.entries)
-        names.replaceKey(name, form);
+    for (auto &[page, name] : p.uses)
+        PrivateXObjects(page, privatised).replaceKey(name, form);
 }
 
 }  // namespace
 
-PictureCuts CutPictures(QPDF &pdf) {
-    PictureCuts report;
+namespace {
+
+// Every use of every picture the pages draw.
+Pictures FindPictures(QPDF &pdf) {
     Pictures pictures;
     std::vector<QPDFPageObjectHelper> pages = QPDFPageDocumentHelper(pdf).getAllPages();
     for (size_t i = 0; i < pages.size(); ++i) {
@@ -584,16 +636,66 @@ PictureCuts CutPictures(QPDF &pdf) {
         if (!DrawsXObjects(resources))
             continue;
         std::set<QPDFObjGen> path;
-        Walker walker(pictures, VisibleBox(page), int(i + 1), resources, kIdentity, 0, path);
+        Walker walker(pictures, VisibleBox(page), int(i + 1), page.getObjectHandle(), resources, kIdentity, 0, path);
         try {
             page.parseContents(&walker);
         } catch (const std::exception &) {
             KeepWhole(pictures, resources, int(i + 1));
         }
     }
+    return pictures;
+}
+
+// The bytes a picture is stored in, as its dictionary gives them.
+long long StoredLength(QPDFObjectHandle image) {
+    QPDFObjectHandle length = image.getDict().getKey("/Length");
+    return length.isInteger() ? std::max(0LL, length.getIntValue()) : 0;
+}
+
+}  // namespace
+
+CutEstimate EstimateCuts(QPDF &pdf) {
+    CutEstimate estimate;
+    static const std::set<std::string> kCut = {"/DCTDecode", "/FlateDecode",     "/Fl", "/LZWDecode",
+                                               "/LZW",       "/RunLengthDecode", "/RL", "/ASCII85Decode",
+                                               "/A85",       "/ASCIIHexDecode",  "/AHx"};
+    for (auto &[og, p] : FindPictures(pdf)) {
+        if (p.whole)
+            continue;
+        const long long stored = StoredLength(p.image);
+        if (p.shown.Empty()) {  // wholly outside: removed
+            ++estimate.pictures;
+            estimate.before += stored;
+            continue;
+        }
+        QPDFObjectHandle dict = p.image.getDict();
+        QPDFObjectHandle w = dict.getKey("/Width"), h = dict.getKey("/Height");
+        const std::optional<std::vector<std::string>> filters = FiltersOf(dict);
+        if (!w.isInteger() || !h.isInteger() || w.getIntValue() < 1 || h.getIntValue() < 1 || !filters ||
+            dict.getKey("/SMask").isStream() || dict.getKey("/Mask").isStream() ||
+            !std::all_of(filters->begin(), filters->end(), [](const std::string &f) { return kCut.count(f); }))
+            continue;
+        const PixelRect keep = PixelsOf(p.shown, int(std::min<long long>(w.getIntValue(), 1000000)),
+                                        int(std::min<long long>(h.getIntValue(), 1000000)));
+        const double share = double(keep.x1 - keep.x0) * (keep.y1 - keep.y0) /
+                             (double(std::min<long long>(w.getIntValue(), 1000000)) *
+                              double(std::min<long long>(h.getIntValue(), 1000000)));
+        if (share >= 1)
+            continue;
+        ++estimate.pictures;
+        estimate.before += stored;
+        estimate.after += (long long)(double(stored) * share);
+    }
+    return estimate;
+}
+
+PictureCuts CutPictures(QPDF &pdf) {
+    PictureCuts report;
+    Pictures pictures = FindPictures(pdf);
     // JPEGs are cut on every core, a few at a time; the rest, and the
     // placing of every cut, here.
     const auto store = std::make_shared<CutStore>();
+    std::set<QPDFObjGen> privatised;  // pages given a list of their own
     auto settle = [&](Picture &p, Outcome o) {
         if (!o.cut) {
             if (!o.why.empty())
@@ -603,7 +705,7 @@ PictureCuts CutPictures(QPDF &pdf) {
         }
         if ((long long)o.cut->data.size() >= o.cut->stored)
             return;  // no smaller cut
-        PlaceCut(pdf, p, *o.cut, store);
+        PlaceCut(pdf, p, *o.cut, store, privatised);
         ++report.cut;
         report.before += o.cut->stored;
         report.after += (long long)o.cut->data.size();

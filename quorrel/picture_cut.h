@@ -13,11 +13,12 @@
 //   - a picture stored with Flate, LZW, run-length or no compression is
 //     decoded, cut and stored with Flate, when that is smaller;
 //   - other pictures (JPEG 2000, JBIG2, CCITT), those with a mask of their
-//     own, and any that cannot be read are kept whole.
-// The cut picture is drawn by a form put where the name the content uses
-// led, which places it on the unit square exactly where its pixels were,
-// so the content streams stay as they are; a use the walk does not see
-// (a pattern's, an annotation's) keeps the whole picture.
+//     own, those a form draws, and any that cannot be read are kept whole.
+// The cut picture is drawn by a form that each page drawing it gets under
+// the same name, in a list of its own pictures (a copy of the one it
+// had); the form places the cut part on the unit square exactly where its
+// pixels were, so the content streams stay as they are, and whatever else
+// shared the page's list (a pattern, an annotation) keeps the whole one.
 
 #include <string>
 #include <vector>
@@ -36,6 +37,16 @@ struct PictureCuts {
 // Cuts the pictures of every page of `pdf` to its visible box (the crop
 // box within the media box).
 PictureCuts CutPictures(QPDF &pdf);
+
+// What the removal of hidden content would save on pictures, without
+// doing it: the pictures wholly outside the crops (removed) and those
+// reaching past them (cut), their stored bytes, and about what is left of
+// them (each cut one by the share of its pixels kept).
+struct CutEstimate {
+    int pictures = 0;
+    long long before = 0, after = 0;
+};
+CutEstimate EstimateCuts(QPDF &pdf);
 
 }  // namespace quorrel
 

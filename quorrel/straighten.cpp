@@ -47,6 +47,67 @@ QPDFObjectHandle TurnedPoints(const std::array<double, 6> &m, QPDFObjectHandle p
     return QPDFObjectHandle::newArray(out);
 }
 
+// How deep the content's saves of the graphics state go: below where it
+// began (a stray Q, which would otherwise undo the turn) and where it ends.
+class Depth : public QPDFObjectHandle::ParserCallbacks {
+public:
+    void handleObject(QPDFObjectHandle object) override {
+        if (!object.isOperator())
+            return;
+        const std::string op = object.getOperatorValue();
+        if (op == "q") {
+            ++m_now;
+        } else if (op == "Q") {
+            --m_now;
+            m_least = std::min(m_least, m_now);
+        }
+    }
+    void handleEOF() override {}
+    int Least() const { return m_least; }
+    int End() const { return m_now; }
+
+private:
+    int m_now = 0, m_least = 0;
+};
+
+// The turned rectangle's box, and each point list of an annotation turned:
+// ink strokes, a line, a polygon's vertices, a callout.
+void TurnPoints(const std::array<double, 6> &m, QPDFObjectHandle annot) {
+    for (const char *key : {"/QuadPoints", "/L", "/Vertices", "/CL"})
+        if (annot.getKey(key).isArray())
+            annot.replaceKey(key, TurnedPoints(m, annot.getKey(key)));
+    QPDFObjectHandle ink = annot.getKey("/InkList");
+    if (ink.isArray()) {
+        std::vector<QPDFObjectHandle> strokes;
+        for (QPDFObjectHandle stroke : ink.aitems())
+            strokes.push_back(stroke.isArray() ? TurnedPoints(m, stroke) : stroke);
+        annot.replaceKey("/InkList", QPDFObjectHandle::newArray(strokes));
+    }
+}
+
+// An appearance drawn turned within the box round its turned rectangle:
+// its matrix takes the turn (the move is the rectangle's).
+void TurnAppearance(double degrees, QPDFObjectHandle appearance, std::set<QPDFObjGen> &turned,
+                    std::vector<QPDFObjectHandle> &changed) {
+    if (!appearance.isStream() || !appearance.isIndirect() || !turned.insert(appearance.getObjGen()).second)
+        return;
+    std::array<double, 6> matrix = {1, 0, 0, 1, 0, 0};
+    QPDFObjectHandle given = appearance.getDict().getKey("/Matrix");
+    if (given.isArray() && given.getArrayNItems() == 6)
+        for (int i = 0; i < 6; ++i)
+            if (!given.getArrayItem(i).getValueAsNumber(matrix[size_t(i)]))
+                matrix = {1, 0, 0, 1, 0, 0};
+    const std::array<double, 6> r = TurnAbout(degrees, 0, 0);
+    const std::array<double, 6> m = {matrix[0] * r[0] + matrix[1] * r[2], matrix[0] * r[1] + matrix[1] * r[3],
+                                     matrix[2] * r[0] + matrix[3] * r[2], matrix[2] * r[1] + matrix[3] * r[3],
+                                     matrix[4] * r[0] + matrix[5] * r[2], matrix[4] * r[1] + matrix[5] * r[3]};
+    std::vector<QPDFObjectHandle> items;
+    for (double v : m)
+        items.push_back(Real(v));
+    appearance.getDict().replaceKey("/Matrix", QPDFObjectHandle::newArray(items));
+    changed.push_back(appearance);
+}
+
 }  // namespace
 
 std::array<double, 6> TurnAbout(double degrees, double cx, double cy) {
@@ -60,13 +121,26 @@ void TurnPage(QPDFObjectHandle page, double degrees, double cx, double cy,
               const std::function<QPDFObjectHandle(const std::string &data)> &makeStream,
               std::vector<QPDFObjectHandle> &changed, std::set<QPDFObjGen> &turned) {
     const std::array<double, 6> m = TurnAbout(degrees, cx, cy);
+    QPDFPageObjectHelper helper(page);
+    // A stray Q in the content would undo the turn: as many saves more
+    // after it as the content undoes, and as many restores at the end as
+    // leave the state as it began.
+    Depth depth;
+    try {
+        helper.parseContents(&depth);
+    } catch (const std::exception &) {
+        depth = Depth();
+    }
+    const int extra = -depth.Least();
     char matrix[256];
     std::snprintf(matrix, sizeof matrix, "q %.6f %.6f %.6f %.6f %.4f %.4f cm\n", m[0], m[1], m[2], m[3], m[4], m[5]);
-    QPDFPageObjectHelper helper(page);
-    // The closing stream starts on a line of its own: the page's last
-    // stream may end in the middle of a token.
-    helper.addPageContents(makeStream(matrix), true);
-    helper.addPageContents(makeStream("\nQ\n"), false);
+    std::string before = matrix, after = "\n";  // the last stream may end in the middle of a token
+    for (int i = 0; i < extra; ++i)
+        before += "q\n";
+    for (int i = 0, n = 1 + extra + depth.End(); i < n; ++i)
+        after += "Q\n";
+    helper.addPageContents(makeStream(before), true);
+    helper.addPageContents(makeStream(after), false);
     changed.push_back(page);
 
     QPDFObjectHandle annots = page.getKey("/Annots");
@@ -82,8 +156,17 @@ void TurnPage(QPDFObjectHandle page, double degrees, double cx, double cy,
         }
         if (annot.getKey("/Rect").isRectangle())
             annot.replaceKey("/Rect", TurnedRectangle(m, annot.getKey("/Rect")));
-        if (annot.getKey("/QuadPoints").isArray())
-            annot.replaceKey("/QuadPoints", TurnedPoints(m, annot.getKey("/QuadPoints")));
+        TurnPoints(m, annot);
+        QPDFObjectHandle ap = annot.getKey("/AP");
+        if (ap.isDictionary())
+            for (const char *kind : {"/N", "/R", "/D"}) {
+                QPDFObjectHandle a = ap.getKey(kind);
+                if (a.isStream())
+                    TurnAppearance(degrees, a, turned, changed);
+                else if (a.isDictionary())  // appearances by state
+                    for (auto &[state, stream] : a.ditems())
+                        TurnAppearance(degrees, stream, turned, changed);
+            }
     }
 }
 

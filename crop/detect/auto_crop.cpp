@@ -187,9 +187,11 @@ std::vector<Outlier> FindOutliers(const std::vector<PageContent> &pages) {
             outliers.push_back({p.page, "blank", "it is blank"});
             continue;
         }
-        if (p.skewUnmeasured)
+        if (p.skewUnmeasured) {
             outliers.push_back({p.page, "skew not measured",
                                 "its print has no lines or edges to tell its skew by; it is left as scanned"});
+            continue;
+        }
         const int side = p.page % 2;
         const CropRect c = p.content->Normalized();
         const double value[4] = {c.left, c.top, c.right, c.bottom};

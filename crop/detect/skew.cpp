@@ -41,7 +41,8 @@ std::vector<Point> InkPoints(const PixelView &view) {
     }
     const int paper = int(std::max_element(histogram.begin(), histogram.end()) - histogram.begin());
     const int ink = paper * 55 / 100;  // well below the paper: print, not grain
-    const int marginX = view.width / 20, marginY = view.height / 20;
+    // At least a row above and below each row looked at.
+    const int marginX = view.width / 20, marginY = std::max(1, view.height / 20);
     const long long area = (long long)(view.width - 2 * marginX) * (view.height - 2 * marginY);
     int step = 1;
     while (area / ((long long)step * step) > (long long)kMostPoints * 2)
@@ -78,7 +79,7 @@ double Sharpness(const std::vector<Point> &points, double degrees, double height
 
 Skew MeasureSkew(const PixelView &view) {
     Skew skew;
-    if (!view.Valid() || (view.channels != 1 && view.channels != 3))
+    if (!view.Valid() || (view.channels != 1 && view.channels != 3) || view.height < 3)
         return skew;
     const std::vector<Point> points = InkPoints(view);
     if (points.size() < 200)

@@ -75,7 +75,7 @@ CropSave::Refused CropSave::Check(bool changedFileAccepted) const {
     // changed since, it may hold others.
     if (!changedFileAccepted && m_host.fileChanged())
         return Refused::ChangedOnDisk;
-    if (!HasCroppingRegion(m_editing.Set()))
+    if (!ChangesSomePage(m_editing.Set()))
         return Refused::NoRegion;
     return Refused::No;
 }

@@ -426,7 +426,7 @@ bool COrvaneDoc::HasUnsavedRectangles() const {
     if (m_overlay->Pending())
         return true;
     // Undo and Redo may have brought back exactly what was saved.
-    return !m_editing->History().IsClean() && HasPicture() && HasCroppingRegion(m_editing->Set());
+    return !m_editing->History().IsClean() && HasPicture() && ChangesSomePage(m_editing->Set());
 }
 
 bool COrvaneDoc::KeepUnsavedAside(QString &reason) {

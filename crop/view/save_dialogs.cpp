@@ -5,6 +5,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QLocale>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -102,6 +103,9 @@ QString DescribeSaveReport(const QByteArray &json, bool removeHidden) {
             list = parts.mid(0, parts.size() - 1).join(QStringLiteral(", ")) + QStringLiteral(" and ") + parts.last();
         what = QStringLiteral("Of the %1 pages, %2.").arg(pages).arg(list);
     }
+    if (const int straightened = n("straightened"); straightened > 0)
+        what += straightened == 1 ? QStringLiteral(" 1 page will be straightened.")
+                                  : QStringLiteral(" %1 pages will be straightened.").arg(straightened);
     const int copyPages = n("copyPages");
     lines << what + (copyPages == 1 ? QStringLiteral(" The copy will have 1 page.")
                                     : QStringLiteral(" The copy will have %1 pages.").arg(copyPages));
@@ -142,9 +146,15 @@ QString DescribeSaveReport(const QByteArray &json, bool removeHidden) {
                                 "validators show the crop as a later change.");
     if (removeHidden)
         lines << QStringLiteral("What the crops hide is removed: the copy is written whole and keeps no text, image, "
-                                "drawing, link, annotation or form field that lies wholly outside them (what lies "
-                                "partly inside is kept whole).");
-    else
+                                "drawing, link, annotation or form field that lies wholly outside them, and "
+                                "pictures reaching past them are cut to them without losing a pixel they show.");
+    const QJsonObject size = r.value(QLatin1String("size")).toObject();
+    if (removeHidden && !size.isEmpty()) {
+        const QLocale locale;
+        lines << QStringLiteral("Size: %1 now, about %2 in the copy.")
+                     .arg(locale.formattedDataSize(qint64(size.value(QLatin1String("before")).toDouble())),
+                          locale.formattedDataSize(qint64(size.value(QLatin1String("afterAbout")).toDouble())));
+    } else
         lines << QStringLiteral("What the crops hide stays in the file: a reader that ignores the crop shows it, and "
                                 "its text can be copied. To remove it, turn on Cut > Remove Hidden Content.");
     return lines.join(QStringLiteral("\n\n"));

@@ -430,6 +430,14 @@ TEST_F(HiddenContent, PicturesReachingPastTheCropAreCutToItWithoutLossAndDrawnWh
     std::ofstream(list) << "Page 1, [100.30,700.70,500.20,90.10]\nPage 2, [150,600,450,200]\n"
                            "Page 3, [63.5,200,300,60]\nPage 4, [100,700,500,100]\nPage 6, [100,700,500,100]\n";
     const std::string out = dir.file("out.pdf");
+    // The dry run tells the size ahead: four pictures reach past the crops
+    // (it cannot know that one of them is damaged).
+    const Ran dry = Tool({"-s", Q("setcropfile=" + list), "-i", Q(in), "-o", Q(out), "--remove-hidden", "--report"});
+    ASSERT_EQ(dry.exitCode, 0) << dry.err;
+    const QJsonObject size = QJsonDocument::fromJson(QByteArray::fromStdString(dry.out)).object()["size"].toObject();
+    EXPECT_EQ(size["picturesCut"].toInt(), 4);
+    EXPECT_EQ(qint64(size["before"].toDouble()), qint64(std::filesystem::file_size(in)));
+    EXPECT_LT(size["afterAbout"].toDouble(), size["before"].toDouble() * 0.9);
     const Ran run = Tool({"-s", Q("setcropfile=" + list), "-i", Q(in), "-o", Q(out), "--remove-hidden"});
     ASSERT_EQ(run.exitCode, 0) << run.err;
     EXPECT_NE(run.err.find("warning: page 6: a picture is kept whole, because its JPEG cannot be cut"),

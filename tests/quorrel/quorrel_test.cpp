@@ -2,8 +2,11 @@
 // them, the output rendered and compared with the chosen region of the
 // input, and everything else of the file kept.
 
+#include "crop/detect/skew.h"
 #include "quorrel/crop_list.h"
 #include "quorrel/cropper.h"
+#include "render/page_render.h"
+#include "render/page_source.h"
 #include "tests/quorrel/quorrel_tool.h"
 #include "tests/fixtures/pdf_fixtures.h"
 #include "tests/fixtures/temp_dir.h"
@@ -700,3 +703,29 @@ TEST(CropGeometry, RotationsAndOffsetsMapBackToUserSpace) {
 }
 
 }  // namespace
+
+TEST_F(QuorrelTest, AStraightenedPageTurnsAllItsContentEvenAfterAStrayRestore) {
+    // Bars drawn after a Q that restores more than the content saved: a
+    // turn wrapped only once would be undone there.
+    DocPlan plan;
+    PagePlan page;
+    page.own.mediaBox = Box{0, 0, 612, 792};
+    page.lastContent = "Q 0 0 0 rg";
+    for (int i = 0; i < 12; ++i)
+        page.lastContent += " 100 " + std::to_string(150 + 40 * i) + " 400 3 re f";
+    plan.pages.push_back(page);
+    const std::string in = dir.file("in.pdf"), out = dir.file("out.pdf"), list = dir.file("list.txt");
+    fixtures::WritePdf(plan, in);
+    std::ofstream(list) << "Page 1, [0,0,0,0,3.5]\n";
+    const ToolRun r = Crop(list, in, out);
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    std::unique_ptr<render::PageSource> source = render::PageSource::Open(out, 1);
+    ASSERT_TRUE(source);
+    QRect rect;
+    QString reason, note;
+    const render::BitmapHandle bitmap = render::RenderPageBitmap(*source, 1, rect, reason, note);
+    ASSERT_TRUE(bitmap);
+    const crop::Skew skew = crop::MeasureSkew(crop::PixelView::Of(*bitmap));
+    ASSERT_TRUE(skew.measured);
+    EXPECT_NEAR(skew.degrees, -3.5, 0.1) << "turned counterclockwise, the bars rise to the right";
+}

@@ -68,6 +68,15 @@ std::optional<CropRect> PlacedFromTopLeft(const CropRect &shown, double width, d
     return StoredFrom(clipped, StoredHeight(height));
 }
 
+bool ChangesSomePage(const CropSet &set) {
+    if (HasCroppingRegion(set))
+        return true;
+    for (int page = 1; page <= set.PageCount(); ++page)
+        if (set.Turn(page) != 0)
+            return true;
+    return false;
+}
+
 bool HasCroppingRegion(const CropSet &set) {
     for (int page = 1; page <= set.PageCount(); ++page)
         for (const CropRect &r : set.Regions(page))

@@ -37,6 +37,9 @@ int StoredHeight(double heightPt);
 // Whether some page has a region of some width and height, as the crop
 // list gives it to the crop tool.
 bool HasCroppingRegion(const CropSet &set);
+// Whether the crop list changes some page: a region to crop it to, or a
+// turn that straightens it.
+bool ChangesSomePage(const CropSet &set);
 
 }  // namespace crop
 

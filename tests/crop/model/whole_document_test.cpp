@@ -252,6 +252,9 @@ TEST_F(WholeDocument, StraightenPagesTurnsScansLevelInOneStepThatTheViewTheListA
     EXPECT_LE(std::fabs(level.degrees), 0.1);
     ASSERT_EQ(redrawn.size(), 1);
     EXPECT_EQ(redrawn[0][0].value<std::vector<int>>(), (std::vector<int>{1, 2}));
+    // Straightened alone, the pages are something to save, and to keep.
+    EXPECT_EQ(document.Save().Check(true), crop::CropSave::Refused::No);
+    EXPECT_TRUE(document.HasUnsavedRectangles());
     const std::string list = document.Save().ExportCropList();
     EXPECT_NE(list.find("Page 1, [0.00,0.00,0.00,0.00,"), std::string::npos) << list;
     EXPECT_NE(list.find("Page 3, [0.00,0.00,0.00,0.00]\n"), std::string::npos) << list;
