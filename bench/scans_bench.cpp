@@ -58,6 +58,10 @@ int main(int argc, char **argv) {
             pages = std::atoi(argv[++i]);
         else if (!std::strcmp(argv[i], "--rounds") && i + 1 < argc)
             rounds = std::atoi(argv[++i]);
+        else {
+            std::fprintf(stderr, "usage: bench-scans [--pages N] [--rounds N] [--write PATH]\n");
+            return 2;
+        }
     }
     if (!writeOnly.empty()) {
         bench::WriteDocument("tilted", pages, writeOnly);

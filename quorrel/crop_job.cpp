@@ -107,7 +107,7 @@ QPDFObjectHandle::Rectangle ShownBox(QPDFObjectHandle page) {
 std::string ReportOf(QPDF &pdf, const CropList &list, const CropReport &crop,
                      const std::map<QPDFObjGen, int> &inputPage, const Signatures &signatures, const std::string &whole,
                      bool removeHidden, long long inputBytes) {
-    int split = 0, cropped = 0;
+    int split = 0, cropped = 0, turnedOnly = 0;
     for (const auto &[page, rects] : list) {
         if (page < 1 || page > crop.pages)
             continue;
@@ -116,6 +116,7 @@ std::string ReportOf(QPDF &pdf, const CropList &list, const CropReport &crop,
             kept += r.Empty() ? 0 : 1;
         split += kept > 1 ? 1 : 0;
         cropped += kept == 1 ? 1 : 0;
+        turnedOnly += kept == 0 && !rects.empty() && rects.front().turn != 0 ? 1 : 0;
     }
     std::string outside;
     int links = 0, fields = 0, notes = 0;
@@ -163,9 +164,10 @@ std::string ReportOf(QPDF &pdf, const CropList &list, const CropReport &crop,
     json += "  \"pages\": " + std::to_string(crop.pages) + ",\n";
     json += "  \"cropped\": " + std::to_string(cropped) + ",\n";
     json += "  \"split\": " + std::to_string(split) + ",\n";
-    json += "  \"unchanged\": " + std::to_string(crop.pages - cropped - split) + ",\n";
+    json += "  \"unchanged\": " + std::to_string(crop.pages - cropped - split - turnedOnly) + ",\n";
     json += "  \"copyPages\": " + std::to_string(crop.pages + crop.copies) + ",\n";
     json += "  \"straightened\": " + std::to_string(crop.turned) + ",\n";
+    json += "  \"straightenedOnly\": " + std::to_string(turnedOnly) + ",\n";
     json += "  \"outside\": {\"links\": " + std::to_string(links) + ", \"fields\": " + std::to_string(fields) +
             ", \"annotations\": " + std::to_string(notes) + ", \"items\": [" + outside +
             (outside.empty() ? "" : "\n  ") + "]},\n";
@@ -542,7 +544,7 @@ bool JobRun::WriteWithoutHidden(const std::function<void(int)> &tell) {
     Say("removed outside the crops: " + std::to_string(removed.glyphs) + " glyphs of text, " +
         std::to_string(removed.images) + " images, " + std::to_string(removed.drawings) + " drawings, " +
         std::to_string(removed.annotations) + " annotations (" + std::to_string(removed.fields) +
-        " of them form fields); what lies partly inside a crop is kept whole");
+        " of them form fields); what lies partly inside a crop is kept");
     if (cuts.cut > 0)
         Say("cut to the crops: " + std::to_string(cuts.cut) + (cuts.cut == 1 ? " picture, " : " pictures, ") +
             std::to_string(cuts.before) + " bytes before, " + std::to_string(cuts.after) + " after");

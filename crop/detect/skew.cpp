@@ -27,11 +27,14 @@ uint8_t Darkest(const PixelView &view, const uint8_t *row, int x) {
     return std::min({p[0], p[1], p[2]});
 }
 
-// The dark pixels of the picture at the top or bottom edge of a mark (a
-// letter's top and foot, a figure's or a rule's edges: a block's inside
-// adds nothing to tell the angle by), every `step`th of each row and
-// column, from its middle: the print, not the paper or the scanner's edge.
-std::vector<Point> InkPoints(const PixelView &view) {
+// The dark pixels of the picture at an edge of a mark across the lines
+// of print (a letter's top and foot, a figure's or a rule's edges: a
+// block's inside adds nothing to tell the angle by), every `step`th of
+// each row and column, from its middle: the print, not the paper or the
+// scanner's edge. With `columns`, for print whose lines run down the
+// page (a page turned sideways), the left and right edges, each point
+// given as (y, x), so that the lines lie as rows.
+std::vector<Point> InkPoints(const PixelView &view, bool columns) {
     // The paper's level: the commonest darkest-channel value.
     std::vector<size_t> histogram(256, 0);
     for (int y = 0; y < view.height; y += 4) {
@@ -41,8 +44,8 @@ std::vector<Point> InkPoints(const PixelView &view) {
     }
     const int paper = int(std::max_element(histogram.begin(), histogram.end()) - histogram.begin());
     const int ink = paper * 55 / 100;  // well below the paper: print, not grain
-    // At least a row above and below each row looked at.
-    const int marginX = view.width / 20, marginY = std::max(1, view.height / 20);
+    // At least a pixel on each side of each one looked at.
+    const int marginX = std::max(1, view.width / 20), marginY = std::max(1, view.height / 20);
     const long long area = (long long)(view.width - 2 * marginX) * (view.height - 2 * marginY);
     int step = 1;
     while (area / ((long long)step * step) > (long long)kMostPoints * 2)
@@ -50,10 +53,14 @@ std::vector<Point> InkPoints(const PixelView &view) {
     std::vector<Point> points;
     for (int y = marginY; y < view.height - marginY; y += step) {
         const uint8_t *row = view.Row(y), *above = view.Row(y - 1), *below = view.Row(y + 1);
-        for (int x = marginX; x < view.width - marginX; x += step)
-            if (Darkest(view, row, x) < ink && (Darkest(view, above, x) >= ink || Darkest(view, below, x) >= ink) &&
-                points.size() < kMostPoints)
+        for (int x = marginX; x < view.width - marginX; x += step) {
+            if (Darkest(view, row, x) >= ink || points.size() >= kMostPoints)
+                continue;
+            if (columns && (Darkest(view, row, x - 1) >= ink || Darkest(view, row, x + 1) >= ink))
+                points.push_back({float(y), float(x)});
+            else if (!columns && (Darkest(view, above, x) >= ink || Darkest(view, below, x) >= ink))
                 points.push_back({float(x), float(y)});
+        }
     }
     return points;
 }
@@ -75,17 +82,13 @@ double Sharpness(const std::vector<Point> &points, double degrees, double height
     return sum;
 }
 
-}  // namespace
-
-Skew MeasureSkew(const PixelView &view) {
+// The angle at which `points`, of a picture w x h, pile up into the
+// sharpest rows; its contrast.
+Skew RowsSkew(const std::vector<Point> &points, double w, double h) {
     Skew skew;
-    if (!view.Valid() || (view.channels != 1 && view.channels != 3) || view.height < 3)
-        return skew;
-    const std::vector<Point> points = InkPoints(view);
     if (points.size() < 200)
         return skew;  // nothing printed to tell by
     std::vector<uint32_t> rows;
-    const double h = view.height, w = view.width;
     // Coarse over the whole range on every third point, then finer round
     // the best on them all.
     std::vector<Point> some;
@@ -108,7 +111,6 @@ Skew MeasureSkew(const PixelView &view) {
     // The contrast from the same points: the best against the average.
     const double coarseContrast = mean > 0 ? bestScore / mean : 1;
     bestScore = -1;
-    double below = 0, above = 0;
     for (double d = coarse - 0.3; d <= coarse + 0.3 + 1e-9; d += 0.02) {
         const double score = Sharpness(points, d, h, w, rows);
         if (score > bestScore) {
@@ -118,8 +120,8 @@ Skew MeasureSkew(const PixelView &view) {
     }
     // Between the best angle and its neighbours, where a parabola through
     // the three peaks.
-    below = Sharpness(points, best - 0.02, h, w, rows);
-    above = Sharpness(points, best + 0.02, h, w, rows);
+    const double below = Sharpness(points, best - 0.02, h, w, rows);
+    const double above = Sharpness(points, best + 0.02, h, w, rows);
     const double bend = below - 2 * bestScore + above;
     if (bend < 0)
         best += std::clamp(0.02 * (below - above) / (2 * bend), -0.02, 0.02);
@@ -127,6 +129,20 @@ Skew MeasureSkew(const PixelView &view) {
     skew.measured = skew.contrast >= kLeastContrast && std::abs(best) < kMostSkew - 0.1;
     skew.degrees = skew.measured ? best : 0;
     return skew;
+}
+
+}  // namespace
+
+Skew MeasureSkew(const PixelView &view) {
+    if (!view.Valid() || (view.channels != 1 && view.channels != 3) || view.height < 3 || view.width < 3)
+        return {};
+    // Lines across the page, or down it (a page turned sideways): whichever
+    // piles up the sharper. Down the page, the points are mirrored about
+    // the diagonal, and a turn mirrored is a turn the other way.
+    const Skew across = RowsSkew(InkPoints(view, false), view.width, view.height);
+    Skew down = RowsSkew(InkPoints(view, true), view.height, view.width);
+    down.degrees = -down.degrees;
+    return down.contrast > across.contrast ? down : across;
 }
 
 TurnedPicture TurnPicture(const PixelView &view, double degrees) {

@@ -84,17 +84,22 @@ QString DescribeSaveReport(const QByteArray &json, bool removeHidden) {
     QStringList lines;
     // Each page is cropped, split into several cropped pages, or left.
     const int pages = n("pages"), cropped = n("cropped"), split = n("split"), unchanged = n("unchanged");
+    // Straightened pages: some only straightened, the others cropped too.
+    const int straightenedOnly = n("straightenedOnly"), straightenedToo = n("straightened") - straightenedOnly;
     QString what;
     if (pages == 1) {
-        what = cropped ? QStringLiteral("The page will be cropped.")
-               : split ? QStringLiteral("The page will be split into several cropped pages.")
-                       : QStringLiteral("The page will be left as it is.");
+        what = cropped            ? QStringLiteral("The page will be cropped.")
+               : split            ? QStringLiteral("The page will be split into several cropped pages.")
+               : straightenedOnly ? QStringLiteral("The page will be straightened.")
+                                  : QStringLiteral("The page will be left as it is.");
     } else {
         QStringList parts;
         if (cropped)
             parts << QStringLiteral("%1 will be cropped").arg(cropped);
         if (split)
             parts << QStringLiteral("%1 will be split into several cropped pages").arg(split);
+        if (straightenedOnly)
+            parts << QStringLiteral("%1 will be straightened").arg(straightenedOnly);
         if (unchanged)
             parts << (unchanged == 1 ? QStringLiteral("1 will be left as it is")
                                      : QStringLiteral("%1 will be left as they are").arg(unchanged));
@@ -103,9 +108,10 @@ QString DescribeSaveReport(const QByteArray &json, bool removeHidden) {
             list = parts.mid(0, parts.size() - 1).join(QStringLiteral(", ")) + QStringLiteral(" and ") + parts.last();
         what = QStringLiteral("Of the %1 pages, %2.").arg(pages).arg(list);
     }
-    if (const int straightened = n("straightened"); straightened > 0)
-        what += straightened == 1 ? QStringLiteral(" 1 page will be straightened.")
-                                  : QStringLiteral(" %1 pages will be straightened.").arg(straightened);
+    if (straightenedToo > 0)
+        what += straightenedToo == 1
+                    ? QStringLiteral(" 1 page cropped will be straightened as well.")
+                    : QStringLiteral(" %1 pages cropped will be straightened as well.").arg(straightenedToo);
     const int copyPages = n("copyPages");
     lines << what + (copyPages == 1 ? QStringLiteral(" The copy will have 1 page.")
                                     : QStringLiteral(" The copy will have %1 pages.").arg(copyPages));

@@ -674,6 +674,13 @@ TEST_F(AutoCropCommand, DeskewStraightensScansLevelKeepingTheirPicturesAndLinks)
     typeset.own.mediaBox = Box{0, 0, 612, 792};
     typeset.bookContent = true;
     plan.pages.push_back(typeset);
+    // A scan shown sideways: its lines run down the page.
+    fixtures::ScanOptions sideways;
+    sideways.seed = 31;
+    sideways.dpi = 150;
+    sideways.tilt = 1.8;
+    plan.pages.push_back(fixtures::ScanPagePlan(fixtures::MakeScanPage(sideways)));
+    plan.pages.back().own.rotate = 90;
 
     const std::string in = dir.file("scans.pdf"), out = dir.file("level.pdf");
     fixtures::WritePdf(plan, in);
@@ -693,7 +700,12 @@ TEST_F(AutoCropCommand, DeskewStraightensScansLevelKeepingTheirPicturesAndLinks)
     std::vector<QPDFPageObjectHelper> inPages = QPDFPageDocumentHelper(before).getAllPages();
     std::vector<QPDFPageObjectHelper> outPages = QPDFPageDocumentHelper(after).getAllPages();
     ASSERT_EQ(outPages.size(), plan.pages.size());
-    for (size_t i = 0; i < outPages.size(); ++i) {
+    const size_t sidewaysPage = outPages.size() - 1;
+    const std::optional<double> sidewaysTurn = TurnOf(outPages[sidewaysPage]);
+    ASSERT_TRUE(sidewaysTurn);
+    EXPECT_NEAR(*sidewaysTurn, 1.8, 0.1);
+    EXPECT_LE(std::fabs(RenderedSkew(out, int(sidewaysPage + 1)).degrees), 0.1);
+    for (size_t i = 0; i < sidewaysPage; ++i) {
         SCOPED_TRACE("page " + std::to_string(i + 1));
         EXPECT_EQ(outPictures[i], inPictures[i]) << "a picture's bytes changed";
         const size_t streams = inPages[i].getPageContents().size();
