@@ -11,6 +11,7 @@
 #include <functional>
 #include <spawn.h>
 #include <string>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <utility>
 #include <vector>
@@ -40,7 +41,8 @@ inline std::pair<double, double> BestOf(int rounds, const std::function<void()> 
 }
 
 // Runs a program with standard error silenced; false when it fails.
-inline bool RunQuietly(std::vector<std::string> args) {
+// `peakMb`, when given, gets its peak memory (and its children's) in MB.
+inline bool RunQuietly(std::vector<std::string> args, double *peakMb = nullptr) {
     std::vector<char *> argv;
     for (std::string &a : args)
         argv.push_back(a.data());
@@ -52,7 +54,12 @@ inline bool RunQuietly(std::vector<std::string> args) {
     const int spawned = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
     int status = 0;
-    return spawned == 0 && waitpid(pid, &status, 0) == pid && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    struct rusage usage {};
+    const bool ok =
+        spawned == 0 && wait4(pid, &status, 0, &usage) == pid && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    if (peakMb)
+        *peakMb = double(usage.ru_maxrss) / 1024;
+    return ok;
 }
 
 inline void Report(const char *what, const char *reference, std::pair<double, double> t, double target) {

@@ -1,5 +1,6 @@
 #include "quorrel/picture_cut.h"
 
+#include "quorrel/picture_uses.h"
 #include "quorrel/repair.h"
 
 #include <qpdf/Pipeline.hh>
@@ -34,204 +35,6 @@ namespace {
 constexpr long long kMostPictureBytes = 1LL << 30;
 // JPEGs being cut at once hold at most about this many bytes.
 constexpr size_t kMostPendingBytes = 64u << 20;
-// Forms drawn within forms are followed this deep.
-constexpr int kMostDepth = 12;
-
-using Matrix = std::array<double, 6>;  // a b c d e f
-constexpr Matrix kIdentity = {1, 0, 0, 1, 0, 0};
-
-// `m` applied first, then `n`.
-Matrix Then(const Matrix &m, const Matrix &n) {
-    return {m[0] * n[0] + m[1] * n[2], m[0] * n[1] + m[1] * n[3],        m[2] * n[0] + m[3] * n[2],
-            m[2] * n[1] + m[3] * n[3], m[4] * n[0] + m[5] * n[2] + n[4], m[4] * n[1] + m[5] * n[3] + n[5]};
-}
-
-std::optional<Matrix> MatrixOf(const std::vector<QPDFObjectHandle> &numbers) {
-    if (numbers.size() < 6)
-        return std::nullopt;
-    Matrix m;
-    for (size_t i = 0; i < 6; ++i)
-        if (!QPDFObjectHandle(numbers[numbers.size() - 6 + i]).getValueAsNumber(m[i]) || !std::isfinite(m[i]))
-            return std::nullopt;
-    return m;
-}
-
-struct Rect {
-    double x0 = 0, y0 = 0, x1 = 0, y1 = 0;
-    bool Empty() const { return !(x1 > x0 && y1 > y0); }
-};
-
-// Every use of one picture: what of its unit square the uses show, and
-// the pages that draw it, with the name they draw it by.
-struct Picture {
-    QPDFObjectHandle image;
-    int page = 0;  // the first page that draws it
-    bool whole = false;
-    Rect shown{1, 1, 0, 0};  // on the unit square, the union over the uses
-    std::vector<std::pair<QPDFObjectHandle, std::string>> uses;
-};
-using Pictures = std::map<QPDFObjGen, Picture>;
-
-// Every picture a resource dictionary names is kept whole: a content that
-// draws through it could not be followed.
-void KeepWhole(Pictures &pictures, QPDFObjectHandle resources, int page) {
-    QPDFObjectHandle xobjects = resources.isDictionary() ? resources.getKey("/XObject") : QPDFObjectHandle();
-    if (!xobjects.isDictionary())
-        return;
-    for (auto &[name, x] : xobjects.ditems())
-        if (x.isStream() && x.isIndirect()) {
-            Picture &p = pictures[x.getObjGen()];
-            p.image = x;
-            p.whole = true;
-            if (!p.page)
-                p.page = page;
-        }
-}
-
-// Follows a content stream's drawing state (q, Q, cm) to where each
-// picture it draws (Do) lands, and into the forms it draws.
-class Walker : public QPDFObjectHandle::ParserCallbacks {
-public:
-    Walker(Pictures &pictures, const Rect &visible, int page, QPDFObjectHandle pageObject, QPDFObjectHandle resources,
-           const Matrix &ctm, int depth, std::set<QPDFObjGen> &path)
-        : m_pictures(pictures),
-          m_visible(visible),
-          m_page(page),
-          m_pageObject(pageObject),
-          m_resources(resources),
-          m_ctm(ctm),
-          m_depth(depth),
-          m_path(path) {}
-
-    void handleObject(QPDFObjectHandle object) override {
-        if (!object.isOperator()) {
-            if (m_operands.size() >= 8)
-                m_operands.erase(m_operands.begin());
-            m_operands.push_back(object);
-            return;
-        }
-        const std::string op = object.getOperatorValue();
-        if (op == "q") {
-            m_saved.push_back(m_ctm);
-        } else if (op == "Q") {
-            if (!m_saved.empty()) {
-                m_ctm = m_saved.back();
-                m_saved.pop_back();
-            }
-        } else if (op == "cm") {
-            if (const std::optional<Matrix> m = MatrixOf(m_operands))
-                m_ctm = Then(*m, m_ctm);
-        } else if (op == "Do" && !m_operands.empty() && m_operands.back().isName()) {
-            Draw(m_operands.back().getName());
-        }
-        m_operands.clear();
-    }
-    void handleEOF() override {}
-
-private:
-    void Draw(const std::string &name) {
-        QPDFObjectHandle xobjects = m_resources.isDictionary() ? m_resources.getKey("/XObject") : QPDFObjectHandle();
-        QPDFObjectHandle x = xobjects.isDictionary() ? xobjects.getKey(name) : QPDFObjectHandle();
-        if (!x.isStream() || !x.isIndirect())
-            return;
-        QPDFObjectHandle subtype = x.getDict().getKey("/Subtype");
-        if (subtype.isNameAndEquals("/Image"))
-            Use(x, name);
-        else if (subtype.isNameAndEquals("/Form"))
-            DrawForm(x);
-    }
-
-    void Use(QPDFObjectHandle image, const std::string &name) {
-        Picture &p = m_pictures[image.getObjGen()];
-        p.image = image;
-        if (!p.page)
-            p.page = m_page;
-        // A picture a form draws stays whole: the form may be drawn where
-        // the walk does not go (a pattern, an annotation).
-        if (m_depth > 0)
-            p.whole = true;
-        p.uses.emplace_back(m_pageObject, name);
-        const Matrix &m = m_ctm;
-        const double det = m[0] * m[3] - m[1] * m[2];
-        if (!(std::fabs(det) > 1e-12)) {
-            p.whole = true;
-            return;
-        }
-        // The visible box taken back to the unit square: the box round its
-        // four corners, within the square.
-        Rect r{INFINITY, INFINITY, -INFINITY, -INFINITY};
-        for (const auto &[x, y] : {std::pair{m_visible.x0, m_visible.y0},
-                                   {m_visible.x1, m_visible.y0},
-                                   {m_visible.x0, m_visible.y1},
-                                   {m_visible.x1, m_visible.y1}}) {
-            const double dx = x - m[4], dy = y - m[5];
-            const double u = (dx * m[3] - dy * m[2]) / det, v = (dy * m[0] - dx * m[1]) / det;
-            r = {std::min(r.x0, u), std::min(r.y0, v), std::max(r.x1, u), std::max(r.y1, v)};
-        }
-        r = {std::max(r.x0, 0.0), std::max(r.y0, 0.0), std::min(r.x1, 1.0), std::min(r.y1, 1.0)};
-        if (r.Empty())
-            return;
-        Rect &s = p.shown;
-        s = s.Empty() ? r
-                      : Rect{std::min(s.x0, r.x0), std::min(s.y0, r.y0), std::max(s.x1, r.x1), std::max(s.y1, r.y1)};
-    }
-
-    void DrawForm(QPDFObjectHandle form) {
-        QPDFObjectHandle own = form.getDict().getKey("/Resources");
-        QPDFObjectHandle resources = own.isDictionary() ? own : m_resources;
-        if (m_depth >= kMostDepth || m_path.count(form.getObjGen())) {
-            KeepWhole(m_pictures, resources, m_page);
-            return;
-        }
-        Matrix matrix = kIdentity;
-        QPDFObjectHandle given = form.getDict().getKey("/Matrix");
-        if (given.isArray())
-            matrix = MatrixOf(given.getArrayAsVector()).value_or(kIdentity);
-        m_path.insert(form.getObjGen());
-        Walker inner(m_pictures, m_visible, m_page, m_pageObject, resources, Then(matrix, m_ctm), m_depth + 1, m_path);
-        try {
-            form.parseAsContents(&inner);
-        } catch (const std::exception &) {
-            KeepWhole(m_pictures, resources, m_page);
-        }
-        m_path.erase(form.getObjGen());
-    }
-
-    Pictures &m_pictures;
-    Rect m_visible;
-    int m_page;
-    QPDFObjectHandle m_pageObject;
-    QPDFObjectHandle m_resources;
-    Matrix m_ctm;
-    int m_depth;
-    std::set<QPDFObjGen> &m_path;
-    std::vector<Matrix> m_saved;
-    std::vector<QPDFObjectHandle> m_operands;
-};
-
-// Whether a resource dictionary names any picture or form: a page without
-// one has nothing to cut, and its content is not read.
-bool DrawsXObjects(QPDFObjectHandle resources) {
-    QPDFObjectHandle xobjects = resources.isDictionary() ? resources.getKey("/XObject") : QPDFObjectHandle();
-    return xobjects.isDictionary() && !xobjects.getKeys().empty();
-}
-
-Rect VisibleBox(QPDFPageObjectHelper &page) {
-    auto rect = [](QPDFObjectHandle box) {
-        if (!box.isRectangle())
-            return Rect{};
-        const QPDFObjectHandle::Rectangle r = box.getArrayAsRectangle();
-        return Rect{std::min(r.llx, r.urx), std::min(r.lly, r.ury), std::max(r.llx, r.urx), std::max(r.lly, r.ury)};
-    };
-    Rect media = rect(page.getMediaBox());
-    if (media.Empty())
-        media = {0, 0, 612, 792};
-    const Rect crop = rect(page.getCropBox());
-    const Rect visible{std::max(media.x0, crop.x0), std::max(media.y0, crop.y0), std::min(media.x1, crop.x1),
-                       std::min(media.y1, crop.y1)};
-    return crop.Empty() || visible.Empty() ? media : visible;
-}
-
 // The pixels kept: columns x0..x1 and rows y0..y1 (from the top), right
 // and bottom exclusive.
 struct PixelRect {
@@ -460,34 +263,54 @@ struct JpegWork {
     }
 };
 
-// The cut of `picture` as far as it is made here: a JPEG's is left to do,
-// with its bytes; any other's is done into `outcome`.
-std::optional<JpegWork> Prepare(const Picture &picture, Outcome &outcome) {
-    std::string &why = outcome.why;
-    QPDFObjectHandle image = picture.image;
-    QPDFObjectHandle dict = image.getDict();
+// A picture that may be cut: its size, the pixels its uses show, and how
+// it is stored.
+struct Candidate {
+    int width = 0, height = 0;
+    PixelRect keep;
+    bool jpeg = false;
+};
+
+// The picture as one to cut; nothing when it stays whole: it shows all its
+// pixels, has a mask of its own (which would need cutting alike), or is
+// stored in a way that is not cut (JPEG 2000, JBIG2, CCITT).
+std::optional<Candidate> CandidateOf(const Picture &picture) {
+    QPDFObjectHandle dict = QPDFObjectHandle(picture.image).getDict();
     QPDFObjectHandle wv = dict.getKey("/Width"), hv = dict.getKey("/Height");
     if (!wv.isInteger() || !hv.isInteger() || wv.getIntValue() < 1 || hv.getIntValue() < 1 ||
         wv.getIntValue() > 1000000 || hv.getIntValue() > 1000000)
         return std::nullopt;
-    const int width = int(wv.getIntValue()), height = int(hv.getIntValue());
-    const PixelRect keep = PixelsOf(picture.shown, width, height);
-    if (keep.x0 == 0 && keep.y0 == 0 && keep.x1 == width && keep.y1 == height)
+    Candidate c;
+    c.width = int(wv.getIntValue());
+    c.height = int(hv.getIntValue());
+    c.keep = PixelsOf(picture.shown, c.width, c.height);
+    if (c.keep.x0 == 0 && c.keep.y0 == 0 && c.keep.x1 == c.width && c.keep.y1 == c.height)
         return std::nullopt;
-    // A mask of its own would need cutting alike.
     if (dict.getKey("/SMask").isStream() || dict.getKey("/Mask").isStream() || dict.hasKey("/Alternates") ||
         dict.hasKey("/SMaskInData"))
         return std::nullopt;
     const std::optional<std::vector<std::string>> filters = FiltersOf(dict);
     if (!filters)
         return std::nullopt;
-    const bool jpeg = *filters == std::vector<std::string>{"/DCTDecode"};
+    c.jpeg = *filters == std::vector<std::string>{"/DCTDecode"};
     static const std::set<std::string> kLossless = {"/FlateDecode",     "/Fl", "/LZWDecode",     "/LZW",
                                                     "/RunLengthDecode", "/RL", "/ASCII85Decode", "/A85",
                                                     "/ASCIIHexDecode",  "/AHx"};
-    if (!jpeg &&
+    if (!c.jpeg &&
         !std::all_of(filters->begin(), filters->end(), [](const std::string &f) { return kLossless.count(f); }))
         return std::nullopt;
+    return c;
+}
+
+// The cut of `picture` as far as it is made here: a JPEG's is left to do,
+// with its bytes; any other's is done into `outcome`.
+std::optional<JpegWork> Prepare(const Picture &picture, Outcome &outcome) {
+    std::string &why = outcome.why;
+    QPDFObjectHandle image = picture.image;
+    const std::optional<Candidate> candidate = CandidateOf(picture);
+    if (!candidate)
+        return std::nullopt;
+    const auto [width, height, keep, jpeg] = *candidate;
     if (jpeg && (long long)width * height * 4 > kMostPictureBytes) {
         why = "it is larger than a picture this tool cuts";
         return std::nullopt;
@@ -622,30 +445,6 @@ void PlaceCut(QPDF &pdf, Picture &p, Cut &cut, const std::shared_ptr<CutStore> &
         PrivateXObjects(page, privatised).replaceKey(name, form);
 }
 
-}  // namespace
-
-namespace {
-
-// Every use of every picture the pages draw.
-Pictures FindPictures(QPDF &pdf) {
-    Pictures pictures;
-    std::vector<QPDFPageObjectHelper> pages = QPDFPageDocumentHelper(pdf).getAllPages();
-    for (size_t i = 0; i < pages.size(); ++i) {
-        QPDFPageObjectHelper &page = pages[i];
-        QPDFObjectHandle resources = page.getAttribute("/Resources", false);
-        if (!DrawsXObjects(resources))
-            continue;
-        std::set<QPDFObjGen> path;
-        Walker walker(pictures, VisibleBox(page), int(i + 1), page.getObjectHandle(), resources, kIdentity, 0, path);
-        try {
-            page.parseContents(&walker);
-        } catch (const std::exception &) {
-            KeepWhole(pictures, resources, int(i + 1));
-        }
-    }
-    return pictures;
-}
-
 // The bytes a picture is stored in, as its dictionary gives them.
 long long StoredLength(QPDFObjectHandle image) {
     QPDFObjectHandle length = image.getDict().getKey("/Length");
@@ -656,9 +455,6 @@ long long StoredLength(QPDFObjectHandle image) {
 
 CutEstimate EstimateCuts(QPDF &pdf) {
     CutEstimate estimate;
-    static const std::set<std::string> kCut = {"/DCTDecode", "/FlateDecode",     "/Fl", "/LZWDecode",
-                                               "/LZW",       "/RunLengthDecode", "/RL", "/ASCII85Decode",
-                                               "/A85",       "/ASCIIHexDecode",  "/AHx"};
     // A picture's bytes lie mostly where its print is, which the crop
     // keeps: the share of its pixels kept says too little. A few pictures
     // are cut for real, and what they keep against their share of pixels
@@ -675,19 +471,12 @@ CutEstimate EstimateCuts(QPDF &pdf) {
             estimate.before += stored;
             continue;
         }
-        QPDFObjectHandle dict = p.image.getDict();
-        QPDFObjectHandle w = dict.getKey("/Width"), h = dict.getKey("/Height");
-        const std::optional<std::vector<std::string>> filters = FiltersOf(dict);
-        if (!w.isInteger() || !h.isInteger() || w.getIntValue() < 1 || h.getIntValue() < 1 ||
-            w.getIntValue() > 1000000 || h.getIntValue() > 1000000 || !filters || dict.getKey("/SMask").isStream() ||
-            dict.getKey("/Mask").isStream() ||
-            !std::all_of(filters->begin(), filters->end(), [](const std::string &f) { return kCut.count(f); }))
+        const std::optional<Candidate> candidate = CandidateOf(p);
+        if (!candidate)
             continue;
-        const int width = int(w.getIntValue()), height = int(h.getIntValue());
-        const PixelRect keep = PixelsOf(p.shown, width, height);
-        const double share = double(keep.x1 - keep.x0) * (keep.y1 - keep.y0) / (double(width) * height);
-        if (share >= 1)
-            continue;
+        const PixelRect &keep = candidate->keep;
+        const double share =
+            double(keep.x1 - keep.x0) * (keep.y1 - keep.y0) / (double(candidate->width) * candidate->height);
         ++estimate.pictures;
         estimate.before += stored;
         Outcome outcome;

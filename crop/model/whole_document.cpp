@@ -22,20 +22,30 @@ WholeDocumentWork::~WholeDocumentWork() {
 
 crop::Busy WholeDocumentWork::Running() const { return m_walk ? m_running : crop::Busy::None; }
 
-bool WholeDocumentWork::ShrinkAllPages(const AutoCropOptions &options, QString &reason) {
-    const std::shared_ptr<render::RenderScheduler> scheduler = m_host.scheduler();
+std::shared_ptr<render::RenderScheduler> WholeDocumentWork::FreeScheduler(crop::Busy work, const QString &does,
+                                                                          QString &reason) const {
+    std::shared_ptr<render::RenderScheduler> scheduler = m_host.scheduler();
     if (!scheduler) {
-        reason = m_host.pageCount() == 0
-                     ? QStringLiteral("no document is open")
-                     : QStringLiteral("only the pages of PDF documents are shrunk all at once, and %1 is not one")
-                           .arg(m_host.title());
-        return false;
+        reason =
+            m_host.pageCount() == 0
+                ? QStringLiteral("no document is open")
+                : QStringLiteral("only the pages of PDF documents are %1, and %2 is not one").arg(does, m_host.title());
+        return nullptr;
     }
     if (HoldsRegions(m_host.busy())) {
-        reason = m_host.busy() == crop::Busy::ShrinkAll ? QStringLiteral("Shrink All Pages is running already")
-                                                        : BusyReason(m_host.busy());
-        return false;
+        reason = m_host.busy() == crop::Busy::ShrinkAll && work == crop::Busy::ShrinkAll
+                     ? QStringLiteral("Shrink All Pages is running already")
+                     : BusyReason(m_host.busy());
+        return nullptr;
     }
+    return scheduler;
+}
+
+bool WholeDocumentWork::ShrinkAllPages(const AutoCropOptions &options, QString &reason) {
+    const std::shared_ptr<render::RenderScheduler> scheduler =
+        FreeScheduler(crop::Busy::ShrinkAll, QStringLiteral("shrunk all at once"), reason);
+    if (!scheduler)
+        return false;
     // Each page is shrunk inside its own first region, where it has one.
     std::map<int, CropRect> stored;
     for (int page : PagesOf(options, m_host.pageCount()))
@@ -175,18 +185,10 @@ void WholeDocumentWork::SplitEnded(const std::map<int, SplitCells> &cells, int f
 }
 
 bool WholeDocumentWork::StraightenPages(const std::vector<int> &pages, bool onlyScans, QString &reason) {
-    const std::shared_ptr<render::RenderScheduler> scheduler = m_host.scheduler();
-    if (!scheduler) {
-        reason = m_host.pageCount() == 0
-                     ? QStringLiteral("no document is open")
-                     : QStringLiteral("only the pages of PDF documents are straightened, and %1 is not one")
-                           .arg(m_host.title());
+    const std::shared_ptr<render::RenderScheduler> scheduler =
+        FreeScheduler(crop::Busy::Straighten, QStringLiteral("straightened"), reason);
+    if (!scheduler)
         return false;
-    }
-    if (HoldsRegions(m_host.busy())) {
-        reason = BusyReason(m_host.busy());
-        return false;
-    }
     if (pages.empty()) {
         reason = QStringLiteral("no page was named");
         return false;

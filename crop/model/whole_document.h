@@ -80,6 +80,10 @@ private:
         bool notScan = false, unmeasured = false, failed = false;
     };
     void StraightenEnded(const std::map<int, Measured> &measured);
+    // The render threads for `work`, which `does` the pages ("shrunk all
+    // at once"); null, with the reason, when no PDF document is open or
+    // other work holds the regions.
+    std::shared_ptr<render::RenderScheduler> FreeScheduler(crop::Busy work, const QString &does, QString &reason) const;
     // The work's pages to check, and its end, told.
     void Ended(std::vector<Outlier> outliers);
 

@@ -1,7 +1,5 @@
 #include "crop/view/shrink_all_dialog.h"
 
-#include "crop/detect/page_range.h"
-
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDialogButtonBox>
@@ -13,11 +11,6 @@
 #include <QVBoxLayout>
 
 namespace crop {
-namespace {
-
-constexpr int kTyped = 3;  // "Pages...": the range in the box
-
-}  // namespace
 
 AutoCropOptions CShrinkAllDialog::s_last;
 
@@ -31,23 +24,8 @@ CShrinkAllDialog::CShrinkAllDialog(int pageCount, QWidget *parent) : QDialog(par
     intro->setWordWrap(true);
     layout->addWidget(intro);
     auto *form = new QFormLayout;
-    m_pages = new QComboBox(this);
-    m_pages->addItems({QStringLiteral("All Pages"), QStringLiteral("Even Only"), QStringLiteral("Odd Only"),
-                       QStringLiteral("Pages...")});
-    m_range = new QLineEdit(QString::fromStdString(s_last.range), this);
-    m_range->setPlaceholderText(QStringLiteral("1-3, 8, 10-   or   5-40 odd"));
-    m_problem = new QLabel(this);
-    m_problem->setWordWrap(true);
-    m_problem->setStyleSheet(QStringLiteral("color: #b00000"));
-    m_problem->hide();
-    connect(m_pages, &QComboBox::currentIndexChanged, this, [this](int index) {
-        m_range->setEnabled(index == kTyped);
-        m_problem->hide();
-        if (index == kTyped) {
-            m_range->setFocus();
-            m_range->selectAll();
-        }
-    });
+    m_choice = PageChoice::AddTo(this, form, s_last.range.empty() ? int(s_last.pages) : PageChoice::kTyped,
+                                 QString::fromStdString(s_last.range));
     m_margin = new QDoubleSpinBox(this);
     m_margin->setRange(0, 144);
     m_margin->setDecimals(1);
@@ -58,9 +36,6 @@ CShrinkAllDialog::CShrinkAllDialog(int pageCount, QWidget *parent) : QDialog(par
     m_straighten = new QCheckBox(QStringLiteral("S&traighten scans (each scan measured for skew and turned level; "
                                                 "its pictures stay as they are)"),
                                  this);
-    form->addRow(QStringLiteral("&Pages:"), m_pages);
-    form->addRow(QString(), m_range);
-    form->addRow(m_problem);
     form->addRow(QStringLiteral("&Margin round the content:"), m_margin);
     layout->addLayout(form);
     layout->addWidget(m_uniform);
@@ -72,8 +47,6 @@ CShrinkAllDialog::CShrinkAllDialog(int pageCount, QWidget *parent) : QDialog(par
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
     layout->addWidget(buttons);
 
-    m_pages->setCurrentIndex(s_last.range.empty() ? int(s_last.pages) : kTyped);
-    m_range->setEnabled(!s_last.range.empty());
     m_margin->setValue(s_last.margin);
     m_uniform->setChecked(s_last.uniform);
     m_straighten->setChecked(s_last.deskew);
@@ -81,10 +54,10 @@ CShrinkAllDialog::CShrinkAllDialog(int pageCount, QWidget *parent) : QDialog(par
 
 AutoCropOptions CShrinkAllDialog::Options() const {
     AutoCropOptions options;
-    if (m_pages->currentIndex() == kTyped)
-        options.range = m_range->text().trimmed().toStdString();
+    if (m_choice.list->currentIndex() == PageChoice::kTyped)
+        options.range = m_choice.range->text().trimmed().toStdString();
     else
-        options.pages = PageSet(m_pages->currentIndex());
+        options.pages = PageSet(m_choice.list->currentIndex());
     options.margin = m_margin->value();
     options.uniform = m_uniform->isChecked();
     options.deskew = m_straighten->isChecked();
@@ -92,15 +65,8 @@ AutoCropOptions CShrinkAllDialog::Options() const {
 }
 
 void CShrinkAllDialog::done(int result) {
-    std::vector<int> pages;
-    std::string error;
-    if (result == QDialog::Accepted && m_pages->currentIndex() == kTyped &&
-        !ParsePageRange(m_range->text().toStdString(), m_pageCount, pages, error)) {
-        m_problem->setText(QString::fromStdString(error));
-        m_problem->show();
-        m_range->setFocus();
+    if (result == QDialog::Accepted && !m_choice.Check(m_pageCount))
         return;  // the dialog stays open
-    }
     QDialog::done(result);
 }
 

@@ -2,6 +2,7 @@
 #define CROP_VIEW_SHRINK_ALL_DIALOG_H
 
 #include "crop/detect/auto_crop.h"
+#include "crop/view/page_choice.h"
 
 #include <QDialog>
 
@@ -22,12 +23,12 @@ class CShrinkAllDialog : public QDialog {
 public:
     explicit CShrinkAllDialog(int pageCount, QWidget *parent = nullptr);
 
-    QComboBox *Pages() const { return m_pages; }
+    QComboBox *Pages() const { return m_choice.list; }
     QDoubleSpinBox *Margin() const { return m_margin; }
     QCheckBox *Uniform() const { return m_uniform; }
     QCheckBox *Straighten() const { return m_straighten; }
-    QLineEdit *Range() const { return m_range; }
-    QLabel *Problem() const { return m_problem; }
+    QLineEdit *Range() const { return m_choice.range; }
+    QLabel *Problem() const { return m_choice.problem; }
     void done(int result) override;
     AutoCropOptions Options() const;
 
@@ -37,12 +38,10 @@ public:
     static const AutoCropOptions &LastOptions() { return s_last; }
 
 private:
-    QComboBox *m_pages = nullptr;
+    PageChoice m_choice;
     QDoubleSpinBox *m_margin = nullptr;
     QCheckBox *m_uniform = nullptr;
     QCheckBox *m_straighten = nullptr;
-    QLineEdit *m_range = nullptr;
-    QLabel *m_problem = nullptr;
     int m_pageCount = 0;
     static AutoCropOptions s_last;
 };

@@ -1,8 +1,5 @@
 #include "crop/view/straighten_dialog.h"
 
-#include "crop/detect/auto_crop.h"
-#include "crop/detect/page_range.h"
-
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDialogButtonBox>
@@ -13,11 +10,6 @@
 #include <QVBoxLayout>
 
 namespace crop {
-namespace {
-
-constexpr int kTyped = 3;  // "Pages...": the range in the box
-
-}  // namespace
 
 CStraightenDialog::Last CStraightenDialog::s_last;
 
@@ -31,26 +23,7 @@ CStraightenDialog::CStraightenDialog(int pageCount, QWidget *parent) : QDialog(p
     intro->setWordWrap(true);
     layout->addWidget(intro);
     auto *form = new QFormLayout;
-    m_pages = new QComboBox(this);
-    m_pages->addItems({QStringLiteral("All Pages"), QStringLiteral("Even Only"), QStringLiteral("Odd Only"),
-                       QStringLiteral("Pages...")});
-    m_range = new QLineEdit(s_last.range, this);
-    m_range->setPlaceholderText(QStringLiteral("1-3, 8, 10-   or   5-40 odd"));
-    m_problem = new QLabel(this);
-    m_problem->setWordWrap(true);
-    m_problem->setStyleSheet(QStringLiteral("color: #b00000"));
-    m_problem->hide();
-    connect(m_pages, &QComboBox::currentIndexChanged, this, [this](int index) {
-        m_range->setEnabled(index == kTyped);
-        m_problem->hide();
-        if (index == kTyped) {
-            m_range->setFocus();
-            m_range->selectAll();
-        }
-    });
-    form->addRow(QStringLiteral("&Pages:"), m_pages);
-    form->addRow(QString(), m_range);
-    form->addRow(m_problem);
+    m_choice = PageChoice::AddTo(this, form, s_last.list, s_last.range);
     layout->addLayout(form);
     m_onlyScans = new QCheckBox(QStringLiteral("&Only scans (typeset pages stay as they are)"), this);
     layout->addWidget(m_onlyScans);
@@ -61,28 +34,14 @@ CStraightenDialog::CStraightenDialog(int pageCount, QWidget *parent) : QDialog(p
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
     layout->addWidget(buttons);
 
-    m_pages->setCurrentIndex(s_last.list);
-    m_range->setEnabled(s_last.list == kTyped);
     m_onlyScans->setChecked(s_last.onlyScans);
 }
 
 void CStraightenDialog::done(int result) {
     if (result == QDialog::Accepted) {
-        std::string error;
-        m_chosen.clear();
-        const bool typed = m_pages->currentIndex() == kTyped;
-        AutoCropOptions options;
-        if (!typed)
-            options.pages = PageSet(m_pages->currentIndex());
-        if (typed && !ParsePageRange(m_range->text().toStdString(), m_pageCount, m_chosen, error)) {
-            m_problem->setText(QString::fromStdString(error));
-            m_problem->show();
-            m_range->setFocus();
+        if (!m_choice.Check(m_pageCount, &m_chosen))
             return;  // the dialog stays open
-        }
-        if (!typed)
-            m_chosen = PagesOf(options, m_pageCount);
-        s_last = {m_pages->currentIndex(), m_range->text(), m_onlyScans->isChecked()};
+        s_last = {m_choice.list->currentIndex(), m_choice.range->text(), m_onlyScans->isChecked()};
     }
     QDialog::done(result);
 }

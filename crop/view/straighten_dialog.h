@@ -1,6 +1,8 @@
 #ifndef CROP_VIEW_STRAIGHTEN_DIALOG_H
 #define CROP_VIEW_STRAIGHTEN_DIALOG_H
 
+#include "crop/view/page_choice.h"
+
 #include <QDialog>
 
 #include <vector>
@@ -21,19 +23,17 @@ class CStraightenDialog : public QDialog {
 public:
     explicit CStraightenDialog(int pageCount, QWidget *parent = nullptr);
 
-    QComboBox *PagesList() const { return m_pages; }
-    QLineEdit *Range() const { return m_range; }
+    QComboBox *PagesList() const { return m_choice.list; }
+    QLineEdit *Range() const { return m_choice.range; }
     QCheckBox *OnlyScans() const { return m_onlyScans; }
-    QLabel *Problem() const { return m_problem; }
+    QLabel *Problem() const { return m_choice.problem; }
     // The pages chosen, once accepted.
     const std::vector<int> &Pages() const { return m_chosen; }
     void done(int result) override;
 
 private:
-    QComboBox *m_pages = nullptr;
-    QLineEdit *m_range = nullptr;
+    PageChoice m_choice;
     QCheckBox *m_onlyScans = nullptr;
-    QLabel *m_problem = nullptr;
     int m_pageCount = 0;
     std::vector<int> m_chosen;
     struct Last {
