@@ -41,7 +41,8 @@ inline std::pair<double, double> BestOf(int rounds, const std::function<void()> 
 }
 
 // Runs a program with standard error silenced; false when it fails.
-// `peakMb`, when given, gets its peak memory (and its children's) in MB.
+// `peakMb`, when given, gets its peak memory (and its children's) in MB;
+// the system counts this process's own peak in it too, so keep that small.
 inline bool RunQuietly(std::vector<std::string> args, double *peakMb = nullptr) {
     std::vector<char *> argv;
     for (std::string &a : args)
