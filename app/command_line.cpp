@@ -3,6 +3,7 @@
 #include "crop/detect/page_range.h"
 #include "crop/model/auto_crop_job.h"
 #include "crop/model/crop_run.h"
+#include "crop/model/restore_job.h"
 #include "platform/file_names.h"
 
 #include <QCoreApplication>
@@ -35,6 +36,7 @@ constexpr const char *kUsage =
     "                          [--deskew | --split COLSxROWS [--right-to-left] [--even]]\n"
     "       orvane --crop IN.pdf -o OUT.pdf --margins L,T,R,B[pt|mm|in] [--pages RANGE]\n"
     "       either with [--password-file FILE] [--remove-hidden] [--report]\n"
+    "       orvane --restore COPY.pdf -o ORIGINAL.pdf\n"
     "\n"
     "Without options the window opens, showing FILE when one is named.\n"
     "\n"
@@ -107,6 +109,13 @@ constexpr const char *kUsage =
     "                        cropped, split and left, links, form fields and\n"
     "                        annotations left outside the crops, signatures\n"
     "                        broken, and whether the cropped-away content stays\n"
+    "\n"
+    "--restore writes ORIGINAL.pdf, the file COPY.pdf was cropped from, byte\n"
+    "for byte. A copy is the original's bytes followed by an update that\n"
+    "records their length and SHA-256; they are checked, and the copy is cut\n"
+    "where they end. A copy written whole (--remove-hidden, a repaired file)\n"
+    "holds no original, and one changed since it was written (saved again by\n"
+    "another program) cannot give it back: either is refused with the reason.\n"
     "\n"
     "Progress is shown on standard error when it is a terminal. The exit code\n"
     "is 0 when OUT.pdf was written whole, 1 when it could not be (the reason\n"
@@ -192,6 +201,7 @@ int Usage(const QString &problem) {
 struct CommandLine {
     crop::AutoCropJob job;
     bool wantReport = false;  // --report
+    bool restore = false;     // --restore: job.input is the copy
 };
 
 // The ways a command line ends before any crop: the help asked for, a
@@ -210,6 +220,7 @@ using ParsedCommandLine = std::variant<CommandLine, ShowHelp, UsageError, Passwo
 struct Arguments {
     crop::AutoCropJob job;
     bool autoCrop = false, exact = false, contentOptions = false, wantReport = false, evenSplit = false;
+    bool restore = false;
 };
 
 // Files are named by the bytes given, whatever they are.
@@ -260,6 +271,10 @@ std::optional<ParsedCommandLine> TakeArgument(int argc, char **argv, int &i, Arg
         if (!value(job.input))
             return UsageError{QStringLiteral("--crop needs the PDF file to crop")};
         args.exact = true;
+    } else if (arg == "--restore") {
+        if (!value(job.input))
+            return UsageError{QStringLiteral("--restore needs the cropped copy to give the original of")};
+        args.restore = true;
     } else if (arg == "--margins") {
         crop::Margins margins;
         std::string error;
@@ -314,6 +329,16 @@ std::optional<ParsedCommandLine> TakeArgument(int argc, char **argv, int &i, Arg
 // What is wrong with the options given together, if anything.
 std::optional<QString> CombinationProblem(const Arguments &args) {
     const crop::AutoCropJob &job = args.job;
+    if (args.restore) {
+        if (args.autoCrop || args.exact)
+            return QStringLiteral("--restore gives back an original; it cannot be given with --auto-crop or --crop");
+        if (job.margins || job.split || job.password || job.removeHidden || args.wantReport || args.contentOptions ||
+            !job.options.range.empty() || job.options.pages != crop::PageSet::All || job.rightToLeft || args.evenSplit)
+            return QStringLiteral("--restore takes only -o ORIGINAL.pdf");
+        if (job.output.isEmpty())
+            return QStringLiteral("-o ORIGINAL.pdf is missing");
+        return std::nullopt;
+    }
     if (args.autoCrop && args.exact)
         return QStringLiteral("--auto-crop and --crop are two ways to crop; give one");
     if (!args.autoCrop && !args.exact)
@@ -350,7 +375,7 @@ ParsedCommandLine ParseCommandLine(int argc, char **argv) {
         return UsageError{*problem};
     if (args.job.split)
         args.job.split->even = args.evenSplit;
-    return CommandLine{std::move(args.job), args.wantReport};
+    return CommandLine{std::move(args.job), args.wantReport, args.restore};
 }
 
 // Crops as `line` asks, telling how it went on the standard streams; the
@@ -429,6 +454,31 @@ int RunCrop(CommandLine &line) {
     return 0;
 }
 
+// Writes the original the copy holds, telling how it went; the exit code.
+int RunRestore(const CommandLine &line) {
+    const bool terminal = ::isatty(2) == 1;
+    QString reason;
+    const bool ok = crop::RestoreOriginal(line.job.input, line.job.output, reason, [terminal](int percent) {
+        if (terminal) {
+            std::fprintf(stderr, "\rorvane: restoring: %d %%\033[K", percent);
+            std::fflush(stderr);
+        }
+    });
+    if (terminal)
+        std::fputs("\r\033[K", stderr);
+    if (!ok) {
+        std::fprintf(stderr, "orvane: %s\n", platform::NativePath(reason).c_str());
+        return 1;
+    }
+    if (terminal) {
+        std::error_code failed;
+        std::fprintf(stderr, "orvane: wrote %s, the original of %s\n",
+                     std::filesystem::absolute(platform::NativePath(line.job.output), failed).c_str(),
+                     platform::NativePath(line.job.input).c_str());
+    }
+    return 0;
+}
+
 }  // namespace
 
 bool WantsCommandLine(int argc, char **argv) {
@@ -482,7 +532,12 @@ int RunCommandLine(int argc, char **argv) {
         std::fprintf(stderr, "orvane: %s\n", unread->reason.c_str());
         return 1;
     }
-    return RunCrop(std::get<CommandLine>(parsed));
+    CommandLine &line = std::get<CommandLine>(parsed);
+    if (line.restore) {
+        crop::CropRun::StopToolsOnTermination();
+        return RunRestore(line);
+    }
+    return RunCrop(line);
 }
 
 }  // namespace app

@@ -3,6 +3,7 @@
 #include "quorrel/crop_list.h"
 #include "quorrel/cropper.h"
 #include "quorrel/input_file.h"
+#include "quorrel/original.h"
 #include "quorrel/output_file.h"
 #include "quorrel/picture_cut.h"
 #include "quorrel/repair.h"
@@ -14,12 +15,14 @@
 #include <qpdf/QPDFWriter.hh>
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
 #include <exception>
 #include <fstream>
+#include <future>
 #include <iostream>
 #include <iterator>
 #include <map>
@@ -32,6 +35,12 @@
 
 namespace quorrel {
 namespace {
+
+// A copy written whole says why, for a restore to tell.
+void RecordWhole(QPDF &pdf, Whole why) {
+    pdf.getTrailer().replaceKey(RecordKey(),
+                                QPDFObjectHandle::parse(std::string("<< /Whole ") + WholeName(why) + " >>"));
+}
 
 bool Failed(std::string &error, const std::string &message) {
     error = message;
@@ -198,6 +207,7 @@ std::string ReportOf(QPDF &pdf, const CropList &list, const CropReport &crop,
 // returns false has ended the run, with the reason in `error`.
 struct JobRun {
     JobRun(const CropJob &cropJob, std::string &failure, const std::function<void(const std::string &)> &tell);
+    ~JobRun() { stopDigest = true; }
 
     // The crop list, unless it comes on standard input (ReadListOnInput).
     bool ReadCropList();
@@ -256,6 +266,11 @@ struct JobRun {
     Signatures signatures;
     // The update, unless the file must be written whole, and why it must.
     std::string update, whole;
+    Whole wholeKind = Whole::NoUpdate;
+    // The SHA-256 of the input, being taken (see OpenFiles); last, so that
+    // it is waited for before what it reads goes.
+    std::atomic<bool> stopDigest{false};
+    std::future<std::optional<std::string>> inputDigest;
 };
 
 JobRun::JobRun(const CropJob &cropJob, std::string &failure, const std::function<void(const std::string &)> &tell)
@@ -316,6 +331,12 @@ bool JobRun::OpenFiles() {
         output.emplace(out, job.overwrite);
         if (!output->Open(error))
             return false;
+        // The input's digest, for the update to record, is taken on the
+        // side while the pages are cropped and the input copied.
+        inputDigest = std::async(std::launch::async, [file = input, this] {
+            std::string unread;
+            return Sha256OfFile(file->Descriptor(), file->Size(), unread, &stopDigest);
+        });
     }
     return true;
 }
@@ -434,15 +455,20 @@ bool JobRun::Crop() {
 void JobRun::Plan() {
     if (removeHidden) {
         whole = "so that what the crop hides is not kept";
+        wholeKind = Whole::HiddenRemoved;
     } else if (rewrite) {
         whole = "as --rewrite asks";
+        wholeKind = Whole::Rewritten;
     } else if (rebuilt) {
         whole = "because only a repaired copy of the input could be read";
+        wholeKind = Whole::Repaired;
     } else if (!report.whyWhole.empty()) {
         whole = "because " + report.whyWhole;
     } else if (Changes() || !report.changed.empty()) {
         ShowWarnings();  // damage met while reading the pages counts too
-        UpdatePlan plan = PlanUpdate(*pdf, *input, repaired, report.changed);
+        // The update records the input, so the copy can give it back.
+        UpdatePlan plan = PlanUpdate(*pdf, *input, repaired, report.changed,
+                                     job.reportOnly ? std::string() : UpdateRecord(input->Size()));
         for (const QPDFExc &w : plan.warnings)
             Show(w);
         update = std::move(plan.bytes);
@@ -502,6 +528,12 @@ void JobRun::WriteUpdate(const std::function<void(int)> &tell) {
         if (progress)
             tell(int(copied * 99 / std::max(1LL, size)));
     });
+    if (!update.empty()) {  // else nothing changes: the copy is the input
+        const std::optional<std::string> digest = inputDigest.get();
+        if (!digest)
+            throw std::runtime_error("cannot read " + in + " to its end");
+        SealUpdate(update, *digest);
+    }
     output->Sink()->write(reinterpret_cast<const unsigned char *>(update.data()), update.size());
     if (progress)
         tell(100);
@@ -532,6 +564,7 @@ bool JobRun::WriteWithoutHidden(const std::function<void(int)> &tell) {
     const PictureCuts cuts = CutPictures(*last);
     for (const std::string &w : cuts.warnings)
         Say("warning: " + w);
+    RecordWhole(*last, Whole::HiddenRemoved);
     QPDFWriter writer(*last);
     writer.setOutputPipeline(output->Sink());
     if (!version.empty())
@@ -607,6 +640,7 @@ int JobRun::WriteCroppedCopy(const std::function<void(int)> &tell) {
 }
 
 void JobRun::WriteWhole(const std::function<void(int)> &tell) {
+    RecordWhole(*pdf, wholeKind);
     QPDFWriter writer(*pdf);
     writer.setOutputPipeline(output->Sink());
     if (!version.empty())

@@ -3,8 +3,10 @@
 //
 //   quorrel -s setcropfile=LIST -i IN -o OUT [--media-box] [--rewrite] [--progress] [--require-crop]
 //           [--password-fd N] [--remove-hidden] [--report] [--overwrite]
+//   quorrel --restore -i COPY -o ORIGINAL [--progress] [--overwrite]
 
 #include "quorrel/crop_job.h"
+#include "quorrel/original.h"
 #include "quorrel/output_file.h"
 
 #include <qpdf/QPDF.hh>
@@ -25,6 +27,7 @@ namespace {
 constexpr const char *kUsage =
     "usage: quorrel -s setcropfile=LIST -i IN.pdf -o OUT.pdf [--media-box] [--rewrite] [--progress]\n"
     "               [--require-crop] [--password-fd N] [--remove-hidden] [--report] [--overwrite]\n"
+    "       quorrel --restore -i COPY.pdf -o ORIGINAL.pdf [--progress] [--overwrite]\n"
     "\n"
     "Writes OUT.pdf, a copy of IN.pdf whose pages are cropped to the rectangles\n"
     "in LIST, one line per page: \"Page N, [left,top,right,bottom]\" in points,\n"
@@ -62,6 +65,10 @@ constexpr const char *kUsage =
     "               removed, the media box is set to the crop, and OUT is\n"
     "               written whole\n"
     "  --overwrite  replace OUT even when it is read-only\n"
+    "  --restore    write the original that COPY, a copy written as an update,\n"
+    "               holds: its bytes, checked against the SHA-256 the update\n"
+    "               records of them. A copy written whole, or changed since\n"
+    "               it was written, is refused with the reason\n"
     "  --report     write nothing; print what the crop would change as JSON\n"
     "               (pages cropped, split and left; links, fields and notes\n"
     "               left outside the crops; signatures broken)\n"
@@ -102,7 +109,7 @@ int Usage(const std::string &problem) {
 // Reads the arguments into `job`. The exit code when they are answered
 // without a crop (the help, the version, a wrong argument); nothing when
 // the job is to run.
-std::optional<int> ParseArguments(int argc, char **argv, quorrel::CropJob &job) {
+std::optional<int> ParseArguments(int argc, char **argv, quorrel::CropJob &job, bool &restore) {
     std::string &list = job.list, &in = job.in, &out = job.out;
     bool &mediaBox = job.mediaBox, &progress = job.progress, &rewrite = job.rewrite, &requireCrop = job.requireCrop;
     for (int i = 1; i < argc; ++i) {
@@ -135,6 +142,8 @@ std::optional<int> ParseArguments(int argc, char **argv, quorrel::CropJob &job) 
             job.reportOnly = true;
         } else if (arg == "--overwrite") {
             job.overwrite = true;
+        } else if (arg == "--restore") {
+            restore = true;
         } else if (arg == "--password-fd") {
             std::string fd;
             char *end = nullptr;
@@ -166,6 +175,14 @@ std::optional<int> ParseArguments(int argc, char **argv, quorrel::CropJob &job) 
             return Usage("unknown argument: " + arg);
         }
     }
+    if (restore) {
+        if (!list.empty() || mediaBox || rewrite || requireCrop || job.removeHidden || job.reportOnly ||
+            !job.password.empty())
+            return Usage("--restore takes only -i, -o, --progress and --overwrite");
+        if (in.empty() || out.empty())
+            return Usage("--restore needs the copy (-i) and the file to write (-o)");
+        return std::nullopt;
+    }
     if (list.empty() || in.empty() || out.empty())
         return Usage("the crop list, the input and the output are all needed");
     return std::nullopt;
@@ -183,8 +200,18 @@ int main(int argc, char **argv) {
     quorrel::CropJob job;
     // A run stopped by a signal leaves no temporary file behind.
     quorrel::OutputFile::RemoveTemporaryOnStop();
-    if (const std::optional<int> code = ParseArguments(argc, argv, job))
+    bool restore = false;
+    if (const std::optional<int> code = ParseArguments(argc, argv, job, restore))
         return *code;
+    if (restore) {
+        std::string why;
+        int told = -1;
+        const bool restored = quorrel::RestoreOriginal(job.in, job.out, job.overwrite, why, [&](int percent) {
+            if (job.progress && percent != told)
+                std::fprintf(stderr, "quorrel: progress %d/100\n", told = percent);
+        });
+        return restored ? 0 : Fail(why);
+    }
 
     std::string error, report;
     job.report = &report;

@@ -332,7 +332,8 @@ std::string WhyNoUpdate(QPDF &pdf, bool repaired, const std::vector<QPDFObjectHa
     return {};
 }
 
-std::string IncrementalUpdate(QPDF &pdf, const FileTail &tail, const std::vector<QPDFObjectHandle> &changed) {
+std::string IncrementalUpdate(QPDF &pdf, const FileTail &tail, const std::vector<QPDFObjectHandle> &changed,
+                              const std::string &record) {
     const StringCipher cipher(pdf);
     const qpdf_offset_t base = tail.size;
     std::string out = tail.endsWithEol ? "" : "\n";
@@ -379,7 +380,7 @@ std::string IncrementalUpdate(QPDF &pdf, const FileTail &tail, const std::vector
     }
 
     const qpdf_offset_t xrefAt = base + qpdf_offset_t(out.size());
-    const std::string carried = TrailerEntries(pdf, out);
+    const std::string carried = TrailerEntries(pdf, out) + record;
     const std::string prev = " /Prev " + std::to_string(tail.startxref);
     if (!tail.xrefStream) {
         if (xrefAt > 9999999999LL)
@@ -392,7 +393,8 @@ std::string IncrementalUpdate(QPDF &pdf, const FileTail &tail, const std::vector
     return out;
 }
 
-UpdatePlan PlanUpdate(QPDF &pdf, InputSource &file, bool repaired, const std::vector<QPDFObjectHandle> &changed) {
+UpdatePlan PlanUpdate(QPDF &pdf, InputSource &file, bool repaired, const std::vector<QPDFObjectHandle> &changed,
+                      const std::string &record) {
     UpdatePlan plan;
     plan.whyWhole = WhyNoUpdate(pdf, repaired, changed);
     try {
@@ -400,7 +402,7 @@ UpdatePlan PlanUpdate(QPDF &pdf, InputSource &file, bool repaired, const std::ve
         if (plan.whyWhole.empty())
             tail = ReadFileTail(file, plan.whyWhole);
         if (tail)
-            plan.bytes = IncrementalUpdate(pdf, *tail, changed);
+            plan.bytes = IncrementalUpdate(pdf, *tail, changed, record);
         // Damage found only as the objects were written out.
         for (const QPDFExc &warning : pdf.getWarnings()) {
             repaired = repaired || IsRepair(warning);

@@ -45,8 +45,10 @@ std::string WhyNoUpdate(QPDF &pdf, bool repaired, const std::vector<QPDFObjectHa
 // cross-reference section in the file's form with /Prev, and a trailer
 // keeping /Root, /Info, /Encrypt and the first /ID. Throws
 // std::runtime_error when the file cannot take it; what it makes is sound
-// only when WhyNoUpdate, asked afterwards, says nothing.
-std::string IncrementalUpdate(QPDF &pdf, const FileTail &tail, const std::vector<QPDFObjectHandle> &changed);
+// only when WhyNoUpdate, asked afterwards, says nothing. A `record` of the
+// original (quorrel/original.h) goes into the trailer as it is.
+std::string IncrementalUpdate(QPDF &pdf, const FileTail &tail, const std::vector<QPDFObjectHandle> &changed,
+                              const std::string &record = {});
 
 // The update for `changed`, or why the file must be written whole.
 struct UpdatePlan {
@@ -54,7 +56,8 @@ struct UpdatePlan {
     std::string whyWhole;           // empty when `bytes` is the update
     std::vector<QPDFExc> warnings;  // qpdf's, met while writing the update
 };
-UpdatePlan PlanUpdate(QPDF &pdf, InputSource &file, bool repaired, const std::vector<QPDFObjectHandle> &changed);
+UpdatePlan PlanUpdate(QPDF &pdf, InputSource &file, bool repaired, const std::vector<QPDFObjectHandle> &changed,
+                      const std::string &record = {});
 
 // What the signatures of a document allow.
 struct Signatures {

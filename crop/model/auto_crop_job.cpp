@@ -411,13 +411,7 @@ bool WriteCopy(CropRun &run, int pageCount, const PageValues &values, AutoCropRe
     run.SendList(list);
     loop.exec();
     if (!ok) {
-        // The reason is the tool's last word; what it said before (how it
-        // was going to write) is no news of a copy that was not written.
-        const QStringList said = message.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-        QString last = said.size() > 1 ? said.last().trimmed() : QString();
-        if (last.startsWith(QLatin1String("quorrel: ")))
-            last = last.mid(9);
-        reason = last.isEmpty() ? message.simplified() : last;
+        reason = CropRun::Reason(message);
         return false;
     }
     // What the tool said on the way follows the news after a blank line.

@@ -105,6 +105,13 @@ bool Locked(const CropRun::Job &job) { return job.password && !job.password->Emp
 // The tool's arguments for `job`, with `extra` after the list, input and
 // output; never the password.
 QStringList ArgumentsOf(const CropRun::Job &job, const QStringList &extra) {
+    if (job.restore) {
+        QStringList arguments{QStringLiteral("--restore"), QStringLiteral("-i"), job.input,
+                              QStringLiteral("-o"),        job.output,           QStringLiteral("--progress")};
+        if (job.overwrite)
+            arguments << QStringLiteral("--overwrite");
+        return arguments;
+    }
     QStringList arguments{QStringLiteral("-s"), QStringLiteral("setcropfile=") + job.cropList,
                           QStringLiteral("-i"), job.input,
                           QStringLiteral("-o"), job.output};
@@ -254,6 +261,14 @@ bool CropRun::Report(const Job &job, QByteArray &json, QString &reason, const QB
     return true;
 }
 
+QString CropRun::Reason(const QString &message) {
+    const QStringList said = message.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    QString last = said.size() > 1 ? said.last().trimmed() : QString();
+    if (last.startsWith(QLatin1String("quorrel: ")))
+        last = last.mid(9);
+    return last.isEmpty() ? message.simplified() : last;
+}
+
 bool CropRun::Executable(const QString &tool) {
     struct stat st = {};
     const std::string path = platform::NativePath(tool);
@@ -309,7 +324,8 @@ void CropRun::Ended(int exitCode, QProcess::ExitStatus status) {
     }
     // What the tool said on the way (a file repaired, a certification the
     // crop breaks) follows the news, for the user to see.
-    emit Finished(true, QStringLiteral("The cropped document was written to %1.%2")
+    emit Finished(true, (m_job.restore ? QStringLiteral("The original was written to %1.%2")
+                                       : QStringLiteral("The cropped document was written to %1.%2"))
                             .arg(m_job.output, said.isEmpty() ? QString() : QStringLiteral("\n\n") + said));
 }
 

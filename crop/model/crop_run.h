@@ -23,6 +23,10 @@ namespace crop {
 //   quorrel -s setcropfile=LIST -i INPUT -o OUTPUT --progress --require-crop
 //           [--password-fd 0] [--remove-hidden] [--overwrite]
 //
+// or, to give back the original a copy holds (`restore`; INPUT the copy):
+//
+//   quorrel --restore -i INPUT -o OUTPUT --progress [--overwrite]
+//
 // The tool never outlives the program: it is told to stop when the program
 // ends, however it ends.
 //
@@ -52,6 +56,9 @@ public:
         // The user has agreed to replace the output, read-only or not
         // (--overwrite).
         bool overwrite = false;
+        // The original that the input, a copy, holds is written; no crop
+        // list (--restore).
+        bool restore = false;
     };
 
     explicit CropRun(QObject *parent = nullptr);
@@ -90,6 +97,10 @@ public:
     // without an event loop to end (the command line).
     static void StopToolsOnTermination();
     const Job &CurrentJob() const { return m_job; }
+    // Why a run failed, from the message Finished gave: the tool's last
+    // word (what it said before, how it was going to write, is no news of
+    // a file that was not written).
+    static QString Reason(const QString &message);
     // What the tool wrote, its progress lines left out.
     const QString &Output() const { return m_output; }
 

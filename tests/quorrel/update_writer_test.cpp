@@ -55,6 +55,10 @@ ToolRun CropFile(const std::string &list, const std::string &in, const std::stri
     return Quorrel(args);
 }
 
+ToolRun Restore(const std::string &copy, const std::string &out) {
+    return Quorrel({"--restore", "-i", Q(copy), "-o", Q(out)});
+}
+
 quorrel::FileTail TailOf(const std::string &path) {
     FileInputSource file(path.c_str());
     std::string why;
@@ -151,6 +155,12 @@ protected:
             const bool cropped = i == 0 || i == 1 || i == 3;
             EXPECT_EQ(page.hasKey("/CropBox"), cropped || was.hasKey("/CropBox")) << "page " << i + 1;
         }
+
+        // The update gives the input back, byte for byte.
+        const std::string givenBack = in + ".original.pdf";
+        const ToolRun restore = Restore(out, givenBack);
+        EXPECT_EQ(restore.exitCode, 0) << restore.err;
+        EXPECT_TRUE(fixtures::ReadFileBytes(givenBack) == before) << "the original given back differs";
 
         const ToolRun check = QpdfCheck(out, password);
         EXPECT_EQ(check.exitCode, 0) << check.err;
@@ -366,6 +376,39 @@ TEST_F(UpdateTest, SignedFilesKeepTheSignedBytes) {
     const ToolRun warned = CropFile(List(), certified, dir.file("certified out.pdf"));
     EXPECT_EQ(warned.exitCode, 0);
     EXPECT_NE(warned.err.find("is certified"), std::string::npos) << warned.err;
+}
+
+TEST_F(UpdateTest, OnlyAnUnchangedUpdateGivesBackItsOriginal) {
+    const std::string in = dir.file("plain.pdf"), out = dir.file("copy.pdf"), back = dir.file("back.pdf");
+    WriteWithNotes(Plan(true), in);
+    ASSERT_EQ(CropFile(List(), in, out).exitCode, 0);
+    const std::string copy = fixtures::ReadFileBytes(out), input = fixtures::ReadFileBytes(in);
+    // Saved again by another program, an update after ours; a byte of the
+    // original or of our update altered; the record's length altered.
+    const std::string more = copy + "1 0 obj\n<< >>\nendobj\n%%EOF\n";
+    std::string early = copy, late = copy, shorter = copy;
+    early[input.size() / 2] ^= 1;
+    late[input.size() + 10] ^= 1;
+    char &digit = shorter[shorter.find(' ', shorter.find("/Length ", shorter.rfind("/OrvaneOriginal")) + 8) - 1];
+    digit = digit == '0' ? '1' : char(digit - 1);
+    for (const std::string &changed : {more, early, late, shorter}) {
+        WriteBytes(out, changed);
+        const ToolRun refused = Restore(out, back);
+        EXPECT_EQ(refused.exitCode, 1);
+        EXPECT_NE(refused.err.find("was changed after it was written"), std::string::npos) << refused.err;
+        EXPECT_FALSE(fs::exists(back));
+    }
+    // A file written whole says why it holds no original; a file that is
+    // no copy of ours says so.
+    ASSERT_EQ(CropFile(List(), in, out, true).exitCode, 0);
+    const ToolRun whole = Restore(out, back);
+    EXPECT_EQ(whole.exitCode, 1);
+    EXPECT_NE(whole.err.find("a whole new file was asked for"), std::string::npos) << whole.err;
+    const ToolRun notOurs = Restore(in, back);
+    EXPECT_EQ(notOurs.exitCode, 1);
+    EXPECT_NE(notOurs.err.find("holds no record of an original"), std::string::npos) << notOurs.err;
+    EXPECT_FALSE(fs::exists(back));
+    EXPECT_EQ(fixtures::ReadFileBytes(in), input);
 }
 
 // A small file written by hand: its objects, numbered from 1, and a
