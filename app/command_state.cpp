@@ -71,6 +71,7 @@ CommandState StateFor(int id, const CommandContext &c) {
     case ID_CONTACT_US:
     case ID_FILE_OPEN:
     case ID_FILE_NEW:
+    case ID_RESTORE_ORIGINAL:
     case ID_APP_ABOUT:
     case ID_APP_EXIT:
     case ID_NEXT_PANE:

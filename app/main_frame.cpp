@@ -6,6 +6,7 @@
 #include "chrome/about_dialog.h"
 #include "chrome/toolbar_xp.h"
 #include "crop/model/document.h"
+#include "crop/model/restore_job.h"
 #include "crop/view/orvane_view.h"
 #include "crop/view/crop_box_dialog.h"
 #include "crop/view/page_range_dialog.h"
@@ -30,6 +31,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QMimeData>
+#include <QProgressDialog>
 #include <QSettings>
 #include <QLocale>
 #include <QRegularExpression>
@@ -536,6 +538,7 @@ void CMainFrame::AddFileHandlers() {
         ShowAbout();
     };
     m_handlers[ID_APP_EXIT] = [this] { close(); };
+    m_handlers[ID_RESTORE_ORIGINAL] = [this] { RestoreOriginal(); };
     m_handlers[ID_SAVE_AS_MENU] = [this] { m_pageView->OnCommand(ID_FILE_SAVE_AS); };
     m_handlers[ID_EDIT_CUT] = [this] { m_pageView->OnCommand(ID_SAVE_FILE); };  // Save file
     for (int id : {ID_FILE_PRINT, ID_FILE_PRINT_DIRECT, ID_FILE_PRINT_PREVIEW, ID_FILE_PRINT_SETUP, ID_SPLIT_PAGES})
@@ -551,6 +554,32 @@ void CMainFrame::AddFileHandlers() {
         m_outliers->show();
         m_outliers->raise();
     };
+}
+
+void CMainFrame::RestoreOriginal() {
+    const std::string copy = platform::AskOpenFileName("PDF File (*.pdf);;All File (*)");
+    if (copy.empty())
+        return;
+    const std::string out = platform::AskSaveFileName(
+        "PDF File (*.pdf)", "pdf", QFileInfo(QString::fromStdString(copy)).absolutePath().toStdString());
+    if (out.empty())
+        return;
+    QProgressDialog waiting(QStringLiteral("Writing the original..."), QString(), 0, 100, this);
+    waiting.setWindowTitle(QStringLiteral("Restore Original"));
+    waiting.setWindowModality(Qt::WindowModal);
+    waiting.setMinimumDuration(400);
+    QString reason;
+    const bool ok = crop::RestoreOriginal(QString::fromStdString(copy), QString::fromStdString(out), reason,
+                                          [&waiting](int percent) { waiting.setValue(percent); });
+    waiting.reset();
+    if (!ok) {
+        platform::ShowMessage("Restore Original",
+                              QStringLiteral("The original cannot be written: %1.").arg(reason).toStdString(),
+                              platform::MessageIcon::Warning);
+        return;
+    }
+    statusBar()->showMessage(QStringLiteral("The original of %1 was written to %2.")
+                                 .arg(QString::fromStdString(copy), QString::fromStdString(out)));
 }
 
 void CMainFrame::AddEditHandlers() {

@@ -115,6 +115,8 @@ private:
     void AskAboutTheOverlaysRectangle();
     // What each command does: m_handlers filled.
     void AddFileHandlers();
+    // File > Restore Original: asks for a copy and where its original goes.
+    void RestoreOriginal();
     void AddEditHandlers();
     void BuildMenus();
     void BuildToolBar();

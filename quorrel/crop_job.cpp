@@ -464,6 +464,7 @@ void JobRun::Plan() {
         wholeKind = Whole::Repaired;
     } else if (!report.whyWhole.empty()) {
         whole = "because " + report.whyWhole;
+        wholeKind = report.turned > 0 ? Whole::Straightened : Whole::NoUpdate;
     } else if (Changes() || !report.changed.empty()) {
         ShowWarnings();  // damage met while reading the pages counts too
         // The update records the input, so the copy can give it back.
@@ -472,8 +473,10 @@ void JobRun::Plan() {
         for (const QPDFExc &w : plan.warnings)
             Show(w);
         update = std::move(plan.bytes);
-        if (!plan.whyWhole.empty())
+        if (!plan.whyWhole.empty()) {
             whole = "because " + plan.whyWhole;
+            wholeKind = repaired ? Whole::Repaired : Whole::NoUpdate;
+        }
     }
     ShowWarnings();
 }

@@ -88,6 +88,8 @@ const char *WholeReason(const std::string &name) {
         return "a whole new file was asked for";
     if (name == "/Repaired")
         return "its original had to be repaired to be read";
+    if (name == "/Straightened")
+        return "pages were straightened";
     return "its original could not take an update";
 }
 
@@ -137,6 +139,8 @@ const char *WholeName(Whole why) {
         return "/Rewritten";
     case Whole::Repaired:
         return "/Repaired";
+    case Whole::Straightened:
+        return "/Straightened";
     case Whole::NoUpdate:
         break;
     }

@@ -53,6 +53,7 @@ enum CommandId : int {
     ID_SHRINK_UP = 32819,
     ID_SHRINK_DOWN = 32820,
     ID_STRAIGHTEN_PAGES = 32821,
+    ID_RESTORE_ORIGINAL = 32822,
     // The forwarded range.
     ID_FORWARD_FIRST = 32771,
     ID_FORWARD_LAST = 32796,

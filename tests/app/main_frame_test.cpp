@@ -36,6 +36,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QMimeData>
+#include <QProcess>
 #include <QSignalSpy>
 #include <QStatusBar>
 #include <QTest>
@@ -94,8 +95,9 @@ TEST_F(MainFrameTest, MenusToolbarStatusBarAndSplitterAreLaidOutAsTheTablesSay) 
     EXPECT_EQ(tops, QStringList({"&File", "&Cut", "&View", "&Help"}));
     // The labels whole, shortcuts included, whether or not the key runs
     // the command.
-    EXPECT_EQ(MenuTexts("&File"), QStringList({"&Open...\tCtrl+O", "Save &As...", "&Close", "-", "&Print...\tCtrl+P",
-                                               "Print Pre&view", "P&rint Setup...", "-", "Recent File", "-", "E&xit"}));
+    EXPECT_EQ(MenuTexts("&File"), QStringList({"&Open...\tCtrl+O", "Save &As...", "Restore Ori&ginal...", "&Close", "-",
+                                               "&Print...\tCtrl+P", "Print Pre&view", "P&rint Setup...", "-",
+                                               "Recent File", "-", "E&xit"}));
     EXPECT_EQ(MenuTexts("&Cut"), QStringList({"&Undo\tCtrl+Z",
                                               "&Redo\tCtrl+Y",
                                               "-",
@@ -287,9 +289,9 @@ TEST_F(MainFrameTest, OpenAsksForAFileAndHelpOpensTheProductPage) {
 
 TEST_F(MainFrameTest, RecentFilesFillTheirPlaceInTheFileMenu) {
     frame->SetRecentFiles({"/tmp/one.pdf", "/tmp/two.pdf"});
-    EXPECT_EQ(MenuTexts("&File"),
-              QStringList({"&Open...\tCtrl+O", "Save &As...", "&Close", "-", "&Print...\tCtrl+P", "Print Pre&view",
-                           "P&rint Setup...", "-", "&1 /tmp/one.pdf", "&2 /tmp/two.pdf", "-", "E&xit"}));
+    EXPECT_EQ(MenuTexts("&File"), QStringList({"&Open...\tCtrl+O", "Save &As...", "Restore Ori&ginal...", "&Close", "-",
+                                               "&Print...\tCtrl+P", "Print Pre&view", "P&rint Setup...", "-",
+                                               "&1 /tmp/one.pdf", "&2 /tmp/two.pdf", "-", "E&xit"}));
     QSignalSpy opened(frame.get(), &app::CMainFrame::OpenRecentRequested);
     frame->Action(ID_FILE_MRU_FIRST + 1)->trigger();
     ASSERT_EQ(opened.count(), 1);
@@ -455,6 +457,40 @@ TEST_F(MainFrameTest, WhileACroppedCopyIsWrittenTheDocumentIsHeldAndClosingAsksF
     EXPECT_NE(document.Busy(), crop::Busy::CropRun);
     EXPECT_TRUE(frame->Action(ID_FILE_OPEN)->isEnabled()) << "free again";
     EXPECT_TRUE(frame->Action(ID_EDIT_UNDO)->isEnabled());
+}
+
+TEST_F(MainFrameTest, RestoreOriginalWritesTheOriginalOfACopyOrSaysWhyNot) {
+    fixtures::TempDir dir;
+    const std::string in = dir.file("in.pdf"), list = dir.file("list.txt"), copy = dir.file("copy.pdf"),
+                      out = dir.file("original.pdf");
+    fixtures::WritePdf(fixtures::PagesOfSizes({{612, 792}, {612, 792}}), in);
+    std::ofstream(list) << "Page 1, [10,700,500,20]\n";
+    QProcess crop;
+    crop.start(QUORREL_PATH, {"-s", QString::fromStdString("setcropfile=" + list), "-i", QString::fromStdString(in),
+                              "-o", QString::fromStdString(copy)});
+    ASSERT_TRUE(crop.waitForFinished(60000));
+    ASSERT_EQ(crop.exitCode(), 0);
+    crop::CropRun::SetToolPath(QUORREL_PATH);
+    std::string asked;
+    platform::SetOpenFileHandler([&](const std::string &) { return asked; });
+    platform::SetSaveFileHandler([&](const std::string &, const std::string &) { return out; });
+    std::vector<std::string> shown;
+    platform::SetMessageHandler(
+        [&](const std::string &, const std::string &text, platform::MessageIcon) { shown.push_back(text); });
+    asked = copy;
+    frame->OnCommand(ID_RESTORE_ORIGINAL);
+    EXPECT_TRUE(shown.empty());
+    EXPECT_EQ(fixtures::ReadFileBytes(out), fixtures::ReadFileBytes(in));
+    EXPECT_EQ(frame->statusBar()->currentMessage().toStdString(),
+              "The original of " + copy + " was written to " + out + ".");
+    // The input itself is no copy: nothing is written, and the user is told.
+    std::filesystem::remove(out);
+    asked = in;
+    frame->OnCommand(ID_RESTORE_ORIGINAL);
+    platform::SetMessageHandler({});
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_EQ(shown[0].rfind("The original cannot be written: " + in + " is not a cropped copy", 0), 0u) << shown[0];
+    EXPECT_FALSE(std::filesystem::exists(out));
 }
 
 TEST_F(MainFrameTest, WhatTheCropToolWarnsOfOnASuccessfulSaveIsShown) {
