@@ -560,8 +560,11 @@ void CMainFrame::RestoreOriginal() {
     const std::string copy = platform::AskOpenFileName("PDF File (*.pdf);;All File (*)");
     if (copy.empty())
         return;
+    // The dialog opens beside the copy, with a name of its own offered.
+    const QFileInfo copied(QString::fromStdString(copy));
     const std::string out = platform::AskSaveFileName(
-        "PDF File (*.pdf)", "pdf", QFileInfo(QString::fromStdString(copy)).absolutePath().toStdString());
+        "PDF File (*.pdf)", "pdf",
+        QStringLiteral("%1/%2 (original).pdf").arg(copied.absolutePath(), copied.completeBaseName()).toStdString());
     if (out.empty())
         return;
     QProgressDialog waiting(QStringLiteral("Writing the original..."), QString(), 0, 100, this);

@@ -41,7 +41,8 @@ using OpenFileHandler = std::function<std::string(const std::string &filter)>;
 std::string AskOpenFileName(const std::string &filter);
 OpenFileHandler SetOpenFileHandler(OpenFileHandler handler);
 
-// The file dialog for saving, opening in `folder`: the chosen path, or
+// The file dialog for saving, opening in `folder` (or in the folder of a
+// file named there, that name offered): the chosen path, or
 // empty when cancelled. A name typed without a suffix gets `defaultSuffix`;
 // choosing a file that exists asks before it is replaced.
 using SaveFileHandler = std::function<std::string(const std::string &filter, const std::string &defaultSuffix)>;
