@@ -34,7 +34,8 @@ constexpr const char *kUsage =
     "usage: orvane [FILE]\n"
     "       orvane --auto-crop IN.pdf -o OUT.pdf [--uniform] [--margin PTS] [--pages RANGE]\n"
     "                          [--deskew | --split COLSxROWS [--right-to-left] [--even]]\n"
-    "       orvane --crop IN.pdf -o OUT.pdf --margins L,T,R,B[pt|mm|in] [--pages RANGE]\n"
+    "       orvane --crop IN.pdf -o OUT.pdf (--margins L,T,R,B[pt|mm|in] | --to-box trim|bleed|art)\n"
+    "                     [--pages RANGE]\n"
     "       either with [--password-file FILE] [--remove-hidden] [--report]\n"
     "       orvane --restore COPY.pdf -o ORIGINAL.pdf\n"
     "\n"
@@ -93,6 +94,11 @@ constexpr const char *kUsage =
     "                        unit follows the last: \"20,20,20,20mm\",\n"
     "                        \"0.5,1,0.5,1in\". A page the margins leave nothing\n"
     "                        of stays as it is, with a warning\n"
+    "  --to-box BOX          instead of margins, each page cut to the box it\n"
+    "                        gives: \"trim\" (the finished page, which takes\n"
+    "                        off a print-ready file's printer's marks),\n"
+    "                        \"bleed\" or \"art\". A page without that box stays\n"
+    "                        as it is, and the pages are listed\n"
     "\n"
     "With either:\n"
     "\n"
@@ -283,6 +289,11 @@ std::optional<ParsedCommandLine> TakeArgument(int argc, char **argv, int &i, Arg
         if (!crop::ParseMargins(text.toStdString(), margins, error))
             return UsageError{QStringLiteral("--margins: %1").arg(QString::fromStdString(error))};
         job.margins = margins;
+    } else if (arg == "--to-box") {
+        crop::PageBox box;
+        if (!value(text) || !crop::ParsePageBox(text.toStdString(), box))
+            return UsageError{QStringLiteral("--to-box needs the box to crop to: trim, bleed or art")};
+        job.toBox = box;
     } else if (arg == "-o" || arg == "--output") {
         if (!value(job.output))
             return UsageError{QStringLiteral("%1 needs the file to write").arg(QString::fromStdString(arg))};
@@ -332,8 +343,9 @@ std::optional<QString> CombinationProblem(const Arguments &args) {
     if (args.restore) {
         if (args.autoCrop || args.exact)
             return QStringLiteral("--restore gives back an original; it cannot be given with --auto-crop or --crop");
-        if (job.margins || job.split || job.password || job.removeHidden || args.wantReport || args.contentOptions ||
-            !job.options.range.empty() || job.options.pages != crop::PageSet::All || job.rightToLeft || args.evenSplit)
+        if (job.margins || job.toBox || job.split || job.password || job.removeHidden || args.wantReport ||
+            args.contentOptions || !job.options.range.empty() || job.options.pages != crop::PageSet::All ||
+            job.rightToLeft || args.evenSplit)
             return QStringLiteral("--restore takes only -o ORIGINAL.pdf");
         if (job.output.isEmpty())
             return QStringLiteral("-o ORIGINAL.pdf is missing");
@@ -343,8 +355,12 @@ std::optional<QString> CombinationProblem(const Arguments &args) {
         return QStringLiteral("--auto-crop and --crop are two ways to crop; give one");
     if (!args.autoCrop && !args.exact)
         return QStringLiteral("--auto-crop IN.pdf or --crop IN.pdf is missing");
-    if (args.exact && !job.margins)
-        return QStringLiteral("--crop needs --margins L,T,R,B");
+    if (job.margins && job.toBox)
+        return QStringLiteral("--margins and --to-box are two ways to crop; give one");
+    if (args.exact && !job.margins && !job.toBox)
+        return QStringLiteral("--crop needs --margins L,T,R,B or --to-box trim|bleed|art");
+    if (args.autoCrop && job.toBox)
+        return QStringLiteral("--to-box goes with --crop; --auto-crop finds the content");
     if (args.autoCrop && job.margins)
         return QStringLiteral("--margins goes with --crop; --auto-crop finds the content (its --margin adds points "
                               "round it)");

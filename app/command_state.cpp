@@ -33,6 +33,8 @@ bool HeldWithRegions(int id) {
     case ID_SPLIT_PAGES:
     case ID_STRAIGHTEN_PAGES:
     case ID_CROP_BOX:
+    case ID_CROP_TO_TRIM_BOX:
+    case ID_CROP_TO_BLEED_BOX:
     case ID_CROP_ALL_PAGES:
     case ID_CUT_ALL:
     case ID_EDIT_COPY:
@@ -90,6 +92,8 @@ CommandState StateFor(int id, const CommandContext &c) {
         return {c.hasPicture, c.preview};
     case ID_SPLIT_PAGES:
     case ID_STRAIGHTEN_PAGES:
+    case ID_CROP_TO_TRIM_BOX:
+    case ID_CROP_TO_BLEED_BOX:
         return {c.hasPicture && c.pdf && !overlayWanted, false};
     case ID_CROP_BOX:
         return {c.hasPicture && !overlayWanted, false};

@@ -5,6 +5,7 @@
 #include "app/window_placement.h"
 #include "chrome/about_dialog.h"
 #include "chrome/toolbar_xp.h"
+#include "crop/detect/page_range.h"
 #include "crop/model/document.h"
 #include "crop/model/restore_job.h"
 #include "crop/view/orvane_view.h"
@@ -41,6 +42,8 @@
 #include <QToolBar>
 #include <QUrl>
 #include <QWheelEvent>
+
+#include <numeric>
 
 namespace app {
 namespace {
@@ -543,6 +546,8 @@ void CMainFrame::AddFileHandlers() {
     m_handlers[ID_EDIT_CUT] = [this] { m_pageView->OnCommand(ID_SAVE_FILE); };  // Save file
     for (int id : {ID_FILE_PRINT, ID_FILE_PRINT_DIRECT, ID_FILE_PRINT_PREVIEW, ID_FILE_PRINT_SETUP, ID_SPLIT_PAGES})
         m_handlers[id] = [this, id] { m_pageView->OnCommand(id); };
+    m_handlers[ID_CROP_TO_TRIM_BOX] = [this] { CropToBox(crop::PageBox::Trim); };
+    m_handlers[ID_CROP_TO_BLEED_BOX] = [this] { CropToBox(crop::PageBox::Bleed); };
     m_handlers[ID_CROP_BOX] = [this] {
         m_pageView->OnCommand(ID_CROP_BOX);
         UpdateSizePane();  // in the unit chosen
@@ -554,6 +559,36 @@ void CMainFrame::AddFileHandlers() {
         m_outliers->show();
         m_outliers->raise();
     };
+}
+
+void CMainFrame::CropToBox(crop::PageBox kind) {
+    std::vector<int> pages(size_t(std::max(0, m_document.PageCount())));
+    std::iota(pages.begin(), pages.end(), 1);
+    const std::vector<int> without = m_document.Pages().CropToBox(kind, pages);
+    const QString name = QString::fromLatin1(crop::PageBoxName(kind));
+    const QString title =
+        kind == crop::PageBox::Trim ? QStringLiteral("Crop to Trim Box") : QStringLiteral("Crop to Bleed Box");
+    if (without.size() == pages.size()) {
+        platform::ShowMessage(
+            title.toStdString(),
+            QStringLiteral("No page of this document has a %1 box; nothing was changed.").arg(name).toStdString(),
+            platform::MessageIcon::Information);
+        return;
+    }
+    const int cropped = int(pages.size() - without.size());
+    QString text = QStringLiteral("%1: %2 of %3 pages cropped to their %4 box")
+                       .arg(title)
+                       .arg(cropped)
+                       .arg(pages.size())
+                       .arg(name);
+    if (!without.empty())
+        text += QStringLiteral("; %1 %2 no %3 box and %4 what %5 had")
+                    .arg(QStringLiteral("page%1 %2")
+                             .arg(without.size() == 1 ? "" : "s", QString::fromStdString(crop::PageRangeText(without))),
+                         without.size() == 1 ? QStringLiteral("has") : QStringLiteral("have"), name,
+                         without.size() == 1 ? QStringLiteral("keeps") : QStringLiteral("keep"),
+                         without.size() == 1 ? QStringLiteral("it") : QStringLiteral("they"));
+    statusBar()->showMessage(text + QLatin1Char('.'));
 }
 
 void CMainFrame::RestoreOriginal() {

@@ -1,6 +1,7 @@
 #ifndef APP_MAIN_FRAME_H
 #define APP_MAIN_FRAME_H
 
+#include "crop/detect/margins.h"
 #include "crop/model/document_state.h"
 
 #include <QDialog>
@@ -117,6 +118,8 @@ private:
     void AddFileHandlers();
     // File > Restore Original: asks for a copy and where its original goes.
     void RestoreOriginal();
+    // Crop to Trim Box and Crop to Bleed Box, on every page.
+    void CropToBox(crop::PageBox kind);
     void AddEditHandlers();
     void BuildMenus();
     void BuildToolBar();

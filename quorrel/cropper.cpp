@@ -242,7 +242,9 @@ private:
     std::map<std::array<double, 4>, QPDFObjectHandle> m_made;
 };
 
-// Gives pages their crop box, and with `setMediaBox` their media box too.
+// Gives pages their crop box, and with `setMediaBox` their media box too;
+// the page's trim, bleed and art boxes are then kept within it (one that
+// lies wholly outside goes).
 class PageBoxes {
 public:
     explicit PageBoxes(bool setMediaBox) : m_setMediaBox(setMediaBox) {}
@@ -251,8 +253,20 @@ public:
             return;
         const QPDFObjectHandle array = m_boxes.For(*box);
         page.replaceKey("/CropBox", array);
-        if (m_setMediaBox)
-            page.replaceKey("/MediaBox", array);
+        if (!m_setMediaBox)
+            return;
+        page.replaceKey("/MediaBox", array);
+        for (const char *key : {"/TrimBox", "/BleedBox", "/ArtBox"}) {
+            const std::optional<Box> own = page.hasKey(key) ? RectangleOf(page.getKey(key)) : std::nullopt;
+            if (!own)
+                continue;
+            const Box inside{std::max(own->x0, box->x0), std::max(own->y0, box->y0), std::min(own->x1, box->x1),
+                             std::min(own->y1, box->y1)};
+            if (inside.Empty())
+                page.removeKey(key);
+            else
+                page.replaceKey(key, m_boxes.For(inside));
+        }
     }
 
 private:

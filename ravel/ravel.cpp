@@ -268,6 +268,41 @@ __attribute__((visibility("default"))) int LS_PageExtent(LS_Document handle, int
     }
 }
 
+__attribute__((visibility("default"))) int LS_PageBox(LS_Document handle, int page, int which, double *box) {
+    try {
+        Document *doc = Lookup(handle);
+        if (!doc || !box || !ValidPage(doc, page) || which < LS_TRIM_BOX || which > LS_ART_BOX)
+            return 0;
+        volatile bool ok = false;
+        fz_try(doc->ctx) {
+            pdf_obj *obj = PageObject(doc, page - 1);
+            pdf_obj *name = which == LS_TRIM_BOX    ? PDF_NAME(TrimBox)
+                            : which == LS_BLEED_BOX ? PDF_NAME(BleedBox)
+                                                    : PDF_NAME(ArtBox);
+            pdf_obj *array = pdf_dict_get(doc->ctx, obj, name);
+            if (pdf_is_array(doc->ctx, array) && pdf_array_len(doc->ctx, array) == 4) {
+                const fz_rect own = pdf_to_rect(doc->ctx, array);
+                fz_rect shown;
+                fz_matrix ctm;
+                pdf_page_obj_transform(doc->ctx, obj, &shown, &ctm);
+                shown = fz_transform_rect(shown, ctm);
+                const fz_rect inside = fz_intersect_rect(fz_transform_rect(own, ctm), shown);
+                if (!fz_is_empty_rect(inside)) {
+                    box[0] = inside.x0 - shown.x0;
+                    box[1] = inside.y0 - shown.y0;
+                    box[2] = inside.x1 - shown.x0;
+                    box[3] = inside.y1 - shown.y0;
+                    ok = true;
+                }
+            }
+        }
+        fz_catch(doc->ctx) { ok = false; }
+        return ok ? 1 : 0;
+    } catch (...) {
+        return 0;
+    }
+}
+
 __attribute__((visibility("default"))) int LS_PageFacts(LS_Document handle, int page, int32_t *facts) {
     try {
         Document *doc = Lookup(handle);

@@ -94,6 +94,19 @@ int LS_SetResolution(LS_Document doc, int dpi);
  * left untouched and 0 is returned. `page` counts from 1; `extra` is unused. */
 int LS_PageExtent(LS_Document doc, int page, double *box, int extra);
 
+/* Which box of a page LS_PageBox gives. */
+#define LS_TRIM_BOX 1
+#define LS_BLEED_BOX 2
+#define LS_ART_BOX 3
+
+/* The page's own trim, bleed or art box (`which`, one of the LS_*_BOX) as
+ * x0, y0, x1, y1 in points of the page as a viewer shows it (origin at its
+ * top-left corner, y downwards, the rotation applied), clipped to the
+ * shown page. Nonzero on success; 0, the four doubles untouched, when the
+ * page has no such box, it lies wholly outside the shown page, or for a
+ * bad handle, page or `which`. */
+int LS_PageBox(LS_Document doc, int page, int which, double *box);
+
 /* Renders the whole visible page, annotations included, on white into
  * exactly width x height pixels. `zero1`, `scale` (two doubles), `zero2`
  * and `slot` are accepted for compatibility and not used. Returns 0 for a

@@ -194,6 +194,13 @@ double PageSource::ApplyTurn(int page) {
     return turn;
 }
 
+std::optional<render::PageExtent> PageSource::Box(int page, int which) {
+    double box[4] = {0, 0, 0, 0};
+    if (m_kind != SourceKind::Pdf || !m_document || !Ravel().PageBox(m_document.Handle(), page, which, box))
+        return std::nullopt;
+    return render::PageExtent{box[0], box[1], box[2], box[3]};
+}
+
 std::optional<PageFacts> PageSource::Facts(int page) {
     int32_t facts[3] = {0, 0, 0};
     if (m_kind != SourceKind::Pdf || !m_document || !Ravel().PageFacts(m_document.Handle(), page, facts))

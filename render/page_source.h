@@ -100,6 +100,9 @@ public:
     // What PDF page `page` is made of; nothing for other kinds and pages
     // that cannot be read.
     std::optional<PageFacts> Facts(int page);
+    // The page's own trim, bleed or art box (LS_TRIM_BOX, ...) in points of
+    // the shown page, origin top-left, within it; nothing when it has none.
+    std::optional<render::PageExtent> Box(int page, int which);
     // Frame `page` (from 1) of a picture; null for other kinds. The file is
     // decoded again only when the frame changes; a frame that fails to
     // decode leaves the source at the frame it held before.

@@ -50,6 +50,7 @@ const RavelApi &Stubs() {
         api.RenderInkCancellable = [](LS_Document, int, int, int, int, int, int, int, const int32_t *, int32_t *,
                                       LS_CancelFlag *) -> LS_Bitmap * { return nullptr; };
         api.PageFacts = [](LS_Document, int, int32_t *) { return 0; };
+        api.PageBox = [](LS_Document, int, int, double *) { return 0; };
         api.SetPageTurn = [](LS_Document, int, double) { return 0; };
         api.OpenFileWithPassword = [](const char *, const char *, int, int32_t *status) -> LS_Document {
             if (status)
@@ -84,6 +85,8 @@ bool BindOptional(void *module, RavelApi &api) {
         api.OpenFileWithPassword = Stubs().OpenFileWithPassword;
     if (!Bind(module, "LS_PageFacts", api.PageFacts))
         api.PageFacts = Stubs().PageFacts;
+    if (!Bind(module, "LS_PageBox", api.PageBox))
+        api.PageBox = Stubs().PageBox;
     if (!Bind(module, "LS_SetPageTurn", api.SetPageTurn))
         api.SetPageTurn = Stubs().SetPageTurn;
     return true;

@@ -42,6 +42,7 @@ struct RavelApi {
     // Bound when the library has them; otherwise stubs that fail: no page
     // is known to be a scan, and none is drawn turned.
     decltype(&::LS_PageFacts) PageFacts = nullptr;
+    decltype(&::LS_PageBox) PageBox = nullptr;
     decltype(&::LS_SetPageTurn) SetPageTurn = nullptr;
 };
 

@@ -54,6 +54,8 @@ enum CommandId : int {
     ID_SHRINK_DOWN = 32820,
     ID_STRAIGHTEN_PAGES = 32821,
     ID_RESTORE_ORIGINAL = 32822,
+    ID_CROP_TO_TRIM_BOX = 32823,
+    ID_CROP_TO_BLEED_BOX = 32824,
     // The forwarded range.
     ID_FORWARD_FIRST = 32771,
     ID_FORWARD_LAST = 32796,

@@ -29,6 +29,8 @@ const std::vector<Popup> &MainMenu() {
           {"&Cut All\tCtrl+C", ID_CUT_ALL},
           {"&Delete Rectangle\tCtrl+V", ID_DELETE_RECTANGLE},
           {"Crop &Box...\tCtrl+B", ID_CROP_BOX},
+          {"Crop to Tri&m Box", ID_CROP_TO_TRIM_BOX},
+          {"Crop to Bleed Bo&x", ID_CROP_TO_BLEED_BOX},
           {"S&plit Pages...", ID_SPLIT_PAGES},
           {"Stra&ighten Pages...", ID_STRAIGHTEN_PAGES},
           {"&Nudge",
@@ -164,6 +166,9 @@ std::string CommandString(int id) {
         {ID_CROP_BOX, "Set the selected region by exact margins from the page's edges\nCrop Box"},
         {ID_SPLIT_PAGES, "Split pages into columns and rows at the gutters of their content\nSplit Pages"},
         {ID_STRAIGHTEN_PAGES, "Turn pages scanned askew level, their pictures kept as they are\nStraighten Pages"},
+        {ID_CROP_TO_TRIM_BOX, "Crop every page to the trim box the file gives it, taking off printer's marks\nCrop to "
+                              "Trim Box"},
+        {ID_CROP_TO_BLEED_BOX, "Crop every page to the bleed box the file gives it\nCrop to Bleed Box"},
         {ID_RESTORE_ORIGINAL, "Write the original a cropped copy was made from, byte for byte\nRestore Original"},
         {ID_STOP_WORK, "Stop shrinking all pages, splitting or straightening pages, or building the overlay\nStop"},
         {ID_EDIT_COPY, "Copy the selected region of the shown page\nCopy"},

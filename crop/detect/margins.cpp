@@ -100,6 +100,27 @@ std::optional<CropRect> InsideMargins(const Margins &m, double width, double hei
     return r;
 }
 
+const char *PageBoxName(PageBox box) {
+    switch (box) {
+    case PageBox::Trim:
+        return "trim";
+    case PageBox::Bleed:
+        return "bleed";
+    case PageBox::Art:
+        break;
+    }
+    return "art";
+}
+
+bool ParsePageBox(std::string_view text, PageBox &box) {
+    for (PageBox b : {PageBox::Trim, PageBox::Bleed, PageBox::Art})
+        if (text == PageBoxName(b)) {
+            box = b;
+            return true;
+        }
+    return false;
+}
+
 Margins MarginsOf(const CropRect &rect, double width, double height) {
     const CropRect r = rect.Normalized();
     return {r.left, r.top, width - r.right, height - r.bottom};

@@ -34,6 +34,14 @@ std::optional<CropRect> InsideMargins(const Margins &margins, double width, doub
 // The margins of `rect` on such a page.
 Margins MarginsOf(const CropRect &rect, double width, double height);
 
+// A box a page of a print-ready file may give besides its crop box: the
+// trim box (the finished page), the bleed box (with the bleed round it) or
+// the art box. The numbers are the rendering library's.
+enum class PageBox { Trim = 1, Bleed = 2, Art = 3 };
+const char *PageBoxName(PageBox box);  // "trim", "bleed", "art"
+// "trim", "bleed" or "art"; false for anything else.
+bool ParsePageBox(std::string_view text, PageBox &box);
+
 }  // namespace crop
 
 #endif

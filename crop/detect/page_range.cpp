@@ -126,4 +126,18 @@ bool ParsePageRange(std::string_view text, int pageCount, std::vector<int> &page
     return true;
 }
 
+std::string PageRangeText(const std::vector<int> &pages) {
+    std::string text;
+    for (size_t i = 0; i < pages.size();) {
+        size_t j = i;
+        while (j + 1 < pages.size() && pages[j + 1] == pages[j] + 1)
+            ++j;
+        text += (text.empty() ? "" : ", ") + std::to_string(pages[i]);
+        if (j > i)
+            text += "-" + std::to_string(pages[j]);
+        i = j + 1;
+    }
+    return text;
+}
+
 }  // namespace crop

@@ -22,6 +22,10 @@ namespace crop {
 // page number is taken and `pages` stays empty.
 bool ParsePageRange(std::string_view text, int pageCount, std::vector<int> &pages, std::string &error);
 
+// Pages, in order, in the form ParsePageRange reads: runs of consecutive
+// pages joined ("3, 5-9, 12").
+std::string PageRangeText(const std::vector<int> &pages);
+
 }  // namespace crop
 
 #endif

@@ -149,6 +149,9 @@ using PageValues = std::map<int, std::vector<std::string>>;
 // The value of every page of the job inside its margins.
 bool MarginValues(render::PageSource &source, int pageCount, const AutoCropJob &job, AutoCropReport &report,
                   PageValues &values, QString &reason);
+// Every page of the job cropped to the box it gives of the job's kind.
+bool BoxValues(render::PageSource &source, int pageCount, const AutoCropJob &job, AutoCropReport &report,
+               PageValues &values, QString &reason);
 // The content of every page of the job found, and each page's crop planned.
 bool ContentValues(const QString &input, int pageCount, const AutoCropJob &job, AutoCropReport &report,
                    PageValues &values, QString &reason, const AutoCropProgress &progress);
@@ -222,8 +225,8 @@ bool AutoCropFile(const AutoCropJob &job, AutoCropReport &report, QString &reaso
     if (!run.Start(toolJob, reason))
         return false;
     PageValues values;
-    if (job.margins) {
-        if (!MarginValues(*source, pageCount, job, report, values, reason))
+    if (job.margins || job.toBox) {
+        if (!(job.toBox ? BoxValues : MarginValues)(*source, pageCount, job, report, values, reason))
             return false;
     } else {
         source.reset();  // each render thread opens its own
@@ -264,6 +267,37 @@ bool MarginValues(render::PageSource &source, int pageCount, const AutoCropJob &
         reason = QStringLiteral("the margins leave nothing of any page asked for in %1; nothing was cropped, and %2 is "
                                 "not written")
                      .arg(Quote(job.input), Quote(job.output));
+        return false;
+    }
+    return true;
+}
+
+bool BoxValues(render::PageSource &source, int pageCount, const AutoCropJob &job, AutoCropReport &report,
+               PageValues &values, QString &reason) {
+    const std::vector<int> pages = PagesOf(job.options, pageCount);
+    report.pages = int(pages.size());
+    std::vector<int> without;
+    for (int page : pages) {
+        const std::optional<render::PageExtent> box = source.Box(page, int(*job.toBox));
+        render::PageExtent shown;
+        if (!box || !source.PageExtent(page, &shown, 0)) {
+            without.push_back(page);
+            continue;
+        }
+        values[page] = {
+            PageValueFor(CropRect{box->x1, box->y1, box->x2, box->y2}, int(std::trunc(shown.y2 - shown.y1)))};
+    }
+    report.cropped = int(values.size());
+    const std::string kind = PageBoxName(*job.toBox);
+    if (!without.empty() && !values.empty())
+        report.warnings.push_back(
+            std::string(without.size() == 1 ? "page " : "pages ") + PageRangeText(without) +
+            (without.size() == 1 ? " has no " : " have no ") + kind +
+            (without.size() == 1 ? " box; it is left as it is" : " box; they are left as they are"));
+    if (values.empty()) {
+        reason = QStringLiteral("no page asked for in %1 has %2 %3 box; nothing was cropped, and %4 is not written")
+                     .arg(Quote(job.input), *job.toBox == PageBox::Art ? QStringLiteral("an") : QStringLiteral("a"),
+                          QString::fromStdString(kind), Quote(job.output));
         return false;
     }
     return true;

@@ -26,7 +26,9 @@ namespace crop {
 //
 // With `margins` the pages are cropped to exact margins from their edges
 // as shown (rotation and crop box applied) instead, and nothing is
-// rendered: only `options.pages` and `options.range` count then.
+// rendered: only `options.pages` and `options.range` count then. With
+// `toBox` so too, each page to the box of that kind it gives (a page
+// without one is left as it is, with a warning).
 struct AutoCropJob {
     QString input;
     QString output;
@@ -41,6 +43,8 @@ struct AutoCropJob {
     std::shared_ptr<const platform::Secret> password;
     // Nothing outside each page's crop box kept in the copy.
     bool removeHidden = false;
+    // Each page cropped to its own box of this kind (see above).
+    std::optional<PageBox> toBox;
 };
 struct AutoCropReport {
     int pages = 0;    // pages of the set

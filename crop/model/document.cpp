@@ -73,6 +73,12 @@ void COrvaneDoc::MakeParts() {
     };
     editing.pageSize = pageSize;
     editing.pageSizes = pageSizes;
+    editing.pageBox = [this](int page, PageBox kind) -> std::optional<CropRect> {
+        const std::optional<render::PageExtent> box = m_pageSource ? m_pageSource->Box(page, int(kind)) : std::nullopt;
+        if (!box)
+            return std::nullopt;
+        return CropRect{box->x1, box->y1, box->x2, box->y2};
+    };
     editing.status = [this](const QString &text) { emit StatusMessage(text); };
     editing.changed = [this](bool history) {
         emit Changed(history ? Change::Regions | Change::History : Changes(Change::Regions));

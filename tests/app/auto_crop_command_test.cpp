@@ -372,7 +372,8 @@ TEST_F(AutoCropCommand, TheReportListsAFullPageFigureAndABlankPage) {
     crop::CropRun::SetToolPath(QUORREL_PATH);
     crop::AutoCropReport report;
     QString reason;
-    ASSERT_TRUE(crop::AutoCropFile({Q(in), Q(dir.file("out.pdf")), {}, {}, {}, false, nullptr, false}, report, reason))
+    ASSERT_TRUE(
+        crop::AutoCropFile({Q(in), Q(dir.file("out.pdf")), {}, {}, {}, false, nullptr, false, {}}, report, reason))
         << reason.toStdString();
     crop::CropRun::SetToolPath({});
     EXPECT_EQ(report.pages, 8);
@@ -420,6 +421,36 @@ TEST_F(AutoCropCommand, ExactMarginsAreMeasuredFromTheEdgesOfEachPageAsShown) {
     EXPECT_EQ(none.exitCode, 1);
     EXPECT_NE(none.err.find("leave nothing"), std::string::npos) << none.err;
     EXPECT_FALSE(fs::exists(out));
+}
+
+TEST_F(AutoCropCommand, ToTheTrimBoxTakesOffPrintersMarksAndRestoreGivesTheFileBack) {
+    DocPlan plan;
+    PagePlan print;
+    print.own.mediaBox = Box{0, 0, 700, 900};
+    print.trimBox = Box{50, 50, 650, 850};
+    print.blackRects = {{100, 100, 600, 800}};  // the page
+    for (const Box &mark : {Box{0, 59, 40, 61}, Box{660, 59, 700, 61}, Box{59, 860, 61, 900}, Box{639, 0, 641, 40}})
+        print.blackRects.push_back(mark);  // crop marks, outside the trim box
+    plan.pages = {print, Blocks({0, 0, 612, 792}, 10, 10, 10, 10)};
+    const std::string in = dir.file("print.pdf"), out = dir.file("trimmed.pdf"), back = dir.file("back.pdf");
+    fixtures::WritePdf(plan, in);
+    const ToolRun r = Orvane({"--crop", Q(in), "--to-box", "trim", "-o", Q(out)});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_NE(r.err.find("page 2 has no trim box; it is left as it is"), std::string::npos) << r.err;
+    const std::vector<Picture> output = RenderAll(out);
+    ASSERT_EQ(output.size(), 2u);
+    EXPECT_NEAR(output[0].widthPt, 600, 0.02);
+    EXPECT_NEAR(output[0].heightPt, 800, 0.02);
+    const Box shown = output[0].Content();  // the page alone: no mark
+    EXPECT_NEAR(shown.x0, 50, 1);
+    EXPECT_NEAR(shown.x1, 550, 1);
+    EXPECT_NEAR(output[1].widthPt, 612, 0.02);
+    EXPECT_EQ(Orvane({"--crop", Q(in), "--to-box", "slug", "-o", Q(out)}).exitCode, 2);
+
+    // The copy gives its original back, byte for byte.
+    const ToolRun restored = Orvane({"--restore", Q(out), "-o", Q(back)});
+    ASSERT_EQ(restored.exitCode, 0) << restored.err;
+    EXPECT_EQ(Bytes(back), Bytes(in));
 }
 
 TEST_F(AutoCropCommand, SplitTwoUpCutsAtTheFoldNotAtTheMiddle) {

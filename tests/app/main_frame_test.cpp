@@ -105,6 +105,8 @@ TEST_F(MainFrameTest, MenusToolbarStatusBarAndSplitterAreLaidOutAsTheTablesSay) 
                                               "&Cut All\tCtrl+C",
                                               "&Delete Rectangle\tCtrl+V",
                                               "Crop &Box...\tCtrl+B",
+                                              "Crop to Tri&m Box",
+                                              "Crop to Bleed Bo&x",
                                               "S&plit Pages...",
                                               "Stra&ighten Pages...",
                                               "&Nudge",
@@ -457,6 +459,32 @@ TEST_F(MainFrameTest, WhileACroppedCopyIsWrittenTheDocumentIsHeldAndClosingAsksF
     EXPECT_NE(document.Busy(), crop::Busy::CropRun);
     EXPECT_TRUE(frame->Action(ID_FILE_OPEN)->isEnabled()) << "free again";
     EXPECT_TRUE(frame->Action(ID_EDIT_UNDO)->isEnabled());
+}
+
+TEST_F(MainFrameTest, CropToTrimBoxCropsThePagesThatHaveOneInOneStepAndNamesTheOthers) {
+    fixtures::TempDir dir;
+    const std::string path = dir.file("print.pdf");
+    fixtures::DocPlan plan = fixtures::PagesOfSizes({{700, 900}, {700, 900}, {700, 900}});
+    plan.pages[0].trimBox = fixtures::Box{50, 60, 650, 850};
+    plan.pages[2].own.rotate = 90;  // shown 900 wide, 700 high
+    plan.pages[2].trimBox = fixtures::Box{100, 50, 600, 850};
+    fixtures::WritePdf(plan, path);
+    QString reason;
+    ASSERT_TRUE(document.OpenDocument(QString::fromStdString(path), reason));
+    frame->OnCommand(ID_CROP_TO_TRIM_BOX);
+    // As shown: from the top-left corner, y down; the turned page's box turned.
+    const crop::CropSet &set = document.Pages().Set();
+    ASSERT_EQ(set.Regions(1).size(), 1u);
+    EXPECT_EQ(crop::ShownFrom(set.Regions(1)[0], 900), (crop::CropRect{50, 50, 650, 840}));
+    EXPECT_TRUE(set.Regions(2).empty());
+    ASSERT_EQ(set.Regions(3).size(), 1u);
+    EXPECT_EQ(crop::ShownFrom(set.Regions(3)[0], 700), (crop::CropRect{50, 100, 850, 600}));
+    EXPECT_EQ(
+        frame->statusBar()->currentMessage().toStdString(),
+        "Crop to Trim Box: 2 of 3 pages cropped to their trim box; page 2 has no trim box and keeps what it had.");
+    document.Undo();
+    EXPECT_TRUE(set.Regions(1).empty());
+    EXPECT_TRUE(set.Regions(3).empty());
 }
 
 TEST_F(MainFrameTest, RestoreOriginalWritesTheOriginalOfACopyOrSaysWhyNot) {

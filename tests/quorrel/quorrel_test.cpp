@@ -278,6 +278,8 @@ TEST_F(QuorrelTest, LinksOutlinePageCountAndEncryptionSurvive) {
     plan.pages[2].links.push_back({{72, 600, 300, 620}, 0, "https://example.org/"});
     plan.pages[2].boxAnnotations.push_back({300, 300, 350, 350});
     plan.outline = {{"First", 1}, {"Third", 3}, {"Last", 6}};
+    plan.pages[0].trimBox = Box{40, 40, 300, 750};   // beyond the crop's right and top
+    plan.pages[0].bleedBox = Box{520, 0, 612, 792};  // wholly outside it
     plan.objectStreams = true;
     plan.encryption = fixtures::Encryption::EmptyUserPassword;
     const std::string in = dir.file("in.pdf"), out = dir.file("out.pdf");
@@ -330,6 +332,11 @@ TEST_F(QuorrelTest, LinksOutlinePageCountAndEncryptionSurvive) {
             EXPECT_NEAR(m.ury, 700, 1e-6) << i << key;
         }
     }
+    // The trim box is kept within the new media box; a bleed box wholly
+    // outside it goes.
+    auto trim = withMediaPages[0].getObjectHandle().getKey("/TrimBox").getArrayAsRectangle();
+    EXPECT_EQ(std::vector<double>({trim.llx, trim.lly, trim.urx, trim.ury}), std::vector<double>({50, 50, 300, 700}));
+    EXPECT_FALSE(withMediaPages[0].getObjectHandle().hasKey("/BleedBox"));
     auto third = withMediaPages[2].getObjectHandle().getKey("/MediaBox").getArrayAsRectangle();
     EXPECT_NEAR(third.llx, 10, 1e-6);
     EXPECT_NEAR(third.urx, 600, 1e-6);

@@ -229,6 +229,28 @@ void PageEditing::SetMargins(const Margins &margins, const std::vector<int> &pag
                           .arg(pages.size()));
 }
 
+std::vector<int> PageEditing::CropToBox(PageBox kind, const std::vector<int> &pages) {
+    std::vector<int> without;
+    if (!Editable())
+        return without;
+    const std::vector<Size> sizes = m_host.pageSizes();
+    std::vector<PageChange> changes;
+    for (int page : pages) {
+        const std::optional<CropRect> box = m_host.pageBox ? m_host.pageBox(page, kind) : std::nullopt;
+        const std::optional<Size> size = box ? SizeOf(sizes, page, m_host.pageSize) : std::nullopt;
+        if (!size) {
+            without.push_back(page);
+            continue;
+        }
+        changes.push_back(Replaced(m_set, page, {StoredFrom(*box, StoredHeight(size->second))}));
+    }
+    const char *name = kind == PageBox::Trim    ? "Crop to Trim Box"
+                       : kind == PageBox::Bleed ? "Crop to Bleed Box"
+                                                : "Crop to Art Box";
+    Replace(QString::fromLatin1(name), std::move(changes));
+    return without;
+}
+
 void PageEditing::ApplyRectToPages(const std::vector<int> &pages) {
     if (!Editable())
         return;

@@ -36,6 +36,9 @@ public:
         // that can be had (empty when not).
         std::function<std::optional<Size>(int page)> pageSize;
         std::function<std::vector<Size>()> pageSizes;
+        // A page's own trim, bleed or art box as shown; nothing when it
+        // has none.
+        std::function<std::optional<CropRect>(int page, PageBox kind)> pageBox;
         // A note for the status bar.
         std::function<void(const QString &)> status;
         // The shown regions changed, and the history with them when
@@ -98,6 +101,10 @@ public:
     // it; the shown page's selected region takes it, another page's the
     // region at the same place in its list, or its first.
     void SetMargins(const Margins &margins, const std::vector<int> &pages);
+    // Crop to Trim Box and the like: every page of `pages` that gives a
+    // box of `kind` gets that box as its one region, in one step. The
+    // pages without one, which keep what they had.
+    std::vector<int> CropToBox(PageBox kind, const std::vector<int> &pages);
 
 private:
     // The shown page's regions as shown, into m_shown.
