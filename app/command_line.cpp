@@ -36,7 +36,7 @@ constexpr const char *kUsage =
     "                          [--deskew | --split COLSxROWS [--right-to-left] [--even]]\n"
     "       orvane --crop IN.pdf -o OUT.pdf (--margins L,T,R,B[pt|mm|in] | --to-box trim|bleed|art)\n"
     "                     [--pages RANGE]\n"
-    "       either with [--password-file FILE] [--remove-hidden] [--report]\n"
+    "       either with [--password-file FILE] [--remove-hidden] [--report] [--drop RANGE]\n"
     "       orvane --restore COPY.pdf -o ORIGINAL.pdf\n"
     "\n"
     "Without options the window opens, showing FILE when one is named.\n"
@@ -110,6 +110,11 @@ constexpr const char *kUsage =
     "                        page's crop: text, images, annotations and form\n"
     "                        fields there are removed, the media box is set to\n"
     "                        the crop, and the file is written whole\n"
+    "  --drop RANGE          leave the pages of RANGE (\"3, 10-12\", as --pages\n"
+    "                        takes) out of the copy: links and outline entries\n"
+    "                        to them lead to the next page kept, or go when none\n"
+    "                        follows, and their form fields go with them. The\n"
+    "                        copy is then written whole\n"
     "  --report              print what the copy will change before it is\n"
     "                        written, as JSON on standard output: pages\n"
     "                        cropped, split and left, links, form fields and\n"
@@ -289,6 +294,14 @@ std::optional<ParsedCommandLine> TakeArgument(int argc, char **argv, int &i, Arg
         if (!crop::ParseMargins(text.toStdString(), margins, error))
             return UsageError{QStringLiteral("--margins: %1").arg(QString::fromStdString(error))};
         job.margins = margins;
+    } else if (arg == "--drop") {
+        std::vector<int> unused;
+        std::string error;
+        if (!value(text))
+            return UsageError{QStringLiteral("--drop needs the pages to leave out, such as 3, 10-12")};
+        if (!crop::ParsePageRange(text.toStdString(), 0, unused, error))
+            return UsageError{QStringLiteral("--drop: %1").arg(QString::fromStdString(error))};
+        job.leaveOut = text.toStdString();
     } else if (arg == "--to-box") {
         crop::PageBox box;
         if (!value(text) || !crop::ParsePageBox(text.toStdString(), box))
@@ -343,9 +356,9 @@ std::optional<QString> CombinationProblem(const Arguments &args) {
     if (args.restore) {
         if (args.autoCrop || args.exact)
             return QStringLiteral("--restore gives back an original; it cannot be given with --auto-crop or --crop");
-        if (job.margins || job.toBox || job.split || job.password || job.removeHidden || args.wantReport ||
-            args.contentOptions || !job.options.range.empty() || job.options.pages != crop::PageSet::All ||
-            job.rightToLeft || args.evenSplit)
+        if (job.margins || job.toBox || !job.leaveOut.empty() || job.split || job.password || job.removeHidden ||
+            args.wantReport || args.contentOptions || !job.options.range.empty() ||
+            job.options.pages != crop::PageSet::All || job.rightToLeft || args.evenSplit)
             return QStringLiteral("--restore takes only -o ORIGINAL.pdf");
         if (job.output.isEmpty())
             return QStringLiteral("-o ORIGINAL.pdf is missing");
@@ -460,10 +473,11 @@ int RunCrop(CommandLine &line) {
     }
     if (terminal) {
         std::error_code failed;
-        std::fprintf(stderr, "orvane: wrote %s: %d of %d pages cropped, %d blank%s\n",
+        std::fprintf(stderr, "orvane: wrote %s: %d of %d pages cropped, %d blank%s%s\n",
                      std::filesystem::absolute(platform::NativePath(job.output), failed).c_str(), report.cropped,
                      report.pages, report.blank,
-                     job.options.deskew ? (", " + std::to_string(report.straightened) + " straightened").c_str() : "");
+                     job.options.deskew ? (", " + std::to_string(report.straightened) + " straightened").c_str() : "",
+                     report.leftOut > 0 ? (", " + std::to_string(report.leftOut) + " left out").c_str() : "");
         for (const crop::Outlier &o : report.outliers)
             std::fprintf(stderr, "orvane: check page %d: %s\n", o.page, o.reason.c_str());
     }

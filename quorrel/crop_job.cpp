@@ -117,9 +117,14 @@ std::string ReportOf(QPDF &pdf, const CropList &list, const CropReport &crop,
                      const std::map<QPDFObjGen, int> &inputPage, const Signatures &signatures, const std::string &whole,
                      bool removeHidden, long long inputBytes) {
     int split = 0, cropped = 0, turnedOnly = 0;
+    std::string leftOut;  // the pages, as JSON numbers
     for (const auto &[page, rects] : list) {
         if (page < 1 || page > crop.pages)
             continue;
+        if (crop.leftOut > 0 && !rects.empty() && rects.front().leftOut) {
+            leftOut += (leftOut.empty() ? "" : ", ") + std::to_string(page);
+            continue;
+        }
         int kept = 0;
         for (const CropRect &r : rects)
             kept += r.Empty() ? 0 : 1;
@@ -165,7 +170,7 @@ std::string ReportOf(QPDF &pdf, const CropList &list, const CropReport &crop,
                        (name.empty() ? "" : ", \"name\": " + JsonString(name)) + "}";
         }
     }
-    const bool changes = crop.cropped > 0 || crop.copies > 0 || crop.turned > 0;
+    const bool changes = crop.cropped > 0 || crop.copies > 0 || crop.turned > 0 || crop.leftOut > 0;
     const bool signaturesBroken = signatures.signedFields && changes && !whole.empty();
     const bool certificationBroken = signatures.certified && changes;
     auto flag = [](bool b) { return std::string(b ? "true" : "false"); };
@@ -173,8 +178,9 @@ std::string ReportOf(QPDF &pdf, const CropList &list, const CropReport &crop,
     json += "  \"pages\": " + std::to_string(crop.pages) + ",\n";
     json += "  \"cropped\": " + std::to_string(cropped) + ",\n";
     json += "  \"split\": " + std::to_string(split) + ",\n";
-    json += "  \"unchanged\": " + std::to_string(crop.pages - cropped - split - turnedOnly) + ",\n";
-    json += "  \"copyPages\": " + std::to_string(crop.pages + crop.copies) + ",\n";
+    json += "  \"unchanged\": " + std::to_string(crop.pages - cropped - split - turnedOnly - crop.leftOut) + ",\n";
+    json += "  \"copyPages\": " + std::to_string(crop.pages + crop.copies - crop.leftOut) + ",\n";
+    json += "  \"leftOut\": [" + leftOut + "],\n";
     json += "  \"straightened\": " + std::to_string(crop.turned) + ",\n";
     json += "  \"straightenedOnly\": " + std::to_string(turnedOnly) + ",\n";
     json += "  \"outside\": {\"links\": " + std::to_string(links) + ", \"fields\": " + std::to_string(fields) +
@@ -237,7 +243,7 @@ struct JobRun {
     // Tells a warning of qpdf's, noting whether it repaired the file.
     void Show(const QPDFExc &w);
     void ShowWarnings();
-    bool Changes() const { return report.cropped > 0 || report.copies > 0 || report.turned > 0; }
+    bool Changes() const { return report.cropped > 0 || report.copies > 0 || report.turned > 0 || report.leftOut > 0; }
 
     const CropJob &job;
     std::string &error;
@@ -437,6 +443,11 @@ bool JobRun::Crop() {
     report = ApplyCropList(*pdf, crops, mediaBox);
     for (const std::string &w : report.warnings)
         Say("warning: " + w);
+    if (report.leftOut > 0 && !job.reportOnly)
+        Say("left out: " + std::to_string(report.leftOut) + (report.leftOut == 1 ? " page" : " pages") +
+            (report.leadsRemoved > 0 ? "; " + std::to_string(report.leadsRemoved) +
+                                           " links and outline entries that led to it and to no page after went"
+                                     : std::string()));
     if (requireCrop && !Changes())
         return Failed(error, "no page of " + in + " lies under a rectangle of the list; nothing was cropped, and " +
                                  out + " is not written");
@@ -464,7 +475,9 @@ void JobRun::Plan() {
         wholeKind = Whole::Repaired;
     } else if (!report.whyWhole.empty()) {
         whole = "because " + report.whyWhole;
-        wholeKind = report.turned > 0 ? Whole::Straightened : Whole::NoUpdate;
+        wholeKind = report.leftOut > 0  ? Whole::PagesLeftOut
+                    : report.turned > 0 ? Whole::Straightened
+                                        : Whole::NoUpdate;
     } else if (Changes() || !report.changed.empty()) {
         ShowWarnings();  // damage met while reading the pages counts too
         // The update records the input, so the copy can give it back.

@@ -116,6 +116,19 @@ bool ParseCropList(std::istream &in, CropList &list, std::string &error) {
         Cursor p(line);
         int page = 0;
         CropRect r;
+        Cursor out(line);
+        if (out.Literal("Page") && out.Integer(page) && out.Literal(",") && out.Literal("left") && out.Literal("out") &&
+            out.AtEnd() && page >= 1) {
+            std::vector<CropRect> &lines = list.try_emplace(list.end(), page)->second;
+            if (!lines.empty()) {
+                error = "line " + std::to_string(number) + " leaves out page " + std::to_string(page) +
+                        ", which has other lines";
+                return false;
+            }
+            r.leftOut = true;
+            lines.push_back(r);
+            continue;
+        }
         if (!p.Literal("Page") || !p.Integer(page) || !p.Literal(",") || !p.Literal("[") || !p.Number(r.left) ||
             !p.Literal(",") || !p.Number(r.top) || !p.Literal(",") || !p.Number(r.right) || !p.Literal(",") ||
             !p.Number(r.bottom) || (p.Literal(",") && !p.Number(r.turn)) || !p.Literal("]") || !p.AtEnd() || page < 1) {
@@ -129,6 +142,10 @@ bool ParseCropList(std::istream &in, CropList &list, std::string &error) {
             return false;
         }
         std::vector<CropRect> &lines = list.try_emplace(list.end(), page)->second;  // the lines come in page order
+        if (!lines.empty() && lines.front().leftOut) {
+            error = "line " + std::to_string(number) + " is for page " + std::to_string(page) + ", which is left out";
+            return false;
+        }
         if (lines.size() >= kMostLinesPerPage) {
             error = "page " + std::to_string(page) + " has more than " + std::to_string(kMostLinesPerPage) +
                     " lines; a page is split into " + std::to_string(kMostLinesPerPage) + " pages at most";

@@ -7,7 +7,8 @@
 // from a line trunc(H) points below its top edge. A fifth number, when
 // there is one, straightens the page: its content turned by that many
 // degrees counterclockwise (as shown) about the visible page's centre,
-// before the rectangle is taken.
+// before the rectangle is taken. "Page %d, left out" leaves the page out of
+// the copy; it is then the page's only line.
 
 #include <istream>
 #include <map>
@@ -18,7 +19,8 @@ namespace quorrel {
 
 struct CropRect {
     double left = 0, top = 0, right = 0, bottom = 0;
-    double turn = 0;  // degrees counterclockwise; 0 for a page left level
+    double turn = 0;       // degrees counterclockwise; 0 for a page left level
+    bool leftOut = false;  // the page is not in the copy
 
     // Zero width or zero height: the page is left as it is.
     bool Empty() const { return left == right || top == bottom; }

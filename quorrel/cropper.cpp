@@ -1,5 +1,6 @@
 #include "quorrel/cropper.h"
 
+#include "quorrel/left_out.h"
 #include "quorrel/straighten.h"
 
 #include <qpdf/QPDF.hh>
@@ -451,6 +452,65 @@ void InsertCopies(CopiesByParent &made, CropReport &report) {
     }
 }
 
+// Takes the pages the list leaves out out of their parents' kids, each
+// node above counting them no more, and leads what led to them elsewhere.
+void LeaveOut(QPDF &pdf, const std::vector<PageEntry> &pages, const CropList &list, CropReport &report) {
+    std::set<QPDFObjGen> out;
+    for (const auto &[number, lines] : list)
+        if (number >= 1 && number <= int(pages.size()) && !lines.empty() && lines.front().leftOut) {
+            const PageEntry &entry = pages[size_t(number - 1)];
+            if (!entry.page.isIndirect() || !entry.ancestors || entry.ancestors->empty()) {
+                report.warnings.push_back("page " + std::to_string(number) +
+                                          " is not an object of its own in the page tree; it is kept");
+                continue;
+            }
+            out.insert(entry.page.getObjGen());
+        }
+    if (out.empty())
+        return;
+    if (out.size() >= pages.size()) {
+        report.warnings.push_back("every page would be left out; none is");
+        return;
+    }
+    std::map<QPDFObjGen, QPDFObjectHandle> nextKept;
+    std::vector<QPDFObjectHandle> kept, leftOut;
+    QPDFObjectHandle next = QPDFObjectHandle::newNull();
+    for (size_t i = pages.size(); i-- > 0;) {
+        const QPDFObjectHandle &page = pages[i].page;
+        if (page.isIndirect() && out.count(page.getObjGen())) {
+            nextKept[page.getObjGen()] = next;
+            leftOut.push_back(page);
+        } else {
+            next = page;
+            kept.push_back(page);
+        }
+    }
+    std::set<QPDFObjGen> parentsDone;
+    for (const PageEntry &entry : pages) {
+        if (!entry.page.isIndirect() || !out.count(entry.page.getObjGen()))
+            continue;
+        for (QPDFObjectHandle node : *entry.ancestors) {
+            QPDFObjectHandle counted = node.getKey("/Count");
+            if (counted.isInteger())
+                node.replaceKey("/Count", QPDFObjectHandle::newInteger(std::max(0LL, counted.getIntValue() - 1)));
+        }
+        QPDFObjectHandle parent = entry.ancestors->back();
+        if (!parentsDone.insert(parent.getObjGen()).second)
+            continue;
+        QPDFObjectHandle kids = parent.getKey(kKids);
+        if (!kids.isArray())
+            continue;
+        std::vector<QPDFObjectHandle> now;
+        for (const QPDFObjectHandle &kid : kids.getArrayAsVector())
+            if (!(kid.isIndirect() && out.count(kid.getObjGen())))
+                now.push_back(kid);
+        kids.setArrayFromVector(now);
+    }
+    report.leftOut = int(leftOut.size());
+    report.leadsRemoved = LeadAwayFrom(pdf, nextKept, kept, leftOut);
+    report.whyWhole = "pages are left out";
+}
+
 }  // namespace
 
 double PageGeometry::ShownHeight() const {
@@ -519,6 +579,7 @@ CropReport ApplyCropList(QPDF &pdf, const CropList &list, bool setMediaBox) {
     const std::vector<Split> splits = CropPages(pdf, pages, list, boxes, objects, report);
     CopiesByParent copies = MakeCopies(pdf, pages, splits, boxes, objects, report);
     InsertCopies(copies, report);
+    LeaveOut(pdf, pages, list, report);
     return report;
 }
 

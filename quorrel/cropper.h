@@ -41,10 +41,12 @@ int NormaliseRotation(long long rotate);
 std::optional<Box> CropBoxFor(const PageGeometry &page, const CropRect &rect);
 
 struct CropReport {
-    int pages = 0;    // in the document
-    int cropped = 0;  // pages of the input given a crop box, copies not counted
-    int copies = 0;   // pages added after the pages they copy
-    int turned = 0;   // pages straightened
+    int pages = 0;         // in the document
+    int cropped = 0;       // pages of the input given a crop box, copies not counted
+    int copies = 0;        // pages added after the pages they copy
+    int turned = 0;        // pages straightened
+    int leftOut = 0;       // pages not in the copy
+    int leadsRemoved = 0;  // links and outline entries that led only to pages left out
     // The objects given new values or made: page objects, page-tree nodes,
     // and the copies with their annotations.
     std::vector<QPDFObjectHandle> changed;
@@ -63,6 +65,11 @@ struct CropReport {
 // of the lines. A copy shares the page's content streams, resources and
 // annotations (a form field's widgets stay with the page itself). Whatever leads to the page (an outline entry, a link)
 // leads to the first copy.
+//
+// A page whose line leaves it out is taken out of the page tree, and what
+// led to it is led to the page kept after it (quorrel/left_out.h); the
+// copy is then written whole. A list that leaves out every page leaves out
+// none, with a warning.
 CropReport ApplyCropList(QPDF &pdf, const CropList &list, bool setMediaBox);
 
 }  // namespace quorrel

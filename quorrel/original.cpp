@@ -90,6 +90,8 @@ const char *WholeReason(const std::string &name) {
         return "its original had to be repaired to be read";
     if (name == "/Straightened")
         return "pages were straightened";
+    if (name == "/PagesLeftOut")
+        return "pages were left out";
     return "its original could not take an update";
 }
 
@@ -141,6 +143,8 @@ const char *WholeName(Whole why) {
         return "/Repaired";
     case Whole::Straightened:
         return "/Straightened";
+    case Whole::PagesLeftOut:
+        return "/PagesLeftOut";
     case Whole::NoUpdate:
         break;
     }

@@ -208,6 +208,23 @@ bool AutoCropFile(const AutoCropJob &job, AutoCropReport &report, QString &reaso
             return false;
         }
     }
+    std::vector<int> leaveOut;
+    if (!job.leaveOut.empty()) {
+        std::string error;
+        if (!ParsePageRange(job.leaveOut, pageCount, leaveOut, error)) {
+            if (!error.empty() && error.back() == '.')
+                error.pop_back();
+            reason = QStringLiteral("the pages to leave out are not all in %1: %2")
+                         .arg(Quote(input), QString::fromStdString(error));
+            return false;
+        }
+        if (int(leaveOut.size()) >= pageCount) {
+            reason = QStringLiteral("every page of %1 would be left out; a PDF keeps one page at least, and %2 is not "
+                                    "written")
+                         .arg(Quote(input), Quote(output));
+            return false;
+        }
+    }
     if (PagesOf(job.options, pageCount).empty()) {
         reason =
             QStringLiteral("the pages asked for are none of the %1 of %2; nothing was cropped, and %3 is not written")
@@ -234,6 +251,13 @@ bool AutoCropFile(const AutoCropJob &job, AutoCropReport &report, QString &reaso
                         : ContentValues(input, pageCount, job, report, values, reason, progress)))
             return false;
     }
+    for (int page : leaveOut) {
+        const auto cropped = values.find(page);
+        if (cropped != values.end() && !cropped->second.empty())
+            --report.cropped;
+        values[page] = {kLeftOut};
+    }
+    report.leftOut = int(leaveOut.size());
     return WriteCopy(run, pageCount, values, report, reason, progress);
 }
 

@@ -45,12 +45,16 @@ struct AutoCropJob {
     bool removeHidden = false;
     // Each page cropped to its own box of this kind (see above).
     std::optional<PageBox> toBox;
+    // Pages left out of the copy, as typed ("3, 10-12"); checked once the
+    // file is open.
+    std::string leaveOut;
 };
 struct AutoCropReport {
     int pages = 0;    // pages of the set
     int cropped = 0;  // pages given a crop
     int blank = 0;
     int straightened = 0;  // scanned pages turned level
+    int leftOut = 0;       // pages not in the copy
     std::vector<Outlier> outliers;
     std::vector<std::string> warnings;
     std::vector<std::string> toolNotes;  // what the crop tool said, line by line

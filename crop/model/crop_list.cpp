@@ -21,6 +21,10 @@ std::string CropListText(int pageCount, const std::function<std::vector<std::str
         std::vector<std::string> values = valuesOf ? valuesOf(page) : std::vector<std::string>();
         if (values.empty())
             values.emplace_back();  // the page as it is
+        if (values.size() == 1 && values.front() == kLeftOut) {
+            text += "Page " + std::to_string(page) + ", left out\n";
+            continue;
+        }
         for (const std::string &value : values) {
             const std::array<double, 4> n = ParsePageValue(value);
             text += "Page " + std::to_string(page) + ", [" +

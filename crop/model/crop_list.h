@@ -19,8 +19,11 @@ namespace crop {
 // tool reads them.
 std::string CropListText(int pageCount, const std::function<std::string(int page)> &valueOf);
 // The same with every region of a page (`valuesOf`, in the order the copy
-// has them): the page's line once for each, a page of the copy each.
+// has them): the page's line once for each, a page of the copy each. A
+// page whose one value is kLeftOut gets "Page <n>, left out": it is not in
+// the copy.
 std::string CropListText(int pageCount, const std::function<std::vector<std::string>(int page)> &valuesOf);
+inline constexpr const char *kLeftOut = "left out";
 
 // The crop file's value of every page the plan gives a crop, each with
 // its own page's height and the turn that straightens it.

@@ -373,7 +373,7 @@ TEST_F(AutoCropCommand, TheReportListsAFullPageFigureAndABlankPage) {
     crop::AutoCropReport report;
     QString reason;
     ASSERT_TRUE(
-        crop::AutoCropFile({Q(in), Q(dir.file("out.pdf")), {}, {}, {}, false, nullptr, false, {}}, report, reason))
+        crop::AutoCropFile({Q(in), Q(dir.file("out.pdf")), {}, {}, {}, false, nullptr, false, {}, {}}, report, reason))
         << reason.toStdString();
     crop::CropRun::SetToolPath({});
     EXPECT_EQ(report.pages, 8);

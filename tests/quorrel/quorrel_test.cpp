@@ -343,6 +343,34 @@ TEST_F(QuorrelTest, LinksOutlinePageCountAndEncryptionSurvive) {
     EXPECT_FALSE(withMediaPages[1].getObjectHandle().hasKey("/CropBox"));
 }
 
+TEST_F(QuorrelTest, PagesLeftOutLeadTheirLinksAndOutlineToTheNextPageKept) {
+    DocPlan plan = fixtures::ManyPages(6, false);
+    plan.pages[0].links.push_back({{72, 72, 200, 100}, 3, {}});
+    plan.pages[1].links.push_back({{72, 72, 200, 100}, 6, {}});  // to the last page: nothing follows it
+    plan.outline = {{"First", 1}, {"Third", 3}, {"Last", 6}};
+    const std::string in = dir.file("in.pdf"), out = dir.file("out.pdf");
+    fixtures::WritePdf(plan, in);
+    std::ofstream(dir.file("list.txt")) << "Page 3, left out\nPage 4, [50,700,500,50]\nPage 6, left out\n";
+    const ToolRun r = Crop(dir.file("list.txt"), in, out);
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    QPDF copy;
+    copy.processFile(out.c_str());
+    auto pages = QPDFPageDocumentHelper(copy).getAllPages();
+    ASSERT_EQ(pages.size(), 4u);
+    EXPECT_EQ(copy.getRoot().getKey("/Pages").getKey("/Count").getIntValue(), 4);
+    EXPECT_TRUE(pages[2].getObjectHandle().hasKey("/CropBox")) << "the old page 4 is third";
+    QPDFObjectHandle dest = pages[0].getAnnotations()[0].getObjectHandle().getKey("/Dest");
+    EXPECT_EQ(dest.getArrayItem(0).getObjGen(), pages[2].getObjectHandle().getObjGen());
+    EXPECT_TRUE(pages[1].getAnnotations().empty()) << "a link that leads nowhere now goes";
+    QPDFOutlineDocumentHelper outline(copy);
+    ASSERT_EQ(outline.getTopLevelOutlines().size(), 2u);
+    EXPECT_EQ(outline.getTopLevelOutlines()[1].getTitle(), "Third");
+    EXPECT_EQ(outline.getTopLevelOutlines()[1].getDestPage().getObjGen(), pages[2].getObjectHandle().getObjGen());
+    // A line for a page left out besides is refused.
+    std::ofstream(dir.file("both.txt")) << "Page 3, left out\nPage 3, [50,700,500,50]\n";
+    EXPECT_EQ(Crop(dir.file("both.txt"), in, dir.file("both.pdf")).exitCode, 1);
+}
+
 TEST_F(QuorrelTest, APageListedTwiceIsTwoPagesSharingItsContentAndLinks) {
     // Pages 2 and 3 under a node of their own, so that its count changes too.
     DocPlan plan = fixtures::ManyPages(4, false);

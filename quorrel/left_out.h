@@ -1,0 +1,28 @@
+#ifndef QUORREL_LEFT_OUT_H
+#define QUORREL_LEFT_OUT_H
+
+// What leads to pages left out of a copy is led elsewhere: links and
+// outline entries to such a page lead to the next page kept (or go, when
+// none follows), named destinations too (to the page before, when none
+// follows), and form fields whose every widget was on pages left out go
+// with them.
+
+#include <qpdf/QPDFObjGen.hh>
+#include <qpdf/QPDFObjectHandle.hh>
+
+#include <map>
+#include <vector>
+
+class QPDF;
+
+namespace quorrel {
+
+// Each page left out, by its object, to the page that now takes its place
+// (null when none follows); `kept` the pages that stay, `leftOut` those
+// that go. Returns the links and outline entries removed.
+int LeadAwayFrom(QPDF &pdf, const std::map<QPDFObjGen, QPDFObjectHandle> &nextKept,
+                 const std::vector<QPDFObjectHandle> &kept, const std::vector<QPDFObjectHandle> &leftOut);
+
+}  // namespace quorrel
+
+#endif
