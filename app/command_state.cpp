@@ -35,6 +35,7 @@ bool HeldWithRegions(int id) {
     case ID_CROP_BOX:
     case ID_CROP_TO_TRIM_BOX:
     case ID_CROP_TO_BLEED_BOX:
+    case ID_LEAVE_OUT:
     case ID_CROP_ALL_PAGES:
     case ID_CUT_ALL:
     case ID_EDIT_COPY:
@@ -97,6 +98,8 @@ CommandState StateFor(int id, const CommandContext &c) {
         return {c.hasPicture && c.pdf && !overlayWanted, false};
     case ID_CROP_BOX:
         return {c.hasPicture && !overlayWanted, false};
+    case ID_LEAVE_OUT:
+        return {c.hasPicture && c.pdf && !overlayWanted, c.leftOut};
     case ID_CLOSE:  // also for a document whose page has no picture
         return {c.documentOpen, false};
     case ID_FILE_SAVE_AS:

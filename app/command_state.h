@@ -25,6 +25,7 @@ struct CommandContext {
     bool removeHidden = false;           // the copy keeps nothing outside the crops
     bool reportBeforeSaving = true;      // what a save changes is shown first
     bool preview = false;                // the page view shows the page as the copy will have it
+    bool leftOut = false;                // the shown page is left out of the copy
     crop::Busy busy = crop::Busy::None;  // the long work that holds the document
 };
 

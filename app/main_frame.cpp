@@ -246,7 +246,8 @@ QAction *CMainFrame::MakeAction(int id, const QString &text) {
     if (!tip.empty())
         action->setToolTip(QString::fromStdString(tip));
     if (id == res::ID_AUTO_SHRINK || id == res::ID_OVERLAY_PAGES || id == res::ID_RIGHT_TO_LEFT ||
-        id == res::ID_PREVIEW_COPY || id == res::ID_REMOVE_HIDDEN || id == res::ID_REPORT_BEFORE_SAVING)
+        id == res::ID_PREVIEW_COPY || id == res::ID_REMOVE_HIDDEN || id == res::ID_REPORT_BEFORE_SAVING ||
+        id == res::ID_LEAVE_OUT)
         action->setCheckable(true);
     connect(action, &QAction::triggered, this, [this, id] { OnCommand(id); });
     addAction(action);  // shortcuts work wherever the focus is in the window
@@ -473,6 +474,7 @@ void CMainFrame::UpdateCommandUI() {
     context.removeHidden = m_document.Save().RemoveHidden();
     context.reportBeforeSaving = m_document.Save().ReportBeforeSaving();
     context.preview = m_pageView->Preview();
+    context.leftOut = m_document.Pages().Set().LeftOut(m_document.CurrentPage());
     context.pageViewActive = m_activePane == Pane::PageView;
     context.canUndo = m_document.Pages().History().CanUndo();
     context.canRedo = m_document.Pages().History().CanRedo();
@@ -546,6 +548,16 @@ void CMainFrame::AddFileHandlers() {
     m_handlers[ID_EDIT_CUT] = [this] { m_pageView->OnCommand(ID_SAVE_FILE); };  // Save file
     for (int id : {ID_FILE_PRINT, ID_FILE_PRINT_DIRECT, ID_FILE_PRINT_PREVIEW, ID_FILE_PRINT_SETUP, ID_SPLIT_PAGES})
         m_handlers[id] = [this, id] { m_pageView->OnCommand(id); };
+    m_handlers[ID_LEAVE_OUT] = [this] {
+        const int page = m_document.CurrentPage();
+        const bool out = !m_document.Pages().Set().LeftOut(page);
+        if (!m_document.Pages().SetLeftOut({page}, out))
+            statusBar()->showMessage(
+                QStringLiteral("Page %1 is the only page left in the copy; it cannot be left out.").arg(page));
+        else
+            ShowCopyPageCount();
+        UpdateCommandUI();
+    };
     m_handlers[ID_CROP_TO_TRIM_BOX] = [this] { CropToBox(crop::PageBox::Trim); };
     m_handlers[ID_CROP_TO_BLEED_BOX] = [this] { CropToBox(crop::PageBox::Bleed); };
     m_handlers[ID_CROP_BOX] = [this] {

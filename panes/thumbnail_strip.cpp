@@ -129,8 +129,19 @@ void CThumbnailListCtrl::paintEvent(QPaintEvent *event) {
     QPainter painter(viewport());
     painter.setRenderHint(QPainter::Antialiasing);
     for (int item = top.isValid() ? top.row() : 0; item < m_model.rowCount(); ++item) {
-        if (visualRect(m_model.index(item)).top() > viewport()->height())
+        const QRect cell = visualRect(m_model.index(item));
+        if (cell.top() > viewport()->height())
             break;
+        if (item < m_document.PageCount() && m_document.Pages().Set().LeftOut(item + 1)) {
+            // A page left out: greyed and crossed.
+            QColor veil = palette().color(QPalette::Base);
+            veil.setAlpha(170);
+            painter.fillRect(cell, veil);
+            const QRect icon = cell.adjusted(12, 8, -12, -fontMetrics().height() - 8);
+            painter.setPen(QPen(QColor(200, 0, 0), 3));
+            painter.drawLine(icon.topLeft(), icon.bottomRight());
+            painter.drawLine(icon.topRight(), icon.bottomLeft());
+        }
         const QRect badge = BadgeRect(item);
         if (badge.isEmpty())
             continue;

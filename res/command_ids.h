@@ -56,6 +56,7 @@ enum CommandId : int {
     ID_RESTORE_ORIGINAL = 32822,
     ID_CROP_TO_TRIM_BOX = 32823,
     ID_CROP_TO_BLEED_BOX = 32824,
+    ID_LEAVE_OUT = 32825,
     // The forwarded range.
     ID_FORWARD_FIRST = 32771,
     ID_FORWARD_LAST = 32796,

@@ -33,6 +33,7 @@ const std::vector<Popup> &MainMenu() {
           {"Crop to Bleed Bo&x", ID_CROP_TO_BLEED_BOX},
           {"S&plit Pages...", ID_SPLIT_PAGES},
           {"Stra&ighten Pages...", ID_STRAIGHTEN_PAGES},
+          {"Lea&ve Out", ID_LEAVE_OUT},
           {"&Nudge",
            0,
            {{"Move &Left\tLeft", ID_MOVE_LEFT},
@@ -169,6 +170,7 @@ std::string CommandString(int id) {
         {ID_CROP_TO_TRIM_BOX, "Crop every page to the trim box the file gives it, taking off printer's marks\nCrop to "
                               "Trim Box"},
         {ID_CROP_TO_BLEED_BOX, "Crop every page to the bleed box the file gives it\nCrop to Bleed Box"},
+        {ID_LEAVE_OUT, "Leave the shown page out of the copy, or put it back\nLeave Out"},
         {ID_RESTORE_ORIGINAL, "Write the original a cropped copy was made from, byte for byte\nRestore Original"},
         {ID_STOP_WORK, "Stop shrinking all pages, splitting or straightening pages, or building the overlay\nStop"},
         {ID_EDIT_COPY, "Copy the selected region of the shown page\nCopy"},

@@ -54,6 +54,8 @@ crop::Busy CropSave::Running() const {
 std::string CropSave::ExportCropList() const {
     const CropSet &set = m_editing.Set();
     const std::function<std::vector<std::string>(int)> valuesOf = [this, &set](int page) {
+        if (set.LeftOut(page))
+            return std::vector<std::string>{kLeftOut};
         std::vector<std::string> values;
         const std::vector<CropRect> &regions = set.Regions(page);
         for (int i : set.OutputOrder(page, m_rightToLeft))

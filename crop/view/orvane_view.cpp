@@ -203,6 +203,26 @@ void COrvaneView::SetPreview(bool on) {
 
 void COrvaneView::PaintPreview(QPainter &painter, const PageGeometry &g) {
     const QRect page = g.PageInWindow();
+    const int current = m_document.CurrentPage();
+    if (!m_document.Overlay().Shown() && m_document.Pages().Set().LeftOut(current)) {
+        // The copy has nothing of a page left out.
+        painter.fillRect(page, QColor(0, 0, 0, 120));
+        painter.save();
+        QFont font = painter.font();
+        font.setBold(true);
+        font.setPointSizeF(font.pointSizeF() * 2);
+        painter.setFont(font);
+        const QString text = QStringLiteral("left out");
+        const QSize size = painter.fontMetrics().size(Qt::TextSingleLine, text) + QSize(24, 12);
+        const QRect badge(QPoint(page.center().x() - size.width() / 2, page.top() + 24), size);
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(QColor(200, 0, 0));
+        painter.drawRoundedRect(badge, 6, 6);
+        painter.setPen(Qt::white);
+        painter.drawText(badge, Qt::AlignCenter, text);
+        painter.restore();
+        return;
+    }
     const std::vector<CropRect> regions = m_document.Editing().PageRegions();
     auto shown = [&g, &page](const CropRect &rect) {
         const CropRect r = rect.Normalized();
@@ -222,7 +242,6 @@ void COrvaneView::PaintPreview(QPainter &painter, const PageGeometry &g) {
     }
     // Each region's page of the copy in its corner; a page without one is
     // a page of the copy as it is.
-    const int current = m_document.CurrentPage();
     const long long first = m_document.Pages().Set().OutputPagesBefore(current) + 1;
     std::vector<std::pair<QRect, long long>> labels;
     if (regions.empty()) {

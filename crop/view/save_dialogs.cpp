@@ -1,5 +1,7 @@
 #include "crop/view/save_dialogs.h"
 
+#include "crop/detect/page_range.h"
+
 #include <QCheckBox>
 #include <QDialogButtonBox>
 #include <QJsonArray>
@@ -100,6 +102,15 @@ QString DescribeSaveReport(const QByteArray &json, bool removeHidden) {
             parts << QStringLiteral("%1 will be split into several cropped pages").arg(split);
         if (straightenedOnly)
             parts << QStringLiteral("%1 will be straightened").arg(straightenedOnly);
+        const QJsonArray out = r.value(QLatin1String("leftOut")).toArray();
+        if (!out.isEmpty()) {
+            std::vector<int> numbers;
+            for (const QJsonValue &page : out)
+                numbers.push_back(page.toInt());
+            parts << QStringLiteral("%1 will be left out (%2)")
+                         .arg(out.size())
+                         .arg(QString::fromStdString(PageRangeText(numbers)));
+        }
         if (unchanged)
             parts << (unchanged == 1 ? QStringLiteral("1 will be left as it is")
                                      : QStringLiteral("%1 will be left as they are").arg(unchanged));

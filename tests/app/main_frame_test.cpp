@@ -109,6 +109,7 @@ TEST_F(MainFrameTest, MenusToolbarStatusBarAndSplitterAreLaidOutAsTheTablesSay) 
                                               "Crop to Bleed Bo&x",
                                               "S&plit Pages...",
                                               "Stra&ighten Pages...",
+                                              "Lea&ve Out",
                                               "&Nudge",
                                               "Right to Le&ft",
                                               "-",
@@ -485,6 +486,26 @@ TEST_F(MainFrameTest, CropToTrimBoxCropsThePagesThatHaveOneInOneStepAndNamesTheO
     document.Undo();
     EXPECT_TRUE(set.Regions(1).empty());
     EXPECT_TRUE(set.Regions(3).empty());
+}
+
+TEST_F(MainFrameTest, LeaveOutTakesTheShownPageOutOfTheCopyButNeverTheLastOne) {
+    fixtures::TempDir dir;
+    const std::string path = dir.file("two.pdf");
+    fixtures::WritePdf(fixtures::PagesOfSizes({{612, 792}, {612, 792}}), path);
+    QString reason;
+    ASSERT_TRUE(document.OpenDocument(QString::fromStdString(path), reason));
+    document.Editing().SetCurrentPageRect(crop::CropRect{10, 20, 300, 400}, false);
+    frame->OnCommand(ID_LEAVE_OUT);
+    EXPECT_TRUE(document.Pages().Set().LeftOut(1));
+    EXPECT_TRUE(frame->Action(ID_LEAVE_OUT)->isChecked());
+    EXPECT_EQ(frame->statusBar()->currentMessage().toStdString(), "The copy will have 1 page.");
+    EXPECT_EQ(document.Save().ExportCropList(), "Page 1, left out\nPage 2, [0.00,0.00,0.00,0.00]\n");
+    document.ShowPage(2);
+    frame->OnCommand(ID_LEAVE_OUT);  // the last page of the copy stays
+    EXPECT_FALSE(document.Pages().Set().LeftOut(2));
+    document.Undo();  // page 1 back, with its region
+    EXPECT_FALSE(document.Pages().Set().LeftOut(1));
+    EXPECT_EQ(document.Pages().Set().Regions(1).size(), 1u);
 }
 
 TEST_F(MainFrameTest, RestoreOriginalWritesTheOriginalOfACopyOrSaysWhyNot) {

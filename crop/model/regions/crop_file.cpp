@@ -22,6 +22,7 @@ namespace crop {
 namespace {
 
 constexpr const char *kPageSection = "PAGE";
+constexpr const char *kLeftOutSection = "LEFTOUT";
 constexpr const char *kFlagSection = "AutoShrink";
 constexpr const char *kFlagKey = "flag";
 constexpr const char *kNoRectangle = "0.00,0.00,0.00,0.00";
@@ -372,6 +373,15 @@ void CropFile::SetPageRegions(int page, const std::vector<CropRect> &regions, do
         values.push_back(WithTurn("0,0,0,0", turn));
     SetPageValues(page, values);
 }
+
+void CropFile::SetPageLeftOut(int page, bool leftOut) {
+    if (leftOut)
+        m_ini->Set(kLeftOutSection, PageKey(page), "1");
+    else
+        m_ini->Remove(kLeftOutSection, PageKey(page));
+}
+
+bool CropFile::PageLeftOut(int page) const { return m_ini->Value(kLeftOutSection, PageKey(page)).has_value(); }
 
 CropRect StoredFrom(const CropRect &shown, int pageHeight) { return StoredRect(PageValueFor(shown, pageHeight)); }
 

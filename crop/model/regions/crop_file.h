@@ -78,6 +78,10 @@ public:
     // page's turn; a page turned without a region keeps one value with no
     // rectangle.
     void SetPageRegions(int page, const std::vector<CropRect> &regions, double turn = 0);
+    // Pages left out of the copy: a key "page<n>=1" of section "LEFTOUT",
+    // which readers of the rectangles never look at.
+    void SetPageLeftOut(int page, bool leftOut);
+    bool PageLeftOut(int page) const;
     bool Commit(std::string &error);
 
     // The auto-shrink flag as the shared file holds it now (the last value

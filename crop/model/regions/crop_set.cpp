@@ -85,6 +85,7 @@ CropSet::Result CropSet::SetRegions(int page, std::vector<CropRect> regions) {
     after.selected = regions.empty() ? -1 : 0;
     after.regions = std::move(regions);
     after.turn = m_pages[size_t(page - 1)].turn;
+    after.leftOut = m_pages[size_t(page - 1)].leftOut;
     return Apply(page, std::move(after));
 }
 
@@ -109,14 +110,16 @@ std::vector<CropRect> CropSet::InOutputOrder(int page, bool rightToLeft) const {
 long long CropSet::OutputPagesBefore(int page) const {
     long long pages = 0;
     for (int p = 1; p < page && p <= PageCount(); ++p)
-        pages += std::max<long long>(1, (long long)m_pages[size_t(p - 1)].regions.size());
+        pages += m_pages[size_t(p - 1)].leftOut
+                     ? 0
+                     : std::max<long long>(1, (long long)m_pages[size_t(p - 1)].regions.size());
     return pages;
 }
 
 long long CropSet::OutputPageCount() const {
     long long pages = 0;
     for (const PageRegions &p : m_pages)
-        pages += std::max<long long>(1, (long long)p.regions.size());
+        pages += p.leftOut ? 0 : std::max<long long>(1, (long long)p.regions.size());
     return pages;
 }
 

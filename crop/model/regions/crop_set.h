@@ -14,6 +14,7 @@ struct PageRegions {
     std::vector<CropRect> regions;
     int selected = -1;
     double turn = 0;
+    bool leftOut = false;  // the page is not in the copy; its regions wait
     bool operator==(const PageRegions &) const = default;
 };
 
@@ -37,6 +38,7 @@ public:
     bool SetPage(int page, PageRegions state);
     const std::vector<CropRect> &Regions(int page) const { return Page(page).regions; }
     double Turn(int page) const { return Page(page).turn; }
+    bool LeftOut(int page) const { return Page(page).leftOut; }
     int RegionCount(int page) const { return int(Regions(page).size()); }
     // The page's regions that have a width and a height: an empty one
     // (a page given "no rectangle") crops nothing.
@@ -62,7 +64,7 @@ public:
     // The same order as indices into Regions(page).
     std::vector<int> OutputOrder(int page, bool rightToLeft) const;
     // The pages the copy has: each region a page, each page without one
-    // the page as it is.
+    // the page as it is, a page left out none.
     long long OutputPageCount() const;
     // The pages the copy has before the first of page `page`'s.
     long long OutputPagesBefore(int page) const;

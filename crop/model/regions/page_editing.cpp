@@ -48,8 +48,10 @@ void PageEditing::Reload() {
 
 void PageEditing::Applied(const std::vector<int> &pages) {
     ++m_version;
-    for (int page : pages)
+    for (int page : pages) {
         m_file.SetPageRegions(page, m_set.Regions(page), m_set.Turn(page));
+        m_file.SetPageLeftOut(page, m_set.LeftOut(page));
+    }
     std::string error;
     if (!m_file.Commit(error))
         m_host.status(QStringLiteral("The crop rectangles cannot be saved: %1.").arg(QString::fromStdString(error)));
@@ -249,6 +251,24 @@ std::vector<int> PageEditing::CropToBox(PageBox kind, const std::vector<int> &pa
                                                 : "Crop to Art Box";
     Replace(QString::fromLatin1(name), std::move(changes));
     return without;
+}
+
+bool PageEditing::SetLeftOut(const std::vector<int> &pages, bool leftOut) {
+    if (!Editable())
+        return false;
+    std::vector<PageChange> changes;
+    int out = 0;
+    for (int page = 1; page <= m_set.PageCount(); ++page)
+        out += m_set.LeftOut(page) ? 1 : 0;
+    for (int page : pages)
+        if (page >= 1 && page <= m_set.PageCount() && m_set.LeftOut(page) != leftOut) {
+            changes.push_back(WithLeftOut(m_set, page, leftOut));
+            out += leftOut ? 1 : -1;
+        }
+    if (out >= m_set.PageCount())
+        return false;
+    Replace(leftOut ? QStringLiteral("Leave Out") : QStringLiteral("Put Back"), std::move(changes));
+    return true;
 }
 
 void PageEditing::ApplyRectToPages(const std::vector<int> &pages) {

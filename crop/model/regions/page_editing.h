@@ -105,6 +105,10 @@ public:
     // box of `kind` gets that box as its one region, in one step. The
     // pages without one, which keep what they had.
     std::vector<int> CropToBox(PageBox kind, const std::vector<int> &pages);
+    // Leave Out: `pages` left out of the copy, or put back, in one step;
+    // their regions wait for them. Never every page: false, with nothing
+    // changed, when no page of the document would be left.
+    bool SetLeftOut(const std::vector<int> &pages, bool leftOut);
 
 private:
     // The shown page's regions as shown, into m_shown.

@@ -58,6 +58,12 @@ PageChange WithPageTurn(const CropSet &set, int page, double turn) {
     return change;
 }
 
+PageChange WithLeftOut(const CropSet &set, int page, bool leftOut) {
+    PageChange change{page, set.Page(page), set.Page(page)};
+    change.after.leftOut = leftOut;
+    return change;
+}
+
 int StoredHeight(double heightPt) { return int(std::trunc(std::min(heightPt, 1.0e9))); }
 
 std::optional<CropRect> PlacedFromTopLeft(const CropRect &shown, double width, double height) {
@@ -72,7 +78,7 @@ bool ChangesSomePage(const CropSet &set) {
     if (HasCroppingRegion(set))
         return true;
     for (int page = 1; page <= set.PageCount(); ++page)
-        if (set.Turn(page) != 0)
+        if (set.Turn(page) != 0 || set.LeftOut(page))
             return true;
     return false;
 }

@@ -28,6 +28,8 @@ PageChange WithRegionAt(const CropSet &set, int page, int index, const CropRect 
 // The page straightened by `turn` degrees counterclockwise (to the
 // hundredth the crop file keeps; 0 for level), its regions as they are.
 PageChange WithPageTurn(const CropSet &set, int page, double turn);
+// The page left out of the copy (or put back), its regions kept for it.
+PageChange WithLeftOut(const CropSet &set, int page, bool leftOut);
 // `shown` (normalised) at the same place from the top-left corner of a
 // page `width` x `height` points, clipped to it, as stored; nothing when
 // no part of it lies on the page.
@@ -37,8 +39,8 @@ int StoredHeight(double heightPt);
 // Whether some page has a region of some width and height, as the crop
 // list gives it to the crop tool.
 bool HasCroppingRegion(const CropSet &set);
-// Whether the crop list changes some page: a region to crop it to, or a
-// turn that straightens it.
+// Whether the crop list changes some page: a region to crop it to, a turn
+// that straightens it, or the page left out.
 bool ChangesSomePage(const CropSet &set);
 
 }  // namespace crop
