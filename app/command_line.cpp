@@ -110,6 +110,8 @@ constexpr const char *kUsage =
     "                        page's crop: text, images, annotations and form\n"
     "                        fields there are removed, the media box is set to\n"
     "                        the crop, and the file is written whole\n"
+    "  --drop-blank          with --auto-crop, leave pages found blank (paper\n"
+    "                        and dust only) out of the copy, as --drop does\n"
     "  --drop RANGE          leave the pages of RANGE (\"3, 10-12\", as --pages\n"
     "                        takes) out of the copy: links and outline entries\n"
     "                        to them lead to the next page kept, or go when none\n"
@@ -251,6 +253,9 @@ bool TakeSwitch(const std::string &arg, Arguments &args) {
     } else if (arg == "--uniform") {
         args.job.options.uniform = true;
         args.contentOptions = true;
+    } else if (arg == "--drop-blank") {
+        args.job.options.leaveOutBlank = true;
+        args.contentOptions = true;
     } else if (arg == "--deskew") {
         args.job.options.deskew = true;
         args.contentOptions = true;
@@ -384,7 +389,7 @@ std::optional<QString> CombinationProblem(const Arguments &args) {
     if (args.evenSplit && !job.split)
         return QStringLiteral("--even goes with --split");
     if (args.exact && args.contentOptions)
-        return QStringLiteral("--uniform, --margin and --deskew go with --auto-crop, not --crop");
+        return QStringLiteral("--uniform, --margin, --deskew and --drop-blank go with --auto-crop, not --crop");
     if (job.split && job.options.deskew)
         return QStringLiteral("--deskew straightens whole pages; it cannot be given with --split");
     if (job.output.isEmpty())

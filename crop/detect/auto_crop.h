@@ -29,6 +29,8 @@ struct AutoCropOptions {
     // Scanned pages measured for skew and straightened: each crop is then
     // the content of the page as straightened.
     bool deskew = false;
+    // Pages found blank (paper and dust only) left out of the copy.
+    bool leaveOutBlank = false;
 };
 
 // One page as its content was found: the shown page's size in points and

@@ -251,6 +251,13 @@ bool AutoCropFile(const AutoCropJob &job, AutoCropReport &report, QString &reaso
                         : ContentValues(input, pageCount, job, report, values, reason, progress)))
             return false;
     }
+    if (job.options.leaveOutBlank) {
+        leaveOut.insert(leaveOut.end(), report.blankPages.begin(), report.blankPages.end());
+        std::sort(leaveOut.begin(), leaveOut.end());
+        leaveOut.erase(std::unique(leaveOut.begin(), leaveOut.end()), leaveOut.end());
+        if (int(leaveOut.size()) >= pageCount)
+            leaveOut.pop_back();  // the copy keeps a page
+    }
     for (int page : leaveOut) {
         const auto cropped = values.find(page);
         if (cropped != values.end() && !cropped->second.empty())
@@ -352,6 +359,8 @@ bool ContentValues(const QString &input, int pageCount, const AutoCropJob &job, 
     report.blank = result.plan.blank;
     report.outliers = result.plan.outliers;
     for (const PageContent &p : result.pages) {
+        if (!p.content && !p.failed)
+            report.blankPages.push_back(p.page);
         if (p.failed)
             report.warnings.push_back("page " + std::to_string(p.page) + " could not be rendered (" + p.error +
                                       "); it is left as it is");

@@ -55,6 +55,7 @@ struct AutoCropReport {
     int blank = 0;
     int straightened = 0;  // scanned pages turned level
     int leftOut = 0;       // pages not in the copy
+    std::vector<int> blankPages;
     std::vector<Outlier> outliers;
     std::vector<std::string> warnings;
     std::vector<std::string> toolNotes;  // what the crop tool said, line by line

@@ -61,8 +61,8 @@ bool WholeDocumentWork::ShrinkAllPages(const AutoCropOptions &options, QString &
         [this, ticket](int done, int total) {
             ticket.Post([this, done, total] { emit WorkProgress(crop::Busy::ShrinkAll, done, total); });
         },
-        [this, ticket](AutoCropResult result) {
-            ticket.Post([this, result = std::move(result)] { ShrinkAllEnded(result); });
+        [this, ticket, blankOut = options.leaveOutBlank](AutoCropResult result) {
+            ticket.Post([this, blankOut, result = std::move(result)] { ShrinkAllEnded(result, blankOut); });
         });
     if (!m_walk)
         return false;
@@ -72,7 +72,7 @@ bool WholeDocumentWork::ShrinkAllPages(const AutoCropOptions &options, QString &
     return true;
 }
 
-void WholeDocumentWork::ShrinkAllEnded(const AutoCropResult &result) {
+void WholeDocumentWork::ShrinkAllEnded(const AutoCropResult &result, bool leaveOutBlank) {
     m_walk.reset();
     m_guard.Drop();
     // Each page's crop is its first region; the others stay. A page found
@@ -89,11 +89,27 @@ void WholeDocumentWork::ShrinkAllEnded(const AutoCropResult &result) {
             change.after.turn = std::clamp(change.before.turn + p->turn, -45.0, 45.0);
         changes.push_back(std::move(change));
     }
+    // Blank pages left out, in the same step; the copy keeps a page.
+    int blankOut = 0;
+    if (leaveOutBlank) {
+        const CropSet &set = m_editing.Set();
+        int kept = 0;
+        for (int page = 1; page <= set.PageCount(); ++page)
+            kept += set.LeftOut(page) ? 0 : 1;
+        for (const PageContent &p : result.pages)
+            if (!p.content && !p.failed && !set.LeftOut(p.page) && kept > 1) {
+                changes.push_back(WithLeftOut(set, p.page, true));
+                --kept;
+                ++blankOut;
+            }
+    }
     m_editing.Replace(QStringLiteral("Shrink All Pages"), std::move(changes));
     QString text = QStringLiteral("Shrink All Pages: %1 of %2 pages given a crop")
                        .arg(result.plan.rects.size())
                        .arg(result.pages.size());
-    if (result.plan.blank > 0 && result.plan.rects.size() < result.pages.size())
+    if (blankOut > 0)
+        text += QStringLiteral(", %1 blank left out").arg(blankOut);
+    else if (result.plan.blank > 0 && result.plan.rects.size() < result.pages.size())
         text += QStringLiteral(", %1 blank left as they were").arg(result.plan.blank);
     if (result.plan.failed > 0)
         text += QStringLiteral(", %1 that could not be rendered left as they were").arg(result.plan.failed);

@@ -71,7 +71,7 @@ signals:
     void WorkProgress(crop::Busy work, int done, int total);
 
 private:
-    void ShrinkAllEnded(const AutoCropResult &result);
+    void ShrinkAllEnded(const AutoCropResult &result, bool leaveOutBlank);
     void SplitEnded(const std::map<int, SplitCells> &cells, int failed, double margin, bool uniform);
     // What the measure of a page found: its skew (degrees, 0 for level),
     // or that it is no scan, or that its skew cannot be told.

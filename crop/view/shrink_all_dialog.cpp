@@ -36,10 +36,14 @@ CShrinkAllDialog::CShrinkAllDialog(int pageCount, QWidget *parent) : QDialog(par
     m_straighten = new QCheckBox(QStringLiteral("S&traighten scans (each scan measured for skew and turned level; "
                                                 "its pictures stay as they are)"),
                                  this);
+    m_leaveOutBlank = new QCheckBox(QStringLiteral("Leave out &blank pages (paper and dust only; listed under Pages "
+                                                   "to Check, and put back with Leave Out)"),
+                                    this);
     form->addRow(QStringLiteral("&Margin round the content:"), m_margin);
     layout->addLayout(form);
     layout->addWidget(m_uniform);
     layout->addWidget(m_straighten);
+    layout->addWidget(m_leaveOutBlank);
     auto *buttons = new QDialogButtonBox(QDialogButtonBox::Cancel, this);
     QPushButton *shrink = buttons->addButton(QStringLiteral("&Shrink"), QDialogButtonBox::AcceptRole);
     shrink->setDefault(true);
@@ -50,6 +54,7 @@ CShrinkAllDialog::CShrinkAllDialog(int pageCount, QWidget *parent) : QDialog(par
     m_margin->setValue(s_last.margin);
     m_uniform->setChecked(s_last.uniform);
     m_straighten->setChecked(s_last.deskew);
+    m_leaveOutBlank->setChecked(s_last.leaveOutBlank);
 }
 
 AutoCropOptions CShrinkAllDialog::Options() const {
@@ -61,6 +66,7 @@ AutoCropOptions CShrinkAllDialog::Options() const {
     options.margin = m_margin->value();
     options.uniform = m_uniform->isChecked();
     options.deskew = m_straighten->isChecked();
+    options.leaveOutBlank = m_leaveOutBlank->isChecked();
     return options;
 }
 

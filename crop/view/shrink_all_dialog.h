@@ -27,6 +27,7 @@ public:
     QDoubleSpinBox *Margin() const { return m_margin; }
     QCheckBox *Uniform() const { return m_uniform; }
     QCheckBox *Straighten() const { return m_straighten; }
+    QCheckBox *LeaveOutBlank() const { return m_leaveOutBlank; }
     QLineEdit *Range() const { return m_choice.range; }
     QLabel *Problem() const { return m_choice.problem; }
     void done(int result) override;
@@ -42,6 +43,7 @@ private:
     QDoubleSpinBox *m_margin = nullptr;
     QCheckBox *m_uniform = nullptr;
     QCheckBox *m_straighten = nullptr;
+    QCheckBox *m_leaveOutBlank = nullptr;
     int m_pageCount = 0;
     static AutoCropOptions s_last;
 };

@@ -453,6 +453,29 @@ TEST_F(AutoCropCommand, ToTheTrimBoxTakesOffPrintersMarksAndRestoreGivesTheFileB
     EXPECT_EQ(Bytes(back), Bytes(in));
 }
 
+TEST_F(AutoCropCommand, PagesDroppedOrFoundBlankAreLeftOutButNeverEveryPage) {
+    DocPlan plan;
+    plan.pages = {Blocks({0, 0, 612, 792}, 50, 50, 50, 50), PagePlan{}, Blocks({0, 0, 612, 792}, 60, 60, 60, 60)};
+    const std::string in = dir.file("in.pdf"), out = dir.file("out.pdf");
+    fixtures::WritePdf(plan, in);
+    auto pagesOf = [](const std::string &path) {
+        QPDF pdf;
+        pdf.processFile(path.c_str());
+        return QPDFPageDocumentHelper(pdf).getAllPages().size();
+    };
+    ToolRun r = Orvane({"--auto-crop", Q(in), "-o", Q(out), "--drop-blank"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(pagesOf(out), 2u);
+    r = Orvane({"--crop", Q(in), "-o", Q(out), "--margins", "10,10,10,10", "--drop", "1"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(pagesOf(out), 2u);
+    fs::remove(out);
+    r = Orvane({"--crop", Q(in), "-o", Q(out), "--margins", "10,10,10,10", "--drop", "all"});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.err.find("every page"), std::string::npos) << r.err;
+    EXPECT_FALSE(fs::exists(out));
+}
+
 TEST_F(AutoCropCommand, SplitTwoUpCutsAtTheFoldNotAtTheMiddle) {
     // Two facing pages of text with a dark fold between them, off the
     // middle of the content: an even split would cut the left page's text.

@@ -106,6 +106,16 @@ TEST_F(WholeDocument, ShrinkAllPagesGivesEveryPageItsContentInOneUndoStep) {
     EXPECT_FALSE(document.Pages().File().StoredValue(1));
     EXPECT_FALSE(document.Pages().File().StoredValue(2));
     ExpectNear(Stored(4), {90, 90, 520, 700}, 0.01);
+
+    // Asked to, the blank page is left out in the same step.
+    options.leaveOutBlank = true;
+    ASSERT_TRUE(document.Whole().ShrinkAllPages(options, reason)) << reason.toStdString();
+    ASSERT_TRUE(WaitForShrink());
+    EXPECT_TRUE(document.Pages().Set().LeftOut(3));
+    EXPECT_TRUE(document.Pages().File().PageLeftOut(3));
+    EXPECT_EQ(document.Pages().Set().OutputPageCount(), 3);
+    document.Undo();
+    EXPECT_FALSE(document.Pages().Set().LeftOut(3));
 }
 
 TEST_F(WholeDocument, OneCommonSizeCoversBlankPagesAndAStopChangesNothing) {
