@@ -43,6 +43,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         list[page] = {page % 2 ? quorrel::CropRect{36, 756, 576, 36} : quorrel::CropRect{500, 10, -20, 700.5}};
     list[2].push_back({0, 700, 300, 0});  // a page split in two
     list[3].front().turn = 2.5;           // a page straightened
+    list[4] = {quorrel::CropRect{}};      // a page left out: what led to it led on
+    list[4].front().leftOut = true;
     try {
         QPDF pdf;
         pdf.setSuppressWarnings(true);
