@@ -7,10 +7,12 @@
 #include "quorrel/output_file.h"
 #include "quorrel/picture_cut.h"
 #include "quorrel/repair.h"
+#include "quorrel/straighten.h"
 #include "quorrel/update_writer.h"
 
 #include <qpdf/QPDF.hh>
 #include <qpdf/QPDFExc.hh>
+#include <qpdf/QPDFPageDocumentHelper.hh>
 #include <qpdf/QPDFPageObjectHelper.hh>
 #include <qpdf/QPDFWriter.hh>
 
@@ -440,7 +442,7 @@ bool JobRun::Crop() {
             // Met again, and told, when the pages are cropped.
         }
     }
-    report = ApplyCropList(*pdf, crops, mediaBox);
+    report = ApplyCropList(*pdf, crops, mediaBox, job.addMargins);
     for (const std::string &w : report.warnings)
         Say("warning: " + w);
     if (report.leftOut > 0 && !job.reportOnly)
@@ -475,9 +477,10 @@ void JobRun::Plan() {
         wholeKind = Whole::Repaired;
     } else if (!report.whyWhole.empty()) {
         whole = "because " + report.whyWhole;
-        wholeKind = report.leftOut > 0  ? Whole::PagesLeftOut
-                    : report.turned > 0 ? Whole::Straightened
-                                        : Whole::NoUpdate;
+        wholeKind = !report.grown.empty() ? Whole::MarginsAdded
+                    : report.leftOut > 0  ? Whole::PagesLeftOut
+                    : report.turned > 0   ? Whole::Straightened
+                                          : Whole::NoUpdate;
     } else if (Changes() || !report.changed.empty()) {
         ShowWarnings();  // damage met while reading the pages counts too
         // The update records the input, so the copy can give it back.
@@ -520,7 +523,7 @@ bool JobRun::Write() {
         tell(0);
     if (whole.empty()) {
         WriteUpdate(tell);
-    } else if (removeHidden) {
+    } else if (removeHidden || !report.grown.empty()) {
         if (!WriteWithoutHidden(tell))
             return false;
     } else {
@@ -558,6 +561,28 @@ void JobRun::WriteUpdate(const std::function<void(int)> &tell) {
 // The copy without what lies outside the crops: the rendering library
 // takes it out of the cropped copy qpdf wrote (WriteCroppedCopy).
 bool JobRun::WriteWithoutHidden(const std::function<void(int)> &tell) {
+    // Margins added with hidden content kept: for the removal a page that
+    // grows shows what it showed, and every other page its whole media
+    // box, so that only what lies in the new margins goes; each page's
+    // crop box is given back after.
+    std::vector<QPDFObjectHandle> pages;
+    for (QPDFPageObjectHelper &p : QPDFPageDocumentHelper(*pdf).getAllPages())
+        pages.push_back(p.getObjectHandle());
+    std::map<QPDFObjGen, const CropReport::Grown *> grownOf;
+    for (const CropReport::Grown &g : report.grown)
+        grownOf[g.page.getObjGen()] = &g;
+    std::vector<std::optional<Box>> cropBoxes;  // each page's own, when it has one
+    if (!removeHidden) {
+        for (QPDFObjectHandle page : pages) {
+            cropBoxes.push_back(page.hasKey("/CropBox") ? RectangleOf(page.getKey("/CropBox")) : std::nullopt);
+            const auto grown = grownOf.find(page.getObjGen());
+            QPDFObjectHandle media = QPDFPageObjectHelper(page).getMediaBox();
+            if (grown != grownOf.end())
+                page.replaceKey("/CropBox", BoxArray(grown->second->visible));
+            else if (media.isRectangle())
+                page.replaceKey("/CropBox", media.shallowCopy());
+        }
+    }
     const int copy = WriteCroppedCopy(tell);
     if (copy < 0)
         return false;
@@ -576,11 +601,39 @@ bool JobRun::WriteWithoutHidden(const std::function<void(int)> &tell) {
     static QPDF *const last = new QPDF;
     last->setSuppressWarnings(true);
     last->processInputSource(cleanedInput, password);
+    // The crop boxes given back, and the pages that grow given their new
+    // boxes, their content drawn within what they showed before.
+    std::vector<QPDFPageObjectHelper> lastPages = QPDFPageDocumentHelper(*last).getAllPages();
+    for (size_t i = 0; i < lastPages.size() && i < pages.size(); ++i) {
+        QPDFObjectHandle page = lastPages[i].getObjectHandle();
+        if (i < cropBoxes.size()) {
+            if (cropBoxes[i])
+                page.replaceKey("/CropBox", BoxArray(*cropBoxes[i]));
+            else
+                page.removeKey("/CropBox");
+        }
+        const auto grown = grownOf.find(pages[i].getObjGen());
+        if (grown == grownOf.end())
+            continue;
+        const Box &v = grown->second->visible, &g = grown->second->grown;
+        Box media = g;
+        const std::optional<Box> old = RectangleOf(lastPages[i].getMediaBox());
+        if (old && !(removeHidden || job.mediaBox))
+            media =
+                Box{std::min(old->x0, g.x0), std::min(old->y0, g.y0), std::max(old->x1, g.x1), std::max(old->y1, g.y1)};
+        page.replaceKey("/MediaBox", BoxArray(media));
+        page.replaceKey("/CropBox", BoxArray(g));
+        char clip[200];
+        std::snprintf(clip, sizeof clip, "q %.4f %.4f %.4f %.4f re W n\n", v.x0, v.y0, v.x1 - v.x0, v.y1 - v.y0);
+        WrapPageContents(page, clip, [](const std::string &data) { return QPDFObjectHandle::newStream(last, data); });
+    }
     // Pictures that reach past the crop cut to what it shows.
-    const PictureCuts cuts = CutPictures(*last);
+    PictureCuts cuts;
+    if (removeHidden)
+        cuts = CutPictures(*last);
     for (const std::string &w : cuts.warnings)
         Say("warning: " + w);
-    RecordWhole(*last, Whole::HiddenRemoved);
+    RecordWhole(*last, wholeKind);
     QPDFWriter writer(*last);
     writer.setOutputPipeline(output->Sink());
     if (!version.empty())
@@ -590,10 +643,10 @@ bool JobRun::WriteWithoutHidden(const std::function<void(int)> &tell) {
         writer.registerProgressReporter(
             std::make_shared<QPDFWriter::FunctionProgressReporter>([&tell](int p) { tell(60 + p * 4 / 10); }));
     writer.write();
-    Say("removed outside the crops: " + std::to_string(removed.glyphs) + " glyphs of text, " +
-        std::to_string(removed.images) + " images, " + std::to_string(removed.drawings) + " drawings, " +
-        std::to_string(removed.annotations) + " annotations (" + std::to_string(removed.fields) +
-        " of them form fields); what lies partly inside a crop is kept");
+    Say(std::string(removeHidden ? "removed outside the crops: " : "removed from the margins added: ") +
+        std::to_string(removed.glyphs) + " glyphs of text, " + std::to_string(removed.images) + " images, " +
+        std::to_string(removed.drawings) + " drawings, " + std::to_string(removed.annotations) + " annotations (" +
+        std::to_string(removed.fields) + " of them form fields); what lies partly inside a crop is kept");
     if (cuts.cut > 0)
         Say("cut to the crops: " + std::to_string(cuts.cut) + (cuts.cut == 1 ? " picture, " : " pictures, ") +
             std::to_string(cuts.before) + " bytes before, " + std::to_string(cuts.after) + " after");

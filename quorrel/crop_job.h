@@ -18,6 +18,7 @@ struct CropJob {
     bool overwrite = false;     // a read-only output replaced too
     std::string password;       // of a locked input; empty for none
     bool removeHidden = false;  // nothing wholly outside a page's crop kept
+    bool addMargins = false;    // a rectangle past what a page shows grows the page
     // A dry run: nothing is written, and `report` gets what the crop would
     // change, as JSON.
     bool reportOnly = false;

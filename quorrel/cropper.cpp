@@ -17,7 +17,10 @@
 #include <set>
 
 namespace quorrel {
-namespace {
+
+QPDFObjectHandle BoxArray(const Box &box) {
+    return QPDFObjectHandle::newFromRectangle(QPDFObjectHandle::Rectangle(box.x0, box.y0, box.x1, box.y1));
+}
 
 std::optional<Box> RectangleOf(QPDFObjectHandle value) {
     if (!value.isRectangle())
@@ -28,6 +31,8 @@ std::optional<Box> RectangleOf(QPDFObjectHandle value) {
         return std::nullopt;
     return b;
 }
+
+namespace {
 
 Box Intersect(const Box &a, const Box &b) {
     return {std::max(a.x0, b.x0), std::max(a.y0, b.y0), std::min(a.x1, b.x1), std::min(a.y1, b.y1)};
@@ -319,7 +324,7 @@ std::vector<std::optional<Box>> BoxesFor(const PageGeometry &geometry, int numbe
 // Crops every page the list names to its first rectangle; the pages with
 // more than one, to be split, are returned.
 std::vector<Split> CropPages(QPDF &pdf, std::vector<PageEntry> &pages, const CropList &list, PageBoxes &boxes,
-                             std::optional<NewObjects> &objects, CropReport &report) {
+                             std::optional<NewObjects> &objects, CropReport &report, bool addMargins) {
     std::set<QPDFObjGen> turned;
     auto makeStream = [&](const std::string &data) {
         if (!objects)
@@ -356,6 +361,22 @@ std::vector<Split> CropPages(QPDF &pdf, std::vector<PageEntry> &pages, const Cro
             report.whyWhole = "straightened pages have content streams of their own";
         }
         std::vector<std::optional<Box>> copyBoxes = BoxesFor(geometry, number, rects, report.warnings);
+        if (addMargins && rects.size() == 1 && !rects[0].Empty()) {
+            // Past the visible box by more than the list's rounding: margins.
+            constexpr double kRounding = 0.01;
+            const Box wanted = WantedBoxFor(geometry, rects[0]);
+            const Box &v = geometry.visible;
+            const bool past = wanted.x0 < v.x0 - kRounding || wanted.y0 < v.y0 - kRounding ||
+                              wanted.x1 > v.x1 + kRounding || wanted.y1 > v.y1 + kRounding;
+            if (past && (wanted.x1 - wanted.x0 > kLargestPage || wanted.y1 - wanted.y0 > kLargestPage)) {
+                report.warnings.push_back("page " + std::to_string(number) + " would be larger than " +
+                                          std::to_string(int(kLargestPage)) +
+                                          " pt with those margins; it is cropped to what it shows");
+            } else if (past && copyBoxes[0] && page.isIndirect()) {
+                report.grown.push_back({page, v, wanted});
+                report.whyWhole = "pages grow margins, and what their old crop hid there is removed";
+            }
+        }
         if (copyBoxes[0]) {
             boxes.Set(page, copyBoxes[0]);
             ++report.cropped;
@@ -537,6 +558,14 @@ int NormaliseRotation(long long rotate) {
 std::optional<Box> CropBoxFor(const PageGeometry &page, const CropRect &rect) {
     if (rect.Empty())
         return std::nullopt;
+    // Never more than the page showed: what its crop box hid stays hidden.
+    const Box clipped = Intersect(WantedBoxFor(page, rect), page.visible);
+    if (clipped.Empty())
+        return std::nullopt;
+    return clipped;
+}
+
+Box WantedBoxFor(const PageGeometry &page, const CropRect &rect) {
     // The list's y counts upwards from a line trunc(H) below the shown top.
     const double line = std::trunc(page.ShownHeight());
     const Box &v = page.visible;
@@ -563,20 +592,15 @@ std::optional<Box> CropBoxFor(const PageGeometry &page, const CropRect &rect) {
     double ax, ay, bx, by;
     toUser(rect.left, line - rect.top, ax, ay);
     toUser(rect.right, line - rect.bottom, bx, by);
-    const Box wanted{std::min(ax, bx), std::min(ay, by), std::max(ax, bx), std::max(ay, by)};
-    // Never more than the page showed: what its crop box hid stays hidden.
-    const Box clipped = Intersect(wanted, page.visible);
-    if (clipped.Empty())
-        return std::nullopt;
-    return clipped;
+    return Box{std::min(ax, bx), std::min(ay, by), std::max(ax, bx), std::max(ay, by)};
 }
 
-CropReport ApplyCropList(QPDF &pdf, const CropList &list, bool setMediaBox) {
+CropReport ApplyCropList(QPDF &pdf, const CropList &list, bool setMediaBox, bool addMargins) {
     CropReport report;
     std::vector<PageEntry> pages = PagesOf(pdf, report);
     PageBoxes boxes(setMediaBox);
     std::optional<NewObjects> objects;
-    const std::vector<Split> splits = CropPages(pdf, pages, list, boxes, objects, report);
+    const std::vector<Split> splits = CropPages(pdf, pages, list, boxes, objects, report, addMargins);
     CopiesByParent copies = MakeCopies(pdf, pages, splits, boxes, objects, report);
     InsertCopies(copies, report);
     LeaveOut(pdf, pages, list, report);

@@ -19,6 +19,11 @@ struct Box {
     bool Empty() const { return x1 <= x0 || y1 <= y0; }
 };
 
+// A box as a PDF rectangle, and a PDF rectangle as a box (lower-left
+// corner first); nothing for what is not a rectangle of finite numbers.
+QPDFObjectHandle BoxArray(const Box &box);
+std::optional<Box> RectangleOf(QPDFObjectHandle value);
+
 // How a viewer shows a page: its media box, the visible box (crop box
 // clipped to the media box) and the rotation (0, 90, 180 or 270).
 struct PageGeometry {
@@ -39,6 +44,10 @@ int NormaliseRotation(long long rotate);
 // to the visible box, so that nothing the page hid comes to light.
 // Nothing when the rectangle is empty or lies outside the visible box.
 std::optional<Box> CropBoxFor(const PageGeometry &page, const CropRect &rect);
+// The same rectangle in user space as it stands, not clipped.
+Box WantedBoxFor(const PageGeometry &page, const CropRect &rect);
+// No page grows past this size, in points either way.
+constexpr double kLargestPage = 14400;
 
 struct CropReport {
     int pages = 0;         // in the document
@@ -47,6 +56,13 @@ struct CropReport {
     int turned = 0;        // pages straightened
     int leftOut = 0;       // pages not in the copy
     int leadsRemoved = 0;  // links and outline entries that led only to pages left out
+    // Pages whose rectangle reaches past what they showed, with margins
+    // added: each page, its visible box before, and the box it grows to.
+    struct Grown {
+        QPDFObjectHandle page;
+        Box visible, grown;
+    };
+    std::vector<Grown> grown;
     // The objects given new values or made: page objects, page-tree nodes,
     // and the copies with their annotations.
     std::vector<QPDFObjectHandle> changed;
@@ -70,7 +86,12 @@ struct CropReport {
 // led to it is led to the page kept after it (quorrel/left_out.h); the
 // copy is then written whole. A list that leaves out every page leaves out
 // none, with a warning.
-CropReport ApplyCropList(QPDF &pdf, const CropList &list, bool setMediaBox);
+//
+// With `addMargins` a page whose one rectangle reaches past what it showed
+// grows: its crop box is for now what the rectangle holds of it, and the
+// page is listed in `grown` for the writer to give it its new boxes once
+// what lies in the new margins is removed (the copy is written whole).
+CropReport ApplyCropList(QPDF &pdf, const CropList &list, bool setMediaBox, bool addMargins = false);
 
 }  // namespace quorrel
 

@@ -65,6 +65,10 @@ constexpr const char *kUsage =
     "               removed, the media box is set to the crop, and OUT is\n"
     "               written whole\n"
     "  --overwrite  replace OUT even when it is read-only\n"
+    "  --add-margins  a rectangle reaching past what its page shows grows the\n"
+    "               page: the part outside becomes blank margin, and whatever\n"
+    "               the page's old crop hid there is removed (OUT is written\n"
+    "               whole); without it such a rectangle is clipped to the page\n"
     "  --restore    write the original that COPY, a copy written as an update,\n"
     "               holds: its bytes, checked against the SHA-256 the update\n"
     "               records of them. A copy written whole, or changed since\n"
@@ -142,6 +146,8 @@ std::optional<int> ParseArguments(int argc, char **argv, quorrel::CropJob &job, 
             job.reportOnly = true;
         } else if (arg == "--overwrite") {
             job.overwrite = true;
+        } else if (arg == "--add-margins") {
+            job.addMargins = true;
         } else if (arg == "--restore") {
             restore = true;
         } else if (arg == "--password-fd") {

@@ -92,6 +92,8 @@ const char *WholeReason(const std::string &name) {
         return "pages were straightened";
     if (name == "/PagesLeftOut")
         return "pages were left out";
+    if (name == "/MarginsAdded")
+        return "margins were added";
     return "its original could not take an update";
 }
 
@@ -145,6 +147,8 @@ const char *WholeName(Whole why) {
         return "/Straightened";
     case Whole::PagesLeftOut:
         return "/PagesLeftOut";
+    case Whole::MarginsAdded:
+        return "/MarginsAdded";
     case Whole::NoUpdate:
         break;
     }

@@ -20,7 +20,7 @@
 namespace quorrel {
 
 // Why a copy was written whole, as recorded.
-enum class Whole { HiddenRemoved, Rewritten, Repaired, Straightened, PagesLeftOut, NoUpdate };
+enum class Whole { HiddenRemoved, Rewritten, Repaired, Straightened, PagesLeftOut, MarginsAdded, NoUpdate };
 
 // The SHA-256 of the first `length` bytes of the open file `fd`, in
 // lowercase hex; nothing, with `why` set, when they cannot all be read or

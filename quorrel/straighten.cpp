@@ -117,10 +117,8 @@ std::array<double, 6> TurnAbout(double degrees, double cx, double cy) {
     return {c, s, -s, c, cx - c * cx + s * cy, cy - s * cx - c * cy};
 }
 
-void TurnPage(QPDFObjectHandle page, double degrees, double cx, double cy,
-              const std::function<QPDFObjectHandle(const std::string &data)> &makeStream,
-              std::vector<QPDFObjectHandle> &changed, std::set<QPDFObjGen> &turned) {
-    const std::array<double, 6> m = TurnAbout(degrees, cx, cy);
+void WrapPageContents(QPDFObjectHandle page, const std::string &prefix,
+                      const std::function<QPDFObjectHandle(const std::string &data)> &makeStream) {
     QPDFPageObjectHelper helper(page);
     // A stray Q in the content would undo the turn: as many saves more
     // after it as the content undoes, and as many restores at the end as
@@ -132,15 +130,22 @@ void TurnPage(QPDFObjectHandle page, double degrees, double cx, double cy,
         depth = Depth();
     }
     const int extra = -depth.Least();
-    char matrix[256];
-    std::snprintf(matrix, sizeof matrix, "q %.6f %.6f %.6f %.6f %.4f %.4f cm\n", m[0], m[1], m[2], m[3], m[4], m[5]);
-    std::string before = matrix, after = "\n";  // the last stream may end in the middle of a token
+    std::string before = prefix, after = "\n";  // the last stream may end in the middle of a token
     for (int i = 0; i < extra; ++i)
         before += "q\n";
     for (int i = 0, n = 1 + extra + depth.End(); i < n; ++i)
         after += "Q\n";
     helper.addPageContents(makeStream(before), true);
     helper.addPageContents(makeStream(after), false);
+}
+
+void TurnPage(QPDFObjectHandle page, double degrees, double cx, double cy,
+              const std::function<QPDFObjectHandle(const std::string &data)> &makeStream,
+              std::vector<QPDFObjectHandle> &changed, std::set<QPDFObjGen> &turned) {
+    const std::array<double, 6> m = TurnAbout(degrees, cx, cy);
+    char matrix[256];
+    std::snprintf(matrix, sizeof matrix, "q %.6f %.6f %.6f %.6f %.4f %.4f cm\n", m[0], m[1], m[2], m[3], m[4], m[5]);
+    WrapPageContents(page, matrix, makeStream);
     changed.push_back(page);
 
     QPDFObjectHandle annots = page.getKey("/Annots");

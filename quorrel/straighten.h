@@ -19,6 +19,12 @@ namespace quorrel {
 // counterclockwise about (cx, cy).
 std::array<double, 6> TurnAbout(double degrees, double cx, double cy);
 
+// Draws `page`'s content after `prefix` (which begins with "q") and
+// restores the state after it, in streams of their own made by
+// `makeStream`; a stray Q in the content cannot undo what the prefix set.
+void WrapPageContents(QPDFObjectHandle page, const std::string &prefix,
+                      const std::function<QPDFObjectHandle(const std::string &data)> &makeStream);
+
 // Turns `page`'s content by `degrees` counterclockwise about (cx, cy): the
 // content is wrapped between a stream "q <matrix> cm" and one "Q", made
 // by `makeStream`, and the rectangles (and quadrilaterals) of its

@@ -44,12 +44,18 @@ std::string_view Trim(std::string_view s) {
     return s;
 }
 
-// A plain decimal: digits with at most one point, nothing else.
+// A plain decimal: digits with at most one point, a minus before them at
+// most.
 bool PlainNumber(std::string_view s, double &value) {
+    const bool negative = !s.empty() && s.front() == '-';
+    if (negative)
+        s.remove_prefix(1);
     if (s.empty() || s.find_first_not_of("0123456789.") != std::string_view::npos ||
         std::count(s.begin(), s.end(), '.') > 1 || s == ".")
         return false;
     const auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), value);
+    if (negative)
+        value = -value;
     return ec == std::errc() && end == s.data() + s.size() && std::isfinite(value);
 }
 
@@ -76,7 +82,8 @@ bool ParseMargins(std::string_view text, Margins &margins, std::string &error) {
         double value = 0;
         if (!PlainNumber(item, value)) {
             error = item.empty() ? "A margin is missing: give four, left, top, right and bottom, such as 20,20,20,20mm."
-                                 : "\"" + std::string(item) + "\" is not a margin: give a number of 0 or more.";
+                                 : "\"" + std::string(item) +
+                                       "\" is not a margin: give a number (one below 0 adds that much margin).";
             return false;
         }
         numbers.push_back(value * PointsPer(unit));

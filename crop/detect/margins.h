@@ -17,14 +17,18 @@ const char *UnitName(Unit unit);  // "pt", "mm", "in"
 // "pt", "mm" or "in" (any case); false for anything else.
 bool ParseUnit(std::string_view text, Unit &unit);
 
+// No page is larger than this many points either way (a PDF's limit).
+inline constexpr double kLargestPage = 14400;
+
 // How far in from each edge of a page as it is shown, in points.
 struct Margins {
     double left = 0, top = 0, right = 0, bottom = 0;
 };
 
 // "L,T,R,B" with a unit after the last number or none (points): "20,20,20,20mm",
-// "0.5,1,0.5,1 in", "36,36,36,36". Numbers are plain decimals, none below
-// 0; false with `error` one sentence saying why.
+// "0.5,1,0.5,1 in", "36,36,36,36". Numbers are plain decimals; one below 0
+// reaches past the page's edge, adding that much margin. False with
+// `error` one sentence saying why.
 bool ParseMargins(std::string_view text, Margins &margins, std::string &error);
 
 // The rectangle `margins` leave of a page `width` x `height` points, as

@@ -239,6 +239,8 @@ bool AutoCropFile(const AutoCropJob &job, AutoCropReport &report, QString &reaso
     CropRun::Job toolJob{CropRun::ToolPath(), QStringLiteral("-"), input, output};
     toolJob.password = job.password;
     toolJob.removeHidden = job.removeHidden;
+    toolJob.addMargins =
+        job.margins && std::min({job.margins->left, job.margins->top, job.margins->right, job.margins->bottom}) < 0;
     if (!run.Start(toolJob, reason))
         return false;
     PageValues values;
@@ -284,6 +286,14 @@ bool MarginValues(render::PageSource &source, int pageCount, const AutoCropJob &
         else if (source.PageExtent(page, &extent, 0))
             size = {extent.x2 - extent.x1, extent.y2 - extent.y1};
         const std::optional<CropRect> rect = InsideMargins(*job.margins, size.first, size.second);
+        if (rect && (rect->right - rect->left > kLargestPage || rect->bottom - rect->top > kLargestPage)) {
+            reason = QStringLiteral("the margins would make page %1 larger than %2 pt, the most a PDF page may be; %3 "
+                                    "is not written")
+                         .arg(page)
+                         .arg(int(kLargestPage))
+                         .arg(Quote(job.output));
+            return false;
+        }
         if (!(size.first > 0 && size.second > 0) || !rect) {
             char shown[64];
             std::snprintf(shown, sizeof shown, "%.1f x %.1f pt", size.first, size.second);

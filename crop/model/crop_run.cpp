@@ -120,6 +120,8 @@ QStringList ArgumentsOf(const CropRun::Job &job, const QStringList &extra) {
         arguments << QStringLiteral("--password-fd") << QStringLiteral("0");
     if (job.removeHidden)
         arguments << QStringLiteral("--remove-hidden");
+    if (job.addMargins)
+        arguments << QStringLiteral("--add-margins");
     if (job.overwrite)
         arguments << QStringLiteral("--overwrite");
     return arguments;

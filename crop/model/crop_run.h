@@ -59,6 +59,8 @@ public:
         // The original that the input, a copy, holds is written; no crop
         // list (--restore).
         bool restore = false;
+        // A rectangle past what its page shows grows the page (--add-margins).
+        bool addMargins = false;
     };
 
     explicit CropRun(QObject *parent = nullptr);

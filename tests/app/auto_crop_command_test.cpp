@@ -415,8 +415,17 @@ TEST_F(AutoCropCommand, ExactMarginsAreMeasuredFromTheEdgesOfEachPageAsShown) {
         EXPECT_NEAR(output[i].Dark(), inside, inside / 50 + 8);
     }
     EXPECT_NEAR(output[2].widthPt, 612, 0.02) << "outside the range";
-    // Margins that leave nothing of any page write nothing.
+    // A margin below 0 adds that much; none makes a page past 14,400 pt.
+    const ToolRun added = Orvane({"--crop", Q(in), "-o", Q(out), "--margins", "0,-10,-20,0", "--pages", "3"});
+    ASSERT_EQ(added.exitCode, 0) << added.err;
+    EXPECT_NEAR(RenderAll(out)[2].widthPt, 632, 0.02);
+    EXPECT_NEAR(RenderAll(out)[2].heightPt, 802, 0.02);
     fs::remove(out);
+    const ToolRun huge = Orvane({"--crop", Q(in), "-o", Q(out), "--margins", "0,0,-20000,0"});
+    EXPECT_EQ(huge.exitCode, 1);
+    EXPECT_NE(huge.err.find("larger than 14400 pt"), std::string::npos) << huge.err;
+    EXPECT_FALSE(fs::exists(out));
+    // Margins that leave nothing of any page write nothing.
     const ToolRun none = Orvane({"--crop", Q(in), "-o", Q(out), "--margins", "400,0,400,0"});
     EXPECT_EQ(none.exitCode, 1);
     EXPECT_NE(none.err.find("leave nothing"), std::string::npos) << none.err;

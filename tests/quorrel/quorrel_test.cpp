@@ -11,6 +11,7 @@
 #include "tests/fixtures/pdf_fixtures.h"
 #include "tests/fixtures/temp_dir.h"
 
+#include <qpdf/Pl_Buffer.hh>
 #include <qpdf/QPDF.hh>
 #include <qpdf/QPDFOutlineDocumentHelper.hh>
 #include <qpdf/QPDFPageDocumentHelper.hh>
@@ -236,6 +237,44 @@ TEST_F(QuorrelTest, ARectanglePastTheShownPageShowsNothingThePageHid) {
     EXPECT_DOUBLE_EQ(box.lly, 250);
     EXPECT_DOUBLE_EQ(box.urx, 400);
     EXPECT_DOUBLE_EQ(box.ury, 650);
+}
+
+TEST_F(QuorrelTest, MarginsAddedShowNothingTheOldCropHidNorKeepItToBeExtracted) {
+    DocPlan plan;
+    PagePlan page;
+    page.own.mediaBox = Box{0, 0, 612, 792};
+    page.own.cropBox = Box{0, 0, 400, 792};
+    page.texts = {{100, 400, 24, "Visible"}, {450, 400, 24, "HIDDEN"}};  // the second under the old crop
+    page.blackRects = {{420, 100, 470, 150}};
+    plan.pages = {page};
+    const std::string in = dir.file("in.pdf"), out = dir.file("out.pdf");
+    fixtures::WritePdf(plan, in);
+    std::ofstream(dir.file("list.txt")) << "Page 1, [0.00,792.00,450.00,0.00]\n";  // 50 pt past the right edge
+    QStringList args = {"-s", Q("setcropfile=" + dir.file("list.txt")), "-i", Q(in), "-o", Q(out), "--add-margins"};
+    const ToolRun r = quorrel_tool::Quorrel(args);
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    Rendered copy(out), original(in);
+    EXPECT_NEAR(copy.Size(1).first, 450, 0.01);
+    EXPECT_NEAR(copy.Size(1).second, 792, 0.01);
+    int w = 0, h = 0;
+    const std::vector<uint8_t> grey = copy.Grey(1, w, h);
+    int darkInMargin = 0, dark = 0;
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            const bool isDark = grey[size_t(y) * size_t(w) + size_t(x)] < 128;
+            dark += isDark;
+            darkInMargin += isDark && x >= w * 400 / 450;
+        }
+    EXPECT_EQ(darkInMargin, 0) << "the new margin is blank";
+    EXPECT_GT(dark, 0) << "what the page showed is still there";
+    QPDF pdf;
+    pdf.processFile(out.c_str());
+    Pl_Buffer buffer("contents");
+    QPDFPageDocumentHelper(pdf).getAllPages()[0].pipeContents(&buffer);
+    std::unique_ptr<Buffer> bytes(buffer.getBuffer());
+    const std::string contents(reinterpret_cast<const char *>(bytes->getBuffer()), bytes->getSize());
+    EXPECT_NE(contents.find("Visible"), std::string::npos);
+    EXPECT_EQ(contents.find("HIDDEN"), std::string::npos) << "what the old crop hid cannot be extracted";
 }
 
 TEST_F(QuorrelTest, InvertedRectanglesCropTheSameRegionAndEmptyOnesNothing) {

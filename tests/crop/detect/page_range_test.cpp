@@ -57,8 +57,11 @@ TEST(Margins, TakeAUnitAfterTheLastNumberAndRefuseWithTheReason) {
     EXPECT_DOUBLE_EQ(m.top, 72);
     ASSERT_TRUE(crop::ParseMargins("25.4,0,0,0mm", m, error)) << error;
     EXPECT_NEAR(m.left, 72, 1e-9);
-    EXPECT_FALSE(crop::ParseMargins("-1,0,0,0", m, error));
-    EXPECT_NE(error.find("\"-1\" is not a margin"), std::string::npos) << error;
+    // Below 0, a margin is added.
+    ASSERT_TRUE(crop::ParseMargins("-10,0,0,0mm", m, error)) << error;
+    EXPECT_NEAR(m.left, -10 * 72 / 25.4, 1e-9);
+    EXPECT_FALSE(crop::ParseMargins("--1,0,0,0", m, error));
+    EXPECT_NE(error.find("\"--1\" is not a margin"), std::string::npos) << error;
     EXPECT_FALSE(crop::ParseMargins("1,2,3", m, error));
     EXPECT_NE(error.find("3 were given"), std::string::npos) << error;
     EXPECT_FALSE(crop::ParseMargins("1,2,,3", m, error));
