@@ -37,6 +37,7 @@ constexpr const char *kUsage =
     "       orvane --crop IN.pdf -o OUT.pdf (--margins L,T,R,B[pt|mm|in] | --to-box trim|bleed|art)\n"
     "                     [--pages RANGE]\n"
     "       either with [--password-file FILE] [--remove-hidden] [--report] [--drop RANGE]\n"
+    "                   [--page-size PAPER | --ratio W:H]\n"
     "       orvane --restore COPY.pdf -o ORIGINAL.pdf\n"
     "\n"
     "Without options the window opens, showing FILE when one is named.\n"
@@ -110,6 +111,16 @@ constexpr const char *kUsage =
     "                        page's crop: text, images, annotations and form\n"
     "                        fields there are removed, the media box is set to\n"
     "                        the crop, and the file is written whole\n"
+    "  --page-size PAPER     every page of RANGE exactly this size: a name (A3,\n"
+    "                        A4, A5, A6, B4, B5, B6, C5, Letter, Legal, Tabloid,\n"
+    "                        Executive) or WxH (\"210x297mm\", \"6x9in\", in pt\n"
+    "                        without a unit), centred on the page's crop; margins\n"
+    "                        are added where the crop is smaller, and a crop\n"
+    "                        larger than the paper is cut to it (nothing is\n"
+    "                        scaled), with a warning naming the pages\n"
+    "  --ratio W:H           each crop grown, never cut, to the aspect W:H\n"
+    "                        (\"3:4\" for most readers' screens), the room added\n"
+    "                        split evenly\n"
     "  --drop-blank          with --auto-crop, leave pages found blank (paper\n"
     "                        and dust only) out of the copy, as --drop does\n"
     "  --drop RANGE          leave the pages of RANGE (\"3, 10-12\", as --pages\n"
@@ -307,6 +318,22 @@ std::optional<ParsedCommandLine> TakeArgument(int argc, char **argv, int &i, Arg
         if (!crop::ParsePageRange(text.toStdString(), 0, unused, error))
             return UsageError{QStringLiteral("--drop: %1").arg(QString::fromStdString(error))};
         job.leaveOut = text.toStdString();
+    } else if (arg == "--page-size") {
+        crop::PaperSize paper;
+        std::string error;
+        if (!value(text))
+            return UsageError{QStringLiteral("--page-size needs a paper, such as A4 or 6x9in")};
+        if (!crop::ParsePaperSize(text.toStdString(), paper, error))
+            return UsageError{QStringLiteral("--page-size: %1").arg(QString::fromStdString(error))};
+        job.paper = paper;
+    } else if (arg == "--ratio") {
+        double w = 0, h = 0;
+        std::string error;
+        if (!value(text))
+            return UsageError{QStringLiteral("--ratio needs width:height, such as 3:4")};
+        if (!crop::ParseRatio(text.toStdString(), w, h, error))
+            return UsageError{QStringLiteral("--ratio: %1").arg(QString::fromStdString(error))};
+        job.ratio = std::pair(w, h);
     } else if (arg == "--to-box") {
         crop::PageBox box;
         if (!value(text) || !crop::ParsePageBox(text.toStdString(), box))
@@ -361,8 +388,8 @@ std::optional<QString> CombinationProblem(const Arguments &args) {
     if (args.restore) {
         if (args.autoCrop || args.exact)
             return QStringLiteral("--restore gives back an original; it cannot be given with --auto-crop or --crop");
-        if (job.margins || job.toBox || !job.leaveOut.empty() || job.split || job.password || job.removeHidden ||
-            args.wantReport || args.contentOptions || !job.options.range.empty() ||
+        if (job.margins || job.toBox || job.paper || job.ratio || !job.leaveOut.empty() || job.split || job.password ||
+            job.removeHidden || args.wantReport || args.contentOptions || !job.options.range.empty() ||
             job.options.pages != crop::PageSet::All || job.rightToLeft || args.evenSplit)
             return QStringLiteral("--restore takes only -o ORIGINAL.pdf");
         if (job.output.isEmpty())
@@ -373,6 +400,10 @@ std::optional<QString> CombinationProblem(const Arguments &args) {
         return QStringLiteral("--auto-crop and --crop are two ways to crop; give one");
     if (!args.autoCrop && !args.exact)
         return QStringLiteral("--auto-crop IN.pdf or --crop IN.pdf is missing");
+    if (job.paper && job.ratio)
+        return QStringLiteral("--page-size and --ratio are two ways to shape the pages; give one");
+    if (job.split && (job.paper || job.ratio))
+        return QStringLiteral("--page-size and --ratio shape whole pages; they cannot be given with --split");
     if (job.margins && job.toBox)
         return QStringLiteral("--margins and --to-box are two ways to crop; give one");
     if (args.exact && !job.margins && !job.toBox)

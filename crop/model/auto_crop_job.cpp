@@ -149,6 +149,10 @@ using PageValues = std::map<int, std::vector<std::string>>;
 // The value of every page of the job inside its margins.
 bool MarginValues(render::PageSource &source, int pageCount, const AutoCropJob &job, AutoCropReport &report,
                   PageValues &values, QString &reason);
+// Every crop of the job's pages made the job's paper size or grown to its
+// aspect; a page without one shaped from the whole page.
+void ShapePages(const AutoCropJob &job, const std::vector<std::pair<double, double>> &sizes, AutoCropReport &report,
+                PageValues &values);
 // Every page of the job cropped to the box it gives of the job's kind.
 bool BoxValues(render::PageSource &source, int pageCount, const AutoCropJob &job, AutoCropReport &report,
                PageValues &values, QString &reason);
@@ -240,10 +244,21 @@ bool AutoCropFile(const AutoCropJob &job, AutoCropReport &report, QString &reaso
     toolJob.password = job.password;
     toolJob.removeHidden = job.removeHidden;
     toolJob.addMargins =
-        job.margins && std::min({job.margins->left, job.margins->top, job.margins->right, job.margins->bottom}) < 0;
+        job.paper || job.ratio ||
+        (job.margins && std::min({job.margins->left, job.margins->top, job.margins->right, job.margins->bottom}) < 0);
     if (!run.Start(toolJob, reason))
         return false;
     PageValues values;
+    // The shown size of every page, for shaping the crops.
+    std::vector<std::pair<double, double>> sizes;
+    if (job.paper || job.ratio) {
+        sizes = source->PageSizes();
+        for (int page = int(sizes.size()) + 1; page <= pageCount; ++page) {
+            render::PageExtent e;
+            source->PageExtent(page, &e, 0);
+            sizes.push_back({e.x2 - e.x1, e.y2 - e.y1});
+        }
+    }
     if (job.margins || job.toBox) {
         if (!(job.toBox ? BoxValues : MarginValues)(*source, pageCount, job, report, values, reason))
             return false;
@@ -253,6 +268,8 @@ bool AutoCropFile(const AutoCropJob &job, AutoCropReport &report, QString &reaso
                         : ContentValues(input, pageCount, job, report, values, reason, progress)))
             return false;
     }
+    if (job.paper || job.ratio)
+        ShapePages(job, sizes, report, values);
     if (job.options.leaveOutBlank) {
         leaveOut.insert(leaveOut.end(), report.blankPages.begin(), report.blankPages.end());
         std::sort(leaveOut.begin(), leaveOut.end());
@@ -342,6 +359,38 @@ bool BoxValues(render::PageSource &source, int pageCount, const AutoCropJob &job
         return false;
     }
     return true;
+}
+
+void ShapePages(const AutoCropJob &job, const std::vector<std::pair<double, double>> &sizes, AutoCropReport &report,
+                PageValues &values) {
+    std::vector<int> cut;
+    for (int page : PagesOf(job.options, int(sizes.size()))) {
+        const auto [width, height] = sizes[size_t(page - 1)];
+        if (!(width > 0 && height > 0))
+            continue;
+        const int line = int(std::trunc(height));
+        std::vector<std::string> &pageValues = values[page];
+        if (pageValues.empty())
+            pageValues.push_back(PageValueFor(CropRect{0, 0, width, height}, line));
+        bool pageCut = false;
+        for (std::string &value : pageValues) {
+            CropRect rect = RectFromPageValue(value, line);
+            if (rect.IsEmpty())
+                rect = CropRect{0, 0, width, height};
+            bool rectCut = false;
+            rect = job.paper ? OnPaper(rect, *job.paper, rectCut)
+                             : GrownToRatio(rect, job.ratio->first, job.ratio->second);
+            pageCut = pageCut || rectCut;
+            value = WithTurn(PageValueFor(rect, line), PageTurn(value));
+        }
+        if (pageCut)
+            cut.push_back(page);
+    }
+    if (!cut.empty())
+        report.warnings.push_back(std::string(cut.size() == 1 ? "page " : "pages ") + PageRangeText(cut) +
+                                  (cut.size() == 1 ? " is" : " are") +
+                                  " larger than the paper; cut to it round the centre of the crop (nothing is "
+                                  "scaled)");
 }
 
 bool ContentValues(const QString &input, int pageCount, const AutoCropJob &job, AutoCropReport &report,

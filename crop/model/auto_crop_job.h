@@ -3,6 +3,7 @@
 
 #include "crop/detect/auto_crop.h"
 #include "crop/detect/margins.h"
+#include "crop/detect/page_shape.h"
 #include "crop/detect/split.h"
 
 #include "platform/secret.h"
@@ -48,6 +49,12 @@ struct AutoCropJob {
     // Pages left out of the copy, as typed ("3, 10-12"); checked once the
     // file is open.
     std::string leaveOut;
+    // Every page of the set made exactly this size, centred on its crop (a
+    // crop larger than the paper is cut to it, with a warning); or its crop
+    // grown to this aspect, width to height. A page without a crop (blank)
+    // is shaped from the whole page. Both grow margins where they must.
+    std::optional<PaperSize> paper;
+    std::optional<std::pair<double, double>> ratio;
 };
 struct AutoCropReport {
     int pages = 0;    // pages of the set

@@ -372,9 +372,10 @@ TEST_F(AutoCropCommand, TheReportListsAFullPageFigureAndABlankPage) {
     crop::CropRun::SetToolPath(QUORREL_PATH);
     crop::AutoCropReport report;
     QString reason;
-    ASSERT_TRUE(
-        crop::AutoCropFile({Q(in), Q(dir.file("out.pdf")), {}, {}, {}, false, nullptr, false, {}, {}}, report, reason))
-        << reason.toStdString();
+    crop::AutoCropJob job;
+    job.input = Q(in);
+    job.output = Q(dir.file("out.pdf"));
+    ASSERT_TRUE(crop::AutoCropFile(job, report, reason)) << reason.toStdString();
     crop::CropRun::SetToolPath({});
     EXPECT_EQ(report.pages, 8);
     EXPECT_EQ(report.cropped, 7);
@@ -460,6 +461,40 @@ TEST_F(AutoCropCommand, ToTheTrimBoxTakesOffPrintersMarksAndRestoreGivesTheFileB
     const ToolRun restored = Orvane({"--restore", Q(out), "-o", Q(back)});
     ASSERT_EQ(restored.exitCode, 0) << restored.err;
     EXPECT_EQ(Bytes(back), Bytes(in));
+}
+
+TEST_F(AutoCropCommand, OnePaperSizeOrOneAspectForEveryPageWhateverItsBoxes) {
+    DocPlan plan;
+    PagePlan turned = Blocks({100, 200, 500, 800}, 40, 30, 20, 60);  // offset and rotated
+    turned.own.rotate = 90;
+    PagePlan cropped = Blocks({0, 0, 612, 792}, 70, 90, 80, 100);
+    cropped.own.cropBox = Box{40, 50, 560, 740};
+    plan.pages = {turned, cropped, Blocks({0, 0, 300, 400}, 10, 10, 10, 10)};
+    const std::string in = dir.file("in.pdf"), out = dir.file("out.pdf");
+    fixtures::WritePdf(plan, in);
+    ToolRun r = Orvane({"--auto-crop", Q(in), "-o", Q(out), "--page-size", "a5"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    for (const Picture &page : RenderAll(out)) {
+        EXPECT_NEAR(page.widthPt, 419.528, 0.01);
+        EXPECT_NEAR(page.heightPt, 595.276, 0.01);
+    }
+    r = Orvane({"--crop", Q(in), "-o", Q(out), "--margins", "0,0,0,0", "--ratio", "3:4"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    const std::vector<Picture> input = RenderAll(in), shaped = RenderAll(out);
+    // Ink summed, so that edges drawn at other fractions of a pixel count alike.
+    auto ink = [](const Picture &p) {
+        double sum = 0;
+        for (uint8_t v : p.grey)
+            sum += 255 - v;
+        return sum;
+    };
+    for (size_t i = 0; i < shaped.size(); ++i) {
+        EXPECT_NEAR(shaped[i].widthPt / shaped[i].heightPt, 0.75, 0.0001);
+        EXPECT_NEAR(ink(shaped[i]), ink(input[i]), ink(input[i]) / 100) << "nothing is cut";
+    }
+    for (const char *bad : {"0:1", "a:b", "3-4"})
+        EXPECT_EQ(Orvane({"--crop", Q(in), "-o", Q(out), "--margins", "0,0,0,0", "--ratio", bad}).exitCode, 2);
+    EXPECT_EQ(Orvane({"--auto-crop", Q(in), "-o", Q(out), "--page-size", "A9x"}).exitCode, 2);
 }
 
 TEST_F(AutoCropCommand, PagesDroppedOrFoundBlankAreLeftOutButNeverEveryPage) {

@@ -1,0 +1,110 @@
+#include "crop/detect/page_shape.h"
+
+#include "crop/detect/margins.h"
+
+#include <algorithm>
+#include <cctype>
+#include <charconv>
+#include <cmath>
+
+namespace crop {
+
+namespace {
+
+struct NamedPaper {
+    const char *name;
+    double widthMm, heightMm;
+};
+
+// ISO 216 and 269 and the North American sizes, portrait.
+constexpr NamedPaper kPapers[] = {
+    {"a3", 297, 420},         {"a4", 210, 297},        {"a5", 148, 210},          {"a6", 105, 148},
+    {"b4", 250, 353},         {"b5", 176, 250},        {"b6", 125, 176},          {"c5", 162, 229},
+    {"letter", 215.9, 279.4}, {"legal", 215.9, 355.6}, {"tabloid", 279.4, 431.8}, {"executive", 184.15, 266.7},
+};
+
+std::string Lower(std::string_view s) {
+    std::string out;
+    for (char c : s)
+        if (!std::isspace(static_cast<unsigned char>(c)))
+            out += char(std::tolower(static_cast<unsigned char>(c)));
+    return out;
+}
+
+// A plain decimal number above 0.
+bool Positive(std::string_view s, double &value) {
+    if (s.empty() || s.find_first_not_of("0123456789.") != std::string_view::npos)
+        return false;
+    const auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), value);
+    return ec == std::errc() && end == s.data() + s.size() && std::isfinite(value) && value > 0;
+}
+
+}  // namespace
+
+bool ParsePaperSize(std::string_view text, PaperSize &paper, std::string &error) {
+    std::string t = Lower(text);
+    for (const NamedPaper &p : kPapers)
+        if (t == p.name) {
+            paper = {p.widthMm * 72 / 25.4, p.heightMm * 72 / 25.4};
+            return true;
+        }
+    Unit unit = Unit::Pt;
+    size_t letters = t.size();
+    while (letters > 0 && std::isalpha(static_cast<unsigned char>(t[letters - 1])))
+        --letters;
+    const size_t x = t.find('x');
+    bool ok = letters > 0 && x != std::string::npos && x < letters &&
+              (letters == t.size() || ParseUnit(std::string_view(t).substr(letters), unit));
+    double w = 0, h = 0;
+    ok = ok && Positive(std::string_view(t).substr(0, x), w) &&
+         Positive(std::string_view(t).substr(x + 1, letters - x - 1), h);
+    if (!ok) {
+        error = "\"" + std::string(text) +
+                "\" is no paper size: give a name (A3, A4, A5, A6, B4, B5, B6, C5, Letter, Legal, Tabloid, "
+                "Executive) or a width and height such as 210x297mm or 6x9in.";
+        return false;
+    }
+    paper = {w * PointsPer(unit), h * PointsPer(unit)};
+    if (paper.width > kLargestPage || paper.height > kLargestPage) {
+        error = "\"" + std::string(text) + "\" is larger than 14400 pt, the most a PDF page may be.";
+        return false;
+    }
+    return true;
+}
+
+bool ParseRatio(std::string_view text, double &width, double &height, std::string &error) {
+    const std::string t = Lower(text);
+    const size_t colon = t.find(':');
+    if (colon == std::string::npos || !Positive(std::string_view(t).substr(0, colon), width) ||
+        !Positive(std::string_view(t).substr(colon + 1), height) || width / height > 1000 || height / width > 1000) {
+        error = "\"" + std::string(text) + "\" is no ratio: give width:height, two numbers above 0, such as 3:4.";
+        return false;
+    }
+    return true;
+}
+
+CropRect GrownToRatio(const CropRect &rect, double width, double height) {
+    CropRect r = rect.Normalized();
+    const double w = r.right - r.left, h = r.bottom - r.top;
+    if (!(w > 0 && h > 0))
+        return r;
+    if (w / h < width / height) {
+        const double more = h * width / height - w;
+        r.left -= more / 2;
+        r.right += more / 2;
+    } else {
+        const double more = w * height / width - h;
+        r.top -= more / 2;
+        r.bottom += more / 2;
+    }
+    return r;
+}
+
+CropRect OnPaper(const CropRect &rect, const PaperSize &paper, bool &cut) {
+    const CropRect r = rect.Normalized();
+    cut = r.right - r.left > paper.width + 0.005 || r.bottom - r.top > paper.height + 0.005;
+    const double cx = (r.left + r.right) / 2, cy = (r.top + r.bottom) / 2;
+    return {cx - paper.width / 2, cy - paper.height / 2, cx + paper.width / 2, cy + paper.height / 2};
+}
+
+}  // namespace crop
