@@ -37,7 +37,7 @@ constexpr const char *kUsage =
     "       orvane --crop IN.pdf -o OUT.pdf (--margins L,T,R,B[pt|mm|in] | --to-box trim|bleed|art)\n"
     "                     [--pages RANGE]\n"
     "       either with [--password-file FILE] [--remove-hidden] [--report] [--drop RANGE]\n"
-    "                   [--page-size PAPER | --ratio W:H]\n"
+    "                   [--page-size PAPER | --ratio W:H] [--rotate 90|180|270]\n"
     "       orvane --restore COPY.pdf -o ORIGINAL.pdf\n"
     "\n"
     "Without options the window opens, showing FILE when one is named.\n"
@@ -121,6 +121,8 @@ constexpr const char *kUsage =
     "  --ratio W:H           each crop grown, never cut, to the aspect W:H\n"
     "                        (\"3:4\" for most readers' screens), the room added\n"
     "                        split evenly\n"
+    "  --rotate DEGREES      turn every page of RANGE 90, 180 or 270 degrees\n"
+    "                        clockwise after it is cropped (its /Rotate)\n"
     "  --drop-blank          with --auto-crop, leave pages found blank (paper\n"
     "                        and dust only) out of the copy, as --drop does\n"
     "  --drop RANGE          leave the pages of RANGE (\"3, 10-12\", as --pages\n"
@@ -326,6 +328,11 @@ std::optional<ParsedCommandLine> TakeArgument(int argc, char **argv, int &i, Arg
         if (!crop::ParsePaperSize(text.toStdString(), paper, error))
             return UsageError{QStringLiteral("--page-size: %1").arg(QString::fromStdString(error))};
         job.paper = paper;
+    } else if (arg == "--rotate") {
+        if (!value(text) ||
+            (text != QLatin1String("90") && text != QLatin1String("180") && text != QLatin1String("270")))
+            return UsageError{QStringLiteral("--rotate needs 90, 180 or 270 (degrees clockwise)")};
+        job.rotate = text.toInt();
     } else if (arg == "--ratio") {
         double w = 0, h = 0;
         std::string error;
@@ -388,8 +395,8 @@ std::optional<QString> CombinationProblem(const Arguments &args) {
     if (args.restore) {
         if (args.autoCrop || args.exact)
             return QStringLiteral("--restore gives back an original; it cannot be given with --auto-crop or --crop");
-        if (job.margins || job.toBox || job.paper || job.ratio || !job.leaveOut.empty() || job.split || job.password ||
-            job.removeHidden || args.wantReport || args.contentOptions || !job.options.range.empty() ||
+        if (job.margins || job.toBox || job.paper || job.ratio || job.rotate || !job.leaveOut.empty() || job.split ||
+            job.password || job.removeHidden || args.wantReport || args.contentOptions || !job.options.range.empty() ||
             job.options.pages != crop::PageSet::All || job.rightToLeft || args.evenSplit)
             return QStringLiteral("--restore takes only -o ORIGINAL.pdf");
         if (job.output.isEmpty())

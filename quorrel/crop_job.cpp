@@ -172,7 +172,7 @@ std::string ReportOf(QPDF &pdf, const CropList &list, const CropReport &crop,
                        (name.empty() ? "" : ", \"name\": " + JsonString(name)) + "}";
         }
     }
-    const bool changes = crop.cropped > 0 || crop.copies > 0 || crop.turned > 0 || crop.leftOut > 0;
+    const bool changes = crop.cropped > 0 || crop.copies > 0 || crop.turned > 0 || crop.leftOut > 0 || crop.rotated > 0;
     const bool signaturesBroken = signatures.signedFields && changes && !whole.empty();
     const bool certificationBroken = signatures.certified && changes;
     auto flag = [](bool b) { return std::string(b ? "true" : "false"); };
@@ -183,6 +183,7 @@ std::string ReportOf(QPDF &pdf, const CropList &list, const CropReport &crop,
     json += "  \"unchanged\": " + std::to_string(crop.pages - cropped - split - turnedOnly - crop.leftOut) + ",\n";
     json += "  \"copyPages\": " + std::to_string(crop.pages + crop.copies - crop.leftOut) + ",\n";
     json += "  \"leftOut\": [" + leftOut + "],\n";
+    json += "  \"rotated\": " + std::to_string(crop.rotated) + ",\n";
     json += "  \"straightened\": " + std::to_string(crop.turned) + ",\n";
     json += "  \"straightenedOnly\": " + std::to_string(turnedOnly) + ",\n";
     json += "  \"outside\": {\"links\": " + std::to_string(links) + ", \"fields\": " + std::to_string(fields) +
@@ -245,7 +246,9 @@ struct JobRun {
     // Tells a warning of qpdf's, noting whether it repaired the file.
     void Show(const QPDFExc &w);
     void ShowWarnings();
-    bool Changes() const { return report.cropped > 0 || report.copies > 0 || report.turned > 0 || report.leftOut > 0; }
+    bool Changes() const {
+        return report.cropped > 0 || report.copies > 0 || report.turned > 0 || report.leftOut > 0 || report.rotated > 0;
+    }
 
     const CropJob &job;
     std::string &error;

@@ -116,6 +116,26 @@ bool ParseCropList(std::istream &in, CropList &list, std::string &error) {
         Cursor p(line);
         int page = 0;
         CropRect r;
+        Cursor turn(line);
+        int quarter = 0;
+        if (turn.Literal("Page") && turn.Integer(page) && turn.Literal(",") && turn.Literal("rotate") &&
+            turn.Integer(quarter) && turn.AtEnd() && page >= 1) {
+            if (quarter != 90 && quarter != 180 && quarter != 270) {
+                error = "line " + std::to_string(number) + " rotates page " + std::to_string(page) + " by " +
+                        std::to_string(quarter) + " degrees; a page turns by 90, 180 or 270";
+                return false;
+            }
+            std::vector<CropRect> &lines = list.try_emplace(list.end(), page)->second;
+            if (lines.empty())
+                lines.emplace_back();  // the page as it is, turned
+            if (lines.front().leftOut) {
+                error =
+                    "line " + std::to_string(number) + " is for page " + std::to_string(page) + ", which is left out";
+                return false;
+            }
+            lines.front().rotate = quarter;
+            continue;
+        }
         Cursor out(line);
         if (out.Literal("Page") && out.Integer(page) && out.Literal(",") && out.Literal("left") && out.Literal("out") &&
             out.AtEnd() && page >= 1) {
@@ -145,6 +165,11 @@ bool ParseCropList(std::istream &in, CropList &list, std::string &error) {
         if (!lines.empty() && lines.front().leftOut) {
             error = "line " + std::to_string(number) + " is for page " + std::to_string(page) + ", which is left out";
             return false;
+        }
+        // A rectangle after the page's rotation takes the place it kept.
+        if (lines.size() == 1 && lines.front().rotate != 0 && lines.front().Empty() && lines.front().turn == 0) {
+            r.rotate = lines.front().rotate;
+            lines.clear();
         }
         if (lines.size() >= kMostLinesPerPage) {
             error = "page " + std::to_string(page) + " has more than " + std::to_string(kMostLinesPerPage) +

@@ -8,7 +8,9 @@
 // there is one, straightens the page: its content turned by that many
 // degrees counterclockwise (as shown) about the visible page's centre,
 // before the rectangle is taken. "Page %d, left out" leaves the page out of
-// the copy; it is then the page's only line.
+// the copy; it is then the page's only line. "Page %d, rotate %d" (90, 180
+// or 270) turns the page that many degrees clockwise as a viewer shows it
+// (its /Rotate), after it is cropped; it is no page of the copy itself.
 
 #include <istream>
 #include <map>
@@ -21,6 +23,7 @@ struct CropRect {
     double left = 0, top = 0, right = 0, bottom = 0;
     double turn = 0;       // degrees counterclockwise; 0 for a page left level
     bool leftOut = false;  // the page is not in the copy
+    int rotate = 0;        // degrees added to the page's rotation (first line only)
 
     // Zero width or zero height: the page is left as it is.
     bool Empty() const { return left == right || top == bottom; }

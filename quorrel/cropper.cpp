@@ -344,7 +344,7 @@ std::vector<Split> CropPages(QPDF &pdf, std::vector<PageEntry> &pages, const Cro
                                           "; its line is ignored");
             continue;
         }
-        if (rects.size() == 1 && rects[0].Empty() && rects[0].turn == 0)
+        if (rects.size() == 1 && rects[0].Empty() && rects[0].turn == 0 && rects[0].rotate == 0)
             continue;
         PageEntry &entry = pages[size_t(number - 1)];
         QPDFObjectHandle &page = entry.page;
@@ -381,6 +381,13 @@ std::vector<Split> CropPages(QPDF &pdf, std::vector<PageEntry> &pages, const Cro
             boxes.Set(page, copyBoxes[0]);
             ++report.cropped;
             report.changed.push_back(page);
+        }
+        if (rects[0].rotate != 0) {
+            // Turned as shown, after the crop: copies made of it turn too.
+            page.replaceKey(kRotate, QPDFObjectHandle::newInteger((geometry.rotate + rects[0].rotate) % 360));
+            ++report.rotated;
+            if (!copyBoxes[0])
+                report.changed.push_back(page);
         }
         if (copyBoxes.size() > 1)
             splits.push_back({number, std::move(copyBoxes)});

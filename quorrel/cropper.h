@@ -55,6 +55,7 @@ struct CropReport {
     int copies = 0;        // pages added after the pages they copy
     int turned = 0;        // pages straightened
     int leftOut = 0;       // pages not in the copy
+    int rotated = 0;       // pages given a new rotation
     int leadsRemoved = 0;  // links and outline entries that led only to pages left out
     // Pages whose rectangle reaches past what they showed, with margins
     // added: each page, its visible box before, and the box it grows to.

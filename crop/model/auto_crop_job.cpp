@@ -164,8 +164,8 @@ bool SplitValues(const QString &input, int pageCount, const AutoCropJob &job, Au
                  PageValues &values, QString &reason, const AutoCropProgress &progress);
 // The crop list of `values` given to the crop tool, started already on a
 // list to come, and the tool's end awaited.
-bool WriteCopy(CropRun &run, int pageCount, const PageValues &values, AutoCropReport &report, QString &reason,
-               const AutoCropProgress &progress);
+bool WriteCopy(CropRun &run, int pageCount, const PageValues &values, const std::string &more, AutoCropReport &report,
+               QString &reason, const AutoCropProgress &progress);
 
 }  // namespace
 
@@ -284,7 +284,13 @@ bool AutoCropFile(const AutoCropJob &job, AutoCropReport &report, QString &reaso
         values[page] = {kLeftOut};
     }
     report.leftOut = int(leaveOut.size());
-    return WriteCopy(run, pageCount, values, report, reason, progress);
+    // Pages turned, after the crop: lines of their own after the others.
+    std::string rotations;
+    if (job.rotate != 0)
+        for (int page : PagesOf(job.options, pageCount))
+            if (std::find(leaveOut.begin(), leaveOut.end(), page) == leaveOut.end())
+                rotations += "Page " + std::to_string(page) + ", rotate " + std::to_string(job.rotate) + "\n";
+    return WriteCopy(run, pageCount, values, rotations, report, reason, progress);
 }
 
 namespace {
@@ -498,13 +504,14 @@ bool SplitValues(const QString &input, int pageCount, const AutoCropJob &job, Au
     return true;
 }
 
-bool WriteCopy(CropRun &run, int pageCount, const PageValues &values, AutoCropReport &report, QString &reason,
-               const AutoCropProgress &progress) {
+bool WriteCopy(CropRun &run, int pageCount, const PageValues &values, const std::string &more, AutoCropReport &report,
+               QString &reason, const AutoCropProgress &progress) {
     const std::string text =
         CropListText(pageCount, std::function<std::vector<std::string>(int)>([&values](int page) {
                          const auto planned = values.find(page);
                          return planned == values.end() ? std::vector<std::string>() : planned->second;
-                     }));
+                     })) +
+        more;
 
     // The crop tool writes a temporary file beside the output and renames
     // it into place when it is complete.

@@ -55,6 +55,9 @@ struct AutoCropJob {
     // is shaped from the whole page. Both grow margins where they must.
     std::optional<PaperSize> paper;
     std::optional<std::pair<double, double>> ratio;
+    // Degrees (90, 180 or 270) every page of the set is turned clockwise
+    // as shown, after it is cropped; 0 for none.
+    int rotate = 0;
 };
 struct AutoCropReport {
     int pages = 0;    // pages of the set

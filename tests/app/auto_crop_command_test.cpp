@@ -492,6 +492,10 @@ TEST_F(AutoCropCommand, OnePaperSizeOrOneAspectForEveryPageWhateverItsBoxes) {
         EXPECT_NEAR(shaped[i].widthPt / shaped[i].heightPt, 0.75, 0.0001);
         EXPECT_NEAR(ink(shaped[i]), ink(input[i]), ink(input[i]) / 100) << "nothing is cut";
     }
+    r = Orvane({"--crop", Q(in), "-o", Q(out), "--margins", "0,0,0,0", "--rotate", "90", "--pages", "3"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_NEAR(RenderAll(out)[2].widthPt, 400, 0.01) << "the third page turned on its side";
+    EXPECT_EQ(Orvane({"--crop", Q(in), "-o", Q(out), "--margins", "0,0,0,0", "--rotate", "45"}).exitCode, 2);
     for (const char *bad : {"0:1", "a:b", "3-4"})
         EXPECT_EQ(Orvane({"--crop", Q(in), "-o", Q(out), "--margins", "0,0,0,0", "--ratio", bad}).exitCode, 2);
     EXPECT_EQ(Orvane({"--auto-crop", Q(in), "-o", Q(out), "--page-size", "A9x"}).exitCode, 2);

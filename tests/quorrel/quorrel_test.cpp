@@ -410,6 +410,29 @@ TEST_F(QuorrelTest, PagesLeftOutLeadTheirLinksAndOutlineToTheNextPageKept) {
     EXPECT_EQ(Crop(dir.file("both.txt"), in, dir.file("both.pdf")).exitCode, 1);
 }
 
+TEST_F(QuorrelTest, ARotationLineTurnsThePageAsShownAfterItsCrop) {
+    DocPlan plan = fixtures::ManyPages(3, false);
+    plan.pages[1].own.rotate = 90;
+    const std::string in = dir.file("in.pdf"), out = dir.file("out.pdf");
+    fixtures::WritePdf(plan, in);
+    std::ofstream(dir.file("list.txt")) << "Page 1, rotate 90\nPage 1, [50,700,500,50]\nPage 2, rotate 270\n"
+                                           "Page 3, [0,0,0,0]\nPage 3, rotate 180\n";
+    const ToolRun r = Crop(dir.file("list.txt"), in, out);
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.err.find("whole"), std::string::npos) << "an update: " << r.err;
+    QPDF pdf;
+    pdf.processFile(out.c_str());
+    auto pages = QPDFPageDocumentHelper(pdf).getAllPages();
+    ASSERT_EQ(pages.size(), 3u);
+    std::vector<long long> rotations;
+    for (auto &page : pages)
+        rotations.push_back(page.getAttribute("/Rotate", false).getIntValueAsInt());
+    EXPECT_EQ(rotations, (std::vector<long long>{90, 0, 180}));
+    EXPECT_NEAR(pages[0].getObjectHandle().getKey("/CropBox").getArrayAsRectangle().urx, 500, 1e-6);
+    std::ofstream(dir.file("bad.txt")) << "Page 1, rotate 45\n";
+    EXPECT_EQ(Crop(dir.file("bad.txt"), in, dir.file("bad.pdf")).exitCode, 1);
+}
+
 TEST_F(QuorrelTest, APageListedTwiceIsTwoPagesSharingItsContentAndLinks) {
     // Pages 2 and 3 under a node of their own, so that its count changes too.
     DocPlan plan = fixtures::ManyPages(4, false);
