@@ -497,6 +497,8 @@ void JobRun::Plan() {
             wholeKind = repaired ? Whole::Repaired : Whole::NoUpdate;
         }
     }
+    if (!whole.empty())
+        stopDigest = true;  // a whole copy records no digest
     ShowWarnings();
 }
 
@@ -582,8 +584,8 @@ bool JobRun::WriteWithoutHidden(const std::function<void(int)> &tell) {
             QPDFObjectHandle media = QPDFPageObjectHelper(page).getMediaBox();
             if (grown != grownOf.end())
                 page.replaceKey("/CropBox", BoxArray(grown->second->visible));
-            else if (media.isRectangle())
-                page.replaceKey("/CropBox", media.shallowCopy());
+            else  // without a media box a page is US Letter
+                page.replaceKey("/CropBox", media.isRectangle() ? media.shallowCopy() : BoxArray(Box{0, 0, 612, 792}));
         }
     }
     const int copy = WriteCroppedCopy(tell);
@@ -607,6 +609,10 @@ bool JobRun::WriteWithoutHidden(const std::function<void(int)> &tell) {
     // The crop boxes given back, and the pages that grow given their new
     // boxes, their content drawn within what they showed before.
     std::vector<QPDFPageObjectHelper> lastPages = QPDFPageDocumentHelper(*last).getAllPages();
+    if (lastPages.size() != pages.size())
+        return Failed(error, "the copy without hidden content has " + std::to_string(lastPages.size()) +
+                                 " pages where it should have " + std::to_string(pages.size()) + "; " + out +
+                                 " is not written");
     for (size_t i = 0; i < lastPages.size() && i < pages.size(); ++i) {
         QPDFObjectHandle page = lastPages[i].getObjectHandle();
         if (i < cropBoxes.size()) {

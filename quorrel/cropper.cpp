@@ -3,6 +3,7 @@
 #include "quorrel/left_out.h"
 #include "quorrel/straighten.h"
 
+#include <qpdf/QPDFPageDocumentHelper.hh>
 #include <qpdf/QPDF.hh>
 
 #include <algorithm>
@@ -535,6 +536,16 @@ void LeaveOut(QPDF &pdf, const std::vector<PageEntry> &pages, const CropList &li
         kids.setArrayFromVector(now);
     }
     report.leftOut = int(leftOut.size());
+    // In document order, split copies among them (they hold annotations
+    // of their own in a form).
+    std::reverse(kept.begin(), kept.end());
+    std::set<QPDFObjGen> keptSeen;
+    for (const QPDFObjectHandle &k : kept)
+        keptSeen.insert(k.getObjGen());
+    for (QPDFPageObjectHelper &p : QPDFPageDocumentHelper(pdf).getAllPages())
+        if (p.getObjectHandle().isIndirect() && keptSeen.insert(p.getObjectHandle().getObjGen()).second &&
+            !out.count(p.getObjectHandle().getObjGen()))
+            kept.push_back(p.getObjectHandle());
     report.leadsRemoved = LeadAwayFrom(pdf, nextKept, kept, leftOut);
     report.whyWhole = "pages are left out";
 }
@@ -610,7 +621,9 @@ CropReport ApplyCropList(QPDF &pdf, const CropList &list, bool setMediaBox, bool
     const std::vector<Split> splits = CropPages(pdf, pages, list, boxes, objects, report, addMargins);
     CopiesByParent copies = MakeCopies(pdf, pages, splits, boxes, objects, report);
     InsertCopies(copies, report);
+    pdf.updateAllPagesCache();  // the tree has changed under qpdf's list
     LeaveOut(pdf, pages, list, report);
+    pdf.updateAllPagesCache();
     return report;
 }
 

@@ -139,18 +139,41 @@ int LeadAwayFrom(QPDF &pdf, const std::map<QPDFObjGen, QPDFObjectHandle> &nextKe
         if (changed)
             annots.setArrayFromVector(now);
     }
-    // The outline.
-    for (QPDFObjectHandle item : OutlineItems(pdf))
-        if (leader.LeadItem(item) == Led::Nowhere) {
-            Unlink(item);
-            ++removed;
+    // The catalogue's open action.
+    QPDFObjectHandle open = pdf.getRoot().getKey("/OpenAction");
+    Led opened = Led::Elsewhere;
+    if (open.isArray())
+        opened = leader.Lead(open);
+    else if (open.isDictionary() && open.getKey("/S").isNameAndEquals("/GoTo"))
+        opened = leader.Lead(open.getKey("/D"));
+    if (opened == Led::Nowhere)
+        pdf.getRoot().removeKey("/OpenAction");
+    // The outline: an entry that leads nowhere now goes, unless entries
+    // under it stay (it then stays as their heading, leading nowhere).
+    std::set<QPDFObjGen> gone;
+    for (QPDFObjectHandle item : OutlineItems(pdf)) {
+        bool under = false;  // below an entry gone already
+        std::set<QPDFObjGen> seen;
+        for (QPDFObjectHandle p = item.getKey("/Parent"); p.isDictionary() && seen.insert(p.getObjGen()).second;
+             p = p.getKey("/Parent"))
+            under = under || gone.count(p.getObjGen());
+        if (under || leader.LeadItem(item) != Led::Nowhere)
+            continue;
+        if (item.getKey("/First").isDictionary()) {
+            item.removeKey("/Dest");
+            item.removeKey("/A");
+            continue;
         }
+        Unlink(item);
+        gone.insert(item.getObjGen());
+        ++removed;
+    }
     // Named destinations lead to the page before when none follows, so
     // that no name leads nowhere.
     std::map<QPDFObjGen, QPDFObjectHandle> orBefore = nextKept;
     for (auto &[og, next] : orBefore)
         if (next.isNull() && !kept.empty())
-            next = kept.back();
+            next = kept.back();  // the last page kept
     Leader names(orBefore);
     auto leadNamed = [&names](QPDFObjectHandle value) {
         names.Lead(value.isDictionary() ? value.getKey("/D") : value);
@@ -183,6 +206,27 @@ int LeadAwayFrom(QPDF &pdf, const std::map<QPDFObjGen, QPDFObjectHandle> &nextKe
             }
         if (!fields.empty())
             forms.removeFormFields(fields);
+    }
+    // What still leads to a page left out (a structure element, an
+    // article bead, a widget of a field kept) finds it empty: none of its
+    // text or pictures goes into the copy.
+    for (QPDFObjectHandle page : leftOut) {
+        // A widget of a field that stays leaves the field.
+        QPDFObjectHandle annots = page.getKey("/Annots");
+        if (annots.isArray())
+            for (QPDFObjectHandle annot : annots.getArrayAsVector()) {
+                QPDFObjectHandle parent = annot.isDictionary() ? annot.getKey("/Parent") : QPDFObjectHandle::newNull();
+                QPDFObjectHandle kids = parent.isDictionary() ? parent.getKey("/Kids") : QPDFObjectHandle::newNull();
+                if (!kids.isArray() || !annot.isIndirect())
+                    continue;
+                std::vector<QPDFObjectHandle> now;
+                for (QPDFObjectHandle kid : kids.getArrayAsVector())
+                    if (!(kid.isIndirect() && kid.getObjGen() == annot.getObjGen()))
+                        now.push_back(kid);
+                kids.setArrayFromVector(now);
+            }
+        for (const char *key : {"/Contents", "/Resources", "/Annots", "/Thumb", "/PieceInfo", "/Metadata", "/B"})
+            page.removeKey(key);
     }
     return removed;
 }

@@ -183,7 +183,7 @@ std::optional<int> ParseArguments(int argc, char **argv, quorrel::CropJob &job, 
     }
     if (restore) {
         if (!list.empty() || mediaBox || rewrite || requireCrop || job.removeHidden || job.reportOnly ||
-            !job.password.empty())
+            job.addMargins || !job.password.empty())
             return Usage("--restore takes only -i, -o, --progress and --overwrite");
         if (in.empty() || out.empty())
             return Usage("--restore needs the copy (-i) and the file to write (-o)");

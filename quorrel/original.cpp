@@ -57,8 +57,10 @@ std::optional<std::string> Digest(int fd, long long from, long long to, long lon
             return std::nullopt;
         }
         const size_t n = size_t(std::min<long long>((long long)kChunk, to - at));
+        errno = 0;
         if (!ReadAt(fd, at, n, buffer.data())) {
-            why = std::string("it cannot be read") + (errno ? std::string(" (") + std::strerror(errno) + ")" : "");
+            why = errno ? std::string("it cannot be read (") + std::strerror(errno) + ")"
+                        : std::string("it ended before its end was read");
             return std::nullopt;
         }
         if (blank >= 0)

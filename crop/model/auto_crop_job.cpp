@@ -151,8 +151,8 @@ bool MarginValues(render::PageSource &source, int pageCount, const AutoCropJob &
                   PageValues &values, QString &reason);
 // Every crop of the job's pages made the job's paper size or grown to its
 // aspect; a page without one shaped from the whole page.
-void ShapePages(const AutoCropJob &job, const std::vector<std::pair<double, double>> &sizes, AutoCropReport &report,
-                PageValues &values);
+bool ShapePages(const AutoCropJob &job, const std::vector<std::pair<double, double>> &sizes, AutoCropReport &report,
+                PageValues &values, QString &reason);
 // Every page of the job cropped to the box it gives of the job's kind.
 bool BoxValues(render::PageSource &source, int pageCount, const AutoCropJob &job, AutoCropReport &report,
                PageValues &values, QString &reason);
@@ -268,8 +268,8 @@ bool AutoCropFile(const AutoCropJob &job, AutoCropReport &report, QString &reaso
                         : ContentValues(input, pageCount, job, report, values, reason, progress)))
             return false;
     }
-    if (job.paper || job.ratio)
-        ShapePages(job, sizes, report, values);
+    if ((job.paper || job.ratio) && !ShapePages(job, sizes, report, values, reason))
+        return false;
     if (job.options.leaveOutBlank) {
         leaveOut.insert(leaveOut.end(), report.blankPages.begin(), report.blankPages.end());
         std::sort(leaveOut.begin(), leaveOut.end());
@@ -367,8 +367,8 @@ bool BoxValues(render::PageSource &source, int pageCount, const AutoCropJob &job
     return true;
 }
 
-void ShapePages(const AutoCropJob &job, const std::vector<std::pair<double, double>> &sizes, AutoCropReport &report,
-                PageValues &values) {
+bool ShapePages(const AutoCropJob &job, const std::vector<std::pair<double, double>> &sizes, AutoCropReport &report,
+                PageValues &values, QString &reason) {
     std::vector<int> cut;
     for (int page : PagesOf(job.options, int(sizes.size()))) {
         const auto [width, height] = sizes[size_t(page - 1)];
@@ -387,6 +387,14 @@ void ShapePages(const AutoCropJob &job, const std::vector<std::pair<double, doub
             rect = job.paper ? OnPaper(rect, *job.paper, rectCut)
                              : GrownToRatio(rect, job.ratio->first, job.ratio->second);
             pageCut = pageCut || rectCut;
+            if (rect.right - rect.left > kLargestPage || rect.bottom - rect.top > kLargestPage) {
+                reason = QStringLiteral("page %1 would be larger than %2 pt, the most a PDF page may be; %3 is not "
+                                        "written")
+                             .arg(page)
+                             .arg(int(kLargestPage))
+                             .arg(Quote(job.output));
+                return false;
+            }
             value = WithTurn(PageValueFor(rect, line), PageTurn(value));
         }
         if (pageCut)
@@ -397,6 +405,7 @@ void ShapePages(const AutoCropJob &job, const std::vector<std::pair<double, doub
                                   (cut.size() == 1 ? " is" : " are") +
                                   " larger than the paper; cut to it round the centre of the crop (nothing is "
                                   "scaled)");
+    return true;
 }
 
 bool ContentValues(const QString &input, int pageCount, const AutoCropJob &job, AutoCropReport &report,

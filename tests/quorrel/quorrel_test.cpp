@@ -15,6 +15,7 @@
 #include <qpdf/QPDF.hh>
 #include <qpdf/QPDFOutlineDocumentHelper.hh>
 #include <qpdf/QPDFPageDocumentHelper.hh>
+#include <qpdf/QPDFWriter.hh>
 
 #include <QProcess>
 #include <QStringList>
@@ -387,8 +388,18 @@ TEST_F(QuorrelTest, PagesLeftOutLeadTheirLinksAndOutlineToTheNextPageKept) {
     plan.pages[0].links.push_back({{72, 72, 200, 100}, 3, {}});
     plan.pages[1].links.push_back({{72, 72, 200, 100}, 6, {}});  // to the last page: nothing follows it
     plan.outline = {{"First", 1}, {"Third", 3}, {"Last", 6}};
+    plan.pages[2].texts.push_back({100, 100, 12, "SECRETWORD"});
     const std::string in = dir.file("in.pdf"), out = dir.file("out.pdf");
-    fixtures::WritePdf(plan, in);
+    fixtures::WritePdf(plan, dir.file("plain.pdf"));
+    {
+        // Named elsewhere too, as a structure element names its page.
+        QPDF named;
+        named.processFile(dir.file("plain.pdf").c_str());
+        named.getRoot().replaceKey(
+            "/Index", QPDFObjectHandle::newArray({QPDFPageDocumentHelper(named).getAllPages()[2].getObjectHandle()}));
+        QPDFWriter writer(named, in.c_str());
+        writer.write();
+    }
     std::ofstream(dir.file("list.txt")) << "Page 3, left out\nPage 4, [50,700,500,50]\nPage 6, left out\n";
     const ToolRun r = Crop(dir.file("list.txt"), in, out);
     ASSERT_EQ(r.exitCode, 0) << r.err;
@@ -405,6 +416,13 @@ TEST_F(QuorrelTest, PagesLeftOutLeadTheirLinksAndOutlineToTheNextPageKept) {
     ASSERT_EQ(outline.getTopLevelOutlines().size(), 2u);
     EXPECT_EQ(outline.getTopLevelOutlines()[1].getTitle(), "Third");
     EXPECT_EQ(outline.getTopLevelOutlines()[1].getDestPage().getObjGen(), pages[2].getObjectHandle().getObjGen());
+    // Nothing of a page left out is in the copy, whatever still names it.
+    for (QPDFObjectHandle object : copy.getAllObjects())
+        if (object.isStream()) {
+            std::shared_ptr<Buffer> data = object.getStreamData(qpdf_dl_generalized);
+            const std::string text(reinterpret_cast<const char *>(data->getBuffer()), data->getSize());
+            EXPECT_EQ(text.find("SECRETWORD"), std::string::npos);
+        }
     // A line for a page left out besides is refused.
     std::ofstream(dir.file("both.txt")) << "Page 3, left out\nPage 3, [50,700,500,50]\n";
     EXPECT_EQ(Crop(dir.file("both.txt"), in, dir.file("both.pdf")).exitCode, 1);
