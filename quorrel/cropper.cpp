@@ -621,9 +621,13 @@ CropReport ApplyCropList(QPDF &pdf, const CropList &list, bool setMediaBox, bool
     const std::vector<Split> splits = CropPages(pdf, pages, list, boxes, objects, report, addMargins);
     CopiesByParent copies = MakeCopies(pdf, pages, splits, boxes, objects, report);
     InsertCopies(copies, report);
-    pdf.updateAllPagesCache();  // the tree has changed under qpdf's list
+    // qpdf's list of the pages follows a tree that changed under it (and
+    // only then: refreshing it makes pages that are direct objects indirect).
+    if (report.copies > 0)
+        pdf.updateAllPagesCache();
     LeaveOut(pdf, pages, list, report);
-    pdf.updateAllPagesCache();
+    if (report.leftOut > 0)
+        pdf.updateAllPagesCache();
     return report;
 }
 
