@@ -40,7 +40,7 @@ inline std::pair<double, double> BestOf(int rounds, const std::function<void()> 
     return {a, b};
 }
 
-// Runs a program with standard error silenced; false when it fails.
+// Runs a program with its output silenced; false when it fails.
 // `peakMb`, when given, gets its peak memory (and its children's) in MB;
 // the system counts this process's own peak in it too, so keep that small.
 inline bool RunQuietly(std::vector<std::string> args, double *peakMb = nullptr) {
@@ -50,6 +50,7 @@ inline bool RunQuietly(std::vector<std::string> args, double *peakMb = nullptr) 
     argv.push_back(nullptr);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
     posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
     pid_t pid = 0;
     const int spawned = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);

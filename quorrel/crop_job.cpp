@@ -118,7 +118,7 @@ QPDFObjectHandle::Rectangle ShownBox(QPDFObjectHandle page) {
 std::string ReportOf(QPDF &pdf, const CropList &list, const CropReport &crop,
                      const std::map<QPDFObjGen, int> &inputPage, const Signatures &signatures, const std::string &whole,
                      bool removeHidden, long long inputBytes) {
-    int split = 0, cropped = 0, turnedOnly = 0;
+    int split = 0, cropped = 0, turnedOnly = 0, rotatedOnly = 0;
     std::string leftOut;  // the pages, as JSON numbers
     for (const auto &[page, rects] : list) {
         if (page < 1 || page > crop.pages)
@@ -133,6 +133,7 @@ std::string ReportOf(QPDF &pdf, const CropList &list, const CropReport &crop,
         split += kept > 1 ? 1 : 0;
         cropped += kept == 1 ? 1 : 0;
         turnedOnly += kept == 0 && !rects.empty() && rects.front().turn != 0 ? 1 : 0;
+        rotatedOnly += kept == 0 && !rects.empty() && rects.front().turn == 0 && rects.front().rotate != 0 ? 1 : 0;
     }
     std::string outside;
     int links = 0, fields = 0, notes = 0;
@@ -180,10 +181,13 @@ std::string ReportOf(QPDF &pdf, const CropList &list, const CropReport &crop,
     json += "  \"pages\": " + std::to_string(crop.pages) + ",\n";
     json += "  \"cropped\": " + std::to_string(cropped) + ",\n";
     json += "  \"split\": " + std::to_string(split) + ",\n";
-    json += "  \"unchanged\": " + std::to_string(crop.pages - cropped - split - turnedOnly - crop.leftOut) + ",\n";
+    json +=
+        "  \"unchanged\": " + std::to_string(crop.pages - cropped - split - turnedOnly - rotatedOnly - crop.leftOut) +
+        ",\n";
     json += "  \"copyPages\": " + std::to_string(crop.pages + crop.copies - crop.leftOut) + ",\n";
     json += "  \"leftOut\": [" + leftOut + "],\n";
     json += "  \"rotated\": " + std::to_string(crop.rotated) + ",\n";
+    json += "  \"rotatedOnly\": " + std::to_string(rotatedOnly) + ",\n";
     json += "  \"straightened\": " + std::to_string(crop.turned) + ",\n";
     json += "  \"straightenedOnly\": " + std::to_string(turnedOnly) + ",\n";
     json += "  \"outside\": {\"links\": " + std::to_string(links) + ", \"fields\": " + std::to_string(fields) +

@@ -102,6 +102,8 @@ QString DescribeSaveReport(const QByteArray &json, bool removeHidden) {
             parts << QStringLiteral("%1 will be split into several cropped pages").arg(split);
         if (straightenedOnly)
             parts << QStringLiteral("%1 will be straightened").arg(straightenedOnly);
+        if (n("rotatedOnly"))
+            parts << QStringLiteral("%1 will be turned").arg(n("rotatedOnly"));
         const QJsonArray out = r.value(QLatin1String("leftOut")).toArray();
         if (!out.isEmpty()) {
             std::vector<int> numbers;
