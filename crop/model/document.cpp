@@ -9,6 +9,7 @@
 #include <QFileInfo>
 
 #include <algorithm>
+#include <set>
 
 namespace crop {
 namespace {
@@ -452,6 +453,10 @@ void COrvaneDoc::RestoreKeptAside(const CropFile::KeptAside &kept) {
     if (!IsOpen() || HoldsRegions(Busy()))
         return;
     std::vector<PageChange> changes;
+    std::set<int> leftOut(kept.leftOut.begin(), kept.leftOut.end());
+    for (int page : leftOut)
+        if (page >= 1 && page <= m_pageCount && !kept.pages.count(page))
+            changes.push_back(WithLeftOut(m_editing->Set(), page, true));
     for (const auto &[page, values] : kept.pages)
         if (page >= 1 && page <= m_pageCount) {
             const double turn = values.empty() ? 0 : PageTurn(values.front());
@@ -461,6 +466,7 @@ void COrvaneDoc::RestoreKeptAside(const CropFile::KeptAside &kept) {
                 regions.clear();
             PageChange change = Replaced(m_editing->Set(), page, std::move(regions));
             change.after.turn = turn;
+            change.after.leftOut = leftOut.count(page) > 0;
             changes.push_back(std::move(change));
         }
     m_editing->Replace(QStringLiteral("Restore Rectangles"), std::move(changes));

@@ -171,6 +171,9 @@ TEST(Startup, RectanglesLeftUnsavedWhenTheProgramIsEndedFromOutsideAreOfferedAtT
         app::COrvaneApp application(args.argc, args.pointers.data());
         ASSERT_TRUE(application.InitInstance());
         application.Document().Editing().SetCurrentPageRect(crop::CropRect{10, 20, 300, 400}, false);
+        application.Document().ShowPage(2);
+        ASSERT_TRUE(application.Document().Pages().SetLeftOut({2}, true));
+        application.Document().ShowPage(1);
         ASSERT_TRUE(application.Document().HasUnsavedRectangles());
         // Ended as a session ends it: no question can be answered (the
         // test's questions are answered No).
@@ -195,6 +198,7 @@ TEST(Startup, RectanglesLeftUnsavedWhenTheProgramIsEndedFromOutsideAreOfferedAtT
     EXPECT_NE(asked[0].find("drawn on.pdf"), std::string::npos) << asked[0];
     EXPECT_EQ(application.Document().PathName().toStdString(), path);
     EXPECT_EQ(application.Document().Editing().CropRectangle(), (crop::CropRect{10, 20, 300, 400}));
+    EXPECT_TRUE(application.Document().Pages().Set().LeftOut(2)) << "the page left out stays out";
     EXPECT_TRUE(application.Document().HasUnsavedRectangles()) << "still to be saved";
     // And shown: the rectangle's red frame is drawn on the page.
     const QImage shown = application.MainFrame()->PageView()->viewport()->grab().toImage();

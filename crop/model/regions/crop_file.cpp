@@ -340,9 +340,12 @@ std::optional<CropFile::KeptAside> CropFile::ReadKeptAside(const std::string &pa
     kept.pageCount = std::clamp(ini.GetInt(kDocumentSection, "pages", 0), 0, 1 << 24);
     if (kept.document.empty())
         return std::nullopt;
-    for (int page = 1; page <= kept.pageCount; ++page)
+    for (int page = 1; page <= kept.pageCount; ++page) {
         if (std::vector<std::string> values = ValuesIn(ini, page); !values.empty())
             kept.pages.emplace(page, std::move(values));
+        if (ini.Value(kLeftOutSection, PageKey(page)))
+            kept.leftOut.push_back(page);
+    }
     return kept;
 }
 

@@ -97,6 +97,7 @@ public:
         std::string document;  // the file they were drawn on, as the system spells it
         int pageCount = 0;
         std::map<int, std::vector<std::string>> pages;  // each page's regions as stored
+        std::vector<int> leftOut;                       // pages left out of the copy
     };
     // Keeps this instance's rectangles, drawn on `document` of `pageCount`
     // pages, aside; false, with the reason, when they cannot be written.
