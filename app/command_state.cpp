@@ -36,6 +36,12 @@ bool HeldWithRegions(int id) {
     case ID_CROP_TO_TRIM_BOX:
     case ID_CROP_TO_BLEED_BOX:
     case ID_LEAVE_OUT:
+    case ID_ROTATE_LEFT:
+    case ID_ROTATE_RIGHT:
+    case ID_ROTATE_180:
+    case ID_ROTATE_RANGE_LEFT:
+    case ID_ROTATE_RANGE_RIGHT:
+    case ID_ROTATE_RANGE_180:
     case ID_CROP_ALL_PAGES:
     case ID_CUT_ALL:
     case ID_EDIT_COPY:
@@ -95,6 +101,12 @@ CommandState StateFor(int id, const CommandContext &c) {
     case ID_STRAIGHTEN_PAGES:
     case ID_CROP_TO_TRIM_BOX:
     case ID_CROP_TO_BLEED_BOX:
+    case ID_ROTATE_LEFT:
+    case ID_ROTATE_RIGHT:
+    case ID_ROTATE_180:
+    case ID_ROTATE_RANGE_LEFT:
+    case ID_ROTATE_RANGE_RIGHT:
+    case ID_ROTATE_RANGE_180:
         return {c.hasPicture && c.pdf && !overlayWanted, false};
     case ID_CROP_BOX:
         return {c.hasPicture && !overlayWanted, false};

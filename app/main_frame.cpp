@@ -44,6 +44,7 @@
 #include <QWheelEvent>
 
 #include <numeric>
+#include <tuple>
 
 namespace app {
 namespace {
@@ -558,6 +559,13 @@ void CMainFrame::AddFileHandlers() {
             ShowCopyPageCount();
         UpdateCommandUI();
     };
+    for (const auto &[id, degrees, range] : {std::tuple{ID_ROTATE_LEFT, 270, false},
+                                             {ID_ROTATE_RIGHT, 90, false},
+                                             {ID_ROTATE_180, 180, false},
+                                             {ID_ROTATE_RANGE_LEFT, 270, true},
+                                             {ID_ROTATE_RANGE_RIGHT, 90, true},
+                                             {ID_ROTATE_RANGE_180, 180, true}})
+        m_handlers[id] = [this, degrees = degrees, range = range] { RotatePages(degrees, range); };
     m_handlers[ID_CROP_TO_TRIM_BOX] = [this] { CropToBox(crop::PageBox::Trim); };
     m_handlers[ID_CROP_TO_BLEED_BOX] = [this] { CropToBox(crop::PageBox::Bleed); };
     m_handlers[ID_CROP_BOX] = [this] {
@@ -571,6 +579,20 @@ void CMainFrame::AddFileHandlers() {
         m_outliers->show();
         m_outliers->raise();
     };
+}
+
+void CMainFrame::RotatePages(int degrees, bool range) {
+    std::vector<int> pages{m_document.CurrentPage()};
+    if (range) {
+        std::optional<std::vector<int>> chosen = crop::CPageRangeDialog::AskPages(this, m_document.PageCount());
+        if (!chosen || chosen->empty())
+            return;
+        pages = std::move(*chosen);
+    }
+    if (!m_document.Pages().Rotate(pages, degrees))
+        statusBar()->showMessage(QStringLiteral("No page was turned: the pages' sizes cannot be told."));
+    UpdateSizePane();
+    UpdateCommandUI();
 }
 
 void CMainFrame::CropToBox(crop::PageBox kind) {

@@ -120,6 +120,9 @@ private:
     void RestoreOriginal();
     // Crop to Trim Box and Crop to Bleed Box, on every page.
     void CropToBox(crop::PageBox kind);
+    // Rotate Left, Right and 180 (`degrees` clockwise): the shown page, or
+    // the pages of a range asked for.
+    void RotatePages(int degrees, bool range);
     void AddEditHandlers();
     void BuildMenus();
     void BuildToolBar();

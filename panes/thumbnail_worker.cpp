@@ -456,7 +456,7 @@ bool ThumbnailWorker::RenderRange(int first, int last, render::PageSource *sourc
         bool written = false;
         int32_t slot = 0;
         // A page drawn straightened is not what a picture stored with it shows.
-        const bool turned = !opened && source->ApplyTurn(p) != 0;
+        const bool turned = !opened && (source->ApplyTurn(p) != 0 || source->RotationOf(p) != 0);
         if (preferred && !turned) {
             written = api.GetPDFThumbnail(record->path.c_str(), name.c_str(), p, &slot) != 0;
             if (!written)

@@ -29,7 +29,17 @@ struct Document {
     // Pages drawn turned, by page index (from 0): degrees counterclockwise
     // as shown, about the shown page's centre.
     std::map<int, double> turns;
+    // Pages shown rotated further, by page index: 90, 180 or 270 degrees
+    // clockwise.
+    std::map<int, int> rotations;
 };
+
+// The further rotation of page index `index` as a matrix about the origin
+// (identity for none).
+inline fz_matrix ExtraRotation(const Document *doc, int index) {
+    const auto found = doc->rotations.find(index);
+    return found == doc->rotations.end() ? fz_identity : fz_rotate(float(found->second));
+}
 
 // Memory our own bookkeeping cannot get is told as MuPDF's error, not as
 // a C++ exception through its frames.

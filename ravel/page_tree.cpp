@@ -70,6 +70,10 @@ extern "C" __attribute__((visibility("default"))) int LS_PageSizes(LS_Document h
             for (int i = 0; same && i < 3; ++i)
                 same = walk.numbers[i] != 0 && PageNumber(doc, walk.checks[i]) == walk.numbers[i];
             measured = same ? count : 0;
+            // Pages shown turned a quarter further have their sides swapped.
+            for (const auto &[index, degrees] : doc->rotations)
+                if (index < count && degrees % 180 != 0)
+                    std::swap(sizes[2 * index], sizes[2 * index + 1]);
         }
         fz_catch(ctx) { measured = 0; }
         return measured;

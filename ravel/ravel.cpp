@@ -33,7 +33,7 @@ bool PageBounds(Document *doc, int page, fz_rect *out) {
         fz_rect box;
         fz_matrix ctm;
         pdf_page_obj_transform(doc->ctx, obj, &box, &ctm);
-        *out = fz_transform_rect(box, ctm);
+        *out = fz_transform_rect(fz_transform_rect(box, ctm), ExtraRotation(doc, page - 1));
         ok = true;
     }
     fz_catch(doc->ctx) { ok = false; }
@@ -83,7 +83,8 @@ bool RenderInto(Document *doc, int page, int width, int height, int x, int y, in
         leaveOut->leftOut = fz_empty_irect;
     fz_try(ctx) {
         pg = LoadPage(doc, page - 1);
-        fz_rect bounds = pdf_bound_page(ctx, pg);
+        const fz_matrix rotation = ExtraRotation(doc, page - 1);
+        fz_rect bounds = fz_transform_rect(pdf_bound_page(ctx, pg), rotation);
         float bw = bounds.x1 - bounds.x0;
         float bh = bounds.y1 - bounds.y0;
         if (bw <= 0 || bh <= 0)
@@ -98,6 +99,7 @@ bool RenderInto(Document *doc, int page, int width, int height, int x, int y, in
                 fz_concat(fz_concat(fz_translate(-cx, -cy), fz_rotate(-float(turn->second))), fz_translate(cx, cy)),
                 ctm);
         }
+        ctm = fz_concat(rotation, ctm);
         ctm = fz_concat(ctm, fz_translate(-float(x), -float(y)));
         // Drawn upside down, the rows come out bottom row first.
         if (bottomUp)
@@ -285,6 +287,7 @@ __attribute__((visibility("default"))) int LS_PageBox(LS_Document handle, int pa
                 fz_rect shown;
                 fz_matrix ctm;
                 pdf_page_obj_transform(doc->ctx, obj, &shown, &ctm);
+                ctm = fz_concat(ctm, ExtraRotation(doc, page - 1));
                 shown = fz_transform_rect(shown, ctm);
                 const fz_rect inside = fz_intersect_rect(fz_transform_rect(own, ctm), shown);
                 if (!fz_is_empty_rect(inside)) {
@@ -309,6 +312,21 @@ __attribute__((visibility("default"))) int LS_PageFacts(LS_Document handle, int 
         if (!doc || !facts || !ValidPage(doc, page))
             return 0;
         return PageFacts(doc, page, facts) ? 1 : 0;
+    } catch (...) {
+        return 0;
+    }
+}
+
+__attribute__((visibility("default"))) int LS_SetPageRotation(LS_Document handle, int page, int degrees) {
+    try {
+        Document *doc = Lookup(handle);
+        if (!doc || !ValidPage(doc, page) || (degrees != 0 && degrees != 90 && degrees != 180 && degrees != 270))
+            return 0;
+        if (degrees == 0)
+            doc->rotations.erase(page - 1);
+        else
+            doc->rotations[page - 1] = degrees;
+        return 1;
     } catch (...) {
         return 0;
     }

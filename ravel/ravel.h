@@ -85,6 +85,13 @@ int LS_PageFacts(LS_Document doc, int page, int32_t *facts);
  * handle or page, or more than 45 degrees either way. */
 int LS_SetPageTurn(LS_Document doc, int page, double degrees);
 
+/* Every later use of page `page` through this handle (its extent and size,
+ * its boxes, every render) shows it turned a further `degrees` clockwise:
+ * 90, 180 or 270, or 0 for the page as the file shows it. A turn set with
+ * LS_SetPageTurn applies after it, about the centre of the page so shown.
+ * Nonzero on success; 0 for a bad handle or page or another angle. */
+int LS_SetPageRotation(LS_Document doc, int page, int degrees);
+
 /* Stored only: the caller passes pixel sizes to LS_DIBitmap24. */
 int LS_SetResolution(LS_Document doc, int dpi);
 

@@ -111,6 +111,7 @@ std::vector<std::pair<double, double>> PageSource::PageSizes() {
     } catch (const std::bad_alloc &) {
         return {};
     }
+    ApplyRotations();
     if (Ravel().PageSizes(m_document.Handle(), sizes.data(), count) != count)
         return {};
     for (size_t i = 0; i < pages.size(); ++i)
@@ -123,6 +124,7 @@ int PageSource::PageExtent(int page, render::PageExtent *extent, int extra) {
         return 0;
     switch (m_kind) {
     case SourceKind::Pdf: {
+        ApplyRotations();
         double box[4] = {extent->x1, extent->y1, extent->x2, extent->y2};
         const int result = Ravel().PageExtent(m_document.Handle(), page, box, extra);
         *extent = render::PageExtent{box[0], box[1], box[2], box[3]};
@@ -182,9 +184,26 @@ BitmapHandle WithGreyPalette(BitmapHandle bitmap) {
 
 }  // namespace
 
+void PageSource::ApplyRotations() {
+    if (m_kind != SourceKind::Pdf || !m_document || !m_turns || m_turns->RotationVersion() == m_rotationVersion)
+        return;
+    unsigned version = 0;
+    const std::map<int, int> wanted = m_turns->Rotations(version);
+    bool all = true;
+    for (const auto &[page, degrees] : m_rotated)
+        if (!wanted.count(page))
+            all = Ravel().SetPageRotation(m_document.Handle(), page, 0) && all;
+    for (const auto &[page, degrees] : wanted)
+        all = Ravel().SetPageRotation(m_document.Handle(), page, degrees) && all;
+    m_rotated = wanted;
+    if (all)
+        m_rotationVersion = version;
+}
+
 double PageSource::ApplyTurn(int page) {
     if (m_kind != SourceKind::Pdf || !m_document)
         return 0;
+    ApplyRotations();
     const double turn = m_turns ? m_turns->Of(page) : 0;
     const auto applied = m_applied.find(page);
     if ((applied == m_applied.end() ? 0 : applied->second) == turn)
@@ -196,6 +215,7 @@ double PageSource::ApplyTurn(int page) {
 
 std::optional<render::PageExtent> PageSource::Box(int page, int which) {
     double box[4] = {0, 0, 0, 0};
+    ApplyRotations();
     if (m_kind != SourceKind::Pdf || !m_document || !Ravel().PageBox(m_document.Handle(), page, which, box))
         return std::nullopt;
     return render::PageExtent{box[0], box[1], box[2], box[3]};

@@ -114,6 +114,11 @@ public:
     // The turn page `page` is drawn with from now on, for calls through
     // DocumentHandle (every render of the source applies it itself).
     double ApplyTurn(int page);
+    // The pages' rotations as the shared turns hold them, given to the
+    // library before anything is measured or drawn.
+    void ApplyRotations();
+    // Degrees clockwise page `page` is shown rotated by, past the file's own.
+    int RotationOf(int page) const { return m_turns ? m_turns->RotationOf(page) : 0; }
 
     // The rendering library's handle of a PDF source (0 for other kinds),
     // for calls the source does not wrap; used on the source's thread only.
@@ -134,6 +139,8 @@ private:
     int m_decodes = 0;
     std::shared_ptr<const PageTurns> m_turns;
     std::map<int, double> m_applied;  // the turns the library draws pages with
+    std::map<int, int> m_rotated;     // the rotations it shows pages with
+    unsigned m_rotationVersion = 0;   // of the rotations it shows them with
 };
 
 }  // namespace render

@@ -52,6 +52,7 @@ const RavelApi &Stubs() {
         api.PageFacts = [](LS_Document, int, int32_t *) { return 0; };
         api.PageBox = [](LS_Document, int, int, double *) { return 0; };
         api.SetPageTurn = [](LS_Document, int, double) { return 0; };
+        api.SetPageRotation = [](LS_Document, int, int) { return 0; };
         api.OpenFileWithPassword = [](const char *, const char *, int, int32_t *status) -> LS_Document {
             if (status)
                 *status = LS_OPEN_UNREADABLE;
@@ -89,6 +90,8 @@ bool BindOptional(void *module, RavelApi &api) {
         api.PageBox = Stubs().PageBox;
     if (!Bind(module, "LS_SetPageTurn", api.SetPageTurn))
         api.SetPageTurn = Stubs().SetPageTurn;
+    if (!Bind(module, "LS_SetPageRotation", api.SetPageRotation))
+        api.SetPageRotation = Stubs().SetPageRotation;
     return true;
 }
 

@@ -44,6 +44,7 @@ struct RavelApi {
     decltype(&::LS_PageFacts) PageFacts = nullptr;
     decltype(&::LS_PageBox) PageBox = nullptr;
     decltype(&::LS_SetPageTurn) SetPageTurn = nullptr;
+    decltype(&::LS_SetPageRotation) SetPageRotation = nullptr;
 };
 
 // File name of the library.

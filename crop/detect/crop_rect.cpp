@@ -2,6 +2,22 @@
 
 namespace crop {
 
+CropRect RotatedShown(const CropRect &shown, double width, double height, int degrees) {
+    if (shown.IsEmpty())
+        return shown;
+    const CropRect r = shown.Normalized();
+    switch (degrees) {
+    case 90:  // (x, y) to (height - y, x)
+        return {height - r.bottom, r.left, height - r.top, r.right};
+    case 180:
+        return {width - r.right, height - r.bottom, width - r.left, height - r.top};
+    case 270:  // (x, y) to (y, width - x)
+        return {r.top, width - r.right, r.bottom, width - r.left};
+    default:
+        return shown;
+    }
+}
+
 std::vector<int> PagesOf(PageSet set, int pageCount) {
     std::vector<int> pages;
     const int first = set == PageSet::Even ? 2 : 1, step = set == PageSet::All ? 1 : 2;

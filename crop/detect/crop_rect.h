@@ -20,6 +20,12 @@ struct CropRect {
     bool operator==(const CropRect &) const = default;
 };
 
+// `shown` (normalised, origin at the top-left corner) on a page `width` x
+// `height` points shown, as it lies once the page is turned `degrees`
+// clockwise (90, 180 or 270; any other leaves it as it is). An empty
+// rectangle stays empty.
+CropRect RotatedShown(const CropRect &shown, double width, double height, int degrees);
+
 // Which pages of a document a whole-document command works on.
 enum class PageSet { All = 0, Even = 1, Odd = 2 };
 

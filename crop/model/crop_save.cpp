@@ -57,7 +57,15 @@ std::string CropSave::ExportCropList() const {
         if (set.LeftOut(page))
             return std::vector<std::string>{kLeftOut};
         std::vector<std::string> values;
-        const std::vector<CropRect> &regions = set.Regions(page);
+        std::vector<CropRect> regions = set.Regions(page);
+        // A page turned has its regions as shown turned; the crop tool
+        // takes them on the page as the file shows it, and turns it after.
+        if (const int rotation = set.Rotation(page); rotation != 0 && !regions.empty()) {
+            const std::optional<PageEditing::Size> size = m_editing.ShownSize(page);
+            if (!size)
+                throw std::runtime_error("the size of page " + std::to_string(page) + " cannot be told");
+            regions = RotatedRegions(regions, size->first, size->second, 360 - rotation);
+        }
         for (int i : set.OutputOrder(page, m_rightToLeft))
             values.push_back(WithTurn(StoredRectValue(regions[size_t(i)]), set.Turn(page)));
         // A page straightened without a region: its line has no rectangle.
@@ -65,7 +73,11 @@ std::string CropSave::ExportCropList() const {
             values.push_back(WithTurn("0,0,0,0", set.Turn(page)));
         return values;
     };
-    return CropListText(set.PageCount(), valuesOf);
+    std::string text = CropListText(set.PageCount(), valuesOf);
+    for (int page = 1; page <= set.PageCount(); ++page)
+        if (set.Rotation(page) != 0 && !set.LeftOut(page))
+            text += "Page " + std::to_string(page) + ", rotate " + std::to_string(set.Rotation(page)) + "\n";
+    return text;
 }
 
 CropSave::Refused CropSave::Check(bool changedFileAccepted) const {
@@ -108,6 +120,9 @@ bool CropSave::Job(const QString &output, CropRun::Job &job, QByteArray &list, Q
             list = m_reportedList;
     } catch (const std::bad_alloc &) {
         reason = QStringLiteral("there is not enough memory for the crop list");
+        return false;
+    } catch (const std::runtime_error &e) {
+        reason = QString::fromStdString(e.what());
         return false;
     }
     job = CropRun::Job(CropRun::ToolPath(), QStringLiteral("-"), m_host.path(), QFileInfo(output).absoluteFilePath());

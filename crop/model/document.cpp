@@ -332,9 +332,13 @@ bool COrvaneDoc::ShowPage(int page) {
 
 void COrvaneDoc::DrawTurned(const std::vector<int> &pages) {
     std::vector<int> redrawn;
-    for (int page : pages)
-        if (m_turns && m_turns->Set(page, m_editing->Set().Turn(page)))
+    bool resized = false;  // the shown page turned a quarter
+    for (int page : pages) {
+        const bool rotated = m_turns && m_turns->SetRotation(page, m_editing->Set().Rotation(page));
+        resized = resized || (rotated && page == m_currentPage);
+        if ((m_turns && m_turns->Set(page, m_editing->Set().Turn(page))) || rotated)
             redrawn.push_back(page);
+    }
     if (redrawn.empty())
         return;
     m_prefetch->ForgetPictures();
@@ -343,9 +347,11 @@ void COrvaneDoc::DrawTurned(const std::vector<int> &pages) {
         QRect pageRect;
         const render::BitmapHandle bitmap =
             render::RenderPageBitmap(*m_pageSource, m_currentPage, pageRect, failure, note);
-        if (bitmap && m_pagePicture->SetFromBitmap(bitmap.get(), pageRect))
+        if (bitmap && m_pagePicture->SetFromBitmap(bitmap.get(), pageRect)) {
+            if (resized)
+                ShowRegions();  // the regions as shown on the page's new sides
             emit PageShown(m_currentPage);
-        else
+        } else
             emit StatusMessage(CannotShow(m_currentPage, failure));
     }
     emit PagesRedrawn(redrawn);
@@ -454,9 +460,13 @@ void COrvaneDoc::RestoreKeptAside(const CropFile::KeptAside &kept) {
         return;
     std::vector<PageChange> changes;
     std::set<int> leftOut(kept.leftOut.begin(), kept.leftOut.end());
-    for (int page : leftOut)
-        if (page >= 1 && page <= m_pageCount && !kept.pages.count(page))
-            changes.push_back(WithLeftOut(m_editing->Set(), page, true));
+    for (int page = 1; page <= m_pageCount; ++page) {
+        if (kept.pages.count(page) || (!leftOut.count(page) && !kept.rotations.count(page)))
+            continue;
+        PageChange change = WithLeftOut(m_editing->Set(), page, leftOut.count(page) > 0);
+        change.after.rotation = kept.rotations.count(page) ? kept.rotations.at(page) : 0;
+        changes.push_back(std::move(change));
+    }
     for (const auto &[page, values] : kept.pages)
         if (page >= 1 && page <= m_pageCount) {
             const double turn = values.empty() ? 0 : PageTurn(values.front());
@@ -467,6 +477,7 @@ void COrvaneDoc::RestoreKeptAside(const CropFile::KeptAside &kept) {
             PageChange change = Replaced(m_editing->Set(), page, std::move(regions));
             change.after.turn = turn;
             change.after.leftOut = leftOut.count(page) > 0;
+            change.after.rotation = kept.rotations.count(page) ? kept.rotations.at(page) : 0;
             changes.push_back(std::move(change));
         }
     m_editing->Replace(QStringLiteral("Restore Rectangles"), std::move(changes));

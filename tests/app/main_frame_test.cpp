@@ -110,6 +110,7 @@ TEST_F(MainFrameTest, MenusToolbarStatusBarAndSplitterAreLaidOutAsTheTablesSay) 
                                               "S&plit Pages...",
                                               "Stra&ighten Pages...",
                                               "Lea&ve Out",
+                                              "Rotate Pa&ges",
                                               "&Nudge",
                                               "Right to Le&ft",
                                               "-",
@@ -506,6 +507,39 @@ TEST_F(MainFrameTest, LeaveOutTakesTheShownPageOutOfTheCopyButNeverTheLastOne) {
     document.Undo();  // page 1 back, with its region
     EXPECT_FALSE(document.Pages().Set().LeftOut(1));
     EXPECT_EQ(document.Pages().Set().Regions(1).size(), 1u);
+}
+
+TEST_F(MainFrameTest, RotateTurnsThePageAndItsRegionsAsShownAndTheCopyGetsThemBackOnTheFilesPage) {
+    fixtures::TempDir dir;
+    const std::string path = dir.file("two.pdf");
+    fixtures::WritePdf(fixtures::PagesOfSizes({{612, 792}, {612, 792}}), path);
+    QString reason;
+    ASSERT_TRUE(document.OpenDocument(QString::fromStdString(path), reason));
+    document.Editing().SetCurrentPageRect(crop::CropRect{10, 20, 300, 400}, false);
+    frame->OnCommand(ID_ROTATE_RIGHT);
+    // Shown a quarter turned: 792 wide, the region turned with the page.
+    const auto size = document.ShownPageSize(1);
+    ASSERT_TRUE(size);
+    EXPECT_EQ(*size, (std::pair<double, double>(792, 612)));
+    EXPECT_EQ(document.Editing().PageRegions(), (std::vector<crop::CropRect>{{392, 10, 772, 300}}));
+    EXPECT_EQ(document.Save().ExportCropList(),
+              "Page 1, [10.00,772.00,300.00,392.00]\nPage 2, [0.00,0.00,0.00,0.00]\nPage 1, rotate 90\n");
+    frame->OnCommand(ID_ROTATE_LEFT);
+    frame->OnCommand(ID_ROTATE_LEFT);  // three quarters round from the file's page
+    EXPECT_EQ(document.Pages().Set().Rotation(1), 270);
+    EXPECT_EQ(document.Editing().PageRegions(), (std::vector<crop::CropRect>{{20, 312, 400, 602}}));
+    EXPECT_EQ(document.Pages().File().PageRotation(1), 270) << "kept in the crop file";
+    document.Undo();
+    document.Undo();
+    document.Undo();  // one step each
+    EXPECT_EQ(document.Pages().Set().Rotation(1), 0);
+    EXPECT_EQ(*document.ShownPageSize(1), (std::pair<double, double>(612, 792)));
+    EXPECT_EQ(document.Editing().PageRegions(), (std::vector<crop::CropRect>{{10, 20, 300, 400}}));
+    document.ShowPage(2);  // a page without a region turns too, as a step
+    frame->OnCommand(ID_ROTATE_180);
+    EXPECT_EQ(document.Pages().Set().Rotation(2), 180);
+    document.Undo();
+    EXPECT_EQ(document.Pages().Set().Rotation(2), 0);
 }
 
 TEST_F(MainFrameTest, RestoreOriginalWritesTheOriginalOfACopyOrSaysWhyNot) {

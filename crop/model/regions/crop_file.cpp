@@ -23,6 +23,14 @@ namespace {
 
 constexpr const char *kPageSection = "PAGE";
 constexpr const char *kLeftOutSection = "LEFTOUT";
+constexpr const char *kRotateSection = "ROTATE";
+
+// A rotation as the crop file holds it: 90, 180 or 270; 0 for anything else.
+int RotationValue(const std::optional<std::string> &value) {
+    if (!value)
+        return 0;
+    return *value == "90" ? 90 : *value == "180" ? 180 : *value == "270" ? 270 : 0;
+}
 constexpr const char *kFlagSection = "AutoShrink";
 constexpr const char *kFlagKey = "flag";
 constexpr const char *kNoRectangle = "0.00,0.00,0.00,0.00";
@@ -345,6 +353,8 @@ std::optional<CropFile::KeptAside> CropFile::ReadKeptAside(const std::string &pa
             kept.pages.emplace(page, std::move(values));
         if (ini.Value(kLeftOutSection, PageKey(page)))
             kept.leftOut.push_back(page);
+        if (const int degrees = RotationValue(ini.Value(kRotateSection, PageKey(page))))
+            kept.rotations.emplace(page, degrees);
     }
     return kept;
 }
@@ -383,6 +393,15 @@ void CropFile::SetPageLeftOut(int page, bool leftOut) {
     else
         m_ini->Remove(kLeftOutSection, PageKey(page));
 }
+
+void CropFile::SetPageRotation(int page, int degrees) {
+    if (degrees == 90 || degrees == 180 || degrees == 270)
+        m_ini->Set(kRotateSection, PageKey(page), std::to_string(degrees));
+    else
+        m_ini->Remove(kRotateSection, PageKey(page));
+}
+
+int CropFile::PageRotation(int page) const { return RotationValue(m_ini->Value(kRotateSection, PageKey(page))); }
 
 bool CropFile::PageLeftOut(int page) const { return m_ini->Value(kLeftOutSection, PageKey(page)).has_value(); }
 

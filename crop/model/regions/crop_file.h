@@ -82,6 +82,10 @@ public:
     // which readers of the rectangles never look at.
     void SetPageLeftOut(int page, bool leftOut);
     bool PageLeftOut(int page) const;
+    // Pages turned in the copy: "page<n>=90" (180, 270) of section
+    // "ROTATE"; none for a page as the file shows it.
+    void SetPageRotation(int page, int degrees);
+    int PageRotation(int page) const;
     bool Commit(std::string &error);
 
     // The auto-shrink flag as the shared file holds it now (the last value
@@ -98,6 +102,7 @@ public:
         int pageCount = 0;
         std::map<int, std::vector<std::string>> pages;  // each page's regions as stored
         std::vector<int> leftOut;                       // pages left out of the copy
+        std::map<int, int> rotations;                   // pages turned, degrees clockwise
     };
     // Keeps this instance's rectangles, drawn on `document` of `pageCount`
     // pages, aside; false, with the reason, when they cannot be written.

@@ -81,17 +81,17 @@ CropSet::Result CropSet::SetRegions(int page, std::vector<CropRect> regions) {
         return Result::NoSuchPage;
     if (int(regions.size()) > kMaxRegions)
         return Result::TooMany;
-    PageRegions after;
+    PageRegions after = m_pages[size_t(page - 1)];  // its turn, rotation and the like as they are
     after.selected = regions.empty() ? -1 : 0;
     after.regions = std::move(regions);
-    after.turn = m_pages[size_t(page - 1)].turn;
-    after.leftOut = m_pages[size_t(page - 1)].leftOut;
     return Apply(page, std::move(after));
 }
 
 CropSet::Result CropSet::Apply(int page, PageRegions after) {
     PageRegions &state = m_pages[size_t(page - 1)];
-    const bool same = state.regions == after.regions;
+    PageRegions selectedAsBefore = after;
+    selectedAsBefore.selected = state.selected;
+    const bool same = state == selectedAsBefore;
     state = std::move(after);  // a selection alone is no change
     return same ? Result::Unchanged : Result::Done;
 }

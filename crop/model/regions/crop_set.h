@@ -15,6 +15,9 @@ struct PageRegions {
     int selected = -1;
     double turn = 0;
     bool leftOut = false;  // the page is not in the copy; its regions wait
+    // Degrees clockwise the page is turned in the copy and as shown (0, 90,
+    // 180 or 270); its regions are as shown so turned.
+    int rotation = 0;
     bool operator==(const PageRegions &) const = default;
 };
 
@@ -39,6 +42,7 @@ public:
     const std::vector<CropRect> &Regions(int page) const { return Page(page).regions; }
     double Turn(int page) const { return Page(page).turn; }
     bool LeftOut(int page) const { return Page(page).leftOut; }
+    int Rotation(int page) const { return Page(page).rotation; }
     int RegionCount(int page) const { return int(Regions(page).size()); }
     // The page's regions that have a width and a height: an empty one
     // (a page given "no rectangle") crops nothing.

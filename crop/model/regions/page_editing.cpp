@@ -51,6 +51,7 @@ void PageEditing::Applied(const std::vector<int> &pages) {
     for (int page : pages) {
         m_file.SetPageRegions(page, m_set.Regions(page), m_set.Turn(page));
         m_file.SetPageLeftOut(page, m_set.LeftOut(page));
+        m_file.SetPageRotation(page, m_set.Rotation(page));
     }
     std::string error;
     if (!m_file.Commit(error))
@@ -270,6 +271,24 @@ bool PageEditing::SetLeftOut(const std::vector<int> &pages, bool leftOut) {
     Replace(leftOut ? QStringLiteral("Leave Out") : QStringLiteral("Put Back"), std::move(changes));
     return true;
 }
+
+bool PageEditing::Rotate(const std::vector<int> &pages, int degrees) {
+    if (!Editable())
+        return false;
+    const std::vector<Size> sizes = m_host.pageSizes();
+    std::vector<PageChange> changes;
+    for (int page : pages)
+        if (page >= 1 && page <= m_set.PageCount())
+            if (const std::optional<Size> size = SizeOf(sizes, page, m_host.pageSize))
+                changes.push_back(WithRotation(m_set, page, degrees, size->first, size->second));
+    if (changes.empty())
+        return false;
+    const char *name = degrees == 90 ? "Rotate Right" : degrees == 270 ? "Rotate Left" : "Rotate 180";
+    Replace(QString::fromLatin1(name), std::move(changes));
+    return true;
+}
+
+std::optional<PageEditing::Size> PageEditing::ShownSize(int page) const { return m_host.pageSize(page); }
 
 void PageEditing::ApplyRectToPages(const std::vector<int> &pages) {
     if (!Editable())

@@ -110,6 +110,13 @@ public:
     // changed, when no page of the document would be left.
     bool SetLeftOut(const std::vector<int> &pages, bool leftOut);
 
+    // Rotate Left, Right and 180: `pages` turned `degrees` clockwise (270,
+    // 90 or 180) in the copy and as shown, their regions with them, in one
+    // step; false when nothing was turned.
+    bool Rotate(const std::vector<int> &pages, int degrees);
+    // A page's size in points as shown now, its rotation applied.
+    std::optional<Size> ShownSize(int page) const;
+
 private:
     // The shown page's regions as shown, into m_shown.
     void LoadShown();

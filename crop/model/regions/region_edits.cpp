@@ -58,6 +58,25 @@ PageChange WithPageTurn(const CropSet &set, int page, double turn) {
     return change;
 }
 
+std::vector<CropRect> RotatedRegions(const std::vector<CropRect> &regions, double width, double height, int degrees) {
+    const bool sideways = degrees == 90 || degrees == 270;
+    const int before = StoredHeight(height), after = StoredHeight(sideways ? width : height);
+    std::vector<CropRect> turned;
+    turned.reserve(regions.size());
+    for (const CropRect &r : regions)
+        turned.push_back(r.IsEmpty() ? r
+                                     : StoredFrom(RotatedShown(ShownFrom(r, before), width, height, degrees), after));
+    return turned;
+}
+
+PageChange WithRotation(const CropSet &set, int page, int degrees, double width, double height) {
+    PageChange change{page, set.Page(page), set.Page(page)};
+    degrees = ((degrees % 360) + 360) % 360;
+    change.after.regions = RotatedRegions(change.after.regions, width, height, degrees);
+    change.after.rotation = (change.after.rotation + degrees) % 360;
+    return change;
+}
+
 PageChange WithLeftOut(const CropSet &set, int page, bool leftOut) {
     PageChange change{page, set.Page(page), set.Page(page)};
     change.after.leftOut = leftOut;
@@ -78,7 +97,7 @@ bool ChangesSomePage(const CropSet &set) {
     if (HasCroppingRegion(set))
         return true;
     for (int page = 1; page <= set.PageCount(); ++page)
-        if (set.Turn(page) != 0 || set.LeftOut(page))
+        if (set.Turn(page) != 0 || set.LeftOut(page) || set.Rotation(page) != 0)
             return true;
     return false;
 }

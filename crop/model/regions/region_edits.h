@@ -30,6 +30,12 @@ PageChange WithRegionAt(const CropSet &set, int page, int index, const CropRect 
 PageChange WithPageTurn(const CropSet &set, int page, double turn);
 // The page left out of the copy (or put back), its regions kept for it.
 PageChange WithLeftOut(const CropSet &set, int page, bool leftOut);
+// The page turned `degrees` further clockwise (90, 180 or 270), its
+// regions turned with it: `width` x `height` is its size as shown now.
+PageChange WithRotation(const CropSet &set, int page, int degrees, double width, double height);
+// Stored regions of a page `width` x `height` points as shown, as they lie
+// once it is turned `degrees` clockwise; stored again for its new height.
+std::vector<CropRect> RotatedRegions(const std::vector<CropRect> &regions, double width, double height, int degrees);
 // `shown` (normalised) at the same place from the top-left corner of a
 // page `width` x `height` points, clipped to it, as stored; nothing when
 // no part of it lies on the page.
@@ -40,7 +46,7 @@ int StoredHeight(double heightPt);
 // list gives it to the crop tool.
 bool HasCroppingRegion(const CropSet &set);
 // Whether the crop list changes some page: a region to crop it to, a turn
-// that straightens it, or the page left out.
+// that straightens it, a rotation, or the page left out.
 bool ChangesSomePage(const CropSet &set);
 
 }  // namespace crop

@@ -47,8 +47,9 @@ bool RegionHistory::Push(const QString &text, int page, std::vector<PageChange> 
         m_joinable = false;
     // A change of selection alone is no step.
     auto selectionAlone = [](const PageChange &c) {
-        return c.before.regions == c.after.regions && c.before.turn == c.after.turn &&
-               c.before.leftOut == c.after.leftOut;
+        PageRegions after = c.after;
+        after.selected = c.before.selected;
+        return after == c.before;
     };
     for (const PageChange &c : changes)
         if (selectionAlone(c))
