@@ -32,7 +32,7 @@ namespace {
 
 constexpr const char *kUsage =
     "usage: orvane [FILE]\n"
-    "       orvane --auto-crop IN.pdf -o OUT.pdf [--uniform] [--margin PTS] [--pages RANGE]\n"
+    "       orvane --auto-crop IN.pdf -o OUT.pdf [--uniform] [--margin MARGIN] [--pages RANGE]\n"
     "                          [--deskew | --split COLSxROWS [--right-to-left] [--even]]\n"
     "       orvane --crop IN.pdf -o OUT.pdf (--margins L,T,R,B[pt|mm|in] | --to-box trim|bleed|art)\n"
     "                     [--pages RANGE]\n"
@@ -57,8 +57,13 @@ constexpr const char *kUsage =
     "  --uniform             every page one size: odd and even pages each\n"
     "                        placed round their own content, as books mirror\n"
     "                        their margins; blank pages get the size too\n"
-    "  --margin PTS          points of margin round the content (never past\n"
-    "                        the page's edges); 0 by default\n"
+    "  --margin MARGIN       margin round the content, never past the page's\n"
+    "                        edges; 0 by default. One number for every side\n"
+    "                        (\"10\" points, \"5mm\"), four for left, top, right\n"
+    "                        and bottom (\"10,10,10,30\", \"5,5,5,15mm\"), or\n"
+    "                        sides by name, the others 0: \"inner 20mm\",\n"
+    "                        \"inner 20, outer 10, top 5, bottom 15mm\" (inner is\n"
+    "                        the spine's side: left on odd pages, right on even)\n"
     "  --deskew              straighten scanned pages: each scan's skew is\n"
     "                        measured from its lines of print (or the edges\n"
     "                        of its blocks), and a page more than 0.1 degree\n"
@@ -366,11 +371,16 @@ std::optional<ParsedCommandLine> TakeArgument(int argc, char **argv, int &i, Arg
             return PasswordFileError{error};
         job.password = std::make_shared<const platform::Secret>(std::move(*password));
     } else if (arg == "--margin") {
-        bool number = false;
-        const double margin = value(text) ? text.toDouble(&number) : 0;
-        if (!number || !std::isfinite(margin) || margin < 0 || margin > 14400)
-            return UsageError{QStringLiteral("--margin needs a number of points from 0 to 14400")};
-        job.options.margin = margin;
+        crop::SideMargins sides;
+        std::string error;
+        if (!value(text))
+            return UsageError{QStringLiteral("--margin needs the margin round the content, such as 10 or 5,5,5,15mm")};
+        if (!crop::ParseSideMargins(text.toStdString(), sides, error))
+            return UsageError{QStringLiteral("--margin: %1").arg(QString::fromStdString(error))};
+        if (!sides.innerOuter && sides.left == sides.top && sides.left == sides.right && sides.left == sides.bottom)
+            job.options.margin = sides.left;  // one for every side
+        else
+            job.options.sides = sides;
         args.contentOptions = true;
     } else if (arg == "--pages") {
         if (!value(text))
@@ -428,6 +438,8 @@ std::optional<QString> CombinationProblem(const Arguments &args) {
         return QStringLiteral("--even goes with --split");
     if (args.exact && args.contentOptions)
         return QStringLiteral("--uniform, --margin, --deskew and --drop-blank go with --auto-crop, not --crop");
+    if (job.split && job.options.sides)
+        return QStringLiteral("--split takes one margin round each cell, such as --margin 10");
     if (job.split && job.options.deskew)
         return QStringLiteral("--deskew straightens whole pages; it cannot be given with --split");
     if (job.output.isEmpty())

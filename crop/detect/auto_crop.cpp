@@ -22,6 +22,14 @@ CropRect Grown(const CropRect &r, double margin) {
     return {r.left - margin, r.top - margin, r.right + margin, r.bottom + margin};
 }
 
+// Grown by the options' margins as page `page` has them.
+CropRect Grown(const CropRect &r, const AutoCropOptions &options, int page) {
+    if (!options.sides)
+        return Grown(r, std::max(0.0, options.margin));
+    const Margins m = options.sides->On(page);
+    return {r.left - m.left, r.top - m.top, r.right + m.right, r.bottom + m.bottom};
+}
+
 CropRect Union(const CropRect &a, const CropRect &b) {
     return {std::min(a.left, b.left), std::min(a.top, b.top), std::max(a.right, b.right), std::max(a.bottom, b.bottom)};
 }
@@ -90,7 +98,6 @@ std::vector<int> PagesOf(const AutoCropOptions &options, int pageCount) {
 
 AutoCropPlan PlanAutoCrop(const std::vector<PageContent> &pages, const AutoCropOptions &options) {
     AutoCropPlan plan;
-    const double margin = std::max(0.0, options.margin);
     std::optional<CropRect> parity[2];  // even, odd
     for (const PageContent &p : pages) {
         if (p.failed || p.width <= 0 || p.height <= 0) {
@@ -103,7 +110,7 @@ AutoCropPlan PlanAutoCrop(const std::vector<PageContent> &pages, const AutoCropO
         }
         const CropRect content = p.content->Normalized();
         if (!options.uniform) {
-            plan.rects[p.page] = OnPage(Grown(content, margin), p.width, p.height);
+            plan.rects[p.page] = OnPage(Grown(content, options, p.page), p.width, p.height);
             continue;
         }
         std::optional<CropRect> &u = parity[p.page % 2];
@@ -115,8 +122,8 @@ AutoCropPlan PlanAutoCrop(const std::vector<PageContent> &pages, const AutoCropO
             parity[0] = parity[1];
         if (!parity[1])
             parity[1] = parity[0];
-        for (auto &u : parity)
-            u = Grown(*u, margin);
+        for (int side : {0, 1})  // even, odd
+            parity[side] = Grown(*parity[side], options, side == 0 ? 2 : 1);
         const double width = std::max(parity[0]->right - parity[0]->left, parity[1]->right - parity[1]->left);
         const double height = std::max(parity[0]->bottom - parity[0]->top, parity[1]->bottom - parity[1]->top);
         for (auto &u : parity) {

@@ -2,6 +2,7 @@
 #define CROP_DETECT_AUTO_CROP_H
 
 #include "crop/detect/crop_rect.h"
+#include "crop/detect/margins.h"
 
 #include <map>
 #include <optional>
@@ -26,6 +27,8 @@ struct AutoCropOptions {
     bool uniform = false;
     // Points added round the content, never past the page's edges.
     double margin = 0;
+    // In place of `margin` when given: each side's own.
+    std::optional<SideMargins> sides;
     // Scanned pages measured for skew and straightened: each crop is then
     // the content of the page as straightened.
     bool deskew = false;

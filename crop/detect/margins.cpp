@@ -100,6 +100,107 @@ bool ParseMargins(std::string_view text, Margins &margins, std::string &error) {
     return true;
 }
 
+namespace {
+
+// A number with its unit, if one follows it: "20", "20mm", "20 mm".
+bool NumberWithUnit(std::string_view text, double &points, bool &hasUnit, std::string &error) {
+    text = Trim(text);
+    size_t letters = text.size();
+    while (letters > 0 && std::isalpha(static_cast<unsigned char>(text[letters - 1])))
+        --letters;
+    Unit unit = Unit::Pt;
+    hasUnit = letters < text.size();
+    if (hasUnit && !ParseUnit(text.substr(letters), unit)) {
+        error = "\"" + std::string(text.substr(letters)) + "\" is no unit: use pt, mm or in.";
+        return false;
+    }
+    const std::string_view number = Trim(text.substr(0, letters));
+    if (!PlainNumber(number, points)) {
+        error = "\"" + std::string(text) + "\" is not a margin: give a number of points, or one with mm or in.";
+        return false;
+    }
+    points *= PointsPer(unit);
+    return true;
+}
+
+}  // namespace
+
+bool ParseSideMargins(std::string_view text, SideMargins &margins, std::string &error) {
+    const std::string_view whole = Trim(text);
+    SideMargins m;
+    const bool named = !whole.empty() && std::isalpha(static_cast<unsigned char>(whole.front()));
+    if (!named) {
+        Margins four;
+        double one = 0;
+        bool hasUnit = false;
+        if (whole.find(',') == std::string_view::npos) {
+            if (!NumberWithUnit(whole, one, hasUnit, error))
+                return false;
+            four = {one, one, one, one};
+        } else if (!ParseMargins(whole, four, error)) {
+            return false;
+        }
+        m = {four.left, four.top, four.right, four.bottom, false};
+    } else {
+        // "side number[unit]" apart by commas; a unit at the very end is
+        // every unitless number's.
+        Unit last = Unit::Pt;
+        size_t letters = whole.size();
+        while (letters > 0 && std::isalpha(static_cast<unsigned char>(whole[letters - 1])))
+            --letters;
+        if (letters < whole.size() && letters > 0 && std::isdigit(static_cast<unsigned char>(whole[letters - 1])))
+            ParseUnit(whole.substr(letters), last);
+        bool seen[6] = {};  // left, top, right, bottom, inner, outer
+        const char *const names[6] = {"left", "top", "right", "bottom", "inner", "outer"};
+        std::string_view rest = whole;
+        while (true) {
+            const size_t comma = rest.find(',');
+            const std::string_view item = Trim(rest.substr(0, comma));
+            const size_t space = item.find_first_of(" \t");
+            const std::string_view name = item.substr(0, space);
+            int side = -1;
+            for (int i = 0; i < 6; ++i)
+                if (name == names[i])
+                    side = i;
+            if (side < 0 || space == std::string_view::npos) {
+                error = "\"" + std::string(item) +
+                        "\" names no side: give left, top, right, bottom, inner or outer and a number, such as "
+                        "inner 20mm.";
+                return false;
+            }
+            double points = 0;
+            bool hasUnit = false;
+            if (!NumberWithUnit(item.substr(space), points, hasUnit, error))
+                return false;
+            if (!hasUnit)
+                points *= PointsPer(last);
+            if (seen[side]) {
+                error = "The " + std::string(names[side]) + " margin is given twice.";
+                return false;
+            }
+            seen[side] = true;
+            double SideMargins::*const fields[6] = {&SideMargins::left,   &SideMargins::top,  &SideMargins::right,
+                                                    &SideMargins::bottom, &SideMargins::left, &SideMargins::right};
+            m.*fields[side] = points;
+            if (comma == std::string_view::npos)
+                break;
+            rest = rest.substr(comma + 1);
+        }
+        if ((seen[0] || seen[2]) && (seen[4] || seen[5])) {
+            error = "Give left and right, or inner and outer, not both.";
+            return false;
+        }
+        m.innerOuter = seen[4] || seen[5];
+    }
+    for (double v : {m.left, m.top, m.right, m.bottom})
+        if (v < 0 || v > kLargestPage) {
+            error = "A margin round the content is from 0 to 14400 points.";
+            return false;
+        }
+    margins = m;
+    return true;
+}
+
 std::optional<CropRect> InsideMargins(const Margins &m, double width, double height) {
     const CropRect r{m.left, m.top, width - m.right, height - m.bottom};
     if (!(r.right > r.left) || !(r.bottom > r.top))

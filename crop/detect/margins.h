@@ -31,6 +31,27 @@ struct Margins {
 // `error` one sentence saying why.
 bool ParseMargins(std::string_view text, Margins &margins, std::string &error);
 
+// Margins added round a page's content, each side apart: left and right,
+// or the inner side (the spine's: left on odd pages, right on even ones)
+// and the outer.
+struct SideMargins {
+    double left = 0, top = 0, right = 0, bottom = 0;  // left: inner, right: outer when innerOuter
+    bool innerOuter = false;
+    // Page `page`'s own: inner and outer turned to left and right.
+    Margins On(int page) const {
+        const bool swap = innerOuter && page % 2 == 0;
+        return {swap ? right : left, top, swap ? left : right, bottom};
+    }
+};
+// The margins round the content as --margin takes them: one number for
+// every side ("10", "5mm"), four for left, top, right and bottom
+// ("10,10,10,30", "5,5,5,15mm"), or sides by name, any left out being 0
+// ("inner 20mm", "inner 20, outer 10, top 5, bottom 15mm"; a unit after
+// a number is that number's, one at the very end every number's without
+// one). None below 0 or past kLargestPage; left and right are not named
+// with inner and outer. False with `error` one sentence saying why.
+bool ParseSideMargins(std::string_view text, SideMargins &margins, std::string &error);
+
 // The rectangle `margins` leave of a page `width` x `height` points, as
 // shown (page points from its top-left corner); nothing when they leave no
 // width or no height.

@@ -197,6 +197,11 @@ TEST(AutoCropPlan, MarginsStayOnThePageAndBlankPagesKeepNoCrop) {
     // Rounded outwards to the crop list's two decimals.
     EXPECT_EQ(plan.rects.at(4), (CropRect{40, 50.33, 360.01, 460}));
     EXPECT_EQ(plan.blank, 1);
+    // Inner and outer: the spine's side of each page.
+    options.sides = crop::SideMargins{20, 0, 5, 0, true};
+    const crop::AutoCropPlan book = crop::PlanAutoCrop(pages, options);
+    EXPECT_EQ(book.rects.at(1), (CropRect{80, 120, 505, 700}));
+    EXPECT_EQ(book.rects.at(4), (CropRect{45, 60.33, 370.01, 450}));
 }
 
 TEST(AutoCropPlan, OneCommonSizeMirrorsOddAndEvenPagesAndCoversBlankOnes) {

@@ -71,4 +71,26 @@ TEST(Margins, TakeAUnitAfterTheLastNumberAndRefuseWithTheReason) {
     EXPECT_EQ(crop::InsideMargins({10, 20, 30, 40}, 612, 792), (crop::CropRect{10, 20, 582, 752}));
 }
 
+TEST(Margins, RoundTheContentTakeOneFourOrSidesByNameAndRefuseWithTheReason) {
+    crop::SideMargins m;
+    std::string error;
+    ASSERT_TRUE(crop::ParseSideMargins("5mm", m, error)) << error;
+    EXPECT_NEAR(m.bottom, 5 * 72 / 25.4, 1e-9);
+    ASSERT_TRUE(crop::ParseSideMargins("10,10,10,30", m, error)) << error;
+    EXPECT_EQ(m.bottom, 30);
+    ASSERT_TRUE(crop::ParseSideMargins("inner 20, outer 10, top 5, bottom 72", m, error)) << error;
+    EXPECT_TRUE(m.innerOuter);
+    // Odd pages have the spine on the left, even ones on the right.
+    EXPECT_EQ(m.On(3).left, 20);
+    EXPECT_EQ(m.On(4).left, 10);
+    EXPECT_EQ(m.On(4).right, 20);
+    EXPECT_EQ(m.On(4).bottom, 72);
+    ASSERT_TRUE(crop::ParseSideMargins("inner 10, top 2mm", m, error)) << error;
+    EXPECT_NEAR(m.left, 10 * 72 / 25.4, 1e-9) << "the unit at the end is a unitless number's too";
+    EXPECT_EQ(m.right, 0);
+    for (const char *bad : {"-5", "inner 20, left 5", "inner 5, inner 6", "spine 20", "inner", "10,10,10", "15000"})
+        EXPECT_FALSE(crop::ParseSideMargins(bad, m, error)) << bad;
+    EXPECT_EQ(error, "A margin round the content is from 0 to 14400 points.");
+}
+
 }  // namespace
