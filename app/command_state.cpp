@@ -93,6 +93,8 @@ CommandState StateFor(int id, const CommandContext &c) {
         return {true, c.rightToLeft};
     case ID_REMOVE_HIDDEN:
         return {true, c.removeHidden};
+    case ID_ADD_MARGINS:
+        return {true, c.addMargins};
     case ID_REPORT_BEFORE_SAVING:
         return {true, c.reportBeforeSaving};
     case ID_PREVIEW_COPY:

@@ -23,6 +23,7 @@ struct CommandContext {
     bool hasOutliers = false;            // Shrink All Pages found pages to check
     bool rightToLeft = false;            // the regions of a row go into the copy from the right
     bool removeHidden = false;           // the copy keeps nothing outside the crops
+    bool addMargins = false;             // regions past a page's edges grow it
     bool reportBeforeSaving = true;      // what a save changes is shown first
     bool preview = false;                // the page view shows the page as the copy will have it
     bool leftOut = false;                // the shown page is left out of the copy

@@ -442,10 +442,11 @@ void CMainFrame::DocumentChanged(crop::Changes changes) {
 }
 
 void CMainFrame::UpdateSizePane() {
-    // The region as the copy will have it: within the page.
+    // The region as the copy will have it: within the page, unless margins
+    // past it are allowed.
     crop::CropRect r = m_document.Editing().CropRectangle().Normalized();
     if (const auto size = m_document.HasPicture() ? m_document.ShownPageSize(m_document.CurrentPage()) : std::nullopt)
-        if (!r.IsEmpty())
+        if (!r.IsEmpty() && !m_document.Save().AddMargins())
             r = {std::max(0.0, r.left), std::max(0.0, r.top), std::max(0.0, std::min(size->first, r.right)),
                  std::max(0.0, std::min(size->second, r.bottom))};
     if (r.IsEmpty()) {
@@ -473,6 +474,7 @@ void CMainFrame::UpdateCommandUI() {
     context.autoShrink = m_document.AutoShrink();
     context.rightToLeft = m_document.Save().RightToLeft();
     context.removeHidden = m_document.Save().RemoveHidden();
+    context.addMargins = m_document.Save().AddMargins();
     context.reportBeforeSaving = m_document.Save().ReportBeforeSaving();
     context.preview = m_pageView->Preview();
     context.leftOut = m_document.Pages().Set().LeftOut(m_document.CurrentPage());
@@ -671,6 +673,14 @@ void CMainFrame::AddEditHandlers() {
     };
     m_handlers[ID_REMOVE_HIDDEN] =
         option(kRemoveHiddenSetting, &crop::CropSave::RemoveHidden, &crop::CropSave::SetRemoveHidden);
+    // Not kept for the next start: a region drawn past the edge there is
+    // cut at it, as ever, until this is chosen again.
+    m_handlers[ID_ADD_MARGINS] = [this] {
+        m_document.Save().SetAddMargins(!m_document.Save().AddMargins());
+        m_pageView->ShowRectangles();
+        UpdateSizePane();
+        UpdateCommandUI();
+    };
     m_handlers[ID_REPORT_BEFORE_SAVING] =
         option(kReportSetting, &crop::CropSave::ReportBeforeSaving, &crop::CropSave::SetReportBeforeSaving);
     m_handlers[ID_RIGHT_TO_LEFT] =

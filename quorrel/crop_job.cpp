@@ -188,6 +188,7 @@ std::string ReportOf(QPDF &pdf, const CropList &list, const CropReport &crop,
     json += "  \"leftOut\": [" + leftOut + "],\n";
     json += "  \"rotated\": " + std::to_string(crop.rotated) + ",\n";
     json += "  \"rotatedOnly\": " + std::to_string(rotatedOnly) + ",\n";
+    json += "  \"grown\": " + std::to_string(crop.grown.size()) + ",\n";
     json += "  \"straightened\": " + std::to_string(crop.turned) + ",\n";
     json += "  \"straightenedOnly\": " + std::to_string(turnedOnly) + ",\n";
     json += "  \"outside\": {\"links\": " + std::to_string(links) + ", \"fields\": " + std::to_string(fields) +

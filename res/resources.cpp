@@ -62,6 +62,7 @@ const std::vector<Popup> &MainMenu() {
           {"Right to Le&ft", ID_RIGHT_TO_LEFT},
           {"", 0},
           {"Remove &Hidden Content", ID_REMOVE_HIDDEN},
+          {"Allo&w Margins Past the Page", ID_ADD_MARGINS},
           {"R&eport Before Saving", ID_REPORT_BEFORE_SAVING},
           {"", 0},
           {"&Auto Shrink", ID_AUTO_SHRINK},
@@ -182,6 +183,8 @@ std::string CommandString(int id) {
                               "Trim Box"},
         {ID_CROP_TO_BLEED_BOX, "Crop every page to the bleed box the file gives it\nCrop to Bleed Box"},
         {ID_LEAVE_OUT, "Leave the shown page out of the copy, or put it back\nLeave Out"},
+        {ID_ADD_MARGINS, "Let a region reach past its page's edges: the copy's page grows, the part outside a blank "
+                         "margin, and what the page hid there stays hidden\nAllow Margins Past the Page"},
         {ID_ROTATE_LEFT, "Turn the shown page a quarter to the left in the copy, its regions with it\nRotate Left"},
         {ID_ROTATE_RIGHT, "Turn the shown page a quarter to the right in the copy, its regions with it\nRotate Right"},
         {ID_ROTATE_180, "Turn the shown page upside down in the copy, its regions with it\nRotate 180"},

@@ -34,6 +34,12 @@ void CropSave::SetRemoveHidden(bool on) {
     emit Changed(Change::SaveOptions);
 }
 
+void CropSave::SetAddMargins(bool on) {
+    m_addMargins = on;
+    m_reportedList.clear();  // the report told of pages cut, not grown
+    emit Changed(Change::SaveOptions);
+}
+
 void CropSave::SetReportBeforeSaving(bool on) {
     m_reportBeforeSaving = on;
     emit Changed(Change::SaveOptions);
@@ -128,6 +134,7 @@ bool CropSave::Job(const QString &output, CropRun::Job &job, QByteArray &list, Q
     job = CropRun::Job(CropRun::ToolPath(), QStringLiteral("-"), m_host.path(), QFileInfo(output).absoluteFilePath());
     job.password = m_host.password();
     job.removeHidden = m_removeHidden;
+    job.addMargins = m_addMargins && m_editing.ReachesPastPage();
     job.overwrite = replaceReadOnly;
     return true;
 }

@@ -44,6 +44,10 @@ public:
     // The saved copy keeps nothing outside the crops (written whole).
     void SetRemoveHidden(bool on);
     bool RemoveHidden() const { return m_removeHidden; }
+    // A region reaching past its page's edges grows the page in the copy,
+    // the part outside a blank margin; otherwise it is cut at the edges.
+    void SetAddMargins(bool on);
+    bool AddMargins() const { return m_addMargins; }
     // What a save will change is shown before the copy is written.
     void SetReportBeforeSaving(bool on);
     bool ReportBeforeSaving() const { return m_reportBeforeSaving; }
@@ -95,6 +99,7 @@ private:
     CropRun m_run;
     bool m_rightToLeft = false;
     bool m_removeHidden = false;
+    bool m_addMargins = false;
     bool m_reportBeforeSaving = false;  // the window turns it on from its settings
     bool m_reporting = false;
     bool m_stopReport = false;

@@ -103,9 +103,18 @@ void CommandFlows::CropBox(QWidget *parent) {
     if (!size || !(size->first > 0 && size->second > 0))
         return;
     CCropBoxDialog dialog(size->first, size->second, m_document.Editing().CropRectangle(), page, m_document.PageCount(),
-                          parent);
-    if (dialog.exec() == QDialog::Accepted)
-        m_document.Pages().SetMargins(dialog.AcceptedMargins(), dialog.Pages());
+                          parent, m_document.Save().AddMargins());
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+    const Margins &m = dialog.AcceptedMargins();
+    if ((m.left < 0 || m.top < 0 || m.right < 0 || m.bottom < 0) && !m_document.Save().AddMargins()) {
+        // Margins below 0 are margins added: the copy's pages grow.
+        m_document.Save().SetAddMargins(true);
+        emit m_document.StatusMessage(
+            QStringLiteral("Margins past the page are allowed now (Cut > Allow Margins Past the Page): the copy's "
+                           "pages grow by them."));
+    }
+    m_document.Pages().SetMargins(m, dialog.Pages());
 }
 
 namespace {

@@ -33,7 +33,7 @@ bool Number(QString text, double &value) {
 Unit CCropBoxDialog::s_unit = Unit::Pt;
 
 CCropBoxDialog::CCropBoxDialog(double width, double height, const CropRect &rect, int page, int pageCount,
-                               QWidget *parent)
+                               QWidget *parent, bool pastEdges)
     : QDialog(parent), m_width(width), m_height(height), m_pageCount(pageCount), m_unit(s_unit) {
     setWindowTitle(QStringLiteral("Crop Box"));
     auto *grid = new QGridLayout;
@@ -76,10 +76,12 @@ CCropBoxDialog::CCropBoxDialog(double width, double height, const CropRect &rect
     layout->addWidget(m_problem);
     layout->addWidget(buttons);
 
-    // The region as the copy will have it: within the page.
+    // The region as the copy will have it: within the page, unless it may
+    // reach past it.
     const CropRect n = rect.Normalized();
-    const CropRect shown{std::max(0.0, n.left), std::max(0.0, n.top), std::min(width, n.right),
-                         std::min(height, n.bottom)};
+    const CropRect shown = pastEdges ? n
+                                     : CropRect{std::max(0.0, n.left), std::max(0.0, n.top), std::min(width, n.right),
+                                                std::min(height, n.bottom)};
     const bool none = n.IsEmpty() || shown.right <= shown.left || shown.bottom <= shown.top;
     const Margins m = none ? Margins{} : MarginsOf(shown, width, height);
     Show(kLeft, m.left);
@@ -99,8 +101,13 @@ void CCropBoxDialog::Show(Field field, double points) {
 bool CCropBoxDialog::Read(Field field, double &points, QString &error) const {
     const QString text = m_boxes[size_t(field)]->text();
     double value = 0;
-    if (!Number(text, value) || value < 0) {
-        error = QStringLiteral("\"%1\" is no %2: give a number of 0 or more.").arg(text.trimmed(), kNames[field]);
+    // A margin below 0 adds that much margin past the page's edge.
+    const bool margin = field < kWidth;
+    if (!Number(text, value) || (!margin && value < 0)) {
+        error = margin
+                    ? QStringLiteral("\"%1\" is no %2: give a number (one below 0 adds that much margin).")
+                          .arg(text.trimmed(), kNames[field])
+                    : QStringLiteral("\"%1\" is no %2: give a number of 0 or more.").arg(text.trimmed(), kNames[field]);
         return false;
     }
     points = value * PointsPer(m_unit);
@@ -180,6 +187,10 @@ void CCropBoxDialog::done(int result) {
                                      "is %2 high.")
                           .arg(size(m[kTop] + m[kBottom]), size(m_height)),
                       m_boxes[kTop]);
+    if (m_width - m[kLeft] - m[kRight] > kLargestPage || m_height - m[kTop] - m[kBottom] > kLargestPage)
+        return refuse(QStringLiteral("Those margins would make the page larger than %1: no page is larger.")
+                          .arg(size(kLargestPage)),
+                      m_boxes[m_width - m[kLeft] - m[kRight] > kLargestPage ? kLeft : kTop]);
     std::vector<int> pages;
     std::string rangeError;
     if (!ParsePageRange(m_applyTo->text().toStdString(), m_pageCount, pages, rangeError))

@@ -19,9 +19,10 @@ namespace crop {
 // right and bottom edges of the page as shown, and as its width and
 // height, in pt, mm or in (the unit kept for the next time). Width and
 // height follow the margins, and the right and bottom margins follow a
-// width or height typed. "Apply to" takes a page range, the shown page by
-// default. A value that is not a number, a margin past the page or
-// margins that leave no width or height are refused with the reason, and
+// width or height typed. A margin below 0 reaches past the page's edge,
+// adding that much margin. "Apply to" takes a page range, the shown page by
+// default. A value that is not a number, margins that leave no width or
+// height, or a page grown past the largest a PDF has, are refused with the reason, and
 // the dialog stays open; nothing changes until OK.
 class CCropBoxDialog : public QDialog {
     Q_OBJECT
@@ -29,9 +30,11 @@ public:
     enum Field { kLeft, kTop, kRight, kBottom, kWidth, kHeight, kFields };
 
     // A page `width` x `height` points, page `page` of `pageCount`, with
-    // `rect` (page points from the top-left corner; empty: the whole page).
+    // `rect` (page points from the top-left corner; empty: the whole page),
+    // shown as the copy will have it: cut at the page's edges unless
+    // `pastEdges`.
     CCropBoxDialog(double width, double height, const CropRect &rect, int page, int pageCount,
-                   QWidget *parent = nullptr);
+                   QWidget *parent = nullptr, bool pastEdges = false);
 
     QLineEdit *Box(Field field) const { return m_boxes[size_t(field)]; }
     QComboBox *UnitList() const { return m_unitList; }

@@ -44,6 +44,9 @@ std::optional<IntRect> CropEditor::DrawnRect(const PageGeometry &g) const {
     const QPoint bottomRight = g.PageToLogicalPixel(QPointF(crop.right, crop.bottom));
     const QSize size = g.ScrollSize();
     IntRect r{topLeft.x(), topLeft.y(), bottomRight.x(), bottomRight.y()};
+    const QPoint shift = -g.Scroll();
+    if (m_document.Save().AddMargins())  // shown past the page's edges as it reaches
+        return IntRect{r.left + shift.x(), r.top + shift.y(), r.right + shift.x(), r.bottom + shift.y()};
     // First from below, then from above, as the page allows.
     r.left = std::max(r.left, 0);
     r.top = std::max(r.top, 0);
@@ -53,7 +56,6 @@ std::optional<IntRect> CropEditor::DrawnRect(const PageGeometry &g) const {
     r.top = std::min(r.top, size.height() - kMinimumBand);
     r.right = std::min(r.right, size.width());
     r.bottom = std::min(r.bottom, size.height());
-    const QPoint shift = -g.Scroll();
     return IntRect{r.left + shift.x(), r.top + shift.y(), r.right + shift.x(), r.bottom + shift.y()};
 }
 

@@ -55,6 +55,9 @@ COrvaneView::COrvaneView(COrvaneDoc &document, QWidget *parent)
             ShowRectangles();
         if (changes & Change::Regions)
             viewport()->update();
+        // The regions past the page are scrolled to when margins grow it.
+        if ((changes & (Change::Regions | Change::SaveOptions)) && HasPicture())
+            UpdateScrollSizes();
     });
     connect(&m_document, &COrvaneDoc::DocumentClosed, this, [this] {
         // The view turns grey; its scroll sizes stay as they were.
@@ -125,15 +128,48 @@ int COrvaneView::BarExtent(Qt::Orientation orientation) const {
     return style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, bar);
 }
 
+QRect COrvaneView::ScrollExtent() const {
+    const PageGeometry g = Geometry();
+    const QRect page(QPoint(0, 0), g.ScrollSize());
+    QRect extent = page;
+    if (m_document.Save().AddMargins())
+        for (const CropRect &region : m_document.Editing().PageRegions()) {
+            const CropRect r = region.Normalized();
+            if (r.IsEmpty())
+                continue;
+            const QRect shown(g.PageToLogicalPixel(QPointF(r.left, r.top)),
+                              g.PageToLogicalPixel(QPointF(r.right, r.bottom)));
+            // With room for the frame drawn round it.
+            if (!page.contains(shown))
+                extent |= shown.adjusted(-4, -4, 4, 4);
+        }
+    return extent;
+}
+
+QRegion COrvaneView::MarginBand(const PageGeometry &g) const {
+    QRegion band;
+    if (!m_document.Save().AddMargins())
+        return band;
+    for (const CropRect &region : m_document.Editing().PageRegions()) {
+        const CropRect r = region.Normalized();
+        if (!r.IsEmpty())
+            band += g.LogicalToWindow(
+                QRect(g.PageToLogicalPixel(QPointF(r.left, r.top)), g.PageToLogicalPixel(QPointF(r.right, r.bottom))));
+    }
+    return band - g.PageInWindow();
+}
+
 void COrvaneView::UpdateScrollSizes() {
-    const QSize total = ScrollSize();
+    const QRect extent = ScrollExtent();
+    const QSize total = extent.size();
     // The ranges follow from the bars the page needs, not from the bars
     // shown now, so bars that are no longer needed go.
     const QSize client = PageGeometry::ClientBesideBars(total, maximumViewportSize(), BarExtent(Qt::Vertical),
                                                         BarExtent(Qt::Horizontal));
-    // A page is a tenth of the total, a line a tenth of a page.
-    horizontalScrollBar()->setRange(0, std::max(0, total.width() - client.width()));
-    verticalScrollBar()->setRange(0, std::max(0, total.height() - client.height()));
+    // A page is a tenth of the total, a line a tenth of a page. Margins past
+    // the page's top or left edge are scrolled to below 0.
+    horizontalScrollBar()->setRange(extent.left(), std::max(extent.left(), extent.right() + 1 - client.width()));
+    verticalScrollBar()->setRange(extent.top(), std::max(extent.top(), extent.bottom() + 1 - client.height()));
     horizontalScrollBar()->setPageStep(std::max(1, total.width() / 10));
     verticalScrollBar()->setPageStep(std::max(1, total.height() / 10));
     horizontalScrollBar()->setSingleStep(std::max(1, total.width() / 100));
@@ -180,12 +216,14 @@ void COrvaneView::paintEvent(QPaintEvent *event) {
         painter.restore();
     }
     const QRect onScreen = geometry.PageInWindow();
-    const QRect right(QPoint(onScreen.right() + 1, 0), QPoint(client.right(), onScreen.bottom()));
-    const QRect below(QPoint(0, onScreen.bottom() + 1), client.bottomRight());
-    if (right.width() > 0 && right.height() > 0)
-        painter.fillRect(right, shadow);
-    if (below.width() > 0 && below.height() > 0)
-        painter.fillRect(below, shadow);
+    for (const QRect &around : QRegion(client) - onScreen)
+        painter.fillRect(around, shadow);
+    // Margins the copy adds past the page: blank paper, checkered so that
+    // they are told from the page.
+    for (const QRect &band : MarginBand(geometry)) {
+        painter.fillRect(band, Qt::white);
+        painter.fillRect(band, QBrush(QColor(200, 200, 200), Qt::Dense6Pattern));
+    }
     if (m_preview && !m_document.Overlay().Shown())
         PaintPreview(painter, geometry);
     m_editor.Paint(painter, geometry);
@@ -525,6 +563,7 @@ void COrvaneView::OnCommand(int id) {
         break;
     case ID_CROP_BOX:
         m_flows.CropBox(this);
+        ShowRectangles();  // the region set, framed with its handles
         break;
     case ID_SPLIT_PAGES:
         m_flows.SplitPages(this);

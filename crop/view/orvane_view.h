@@ -37,6 +37,12 @@ public:
     // Page size, zoom and scroll position as they are now.
     PageGeometry Geometry() const;
     void UpdateScrollSizes();
+    // What can be scrolled to, in logical pixels: the page, and where
+    // margins past it are allowed, the regions reaching past it.
+    QRect ScrollExtent() const;
+    // The parts of the regions past the page, in window pixels; none while
+    // margins past the page are not allowed.
+    QRegion MarginBand(const PageGeometry &geometry) const;
 
     // A command of the range the main window forwards, or a print command.
     // A Nudge command (ID_MOVE_LEFT ... ID_SHRINK_DOWN) on the selected

@@ -125,6 +125,11 @@ QString DescribeSaveReport(const QByteArray &json, bool removeHidden) {
         what += straightenedToo == 1
                     ? QStringLiteral(" 1 page cropped will be straightened as well.")
                     : QStringLiteral(" %1 pages cropped will be straightened as well.").arg(straightenedToo);
+    if (const int grown = n("grown"); grown > 0)
+        what +=
+            grown == 1
+                ? QStringLiteral(" 1 page will grow past its edges, the part outside a blank margin.")
+                : QStringLiteral(" %1 pages will grow past their edges, the parts outside blank margins.").arg(grown);
     const int copyPages = n("copyPages");
     lines << what + (copyPages == 1 ? QStringLiteral(" The copy will have 1 page.")
                                     : QStringLiteral(" The copy will have %1 pages.").arg(copyPages));

@@ -115,6 +115,7 @@ TEST_F(MainFrameTest, MenusToolbarStatusBarAndSplitterAreLaidOutAsTheTablesSay) 
                                               "Right to Le&ft",
                                               "-",
                                               "Remove &Hidden Content",
+                                              "Allo&w Margins Past the Page",
                                               "R&eport Before Saving",
                                               "-",
                                               "&Auto Shrink",

@@ -288,6 +288,26 @@ bool PageEditing::Rotate(const std::vector<int> &pages, int degrees) {
     return true;
 }
 
+bool PageEditing::ReachesPastPage() const {
+    std::vector<Size> sizes;
+    bool measured = false;
+    for (int page = 1; page <= m_set.PageCount(); ++page) {
+        if (m_set.RegionCount(page) != 1 || m_set.LeftOut(page) || m_set.Regions(page)[0].IsEmpty())
+            continue;
+        if (!measured) {
+            sizes = m_host.pageSizes();
+            measured = true;
+        }
+        const std::optional<Size> size = SizeOf(sizes, page, m_host.pageSize);
+        if (!size)
+            continue;
+        const CropRect r = ShownFrom(m_set.Regions(page)[0], StoredHeight(size->second)).Normalized();
+        if (r.left < -0.01 || r.top < -0.01 || r.right > size->first + 0.01 || r.bottom > size->second + 0.01)
+            return true;
+    }
+    return false;
+}
+
 std::optional<PageEditing::Size> PageEditing::ShownSize(int page) const { return m_host.pageSize(page); }
 
 void PageEditing::ApplyRectToPages(const std::vector<int> &pages) {

@@ -114,6 +114,9 @@ public:
     // 90 or 180) in the copy and as shown, their regions with them, in one
     // step; false when nothing was turned.
     bool Rotate(const std::vector<int> &pages, int degrees);
+    // Whether a page's only region reaches past the page's edges, by more
+    // than a hundredth of a point.
+    bool ReachesPastPage() const;
     // A page's size in points as shown now, its rotation applied.
     std::optional<Size> ShownSize(int page) const;
 

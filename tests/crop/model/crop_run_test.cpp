@@ -336,6 +336,27 @@ TEST_F(SaveTest, WhileTheToolRunsTheDocumentIsHeldAndASaveOverItOpensItAfresh) {
     EXPECT_FALSE(document.Pages().History().CanUndo());
 }
 
+TEST_F(SaveTest, PagesGrowOnlyWhenMarginsPastThePageAreAllowedAndARegionReachesPastIt) {
+    const std::string args = dir.file("args.txt");
+    CropRun::SetToolPath(Q(Tool(dir, "record", "echo \"$@\" >> \"" + args + "\"; cat \"$4\" > \"$6\"")));
+    auto saved = [&](const char *name) {
+        std::remove(args.c_str());
+        QSignalSpy finished(&document, &COrvaneDoc::CropRunFinished);
+        QString reason;
+        EXPECT_TRUE(document.Save().Run(Q(dir.file(name)), reason)) << reason.toStdString();
+        EXPECT_TRUE(finished.wait(20000));
+        std::ifstream in(args);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    };
+    document.Save().SetAddMargins(true);
+    document.Editing().SetCurrentPageRect(CropRect{10, 10, 100, 100}, false);
+    EXPECT_EQ(saved("inside.pdf").find("--add-margins"), std::string::npos) << "nothing reaches past";
+    document.Pages().SetMargins({0, 0, -50, 0}, {1});
+    EXPECT_NE(saved("grown.pdf").find("--add-margins"), std::string::npos);
+    document.Save().SetAddMargins(false);  // cut at the edge, as ever
+    EXPECT_EQ(saved("cut.pdf").find("--add-margins"), std::string::npos);
+}
+
 TEST_F(SaveTest, CopyingNoRectangleToOtherPagesIsAskedFirst) {
     document.ShowPage(2);
     document.Editing().SetCurrentPageRect(CropRect{10, 20, 300, 400}, false);
