@@ -37,7 +37,7 @@ constexpr const char *kUsage =
     "       orvane --crop IN.pdf -o OUT.pdf (--margins L,T,R,B[pt|mm|in] | --to-box trim|bleed|art)\n"
     "                     [--pages RANGE]\n"
     "       either with [--password-file FILE] [--remove-hidden] [--report] [--drop RANGE]\n"
-    "                   [--page-size PAPER | --ratio W:H] [--rotate 90|180|270]\n"
+    "                   [--page-size PAPER [--anchor WHERE] | --ratio W:H] [--rotate 90|180|270]\n"
     "       orvane --restore COPY.pdf -o ORIGINAL.pdf\n"
     "\n"
     "Without options the window opens, showing FILE when one is named.\n"
@@ -119,10 +119,14 @@ constexpr const char *kUsage =
     "  --page-size PAPER     every page of RANGE exactly this size: a name (A3,\n"
     "                        A4, A5, A6, B4, B5, B6, C5, Letter, Legal, Tabloid,\n"
     "                        Executive) or WxH (\"210x297mm\", \"6x9in\", in pt\n"
-    "                        without a unit), centred on the page's crop; margins\n"
+    "                        without a unit), placed on the page's crop; margins\n"
     "                        are added where the crop is smaller, and a crop\n"
     "                        larger than the paper is cut to it (nothing is\n"
     "                        scaled), with a warning naming the pages\n"
+    "  --anchor WHERE        where the crop goes on the paper of --page-size:\n"
+    "                        centre (the default), top (across the middle), or\n"
+    "                        spine (against the spine: left on odd pages, right\n"
+    "                        on even ones)\n"
     "  --ratio W:H           each crop grown, never cut, to the aspect W:H\n"
     "                        (\"3:4\" for most readers' screens), the room added\n"
     "                        split evenly\n"
@@ -251,7 +255,7 @@ using ParsedCommandLine = std::variant<CommandLine, ShowHelp, UsageError, Passwo
 struct Arguments {
     crop::AutoCropJob job;
     bool autoCrop = false, exact = false, contentOptions = false, wantReport = false, evenSplit = false;
-    bool restore = false;
+    bool restore = false, anchored = false;
 };
 
 // Files are named by the bytes given, whatever they are.
@@ -333,6 +337,10 @@ std::optional<ParsedCommandLine> TakeArgument(int argc, char **argv, int &i, Arg
         if (!crop::ParsePaperSize(text.toStdString(), paper, error))
             return UsageError{QStringLiteral("--page-size: %1").arg(QString::fromStdString(error))};
         job.paper = paper;
+    } else if (arg == "--anchor") {
+        if (!value(text) || !crop::ParseAnchor(text.toStdString(), job.anchor))
+            return UsageError{QStringLiteral("--anchor needs where the crop goes on the paper: centre, top or spine")};
+        args.anchored = true;
     } else if (arg == "--rotate") {
         if (!value(text) ||
             (text != QLatin1String("90") && text != QLatin1String("180") && text != QLatin1String("270")))
@@ -417,6 +425,8 @@ std::optional<QString> CombinationProblem(const Arguments &args) {
         return QStringLiteral("--auto-crop and --crop are two ways to crop; give one");
     if (!args.autoCrop && !args.exact)
         return QStringLiteral("--auto-crop IN.pdf or --crop IN.pdf is missing");
+    if (args.anchored && !job.paper)
+        return QStringLiteral("--anchor places the crop on the paper of --page-size");
     if (job.paper && job.ratio)
         return QStringLiteral("--page-size and --ratio are two ways to shape the pages; give one");
     if (job.split && (job.paper || job.ratio))

@@ -42,6 +42,7 @@ bool HeldWithRegions(int id) {
     case ID_ROTATE_RANGE_LEFT:
     case ID_ROTATE_RANGE_RIGHT:
     case ID_ROTATE_RANGE_180:
+    case ID_PAGE_SIZE:
     case ID_CROP_ALL_PAGES:
     case ID_CUT_ALL:
     case ID_EDIT_COPY:
@@ -109,6 +110,7 @@ CommandState StateFor(int id, const CommandContext &c) {
     case ID_ROTATE_RANGE_LEFT:
     case ID_ROTATE_RANGE_RIGHT:
     case ID_ROTATE_RANGE_180:
+    case ID_PAGE_SIZE:
         return {c.hasPicture && c.pdf && !overlayWanted, false};
     case ID_CROP_BOX:
         return {c.hasPicture && !overlayWanted, false};

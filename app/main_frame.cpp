@@ -11,6 +11,7 @@
 #include "crop/view/orvane_view.h"
 #include "crop/view/crop_box_dialog.h"
 #include "crop/view/page_range_dialog.h"
+#include "crop/view/page_size_dialog.h"
 #include "crop/view/shrink_all_dialog.h"
 #include "crop/view/straighten_dialog.h"
 #include "crop/view/work_texts.h"
@@ -568,6 +569,7 @@ void CMainFrame::AddFileHandlers() {
                                              {ID_ROTATE_RANGE_RIGHT, 90, true},
                                              {ID_ROTATE_RANGE_180, 180, true}})
         m_handlers[id] = [this, degrees = degrees, range = range] { RotatePages(degrees, range); };
+    m_handlers[ID_PAGE_SIZE] = [this] { ShapePages(); };
     m_handlers[ID_CROP_TO_TRIM_BOX] = [this] { CropToBox(crop::PageBox::Trim); };
     m_handlers[ID_CROP_TO_BLEED_BOX] = [this] { CropToBox(crop::PageBox::Bleed); };
     m_handlers[ID_CROP_BOX] = [this] {
@@ -593,6 +595,39 @@ void CMainFrame::RotatePages(int degrees, bool range) {
     }
     if (!m_document.Pages().Rotate(pages, degrees))
         statusBar()->showMessage(QStringLiteral("No page was turned: the pages' sizes cannot be told."));
+    UpdateSizePane();
+    UpdateCommandUI();
+}
+
+void CMainFrame::ShapePages() {
+    crop::CPageSizeDialog dialog(m_document.PageCount(), this);
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+    const crop::PageEditing::Shaped shaped = m_document.Pages().ShapePages(
+        dialog.Pages(), dialog.AcceptedPaper(), dialog.AcceptedAnchor(), dialog.AcceptedRatio());
+    // The room added lies past the pages' edges.
+    m_document.Save().SetAddMargins(true);
+    m_pageView->ShowRectangles();
+    QStringList notes;
+    if (!shaped.cut.empty())
+        notes << QStringLiteral("%1 %2 larger than the paper and %3 cut to it")
+                     .arg(QStringLiteral("page%1 %2")
+                              .arg(shaped.cut.size() == 1 ? "" : "s",
+                                   QString::fromStdString(crop::PageRangeText(shaped.cut))),
+                          shaped.cut.size() == 1 ? QStringLiteral("is") : QStringLiteral("are"),
+                          shaped.cut.size() == 1 ? QStringLiteral("is") : QStringLiteral("are"));
+    if (!shaped.tooLarge.empty())
+        notes << QStringLiteral("%1 would grow past %2 pt and %3 as %4 %5")
+                     .arg(QStringLiteral("page%1 %2")
+                              .arg(shaped.tooLarge.size() == 1 ? "" : "s",
+                                   QString::fromStdString(crop::PageRangeText(shaped.tooLarge))))
+                     .arg(int(crop::kLargestPage))
+                     .arg(shaped.tooLarge.size() == 1 ? QStringLiteral("stays") : QStringLiteral("stay"),
+                          shaped.tooLarge.size() == 1 ? QStringLiteral("it") : QStringLiteral("they"),
+                          shaped.tooLarge.size() == 1 ? QStringLiteral("was") : QStringLiteral("were"));
+    statusBar()->showMessage(notes.isEmpty() ? QStringLiteral("Page Size: the pages grow margins past their edges "
+                                                              "in the copy (Cut > Allow Margins Past the Page).")
+                                             : QStringLiteral("Page Size: %1.").arg(notes.join(QStringLiteral("; "))));
     UpdateSizePane();
     UpdateCommandUI();
 }

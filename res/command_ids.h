@@ -64,6 +64,7 @@ enum CommandId : int {
     ID_ROTATE_RANGE_RIGHT = 32830,
     ID_ROTATE_RANGE_180 = 32831,
     ID_ADD_MARGINS = 32832,
+    ID_PAGE_SIZE = 32833,
     // The forwarded range.
     ID_FORWARD_FIRST = 32771,
     ID_FORWARD_LAST = 32796,

@@ -31,6 +31,7 @@ const std::vector<Popup> &MainMenu() {
           {"Crop &Box...\tCtrl+B", ID_CROP_BOX},
           {"Crop to Tri&m Box", ID_CROP_TO_TRIM_BOX},
           {"Crop to Bleed Bo&x", ID_CROP_TO_BLEED_BOX},
+          {"Page Si&ze...", ID_PAGE_SIZE},
           {"S&plit Pages...", ID_SPLIT_PAGES},
           {"Stra&ighten Pages...", ID_STRAIGHTEN_PAGES},
           {"Lea&ve Out", ID_LEAVE_OUT},
@@ -183,6 +184,7 @@ std::string CommandString(int id) {
                               "Trim Box"},
         {ID_CROP_TO_BLEED_BOX, "Crop every page to the bleed box the file gives it\nCrop to Bleed Box"},
         {ID_LEAVE_OUT, "Leave the shown page out of the copy, or put it back\nLeave Out"},
+        {ID_PAGE_SIZE, "Make pages one paper size, or the shape of a reader's screen, adding margins\nPage Size"},
         {ID_ADD_MARGINS, "Let a region reach past its page's edges: the copy's page grows, the part outside a blank "
                          "margin, and what the page hid there stays hidden\nAllow Margins Past the Page"},
         {ID_ROTATE_LEFT, "Turn the shown page a quarter to the left in the copy, its regions with it\nRotate Left"},

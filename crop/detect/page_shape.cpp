@@ -100,11 +100,43 @@ CropRect GrownToRatio(const CropRect &rect, double width, double height) {
     return r;
 }
 
-CropRect OnPaper(const CropRect &rect, const PaperSize &paper, bool &cut) {
+bool ParseAnchor(std::string_view text, Anchor &anchor) {
+    if (text == "centre" || text == "center")
+        anchor = Anchor::Centre;
+    else if (text == "top")
+        anchor = Anchor::Top;
+    else if (text == "spine")
+        anchor = Anchor::Spine;
+    else
+        return false;
+    return true;
+}
+
+CropRect OnPaper(const CropRect &rect, const PaperSize &paper, bool &cut, Anchor anchor, int page) {
     const CropRect r = rect.Normalized();
     cut = r.right - r.left > paper.width + 0.005 || r.bottom - r.top > paper.height + 0.005;
     const double cx = (r.left + r.right) / 2, cy = (r.top + r.bottom) / 2;
-    return {cx - paper.width / 2, cy - paper.height / 2, cx + paper.width / 2, cy + paper.height / 2};
+    CropRect on{cx - paper.width / 2, cy - paper.height / 2, cx + paper.width / 2, cy + paper.height / 2};
+    if (anchor == Anchor::Top) {
+        on.top = r.top;
+        on.bottom = r.top + paper.height;
+    } else if (anchor == Anchor::Spine && page % 2 == 1) {
+        on.left = r.left;
+        on.right = r.left + paper.width;
+    } else if (anchor == Anchor::Spine) {
+        on.right = r.right;
+        on.left = r.right - paper.width;
+    }
+    return on;
+}
+
+const std::vector<ReaderScreen> &ReaderScreens() {
+    // The screen's shape, its frame and menus left out of it.
+    static const std::vector<ReaderScreen> screens = {
+        {"6-inch e-reader", 3, 4},  {"7-inch e-reader", 3, 4},  {"7-inch tablet", 10, 16},
+        {"10-inch e-reader", 3, 4}, {"10-inch tablet", 10, 16}, {"Phone", 9, 19.5},
+    };
+    return screens;
 }
 
 }  // namespace crop

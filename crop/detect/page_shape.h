@@ -9,6 +9,7 @@
 #include "crop/detect/crop_rect.h"
 
 #include <string>
+#include <vector>
 #include <string_view>
 
 namespace crop {
@@ -30,10 +31,26 @@ bool ParseRatio(std::string_view text, double &width, double &height, std::strin
 // room added split evenly between the two sides it goes to.
 CropRect GrownToRatio(const CropRect &rect, double width, double height);
 
-// A rectangle of exactly `paper`'s size centred on `rect`; `cut` tells
-// whether `rect` is larger than the paper either way (its edges are then
-// cut off: nothing is scaled).
-CropRect OnPaper(const CropRect &rect, const PaperSize &paper, bool &cut);
+// Where a crop goes on its paper: in the middle; at the top, across the
+// middle; or against the spine (left on odd pages, right on even ones),
+// up and down the middle.
+enum class Anchor { Centre, Top, Spine };
+// "centre" (or "center"), "top", "spine"; false for anything else.
+bool ParseAnchor(std::string_view text, Anchor &anchor);
+
+// A rectangle of exactly `paper`'s size placed on `rect` by `anchor` (page
+// `page` telling the spine's side); `cut` tells whether `rect` is larger
+// than the paper either way (its edges are then cut off round the anchor:
+// nothing is scaled).
+CropRect OnPaper(const CropRect &rect, const PaperSize &paper, bool &cut, Anchor anchor = Anchor::Centre, int page = 1);
+
+// Readers' screens by their aspect, for --ratio and the Page Size dialog:
+// a name ("6-inch e-reader") and width:height.
+struct ReaderScreen {
+    const char *name;
+    double width, height;
+};
+const std::vector<ReaderScreen> &ReaderScreens();
 
 }  // namespace crop
 

@@ -384,7 +384,7 @@ bool ShapePages(const AutoCropJob &job, const std::vector<std::pair<double, doub
             if (rect.IsEmpty())
                 rect = CropRect{0, 0, width, height};
             bool rectCut = false;
-            rect = job.paper ? OnPaper(rect, *job.paper, rectCut)
+            rect = job.paper ? OnPaper(rect, *job.paper, rectCut, job.anchor, page)
                              : GrownToRatio(rect, job.ratio->first, job.ratio->second);
             pageCut = pageCut || rectCut;
             if (rect.right - rect.left > kLargestPage || rect.bottom - rect.top > kLargestPage) {
@@ -402,9 +402,11 @@ bool ShapePages(const AutoCropJob &job, const std::vector<std::pair<double, doub
     }
     if (!cut.empty())
         report.warnings.push_back(std::string(cut.size() == 1 ? "page " : "pages ") + PageRangeText(cut) +
-                                  (cut.size() == 1 ? " is" : " are") +
-                                  " larger than the paper; cut to it round the centre of the crop (nothing is "
-                                  "scaled)");
+                                  (cut.size() == 1 ? " is" : " are") + " larger than the paper; cut to it round the " +
+                                  (job.anchor == Anchor::Centre ? std::string("centre of the crop")
+                                   : job.anchor == Anchor::Top  ? std::string("top of the crop")
+                                                                : std::string("spine's edge of the crop")) +
+                                  " (nothing is scaled)");
     return true;
 }
 

@@ -499,6 +499,8 @@ TEST_F(AutoCropCommand, OnePaperSizeOrOneAspectForEveryPageWhateverItsBoxes) {
     for (const char *bad : {"0:1", "a:b", "3-4"})
         EXPECT_EQ(Orvane({"--crop", Q(in), "-o", Q(out), "--margins", "0,0,0,0", "--ratio", bad}).exitCode, 2);
     EXPECT_EQ(Orvane({"--auto-crop", Q(in), "-o", Q(out), "--page-size", "A9x"}).exitCode, 2);
+    EXPECT_EQ(Orvane({"--auto-crop", Q(in), "-o", Q(out), "--page-size", "A5", "--anchor", "middle"}).exitCode, 2);
+    EXPECT_EQ(Orvane({"--auto-crop", Q(in), "-o", Q(out), "--anchor", "top"}).exitCode, 2) << "no paper to place on";
 }
 
 TEST_F(AutoCropCommand, PagesDroppedOrFoundBlankAreLeftOutButNeverEveryPage) {

@@ -9,6 +9,7 @@
 #include "crop/model/document.h"
 #include "crop/model/regions/region_edits.h"
 #include "crop/view/crop_box_dialog.h"
+#include "crop/view/page_size_dialog.h"
 #include "crop/view/save_dialogs.h"
 #include "crop/view/shrink_all_dialog.h"
 #include "crop/view/split_pages_dialog.h"
@@ -25,6 +26,7 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QApplication>
+#include <QRadioButton>
 #include <QTimer>
 #include <QDialog>
 #include <QLabel>
@@ -107,6 +109,7 @@ TEST_F(MainFrameTest, MenusToolbarStatusBarAndSplitterAreLaidOutAsTheTablesSay) 
                                               "Crop &Box...\tCtrl+B",
                                               "Crop to Tri&m Box",
                                               "Crop to Bleed Bo&x",
+                                              "Page Si&ze...",
                                               "S&plit Pages...",
                                               "Stra&ighten Pages...",
                                               "Lea&ve Out",
@@ -541,6 +544,41 @@ TEST_F(MainFrameTest, RotateTurnsThePageAndItsRegionsAsShownAndTheCopyGetsThemBa
     EXPECT_EQ(document.Pages().Set().Rotation(2), 180);
     document.Undo();
     EXPECT_EQ(document.Pages().Set().Rotation(2), 0);
+}
+
+TEST_F(MainFrameTest, PageSizeGrowsCropsToAReadersAspectOrPlacesThemOnPaperInOneStep) {
+    fixtures::TempDir dir;
+    const std::string path = dir.file("two.pdf");
+    fixtures::WritePdf(fixtures::PagesOfSizes({{612, 792}, {612, 792}}), path);
+    QString reason;
+    ASSERT_TRUE(document.OpenDocument(QString::fromStdString(path), reason));
+    document.Editing().SetCurrentPageRect(crop::CropRect{100, 100, 300, 400}, false);
+    QTimer::singleShot(0, frame.get(), [] {
+        auto *dialog = qobject_cast<crop::CPageSizeDialog *>(QApplication::activeModalWidget());
+        ASSERT_NE(dialog, nullptr);
+        QTimer::singleShot(3000, dialog, [dialog] { dialog->reject(); });
+        dialog->RatioChoice()->setChecked(true);
+        dialog->Ratio()->setCurrentIndex(0);      // a reader from the list, 3:4
+        dialog->PagesList()->setCurrentIndex(0);  // all pages
+        dialog->accept();
+    });
+    frame->OnCommand(ID_PAGE_SIZE);
+    // Grown, never cut, evenly: 200 x 300 wider, the whole second page taller.
+    EXPECT_EQ(document.Editing().PageRegions(), (std::vector<crop::CropRect>{{87.5, 100, 312.5, 400}}));
+    const crop::CropRect second = crop::ShownFrom(document.Pages().Set().Regions(2).at(0), 792);
+    EXPECT_NEAR(second.right - second.left, 612, 0.01);
+    EXPECT_NEAR(second.bottom - second.top, 816, 0.01);
+    EXPECT_TRUE(document.Save().AddMargins()) << "the room added lies past the page";
+    document.Undo();
+    EXPECT_TRUE(document.Pages().Set().Regions(2).empty()) << "one step";
+    // On A5 at the top: the region's top stays, the paper centred across it.
+    const crop::PageEditing::Shaped shaped =
+        document.Pages().ShapePages({1, 2}, crop::PaperSize{419.53, 595.28}, crop::Anchor::Top, std::nullopt);
+    EXPECT_EQ(shaped.cut, std::vector<int>{2}) << "the whole page is larger than A5";
+    const crop::CropRect first = document.Editing().PageRegions().at(0);
+    EXPECT_NEAR(first.top, 100, 0.01);
+    EXPECT_NEAR(first.left, 200 - 419.53 / 2, 0.01);  // round the undone region
+    EXPECT_NEAR(first.bottom - first.top, 595.28, 0.01);
 }
 
 TEST_F(MainFrameTest, RestoreOriginalWritesTheOriginalOfACopyOrSaysWhyNot) {

@@ -288,6 +288,46 @@ bool PageEditing::Rotate(const std::vector<int> &pages, int degrees) {
     return true;
 }
 
+PageEditing::Shaped PageEditing::ShapePages(const std::vector<int> &pages, const std::optional<PaperSize> &paper,
+                                            Anchor anchor, const std::optional<std::pair<double, double>> &ratio) {
+    Shaped shaped;
+    if (!Editable() || (!paper && !ratio))
+        return shaped;
+    const std::vector<Size> sizes = m_host.pageSizes();
+    std::vector<PageChange> changes;
+    for (int page : pages) {
+        const std::optional<Size> size = SizeOf(sizes, page, m_host.pageSize);
+        if (!size || !(size->first > 0 && size->second > 0))
+            continue;
+        const int line = StoredHeight(size->second);
+        std::vector<CropRect> regions = m_set.Regions(page);
+        if (regions.empty())
+            regions.push_back(StoredFrom(CropRect{0, 0, size->first, size->second}, line));
+        bool cut = false, tooLarge = false;
+        for (CropRect &stored : regions) {
+            CropRect r = stored.IsEmpty() ? CropRect{0, 0, size->first, size->second} : ShownFrom(stored, line);
+            bool rectCut = false;
+            r = paper ? OnPaper(r, *paper, rectCut, anchor, page) : GrownToRatio(r, ratio->first, ratio->second);
+            cut = cut || rectCut;
+            tooLarge = tooLarge || r.right - r.left > kLargestPage || r.bottom - r.top > kLargestPage;
+            stored = StoredFrom(r, line);
+        }
+        if (tooLarge) {
+            shaped.tooLarge.push_back(page);
+            continue;
+        }
+        if (cut)
+            shaped.cut.push_back(page);
+        PageChange change{page, m_set.Page(page), m_set.Page(page)};
+        if (change.after.selected < 0)
+            change.after.selected = 0;
+        change.after.regions = std::move(regions);
+        changes.push_back(std::move(change));
+    }
+    Replace(paper ? QStringLiteral("Page Size") : QStringLiteral("Page Aspect"), std::move(changes));
+    return shaped;
+}
+
 bool PageEditing::ReachesPastPage() const {
     std::vector<Size> sizes;
     bool measured = false;

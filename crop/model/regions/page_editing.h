@@ -2,6 +2,7 @@
 #define CROP_MODEL_REGIONS_PAGE_EDITING_H
 
 #include "crop/detect/margins.h"
+#include "crop/detect/page_shape.h"
 #include "crop/model/regions/crop_file.h"
 #include "crop/model/regions/crop_set.h"
 #include "crop/model/regions/region_history.h"
@@ -114,6 +115,16 @@ public:
     // 90 or 180) in the copy and as shown, their regions with them, in one
     // step; false when nothing was turned.
     bool Rotate(const std::vector<int> &pages, int degrees);
+    // Page Size: every region of `pages` (a page without one, the page
+    // itself) made exactly `paper` placed by `anchor`, or grown to the
+    // aspect `ratio`, in one step. What it found: pages whose crop was
+    // larger than the paper (cut to it), and pages that would grow past
+    // the largest page (left as they were).
+    struct Shaped {
+        std::vector<int> cut, tooLarge;
+    };
+    Shaped ShapePages(const std::vector<int> &pages, const std::optional<PaperSize> &paper, Anchor anchor,
+                      const std::optional<std::pair<double, double>> &ratio);
     // Whether a page's only region reaches past the page's edges, by more
     // than a hundredth of a point.
     bool ReachesPastPage() const;

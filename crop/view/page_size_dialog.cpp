@@ -1,0 +1,113 @@
+#include "crop/view/page_size_dialog.h"
+
+#include <QComboBox>
+#include <QDialogButtonBox>
+#include <QFormLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QRegularExpression>
+#include <QVBoxLayout>
+
+namespace crop {
+
+CPageSizeDialog::Last CPageSizeDialog::s_last;
+
+CPageSizeDialog::CPageSizeDialog(int pageCount, QWidget *parent) : QDialog(parent), m_pageCount(pageCount) {
+    setWindowTitle(QStringLiteral("Page Size"));
+    auto *layout = new QVBoxLayout(this);
+    auto *form = new QFormLayout;
+    m_paperChoice = new QRadioButton(QStringLiteral("Pape&r size:"), this);
+    m_paper = new QComboBox(this);
+    m_paper->setEditable(true);
+    for (const char *name : {"A3", "A4", "A5", "A6", "B4", "B5", "B6", "C5", "Letter", "Legal", "Tabloid", "Executive"})
+        m_paper->addItem(QString::fromLatin1(name));
+    m_paper->setToolTip(QStringLiteral("A name, or the width and height such as 6x9in or 210x297mm"));
+    form->addRow(m_paperChoice, m_paper);
+    m_anchor = new QComboBox(this);
+    m_anchor->addItems({QStringLiteral("In the middle"), QStringLiteral("At the top"),
+                        QStringLiteral("Against the spine (left on odd pages)")});
+    auto *anchorLabel = new QLabel(QStringLiteral("Crop p&laced:"), this);
+    anchorLabel->setBuddy(m_anchor);
+    form->addRow(anchorLabel, m_anchor);
+    m_ratioChoice = new QRadioButton(QStringLiteral("&Aspect of a screen:"), this);
+    m_ratio = new QComboBox(this);
+    m_ratio->setEditable(true);
+    for (const ReaderScreen &screen : ReaderScreens())
+        m_ratio->addItem(
+            QStringLiteral("%1 (%2:%3)").arg(QString::fromLatin1(screen.name)).arg(screen.width).arg(screen.height));
+    m_ratio->setToolTip(QStringLiteral("A reader from the list, or width:height such as 3:4"));
+    form->addRow(m_ratioChoice, m_ratio);
+    m_choice = PageChoice::AddTo(this, form, s_last.list, s_last.range);
+    layout->addLayout(form);
+    auto *note = new QLabel(QStringLiteral("Margins are added where a crop is smaller than the paper or the aspect; "
+                                           "a crop larger than the paper is cut to it. Nothing is scaled."),
+                            this);
+    note->setWordWrap(true);
+    layout->addWidget(note);
+    auto *buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
+    buttons->button(QDialogButtonBox::Ok)->setDefault(true);
+    connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
+    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    layout->addWidget(buttons);
+
+    // Either a paper or an aspect; what belongs to the other is greyed.
+    auto follow = [this] {
+        const bool paper = m_paperChoice->isChecked();
+        m_paper->setEnabled(paper);
+        m_anchor->setEnabled(paper);
+        m_ratio->setEnabled(!paper);
+    };
+    connect(m_paperChoice, &QRadioButton::toggled, this, follow);
+    (s_last.ratio ? m_ratioChoice : m_paperChoice)->setChecked(true);
+    m_paper->setEditText(s_last.paper);
+    m_ratio->setEditText(s_last.ratioText);
+    m_anchor->setCurrentIndex(s_last.anchor);
+    follow();
+    // The keyboard on the size or aspect, its text chosen to be typed over.
+    QComboBox *first = s_last.ratio ? m_ratio : m_paper;
+    first->setFocus();
+    first->lineEdit()->selectAll();
+}
+
+void CPageSizeDialog::Refuse(const QString &why, QWidget *where) {
+    m_choice.problem->setText(why);
+    m_choice.problem->show();
+    adjustSize();
+    where->setFocus();
+}
+
+void CPageSizeDialog::done(int result) {
+    if (result != QDialog::Accepted) {
+        QDialog::done(result);
+        return;
+    }
+    std::string error;
+    m_acceptedPaper.reset();
+    m_acceptedRatio.reset();
+    if (m_paperChoice->isChecked()) {
+        PaperSize paper;
+        if (!ParsePaperSize(m_paper->currentText().trimmed().toStdString(), paper, error))
+            return Refuse(QString::fromStdString(error), m_paper);
+        m_acceptedPaper = paper;
+        m_acceptedAnchor = Anchor(m_anchor->currentIndex());
+    } else {
+        // A reader from the list gives its aspect in brackets.
+        QString text = m_ratio->currentText().trimmed();
+        const QRegularExpressionMatch bracketed = QRegularExpression(QStringLiteral("\\(([^()]*)\\)\\s*$")).match(text);
+        if (bracketed.hasMatch())
+            text = bracketed.captured(1);
+        double w = 0, h = 0;
+        if (!ParseRatio(text.toStdString(), w, h, error))
+            return Refuse(QString::fromStdString(error), m_ratio);
+        m_acceptedRatio = std::pair(w, h);
+    }
+    if (!m_choice.Check(m_pageCount, &m_pages))
+        return;  // the dialog stays open
+    s_last = {m_ratioChoice->isChecked(), m_paper->currentText(),        m_ratio->currentText(),
+              m_anchor->currentIndex(),   m_choice.list->currentIndex(), m_choice.range->text()};
+    QDialog::done(result);
+}
+
+}  // namespace crop
