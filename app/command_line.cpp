@@ -36,7 +36,8 @@ constexpr const char *kUsage =
     "                          [--deskew | --split COLSxROWS [--right-to-left] [--even]]\n"
     "       orvane --crop IN.pdf -o OUT.pdf (--margins L,T,R,B[pt|mm|in] | --to-box trim|bleed|art)\n"
     "                     [--pages RANGE]\n"
-    "       either with [--password-file FILE] [--remove-hidden] [--report] [--drop RANGE]\n"
+    "       either with [--password-file FILE] [--remove-hidden] [--trim-box] [--report]\n"
+    "                   [--drop RANGE]\n"
     "                   [--page-size PAPER [--anchor WHERE] | --ratio W:H] [--rotate 90|180|270]\n"
     "       orvane --restore COPY.pdf -o ORIGINAL.pdf\n"
     "\n"
@@ -116,6 +117,8 @@ constexpr const char *kUsage =
     "                        page's crop: text, images, annotations and form\n"
     "                        fields there are removed, the media box is set to\n"
     "                        the crop, and the file is written whole\n"
+    "  --trim-box            each page cropped gets its crop as its trim box\n"
+    "                        too (the finished page, for print)\n"
     "  --page-size PAPER     every page of RANGE exactly this size: a name (A3,\n"
     "                        A4, A5, A6, B4, B5, B6, C5, Letter, Legal, Tabloid,\n"
     "                        Executive) or WxH (\"210x297mm\", \"6x9in\", in pt\n"
@@ -266,6 +269,8 @@ QString FileArgument(const char *arg) { return platform::PathFromNative(arg); }
 bool TakeSwitch(const std::string &arg, Arguments &args) {
     if (arg == "--remove-hidden") {
         args.job.removeHidden = true;
+    } else if (arg == "--trim-box") {
+        args.job.trimBox = true;
     } else if (arg == "--report") {
         args.wantReport = true;
     } else if (arg == "--even") {
@@ -414,8 +419,8 @@ std::optional<QString> CombinationProblem(const Arguments &args) {
         if (args.autoCrop || args.exact)
             return QStringLiteral("--restore gives back an original; it cannot be given with --auto-crop or --crop");
         if (job.margins || job.toBox || job.paper || job.ratio || job.rotate || !job.leaveOut.empty() || job.split ||
-            job.password || job.removeHidden || args.wantReport || args.contentOptions || !job.options.range.empty() ||
-            job.options.pages != crop::PageSet::All || job.rightToLeft || args.evenSplit)
+            job.password || job.removeHidden || job.trimBox || args.wantReport || args.contentOptions ||
+            !job.options.range.empty() || job.options.pages != crop::PageSet::All || job.rightToLeft || args.evenSplit)
             return QStringLiteral("--restore takes only -o ORIGINAL.pdf");
         if (job.output.isEmpty())
             return QStringLiteral("-o ORIGINAL.pdf is missing");

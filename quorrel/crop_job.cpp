@@ -450,7 +450,7 @@ bool JobRun::Crop() {
             // Met again, and told, when the pages are cropped.
         }
     }
-    report = ApplyCropList(*pdf, crops, mediaBox, job.addMargins);
+    report = ApplyCropList(*pdf, crops, mediaBox, job.addMargins, job.trimBox);
     for (const std::string &w : report.warnings)
         Say("warning: " + w);
     if (report.leftOut > 0 && !job.reportOnly)
@@ -637,6 +637,8 @@ bool JobRun::WriteWithoutHidden(const std::function<void(int)> &tell) {
                 Box{std::min(old->x0, g.x0), std::min(old->y0, g.y0), std::max(old->x1, g.x1), std::max(old->y1, g.y1)};
         page.replaceKey("/MediaBox", BoxArray(media));
         page.replaceKey("/CropBox", BoxArray(g));
+        if (job.trimBox)
+            page.replaceKey("/TrimBox", BoxArray(g));
         char clip[200];
         std::snprintf(clip, sizeof clip, "q %.4f %.4f %.4f %.4f re W n\n", v.x0, v.y0, v.x1 - v.x0, v.y1 - v.y0);
         WrapPageContents(page, clip, [](const std::string &data) { return QPDFObjectHandle::newStream(last, data); });

@@ -19,6 +19,7 @@ struct CropJob {
     std::string password;       // of a locked input; empty for none
     bool removeHidden = false;  // nothing wholly outside a page's crop kept
     bool addMargins = false;    // a rectangle past what a page shows grows the page
+    bool trimBox = false;       // each page cropped gets its crop as its trim box too
     // A dry run: nothing is written, and `report` gets what the crop would
     // change, as JSON.
     bool reportOnly = false;

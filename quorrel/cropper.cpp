@@ -254,12 +254,14 @@ private:
 // lies wholly outside goes).
 class PageBoxes {
 public:
-    explicit PageBoxes(bool setMediaBox) : m_setMediaBox(setMediaBox) {}
+    PageBoxes(bool setMediaBox, bool setTrimBox) : m_setMediaBox(setMediaBox), m_setTrimBox(setTrimBox) {}
     void Set(QPDFObjectHandle page, const std::optional<Box> &box) {
         if (!box)
             return;
         const QPDFObjectHandle array = m_boxes.For(*box);
         page.replaceKey("/CropBox", array);
+        if (m_setTrimBox)
+            page.replaceKey("/TrimBox", array);
         if (!m_setMediaBox)
             return;
         page.replaceKey("/MediaBox", array);
@@ -278,7 +280,7 @@ public:
 
 private:
     BoxObjects m_boxes;
-    bool m_setMediaBox;
+    bool m_setMediaBox, m_setTrimBox;
 };
 
 // The pages of `pdf` in document order (CollectPages). A count that is
@@ -613,10 +615,10 @@ Box WantedBoxFor(const PageGeometry &page, const CropRect &rect) {
     return Box{std::min(ax, bx), std::min(ay, by), std::max(ax, bx), std::max(ay, by)};
 }
 
-CropReport ApplyCropList(QPDF &pdf, const CropList &list, bool setMediaBox, bool addMargins) {
+CropReport ApplyCropList(QPDF &pdf, const CropList &list, bool setMediaBox, bool addMargins, bool setTrimBox) {
     CropReport report;
     std::vector<PageEntry> pages = PagesOf(pdf, report);
-    PageBoxes boxes(setMediaBox);
+    PageBoxes boxes(setMediaBox, setTrimBox);
     std::optional<NewObjects> objects;
     const std::vector<Split> splits = CropPages(pdf, pages, list, boxes, objects, report, addMargins);
     CopiesByParent copies = MakeCopies(pdf, pages, splits, boxes, objects, report);

@@ -92,7 +92,9 @@ struct CropReport {
 // grows: its crop box is for now what the rectangle holds of it, and the
 // page is listed in `grown` for the writer to give it its new boxes once
 // what lies in the new margins is removed (the copy is written whole).
-CropReport ApplyCropList(QPDF &pdf, const CropList &list, bool setMediaBox, bool addMargins = false);
+// With `setTrimBox` each page cropped gets its crop box as its trim box.
+CropReport ApplyCropList(QPDF &pdf, const CropList &list, bool setMediaBox, bool addMargins = false,
+                         bool setTrimBox = false);
 
 }  // namespace quorrel
 

@@ -65,6 +65,8 @@ constexpr const char *kUsage =
     "               removed, the media box is set to the crop, and OUT is\n"
     "               written whole\n"
     "  --overwrite  replace OUT even when it is read-only\n"
+    "  --trim-box   each page cropped gets the rectangle as its trim box too\n"
+    "               (the finished page, for print)\n"
     "  --add-margins  a rectangle reaching past what its page shows grows the\n"
     "               page: the part outside becomes blank margin, and whatever\n"
     "               the page's old crop hid there is removed (OUT is written\n"
@@ -148,6 +150,8 @@ std::optional<int> ParseArguments(int argc, char **argv, quorrel::CropJob &job, 
             job.overwrite = true;
         } else if (arg == "--add-margins") {
             job.addMargins = true;
+        } else if (arg == "--trim-box") {
+            job.trimBox = true;
         } else if (arg == "--restore") {
             restore = true;
         } else if (arg == "--password-fd") {
@@ -183,7 +187,7 @@ std::optional<int> ParseArguments(int argc, char **argv, quorrel::CropJob &job, 
     }
     if (restore) {
         if (!list.empty() || mediaBox || rewrite || requireCrop || job.removeHidden || job.reportOnly ||
-            job.addMargins || !job.password.empty())
+            job.addMargins || job.trimBox || !job.password.empty())
             return Usage("--restore takes only -i, -o, --progress and --overwrite");
         if (in.empty() || out.empty())
             return Usage("--restore needs the copy (-i) and the file to write (-o)");

@@ -243,6 +243,7 @@ bool AutoCropFile(const AutoCropJob &job, AutoCropReport &report, QString &reaso
     CropRun::Job toolJob{CropRun::ToolPath(), QStringLiteral("-"), input, output};
     toolJob.password = job.password;
     toolJob.removeHidden = job.removeHidden;
+    toolJob.trimBox = job.trimBox;
     toolJob.addMargins =
         job.paper || job.ratio ||
         (job.margins && std::min({job.margins->left, job.margins->top, job.margins->right, job.margins->bottom}) < 0);

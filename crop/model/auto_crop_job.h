@@ -44,6 +44,8 @@ struct AutoCropJob {
     std::shared_ptr<const platform::Secret> password;
     // Nothing outside each page's crop box kept in the copy.
     bool removeHidden = false;
+    // Each page cropped gets its crop as its trim box too.
+    bool trimBox = false;
     // Each page cropped to its own box of this kind (see above).
     std::optional<PageBox> toBox;
     // Pages left out of the copy, as typed ("3, 10-12"); checked once the

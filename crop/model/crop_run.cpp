@@ -122,6 +122,8 @@ QStringList ArgumentsOf(const CropRun::Job &job, const QStringList &extra) {
         arguments << QStringLiteral("--remove-hidden");
     if (job.addMargins)
         arguments << QStringLiteral("--add-margins");
+    if (job.trimBox)
+        arguments << QStringLiteral("--trim-box");
     if (job.overwrite)
         arguments << QStringLiteral("--overwrite");
     return arguments;

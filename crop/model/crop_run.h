@@ -61,6 +61,8 @@ public:
         bool restore = false;
         // A rectangle past what its page shows grows the page (--add-margins).
         bool addMargins = false;
+        // Each page cropped gets its crop as its trim box too (--trim-box).
+        bool trimBox = false;
     };
 
     explicit CropRun(QObject *parent = nullptr);

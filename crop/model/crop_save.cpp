@@ -40,6 +40,11 @@ void CropSave::SetAddMargins(bool on) {
     emit Changed(Change::SaveOptions);
 }
 
+void CropSave::SetTrimBox(bool on) {
+    m_trimBox = on;
+    emit Changed(Change::SaveOptions);
+}
+
 void CropSave::SetReportBeforeSaving(bool on) {
     m_reportBeforeSaving = on;
     emit Changed(Change::SaveOptions);
@@ -135,6 +140,7 @@ bool CropSave::Job(const QString &output, CropRun::Job &job, QByteArray &list, Q
     job.password = m_host.password();
     job.removeHidden = m_removeHidden;
     job.addMargins = m_addMargins && m_editing.ReachesPastPage();
+    job.trimBox = m_trimBox;
     job.overwrite = replaceReadOnly;
     return true;
 }

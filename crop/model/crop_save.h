@@ -48,6 +48,9 @@ public:
     // the part outside a blank margin; otherwise it is cut at the edges.
     void SetAddMargins(bool on);
     bool AddMargins() const { return m_addMargins; }
+    // Each page cropped gets its crop as its trim box too.
+    void SetTrimBox(bool on);
+    bool TrimBox() const { return m_trimBox; }
     // What a save will change is shown before the copy is written.
     void SetReportBeforeSaving(bool on);
     bool ReportBeforeSaving() const { return m_reportBeforeSaving; }
@@ -100,6 +103,7 @@ private:
     bool m_rightToLeft = false;
     bool m_removeHidden = false;
     bool m_addMargins = false;
+    bool m_trimBox = false;
     bool m_reportBeforeSaving = false;  // the window turns it on from its settings
     bool m_reporting = false;
     bool m_stopReport = false;

@@ -12,6 +12,7 @@
 #include "res/command_ids.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QFileInfo>
 #include <QProgressDialog>
 #include <QImage>
@@ -104,8 +105,10 @@ void CommandFlows::CropBox(QWidget *parent) {
         return;
     CCropBoxDialog dialog(size->first, size->second, m_document.Editing().CropRectangle(), page, m_document.PageCount(),
                           parent, m_document.Save().AddMargins());
+    dialog.TrimBoxToo()->setChecked(m_document.Save().TrimBox());
     if (dialog.exec() != QDialog::Accepted)
         return;
+    m_document.Save().SetTrimBox(dialog.TrimBoxToo()->isChecked());
     const Margins &m = dialog.AcceptedMargins();
     if ((m.left < 0 || m.top < 0 || m.right < 0 || m.bottom < 0) && !m_document.Save().AddMargins()) {
         // Margins below 0 are margins added: the copy's pages grow.

@@ -2,6 +2,7 @@
 
 #include "crop/detect/page_range.h"
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDialogButtonBox>
 #include <QFormLayout>
@@ -58,6 +59,7 @@ CCropBoxDialog::CCropBoxDialog(double width, double height, const CropRect &rect
     auto *form = new QFormLayout;
     form->addRow(QStringLiteral("&Unit:"), m_unitList);
     form->addRow(QStringLiteral("&Apply to pages:"), m_applyTo);
+    m_trimBox = new QCheckBox(QStringLiteral("Also set the tr&im box (the finished page, for print)"), this);
     m_problem = new QLabel(this);
     m_problem->setWordWrap(true);
     m_problem->setStyleSheet(QStringLiteral("color: #b00000"));
@@ -73,6 +75,7 @@ CCropBoxDialog::CCropBoxDialog(double width, double height, const CropRect &rect
     layout->addWidget(m_pageSize);
     layout->addLayout(grid);
     layout->addLayout(form);
+    layout->addWidget(m_trimBox);
     layout->addWidget(m_problem);
     layout->addWidget(buttons);
 

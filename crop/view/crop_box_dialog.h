@@ -9,6 +9,7 @@
 #include <array>
 #include <vector>
 
+class QCheckBox;
 class QComboBox;
 class QLabel;
 class QLineEdit;
@@ -40,6 +41,9 @@ public:
     QComboBox *UnitList() const { return m_unitList; }
     QLineEdit *ApplyTo() const { return m_applyTo; }
     QLabel *Problem() const { return m_problem; }
+    // "Also set the trim box": the copy's pages get the crop as their trim
+    // box (the finished page) too.
+    QCheckBox *TrimBoxToo() const { return m_trimBox; }
 
     // What OK accepted: the margins in points, and the pages.
     const Margins &AcceptedMargins() const { return m_margins; }
@@ -67,6 +71,7 @@ private:
     QComboBox *m_unitList = nullptr;
     QLineEdit *m_applyTo = nullptr;
     QLabel *m_problem = nullptr;
+    QCheckBox *m_trimBox = nullptr;
     QLabel *m_pageSize = nullptr;  // the page's size as shown, in the unit
     Margins m_margins;
     std::vector<int> m_pages;

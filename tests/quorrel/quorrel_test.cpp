@@ -251,7 +251,8 @@ TEST_F(QuorrelTest, MarginsAddedShowNothingTheOldCropHidNorKeepItToBeExtracted) 
     const std::string in = dir.file("in.pdf"), out = dir.file("out.pdf");
     fixtures::WritePdf(plan, in);
     std::ofstream(dir.file("list.txt")) << "Page 1, [0.00,792.00,450.00,0.00]\n";  // 50 pt past the right edge
-    QStringList args = {"-s", Q("setcropfile=" + dir.file("list.txt")), "-i", Q(in), "-o", Q(out), "--add-margins"};
+    QStringList args = {
+        "-s", Q("setcropfile=" + dir.file("list.txt")), "-i", Q(in), "-o", Q(out), "--add-margins", "--trim-box"};
     const ToolRun r = quorrel_tool::Quorrel(args);
     ASSERT_EQ(r.exitCode, 0) << r.err;
     Rendered copy(out), original(in);
@@ -276,6 +277,9 @@ TEST_F(QuorrelTest, MarginsAddedShowNothingTheOldCropHidNorKeepItToBeExtracted) 
     const std::string contents(reinterpret_cast<const char *>(bytes->getBuffer()), bytes->getSize());
     EXPECT_NE(contents.find("Visible"), std::string::npos);
     EXPECT_EQ(contents.find("HIDDEN"), std::string::npos) << "what the old crop hid cannot be extracted";
+    const QPDFObjectHandle::Rectangle trim =
+        QPDFPageDocumentHelper(pdf).getAllPages()[0].getObjectHandle().getKey("/TrimBox").getArrayAsRectangle();
+    EXPECT_NEAR(trim.urx - trim.llx, 450, 0.01) << "the trim box is the grown page";
 }
 
 TEST_F(QuorrelTest, InvertedRectanglesCropTheSameRegionAndEmptyOnesNothing) {
