@@ -469,7 +469,12 @@ TEST_F(AutoCropCommand, OnePaperSizeOrOneAspectForEveryPageWhateverItsBoxes) {
     turned.own.rotate = 90;
     PagePlan cropped = Blocks({0, 0, 612, 792}, 70, 90, 80, 100);
     cropped.own.cropBox = Box{40, 50, 560, 740};
-    plan.pages = {turned, cropped, Blocks({0, 0, 300, 400}, 10, 10, 10, 10)};
+    PagePlan inherited = Blocks({0, 0, 500, 700}, 50, 60, 50, 60);  // its boxes and turn from its parent
+    inherited.own.mediaBox.reset();
+    plan.group = fixtures::Inheritable{Box{0, 0, 500, 700}, Box{20, 30, 480, 670}, 180};
+    plan.groupFirst = 3;
+    plan.groupCount = 1;
+    plan.pages = {turned, cropped, Blocks({0, 0, 300, 400}, 10, 10, 10, 10), inherited};
     const std::string in = dir.file("in.pdf"), out = dir.file("out.pdf");
     fixtures::WritePdf(plan, in);
     ToolRun r = Orvane({"--auto-crop", Q(in), "-o", Q(out), "--page-size", "a5"});
