@@ -133,6 +133,9 @@ constexpr const char *kUsage =
     "  --ratio W:H           each crop grown, never cut, to the aspect W:H\n"
     "                        (\"3:4\" for most readers' screens), the room added\n"
     "                        split evenly\n"
+    "  --ratio-weights L,T,R,B  with --ratio, the room added shared by these\n"
+    "                        weights instead: \"1,1,1,3\" puts three quarters\n"
+    "                        of the height added below\n"
     "  --rotate DEGREES      turn every page of RANGE 90, 180 or 270 degrees\n"
     "                        clockwise after it is cropped (its /Rotate)\n"
     "  --drop-blank          with --auto-crop, leave pages found blank (paper\n"
@@ -258,7 +261,7 @@ using ParsedCommandLine = std::variant<CommandLine, ShowHelp, UsageError, Passwo
 struct Arguments {
     crop::AutoCropJob job;
     bool autoCrop = false, exact = false, contentOptions = false, wantReport = false, evenSplit = false;
-    bool restore = false, anchored = false;
+    bool restore = false, anchored = false, weighted = false;
 };
 
 // Files are named by the bytes given, whatever they are.
@@ -342,6 +345,13 @@ std::optional<ParsedCommandLine> TakeArgument(int argc, char **argv, int &i, Arg
         if (!crop::ParsePaperSize(text.toStdString(), paper, error))
             return UsageError{QStringLiteral("--page-size: %1").arg(QString::fromStdString(error))};
         job.paper = paper;
+    } else if (arg == "--ratio-weights") {
+        std::string error;
+        if (!value(text))
+            return UsageError{QStringLiteral("--ratio-weights needs four weights, such as 1,1,1,3")};
+        if (!crop::ParseRoomWeights(text.toStdString(), job.room, error))
+            return UsageError{QStringLiteral("--ratio-weights: %1").arg(QString::fromStdString(error))};
+        args.weighted = true;
     } else if (arg == "--anchor") {
         if (!value(text) || !crop::ParseAnchor(text.toStdString(), job.anchor))
             return UsageError{QStringLiteral("--anchor needs where the crop goes on the paper: centre, top or spine")};
@@ -430,6 +440,8 @@ std::optional<QString> CombinationProblem(const Arguments &args) {
         return QStringLiteral("--auto-crop and --crop are two ways to crop; give one");
     if (!args.autoCrop && !args.exact)
         return QStringLiteral("--auto-crop IN.pdf or --crop IN.pdf is missing");
+    if (args.weighted && !job.ratio)
+        return QStringLiteral("--ratio-weights shares the room that --ratio adds");
     if (args.anchored && !job.paper)
         return QStringLiteral("--anchor places the crop on the paper of --page-size");
     if (job.paper && job.ratio)

@@ -83,21 +83,33 @@ bool ParseRatio(std::string_view text, double &width, double &height, std::strin
     return true;
 }
 
-CropRect GrownToRatio(const CropRect &rect, double width, double height) {
+CropRect GrownToRatio(const CropRect &rect, double width, double height, const RoomWeights &weights) {
     CropRect r = rect.Normalized();
     const double w = r.right - r.left, h = r.bottom - r.top;
     if (!(w > 0 && h > 0))
         return r;
+    // The share of the room that goes to the first side of two.
+    auto first = [](double a, double b) { return a + b > 0 ? a / (a + b) : 0.5; };
     if (w / h < width / height) {
-        const double more = h * width / height - w;
-        r.left -= more / 2;
-        r.right += more / 2;
+        const double more = h * width / height - w, share = first(weights.left, weights.right);
+        r.left -= more * share;
+        r.right += more * (1 - share);
     } else {
-        const double more = w * height / width - h;
-        r.top -= more / 2;
-        r.bottom += more / 2;
+        const double more = w * height / width - h, share = first(weights.top, weights.bottom);
+        r.top -= more * share;
+        r.bottom += more * (1 - share);
     }
     return r;
+}
+
+bool ParseRoomWeights(std::string_view text, RoomWeights &weights, std::string &error) {
+    Margins four;
+    if (!ParseMargins(text, four, error) || four.left < 0 || four.top < 0 || four.right < 0 || four.bottom < 0) {
+        error = "Give four weights of 0 or more, for the left, top, right and bottom, such as 1,1,1,3.";
+        return false;
+    }
+    weights = {four.left, four.top, four.right, four.bottom};
+    return true;
 }
 
 bool ParseAnchor(std::string_view text, Anchor &anchor) {

@@ -27,9 +27,19 @@ bool ParsePaperSize(std::string_view text, PaperSize &paper, std::string &error)
 // sentence saying why.
 bool ParseRatio(std::string_view text, double &width, double &height, std::string &error);
 
+// How the room a crop grows by is shared between its sides: by weight,
+// left against right and top against bottom; two weights of 0 share it
+// evenly.
+struct RoomWeights {
+    double left = 1, top = 1, right = 1, bottom = 1;
+};
+// "L,T,R,B", four numbers of 0 or more ("1,1,1,3"). False with `error`
+// one sentence saying why.
+bool ParseRoomWeights(std::string_view text, RoomWeights &weights, std::string &error);
+
 // `rect` (normalised) grown, never cut, to the aspect width:height, the
-// room added split evenly between the two sides it goes to.
-CropRect GrownToRatio(const CropRect &rect, double width, double height);
+// room added split between the two sides it goes to by `weights`.
+CropRect GrownToRatio(const CropRect &rect, double width, double height, const RoomWeights &weights = {});
 
 // Where a crop goes on its paper: in the middle; at the top, across the
 // middle; or against the spine (left on odd pages, right on even ones),

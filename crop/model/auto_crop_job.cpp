@@ -386,7 +386,7 @@ bool ShapePages(const AutoCropJob &job, const std::vector<std::pair<double, doub
                 rect = CropRect{0, 0, width, height};
             bool rectCut = false;
             rect = job.paper ? OnPaper(rect, *job.paper, rectCut, job.anchor, page)
-                             : GrownToRatio(rect, job.ratio->first, job.ratio->second);
+                             : GrownToRatio(rect, job.ratio->first, job.ratio->second, job.room);
             pageCut = pageCut || rectCut;
             if (rect.right - rect.left > kLargestPage || rect.bottom - rect.top > kLargestPage) {
                 reason = QStringLiteral("page %1 would be larger than %2 pt, the most a PDF page may be; %3 is not "

@@ -57,6 +57,7 @@ struct AutoCropJob {
     // is shaped from the whole page. Both grow margins where they must.
     std::optional<PaperSize> paper;
     Anchor anchor = Anchor::Centre;  // where the crop goes on the paper
+    RoomWeights room;                // how the room an aspect adds is shared
     std::optional<std::pair<double, double>> ratio;
     // Degrees (90, 180 or 270) every page of the set is turned clockwise
     // as shown, after it is cropped; 0 for none.

@@ -1,6 +1,7 @@
 // Page ranges as the user types them.
 
 #include "crop/detect/margins.h"
+#include "crop/detect/page_shape.h"
 #include "crop/detect/page_range.h"
 
 #include <gtest/gtest.h>
@@ -91,6 +92,19 @@ TEST(Margins, RoundTheContentTakeOneFourOrSidesByNameAndRefuseWithTheReason) {
     for (const char *bad : {"-5", "inner 20, left 5", "inner 5, inner 6", "spine 20", "inner", "10,10,10", "15000"})
         EXPECT_FALSE(crop::ParseSideMargins(bad, m, error)) << bad;
     EXPECT_EQ(error, "A margin round the content is from 0 to 14400 points.");
+}
+
+TEST(PageShape, RoomAddedForAnAspectGoesByTheWeightsAndBadWeightsAreRefused) {
+    crop::RoomWeights below;
+    std::string error;
+    ASSERT_TRUE(crop::ParseRoomWeights("1,1,1,3", below, error)) << error;
+    // 300 x 300 grown to 3:4: 100 pt taller, a quarter above and three below.
+    EXPECT_EQ(crop::GrownToRatio({0, 100, 300, 400}, 3, 4, below), (crop::CropRect{0, 75, 300, 475}));
+    EXPECT_EQ(crop::GrownToRatio({0, 100, 300, 400}, 3, 4), (crop::CropRect{0, 50, 300, 450}));
+    below = {0, 0, 0, 0};  // no weight: evenly
+    EXPECT_EQ(crop::GrownToRatio({100, 0, 200, 400}, 1, 2, below), (crop::CropRect{50, 0, 250, 400}));
+    for (const char *bad : {"1,1,1", "1,-1,1,1", "a,1,1,1"})
+        EXPECT_FALSE(crop::ParseRoomWeights(bad, below, error)) << bad;
 }
 
 }  // namespace
