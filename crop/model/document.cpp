@@ -347,9 +347,10 @@ void COrvaneDoc::DrawTurned(const std::vector<int> &pages) {
         QRect pageRect;
         const render::BitmapHandle bitmap =
             render::RenderPageBitmap(*m_pageSource, m_currentPage, pageRect, failure, note);
-        if (bitmap && m_pagePicture->SetFromBitmap(bitmap.get(), pageRect)) {
-            if (resized)
-                ShowRegions();  // the regions as shown on the page's new sides
+        const bool shown = bitmap && m_pagePicture->SetFromBitmap(bitmap.get(), pageRect);
+        if (resized)
+            ShowRegions();  // the regions as shown on the page's new sides
+        if (shown) {
             emit PageShown(m_currentPage);
         } else
             emit StatusMessage(CannotShow(m_currentPage, failure));

@@ -138,7 +138,7 @@ QRect COrvaneView::ScrollExtent() const {
             if (r.IsEmpty())
                 continue;
             const QRect shown(g.PageToLogicalPixel(QPointF(r.left, r.top)),
-                              g.PageToLogicalPixel(QPointF(r.right, r.bottom)));
+                              g.PageToLogicalPixel(QPointF(r.right, r.bottom)) - QPoint(1, 1));
             // With room for the frame drawn round it.
             if (!page.contains(shown))
                 extent |= shown.adjusted(-4, -4, 4, 4);
@@ -153,8 +153,8 @@ QRegion COrvaneView::MarginBand(const PageGeometry &g) const {
     for (const CropRect &region : m_document.Editing().PageRegions()) {
         const CropRect r = region.Normalized();
         if (!r.IsEmpty())
-            band += g.LogicalToWindow(
-                QRect(g.PageToLogicalPixel(QPointF(r.left, r.top)), g.PageToLogicalPixel(QPointF(r.right, r.bottom))));
+            band += g.LogicalToWindow(QRect(g.PageToLogicalPixel(QPointF(r.left, r.top)),
+                                            g.PageToLogicalPixel(QPointF(r.right, r.bottom)) - QPoint(1, 1)));
     }
     return band - g.PageInWindow();
 }
