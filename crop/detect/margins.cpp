@@ -4,6 +4,7 @@
 #include <cctype>
 #include <charconv>
 #include <cmath>
+#include <cstring>
 #include <vector>
 
 namespace crop {
@@ -148,8 +149,11 @@ bool ParseSideMargins(std::string_view text, SideMargins &margins, std::string &
         size_t letters = whole.size();
         while (letters > 0 && std::isalpha(static_cast<unsigned char>(whole[letters - 1])))
             --letters;
-        if (letters < whole.size() && letters > 0 && std::isdigit(static_cast<unsigned char>(whole[letters - 1])))
-            ParseUnit(whole.substr(letters), last);
+        if (letters < whole.size()) {
+            const std::string_view before = Trim(whole.substr(0, letters));
+            if (!before.empty() && std::isdigit(static_cast<unsigned char>(before.back())))
+                ParseUnit(whole.substr(letters), last);
+        }
         bool seen[6] = {};  // left, top, right, bottom, inner, outer
         const char *const names[6] = {"left", "top", "right", "bottom", "inner", "outer"};
         std::string_view rest = whole;
@@ -160,7 +164,8 @@ bool ParseSideMargins(std::string_view text, SideMargins &margins, std::string &
             const std::string_view name = item.substr(0, space);
             int side = -1;
             for (int i = 0; i < 6; ++i)
-                if (name == names[i])
+                if (std::equal(name.begin(), name.end(), names[i], names[i] + std::strlen(names[i]),
+                               [](char a, char b) { return std::tolower(static_cast<unsigned char>(a)) == b; }))
                     side = i;
             if (side < 0 || space == std::string_view::npos) {
                 error = "\"" + std::string(item) +

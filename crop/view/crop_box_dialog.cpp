@@ -190,6 +190,16 @@ void CCropBoxDialog::done(int result) {
                                      "is %2 high.")
                           .arg(size(m[kTop] + m[kBottom]), size(m_height)),
                       m_boxes[kTop]);
+    // Margins added on one side may not push the region wholly off the page.
+    const char *const sides[] = {"left", "top", "right", "bottom"};
+    for (int f = kLeft; f <= kBottom; ++f) {
+        const bool across = f == kLeft || f == kRight;
+        if (m[size_t(f)] >= (across ? m_width : m_height))
+            return refuse(QStringLiteral("A %1 margin of %2 leaves nothing of the page: it is %3 %4.")
+                              .arg(QString::fromLatin1(sides[f]), size(m[size_t(f)]), size(across ? m_width : m_height),
+                                   across ? QStringLiteral("wide") : QStringLiteral("high")),
+                          m_boxes[size_t(f)]);
+    }
     if (m_width - m[kLeft] - m[kRight] > kLargestPage || m_height - m[kTop] - m[kBottom] > kLargestPage)
         return refuse(QStringLiteral("Those margins would make the page larger than %1: no page is larger.")
                           .arg(size(kLargestPage)),

@@ -174,7 +174,10 @@ QRegion CropEditor::Release(QPoint window, const PageGeometry &g) {
     const QSize size = g.ScrollSize();
     const bool rightOfPage = a.x() >= size.width() && e.x() >= size.width();
     const bool belowPage = a.y() >= size.height() && e.y() >= size.height();
-    if (rightOfPage || belowPage || std::abs(e.x() - a.x()) <= kMinimumBand || std::abs(e.y() - a.y()) <= kMinimumBand)
+    // A band wholly in the margin past the page's edges holds nothing of it.
+    const bool leftOfPage = a.x() <= 0 && e.x() <= 0, abovePage = a.y() <= 0 && e.y() <= 0;
+    if (rightOfPage || belowPage || leftOfPage || abovePage || std::abs(e.x() - a.x()) <= kMinimumBand ||
+        std::abs(e.y() - a.y()) <= kMinimumBand)
         return dirty;
     const QPointF from = g.LogicalToPage(a), to = g.LogicalToPage(e);
     if (m_adding)

@@ -899,6 +899,17 @@ TEST_F(MainFrameTest, CtrlBSetsTwoCentimetreMarginsOnARangeByKeyboardInOneStep) 
         refused =
             dialog->isVisible() && dialog->Problem()->text().startsWith("The left and right margins leave no width");
         EXPECT_EQ(dialog->focusWidget(), dialog->Box(crop::CCropBoxDialog::kLeft));
+        // Margin added on the right cannot bring back a left margin wider than the page.
+        type("250");
+        dialog->Box(crop::CCropBoxDialog::kRight)->setFocus();
+        type("-60");
+        QTest::keyClick(dialog->focusWidget(), Qt::Key_Return);
+        EXPECT_TRUE(dialog->isVisible() && dialog->Problem()->text().startsWith("A left margin of 250.00 mm leaves "
+                                                                                "nothing of the page"))
+            << dialog->Problem()->text().toStdString();
+        dialog->Box(crop::CCropBoxDialog::kRight)->setFocus();
+        type("20");
+        dialog->Box(crop::CCropBoxDialog::kLeft)->setFocus();
         type("20");
         EXPECT_EQ(dialog->Box(crop::CCropBoxDialog::kWidth)->text(), "175.90") << "the width follows";
         dialog->ApplyTo()->setFocus();

@@ -89,6 +89,8 @@ TEST(Margins, RoundTheContentTakeOneFourOrSidesByNameAndRefuseWithTheReason) {
     ASSERT_TRUE(crop::ParseSideMargins("inner 10, top 2mm", m, error)) << error;
     EXPECT_NEAR(m.left, 10 * 72 / 25.4, 1e-9) << "the unit at the end is a unitless number's too";
     EXPECT_EQ(m.right, 0);
+    ASSERT_TRUE(crop::ParseSideMargins("Inner 20, outer 10 mm", m, error)) << error;
+    EXPECT_NEAR(m.left, 20 * 72 / 25.4, 1e-9) << "a unit after a space is the last unit too";
     for (const char *bad : {"-5", "inner 20, left 5", "inner 5, inner 6", "spine 20", "inner", "10,10,10", "15000"})
         EXPECT_FALSE(crop::ParseSideMargins(bad, m, error)) << bad;
     EXPECT_EQ(error, "A margin round the content is from 0 to 14400 points.");
