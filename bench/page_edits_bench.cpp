@@ -2,9 +2,11 @@
 // page tree alone, in the same run (best of a few rounds, whole programs
 // started from scratch): orvane --crop of a 1,248-page manual with links
 // and an outline, --margins 0,0,0,0 and --rotate 90, --ratio 3:4,
-// --page-size A5 or --drop 2-1247, against `qpdf --show-npages` of it.
+// --page-size A5 or --drop 2-1247, against `qpdf --show-npages` of it;
+// and the turn against qpdf's own turn of every page.
 //
-// usage: bench-page-edits [--rounds N]
+// usage: bench-page-edits [--rounds N] [--write-manual PATH]
+// (--write-manual writes the manual to PATH and stops, for profiling)
 
 #include "best_of.h"
 #include "tests/fixtures/pdf_fixtures.h"
@@ -18,11 +20,14 @@
 
 int main(int argc, char **argv) {
     int rounds = 3;
+    std::string keep;
     for (int i = 1; i < argc; ++i) {
         if (!std::strcmp(argv[i], "--rounds") && i + 1 < argc) {
             rounds = std::atoi(argv[++i]);
+        } else if (!std::strcmp(argv[i], "--write-manual") && i + 1 < argc) {
+            keep = argv[++i];
         } else {
-            std::fprintf(stderr, "usage: bench-page-edits [--rounds N]\n");
+            std::fprintf(stderr, "usage: bench-page-edits [--rounds N] [--write-manual PATH]\n");
             return 2;
         }
     }
@@ -35,7 +40,9 @@ int main(int argc, char **argv) {
             manual.pages[i].links.push_back(
                 {{72.0, 700.0 - 40 * k, 290.0, 712.0 - 40 * k}, int((i * 7 + size_t(k) * 13) % 1248) + 1, {}});
     manual.outline = {{"Start", 1}, {"Middle", 624}, {"End", 1248}};
-    fixtures::WritePdf(manual, in);
+    fixtures::WritePdf(manual, keep.empty() ? in : keep);
+    if (!keep.empty())
+        return 0;
 
     const std::string orvane = std::string(BENCH_BIN_DIR) + "/orvane";
     bool ok = true;
@@ -57,6 +64,16 @@ int main(int argc, char **argv) {
             });
         bench::Report(name, "qpdf --show-npages", t, 2.0);
     }
+    // For scale: qpdf turning every page of the same file, written whole.
+    const auto t = bench::BestOf(
+        rounds,
+        [&] {
+            run({orvane, "--crop", in, "-o", out, "--margins", "0,0,0,0", "--rotate", "90"});
+        },
+        [&] {
+            run({"qpdf", in, "--rotate=+90", out});
+        });
+    bench::Report("orvane --crop --rotate 90", "qpdf --rotate=+90 (whole copy)", t, 1.0);
     if (!ok) {
         std::fprintf(stderr, "a run failed (is qpdf installed?)\n");
         return 1;
