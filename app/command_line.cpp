@@ -38,7 +38,8 @@ constexpr const char *kUsage =
     "                     [--pages RANGE]\n"
     "       either with [--password-file FILE] [--remove-hidden] [--trim-box] [--report]\n"
     "                   [--drop RANGE]\n"
-    "                   [--page-size PAPER [--anchor WHERE] | --ratio W:H] [--rotate 90|180|270]\n"
+    "                   [--page-size PAPER [--anchor WHERE] [--scaling fit|none] | --ratio W:H]\n"
+    "                   [--rotate 90|180|270]\n"
     "       orvane --restore COPY.pdf -o ORIGINAL.pdf\n"
     "\n"
     "Without options the window opens, showing FILE when one is named.\n"
@@ -124,8 +125,11 @@ constexpr const char *kUsage =
     "                        Executive) or WxH (\"210x297mm\", \"6x9in\", in pt\n"
     "                        without a unit), placed on the page's crop; margins\n"
     "                        are added where the crop is smaller, and a crop\n"
-    "                        larger than the paper is cut to it (nothing is\n"
-    "                        scaled), with a warning naming the pages\n"
+    "                        larger than the paper is drawn smaller to fit it,\n"
+    "                        with a warning naming the pages\n"
+    "  --scaling fit|none    with --page-size, a crop larger than the paper\n"
+    "                        drawn smaller to fit it (fit, the default) or cut\n"
+    "                        to it round the anchor (none)\n"
     "  --anchor WHERE        where the crop goes on the paper of --page-size:\n"
     "                        centre (the default), top (across the middle), or\n"
     "                        spine (against the spine: left on odd pages, right\n"
@@ -261,7 +265,7 @@ using ParsedCommandLine = std::variant<CommandLine, ShowHelp, UsageError, Passwo
 struct Arguments {
     crop::AutoCropJob job;
     bool autoCrop = false, exact = false, contentOptions = false, wantReport = false, evenSplit = false;
-    bool restore = false, anchored = false, weighted = false;
+    bool restore = false, anchored = false, weighted = false, scaling = false;
 };
 
 // Files are named by the bytes given, whatever they are.
@@ -356,6 +360,12 @@ std::optional<ParsedCommandLine> TakeArgument(int argc, char **argv, int &i, Arg
         if (!value(text) || !crop::ParseAnchor(text.toStdString(), job.anchor))
             return UsageError{QStringLiteral("--anchor needs where the crop goes on the paper: centre, top or spine")};
         args.anchored = true;
+    } else if (arg == "--scaling") {
+        if (!value(text) || (text != QLatin1String("fit") && text != QLatin1String("none")))
+            return UsageError{QStringLiteral("--scaling needs fit (a crop larger than the paper drawn smaller) or "
+                                             "none (cut to the paper)")};
+        job.cut = text == QLatin1String("none");
+        args.scaling = true;
     } else if (arg == "--rotate") {
         if (!value(text) ||
             (text != QLatin1String("90") && text != QLatin1String("180") && text != QLatin1String("270")))
@@ -444,6 +454,8 @@ std::optional<QString> CombinationProblem(const Arguments &args) {
         return QStringLiteral("--ratio-weights shares the room that --ratio adds");
     if (args.anchored && !job.paper)
         return QStringLiteral("--anchor places the crop on the paper of --page-size");
+    if (args.scaling && !job.paper)
+        return QStringLiteral("--scaling tells how a crop goes on the paper of --page-size");
     if (job.paper && job.ratio)
         return QStringLiteral("--page-size and --ratio are two ways to shape the pages; give one");
     if (job.split && (job.paper || job.ratio))

@@ -173,7 +173,8 @@ std::string ReportOf(QPDF &pdf, const CropList &list, const CropReport &crop,
                        (name.empty() ? "" : ", \"name\": " + JsonString(name)) + "}";
         }
     }
-    const bool changes = crop.cropped > 0 || crop.copies > 0 || crop.turned > 0 || crop.leftOut > 0 || crop.rotated > 0;
+    const bool changes = crop.cropped > 0 || crop.copies > 0 || crop.turned > 0 || crop.leftOut > 0 ||
+                         crop.rotated > 0 || crop.scaled > 0;
     const bool signaturesBroken = signatures.signedFields && changes && !whole.empty();
     const bool certificationBroken = signatures.certified && changes;
     auto flag = [](bool b) { return std::string(b ? "true" : "false"); };
@@ -188,6 +189,7 @@ std::string ReportOf(QPDF &pdf, const CropList &list, const CropReport &crop,
     json += "  \"leftOut\": [" + leftOut + "],\n";
     json += "  \"rotated\": " + std::to_string(crop.rotated) + ",\n";
     json += "  \"rotatedOnly\": " + std::to_string(rotatedOnly) + ",\n";
+    json += "  \"scaled\": " + std::to_string(crop.scaled) + ",\n";
     json += "  \"grown\": " + std::to_string(crop.grown.size()) + ",\n";
     json += "  \"straightened\": " + std::to_string(crop.turned) + ",\n";
     json += "  \"straightenedOnly\": " + std::to_string(turnedOnly) + ",\n";
@@ -252,7 +254,8 @@ struct JobRun {
     void Show(const QPDFExc &w);
     void ShowWarnings();
     bool Changes() const {
-        return report.cropped > 0 || report.copies > 0 || report.turned > 0 || report.leftOut > 0 || report.rotated > 0;
+        return report.cropped > 0 || report.copies > 0 || report.turned > 0 || report.leftOut > 0 ||
+               report.rotated > 0 || report.scaled > 0;
     }
 
     const CropJob &job;
@@ -618,6 +621,7 @@ bool JobRun::WriteWithoutHidden(const std::function<void(int)> &tell) {
         return Failed(error, "the copy without hidden content has " + std::to_string(lastPages.size()) +
                                  " pages where it should have " + std::to_string(pages.size()) + "; " + out +
                                  " is not written");
+    std::set<QPDFObjGen> scaledAnnotations;
     for (size_t i = 0; i < lastPages.size() && i < pages.size(); ++i) {
         QPDFObjectHandle page = lastPages[i].getObjectHandle();
         if (i < cropBoxes.size()) {
@@ -641,7 +645,12 @@ bool JobRun::WriteWithoutHidden(const std::function<void(int)> &tell) {
             page.replaceKey("/TrimBox", BoxArray(g));
         char clip[200];
         std::snprintf(clip, sizeof clip, "q %.4f %.4f %.4f %.4f re W n\n", v.x0, v.y0, v.x1 - v.x0, v.y1 - v.y0);
-        WrapPageContents(page, clip, [](const std::string &data) { return QPDFObjectHandle::newStream(last, data); });
+        auto makeStream = [](const std::string &data) { return QPDFObjectHandle::newStream(last, data); };
+        WrapPageContents(page, clip, makeStream);
+        if (grown->second->scale != 1) {
+            std::vector<QPDFObjectHandle> changed;
+            ScalePage(page, grown->second->scale, makeStream, changed, scaledAnnotations);
+        }
     }
     // Pictures that reach past the crop cut to what it shows.
     PictureCuts cuts;

@@ -136,6 +136,26 @@ bool ParseCropList(std::istream &in, CropList &list, std::string &error) {
             lines.front().rotate = quarter;
             continue;
         }
+        Cursor scaled(line);
+        double scale = 0;
+        if (scaled.Literal("Page") && scaled.Integer(page) && scaled.Literal(",") && scaled.Literal("scale") &&
+            scaled.Number(scale) && scaled.AtEnd() && page >= 1) {
+            if (!(scale >= kLeastScale && scale <= 1)) {
+                error = "line " + std::to_string(number) + " scales page " + std::to_string(page) +
+                        " by a number outside 0.01 to 1";
+                return false;
+            }
+            std::vector<CropRect> &lines = list.try_emplace(list.end(), page)->second;
+            if (lines.empty())
+                lines.emplace_back();  // the page as it is, scaled
+            if (lines.front().leftOut) {
+                error =
+                    "line " + std::to_string(number) + " is for page " + std::to_string(page) + ", which is left out";
+                return false;
+            }
+            lines.front().scale = scale;
+            continue;
+        }
         Cursor out(line);
         if (out.Literal("Page") && out.Integer(page) && out.Literal(",") && out.Literal("left") && out.Literal("out") &&
             out.AtEnd() && page >= 1) {
@@ -166,9 +186,11 @@ bool ParseCropList(std::istream &in, CropList &list, std::string &error) {
             error = "line " + std::to_string(number) + " is for page " + std::to_string(page) + ", which is left out";
             return false;
         }
-        // A rectangle after the page's rotation takes the place it kept.
-        if (lines.size() == 1 && lines.front().rotate != 0 && lines.front().Empty() && lines.front().turn == 0) {
+        // A rectangle after the page's rotation or scale takes the place it kept.
+        if (lines.size() == 1 && (lines.front().rotate != 0 || lines.front().scale != 1) && lines.front().Empty() &&
+            lines.front().turn == 0) {
             r.rotate = lines.front().rotate;
+            r.scale = lines.front().scale;
             lines.clear();
         }
         if (lines.size() >= kMostLinesPerPage) {

@@ -11,6 +11,8 @@
 // the copy; it is then the page's only line. "Page %d, rotate %d" (90, 180
 // or 270) turns the page that many degrees clockwise as a viewer shows it
 // (its /Rotate), after it is cropped; it is no page of the copy itself.
+// "Page %d, scale %.4f" (above 0, at most 1) draws the page, cropped, that
+// many times its size: its boxes, content and annotations together.
 
 #include <istream>
 #include <map>
@@ -24,6 +26,7 @@ struct CropRect {
     double turn = 0;       // degrees counterclockwise; 0 for a page left level
     bool leftOut = false;  // the page is not in the copy
     int rotate = 0;        // degrees added to the page's rotation (first line only)
+    double scale = 1;      // the cropped page drawn this many times its size (first line only)
 
     // Zero width or zero height: the page is left as it is.
     bool Empty() const { return left == right || top == bottom; }
@@ -41,6 +44,8 @@ constexpr size_t kMostLinesPerPage = 16;
 constexpr size_t kLargestList = 64u << 20;
 // A page is straightened by at most this many degrees either way.
 constexpr double kMostTurn = 45;
+// A page is drawn at no less than this part of its size.
+constexpr double kLeastScale = 0.01;
 
 // All of `in`, up to `limit` bytes; false, with `error` set, when it holds
 // more or cannot be read.

@@ -347,7 +347,7 @@ std::vector<Split> CropPages(QPDF &pdf, std::vector<PageEntry> &pages, const Cro
                                           "; its line is ignored");
             continue;
         }
-        if (rects.size() == 1 && rects[0].Empty() && rects[0].turn == 0 && rects[0].rotate == 0)
+        if (rects.size() == 1 && rects[0].Empty() && rects[0].turn == 0 && rects[0].rotate == 0 && rects[0].scale == 1)
             continue;
         PageEntry &entry = pages[size_t(number - 1)];
         QPDFObjectHandle &page = entry.page;
@@ -364,6 +364,7 @@ std::vector<Split> CropPages(QPDF &pdf, std::vector<PageEntry> &pages, const Cro
             report.whyWhole = "straightened pages have content streams of their own";
         }
         std::vector<std::optional<Box>> copyBoxes = BoxesFor(geometry, number, rects, report.warnings);
+        bool grown = false;
         if (addMargins && rects.size() == 1 && !rects[0].Empty()) {
             // Past the visible box by more than the list's rounding: margins.
             constexpr double kRounding = 0.01;
@@ -376,8 +377,9 @@ std::vector<Split> CropPages(QPDF &pdf, std::vector<PageEntry> &pages, const Cro
                                           std::to_string(int(kLargestPage)) +
                                           " pt with those margins; it is cropped to what it shows");
             } else if (past && copyBoxes[0] && page.isIndirect()) {
-                report.grown.push_back({page, v, wanted});
+                report.grown.push_back({page, v, wanted, rects[0].scale});
                 report.whyWhole = "pages grow margins, and what their old crop hid there is removed";
+                grown = true;
             }
         }
         if (copyBoxes[0]) {
@@ -391,6 +393,15 @@ std::vector<Split> CropPages(QPDF &pdf, std::vector<PageEntry> &pages, const Cro
             ++report.rotated;
             if (!copyBoxes[0])
                 report.changed.push_back(page);
+        }
+        if (rects[0].scale != 1 && rects.size() > 1) {
+            report.warnings.push_back("page " + std::to_string(number) + " is split; it is not scaled");
+        } else if (rects[0].scale != 1) {
+            ++report.scaled;
+            if (!grown) {  // else drawn smaller once it has grown
+                ScalePage(page, rects[0].scale, makeStream, report.changed, turned);
+                report.whyWhole = "scaled pages have content streams of their own";
+            }
         }
         if (copyBoxes.size() > 1)
             splits.push_back({number, std::move(copyBoxes)});

@@ -139,6 +139,42 @@ void WrapPageContents(QPDFObjectHandle page, const std::string &prefix,
     helper.addPageContents(makeStream(after), false);
 }
 
+namespace {
+
+// Each annotation of `page` moved by `m`: its rectangle (the box round it
+// moved) and its points; `appearance` is given each of its appearances.
+// An annotation already in `done` is not moved again.
+void MoveAnnotations(QPDFObjectHandle page, const std::array<double, 6> &m, std::vector<QPDFObjectHandle> &changed,
+                     std::set<QPDFObjGen> &done, const std::function<void(QPDFObjectHandle)> &appearance) {
+    QPDFObjectHandle annots = page.getKey("/Annots");
+    if (!annots.isArray())
+        return;
+    for (QPDFObjectHandle annot : annots.aitems()) {
+        if (!annot.isDictionary())
+            continue;
+        if (annot.isIndirect()) {
+            if (!done.insert(annot.getObjGen()).second)
+                continue;
+            changed.push_back(annot);
+        }
+        if (annot.getKey("/Rect").isRectangle())
+            annot.replaceKey("/Rect", TurnedRectangle(m, annot.getKey("/Rect")));
+        TurnPoints(m, annot);
+        QPDFObjectHandle ap = annot.getKey("/AP");
+        if (ap.isDictionary() && appearance)
+            for (const char *kind : {"/N", "/R", "/D"}) {
+                QPDFObjectHandle a = ap.getKey(kind);
+                if (a.isStream())
+                    appearance(a);
+                else if (a.isDictionary())  // appearances by state
+                    for (auto &[state, stream] : a.ditems())
+                        appearance(stream);
+            }
+    }
+}
+
+}  // namespace
+
 void TurnPage(QPDFObjectHandle page, double degrees, double cx, double cy,
               const std::function<QPDFObjectHandle(const std::string &data)> &makeStream,
               std::vector<QPDFObjectHandle> &changed, std::set<QPDFObjGen> &turned) {
@@ -147,32 +183,29 @@ void TurnPage(QPDFObjectHandle page, double degrees, double cx, double cy,
     std::snprintf(matrix, sizeof matrix, "q %.6f %.6f %.6f %.6f %.4f %.4f cm\n", m[0], m[1], m[2], m[3], m[4], m[5]);
     WrapPageContents(page, matrix, makeStream);
     changed.push_back(page);
+    MoveAnnotations(page, m, changed, turned, [&](QPDFObjectHandle a) { TurnAppearance(degrees, a, turned, changed); });
+}
 
-    QPDFObjectHandle annots = page.getKey("/Annots");
-    if (!annots.isArray())
-        return;
-    for (QPDFObjectHandle annot : annots.aitems()) {
-        if (!annot.isDictionary())
-            continue;
-        if (annot.isIndirect()) {
-            if (!turned.insert(annot.getObjGen()).second)
-                continue;
-            changed.push_back(annot);
-        }
-        if (annot.getKey("/Rect").isRectangle())
-            annot.replaceKey("/Rect", TurnedRectangle(m, annot.getKey("/Rect")));
-        TurnPoints(m, annot);
-        QPDFObjectHandle ap = annot.getKey("/AP");
-        if (ap.isDictionary())
-            for (const char *kind : {"/N", "/R", "/D"}) {
-                QPDFObjectHandle a = ap.getKey(kind);
-                if (a.isStream())
-                    TurnAppearance(degrees, a, turned, changed);
-                else if (a.isDictionary())  // appearances by state
-                    for (auto &[state, stream] : a.ditems())
-                        TurnAppearance(degrees, stream, turned, changed);
-            }
-    }
+void ScalePage(QPDFObjectHandle page, double scale,
+               const std::function<QPDFObjectHandle(const std::string &data)> &makeStream,
+               std::vector<QPDFObjectHandle> &changed, std::set<QPDFObjGen> &scaled) {
+    char matrix[128];
+    std::snprintf(matrix, sizeof matrix, "q %.6f 0 0 %.6f 0 0 cm\n", scale, scale);
+    WrapPageContents(page, matrix, makeStream);
+    changed.push_back(page);
+    // Every box of the page its own, those it takes from its parents too.
+    QPDFPageObjectHelper helper(page);
+    std::pair<const char *, QPDFObjectHandle> boxes[] = {{"/MediaBox", helper.getMediaBox()},
+                                                         {"/CropBox", helper.getCropBox()},
+                                                         {"/TrimBox", page.getKey("/TrimBox")},
+                                                         {"/BleedBox", page.getKey("/BleedBox")},
+                                                         {"/ArtBox", page.getKey("/ArtBox")}};
+    const std::array<double, 6> m = {scale, 0, 0, scale, 0, 0};
+    for (auto &[key, box] : boxes)
+        if (box.isRectangle())
+            page.replaceKey(key, TurnedRectangle(m, box));
+    // An appearance is drawn to fill its annotation's rectangle: scaled with it.
+    MoveAnnotations(page, m, changed, scaled, nullptr);
 }
 
 }  // namespace quorrel

@@ -36,6 +36,13 @@ void TurnPage(QPDFObjectHandle page, double degrees, double cx, double cy,
               const std::function<QPDFObjectHandle(const std::string &data)> &makeStream,
               std::vector<QPDFObjectHandle> &changed, std::set<QPDFObjGen> &turned);
 
+// Draws `page` `scale` times its size (about the origin of its user
+// space): its content wrapped as TurnPage wraps it, its boxes (those it
+// takes from its parents made its own) and its annotations scaled with it.
+void ScalePage(QPDFObjectHandle page, double scale,
+               const std::function<QPDFObjectHandle(const std::string &data)> &makeStream,
+               std::vector<QPDFObjectHandle> &changed, std::set<QPDFObjGen> &scaled);
+
 }  // namespace quorrel
 
 #endif

@@ -142,6 +142,15 @@ CropRect OnPaper(const CropRect &rect, const PaperSize &paper, bool &cut, Anchor
     return on;
 }
 
+CropRect FitOnPaper(const CropRect &rect, const PaperSize &paper, double &scale, Anchor anchor, int page) {
+    const CropRect r = rect.Normalized();
+    scale = std::min({1.0, paper.width / (r.right - r.left), paper.height / (r.bottom - r.top)});
+    if (!(scale > 0))  // an empty crop
+        scale = 1;
+    bool cut = false;
+    return OnPaper(r, PaperSize{paper.width / scale, paper.height / scale}, cut, anchor, page);
+}
+
 const std::vector<ReaderScreen> &ReaderScreens() {
     // The screen's shape, its frame and menus left out of it.
     static const std::vector<ReaderScreen> screens = {

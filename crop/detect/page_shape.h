@@ -54,6 +54,13 @@ bool ParseAnchor(std::string_view text, Anchor &anchor);
 // nothing is scaled).
 CropRect OnPaper(const CropRect &rect, const PaperSize &paper, bool &cut, Anchor anchor = Anchor::Centre, int page = 1);
 
+// As OnPaper, but a crop larger than the paper is drawn smaller instead of
+// cut: the rectangle returned is the paper `1 / scale` times its size
+// placed on `rect` (holding all of it), and `scale` (at most 1) the part of
+// its size the page is then drawn at to be exactly the paper.
+CropRect FitOnPaper(const CropRect &rect, const PaperSize &paper, double &scale, Anchor anchor = Anchor::Centre,
+                    int page = 1);
+
 // Readers' screens by their aspect, for --ratio and the Page Size dialog:
 // a name ("6-inch e-reader") and width:height.
 struct ReaderScreen {

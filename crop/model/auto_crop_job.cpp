@@ -152,7 +152,7 @@ bool MarginValues(render::PageSource &source, int pageCount, const AutoCropJob &
 // Every crop of the job's pages made the job's paper size or grown to its
 // aspect; a page without one shaped from the whole page.
 bool ShapePages(const AutoCropJob &job, const std::vector<std::pair<double, double>> &sizes, AutoCropReport &report,
-                PageValues &values, QString &reason);
+                PageValues &values, std::string &scales, QString &reason);
 // Every page of the job cropped to the box it gives of the job's kind.
 bool BoxValues(render::PageSource &source, int pageCount, const AutoCropJob &job, AutoCropReport &report,
                PageValues &values, QString &reason);
@@ -269,7 +269,8 @@ bool AutoCropFile(const AutoCropJob &job, AutoCropReport &report, QString &reaso
                         : ContentValues(input, pageCount, job, report, values, reason, progress)))
             return false;
     }
-    if ((job.paper || job.ratio) && !ShapePages(job, sizes, report, values, reason))
+    std::string scales;  // lines of the pages drawn smaller
+    if ((job.paper || job.ratio) && !ShapePages(job, sizes, report, values, scales, reason))
         return false;
     if (job.options.leaveOutBlank) {
         leaveOut.insert(leaveOut.end(), report.blankPages.begin(), report.blankPages.end());
@@ -287,6 +288,14 @@ bool AutoCropFile(const AutoCropJob &job, AutoCropReport &report, QString &reaso
     report.leftOut = int(leaveOut.size());
     // Pages turned, after the crop: lines of their own after the others.
     std::string rotations;
+    for (size_t at = 0; at < scales.size();) {  // a page left out is not scaled
+        const size_t end = scales.find('\n', at);
+        const std::string line = scales.substr(at, end - at + 1);
+        const int page = std::atoi(line.c_str() + 5);  // "Page N, scale S"
+        if (std::find(leaveOut.begin(), leaveOut.end(), page) == leaveOut.end())
+            rotations += line;
+        at = end + 1;
+    }
     if (job.rotate != 0)
         for (int page : PagesOf(job.options, pageCount))
             if (std::find(leaveOut.begin(), leaveOut.end(), page) == leaveOut.end())
@@ -369,8 +378,9 @@ bool BoxValues(render::PageSource &source, int pageCount, const AutoCropJob &job
 }
 
 bool ShapePages(const AutoCropJob &job, const std::vector<std::pair<double, double>> &sizes, AutoCropReport &report,
-                PageValues &values, QString &reason) {
-    std::vector<int> cut;
+                PageValues &values, std::string &scales, QString &reason) {
+    std::vector<int> cut, scaled;
+    double least = 1;
     for (int page : PagesOf(job.options, int(sizes.size()))) {
         const auto [width, height] = sizes[size_t(page - 1)];
         if (!(width > 0 && height > 0))
@@ -385,8 +395,21 @@ bool ShapePages(const AutoCropJob &job, const std::vector<std::pair<double, doub
             if (rect.IsEmpty())
                 rect = CropRect{0, 0, width, height};
             bool rectCut = false;
-            rect = job.paper ? OnPaper(rect, *job.paper, rectCut, job.anchor, page)
-                             : GrownToRatio(rect, job.ratio->first, job.ratio->second, job.room);
+            // A page split into several is cut to the paper: only a whole page is drawn smaller.
+            if (job.paper && !job.cut && pageValues.size() == 1) {
+                double scale = 1;
+                rect = FitOnPaper(rect, *job.paper, scale, job.anchor, page);
+                if (scale < 1) {
+                    char text[64];
+                    std::snprintf(text, sizeof text, "Page %d, scale %.6f\n", page, scale);
+                    scales += text;
+                    scaled.push_back(page);
+                    least = std::min(least, scale);
+                }
+            } else {
+                rect = job.paper ? OnPaper(rect, *job.paper, rectCut, job.anchor, page)
+                                 : GrownToRatio(rect, job.ratio->first, job.ratio->second, job.room);
+            }
             pageCut = pageCut || rectCut;
             if (rect.right - rect.left > kLargestPage || rect.bottom - rect.top > kLargestPage) {
                 reason = QStringLiteral("page %1 would be larger than %2 pt, the most a PDF page may be; %3 is not "
@@ -408,6 +431,12 @@ bool ShapePages(const AutoCropJob &job, const std::vector<std::pair<double, doub
                                    : job.anchor == Anchor::Top  ? std::string("top of the crop")
                                                                 : std::string("spine's edge of the crop")) +
                                   " (nothing is scaled)");
+    if (!scaled.empty())
+        report.warnings.push_back(
+            std::string(scaled.size() == 1 ? "page " : "pages ") + PageRangeText(scaled) +
+            (scaled.size() == 1 ? " is" : " are") + " larger than the paper; drawn smaller to fit it (at " +
+            std::to_string(int(std::floor(least * 100))) + " % of " + (scaled.size() == 1 ? "its" : "their") + " size" +
+            (scaled.size() == 1 ? ")" : " at the least)"));
     return true;
 }
 

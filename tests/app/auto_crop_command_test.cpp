@@ -479,10 +479,20 @@ TEST_F(AutoCropCommand, OnePaperSizeOrOneAspectForEveryPageWhateverItsBoxes) {
     fixtures::WritePdf(plan, in);
     ToolRun r = Orvane({"--auto-crop", Q(in), "-o", Q(out), "--page-size", "a5"});
     ASSERT_EQ(r.exitCode, 0) << r.err;
-    for (const Picture &page : RenderAll(out)) {
-        EXPECT_NEAR(page.widthPt, 419.528, 0.01);
-        EXPECT_NEAR(page.heightPt, 595.276, 0.01);
+    EXPECT_NE(r.err.find("are larger than the paper; drawn smaller to fit it"), std::string::npos) << r.err;
+    const std::vector<Picture> before = RenderAll(in), onPaper = RenderAll(out);
+    ASSERT_EQ(onPaper.size(), before.size());
+    for (size_t i = 0; i < onPaper.size(); ++i) {
+        EXPECT_NEAR(onPaper[i].widthPt, 419.528, 0.01);
+        EXPECT_NEAR(onPaper[i].heightPt, 595.276, 0.01);
+        // Drawn smaller, never cut: the content keeps its shape, within the paper.
+        const Box was = before[i].Content(), now = onPaper[i].Content();
+        const double scale = (now.x1 - now.x0) / (was.x1 - was.x0);
+        EXPECT_LE(scale, 1.01) << "page " << i + 1;
+        EXPECT_NEAR((now.y1 - now.y0) / (was.y1 - was.y0), scale, 0.01) << "page " << i + 1;
     }
+    r = Orvane({"--auto-crop", Q(in), "-o", Q(out), "--page-size", "a5", "--scaling", "none"});
+    EXPECT_NE(r.err.find("are larger than the paper; cut to it"), std::string::npos) << r.err;
     r = Orvane({"--crop", Q(in), "-o", Q(out), "--margins", "0,0,0,0", "--ratio", "3:4"});
     ASSERT_EQ(r.exitCode, 0) << r.err;
     const std::vector<Picture> input = RenderAll(in), shaped = RenderAll(out);

@@ -455,6 +455,32 @@ TEST_F(QuorrelTest, ARotationLineTurnsThePageAsShownAfterItsCrop) {
     EXPECT_EQ(Crop(dir.file("bad.txt"), in, dir.file("bad.pdf")).exitCode, 1);
 }
 
+TEST_F(QuorrelTest, AScaleLineDrawsTheCroppedPageSmallerWithItsLinks) {
+    DocPlan plan = fixtures::ManyPages(2, false);
+    plan.pages[0].links.push_back({{400, 72, 500, 100}, 2, {}});
+    const std::string in = dir.file("in.pdf"), out = dir.file("out.pdf");
+    fixtures::WritePdf(plan, in);
+    std::ofstream(dir.file("list.txt")) << "Page 1, [100,792,612,0]\nPage 1, scale 0.5\nPage 2, scale 0.25\n";
+    const ToolRun r = Crop(dir.file("list.txt"), in, out);
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    QPDF pdf;
+    pdf.processFile(out.c_str());
+    auto pages = QPDFPageDocumentHelper(pdf).getAllPages();
+    ASSERT_EQ(pages.size(), 2u);
+    const auto crop = pages[0].getCropBox().getArrayAsRectangle();
+    EXPECT_NEAR(crop.llx, 50, 1e-3);
+    EXPECT_NEAR(crop.urx, 306, 1e-3);
+    EXPECT_NEAR(crop.ury, 396, 1e-3);
+    const auto link =
+        pages[0].getObjectHandle().getKey("/Annots").getArrayItem(0).getKey("/Rect").getArrayAsRectangle();
+    EXPECT_NEAR(link.llx, 200, 1e-3) << "the link stays on what it covered";
+    EXPECT_NEAR(pages[1].getMediaBox().getArrayAsRectangle().urx, 153, 1e-3) << "a page scaled without a crop";
+    for (const char *bad : {"Page 1, scale 0\n", "Page 1, scale 1.5\n", "Page 1, left out\nPage 1, scale 0.5\n"}) {
+        std::ofstream(dir.file("bad.txt")) << bad;
+        EXPECT_EQ(Crop(dir.file("bad.txt"), in, dir.file("bad.pdf")).exitCode, 1) << bad;
+    }
+}
+
 TEST_F(QuorrelTest, APageListedTwiceIsTwoPagesSharingItsContentAndLinks) {
     // Pages 2 and 3 under a node of their own, so that its count changes too.
     DocPlan plan = fixtures::ManyPages(4, false);
