@@ -455,11 +455,16 @@ void CMainFrame::UpdateSizePane() {
         return;
     }
     const crop::Unit unit = crop::CCropBoxDialog::LastUnit();
-    const double per = crop::PointsPer(unit);
-    m_sizePane->setText(QStringLiteral("%1 \u00d7 %2 %3")
+    // A page of one region drawn smaller: the size the copy's page has.
+    const crop::CropSet &set = m_document.Pages().Set();
+    const int page = m_document.CurrentPage();
+    const double scale = set.RegionCount(page) == 1 ? set.Scale(page) : 1;
+    const double per = crop::PointsPer(unit) / scale;
+    m_sizePane->setText(QStringLiteral("%1 \u00d7 %2 %3%4")
                             .arg((r.right - r.left) / per, 0, 'f', unit == crop::Unit::In ? 2 : 1)
                             .arg((r.bottom - r.top) / per, 0, 'f', unit == crop::Unit::In ? 2 : 1)
-                            .arg(QString::fromLatin1(crop::UnitName(unit))));
+                            .arg(QString::fromLatin1(crop::UnitName(unit)),
+                                 scale == 1 ? QString() : QStringLiteral(", drawn at %1 %").arg(int(scale * 100))));
 }
 
 void CMainFrame::ShowCopyPageCount() {
@@ -603,19 +608,26 @@ void CMainFrame::ShapePages() {
     crop::CPageSizeDialog dialog(m_document.PageCount(), this);
     if (dialog.exec() != QDialog::Accepted)
         return;
-    const crop::PageEditing::Shaped shaped = m_document.Pages().ShapePages(
-        dialog.Pages(), dialog.AcceptedPaper(), dialog.AcceptedAnchor(), dialog.AcceptedRatio());
+    const crop::PageEditing::Shaped shaped =
+        m_document.Pages().ShapePages(dialog.Pages(), dialog.AcceptedPaper(), dialog.AcceptedAnchor(),
+                                      dialog.AcceptedRatio(), dialog.AcceptedFit(), dialog.AcceptedWeights());
     // The room added lies past the pages' edges.
-    m_document.Save().SetAddMargins(true);
+    const bool grows = m_document.Pages().ReachesPastPage();
+    if (grows)
+        m_document.Save().SetAddMargins(true);
     m_pageView->ShowRectangles();
     QStringList notes;
+    auto larger = [](const std::vector<int> &pages, const QString &fate) {
+        const bool one = pages.size() == 1;
+        return QStringLiteral("%1 %2 %3 larger than the paper and %3 %4")
+            .arg(one ? QStringLiteral("page") : QStringLiteral("pages"),
+                 QString::fromStdString(crop::PageRangeText(pages)), one ? QStringLiteral("is") : QStringLiteral("are"),
+                 fate);
+    };
     if (!shaped.cut.empty())
-        notes << QStringLiteral("%1 %2 larger than the paper and %3 cut to it")
-                     .arg(QStringLiteral("page%1 %2")
-                              .arg(shaped.cut.size() == 1 ? "" : "s",
-                                   QString::fromStdString(crop::PageRangeText(shaped.cut))),
-                          shaped.cut.size() == 1 ? QStringLiteral("is") : QStringLiteral("are"),
-                          shaped.cut.size() == 1 ? QStringLiteral("is") : QStringLiteral("are"));
+        notes << larger(shaped.cut, QStringLiteral("cut to it"));
+    if (!shaped.scaled.empty())
+        notes << larger(shaped.scaled, QStringLiteral("drawn smaller to fit it"));
     if (!shaped.tooLarge.empty())
         notes << QStringLiteral("%1 would grow past %2 pt and %3 as %4 %5")
                      .arg(QStringLiteral("page%1 %2")
@@ -625,8 +637,10 @@ void CMainFrame::ShapePages() {
                      .arg(shaped.tooLarge.size() == 1 ? QStringLiteral("stays") : QStringLiteral("stay"),
                           shaped.tooLarge.size() == 1 ? QStringLiteral("it") : QStringLiteral("they"),
                           shaped.tooLarge.size() == 1 ? QStringLiteral("was") : QStringLiteral("were"));
-    statusBar()->showMessage(notes.isEmpty() ? QStringLiteral("Page Size: the pages grow margins past their edges "
-                                                              "in the copy (Cut > Allow Margins Past the Page).")
+    statusBar()->showMessage(notes.isEmpty() ? grows ? QStringLiteral("Page Size: the pages grow margins past their "
+                                                                      "edges in the copy (Cut > Allow Margins Past "
+                                                                      "the Page).")
+                                                     : QStringLiteral("Page Size: the pages are cropped to the paper.")
                                              : QStringLiteral("Page Size: %1.").arg(notes.join(QStringLiteral("; "))));
     UpdateSizePane();
     UpdateCommandUI();

@@ -400,9 +400,7 @@ bool ShapePages(const AutoCropJob &job, const std::vector<std::pair<double, doub
                 double scale = 1;
                 rect = FitOnPaper(rect, *job.paper, scale, job.anchor, page);
                 if (scale < 1) {
-                    char text[64];
-                    std::snprintf(text, sizeof text, "Page %d, scale %.6f\n", page, scale);
-                    scales += text;
+                    scales += "Page " + std::to_string(page) + ", scale " + ScaleText(scale) + "\n";
                     scaled.push_back(page);
                     least = std::min(least, scale);
                 }

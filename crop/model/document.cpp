@@ -466,6 +466,7 @@ void COrvaneDoc::RestoreKeptAside(const CropFile::KeptAside &kept) {
             continue;
         PageChange change = WithLeftOut(m_editing->Set(), page, leftOut.count(page) > 0);
         change.after.rotation = kept.rotations.count(page) ? kept.rotations.at(page) : 0;
+        change.after.scale = 1;
         changes.push_back(std::move(change));
     }
     for (const auto &[page, values] : kept.pages)
@@ -479,6 +480,7 @@ void COrvaneDoc::RestoreKeptAside(const CropFile::KeptAside &kept) {
             change.after.turn = turn;
             change.after.leftOut = leftOut.count(page) > 0;
             change.after.rotation = kept.rotations.count(page) ? kept.rotations.at(page) : 0;
+            change.after.scale = kept.scales.count(page) ? kept.scales.at(page) : 1;
             changes.push_back(std::move(change));
         }
     m_editing->Replace(QStringLiteral("Restore Rectangles"), std::move(changes));

@@ -1,5 +1,6 @@
 #include "crop/view/page_size_dialog.h"
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDialogButtonBox>
 #include <QFormLayout>
@@ -31,6 +32,9 @@ CPageSizeDialog::CPageSizeDialog(int pageCount, QWidget *parent) : QDialog(paren
     auto *anchorLabel = new QLabel(QStringLiteral("Crop p&laced:"), this);
     anchorLabel->setBuddy(m_anchor);
     form->addRow(anchorLabel, m_anchor);
+    m_fit =
+        new QCheckBox(QStringLiteral("Draw a crop larger than the paper smaller to &fit it (else cut to it)"), this);
+    form->addRow(QString(), m_fit);
     m_ratioChoice = new QRadioButton(QStringLiteral("&Aspect of a screen:"), this);
     m_ratio = new QComboBox(this);
     m_ratio->setEditable(true);
@@ -39,10 +43,16 @@ CPageSizeDialog::CPageSizeDialog(int pageCount, QWidget *parent) : QDialog(paren
             QStringLiteral("%1 (%2:%3)").arg(QString::fromLatin1(screen.name)).arg(screen.width).arg(screen.height));
     m_ratio->setToolTip(QStringLiteral("A reader from the list, or width:height such as 3:4"));
     form->addRow(m_ratioChoice, m_ratio);
+    m_weights = new QLineEdit(this);
+    m_weights->setToolTip(QStringLiteral("Four weights, left, top, right and bottom: 1,1,1,3 puts three quarters of "
+                                         "the height added below"));
+    auto *weightsLabel = new QLabel(QStringLiteral("Room added &shared by:"), this);
+    weightsLabel->setBuddy(m_weights);
+    form->addRow(weightsLabel, m_weights);
     m_choice = PageChoice::AddTo(this, form, s_last.list, s_last.range);
     layout->addLayout(form);
-    auto *note = new QLabel(QStringLiteral("Margins are added where a crop is smaller than the paper or the aspect; "
-                                           "a crop larger than the paper is cut to it. Nothing is scaled."),
+    auto *note = new QLabel(QStringLiteral("Margins are added where a crop is smaller than the paper or the aspect. "
+                                           "A page split into several regions is cut to the paper."),
                             this);
     note->setWordWrap(true);
     layout->addWidget(note);
@@ -57,13 +67,17 @@ CPageSizeDialog::CPageSizeDialog(int pageCount, QWidget *parent) : QDialog(paren
         const bool paper = m_paperChoice->isChecked();
         m_paper->setEnabled(paper);
         m_anchor->setEnabled(paper);
+        m_fit->setEnabled(paper);
         m_ratio->setEnabled(!paper);
+        m_weights->setEnabled(!paper);
     };
     connect(m_paperChoice, &QRadioButton::toggled, this, follow);
     (s_last.ratio ? m_ratioChoice : m_paperChoice)->setChecked(true);
     m_paper->setEditText(s_last.paper);
     m_ratio->setEditText(s_last.ratioText);
     m_anchor->setCurrentIndex(s_last.anchor);
+    m_fit->setChecked(s_last.fit);
+    m_weights->setText(s_last.weights);
     follow();
     // The keyboard on the size or aspect, its text chosen to be typed over.
     QComboBox *first = s_last.ratio ? m_ratio : m_paper;
@@ -92,6 +106,7 @@ void CPageSizeDialog::done(int result) {
             return Refuse(QString::fromStdString(error), m_paper);
         m_acceptedPaper = paper;
         m_acceptedAnchor = Anchor(m_anchor->currentIndex());
+        m_acceptedFit = m_fit->isChecked();
     } else {
         // A reader from the list gives its aspect in brackets.
         QString text = m_ratio->currentText().trimmed();
@@ -101,12 +116,15 @@ void CPageSizeDialog::done(int result) {
         double w = 0, h = 0;
         if (!ParseRatio(text.toStdString(), w, h, error))
             return Refuse(QString::fromStdString(error), m_ratio);
+        if (!ParseRoomWeights(m_weights->text().trimmed().toStdString(), m_acceptedWeights, error))
+            return Refuse(QString::fromStdString(error), m_weights);
         m_acceptedRatio = std::pair(w, h);
     }
     if (!m_choice.Check(m_pageCount, &m_pages))
         return;  // the dialog stays open
-    s_last = {m_ratioChoice->isChecked(), m_paper->currentText(),        m_ratio->currentText(),
-              m_anchor->currentIndex(),   m_choice.list->currentIndex(), m_choice.range->text()};
+    s_last = {m_ratioChoice->isChecked(),    m_paper->currentText(), m_ratio->currentText(),
+              m_anchor->currentIndex(),      m_fit->isChecked(),     m_weights->text(),
+              m_choice.list->currentIndex(), m_choice.range->text()};
     QDialog::done(result);
 }
 

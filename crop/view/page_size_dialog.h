@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+class QCheckBox;
 class QComboBox;
 class QLabel;
 class QRadioButton;
@@ -18,8 +19,9 @@ namespace crop {
 
 // "Page Size": every page of a range made one paper size (a name from the
 // list, or WxH typed, such as 6x9in), its crop placed on the paper by an
-// anchor; or its crop grown to an aspect (a reader's screen from the list,
-// or W:H typed). Which pages as Straighten Pages asks them. It opens on
+// anchor, drawn smaller where it is larger than the paper (or cut to it);
+// or its crop grown to an aspect (a reader's screen from the list, or W:H
+// typed), the room added shared between the sides by weight. Which pages as Straighten Pages asks them. It opens on
 // the choices it last closed with. A size, aspect or range that cannot be
 // read is refused with the reason, and the dialog stays open.
 class CPageSizeDialog : public QDialog {
@@ -32,6 +34,8 @@ public:
     QComboBox *Paper() const { return m_paper; }
     QComboBox *Anchoring() const { return m_anchor; }
     QComboBox *Ratio() const { return m_ratio; }
+    QCheckBox *Fit() const { return m_fit; }
+    QLineEdit *Weights() const { return m_weights; }
     QComboBox *PagesList() const { return m_choice.list; }
     QLineEdit *Range() const { return m_choice.range; }
     QLabel *Problem() const { return m_choice.problem; }
@@ -40,6 +44,8 @@ public:
     const std::optional<PaperSize> &AcceptedPaper() const { return m_acceptedPaper; }
     Anchor AcceptedAnchor() const { return m_acceptedAnchor; }
     const std::optional<std::pair<double, double>> &AcceptedRatio() const { return m_acceptedRatio; }
+    bool AcceptedFit() const { return m_acceptedFit; }
+    const RoomWeights &AcceptedWeights() const { return m_acceptedWeights; }
     const std::vector<int> &Pages() const { return m_pages; }
     void done(int result) override;
 
@@ -49,15 +55,21 @@ private:
     int m_pageCount = 0;
     QRadioButton *m_paperChoice = nullptr, *m_ratioChoice = nullptr;
     QComboBox *m_paper = nullptr, *m_anchor = nullptr, *m_ratio = nullptr;
+    QCheckBox *m_fit = nullptr;
+    QLineEdit *m_weights = nullptr;
     PageChoice m_choice;
     std::optional<PaperSize> m_acceptedPaper;
     Anchor m_acceptedAnchor = Anchor::Centre;
     std::optional<std::pair<double, double>> m_acceptedRatio;
+    bool m_acceptedFit = true;
+    RoomWeights m_acceptedWeights;
     std::vector<int> m_pages;
     struct Last {
         bool ratio = false;
         QString paper = QStringLiteral("A4"), ratioText = QStringLiteral("3:4");
         int anchor = 0;
+        bool fit = true;
+        QString weights = QStringLiteral("1,1,1,1");
         int list = 0;
         QString range;
     };

@@ -130,6 +130,9 @@ QString DescribeSaveReport(const QByteArray &json, bool removeHidden) {
             grown == 1
                 ? QStringLiteral(" 1 page will grow past its edges, the part outside a blank margin.")
                 : QStringLiteral(" %1 pages will grow past their edges, the parts outside blank margins.").arg(grown);
+    if (const int scaled = n("scaled"); scaled > 0)
+        what += scaled == 1 ? QStringLiteral(" 1 page will be drawn smaller, whole, to fit its paper.")
+                            : QStringLiteral(" %1 pages will be drawn smaller, whole, to fit their paper.").arg(scaled);
     const int copyPages = n("copyPages");
     lines << what + (copyPages == 1 ? QStringLiteral(" The copy will have 1 page.")
                                     : QStringLiteral(" The copy will have %1 pages.").arg(copyPages));

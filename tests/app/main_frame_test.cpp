@@ -579,6 +579,20 @@ TEST_F(MainFrameTest, PageSizeGrowsCropsToAReadersAspectOrPlacesThemOnPaperInOne
     EXPECT_NEAR(first.top, 100, 0.01);
     EXPECT_NEAR(first.left, 200 - 419.53 / 2, 0.01);  // round the undone region
     EXPECT_NEAR(first.bottom - first.top, 595.28, 0.01);
+    // Drawn smaller instead: the whole second page on A5, its width all of the paper's.
+    document.Undo();
+    const crop::PageEditing::Shaped fitted =
+        document.Pages().ShapePages({2}, crop::PaperSize{419.53, 595.28}, crop::Anchor::Centre, std::nullopt, true);
+    EXPECT_EQ(fitted.scaled, std::vector<int>{2});
+    EXPECT_TRUE(fitted.cut.empty());
+    const crop::CropRect whole = crop::ShownFrom(document.Pages().Set().Regions(2).at(0), 792);
+    EXPECT_NEAR(whole.right - whole.left, 612, 0.01);
+    EXPECT_NEAR((whole.bottom - whole.top) * 419.53 / 612, 595.28, 0.01);
+    EXPECT_NE(document.Save().ExportCropList().find("Page 2, scale 0.685"), std::string::npos)
+        << document.Save().ExportCropList();
+    EXPECT_NEAR(document.Pages().File().PageScale(2), 0.6855, 0.0001) << "kept in the crop file";
+    document.Undo();
+    EXPECT_EQ(document.Pages().Set().Scale(2), 1) << "the scale goes with the step";
 }
 
 TEST_F(MainFrameTest, RestoreOriginalWritesTheOriginalOfACopyOrSaysWhyNot) {

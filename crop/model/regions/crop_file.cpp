@@ -24,6 +24,18 @@ namespace {
 constexpr const char *kPageSection = "PAGE";
 constexpr const char *kLeftOutSection = "LEFTOUT";
 constexpr const char *kRotateSection = "ROTATE";
+constexpr const char *kScaleSection = "SCALE";
+
+// A scale as the crop file holds it: from 0.01 to below 1; 1 for anything else.
+double ScaleValue(const std::optional<std::string> &value) {
+    double scale = 1;
+    if (!value)
+        return 1;
+    const auto [end, ec] = std::from_chars(value->data(), value->data() + value->size(), scale);
+    if (ec != std::errc() || end != value->data() + value->size() || !(scale >= 0.01 && scale < 1))
+        return 1;
+    return scale;
+}
 
 // A rotation as the crop file holds it: 90, 180 or 270; 0 for anything else.
 int RotationValue(const std::optional<std::string> &value) {
@@ -141,6 +153,12 @@ std::string WithTurn(std::string_view value, double turn) {
         out.append(buffer, ec == std::errc() ? end : buffer);
     }
     return out;
+}
+
+std::string ScaleText(double scale) {
+    char buffer[64];
+    const auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, scale, std::chars_format::fixed, 6);
+    return std::string(buffer, ec == std::errc() ? end : buffer);
 }
 
 std::string FormatPageValue(const std::array<double, 4> &numbers) {
@@ -355,6 +373,8 @@ std::optional<CropFile::KeptAside> CropFile::ReadKeptAside(const std::string &pa
             kept.leftOut.push_back(page);
         if (const int degrees = RotationValue(ini.Value(kRotateSection, PageKey(page))))
             kept.rotations.emplace(page, degrees);
+        if (const double scale = ScaleValue(ini.Value(kScaleSection, PageKey(page))); scale != 1)
+            kept.scales.emplace(page, scale);
     }
     return kept;
 }
@@ -400,6 +420,16 @@ void CropFile::SetPageRotation(int page, int degrees) {
     else
         m_ini->Remove(kRotateSection, PageKey(page));
 }
+
+void CropFile::SetPageScale(int page, double scale) {
+    if (scale >= 0.01 && scale < 1) {
+        m_ini->Set(kScaleSection, PageKey(page), ScaleText(scale));
+    } else {
+        m_ini->Remove(kScaleSection, PageKey(page));
+    }
+}
+
+double CropFile::PageScale(int page) const { return ScaleValue(m_ini->Value(kScaleSection, PageKey(page))); }
 
 int CropFile::PageRotation(int page) const { return RotationValue(m_ini->Value(kRotateSection, PageKey(page))); }
 

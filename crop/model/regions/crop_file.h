@@ -86,6 +86,10 @@ public:
     // "ROTATE"; none for a page as the file shows it.
     void SetPageRotation(int page, int degrees);
     int PageRotation(int page) const;
+    // The part of its size a page is drawn at in the copy, in section
+    // "SCALE"; none for a page drawn whole.
+    void SetPageScale(int page, double scale);
+    double PageScale(int page) const;
     bool Commit(std::string &error);
 
     // The auto-shrink flag as the shared file holds it now (the last value
@@ -103,6 +107,7 @@ public:
         std::map<int, std::vector<std::string>> pages;  // each page's regions as stored
         std::vector<int> leftOut;                       // pages left out of the copy
         std::map<int, int> rotations;                   // pages turned, degrees clockwise
+        std::map<int, double> scales;                   // pages drawn smaller
     };
     // Keeps this instance's rectangles, drawn on `document` of `pageCount`
     // pages, aside; false, with the reason, when they cannot be written.
@@ -154,6 +159,8 @@ double PageTurn(std::string_view value);
 // `value`'s four numbers with `turn` after them (to the hundredth); the
 // four alone for a turn that rounds to 0.
 std::string WithTurn(std::string_view value, double turn);
+// "%.6f" of a page's scale, whatever the locale.
+std::string ScaleText(double scale);
 // "%.2f,%.2f,%.2f,%.2f", whatever the locale.
 std::string FormatPageValue(const std::array<double, 4> &numbers);
 // The page value of `rect` on a page H points high, (left, H - top, right,

@@ -18,6 +18,9 @@ struct PageRegions {
     // Degrees clockwise the page is turned in the copy and as shown (0, 90,
     // 180 or 270); its regions are as shown so turned.
     int rotation = 0;
+    // The page drawn this many times its size in the copy, once cropped to
+    // its one region (a paper it is shaped to holds it whole); 1 for none.
+    double scale = 1;
     bool operator==(const PageRegions &) const = default;
 };
 
@@ -43,6 +46,7 @@ public:
     double Turn(int page) const { return Page(page).turn; }
     bool LeftOut(int page) const { return Page(page).leftOut; }
     int Rotation(int page) const { return Page(page).rotation; }
+    double Scale(int page) const { return Page(page).scale; }
     int RegionCount(int page) const { return int(Regions(page).size()); }
     // The page's regions that have a width and a height: an empty one
     // (a page given "no rectangle") crops nothing.

@@ -52,6 +52,7 @@ void PageEditing::Applied(const std::vector<int> &pages) {
         m_file.SetPageRegions(page, m_set.Regions(page), m_set.Turn(page));
         m_file.SetPageLeftOut(page, m_set.LeftOut(page));
         m_file.SetPageRotation(page, m_set.Rotation(page));
+        m_file.SetPageScale(page, m_set.Scale(page));
     }
     std::string error;
     if (!m_file.Commit(error))
@@ -289,7 +290,8 @@ bool PageEditing::Rotate(const std::vector<int> &pages, int degrees) {
 }
 
 PageEditing::Shaped PageEditing::ShapePages(const std::vector<int> &pages, const std::optional<PaperSize> &paper,
-                                            Anchor anchor, const std::optional<std::pair<double, double>> &ratio) {
+                                            Anchor anchor, const std::optional<std::pair<double, double>> &ratio,
+                                            bool fit, const RoomWeights &room) {
     Shaped shaped;
     if (!Editable() || (!paper && !ratio))
         return shaped;
@@ -304,10 +306,15 @@ PageEditing::Shaped PageEditing::ShapePages(const std::vector<int> &pages, const
         if (regions.empty())
             regions.push_back(StoredFrom(CropRect{0, 0, size->first, size->second}, line));
         bool cut = false, tooLarge = false;
+        double scale = 1;  // only a page of one region is drawn smaller
         for (CropRect &stored : regions) {
             CropRect r = stored.IsEmpty() ? CropRect{0, 0, size->first, size->second} : ShownFrom(stored, line);
             bool rectCut = false;
-            r = paper ? OnPaper(r, *paper, rectCut, anchor, page) : GrownToRatio(r, ratio->first, ratio->second);
+            if (paper && fit && regions.size() == 1)
+                r = FitOnPaper(r, *paper, scale, anchor, page);
+            else
+                r = paper ? OnPaper(r, *paper, rectCut, anchor, page)
+                          : GrownToRatio(r, ratio->first, ratio->second, room);
             cut = cut || rectCut;
             tooLarge = tooLarge || r.right - r.left > kLargestPage || r.bottom - r.top > kLargestPage;
             stored = StoredFrom(r, line);
@@ -318,10 +325,13 @@ PageEditing::Shaped PageEditing::ShapePages(const std::vector<int> &pages, const
         }
         if (cut)
             shaped.cut.push_back(page);
+        if (scale < 1)
+            shaped.scaled.push_back(page);
         PageChange change{page, m_set.Page(page), m_set.Page(page)};
         if (change.after.selected < 0)
             change.after.selected = 0;
         change.after.regions = std::move(regions);
+        change.after.scale = scale;
         changes.push_back(std::move(change));
     }
     Replace(paper ? QStringLiteral("Page Size") : QStringLiteral("Page Aspect"), std::move(changes));

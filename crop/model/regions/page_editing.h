@@ -120,11 +120,15 @@ public:
     // aspect `ratio`, in one step. What it found: pages whose crop was
     // larger than the paper (cut to it), and pages that would grow past
     // the largest page (left as they were).
+    // With `fit` a page with one region larger than the paper is drawn
+    // smaller in the copy to fit it, whole, rather than cut to it; the
+    // room an aspect adds is shared by `room`.
     struct Shaped {
-        std::vector<int> cut, tooLarge;
+        std::vector<int> cut, tooLarge, scaled;
     };
     Shaped ShapePages(const std::vector<int> &pages, const std::optional<PaperSize> &paper, Anchor anchor,
-                      const std::optional<std::pair<double, double>> &ratio);
+                      const std::optional<std::pair<double, double>> &ratio, bool fit = false,
+                      const RoomWeights &room = {});
     // Whether a page's only region reaches past the page's edges, by more
     // than a hundredth of a point.
     bool ReachesPastPage() const;

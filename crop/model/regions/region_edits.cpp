@@ -97,7 +97,7 @@ bool ChangesSomePage(const CropSet &set) {
     if (HasCroppingRegion(set))
         return true;
     for (int page = 1; page <= set.PageCount(); ++page)
-        if (set.Turn(page) != 0 || set.LeftOut(page) || set.Rotation(page) != 0)
+        if (set.Turn(page) != 0 || set.LeftOut(page) || set.Rotation(page) != 0 || set.Scale(page) != 1)
             return true;
     return false;
 }
