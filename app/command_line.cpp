@@ -134,9 +134,15 @@ constexpr const char *kUsage =
     "                        centre (the default), top (across the middle), or\n"
     "                        spine (against the spine: left on odd pages, right\n"
     "                        on even ones)\n"
-    "  --ratio W:H           each crop grown, never cut, to the aspect W:H\n"
+    "  --ratio W:H|READER    each crop grown, never cut, to the aspect W:H\n"
     "                        (\"3:4\" for most readers' screens), the room added\n"
-    "                        split evenly\n"
+    "                        split evenly; or to a reader's screen by its name\n"
+    "                        (\"6-inch e-reader\", \"7-inch tablet\", \"phone\",\n"
+    "                        ...), with blank margins where its frame and menus\n"
+    "                        cover the screen; readers of one's own go in\n"
+    "                        ~/.config/orvane/screens, a line each such as\n"
+    "                        \"My reader = 3:4, 0,4,0,0\" (the percent of the\n"
+    "                        screen covered at the left, top, right, bottom)\n"
     "  --ratio-weights L,T,R,B  with --ratio, the room added shared by these\n"
     "                        weights instead: \"1,1,1,3\" puts three quarters\n"
     "                        of the height added below\n"
@@ -372,13 +378,31 @@ std::optional<ParsedCommandLine> TakeArgument(int argc, char **argv, int &i, Arg
             return UsageError{QStringLiteral("--rotate needs 90, 180 or 270 (degrees clockwise)")};
         job.rotate = text.toInt();
     } else if (arg == "--ratio") {
-        double w = 0, h = 0;
-        std::string error;
+        crop::ReaderScreen screen;
+        std::string error, ownError;
         if (!value(text))
-            return UsageError{QStringLiteral("--ratio needs width:height, such as 3:4")};
-        if (!crop::ParseRatio(text.toStdString(), w, h, error))
-            return UsageError{QStringLiteral("--ratio: %1").arg(QString::fromStdString(error))};
-        job.ratio = std::pair(w, h);
+            return UsageError{QStringLiteral("--ratio needs width:height, such as 3:4, or a reader's name")};
+        // A reader's name, or W:H.
+        const std::vector<crop::ReaderScreen> screens = crop::ReaderScreens(ownError);
+        if (const crop::ReaderScreen *named = crop::FindScreen(screens, text.toStdString())) {
+            screen = *named;
+        } else if (!text.contains(QLatin1Char(':'))) {
+            QStringList names;
+            for (const crop::ReaderScreen &s : screens)
+                names << QString::fromStdString(s.name);
+            error = "no reader is named \"" + text.toStdString() + "\": give width:height, such as 3:4, or one of " +
+                    names.join(QStringLiteral(", ")).toStdString() + ".";
+        } else {
+            crop::ParseRatio(text.toStdString(), screen.width, screen.height, error);
+        }
+        if (!error.empty())
+            return UsageError{QStringLiteral("--ratio: %1%2")
+                                  .arg(QString::fromStdString(error),
+                                       ownError.empty()
+                                           ? QString()
+                                           : QStringLiteral(" (and %1)").arg(QString::fromStdString(ownError)))};
+        screen.name = text.toStdString();
+        job.ratio = screen;
     } else if (arg == "--to-box") {
         crop::PageBox box;
         if (!value(text) || !crop::ParsePageBox(text.toStdString(), box))

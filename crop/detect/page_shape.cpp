@@ -1,11 +1,13 @@
 #include "crop/detect/page_shape.h"
 
 #include "crop/detect/margins.h"
+#include "platform/ini_file.h"
 
 #include <algorithm>
 #include <cctype>
 #include <charconv>
 #include <cmath>
+#include <cstdlib>
 
 namespace crop {
 
@@ -151,13 +153,104 @@ CropRect FitOnPaper(const CropRect &rect, const PaperSize &paper, double &scale,
     return OnPaper(r, PaperSize{paper.width / scale, paper.height / scale}, cut, anchor, page);
 }
 
-const std::vector<ReaderScreen> &ReaderScreens() {
-    // The screen's shape, its frame and menus left out of it.
+const std::vector<ReaderScreen> &BuiltInScreens() {
+    // The screen's shape, and what its frame and menus cover: e-readers a
+    // status line at the top, tablets and phones their bars at both ends.
     static const std::vector<ReaderScreen> screens = {
-        {"6-inch e-reader", 3, 4},  {"7-inch e-reader", 3, 4},  {"7-inch tablet", 10, 16},
-        {"10-inch e-reader", 3, 4}, {"10-inch tablet", 10, 16}, {"Phone", 9, 19.5},
+        {"6-inch e-reader", 3, 4, 0, 0.03, 0, 0},         {"7-inch e-reader", 3, 4, 0, 0.03, 0, 0},
+        {"7-inch tablet", 10, 16, 0, 0.04, 0, 0.05},      {"10-inch e-reader", 3, 4, 0, 0.025, 0, 0},
+        {"10-inch tablet", 10, 16, 0, 0.035, 0, 0.04},    {"Phone", 9, 19.5, 0, 0.05, 0, 0.04},
+        {"Whole screen 3:4 (no bars)", 3, 4, 0, 0, 0, 0},
     };
     return screens;
+}
+
+bool ParseReaderScreens(std::string_view text, std::vector<ReaderScreen> &screens, std::string &error) {
+    std::vector<ReaderScreen> read;
+    int number = 0;
+    for (size_t at = 0; at <= text.size();) {
+        size_t end = text.find('\n', at);
+        if (end == std::string_view::npos)
+            end = text.size();
+        std::string_view line = text.substr(at, end - at);
+        at = end + 1;
+        ++number;
+        auto trim = [](std::string_view s) {
+            while (!s.empty() && std::isspace(static_cast<unsigned char>(s.front())))
+                s.remove_prefix(1);
+            while (!s.empty() && std::isspace(static_cast<unsigned char>(s.back())))
+                s.remove_suffix(1);
+            return s;
+        };
+        line = trim(line);
+        if (line.empty() || line.front() == '#')
+            continue;
+        const size_t equals = line.find('=');
+        ReaderScreen screen;
+        screen.name = std::string(trim(line.substr(0, equals == std::string_view::npos ? 0 : equals)));
+        std::string_view rest = equals == std::string_view::npos ? std::string_view() : trim(line.substr(equals + 1));
+        const size_t comma = rest.find(',');
+        std::string why;
+        bool ok = !screen.name.empty() && ParseRatio(trim(rest.substr(0, comma)), screen.width, screen.height, why);
+        if (ok && comma != std::string_view::npos) {
+            Margins covered;
+            ok = ParseMargins(rest.substr(comma + 1), covered, why) && covered.left >= 0 && covered.top >= 0 &&
+                 covered.right >= 0 && covered.bottom >= 0 && covered.left + covered.right < 90 &&
+                 covered.top + covered.bottom < 90;
+            screen.left = covered.left / 100, screen.top = covered.top / 100;
+            screen.right = covered.right / 100, screen.bottom = covered.bottom / 100;
+        }
+        if (!ok) {
+            error = "line " + std::to_string(number) +
+                    " is not \"NAME = W:H\" or \"NAME = W:H, L,T,R,B\" (the percent of the screen each side's "
+                    "frame and menus cover, less than 90 across and down): " +
+                    std::string(line.substr(0, 80));
+            return false;
+        }
+        read.push_back(std::move(screen));
+    }
+    screens = std::move(read);
+    return true;
+}
+
+std::string ReaderScreensPath() {
+    const char *config = std::getenv("XDG_CONFIG_HOME");
+    if (config && *config == '/')
+        return std::string(config) + "/orvane/screens";
+    const char *home = std::getenv("HOME");
+    return std::string(home ? home : "") + "/.config/orvane/screens";
+}
+
+std::vector<ReaderScreen> ReaderScreens(std::string &error) {
+    std::vector<ReaderScreen> screens = BuiltInScreens(), own;
+    std::string text, why;
+    const std::string path = ReaderScreensPath();
+    if (!platform::ReadWholeFile(path, text, why, 1 << 20))
+        error = path + ": " + why;
+    else if (!ParseReaderScreens(text, own, why))
+        error = path + ": " + why;
+    screens.insert(screens.end(), own.begin(), own.end());
+    return screens;
+}
+
+const ReaderScreen *FindScreen(const std::vector<ReaderScreen> &screens, std::string_view name) {
+    const std::string wanted = Lower(name);
+    for (const ReaderScreen &screen : screens)
+        if (Lower(screen.name) == wanted)
+            return &screen;
+    return nullptr;
+}
+
+CropRect GrownToScreen(const CropRect &rect, const ReaderScreen &screen, const RoomWeights &weights) {
+    // What the screen leaves uncovered holds the crop at its own aspect.
+    const double across = 1 - screen.left - screen.right, down = 1 - screen.top - screen.bottom;
+    CropRect r = GrownToRatio(rect, screen.width * across, screen.height * down, weights);
+    const double w = (r.right - r.left) / across, h = (r.bottom - r.top) / down;
+    r.left -= w * screen.left;
+    r.right += w * screen.right;
+    r.top -= h * screen.top;
+    r.bottom += h * screen.bottom;
+    return r;
 }
 
 }  // namespace crop

@@ -61,13 +61,34 @@ CropRect OnPaper(const CropRect &rect, const PaperSize &paper, bool &cut, Anchor
 CropRect FitOnPaper(const CropRect &rect, const PaperSize &paper, double &scale, Anchor anchor = Anchor::Centre,
                     int page = 1);
 
-// Readers' screens by their aspect, for --ratio and the Page Size dialog:
-// a name ("6-inch e-reader") and width:height.
+// Readers' screens, for --ratio and the Page Size dialog: a name
+// ("6-inch e-reader"), the screen's width:height, and the parts of it
+// (each side's share of the screen's width or height, 0 to below 1) that
+// the reader's frame and menus cover while a page is read.
 struct ReaderScreen {
-    const char *name;
-    double width, height;
+    std::string name;
+    double width = 3, height = 4;
+    double left = 0, top = 0, right = 0, bottom = 0;
 };
-const std::vector<ReaderScreen> &ReaderScreens();
+// The readers every copy of the program knows.
+const std::vector<ReaderScreen> &BuiltInScreens();
+// The user's own readers, a line each: "NAME = W:H" or "NAME = W:H, L,T,R,B"
+// with the percent of the screen's width or height each side covers;
+// blank lines and lines from "#" are skipped. False with `error` naming
+// the first line that cannot be read.
+bool ParseReaderScreens(std::string_view text, std::vector<ReaderScreen> &screens, std::string &error);
+// The built-in readers followed by the user's from the file
+// ReaderScreensPath(); `error` tells why that file could not be read (the
+// built-in ones are still given).
+std::vector<ReaderScreen> ReaderScreens(std::string &error);
+// $XDG_CONFIG_HOME/orvane/screens (~/.config/orvane/screens without it).
+std::string ReaderScreensPath();
+// The reader named `name` (any case); none when there is no such one.
+const ReaderScreen *FindScreen(const std::vector<ReaderScreen> &screens, std::string_view name);
+// `rect` grown, never cut, so that what the screen leaves uncovered shows
+// it whole at the screen's aspect, with blank margins under its frame and
+// menus; the room added by `weights`.
+CropRect GrownToScreen(const CropRect &rect, const ReaderScreen &screen, const RoomWeights &weights = {});
 
 }  // namespace crop
 

@@ -406,7 +406,7 @@ bool ShapePages(const AutoCropJob &job, const std::vector<std::pair<double, doub
                 }
             } else {
                 rect = job.paper ? OnPaper(rect, *job.paper, rectCut, job.anchor, page)
-                                 : GrownToRatio(rect, job.ratio->first, job.ratio->second, job.room);
+                                 : GrownToScreen(rect, *job.ratio, job.room);
             }
             pageCut = pageCut || rectCut;
             if (rect.right - rect.left > kLargestPage || rect.bottom - rect.top > kLargestPage) {

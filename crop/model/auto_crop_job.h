@@ -54,13 +54,14 @@ struct AutoCropJob {
     // Every page of the set made exactly this size, centred on its crop (a
     // crop larger than the paper drawn smaller to fit it, or with `cut`
     // cut to it, with a warning naming the pages); or its crop
-    // grown to this aspect, width to height. A page without a crop (blank)
+    // grown to a reader's screen (its aspect, and margins under its frame
+    // and menus). A page without a crop (blank)
     // is shaped from the whole page. Both grow margins where they must.
     std::optional<PaperSize> paper;
     Anchor anchor = Anchor::Centre;  // where the crop goes on the paper
     bool cut = false;                // a crop larger than the paper cut, not drawn smaller
     RoomWeights room;                // how the room an aspect adds is shared
-    std::optional<std::pair<double, double>> ratio;
+    std::optional<ReaderScreen> ratio;
     // Degrees (90, 180 or 270) every page of the set is turned clockwise
     // as shown, after it is cropped; 0 for none.
     int rotate = 0;

@@ -38,10 +38,16 @@ CPageSizeDialog::CPageSizeDialog(int pageCount, QWidget *parent) : QDialog(paren
     m_ratioChoice = new QRadioButton(QStringLiteral("&Aspect of a screen:"), this);
     m_ratio = new QComboBox(this);
     m_ratio->setEditable(true);
-    for (const ReaderScreen &screen : ReaderScreens())
+    std::string ownError;
+    m_screens = ReaderScreens(ownError);
+    for (const ReaderScreen &screen : m_screens)
         m_ratio->addItem(
-            QStringLiteral("%1 (%2:%3)").arg(QString::fromLatin1(screen.name)).arg(screen.width).arg(screen.height));
-    m_ratio->setToolTip(QStringLiteral("A reader from the list, or width:height such as 3:4"));
+            QStringLiteral("%1 (%2:%3)").arg(QString::fromStdString(screen.name)).arg(screen.width).arg(screen.height));
+    m_ratio->setToolTip(QStringLiteral("A reader from the list (its frame and menus get blank margins), or "
+                                       "width:height such as 3:4. Readers of your own go in %1, a line each such as "
+                                       "\"My reader = 3:4, 0,4,0,0\" (the percent of the screen its bars cover "
+                                       "at the left, top, right and bottom).")
+                            .arg(QString::fromStdString(ReaderScreensPath())));
     form->addRow(m_ratioChoice, m_ratio);
     m_weights = new QLineEdit(this);
     m_weights->setToolTip(QStringLiteral("Four weights, left, top, right and bottom: 1,1,1,3 puts three quarters of "
@@ -50,6 +56,11 @@ CPageSizeDialog::CPageSizeDialog(int pageCount, QWidget *parent) : QDialog(paren
     weightsLabel->setBuddy(m_weights);
     form->addRow(weightsLabel, m_weights);
     m_choice = PageChoice::AddTo(this, form, s_last.list, s_last.range);
+    if (!ownError.empty()) {  // the readers of the user's own file that cannot be read
+        m_choice.problem->setText(
+            QStringLiteral("Your own readers are not listed: %1.").arg(QString::fromStdString(ownError)));
+        m_choice.problem->show();
+    }
     layout->addLayout(form);
     auto *note = new QLabel(QStringLiteral("Margins are added where a crop is smaller than the paper or the aspect. "
                                            "A page split into several regions is cut to the paper."),
@@ -108,17 +119,22 @@ void CPageSizeDialog::done(int result) {
         m_acceptedAnchor = Anchor(m_anchor->currentIndex());
         m_acceptedFit = m_fit->isChecked();
     } else {
-        // A reader from the list gives its aspect in brackets.
-        QString text = m_ratio->currentText().trimmed();
-        const QRegularExpressionMatch bracketed = QRegularExpression(QStringLiteral("\\(([^()]*)\\)\\s*$")).match(text);
-        if (bracketed.hasMatch())
-            text = bracketed.captured(1);
-        double w = 0, h = 0;
-        if (!ParseRatio(text.toStdString(), w, h, error))
-            return Refuse(QString::fromStdString(error), m_ratio);
+        // A reader from the list, as listed; else an aspect, perhaps in brackets.
+        const QString text = m_ratio->currentText().trimmed();
+        const int listed = m_ratio->findText(text);
+        ReaderScreen screen;
+        if (listed >= 0 && size_t(listed) < m_screens.size()) {
+            screen = m_screens[size_t(listed)];
+        } else {
+            const QRegularExpressionMatch bracketed =
+                QRegularExpression(QStringLiteral("\\(([^()]*)\\)\\s*$")).match(text);
+            if (!ParseRatio((bracketed.hasMatch() ? bracketed.captured(1) : text).toStdString(), screen.width,
+                            screen.height, error))
+                return Refuse(QString::fromStdString(error), m_ratio);
+        }
         if (!ParseRoomWeights(m_weights->text().trimmed().toStdString(), m_acceptedWeights, error))
             return Refuse(QString::fromStdString(error), m_weights);
-        m_acceptedRatio = std::pair(w, h);
+        m_acceptedRatio = screen;
     }
     if (!m_choice.Check(m_pageCount, &m_pages))
         return;  // the dialog stays open

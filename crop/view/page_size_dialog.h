@@ -43,7 +43,7 @@ public:
     // What OK accepted: a paper and its anchor, or an aspect; the pages.
     const std::optional<PaperSize> &AcceptedPaper() const { return m_acceptedPaper; }
     Anchor AcceptedAnchor() const { return m_acceptedAnchor; }
-    const std::optional<std::pair<double, double>> &AcceptedRatio() const { return m_acceptedRatio; }
+    const std::optional<ReaderScreen> &AcceptedRatio() const { return m_acceptedRatio; }
     bool AcceptedFit() const { return m_acceptedFit; }
     const RoomWeights &AcceptedWeights() const { return m_acceptedWeights; }
     const std::vector<int> &Pages() const { return m_pages; }
@@ -60,7 +60,8 @@ private:
     PageChoice m_choice;
     std::optional<PaperSize> m_acceptedPaper;
     Anchor m_acceptedAnchor = Anchor::Centre;
-    std::optional<std::pair<double, double>> m_acceptedRatio;
+    std::optional<ReaderScreen> m_acceptedRatio;
+    std::vector<ReaderScreen> m_screens;
     bool m_acceptedFit = true;
     RoomWeights m_acceptedWeights;
     std::vector<int> m_pages;

@@ -290,10 +290,10 @@ bool PageEditing::Rotate(const std::vector<int> &pages, int degrees) {
 }
 
 PageEditing::Shaped PageEditing::ShapePages(const std::vector<int> &pages, const std::optional<PaperSize> &paper,
-                                            Anchor anchor, const std::optional<std::pair<double, double>> &ratio,
-                                            bool fit, const RoomWeights &room) {
+                                            Anchor anchor, const std::optional<ReaderScreen> &screen, bool fit,
+                                            const RoomWeights &room) {
     Shaped shaped;
-    if (!Editable() || (!paper && !ratio))
+    if (!Editable() || (!paper && !screen))
         return shaped;
     const std::vector<Size> sizes = m_host.pageSizes();
     std::vector<PageChange> changes;
@@ -313,8 +313,7 @@ PageEditing::Shaped PageEditing::ShapePages(const std::vector<int> &pages, const
             if (paper && fit && regions.size() == 1)
                 r = FitOnPaper(r, *paper, scale, anchor, page);
             else
-                r = paper ? OnPaper(r, *paper, rectCut, anchor, page)
-                          : GrownToRatio(r, ratio->first, ratio->second, room);
+                r = paper ? OnPaper(r, *paper, rectCut, anchor, page) : GrownToScreen(r, *screen, room);
             cut = cut || rectCut;
             tooLarge = tooLarge || r.right - r.left > kLargestPage || r.bottom - r.top > kLargestPage;
             stored = StoredFrom(r, line);

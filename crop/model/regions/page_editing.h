@@ -127,8 +127,7 @@ public:
         std::vector<int> cut, tooLarge, scaled;
     };
     Shaped ShapePages(const std::vector<int> &pages, const std::optional<PaperSize> &paper, Anchor anchor,
-                      const std::optional<std::pair<double, double>> &ratio, bool fit = false,
-                      const RoomWeights &room = {});
+                      const std::optional<ReaderScreen> &screen, bool fit = false, const RoomWeights &room = {});
     // Whether a page's only region reaches past the page's edges, by more
     // than a hundredth of a point.
     bool ReachesPastPage() const;

@@ -109,4 +109,20 @@ TEST(PageShape, RoomAddedForAnAspectGoesByTheWeightsAndBadWeightsAreRefused) {
         EXPECT_FALSE(crop::ParseRoomWeights(bad, below, error)) << bad;
 }
 
+TEST(PageShape, AReadersBarsGetBlankMarginsAndReadersOfOnesOwnAreReadOrRefusedByLine) {
+    std::vector<crop::ReaderScreen> own;
+    std::string error;
+    ASSERT_TRUE(crop::ParseReaderScreens("# mine\n\nTall one = 1:2, 0,10,0,10\r\nSquare = 1:1\n", own, error)) << error;
+    ASSERT_EQ(own.size(), 2u);
+    EXPECT_EQ(crop::FindScreen(own, "tall ONE"), &own[0]);
+    // 100 x 120 in the 80 % of a 1:2 screen its bars leave: 160 high, then 200 with them.
+    const crop::CropRect r = crop::GrownToScreen({0, 0, 100, 120}, own[0]);
+    EXPECT_NEAR(r.bottom - r.top, 200, 1e-9);
+    EXPECT_NEAR(r.right - r.left, 100, 1e-9);
+    EXPECT_NEAR(r.top, -20 - 20, 1e-9) << "the room the aspect adds evenly, then the top bar";
+    for (const char *bad : {"= 3:4", "Reader = 3-4", "Reader = 3:4, 0,50,0,50", "Reader = 3:4, 1,2"})
+        EXPECT_FALSE(crop::ParseReaderScreens(bad, own, error)) << bad;
+    EXPECT_EQ(error.rfind("line 1 is not", 0), 0u) << error;
+}
+
 }  // namespace
