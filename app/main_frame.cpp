@@ -120,6 +120,9 @@ CMainFrame::CMainFrame(crop::COrvaneDoc &document, QWidget *parent) : QMainWindo
     m_pageView = new crop::COrvaneView(m_document, m_splitter);
     m_splitter->addWidget(m_leftView);
     m_splitter->addWidget(m_pageView);
+    // Delete on the strip's selected page (the shown one) leaves it out.
+    connect(m_leftView->Strip(), &panes::CThumbnailListCtrl::LeaveOutAsked, this,
+            [this] { OnCommand(res::ID_LEAVE_OUT); });
     m_splitter->setStretchFactor(1, 1);
     m_splitter->setSizes({150, 874});
     setCentralWidget(m_splitter);

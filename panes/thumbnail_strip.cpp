@@ -2,6 +2,7 @@
 
 #include <QFile>
 #include <QItemSelectionModel>
+#include <QKeyEvent>
 #include <QPainter>
 #include <QResizeEvent>
 #include <QScrollBar>
@@ -279,6 +280,27 @@ void CThumbnailListCtrl::resizeEvent(QResizeEvent *event) {
     QListView::resizeEvent(event);
     if (m_worker)
         WakeWorker();
+}
+
+bool CThumbnailListCtrl::event(QEvent *event) {
+    // Delete belongs to the strip while it has the keyboard, not to the
+    // window's Delete Rectangle.
+    if (event->type() == QEvent::ShortcutOverride) {
+        const auto *key = static_cast<QKeyEvent *>(event);
+        if (key->key() == Qt::Key_Delete && key->modifiers() == Qt::NoModifier) {
+            event->accept();
+            return true;
+        }
+    }
+    return QListView::event(event);
+}
+
+void CThumbnailListCtrl::keyPressEvent(QKeyEvent *event) {
+    if (event->key() == Qt::Key_Delete && event->modifiers() == Qt::NoModifier) {
+        emit LeaveOutAsked();
+        return;
+    }
+    QListView::keyPressEvent(event);
 }
 
 void CThumbnailListCtrl::wheelEvent(QWheelEvent *event) {

@@ -92,11 +92,16 @@ signals:
     void ItemsFilled(int count);
     // Item `item` got its picture.
     void PictureArrived(int item);
+    // Delete was pressed in the strip: the selected page is to be left out
+    // (or put back). Delete elsewhere deletes the shown page's region.
+    void LeaveOutAsked();
 
 protected:
     void paintEvent(QPaintEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
     void wheelEvent(QWheelEvent *event) override;
+    bool event(QEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
     void scrollContentsBy(int dx, int dy) override;
 
 private:

@@ -511,6 +511,12 @@ TEST_F(MainFrameTest, LeaveOutTakesTheShownPageOutOfTheCopyButNeverTheLastOne) {
     document.Undo();  // page 1 back, with its region
     EXPECT_FALSE(document.Pages().Set().LeftOut(1));
     EXPECT_EQ(document.Pages().Set().Regions(1).size(), 1u);
+    // Delete in the strip leaves its page out; the region stays for when it is put back.
+    document.ShowPage(1);
+    frame->LeftView()->Strip()->setFocus();
+    QTest::keyClick(frame->LeftView()->Strip(), Qt::Key_Delete);
+    EXPECT_TRUE(document.Pages().Set().LeftOut(1));
+    EXPECT_EQ(document.Pages().Set().Regions(1).size(), 1u);
 }
 
 TEST_F(MainFrameTest, RotateTurnsThePageAndItsRegionsAsShownAndTheCopyGetsThemBackOnTheFilesPage) {
