@@ -1,9 +1,10 @@
 #include "crop/view/shrink_all_dialog.h"
 
+#include "crop/detect/margins.h"
+
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDialogButtonBox>
-#include <QDoubleSpinBox>
 #include <QFormLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -13,6 +14,7 @@
 namespace crop {
 
 AutoCropOptions CShrinkAllDialog::s_last;
+QString CShrinkAllDialog::s_lastMargin = QStringLiteral("0");
 
 CShrinkAllDialog::CShrinkAllDialog(int pageCount, QWidget *parent) : QDialog(parent), m_pageCount(pageCount) {
     setWindowTitle(QStringLiteral("Shrink All Pages"));
@@ -26,10 +28,10 @@ CShrinkAllDialog::CShrinkAllDialog(int pageCount, QWidget *parent) : QDialog(par
     auto *form = new QFormLayout;
     m_choice = PageChoice::AddTo(this, form, s_last.range.empty() ? int(s_last.pages) : PageChoice::kTyped,
                                  QString::fromStdString(s_last.range));
-    m_margin = new QDoubleSpinBox(this);
-    m_margin->setRange(0, 144);
-    m_margin->setDecimals(1);
-    m_margin->setSuffix(QStringLiteral(" pt"));
+    m_margin = new QLineEdit(this);
+    m_margin->setToolTip(QStringLiteral("One margin for every side, four (left, top, right, bottom), or sides by "
+                                        "name, in pt unless a unit ends them: 10   5,5,5,15mm   inner 20mm, outer "
+                                        "10mm (inner is the spine's side: left on odd pages, right on even ones)"));
     m_uniform = new QCheckBox(QStringLiteral("One size for every page (odd and even pages placed apart, as books "
                                              "mirror their margins)"),
                               this);
@@ -51,7 +53,7 @@ CShrinkAllDialog::CShrinkAllDialog(int pageCount, QWidget *parent) : QDialog(par
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
     layout->addWidget(buttons);
 
-    m_margin->setValue(s_last.margin);
+    m_margin->setText(s_lastMargin);
     m_uniform->setChecked(s_last.uniform);
     m_straighten->setChecked(s_last.deskew);
     m_leaveOutBlank->setChecked(s_last.leaveOutBlank);
@@ -63,7 +65,14 @@ AutoCropOptions CShrinkAllDialog::Options() const {
         options.range = m_choice.range->text().trimmed().toStdString();
     else
         options.pages = PageSet(m_choice.list->currentIndex());
-    options.margin = m_margin->value();
+    SideMargins sides;
+    std::string error;
+    if (ParseSideMargins(m_margin->text().toStdString(), sides, error)) {
+        if (!sides.innerOuter && sides.left == sides.top && sides.left == sides.right && sides.left == sides.bottom)
+            options.margin = sides.left;  // one for every side
+        else
+            options.sides = sides;
+    }
     options.uniform = m_uniform->isChecked();
     options.deskew = m_straighten->isChecked();
     options.leaveOutBlank = m_leaveOutBlank->isChecked();
@@ -71,8 +80,20 @@ AutoCropOptions CShrinkAllDialog::Options() const {
 }
 
 void CShrinkAllDialog::done(int result) {
-    if (result == QDialog::Accepted && !m_choice.Check(m_pageCount))
-        return;  // the dialog stays open
+    if (result == QDialog::Accepted) {
+        SideMargins sides;
+        std::string error;
+        if (!ParseSideMargins(m_margin->text().toStdString(), sides, error)) {
+            m_choice.problem->setText(QString::fromStdString(error));
+            m_choice.problem->show();
+            m_margin->setFocus();
+            m_margin->selectAll();
+            return;  // the dialog stays open
+        }
+        if (!m_choice.Check(m_pageCount))
+            return;
+        s_lastMargin = m_margin->text().trimmed();
+    }
     QDialog::done(result);
 }
 

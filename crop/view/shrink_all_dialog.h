@@ -8,7 +8,6 @@
 
 class QCheckBox;
 class QComboBox;
-class QDoubleSpinBox;
 class QLabel;
 class QLineEdit;
 
@@ -24,7 +23,9 @@ public:
     explicit CShrinkAllDialog(int pageCount, QWidget *parent = nullptr);
 
     QComboBox *Pages() const { return m_choice.list; }
-    QDoubleSpinBox *Margin() const { return m_margin; }
+    // One margin, four (left, top, right, bottom) or sides by name, with a
+    // unit or none for points: "10", "5,5,5,15mm", "inner 20mm, outer 10".
+    QLineEdit *Margin() const { return m_margin; }
     QCheckBox *Uniform() const { return m_uniform; }
     QCheckBox *Straighten() const { return m_straighten; }
     QCheckBox *LeaveOutBlank() const { return m_leaveOutBlank; }
@@ -37,15 +38,18 @@ public:
     static bool Ask(QWidget *parent, int pageCount, AutoCropOptions &options);
     // The choices it last closed with.
     static const AutoCropOptions &LastOptions() { return s_last; }
+    // The margin the next dialog opens with, as typed.
+    static void SetLastMargin(const QString &text) { s_lastMargin = text; }
 
 private:
     PageChoice m_choice;
-    QDoubleSpinBox *m_margin = nullptr;
+    QLineEdit *m_margin = nullptr;
     QCheckBox *m_uniform = nullptr;
     QCheckBox *m_straighten = nullptr;
     QCheckBox *m_leaveOutBlank = nullptr;
     int m_pageCount = 0;
     static AutoCropOptions s_last;
+    static QString s_lastMargin;
 };
 
 }  // namespace crop

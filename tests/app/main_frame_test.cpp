@@ -1110,7 +1110,12 @@ TEST_F(MainFrameTest, ShrinkAllPagesTakesATypedRangeAndRefusesOneTheDocumentLack
         refused = dialog->isVisible() && dialog->Problem()->text().startsWith("Page 9 does not exist");
         QTest::keyClick(dialog->Range(), Qt::Key_A, Qt::ControlModifier);
         QTest::keyClicks(dialog->Range(), "2-3");
+        dialog->Margin()->setText(QStringLiteral("10,10"));
         QTest::keyClick(dialog->Range(), Qt::Key_Return);
+        refused = refused && dialog->isVisible() && dialog->Problem()->text().startsWith("Give four margins");
+        EXPECT_EQ(dialog->focusWidget(), dialog->Margin());
+        QTest::keyClicks(dialog->Margin(), "inner 20");  // typed over
+        QTest::keyClick(dialog->Margin(), Qt::Key_Return);
     });
     frame->OnCommand(ID_SHRINK_ALL_PAGES);
     EXPECT_TRUE(refused);
@@ -1119,4 +1124,10 @@ TEST_F(MainFrameTest, ShrinkAllPagesTakesATypedRangeAndRefusesOneTheDocumentLack
     EXPECT_EQ(document.Pages().Set().RegionCount(2), 1);
     EXPECT_EQ(document.Pages().Set().RegionCount(3), 1);
     EXPECT_EQ(document.Pages().Set().RegionCount(4), 0);
+    // The spine's margin: right of an even page, left of an odd one.
+    const crop::CropRect even = crop::ShownFrom(document.Pages().Set().Regions(2).at(0), 792),
+                         odd = crop::ShownFrom(document.Pages().Set().Regions(3).at(0), 792);
+    EXPECT_NEAR(even.right - odd.right, 20, 0.6);
+    EXPECT_NEAR(even.left - odd.left, 20, 0.6);
+    crop::CShrinkAllDialog::SetLastMargin(QStringLiteral("0"));
 }
