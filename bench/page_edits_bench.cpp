@@ -2,7 +2,9 @@
 // page tree alone, in the same run (best of a few rounds, whole programs
 // started from scratch): orvane --crop of a 1,248-page manual with links
 // and an outline, --margins 0,0,0,0 and --rotate 90, --ratio 3:4,
-// --page-size A5 or --drop 2-1247, against `qpdf --show-npages` of it;
+// --page-size A5 or --drop 2-1247, against `qpdf --show-npages` of it
+// (which reads the count at the page tree's root) and `qpdf --show-pages`
+// (which reads every page of the tree);
 // and the turn against qpdf's own turn of every page.
 //
 // usage: bench-page-edits [--rounds N] [--write-manual PATH]
@@ -63,6 +65,14 @@ int main(int argc, char **argv) {
                 run({"qpdf", "--show-npages", in});
             });
         bench::Report(name, "qpdf --show-npages", t, 2.0);
+        // --show-npages reads the page tree's root alone (its /Count);
+        // --show-pages reads every page of the tree.
+        const auto all = bench::BestOf(
+            rounds, [&] { run(args); },
+            [&] {
+                run({"qpdf", "--show-pages", in});
+            });
+        bench::Report(name, "qpdf --show-pages", all, 2.0);
     }
     // For scale: qpdf turning every page of the same file, written whole.
     const auto t = bench::BestOf(
