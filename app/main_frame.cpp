@@ -631,6 +631,15 @@ void CMainFrame::ShapePages() {
         notes << larger(shaped.cut, QStringLiteral("cut to it"));
     if (!shaped.scaled.empty())
         notes << larger(shaped.scaled, QStringLiteral("drawn smaller to fit it"));
+    if (!shaped.tooSmall.empty())
+        notes << QStringLiteral("%1 would be drawn at less than 1 % of %2 size and %3 as %4 %5")
+                     .arg(QStringLiteral("page%1 %2")
+                              .arg(shaped.tooSmall.size() == 1 ? "" : "s",
+                                   QString::fromStdString(crop::PageRangeText(shaped.tooSmall))),
+                          shaped.tooSmall.size() == 1 ? QStringLiteral("its") : QStringLiteral("their"),
+                          shaped.tooSmall.size() == 1 ? QStringLiteral("stays") : QStringLiteral("stay"),
+                          shaped.tooSmall.size() == 1 ? QStringLiteral("it") : QStringLiteral("they"),
+                          shaped.tooSmall.size() == 1 ? QStringLiteral("was") : QStringLiteral("were"));
     if (!shaped.tooLarge.empty())
         notes << QStringLiteral("%1 would grow past %2 pt and %3 as %4 %5")
                      .arg(QStringLiteral("page%1 %2")

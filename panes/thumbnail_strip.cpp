@@ -287,7 +287,7 @@ bool CThumbnailListCtrl::event(QEvent *event) {
     // window's Delete Rectangle.
     if (event->type() == QEvent::ShortcutOverride) {
         const auto *key = static_cast<QKeyEvent *>(event);
-        if (key->key() == Qt::Key_Delete && key->modifiers() == Qt::NoModifier) {
+        if (key->key() == Qt::Key_Delete && (key->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
             event->accept();
             return true;
         }
@@ -296,8 +296,9 @@ bool CThumbnailListCtrl::event(QEvent *event) {
 }
 
 void CThumbnailListCtrl::keyPressEvent(QKeyEvent *event) {
-    if (event->key() == Qt::Key_Delete && event->modifiers() == Qt::NoModifier) {
-        emit LeaveOutAsked();
+    if (event->key() == Qt::Key_Delete && (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
+        if (!event->isAutoRepeat())  // held down, the page is not put back and left out again
+            emit LeaveOutAsked();
         return;
     }
     QListView::keyPressEvent(event);

@@ -174,7 +174,7 @@ std::string ReportOf(QPDF &pdf, const CropList &list, const CropReport &crop,
         }
     }
     const bool changes = crop.cropped > 0 || crop.copies > 0 || crop.turned > 0 || crop.leftOut > 0 ||
-                         crop.rotated > 0 || crop.scaled > 0;
+                         crop.rotated > 0 || !crop.scaled.empty();
     const bool signaturesBroken = signatures.signedFields && changes && !whole.empty();
     const bool certificationBroken = signatures.certified && changes;
     auto flag = [](bool b) { return std::string(b ? "true" : "false"); };
@@ -189,7 +189,7 @@ std::string ReportOf(QPDF &pdf, const CropList &list, const CropReport &crop,
     json += "  \"leftOut\": [" + leftOut + "],\n";
     json += "  \"rotated\": " + std::to_string(crop.rotated) + ",\n";
     json += "  \"rotatedOnly\": " + std::to_string(rotatedOnly) + ",\n";
-    json += "  \"scaled\": " + std::to_string(crop.scaled) + ",\n";
+    json += "  \"scaled\": " + std::to_string(crop.scaled.size()) + ",\n";
     json += "  \"grown\": " + std::to_string(crop.grown.size()) + ",\n";
     json += "  \"straightened\": " + std::to_string(crop.turned) + ",\n";
     json += "  \"straightenedOnly\": " + std::to_string(turnedOnly) + ",\n";
@@ -255,7 +255,7 @@ struct JobRun {
     void ShowWarnings();
     bool Changes() const {
         return report.cropped > 0 || report.copies > 0 || report.turned > 0 || report.leftOut > 0 ||
-               report.rotated > 0 || report.scaled > 0;
+               report.rotated > 0 || !report.scaled.empty();
     }
 
     const CropJob &job;
@@ -621,7 +621,13 @@ bool JobRun::WriteWithoutHidden(const std::function<void(int)> &tell) {
         return Failed(error, "the copy without hidden content has " + std::to_string(lastPages.size()) +
                                  " pages where it should have " + std::to_string(pages.size()) + "; " + out +
                                  " is not written");
+    // With pages that grow, the pages drawn smaller are scaled here, once grown.
+    std::map<QPDFObjGen, double> scaleOf;
+    if (!report.grown.empty())
+        for (const auto &[page, scale] : report.scaled)
+            scaleOf[page.getObjGen()] = scale;
     std::set<QPDFObjGen> scaledAnnotations;
+    auto makeStream = [](const std::string &data) { return QPDFObjectHandle::newStream(last, data); };
     for (size_t i = 0; i < lastPages.size() && i < pages.size(); ++i) {
         QPDFObjectHandle page = lastPages[i].getObjectHandle();
         if (i < cropBoxes.size()) {
@@ -631,8 +637,14 @@ bool JobRun::WriteWithoutHidden(const std::function<void(int)> &tell) {
                 page.removeKey("/CropBox");
         }
         const auto grown = grownOf.find(pages[i].getObjGen());
-        if (grown == grownOf.end())
+        const auto scaled = scaleOf.find(pages[i].getObjGen());
+        if (grown == grownOf.end()) {
+            if (scaled != scaleOf.end()) {
+                std::vector<QPDFObjectHandle> changed;
+                ScalePage(page, scaled->second, makeStream, changed, scaledAnnotations);
+            }
             continue;
+        }
         const Box &v = grown->second->visible, &g = grown->second->grown;
         Box media = g;
         const std::optional<Box> old = RectangleOf(lastPages[i].getMediaBox());
@@ -645,11 +657,10 @@ bool JobRun::WriteWithoutHidden(const std::function<void(int)> &tell) {
             page.replaceKey("/TrimBox", BoxArray(g));
         char clip[200];
         std::snprintf(clip, sizeof clip, "q %.4f %.4f %.4f %.4f re W n\n", v.x0, v.y0, v.x1 - v.x0, v.y1 - v.y0);
-        auto makeStream = [](const std::string &data) { return QPDFObjectHandle::newStream(last, data); };
         WrapPageContents(page, clip, makeStream);
-        if (grown->second->scale != 1) {
+        if (scaled != scaleOf.end()) {
             std::vector<QPDFObjectHandle> changed;
-            ScalePage(page, grown->second->scale, makeStream, changed, scaledAnnotations);
+            ScalePage(page, scaled->second, makeStream, changed, scaledAnnotations);
         }
     }
     // Pictures that reach past the crop cut to what it shows.

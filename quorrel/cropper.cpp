@@ -364,7 +364,6 @@ std::vector<Split> CropPages(QPDF &pdf, std::vector<PageEntry> &pages, const Cro
             report.whyWhole = "straightened pages have content streams of their own";
         }
         std::vector<std::optional<Box>> copyBoxes = BoxesFor(geometry, number, rects, report.warnings);
-        bool grown = false;
         if (addMargins && rects.size() == 1 && !rects[0].Empty()) {
             // Past the visible box by more than the list's rounding: margins.
             constexpr double kRounding = 0.01;
@@ -377,9 +376,8 @@ std::vector<Split> CropPages(QPDF &pdf, std::vector<PageEntry> &pages, const Cro
                                           std::to_string(int(kLargestPage)) +
                                           " pt with those margins; it is cropped to what it shows");
             } else if (past && copyBoxes[0] && page.isIndirect()) {
-                report.grown.push_back({page, v, wanted, rects[0].scale});
+                report.grown.push_back({page, v, wanted});
                 report.whyWhole = "pages grow margins, and what their old crop hid there is removed";
-                grown = true;
             }
         }
         if (copyBoxes[0]) {
@@ -396,12 +394,10 @@ std::vector<Split> CropPages(QPDF &pdf, std::vector<PageEntry> &pages, const Cro
         }
         if (rects[0].scale != 1 && rects.size() > 1) {
             report.warnings.push_back("page " + std::to_string(number) + " is split; it is not scaled");
-        } else if (rects[0].scale != 1) {
-            ++report.scaled;
-            if (!grown) {  // else drawn smaller once it has grown
-                ScalePage(page, rects[0].scale, makeStream, report.changed, turned);
+        } else if (rects[0].scale != 1 && page.isIndirect()) {
+            report.scaled.push_back({page, rects[0].scale});
+            if (report.whyWhole.empty())
                 report.whyWhole = "scaled pages have content streams of their own";
-            }
         }
         if (copyBoxes.size() > 1)
             splits.push_back({number, std::move(copyBoxes)});
@@ -632,6 +628,15 @@ CropReport ApplyCropList(QPDF &pdf, const CropList &list, bool setMediaBox, bool
     PageBoxes boxes(setMediaBox, setTrimBox);
     std::optional<NewObjects> objects;
     const std::vector<Split> splits = CropPages(pdf, pages, list, boxes, objects, report, addMargins);
+    if (report.grown.empty() && !report.scaled.empty()) {  // else the writer scales them after they grow
+        if (!objects)
+            objects.emplace(pdf);
+        std::set<QPDFObjGen> scaledAnnotations;
+        for (auto &[page, scale] : report.scaled)
+            ScalePage(
+                page, scale, [&](const std::string &data) { return objects->MakeStream(data); }, report.changed,
+                scaledAnnotations);
+    }
     CopiesByParent copies = MakeCopies(pdf, pages, splits, boxes, objects, report);
     InsertCopies(copies, report);
     // qpdf's list of the pages follows a tree that changed under it (and

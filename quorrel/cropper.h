@@ -50,20 +50,21 @@ Box WantedBoxFor(const PageGeometry &page, const CropRect &rect);
 constexpr double kLargestPage = 14400;
 
 struct CropReport {
-    int pages = 0;         // in the document
-    int cropped = 0;       // pages of the input given a crop box, copies not counted
-    int copies = 0;        // pages added after the pages they copy
-    int turned = 0;        // pages straightened
-    int leftOut = 0;       // pages not in the copy
-    int rotated = 0;       // pages given a new rotation
-    int scaled = 0;        // pages drawn smaller
+    int pages = 0;    // in the document
+    int cropped = 0;  // pages of the input given a crop box, copies not counted
+    int copies = 0;   // pages added after the pages they copy
+    int turned = 0;   // pages straightened
+    int leftOut = 0;  // pages not in the copy
+    int rotated = 0;  // pages given a new rotation
+    // Pages drawn smaller, and how much: by ApplyCropList, or with pages
+    // that grow, by the writer once they have grown.
+    std::vector<std::pair<QPDFObjectHandle, double>> scaled;
     int leadsRemoved = 0;  // links and outline entries that led only to pages left out
     // Pages whose rectangle reaches past what they showed, with margins
     // added: each page, its visible box before, and the box it grows to.
     struct Grown {
         QPDFObjectHandle page;
         Box visible, grown;
-        double scale = 1;  // the page drawn this many times its size once grown
     };
     std::vector<Grown> grown;
     // The objects given new values or made: page objects, page-tree nodes,
@@ -95,9 +96,9 @@ struct CropReport {
 // page is listed in `grown` for the writer to give it its new boxes once
 // what lies in the new margins is removed (the copy is written whole).
 // With `setTrimBox` each page cropped gets its crop box as its trim box.
-// A page with one line and a scale is drawn smaller once cropped (grown,
-// then by the writer); its content streams are then the copy's own, and
-// it is written whole.
+// A page with one line and a scale is drawn smaller once cropped (when
+// some page grows, by the writer once they have grown); its content
+// streams are then the copy's own, and it is written whole.
 CropReport ApplyCropList(QPDF &pdf, const CropList &list, bool setMediaBox, bool addMargins = false,
                          bool setTrimBox = false);
 

@@ -1,5 +1,6 @@
 #include "quorrel/straighten.h"
 
+#include <qpdf/QPDF.hh>
 #include <qpdf/QPDFPageObjectHelper.hh>
 
 #include <algorithm>
@@ -141,6 +142,44 @@ void WrapPageContents(QPDFObjectHandle page, const std::string &prefix,
 
 namespace {
 
+// `first` then `second`, as PDF matrices compose.
+std::array<double, 6> Concat(const std::array<double, 6> &first, const std::array<double, 6> &second) {
+    const auto &p = first, &q = second;
+    return {p[0] * q[0] + p[1] * q[2], p[0] * q[1] + p[1] * q[3],        p[2] * q[0] + p[3] * q[2],
+            p[2] * q[1] + p[3] * q[3], p[4] * q[0] + p[5] * q[2] + q[4], p[4] * q[1] + p[5] * q[3] + q[5]};
+}
+
+// The patterns the page's content paints with are placed in the page's
+// default space, which wrapping the content in a matrix leaves as it was:
+// the page gets its own copy of each, moved by `m` too.
+void MovePatterns(QPDFObjectHandle page, const std::array<double, 6> &m) {
+    QPDF *owner = page.getOwningQPDF();
+    QPDFObjectHandle resources = QPDFPageObjectHelper(page).getAttribute("/Resources", true);
+    if (!owner || !resources.isDictionary() || !resources.getKey("/Pattern").isDictionary())
+        return;
+    QPDFObjectHandle patterns = resources.getKey("/Pattern").shallowCopy();
+    for (const std::string &name : patterns.getKeys()) {
+        QPDFObjectHandle pattern = patterns.getKey(name);
+        QPDFObjectHandle dict = pattern.isStream() ? pattern.getDict() : pattern;
+        if (!dict.isDictionary())
+            continue;
+        std::array<double, 6> matrix = {1, 0, 0, 1, 0, 0};
+        QPDFObjectHandle given = dict.getKey("/Matrix");
+        if (given.isArray() && given.getArrayNItems() == 6)
+            for (int i = 0; i < 6; ++i)
+                if (!given.getArrayItem(i).getValueAsNumber(matrix[size_t(i)]))
+                    matrix = {1, 0, 0, 1, 0, 0};
+        std::vector<QPDFObjectHandle> items;
+        for (double v : Concat(matrix, m))
+            items.push_back(Real(v));
+        QPDFObjectHandle copy =
+            pattern.isStream() ? pattern.copyStream() : owner->makeIndirectObject(dict.shallowCopy());
+        (copy.isStream() ? copy.getDict() : copy).replaceKey("/Matrix", QPDFObjectHandle::newArray(items));
+        patterns.replaceKey(name, copy);
+    }
+    resources.replaceKey("/Pattern", patterns);
+}
+
 // Each annotation of `page` moved by `m`: its rectangle (the box round it
 // moved) and its points; `appearance` is given each of its appearances.
 // An annotation already in `done` is not moved again.
@@ -182,6 +221,7 @@ void TurnPage(QPDFObjectHandle page, double degrees, double cx, double cy,
     char matrix[256];
     std::snprintf(matrix, sizeof matrix, "q %.6f %.6f %.6f %.6f %.4f %.4f cm\n", m[0], m[1], m[2], m[3], m[4], m[5]);
     WrapPageContents(page, matrix, makeStream);
+    MovePatterns(page, m);
     changed.push_back(page);
     MoveAnnotations(page, m, changed, turned, [&](QPDFObjectHandle a) { TurnAppearance(degrees, a, turned, changed); });
 }
@@ -201,6 +241,7 @@ void ScalePage(QPDFObjectHandle page, double scale,
                                                          {"/BleedBox", page.getKey("/BleedBox")},
                                                          {"/ArtBox", page.getKey("/ArtBox")}};
     const std::array<double, 6> m = {scale, 0, 0, scale, 0, 0};
+    MovePatterns(page, m);
     for (auto &[key, box] : boxes)
         if (box.isRectangle())
             page.replaceKey(key, TurnedRectangle(m, box));

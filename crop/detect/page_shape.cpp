@@ -194,7 +194,10 @@ bool ParseReaderScreens(std::string_view text, std::vector<ReaderScreen> &screen
         bool ok = !screen.name.empty() && ParseRatio(trim(rest.substr(0, comma)), screen.width, screen.height, why);
         if (ok && comma != std::string_view::npos) {
             Margins covered;
-            ok = ParseMargins(rest.substr(comma + 1), covered, why) && covered.left >= 0 && covered.top >= 0 &&
+            // Percents: a unit would be read as one.
+            for (char c : rest.substr(comma + 1))
+                ok = ok && !std::isalpha(static_cast<unsigned char>(c));
+            ok = ok && ParseMargins(rest.substr(comma + 1), covered, why) && covered.left >= 0 && covered.top >= 0 &&
                  covered.right >= 0 && covered.bottom >= 0 && covered.left + covered.right < 90 &&
                  covered.top + covered.bottom < 90;
             screen.left = covered.left / 100, screen.top = covered.top / 100;
@@ -229,7 +232,13 @@ std::vector<ReaderScreen> ReaderScreens(std::string &error) {
         error = path + ": " + why;
     else if (!ParseReaderScreens(text, own, why))
         error = path + ": " + why;
-    screens.insert(screens.end(), own.begin(), own.end());
+    for (ReaderScreen &screen : own) {
+        if (FindScreen(screens, screen.name)) {  // the first of a name is the one used
+            error = path + ": \"" + screen.name + "\" is the name of a reader listed before it; give it another";
+            continue;
+        }
+        screens.push_back(std::move(screen));
+    }
     return screens;
 }
 

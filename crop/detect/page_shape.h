@@ -58,6 +58,8 @@ CropRect OnPaper(const CropRect &rect, const PaperSize &paper, bool &cut, Anchor
 // cut: the rectangle returned is the paper `1 / scale` times its size
 // placed on `rect` (holding all of it), and `scale` (at most 1) the part of
 // its size the page is then drawn at to be exactly the paper.
+// No page is drawn at less than this part of its size.
+constexpr double kLeastScale = 0.01;
 CropRect FitOnPaper(const CropRect &rect, const PaperSize &paper, double &scale, Anchor anchor = Anchor::Centre,
                     int page = 1);
 

@@ -399,6 +399,13 @@ bool ShapePages(const AutoCropJob &job, const std::vector<std::pair<double, doub
             if (job.paper && !job.cut && pageValues.size() == 1) {
                 double scale = 1;
                 rect = FitOnPaper(rect, *job.paper, scale, job.anchor, page);
+                if (scale < kLeastScale) {
+                    reason = QStringLiteral("page %1 would be drawn at less than 1 % of its size to fit that paper; %2 "
+                                            "is not written")
+                                 .arg(page)
+                                 .arg(Quote(job.output));
+                    return false;
+                }
                 if (scale < 1) {
                     scales += "Page " + std::to_string(page) + ", scale " + ScaleText(scale) + "\n";
                     scaled.push_back(page);

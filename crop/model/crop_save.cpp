@@ -87,7 +87,7 @@ std::string CropSave::ExportCropList() const {
     std::string text = CropListText(set.PageCount(), valuesOf);
     // Drawn smaller: a page whose one region holds its paper's shape.
     for (int page = 1; page <= set.PageCount(); ++page)
-        if (set.Scale(page) != 1 && !set.LeftOut(page) && set.RegionCount(page) <= 1) {
+        if (set.Scale(page) != 1 && !set.LeftOut(page) && set.RegionCount(page) == 1) {
             text += "Page " + std::to_string(page) + ", scale " + ScaleText(set.Scale(page)) + "\n";
         }
     for (int page = 1; page <= set.PageCount(); ++page)

@@ -58,7 +58,7 @@ CPageSizeDialog::CPageSizeDialog(int pageCount, QWidget *parent) : QDialog(paren
     m_choice = PageChoice::AddTo(this, form, s_last.list, s_last.range);
     if (!ownError.empty()) {  // the readers of the user's own file that cannot be read
         m_choice.problem->setText(
-            QStringLiteral("Your own readers are not listed: %1.").arg(QString::fromStdString(ownError)));
+            QStringLiteral("Not all of your own readers are listed: %1.").arg(QString::fromStdString(ownError)));
         m_choice.problem->show();
     }
     layout->addLayout(form);
@@ -125,6 +125,8 @@ void CPageSizeDialog::done(int result) {
         ReaderScreen screen;
         if (listed >= 0 && size_t(listed) < m_screens.size()) {
             screen = m_screens[size_t(listed)];
+        } else if (const ReaderScreen *named = FindScreen(m_screens, text.toStdString())) {  // a name typed
+            screen = *named;
         } else {
             const QRegularExpressionMatch bracketed =
                 QRegularExpression(QStringLiteral("\\(([^()]*)\\)\\s*$")).match(text);

@@ -491,6 +491,9 @@ TEST_F(AutoCropCommand, OnePaperSizeOrOneAspectForEveryPageWhateverItsBoxes) {
         EXPECT_LE(scale, 1.01) << "page " << i + 1;
         EXPECT_NEAR((now.y1 - now.y0) / (was.y1 - was.y0), scale, 0.01) << "page " << i + 1;
     }
+    r = Orvane({"--auto-crop", Q(in), "-o", Q(out + ".tiny"), "--page-size", "4x4"});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.err.find("would be drawn at less than 1 % of its size"), std::string::npos) << r.err;
     r = Orvane({"--auto-crop", Q(in), "-o", Q(out), "--page-size", "a5", "--scaling", "none"});
     EXPECT_NE(r.err.find("are larger than the paper; cut to it"), std::string::npos) << r.err;
     r = Orvane({"--crop", Q(in), "-o", Q(out), "--margins", "0,0,0,0", "--ratio", "3:4"});

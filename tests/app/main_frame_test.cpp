@@ -602,6 +602,13 @@ TEST_F(MainFrameTest, PageSizeGrowsCropsToAReadersAspectOrPlacesThemOnPaperInOne
     EXPECT_NE(document.Save().ExportCropList().find("Page 2, scale 0.685"), std::string::npos)
         << document.Save().ExportCropList();
     EXPECT_NEAR(document.Pages().File().PageScale(2), 0.6855, 0.0001) << "kept in the crop file";
+    // A region changed by hand is drawn whole again; the page without one too.
+    document.ShowPage(2);
+    document.Editing().DeleteSelectedRegion();
+    EXPECT_EQ(document.Pages().Set().Scale(2), 1);
+    EXPECT_EQ(document.Save().ExportCropList().find("scale"), std::string::npos);
+    document.Undo();
+    EXPECT_NE(document.Pages().Set().Scale(2), 1) << "and back with the undo";
     document.Undo();
     EXPECT_EQ(document.Pages().Set().Scale(2), 1) << "the scale goes with the step";
 }

@@ -15,6 +15,7 @@
 #include <qpdf/QPDF.hh>
 #include <qpdf/QPDFOutlineDocumentHelper.hh>
 #include <qpdf/QPDFPageDocumentHelper.hh>
+#include <qpdf/QPDFPageObjectHelper.hh>
 #include <qpdf/QPDFWriter.hh>
 
 #include <QProcess>
@@ -455,25 +456,51 @@ TEST_F(QuorrelTest, ARotationLineTurnsThePageAsShownAfterItsCrop) {
     EXPECT_EQ(Crop(dir.file("bad.txt"), in, dir.file("bad.pdf")).exitCode, 1);
 }
 
-TEST_F(QuorrelTest, AScaleLineDrawsTheCroppedPageSmallerWithItsLinks) {
-    DocPlan plan = fixtures::ManyPages(2, false);
+TEST_F(QuorrelTest, AScaleLineDrawsTheCroppedPageSmallerWithItsLinksAndPatterns) {
+    DocPlan plan = fixtures::ManyPages(3, false);
     plan.pages[0].links.push_back({{400, 72, 500, 100}, 2, {}});
+    plan.pages[2].links.push_back({{400, 72, 500, 100}, 2, {}});
     const std::string in = dir.file("in.pdf"), out = dir.file("out.pdf");
-    fixtures::WritePdf(plan, in);
-    std::ofstream(dir.file("list.txt")) << "Page 1, [100,792,612,0]\nPage 1, scale 0.5\nPage 2, scale 0.25\n";
+    fixtures::WritePdf(plan, dir.file("plain.pdf"));
+    {
+        // A gradient the first page paints with: placed in the page's own space.
+        QPDF patterned;
+        patterned.processFile(dir.file("plain.pdf").c_str());
+        QPDFObjectHandle shading = QPDFObjectHandle::parse(
+            "<< /ShadingType 2 /ColorSpace /DeviceRGB /Coords [0 0 612 0] /Function << /FunctionType 2 /Domain [0 1] "
+            "/C0 [1 0 0] /C1 [0 0 1] /N 1 >> >>");
+        QPDFObjectHandle pattern = patterned.makeIndirectObject(
+            QPDFObjectHandle::parse("<< /Type /Pattern /PatternType 2 /Matrix [1 0 0 1 10 0] >>"));
+        pattern.replaceKey("/Shading", shading);
+        QPDFPageObjectHelper first = QPDFPageDocumentHelper(patterned).getAllPages()[0];
+        first.getAttribute("/Resources", true).replaceKey("/Pattern", QPDFObjectHandle::parse("<< >>").shallowCopy());
+        first.getAttribute("/Resources", true).getKey("/Pattern").replaceKey("/P0", pattern);
+        QPDFWriter writer(patterned, in.c_str());
+        writer.write();
+    }
+    // The first page straightened and scaled; the third scaled, its link moved once.
+    std::ofstream(dir.file("list.txt")) << "Page 1, [100,792,612,0,3]\nPage 1, scale 0.5\nPage 2, scale 0.25\n"
+                                           "Page 3, scale 0.5\n";
     const ToolRun r = Crop(dir.file("list.txt"), in, out);
     ASSERT_EQ(r.exitCode, 0) << r.err;
     QPDF pdf;
     pdf.processFile(out.c_str());
     auto pages = QPDFPageDocumentHelper(pdf).getAllPages();
-    ASSERT_EQ(pages.size(), 2u);
+    ASSERT_EQ(pages.size(), 3u);
     const auto crop = pages[0].getCropBox().getArrayAsRectangle();
     EXPECT_NEAR(crop.llx, 50, 1e-3);
     EXPECT_NEAR(crop.urx, 306, 1e-3);
     EXPECT_NEAR(crop.ury, 396, 1e-3);
-    const auto link =
-        pages[0].getObjectHandle().getKey("/Annots").getArrayItem(0).getKey("/Rect").getArrayAsRectangle();
-    EXPECT_NEAR(link.llx, 200, 1e-3) << "the link stays on what it covered";
+    auto linkOf = [&](size_t page) {
+        return pages[page].getObjectHandle().getKey("/Annots").getArrayItem(0).getKey("/Rect").getArrayAsRectangle();
+    };
+    EXPECT_NEAR(linkOf(0).llx, 200, 15) << "turned and scaled, the link stays on what it covered";
+    EXPECT_NEAR(linkOf(2).llx, 200, 1e-3);
+    QPDFObjectHandle matrix =
+        pages[0].getAttribute("/Resources", false).getKey("/Pattern").getKey("/P0").getKey("/Matrix");
+    ASSERT_TRUE(matrix.isArray());
+    EXPECT_NEAR(matrix.getArrayItem(0).getNumericValue(), 0.5 * std::cos(3 * M_PI / 180), 1e-3)
+        << "the gradient scaled and turned with the page";
     EXPECT_NEAR(pages[1].getMediaBox().getArrayAsRectangle().urx, 153, 1e-3) << "a page scaled without a crop";
     for (const char *bad : {"Page 1, scale 0\n", "Page 1, scale 1.5\n", "Page 1, left out\nPage 1, scale 0.5\n"}) {
         std::ofstream(dir.file("bad.txt")) << bad;

@@ -322,6 +322,10 @@ PageEditing::Shaped PageEditing::ShapePages(const std::vector<int> &pages, const
             shaped.tooLarge.push_back(page);
             continue;
         }
+        if (scale < kLeastScale) {
+            shaped.tooSmall.push_back(page);
+            continue;
+        }
         if (cut)
             shaped.cut.push_back(page);
         if (scale < 1)

@@ -125,6 +125,7 @@ public:
     // room an aspect adds is shared by `room`.
     struct Shaped {
         std::vector<int> cut, tooLarge, scaled;
+        std::vector<int> tooSmall;  // would be drawn at less than kLeastScale: left as they were
     };
     Shaped ShapePages(const std::vector<int> &pages, const std::optional<PaperSize> &paper, Anchor anchor,
                       const std::optional<ReaderScreen> &screen, bool fit = false, const RoomWeights &room = {});

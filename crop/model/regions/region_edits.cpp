@@ -7,11 +7,23 @@
 
 namespace crop {
 
+namespace {
+
+// A page drawn smaller was so for the region its paper gave it: a region
+// changed any other way draws it whole again.
+PageChange &Rescaled(PageChange &change) {
+    if (change.after.regions != change.before.regions)
+        change.after.scale = 1;
+    return change;
+}
+
+}  // namespace
+
 PageChange Replaced(const CropSet &set, int page, std::vector<CropRect> regions) {
     PageChange change{page, set.Page(page), set.Page(page)};
     change.after.selected = regions.empty() ? -1 : 0;
     change.after.regions = std::move(regions);
-    return change;
+    return Rescaled(change);
 }
 
 PageChange WithSelected(const CropSet &set, int page, const CropRect &rect) {
@@ -23,14 +35,14 @@ PageChange WithSelected(const CropSet &set, int page, const CropRect &rect) {
     } else {
         after.regions[size_t(after.selected)] = rect;
     }
-    return change;
+    return Rescaled(change);
 }
 
 PageChange WithAdded(const CropSet &set, int page, const CropRect &rect) {
     PageChange change{page, set.Page(page), set.Page(page)};
     change.after.regions.push_back(rect);
     change.after.selected = int(change.after.regions.size()) - 1;
-    return change;
+    return Rescaled(change);
 }
 
 PageChange WithRemoved(const CropSet &set, int page, int index) {
@@ -40,7 +52,7 @@ PageChange WithRemoved(const CropSet &set, int page, int index) {
         return change;
     after.regions.erase(after.regions.begin() + index);
     after.selected = after.regions.empty() ? -1 : std::max(0, index - 1);
-    return change;
+    return Rescaled(change);
 }
 
 PageChange WithRegionAt(const CropSet &set, int page, int index, const CropRect &rect) {
