@@ -3,6 +3,7 @@
 #include "quorrel/crop_list.h"
 #include "quorrel/cropper.h"
 #include "quorrel/input_file.h"
+#include "quorrel/left_out.h"
 #include "quorrel/original.h"
 #include "quorrel/output_file.h"
 #include "quorrel/picture_cut.h"
@@ -627,9 +628,14 @@ bool JobRun::WriteWithoutHidden(const std::function<void(int)> &tell) {
         for (const auto &[page, scale] : report.scaled)
             scaleOf[page.getObjGen()] = scale;
     std::set<QPDFObjGen> scaledAnnotations;
+    std::map<QPDFObjGen, double> lastScaleOf;  // by the pages of the copy without hidden content
+    std::vector<QPDFObjectHandle> lastHandles;
     auto makeStream = [](const std::string &data) { return QPDFObjectHandle::newStream(last, data); };
     for (size_t i = 0; i < lastPages.size() && i < pages.size(); ++i) {
         QPDFObjectHandle page = lastPages[i].getObjectHandle();
+        lastHandles.push_back(page);
+        if (scaleOf.count(pages[i].getObjGen()))
+            lastScaleOf[page.getObjGen()] = scaleOf.at(pages[i].getObjGen());
         if (i < cropBoxes.size()) {
             if (cropBoxes[i])
                 page.replaceKey("/CropBox", BoxArray(*cropBoxes[i]));
@@ -663,6 +669,7 @@ bool JobRun::WriteWithoutHidden(const std::function<void(int)> &tell) {
             ScalePage(page, scaled->second, makeStream, changed, scaledAnnotations);
         }
     }
+    ScaleDestinations(*last, lastHandles, lastScaleOf);
     // Pictures that reach past the crop cut to what it shows.
     PictureCuts cuts;
     if (removeHidden)

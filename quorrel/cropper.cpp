@@ -632,10 +632,17 @@ CropReport ApplyCropList(QPDF &pdf, const CropList &list, bool setMediaBox, bool
         if (!objects)
             objects.emplace(pdf);
         std::set<QPDFObjGen> scaledAnnotations;
-        for (auto &[page, scale] : report.scaled)
+        std::map<QPDFObjGen, double> scaleOf;
+        for (auto &[page, scale] : report.scaled) {
             ScalePage(
                 page, scale, [&](const std::string &data) { return objects->MakeStream(data); }, report.changed,
                 scaledAnnotations);
+            scaleOf[page.getObjGen()] = scale;
+        }
+        std::vector<QPDFObjectHandle> all;
+        for (const PageEntry &entry : pages)
+            all.push_back(entry.page);
+        ScaleDestinations(pdf, all, scaleOf);
     }
     CopiesByParent copies = MakeCopies(pdf, pages, splits, boxes, objects, report);
     InsertCopies(copies, report);

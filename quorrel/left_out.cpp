@@ -113,7 +113,72 @@ std::vector<QPDFObjectHandle> OutlineItems(QPDF &pdf) {
     return items;
 }
 
+// The destination of a link, an outline entry or an action: its /Dest, or
+// its action's /D when the action goes within the file.
+QPDFObjectHandle DestinationOf(QPDFObjectHandle item) {
+    if (item.isArray())
+        return item;
+    if (!item.isDictionary())
+        return QPDFObjectHandle::newNull();
+    if (item.hasKey("/Dest"))
+        return item.getKey("/Dest");
+    if (item.getKey("/S").isNameAndEquals("/GoTo") || (item.hasKey("/D") && !item.hasKey("/S")))
+        return item.getKey("/D");
+    QPDFObjectHandle action = item.getKey("/A");
+    if (action.isDictionary() && action.getKey("/S").isNameAndEquals("/GoTo"))
+        return action.getKey("/D");
+    return QPDFObjectHandle::newNull();
+}
+
 }  // namespace
+
+void ScaleDestinations(QPDF &pdf, const std::vector<QPDFObjectHandle> &pages,
+                       const std::map<QPDFObjGen, double> &scaleOf) {
+    if (scaleOf.empty())
+        return;
+    std::set<QPDFObjGen> done;  // destinations (and what holds them) shared by several
+    auto scale = [&](QPDFObjectHandle holder) {
+        if (holder.isIndirect() && !done.insert(holder.getObjGen()).second)
+            return;
+        QPDFObjectHandle dest = DestinationOf(holder);
+        if (!dest.isArray() || dest.getArrayNItems() < 2 || !dest.getArrayItem(0).isIndirect() ||
+            !dest.getArrayItem(1).isName() || (dest.isIndirect() && !done.insert(dest.getObjGen()).second))
+            return;
+        const auto page = scaleOf.find(dest.getArrayItem(0).getObjGen());
+        if (page == scaleOf.end())
+            return;
+        // The numbers that are places on the page: all but /XYZ's zoom.
+        const std::string kind = dest.getArrayItem(1).getName();
+        const int places = kind == "/XYZ" ? 2 : kind == "/FitR" ? 4 : kind == "/Fit" || kind == "/FitB" ? 0 : 1;
+        for (int i = 2; i < 2 + places && i < dest.getArrayNItems(); ++i) {
+            double v = 0;
+            if (dest.getArrayItem(i).getValueAsNumber(v))
+                dest.setArrayItem(i, QPDFObjectHandle::newReal(v * page->second, 4));
+        }
+    };
+    for (QPDFObjectHandle page : pages) {
+        QPDFObjectHandle annots = page.getKey("/Annots");
+        if (annots.isArray())
+            for (QPDFObjectHandle annot : annots.aitems())
+                if (annot.isDictionary() && annot.getKey("/Subtype").isNameAndEquals("/Link"))
+                    scale(annot);
+    }
+    scale(pdf.getRoot().getKey("/OpenAction"));
+    for (QPDFObjectHandle item : OutlineItems(pdf))
+        scale(item);
+    QPDFObjectHandle dests = pdf.getRoot().getKey("/Dests");
+    if (dests.isDictionary())
+        for (const std::string &key : dests.getKeys())
+            scale(dests.getKey(key));
+    QPDFObjectHandle tree = pdf.getRoot().getKey("/Names").isDictionary()
+                                ? pdf.getRoot().getKey("/Names").getKey("/Dests")
+                                : QPDFObjectHandle::newNull();
+    if (tree.isDictionary()) {
+        QPDFNameTreeObjectHelper helper(tree, pdf);
+        for (auto &entry : helper)
+            scale(entry.second);
+    }
+}
 
 int LeadAwayFrom(QPDF &pdf, const std::map<QPDFObjGen, QPDFObjectHandle> &nextKept,
                  const std::vector<QPDFObjectHandle> &kept, const std::vector<QPDFObjectHandle> &leftOut) {

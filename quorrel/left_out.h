@@ -23,6 +23,13 @@ namespace quorrel {
 int LeadAwayFrom(QPDF &pdf, const std::map<QPDFObjGen, QPDFObjectHandle> &nextKept,
                  const std::vector<QPDFObjectHandle> &kept, const std::vector<QPDFObjectHandle> &leftOut);
 
+// Explicit destinations that jump to a place on a page drawn `scale`
+// times its size (each page by its object in `scaleOf`) name the place as
+// the page now has it: the links of `pages`, the open action, the
+// outline and the named destinations.
+void ScaleDestinations(QPDF &pdf, const std::vector<QPDFObjectHandle> &pages,
+                       const std::map<QPDFObjGen, double> &scaleOf);
+
 }  // namespace quorrel
 
 #endif

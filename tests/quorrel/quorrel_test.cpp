@@ -475,6 +475,12 @@ TEST_F(QuorrelTest, AScaleLineDrawsTheCroppedPageSmallerWithItsLinksAndPatterns)
         QPDFPageObjectHelper first = QPDFPageDocumentHelper(patterned).getAllPages()[0];
         first.getAttribute("/Resources", true).replaceKey("/Pattern", QPDFObjectHandle::parse("<< >>").shallowCopy());
         first.getAttribute("/Resources", true).getKey("/Pattern").replaceKey("/P0", pattern);
+        // The third page's link jumps to a place on the second.
+        auto all = QPDFPageDocumentHelper(patterned).getAllPages();
+        all[2].getObjectHandle().getKey("/Annots").getArrayItem(0).replaceKey(
+            "/Dest", QPDFObjectHandle::newArray({all[1].getObjectHandle(), QPDFObjectHandle::newName("/XYZ"),
+                                                 QPDFObjectHandle::newReal(100, 0), QPDFObjectHandle::newReal(700, 0),
+                                                 QPDFObjectHandle::newNull()}));
         QPDFWriter writer(patterned, in.c_str());
         writer.write();
     }
@@ -496,6 +502,9 @@ TEST_F(QuorrelTest, AScaleLineDrawsTheCroppedPageSmallerWithItsLinksAndPatterns)
     };
     EXPECT_NEAR(linkOf(0).llx, 200, 15) << "turned and scaled, the link stays on what it covered";
     EXPECT_NEAR(linkOf(2).llx, 200, 1e-3);
+    QPDFObjectHandle dest = pages[2].getObjectHandle().getKey("/Annots").getArrayItem(0).getKey("/Dest");
+    EXPECT_NEAR(dest.getArrayItem(3).getNumericValue(), 700 * 0.25, 1e-3)
+        << "the place jumped to, scaled with its page";
     QPDFObjectHandle matrix =
         pages[0].getAttribute("/Resources", false).getKey("/Pattern").getKey("/P0").getKey("/Matrix");
     ASSERT_TRUE(matrix.isArray());
