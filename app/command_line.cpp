@@ -39,7 +39,7 @@ constexpr const char *kUsage =
     "       either with [--password-file FILE] [--remove-hidden] [--trim-box] [--report]\n"
     "                   [--drop RANGE]\n"
     "                   [--page-size PAPER [--anchor WHERE] [--scaling fit|none] | --ratio W:H]\n"
-    "                   [--rotate 90|180|270]\n"
+    "                   [--rotate 90|180|270] [--right-to-left]\n"
     "       orvane --restore COPY.pdf -o ORIGINAL.pdf\n"
     "\n"
     "Without options the window opens, showing FILE when one is named.\n"
@@ -88,8 +88,10 @@ constexpr const char *kUsage =
     "                        rows from the top, left to right. A page or a row\n"
     "                        without a gutter or fold is left whole, with a\n"
     "                        warning\n"
-    "  --right-to-left       with --split, the cells of a row from the right,\n"
-    "                        for books read so\n"
+    "  --right-to-left       for books read right to left: with --split, the\n"
+    "                        cells of a row from the right; with --anchor spine\n"
+    "                        and inner and outer margins, the spine right of\n"
+    "                        odd pages and left of even ones\n"
     "  --even                with --split, cut evenly where there is no gutter\n"
     "  -h, --help            show this text\n"
     "\n"
@@ -493,8 +495,11 @@ std::optional<QString> CombinationProblem(const Arguments &args) {
     if (args.autoCrop && job.margins)
         return QStringLiteral("--margins goes with --crop; --auto-crop finds the content (its --margin adds points "
                               "round it)");
-    if (job.rightToLeft && !job.split)
-        return QStringLiteral("--right-to-left goes with --split");
+    // Read right to left, a book's spine is right of its odd pages.
+    const bool spineSide =
+        (job.paper && job.anchor == crop::Anchor::Spine) || (job.options.sides && job.options.sides->innerOuter);
+    if (job.rightToLeft && !job.split && !spineSide)
+        return QStringLiteral("--right-to-left goes with --split, --anchor spine or inner and outer margins");
     if (job.split && args.exact)
         return QStringLiteral("--split goes with --auto-crop");
     if (args.evenSplit && !job.split)
@@ -522,6 +527,8 @@ ParsedCommandLine ParseCommandLine(int argc, char **argv) {
         return UsageError{*problem};
     if (args.job.split)
         args.job.split->even = args.evenSplit;
+    if (args.job.rightToLeft && args.job.options.sides)  // read right to left, the spine is right of odd pages
+        args.job.options.sides->spineRight = true;
     return CommandLine{std::move(args.job), args.wantReport, args.restore};
 }
 

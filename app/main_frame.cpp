@@ -611,9 +611,9 @@ void CMainFrame::ShapePages() {
     crop::CPageSizeDialog dialog(m_document.PageCount(), this);
     if (dialog.exec() != QDialog::Accepted)
         return;
-    const crop::PageEditing::Shaped shaped =
-        m_document.Pages().ShapePages(dialog.Pages(), dialog.AcceptedPaper(), dialog.AcceptedAnchor(),
-                                      dialog.AcceptedRatio(), dialog.AcceptedFit(), dialog.AcceptedWeights());
+    const crop::PageEditing::Shaped shaped = m_document.Pages().ShapePages(
+        dialog.Pages(), dialog.AcceptedPaper(), dialog.AcceptedAnchor(), dialog.AcceptedRatio(), dialog.AcceptedFit(),
+        dialog.AcceptedWeights(), m_document.Save().RightToLeft());
     // The room added lies past the pages' edges.
     const bool grows = m_document.Pages().ReachesPastPage();
     if (grows)
@@ -752,8 +752,10 @@ void CMainFrame::AddEditHandlers() {
     m_handlers[ID_SHRINK_ALL_PAGES] = [this] {
         crop::AutoCropOptions options;
         QString reason;
-        if (crop::CShrinkAllDialog::Ask(this, m_document.PageCount(), options) &&
-            !m_document.Whole().ShrinkAllPages(options, reason))
+        const bool asked = crop::CShrinkAllDialog::Ask(this, m_document.PageCount(), options);
+        if (asked && options.sides)  // read right to left, the spine is right of odd pages
+            options.sides->spineRight = m_document.Save().RightToLeft();
+        if (asked && !m_document.Whole().ShrinkAllPages(options, reason))
             platform::ShowMessage("Shrink All Pages", reason.toStdString(), platform::MessageIcon::Warning);
     };
     m_handlers[ID_STRAIGHTEN_PAGES] = [this] {

@@ -37,9 +37,10 @@ bool ParseMargins(std::string_view text, Margins &margins, std::string &error);
 struct SideMargins {
     double left = 0, top = 0, right = 0, bottom = 0;  // left: inner, right: outer when innerOuter
     bool innerOuter = false;
+    bool spineRight = false;  // a book read right to left: the spine right of odd pages
     // Page `page`'s own: inner and outer turned to left and right.
     Margins On(int page) const {
-        const bool swap = innerOuter && page % 2 == 0;
+        const bool swap = innerOuter && (page % 2 == 0) != spineRight;
         return {swap ? right : left, top, swap ? left : right, bottom};
     }
 };

@@ -126,7 +126,7 @@ bool ParseAnchor(std::string_view text, Anchor &anchor) {
     return true;
 }
 
-CropRect OnPaper(const CropRect &rect, const PaperSize &paper, bool &cut, Anchor anchor, int page) {
+CropRect OnPaper(const CropRect &rect, const PaperSize &paper, bool &cut, Anchor anchor, int page, bool spineRight) {
     const CropRect r = rect.Normalized();
     cut = r.right - r.left > paper.width + 0.005 || r.bottom - r.top > paper.height + 0.005;
     const double cx = (r.left + r.right) / 2, cy = (r.top + r.bottom) / 2;
@@ -134,7 +134,7 @@ CropRect OnPaper(const CropRect &rect, const PaperSize &paper, bool &cut, Anchor
     if (anchor == Anchor::Top) {
         on.top = r.top;
         on.bottom = r.top + paper.height;
-    } else if (anchor == Anchor::Spine && page % 2 == 1) {
+    } else if (anchor == Anchor::Spine && (page % 2 == 1) != spineRight) {
         on.left = r.left;
         on.right = r.left + paper.width;
     } else if (anchor == Anchor::Spine) {
@@ -144,13 +144,14 @@ CropRect OnPaper(const CropRect &rect, const PaperSize &paper, bool &cut, Anchor
     return on;
 }
 
-CropRect FitOnPaper(const CropRect &rect, const PaperSize &paper, double &scale, Anchor anchor, int page) {
+CropRect FitOnPaper(const CropRect &rect, const PaperSize &paper, double &scale, Anchor anchor, int page,
+                    bool spineRight) {
     const CropRect r = rect.Normalized();
     scale = std::min({1.0, paper.width / (r.right - r.left), paper.height / (r.bottom - r.top)});
     if (!(scale > 0))  // an empty crop
         scale = 1;
     bool cut = false;
-    return OnPaper(r, PaperSize{paper.width / scale, paper.height / scale}, cut, anchor, page);
+    return OnPaper(r, PaperSize{paper.width / scale, paper.height / scale}, cut, anchor, page, spineRight);
 }
 
 const std::vector<ReaderScreen> &BuiltInScreens() {

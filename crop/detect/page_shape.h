@@ -42,7 +42,8 @@ bool ParseRoomWeights(std::string_view text, RoomWeights &weights, std::string &
 CropRect GrownToRatio(const CropRect &rect, double width, double height, const RoomWeights &weights = {});
 
 // Where a crop goes on its paper: in the middle; at the top, across the
-// middle; or against the spine (left on odd pages, right on even ones),
+// middle; or against the spine (left on odd pages, right on even ones,
+// the other way round with `spineRight`, for a book read right to left),
 // up and down the middle.
 enum class Anchor { Centre, Top, Spine };
 // "centre" (or "center"), "top", "spine"; false for anything else.
@@ -52,7 +53,8 @@ bool ParseAnchor(std::string_view text, Anchor &anchor);
 // `page` telling the spine's side); `cut` tells whether `rect` is larger
 // than the paper either way (its edges are then cut off round the anchor:
 // nothing is scaled).
-CropRect OnPaper(const CropRect &rect, const PaperSize &paper, bool &cut, Anchor anchor = Anchor::Centre, int page = 1);
+CropRect OnPaper(const CropRect &rect, const PaperSize &paper, bool &cut, Anchor anchor = Anchor::Centre, int page = 1,
+                 bool spineRight = false);
 
 // As OnPaper, but a crop larger than the paper is drawn smaller instead of
 // cut: the rectangle returned is the paper `1 / scale` times its size
@@ -61,7 +63,7 @@ CropRect OnPaper(const CropRect &rect, const PaperSize &paper, bool &cut, Anchor
 // No page is drawn at less than this part of its size.
 constexpr double kLeastScale = 0.01;
 CropRect FitOnPaper(const CropRect &rect, const PaperSize &paper, double &scale, Anchor anchor = Anchor::Centre,
-                    int page = 1);
+                    int page = 1, bool spineRight = false);
 
 // Readers' screens, for --ratio and the Page Size dialog: a name
 // ("6-inch e-reader"), the screen's width:height, and the parts of it

@@ -398,7 +398,7 @@ bool ShapePages(const AutoCropJob &job, const std::vector<std::pair<double, doub
             // A page split into several is cut to the paper: only a whole page is drawn smaller.
             if (job.paper && !job.cut && pageValues.size() == 1) {
                 double scale = 1;
-                rect = FitOnPaper(rect, *job.paper, scale, job.anchor, page);
+                rect = FitOnPaper(rect, *job.paper, scale, job.anchor, page, job.rightToLeft);
                 if (scale < kLeastScale) {
                     reason = QStringLiteral("page %1 would be drawn at less than 1 % of its size to fit that paper; %2 "
                                             "is not written")
@@ -412,7 +412,7 @@ bool ShapePages(const AutoCropJob &job, const std::vector<std::pair<double, doub
                     least = std::min(least, scale);
                 }
             } else {
-                rect = job.paper ? OnPaper(rect, *job.paper, rectCut, job.anchor, page)
+                rect = job.paper ? OnPaper(rect, *job.paper, rectCut, job.anchor, page, job.rightToLeft)
                                  : GrownToScreen(rect, *job.ratio, job.room);
             }
             pageCut = pageCut || rectCut;

@@ -28,7 +28,7 @@ CPageSizeDialog::CPageSizeDialog(int pageCount, QWidget *parent) : QDialog(paren
     form->addRow(m_paperChoice, m_paper);
     m_anchor = new QComboBox(this);
     m_anchor->addItems({QStringLiteral("In the middle"), QStringLiteral("At the top"),
-                        QStringLiteral("Against the spine (left on odd pages)")});
+                        QStringLiteral("Against the spine (left on odd pages; right with Cut > Right to Left)")});
     auto *anchorLabel = new QLabel(QStringLiteral("Crop p&laced:"), this);
     anchorLabel->setBuddy(m_anchor);
     form->addRow(anchorLabel, m_anchor);

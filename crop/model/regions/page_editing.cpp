@@ -291,7 +291,7 @@ bool PageEditing::Rotate(const std::vector<int> &pages, int degrees) {
 
 PageEditing::Shaped PageEditing::ShapePages(const std::vector<int> &pages, const std::optional<PaperSize> &paper,
                                             Anchor anchor, const std::optional<ReaderScreen> &screen, bool fit,
-                                            const RoomWeights &room) {
+                                            const RoomWeights &room, bool spineRight) {
     Shaped shaped;
     if (!Editable() || (!paper && !screen))
         return shaped;
@@ -311,9 +311,9 @@ PageEditing::Shaped PageEditing::ShapePages(const std::vector<int> &pages, const
             CropRect r = stored.IsEmpty() ? CropRect{0, 0, size->first, size->second} : ShownFrom(stored, line);
             bool rectCut = false;
             if (paper && fit && regions.size() == 1)
-                r = FitOnPaper(r, *paper, scale, anchor, page);
+                r = FitOnPaper(r, *paper, scale, anchor, page, spineRight);
             else
-                r = paper ? OnPaper(r, *paper, rectCut, anchor, page) : GrownToScreen(r, *screen, room);
+                r = paper ? OnPaper(r, *paper, rectCut, anchor, page, spineRight) : GrownToScreen(r, *screen, room);
             cut = cut || rectCut;
             tooLarge = tooLarge || r.right - r.left > kLargestPage || r.bottom - r.top > kLargestPage;
             stored = StoredFrom(r, line);

@@ -128,7 +128,8 @@ public:
         std::vector<int> tooSmall;  // would be drawn at less than kLeastScale: left as they were
     };
     Shaped ShapePages(const std::vector<int> &pages, const std::optional<PaperSize> &paper, Anchor anchor,
-                      const std::optional<ReaderScreen> &screen, bool fit = false, const RoomWeights &room = {});
+                      const std::optional<ReaderScreen> &screen, bool fit = false, const RoomWeights &room = {},
+                      bool spineRight = false);
     // Whether a page's only region reaches past the page's edges, by more
     // than a hundredth of a point.
     bool ReachesPastPage() const;

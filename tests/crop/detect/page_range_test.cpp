@@ -86,6 +86,9 @@ TEST(Margins, RoundTheContentTakeOneFourOrSidesByNameAndRefuseWithTheReason) {
     EXPECT_EQ(m.On(4).left, 10);
     EXPECT_EQ(m.On(4).right, 20);
     EXPECT_EQ(m.On(4).bottom, 72);
+    m.spineRight = true;  // a book read right to left
+    EXPECT_EQ(m.On(3).right, 20);
+    EXPECT_EQ(m.On(4).left, 20);
     ASSERT_TRUE(crop::ParseSideMargins("inner 10, top 2mm", m, error)) << error;
     EXPECT_NEAR(m.left, 10 * 72 / 25.4, 1e-9) << "the unit at the end is a unitless number's too";
     EXPECT_EQ(m.right, 0);
