@@ -5,6 +5,7 @@
 #include <qpdf/QPDFNameTreeObjectHelper.hh>
 #include <qpdf/QPDFPageObjectHelper.hh>
 
+#include <functional>
 #include <set>
 
 namespace quorrel {
@@ -113,6 +114,23 @@ std::vector<QPDFObjectHandle> OutlineItems(QPDF &pdf) {
     return items;
 }
 
+// Each named destination's value: in the catalogue's /Dests, and in its
+// name tree of destinations.
+void ForEachNamedDestination(QPDF &pdf, const std::function<void(QPDFObjectHandle)> &each) {
+    QPDFObjectHandle dests = pdf.getRoot().getKey("/Dests");
+    if (dests.isDictionary())
+        for (const std::string &key : dests.getKeys())
+            each(dests.getKey(key));
+    QPDFObjectHandle tree = pdf.getRoot().getKey("/Names").isDictionary()
+                                ? pdf.getRoot().getKey("/Names").getKey("/Dests")
+                                : QPDFObjectHandle::newNull();
+    if (tree.isDictionary()) {
+        QPDFNameTreeObjectHelper helper(tree, pdf);
+        for (auto &entry : helper)
+            each(entry.second);
+    }
+}
+
 // The destination of a link, an outline entry or an action: its /Dest, or
 // its action's /D when the action goes within the file.
 QPDFObjectHandle DestinationOf(QPDFObjectHandle item) {
@@ -166,18 +184,7 @@ void ScaleDestinations(QPDF &pdf, const std::vector<QPDFObjectHandle> &pages,
     scale(pdf.getRoot().getKey("/OpenAction"));
     for (QPDFObjectHandle item : OutlineItems(pdf))
         scale(item);
-    QPDFObjectHandle dests = pdf.getRoot().getKey("/Dests");
-    if (dests.isDictionary())
-        for (const std::string &key : dests.getKeys())
-            scale(dests.getKey(key));
-    QPDFObjectHandle tree = pdf.getRoot().getKey("/Names").isDictionary()
-                                ? pdf.getRoot().getKey("/Names").getKey("/Dests")
-                                : QPDFObjectHandle::newNull();
-    if (tree.isDictionary()) {
-        QPDFNameTreeObjectHelper helper(tree, pdf);
-        for (auto &entry : helper)
-            scale(entry.second);
-    }
+    ForEachNamedDestination(pdf, scale);
 }
 
 int LeadAwayFrom(QPDF &pdf, const std::map<QPDFObjGen, QPDFObjectHandle> &nextKept,
@@ -243,18 +250,7 @@ int LeadAwayFrom(QPDF &pdf, const std::map<QPDFObjGen, QPDFObjectHandle> &nextKe
     auto leadNamed = [&names](QPDFObjectHandle value) {
         names.Lead(value.isDictionary() ? value.getKey("/D") : value);
     };
-    QPDFObjectHandle dests = pdf.getRoot().getKey("/Dests");
-    if (dests.isDictionary())
-        for (const std::string &key : dests.getKeys())
-            leadNamed(dests.getKey(key));
-    QPDFObjectHandle tree = pdf.getRoot().getKey("/Names").isDictionary()
-                                ? pdf.getRoot().getKey("/Names").getKey("/Dests")
-                                : QPDFObjectHandle::newNull();
-    if (tree.isDictionary()) {
-        QPDFNameTreeObjectHelper helper(tree, pdf);
-        for (auto &entry : helper)
-            leadNamed(entry.second);
-    }
+    ForEachNamedDestination(pdf, leadNamed);
     // Form fields whose every widget was on a page left out go with them.
     QPDFAcroFormDocumentHelper forms(pdf);
     if (forms.hasAcroForm()) {
