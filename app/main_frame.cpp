@@ -11,7 +11,6 @@
 #include "crop/view/orvane_view.h"
 #include "crop/view/crop_box_dialog.h"
 #include "crop/view/page_range_dialog.h"
-#include "crop/view/page_size_dialog.h"
 #include "crop/view/shrink_all_dialog.h"
 #include "crop/view/straighten_dialog.h"
 #include "crop/view/work_texts.h"
@@ -577,7 +576,11 @@ void CMainFrame::AddFileHandlers() {
                                              {ID_ROTATE_RANGE_RIGHT, 90, true},
                                              {ID_ROTATE_RANGE_180, 180, true}})
         m_handlers[id] = [this, degrees = degrees, range = range] { RotatePages(degrees, range); };
-    m_handlers[ID_PAGE_SIZE] = [this] { ShapePages(); };
+    m_handlers[ID_PAGE_SIZE] = [this] {
+        m_pageView->OnCommand(ID_PAGE_SIZE);
+        UpdateSizePane();
+        UpdateCommandUI();
+    };
     m_handlers[ID_CROP_TO_TRIM_BOX] = [this] { CropToBox(crop::PageBox::Trim); };
     m_handlers[ID_CROP_TO_BLEED_BOX] = [this] { CropToBox(crop::PageBox::Bleed); };
     m_handlers[ID_CROP_BOX] = [this] {
@@ -603,57 +606,6 @@ void CMainFrame::RotatePages(int degrees, bool range) {
     }
     if (!m_document.Pages().Rotate(pages, degrees))
         statusBar()->showMessage(QStringLiteral("No page was turned: the pages' sizes cannot be told."));
-    UpdateSizePane();
-    UpdateCommandUI();
-}
-
-void CMainFrame::ShapePages() {
-    crop::CPageSizeDialog dialog(m_document.PageCount(), this);
-    if (dialog.exec() != QDialog::Accepted)
-        return;
-    const crop::PageEditing::Shaped shaped = m_document.Pages().ShapePages(
-        dialog.Pages(), dialog.AcceptedPaper(), dialog.AcceptedAnchor(), dialog.AcceptedRatio(), dialog.AcceptedFit(),
-        dialog.AcceptedWeights(), m_document.Save().RightToLeft());
-    // The room added lies past the pages' edges.
-    const bool grows = m_document.Pages().ReachesPastPage();
-    if (grows)
-        m_document.Save().SetAddMargins(true);
-    m_pageView->ShowRectangles();
-    QStringList notes;
-    auto larger = [](const std::vector<int> &pages, const QString &fate) {
-        const bool one = pages.size() == 1;
-        return QStringLiteral("%1 %2 %3 larger than the paper and %3 %4")
-            .arg(one ? QStringLiteral("page") : QStringLiteral("pages"),
-                 QString::fromStdString(crop::PageRangeText(pages)), one ? QStringLiteral("is") : QStringLiteral("are"),
-                 fate);
-    };
-    if (!shaped.cut.empty())
-        notes << larger(shaped.cut, QStringLiteral("cut to it"));
-    if (!shaped.scaled.empty())
-        notes << larger(shaped.scaled, QStringLiteral("drawn smaller to fit it"));
-    if (!shaped.tooSmall.empty())
-        notes << QStringLiteral("%1 would be drawn at less than 1 % of %2 size and %3 as %4 %5")
-                     .arg(QStringLiteral("page%1 %2")
-                              .arg(shaped.tooSmall.size() == 1 ? "" : "s",
-                                   QString::fromStdString(crop::PageRangeText(shaped.tooSmall))),
-                          shaped.tooSmall.size() == 1 ? QStringLiteral("its") : QStringLiteral("their"),
-                          shaped.tooSmall.size() == 1 ? QStringLiteral("stays") : QStringLiteral("stay"),
-                          shaped.tooSmall.size() == 1 ? QStringLiteral("it") : QStringLiteral("they"),
-                          shaped.tooSmall.size() == 1 ? QStringLiteral("was") : QStringLiteral("were"));
-    if (!shaped.tooLarge.empty())
-        notes << QStringLiteral("%1 would grow past %2 pt and %3 as %4 %5")
-                     .arg(QStringLiteral("page%1 %2")
-                              .arg(shaped.tooLarge.size() == 1 ? "" : "s",
-                                   QString::fromStdString(crop::PageRangeText(shaped.tooLarge))))
-                     .arg(int(crop::kLargestPage))
-                     .arg(shaped.tooLarge.size() == 1 ? QStringLiteral("stays") : QStringLiteral("stay"),
-                          shaped.tooLarge.size() == 1 ? QStringLiteral("it") : QStringLiteral("they"),
-                          shaped.tooLarge.size() == 1 ? QStringLiteral("was") : QStringLiteral("were"));
-    statusBar()->showMessage(notes.isEmpty() ? grows ? QStringLiteral("Page Size: the pages grow margins past their "
-                                                                      "edges in the copy (Cut > Allow Margins Past "
-                                                                      "the Page).")
-                                                     : QStringLiteral("Page Size: the pages are cropped to the paper.")
-                                             : QStringLiteral("Page Size: %1.").arg(notes.join(QStringLiteral("; "))));
     UpdateSizePane();
     UpdateCommandUI();
 }

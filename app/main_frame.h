@@ -123,9 +123,6 @@ private:
     // Rotate Left, Right and 180 (`degrees` clockwise): the shown page, or
     // the pages of a range asked for.
     void RotatePages(int degrees, bool range);
-    // Page Size: the pages asked for made one paper size or aspect, with
-    // margins past the page allowed.
-    void ShapePages();
     void AddEditHandlers();
     void BuildMenus();
     void BuildToolBar();

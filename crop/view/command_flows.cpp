@@ -1,8 +1,10 @@
 #include "crop/view/command_flows.h"
 
+#include "crop/detect/page_range.h"
 #include "crop/view/crop_box_dialog.h"
 #include "crop/view/page_printer.h"
 #include "crop/view/page_range_dialog.h"
+#include "crop/view/page_size_dialog.h"
 #include "crop/view/save_dialogs.h"
 #include "crop/view/split_pages_dialog.h"
 #include "platform/dialogs.h"
@@ -118,6 +120,46 @@ void CommandFlows::CropBox(QWidget *parent) {
                            "pages grow by them."));
     }
     m_document.Pages().SetMargins(m, dialog.Pages());
+}
+
+bool CommandFlows::PageSize(QWidget *parent) {
+    CPageSizeDialog dialog(m_document.PageCount(), parent);
+    if (dialog.exec() != QDialog::Accepted)
+        return false;
+    const PageEditing::Shaped shaped = m_document.Pages().ShapePages(
+        dialog.Pages(), dialog.AcceptedPaper(), dialog.AcceptedAnchor(), dialog.AcceptedRatio(), dialog.AcceptedFit(),
+        dialog.AcceptedWeights(), m_document.Save().RightToLeft());
+    // The room added lies past the pages' edges.
+    const bool grows = m_document.Pages().ReachesPastPage();
+    if (grows)
+        m_document.Save().SetAddMargins(true);
+    auto pagesAre = [](const std::vector<int> &pages, const QString &one, const QString &many) {
+        const bool single = pages.size() == 1;
+        return QStringLiteral("%1 %2 %3")
+            .arg(single ? QStringLiteral("page") : QStringLiteral("pages"),
+                 QString::fromStdString(PageRangeText(pages)), single ? one : many);
+    };
+    QStringList notes;
+    if (!shaped.cut.empty())
+        notes << pagesAre(shaped.cut, QStringLiteral("is larger than the paper and is cut to it"),
+                          QStringLiteral("are larger than the paper and are cut to it"));
+    if (!shaped.scaled.empty())
+        notes << pagesAre(shaped.scaled, QStringLiteral("is larger than the paper and is drawn smaller to fit it"),
+                          QStringLiteral("are larger than the paper and are drawn smaller to fit it"));
+    if (!shaped.tooSmall.empty())
+        notes << pagesAre(shaped.tooSmall,
+                          QStringLiteral("would be drawn at less than 1 % of its size and stays as it was"),
+                          QStringLiteral("would be drawn at less than 1 % of their size and stay as they were"));
+    const QString past = QString::number(int(kLargestPage));
+    if (!shaped.tooLarge.empty())
+        notes << pagesAre(shaped.tooLarge, QStringLiteral("would grow past %1 pt and stays as it was").arg(past),
+                          QStringLiteral("would grow past %1 pt and stay as they were").arg(past));
+    emit m_document.StatusMessage(
+        !notes.isEmpty() ? QStringLiteral("Page Size: %1.").arg(notes.join(QStringLiteral("; ")))
+        : grows ? QStringLiteral("Page Size: the pages grow margins past their edges in the copy (Cut > Allow Margins "
+                                 "Past the Page).")
+                : QStringLiteral("Page Size: the pages are cropped to the paper."));
+    return true;
 }
 
 namespace {

@@ -31,6 +31,10 @@ public:
     // Crop Box: the selected region (or the whole page) as exact margins,
     // asked for over `parent`, then given to the pages chosen.
     void CropBox(QWidget *parent);
+    // Page Size: the paper or reader's screen and the pages asked for over
+    // `parent`, then the pages shaped in one step, what became of them
+    // told in the status bar. False when nothing was asked for.
+    bool PageSize(QWidget *parent);
     // Split Pages: the grid and the pages asked for over `parent`, then
     // the split in the background.
     void SplitPages(QWidget *parent);

@@ -565,6 +565,10 @@ void COrvaneView::OnCommand(int id) {
         m_flows.CropBox(this);
         ShowRectangles();  // the region set, framed with its handles
         break;
+    case ID_PAGE_SIZE:
+        if (m_flows.PageSize(this))
+            ShowRectangles();
+        break;
     case ID_SPLIT_PAGES:
         m_flows.SplitPages(this);
         break;
