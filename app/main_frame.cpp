@@ -175,6 +175,8 @@ void CMainFrame::ObserveDocument() {
     // A menu's or the toolbar's prompt takes the message pane for a while;
     // the count comes back when it goes.
     connect(statusBar(), &QStatusBar::messageChanged, this, [this](const QString &message) {
+        // A message longer than its pane is read whole by pointing at it.
+        statusBar()->setToolTip(message);
         if (message.isEmpty() && m_pageView->Preview() && m_document.HasPicture())
             ShowCopyPageCount();
     });
@@ -251,7 +253,7 @@ QAction *CMainFrame::MakeAction(int id, const QString &text) {
         action->setToolTip(QString::fromStdString(tip));
     if (id == res::ID_AUTO_SHRINK || id == res::ID_OVERLAY_PAGES || id == res::ID_RIGHT_TO_LEFT ||
         id == res::ID_PREVIEW_COPY || id == res::ID_REMOVE_HIDDEN || id == res::ID_REPORT_BEFORE_SAVING ||
-        id == res::ID_LEAVE_OUT)
+        id == res::ID_LEAVE_OUT || id == res::ID_ADD_MARGINS)
         action->setCheckable(true);
     connect(action, &QAction::triggered, this, [this, id] { OnCommand(id); });
     addAction(action);  // shortcuts work wherever the focus is in the window
@@ -689,7 +691,11 @@ void CMainFrame::AddEditHandlers() {
     // Not kept for the next start: a region drawn past the edge there is
     // cut at it, as ever, until this is chosen again.
     m_handlers[ID_ADD_MARGINS] = [this] {
-        m_document.Save().SetAddMargins(!m_document.Save().AddMargins());
+        const bool allowed = !m_document.Save().AddMargins();
+        m_document.Save().SetAddMargins(allowed);
+        statusBar()->showMessage(allowed ? QStringLiteral("Margins past the page: the copy's pages grow by them.")
+                                         : QStringLiteral("No margins past the page: regions are cut at the page's "
+                                                          "edges in the copy."));
         m_pageView->ShowRectangles();
         UpdateSizePane();
         UpdateCommandUI();

@@ -4,6 +4,7 @@
 #include "quorrel/straighten.h"
 
 #include <qpdf/QPDFPageDocumentHelper.hh>
+#include <qpdf/QPDFPageLabelDocumentHelper.hh>
 #include <qpdf/QPDF.hh>
 
 #include <algorithm>
@@ -622,6 +623,34 @@ Box WantedBoxFor(const PageGeometry &page, const CropRect &rect) {
     return Box{std::min(ax, bx), std::min(ay, by), std::max(ax, bx), std::max(ay, by)};
 }
 
+// Page labels follow the pages once some are split or left out: each page
+// of the copy takes the label its page had (a copy its page's).
+void Relabel(QPDF &pdf, const std::vector<PageEntry> &pages, CropReport &report) {
+    QPDFPageLabelDocumentHelper labels(pdf);
+    if (!labels.hasPageLabels() || (report.copies == 0 && report.leftOut == 0))
+        return;
+    std::map<QPDFObjGen, long long> original;
+    for (size_t i = 0; i < pages.size(); ++i)
+        if (pages[i].page.isIndirect())
+            original.emplace(pages[i].page.getObjGen(), (long long)i);
+    std::vector<QPDFObjectHandle> nums;
+    long long last = -2;  // the original index of the page before
+    long long index = 0;
+    for (QPDFPageObjectHelper &p : QPDFPageDocumentHelper(pdf).getAllPages()) {
+        const auto found =
+            p.getObjectHandle().isIndirect() ? original.find(p.getObjectHandle().getObjGen()) : original.end();
+        const long long from = found != original.end() ? found->second : std::max(0LL, last);
+        // A run of pages in their old order needs no entry of its own.
+        if (from != last + 1)
+            labels.getLabelsForPageRange(from, from, index, nums);
+        last = from;
+        ++index;
+    }
+    pdf.getRoot().replaceKey("/PageLabels",
+                             QPDFObjectHandle::newDictionary({{"/Nums", QPDFObjectHandle::newArray(nums)}}));
+    report.changed.push_back(pdf.getRoot());
+}
+
 CropReport ApplyCropList(QPDF &pdf, const CropList &list, bool setMediaBox, bool addMargins, bool setTrimBox) {
     CropReport report;
     std::vector<PageEntry> pages = PagesOf(pdf, report);
@@ -653,6 +682,7 @@ CropReport ApplyCropList(QPDF &pdf, const CropList &list, bool setMediaBox, bool
     LeaveOut(pdf, pages, list, report);
     if (report.leftOut > 0)
         pdf.updateAllPagesCache();
+    Relabel(pdf, pages, report);
     return report;
 }
 

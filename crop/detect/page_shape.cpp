@@ -158,10 +158,10 @@ const std::vector<ReaderScreen> &BuiltInScreens() {
     // The screen's shape, and what its frame and menus cover: e-readers a
     // status line at the top, tablets and phones their bars at both ends.
     static const std::vector<ReaderScreen> screens = {
-        {"6-inch e-reader", 3, 4, 0, 0.03, 0, 0},         {"7-inch e-reader", 3, 4, 0, 0.03, 0, 0},
-        {"7-inch tablet", 10, 16, 0, 0.04, 0, 0.05},      {"10-inch e-reader", 3, 4, 0, 0.025, 0, 0},
-        {"10-inch tablet", 10, 16, 0, 0.035, 0, 0.04},    {"Phone", 9, 19.5, 0, 0.05, 0, 0.04},
-        {"Whole screen 3:4 (no bars)", 3, 4, 0, 0, 0, 0},
+        {"6-inch e-reader", 3, 4, 0, 0.03, 0, 0},      {"7-inch e-reader", 3, 4, 0, 0.03, 0, 0},
+        {"7-inch tablet", 10, 16, 0, 0.04, 0, 0.05},   {"10-inch e-reader", 3, 4, 0, 0.025, 0, 0},
+        {"10-inch tablet", 10, 16, 0, 0.035, 0, 0.04}, {"Phone", 9, 19.5, 0, 0.05, 0, 0.04},
+        {"Whole screen, no bars", 3, 4, 0, 0, 0, 0},
     };
     return screens;
 }

@@ -125,6 +125,9 @@ QString DescribeSaveReport(const QByteArray &json, bool removeHidden) {
         what += straightenedToo == 1
                     ? QStringLiteral(" 1 page cropped will be straightened as well.")
                     : QStringLiteral(" %1 pages cropped will be straightened as well.").arg(straightenedToo);
+    if (const int turnedToo = n("rotated") - n("rotatedOnly"); turnedToo > 0)
+        what += turnedToo == 1 ? QStringLiteral(" 1 page cropped will be turned as well.")
+                               : QStringLiteral(" %1 pages cropped will be turned as well.").arg(turnedToo);
     if (const int grown = n("grown"); grown > 0)
         what +=
             grown == 1

@@ -580,6 +580,7 @@ TEST_F(MainFrameTest, PageSizeGrowsCropsToAReadersAspectOrPlacesThemOnPaperInOne
     EXPECT_NEAR((second.right - second.left) * 4, (second.bottom - second.top) * 3, 0.1);  // kept to 0.01 pt
     EXPECT_GE(second.right - second.left, 612 - 0.01);
     EXPECT_TRUE(document.Save().AddMargins()) << "the room added lies past the page";
+    EXPECT_TRUE(frame->Action(ID_ADD_MARGINS)->isChecked()) << "and the menu shows it";
     document.Undo();
     EXPECT_TRUE(document.Pages().Set().Regions(2).empty()) << "one step";
     // On A5 at the top: the region's top stays, the paper centred across it.

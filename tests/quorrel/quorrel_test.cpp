@@ -15,6 +15,7 @@
 #include <qpdf/QPDF.hh>
 #include <qpdf/QPDFOutlineDocumentHelper.hh>
 #include <qpdf/QPDFPageDocumentHelper.hh>
+#include <qpdf/QPDFPageLabelDocumentHelper.hh>
 #include <qpdf/QPDFPageObjectHelper.hh>
 #include <qpdf/QPDFWriter.hh>
 
@@ -402,6 +403,8 @@ TEST_F(QuorrelTest, PagesLeftOutLeadTheirLinksAndOutlineToTheNextPageKept) {
         named.processFile(dir.file("plain.pdf").c_str());
         named.getRoot().replaceKey(
             "/Index", QPDFObjectHandle::newArray({QPDFPageDocumentHelper(named).getAllPages()[2].getObjectHandle()}));
+        // Pages i to iii, then 1, 2, 3.
+        named.getRoot().replaceKey("/PageLabels", QPDFObjectHandle::parse("<< /Nums [0 << /S /r >> 3 << /S /D >>] >>"));
         QPDFWriter writer(named, in.c_str());
         writer.write();
     }
@@ -414,6 +417,12 @@ TEST_F(QuorrelTest, PagesLeftOutLeadTheirLinksAndOutlineToTheNextPageKept) {
     ASSERT_EQ(pages.size(), 4u);
     EXPECT_EQ(copy.getRoot().getKey("/Pages").getKey("/Count").getIntValue(), 4);
     EXPECT_TRUE(pages[2].getObjectHandle().hasKey("/CropBox")) << "the old page 4 is third";
+    // Each page keeps its label: i, ii, 1, 2.
+    QPDFPageLabelDocumentHelper labels(copy);
+    EXPECT_EQ(labels.getLabelForPage(2).getKey("/S").getName(), "/D");
+    EXPECT_EQ(labels.getLabelForPage(2).getKey("/St").getIntValue(), 1);
+    EXPECT_EQ(labels.getLabelForPage(3).getKey("/St").getIntValue(), 2);
+    EXPECT_EQ(labels.getLabelForPage(1).getKey("/S").getName(), "/r");
     QPDFObjectHandle dest = pages[0].getAnnotations()[0].getObjectHandle().getKey("/Dest");
     EXPECT_EQ(dest.getArrayItem(0).getObjGen(), pages[2].getObjectHandle().getObjGen());
     EXPECT_TRUE(pages[1].getAnnotations().empty()) << "a link that leads nowhere now goes";
