@@ -482,12 +482,29 @@ void COrvaneView::ZoomFit(bool widthOnly) {
         return;
     // The client area with no scroll bar shown: the fitted page needs none,
     // or (fitting the width of a tall page) only the vertical one.
-    const QSize client = maximumViewportSize();
-    const QSize page = PagePicture().PageRect().size();
+    QSize client = maximumViewportSize();
+    QSize page = PagePicture().PageRect().size();
+    // Margins past the page are fitted with it.
+    QRectF extent(QPointF(0, 0), QSizeF(page));
+    if (m_document.Save().AddMargins())
+        for (const CropRect &region : m_document.Editing().PageRegions()) {
+            const CropRect r = region.Normalized();
+            if (!r.IsEmpty())
+                extent |= QRectF(QPointF(r.left, r.top), QPointF(r.right, r.bottom));
+        }
+    const bool past = extent.size() != QSizeF(page);
+    if (past) {
+        page = QSize(int(std::ceil(extent.width())), int(std::ceil(extent.height())));
+        client -= QSize(8, 8);  // the room the scroll range keeps round a region's frame
+    }
     const double zoom = widthOnly ? PageGeometry::FitWidthZoom(page, client, BarExtent(Qt::Vertical))
                                   : PageGeometry::FitPageZoom(page, client);
     if (zoom > 0)  // a page without a box has no finite zoom
         SetZoom(zoom);
+    if (zoom > 0 && past) {  // from the margin's top-left corner
+        horizontalScrollBar()->setValue(horizontalScrollBar()->minimum());
+        verticalScrollBar()->setValue(verticalScrollBar()->minimum());
+    }
 }
 
 void COrvaneView::Navigate(int id) {

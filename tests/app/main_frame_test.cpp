@@ -27,6 +27,7 @@
 #include <QCheckBox>
 #include <QApplication>
 #include <QRadioButton>
+#include <QScrollBar>
 #include <QTimer>
 #include <QDialog>
 #include <QLabel>
@@ -603,8 +604,13 @@ TEST_F(MainFrameTest, PageSizeGrowsCropsToAReadersAspectOrPlacesThemOnPaperInOne
     EXPECT_NE(document.Save().ExportCropList().find("Page 2, scale 0.685"), std::string::npos)
         << document.Save().ExportCropList();
     EXPECT_NEAR(document.Pages().File().PageScale(2), 0.6855, 0.0001) << "kept in the crop file";
-    // A region changed by hand is drawn whole again; the page without one too.
+    // Zoom Fit takes in the margins added above and below the page.
     document.ShowPage(2);
+    frame->PageView()->OnCommand(ID_ZOOM_FIT);
+    QScrollBar *down = frame->PageView()->verticalScrollBar();
+    EXPECT_EQ(down->minimum(), down->maximum()) << "nothing left to scroll to";
+    EXPECT_LT(down->value(), 0) << "the band above the page in sight";
+    // A region changed by hand is drawn whole again; the page without one too.
     document.Editing().DeleteSelectedRegion();
     EXPECT_EQ(document.Pages().Set().Scale(2), 1);
     EXPECT_EQ(document.Save().ExportCropList().find("scale"), std::string::npos);
