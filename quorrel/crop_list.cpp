@@ -95,6 +95,24 @@ bool ReadAtMost(std::istream &in, size_t limit, std::string &text, std::string &
     return true;
 }
 
+namespace {
+
+// The first line of `page`, which a rotation or a scale (line `number`)
+// sets: the page as it is when it has none yet; null, with `error`, for a
+// page left out.
+CropRect *FirstLine(CropList &list, int page, int number, std::string &error) {
+    std::vector<CropRect> &lines = list.try_emplace(list.end(), page)->second;
+    if (lines.empty())
+        lines.emplace_back();
+    if (lines.front().leftOut) {
+        error = "line " + std::to_string(number) + " is for page " + std::to_string(page) + ", which is left out";
+        return nullptr;
+    }
+    return &lines.front();
+}
+
+}  // namespace
+
 bool ParseCropList(std::istream &in, CropList &list, std::string &error) {
     // The whole list at once: a line per page of a long document.
     std::string text;
@@ -125,15 +143,10 @@ bool ParseCropList(std::istream &in, CropList &list, std::string &error) {
                         std::to_string(quarter) + " degrees; a page turns by 90, 180 or 270";
                 return false;
             }
-            std::vector<CropRect> &lines = list.try_emplace(list.end(), page)->second;
-            if (lines.empty())
-                lines.emplace_back();  // the page as it is, turned
-            if (lines.front().leftOut) {
-                error =
-                    "line " + std::to_string(number) + " is for page " + std::to_string(page) + ", which is left out";
+            CropRect *first = FirstLine(list, page, number, error);
+            if (!first)
                 return false;
-            }
-            lines.front().rotate = quarter;
+            first->rotate = quarter;
             continue;
         }
         Cursor scaled(line);
@@ -145,15 +158,10 @@ bool ParseCropList(std::istream &in, CropList &list, std::string &error) {
                         " by a number outside 0.01 to 1";
                 return false;
             }
-            std::vector<CropRect> &lines = list.try_emplace(list.end(), page)->second;
-            if (lines.empty())
-                lines.emplace_back();  // the page as it is, scaled
-            if (lines.front().leftOut) {
-                error =
-                    "line " + std::to_string(number) + " is for page " + std::to_string(page) + ", which is left out";
+            CropRect *first = FirstLine(list, page, number, error);
+            if (!first)
                 return false;
-            }
-            lines.front().scale = scale;
+            first->scale = scale;
             continue;
         }
         Cursor out(line);

@@ -21,6 +21,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <map>
 #include <mutex>
 #include <fcntl.h>
 #include <filesystem>
@@ -152,7 +153,7 @@ bool MarginValues(render::PageSource &source, int pageCount, const AutoCropJob &
 // Every crop of the job's pages made the job's paper size or grown to its
 // aspect; a page without one shaped from the whole page.
 bool ShapePages(const AutoCropJob &job, const std::vector<std::pair<double, double>> &sizes, AutoCropReport &report,
-                PageValues &values, std::string &scales, QString &reason);
+                PageValues &values, std::map<int, double> &scales, QString &reason);
 // Every page of the job cropped to the box it gives of the job's kind.
 bool BoxValues(render::PageSource &source, int pageCount, const AutoCropJob &job, AutoCropReport &report,
                PageValues &values, QString &reason);
@@ -269,7 +270,7 @@ bool AutoCropFile(const AutoCropJob &job, AutoCropReport &report, QString &reaso
                         : ContentValues(input, pageCount, job, report, values, reason, progress)))
             return false;
     }
-    std::string scales;  // lines of the pages drawn smaller
+    std::map<int, double> scales;  // the pages drawn smaller
     if ((job.paper || job.ratio) && !ShapePages(job, sizes, report, values, scales, reason))
         return false;
     if (job.options.leaveOutBlank) {
@@ -288,14 +289,9 @@ bool AutoCropFile(const AutoCropJob &job, AutoCropReport &report, QString &reaso
     report.leftOut = int(leaveOut.size());
     // Pages turned, after the crop: lines of their own after the others.
     std::string rotations;
-    for (size_t at = 0; at < scales.size();) {  // a page left out is not scaled
-        const size_t end = scales.find('\n', at);
-        const std::string line = scales.substr(at, end - at + 1);
-        const int page = std::atoi(line.c_str() + 5);  // "Page N, scale S"
+    for (const auto &[page, scale] : scales)  // a page left out is not scaled
         if (std::find(leaveOut.begin(), leaveOut.end(), page) == leaveOut.end())
-            rotations += line;
-        at = end + 1;
-    }
+            rotations += "Page " + std::to_string(page) + ", scale " + ScaleText(scale) + "\n";
     if (job.rotate != 0)
         for (int page : PagesOf(job.options, pageCount))
             if (std::find(leaveOut.begin(), leaveOut.end(), page) == leaveOut.end())
@@ -378,7 +374,7 @@ bool BoxValues(render::PageSource &source, int pageCount, const AutoCropJob &job
 }
 
 bool ShapePages(const AutoCropJob &job, const std::vector<std::pair<double, double>> &sizes, AutoCropReport &report,
-                PageValues &values, std::string &scales, QString &reason) {
+                PageValues &values, std::map<int, double> &scales, QString &reason) {
     std::vector<int> cut, scaled;
     double least = 1;
     for (int page : PagesOf(job.options, int(sizes.size()))) {
@@ -407,7 +403,7 @@ bool ShapePages(const AutoCropJob &job, const std::vector<std::pair<double, doub
                     return false;
                 }
                 if (scale < 1) {
-                    scales += "Page " + std::to_string(page) + ", scale " + ScaleText(scale) + "\n";
+                    scales[page] = scale;
                     scaled.push_back(page);
                     least = std::min(least, scale);
                 }
