@@ -152,6 +152,21 @@ constexpr const char *kUsage =
     "                        clockwise after it is cropped (its /Rotate)\n"
     "  --drop-blank          with --auto-crop, leave pages found blank (paper\n"
     "                        and dust only) out of the copy, as --drop does\n"
+    "  --body-only           with --auto-crop, leave out of each page's content\n"
+    "                        the marks that come back at the same place on most\n"
+    "                        pages of its side (odd or even): running heads and\n"
+    "                        feet with their rules, page numbers, and stamps, so\n"
+    "                        each crop holds the text block; a page whose text\n"
+    "                        reaches where a head stands keeps it\n"
+    "  --ignore KINDS        as --body-only, for these kinds alone: heads,\n"
+    "                        numbers, stamps (\"numbers,stamps\")\n"
+    "  --cap PERCENT         with --auto-crop, a page whose crop would cut away\n"
+    "                        more than this share of it is left as it is and\n"
+    "                        listed under the pages to check\n"
+    "  --sensitivity N       with --auto-crop, how faint print on a scan may be\n"
+    "                        and still count, 0 to 100: 50 is the usual, higher\n"
+    "                        keeps pencil notes and faded colours, lower leaves\n"
+    "                        them out\n"
     "  --drop RANGE          leave the pages of RANGE (\"3, 10-12\", as --pages\n"
     "                        takes) out of the copy: links and outline entries\n"
     "                        to them lead to the next page kept, or go when none\n"
@@ -274,7 +289,18 @@ struct Arguments {
     crop::AutoCropJob job;
     bool autoCrop = false, exact = false, contentOptions = false, wantReport = false, evenSplit = false;
     bool restore = false, anchored = false, weighted = false, scaling = false;
+    bool marksOptions = false;  // --body-only, --ignore, --cap, --sensitivity
 };
+
+// A number with or without a percent sign after it ("60", "60%", "60 %").
+bool ParsePercent(QString text, double &value) {
+    text = text.trimmed();
+    if (text.endsWith(QLatin1Char('%')))
+        text = text.chopped(1).trimmed();
+    bool ok = false;
+    value = text.toDouble(&ok);
+    return ok && std::isfinite(value);
+}
 
 // Files are named by the bytes given, whatever they are.
 QString FileArgument(const char *arg) { return platform::PathFromNative(arg); }
@@ -301,6 +327,9 @@ bool TakeSwitch(const std::string &arg, Arguments &args) {
     } else if (arg == "--deskew") {
         args.job.options.deskew = true;
         args.contentOptions = true;
+    } else if (arg == "--body-only") {
+        args.job.options.ignore = crop::kAllMarks;
+        args.contentOptions = args.marksOptions = true;
     } else {
         return false;
     }
@@ -429,6 +458,28 @@ std::optional<ParsedCommandLine> TakeArgument(int argc, char **argv, int &i, Arg
         if (!password)
             return PasswordFileError{error};
         job.password = std::make_shared<const platform::Secret>(std::move(*password));
+    } else if (arg == "--ignore") {
+        std::string error;
+        if (!value(text))
+            return UsageError{QStringLiteral("--ignore needs the kinds of mark to leave out: heads, numbers, stamps")};
+        if (!crop::ParseMarkKinds(text.toStdString(), job.options.ignore, error))
+            return UsageError{QStringLiteral("--ignore: %1").arg(QString::fromStdString(error))};
+        args.contentOptions = args.marksOptions = true;
+    } else if (arg == "--cap") {
+        double cap = 0;
+        if (!value(text) || !ParsePercent(text, cap) || cap <= 0 || cap >= 100)
+            return UsageError{QStringLiteral("--cap needs the most of a page a crop may cut away, a percent above 0 "
+                                             "and below 100, such as 60")};
+        job.options.cap = cap;
+        args.contentOptions = args.marksOptions = true;
+    } else if (arg == "--sensitivity") {
+        double sensitivity = 0;
+        if (!value(text) || !ParsePercent(text, sensitivity) || sensitivity < 0 || sensitivity > 100 ||
+            sensitivity != std::trunc(sensitivity))
+            return UsageError{QStringLiteral("--sensitivity needs a whole number from 0 (only clear print counts) to "
+                                             "100 (the faintest marks count); 50 is the usual")};
+        job.options.sensitivity = int(sensitivity);
+        args.contentOptions = args.marksOptions = true;
     } else if (arg == "--margin") {
         crop::SideMargins sides;
         std::string error;
@@ -505,9 +556,13 @@ std::optional<QString> CombinationProblem(const Arguments &args) {
     if (args.evenSplit && !job.split)
         return QStringLiteral("--even goes with --split");
     if (args.exact && args.contentOptions)
-        return QStringLiteral("--uniform, --margin, --deskew and --drop-blank go with --auto-crop, not --crop");
+        return QStringLiteral("--uniform, --margin, --deskew, --drop-blank, --body-only, --ignore, --cap and "
+                              "--sensitivity go with --auto-crop, not --crop");
     if (job.split && job.options.sides)
         return QStringLiteral("--split takes one margin round each cell, such as --margin 10");
+    if (job.split && args.marksOptions)
+        return QStringLiteral("--body-only, --ignore, --cap and --sensitivity measure whole pages; they cannot be "
+                              "given with --split");
     if (job.split && job.options.deskew)
         return QStringLiteral("--deskew straightens whole pages; it cannot be given with --split");
     if (job.output.isEmpty())
@@ -603,6 +658,14 @@ int RunCrop(CommandLine &line) {
                      report.pages, report.blank,
                      job.options.deskew ? (", " + std::to_string(report.straightened) + " straightened").c_str() : "",
                      report.leftOut > 0 ? (", " + std::to_string(report.leftOut) + " left out").c_str() : "");
+        std::string marks;
+        static const char *const kMarks[3] = {"running heads", "page numbers", "stamps"};
+        for (int kind = 0; kind < 3; ++kind)
+            if (report.marksLeftOut[kind] > 0)
+                marks += std::string(marks.empty() ? "" : ", ") + kMarks[kind] + " on " +
+                         std::to_string(report.marksLeftOut[kind]) + " pages";
+        if (!marks.empty())
+            std::fprintf(stderr, "orvane: left out of the crops: %s\n", marks.c_str());
         for (const crop::Outlier &o : report.outliers)
             std::fprintf(stderr, "orvane: check page %d: %s\n", o.page, o.reason.c_str());
     }

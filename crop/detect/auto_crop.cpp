@@ -84,6 +84,39 @@ std::string Points(double value) {
     return text;
 }
 
+std::string Percent(double value) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.0f %%", value);
+    return text;
+}
+
+// Pages whose crop would cut away more than `cap` percent of them keep no
+// crop, and are listed in place of anything else said of them.
+void HoldToCap(const std::vector<PageContent> &pages, double cap, AutoCropPlan &plan) {
+    for (const PageContent &p : pages) {
+        const auto found = plan.rects.find(p.page);
+        if (found == plan.rects.end() || p.width <= 0 || p.height <= 0)
+            continue;
+        const CropRect &r = found->second;
+        const double kept = std::max(0.0, r.right - r.left) * std::max(0.0, r.bottom - r.top) / (p.width * p.height);
+        const double cut = 100 * (1 - kept);
+        if (cut <= cap + 1e-9)
+            continue;
+        plan.rects.erase(found);
+        Outlier outlier{p.page, "would cut " + Percent(cut) + " away",
+                        "its crop would cut away " + Percent(cut) + " of it, more than the " + Percent(cap) +
+                            " allowed; it is left as it is"};
+        const auto listed = std::find_if(plan.outliers.begin(), plan.outliers.end(),
+                                         [&](const Outlier &o) { return o.page == p.page; });
+        if (listed != plan.outliers.end())
+            *listed = std::move(outlier);
+        else
+            plan.outliers.insert(std::upper_bound(plan.outliers.begin(), plan.outliers.end(), p.page,
+                                                  [](int page, const Outlier &o) { return page < o.page; }),
+                                 std::move(outlier));
+    }
+}
+
 }  // namespace
 
 std::vector<int> PagesOf(const AutoCropOptions &options, int pageCount) {
@@ -141,6 +174,8 @@ AutoCropPlan PlanAutoCrop(const std::vector<PageContent> &pages, const AutoCropO
         }
     }
     plan.outliers = FindOutliers(pages);
+    if (options.cap > 0)
+        HoldToCap(pages, options.cap, plan);
     return plan;
 }
 

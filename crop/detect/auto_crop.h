@@ -3,6 +3,7 @@
 
 #include "crop/detect/crop_rect.h"
 #include "crop/detect/margins.h"
+#include "crop/detect/marks.h"
 
 #include <map>
 #include <optional>
@@ -34,6 +35,16 @@ struct AutoCropOptions {
     bool deskew = false;
     // Pages found blank (paper and dust only) left out of the copy.
     bool leaveOutBlank = false;
+    // Marks of these kinds (MarkKind) that repeat from page to page are
+    // left out of each page's content.
+    unsigned ignore = 0;
+    // A page whose crop would cut away more than this share of it (percent;
+    // 0: no limit) is left as it is and listed.
+    double cap = 0;
+    // How faint print on a scan may be and still count, 0 to 100: higher
+    // counts fainter marks (pencil, yellowed colours), lower leaves them.
+    int sensitivity = kUsualSensitivity;
+    static constexpr int kUsualSensitivity = 50;
 };
 
 // One page as its content was found: the shown page's size in points and
@@ -49,6 +60,10 @@ struct PageContent {
     // level and told.
     double turn = 0;
     bool skewUnmeasured = false;
+    // When marks are looked for: the blocks at the edges of the content and
+    // the rest of it (TakeApart).
+    std::vector<EdgeBlock> blocks;
+    std::optional<CropRect> core;
 };
 
 // A page whose content lies far from where most pages of the range have

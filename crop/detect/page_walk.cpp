@@ -1,10 +1,12 @@
 #include "crop/detect/page_walk.h"
 
 #include "crop/detect/content_detector.h"
+#include "crop/detect/marks.h"
 #include "crop/detect/skew.h"
 #include "render/page_render.h"
 #include "render/rendering_library.h"
 
+#include <algorithm>
 #include <cmath>
 #include <new>
 #include <stdexcept>
@@ -193,13 +195,29 @@ bool PageWalk::RunPage(size_t index, render::PageSource *source, LS_CancelFlag *
 
 namespace {
 
+// What a page walk looks for besides each page's content.
+struct Looking {
+    int sensitivity = AutoCropOptions::kUsualSensitivity;
+    PageContent *apart = nullptr;  // the content taken apart into this (TakeApart)
+};
+
+// The paper as `sensitivity` has it: on a scan, a higher one takes
+// fainter marks for print.
+Paper Sensitised(Paper paper, int sensitivity) {
+    if (paper.pureWhite || sensitivity == AutoCropOptions::kUsualSensitivity)
+        return paper;
+    const double factor = std::pow(2.0, (AutoCropOptions::kUsualSensitivity - sensitivity) / 50.0);
+    paper.threshold = std::clamp(int(std::lround(paper.threshold * factor)), 4, 160);
+    return paper;
+}
+
 // The content of a page's picture, `view`, of a page width x height points
 // within `area` (points; empty for the whole page), in points. With
 // `page`, a picture from which text may have been left out: the parts of
 // what was left out that lie beyond the box found are drawn whole and
 // looked at, and the walk is told the box.
 std::optional<CropRect> ContentOf(const PixelView &view, double width, double height, const CropRect &area,
-                                  const PageWalk::Page *page = nullptr) {
+                                  const PageWalk::Page *page = nullptr, const Looking &looking = {}) {
     if (!view.Valid() || width <= 0 || height <= 0)
         return std::nullopt;
     const double sx = view.width / width, sy = view.height / height;
@@ -210,7 +228,8 @@ std::optional<CropRect> ContentOf(const PixelView &view, double width, double he
                        QPoint(int(std::ceil(a.right * sx)) - 1, int(std::ceil(a.bottom * sy)) - 1));
     }
     const ContentDetector detector((sx + sy) / 2);
-    std::optional<QRect> found = detector.Detect(view, pixels);
+    const Paper paper = Sensitised(ContentDetector::EstimatePaper(view), looking.sensitivity);
+    std::optional<QRect> found = detector.Detect(view, pixels, paper);
     const QRect left = page ? page->leftOut.intersected(pixels) : QRect();
     if (!left.isEmpty() && page->drawWhole && !(found && found->contains(left))) {
         // The whole picture differs only within `left`, and only by being
@@ -241,6 +260,8 @@ std::optional<CropRect> ContentOf(const PixelView &view, double width, double he
         page->foundInk(*found);
     if (!found)
         return std::nullopt;
+    if (looking.apart)
+        KeepBlocks(*looking.apart, TakeApart(view, *found, paper, (sx + sy) / 2), sx, sy);
     return CropRect{found->left() / sx, found->top() / sy, (found->right() + 1) / sx, (found->bottom() + 1) / sy};
 }
 
@@ -276,7 +297,9 @@ std::shared_ptr<PageWalk> StartAutoCrop(const std::shared_ptr<render::RenderSche
                                         PageWalk::Progress progress, std::function<void(AutoCropResult)> finished) {
     std::vector<int> pages = PagesOf(options, pageCount);
     auto results = std::make_shared<std::vector<PageContent>>(pages.size());
-    auto visit = [results, areaOf = std::move(areaOf), deskew = options.deskew](const PageWalk::Page &page) {
+    const bool apart = options.ignore != 0;
+    auto visit = [results, areaOf = std::move(areaOf), deskew = options.deskew, apart,
+                  sensitivity = options.sensitivity](const PageWalk::Page &page) {
         PageContent &content = (*results)[size_t(page.index)];
         content.page = page.page;
         content.width = page.width;
@@ -288,22 +311,31 @@ std::shared_ptr<PageWalk> StartAutoCrop(const std::shared_ptr<render::RenderSche
         }
         const CropRect area = areaOf ? areaOf(page.page, page.height) : CropRect{};
         const PixelView view = PixelView::Of(*page.bitmap);
+        const Looking looking{sensitivity, apart ? &content : nullptr};
         if (deskew && Straighten(page, view, content)) {
             const TurnedPicture turned = TurnPicture(view, content.turn);
-            content.content = ContentOf(turned.view, page.width, page.height, area);
+            content.content = ContentOf(turned.view, page.width, page.height, area, nullptr, looking);
             return;
         }
-        content.content = ContentOf(view, page.width, page.height, area, &page);
+        content.content = ContentOf(view, page.width, page.height, area, &page, looking);
     };
     auto done = [results, options, finished = std::move(finished)] {
         AutoCropResult result;
+        // The marks that repeat are found over all pages, then left out.
+        if (options.ignore) {
+            FindRepeatedMarks(*results);
+            for (PageContent &p : *results)
+                p.content = BodyOf(p, options.ignore);
+        }
         result.plan = PlanAutoCrop(*results, options);
         result.pages = std::move(*results);
         if (finished)
             finished(std::move(result));
     };
+    // Marks are told apart on whole pictures: none of the text left out.
     return PageWalk::Start(scheduler, std::move(pages), std::move(visit), std::move(progress), std::move(done),
-                           render::RenderScheduler::kBackground, PageWalk::Colours::Ink);
+                           render::RenderScheduler::kBackground,
+                           apart ? PageWalk::Colours::Grey : PageWalk::Colours::Ink);
 }
 
 }  // namespace crop

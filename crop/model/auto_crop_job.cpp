@@ -476,7 +476,15 @@ bool ContentValues(const QString &input, int pageCount, const AutoCropJob &job, 
                                       " is a scan whose skew cannot be told (its print has no lines or edges to "
                                       "measure); it is left as scanned");
         report.straightened += p.turn != 0 && result.plan.rects.count(p.page) ? 1 : 0;
+        for (int kind = 0; kind < 3; ++kind)
+            report.marksLeftOut[kind] += std::any_of(p.blocks.begin(), p.blocks.end(), [&](const EdgeBlock &b) {
+                return b.kind == (1u << kind) && (job.options.ignore & b.kind);
+            });
     }
+    if (job.options.ignore && !std::any_of(std::begin(report.marksLeftOut), std::end(report.marksLeftOut),
+                                           [](int pages) { return pages > 0; }))
+        report.warnings.push_back("no marks of the kinds asked for come back at the same place on most pages; "
+                                  "every mark counts");
 
     if (report.pages > 0 && int(report.warnings.size()) == report.pages) {
         reason = QStringLiteral("no page of %1 could be rendered; it may be damaged").arg(Quote(input));
@@ -484,6 +492,14 @@ bool ContentValues(const QString &input, int pageCount, const AutoCropJob &job, 
     }
 
     // A copy with no page cropped would be the input again.
+    if (report.cropped == 0 && job.options.cap > 0 && report.blank + result.plan.failed < report.pages) {
+        reason = QStringLiteral("every crop of %1 would cut away more than %2 % of its page, so every page is left as "
+                                "it is; nothing was cropped, and %3 is not written")
+                     .arg(Quote(input))
+                     .arg(job.options.cap)
+                     .arg(Quote(output));
+        return false;
+    }
     if (report.cropped == 0) {
         reason = QStringLiteral("no page of %1 has content to crop to (each is blank or could not be rendered); "
                                 "nothing was cropped, and "

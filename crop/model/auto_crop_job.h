@@ -74,6 +74,9 @@ struct AutoCropReport {
     int leftOut = 0;       // pages not in the copy
     std::vector<int> blankPages;
     std::vector<Outlier> outliers;
+    // Pages whose marks of each kind asked for were left out of their
+    // content: {running heads, page numbers, stamps}.
+    int marksLeftOut[3] = {0, 0, 0};
     std::vector<std::string> warnings;
     std::vector<std::string> toolNotes;  // what the crop tool said, line by line
     // Why the input did not open, when it did not: a missing or wrong

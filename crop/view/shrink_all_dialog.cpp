@@ -9,6 +9,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QVBoxLayout>
 
 namespace crop {
@@ -41,11 +42,27 @@ CShrinkAllDialog::CShrinkAllDialog(int pageCount, QWidget *parent) : QDialog(par
     m_leaveOutBlank = new QCheckBox(QStringLiteral("Leave out &blank pages (paper and dust only; listed under Pages "
                                                    "to Check, and put back with Leave Out)"),
                                     this);
+    m_bodyOnly = new QCheckBox(QStringLiteral("Bod&y only (running heads, page numbers and stamps that come back "
+                                              "at the same place on most pages are left out of the crops)"),
+                               this);
+    m_cap = new QSpinBox(this);
+    m_cap->setRange(0, 99);
+    m_cap->setSuffix(QStringLiteral(" %"));
+    m_cap->setSpecialValueText(QStringLiteral("no limit"));
+    m_cap->setToolTip(QStringLiteral("A page whose crop would cut away more than this share of it is left as it "
+                                     "is and listed under Pages to Check"));
+    m_sensitivity = new QSpinBox(this);
+    m_sensitivity->setRange(0, 100);
+    m_sensitivity->setToolTip(QStringLiteral("How faint print on a scan may be and still count: 50 is the usual; "
+                                             "higher keeps pencil notes and faded colours, lower leaves them out"));
     form->addRow(QStringLiteral("&Margin round the content:"), m_margin);
+    form->addRow(QStringLiteral("Never cut a&way more than:"), m_cap);
+    form->addRow(QStringLiteral("Sensitivity to &faint print on scans:"), m_sensitivity);
     layout->addLayout(form);
     layout->addWidget(m_uniform);
     layout->addWidget(m_straighten);
     layout->addWidget(m_leaveOutBlank);
+    layout->addWidget(m_bodyOnly);
     auto *buttons = new QDialogButtonBox(QDialogButtonBox::Cancel, this);
     QPushButton *shrink = buttons->addButton(QStringLiteral("&Shrink"), QDialogButtonBox::AcceptRole);
     shrink->setDefault(true);
@@ -57,6 +74,9 @@ CShrinkAllDialog::CShrinkAllDialog(int pageCount, QWidget *parent) : QDialog(par
     m_uniform->setChecked(s_last.uniform);
     m_straighten->setChecked(s_last.deskew);
     m_leaveOutBlank->setChecked(s_last.leaveOutBlank);
+    m_bodyOnly->setChecked(s_last.ignore != 0);
+    m_cap->setValue(int(s_last.cap));
+    m_sensitivity->setValue(s_last.sensitivity);
 }
 
 AutoCropOptions CShrinkAllDialog::Options() const {
@@ -76,6 +96,9 @@ AutoCropOptions CShrinkAllDialog::Options() const {
     options.uniform = m_uniform->isChecked();
     options.deskew = m_straighten->isChecked();
     options.leaveOutBlank = m_leaveOutBlank->isChecked();
+    options.ignore = m_bodyOnly->isChecked() ? kAllMarks : 0;
+    options.cap = m_cap->value();
+    options.sensitivity = m_sensitivity->value();
     return options;
 }
 

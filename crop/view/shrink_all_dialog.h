@@ -10,6 +10,7 @@ class QCheckBox;
 class QComboBox;
 class QLabel;
 class QLineEdit;
+class QSpinBox;
 
 namespace crop {
 
@@ -29,6 +30,9 @@ public:
     QCheckBox *Uniform() const { return m_uniform; }
     QCheckBox *Straighten() const { return m_straighten; }
     QCheckBox *LeaveOutBlank() const { return m_leaveOutBlank; }
+    QCheckBox *BodyOnly() const { return m_bodyOnly; }
+    QSpinBox *Cap() const { return m_cap; }  // 0: no limit
+    QSpinBox *Sensitivity() const { return m_sensitivity; }
     QLineEdit *Range() const { return m_choice.range; }
     QLabel *Problem() const { return m_choice.problem; }
     void done(int result) override;
@@ -47,6 +51,9 @@ private:
     QCheckBox *m_uniform = nullptr;
     QCheckBox *m_straighten = nullptr;
     QCheckBox *m_leaveOutBlank = nullptr;
+    QCheckBox *m_bodyOnly = nullptr;
+    QSpinBox *m_cap = nullptr;
+    QSpinBox *m_sensitivity = nullptr;
     int m_pageCount = 0;
     static AutoCropOptions s_last;
     static QString s_lastMargin;

@@ -342,7 +342,11 @@ TEST_F(AutoCropCommand, FailuresSayWhyInOneLineAndLeaveNoOutput) {
     // Wrong arguments: exit code 2 and a pointer to the help.
     for (const QStringList &args :
          {QStringList{"--auto-crop", Q(good)}, QStringList{"--auto-crop", Q(good), "-o", Q(out), "--margin", "x"},
-          QStringList{"--auto-crop", Q(good), "-o", Q(out), "--pages", "some"}}) {
+          QStringList{"--auto-crop", Q(good), "-o", Q(out), "--pages", "some"},
+          QStringList{"--auto-crop", Q(good), "-o", Q(out), "--ignore", "heads,footers"},
+          QStringList{"--auto-crop", Q(good), "-o", Q(out), "--cap", "0"},
+          QStringList{"--auto-crop", Q(good), "-o", Q(out), "--cap", "150%"},
+          QStringList{"--auto-crop", Q(good), "-o", Q(out), "--sensitivity", "101"}}) {
         const ToolRun r = Orvane(args);
         EXPECT_EQ(r.exitCode, 2) << args.join(' ').toStdString();
         EXPECT_NE(r.err.find("--help"), std::string::npos);

@@ -204,6 +204,23 @@ TEST(AutoCropPlan, MarginsStayOnThePageAndBlankPagesKeepNoCrop) {
     EXPECT_EQ(book.rects.at(4), (CropRect{45, 60.33, 370.01, 450}));
 }
 
+TEST(AutoCropPlan, APageCutPastTheCapKeepsNoCropAndIsListedOnce) {
+    std::vector<PageContent> pages = {
+        Content(1, 600, 800, CropRect{100, 100, 500, 700}),  // half of it cut away
+        Content(2, 600, 800, CropRect{280, 380, 320, 420}),  // nearly all of it, and far out: listed once
+    };
+    for (int i = 3; i <= 8; ++i)
+        pages.push_back(Content(i, 600, 800, CropRect{100, 100, 500, 700}));
+    AutoCropOptions options;
+    options.cap = 60;
+    const crop::AutoCropPlan plan = crop::PlanAutoCrop(pages, options);
+    EXPECT_TRUE(plan.rects.count(1));
+    EXPECT_FALSE(plan.rects.count(2));
+    ASSERT_EQ(plan.outliers.size(), 1u);
+    EXPECT_EQ(plan.outliers[0].page, 2);
+    EXPECT_NE(plan.outliers[0].reason.find("more than the 60 % allowed"), std::string::npos) << plan.outliers[0].reason;
+}
+
 TEST(AutoCropPlan, OneCommonSizeMirrorsOddAndEvenPagesAndCoversBlankOnes) {
     // A book: odd pages have their text to the right, even ones to the left.
     std::vector<PageContent> pages;

@@ -1,0 +1,73 @@
+#ifndef CROP_DETECT_MARKS_H
+#define CROP_DETECT_MARKS_H
+
+#include "crop/detect/content_detector.h"
+#include "crop/detect/crop_rect.h"
+
+#include <QRect>
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace crop {
+
+struct PageContent;
+
+// The kinds of mark that come back at about the same place page after
+// page, outside a book's text block.
+enum MarkKind : unsigned {
+    kRunningHeads = 1,  // running heads and feet, with the rules under or over them
+    kPageNumbers = 2,
+    kStamps = 4,  // the same shape at the same place: a stamp, a watermark, a logo
+};
+constexpr unsigned kAllMarks = kRunningHeads | kPageNumbers | kStamps;
+
+// "heads,numbers,stamps" (any of them, any order, any case) as kinds;
+// false, with the reason, for an unknown or missing kind.
+bool ParseMarkKinds(std::string_view text, unsigned &kinds, std::string &error);
+// "running head", "page number", "stamp" (one kind).
+std::string MarkName(unsigned kind);
+
+// A block at an edge of a page's content that a wide gap of paper sets
+// apart from the rest.
+struct EdgeBlock {
+    enum Edge { Top, Bottom, Left, Right };
+    Edge edge = Top;
+    CropRect box;       // points from the page's top-left corner
+    unsigned kind = 0;  // the repeated mark it was found to be; 0: none
+};
+
+// The content of a page, `box` (pixels) in `view`, taken apart: at most
+// two blocks off its top and off its bottom (each cut across at wide gaps
+// into its parts, as a running head and the page number on its line), and
+// one off each side, and the rest, `core`. A block is set apart by paper
+// at least 8 pt and twice the page's usual gap between lines deep, and is
+// small beside the page (a line or two, a stamp): the first lines of the
+// text block are never one. On a scan, specks within a gap leave it a gap.
+struct TakenApart {
+    QRect core;
+    std::vector<std::pair<EdgeBlock::Edge, QRect>> blocks;
+};
+TakenApart TakeApart(const PixelView &view, const QRect &box, const Paper &paper, double pixelsPerPoint);
+
+// `taken`, from a picture of `sx` x `sy` pixels per point, kept on `page`
+// in points.
+void KeepBlocks(PageContent &page, const TakenApart &taken, double sx, double sy);
+
+// Finds the blocks of `pages` that repeat: a block is a mark when pages of
+// its parity holding a block at the same edge at about the same place are
+// at least half of those with content (and at least three); a stamp also
+// has about the same size and place across. Each such block gets its kind
+// by its shape: a thin rule or a line of text a running head, a short word
+// a page number, a larger shape a stamp.
+void FindRepeatedMarks(std::vector<PageContent> &pages);
+
+// The page's content with its marks of kinds `ignore` left out: the rest
+// of it and the blocks that are not such marks.
+std::optional<CropRect> BodyOf(const PageContent &page, unsigned ignore);
+
+}  // namespace crop
+
+#endif
