@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstring>
 #include <numeric>
+#include <optional>
 #include <vector>
 
 namespace crop {
@@ -133,6 +134,134 @@ void Dilate(std::vector<uint8_t> &cells, int w, int h, int radius, bool alongRow
     }
 }
 
+// Whether a pixel lies within the paper's spread of its colour.
+template <int C>
+bool PaperLike(const uint8_t *p, const Paper &paper) {
+    const int d = std::max({std::abs(int(paper.blue) - p[0]), std::abs(int(paper.green) - p[C == 1 ? 0 : 1]),
+                            std::abs(int(paper.red) - p[C == 1 ? 0 : 2])});
+    return d <= paper.threshold;
+}
+
+// A sheet on a dark scanner lid: the box of the rows and columns that are
+// largely `paper`, when it is mostly paper inside and dark all round
+// outside; drawn in a little, past the sheet's own edge.
+template <int C>
+std::optional<QRect> SheetOnLid(const PixelView &view, int step, const Paper &paper) {
+    const int xs = (view.width + step - 1) / step, ys = (view.height + step - 1) / step;
+    std::vector<int> rowPaper(static_cast<size_t>(ys), 0), columnPaper(static_cast<size_t>(xs), 0);
+    for (int yi = 0; yi < ys; ++yi) {
+        const uint8_t *row = view.Row(yi * step);
+        for (int xi = 0; xi < xs; ++xi)
+            if (PaperLike<C>(row + C * xi * step, paper)) {
+                ++rowPaper[size_t(yi)];
+                ++columnPaper[size_t(xi)];
+            }
+    }
+    auto span = [](const std::vector<int> &counts, int across) -> std::optional<std::pair<int, int>> {
+        int first = -1, last = -1;
+        for (int i = 0; i < int(counts.size()); ++i)
+            if (counts[size_t(i)] * 10 >= across * 3) {
+                if (first < 0)
+                    first = i;
+                last = i;
+            }
+        if (first < 0)
+            return std::nullopt;
+        return std::pair{first, last};
+    };
+    const auto rows = span(rowPaper, xs), columns = span(columnPaper, ys);
+    if (!rows || !columns)
+        return std::nullopt;
+    const QRect box(QPoint(columns->first * step, rows->first * step),
+                    QPoint(std::min(view.width - 1, columns->second * step + step - 1),
+                           std::min(view.height - 1, rows->second * step + step - 1)));
+    if (box.width() * 10 < view.width * 3 || box.height() * 10 < view.height * 3)
+        return std::nullopt;
+    const int paperLevel = std::min({paper.blue, paper.green, paper.red});
+    int64_t inside = 0, insidePaper = 0, outside = 0, outsideDark = 0;
+    for (int yi = 0; yi < ys; ++yi) {
+        const uint8_t *row = view.Row(yi * step);
+        for (int xi = 0; xi < xs; ++xi) {
+            const uint8_t *p = row + C * xi * step;
+            if (box.contains(xi * step, yi * step)) {
+                ++inside;
+                insidePaper += PaperLike<C>(p, paper);
+            } else {
+                ++outside;
+                outsideDark += Darkest<C>(p) < paperLevel - paper.threshold;
+            }
+        }
+    }
+    if (outside == 0 || insidePaper * 2 < inside || outsideDark * 10 < outside * 8)
+        return std::nullopt;
+    const int edge = step + 1;
+    return box.adjusted(edge, edge, -edge, -edge);
+}
+
+// Dark or strongly coloured paper: the commonest colour, when it covers a
+// good share of the page and most of its border.
+template <int C>
+std::optional<Paper> OtherPaper(const PixelView &view, int step) {
+    std::vector<int64_t> bins(512, 0);
+    int64_t all = 0;
+    auto binOf = [](const uint8_t *p) {
+        return size_t((p[0] >> 5) << 6 | (p[C == 1 ? 0 : 1] >> 5) << 3 | (p[C == 1 ? 0 : 2] >> 5));
+    };
+    for (int y = 0; y < view.height; y += step) {
+        const uint8_t *row = view.Row(y);
+        for (int x = 0; x < view.width; x += step) {
+            ++bins[binOf(row + C * x)];
+            ++all;
+        }
+    }
+    const size_t best = size_t(std::max_element(bins.begin(), bins.end()) - bins.begin());
+    const int cb = int(best >> 6) * 32 + 16, cg = int((best >> 3) & 7) * 32 + 16, cr = int(best & 7) * 32 + 16;
+    // The mean of the pixels near that colour.
+    int64_t sums[3] = {0, 0, 0}, near = 0;
+    for (int y = 0; y < view.height; y += step) {
+        const uint8_t *row = view.Row(y);
+        for (int x = 0; x < view.width; x += step) {
+            const uint8_t *p = row + C * x;
+            const int b = p[0], g = p[C == 1 ? 0 : 1], r = p[C == 1 ? 0 : 2];
+            if (std::max({std::abs(b - cb), std::abs(g - cg), std::abs(r - cr)}) <= 24) {
+                sums[0] += b;
+                sums[1] += g;
+                sums[2] += r;
+                ++near;
+            }
+        }
+    }
+    if (near == 0 || near * 100 < all * 35)
+        return std::nullopt;
+    Paper paper;
+    paper.pureWhite = false;
+    paper.differs = true;
+    paper.blue = uint8_t(sums[0] / near);
+    paper.green = uint8_t(sums[1] / near);
+    paper.red = uint8_t(sums[2] / near);
+    paper.threshold = 40;
+    const int high = std::max({paper.blue, paper.green, paper.red}),
+              low = std::min({paper.blue, paper.green, paper.red});
+    if (high >= 110 && high - low < 60)
+        return std::nullopt;  // light grey paper: no paper to go by
+    // Most of the border is that paper.
+    const int band = std::max(1, std::min(view.width, view.height) / 33);
+    int64_t border = 0, paperLike = 0;
+    for (int y = 0; y < view.height; y += step) {
+        const uint8_t *row = view.Row(y);
+        const bool across = y < band || y >= view.height - band;
+        for (int x = 0; x < view.width; x += step) {
+            ++border;
+            paperLike += PaperLike<C>(row + C * x, paper);
+            if (!across && x + step >= band && x + step < view.width - band)
+                x = view.width - band - step;
+        }
+    }
+    if (paperLike * 2 < border)
+        return std::nullopt;
+    return paper;
+}
+
 }  // namespace
 
 PixelView PixelView::Of(const render::Bitmap &bitmap) {
@@ -241,9 +370,10 @@ Paper ContentDetector::EstimatePaperOf(const PixelView &view) {
             }
         }
     }
-    // Paper is even: a level that spreads this wide is a picture's.
+    // Paper is even: a level that spreads this wide is a picture's, unless
+    // the page's paper is dark or coloured.
     if (count == 0 || spread > kWidestSpread)
-        return paper;
+        return OtherPaper<C>(view, step).value_or(paper);
     Paper estimate;
     estimate.pureWhite = false;
     estimate.blue = uint8_t(sums[0] / count);
@@ -257,11 +387,8 @@ Paper ContentDetector::EstimatePaperOf(const PixelView &view) {
     const int band = std::max(1, std::min(view.width, view.height) / 33);
     int64_t border = 0, paperLike = 0;
     auto check = [&](int x, int y) {
-        const uint8_t *p = view.Row(y) + C * x;
-        const int d = std::max({std::abs(int(estimate.blue) - p[0]), std::abs(int(estimate.green) - p[C == 1 ? 0 : 1]),
-                                std::abs(int(estimate.red) - p[C == 1 ? 0 : 2])});
         ++border;
-        paperLike += d <= estimate.threshold;
+        paperLike += PaperLike<C>(view.Row(y) + C * x, estimate);
     };
     for (int y = 0; y < view.height; y += step) {
         // Rows in the top and bottom strips whole; the others at both ends.
@@ -272,8 +399,15 @@ Paper ContentDetector::EstimatePaperOf(const PixelView &view) {
                 x = view.width - band - step;
         }
     }
-    if (border == 0 || paperLike < int64_t(double(border) * kBorderPaperShare))
-        return paper;
+    if (border == 0 || paperLike < int64_t(double(border) * kBorderPaperShare)) {
+        // A sheet on a dark lid has paper inside and none round it; else
+        // the page's paper may be dark or coloured.
+        if (const std::optional<QRect> sheet = SheetOnLid<C>(view, step, estimate)) {
+            estimate.sheet = *sheet;
+            return estimate;
+        }
+        return OtherPaper<C>(view, step).value_or(paper);
+    }
     return estimate;
 }
 
@@ -287,12 +421,12 @@ std::optional<QRect> ContentDetector::Detect(const PixelView &view, const QRect 
 
 std::optional<QRect> ContentDetector::Detect(const PixelView &view, const QRect &area, const Paper &paper,
                                              unsigned cutSides) const {
-    const QRect a = Clip(view, area);
+    const QRect a = Clip(view, area) & (paper.sheet.isEmpty() ? QRect(0, 0, view.width, view.height) : paper.sheet);
     if (!view.Valid() || a.isEmpty())
         return std::nullopt;
     if (view.channels == 1)
-        return paper.pureWhite ? ExactBox<1>(view, area) : ScanBox<1>(view, area, paper, cutSides);
-    return paper.pureWhite ? ExactBox<3>(view, area) : ScanBox<3>(view, area, paper, cutSides);
+        return paper.pureWhite ? ExactBox<1>(view, a) : ScanBox<1>(view, a, paper, cutSides);
+    return paper.pureWhite ? ExactBox<3>(view, a) : ScanBox<3>(view, a, paper, cutSides);
 }
 
 template <int C>
@@ -344,6 +478,8 @@ std::optional<QRect> ContentDetector::ScanBox(const PixelView &view, const QRect
                                               unsigned cutSides) const {
     const QRect a = Clip(view, area);
     const int w = a.width(), h = a.height();
+    // The edges a scanner's band may lie along: the picture's, or the sheet's.
+    const QRect frame = paper.sheet.isEmpty() ? QRect(0, 0, view.width, view.height) : paper.sheet;
     // Content pixels of the area, with counts per row and column.
     std::vector<uint8_t> mask(size_t(w) * size_t(h));
     std::vector<int> rowCount(size_t(h), 0), columnCount(size_t(w), 0);
@@ -354,10 +490,16 @@ std::optional<QRect> ContentDetector::ScanBox(const PixelView &view, const QRect
         int count = 0;
         for (int x = 0; x < w; ++x, p += C) {
             bool ink;
-            if constexpr (C == 1)
+            if (paper.differs) {
+                if constexpr (C == 1)
+                    ink = paper.Ink(p[0], p[0], p[0]);
+                else
+                    ink = paper.Ink(p[0], p[1], p[2]);
+            } else if constexpr (C == 1) {
                 ink = pb - p[0] > t;
-            else
+            } else {
                 ink = pb - p[0] > t || pg - p[1] > t || pr - p[2] > t;
+            }
             m[x] = ink;
             count += ink;
         }
@@ -408,8 +550,8 @@ std::optional<QRect> ContentDetector::ScanBox(const PixelView &view, const QRect
             return shadowFrom(counts, across, length, reverse);
         return atEdge ? bandFrom(counts, across, length, reverse) : 0;
     };
-    const int cutTop = side(Top, a.top() == 0, rowCount, w, h, false);
-    const int cutBottom = side(Bottom, a.bottom() == view.height - 1, rowCount, w, h, true);
+    const int cutTop = side(Top, a.top() == frame.top(), rowCount, w, h, false);
+    const int cutBottom = side(Bottom, a.bottom() == frame.bottom(), rowCount, w, h, true);
     const int rowsFrom = cutTop, rowsTo = std::max(cutTop, h - cutBottom);
     // Only the columns a band along the left or right edge could reach
     // are counted.
@@ -421,8 +563,8 @@ std::optional<QRect> ContentDetector::ScanBox(const PixelView &view, const QRect
         for (int x = std::max(edge, w - edge); x < w; ++x)
             columnCount[size_t(x)] += m[x];
     }
-    const int cutLeft = side(Left, a.left() == 0, columnCount, rowsTo - rowsFrom, w, false);
-    const int cutRight = side(Right, a.right() == view.width - 1, columnCount, rowsTo - rowsFrom, w, true);
+    const int cutLeft = side(Left, a.left() == frame.left(), columnCount, rowsTo - rowsFrom, w, false);
+    const int cutRight = side(Right, a.right() == frame.right(), columnCount, rowsTo - rowsFrom, w, true);
     const int colsFrom = cutLeft, colsTo = std::max(cutLeft, w - cutRight);
     if (rowsFrom >= rowsTo || colsFrom >= colsTo)
         return std::nullopt;

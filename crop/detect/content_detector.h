@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <optional>
 
 namespace crop {
@@ -40,6 +41,23 @@ struct Paper {
     // channel a pixel must lie to stand clearly off the paper.
     uint8_t blue = 255, green = 255, red = 255;
     int threshold = 0;
+    // Dark or strongly coloured paper (an inverted page, a coloured
+    // slide): a pixel is content when it differs from the paper either
+    // way, lighter or darker.
+    bool differs = false;
+    // A sheet on a dark scanner lid: the part of the picture (pixels) that
+    // is the sheet, outside which nothing is content; empty for the whole
+    // picture.
+    QRect sheet;
+
+    // Whether the pixel (blue, green, red) stands off this paper.
+    bool Ink(int b, int g, int r) const {
+        if (pureWhite)
+            return (b & g & r) != 255;
+        if (differs)
+            return std::abs(blue - b) > threshold || std::abs(green - g) > threshold || std::abs(red - r) > threshold;
+        return blue - b > threshold || green - g > threshold || red - r > threshold;
+    }
 };
 
 // Finds the printed content of a rendered page.

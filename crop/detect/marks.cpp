@@ -39,21 +39,14 @@ struct Mask {
 template <int C>
 Mask MaskOf(const PixelView &view, const QRect &box, const Paper &paper) {
     Mask mask{box, std::vector<uint8_t>(size_t(box.width()) * size_t(box.height()))};
-    const int pb = paper.blue, pg = paper.green, pr = paper.red, t = paper.threshold;
     uint8_t *m = mask.ink.data();
     for (int y = box.top(); y <= box.bottom(); ++y) {
         const uint8_t *p = view.Row(y) + C * box.left();
         for (int x = 0; x < box.width(); ++x, p += C) {
-            if (paper.pureWhite) {
-                if constexpr (C == 1)
-                    *m++ = p[0] != 255;
-                else
-                    *m++ = (p[0] & p[1] & p[2]) != 255;
-            } else if constexpr (C == 1) {
-                *m++ = pb - p[0] > t;
-            } else {
-                *m++ = pb - p[0] > t || pg - p[1] > t || pr - p[2] > t;
-            }
+            if constexpr (C == 1)
+                *m++ = paper.Ink(p[0], p[0], p[0]);
+            else
+                *m++ = paper.Ink(p[0], p[1], p[2]);
         }
     }
     return mask;

@@ -39,12 +39,7 @@ constexpr double kGutterPoints = 8.0;
 
 // Whether a pixel (of `channels` bytes) stands off the paper.
 bool Ink(const uint8_t *p, int channels, const Paper &paper) {
-    if (channels == 1)
-        return paper.pureWhite ? p[0] != 255 : paper.blue - p[0] > paper.threshold;
-    if (paper.pureWhite)
-        return p[0] != 255 || p[1] != 255 || p[2] != 255;
-    return paper.blue - p[0] > paper.threshold || paper.green - p[1] > paper.threshold ||
-           paper.red - p[2] > paper.threshold;
+    return channels == 1 ? paper.Ink(p[0], p[0], p[0]) : paper.Ink(p[0], p[1], p[2]);
 }
 
 // A cut across a profile, at `at`; [from, to) is the fold there, left out

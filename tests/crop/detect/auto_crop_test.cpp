@@ -181,6 +181,33 @@ TEST(ContentDetector, NothingPrintedIsCutOnScans) {
     EXPECT_EQ(Detect(photo), QRect(0, 0, 600, 800));
 }
 
+// A sheet on a black lid, an inverted page and a coloured slide: each is
+// cut to its print, not to the whole picture.
+TEST(ContentDetector, DarkOrColouredPaperAndASheetOnADarkLidGiveThePrint) {
+    const QRect text(300, 320, 640, 900);
+    Page lid(1240, 1650, 18);
+    lid.Fill(QRect(160, 140, 920, 1380), 255);
+    lid.Text(text);
+    lid.Fill(QRect(600, 1420, 24, 14), 30);  // the page number, near the sheet's foot
+    lid.Grain(212, 6, 3);
+    ASSERT_TRUE(ContentDetector::EstimatePaper(lid.View()).sheet.isValid());
+    EXPECT_EQ(Detect(lid), QRect(QPoint(300, 320), QPoint(929, 1433)));
+
+    Page inverted(1240, 1650, 22);
+    inverted.Text(text, 235);
+    EXPECT_EQ(Detect(inverted), QRect(QPoint(300, 320), QPoint(929, 1217)));
+
+    Page slide(1240, 930);
+    for (int y = 0; y < slide.H(); ++y)
+        for (int x = 0; x < slide.W(); ++x)
+            slide.Set(x, y, 190, 80, 30);  // deep blue
+    for (int x = 200; x < 900; x += 40)
+        for (int y = 300; y < 314; ++y)
+            for (int dx = 0; dx < 30; ++dx)
+                slide.Set(x + dx, y, 40, 220, 250);  // yellow words
+    EXPECT_EQ(Detect(slide), QRect(QPoint(200, 300), QPoint(909, 313)));
+}
+
 TEST(AutoCropPlan, MarginsStayOnThePageAndBlankPagesKeepNoCrop) {
     std::vector<PageContent> pages = {
         Content(1, 600, 800, CropRect{100, 120, 500, 700}),
