@@ -62,7 +62,7 @@ int main(int argc, char **argv) {
         std::fprintf(stderr, "a run failed (is mutool installed?)\n");
         return 1;
     }
-    const double target = kind == "scanned" ? 0.8 : 0.6;
+    const double target = kind == "scanned" ? 0.5 : 0.25;
     std::printf("%s%s", kind == "file" ? file.c_str() : std::to_string(pages).c_str(),
                 kind == "file" ? "" : (" " + kind + " pages").c_str());
     if (pageBytes > 0)

@@ -16,6 +16,12 @@ extern "C" {
 #include <sys/types.h>
 #include <vector>
 
+// A cancel flag is MuPDF's cookie: its abort field is what the renderer
+// looks at between drawing operations, and may be set from any thread.
+struct LS_CancelFlag {
+    fz_cookie cookie;
+};
+
 namespace ravel {
 
 struct Document {
@@ -89,6 +95,12 @@ int PageNumber(Document *doc, int index);
 // pdf_load_page of page `index` (from 0), without a reference MuPDF's own
 // lookup keeps.
 pdf_page *LoadPage(Document *doc, int index);
+
+// The matrix that draws page `page` (1-based, loaded as `pg`) scaled to
+// exactly width x height pixels, of which the region from (x, y) that is
+// `h` rows high is drawn; its rows bottom-up when `bottomUp`. Throws (as
+// MuPDF does) for a page with no area.
+fz_matrix PageMatrix(Document *doc, pdf_page *pg, int page, int width, int height, int x, int y, int h, bool bottomUp);
 
 // What page `page` (from 1) is made of (LS_PageFacts); false when it
 // cannot be read.

@@ -1,5 +1,5 @@
 // The ink device: every call goes on to the draw device behind it, except
-// the glyphs of dark text it may leave out.
+// the glyphs of dark text and the dark paths it may leave out.
 
 #include "ravel/ink_device.h"
 
@@ -77,14 +77,40 @@ void InkFillText(fz_context *ctx, fz_device *dev, const fz_text *text, fz_matrix
     fz_catch(ctx) { fz_rethrow(ctx); }
 }
 
+// Whether a dark path (filled, or stroked with `stroke`) lies wholly within
+// the box, and so is left out as a dark glyph is: its box is then told.
+bool LeavePath(fz_context *ctx, InkDevice *ink, const fz_path *path, const fz_stroke_state *stroke, fz_matrix ctm,
+               fz_colorspace *cs, const float *color, fz_color_params params) {
+    if (!cs || ink->keepAll || ink->leftArea >= ink->maxArea)
+        return false;
+    float grey = 1;
+    fz_convert_color(ctx, cs, color, fz_device_gray(ctx), &grey, nullptr, params);
+    if (grey > 0.9f)
+        return false;
+    // The outline's box, with room for anti-aliasing and thin lines drawn
+    // a pixel wide.
+    const fz_rect r = fz_bound_path(ctx, path, stroke, ctm);
+    if (fz_is_empty_rect(r) || fz_is_infinite_rect(r))
+        return false;
+    const fz_irect box = fz_expand_irect(fz_irect_from_rect(r), 2);
+    const int64_t area = int64_t(box.x1 - box.x0) * (box.y1 - box.y0);
+    if (!Within(box, ink->inside) || ink->leftArea + area > ink->maxArea)
+        return false;
+    ink->leftOut = Union(ink->leftOut, box);
+    ink->leftArea += area;
+    return true;
+}
+
 void InkCloseDevice(fz_context *ctx, fz_device *dev) { fz_close_device(ctx, Target(dev)); }
 void InkFillPath(fz_context *ctx, fz_device *dev, const fz_path *path, int evenOdd, fz_matrix ctm, fz_colorspace *cs,
                  const float *color, float alpha, fz_color_params params) {
-    fz_fill_path(ctx, Target(dev), path, evenOdd, ctm, cs, color, alpha, params);
+    if (!LeavePath(ctx, Ink(dev), path, nullptr, ctm, cs, color, params))
+        fz_fill_path(ctx, Target(dev), path, evenOdd, ctm, cs, color, alpha, params);
 }
 void InkStrokePath(fz_context *ctx, fz_device *dev, const fz_path *path, const fz_stroke_state *stroke, fz_matrix ctm,
                    fz_colorspace *cs, const float *color, float alpha, fz_color_params params) {
-    fz_stroke_path(ctx, Target(dev), path, stroke, ctm, cs, color, alpha, params);
+    if (!LeavePath(ctx, Ink(dev), path, stroke, ctm, cs, color, params))
+        fz_stroke_path(ctx, Target(dev), path, stroke, ctm, cs, color, alpha, params);
 }
 void InkClipPath(fz_context *ctx, fz_device *dev, const fz_path *path, int evenOdd, fz_matrix ctm, fz_rect scissor) {
     fz_clip_path(ctx, Target(dev), path, evenOdd, ctm, scissor);

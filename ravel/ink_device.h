@@ -13,7 +13,8 @@ extern "C" {
 namespace ravel {
 
 // A device in front of the draw device that leaves out glyphs of dark
-// text lying wholly within `inside` (device pixels), for pictures that are
+// text and dark paths (filled or stroked) lying wholly within `inside`
+// (device pixels), for pictures that are
 // only looked at for where the ink is, when the ink there is known to be
 // within the box found anyway. Everything else goes to the draw device as it
 // is. The picture then differs from the whole one only within `leftOut`, the

@@ -48,6 +48,38 @@ bool WithinLimit(int width, int height) {
     return (bits & ~uint64_t(7)) <= LS_MAX_BITMAP_BITS;
 }
 
+}  // namespace
+
+namespace ravel {
+
+fz_matrix PageMatrix(Document *doc, pdf_page *pg, int page, int width, int height, int x, int y, int h, bool bottomUp) {
+    fz_context *ctx = doc->ctx;
+    const fz_matrix rotation = ExtraRotation(doc, page - 1);
+    fz_rect bounds = fz_transform_rect(pdf_bound_page(ctx, pg), rotation);
+    float bw = bounds.x1 - bounds.x0;
+    float bh = bounds.y1 - bounds.y0;
+    if (bw <= 0 || bh <= 0)
+        fz_throw(ctx, FZ_ERROR_GENERIC, "empty page");
+    fz_matrix ctm = fz_concat(fz_translate(-bounds.x0, -bounds.y0), fz_scale(float(width) / bw, float(height) / bh));
+    if (const auto turn = doc->turns.find(page - 1); turn != doc->turns.end()) {
+        // Counterclockwise as shown is clockwise in MuPDF's turn, whose
+        // y runs down.
+        const float cx = (bounds.x0 + bounds.x1) / 2, cy = (bounds.y0 + bounds.y1) / 2;
+        ctm = fz_concat(
+            fz_concat(fz_concat(fz_translate(-cx, -cy), fz_rotate(-float(turn->second))), fz_translate(cx, cy)), ctm);
+    }
+    ctm = fz_concat(rotation, ctm);
+    ctm = fz_concat(ctm, fz_translate(-float(x), -float(y)));
+    // Drawn upside down, the rows come out bottom row first.
+    if (bottomUp)
+        ctm = fz_concat(ctm, fz_concat(fz_scale(1, -1), fz_translate(0, float(h))));
+    return ctm;
+}
+
+}  // namespace ravel
+
+namespace {
+
 // What may be left out of a picture and what was: boxes in pixels of the
 // whole picture (width x height), rows counted from the top.
 struct LeaveOut {
@@ -83,27 +115,7 @@ bool RenderInto(Document *doc, int page, int width, int height, int x, int y, in
         leaveOut->leftOut = fz_empty_irect;
     fz_try(ctx) {
         pg = LoadPage(doc, page - 1);
-        const fz_matrix rotation = ExtraRotation(doc, page - 1);
-        fz_rect bounds = fz_transform_rect(pdf_bound_page(ctx, pg), rotation);
-        float bw = bounds.x1 - bounds.x0;
-        float bh = bounds.y1 - bounds.y0;
-        if (bw <= 0 || bh <= 0)
-            fz_throw(ctx, FZ_ERROR_GENERIC, "empty page");
-        fz_matrix ctm =
-            fz_concat(fz_translate(-bounds.x0, -bounds.y0), fz_scale(float(width) / bw, float(height) / bh));
-        if (const auto turn = doc->turns.find(page - 1); turn != doc->turns.end()) {
-            // Counterclockwise as shown is clockwise in MuPDF's turn, whose
-            // y runs down.
-            const float cx = (bounds.x0 + bounds.x1) / 2, cy = (bounds.y0 + bounds.y1) / 2;
-            ctm = fz_concat(
-                fz_concat(fz_concat(fz_translate(-cx, -cy), fz_rotate(-float(turn->second))), fz_translate(cx, cy)),
-                ctm);
-        }
-        ctm = fz_concat(rotation, ctm);
-        ctm = fz_concat(ctm, fz_translate(-float(x), -float(y)));
-        // Drawn upside down, the rows come out bottom row first.
-        if (bottomUp)
-            ctm = fz_concat(ctm, fz_concat(fz_scale(1, -1), fz_translate(0, float(h))));
+        const fz_matrix ctm = PageMatrix(doc, pg, page, width, height, x, y, h, bottomUp);
         pix = fz_new_pixmap_with_data(ctx, cs, w, h, nullptr, 0, stride, samples);
         fz_clear_pixmap_with_value(ctx, pix, 0xff);
         dev = fz_new_draw_device(ctx, fz_identity, pix);
@@ -366,12 +378,6 @@ __attribute__((visibility("default"))) LS_Bitmap *LS_RenderRegion(LS_Document ha
 }
 
 __attribute__((visibility("default"))) void LS_DeleteBitmap(LS_Bitmap *bitmap) { std::free(bitmap); }
-
-// A cancel flag is MuPDF's cookie: its abort field is what the renderer
-// looks at between drawing operations, and may be set from any thread.
-struct LS_CancelFlag {
-    fz_cookie cookie;
-};
 
 __attribute__((visibility("default"))) LS_CancelFlag *LS_NewCancel(void) {
     return static_cast<LS_CancelFlag *>(std::calloc(1, sizeof(LS_CancelFlag)));

@@ -170,6 +170,22 @@ LS_Bitmap *LS_RenderGrayCancellable(LS_Document doc, int page, int width, int he
 LS_Bitmap *LS_RenderInkCancellable(LS_Document doc, int page, int width, int height, int x, int y, int w, int h,
                                    const int32_t *inside, int32_t *leftOut, LS_CancelFlag *cancel);
 
+/* The box of the ink of the page as LS_RenderGrayCancellable draws it at
+ * width x height, found without drawing the whole picture: the page's
+ * drawing operations are bounded, then thin strips are drawn inward from
+ * each side of that bound to the first pixel that is not white. Returns 1
+ * with `box` {x0, y0, x1, y1} (pixels, rows counted from the top, right and
+ * bottom exclusive), 2 when the page has no ink at all, 3 for a page that
+ * one upright picture covers the most of (a scan) with `box` {its width
+ * and height in pixels, the width and height it is drawn at in pixels of
+ * the width x height picture}, 4 for such a page of which nothing is in
+ * colour (a picture in grey, nothing painted in a colour space of more
+ * than grey), and 0 when its paper cannot be taken for
+ * white that way (a picture, shading or pattern over more than a
+ * hundredth of it, fills that are not white over more than a quarter),
+ * when cancelled, or on failure: the page is to be drawn then. */
+int LS_InkBoxCancellable(LS_Document doc, int page, int width, int height, int32_t *box, LS_CancelFlag *cancel);
+
 /* Renders the page to fit within 160 x 200 pixels and writes it as a JPEG
  * file at `jpegPath`. Nonzero on success. */
 int LS_Thumbnail(LS_Document doc, const char *jpegPath, int page, int32_t *slot);

@@ -14,21 +14,8 @@ int PixelsFor(double value) { return int(std::clamp(std::trunc(value), 1.0, 1.0e
 
 }  // namespace
 
-BitmapHandle RenderPageBitmap(PageSource &source, int page, QRect &pageRect, QString &reason, QString &note,
-                              LS_CancelFlag *cancel, bool grey, LeaveOutText *leaveOut) {
+QSize PagePictureSize(PageSource &source, int page, QRect &pageRect, QString &note) {
     note.clear();
-    if (leaveOut)
-        leaveOut->leftOut = QRect();
-    if (source.Kind() == SourceKind::Image) {
-        // The frame itself is shown, its size in pixels taken as points.
-        BitmapHandle bitmap = source.RenderFrame(page);
-        if (!bitmap)
-            reason = QStringLiteral("its picture cannot be decoded");
-        else
-            pageRect = QRect(0, 0, bitmap->width, bitmap->height);
-        return bitmap;
-    }
-
     PageExtent extent;
     source.PageExtent(page, &extent, 0);
     int widthPx = kPageDefaultWidthPx, heightPx = kPageDefaultHeightPx;
@@ -45,11 +32,6 @@ BitmapHandle RenderPageBitmap(PageSource &source, int page, QRect &pageRect, QSt
     source.SetResolution(kPageResolution);
     pageRect = QRect(0, 0, widthPt, heightPt);
 
-    if (source.Kind() != SourceKind::Pdf) {
-        reason = QStringLiteral("drawings in enhanced metafiles are not rendered");
-        return nullptr;
-    }
-
     // A page too large for a picture at the usual density (a banner, a
     // map) is rendered at the largest size a picture may have.
     if (!WithinPageImageLimit(uint32_t(widthPx), uint32_t(heightPx), 24)) {
@@ -63,6 +45,31 @@ BitmapHandle RenderPageBitmap(PageSource &source, int page, QRect &pageRect, QSt
         note = QStringLiteral("Page %1 is shown at %2% resolution: it is too large for more.")
                    .arg(page)
                    .arg(std::max(1, int(std::lround(100.0 * widthPx / fullWidth))));
+    }
+    return QSize(widthPx, heightPx);
+}
+
+BitmapHandle RenderPageBitmap(PageSource &source, int page, QRect &pageRect, QString &reason, QString &note,
+                              LS_CancelFlag *cancel, bool grey, LeaveOutText *leaveOut, QSize size) {
+    note.clear();
+    if (leaveOut)
+        leaveOut->leftOut = QRect();
+    if (source.Kind() == SourceKind::Image) {
+        // The frame itself is shown, its size in pixels taken as points.
+        BitmapHandle bitmap = source.RenderFrame(page);
+        if (!bitmap)
+            reason = QStringLiteral("its picture cannot be decoded");
+        else
+            pageRect = QRect(0, 0, bitmap->width, bitmap->height);
+        return bitmap;
+    }
+    const QSize usual = PagePictureSize(source, page, pageRect, note);
+    if (!size.isValid() || size.isEmpty())
+        size = usual;
+    const int widthPx = size.width(), heightPx = size.height();
+    if (source.Kind() != SourceKind::Pdf) {
+        reason = QStringLiteral("drawings in enhanced metafiles are not rendered");
+        return nullptr;
     }
 
     const double scale[2] = {kPageScale, kPageScale};

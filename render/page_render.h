@@ -36,8 +36,13 @@ struct LeaveOutText {
     QRect inside;
     QRect leftOut;
 };
+// The size in pixels of the picture RenderPageBitmap makes of PDF page
+// `page`, with `pageRect` and `note` as it gives them. A valid `size`
+// given to RenderPageBitmap is the picture's size in its place.
+QSize PagePictureSize(PageSource &source, int page, QRect &pageRect, QString &note);
 BitmapHandle RenderPageBitmap(PageSource &source, int page, QRect &pageRect, QString &reason, QString &note,
-                              LS_CancelFlag *cancel = nullptr, bool grey = false, LeaveOutText *leaveOut = nullptr);
+                              LS_CancelFlag *cancel = nullptr, bool grey = false, LeaveOutText *leaveOut = nullptr,
+                              QSize size = QSize());
 
 }  // namespace render
 

@@ -254,6 +254,33 @@ BitmapHandle PageSource::RenderInk(int page, int width, int height, const QRect 
     return bitmap;
 }
 
+PageSource::InkBoxResult PageSource::InkBox(int page, int width, int height, QRect &box, QSize &drawn,
+                                            LS_CancelFlag *cancel) {
+    ApplyTurn(page);
+    if (m_kind != SourceKind::Pdf || !m_document)
+        return InkBoxResult::Unknown;
+    int32_t out[4] = {0, 0, 0, 0};
+    const int found = Ravel().InkBoxCancellable(m_document.Handle(), page, width, height, out, cancel);
+    switch (found) {
+    case 1:
+        if (out[2] <= out[0] || out[3] <= out[1])
+            return InkBoxResult::Unknown;
+        box = QRect(QPoint(out[0], out[1]), QPoint(out[2] - 1, out[3] - 1));
+        return InkBoxResult::Found;
+    case 2:
+        return InkBoxResult::Blank;
+    case 3:
+    case 4:
+        if (out[0] <= 0 || out[1] <= 0 || out[2] <= 0 || out[3] <= 0)
+            return InkBoxResult::Unknown;
+        box = QRect(0, 0, out[0], out[1]);
+        drawn = QSize(out[2], out[3]);
+        return found == 4 ? InkBoxResult::GreyScan : InkBoxResult::Scan;
+    default:
+        return InkBoxResult::Unknown;
+    }
+}
+
 BitmapHandle PageSource::RenderRegion(int page, int width, int height, int x, int y, int w, int h) {
     ApplyTurn(page);
     if (m_kind != SourceKind::Pdf || !m_document)

@@ -97,6 +97,16 @@ public:
     // failure, or when the library cannot.
     BitmapHandle RenderInk(int page, int width, int height, const QRect &region, const QRect &inside, QRect *leftOut,
                            LS_CancelFlag *cancel);
+    // The box of the ink of RenderGrey's picture (pixels, rows from the
+    // top), found as LS_InkBoxCancellable finds it without drawing the
+    // whole page: Found with `box`, Blank for a page without ink, Unknown
+    // when the page is to be drawn instead (not plain white paper, not a
+    // PDF, cancelled, or a library that cannot), Scan for a page that one
+    // upright picture covers the most of, with `box` its size in pixels at
+    // (0, 0) and `drawn` the size it is drawn at; GreyScan for such a page
+    // with nothing in colour.
+    enum class InkBoxResult { Found, Blank, Unknown, Scan, GreyScan };
+    InkBoxResult InkBox(int page, int width, int height, QRect &box, QSize &drawn, LS_CancelFlag *cancel);
     // What PDF page `page` is made of; nothing for other kinds and pages
     // that cannot be read.
     std::optional<PageFacts> Facts(int page);

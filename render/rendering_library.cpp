@@ -50,6 +50,7 @@ const RavelApi &Stubs() {
         api.RenderInkCancellable = [](LS_Document, int, int, int, int, int, int, int, const int32_t *, int32_t *,
                                       LS_CancelFlag *) -> LS_Bitmap * { return nullptr; };
         api.PageFacts = [](LS_Document, int, int32_t *) { return 0; };
+        api.InkBoxCancellable = [](LS_Document, int, int, int, int32_t *, LS_CancelFlag *) { return 0; };
         api.PageBox = [](LS_Document, int, int, double *) { return 0; };
         api.SetPageTurn = [](LS_Document, int, double) { return 0; };
         api.SetPageRotation = [](LS_Document, int, int) { return 0; };
@@ -84,6 +85,8 @@ bool BindOptional(void *module, RavelApi &api) {
         api.RenderInkCancellable = Stubs().RenderInkCancellable;
     if (!Bind(module, "LS_OpenFileWithPassword", api.OpenFileWithPassword))
         api.OpenFileWithPassword = Stubs().OpenFileWithPassword;
+    if (!Bind(module, "LS_InkBoxCancellable", api.InkBoxCancellable))
+        api.InkBoxCancellable = Stubs().InkBoxCancellable;
     if (!Bind(module, "LS_PageFacts", api.PageFacts))
         api.PageFacts = Stubs().PageFacts;
     if (!Bind(module, "LS_PageBox", api.PageBox))

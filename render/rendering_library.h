@@ -38,6 +38,7 @@ struct RavelApi {
     // nothing, and callers render in colour.
     decltype(&::LS_RenderGrayCancellable) RenderGrayCancellable = nullptr;
     decltype(&::LS_RenderInkCancellable) RenderInkCancellable = nullptr;
+    decltype(&::LS_InkBoxCancellable) InkBoxCancellable = nullptr;
     decltype(&::LS_OpenFileWithPassword) OpenFileWithPassword = nullptr;
     // Bound when the library has them; otherwise stubs that fail: no page
     // is known to be a scan, and none is drawn turned.

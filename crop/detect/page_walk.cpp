@@ -71,6 +71,25 @@ bool PageWalk::Wait() {
     return m_complete;
 }
 
+namespace {
+
+// A scan's picture a little smaller than the usual `usual` where that lets
+// its picture (`image` pixels, drawn at `drawn` pixels of the usual one)
+// be decoded at a half, a quarter or an eighth of its size, as JPEG
+// decodes quickly: the size drawn is then at most that less two pixels.
+// An invalid size where it does not.
+QSize ScanPictureSize(QSize usual, QSize image, QSize drawn) {
+    for (int k = 3; k >= 1; --k) {
+        const double scale = std::min(double((image.width() >> k) - 3) / drawn.width(),
+                                      double((image.height() >> k) - 3) / drawn.height());
+        if (scale >= 0.9 && scale <= 1.0)
+            return QSize(std::max(1, int(usual.width() * scale)), std::max(1, int(usual.height() * scale)));
+    }
+    return QSize();
+}
+
+}  // namespace
+
 bool PageWalk::RunPage(size_t index, render::PageSource *source, LS_CancelFlag *cancel) {
     if (m_cancelled || m_visited[index])
         return true;
@@ -88,9 +107,31 @@ bool PageWalk::RunPage(size_t index, render::PageSource *source, LS_CancelFlag *
         // colour, so a page that is not on white paper is drawn again in
         // colour, and once one is, the rest of the walk is drawn in colour
         // from the start: scans cost about the same either way.
-        const bool grey = m_colours != Colours::Full && !m_scansSeen;
+        bool grey = m_colours != Colours::Full && !m_scansSeen;
+        const bool ink = m_colours == Colours::Ink || m_colours == Colours::InkBox;
+        QSize size;             // the picture's, when not the usual
+        bool greyScan = false;  // a scan with nothing in colour: grey loses nothing
+        if (m_colours == Colours::InkBox && source->Kind() == render::SourceKind::Pdf) {
+            // Plain white paper: the box of the ink found without a picture.
+            page.picture = render::PagePictureSize(*source, page.page, pageRect, note);
+            QRect box;
+            QSize drawn;
+            using Found = render::PageSource::InkBoxResult;
+            const Found found =
+                source->InkBox(page.page, page.picture.width(), page.picture.height(), box, drawn, cancel);
+            if (found == Found::Found || found == Found::Blank) {
+                page.boxOnly = true;
+                page.inkBox = found == Found::Found ? box : QRect();
+            } else if (found == Found::Scan || found == Found::GreyScan) {
+                size = ScanPictureSize(page.picture, box.size(), drawn);
+                greyScan = found == Found::GreyScan;
+                grey = grey || greyScan;
+            }
+        }
         render::LeaveOutText leave;
-        if (grey && m_colours == Colours::Ink) {
+        if (page.boxOnly) {
+            // nothing to draw
+        } else if (grey && ink) {
             std::lock_guard lock(m_hintMutex);
             const InkHint &hint = m_inkHints[page.page % 2];
             leave.picture = hint.picture;
@@ -105,8 +146,9 @@ bool PageWalk::RunPage(size_t index, render::PageSource *source, LS_CancelFlag *
             if (!common.isEmpty())
                 leave.inside = common.adjusted(band, band, -band, -band);
         }
-        bitmap = render::RenderPageBitmap(*source, page.page, pageRect, page.error, note, cancel, grey,
-                                          m_colours == Colours::Ink ? &leave : nullptr);
+        if (!page.boxOnly)
+            bitmap = render::RenderPageBitmap(*source, page.page, pageRect, page.error, note, cancel, grey,
+                                              ink ? &leave : nullptr, size);
         if (grey && bitmap && bitmap->bitsPerPixel == 8) {
             // Mostly plainly white: white paper, even with text left out (at
             // most a fifth of the picture is, so the whole one is mostly
@@ -116,15 +158,17 @@ bool PageWalk::RunPage(size_t index, render::PageSource *source, LS_CancelFlag *
             if (!white && !leave.leftOut.isEmpty()) {
                 bitmap.reset();
                 leave.leftOut = QRect();
-                bitmap = render::RenderPageBitmap(*source, page.page, pageRect, page.error, note, cancel, true);
+                bitmap = render::RenderPageBitmap(*source, page.page, pageRect, page.error, note, cancel, true, nullptr,
+                                                  size);
             }
-            if (!white && bitmap && !ContentDetector::EstimatePaper(PixelView::Of(*bitmap)).pureWhite) {
+            if (!white && bitmap && !greyScan && !ContentDetector::EstimatePaper(PixelView::Of(*bitmap)).pureWhite) {
                 m_scansSeen = true;
                 bitmap.reset();
-                bitmap = render::RenderPageBitmap(*source, page.page, pageRect, page.error, note, cancel, false);
+                bitmap = render::RenderPageBitmap(*source, page.page, pageRect, page.error, note, cancel, false,
+                                                  nullptr, size);
             }
         }
-        if (m_colours == Colours::Ink && bitmap) {
+        if (ink && bitmap) {
             page.leftOut = leave.leftOut;
             const int pageNumber = page.page;
             const QSize picture(bitmap->width, bitmap->height);
@@ -298,12 +342,25 @@ std::shared_ptr<PageWalk> StartAutoCrop(const std::shared_ptr<render::RenderSche
     std::vector<int> pages = PagesOf(options, pageCount);
     auto results = std::make_shared<std::vector<PageContent>>(pages.size());
     const bool apart = options.ignore != 0;
+    // Without an area to look within, a page on plain white paper needs no
+    // picture: the box of its ink is found from its drawing operations.
+    const PageWalk::Colours colours = apart    ? PageWalk::Colours::Grey
+                                      : areaOf ? PageWalk::Colours::Ink
+                                               : PageWalk::Colours::InkBox;
     auto visit = [results, areaOf = std::move(areaOf), deskew = options.deskew, apart,
                   sensitivity = options.sensitivity](const PageWalk::Page &page) {
         PageContent &content = (*results)[size_t(page.index)];
         content.page = page.page;
         content.width = page.width;
         content.height = page.height;
+        if (page.boxOnly) {
+            if (!page.inkBox.isEmpty() && page.width > 0 && page.height > 0) {
+                const double sx = page.picture.width() / page.width, sy = page.picture.height() / page.height;
+                const QRect &b = page.inkBox;
+                content.content = CropRect{b.left() / sx, b.top() / sy, (b.right() + 1) / sx, (b.bottom() + 1) / sy};
+            }
+            return;
+        }
         if (!page.bitmap) {
             content.failed = true;
             content.error = page.error.toStdString();
@@ -334,8 +391,7 @@ std::shared_ptr<PageWalk> StartAutoCrop(const std::shared_ptr<render::RenderSche
     };
     // Marks are told apart on whole pictures: none of the text left out.
     return PageWalk::Start(scheduler, std::move(pages), std::move(visit), std::move(progress), std::move(done),
-                           render::RenderScheduler::kBackground,
-                           apart ? PageWalk::Colours::Grey : PageWalk::Colours::Ink);
+                           render::RenderScheduler::kBackground, colours);
 }
 
 }  // namespace crop

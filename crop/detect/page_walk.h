@@ -51,6 +51,12 @@ public:
         // Colours::Ink: the visit tells the box of ink it found (pixels),
         // where later pages of the same size and parity may leave text out.
         std::function<void(const QRect &found)> foundInk;
+        // Colours::InkBox: a page on plain white paper comes without a
+        // picture (bitmap null), as the box of its ink alone in the pixels
+        // of a picture `picture` in size (empty for a page without ink).
+        bool boxOnly = false;
+        QRect inkBox;
+        QSize picture;
         // What the page is made of, asked of the document on the visit's
         // thread; nothing when it cannot be told.
         std::function<std::optional<render::PageFacts>()> facts;
@@ -60,7 +66,9 @@ public:
     // or grey leaving out the dark text that lies well inside the ink box
     // found on the last page of the same parity, for visits that only look
     // for the box of the ink.
-    enum class Colours { Full, Grey, Ink };
+    // InkBox is Ink for visits that want no more than the box of the ink
+    // of the whole page: pages on plain white paper come as that box alone.
+    enum class Colours { Full, Grey, Ink, InkBox };
     using Visit = std::function<void(const Page &)>;
     using Progress = std::function<void(int done, int total)>;
     using Finished = std::function<void()>;
