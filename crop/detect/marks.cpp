@@ -9,9 +9,11 @@
 namespace crop {
 namespace {
 
-// The least gap of paper that sets a block apart, in points, and how many
-// of the page's usual gaps between lines it must also be.
+// The least gap of paper that sets a block apart, in points, how many of
+// the page's usual gaps between lines it must also be, and the most that
+// may ask for.
 constexpr double kLeastGap = 8.0;
+constexpr double kMostGap = 20.0;
 constexpr double kGapLines = 2.0;
 // How large a block may be: a head or foot at most this share of the page
 // (or this many points, when more), a block off a side this share of the
@@ -262,12 +264,15 @@ TakenApart TakeApart(const PixelView &view, const QRect &box, const Paper &paper
         return result;
     const Mask mask = view.channels == 1 ? MaskOf<1>(view, result.core, paper) : MaskOf<3>(view, result.core, paper);
     const bool scan = !paper.pureWhite;
+    // Between few lines the usual gap tells nothing: it is held to a gap
+    // any head stands clear of the text by.
     const int gap =
-        std::max(int(std::ceil(kLeastGap * pixelsPerPoint)),
-                 int(kGapLines * UsualGap(InkLines(Counts(mask, result.core, true), scan, pixelsPerPoint))));
+        std::clamp(int(kGapLines * UsualGap(InkLines(Counts(mask, result.core, true), scan, pixelsPerPoint))),
+                   int(std::ceil(kLeastGap * pixelsPerPoint)), int(std::ceil(kMostGap * pixelsPerPoint)));
     const int deep = std::max(int(kBlockPoints * pixelsPerPoint), int(kBlockShare * view.height));
     const int wide = int(kSideShare * view.width);
     QRect &core = result.core;
+    const QRect whole = core;
     // Off the top and the bottom, cut across into parts.
     for (const EdgeBlock::Edge edge : {EdgeBlock::Top, EdgeBlock::Top, EdgeBlock::Bottom, EdgeBlock::Bottom}) {
         const bool top = edge == EdgeBlock::Top;
@@ -281,8 +286,9 @@ TakenApart TakeApart(const PixelView &view, const QRect &box, const Paper &paper
                                  top ? QRect(QPoint(core.left(), core.top() + lines), core.bottomRight())
                                      : QRect(core.topLeft(), QPoint(core.right(), core.bottom() - lines)),
                                  scan, pixelsPerPoint);
-        if (rest.isEmpty())
-            break;
+        // What is left is the most of the content: the text block.
+        if (rest.height() * 2 < whole.height())
+            continue;
         for (const QRect &part : PartsAcross(mask, block, gap, scan, pixelsPerPoint))
             result.blocks.emplace_back(edge, part);
         core = rest;
@@ -301,7 +307,7 @@ TakenApart TakeApart(const PixelView &view, const QRect &box, const Paper &paper
                                       : QRect(core.topLeft(), QPoint(core.right() - lines, core.bottom())),
                                  scan, pixelsPerPoint);
         const QRect part = Tight(mask, block, scan, pixelsPerPoint);
-        if (rest.isEmpty() || part.isEmpty())
+        if (rest.width() * 2 < whole.width() || part.isEmpty())
             continue;
         result.blocks.emplace_back(edge, part);
         core = rest;

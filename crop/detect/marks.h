@@ -43,8 +43,10 @@ struct EdgeBlock {
 // two blocks off its top and off its bottom (each cut across at wide gaps
 // into its parts, as a running head and the page number on its line), and
 // one off each side, and the rest, `core`. A block is set apart by paper
-// at least 8 pt and twice the page's usual gap between lines deep, and is
-// small beside the page (a line or two, a stamp): the first lines of the
+// at least 8 pt and twice the page's usual gap between lines deep (but
+// never more than 20 pt is asked for), and is
+// small beside the page (a line or two, a stamp), and what is left holds
+// at least half the content's height and width: the first lines of the
 // text block are never one. On a scan, specks within a gap leave it a gap.
 struct TakenApart {
     QRect core;

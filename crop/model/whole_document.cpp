@@ -61,7 +61,10 @@ bool WholeDocumentWork::ShrinkAllPages(const AutoCropOptions &options, QString &
         [this, ticket](int done, int total) {
             ticket.Post([this, done, total] { emit WorkProgress(crop::Busy::ShrinkAll, done, total); });
         },
-        [this, ticket, blankOut = options.leaveOutBlank](AutoCropResult result) {
+        [this, ticket, blankOut = options.leaveOutBlank, ignore = options.ignore](AutoCropResult result) {
+            // Only the marks left out are kept, to be shown.
+            for (PageContent &p : result.pages)
+                std::erase_if(p.blocks, [ignore](const EdgeBlock &b) { return !(b.kind & ignore); });
             ticket.Post([this, blankOut, result = std::move(result)] { ShrinkAllEnded(result, blankOut); });
         });
     if (!m_walk)
@@ -104,6 +107,10 @@ void WholeDocumentWork::ShrinkAllEnded(const AutoCropResult &result, bool leaveO
             }
     }
     m_editing.Replace(QStringLiteral("Shrink All Pages"), std::move(changes));
+    m_marks.clear();
+    for (const PageContent &p : result.pages)
+        if (!p.blocks.empty())
+            m_marks[p.page] = p.blocks;
     QString text = QStringLiteral("Shrink All Pages: %1 of %2 pages given a crop")
                        .arg(result.plan.rects.size())
                        .arg(result.pages.size());
@@ -113,6 +120,10 @@ void WholeDocumentWork::ShrinkAllEnded(const AutoCropResult &result, bool leaveO
         text += QStringLiteral(", %1 blank left as they were").arg(result.plan.blank);
     if (result.plan.failed > 0)
         text += QStringLiteral(", %1 that could not be rendered left as they were").arg(result.plan.failed);
+    if (!m_marks.empty())
+        text +=
+            QStringLiteral("; running heads, page numbers or stamps left out on %1 (outlined)")
+                .arg(m_marks.size() == 1 ? QStringLiteral("1 page") : QStringLiteral("%1 pages").arg(m_marks.size()));
     if (!result.plan.outliers.empty())
         text += QStringLiteral("; %1 to check").arg(result.plan.outliers.size());
     Ended(result.plan.outliers);
@@ -287,6 +298,12 @@ void WholeDocumentWork::Ended(std::vector<Outlier> outliers) {
     emit Changed(Change::Outliers | Change::Busy);
 }
 
+const std::vector<EdgeBlock> &WholeDocumentWork::MarksOn(int page) const {
+    static const std::vector<EdgeBlock> none;
+    const auto found = m_marks.find(page);
+    return found == m_marks.end() ? none : found->second;
+}
+
 void WholeDocumentWork::Stop() {
     if (!m_walk)
         return;
@@ -309,9 +326,10 @@ void WholeDocumentWork::Reset() {
     Changes changes;
     if (running)
         changes |= Change::Busy;
-    if (!m_outliers.empty())
+    if (!m_outliers.empty() || !m_marks.empty())
         changes |= Change::Outliers;
     m_outliers.clear();
+    m_marks.clear();
     if (changes)
         emit Changed(changes);
 }

@@ -64,6 +64,10 @@ public:
     void Reset();
     // The pages the last work found to check.
     const std::vector<Outlier> &Outliers() const { return m_outliers; }
+    // The repeated marks the last Shrink All Pages left out of page
+    // `page`'s crop (EdgeBlock, points of the shown page), none when it
+    // looked for none.
+    const std::vector<EdgeBlock> &MarksOn(int page) const;
 
 signals:
     void Changed(crop::Changes changes);
@@ -93,6 +97,7 @@ private:
     std::shared_ptr<PageWalk> m_walk;
     crop::Busy m_running = crop::Busy::None;
     std::vector<Outlier> m_outliers;
+    std::map<int, std::vector<EdgeBlock>> m_marks;
 };
 
 }  // namespace crop

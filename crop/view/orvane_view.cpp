@@ -53,7 +53,7 @@ COrvaneView::COrvaneView(COrvaneDoc &document, QWidget *parent)
         // Rectangles the user did not draw are shown all the same.
         if ((changes & Change::Busy) && m_document.Busy() == Busy::None)
             ShowRectangles();
-        if (changes & Change::Regions)
+        if (changes & (Change::Regions | Change::Outliers))
             viewport()->update();
         // The regions past the page are scrolled to when margins grow it.
         if ((changes & (Change::Regions | Change::SaveOptions)) && HasPicture())
@@ -226,7 +226,39 @@ void COrvaneView::paintEvent(QPaintEvent *event) {
     }
     if (m_preview && !m_document.Overlay().Shown())
         PaintPreview(painter, geometry);
+    if (!m_document.Overlay().Shown())
+        PaintMarks(painter, geometry);
     m_editor.Paint(painter, geometry);
+}
+
+void COrvaneView::PaintMarks(QPainter &painter, const PageGeometry &g) {
+    const std::vector<EdgeBlock> &marks = m_document.Whole().MarksOn(m_document.CurrentPage());
+    if (marks.empty())
+        return;
+    // The marks left out of the crop, outlined in one colour and named.
+    painter.save();
+    const QColor colour(214, 92, 0);
+    painter.setPen(QPen(colour, 1.5, Qt::DashLine));
+    painter.setBrush(Qt::NoBrush);
+    QFont font = painter.font();
+    font.setPointSizeF(std::max(6.0, font.pointSizeF() * 0.85));
+    painter.setFont(font);
+    for (const EdgeBlock &mark : marks) {
+        const CropRect r = mark.box.Normalized();
+        const QRect box = g.LogicalToWindow(QRect(g.PageToLogicalPixel(QPointF(r.left, r.top)),
+                                                  g.PageToLogicalPixel(QPointF(r.right, r.bottom))))
+                              .adjusted(-2, -2, 2, 2);
+        painter.drawRect(box);
+        const QString name = QString::fromStdString(MarkName(mark.kind));
+        const QSize size = painter.fontMetrics().size(Qt::TextSingleLine, name);
+        // Named outside the mark, on the side away from the text block.
+        const bool above = mark.edge != EdgeBlock::Bottom;
+        const QRect label(QPoint(box.left(), above ? box.top() - size.height() - 1 : box.bottom() + 2), size);
+        painter.setPen(colour);
+        painter.drawText(label, Qt::AlignLeft | Qt::AlignVCenter, name);
+        painter.setPen(QPen(colour, 1.5, Qt::DashLine));
+    }
+    painter.restore();
 }
 
 void COrvaneView::ShowRectangles() {

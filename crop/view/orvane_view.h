@@ -73,6 +73,9 @@ signals:
 protected:
     void paintEvent(QPaintEvent *event) override;
     void PaintPreview(QPainter &painter, const PageGeometry &geometry);
+    // The repeated marks the last Shrink All Pages left out of the shown
+    // page's crop, outlined.
+    void PaintMarks(QPainter &painter, const PageGeometry &geometry);
     void wheelEvent(QWheelEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
     void scrollContentsBy(int dx, int dy) override;

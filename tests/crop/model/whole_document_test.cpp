@@ -118,6 +118,31 @@ TEST_F(WholeDocument, ShrinkAllPagesGivesEveryPageItsContentInOneUndoStep) {
     EXPECT_FALSE(document.Pages().Set().LeftOut(3));
 }
 
+TEST_F(WholeDocument, MarksLeftOutOfTheCropsAreKeptToBeShownUntilAnotherDocument) {
+    fixtures::DocPlan plan;
+    for (int i = 1; i <= 8; ++i) {
+        PagePlan p = Content(100, 100, 500, 600);
+        p.texts.push_back({i % 2 ? 480.0 : 100.0, 60, 10, std::to_string(i)});  // at the outer corner of the foot
+        plan.pages.push_back(p);
+    }
+    ASSERT_TRUE(Open(plan));
+    crop::AutoCropOptions options;
+    options.ignore = crop::kPageNumbers;
+    QString reason;
+    ASSERT_TRUE(document.Whole().ShrinkAllPages(options, reason)) << reason.toStdString();
+    ASSERT_TRUE(WaitForShrink());
+    for (int page = 1; page <= 8; ++page) {
+        SCOPED_TRACE(page);
+        const std::vector<crop::EdgeBlock> &marks = document.Whole().MarksOn(page);
+        ASSERT_EQ(marks.size(), 1u);
+        EXPECT_EQ(marks[0].kind, unsigned(crop::kPageNumbers));
+        EXPECT_GT(marks[0].box.top, 720);
+        EXPECT_LT(Stored(page).bottom - Stored(page).top, 520) << "the number is outside the crop";
+    }
+    document.Whole().Reset();
+    EXPECT_TRUE(document.Whole().MarksOn(1).empty());
+}
+
 TEST_F(WholeDocument, OneCommonSizeCoversBlankPagesAndAStopChangesNothing) {
     fixtures::DocPlan plan;
     for (int i = 0; i < 4; ++i)
