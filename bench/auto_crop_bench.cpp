@@ -68,7 +68,7 @@ int main(int argc, char **argv) {
     if (pageBytes > 0)
         std::printf(" (%.2f MB a page)", pageBytes / 1e6);
     std::printf(": orvane --auto-crop %.0f ms   mutool draw -r 151.5 -F pgm (one thread) %.0f ms   ratio %.2f "
-                "(target <= %.1f)\n",
+                "(target <= %.2f)\n",
                 ours, theirs, ours / theirs, target);
     return 0;
 }

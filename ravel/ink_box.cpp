@@ -5,6 +5,7 @@
 // grey picture, so their pixels are the whole picture's.
 
 #include "ravel/document.h"
+#include "ravel/forward_device.h"
 #include "ravel/ravel.h"
 
 #include <algorithm>
@@ -14,6 +15,24 @@
 
 namespace ravel {
 namespace {
+
+// Where any glyph of `span` may reach from its origin, drawn with `ctm`
+// (its translation aside): the font's box, and four ems every way whatever
+// the font says, with room for the glyph cache's placement to a pixel or
+// so; infinite for a Type 3 font, whose glyphs are drawings of their own.
+fz_rect GlyphReach(fz_context *ctx, const fz_text_span *span, fz_matrix ctm) {
+    if (fz_font_t3_procs(ctx, span->font))
+        return fz_infinite_rect;
+    fz_matrix trm = span->trm;
+    trm.e = trm.f = 0;
+    ctm.e = ctm.f = 0;
+    const fz_matrix m = fz_concat(trm, ctm);
+    fz_rect around = fz_transform_rect(fz_make_rect(-4, -4, 4, 4), m);
+    const fz_rect font = fz_font_bbox(ctx, span->font);
+    if (!fz_font_flags(span->font)->invalid_bbox && !fz_is_empty_rect(font) && !fz_is_infinite_rect(font))
+        around = fz_union_rect(around, fz_transform_rect(font, m));
+    return fz_expand_rect(around, 2);
+}
 
 // Bounds what a page paints, within its clips, and tells whether its paper
 // can be taken for white: no picture, shading or pattern over more than a
@@ -159,42 +178,28 @@ int BeginTile(fz_context *, fz_device *dev, fz_rect, fz_rect, float, float, fz_m
 
 // A device in front of the draw device of a strip that hands on only the
 // glyphs that may touch the strip: a text of a whole page is then not
-// drawn glyph by glyph for every strip. A glyph may touch it when the
-// box of its font (any glyph's), placed at the glyph, does; fonts whose
-// box is not known keep every glyph.
+// drawn glyph by glyph for every strip.
 struct StripDevice {
-    fz_device super;
-    fz_device *target;
+    ForwardDevice forward;
     fz_rect strip;
 };
-
-fz_device *Target(fz_device *dev) { return reinterpret_cast<StripDevice *>(dev)->target; }
 
 void StripFillText(fz_context *ctx, fz_device *dev, const fz_text *text, fz_matrix ctm, fz_colorspace *cs,
                    const float *color, float alpha, fz_color_params params) {
     const fz_rect strip = reinterpret_cast<StripDevice *>(dev)->strip;
-    fz_matrix turn = ctm;
-    turn.e = turn.f = 0;
     fz_text *kept = nullptr;
     volatile bool dropped = false;
     fz_var(kept);
     fz_try(ctx) {
         for (const fz_text_span *span = text->head; span; span = span->next) {
-            fz_rect around = fz_infinite_rect;
-            if (!fz_font_t3_procs(ctx, span->font) && !fz_font_flags(span->font)->invalid_bbox) {
-                fz_matrix trm = span->trm;
-                trm.e = trm.f = 0;
-                const fz_rect font = fz_font_bbox(ctx, span->font);
-                if (!fz_is_empty_rect(font) && !fz_is_infinite_rect(font))
-                    around = fz_expand_rect(fz_transform_rect(font, fz_concat(trm, turn)), 2);
-            }
+            const fz_rect around = GlyphReach(ctx, span, ctm);
             for (int i = 0; i < span->len; ++i) {
                 const fz_text_item &item = span->items[i];
                 bool keep = fz_is_infinite_rect(around);
                 if (!keep) {
                     const fz_point at = fz_transform_point_xy(item.x, item.y, ctm);
-                    const fz_rect r = fz_translate_rect(around, at.x, at.y);
-                    keep = r.x1 > strip.x0 && r.x0 < strip.x1 && r.y1 > strip.y0 && r.y0 < strip.y1;
+                    keep = at.x + around.x1 > strip.x0 && at.x + around.x0 < strip.x1 && at.y + around.y1 > strip.y0 &&
+                           at.y + around.y0 < strip.y1;
                 }
                 if (!keep) {
                     dropped = true;
@@ -218,107 +223,12 @@ void StripFillText(fz_context *ctx, fz_device *dev, const fz_text *text, fz_matr
     fz_catch(ctx) { fz_rethrow(ctx); }
 }
 
-void StripClose(fz_context *ctx, fz_device *dev) { fz_close_device(ctx, Target(dev)); }
-void StripFillPath(fz_context *ctx, fz_device *dev, const fz_path *path, int evenOdd, fz_matrix ctm, fz_colorspace *cs,
-                   const float *color, float alpha, fz_color_params params) {
-    fz_fill_path(ctx, Target(dev), path, evenOdd, ctm, cs, color, alpha, params);
-}
-void StripStrokePath(fz_context *ctx, fz_device *dev, const fz_path *path, const fz_stroke_state *stroke, fz_matrix ctm,
-                     fz_colorspace *cs, const float *color, float alpha, fz_color_params params) {
-    fz_stroke_path(ctx, Target(dev), path, stroke, ctm, cs, color, alpha, params);
-}
-void StripClipPath(fz_context *ctx, fz_device *dev, const fz_path *path, int evenOdd, fz_matrix ctm, fz_rect scissor) {
-    fz_clip_path(ctx, Target(dev), path, evenOdd, ctm, scissor);
-}
-void StripClipStrokePath(fz_context *ctx, fz_device *dev, const fz_path *path, const fz_stroke_state *stroke,
-                         fz_matrix ctm, fz_rect scissor) {
-    fz_clip_stroke_path(ctx, Target(dev), path, stroke, ctm, scissor);
-}
-void StripStrokeText(fz_context *ctx, fz_device *dev, const fz_text *text, const fz_stroke_state *stroke, fz_matrix ctm,
-                     fz_colorspace *cs, const float *color, float alpha, fz_color_params params) {
-    fz_stroke_text(ctx, Target(dev), text, stroke, ctm, cs, color, alpha, params);
-}
-void StripClipText(fz_context *ctx, fz_device *dev, const fz_text *text, fz_matrix ctm, fz_rect scissor) {
-    fz_clip_text(ctx, Target(dev), text, ctm, scissor);
-}
-void StripClipStrokeText(fz_context *ctx, fz_device *dev, const fz_text *text, const fz_stroke_state *stroke,
-                         fz_matrix ctm, fz_rect scissor) {
-    fz_clip_stroke_text(ctx, Target(dev), text, stroke, ctm, scissor);
-}
-void StripIgnoreText(fz_context *ctx, fz_device *dev, const fz_text *text, fz_matrix ctm) {
-    fz_ignore_text(ctx, Target(dev), text, ctm);
-}
-void StripFillShade(fz_context *ctx, fz_device *dev, fz_shade *shade, fz_matrix ctm, float alpha,
-                    fz_color_params params) {
-    fz_fill_shade(ctx, Target(dev), shade, ctm, alpha, params);
-}
-void StripFillImage(fz_context *ctx, fz_device *dev, fz_image *image, fz_matrix ctm, float alpha,
-                    fz_color_params params) {
-    fz_fill_image(ctx, Target(dev), image, ctm, alpha, params);
-}
-void StripFillImageMask(fz_context *ctx, fz_device *dev, fz_image *image, fz_matrix ctm, fz_colorspace *cs,
-                        const float *color, float alpha, fz_color_params params) {
-    fz_fill_image_mask(ctx, Target(dev), image, ctm, cs, color, alpha, params);
-}
-void StripClipImageMask(fz_context *ctx, fz_device *dev, fz_image *image, fz_matrix ctm, fz_rect scissor) {
-    fz_clip_image_mask(ctx, Target(dev), image, ctm, scissor);
-}
-void StripPopClip(fz_context *ctx, fz_device *dev) { fz_pop_clip(ctx, Target(dev)); }
-void StripBeginMask(fz_context *ctx, fz_device *dev, fz_rect area, int luminosity, fz_colorspace *cs,
-                    const float *backdrop, fz_color_params params) {
-    fz_begin_mask(ctx, Target(dev), area, luminosity, cs, backdrop, params);
-}
-void StripEndMask(fz_context *ctx, fz_device *dev) { fz_end_mask(ctx, Target(dev)); }
-void StripBeginGroup(fz_context *ctx, fz_device *dev, fz_rect area, fz_colorspace *cs, int isolated, int knockout,
-                     int blendmode, float alpha) {
-    fz_begin_group(ctx, Target(dev), area, cs, isolated, knockout, blendmode, alpha);
-}
-void StripEndGroup(fz_context *ctx, fz_device *dev) { fz_end_group(ctx, Target(dev)); }
-int StripBeginTile(fz_context *ctx, fz_device *dev, fz_rect area, fz_rect view, float xstep, float ystep, fz_matrix ctm,
-                   int id) {
-    return fz_begin_tile_id(ctx, Target(dev), area, view, xstep, ystep, ctm, id);
-}
-void StripEndTile(fz_context *ctx, fz_device *dev) { fz_end_tile(ctx, Target(dev)); }
-void StripRenderFlags(fz_context *ctx, fz_device *dev, int set, int clear) {
-    fz_render_flags(ctx, Target(dev), set, clear);
-}
-void StripSetDefaultColorspaces(fz_context *ctx, fz_device *dev, fz_default_colorspaces *colorspaces) {
-    fz_set_default_colorspaces(ctx, Target(dev), colorspaces);
-}
-void StripBeginLayer(fz_context *ctx, fz_device *dev, const char *name) { fz_begin_layer(ctx, Target(dev), name); }
-void StripEndLayer(fz_context *ctx, fz_device *dev) { fz_end_layer(ctx, Target(dev)); }
-
 fz_device *NewStripDevice(fz_context *ctx, fz_device *target, fz_irect strip) {
     StripDevice *s = fz_new_derived_device(ctx, StripDevice);
-    s->target = target;
+    ForwardAll(&s->forward, target);
     s->strip = fz_rect_from_irect(strip);
-    fz_device &d = s->super;
-    d.close_device = StripClose;
-    d.fill_path = StripFillPath;
-    d.stroke_path = StripStrokePath;
-    d.clip_path = StripClipPath;
-    d.clip_stroke_path = StripClipStrokePath;
-    d.fill_text = StripFillText;
-    d.stroke_text = StripStrokeText;
-    d.clip_text = StripClipText;
-    d.clip_stroke_text = StripClipStrokeText;
-    d.ignore_text = StripIgnoreText;
-    d.fill_shade = StripFillShade;
-    d.fill_image = StripFillImage;
-    d.fill_image_mask = StripFillImageMask;
-    d.clip_image_mask = StripClipImageMask;
-    d.pop_clip = StripPopClip;
-    d.begin_mask = StripBeginMask;
-    d.end_mask = StripEndMask;
-    d.begin_group = StripBeginGroup;
-    d.end_group = StripEndGroup;
-    d.begin_tile = StripBeginTile;
-    d.end_tile = StripEndTile;
-    d.render_flags = StripRenderFlags;
-    d.set_default_colorspaces = StripSetDefaultColorspaces;
-    d.begin_layer = StripBeginLayer;
-    d.end_layer = StripEndLayer;
-    return &s->super;
+    s->forward.super.fill_text = StripFillText;
+    return &s->forward.super;
 }
 
 }  // namespace

@@ -8,8 +8,6 @@
 namespace ravel {
 namespace {
 
-fz_device *Target(fz_device *dev) { return Ink(dev)->target; }
-
 bool Within(const fz_irect &r, const fz_irect &box) {
     return r.x0 >= box.x0 && r.y0 >= box.y0 && r.x1 <= box.x1 && r.y1 <= box.y1;
 }
@@ -29,7 +27,7 @@ void InkFillText(fz_context *ctx, fz_device *dev, const fz_text *text, fz_matrix
     if (cs && !ink->keepAll && ink->leftArea < ink->maxArea)
         fz_convert_color(ctx, cs, color, fz_device_gray(ctx), &grey, nullptr, params);
     if (grey > 0.9f) {
-        fz_fill_text(ctx, ink->target, text, ctm, cs, color, alpha, params);
+        fz_fill_text(ctx, Target(dev), text, ctm, cs, color, alpha, params);
         return;
     }
     fz_text *kept = nullptr;
@@ -69,9 +67,9 @@ void InkFillText(fz_context *ctx, fz_device *dev, const fz_text *text, fz_matrix
             }
         }
         if (!leftSome)
-            fz_fill_text(ctx, ink->target, text, ctm, cs, color, alpha, params);
+            fz_fill_text(ctx, Target(dev), text, ctm, cs, color, alpha, params);
         else if (kept)
-            fz_fill_text(ctx, ink->target, kept, ctm, cs, color, alpha, params);
+            fz_fill_text(ctx, Target(dev), kept, ctm, cs, color, alpha, params);
     }
     fz_always(ctx) { fz_drop_text(ctx, kept); }
     fz_catch(ctx) { fz_rethrow(ctx); }
@@ -101,7 +99,6 @@ bool LeavePath(fz_context *ctx, InkDevice *ink, const fz_path *path, const fz_st
     return true;
 }
 
-void InkCloseDevice(fz_context *ctx, fz_device *dev) { fz_close_device(ctx, Target(dev)); }
 void InkFillPath(fz_context *ctx, fz_device *dev, const fz_path *path, int evenOdd, fz_matrix ctm, fz_colorspace *cs,
                  const float *color, float alpha, fz_color_params params) {
     if (!LeavePath(ctx, Ink(dev), path, nullptr, ctm, cs, color, params))
@@ -112,43 +109,6 @@ void InkStrokePath(fz_context *ctx, fz_device *dev, const fz_path *path, const f
     if (!LeavePath(ctx, Ink(dev), path, stroke, ctm, cs, color, params))
         fz_stroke_path(ctx, Target(dev), path, stroke, ctm, cs, color, alpha, params);
 }
-void InkClipPath(fz_context *ctx, fz_device *dev, const fz_path *path, int evenOdd, fz_matrix ctm, fz_rect scissor) {
-    fz_clip_path(ctx, Target(dev), path, evenOdd, ctm, scissor);
-}
-void InkClipStrokePath(fz_context *ctx, fz_device *dev, const fz_path *path, const fz_stroke_state *stroke,
-                       fz_matrix ctm, fz_rect scissor) {
-    fz_clip_stroke_path(ctx, Target(dev), path, stroke, ctm, scissor);
-}
-void InkStrokeText(fz_context *ctx, fz_device *dev, const fz_text *text, const fz_stroke_state *stroke, fz_matrix ctm,
-                   fz_colorspace *cs, const float *color, float alpha, fz_color_params params) {
-    fz_stroke_text(ctx, Target(dev), text, stroke, ctm, cs, color, alpha, params);
-}
-void InkClipText(fz_context *ctx, fz_device *dev, const fz_text *text, fz_matrix ctm, fz_rect scissor) {
-    fz_clip_text(ctx, Target(dev), text, ctm, scissor);
-}
-void InkClipStrokeText(fz_context *ctx, fz_device *dev, const fz_text *text, const fz_stroke_state *stroke,
-                       fz_matrix ctm, fz_rect scissor) {
-    fz_clip_stroke_text(ctx, Target(dev), text, stroke, ctm, scissor);
-}
-void InkIgnoreText(fz_context *ctx, fz_device *dev, const fz_text *text, fz_matrix ctm) {
-    fz_ignore_text(ctx, Target(dev), text, ctm);
-}
-void InkFillShade(fz_context *ctx, fz_device *dev, fz_shade *shade, fz_matrix ctm, float alpha,
-                  fz_color_params params) {
-    fz_fill_shade(ctx, Target(dev), shade, ctm, alpha, params);
-}
-void InkFillImage(fz_context *ctx, fz_device *dev, fz_image *image, fz_matrix ctm, float alpha,
-                  fz_color_params params) {
-    fz_fill_image(ctx, Target(dev), image, ctm, alpha, params);
-}
-void InkFillImageMask(fz_context *ctx, fz_device *dev, fz_image *image, fz_matrix ctm, fz_colorspace *cs,
-                      const float *color, float alpha, fz_color_params params) {
-    fz_fill_image_mask(ctx, Target(dev), image, ctm, cs, color, alpha, params);
-}
-void InkClipImageMask(fz_context *ctx, fz_device *dev, fz_image *image, fz_matrix ctm, fz_rect scissor) {
-    fz_clip_image_mask(ctx, Target(dev), image, ctm, scissor);
-}
-void InkPopClip(fz_context *ctx, fz_device *dev) { fz_pop_clip(ctx, Target(dev)); }
 void InkBeginMask(fz_context *ctx, fz_device *dev, fz_rect area, int luminosity, fz_colorspace *cs,
                   const float *backdrop, fz_color_params params) {
     ++Ink(dev)->keepAll;
@@ -168,7 +128,6 @@ void InkBeginGroup(fz_context *ctx, fz_device *dev, fz_rect area, fz_colorspace 
         Ink(dev)->drawAgain = true;
     fz_begin_group(ctx, Target(dev), area, cs, isolated, knockout, blendmode, alpha);
 }
-void InkEndGroup(fz_context *ctx, fz_device *dev) { fz_end_group(ctx, Target(dev)); }
 int InkBeginTile(fz_context *ctx, fz_device *dev, fz_rect area, fz_rect view, float xstep, float ystep, fz_matrix ctm,
                  int id) {
     ++Ink(dev)->keepAll;
@@ -178,52 +137,27 @@ void InkEndTile(fz_context *ctx, fz_device *dev) {
     --Ink(dev)->keepAll;
     fz_end_tile(ctx, Target(dev));
 }
-void InkRenderFlags(fz_context *ctx, fz_device *dev, int set, int clear) {
-    fz_render_flags(ctx, Target(dev), set, clear);
-}
-void InkSetDefaultColorspaces(fz_context *ctx, fz_device *dev, fz_default_colorspaces *colorspaces) {
-    fz_set_default_colorspaces(ctx, Target(dev), colorspaces);
-}
-void InkBeginLayer(fz_context *ctx, fz_device *dev, const char *name) { fz_begin_layer(ctx, Target(dev), name); }
-void InkEndLayer(fz_context *ctx, fz_device *dev) { fz_end_layer(ctx, Target(dev)); }
 
 }  // namespace
 
 fz_device *NewInkDevice(fz_context *ctx, fz_device *target, fz_irect inside, int64_t pixels) {
     InkDevice *ink = fz_new_derived_device(ctx, InkDevice);
-    ink->target = target;
+    ForwardAll(&ink->forward, target);
     ink->inside = inside;
     ink->leftOut = fz_empty_irect;
     ink->leftArea = 0;
     // At most a fifth of the picture: the paper of the picture stays as
     // white as the whole picture's, where its kind is told.
     ink->maxArea = pixels / 5;
-    fz_device &d = ink->super;
-    d.close_device = InkCloseDevice;
+    fz_device &d = ink->forward.super;
     d.fill_path = InkFillPath;
     d.stroke_path = InkStrokePath;
-    d.clip_path = InkClipPath;
-    d.clip_stroke_path = InkClipStrokePath;
     d.fill_text = InkFillText;
-    d.stroke_text = InkStrokeText;
-    d.clip_text = InkClipText;
-    d.clip_stroke_text = InkClipStrokeText;
-    d.ignore_text = InkIgnoreText;
-    d.fill_shade = InkFillShade;
-    d.fill_image = InkFillImage;
-    d.fill_image_mask = InkFillImageMask;
-    d.clip_image_mask = InkClipImageMask;
-    d.pop_clip = InkPopClip;
     d.begin_mask = InkBeginMask;
     d.end_mask = InkEndMask;
     d.begin_group = InkBeginGroup;
-    d.end_group = InkEndGroup;
     d.begin_tile = InkBeginTile;
     d.end_tile = InkEndTile;
-    d.render_flags = InkRenderFlags;
-    d.set_default_colorspaces = InkSetDefaultColorspaces;
-    d.begin_layer = InkBeginLayer;
-    d.end_layer = InkEndLayer;
     return &d;
 }
 

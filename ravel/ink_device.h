@@ -4,9 +4,7 @@
 #ifndef RAVEL_INK_DEVICE_H
 #define RAVEL_INK_DEVICE_H
 
-extern "C" {
-#include <mupdf/fitz.h>
-}
+#include "ravel/forward_device.h"
 
 #include <cstdint>
 
@@ -26,8 +24,7 @@ namespace ravel {
 // multiply and darken, or a knockout group, marks the picture as one to
 // draw again whole.
 struct InkDevice {
-    fz_device super;
-    fz_device *target;
+    ForwardDevice forward;
     fz_irect inside;
     fz_irect leftOut;
     int64_t leftArea;  // the glyph boxes left out, in pixels
