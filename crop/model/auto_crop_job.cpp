@@ -486,7 +486,7 @@ bool ContentValues(const QString &input, int pageCount, const AutoCropJob &job, 
         report.warnings.push_back("no marks of the kinds asked for come back at the same place on most pages; "
                                   "every mark counts");
 
-    if (report.pages > 0 && int(report.warnings.size()) == report.pages) {
+    if (report.pages > 0 && result.plan.failed == report.pages) {
         reason = QStringLiteral("no page of %1 could be rendered; it may be damaged").arg(Quote(input));
         return false;
     }

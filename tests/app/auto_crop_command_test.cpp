@@ -538,6 +538,10 @@ TEST_F(AutoCropCommand, PagesDroppedOrFoundBlankAreLeftOutButNeverEveryPage) {
     ToolRun r = Orvane({"--auto-crop", Q(in), "-o", Q(out), "--drop-blank"});
     ASSERT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(pagesOf(out), 2u);
+    // Nothing to leave out with --body-only is said, and the copy is written.
+    r = Orvane({"--auto-crop", Q(in), "-o", Q(out), "--body-only", "--pages", "1"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_NE(r.err.find("every mark counts"), std::string::npos) << r.err;
     r = Orvane({"--crop", Q(in), "-o", Q(out), "--margins", "0,0,-20,0", "--drop", "1"});
     ASSERT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(pagesOf(out), 2u);
