@@ -1,6 +1,7 @@
 #ifndef CROP_DETECT_CONTENT_DETECTOR_H
 #define CROP_DETECT_CONTENT_DETECTOR_H
 
+#include "crop/detect/crop_rect.h"
 #include "render/bitmap.h"
 #include "render/page_image.h"
 
@@ -31,6 +32,12 @@ struct PixelView {
     static PixelView Of(const render::Bitmap &bitmap);
     static PixelView Of(const render::PageImage &image);
 };
+
+// The box `pixels` (right and bottom inclusive) of a picture of `sx` x `sy`
+// pixels per point, in points: its outer edges.
+inline CropRect PointsOf(const QRect &pixels, double sx, double sy) {
+    return {pixels.left() / sx, pixels.top() / sy, (pixels.right() + 1) / sx, (pixels.bottom() + 1) / sy};
+}
 
 // What the page's paper looks like, estimated from the page itself.
 struct Paper {

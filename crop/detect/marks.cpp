@@ -177,10 +177,6 @@ std::vector<QRect> PartsAcross(const Mask &mask, const QRect &r, int gap, bool s
     return parts;
 }
 
-CropRect InPoints(const QRect &r, double sx, double sy) {
-    return {r.left() / sx, r.top() / sy, (r.right() + 1) / sx, (r.bottom() + 1) / sy};
-}
-
 CropRect Union(const CropRect &a, const CropRect &b) {
     return {std::min(a.left, b.left), std::min(a.top, b.top), std::max(a.right, b.right), std::max(a.bottom, b.bottom)};
 }
@@ -348,10 +344,10 @@ std::optional<CropRect> BodyOf(const PageContent &page, unsigned ignore) {
 }
 
 void KeepBlocks(PageContent &page, const TakenApart &taken, double sx, double sy) {
-    page.core = InPoints(taken.core, sx, sy);
+    page.core = PointsOf(taken.core, sx, sy);
     page.blocks.clear();
     for (const auto &[edge, box] : taken.blocks)
-        page.blocks.push_back({edge, InPoints(box, sx, sy), 0});
+        page.blocks.push_back({edge, PointsOf(box, sx, sy), 0});
 }
 
 }  // namespace crop

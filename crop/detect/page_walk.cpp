@@ -306,7 +306,7 @@ std::optional<CropRect> ContentOf(const PixelView &view, double width, double he
         return std::nullopt;
     if (looking.apart)
         KeepBlocks(*looking.apart, TakeApart(view, *found, paper, (sx + sy) / 2), sx, sy);
-    return CropRect{found->left() / sx, found->top() / sy, (found->right() + 1) / sx, (found->bottom() + 1) / sy};
+    return PointsOf(*found, sx, sy);
 }
 
 // A scan's skew measured on its picture: true, with `content.turn` set,
@@ -355,9 +355,8 @@ std::shared_ptr<PageWalk> StartAutoCrop(const std::shared_ptr<render::RenderSche
         content.height = page.height;
         if (page.boxOnly) {
             if (!page.inkBox.isEmpty() && page.width > 0 && page.height > 0) {
-                const double sx = page.picture.width() / page.width, sy = page.picture.height() / page.height;
-                const QRect &b = page.inkBox;
-                content.content = CropRect{b.left() / sx, b.top() / sy, (b.right() + 1) / sx, (b.bottom() + 1) / sy};
+                content.content =
+                    PointsOf(page.inkBox, page.picture.width() / page.width, page.picture.height() / page.height);
             }
             return;
         }

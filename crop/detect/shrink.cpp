@@ -116,7 +116,7 @@ std::optional<CropRect> ShrinkPageRect(const render::PageImage &picture, QSize p
     const std::optional<QRect> found = ContentDetector((sx + sy) / 2).Detect(view, area, paper);
     if (!found)
         return std::nullopt;
-    return CropRect{found->left() / sx, found->top() / sy, (found->right() + 1) / sx, (found->bottom() + 1) / sy};
+    return PointsOf(*found, sx, sy);
 }
 
 }  // namespace crop
