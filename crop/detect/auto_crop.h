@@ -45,6 +45,19 @@ struct AutoCropOptions {
     // counts fainter marks (pencil, yellowed colours), lower leaves them.
     int sensitivity = kUsualSensitivity;
     static constexpr int kUsualSensitivity = 50;
+    // Each page's content taken apart and each edge's setter found
+    // (PageContent::setters), for a window that explains the crops.
+    bool explain = false;
+    // Parts of pages left out of their content: a box (points of the shown
+    // page) on one page, or on every page when `page` is 0.
+    struct IgnoredArea {
+        CropRect box;
+        int page = 0;
+    };
+    std::vector<IgnoredArea> areas;
+    // Specks of ink no larger than this (points) that set an edge of a
+    // page's content are left out of it; 0: none.
+    double specks = 0;
 };
 
 // One page as its content was found: the shown page's size in points and
@@ -64,6 +77,9 @@ struct PageContent {
     // the rest of it (TakeApart).
     std::vector<EdgeBlock> blocks;
     std::optional<CropRect> core;
+    // When edges are explained: what sets each edge of `content`, and
+    // (before the marks are settled) of `core`.
+    std::vector<EdgeSetter> setters, coreSetters;
 };
 
 // A page whose content lies far from where most pages of the range have

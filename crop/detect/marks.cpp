@@ -1,6 +1,7 @@
 #include "crop/detect/marks.h"
 
 #include "crop/detect/auto_crop.h"
+#include "crop/detect/ink_mask.h"
 
 #include <algorithm>
 #include <cctype>
@@ -28,43 +29,6 @@ constexpr double kSpeck = 3.0;
 // at the same place, and the fewest pages.
 constexpr double kRepeatShare = 0.5;
 constexpr int kRepeatLeast = 3;
-
-// The content pixels of `box`, row after row.
-struct Mask {
-    QRect box;
-    std::vector<uint8_t> ink;
-    bool At(int x, int y) const {
-        return ink[size_t(y - box.top()) * size_t(box.width()) + size_t(x - box.left())] != 0;
-    }
-};
-
-template <int C>
-Mask MaskOf(const PixelView &view, const QRect &box, const Paper &paper) {
-    Mask mask{box, std::vector<uint8_t>(size_t(box.width()) * size_t(box.height()))};
-    uint8_t *m = mask.ink.data();
-    for (int y = box.top(); y <= box.bottom(); ++y) {
-        const uint8_t *p = view.Row(y) + C * box.left();
-        for (int x = 0; x < box.width(); ++x, p += C) {
-            if constexpr (C == 1)
-                *m++ = paper.Ink(p[0], p[0], p[0]);
-            else
-                *m++ = paper.Ink(p[0], p[1], p[2]);
-        }
-    }
-    return mask;
-}
-
-// Ink counts of the lines of `r` across (rows when `rows`, else columns).
-std::vector<int> Counts(const Mask &mask, const QRect &r, bool rows) {
-    std::vector<int> counts(size_t(rows ? r.height() : r.width()), 0);
-    for (int y = r.top(); y <= r.bottom(); ++y) {
-        const uint8_t *m = mask.ink.data() + size_t(y - mask.box.top()) * size_t(mask.box.width()) +
-                           size_t(r.left() - mask.box.left());
-        for (int x = 0; x < r.width(); ++x)
-            counts[size_t(rows ? y - r.top() : x)] += m[x];
-    }
-    return counts;
-}
 
 // Which lines hold ink: on a scan, a run of lines no deeper than a speck
 // with no more ink than a few specks is taken for paper.
@@ -258,7 +222,7 @@ TakenApart TakeApart(const PixelView &view, const QRect &box, const Paper &paper
     TakenApart result{box & QRect(0, 0, view.width, view.height), {}};
     if (!view.Valid() || result.core.isEmpty() || pixelsPerPoint <= 0)
         return result;
-    const Mask mask = view.channels == 1 ? MaskOf<1>(view, result.core, paper) : MaskOf<3>(view, result.core, paper);
+    const Mask mask = MaskOf(view, result.core, paper);
     const bool scan = !paper.pureWhite;
     // Between few lines the usual gap tells nothing: it is held to a gap
     // any head stands clear of the text by.

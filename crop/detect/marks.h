@@ -39,6 +39,33 @@ struct EdgeBlock {
     unsigned kind = 0;  // the repeated mark it was found to be; 0: none
 };
 
+// What sets one edge of a page's content: the thing of ink at that edge,
+// told by its shape, or the repeated mark it is.
+struct EdgeSetter {
+    enum What { Line, Speck, Rule, Figure, Mark };
+    EdgeBlock::Edge edge = EdgeBlock::Top;
+    CropRect box;  // points from the page's top-left corner
+    What what = Line;
+    unsigned mark = 0;  // Mark: its kind (MarkKind)
+    QRect pixels;       // the box in the picture it was found on
+};
+// "line", "dust speck 2 pt", "rule", "figure", "page number", ...
+std::string SetterName(const EdgeSetter &setter);
+
+// What sets each edge of `box` (pixels, the content found) on the picture
+// `view` of `sx` x `sy` pixels per point: from a pixel of ink on the edge,
+// the ink joined to it (rows that touch, and across the gaps between
+// words), told by its size.
+std::vector<EdgeSetter> FindEdgeSetters(const PixelView &view, const QRect &box, const Paper &paper, double sx,
+                                        double sy);
+
+// Once the marks are known and the page's content is final: each edge of
+// the content gets its setter from what was found on the whole content,
+// on the core, or the block at that edge; a setter within a repeated
+// mark becomes that mark; one within a mark of the kinds `ignore` (left
+// out of the content) sets nothing.
+void SettleSetters(PageContent &page, unsigned ignore);
+
 // The content of a page, `box` (pixels) in `view`, taken apart: at most
 // two blocks off its top and off its bottom (each cut across at wide gaps
 // into its parts, as a running head and the page number on its line), and

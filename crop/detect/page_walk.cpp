@@ -242,7 +242,49 @@ namespace {
 // What a page walk looks for besides each page's content.
 struct Looking {
     int sensitivity = AutoCropOptions::kUsualSensitivity;
-    PageContent *apart = nullptr;  // the content taken apart into this (TakeApart)
+    PageContent *apart = nullptr;   // the content taken apart into this (TakeApart)
+    bool explain = false;           // and what sets each edge found (FindEdgeSetters)
+    std::vector<CropRect> ignored;  // parts of the page (points) left out
+    double specks = 0;              // specks at an edge no larger (points) left out
+};
+
+// A copy of a picture that parts can be painted out of, in the paper's colour.
+class Blanked {
+public:
+    Blanked(const PixelView &view, const Paper &paper) : m_paper(paper) {
+        const size_t row = size_t(view.width) * size_t(view.channels);
+        m_bytes.resize(row * size_t(view.height));
+        m_view = view;
+        m_view.bits = m_bytes.data();
+        m_view.stride = ptrdiff_t(row);
+        for (int y = 0; y < view.height; ++y)
+            std::copy_n(view.Row(y), row, Row(y));
+    }
+    const PixelView &View() const { return m_view; }
+    void Paint(const QRect &area) {
+        const QRect r = area.intersected(QRect(0, 0, m_view.width, m_view.height));
+        const int c = m_view.channels;
+        const uint8_t colour[3] = {m_paper.pureWhite ? uint8_t(255) : m_paper.blue,
+                                   m_paper.pureWhite ? uint8_t(255) : m_paper.green,
+                                   m_paper.pureWhite ? uint8_t(255) : m_paper.red};
+        for (int y = r.top(); y <= r.bottom(); ++y) {
+            uint8_t *p = Row(y) + ptrdiff_t(c) * r.left();
+            for (int x = r.left(); x <= r.right(); ++x, p += c) {
+                if (c == 1)
+                    p[0] = colour[1];
+                else
+                    std::copy_n(colour, 3, p);
+            }
+        }
+    }
+
+private:
+    // Row y from the top, stored as the view has it.
+    uint8_t *Row(int y) { return m_bytes.data() + ptrdiff_t(m_view.height - 1 - y) * m_view.stride; }
+
+    std::vector<uint8_t> m_bytes;
+    PixelView m_view;
+    Paper m_paper;
 };
 
 // The paper as `sensitivity` has it: on a scan, a higher one takes
@@ -273,7 +315,32 @@ std::optional<CropRect> ContentOf(const PixelView &view, double width, double he
     }
     const ContentDetector detector((sx + sy) / 2);
     const Paper paper = Sensitised(ContentDetector::EstimatePaper(view), looking.sensitivity);
-    std::optional<QRect> found = detector.Detect(view, pixels, paper);
+    // Parts the user left out are painted out of a copy of the picture.
+    std::optional<Blanked> blanked;
+    if (!looking.ignored.empty() || looking.specks > 0) {
+        blanked.emplace(view, paper);
+        for (const CropRect &r : looking.ignored) {
+            const CropRect a = r.Normalized();
+            blanked->Paint(QRect(QPoint(int(std::floor(a.left * sx)), int(std::floor(a.top * sy))),
+                                 QPoint(int(std::ceil(a.right * sx)) - 1, int(std::ceil(a.bottom * sy)) - 1)));
+        }
+    }
+    const PixelView &seen = blanked ? blanked->View() : view;
+    std::optional<QRect> found = detector.Detect(seen, pixels, paper);
+    // Specks that set an edge, no larger than asked, are painted out too,
+    // until what sets each edge is more than such a speck.
+    for (int round = 0; blanked && looking.specks > 0 && found && round < 16; ++round) {
+        bool painted = false;
+        for (const EdgeSetter &s : FindEdgeSetters(seen, *found, paper, sx, sy))
+            if (s.what == EdgeSetter::Speck &&
+                std::max(s.box.right - s.box.left, s.box.bottom - s.box.top) <= looking.specks) {
+                blanked->Paint(s.pixels);
+                painted = true;
+            }
+        if (!painted)
+            break;
+        found = detector.Detect(seen, pixels, paper);
+    }
     const QRect left = page ? page->leftOut.intersected(pixels) : QRect();
     if (!left.isEmpty() && page->drawWhole && !(found && found->contains(left))) {
         // The whole picture differs only within `left`, and only by being
@@ -304,8 +371,15 @@ std::optional<CropRect> ContentOf(const PixelView &view, double width, double he
         page->foundInk(*found);
     if (!found)
         return std::nullopt;
-    if (looking.apart)
-        KeepBlocks(*looking.apart, TakeApart(view, *found, paper, (sx + sy) / 2), sx, sy);
+    if (looking.apart) {
+        const TakenApart taken = TakeApart(seen, *found, paper, (sx + sy) / 2);
+        KeepBlocks(*looking.apart, taken, sx, sy);
+        if (looking.explain) {
+            looking.apart->setters = FindEdgeSetters(seen, *found, paper, sx, sy);
+            if (taken.core != *found)
+                looking.apart->coreSetters = FindEdgeSetters(seen, taken.core, paper, sx, sy);
+        }
+    }
     return PointsOf(*found, sx, sy);
 }
 
@@ -341,14 +415,14 @@ std::shared_ptr<PageWalk> StartAutoCrop(const std::shared_ptr<render::RenderSche
                                         PageWalk::Progress progress, std::function<void(AutoCropResult)> finished) {
     std::vector<int> pages = PagesOf(options, pageCount);
     auto results = std::make_shared<std::vector<PageContent>>(pages.size());
-    const bool apart = options.ignore != 0;
+    const bool apart = options.ignore != 0 || options.explain || !options.areas.empty() || options.specks > 0;
     // Without an area to look within, a page on plain white paper needs no
     // picture: the box of its ink is found from its drawing operations.
     const PageWalk::Colours colours = apart    ? PageWalk::Colours::Grey
                                       : areaOf ? PageWalk::Colours::Ink
                                                : PageWalk::Colours::InkBox;
     auto visit = [results, areaOf = std::move(areaOf), deskew = options.deskew, apart,
-                  sensitivity = options.sensitivity](const PageWalk::Page &page) {
+                  options](const PageWalk::Page &page) {
         PageContent &content = (*results)[size_t(page.index)];
         content.page = page.page;
         content.width = page.width;
@@ -367,7 +441,10 @@ std::shared_ptr<PageWalk> StartAutoCrop(const std::shared_ptr<render::RenderSche
         }
         const CropRect area = areaOf ? areaOf(page.page, page.height) : CropRect{};
         const PixelView view = PixelView::Of(*page.bitmap);
-        const Looking looking{sensitivity, apart ? &content : nullptr};
+        Looking looking{options.sensitivity, apart ? &content : nullptr, options.explain, {}, options.specks};
+        for (const AutoCropOptions::IgnoredArea &a : options.areas)
+            if (a.page == 0 || a.page == page.page)
+                looking.ignored.push_back(a.box);
         if (deskew && Straighten(page, view, content)) {
             const TurnedPicture turned = TurnPicture(view, content.turn);
             content.content = ContentOf(turned.view, page.width, page.height, area, nullptr, looking);
@@ -378,10 +455,14 @@ std::shared_ptr<PageWalk> StartAutoCrop(const std::shared_ptr<render::RenderSche
     auto done = [results, options, finished = std::move(finished)] {
         AutoCropResult result;
         // The marks that repeat are found over all pages, then left out.
-        if (options.ignore) {
+        if (options.ignore || options.explain) {
             FindRepeatedMarks(*results);
-            for (PageContent &p : *results)
-                p.content = BodyOf(p, options.ignore);
+            for (PageContent &p : *results) {
+                if (options.ignore)
+                    p.content = BodyOf(p, options.ignore);
+                if (options.explain)
+                    SettleSetters(p, options.ignore);
+            }
         }
         result.plan = PlanAutoCrop(*results, options);
         result.pages = std::move(*results);

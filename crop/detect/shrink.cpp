@@ -119,4 +119,15 @@ std::optional<CropRect> ShrinkPageRect(const render::PageImage &picture, QSize p
     return PointsOf(*found, sx, sy);
 }
 
+std::vector<EdgeSetter> SettersOfShrunk(const render::PageImage &picture, QSize pagePoints, const CropRect &shrunk) {
+    const PixelView view = PixelView::Of(picture);
+    if (!view.Valid() || pagePoints.width() <= 0 || pagePoints.height() <= 0)
+        return {};
+    const double sx = double(view.width) / pagePoints.width(), sy = double(view.height) / pagePoints.height();
+    const CropRect r = shrunk.Normalized();
+    const QRect box(QPoint(int(std::lround(r.left * sx)), int(std::lround(r.top * sy))),
+                    QPoint(int(std::lround(r.right * sx)) - 1, int(std::lround(r.bottom * sy)) - 1));
+    return FindEdgeSetters(view, box, ContentDetector::EstimatePaper(view), sx, sy);
+}
+
 }  // namespace crop

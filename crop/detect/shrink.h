@@ -2,6 +2,7 @@
 #define CROP_DETECT_SHRINK_H
 
 #include "crop/detect/crop_rect.h"
+#include "crop/detect/marks.h"
 #include "render/page_image.h"
 
 #include <QSize>
@@ -34,6 +35,9 @@ std::optional<CropRect> ShrinkToContent(const render::PageImage &picture, QSize 
 // dust and the scanner's edge do not hold the rectangle open. Nothing when
 // no content is found there.
 std::optional<CropRect> ShrinkPageRect(const render::PageImage &picture, QSize pagePoints, const CropRect &rect);
+// What sets each edge of `shrunk` (points), the content ShrinkPageRect
+// found on `picture`.
+std::vector<EdgeSetter> SettersOfShrunk(const render::PageImage &picture, QSize pagePoints, const CropRect &shrunk);
 
 }  // namespace crop
 

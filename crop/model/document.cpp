@@ -70,7 +70,13 @@ void COrvaneDoc::MakeParts() {
     editing.mayEdit = [this] { return !HoldsRegions(Busy()) && !m_overlay->Shown(); };
     editing.autoShrink = autoShrink;
     editing.shrink = [this](const CropRect &rect) {
-        return ShrinkPageRect(*m_pagePicture, m_pagePicture->PageRect().size(), rect);
+        const QSize size = m_pagePicture->PageRect().size();
+        const std::optional<CropRect> shrunk = ShrinkPageRect(*m_pagePicture, size, rect);
+        // What sets each edge is kept to be shown with the region.
+        if (shrunk && m_whole)
+            m_whole->KeepSetters(m_currentPage, StoredFrom(*shrunk, m_pagePicture->PageHeight()),
+                                 SettersOfShrunk(*m_pagePicture, size, *shrunk));
+        return shrunk;
     };
     editing.pageSize = pageSize;
     editing.pageSizes = pageSizes;

@@ -41,11 +41,14 @@ std::shared_ptr<render::RenderScheduler> WholeDocumentWork::FreeScheduler(crop::
     return scheduler;
 }
 
-bool WholeDocumentWork::ShrinkAllPages(const AutoCropOptions &options, QString &reason) {
+bool WholeDocumentWork::ShrinkAllPages(const AutoCropOptions &asked, QString &reason) {
     const std::shared_ptr<render::RenderScheduler> scheduler =
         FreeScheduler(crop::Busy::ShrinkAll, QStringLiteral("shrunk all at once"), reason);
     if (!scheduler)
         return false;
+    // The window explains every edge it crops to.
+    AutoCropOptions options = asked;
+    options.explain = true;
     // Each page is shrunk inside its own first region, where it has one.
     std::map<int, CropRect> stored;
     for (int page : PagesOf(options, m_host.pageCount()))
@@ -69,6 +72,8 @@ bool WholeDocumentWork::ShrinkAllPages(const AutoCropOptions &options, QString &
         });
     if (!m_walk)
         return false;
+    m_last = options;
+    m_hasLast = true;
     m_running = crop::Busy::ShrinkAll;
     emit Changed(Change::Busy);
     emit WorkProgress(crop::Busy::ShrinkAll, 0, 0);
@@ -108,9 +113,15 @@ void WholeDocumentWork::ShrinkAllEnded(const AutoCropResult &result, bool leaveO
     }
     m_editing.Replace(QStringLiteral("Shrink All Pages"), std::move(changes));
     m_marks.clear();
-    for (const PageContent &p : result.pages)
+    for (const PageContent &p : result.pages) {
         if (!p.blocks.empty())
             m_marks[p.page] = p.blocks;
+        const auto rect = result.plan.rects.find(p.page);
+        if (rect != result.plan.rects.end() && !p.setters.empty())
+            m_setters[p.page] = {StoredFrom(rect->second, int(std::trunc(p.height))), p.setters};
+        else
+            m_setters.erase(p.page);
+    }
     QString text = QStringLiteral("Shrink All Pages: %1 of %2 pages given a crop")
                        .arg(result.plan.rects.size())
                        .arg(result.pages.size());
@@ -304,6 +315,55 @@ const std::vector<EdgeBlock> &WholeDocumentWork::MarksOn(int page) const {
     return found == m_marks.end() ? none : found->second;
 }
 
+std::vector<EdgeSetter> WholeDocumentWork::SettersOn(int page) const {
+    const auto found = m_setters.find(page);
+    if (found == m_setters.end() || page < 1 || page > m_editing.Set().PageCount())
+        return {};
+    for (const CropRect &region : m_editing.Set().Regions(page))
+        if (region == found->second.first)
+            return found->second.second;
+    return {};
+}
+
+void WholeDocumentWork::KeepSetters(int page, const CropRect &stored, std::vector<EdgeSetter> setters) {
+    if (setters.empty())
+        m_setters.erase(page);
+    else
+        m_setters[page] = {stored, std::move(setters)};
+}
+
+std::vector<CropRect> WholeDocumentWork::IgnoredOn(int page) const {
+    std::vector<CropRect> areas;
+    for (const AutoCropOptions::IgnoredArea &a : m_last.areas)
+        if (a.page == 0 || a.page == page)
+            areas.push_back(a.box);
+    return areas;
+}
+
+bool WholeDocumentWork::IgnoreLike(int page, const EdgeSetter &setter, bool allPages, QString &reason) {
+    AutoCropOptions options = m_last;
+    // A mark of the same place grown a little, so that the same mark a
+    // little off on another page is left out too.
+    const double grow = allPages ? 2.0 : 0.5;
+    const CropRect box = setter.box.Normalized();
+    const CropRect around{box.left - grow, box.top - grow, box.right + grow, box.bottom + grow};
+    if (allPages && setter.what == EdgeSetter::Mark)
+        options.ignore |= setter.mark;
+    else if (allPages && setter.what == EdgeSetter::Speck)
+        options.specks = std::max(options.specks, std::max(box.right - box.left, box.bottom - box.top) + 0.5);
+    else
+        options.areas.push_back({around, allPages ? 0 : page});
+    // The marks that repeat are known only over all the pages: all are
+    // measured again, though only one has something new to leave out.
+    return ShrinkAllPages(options, reason);
+}
+
+bool WholeDocumentWork::IgnoreArea(const CropRect &area, QString &reason) {
+    AutoCropOptions options = m_last;
+    options.areas.push_back({area.Normalized(), 0});
+    return ShrinkAllPages(options, reason);
+}
+
 void WholeDocumentWork::Stop() {
     if (!m_walk)
         return;
@@ -330,6 +390,9 @@ void WholeDocumentWork::Reset() {
         changes |= Change::Outliers;
     m_outliers.clear();
     m_marks.clear();
+    m_setters.clear();
+    m_last = {};
+    m_hasLast = false;
     if (changes)
         emit Changed(changes);
 }

@@ -68,6 +68,27 @@ public:
     // `page`'s crop (EdgeBlock, points of the shown page), none when it
     // looked for none.
     const std::vector<EdgeBlock> &MarksOn(int page) const;
+    // What sets each edge of page `page`'s crop, as the last Shrink All
+    // Pages or Shrink Current Page found it (points of the shown page);
+    // none once the crop it explains has been changed.
+    std::vector<EdgeSetter> SettersOn(int page) const;
+    // Shrink Current Page gave page `page` the region `stored` (as the crop
+    // file holds it), whose edges `setters` set.
+    void KeepSetters(int page, const CropRect &stored, std::vector<EdgeSetter> setters);
+    // The parts of page `page` left out of its content by the user.
+    std::vector<CropRect> IgnoredOn(int page) const;
+    // Marks like `setter`, found on page `page`, left out of the content:
+    // of every page the last Shrink All Pages worked on (`allPages`: marks
+    // of its kind, specks as large, or anything else at that place), or of
+    // `page` alone (that mark). The pages are measured again in the
+    // background and given their crops in one step.
+    bool IgnoreLike(int page, const EdgeSetter &setter, bool allPages, QString &reason);
+    // `area` (points of the shown page) left out of the content of every
+    // page the last Shrink All Pages worked on (every page when none ran),
+    // measured again as above.
+    bool IgnoreArea(const CropRect &area, QString &reason);
+    // The options of the last Shrink All Pages, with what was ignored since.
+    const AutoCropOptions &LastOptions() const { return m_last; }
 
 signals:
     void Changed(crop::Changes changes);
@@ -98,6 +119,11 @@ private:
     crop::Busy m_running = crop::Busy::None;
     std::vector<Outlier> m_outliers;
     std::map<int, std::vector<EdgeBlock>> m_marks;
+    // Per page: the region (stored) whose edges were explained, and what
+    // sets them.
+    std::map<int, std::pair<CropRect, std::vector<EdgeSetter>>> m_setters;
+    AutoCropOptions m_last;
+    bool m_hasLast = false;
 };
 
 }  // namespace crop

@@ -9,6 +9,7 @@
 #include <QPainter>
 #include <QPalette>
 #include <QScrollBar>
+#include <QToolTip>
 #include <QStyle>
 #include <QWheelEvent>
 
@@ -228,6 +229,8 @@ void COrvaneView::paintEvent(QPaintEvent *event) {
         PaintPreview(painter, geometry);
     if (!m_document.Overlay().Shown())
         PaintMarks(painter, geometry);
+    if (!m_preview)
+        m_notes.Paint(painter, geometry);
     m_editor.Paint(painter, geometry);
 }
 
@@ -362,24 +365,46 @@ bool COrvaneView::focusNextPrevChild(bool next) {
 bool COrvaneView::event(QEvent *event) {
     // While a rectangle is dragged the keys are the drag's: no shortcut
     // turns the page under it.
-    if (event->type() == QEvent::ShortcutOverride && m_editor.IsDragging()) {
+    if (event->type() == QEvent::ShortcutOverride && (m_editor.IsDragging() || m_notes.Drawing())) {
+        if (static_cast<QKeyEvent *>(event)->key() == Qt::Key_Escape)
+            Repaint(m_notes.Cancel());
         event->accept();
         return true;
     }
     return QAbstractScrollArea::event(event);
 }
 
+bool COrvaneView::viewportEvent(QEvent *event) {
+    // Hovering what sets an edge names it.
+    if (event->type() == QEvent::ToolTip) {
+        const auto *help = static_cast<QHelpEvent *>(event);
+        if (const std::optional<EdgeSetter> setter = m_notes.SetterAt(help->pos(), Geometry()))
+            QToolTip::showText(help->globalPos(), EdgeNotes::Describe(*setter), viewport());
+        else
+            QToolTip::hideText();
+        return true;
+    }
+    return QAbstractScrollArea::viewportEvent(event);
+}
+
 void COrvaneView::mousePressEvent(QMouseEvent *event) {
     const QPoint at = event->position().toPoint();
-    if (event->button() == Qt::LeftButton)
-        Repaint(m_editor.Press(at, Geometry(), event->modifiers() & Qt::ControlModifier));
-    else if (event->button() == Qt::RightButton)
-        Repaint(m_editor.Cancel(Geometry()));
+    const Qt::KeyboardModifiers mods = event->modifiers() & (Qt::ShiftModifier | Qt::ControlModifier);
+    if (event->button() == Qt::LeftButton && mods == Qt::ShiftModifier && HasPicture() && !m_preview)
+        Repaint(m_notes.Begin(at));  // an area to leave out of every page
+    else if (event->button() == Qt::LeftButton)
+        Repaint(m_editor.Press(at, Geometry(), mods & Qt::ControlModifier));
+    else if (event->button() == Qt::RightButton && (m_editor.IsDragging() || m_notes.Drawing()))
+        Repaint(m_editor.Cancel(Geometry()) | m_notes.Cancel());
+    else if (event->button() == Qt::RightButton && !m_preview)
+        m_notes.Menu(viewport(), at, Geometry());
 }
 
 void COrvaneView::mouseMoveEvent(QMouseEvent *event) {
     const QPoint at = event->position().toPoint();
-    if (event->buttons() & Qt::LeftButton)
+    if (m_notes.Drawing())
+        Repaint(m_notes.Move(at));
+    else if (event->buttons() & Qt::LeftButton)
         Repaint(m_editor.Move(at, Geometry()));
     else
         UpdateCursor(at);
@@ -389,7 +414,10 @@ void COrvaneView::mouseReleaseEvent(QMouseEvent *event) {
     if (event->button() != Qt::LeftButton)
         return;
     const QPoint at = event->position().toPoint();
-    Repaint(m_editor.Release(at, Geometry()));
+    if (m_notes.Drawing())
+        Repaint(m_notes.End(at, Geometry()));
+    else
+        Repaint(m_editor.Release(at, Geometry()));
     UpdateCursor(at);
 }
 

@@ -3,6 +3,7 @@
 
 #include "crop/view/command_flows.h"
 #include "crop/view/crop_editor.h"
+#include "crop/view/edge_notes.h"
 #include "crop/model/document.h"
 #include "crop/view/page_geometry.h"
 #include "crop/view/scaled_page_cache.h"
@@ -58,6 +59,7 @@ public:
     };
     PaintCounters Counters() const { return {m_paintedPixels, m_cache.ScaledPixels()}; }
     const CropEditor &Editor() const { return m_editor; }
+    EdgeNotes &Notes() { return m_notes; }
 
     // Preview Copy: the page as the copy will have it, outside its regions
     // dimmed and each region numbered with its page of the copy.
@@ -80,6 +82,7 @@ protected:
     void resizeEvent(QResizeEvent *event) override;
     void scrollContentsBy(int dx, int dy) override;
     bool event(QEvent *event) override;
+    bool viewportEvent(QEvent *event) override;
     void mousePressEvent(QMouseEvent *event) override;
     void mouseMoveEvent(QMouseEvent *event) override;
     void mouseReleaseEvent(QMouseEvent *event) override;
@@ -114,6 +117,7 @@ private:
     bool m_preview = false;
     int m_wheelZoomDelta = 0;  // high-resolution wheel steps toward a notch
     CropEditor m_editor{m_document};
+    EdgeNotes m_notes{m_document};
     QTimer m_sharpTimer;  // the view rests before a sharp region is asked for
     CommandFlows m_flows;
 };

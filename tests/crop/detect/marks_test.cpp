@@ -99,19 +99,31 @@ fixtures::DocPlan Scanned(const std::string &typeset) {
     return plan;
 }
 
-std::vector<crop::PageContent> Walk(const std::string &path, unsigned ignore) {
+std::vector<crop::PageContent> Walk(const std::string &path, const crop::AutoCropOptions &options, int pages = kPages) {
     auto scheduler = std::make_shared<render::RenderScheduler>(path, 2);
-    crop::AutoCropOptions options;
-    options.ignore = ignore;
     std::optional<crop::AutoCropResult> result;
     std::mutex mutex;
-    const auto walk = crop::StartAutoCrop(scheduler, kPages, options, {}, {}, [&](crop::AutoCropResult r) {
+    const auto walk = crop::StartAutoCrop(scheduler, pages, options, {}, {}, [&](crop::AutoCropResult r) {
         std::lock_guard lock(mutex);
         result = std::move(r);
     });
     EXPECT_TRUE(walk->Wait());
     scheduler->Stop();
     return result ? result->pages : std::vector<crop::PageContent>();
+}
+
+std::vector<crop::PageContent> Walk(const std::string &path, unsigned ignore) {
+    crop::AutoCropOptions options;
+    options.ignore = ignore;
+    return Walk(path, options);
+}
+
+// What sets `edge` of a page's content, by name; "" for nothing.
+std::string SetBy(const crop::PageContent &page, crop::EdgeBlock::Edge edge) {
+    for (const crop::EdgeSetter &s : page.setters)
+        if (s.edge == edge)
+            return crop::SetterName(s);
+    return "";
 }
 
 void ExpectNear(const crop::CropRect &found, const crop::CropRect &want, double within, const char *what) {
@@ -175,4 +187,53 @@ TEST(RepeatedMarks, KindsAreReadByNameAndUnknownOnesRefused) {
     EXPECT_NE(error.find("\"footers\""), std::string::npos) << error;
     EXPECT_FALSE(crop::ParseMarkKinds("heads,", kinds, error));
     EXPECT_FALSE(crop::ParseMarkKinds("", kinds, error));
+}
+
+TEST(EdgeSetters, EachEdgeIsNamedAndWhatTheUserIgnoresIsLeftOut) {
+    ASSERT_TRUE(render::LoadRenderingLibrary());
+    fixtures::TempDir dir;
+    const std::string full = dir.file("book.pdf");
+    fixtures::WritePdf(Book(false), full);
+    crop::AutoCropOptions explain;
+    explain.explain = true;
+    const std::vector<crop::PageContent> found = Walk(full, explain);
+    ASSERT_EQ(found.size(), size_t(kPages));
+    using E = crop::EdgeBlock;
+    const crop::PageContent &even = found[1], &figure = found[29];
+    EXPECT_EQ(SetBy(even, E::Top), "running head");
+    EXPECT_EQ(SetBy(even, E::Bottom), "page number");
+    EXPECT_EQ(SetBy(even, E::Right), "stamp");
+    for (E::Edge edge : {E::Top, E::Bottom, E::Left, E::Right})
+        EXPECT_EQ(SetBy(figure, edge), "figure");
+    // Explaining changes no crop.
+    const std::vector<crop::PageContent> plain = Walk(full, 0);
+    ExpectNear(*even.content, *plain[1].content, 0.01, "as without explaining");
+
+    // An area ignored on one page: the stamp there is out, elsewhere in.
+    crop::AutoCropOptions area = explain;
+    area.areas.push_back({{556, 298, 600, 342}, 2});  // points from the top
+    const std::vector<crop::PageContent> left = Walk(full, area);
+    EXPECT_LT(left[1].content->right, 545);
+    EXPECT_NE(SetBy(left[1], E::Right), "stamp");
+    EXPECT_NEAR(left[3].content->right, plain[3].content->right, 0.01);
+
+    // A speck of dust: named with its size, left out when specks that
+    // large are ignored.
+    fixtures::DocPlan specked;
+    for (int page = 0; page < 3; ++page) {
+        fixtures::PagePlan p = BookPage(3 + 2 * page, true, false);
+        p.blackRects.push_back({300, kHeight - 30, 302, kHeight - 28});
+        specked.pages.push_back(p);
+    }
+    const std::string dusty = dir.file("dusty.pdf");
+    fixtures::WritePdf(specked, dusty);
+    const std::vector<crop::PageContent> withSpeck = Walk(dusty, explain, 3);
+    ASSERT_EQ(withSpeck.size(), 3u);
+    const std::string speck = SetBy(withSpeck[0], E::Top);
+    EXPECT_TRUE(speck == "dust speck 2 pt" || speck == "dust speck 3 pt") << speck;  // with its grey rim
+    crop::AutoCropOptions specks = explain;
+    specks.specks = 3.5;
+    const std::vector<crop::PageContent> clean = Walk(dusty, specks, 3);
+    EXPECT_GT(clean[0].content->top, 90);
+    EXPECT_EQ(SetBy(clean[0], E::Top), "line");
 }

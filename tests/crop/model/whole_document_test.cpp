@@ -141,6 +141,24 @@ TEST_F(WholeDocument, MarksLeftOutOfTheCropsAreKeptToBeShownUntilAnotherDocument
     }
     document.Whole().Reset();
     EXPECT_TRUE(document.Whole().MarksOn(1).empty());
+
+    // Without Body only the number sets each page's bottom edge; ignored
+    // "like this on all pages", every page is measured again in one step.
+    document.Undo();
+    ASSERT_TRUE(document.Whole().ShrinkAllPages({}, reason)) << reason.toStdString();
+    ASSERT_TRUE(WaitForShrink());
+    const std::vector<crop::EdgeSetter> setters = document.Whole().SettersOn(2);
+    const auto bottom = std::find_if(setters.begin(), setters.end(),
+                                     [](const crop::EdgeSetter &s) { return s.edge == crop::EdgeBlock::Bottom; });
+    ASSERT_NE(bottom, setters.end());
+    EXPECT_EQ(crop::SetterName(*bottom), "page number");
+    ASSERT_TRUE(document.Whole().IgnoreLike(2, *bottom, true, reason)) << reason.toStdString();
+    ASSERT_TRUE(WaitForShrink());
+    for (int page = 1; page <= 8; ++page)
+        EXPECT_LT(Stored(page).bottom, 720) << page;
+    document.Undo();  // one step: every page has its number back
+    for (int page = 1; page <= 8; ++page)
+        EXPECT_GT(Stored(page).bottom, 720) << page;
 }
 
 TEST_F(WholeDocument, OneCommonSizeCoversBlankPagesAndAStopChangesNothing) {

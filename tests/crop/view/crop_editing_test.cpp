@@ -315,3 +315,29 @@ TEST_F(CropEditingTest, ArrowKeysMoveGrowAndShrinkTheSelectedRegionAndQuickMoves
     document.Undo();
     EXPECT_EQ(document.Editing().CropRectangle().top, drawn.top + 1);
 }
+
+TEST_F(CropEditingTest, ShrinkCurrentPageNamesWhatSetsEachEdgeAndAShiftDragLeavesAnAreaOut) {
+    Drag({60, 350}, {350, 640});
+    view.OnCommand(ID_SHRINK_CURRENT_PAGE);
+    const std::vector<crop::EdgeSetter> setters = document.Whole().SettersOn(1);
+    ASSERT_EQ(setters.size(), 4u);
+    const std::optional<crop::EdgeSetter> under = view.Notes().SetterAt({200, 394}, view.Geometry());
+    ASSERT_TRUE(under);
+    EXPECT_TRUE(crop::EdgeNotes::Describe(*under).startsWith("figure: sets the "))
+        << crop::EdgeNotes::Describe(*under).toStdString();
+
+    // Shift held, a band is an area left out of every page: the box's top
+    // part goes, in one step.
+    const CropRect shrunk = document.Editing().CropRectangle();
+    QTest::mousePress(Port(), Qt::LeftButton, Qt::ShiftModifier, {80, 380});
+    MoveHeld({200, 420});
+    QTest::mouseRelease(Port(), Qt::LeftButton, Qt::ShiftModifier, {320, 450});
+    ASSERT_TRUE(QTest::qWaitFor([this] { return document.Busy() == crop::Busy::None; }, 30000));
+    EXPECT_NEAR(document.Editing().CropRectangle().top, 451, 1.5);
+    EXPECT_NEAR(document.Editing().CropRectangle().bottom, shrunk.bottom, 0.01);
+    EXPECT_EQ(document.Whole().IgnoredOn(2).size(), 1u);
+    document.Undo();
+    EXPECT_EQ(document.Editing().CropRectangle(), shrunk);
+    // The crop the setters explained is gone with the step.
+    EXPECT_TRUE(document.Whole().SettersOn(1).empty());
+}
