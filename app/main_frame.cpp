@@ -713,6 +713,9 @@ void CMainFrame::AddEditHandlers() {
         const bool asked = crop::CShrinkAllDialog::Ask(this, m_document.PageCount(), options);
         if (asked && options.sides)  // read right to left, the spine is right of odd pages
             options.sides->spineRight = m_document.Save().RightToLeft();
+        // What the user left out of the pages before stays left out.
+        options.areas = m_document.Whole().LastOptions().areas;
+        options.specks = m_document.Whole().LastOptions().specks;
         if (asked && !m_document.Whole().ShrinkAllPages(options, reason))
             platform::ShowMessage("Shrink All Pages", reason.toStdString(), platform::MessageIcon::Warning);
     };

@@ -46,14 +46,30 @@ bool WholeDocumentWork::ShrinkAllPages(const AutoCropOptions &asked, QString &re
         FreeScheduler(crop::Busy::ShrinkAll, QStringLiteral("shrunk all at once"), reason);
     if (!scheduler)
         return false;
+    // Each page is shrunk inside its own first region, where it has one.
+    std::map<int, CropRect> stored;
+    for (int page : PagesOf(asked, m_host.pageCount()))
+        if (!m_editing.Set().Regions(page).empty())
+            stored.emplace(page, m_editing.Set().Regions(page).front());
+    return Shrink(scheduler, asked, std::move(stored), reason);
+}
+
+bool WholeDocumentWork::Measure(const AutoCropOptions &options, QString &reason) {
+    const std::shared_ptr<render::RenderScheduler> scheduler =
+        FreeScheduler(crop::Busy::ShrinkAll, QStringLiteral("shrunk all at once"), reason);
+    if (!scheduler)
+        return false;
+    if (!m_hasLast)
+        return ShrinkAllPages(options, reason);
+    return Shrink(scheduler, options, m_lastWithin, reason);
+}
+
+bool WholeDocumentWork::Shrink(const std::shared_ptr<render::RenderScheduler> &scheduler, const AutoCropOptions &asked,
+                               std::map<int, CropRect> stored, QString &reason) {
     // The window explains every edge it crops to.
     AutoCropOptions options = asked;
     options.explain = true;
-    // Each page is shrunk inside its own first region, where it has one.
-    std::map<int, CropRect> stored;
-    for (int page : PagesOf(options, m_host.pageCount()))
-        if (!m_editing.Set().Regions(page).empty())
-            stored.emplace(page, m_editing.Set().Regions(page).front());
+    const std::map<int, CropRect> within = stored;
     auto areaOf = [stored = std::move(stored)](int page, double height) {
         const auto found = stored.find(page);
         return found == stored.end() ? CropRect{} : ShownFrom(found->second, int(std::trunc(height)));
@@ -70,9 +86,12 @@ bool WholeDocumentWork::ShrinkAllPages(const AutoCropOptions &asked, QString &re
                 std::erase_if(p.blocks, [ignore](const EdgeBlock &b) { return !(b.kind & ignore); });
             ticket.Post([this, blankOut, result = std::move(result)] { ShrinkAllEnded(result, blankOut); });
         });
-    if (!m_walk)
+    if (!m_walk) {
+        reason = QStringLiteral("the pages cannot be rendered now");
         return false;
+    }
     m_last = options;
+    m_lastWithin = within;
     m_hasLast = true;
     m_running = crop::Busy::ShrinkAll;
     emit Changed(Change::Busy);
@@ -355,13 +374,19 @@ bool WholeDocumentWork::IgnoreLike(int page, const EdgeSetter &setter, bool allP
         options.areas.push_back({around, allPages ? 0 : page});
     // The marks that repeat are known only over all the pages: all are
     // measured again, though only one has something new to leave out.
-    return ShrinkAllPages(options, reason);
+    return Measure(options, reason);
 }
 
 bool WholeDocumentWork::IgnoreArea(const CropRect &area, QString &reason) {
     AutoCropOptions options = m_last;
     options.areas.push_back({area.Normalized(), 0});
-    return ShrinkAllPages(options, reason);
+    return Measure(options, reason);
+}
+
+bool WholeDocumentWork::UnignoreArea(const CropRect &area, QString &reason) {
+    AutoCropOptions options = m_last;
+    std::erase_if(options.areas, [&area](const AutoCropOptions::IgnoredArea &a) { return a.box == area; });
+    return Measure(options, reason);
 }
 
 void WholeDocumentWork::Stop() {
@@ -392,6 +417,7 @@ void WholeDocumentWork::Reset() {
     m_marks.clear();
     m_setters.clear();
     m_last = {};
+    m_lastWithin.clear();
     m_hasLast = false;
     if (changes)
         emit Changed(changes);

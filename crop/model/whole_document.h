@@ -75,18 +75,23 @@ public:
     // Shrink Current Page gave page `page` the region `stored` (as the crop
     // file holds it), whose edges `setters` set.
     void KeepSetters(int page, const CropRect &stored, std::vector<EdgeSetter> setters);
-    // The parts of page `page` left out of its content by the user.
+    // The parts of page `page` left out of its content by the user (page
+    // 0: those left out of every page).
     std::vector<CropRect> IgnoredOn(int page) const;
     // Marks like `setter`, found on page `page`, left out of the content:
     // of every page the last Shrink All Pages worked on (`allPages`: marks
     // of its kind, specks as large, or anything else at that place), or of
     // `page` alone (that mark). The pages are measured again in the
-    // background and given their crops in one step.
+    // background, within the regions they had before that Shrink All
+    // Pages, and given their crops in one step.
     bool IgnoreLike(int page, const EdgeSetter &setter, bool allPages, QString &reason);
     // `area` (points of the shown page) left out of the content of every
     // page the last Shrink All Pages worked on (every page when none ran),
     // measured again as above.
     bool IgnoreArea(const CropRect &area, QString &reason);
+    // An area left out before (as IgnoredOn gives it) counted again, and
+    // the pages measured again.
+    bool UnignoreArea(const CropRect &area, QString &reason);
     // The options of the last Shrink All Pages, with what was ignored since.
     const AutoCropOptions &LastOptions() const { return m_last; }
 
@@ -96,6 +101,12 @@ signals:
     void WorkProgress(crop::Busy work, int done, int total);
 
 private:
+    // Shrink All Pages within `stored`, each page's region to look within.
+    bool Shrink(const std::shared_ptr<render::RenderScheduler> &scheduler, const AutoCropOptions &options,
+                std::map<int, CropRect> stored, QString &reason);
+    // The last Shrink All Pages again with `options`: within the regions
+    // the pages had before it, so that what is counted again comes back.
+    bool Measure(const AutoCropOptions &options, QString &reason);
     void ShrinkAllEnded(const AutoCropResult &result, bool leaveOutBlank);
     void SplitEnded(const std::map<int, SplitCells> &cells, int failed, double margin, bool uniform);
     // What the measure of a page found: its skew (degrees, 0 for level),
@@ -123,6 +134,7 @@ private:
     // sets them.
     std::map<int, std::pair<CropRect, std::vector<EdgeSetter>>> m_setters;
     AutoCropOptions m_last;
+    std::map<int, CropRect> m_lastWithin;  // the regions it looked within
     bool m_hasLast = false;
 };
 

@@ -23,8 +23,10 @@ QRect InWindow(const CropRect &r, const PageGeometry &g) {
 }  // namespace
 
 void EdgeNotes::Paint(QPainter &painter, const PageGeometry &g) const {
-    const int page = m_document.CurrentPage();
-    const std::vector<EdgeSetter> setters = m_document.Whole().SettersOn(page);
+    // The overlay holds many pages: only what is left out of all of them.
+    const bool overlay = m_document.Overlay().Shown();
+    const int page = overlay ? 0 : m_document.CurrentPage();
+    const std::vector<EdgeSetter> setters = overlay ? std::vector<EdgeSetter>() : m_document.Whole().SettersOn(page);
     const std::vector<CropRect> ignored = m_document.Whole().IgnoredOn(page);
     if (setters.empty() && ignored.empty() && !m_drawing)
         return;
@@ -71,6 +73,8 @@ std::optional<EdgeSetter> EdgeNotes::SetterAt(QPoint window, const PageGeometry 
     // The smallest under the pointer: a speck within a line's reach is found.
     std::optional<EdgeSetter> best;
     long bestArea = 0;
+    if (m_document.Overlay().Shown())
+        return best;
     for (const EdgeSetter &s : m_document.Whole().SettersOn(m_document.CurrentPage())) {
         const QRect r = InWindow(s.box, g).adjusted(-kReach, -kReach, kReach, kReach);
         const long area = long(r.width()) * r.height();
@@ -90,15 +94,28 @@ QString EdgeNotes::Describe(const EdgeSetter &setter) {
 
 bool EdgeNotes::Menu(QWidget *parent, QPoint window, const PageGeometry &geometry) {
     const std::optional<EdgeSetter> setter = SetterAt(window, geometry);
-    if (!setter)
+    std::optional<CropRect> area;
+    for (const CropRect &a : m_document.Whole().IgnoredOn(m_document.Overlay().Shown() ? 0 : m_document.CurrentPage()))
+        if (InWindow(a, geometry).contains(window))
+            area = a;
+    if (!setter && !area)
         return false;
     QMenu menu(parent);
-    menu.addSection(Describe(*setter));
-    QAction *all = menu.addAction(QStringLiteral("Ignore marks like this on all pages"));
-    QAction *one = menu.addAction(QStringLiteral("Ignore on this page"));
+    QAction *all = nullptr, *one = nullptr, *back = nullptr;
+    if (setter) {
+        menu.addSection(Describe(*setter));
+        all = menu.addAction(QStringLiteral("Ignore marks like this on all pages"));
+        one = menu.addAction(QStringLiteral("Ignore on this page"));
+    }
+    if (area)
+        back = menu.addAction(QStringLiteral("Stop ignoring this area"));
     const QAction *chosen = menu.exec(parent->mapToGlobal(window));
-    if (chosen == all || chosen == one)
+    if (chosen && (chosen == all || chosen == one)) {
         Ignore(*setter, chosen == all);
+    } else if (chosen && chosen == back) {
+        QString reason;
+        Tell(m_document.Whole().UnignoreArea(*area, reason), reason);
+    }
     return true;
 }
 

@@ -227,15 +227,19 @@ void COrvaneView::paintEvent(QPaintEvent *event) {
     }
     if (m_preview && !m_document.Overlay().Shown())
         PaintPreview(painter, geometry);
-    if (!m_document.Overlay().Shown())
-        PaintMarks(painter, geometry);
-    if (!m_preview)
-        m_notes.Paint(painter, geometry);
+    PaintMarks(painter, geometry);
+    m_notes.Paint(painter, geometry);
     m_editor.Paint(painter, geometry);
 }
 
 void COrvaneView::PaintMarks(QPainter &painter, const PageGeometry &g) {
-    const std::vector<EdgeBlock> &marks = m_document.Whole().MarksOn(m_document.CurrentPage());
+    // On the overlay, the marks of all its pages, unnamed; on a page, its own.
+    const bool overlay = m_document.Overlay().Shown();
+    std::vector<EdgeBlock> marks;
+    for (int page : overlay ? m_document.Overlay().Pages() : std::vector<int>{m_document.CurrentPage()}) {
+        const std::vector<EdgeBlock> &on = m_document.Whole().MarksOn(page);
+        marks.insert(marks.end(), on.begin(), on.end());
+    }
     if (marks.empty())
         return;
     // The marks left out of the crop, outlined in one colour and named.
@@ -252,6 +256,8 @@ void COrvaneView::PaintMarks(QPainter &painter, const PageGeometry &g) {
                                                   g.PageToLogicalPixel(QPointF(r.right, r.bottom))))
                               .adjusted(-2, -2, 2, 2);
         painter.drawRect(box);
+        if (overlay)
+            continue;
         const QString name = QString::fromStdString(MarkName(mark.kind));
         const QSize size = painter.fontMetrics().size(Qt::TextSingleLine, name);
         // Named outside the mark, on the side away from the text block.
@@ -396,7 +402,7 @@ void COrvaneView::mousePressEvent(QMouseEvent *event) {
         Repaint(m_editor.Press(at, Geometry(), mods & Qt::ControlModifier));
     else if (event->button() == Qt::RightButton && (m_editor.IsDragging() || m_notes.Drawing()))
         Repaint(m_editor.Cancel(Geometry()) | m_notes.Cancel());
-    else if (event->button() == Qt::RightButton && !m_preview)
+    else if (event->button() == Qt::RightButton)
         m_notes.Menu(viewport(), at, Geometry());
 }
 

@@ -76,7 +76,7 @@ protected:
     void paintEvent(QPaintEvent *event) override;
     void PaintPreview(QPainter &painter, const PageGeometry &geometry);
     // The repeated marks the last Shrink All Pages left out of the shown
-    // page's crop, outlined.
+    // page's crop (of all the overlay's pages on the overlay), outlined.
     void PaintMarks(QPainter &painter, const PageGeometry &geometry);
     void wheelEvent(QWheelEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
