@@ -17,9 +17,10 @@ namespace ravel {
 namespace {
 
 // Where any glyph of `span` may reach from its origin, drawn with `ctm`
-// (its translation aside): the font's box, and four ems every way whatever
-// the font says, with room for the glyph cache's placement to a pixel or
-// so; infinite for a Type 3 font, whose glyphs are drawings of their own.
+// (its translation aside): the font's box, with room for the glyph
+// cache's placement to a pixel or so; four ems every way where the font's
+// box cannot be trusted, and infinite for a Type 3 font, whose glyphs are
+// drawings of their own.
 fz_rect GlyphReach(fz_context *ctx, const fz_text_span *span, fz_matrix ctm) {
     if (fz_font_t3_procs(ctx, span->font))
         return fz_infinite_rect;
@@ -27,11 +28,29 @@ fz_rect GlyphReach(fz_context *ctx, const fz_text_span *span, fz_matrix ctm) {
     trm.e = trm.f = 0;
     ctm.e = ctm.f = 0;
     const fz_matrix m = fz_concat(trm, ctm);
-    fz_rect around = fz_transform_rect(fz_make_rect(-4, -4, 4, 4), m);
     const fz_rect font = fz_font_bbox(ctx, span->font);
     if (!fz_font_flags(span->font)->invalid_bbox && !fz_is_empty_rect(font) && !fz_is_infinite_rect(font))
-        around = fz_union_rect(around, fz_transform_rect(font, m));
-    return fz_expand_rect(around, 2);
+        return fz_expand_rect(fz_transform_rect(font, m), 2);
+    return fz_expand_rect(fz_transform_rect(fz_make_rect(-4, -4, 4, 4), m), 2);
+}
+
+// Where the glyphs of `text` may reach: each glyph's origin with its
+// span's reach, without bounding glyph by glyph.
+fz_rect TextReach(fz_context *ctx, const fz_text *text, fz_matrix ctm) {
+    fz_rect bound = fz_empty_rect;
+    for (const fz_text_span *span = text->head; span; span = span->next) {
+        const fz_rect around = GlyphReach(ctx, span, ctm);
+        if (fz_is_infinite_rect(around))
+            return fz_bound_text(ctx, text, nullptr, ctm);
+        for (int i = 0; i < span->len; ++i) {
+            if (span->items[i].gid < 0)
+                continue;
+            const fz_point at = fz_transform_point_xy(span->items[i].x, span->items[i].y, ctm);
+            const fz_rect r = fz_make_rect(at.x + around.x0, at.y + around.y0, at.x + around.x1, at.y + around.y1);
+            bound = fz_is_empty_rect(bound) ? r : fz_union_rect(bound, r);
+        }
+    }
+    return bound;
 }
 
 // Bounds what a page paints, within its clips, and tells whether its paper
@@ -117,7 +136,7 @@ void ClipStrokePath(fz_context *ctx, fz_device *dev, const fz_path *path, const 
 void FillText(fz_context *ctx, fz_device *dev, const fz_text *text, fz_matrix ctm, fz_colorspace *cs, const float *,
               float, fz_color_params) {
     Colour(ctx, dev, cs);
-    Paint(dev, fz_bound_text(ctx, text, nullptr, ctm));
+    Paint(dev, TextReach(ctx, text, ctm));
 }
 void StrokeText(fz_context *ctx, fz_device *dev, const fz_text *text, const fz_stroke_state *stroke, fz_matrix ctm,
                 fz_colorspace *cs, const float *, float, fz_color_params) {
@@ -366,17 +385,26 @@ int InkBox(Document *doc, int page, int width, int height, int32_t *box, fz_cook
         } else if (scout->pictures <= pageArea / 100 && scout->painted <= pageArea / 4) {
             // Room for anti-aliasing round the bound.
             const fz_irect whole = fz_make_irect(0, 0, width, height);
-            const fz_irect area = fz_intersect_irect(fz_expand_irect(fz_irect_from_rect(scout->bound), 2), whole);
-            const int top = fz_is_empty_irect(area) ? -1 : FirstInk(ctx, list, area, true, true, cookie);
-            if (top < 0) {
-                result = 2;
-            } else {
+            fz_irect area = fz_intersect_irect(fz_expand_irect(fz_irect_from_rect(scout->bound), 2), whole);
+            // Ink on the bound's very edge may go on past it: then the
+            // whole page is looked through.
+            for (int round = 0; round < 2 && result == 0; ++round) {
+                const int top = fz_is_empty_irect(area) ? -1 : FirstInk(ctx, list, area, true, true, cookie);
+                if (top < 0) {
+                    result = 2;
+                    break;
+                }
                 const int bottom =
                     FirstInk(ctx, list, fz_make_irect(area.x0, top, area.x1, area.y1), true, false, cookie);
                 const fz_irect rows = fz_make_irect(area.x0, top, area.x1, bottom + 1);
                 const int left = FirstInk(ctx, list, rows, false, true, cookie);
                 const int right =
                     FirstInk(ctx, list, fz_make_irect(left, top, area.x1, bottom + 1), false, false, cookie);
+                if (round == 0 && ((top == area.y0 && area.y0 > 0) || (bottom == area.y1 - 1 && area.y1 < height) ||
+                                   (left == area.x0 && area.x0 > 0) || (right == area.x1 - 1 && area.x1 < width))) {
+                    area = whole;
+                    continue;
+                }
                 // The device's rows run from the bottom of the page up.
                 box[0] = left;
                 box[1] = height - 1 - bottom;
