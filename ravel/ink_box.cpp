@@ -34,21 +34,30 @@ fz_rect GlyphReach(fz_context *ctx, const fz_text_span *span, fz_matrix ctm) {
     return fz_expand_rect(fz_transform_rect(fz_make_rect(-4, -4, 4, 4), m), 2);
 }
 
-// Where the glyphs of `text` may reach: each glyph's origin with its
-// span's reach, without bounding glyph by glyph.
+// Where the glyphs of `text` may reach: the box of each span's glyph
+// origins drawn with `ctm`, widened by the span's reach.
 fz_rect TextReach(fz_context *ctx, const fz_text *text, fz_matrix ctm) {
     fz_rect bound = fz_empty_rect;
     for (const fz_text_span *span = text->head; span; span = span->next) {
         const fz_rect around = GlyphReach(ctx, span, ctm);
         if (fz_is_infinite_rect(around))
             return fz_bound_text(ctx, text, nullptr, ctm);
+        float x0 = FLT_MAX, y0 = FLT_MAX, x1 = -FLT_MAX, y1 = -FLT_MAX;
         for (int i = 0; i < span->len; ++i) {
-            if (span->items[i].gid < 0)
+            const fz_text_item &item = span->items[i];
+            if (item.gid < 0)
                 continue;
-            const fz_point at = fz_transform_point_xy(span->items[i].x, span->items[i].y, ctm);
-            const fz_rect r = fz_make_rect(at.x + around.x0, at.y + around.y0, at.x + around.x1, at.y + around.y1);
-            bound = fz_is_empty_rect(bound) ? r : fz_union_rect(bound, r);
+            x0 = std::min(x0, item.x);
+            x1 = std::max(x1, item.x);
+            y0 = std::min(y0, item.y);
+            y1 = std::max(y1, item.y);
         }
+        if (x0 > x1)
+            continue;
+        const fz_rect origins = fz_transform_rect(fz_make_rect(x0, y0, x1, y1), ctm);
+        const fz_rect r = fz_make_rect(origins.x0 + around.x0, origins.y0 + around.y0, origins.x1 + around.x1,
+                                       origins.y1 + around.y1);
+        bound = fz_is_empty_rect(bound) ? r : fz_union_rect(bound, r);
     }
     return bound;
 }
@@ -56,8 +65,10 @@ fz_rect TextReach(fz_context *ctx, const fz_text *text, fz_matrix ctm) {
 // Bounds what a page paints, within its clips, and tells whether its paper
 // can be taken for white: no picture, shading or pattern over more than a
 // sliver of it, and fills not white over no more than a quarter of it.
+// It stands in front of the device the page is read into, and hands every
+// call on to it.
 struct ScoutDevice {
-    fz_device super;
+    ForwardDevice forward;
     std::vector<fz_rect> *clips;  // the innermost last; never empty
     fz_rect bound;
     float painted;  // the area of fills that are not white, in square pixels
@@ -117,44 +128,54 @@ void Clip(fz_context *ctx, fz_device *dev, fz_rect r) {
     }
 }
 
-void FillPath(fz_context *ctx, fz_device *dev, const fz_path *path, int, fz_matrix ctm, fz_colorspace *cs,
-              const float *color, float, fz_color_params params) {
+void FillPath(fz_context *ctx, fz_device *dev, const fz_path *path, int evenOdd, fz_matrix ctm, fz_colorspace *cs,
+              const float *color, float alpha, fz_color_params params) {
     Fill(ctx, dev, fz_bound_path(ctx, path, nullptr, ctm), cs, color, params);
+    fz_fill_path(ctx, Target(dev), path, evenOdd, ctm, cs, color, alpha, params);
 }
 void StrokePath(fz_context *ctx, fz_device *dev, const fz_path *path, const fz_stroke_state *stroke, fz_matrix ctm,
-                fz_colorspace *cs, const float *, float, fz_color_params) {
+                fz_colorspace *cs, const float *color, float alpha, fz_color_params params) {
     Colour(ctx, dev, cs);
     Paint(dev, fz_bound_path(ctx, path, stroke, ctm));
+    fz_stroke_path(ctx, Target(dev), path, stroke, ctm, cs, color, alpha, params);
 }
-void ClipPath(fz_context *ctx, fz_device *dev, const fz_path *path, int, fz_matrix ctm, fz_rect) {
+void ClipPath(fz_context *ctx, fz_device *dev, const fz_path *path, int evenOdd, fz_matrix ctm, fz_rect scissor) {
     Clip(ctx, dev, fz_bound_path(ctx, path, nullptr, ctm));
+    fz_clip_path(ctx, Target(dev), path, evenOdd, ctm, scissor);
 }
 void ClipStrokePath(fz_context *ctx, fz_device *dev, const fz_path *path, const fz_stroke_state *stroke, fz_matrix ctm,
-                    fz_rect) {
+                    fz_rect scissor) {
     Clip(ctx, dev, fz_bound_path(ctx, path, stroke, ctm));
+    fz_clip_stroke_path(ctx, Target(dev), path, stroke, ctm, scissor);
 }
-void FillText(fz_context *ctx, fz_device *dev, const fz_text *text, fz_matrix ctm, fz_colorspace *cs, const float *,
-              float, fz_color_params) {
+void FillText(fz_context *ctx, fz_device *dev, const fz_text *text, fz_matrix ctm, fz_colorspace *cs,
+              const float *color, float alpha, fz_color_params params) {
     Colour(ctx, dev, cs);
     Paint(dev, TextReach(ctx, text, ctm));
+    fz_fill_text(ctx, Target(dev), text, ctm, cs, color, alpha, params);
 }
 void StrokeText(fz_context *ctx, fz_device *dev, const fz_text *text, const fz_stroke_state *stroke, fz_matrix ctm,
-                fz_colorspace *cs, const float *, float, fz_color_params) {
+                fz_colorspace *cs, const float *color, float alpha, fz_color_params params) {
     Colour(ctx, dev, cs);
     Paint(dev, fz_bound_text(ctx, text, stroke, ctm));
+    fz_stroke_text(ctx, Target(dev), text, stroke, ctm, cs, color, alpha, params);
 }
-void ClipText(fz_context *ctx, fz_device *dev, const fz_text *text, fz_matrix ctm, fz_rect) {
+void ClipText(fz_context *ctx, fz_device *dev, const fz_text *text, fz_matrix ctm, fz_rect scissor) {
     Clip(ctx, dev, fz_bound_text(ctx, text, nullptr, ctm));
+    fz_clip_text(ctx, Target(dev), text, ctm, scissor);
 }
 void ClipStrokeText(fz_context *ctx, fz_device *dev, const fz_text *text, const fz_stroke_state *stroke, fz_matrix ctm,
-                    fz_rect) {
+                    fz_rect scissor) {
     Clip(ctx, dev, fz_bound_text(ctx, text, stroke, ctm));
+    fz_clip_stroke_text(ctx, Target(dev), text, stroke, ctm, scissor);
 }
-void FillShade(fz_context *ctx, fz_device *dev, fz_shade *shade, fz_matrix ctm, float, fz_color_params) {
+void FillShade(fz_context *ctx, fz_device *dev, fz_shade *shade, fz_matrix ctm, float alpha, fz_color_params params) {
     Scout(dev)->colour = true;
     Picture(dev, fz_bound_shade(ctx, shade, ctm));
+    fz_fill_shade(ctx, Target(dev), shade, ctm, alpha, params);
 }
-void FillImage(fz_context *ctx, fz_device *dev, fz_image *image, fz_matrix ctm, float, fz_color_params) {
+void FillImage(fz_context *ctx, fz_device *dev, fz_image *image, fz_matrix ctm, float alpha, fz_color_params params) {
+    fz_fill_image(ctx, Target(dev), image, ctm, alpha, params);
     const fz_rect r = fz_transform_rect(fz_unit_rect, ctm);
     if (!image->colorspace)
         Scout(dev)->colour = true;
@@ -170,29 +191,36 @@ void FillImage(fz_context *ctx, fz_device *dev, fz_image *image, fz_matrix ctm, 
         s->drawn = r;
     }
 }
-void FillImageMask(fz_context *ctx, fz_device *dev, fz_image *, fz_matrix ctm, fz_colorspace *cs, const float *color,
-                   float, fz_color_params params) {
+void FillImageMask(fz_context *ctx, fz_device *dev, fz_image *image, fz_matrix ctm, fz_colorspace *cs,
+                   const float *color, float alpha, fz_color_params params) {
     Fill(ctx, dev, fz_transform_rect(fz_unit_rect, ctm), cs, color, params);
+    fz_fill_image_mask(ctx, Target(dev), image, ctm, cs, color, alpha, params);
 }
-void ClipImageMask(fz_context *ctx, fz_device *dev, fz_image *, fz_matrix ctm, fz_rect) {
+void ClipImageMask(fz_context *ctx, fz_device *dev, fz_image *image, fz_matrix ctm, fz_rect scissor) {
     Clip(ctx, dev, fz_transform_rect(fz_unit_rect, ctm));
+    fz_clip_image_mask(ctx, Target(dev), image, ctm, scissor);
 }
-void PopClip(fz_context *, fz_device *dev) {
+void PopClip(fz_context *ctx, fz_device *dev) {
     if (Scout(dev)->clips->size() > 1)
         Scout(dev)->clips->pop_back();
+    fz_pop_clip(ctx, Target(dev));
 }
-void BeginMask(fz_context *, fz_device *dev, fz_rect, int, fz_colorspace *, const float *, fz_color_params) {
+void BeginMask(fz_context *ctx, fz_device *dev, fz_rect area, int luminosity, fz_colorspace *cs, const float *backdrop,
+               fz_color_params params) {
     ++Scout(dev)->ignore;
+    fz_begin_mask(ctx, Target(dev), area, luminosity, cs, backdrop, params);
 }
 void EndMask(fz_context *ctx, fz_device *dev) {
     // The mask clips what follows until its pop; where, it does not tell.
     --Scout(dev)->ignore;
     Clip(ctx, dev, fz_infinite_rect);
+    fz_end_mask(ctx, Target(dev));
 }
-int BeginTile(fz_context *, fz_device *dev, fz_rect, fz_rect, float, float, fz_matrix, int) {
+int BeginTile(fz_context *ctx, fz_device *dev, fz_rect area, fz_rect view, float xstep, float ystep, fz_matrix ctm,
+              int id) {
     // A pattern may paint anything anywhere: not plain paper.
     Scout(dev)->pictures = FLT_MAX;
-    return 0;
+    return fz_begin_tile_id(ctx, Target(dev), area, view, xstep, ystep, ctm, id);
 }
 
 // A device in front of the draw device of a strip that hands on only the
@@ -331,6 +359,7 @@ int InkBox(Document *doc, int page, int width, int height, int32_t *box, fz_cook
     pdf_page *volatile pg = nullptr;
     fz_display_list *volatile list = nullptr;
     fz_device *volatile dev = nullptr;
+    fz_device *volatile listDev = nullptr;
     volatile int result = 0;
     std::vector<fz_rect> clips;
     try {
@@ -343,17 +372,13 @@ int InkBox(Document *doc, int page, int width, int height, int32_t *box, fz_cook
         pg = LoadPage(doc, page - 1);
         const fz_matrix ctm = PageMatrix(doc, pg, page, width, height, 0, 0, height, true);
         list = fz_new_display_list(ctx, fz_infinite_rect);
-        dev = fz_new_list_device(ctx, list);
-        pdf_run_page(ctx, pg, dev, ctm, cookie);
-        fz_close_device(ctx, dev);
-        fz_drop_device(ctx, dev);
-        dev = nullptr;
-
+        listDev = fz_new_list_device(ctx, list);
         ScoutDevice *scout = fz_new_derived_device(ctx, ScoutDevice);
-        dev = &scout->super;
+        dev = &scout->forward.super;
+        ForwardAll(&scout->forward, listDev);
         scout->clips = &clips;
         scout->bound = fz_empty_rect;
-        fz_device &d = scout->super;
+        fz_device &d = scout->forward.super;
         d.fill_path = FillPath;
         d.stroke_path = StrokePath;
         d.clip_path = ClipPath;
@@ -370,8 +395,9 @@ int InkBox(Document *doc, int page, int width, int height, int32_t *box, fz_cook
         d.begin_mask = BeginMask;
         d.end_mask = EndMask;
         d.begin_tile = BeginTile;
-        fz_run_display_list(ctx, list, dev, fz_identity, fz_infinite_rect, cookie);
-        fz_close_device(ctx, dev);
+        // The page is read once, through the scout into the list.
+        pdf_run_page(ctx, pg, dev, ctm, cookie);
+        fz_close_device(ctx, dev);  // and the list behind it
         const float pageArea = float(width) * float(height);
         if (cookie && __atomic_load_n(&cookie->abort, __ATOMIC_RELAXED))
             fz_throw(ctx, FZ_ERROR_GENERIC, "cancelled");
@@ -416,6 +442,7 @@ int InkBox(Document *doc, int page, int width, int height, int32_t *box, fz_cook
     }
     fz_always(ctx) {
         fz_drop_device(ctx, dev);
+        fz_drop_device(ctx, listDev);
         fz_drop_display_list(ctx, list);
         fz_drop_page(ctx, reinterpret_cast<fz_page *>(pg));
     }
