@@ -238,12 +238,29 @@ void StripFillText(fz_context *ctx, fz_device *dev, const fz_text *text, fz_matr
     volatile bool dropped = false;
     fz_var(kept);
     fz_try(ctx) {
+        // Upright text is tested where its glyphs stand, untransformed.
+        const bool upright = ctm.b == 0 && ctm.c == 0 && ctm.a != 0 && ctm.d != 0;
         for (const fz_text_span *span = text->head; span; span = span->next) {
             const fz_rect around = GlyphReach(ctx, span, ctm);
+            const bool all = fz_is_infinite_rect(around);
+            // The origins whose glyphs may reach the strip: x0 < x < x1, y0 < y < y1.
+            float x0 = 0, x1 = 0, y0 = 0, y1 = 0;
+            if (upright && !all) {
+                x0 = (strip.x0 - around.x1 - ctm.e) / ctm.a;
+                x1 = (strip.x1 - around.x0 - ctm.e) / ctm.a;
+                y0 = (strip.y0 - around.y1 - ctm.f) / ctm.d;
+                y1 = (strip.y1 - around.y0 - ctm.f) / ctm.d;
+                if (x0 > x1)
+                    std::swap(x0, x1);
+                if (y0 > y1)
+                    std::swap(y0, y1);
+            }
             for (int i = 0; i < span->len; ++i) {
                 const fz_text_item &item = span->items[i];
-                bool keep = fz_is_infinite_rect(around);
-                if (!keep) {
+                bool keep = all;
+                if (!keep && upright) {
+                    keep = item.x > x0 && item.x < x1 && item.y > y0 && item.y < y1;
+                } else if (!keep) {
                     const fz_point at = fz_transform_point_xy(item.x, item.y, ctm);
                     keep = at.x + around.x1 > strip.x0 && at.x + around.x0 < strip.x1 && at.y + around.y1 > strip.y0 &&
                            at.y + around.y0 < strip.y1;
