@@ -17,11 +17,12 @@ namespace ravel {
 namespace {
 
 // Where any glyph of `span` may reach from its origin, drawn with `ctm`
-// (its translation aside): the font's box, with room for the glyph
-// cache's placement to a pixel or so; four ems every way where the font's
-// box cannot be trusted, and infinite for a Type 3 font, whose glyphs are
+// (its translation aside): the font's box, and an em every way whatever
+// the font says unless `believed`, with room for the glyph cache's
+// placement to a pixel or so; four ems every way where the font's box
+// cannot be trusted, and infinite for a Type 3 font, whose glyphs are
 // drawings of their own.
-fz_rect GlyphReach(fz_context *ctx, const fz_text_span *span, fz_matrix ctm) {
+fz_rect GlyphReach(fz_context *ctx, const fz_text_span *span, fz_matrix ctm, bool believed = false) {
     if (fz_font_t3_procs(ctx, span->font))
         return fz_infinite_rect;
     fz_matrix trm = span->trm;
@@ -29,9 +30,12 @@ fz_rect GlyphReach(fz_context *ctx, const fz_text_span *span, fz_matrix ctm) {
     ctm.e = ctm.f = 0;
     const fz_matrix m = fz_concat(trm, ctm);
     const fz_rect font = fz_font_bbox(ctx, span->font);
-    if (!fz_font_flags(span->font)->invalid_bbox && !fz_is_empty_rect(font) && !fz_is_infinite_rect(font))
-        return fz_expand_rect(fz_transform_rect(font, m), 2);
-    return fz_expand_rect(fz_transform_rect(fz_make_rect(-4, -4, 4, 4), m), 2);
+    if (fz_font_flags(span->font)->invalid_bbox || fz_is_empty_rect(font) || fz_is_infinite_rect(font))
+        return fz_expand_rect(fz_transform_rect(fz_make_rect(-4, -4, 4, 4), m), 2);
+    // A font's box that says less than an em round the origin is not
+    // believed, unless whatever it leaves out is found later anyway.
+    const fz_rect reach = believed ? font : fz_union_rect(font, fz_make_rect(-1, -1, 1, 1));
+    return fz_expand_rect(fz_transform_rect(reach, m), 2);
 }
 
 // Where the glyphs of `text` may reach: the box of each span's glyph
@@ -39,7 +43,8 @@ fz_rect GlyphReach(fz_context *ctx, const fz_text_span *span, fz_matrix ctm) {
 fz_rect TextReach(fz_context *ctx, const fz_text *text, fz_matrix ctm) {
     fz_rect bound = fz_empty_rect;
     for (const fz_text_span *span = text->head; span; span = span->next) {
-        const fz_rect around = GlyphReach(ctx, span, ctm);
+        // Ink past a bound this tight sends the strips through the whole page.
+        const fz_rect around = GlyphReach(ctx, span, ctm, true);
         if (fz_is_infinite_rect(around))
             return fz_bound_text(ctx, text, nullptr, ctm);
         float x0 = FLT_MAX, y0 = FLT_MAX, x1 = -FLT_MAX, y1 = -FLT_MAX;

@@ -19,12 +19,14 @@ constexpr double kFigureLeast = 36.0;
 // The gap between words that still joins them into one line, in points,
 // when the line is not taller.
 constexpr double kWordGap = 4.0;
+// Nor wider than this, however tall: a tall rule beside the text stays a rule.
+constexpr double kWidestGap = 8.0;
 // How near (points) an edge of a setter lies to the edge it sets.
 constexpr double kSameEdge = 0.5;
 
 // The ink joined to `seed` within the mask: rows that touch, and across
-// the gaps between words (as wide as the thing is tall, at least
-// kWordGap).
+// the gaps between words (as wide as the thing is tall, from kWordGap to
+// kWidestGap).
 QRect Grow(const Mask &mask, QPoint seed, double sx) {
     const QRect &box = mask.box;
     int l = seed.x(), r = seed.x(), t = seed.y(), b = seed.y();
@@ -50,7 +52,7 @@ QRect Grow(const Mask &mask, QPoint seed, double sx) {
             ++b;
             grown = true;
         }
-        const int gap = std::max(int(std::lround(kWordGap * sx)), b - t + 1);
+        const int gap = std::clamp(b - t + 1, int(std::lround(kWordGap * sx)), int(std::lround(kWidestGap * sx)));
         for (int x = l - 1, blank = 0; x >= box.left() && blank <= gap; --x) {
             if (columnInk(x)) {
                 l = x;

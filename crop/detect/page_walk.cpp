@@ -339,7 +339,10 @@ std::optional<CropRect> ContentOf(const PixelView &view, double width, double he
             }
         if (!painted)
             break;
+        const std::optional<QRect> before = found;
         found = detector.Detect(seen, pixels, paper);
+        if (found == before)
+            break;  // the detector saw past them already
     }
     const QRect left = page ? page->leftOut.intersected(pixels) : QRect();
     if (!left.isEmpty() && page->drawWhole && !(found && found->contains(left))) {
@@ -416,11 +419,15 @@ std::shared_ptr<PageWalk> StartAutoCrop(const std::shared_ptr<render::RenderSche
     std::vector<int> pages = PagesOf(options, pageCount);
     auto results = std::make_shared<std::vector<PageContent>>(pages.size());
     const bool apart = options.ignore != 0 || options.explain || !options.areas.empty() || options.specks > 0;
+    // Marks left out, and areas or specks painted out, need whole pictures.
+    // Edges are explained on pictures that may leave text out well inside
+    // the content: its edges, and the marks beyond them, are drawn whole.
+    const bool whole = options.ignore != 0 || !options.areas.empty() || options.specks > 0;
     // Without an area to look within, a page on plain white paper needs no
     // picture: the box of its ink is found from its drawing operations.
-    const PageWalk::Colours colours = apart    ? PageWalk::Colours::Grey
-                                      : areaOf ? PageWalk::Colours::Ink
-                                               : PageWalk::Colours::InkBox;
+    const PageWalk::Colours colours = whole                       ? PageWalk::Colours::Grey
+                                      : areaOf || options.explain ? PageWalk::Colours::Ink
+                                                                  : PageWalk::Colours::InkBox;
     auto visit = [results, areaOf = std::move(areaOf), deskew = options.deskew, apart,
                   options](const PageWalk::Page &page) {
         PageContent &content = (*results)[size_t(page.index)];
@@ -469,7 +476,6 @@ std::shared_ptr<PageWalk> StartAutoCrop(const std::shared_ptr<render::RenderSche
         if (finished)
             finished(std::move(result));
     };
-    // Marks are told apart on whole pictures: none of the text left out.
     return PageWalk::Start(scheduler, std::move(pages), std::move(visit), std::move(progress), std::move(done),
                            render::RenderScheduler::kBackground, colours);
 }

@@ -90,9 +90,9 @@ bool WholeDocumentWork::Shrink(const std::shared_ptr<render::RenderScheduler> &s
         reason = QStringLiteral("the pages cannot be rendered now");
         return false;
     }
-    m_last = options;
-    m_lastWithin = within;
-    m_hasLast = true;
+    // What was asked is kept once the work ends, not if it is stopped.
+    m_asked = options;
+    m_askedWithin = within;
     m_running = crop::Busy::ShrinkAll;
     emit Changed(Change::Busy);
     emit WorkProgress(crop::Busy::ShrinkAll, 0, 0);
@@ -102,6 +102,9 @@ bool WholeDocumentWork::Shrink(const std::shared_ptr<render::RenderScheduler> &s
 void WholeDocumentWork::ShrinkAllEnded(const AutoCropResult &result, bool leaveOutBlank) {
     m_walk.reset();
     m_guard.Drop();
+    m_last = m_asked;
+    m_lastWithin = m_askedWithin;
+    m_hasLast = true;
     // Each page's crop is its first region; the others stay. A page found
     // askew is turned on from how it was drawn, and cropped as turned.
     std::map<int, const PageContent *> pages;
@@ -372,6 +375,9 @@ bool WholeDocumentWork::IgnoreLike(int page, const EdgeSetter &setter, bool allP
         options.specks = std::max(options.specks, std::max(box.right - box.left, box.bottom - box.top) + 0.5);
     else
         options.areas.push_back({around, allPages ? 0 : page});
+    // With no Shrink All Pages before, one page is that page alone.
+    if (!allPages && !m_hasLast)
+        options.range = std::to_string(page);
     // The marks that repeat are known only over all the pages: all are
     // measured again, though only one has something new to leave out.
     return Measure(options, reason);

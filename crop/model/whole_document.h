@@ -136,6 +136,9 @@ private:
     AutoCropOptions m_last;
     std::map<int, CropRect> m_lastWithin;  // the regions it looked within
     bool m_hasLast = false;
+    // The same of the Shrink All Pages running, kept when it ends.
+    AutoCropOptions m_asked;
+    std::map<int, CropRect> m_askedWithin;
 };
 
 }  // namespace crop

@@ -76,7 +76,7 @@ std::optional<EdgeSetter> EdgeNotes::SetterAt(QPoint window, const PageGeometry 
     if (m_document.Overlay().Shown())
         return best;
     for (const EdgeSetter &s : m_document.Whole().SettersOn(m_document.CurrentPage())) {
-        const QRect r = InWindow(s.box, g).adjusted(-kReach, -kReach, kReach, kReach);
+        const QRect r = Around(s, g);
         const long area = long(r.width()) * r.height();
         if (r.contains(window) && (!best || area < bestArea)) {
             best = s;
@@ -92,7 +92,12 @@ QString EdgeNotes::Describe(const EdgeSetter &setter) {
         .arg(QString::fromStdString(SetterName(setter)), QLatin1String(edges[int(setter.edge)]));
 }
 
+QRect EdgeNotes::Around(const EdgeSetter &setter, const PageGeometry &geometry) const {
+    return InWindow(setter.box, geometry).adjusted(-kReach, -kReach, kReach, kReach);
+}
+
 bool EdgeNotes::Menu(QWidget *parent, QPoint window, const PageGeometry &geometry) {
+    const int page = m_document.CurrentPage();
     const std::optional<EdgeSetter> setter = SetterAt(window, geometry);
     std::optional<CropRect> area;
     for (const CropRect &a : m_document.Whole().IgnoredOn(m_document.Overlay().Shown() ? 0 : m_document.CurrentPage()))
@@ -105,14 +110,18 @@ bool EdgeNotes::Menu(QWidget *parent, QPoint window, const PageGeometry &geometr
     if (setter) {
         menu.addSection(Describe(*setter));
         all = menu.addAction(QStringLiteral("Ignore marks like this on all pages"));
+        // A line or a figure at the same place on other pages is their text.
+        all->setEnabled(setter->what != EdgeSetter::Line && setter->what != EdgeSetter::Figure);
         one = menu.addAction(QStringLiteral("Ignore on this page"));
     }
     if (area)
         back = menu.addAction(QStringLiteral("Stop ignoring this area"));
+    // The menu's own event loop may show another page meanwhile: then
+    // nothing is done.
     const QAction *chosen = menu.exec(parent->mapToGlobal(window));
-    if (chosen && (chosen == all || chosen == one)) {
+    if (chosen && (chosen == all || chosen == one) && page == m_document.CurrentPage()) {
         Ignore(*setter, chosen == all);
-    } else if (chosen && chosen == back) {
+    } else if (chosen && chosen == back && page == m_document.CurrentPage()) {
         QString reason;
         Tell(m_document.Whole().UnignoreArea(*area, reason), reason);
     }

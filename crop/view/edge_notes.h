@@ -27,6 +27,8 @@ public:
     void Paint(QPainter &painter, const PageGeometry &geometry) const;
     // What sets an edge under window point `window`.
     std::optional<EdgeSetter> SetterAt(QPoint window, const PageGeometry &geometry) const;
+    // Where the pointer finds it, in window pixels.
+    QRect Around(const EdgeSetter &setter, const PageGeometry &geometry) const;
     // The words for it: "page number: sets the top edge".
     static QString Describe(const EdgeSetter &setter);
     // The right-click menu of the setter under `window`, over `parent`:

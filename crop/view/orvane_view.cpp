@@ -385,7 +385,8 @@ bool COrvaneView::viewportEvent(QEvent *event) {
     if (event->type() == QEvent::ToolTip) {
         const auto *help = static_cast<QHelpEvent *>(event);
         if (const std::optional<EdgeSetter> setter = m_notes.SetterAt(help->pos(), Geometry()))
-            QToolTip::showText(help->globalPos(), EdgeNotes::Describe(*setter), viewport());
+            QToolTip::showText(help->globalPos(), EdgeNotes::Describe(*setter), viewport(),
+                               m_notes.Around(*setter, Geometry()));
         else
             QToolTip::hideText();
         return true;
@@ -408,8 +409,10 @@ void COrvaneView::mousePressEvent(QMouseEvent *event) {
 
 void COrvaneView::mouseMoveEvent(QMouseEvent *event) {
     const QPoint at = event->position().toPoint();
-    if (m_notes.Drawing())
+    if (m_notes.Drawing() && (event->buttons() & Qt::LeftButton))
         Repaint(m_notes.Move(at));
+    else if (m_notes.Drawing())
+        Repaint(m_notes.Cancel());  // the button went up unseen
     else if (event->buttons() & Qt::LeftButton)
         Repaint(m_editor.Move(at, Geometry()));
     else
@@ -497,7 +500,7 @@ void COrvaneView::keyPressEvent(QKeyEvent *event) {
 void COrvaneView::focusOutEvent(QFocusEvent *event) {
     // A menu, another window or a dialog took the mouse: the drag ends
     // where it is.
-    Repaint(m_editor.CaptureLost(Geometry()));
+    Repaint(m_editor.CaptureLost(Geometry()) | m_notes.Cancel());
     QAbstractScrollArea::focusOutEvent(event);
 }
 

@@ -208,6 +208,12 @@ TEST(EdgeSetters, EachEdgeIsNamedAndWhatTheUserIgnoresIsLeftOut) {
     // Explaining changes no crop.
     const std::vector<crop::PageContent> plain = Walk(full, 0);
     ExpectNear(*even.content, *plain[1].content, 0.01, "as without explaining");
+    // With the marks left out, the text block's own lines set the edges.
+    crop::AutoCropOptions body = explain;
+    body.ignore = crop::kAllMarks;
+    const std::vector<crop::PageContent> bodies = Walk(full, body);
+    EXPECT_EQ(SetBy(bodies[1], E::Top), "line");
+    EXPECT_EQ(SetBy(bodies[1], E::Bottom), "line");
 
     // An area ignored on one page: the stamp there is out, elsewhere in.
     crop::AutoCropOptions area = explain;
