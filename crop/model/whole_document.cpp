@@ -46,6 +46,7 @@ bool WholeDocumentWork::ShrinkAllPages(const AutoCropOptions &asked, QString &re
         FreeScheduler(crop::Busy::ShrinkAll, QStringLiteral("shrunk all at once"), reason);
     if (!scheduler)
         return false;
+    m_again = false;
     // Each page is shrunk inside its own first region, where it has one.
     std::map<int, CropRect> stored;
     for (int page : PagesOf(asked, m_host.pageCount()))
@@ -61,7 +62,10 @@ bool WholeDocumentWork::Measure(const AutoCropOptions &options, QString &reason)
         return false;
     if (!m_hasLast)
         return ShrinkAllPages(options, reason);
-    return Shrink(scheduler, options, m_lastWithin, reason);
+    if (!Shrink(scheduler, options, m_lastWithin, reason))
+        return false;
+    m_again = true;
+    return true;
 }
 
 bool WholeDocumentWork::Shrink(const std::shared_ptr<render::RenderScheduler> &scheduler, const AutoCropOptions &asked,
@@ -111,10 +115,16 @@ void WholeDocumentWork::ShrinkAllEnded(const AutoCropResult &result, bool leaveO
     for (const PageContent &p : result.pages)
         pages[p.page] = &p;
     std::vector<PageChange> changes;
+    std::map<int, CropRect> given;
     for (const auto &[page, rect] : result.plan.rects) {
         const PageContent *p = pages[page];
-        PageChange change =
-            WithRegionAt(m_editing.Set(), page, 0, StoredFrom(rect, p ? int(std::trunc(p->height)) : 0));
+        // Measured again, a page whose crop was changed by hand since keeps it.
+        const auto before = m_given.find(page);
+        if (m_again && before != m_given.end() &&
+            (m_editing.Set().Regions(page).empty() || m_editing.Set().Regions(page).front() != before->second))
+            continue;
+        given[page] = StoredFrom(rect, p ? int(std::trunc(p->height)) : 0);
+        PageChange change = WithRegionAt(m_editing.Set(), page, 0, given[page]);
         if (p && p->turn != 0)
             change.after.turn = std::clamp(change.before.turn + p->turn, -45.0, 45.0);
         changes.push_back(std::move(change));
@@ -134,19 +144,19 @@ void WholeDocumentWork::ShrinkAllEnded(const AutoCropResult &result, bool leaveO
             }
     }
     m_editing.Replace(QStringLiteral("Shrink All Pages"), std::move(changes));
+    m_given = std::move(given);
     m_marks.clear();
     for (const PageContent &p : result.pages) {
         if (!p.blocks.empty())
             m_marks[p.page] = p.blocks;
-        const auto rect = result.plan.rects.find(p.page);
-        if (rect != result.plan.rects.end() && !p.setters.empty())
-            m_setters[p.page] = {StoredFrom(rect->second, int(std::trunc(p.height))), p.setters};
-        else
+        const auto rect = m_given.find(p.page);
+        if (rect != m_given.end() && !p.setters.empty())
+            m_setters[p.page] = {rect->second, p.setters};
+        else if (!m_again || rect != m_given.end())
             m_setters.erase(p.page);
     }
-    QString text = QStringLiteral("Shrink All Pages: %1 of %2 pages given a crop")
-                       .arg(result.plan.rects.size())
-                       .arg(result.pages.size());
+    QString text =
+        QStringLiteral("Shrink All Pages: %1 of %2 pages given a crop").arg(m_given.size()).arg(result.pages.size());
     if (blankOut > 0)
         text += QStringLiteral(", %1 blank left out").arg(blankOut);
     else if (result.plan.blank > 0 && result.plan.rects.size() < result.pages.size())
@@ -425,6 +435,7 @@ void WholeDocumentWork::Reset() {
     m_last = {};
     m_lastWithin.clear();
     m_hasLast = false;
+    m_given.clear();
     if (changes)
         emit Changed(changes);
 }

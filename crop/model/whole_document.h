@@ -139,6 +139,8 @@ private:
     // The same of the Shrink All Pages running, kept when it ends.
     AutoCropOptions m_asked;
     std::map<int, CropRect> m_askedWithin;
+    bool m_again = false;             // the running one measures the last again
+    std::map<int, CropRect> m_given;  // the regions the last gave (stored)
 };
 
 }  // namespace crop
