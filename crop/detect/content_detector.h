@@ -7,6 +7,8 @@
 
 #include <QRect>
 
+#include <cmath>
+
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -37,6 +39,13 @@ struct PixelView {
 // pixels per point, in points: its outer edges.
 inline CropRect PointsOf(const QRect &pixels, double sx, double sy) {
     return {pixels.left() / sx, pixels.top() / sy, (pixels.right() + 1) / sx, (pixels.bottom() + 1) / sy};
+}
+// The pixels of such a picture that `points` (a box from the page's
+// top-left corner) covers, wholly or in part.
+inline QRect PixelsOf(const CropRect &points, double sx, double sy) {
+    const CropRect a = points.Normalized();
+    return QRect(QPoint(int(std::floor(a.left * sx)), int(std::floor(a.top * sy))),
+                 QPoint(int(std::ceil(a.right * sx)) - 1, int(std::ceil(a.bottom * sy)) - 1));
 }
 
 // What the page's paper looks like, estimated from the page itself.

@@ -308,22 +308,16 @@ std::optional<CropRect> ContentOf(const PixelView &view, double width, double he
         return std::nullopt;
     const double sx = view.width / width, sy = view.height / height;
     QRect pixels(0, 0, view.width, view.height);
-    if (!area.IsEmpty()) {
-        const CropRect a = area.Normalized();
-        pixels = QRect(QPoint(int(std::floor(a.left * sx)), int(std::floor(a.top * sy))),
-                       QPoint(int(std::ceil(a.right * sx)) - 1, int(std::ceil(a.bottom * sy)) - 1));
-    }
+    if (!area.IsEmpty())
+        pixels = PixelsOf(area, sx, sy);
     const ContentDetector detector((sx + sy) / 2);
     const Paper paper = Sensitised(ContentDetector::EstimatePaper(view), looking.sensitivity);
     // Parts the user left out are painted out of a copy of the picture.
     std::optional<Blanked> blanked;
     if (!looking.ignored.empty() || looking.specks > 0) {
         blanked.emplace(view, paper);
-        for (const CropRect &r : looking.ignored) {
-            const CropRect a = r.Normalized();
-            blanked->Paint(QRect(QPoint(int(std::floor(a.left * sx)), int(std::floor(a.top * sy))),
-                                 QPoint(int(std::ceil(a.right * sx)) - 1, int(std::ceil(a.bottom * sy)) - 1)));
-        }
+        for (const CropRect &r : looking.ignored)
+            blanked->Paint(PixelsOf(r, sx, sy));
     }
     const PixelView &seen = blanked ? blanked->View() : view;
     std::optional<QRect> found = detector.Detect(seen, pixels, paper);

@@ -124,6 +124,7 @@ std::vector<EdgeSetter> SettersOfShrunk(const render::PageImage &picture, QSize 
     if (!view.Valid() || pagePoints.width() <= 0 || pagePoints.height() <= 0)
         return {};
     const double sx = double(view.width) / pagePoints.width(), sy = double(view.height) / pagePoints.height();
+    // The box was found in this picture's pixels: they come back whole.
     const CropRect r = shrunk.Normalized();
     const QRect box(QPoint(int(std::lround(r.left * sx)), int(std::lround(r.top * sy))),
                     QPoint(int(std::lround(r.right * sx)) - 1, int(std::lround(r.bottom * sy)) - 1));

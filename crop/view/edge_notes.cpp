@@ -14,13 +14,13 @@ constexpr int kReach = 3;
 // The least area worth leaving out, in window pixels each way.
 constexpr int kLeastArea = 4;
 
+}  // namespace
+
 QRect InWindow(const CropRect &r, const PageGeometry &g) {
     const CropRect n = r.Normalized();
     return g.LogicalToWindow(
         QRect(g.PageToLogicalPixel(QPointF(n.left, n.top)), g.PageToLogicalPixel(QPointF(n.right, n.bottom))));
 }
-
-}  // namespace
 
 void EdgeNotes::Paint(QPainter &painter, const PageGeometry &g) const {
     // The overlay holds many pages: only what is left out of all of them.

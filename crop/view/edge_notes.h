@@ -17,6 +17,9 @@ class QWidget;
 
 namespace crop {
 
+// A box of the page (points) in window pixels at `geometry`.
+QRect InWindow(const CropRect &box, const PageGeometry &geometry);
+
 // The page view's notes on the edges of the shown page's crop: what set
 // each edge outlined (named when hovered), the user's word on it from a
 // right-click, and areas left out of every page, drawn with Shift held.

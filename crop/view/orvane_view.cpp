@@ -251,10 +251,7 @@ void COrvaneView::PaintMarks(QPainter &painter, const PageGeometry &g) {
     font.setPointSizeF(std::max(6.0, font.pointSizeF() * 0.85));
     painter.setFont(font);
     for (const EdgeBlock &mark : marks) {
-        const CropRect r = mark.box.Normalized();
-        const QRect box = g.LogicalToWindow(QRect(g.PageToLogicalPixel(QPointF(r.left, r.top)),
-                                                  g.PageToLogicalPixel(QPointF(r.right, r.bottom))))
-                              .adjusted(-2, -2, 2, 2);
+        const QRect box = InWindow(mark.box, g).adjusted(-2, -2, 2, 2);
         painter.drawRect(box);
         if (overlay)
             continue;
