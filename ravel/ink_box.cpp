@@ -125,12 +125,16 @@ void Picture(fz_device *dev, fz_rect r) {
 void Clip(fz_context *ctx, fz_device *dev, fz_rect r) {
     ScoutDevice *s = Scout(dev);
     const fz_rect inner = fz_intersect_rect(r, s->clips->back());
-    // MuPDF's errors leave by longjmp: the vector's own would not.
+    // MuPDF's errors leave by longjmp, the vector's own would not: it is
+    // told once the handler has ended.
+    bool failed = false;
     try {
         s->clips->push_back(inner);
     } catch (...) {
-        fz_throw(ctx, FZ_ERROR_MEMORY, "out of memory");
+        failed = true;
     }
+    if (failed)
+        fz_throw(ctx, FZ_ERROR_MEMORY, "out of memory");
 }
 
 void FillPath(fz_context *ctx, fz_device *dev, const fz_path *path, int evenOdd, fz_matrix ctm, fz_colorspace *cs,

@@ -75,6 +75,22 @@ QRect Grow(const Mask &mask, QPoint seed, double sx) {
     return QRect(QPoint(l, t), QPoint(r, b));
 }
 
+// Whether `r` holds lines of text one over the other rather than a
+// figure: rows with next to no ink (where one line's descenders meet the
+// next line's ascenders) come back again and again down it.
+bool StackedLines(const Mask &mask, const QRect &r) {
+    const std::vector<int> rows = CountsOf(mask, r, true);
+    const int sparse = std::max(2, r.width() / 50);
+    int runs = 0;
+    bool inRun = false;
+    for (int count : rows) {
+        const bool low = count <= sparse;
+        runs += low && !inRun;
+        inRun = low;
+    }
+    return runs >= 3;
+}
+
 EdgeSetter::What ShapeOf(double w, double h) {
     if (std::max(w, h) <= kSpeckMost)
         return EdgeSetter::Speck;
@@ -117,6 +133,8 @@ std::string SetterName(const EdgeSetter &setter) {
         return "rule";
     case EdgeSetter::Figure:
         return "figure";
+    case EdgeSetter::Text:
+        return "text";
     case EdgeSetter::Mark:
         return MarkName(setter.mark);
     case EdgeSetter::Line:
@@ -153,6 +171,8 @@ std::vector<EdgeSetter> FindEdgeSetters(const PixelView &view, const QRect &box,
         setter.pixels = Grow(mask, *seed, sx);
         setter.box = PointsOf(setter.pixels, sx, sy);
         setter.what = ShapeOf(setter.box.right - setter.box.left, setter.box.bottom - setter.box.top);
+        if (setter.what == EdgeSetter::Figure && StackedLines(mask, setter.pixels))
+            setter.what = EdgeSetter::Text;
         setters.push_back(setter);
     }
     return setters;

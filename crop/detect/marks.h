@@ -42,14 +42,14 @@ struct EdgeBlock {
 // What sets one edge of a page's content: the thing of ink at that edge,
 // told by its shape, or the repeated mark it is.
 struct EdgeSetter {
-    enum What { Line, Speck, Rule, Figure, Mark };
+    enum What { Line, Speck, Rule, Figure, Mark, Text };  // Text: lines of text that touch
     EdgeBlock::Edge edge = EdgeBlock::Top;
     CropRect box;  // points from the page's top-left corner
     What what = Line;
     unsigned mark = 0;  // Mark: its kind (MarkKind)
     QRect pixels;       // the box in the picture it was found on
 };
-// "line", "dust speck 2 pt", "rule", "figure", "page number", ...
+// "line", "text", "dust speck 2 pt", "rule", "figure", "page number", ...
 std::string SetterName(const EdgeSetter &setter);
 
 // What sets each edge of `box` (pixels, the content found) on the picture

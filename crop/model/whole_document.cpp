@@ -10,6 +10,12 @@
 #include <mutex>
 
 namespace crop {
+namespace {
+
+// How many ended runs of Shrink All Pages are kept to go back to.
+constexpr size_t kRunsKept = 64;
+
+}  // namespace
 
 WholeDocumentWork::WholeDocumentWork(PageEditing &editing, Host host, QObject *parent)
     : QObject(parent), m_editing(editing), m_host(std::move(host)) {}
@@ -60,12 +66,29 @@ bool WholeDocumentWork::Measure(const AutoCropOptions &options, QString &reason)
         FreeScheduler(crop::Busy::ShrinkAll, QStringLiteral("shrunk all at once"), reason);
     if (!scheduler)
         return false;
-    if (!m_hasLast)
+    const Run *current = Current();
+    if (!current)
         return ShrinkAllPages(options, reason);
-    if (!Shrink(scheduler, options, m_lastWithin, reason))
+    std::map<int, CropRect> given = current->given;
+    if (!Shrink(scheduler, options, current->within, reason))
         return false;
     m_again = true;
+    m_againGiven = std::move(given);
     return true;
+}
+
+const WholeDocumentWork::Run *WholeDocumentWork::Current() const {
+    const CropSet &set = m_editing.Set();
+    for (auto run = m_runs.rbegin(); run != m_runs.rend(); ++run)
+        for (const auto &[page, rect] : run->given)
+            if (page >= 1 && page <= set.PageCount() && !set.Regions(page).empty() && set.Regions(page).front() == rect)
+                return &*run;
+    return nullptr;
+}
+
+AutoCropOptions WholeDocumentWork::LastOptions() const {
+    const Run *current = Current();
+    return current ? current->options : AutoCropOptions();
 }
 
 bool WholeDocumentWork::Shrink(const std::shared_ptr<render::RenderScheduler> &scheduler, const AutoCropOptions &asked,
@@ -95,8 +118,7 @@ bool WholeDocumentWork::Shrink(const std::shared_ptr<render::RenderScheduler> &s
         return false;
     }
     // What was asked is kept once the work ends, not if it is stopped.
-    m_asked = options;
-    m_askedWithin = within;
+    m_asked = Run{options, within, {}, {}};
     m_running = crop::Busy::ShrinkAll;
     emit Changed(Change::Busy);
     emit WorkProgress(crop::Busy::ShrinkAll, 0, 0);
@@ -106,9 +128,7 @@ bool WholeDocumentWork::Shrink(const std::shared_ptr<render::RenderScheduler> &s
 void WholeDocumentWork::ShrinkAllEnded(const AutoCropResult &result, bool leaveOutBlank) {
     m_walk.reset();
     m_guard.Drop();
-    m_last = m_asked;
-    m_lastWithin = m_askedWithin;
-    m_hasLast = true;
+
     // Each page's crop is its first region; the others stay. A page found
     // askew is turned on from how it was drawn, and cropped as turned.
     std::map<int, const PageContent *> pages;
@@ -119,8 +139,8 @@ void WholeDocumentWork::ShrinkAllEnded(const AutoCropResult &result, bool leaveO
     for (const auto &[page, rect] : result.plan.rects) {
         const PageContent *p = pages[page];
         // Measured again, a page whose crop was changed by hand since keeps it.
-        const auto before = m_given.find(page);
-        if (m_again && before != m_given.end() &&
+        const auto before = m_againGiven.find(page);
+        if (m_again && before != m_againGiven.end() &&
             (m_editing.Set().Regions(page).empty() || m_editing.Set().Regions(page).front() != before->second))
             continue;
         given[page] = StoredFrom(rect, p ? int(std::trunc(p->height)) : 0);
@@ -144,29 +164,32 @@ void WholeDocumentWork::ShrinkAllEnded(const AutoCropResult &result, bool leaveO
             }
     }
     m_editing.Replace(QStringLiteral("Shrink All Pages"), std::move(changes));
-    m_given = std::move(given);
-    m_marks.clear();
+    Run run = std::move(m_asked);
+    run.given = std::move(given);
     for (const PageContent &p : result.pages) {
-        if (!p.blocks.empty())
-            m_marks[p.page] = p.blocks;
-        const auto rect = m_given.find(p.page);
-        if (rect != m_given.end() && !p.setters.empty())
+        const auto rect = run.given.find(p.page);
+        if (!p.blocks.empty() && rect != run.given.end())
+            run.marks[p.page] = p.blocks;
+        if (rect != run.given.end() && !p.setters.empty())
             m_setters[p.page] = {rect->second, p.setters};
-        else if (!m_again || rect != m_given.end())
+        else if (!m_again || rect != run.given.end())
             m_setters.erase(p.page);
     }
+    const size_t givenCount = run.given.size(), marked = run.marks.size();
+    m_runs.push_back(std::move(run));
+    if (m_runs.size() > kRunsKept)
+        m_runs.erase(m_runs.begin());
     QString text =
-        QStringLiteral("Shrink All Pages: %1 of %2 pages given a crop").arg(m_given.size()).arg(result.pages.size());
+        QStringLiteral("Shrink All Pages: %1 of %2 pages given a crop").arg(givenCount).arg(result.pages.size());
     if (blankOut > 0)
         text += QStringLiteral(", %1 blank left out").arg(blankOut);
     else if (result.plan.blank > 0 && result.plan.rects.size() < result.pages.size())
         text += QStringLiteral(", %1 blank left as they were").arg(result.plan.blank);
     if (result.plan.failed > 0)
         text += QStringLiteral(", %1 that could not be rendered left as they were").arg(result.plan.failed);
-    if (!m_marks.empty())
-        text +=
-            QStringLiteral("; running heads, page numbers or stamps left out on %1 (outlined)")
-                .arg(m_marks.size() == 1 ? QStringLiteral("1 page") : QStringLiteral("%1 pages").arg(m_marks.size()));
+    if (marked > 0)
+        text += QStringLiteral("; running heads, page numbers or stamps left out on %1 (outlined)")
+                    .arg(marked == 1 ? QStringLiteral("1 page") : QStringLiteral("%1 pages").arg(marked));
     if (!result.plan.outliers.empty())
         text += QStringLiteral("; %1 to check").arg(result.plan.outliers.size());
     Ended(result.plan.outliers);
@@ -343,8 +366,16 @@ void WholeDocumentWork::Ended(std::vector<Outlier> outliers) {
 
 const std::vector<EdgeBlock> &WholeDocumentWork::MarksOn(int page) const {
     static const std::vector<EdgeBlock> none;
-    const auto found = m_marks.find(page);
-    return found == m_marks.end() ? none : found->second;
+    // Only while the region they were left out of stands.
+    const Run *current = Current();
+    if (!current)
+        return none;
+    const auto found = current->marks.find(page);
+    const auto given = current->given.find(page);
+    if (found == current->marks.end() || given == current->given.end() || m_editing.Set().Regions(page).empty() ||
+        m_editing.Set().Regions(page).front() != given->second)
+        return none;
+    return found->second;
 }
 
 std::vector<EdgeSetter> WholeDocumentWork::SettersOn(int page) const {
@@ -366,14 +397,17 @@ void WholeDocumentWork::KeepSetters(int page, const CropRect &stored, std::vecto
 
 std::vector<CropRect> WholeDocumentWork::IgnoredOn(int page) const {
     std::vector<CropRect> areas;
-    for (const AutoCropOptions::IgnoredArea &a : m_last.areas)
+    const Run *current = Current();
+    if (!current)
+        return areas;
+    for (const AutoCropOptions::IgnoredArea &a : current->options.areas)
         if (a.page == 0 || a.page == page)
             areas.push_back(a.box);
     return areas;
 }
 
 bool WholeDocumentWork::IgnoreLike(int page, const EdgeSetter &setter, bool allPages, QString &reason) {
-    AutoCropOptions options = m_last;
+    AutoCropOptions options = LastOptions();
     // A mark of the same place grown a little, so that the same mark a
     // little off on another page is left out too.
     const double grow = allPages ? 2.0 : 0.5;
@@ -386,7 +420,7 @@ bool WholeDocumentWork::IgnoreLike(int page, const EdgeSetter &setter, bool allP
     else
         options.areas.push_back({around, allPages ? 0 : page});
     // With no Shrink All Pages before, one page is that page alone.
-    if (!allPages && !m_hasLast)
+    if (!allPages && !Current())
         options.range = std::to_string(page);
     // The marks that repeat are known only over all the pages: all are
     // measured again, though only one has something new to leave out.
@@ -394,13 +428,13 @@ bool WholeDocumentWork::IgnoreLike(int page, const EdgeSetter &setter, bool allP
 }
 
 bool WholeDocumentWork::IgnoreArea(const CropRect &area, QString &reason) {
-    AutoCropOptions options = m_last;
+    AutoCropOptions options = LastOptions();
     options.areas.push_back({area.Normalized(), 0});
     return Measure(options, reason);
 }
 
 bool WholeDocumentWork::UnignoreArea(const CropRect &area, QString &reason) {
-    AutoCropOptions options = m_last;
+    AutoCropOptions options = LastOptions();
     std::erase_if(options.areas, [&area](const AutoCropOptions::IgnoredArea &a) { return a.box == area; });
     return Measure(options, reason);
 }
@@ -427,15 +461,11 @@ void WholeDocumentWork::Reset() {
     Changes changes;
     if (running)
         changes |= Change::Busy;
-    if (!m_outliers.empty() || !m_marks.empty())
+    if (!m_outliers.empty() || !m_runs.empty())
         changes |= Change::Outliers;
     m_outliers.clear();
-    m_marks.clear();
     m_setters.clear();
-    m_last = {};
-    m_lastWithin.clear();
-    m_hasLast = false;
-    m_given.clear();
+    m_runs.clear();
     if (changes)
         emit Changed(changes);
 }

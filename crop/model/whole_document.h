@@ -93,7 +93,7 @@ public:
     // the pages measured again.
     bool UnignoreArea(const CropRect &area, QString &reason);
     // The options of the last Shrink All Pages, with what was ignored since.
-    const AutoCropOptions &LastOptions() const { return m_last; }
+    AutoCropOptions LastOptions() const;
 
 signals:
     void Changed(crop::Changes changes);
@@ -129,18 +129,26 @@ private:
     std::shared_ptr<PageWalk> m_walk;
     crop::Busy m_running = crop::Busy::None;
     std::vector<Outlier> m_outliers;
-    std::map<int, std::vector<EdgeBlock>> m_marks;
+
     // Per page: the region (stored) whose edges were explained, and what
     // sets them.
     std::map<int, std::pair<CropRect, std::vector<EdgeSetter>>> m_setters;
-    AutoCropOptions m_last;
-    std::map<int, CropRect> m_lastWithin;  // the regions it looked within
-    bool m_hasLast = false;
-    // The same of the Shrink All Pages running, kept when it ends.
-    AutoCropOptions m_asked;
-    std::map<int, CropRect> m_askedWithin;
-    bool m_again = false;             // the running one measures the last again
-    std::map<int, CropRect> m_given;  // the regions the last gave (stored)
+    // Each Shrink All Pages that ended: what it was asked, the regions it
+    // looked within, the regions it gave (stored) and the marks it left
+    // out. The last whose regions still stand is the one measured again,
+    // and what it ignored is what is shown: undone, the one before it is.
+    struct Run {
+        AutoCropOptions options;
+        std::map<int, CropRect> within, given;
+        std::map<int, std::vector<EdgeBlock>> marks;
+    };
+    std::vector<Run> m_runs;
+    const Run *Current() const;
+    // The same of the Shrink All Pages running, kept when it ends; measured
+    // again, the regions of the run it measures again.
+    Run m_asked;
+    bool m_again = false;
+    std::map<int, CropRect> m_againGiven;
 };
 
 }  // namespace crop

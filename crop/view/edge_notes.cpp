@@ -4,6 +4,7 @@
 
 #include <QMenu>
 #include <QPainter>
+#include <QStringList>
 #include <QWidget>
 
 namespace crop {
@@ -86,10 +87,21 @@ std::optional<EdgeSetter> EdgeNotes::SetterAt(QPoint window, const PageGeometry 
     return best;
 }
 
-QString EdgeNotes::Describe(const EdgeSetter &setter) {
-    static const char *const edges[] = {"top", "bottom", "left", "right"};
-    return QStringLiteral("%1: sets the %2 edge")
-        .arg(QString::fromStdString(SetterName(setter)), QLatin1String(edges[int(setter.edge)]));
+QString EdgeNotes::Describe(const EdgeSetter &setter) const {
+    // One thing may set more than one edge: a figure alone sets all four.
+    static const char *const names[] = {"top", "bottom", "left", "right"};
+    QStringList edges;
+    for (const EdgeSetter &s : m_document.Whole().SettersOn(m_document.CurrentPage()))
+        if (s.box == setter.box && !edges.contains(QLatin1String(names[int(s.edge)])))
+            edges << QLatin1String(names[int(s.edge)]);
+    if (edges.isEmpty())
+        edges << QLatin1String(names[int(setter.edge)]);
+    QString list = edges.first();
+    for (qsizetype i = 1; i < edges.size(); ++i)
+        list += (i + 1 == edges.size() ? QStringLiteral(" and ") : QStringLiteral(", ")) + edges[i];
+    return QStringLiteral("%1: sets the %2 %3")
+        .arg(QString::fromStdString(SetterName(setter)), list,
+             edges.size() == 1 ? QStringLiteral("edge") : QStringLiteral("edges"));
 }
 
 QRect EdgeNotes::Around(const EdgeSetter &setter, const PageGeometry &geometry) const {
@@ -110,8 +122,9 @@ bool EdgeNotes::Menu(QWidget *parent, QPoint window, const PageGeometry &geometr
     if (setter) {
         menu.addSection(Describe(*setter));
         all = menu.addAction(QStringLiteral("Ignore marks like this on all pages"));
-        // A line or a figure at the same place on other pages is their text.
-        all->setEnabled(setter->what != EdgeSetter::Line && setter->what != EdgeSetter::Figure);
+        // A line, text or a figure at the same place on other pages is theirs.
+        all->setEnabled(setter->what != EdgeSetter::Line && setter->what != EdgeSetter::Figure &&
+                        setter->what != EdgeSetter::Text);
         one = menu.addAction(QStringLiteral("Ignore on this page"));
     }
     if (area)

@@ -32,8 +32,9 @@ public:
     std::optional<EdgeSetter> SetterAt(QPoint window, const PageGeometry &geometry) const;
     // Where the pointer finds it, in window pixels.
     QRect Around(const EdgeSetter &setter, const PageGeometry &geometry) const;
-    // The words for it: "page number: sets the top edge".
-    static QString Describe(const EdgeSetter &setter);
+    // The words for it: "page number: sets the top edge", "rule: sets the
+    // left and right edges".
+    QString Describe(const EdgeSetter &setter) const;
     // The right-click menu of the setter under `window`, over `parent`:
     // false when none is there.
     bool Menu(QWidget *parent, QPoint window, const PageGeometry &geometry);

@@ -382,7 +382,7 @@ bool COrvaneView::viewportEvent(QEvent *event) {
     if (event->type() == QEvent::ToolTip) {
         const auto *help = static_cast<QHelpEvent *>(event);
         if (const std::optional<EdgeSetter> setter = m_notes.SetterAt(help->pos(), Geometry()))
-            QToolTip::showText(help->globalPos(), EdgeNotes::Describe(*setter), viewport(),
+            QToolTip::showText(help->globalPos(), m_notes.Describe(*setter), viewport(),
                                m_notes.Around(*setter, Geometry()));
         else
             QToolTip::hideText();

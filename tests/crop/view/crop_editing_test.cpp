@@ -323,8 +323,7 @@ TEST_F(CropEditingTest, ShrinkCurrentPageNamesWhatSetsEachEdgeAndAShiftDragLeave
     ASSERT_EQ(setters.size(), 4u);
     const std::optional<crop::EdgeSetter> under = view.Notes().SetterAt({200, 394}, view.Geometry());
     ASSERT_TRUE(under);
-    EXPECT_TRUE(crop::EdgeNotes::Describe(*under).startsWith("figure: sets the "))
-        << crop::EdgeNotes::Describe(*under).toStdString();
+    EXPECT_EQ(view.Notes().Describe(*under).toStdString(), "figure: sets the top, bottom, left and right edges");
 
     // Shift held, a band is an area left out of every page: the box's top
     // part goes, in one step.
@@ -347,4 +346,9 @@ TEST_F(CropEditingTest, ShrinkCurrentPageNamesWhatSetsEachEdgeAndAShiftDragLeave
     EXPECT_EQ(document.Editing().CropRectangle(), without);
     // The crop the setters explained is gone with the step.
     EXPECT_TRUE(document.Whole().SettersOn(1).empty());
+    // What is ignored goes back with the crops: the area, then nothing.
+    EXPECT_EQ(document.Whole().IgnoredOn(2).size(), 1u);
+    document.Undo();
+    EXPECT_EQ(document.Editing().CropRectangle(), shrunk);
+    EXPECT_TRUE(document.Whole().IgnoredOn(2).empty());
 }
