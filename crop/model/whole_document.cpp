@@ -176,6 +176,7 @@ void WholeDocumentWork::ShrinkAllEnded(const AutoCropResult &result, bool leaveO
             m_setters.erase(p.page);
     }
     const size_t givenCount = run.given.size(), marked = run.marks.size();
+    const bool bodyOnly = run.options.ignore != 0;
     m_runs.push_back(std::move(run));
     if (m_runs.size() > kRunsKept)
         m_runs.erase(m_runs.begin());
@@ -190,6 +191,9 @@ void WholeDocumentWork::ShrinkAllEnded(const AutoCropResult &result, bool leaveO
     if (marked > 0)
         text += QStringLiteral("; running heads, page numbers or stamps left out on %1 (outlined)")
                     .arg(marked == 1 ? QStringLiteral("1 page") : QStringLiteral("%1 pages").arg(marked));
+    else if (bodyOnly)
+        text += QStringLiteral("; no running heads, page numbers or stamps were found to leave out (a mark must come "
+                               "back at about the same place on half the pages of a side, and on three at least)");
     if (!result.plan.outliers.empty())
         text += QStringLiteral("; %1 to check").arg(result.plan.outliers.size());
     Ended(result.plan.outliers);
